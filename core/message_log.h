@@ -1,0 +1,53 @@
+// The message log: the one way every part of Torvan reports what it does.
+//
+// Scrivi_Messaggio stamps a message with the time, makes it the status line, appends it to
+// the 16-line message window text when that window is open and to TnC.Log when the
+// operator asked for a log file. Scrivi_Log_PC_AS serves the SQL-to-host direction: it
+// appends to TnC_PC_AS.Log and echoes a shortened line to the message window.
+//
+// Log files are UTF-8 text with CR LF line ends, opened, appended to and closed for every
+// line. A log file that cannot be written never disturbs a caller of Scrivi_Messaggio.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <string_view>
+
+#include "platform/status.h"
+
+namespace torvan {
+
+struct Program;
+
+class MessageLog {
+ public:
+  static constexpr int kWindowLines = 16;
+
+  explicit MessageLog(Program& program);
+
+  // Never fails towards the caller.
+  void Scrivi_Messaggio(std::string_view testo);
+
+  // Appends "dd/mm/yyyy hh:nn:ss " + testo to TnC_PC_AS.Log; the caller tests Log_PC_AS.
+  // A failing file is reported to the caller (its error handling applies).
+  Status Scrivi_Log_PC_AS(std::string_view testo);
+
+  // The message window was opened: its text becomes 16 lines of one blank.
+  void WindowOpened();
+  // The 16 lines of the message window, each ended by CR LF, oldest first.
+  const std::string& WindowText() const { return window_text_; }
+
+  // Called with every time-stamped status line (the console prints it, the main window
+  // redraws). Empty by default.
+  std::function<void(std::string_view line)> on_status_line;
+  // Called after the message window's text changed.
+  std::function<void()> on_window_text;
+
+ private:
+  void AppendWindowLine(std::string_view line);
+
+  Program& program_;
+  std::string window_text_;
+};
+
+}  // namespace torvan

@@ -1,0 +1,109 @@
+#include "core/message_log.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <cstdlib>
+
+#include "core/program.h"
+#include "platform/fakes.h"
+#include "platform/file.h"
+
+namespace torvan {
+namespace {
+
+class MessageLogTest : public ::testing::Test {
+ protected:
+  MessageLogTest()
+      : dir_(MakeDir()), program_(Paths::InFolder(dir_), &clock_, &pump_) {}
+  ~MessageLogTest() override { std::system(("rm -rf " + dir_).c_str()); }
+
+  static std::string MakeDir() {
+    char tmpl[] = "/tmp/torvan-log-XXXXXX";
+    return mkdtemp(tmpl);
+  }
+  std::string Read(const std::string& path) {
+    std::string s;
+    (void)platform::ReadFile(path, &s);
+    return s;
+  }
+
+  std::string dir_;
+  platform::FakeClock clock_{{2026, 12, 5, 14, 5, 9, 0}};
+  platform::FakePump pump_;
+  Program program_;
+};
+
+TEST_F(MessageLogTest, StatusLineAndLogFileLine) {
+  program_.settings.parametri.Log_Su_File = true;
+  program_.Scrivi_Messaggio("SINCRONISMO avviato ...");
+  EXPECT_EQ("14:05:09 - SINCRONISMO avviato ...", program_.stats.Stat_Testi[8]);
+  EXPECT_EQ("05/12/2026 14:05:09 - SINCRONISMO avviato ...\r\n", Read(program_.paths.message_log));
+}
+
+TEST_F(MessageLogTest, LogFileIsUtf8) {
+  program_.settings.parametri.Log_Su_File = true;
+  program_.Scrivi_Messaggio("manca il campo \xA7_T_IDX___ \xE8");
+  EXPECT_EQ("05/12/2026 14:05:09 - manca il campo \xC2\xA7_T_IDX___ \xC3\xA8\r\n",
+            Read(program_.paths.message_log));
+}
+
+TEST_F(MessageLogTest, WithoutLogSuFileNothingIsWrittenButTheWindowStillChanges) {
+  program_.state.Finestra_Messaggi_Aperta = true;
+  program_.log.WindowOpened();
+  program_.Scrivi_Messaggio("uno");
+  EXPECT_FALSE(platform::FileExists(program_.paths.message_log));
+  EXPECT_EQ("14:05:09 - uno", program_.stats.Stat_Testi[8]);
+  EXPECT_NE(std::string::npos, program_.log.WindowText().find("14:05:09 - uno\r\n"));
+}
+
+TEST_F(MessageLogTest, TheWindowKeepsSixteenLinesWithTheNewestLast) {
+  program_.state.Finestra_Messaggi_Aperta = true;
+  program_.log.WindowOpened();
+  std::string blank16;
+  for (int i = 0; i < 16; ++i) blank16 += " \r\n";
+  EXPECT_EQ(blank16, program_.log.WindowText());
+  program_.Scrivi_Messaggio("a");
+  program_.Scrivi_Messaggio("b");
+  program_.Scrivi_Messaggio("c");
+  std::string expected;
+  for (int i = 0; i < 13; ++i) expected += " \r\n";
+  expected += "14:05:09 - a\r\n14:05:09 - b\r\n14:05:09 - c\r\n";
+  EXPECT_EQ(expected, program_.log.WindowText());
+  for (int i = 0; i < 40; ++i) program_.Scrivi_Messaggio("x");
+  std::string text = program_.log.WindowText();
+  int lines = 0;
+  for (size_t p = text.find("\r\n"); p != std::string::npos; p = text.find("\r\n", p + 2)) ++lines;
+  EXPECT_EQ(16, lines);
+}
+
+TEST_F(MessageLogTest, PcToHostLineIsWholeInTheFileAndCutAt85InTheWindow) {
+  program_.state.Finestra_Messaggi_Aperta = true;
+  program_.log.WindowOpened();
+  program_.stats.Stat_Testi[8] = "unchanged";
+  std::string message(100, 'Q');
+  ASSERT_TRUE(program_.log.Scrivi_Log_PC_AS(message).ok());
+  EXPECT_EQ("05/12/2026 14:05:09 " + message + "\r\n", Read(program_.paths.pc_as_log));
+  std::string text = program_.log.WindowText();
+  EXPECT_EQ("14:05:09 - " + std::string(85, 'Q') + " ...\r\n",
+            text.substr(text.size() - (11 + 85 + 4 + 2)));
+  EXPECT_EQ("unchanged", program_.stats.Stat_Testi[8]);
+}
+
+TEST_F(MessageLogTest, PcToHostLineWithTheWindowClosedOnlyWritesTheFile) {
+  ASSERT_TRUE(program_.log.Scrivi_Log_PC_AS(std::string(85, 'Q')).ok());
+  EXPECT_EQ("", program_.log.WindowText());
+  EXPECT_FALSE(program_.state.Finestra_Messaggi_Aperta);
+}
+
+TEST_F(MessageLogTest, AnUnwritableLogFileLosesTheLineOnly) {
+  program_.settings.parametri.Log_Su_File = true;
+  program_.paths.message_log = dir_ + "/missing/dir/TnC.Log";
+  program_.paths.pc_as_log = dir_ + "/missing/dir/TnC_PC_AS.Log";
+  program_.Scrivi_Messaggio("still shown");
+  EXPECT_EQ("14:05:09 - still shown", program_.stats.Stat_Testi[8]);
+  EXPECT_FALSE(program_.log.Scrivi_Log_PC_AS("x").ok());
+}
+
+}  // namespace
+}  // namespace torvan

@@ -1,0 +1,78 @@
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "platform/file.h"
+
+namespace torvan::platform {
+
+namespace {
+
+Status WriteAll(int fd, std::string_view bytes, const std::string& path) {
+  while (!bytes.empty()) {
+    ssize_t n = ::write(fd, bytes.data(), bytes.size());
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return PosixError("write " + path, errno);
+    }
+    bytes.remove_prefix(size_t(n));
+  }
+  return Status::Ok();
+}
+
+}  // namespace
+
+Status ReadFile(const std::string& path, std::string* contents) {
+  contents->clear();
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return PosixError("open " + path, errno);
+  char buf[65536];
+  for (;;) {
+    ssize_t n = ::read(fd, buf, sizeof buf);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      Status s = PosixError("read " + path, errno);
+      ::close(fd);
+      return s;
+    }
+    if (n == 0) break;
+    contents->append(buf, size_t(n));
+  }
+  ::close(fd);
+  return Status::Ok();
+}
+
+Status WriteFileAtomic(const std::string& path, std::string_view contents, mode_t mode) {
+  std::string tmp = path + ".tmp";
+  int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode);
+  if (fd < 0) return PosixError("open " + tmp, errno);
+  ::fchmod(fd, mode);  // the umask must not widen or narrow what the caller asked for
+  Status s = WriteAll(fd, contents, tmp);
+  if (s.ok() && ::fsync(fd) != 0) s = PosixError("fsync " + tmp, errno);
+  if (::close(fd) != 0 && s.ok()) s = PosixError("close " + tmp, errno);
+  if (s.ok() && ::rename(tmp.c_str(), path.c_str()) != 0) s = PosixError("rename " + path, errno);
+  if (!s.ok()) ::unlink(tmp.c_str());
+  return s;
+}
+
+Status AppendToFile(const std::string& path, std::string_view bytes) {
+  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+  if (fd < 0) return PosixError("open " + path, errno);
+  Status s = WriteAll(fd, bytes, path);
+  if (::close(fd) != 0 && s.ok()) s = PosixError("close " + path, errno);
+  return s;
+}
+
+bool FileExists(const std::string& path) {
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0;
+}
+
+Status RemoveFile(const std::string& path) {
+  if (::unlink(path.c_str()) != 0) return PosixError("remove " + path, errno);
+  return Status::Ok();
+}
+
+}  // namespace torvan::platform
