@@ -1,0 +1,73 @@
+#include "config/ini_file.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <cstdlib>
+
+#include "platform/file.h"
+
+namespace torvan {
+namespace {
+
+class IniFileTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char tmpl[] = "/tmp/torvan-ini-XXXXXX";
+    dir_ = mkdtemp(tmpl);
+    path_ = dir_ + "/TnC.INI";
+  }
+  void TearDown() override { std::system(("rm -rf " + dir_).c_str()); }
+  void Write(const std::string& text) {
+    ASSERT_TRUE(platform::WriteFileAtomic(path_, text, 0644).ok());
+  }
+  std::string Read() {
+    std::string s;
+    (void)platform::ReadFile(path_, &s);
+    return s;
+  }
+  std::string dir_, path_;
+};
+
+TEST_F(IniFileTest, MissingFileSectionOrKeyGivesTheDefault) {
+  EXPECT_EQ("dflt", GetPrivateProfileString("Generale", "Parametri", "dflt", path_));
+  Write("[Other]\r\nParametri=x\r\n");
+  EXPECT_EQ("dflt", GetPrivateProfileString("Generale", "Parametri", "dflt", path_));
+  EXPECT_EQ("", GetPrivateProfileString("Other", "Check", "", path_));
+}
+
+TEST_F(IniFileTest, SectionsAndKeysIgnoreCaseAndValuesLoseSurroundingBlanks) {
+  Write("[ generale ]\nPARAMETRI =  abc def  \n");
+  EXPECT_EQ("abc def", GetPrivateProfileString("Generale", "Parametri", "", path_));
+}
+
+TEST_F(IniFileTest, ValuesAreCutTo255Characters) {
+  Write("[G]\nK=" + std::string(300, 'v') + "\n");
+  EXPECT_EQ(std::string(255, 'v'), GetPrivateProfileString("G", "K", "", path_));
+}
+
+TEST_F(IniFileTest, WritingAKeyKeepsTheRestOfTheFile) {
+  Write("; hand comment\r\n[Dimensioni Base]\r\nLeft=10\r\n\r\n[Generale]\r\nCheck=1\r\n"
+        "Other=keep\r\n");
+  ASSERT_TRUE(WritePrivateProfileString("generale", "CHECK", "42", path_).ok());
+  ASSERT_TRUE(WritePrivateProfileString("Dimensioni Base", "Top", "20", path_).ok());
+  ASSERT_TRUE(WritePrivateProfileString("SQL", "Motore", "SQLite", path_).ok());
+  EXPECT_EQ("; hand comment\r\n[Dimensioni Base]\r\nLeft=10\r\nTop=20\r\n\r\n[Generale]\r\n"
+            "CHECK=42\r\nOther=keep\r\n[SQL]\r\nMotore=SQLite\r\n",
+            Read());
+}
+
+TEST_F(IniFileTest, TheFileIsReadableByItsOwnerOnly) {
+  ASSERT_TRUE(WritePrivateProfileString("Generale", "Parametri", "x", path_).ok());
+  struct stat st {};
+  ASSERT_EQ(0, stat(path_.c_str(), &st));
+  EXPECT_EQ(0600u, st.st_mode & 0777);
+}
+
+TEST_F(IniFileTest, LineBreaksInAValueAreRefused) {
+  EXPECT_FALSE(WritePrivateProfileString("G", "K", "a\nb", path_).ok());
+  EXPECT_FALSE(platform::FileExists(path_));
+}
+
+}  // namespace
+}  // namespace torvan
