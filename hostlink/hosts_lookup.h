@@ -18,7 +18,8 @@ namespace torvan {
 // by "." (each read as its leading number, 0..255, blanks around it ignored); anything
 // else gives 0.
 //
-// A hosts file that cannot be read gives 0 and, when `status` is given, the reason there.
+// A hosts file that cannot be read is taken as empty (so a dotted address still gives
+// itself); when `status` is given, the reason is left there.
 uint32_t Hosts_Lookup(std::string_view name, Status* status = nullptr);
 
 // Parses "a.b.c.d" (blanks around each part ignored); 0 when it is not such a text.

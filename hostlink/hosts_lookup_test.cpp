@@ -54,8 +54,9 @@ TEST_F(HostsLookupTest, UnknownNamesEmptyNamesAndAMissingFileGiveZero) {
   EXPECT_EQ(0u, Hosts_Lookup(""));
   std::system(("rm -f " + path_).c_str());
   Status s;
-  EXPECT_EQ(0u, Hosts_Lookup("10.0.0.1", &s));
+  EXPECT_EQ(0u, Hosts_Lookup("sysorig", &s));
   EXPECT_FALSE(s.ok());
+  EXPECT_EQ("10.0.0.1", AddressText(Hosts_Lookup("10.0.0.1")));
 }
 
 TEST(DottedAddress, OnlyFourDecimalPartsMakeAnAddress) {

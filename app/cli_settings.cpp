@@ -1,0 +1,111 @@
+// torvan settings: show the settings as the program reads them, write the standard values,
+// or type values into the options form and save it as its "Aggiorna" button does.
+
+#include <CLI/CLI.hpp>
+#include <memory>
+#include <ostream>
+
+#include "app/cli.h"
+#include "app/console.h"
+#include "config/settings.h"
+#include "core/text.h"
+#include "hostlink/hosts_lookup.h"
+
+namespace torvan {
+
+namespace {
+
+struct SettingsArgs {
+  bool standard = false;
+  std::vector<std::string> assignments;
+};
+
+void PrintSettings(ConsoleSession& session) {
+  Program& program = session.program();
+  Leggi_Parametri(program);
+  const Settings& s = program.settings;
+  const Parametri& p = s.parametri;
+  auto flag = [](bool b) { return std::string(b ? "S" : "N"); };
+  auto num = [](int32_t v) { return std::to_string(v); };
+  const std::pair<const char*, std::string> lines[] = {
+      {"Nome_Connessione", p.Nome_Connessione},
+      {"Utente", p.Utente},
+      {"Password", p.Password},
+      {"Porta", num(p.Porta)},
+      {"Attesa_Sincronizz", num(p.Attesa_Sincronizz)},
+      {"Attesa_Dopo_Start", num(p.Attesa_Dopo_Start)},
+      {"Attesa_Prima_Stop", num(p.Attesa_Prima_Stop)},
+      {"Ciclo_Sincronizz", num(p.Ciclo_Sincronizz)},
+      {"Libreria", p.Libreria},
+      {"Porta_FTP", num(p.Porta_FTP)},
+      {"Log_Su_File", flag(p.Log_Su_File)},
+      {"Native_Client", flag(p.Native_Client)},
+      {"Attesa_Restart", num(p.Attesa_Restart)},
+      {"Log_PC_AS", flag(p.Log_PC_AS)},
+      {"Attesa_Riprova", num(s.Attesa_Riprova)},
+      {"Indirizzo_Host", AddressText(s.Indirizzo_Host)},
+  };
+  for (const auto& [name, value] : lines) session.Print(std::string(name) + "=" + value);
+}
+
+int Save(ConsoleSession& session, OptionsForm& form, std::ostream& err) {
+  Status s = OptionsForm_Save(session.program(), form);
+  if (!s.ok()) {
+    err << "torvan: the settings could not be written: " << s.message() << "\n";
+    return kExitFailed;
+  }
+  return kExitOk;
+}
+
+}  // namespace
+
+void AddSettingsCommand(CLI::App& app, CliContext& context) {
+  CLI::App* cmd = app.add_subcommand(
+      "settings", "Show the settings of TnC.INI as Torvan reads them, or change them");
+  auto args = std::make_shared<SettingsArgs>();
+  cmd->add_flag("--standard", args->standard,
+                "Write the standard values, as the options dialog's "
+                "\"Standard\" then \"Aggiorna\" would");
+  CLI::App* set = cmd->add_subcommand(
+      "set",
+      "Type values into the options form and save it (Name=value ...; names: "
+      "Nome_Connessione Utente Password Porta Attesa_Sincronizz Attesa_Dopo_Start "
+      "Attesa_Prima_Stop Ciclo_Sincronizz Libreria Porta_FTP Log_Su_File Native_Client "
+      "Attesa_Restart Log_PC_AS; flags take S or N)");
+  set->add_option("assignments", args->assignments, "Name=value pairs")->required();
+
+  cmd->callback([&context, args, set] {
+    if (!CheckFolder(context)) return;
+    if (set->parsed()) return;  // the set subcommand does the work
+    ConsoleSession session(context.folder, *context.out);
+    if (args->standard) {
+      OptionsForm form = OptionsForm_Standard();
+      context.exit_code = Save(session, form, *context.err);
+      return;
+    }
+    PrintSettings(session);
+  });
+
+  set->callback([&context, args] {
+    if (!CheckFolder(context)) return;
+    ConsoleSession session(context.folder, *context.out);
+    OptionsForm form = OptionsForm_Load(session.program().paths);
+    for (const std::string& a : args->assignments) {
+      size_t eq = a.find('=');
+      std::string error;
+      if (eq == std::string::npos || eq == 0) {
+        *context.err << "torvan: \"" << a << "\" is not Name=value; nothing was written\n";
+        context.exit_code = kExitUsage;
+        return;
+      }
+      if (!OptionsForm_Set(form, a.substr(0, eq), Utf8ToCp1252(a.substr(eq + 1)), &error)) {
+        *context.err << "torvan: " << error << "; nothing was written\n";
+        context.exit_code = kExitUsage;
+        return;
+      }
+    }
+    context.exit_code = Save(session, form, *context.err);
+  });
+}
+
+}  // namespace torvan

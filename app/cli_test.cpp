@@ -1,0 +1,129 @@
+// The torvan command line, run as an operator runs it.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+#include "config/ini_file.h"
+#include "config/scramble.h"
+#include "platform/file.h"
+
+namespace torvan {
+namespace {
+
+struct Result {
+  int exit_code;
+  std::string out;
+  std::string err;
+};
+
+class CliTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char tmpl[] = "/tmp/torvan-cli-XXXXXX";
+    dir_ = mkdtemp(tmpl);
+    setenv("TORVAN_HOSTS_FILE", (dir_ + "/hosts").c_str(), 1);
+  }
+  void TearDown() override {
+    unsetenv("TORVAN_HOSTS_FILE");
+    std::system(("rm -rf " + dir_).c_str());
+  }
+
+  Result Run(const std::string& args) {
+    std::string cmd = std::string(TORVAN_EXE) + " --dir " + dir_ + " " + args + " >" + dir_ +
+                      "/out 2>" + dir_ + "/err </dev/null";
+    int status = std::system(cmd.c_str());
+    Result r{WIFEXITED(status) ? WEXITSTATUS(status) : -1, "", ""};
+    (void)platform::ReadFile(dir_ + "/out", &r.out);
+    (void)platform::ReadFile(dir_ + "/err", &r.err);
+    return r;
+  }
+  std::string Ini() {
+    std::string s;
+    (void)platform::ReadFile(dir_ + "/TnC.INI", &s);
+    return s;
+  }
+
+  std::string dir_;
+};
+
+TEST_F(CliTest, StandardThenShowGivesTheStandardValuesWithTheirDerivedValues) {
+  Result w = Run("settings --standard");
+  ASSERT_EQ(0, w.exit_code) << w.err;
+  EXPECT_NE(std::string::npos, w.out.find(" - Opzioni aggiornate\n"));
+  Result r = Run("settings");
+  ASSERT_EQ(0, r.exit_code) << r.err;
+  EXPECT_EQ(
+      "Nome_Connessione=sistema origine\nUtente=UTENTE\nPassword=\nPorta=4200\n"
+      "Attesa_Sincronizz=2\nAttesa_Dopo_Start=30\nAttesa_Prima_Stop=15\n"
+      "Ciclo_Sincronizz=1000\nLibreria=TM\nPorta_FTP=21\nLog_Su_File=N\nNative_Client=N\n"
+      "Attesa_Restart=0\nLog_PC_AS=N\nAttesa_Riprova=0\nIndirizzo_Host=0.0.0.0\n",
+      r.out);
+  struct stat st {};
+  ASSERT_EQ(0, stat((dir_ + "/TnC.INI").c_str(), &st));
+  EXPECT_EQ(0600u, st.st_mode & 0777);
+}
+
+TEST_F(CliTest, SetTypesIntoTheFormAndKeepsTheOtherBoxes) {
+  ASSERT_EQ(0, Run("settings --standard").exit_code);
+  Result w =
+      Run("settings set Nome_Connessione=127.0.0.1 Attesa_Restart=5 Log_Su_File=S "
+          "Password=segreto");
+  ASSERT_EQ(0, w.exit_code) << w.err;
+  Result r = Run("settings");
+  EXPECT_NE(std::string::npos, r.out.find("Nome_Connessione=127.0.0.1\n"));
+  EXPECT_NE(std::string::npos, r.out.find("Password=SEGRETO\n"));
+  EXPECT_NE(std::string::npos, r.out.find("Attesa_Restart=5\n"));
+  EXPECT_NE(std::string::npos, r.out.find("Attesa_Riprova=30\n"));
+  EXPECT_NE(std::string::npos, r.out.find("Attesa_Dopo_Start=0\n"));
+  EXPECT_NE(std::string::npos, r.out.find("Log_Su_File=S\n"));
+  EXPECT_NE(std::string::npos, r.out.find("Porta=4200\n"));
+  EXPECT_NE(std::string::npos, r.out.find("Indirizzo_Host=127.0.0.1\n"));
+  // The message is logged before the new settings are read: only the next save reaches
+  // the log file.
+  EXPECT_FALSE(platform::FileExists(dir_ + "/TnC.Log"));
+  ASSERT_EQ(0, Run("settings set Porta=4201").exit_code);
+  std::string log;
+  ASSERT_TRUE(platform::ReadFile(dir_ + "/TnC.Log", &log).ok());
+  EXPECT_NE(std::string::npos, log.find(" - Opzioni aggiornate\r\n"));
+}
+
+TEST_F(CliTest, BadAssignmentsAreRefusedAndTheFileIsLeftUntouched) {
+  ASSERT_EQ(0, Run("settings --standard").exit_code);
+  std::string before = Ini();
+  for (const char* args : {"settings set Portaa=1", "settings set Porta", "settings set =3",
+                           "settings set Log_PC_AS=maybe", "settings set Porta=1 Bogus=2"}) {
+    Result r = Run(args);
+    EXPECT_EQ(2, r.exit_code) << args;
+    EXPECT_NE("", r.err) << args;
+    EXPECT_EQ(before, Ini()) << args;
+  }
+}
+
+TEST_F(CliTest, AHandEditedOrTruncatedFileGivesTheDefaults) {
+  ASSERT_TRUE(
+      platform::WriteFileAtomic(dir_ + "/TnC.INI", "[Generale]\r\nParametri=%%\r\n", 0600).ok());
+  Result r = Run("settings");
+  ASSERT_EQ(0, r.exit_code);
+  EXPECT_NE(std::string::npos, r.out.find("Attesa_Dopo_Start=10\n"));
+  EXPECT_NE(std::string::npos, r.out.find("Ciclo_Sincronizz=500\n"));
+}
+
+TEST_F(CliTest, UnknownCommandsAndMissingFoldersAreRefused) {
+  EXPECT_EQ(2, Run("fly").exit_code);
+  Result r = Run("--help");
+  EXPECT_EQ(0, r.exit_code);
+  EXPECT_NE(std::string::npos, r.out.find("settings"));
+  std::string cmd =
+      std::string(TORVAN_EXE) + " --dir " + dir_ + "/nowhere settings >/dev/null 2>&1";
+  int status = std::system(cmd.c_str());
+  EXPECT_EQ(2, WEXITSTATUS(status));
+}
+
+}  // namespace
+}  // namespace torvan
