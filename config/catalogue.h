@@ -1,0 +1,52 @@
+// The in-memory catalogue: which files are replicated, into which database and in which
+// directions, and their included fields with their host layout.
+//
+// Carica_Catalogo builds it from the catalogue files right after every catalogue load; the
+// replication steps, the schema operations and the connections read it until the next
+// link opening. Tables are indexed from 1 as the catalogue numbers its records: entry 0 of
+// each table is an empty entry and is never used.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "core/program.h"
+
+namespace torvan {
+
+// The reserved index field of the host files replicated back ("§" is 0xA7 in Windows-1252).
+inline constexpr char kCampoIdx[] = "\xA7_T_IDX___";
+
+struct FileEntry {
+  std::string Libreria, File;  // trimmed
+  int32_t Primo_Campo = 0, Ultimo_Campo = 0, N_Campi = 0;
+  bool As_Pc = false, Pc_As = false;
+  int32_t Indice_DB = 0;       // database record number, 0 when none
+  std::string DataBase;        // trimmed
+  int32_t Campo_IDX = 0;       // index in Tab_Campi of "§_T_IDX___", 0 when none
+};
+
+struct CampoEntry {
+  std::string Nome;      // trimmed name
+  std::string Nome_Sql;  // "[" + name + "]"
+  std::string Tipo;      // one character: A, S, P, B (or as received)
+  int32_t Posizione = 0, Byte = 0, Lunghezza = 0, Decimali = 0;
+};
+
+struct Catalogue {
+  std::vector<FileEntry> Tab_File{1};           // 1..N_File
+  std::vector<CampoEntry> Tab_Campi{1};         // the included fields of all files
+  std::vector<std::string> Tab_Cartelle_DB{1};  // 1..N_DB: trimmed Cartella_DB
+  int32_t N_File = 0;
+  int32_t N_DB = 0;                // databases written by the last catalogue load
+  std::vector<bool> DB_Ritorno{};  // 1..N_DB: some file of it has Pc_As "S"
+  bool Catalogo_Errato = false;
+};
+
+// Rebuilds Tab_File, Tab_Campi, Tab_Cartelle_DB, N_File and Catalogo_Errato from the
+// catalogue files, writing the index-field errors to the message log. A file that cannot
+// be read is skipped and the load goes on. N_DB and DB_Ritorno are the catalogue load's.
+void Carica_Catalogo(Program& program, Catalogue& catalogue);
+
+}  // namespace torvan
