@@ -127,3 +127,19 @@ TEST_F(CliTest, UnknownCommandsAndMissingFoldersAreRefused) {
 
 }  // namespace
 }  // namespace torvan
+
+namespace torvan {
+namespace {
+
+TEST_F(CliTest, FieldsPrintsTheFieldViewOrThePlaceholder) {
+  Result r = Run("fields 1");
+  ASSERT_EQ(0, r.exit_code) << r.err;
+  EXPECT_EQ("#\tCampo\tTesto\tT\tLung.\tDec.\tPosiz.\tByte\tEsclusi\n"
+            "\t\t**** NESSUN CAMPO ****\t\t\t\t\t\t\n",
+            r.out);
+  EXPECT_EQ(2, Run("fields 0").exit_code);
+  EXPECT_EQ(2, Run("fields x").exit_code);
+}
+
+}  // namespace
+}  // namespace torvan
