@@ -1,0 +1,49 @@
+// The control commands of a running torvan-host ("torvan-host ctl --data DIR ..."):
+//
+//   insert LIB/FILE FIELD=VALUE ...      add a record (fields left out are empty)
+//   update LIB/FILE RRN FIELD=VALUE ...  change fields of record RRN
+//   delete LIB/FILE RRN                  delete record RRN
+//   clear LIB/FILE                       delete every record
+//   generate LIB/FILE N [SEED]           N random inserts, updates and deletes
+//   dump LIB/FILE                        one line a record: RRN, then FIELD=value,
+//                                        tab-separated (values decoded, trailing blanks cut)
+//   queue                                number of changes waiting for the PC
+//   schedule                             show stop and restart time
+//   schedule STOP RESTART                set them (yyyymmddhhnnss each)
+//   schedule off                         no stop in sight (tomorrow, same time)
+//   stopping on|off                      T answers "stopping now" or not
+//   fault ...                            inject a fault (faults.h)
+//   faults                               faults set and how often each took effect
+//   status                               ports, connections, queue
+//   shutdown                             write the data folder and stop the server
+//
+// insert, update, delete, clear and generate change the file and queue each change for
+// the PC. A bad command gets a message and exit status 2 and changes nothing; a failure
+// to write the data folder gets exit status 1.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "hostsim/faults.h"
+#include "hostsim/host_store.h"
+
+namespace torvan::hostsim {
+
+struct CtlContext {
+  HostStore* store = nullptr;
+  Faults* faults = nullptr;
+  std::function<std::string()> status;  // the server's ports and connections, one per line
+  std::function<void()> shutdown;
+};
+
+struct CtlResult {
+  int exit_code = 0;  // 0 done, 1 failed, 2 bad command
+  std::string text;   // UTF-8, lines ending in "\n"
+};
+
+// Runs one command; `args` are UTF-8 as typed.
+CtlResult RunCtl(CtlContext& context, const std::vector<std::string>& args);
+
+}  // namespace torvan::hostsim

@@ -1,0 +1,62 @@
+// The host's FTP control conversation, as far as Torvan uses it: log in, run the remote
+// command that starts the host server program, quit. No data connection exists.
+//
+//   on connect  220 (two lines, as an IBM i greets)
+//   USER name   331
+//   PASS word   230 when user and password are right, 530 otherwise
+//   RCMD CALL <library>/TNM_121 ('Pnnnnn')   250 when the program runs on port nnnnn,
+//               530 before a login, 550 for any other command or a port that cannot open
+//   QUIT        221, then the connection closes
+//   anything else  500
+//
+// FtpSession is only the conversation: bytes in, reply bytes out. The server owns the
+// socket and decides, through Hooks, whether a login is right and what RCMD does.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <string_view>
+
+namespace torvan::hostsim {
+
+// What RCMD did.
+struct RemoteCommandResult {
+  bool accepted = false;
+  std::string text;  // the reply text after the code ("Command ... successful.")
+};
+
+class FtpSession {
+ public:
+  struct Hooks {
+    // True when `user` may log in with `password` (Windows-1252 texts as received).
+    std::function<bool(const std::string& user, const std::string& password)> login;
+    // Runs the remote command of RCMD.
+    std::function<RemoteCommandResult(const std::string& command)> remote_command;
+  };
+
+  explicit FtpSession(Hooks hooks) : hooks_(std::move(hooks)) {}
+
+  // The greeting sent when the connection opens.
+  static std::string Greeting();
+
+  // Takes bytes received from the client and appends the replies to `out`. Returns false
+  // when the connection must close once `out` has been sent (QUIT, or a line too long to
+  // be a command).
+  bool Receive(std::string_view bytes, std::string* out);
+
+ private:
+  bool Command(const std::string& line, std::string* out);
+
+  Hooks hooks_;
+  std::string input_;
+  std::string user_;
+  bool user_given_ = false;
+  bool logged_in_ = false;
+};
+
+// Reads "CALL <library>/<program> ('Pnnnnn')" (blanks free, case ignored). Returns false
+// when the command has another shape.
+bool ParseCallCommand(std::string_view command, std::string* library, std::string* program,
+                      int* port);
+
+}  // namespace torvan::hostsim

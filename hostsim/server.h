@@ -1,0 +1,65 @@
+// The torvan-host server: one process, one thread, one epoll loop serving
+//
+//   the FTP control server (ftp_session.h), whose RCMD starts the host server program,
+//   the host server program TNM_121 (host_session.h) on each port it was started on,
+//   the control socket ctl.sock of the data folder (ctl_command.h),
+//
+// over any number of connections. Faults (faults.h) are applied as replies leave.
+// The ports in use are written to ports.txt in the data folder ("ftp N", "host N" lines)
+// and printed on standard output, so a port chosen by the system (0) can be found.
+//
+// Usage: construct, Start, then Run until Stop (callable from any thread or a signal
+// handler) or the "shutdown" control command; Run writes the data folder's text files
+// before it returns.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/clock.h"
+#include "platform/status.h"
+
+namespace torvan::hostsim {
+
+struct ServerOptions {
+  std::string data_dir;
+  std::string listen;     // address to bind; empty: host.conf's (127.0.0.1 by default)
+  int ftp_port = -2;      // -2: host.conf's; -1: no FTP server; 0: any free port
+  int port = -2;          // host server started at once: -2: host.conf's; -1: not; 0: any
+  std::string table_path; // character table; empty: DIR/TnC_TBL1.Tbl, else Torvan's own
+  platform::Clock* clock = nullptr;  // nullptr: the system clock
+  bool verbose = false;   // log every request on standard error
+  bool print_ports = true;  // print the listening ports on standard output
+};
+
+class Server {
+ public:
+  explicit Server(ServerOptions options);
+  ~Server();
+  Server(const Server&) = delete;
+  Server& operator=(const Server&) = delete;
+
+  // Opens the data folder (see data_folder.h), binds every listener and writes ports.txt.
+  // Advice about the data folder (a dropped journal tail, ...) goes to `notes`.
+  Status Start(std::string* notes);
+
+  // Serves until Stop; then writes the text files and closes every connection.
+  Status Run();
+
+  // Asks Run to return. Safe from another thread and from a signal handler.
+  void Stop();
+
+  int ftp_port() const;
+  std::vector<int> host_ports() const;
+
+ private:
+  class Impl;
+  std::unique_ptr<Impl> impl_;
+};
+
+// The character table torvan-host uses when the data folder has none: the one Torvan
+// ships with.
+std::string DefaultTablePath();
+
+}  // namespace torvan::hostsim
