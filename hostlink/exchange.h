@@ -1,0 +1,62 @@
+// The message exchange with the host's server program: one request frame, one reply.
+//
+// Every caller of the link (link start, catalogue load, replication in both directions,
+// image transfer) runs its requests through these functions on the link slot, so the
+// frames, the reads and the wording of the messages are the same everywhere. An exchange
+// that fails writes its one message to the message log and reports; the link stays open
+// and the request is not repeated.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "core/program.h"
+#include "hostlink/socket_layer.h"
+
+namespace torvan::hostlink {
+
+struct ExchangeReply {
+  enum class Outcome {
+    kServed,      // outcome "0" and the data part read
+    kRefused,     // the host answered with another outcome: refused, or nothing (more)
+    kReadFailed,  // the header or the data part could not be read (or the length was bad)
+  };
+  Outcome outcome = Outcome::kReadFailed;
+  int32_t length = 0;  // length of the data part when served
+  std::string raw;     // code I: the data part, untranslated; MessageBuffer is left alone
+
+  bool served() const { return outcome == Outcome::kServed; }
+};
+
+// Sends "<code><5-digit length><data>" on the link slot and reads the reply. When served,
+// the data part is at the start of MessageBuffer (code I: in `raw`) and its fields are
+// read with SocketLayer::Field_Decode by position. Empty polls of both reads count in
+// `delay_counter`.
+//
+// Messages, with routine R and code C:
+//   header not read            "[R] Errore Sock_Read {C}(1)"   (none for I)
+//   outcome not "0", P and T   "[R] Errore Esito {C}"          (none for S, I, 3, 1, 2)
+//   length not 0..8192 digits,
+//   or data part not read      "[R] Errore Sock_Read {C}(2)"   (none for I)
+// Code R is served by ExchangeStatement, with its own wording.
+ExchangeReply Exchange(SocketLayer& socket, Program& program, std::string_view routine,
+                       char code, std::string_view data, int32_t& delay_counter);
+
+// The R exchange of an SQL statement for the host. The header read counts its empty
+// polls in `header_counter`, the data read in `data_counter`. Messages:
+//   header not read            "[R] Errore Sock_Read {R}(1)", or "{R}(2)" for the
+//                              `repeated` second statement of an update
+//   outcome not "0"            "[R] Errore stato"
+//   length bad / data not read "[R] Errore lettura stato"
+// When served, position 1 of the data part is the statement's status.
+ExchangeReply ExchangeStatement(SocketLayer& socket, Program& program, std::string_view routine,
+                                std::string_view statement, bool repeated,
+                                int32_t& header_counter, int32_t& data_counter);
+
+// The host's greeting at link start: a bare 6-byte reply header whose outcome is "0"
+// (its length is not looked at, no data part follows). False, with no message, when it
+// cannot be read or its outcome is another.
+bool ReadGreeting(SocketLayer& socket, int32_t& delay_counter);
+
+}  // namespace torvan::hostlink

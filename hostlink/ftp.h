@@ -1,0 +1,38 @@
+// The FTP remote command: a minimal FTP client that logs in to the host's FTP server and
+// has it run one command with RCMD (the CALL that starts the host's server program).
+//
+// Called by the link start on the link slot before the message link is opened. No data
+// connection is ever opened. Lines go out untranslated with CR LF; of each reply only the
+// first three characters of its first line are looked at, further lines are discarded.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+
+#include "hostlink/socket_layer.h"
+
+namespace torvan::hostlink {
+
+// The conversation's states, in order; every failure goes to kFailed.
+enum class FtpState { kConnect, kGreeting, kUser, kPass, kRcmd, kQuit, kDone, kFailed };
+const char* FtpStateName(FtpState state);
+
+// Connects `slot` to `host`:`port`, reads the greeting (220), sends "USER " + trimmed user
+// (331), "PASS " + trimmed password (230), "RCMD " + trimmed command (250), then "QUIT"
+// without waiting for its reply, and closes the slot. True when the command was accepted;
+// `*message` is then empty, otherwise it holds the reason, one of:
+//   "Apertura della porta <port> non riuscita"            connect failed
+//   "Il server FTP non risponde" / "... non è pronto"     no greeting / not 220
+//   "Il server FTP non risponde (USER)" / "Utente errato"       no reply / not 331
+//   "Il server FTP non risponde (PASS)" / "Password errata"     no reply / not 230
+//   "Il server FTP non risponde (RCMD)" / "Comando non eseguito" no reply / not 250
+//   "Riga FTP troppo lunga (<verb>)"   a line over 256 bytes with its CR LF (not sent)
+// `on_state`, when given, is told every state the conversation enters.
+bool Ftp_RemoteCommand(SocketLayer& socket, int slot, std::string_view host, int32_t port,
+                       std::string_view user, std::string_view password,
+                       std::string_view command, std::string* message,
+                       const std::function<void(FtpState)>& on_state = {});
+
+}  // namespace torvan::hostlink

@@ -1,0 +1,169 @@
+// Test helper: a scripted TCP peer on 127.0.0.1 for the socket layer, exchange and FTP
+// tests. It listens on a free port, accepts one connection in its own thread and runs the
+// test's script on it. Every wait is bounded, so a broken test fails instead of hanging.
+#pragma once
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <thread>
+
+#include "core/program.h"
+#include "platform/fakes.h"
+
+namespace torvan::hostlink::testing {
+
+// The accepted connection, as the script sees it.
+class PeerConnection {
+ public:
+  explicit PeerConnection(int fd) : fd_(fd) {}
+
+  // Reads exactly n bytes within `timeout`; false when they do not come.
+  bool Read(size_t n, std::string* out,
+            std::chrono::milliseconds timeout = std::chrono::milliseconds(5000)) {
+    out->clear();
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (out->size() < n) {
+      if (!WaitReadable(deadline)) return false;
+      char buf[4096];
+      const ssize_t r = ::recv(fd_, buf, std::min(sizeof buf, n - out->size()), 0);
+      if (r <= 0) return false;
+      out->append(buf, size_t(r));
+    }
+    return true;
+  }
+  // Reads one line ended by CR LF (returned with it); false when none comes in time.
+  bool ReadLine(std::string* line,
+                std::chrono::milliseconds timeout = std::chrono::milliseconds(5000)) {
+    line->clear();
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (line->size() < 2 || line->compare(line->size() - 2, 2, "\r\n") != 0) {
+      if (!WaitReadable(deadline)) return false;
+      char c;
+      if (::recv(fd_, &c, 1, 0) != 1) return false;
+      *line += c;
+    }
+    return true;
+  }
+  // True when the other side closed (or reset) the connection within `timeout`.
+  bool SeesEnd(std::chrono::milliseconds timeout = std::chrono::milliseconds(5000)) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (WaitReadable(deadline)) {
+      char buf[256];
+      if (::recv(fd_, buf, sizeof buf, 0) <= 0) return true;
+    }
+    return false;
+  }
+  void Write(std::string_view bytes) {
+    size_t sent = 0;
+    while (sent < bytes.size()) {
+      const ssize_t r = ::send(fd_, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
+      if (r <= 0) return;
+      sent += size_t(r);
+    }
+  }
+  void Close() {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = -1;
+  }
+  int fd() const { return fd_; }
+
+ private:
+  bool WaitReadable(std::chrono::steady_clock::time_point deadline) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0 || fd_ < 0) return false;
+    pollfd p{fd_, POLLIN, 0};
+    return ::poll(&p, 1, int(left.count())) > 0;
+  }
+  int fd_;
+};
+
+class ScriptedPeer {
+ public:
+  using Script = std::function<void(PeerConnection&)>;
+
+  explicit ScriptedPeer(Script script) {
+    listen_fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    a.sin_port = 0;
+    ::bind(listen_fd_, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    ::listen(listen_fd_, 4);
+    socklen_t size = sizeof a;
+    ::getsockname(listen_fd_, reinterpret_cast<sockaddr*>(&a), &size);
+    port_ = ntohs(a.sin_port);
+    thread_ = std::thread([this, script = std::move(script)] {
+      pollfd p{listen_fd_, POLLIN, 0};
+      if (::poll(&p, 1, 5000) <= 0) return;
+      const int fd = ::accept(listen_fd_, nullptr, nullptr);
+      if (fd < 0) return;
+      PeerConnection connection(fd);
+      script(connection);
+      connection.Close();
+    });
+  }
+  ~ScriptedPeer() {
+    if (thread_.joinable()) thread_.join();
+    ::close(listen_fd_);
+  }
+  ScriptedPeer(const ScriptedPeer&) = delete;
+  ScriptedPeer& operator=(const ScriptedPeer&) = delete;
+
+  int port() const { return port_; }
+  // Waits for the script to end (bounded by the script's own waits).
+  void Join() {
+    if (thread_.joinable()) thread_.join();
+  }
+
+ private:
+  int listen_fd_ = -1;
+  int port_ = 0;
+  std::thread thread_;
+};
+
+// A port on 127.0.0.1 where nothing listens (bound, then closed at once).
+inline int ClosedPort() {
+  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+  socklen_t size = sizeof a;
+  ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &size);
+  ::close(fd);
+  return ntohs(a.sin_port);
+}
+
+// A Program for link tests: a fixed clock, a pump that counts events and does not sleep,
+// and the messages written collected without their time stamp. Waits for data are real
+// poll() waits, so a peer has limit x Attesa_Sincronizz to answer; a connection the peer
+// closed makes empty polls that cost nothing, so the give-up cases end at once.
+class TestProgram {
+ public:
+  TestProgram() : program(Paths::InFolder("/tmp"), &clock, &pump) {
+    program.settings.parametri.Attesa_Sincronizz = 2;
+    program.log.on_status_line = [this](std::string_view line) {
+      std::lock_guard<std::mutex> lock(mutex_);
+      messages.emplace_back(line.substr(line.find(" - ") + 3));
+    };
+  }
+  platform::FakeClock clock;
+  platform::FakePump pump;
+  Program program;
+  std::vector<std::string> messages;
+
+ private:
+  std::mutex mutex_;
+};
+
+}  // namespace torvan::hostlink::testing
