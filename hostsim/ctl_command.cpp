@@ -149,8 +149,8 @@ CtlResult RunCtl(CtlContext& ctx, const std::vector<std::string>& utf8_args) {
     s = insert ? store.Insert(file, std::move(record), true, &rrn)
                : store.Update(file, rrn, std::move(record), true);
     if (!s.ok()) return {1, s.message() + "\n"};
-    return committed(command + "d " + Cp1252ToUtf8(file->Name()) + " RRN " + std::to_string(rrn) +
-                     "\n");
+    return committed((insert ? "inserted " : "updated ") + Cp1252ToUtf8(file->Name()) + " RRN " +
+                     std::to_string(rrn) + "\n");
   }
   if (command == "delete") {
     if ((r = file_arg(&file)).exit_code != 0 || (r = rrn_arg(*file, &rrn)).exit_code != 0) return r;

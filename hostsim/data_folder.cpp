@@ -287,6 +287,14 @@ Status LoadFields(const DataFolder& folder, HostFile* file) {
   return Status::Ok();
 }
 
+// "-000120.75" -> "-120.75", "000" -> "0": the same number, easier to read.
+std::string WithoutLeadingZeros(const std::string& number) {
+  size_t start = !number.empty() && number[0] == '-' ? 1 : 0;
+  size_t first = start;
+  while (first + 1 < number.size() && number[first] == '0' && number[first + 1] != '.') ++first;
+  return number.substr(0, start) + number.substr(first);
+}
+
 }  // namespace
 
 std::string DataFolder::Fields(const HostFile& f) const {
@@ -394,7 +402,7 @@ std::string RecordText(const RecordCodec& codec, const HostFile& file, const std
   for (const HostField& f : file.fields) {
     std::string value;
     if (!codec.GetField(f, record, &value).ok()) return "hex:" + ToHex(record);
-    value = f.type == 'A' ? TrimRight(value) : Trim(value);
+    value = f.type == 'A' ? TrimRight(value) : WithoutLeadingZeros(Trim(value));
     if (std::any_of(value.begin(), value.end(), [](char c) { return uint8_t(c) < 0x20; })) {
       return "hex:" + ToHex(record);
     }
