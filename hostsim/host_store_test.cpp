@@ -1,0 +1,302 @@
+#include "hostsim/host_store.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "hostsim/test_support.h"
+#include "platform/fakes.h"
+#include "platform/file.h"
+
+namespace torvan::hostsim {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::Tables;
+
+void Write(const std::string& path, const std::string& text) {
+  fs::create_directories(fs::path(path).parent_path());
+  ASSERT_TRUE(platform::WriteFileAtomic(path, text, 0644).ok());
+}
+
+std::string Read(const std::string& path) {
+  std::string text;
+  EXPECT_TRUE(platform::ReadFile(path, &text).ok()) << path;
+  return text;
+}
+
+// A small host with one file of every field type.
+void WriteSmallHost(const std::string& dir) {
+  Write(dir + "/host.conf", "user = u\npassword = p\n");
+  Write(dir + "/databases.txt", "DB1 | test | SRV | 127.0.0.1 | sa | pw |\n");
+  Write(dir + "/files.txt", "LIB | ANAG | test file | | | S | S | N | DB1 | |\n");
+  Write(dir + "/fields/LIB.ANAG.txt",
+        "COD | code | A | 4 | | | |\n"
+        "NUM | zoned | S | 5 | 2 | | |\n"
+        "AMT | amount | P | 17 | 3 | | |\n"
+        "BIN | binary | B | 9 | | | |\n"
+        "\xC2\xA7_T_IDX___ | index | B | 9 | | | |\n");
+}
+
+class StoreFixture : public ::testing::Test {
+ protected:
+  void SetUp() override { WriteSmallHost(dir_.path()); }
+
+  std::unique_ptr<HostStore> Open(std::string* notes = nullptr) {
+    std::string ignored;
+    std::unique_ptr<HostStore> store;
+    Status s = HostStore::Open(DataFolder{dir_.path()}, codec_, &clock_, &store,
+                               notes != nullptr ? notes : &ignored);
+    EXPECT_TRUE(s.ok()) << s.message();
+    return store;
+  }
+
+  std::string Record(HostStore& store, std::vector<std::string> values) {
+    HostFile* f = store.data().FindFile("LIB/ANAG");
+    std::string record = codec_.EmptyRecord(*f);
+    EXPECT_TRUE(AssignFields(codec_, *f, values, &record).ok());
+    return record;
+  }
+
+  static std::vector<int64_t> QueueSeqs(HostStore& store) {
+    std::vector<int64_t> seqs;
+    // Walk the queue by acknowledging a copy's changes one by one is destructive; read the
+    // text file instead of exposing the queue.
+    std::string text = Read(store.folder().Queue());
+    size_t pos = 0;
+    while ((pos = text.find('\n', pos)) != std::string::npos) {
+      ++pos;
+      if (pos < text.size() && text[pos] >= '1' && text[pos] <= '9') {
+        seqs.push_back(std::stoll(text.substr(pos)));
+      }
+    }
+    return seqs;
+  }
+
+  testing::TempDir dir_;
+  platform::FakeClock clock_{{2026, 1, 2, 3, 4, 5, 0}};
+  RecordCodec codec_{Tables()};
+};
+
+TEST_F(StoreFixture, ChangesAndQueueSurviveARestartWithoutCleanClose) {
+  std::map<int32_t, std::string> expected;
+  {
+    auto store = Open();
+    HostFile* f = store->data().FindFile("LIB/ANAG");
+    int32_t rrn = 0;
+    for (int i = 1; i <= 3; ++i) {
+      ASSERT_TRUE(store->Insert(f, Record(*store, {"COD=R" + std::to_string(i)}), true, &rrn).ok());
+    }
+    ASSERT_TRUE(store->Update(f, 2, Record(*store, {"COD=upd", "AMT=-1.5"}), true).ok());
+    ASSERT_TRUE(store->Delete(f, 1, true).ok());
+    // A change the PC made: stored, not queued.
+    ASSERT_TRUE(store->Insert(f, Record(*store, {"COD=pc"}), false, &rrn).ok());
+    EXPECT_EQ(4, rrn);
+    EXPECT_EQ(5u, store->QueueSize());
+    store->Acknowledge(1);
+    store->Acknowledge(3);  // not the front: nothing happens
+    EXPECT_EQ(4u, store->QueueSize());
+    ASSERT_TRUE(store->Flush(false).ok());
+    expected = f->records;
+    // The store goes away without Compact, as if the process were killed.
+  }
+  auto store = Open();
+  HostFile* f = store->data().FindFile("LIB/ANAG");
+  EXPECT_EQ(expected, f->records);
+  EXPECT_EQ(5, f->next_rrn);
+  ASSERT_EQ(4u, store->QueueSize());
+  EXPECT_EQ(2, store->FrontChange()->seq);
+  EXPECT_EQ("20260102030405", store->FrontChange()->text14);
+  EXPECT_EQ((std::vector<int64_t>{2, 3, 4, 5}), QueueSeqs(*store));
+  // The journal was folded into the text files at open.
+  EXPECT_EQ("", Read(store->folder().Journal()));
+  EXPECT_NE(std::string::npos, Read(store->folder().Records(*f)).find("COD=upd"));
+}
+
+TEST_F(StoreFixture, TornAndDamagedJournalTailsAreLeftOut) {
+  struct Case {
+    const char* what;
+    std::string (*damage)(const std::string& journal);
+    size_t records;
+  } cases[] = {
+      {"torn last line", [](const std::string& j) { return j.substr(0, j.size() - 5); }, 2},
+      {"zeros after the last line", [](const std::string& j) { return j + std::string(512, '\0'); },
+       3},
+      {"one byte flipped in the second line",
+       [](const std::string& j) {
+         std::string d = j;
+         size_t second = d.find('\n') + 1;
+         d[second + 20] ^= 0x01;
+         return d;
+       },
+       1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    fs::remove_all(dir_.path());
+    fs::create_directories(dir_.path());
+    WriteSmallHost(dir_.path());
+    std::string journal;
+    {
+      auto store = Open();
+      HostFile* f = store->data().FindFile("LIB/ANAG");
+      int32_t rrn = 0;
+      for (int i = 1; i <= 3; ++i) {
+        ASSERT_TRUE(store->Insert(f, Record(*store, {"COD=R" + std::to_string(i)}), false, &rrn).ok());
+      }
+      ASSERT_TRUE(store->Flush(false).ok());
+      journal = Read(store->folder().Journal());
+    }
+    Write(dir_.path() + "/journal.txt", c.damage(journal));
+    std::string notes;
+    auto store = Open(&notes);
+    EXPECT_EQ(c.records, store->data().FindFile("LIB/ANAG")->records.size());
+    EXPECT_NE(std::string::npos, notes.find("torn or damaged")) << notes;
+  }
+}
+
+TEST_F(StoreFixture, CrashWhileRewritingTheTextFilesLosesAndDuplicatesNothing) {
+  std::string old_journal;
+  std::map<int32_t, std::string> expected;
+  {
+    auto store = Open();
+    HostFile* f = store->data().FindFile("LIB/ANAG");
+    int32_t rrn = 0;
+    ASSERT_TRUE(store->Insert(f, Record(*store, {"COD=A"}), true, &rrn).ok());
+    ASSERT_TRUE(store->Insert(f, Record(*store, {"COD=B"}), true, &rrn).ok());
+    ASSERT_TRUE(store->Clear(f, true).ok());
+    ASSERT_TRUE(store->Insert(f, Record(*store, {"COD=C"}), true, &rrn).ok());
+    store->Acknowledge(1);
+    ASSERT_TRUE(store->Flush(false).ok());
+    old_journal = Read(store->folder().Journal());
+    expected = f->records;
+    // The text files are written, then the process dies before the journal restarts.
+    ASSERT_TRUE(store->Compact().ok());
+  }
+  Write(dir_.path() + "/journal.txt", old_journal);
+  auto store = Open();
+  HostFile* f = store->data().FindFile("LIB/ANAG");
+  EXPECT_EQ(expected, f->records);
+  EXPECT_EQ(2, f->next_rrn);  // the clear started the numbering again
+  EXPECT_EQ((std::vector<int64_t>{2, 3, 4}), QueueSeqs(*store));
+}
+
+TEST_F(StoreFixture, UpdateAndDeleteOfAMissingRecordChangeNothing) {
+  auto store = Open();
+  HostFile* f = store->data().FindFile("LIB/ANAG");
+  EXPECT_EQ(Status::Code::kNotFound, store->Update(f, 7, Record(*store, {}), true).code());
+  EXPECT_EQ(Status::Code::kNotFound, store->Delete(f, 7, true).code());
+  EXPECT_EQ(0u, store->QueueSize());
+}
+
+TEST_F(StoreFixture, RecordsAreWrittenAsValuesOrHexAndReadBackExactly) {
+  auto store = Open();
+  HostFile* f = store->data().FindFile("LIB/ANAG");
+  int32_t rrn = 0;
+  ASSERT_TRUE(store->Insert(f, Record(*store, {"COD=O'B\xE8", "NUM=-12.5", "AMT=123.456",
+                                               "BIN=-7"}),
+                            false, &rrn)
+                  .ok());
+  std::string odd = Record(*store, {"COD=ab"});
+  odd[1] = '\0';  // a NUL inside a text field: no value text gives it back
+  ASSERT_TRUE(store->Insert(f, odd, false, &rrn).ok());
+  ASSERT_TRUE(store->Compact().ok());
+  const std::string text = Read(store->folder().Records(*f));
+  EXPECT_NE(std::string::npos,
+            text.find("1\tCOD=O'B\xC3\xA8\tNUM=-12.50\tAMT=123.456\tBIN=-7\t\xC2\xA7_T_IDX___=0\n"))
+      << text;
+  EXPECT_NE(std::string::npos, text.find("2\thex:"));
+  const auto records = f->records;
+  store.reset();
+  store = Open();
+  EXPECT_EQ(records, store->data().FindFile("LIB/ANAG")->records);
+}
+
+TEST_F(StoreFixture, HandWrittenRecordsAreEncoded) {
+  Write(dir_.path() + "/records/LIB.ANAG.txt",
+        "# comment\nnext_rrn\t40\n7\tCOD=x\tAMT=5\n12\tNUM=1.25\n");
+  auto store = Open();
+  HostFile* f = store->data().FindFile("LIB/ANAG");
+  ASSERT_EQ(2u, f->records.size());
+  EXPECT_EQ(40, f->next_rrn);
+  std::string v;
+  ASSERT_TRUE(codec_.GetField(*f->FindField("AMT"), f->records.at(7), &v).ok());
+  EXPECT_EQ("00000000000005.000 ", v);
+  ASSERT_TRUE(codec_.GetField(*f->FindField("COD"), f->records.at(12), &v).ok());
+  EXPECT_EQ("    ", v);
+}
+
+struct BadFolderCase {
+  const char* what;
+  const char* file;
+  const char* text;
+  const char* message;  // a part of the expected message
+};
+
+TEST_F(StoreFixture, BadDataFoldersAreRefusedWithTheLine) {
+  const BadFolderCase cases[] = {
+      {"unknown setting", "host.conf", "colour = blue\n", "host.conf:1: unknown setting"},
+      {"port not a number", "host.conf", "user = u\nftp_port = x\n", "host.conf:2: ftp_port"},
+      {"database name too long", "databases.txt", "ABCDEFGHIJKLMNOPQRSTU | x\n",
+       "databases.txt:1: name"},
+      {"too many columns", "databases.txt", "A|B|C|D|E|F|G|H\n", "more than 7 columns"},
+      {"library too long", "files.txt", "LIBRARY_TOO_LONG | F | t\n", "files.txt:1:"},
+      {"file listed twice", "files.txt", "LIB | ANAG | t\nlib | anag | t\n",
+       "files.txt:2: LIB/ANAG is listed twice"},
+      {"flag of two letters", "files.txt", "LIB | ANAG | t | | | SI\n", "As_Pc"},
+      {"unknown type", "fields/LIB.ANAG.txt", "COD | c | X | 4\n", "type must be A, S, P or B"},
+      {"digits out of range", "fields/LIB.ANAG.txt", "COD | c | P | 40\n", "digits out of range"},
+      {"binary beyond 9 digits", "fields/LIB.ANAG.txt", "COD | c | B | 10\n", "digits out of range"},
+      {"wrong byte count", "fields/LIB.ANAG.txt", "COD | c | P | 9 | 2 | 1 | 4\n", "takes 5 bytes"},
+      {"decimals beyond digits", "fields/LIB.ANAG.txt", "COD | c | S | 3 | 4\n", "decimals"},
+      {"overlapping fields", "fields/LIB.ANAG.txt", "A | a | A | 4 | | 1\nB | b | A | 2 | | 3\n",
+       "fields/LIB.ANAG.txt:2: the field overlaps"},
+      {"record too long", "fields/LIB.ANAG.txt", "A | a | A | 4060 | | 10\n", "longer than 4067"},
+      {"field listed twice", "fields/LIB.ANAG.txt", "A | a | A | 4\na | b | A | 4\n",
+       "listed twice"},
+      {"no fields", "fields/LIB.ANAG.txt", "# nothing\n", "has no fields"},
+      {"not UTF-8", "files.txt", "LIB | ANAG | caff\xE8\n", "not UTF-8"},
+      {"record: unknown field", "records/LIB.ANAG.txt", "1\tCOLOR=red\n",
+       "records/LIB.ANAG.txt:1: unknown field COLOR"},
+      {"record: value too long", "records/LIB.ANAG.txt", "1\tCOD=abcde\n", "COD"},
+      {"record: RRN twice", "records/LIB.ANAG.txt", "1\tCOD=a\n1\tCOD=b\n", ":2: RRN 1 appears twice"},
+      {"record: RRN zero", "records/LIB.ANAG.txt", "0\tCOD=a\n", "starts with its RRN"},
+      {"record: short hex", "records/LIB.ANAG.txt", "1\thex:C1C2\n", "hex: needs"},
+  };
+  for (const BadFolderCase& c : cases) {
+    SCOPED_TRACE(c.what);
+    fs::remove_all(dir_.path());
+    fs::create_directories(dir_.path());
+    WriteSmallHost(dir_.path());
+    Write(dir_.path() + "/" + c.file, c.text);
+    std::unique_ptr<HostStore> store;
+    std::string notes;
+    Status s = HostStore::Open(DataFolder{dir_.path()}, codec_, &clock_, &store, &notes);
+    EXPECT_FALSE(s.ok());
+    EXPECT_NE(std::string::npos, s.message().find(c.message)) << s.message();
+  }
+}
+
+TEST(JournalTest, EntriesComeBackInOrderAndAPartialWriteIsCompletedNotRepeated) {
+  testing::TempDir dir;
+  const std::string path = dir.path() + "/journal.txt";
+  Journal journal;
+  ASSERT_TRUE(journal.Start(path).ok());
+  journal.Add("first entry");
+  journal.Add("second");
+  ASSERT_TRUE(journal.Flush(false).ok());
+  journal.Add("third");
+  ASSERT_TRUE(journal.Flush(true).ok());
+  std::vector<std::string> seen;
+  size_t dropped = 1;
+  ASSERT_TRUE(Journal::Replay(
+                  path, [&](std::string_view e) { seen.emplace_back(e); return Status::Ok(); },
+                  &dropped)
+                  .ok());
+  EXPECT_EQ((std::vector<std::string>{"first entry", "second", "third"}), seen);
+  EXPECT_EQ(0u, dropped);
+  EXPECT_EQ(Crc32("123456789"), 0xCBF43926u);  // the standard check value
+}
+
+}  // namespace
+}  // namespace torvan::hostsim

@@ -1,0 +1,203 @@
+#include "hostsim/statement.h"
+
+#include <gtest/gtest.h>
+
+#include "core/text.h"
+#include "hostsim/statement_runner.h"
+#include "hostsim/test_support.h"
+#include "platform/fakes.h"
+
+namespace torvan::hostsim {
+namespace {
+
+using testing::Tables;
+
+// The statements exactly as Torvan builds them for the file CLIENTI of library DATI.
+TEST(ParseStatementTest, TorvansThreeForms) {
+  Statement s;
+  ASSERT_TRUE(ParseStatement("INSERT INTO DATI/CLIENTI (CODICE,IMPORTO,\xA7_T_IDX___) "
+                             "VALUES('A''1', 12, 57)",
+                             &s)
+                  .ok());
+  EXPECT_EQ(Statement::Kind::kInsert, s.kind);
+  EXPECT_EQ("DATI", s.library);
+  EXPECT_EQ("CLIENTI", s.file);
+  ASSERT_EQ(3u, s.values.size());
+  EXPECT_EQ("CODICE", s.values[0].first);
+  EXPECT_TRUE(s.values[0].second.quoted);
+  EXPECT_EQ("A'1", s.values[0].second.text);
+  EXPECT_EQ("IMPORTO", s.values[1].first);
+  EXPECT_FALSE(s.values[1].second.quoted);
+  EXPECT_EQ("12", s.values[1].second.text);
+  EXPECT_EQ("\xA7_T_IDX___", s.values[2].first);
+  EXPECT_EQ("57", s.values[2].second.text);
+
+  ASSERT_TRUE(ParseStatement(" UPDATE DATI/CLIENTI a SET CODICE='A''1', IMPORTO=12, "
+                             "\xA7_T_IDX___=57 WHERE \xA7_T_IDX___=57",
+                             &s)
+                  .ok());
+  EXPECT_EQ(Statement::Kind::kUpdate, s.kind);
+  ASSERT_EQ(3u, s.values.size());
+  EXPECT_FALSE(s.where_rrn);
+  EXPECT_EQ("\xA7_T_IDX___", s.where_field);
+  EXPECT_EQ("57", s.where_value.text);
+
+  ASSERT_TRUE(ParseStatement(" UPDATE DATI/CLIENTI a SET CODICE='x' WHERE RRN(a)=15", &s).ok());
+  EXPECT_TRUE(s.where_rrn);
+  EXPECT_EQ(15, s.rrn);
+
+  ASSERT_TRUE(ParseStatement(" DELETE FROM DATI/CLIENTI a WHERE RRN(a)=1234", &s).ok());
+  EXPECT_EQ(Statement::Kind::kDelete, s.kind);
+  EXPECT_TRUE(s.where_rrn);
+  EXPECT_EQ(1234, s.rrn);
+  EXPECT_TRUE(s.values.empty());
+}
+
+TEST(ParseStatementTest, ValuesAndSpacing) {
+  struct Case {
+    const char* what;
+    const char* text;
+    const char* value;  // the first value's text
+    bool quoted;
+  } cases[] = {
+      {"empty text", "INSERT INTO L/F (A) VALUES('')", "", true},
+      {"only a quote", "INSERT INTO L/F (A) VALUES('''')", "'", true},
+      {"text with separators inside", "INSERT INTO L/F (A) VALUES('a, b) = c')", "a, b) = c", true},
+      {"trailing blanks kept", "INSERT INTO L/F (A) VALUES('ab  ')", "ab  ", true},
+      {"negative decimal", "INSERT INTO L/F (A) VALUES(-0001234.50)", "-0001234.50", false},
+      {"plus sign", "INSERT INTO L/F (A) VALUES(+7)", "+7", false},
+      {"lower-case keywords", "insert into dati/f (a) values(1)", "1", false},
+      {"blanks everywhere", "  INSERT  INTO  L / F ( A )  VALUES (  3  )  ", "3", false},
+      {"accented text", "INSERT INTO L/F (A) VALUES('Nicol\xF2')", "Nicol\xF2", true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Statement s;
+    Status st = ParseStatement(c.text, &s);
+    ASSERT_TRUE(st.ok()) << st.message();
+    ASSERT_EQ(1u, s.values.size());
+    EXPECT_EQ(c.value, s.values[0].second.text);
+    EXPECT_EQ(c.quoted, s.values[0].second.quoted);
+  }
+}
+
+TEST(ParseStatementTest, RefusesWhatTorvanNeverSends) {
+  const char* cases[] = {
+      "",
+      "SELECT * FROM DATI/CLIENTI",
+      "INSERT INTO CLIENTI (A) VALUES(1)",                     // no library
+      "INSERT INTO DATI/CLIENTI (A,B) VALUES(1)",              // fewer values
+      "INSERT INTO DATI/CLIENTI (A) VALUES(1, 2)",             // more values
+      "INSERT INTO DATI/CLIENTI (A) VALUES('open",             // unclosed quote
+      "INSERT INTO DATI/CLIENTI (A) VALUES(12x)",              // not a number
+      "INSERT INTO DATI/CLIENTI (A) VALUES(,)",                // empty value
+      "INSERT INTO DATI/CLIENTI (A) VALUES(1) extra",          // trailing text
+      " UPDATE DATI/CLIENTI a SET A=1",                        // no WHERE: every record
+      " DELETE FROM DATI/CLIENTI a",                           // no WHERE
+      " DELETE FROM DATI/CLIENTI a WHERE RRN(b)=1",            // another correlation name
+      " DELETE FROM DATI/CLIENTI a WHERE RRN(a)=1.5",          // not a record number
+      " DELETE FROM DATI/CLIENTI a WHERE RRN(a)='1'",
+      " UPDATE DATI/CLIENTI a SET A=1 WHERE RRN(a)=1; DROP",   // two statements
+  };
+  for (const char* text : cases) {
+    Statement s;
+    EXPECT_EQ(Status::Code::kInvalidArgument, ParseStatement(text, &s).code()) << text;
+  }
+}
+
+class RunStatementTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string notes;
+    Status s = HostStore::Open(DataFolder{sample_.path()}, codec_, &clock_, &store_, &notes);
+    ASSERT_TRUE(s.ok()) << s.message();
+    contatti_ = store_->data().FindFile("DATI/CONTATTI");
+  }
+
+  std::string Value(int32_t rrn, const char* field) {
+    std::string v;
+    EXPECT_TRUE(codec_.GetField(*contatti_->FindField(field), contatti_->records.at(rrn), &v).ok());
+    return v;
+  }
+
+  testing::SampleHost sample_;
+  platform::FakeClock clock_;
+  RecordCodec codec_{Tables()};
+  std::unique_ptr<HostStore> store_;
+  HostFile* contatti_ = nullptr;
+};
+
+TEST_F(RunStatementTest, InsertUpdateDeleteByIndexAndByRrn) {
+  StatementResult r = RunStatement(
+      store_.get(),
+      "INSERT INTO DATI/CONTATTI (CODCLI,NOMINATIVO,VALORE,\xA7_T_IDX___) "
+      "VALUES('C00002', 'Sig. D''Amico', -1234.5, 57)");
+  ASSERT_EQ(kStatementDone, r.status) << r.message;
+  ASSERT_EQ(1u, contatti_->records.count(3));  // after the two sample records
+  EXPECT_EQ("Sig. D'Amico" + std::string(18, ' '), Value(3, "NOMINATIVO"));
+  EXPECT_EQ("-00000000001234.500 ", Value(3, "VALORE"));
+  EXPECT_EQ("57", Value(3, "\xA7_T_IDX___"));
+  EXPECT_EQ("00000000", Value(3, "DATA"));  // not named: empty
+
+  r = RunStatement(store_.get(),
+                   " UPDATE DATI/CONTATTI a SET NOTA='Richiamare', ESITO='P', "
+                   "\xA7_T_IDX___=57 WHERE \xA7_T_IDX___=57");
+  ASSERT_EQ(kStatementDone, r.status) << r.message;
+  EXPECT_EQ("Richiamare", Trim(Value(3, "NOTA")));
+  EXPECT_EQ("Sig. D'Amico", Trim(Value(3, "NOMINATIVO")));  // untouched
+
+  r = RunStatement(store_.get(), " UPDATE DATI/CONTATTI a SET ESITO='N' WHERE RRN(a)=1");
+  ASSERT_EQ(kStatementDone, r.status) << r.message;
+  EXPECT_EQ("N", Value(1, "ESITO"));
+
+  r = RunStatement(store_.get(), " DELETE FROM DATI/CONTATTI a WHERE \xA7_T_IDX___=57");
+  ASSERT_EQ(kStatementDone, r.status) << r.message;
+  EXPECT_EQ(0u, contatti_->records.count(3));
+  r = RunStatement(store_.get(), " DELETE FROM DATI/CONTATTI a WHERE RRN(a)=2");
+  ASSERT_EQ(kStatementDone, r.status) << r.message;
+  EXPECT_EQ(1u, contatti_->records.size());
+  EXPECT_EQ(0u, store_->QueueSize());
+}
+
+TEST_F(RunStatementTest, RefusalsChangeNothing) {
+  const std::map<int32_t, std::string> records = contatti_->records;
+  struct Case {
+    const char* what;
+    std::string text;
+    char status;
+  } cases[] = {
+      {"not a statement", "DROP TABLE DATI/CONTATTI", kStatementSyntax},
+      {"unknown file", " DELETE FROM DATI/NESSUNO a WHERE RRN(a)=1", kStatementNoFile},
+      {"unknown library", " DELETE FROM ALTRA/CONTATTI a WHERE RRN(a)=1", kStatementNoFile},
+      {"unknown field", " UPDATE DATI/CONTATTI a SET COLORE='x' WHERE RRN(a)=1",
+       kStatementNoField},
+      {"unknown field in WHERE", " DELETE FROM DATI/CONTATTI a WHERE COLORE=1", kStatementNoField},
+      {"no record at that RRN", " UPDATE DATI/CONTATTI a SET ESITO='x' WHERE RRN(a)=99",
+       kStatementNoRecord},
+      {"no record with that index", " DELETE FROM DATI/CONTATTI a WHERE \xA7_T_IDX___=4242",
+       kStatementNoRecord},
+      {"text too long", " UPDATE DATI/CONTATTI a SET ESITO='PN' WHERE RRN(a)=1",
+       kStatementBadValue},
+      {"too many digits", " UPDATE DATI/CONTATTI a SET VALORE=123456789012345 WHERE RRN(a)=1",
+       kStatementBadValue},
+      {"too many decimals", " UPDATE DATI/CONTATTI a SET VALORE=1.2345 WHERE RRN(a)=1",
+       kStatementBadValue},
+      {"not a number", " UPDATE DATI/CONTATTI a SET DATA='ieri' WHERE RRN(a)=1",
+       kStatementBadValue},
+      {"second value does not fit after a good one",
+       " UPDATE DATI/CONTATTI a SET NOTA='ok', ESITO='PN' WHERE RRN(a)=1", kStatementBadValue},
+      {"index beyond its 9 digits",
+       "INSERT INTO DATI/CONTATTI (CODCLI,\xA7_T_IDX___) VALUES('X', 1234567890)",
+       kStatementBadValue},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    StatementResult r = RunStatement(store_.get(), c.text);
+    EXPECT_EQ(c.status, r.status) << r.message;
+    EXPECT_FALSE(r.message.empty());
+    EXPECT_EQ(records, contatti_->records);
+  }
+}
+
+}  // namespace
+}  // namespace torvan::hostsim
