@@ -1,0 +1,182 @@
+// Database connections: the one interface through which Torvan reaches its SQL databases.
+//
+// A Connection stands for one database of the database catalogue (TnC_DB.DAT): it opens
+// from ConnectionParams, executes statements that return no rows, opens read-only
+// recordsets, lists the base tables and keeps the error list of its last failed operation,
+// which the caller reads (Errori_SQL writes it to the message log) and clears.
+//
+// Two engines sit behind it (chosen by the key "Motore" of section "SQL" of TnC.INI):
+//   - SQLite, embedded, the default: database n is the file
+//     "<base folder>/<trimmed Nome_DB>.sqlite", created on first open, WAL journal.
+//     Torvan's statements are T-SQL for SQL Server; the engine translates exactly Torvan's
+//     own statement set (sql/sqlite_dialect.h) and refuses anything else with an error.
+//   - ODBC through unixODBC, for SQL Server: statement texts go to the server unchanged.
+//     When the driver turns out to be SQLite's own ODBC driver, the connection applies
+//     the same translation as the SQLite engine.
+//
+// Texts crossing this interface (statements, names, values, error texts) are Windows-1252
+// std::strings, like every text inside Torvan; the engines convert at their edge.
+// Nothing here throws: every operation returns a Status, and when that Status is not ok
+// the error list holds at least one SqlError describing the cause.
+//
+// Connections, and the recordsets they open, belong to one thread at a time (Torvan uses
+// them from the user-interface thread only).
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "core/settings_values.h"
+#include "platform/status.h"
+
+namespace torvan::sql {
+
+// One entry of a connection's error list, in the shape of an ADO Error object.
+struct SqlError {
+  // The engine's error number: the SQLite primary result code, the ODBC native error, or
+  // for an error raised by the SQLite dialect the SQL Server error number it stands for
+  // (208 "Invalid object name", 207 "Invalid column name", 8115 arithmetic overflow, ...;
+  // 0 for a statement outside Torvan's statement set).
+  int32_t number = 0;
+  std::string description;  // the message, Windows-1252
+  std::string source;       // "SQLite", "Torvan SQLite dialect", or the ODBC driver's name
+  std::string sql_state;    // five-character SQLSTATE ("42S02", "08001", "HY000", ...)
+  // The native error: the SQLite extended result code, the ODBC native error (SQL
+  // Server's message number), or the dialect's SQL Server number.
+  int32_t native_error = 0;
+};
+
+enum class Engine { kSqlite, kOdbc };
+
+// "SQLite" or "ODBC" (any case, surrounding blanks ignored) to the engine; nullopt for
+// any other text. An empty text is the default engine, SQLite.
+std::optional<Engine> ParseEngine(std::string_view motore);
+
+// The ODBC driver for SQL Server: `Driver_Nativo` when native_client is set, else `Driver`.
+std::string OdbcDriverFor(const SqlSettings& settings, bool native_client);
+
+struct ConnectionParams {
+  Engine engine = Engine::kSqlite;
+  // From the database record, trimmed. `database` names the SQLite file or the SQL
+  // Server database ("Initial Catalog"); `server` is the "Data Source"; `user` the
+  // "User ID"; `password` the clear password, left out of the connection when empty.
+  std::string database;
+  std::string server;
+  std::string user;
+  std::string password;
+  // SQLite engine, and ODBC with the SQLite driver: the folder of the database files
+  // (Torvan's base folder, without a trailing "/").
+  std::string base_folder;
+  // ODBC: the driver's name as registered in odbcinst.ini ("FreeTDS", "ODBC Driver 18
+  // for SQL Server", ...) or the path of the driver's shared library. A driver whose
+  // name or path contains "sqlite" (any case) is given the database file path.
+  std::string odbc_driver;
+  // ODBC: further "key=value;" attributes appended to the connection string as they are
+  // (e.g. "TrustServerCertificate=yes;" or "TDS_Version=7.4;"). Empty by default.
+  std::string odbc_extra;
+  // ODBC: the login time-out in seconds.
+  int login_timeout_seconds = 15;
+  // ODBC: send statements unchanged even when the driver is SQLite's (for diagnostics
+  // and for testing the SQL Server path of the ODBC engine).
+  bool odbc_pass_through = false;
+  // SQLite engine, and ODBC with the SQLite driver: how long a statement waits for
+  // another process's write lock before it fails, in milliseconds.
+  int busy_timeout_ms = 5000;
+};
+
+// One value of a recordset row.
+struct Field {
+  bool is_null = false;
+  // The value's text form, Windows-1252. Text columns: the stored text, trailing blanks
+  // kept. Numeric columns: plain decimal text with "." and exactly the column's scale,
+  // "-" in front when negative, no leading zeros, no separators ("1234.50", "-0.50",
+  // "0.00", "12345678901234.567", "15"). Empty when is_null.
+  std::string text;
+};
+
+// A forward-only, read-only recordset: the rows of one query, one current row at a time.
+// A Recordset must not outlive its Connection; closing the Connection ends it (it then
+// reports Eof()).
+class Recordset {
+ public:
+  virtual ~Recordset();
+  Recordset(const Recordset&) = delete;
+  Recordset& operator=(const Recordset&) = delete;
+
+  // True when there is no current row: the query returned no rows, or MoveNext went past
+  // the last one.
+  virtual bool Eof() const = 0;
+  // Moves to the next row. A failure leaves the recordset at Eof() and fills the
+  // connection's error list.
+  virtual Status MoveNext() = 0;
+
+  virtual int FieldCount() const = 0;
+  virtual const std::string& FieldName(int i) const = 0;
+  // Value of column i (0-based) of the current row; an empty null Field at Eof().
+  virtual const Field& Value(int i) const = 0;
+  // The column of that name, compared without regard to ASCII case as SQL Server does;
+  // -1 when the recordset has no such column.
+  int FieldIndex(std::string_view name) const;
+  // The value of the named column of the current row, or nullptr when there is no such
+  // column (or no current row).
+  const Field* Find(std::string_view name) const;
+
+ protected:
+  Recordset() = default;
+};
+
+class Connection {
+ public:
+  virtual ~Connection();
+  Connection(const Connection&) = delete;
+  Connection& operator=(const Connection&) = delete;
+
+  // Opens the connection with the parameters it was made with. On failure the error list
+  // says why (the file is not a database, the folder cannot be written, the server
+  // refused the login, the driver is not installed, ...) and the connection stays closed.
+  // Opening an open connection closes it first.
+  virtual Status Open() = 0;
+  // Closes the connection; recordsets still open report Eof() from then on. Closing a
+  // closed connection does nothing.
+  virtual void Close() = 0;
+  virtual bool IsOpen() const = 0;
+
+  // Executes a statement that returns no rows.
+  virtual Status Execute(std::string_view statement) = 0;
+  // Opens a read-only, forward-only recordset on a query. On success `*recordset` is
+  // positioned on the first row (or at Eof()).
+  virtual Status OpenRecordset(std::string_view statement,
+                               std::unique_ptr<Recordset>* recordset) = 0;
+  // The names of the base tables of the database, exactly as stored (case kept), without
+  // views and system tables, in no particular order.
+  virtual Status ListTables(std::vector<std::string>* names) = 0;
+
+  // The errors of the last failed operation, in the order the engine reported them. An
+  // operation that fails replaces the list; operations that succeed leave it alone.
+  const std::vector<SqlError>& Errors() const { return errors_; }
+  void ClearErrors() { errors_.clear(); }
+
+ protected:
+  Connection() = default;
+  // Replaces the error list with `errors`; when that is empty, with one error made from
+  // `status` (never leaves a failure without an entry). Returns `status`.
+  Status Fail(Status status, std::vector<SqlError> errors, std::string_view source);
+
+ private:
+  std::vector<SqlError> errors_;
+};
+
+// A new, closed connection of the engine params.engine. Never null.
+std::unique_ptr<Connection> NewConnection(const ConnectionParams& params);
+
+// The SQLite file of a database: "<base folder>/<name>.sqlite", name trimmed. Fails for
+// a name that could leave the base folder or is empty ("", ".", "..", a "/" or "\" or a
+// control character).
+Status SqliteDatabasePath(const std::string& base_folder, std::string_view database,
+                          std::string* path);
+
+}  // namespace torvan::sql

@@ -1,0 +1,396 @@
+#include "sql/dialect_core.h"
+
+#include <cstdlib>
+
+#include "core/text.h"
+#include "sql/tsql_lexer.h"
+
+namespace torvan::sql {
+
+namespace {
+
+// Statement shapes kept per connection. Torvan uses a handful per replicated file; the
+// bound only matters for a caller that sends endlessly new shapes.
+constexpr size_t kMaxCached = 512;
+
+constexpr size_t kStatementHead = 120;
+
+SqlError DialectError(int32_t number, std::string_view state, std::string description) {
+  SqlError e;
+  e.number = number;
+  e.native_error = number;
+  e.sql_state = std::string(state);
+  e.source = kDialectSource;
+  e.description = std::move(description);
+  return e;
+}
+
+std::string Head(std::string_view statement) {
+  if (statement.size() <= kStatementHead) return std::string(statement);
+  return std::string(statement.substr(0, kStatementHead)) + "...";
+}
+
+bool IsSchemaStatement(const std::vector<Token>& tokens) {
+  return !tokens.empty() && (tokens[0].IsWord("CREATE") || tokens[0].IsWord("IF"));
+}
+
+}  // namespace
+
+// The tables the translator asks for, read from the database once per schema version.
+class DialectCore::Schema final : public SchemaSource {
+ public:
+  explicit Schema(SqliteTarget* target) : target_(target) {}
+
+  Status FindTable(std::string_view name, const TableInfo** table) override {
+    std::string key(name);
+    for (char& c : key) {
+      if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
+    }
+    auto it = tables_.find(key);
+    if (it == tables_.end()) {
+      std::unique_ptr<TableInfo> info;
+      Status s = Load(name, &info);
+      if (!s.ok()) return s;
+      it = tables_.emplace(key, std::move(info)).first;
+    }
+    *table = it->second.get();
+    return Status::Ok();
+  }
+
+  void Clear() { tables_.clear(); }
+
+ private:
+  static std::string Literal(std::string_view utf8) {
+    std::string out = "'";
+    for (char c : utf8) {
+      out += c;
+      if (c == '\'') out += '\'';
+    }
+    return out + "'";
+  }
+
+  Status Load(std::string_view name, std::unique_ptr<TableInfo>* info) {
+    TextRows rows;
+    Status s = target_->Query(
+        "SELECT name FROM sqlite_master WHERE type = 'table' AND name = " + Literal(name) +
+            " COLLATE NOCASE",
+        &rows);
+    if (!s.ok()) return s;
+    if (rows.empty() || !rows[0][0]) return Status::Ok();  // no such table: *info stays null
+    auto table = std::make_unique<TableInfo>();
+    table->name = *rows[0][0];
+    rows.clear();
+    s = target_->Query("PRAGMA table_info(" + QuoteIdentifier(table->name) + ")", &rows);
+    if (!s.ok()) return s;
+    // Columns: cid, name, type, notnull, dflt_value, pk. A single primary key column
+    // declared INTEGER is SQLite's row id: the dialect's identity column.
+    int keys = 0;
+    for (const auto& row : rows) {
+      if (row.size() >= 6 && row[5] && *row[5] != "0") ++keys;
+    }
+    for (const auto& row : rows) {
+      if (row.size() < 6 || !row[1]) continue;
+      std::string declared = row[2].value_or("");
+      bool rowid = keys == 1 && row[5] && *row[5] == "1" && EqualsIgnoreCase(declared, "INTEGER");
+      table->columns.push_back({*row[1], ColumnTypeFromDeclared(declared, rowid)});
+    }
+    *info = std::move(table);
+    return Status::Ok();
+  }
+
+  SqliteTarget* target_;
+  std::unordered_map<std::string, std::unique_ptr<TableInfo>> tables_;
+};
+
+// ---------------------------------------------------------------------------------------
+
+class DialectRecordset final : public Recordset {
+ public:
+  DialectRecordset(DialectCore* core, std::vector<OutColumn> columns, std::string shape,
+                   uint64_t generation, std::unique_ptr<TargetStatement> statement)
+      : core_(core),
+        columns_(std::move(columns)),
+        shape_(std::move(shape)),
+        generation_(generation),
+        statement_(std::move(statement)),
+        row_(columns_.size()) {
+    for (const OutColumn& c : columns_) names_.push_back(c.name);
+    core_->recordsets_.insert(this);
+  }
+
+  ~DialectRecordset() override {
+    Release();
+    if (core_) core_->recordsets_.erase(this);
+  }
+
+  // Runs the statement to its first row.
+  Status Start(const std::vector<BoundValue>& values) {
+    bool has_row = false;
+    Status s = statement_->Execute(values, &has_row);
+    if (!s.ok()) {
+      Release();
+      return s;
+    }
+    return Arrive(has_row);
+  }
+
+  // The connection is closing: give the statement back while the target still exists.
+  void Detach() {
+    Release();
+    core_ = nullptr;
+  }
+
+  bool Eof() const override { return eof_; }
+
+  Status MoveNext() override {
+    if (eof_) return Status::Ok();
+    bool has_row = false;
+    Status s = statement_->Next(&has_row);
+    if (!s.ok()) {
+      std::vector<SqlError> errors = core_->target_->TakeDiagnostics();
+      Release();
+      if (core_->report_) core_->report_(std::move(errors));
+      return s;
+    }
+    return Arrive(has_row);
+  }
+
+  int FieldCount() const override { return int(columns_.size()); }
+  const std::string& FieldName(int i) const override { return names_.at(size_t(i)); }
+  const Field& Value(int i) const override {
+    static const Field kNone{true, ""};
+    if (eof_ || i < 0 || size_t(i) >= row_.size()) return kNone;
+    return row_[size_t(i)];
+  }
+
+ private:
+  Status Arrive(bool has_row) {
+    if (!has_row) {
+      // All rows read: end the statement now, so its read transaction ends with it.
+      Release();
+      return Status::Ok();
+    }
+    std::string text;
+    for (size_t i = 0; i < columns_.size(); ++i) {
+      Field& f = row_[i];
+      f.is_null = !statement_->ColumnText(int(i), &text);
+      f.text = f.is_null ? std::string() : DisplayText(columns_[i].type, text);
+    }
+    return Status::Ok();
+  }
+
+  void Release() {
+    eof_ = true;
+    if (statement_) {
+      statement_->Reset();
+      if (core_) {
+        core_->Return(shape_, generation_, std::move(statement_));
+      } else {
+        statement_.reset();
+      }
+    }
+  }
+
+  DialectCore* core_;
+  std::vector<OutColumn> columns_;
+  std::vector<std::string> names_;
+  std::string shape_;
+  uint64_t generation_;
+  std::unique_ptr<TargetStatement> statement_;
+  std::vector<Field> row_;
+  bool eof_ = false;
+};
+
+// ---------------------------------------------------------------------------------------
+
+Status PrepareDialectDatabase(SqliteTarget* target) {
+  TextRows rows;
+  // Reading the journal mode is the first read of the file: a file that is not a
+  // database fails here.
+  Status s = target->Query("PRAGMA journal_mode=WAL", &rows);
+  if (!s.ok()) return s;
+  for (const char* pragma : {"PRAGMA synchronous=FULL", "PRAGMA recursive_triggers=OFF"}) {
+    if (!(s = target->Run(pragma)).ok()) return s;
+  }
+  return Status::Ok();
+}
+
+DialectCore::DialectCore(std::unique_ptr<SqliteTarget> target,
+                         std::function<void(std::vector<SqlError>)> report)
+    : target_(std::move(target)),
+      report_(std::move(report)),
+      schema_(std::make_unique<Schema>(target_.get())) {}
+
+DialectCore::~DialectCore() {
+  for (DialectRecordset* r : std::vector<DialectRecordset*>(recordsets_.begin(), recordsets_.end())) {
+    r->Detach();
+  }
+  cache_.clear();
+  version_statement_.reset();
+}
+
+Status DialectCore::Failed(Status status, std::vector<SqlError>* errors) {
+  std::vector<SqlError> found = target_->TakeDiagnostics();
+  errors->insert(errors->end(), found.begin(), found.end());
+  return status;
+}
+
+void DialectCore::Forget() {
+  cache_.clear();
+  schema_->Clear();
+  ++generation_;
+}
+
+Status DialectCore::CheckSchemaVersion(std::vector<SqlError>* errors) {
+  if (!version_statement_) {
+    Status s = target_->Prepare("PRAGMA schema_version", &version_statement_);
+    if (!s.ok()) return Failed(s, errors);
+  }
+  bool has_row = false;
+  Status s = version_statement_->Execute({}, &has_row);
+  std::string text;
+  if (s.ok() && has_row) version_statement_->ColumnText(0, &text);
+  version_statement_->Reset();
+  if (!s.ok()) return Failed(s, errors);
+  int64_t version = std::strtoll(text.c_str(), nullptr, 10);
+  if (schema_version_ != version) {
+    Forget();
+    schema_version_ = version;
+  }
+  return Status::Ok();
+}
+
+Status DialectCore::RunSchemaStatement(const Plan& plan, std::vector<SqlError>* errors) {
+  Status result;
+  for (const std::string& sql : plan.statements) {
+    result = target_->Run(sql);
+    if (!result.ok()) break;
+  }
+  // Whatever ran changed the schema: nothing kept from before is trusted.
+  Forget();
+  schema_version_.reset();
+  return result.ok() ? result : Failed(result, errors);
+}
+
+Status DialectCore::Prepare(std::string_view statement, Prepared* prepared,
+                            std::vector<SqlError>* errors) {
+  Status s = Tokenize(statement, &tokens_);
+  if (!s.ok()) {
+    errors->push_back(DialectError(102, "42000", "Incorrect syntax: " + s.message() + ": " +
+                                                     Head(statement)));
+    return s;
+  }
+  if (!(s = CheckSchemaVersion(errors)).ok()) return s;
+
+  if (IsSchemaStatement(tokens_)) {
+    // Schema statements are not kept: they change what every kept translation relied on.
+    SqlError error;
+    s = TranslateStatement(tokens_, schema_.get(), &schema_plan_, &error);
+    if (!s.ok()) {
+      if (error.number == 0) error.description += ": " + Head(statement);
+      errors->push_back(std::move(error));
+      return s;
+    }
+    prepared->plan = &schema_plan_;
+    return Status::Ok();
+  }
+
+  std::vector<const Token*> literals;
+  prepared->shape = StatementShape(tokens_, &literals);
+  auto it = cache_.find(prepared->shape);
+  if (it == cache_.end()) {
+    Plan plan;
+    SqlError error;
+    s = TranslateStatement(tokens_, schema_.get(), &plan, &error);
+    if (!s.ok()) {
+      if (error.number == 0) error.description += ": " + Head(statement);
+      errors->push_back(std::move(error));
+      return s;
+    }
+    if (plan.params.size() != literals.size() || plan.statements.size() != 1) {
+      errors->push_back(DialectError(0, "HY000", "Internal error translating: " + Head(statement)));
+      return Status::Fault("dialect translation does not match its statement");
+    }
+    if (cache_.size() >= kMaxCached) {
+      cache_.clear();
+      ++generation_;
+    }
+    it = cache_.emplace(prepared->shape, Cached{std::move(plan), nullptr}).first;
+    if (!(s = target_->Prepare(it->second.plan.statements[0], &it->second.statement)).ok()) {
+      cache_.erase(it);
+      return Failed(s, errors);
+    }
+  }
+  Cached& cached = it->second;
+  prepared->plan = &cached.plan;
+  prepared->values.resize(literals.size());
+  for (size_t i = 0; i < literals.size(); ++i) {
+    SqlError error;
+    s = BindLiteral(cached.plan.params[i], *literals[i], &prepared->values[i], &error);
+    if (!s.ok()) {
+      errors->push_back(std::move(error));
+      return s;
+    }
+  }
+  if (cached.statement) {
+    prepared->statement = std::move(cached.statement);
+  } else if (!(s = target_->Prepare(cached.plan.statements[0], &prepared->statement)).ok()) {
+    // The kept statement is lent to an open recordset: this run gets its own.
+    return Failed(s, errors);
+  }
+  return Status::Ok();
+}
+
+void DialectCore::Return(const std::string& shape, uint64_t generation,
+                         std::unique_ptr<TargetStatement> statement) {
+  if (generation != generation_) return;
+  auto it = cache_.find(shape);
+  if (it != cache_.end() && !it->second.statement) it->second.statement = std::move(statement);
+}
+
+Status DialectCore::Execute(std::string_view statement, std::vector<SqlError>* errors) {
+  Prepared p;
+  Status s = Prepare(statement, &p, errors);
+  if (!s.ok()) return s;
+  if (p.plan->kind == PlanKind::kSchema) return RunSchemaStatement(*p.plan, errors);
+  bool has_row = false;
+  s = p.statement->Execute(p.values, &has_row);
+  p.statement->Reset();
+  Return(p.shape, generation_, std::move(p.statement));
+  return s.ok() ? s : Failed(s, errors);
+}
+
+Status DialectCore::OpenRecordset(std::string_view statement,
+                                  std::unique_ptr<Recordset>* recordset,
+                                  std::vector<SqlError>* errors) {
+  Prepared p;
+  Status s = Prepare(statement, &p, errors);
+  if (!s.ok()) return s;
+  if (p.plan->kind != PlanKind::kQuery) {
+    if (p.statement) Return(p.shape, generation_, std::move(p.statement));
+    errors->push_back(DialectError(0, "24000", "The statement returns no rows: " + Head(statement)));
+    return Status::InvalidArgument("not a query");
+  }
+  auto r = std::make_unique<DialectRecordset>(this, p.plan->columns, p.shape, generation_,
+                                              std::move(p.statement));
+  s = r->Start(p.values);
+  if (!s.ok()) return Failed(s, errors);
+  *recordset = std::move(r);
+  return Status::Ok();
+}
+
+Status DialectCore::ListTables(std::vector<std::string>* names, std::vector<SqlError>* errors) {
+  TextRows rows;
+  Status s = target_->Query(
+      "SELECT name FROM sqlite_master WHERE type = 'table' AND name NOT LIKE 'sqlite\\_%' "
+      "ESCAPE '\\'",
+      &rows);
+  if (!s.ok()) return Failed(s, errors);
+  names->clear();
+  for (const auto& row : rows) {
+    if (!row.empty() && row[0]) names->push_back(Utf8ToCp1252(*row[0]));
+  }
+  return Status::Ok();
+}
+
+}  // namespace torvan::sql

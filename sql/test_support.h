@@ -1,0 +1,106 @@
+// For the sql/ tests: a temporary folder, the connection parameters of the two ways the
+// suite reaches SQLite (the embedded engine and SQLite's ODBC driver) and small helpers
+// that read a whole query.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "sql/connection.h"
+
+#ifndef TORVAN_SQLITE_ODBC_DRIVER
+#define TORVAN_SQLITE_ODBC_DRIVER ""
+#endif
+#ifndef TORVAN_FREETDS_ODBC_DRIVER
+#define TORVAN_FREETDS_ODBC_DRIVER ""
+#endif
+
+namespace torvan::sql::testing {
+
+class TempDir {
+ public:
+  TempDir() {
+    std::string pattern =
+        (std::filesystem::temp_directory_path() / "torvan-sql-test-XXXXXX").string();
+    path_ = ::mkdtemp(pattern.data()) ? pattern : std::string();
+  }
+  ~TempDir() {
+    std::error_code ignored;
+    std::filesystem::permissions(path_, std::filesystem::perms::owner_all,
+                                 std::filesystem::perm_options::add, ignored);
+    std::filesystem::remove_all(path_, ignored);
+  }
+  const std::string& path() const { return path_; }
+
+ private:
+  std::string path_;
+};
+
+enum class Path { kEmbedded, kOdbcDriver };
+
+inline std::string PathName(const ::testing::TestParamInfo<Path>& info) {
+  return info.param == Path::kEmbedded ? "Embedded" : "OdbcDriver";
+}
+
+// The parameters of database `name` in `folder` for the path; empty odbc_driver when the
+// SQLite ODBC driver is not installed.
+inline ConnectionParams ParamsFor(Path path, const std::string& folder,
+                                  const std::string& name = "Torvan") {
+  ConnectionParams p;
+  p.database = name;
+  p.base_folder = folder;
+  p.busy_timeout_ms = 1000;
+  if (path == Path::kOdbcDriver) {
+    p.engine = Engine::kOdbc;
+    p.odbc_driver = TORVAN_SQLITE_ODBC_DRIVER;
+  }
+  return p;
+}
+
+#define SKIP_WITHOUT_DRIVER(path)                                                 \
+  if ((path) == ::torvan::sql::testing::Path::kOdbcDriver &&                      \
+      std::string(TORVAN_SQLITE_ODBC_DRIVER).empty()) {                           \
+    GTEST_SKIP() << "SQLite's ODBC driver (libsqliteodbc) is not installed";      \
+  }
+
+// Every row of a query, each as its column texts ("NULL" for a null value).
+inline std::vector<std::vector<std::string>> Rows(Connection* c, const std::string& query) {
+  std::vector<std::vector<std::string>> rows;
+  std::unique_ptr<Recordset> r;
+  Status s = c->OpenRecordset(query, &r);
+  EXPECT_TRUE(s.ok()) << query << ": " << s.ToString();
+  if (!s.ok()) return rows;
+  while (!r->Eof()) {
+    std::vector<std::string> row;
+    for (int i = 0; i < r->FieldCount(); ++i) {
+      row.push_back(r->Value(i).is_null ? "NULL" : r->Value(i).text);
+    }
+    rows.push_back(std::move(row));
+    EXPECT_TRUE(r->MoveNext().ok());
+  }
+  return rows;
+}
+
+// The one value of a one-row, one-column query; "?" when the query fails.
+inline std::string Scalar(Connection* c, const std::string& query) {
+  auto rows = Rows(c, query);
+  if (rows.size() != 1 || rows[0].size() != 1) return "?";
+  return rows[0][0];
+}
+
+// The description of every error in the list, for failure messages.
+inline std::string ErrorsText(const Connection& c) {
+  std::string out;
+  for (const SqlError& e : c.Errors()) {
+    out += "[" + std::to_string(e.number) + " " + e.sql_state + " " + e.source + "] " +
+           e.description + "\n";
+  }
+  return out;
+}
+
+}  // namespace torvan::sql::testing
