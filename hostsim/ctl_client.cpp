@@ -50,8 +50,8 @@ std::string EncodeCtlReply(const CtlResult& result) {
   return std::to_string(result.exit_code) + "\n" + result.text;
 }
 
-Status CtlCall(const std::string& data_dir, const std::vector<std::string>& args,
-               int timeout_ms, CtlResult* result) {
+Status CtlCall(const std::string& data_dir, const std::vector<std::string>& args, int timeout_ms,
+               CtlResult* result) {
   const std::string path = DataFolder{data_dir}.CtlSocket();
   sockaddr_un addr{};
   addr.sun_family = AF_UNIX;

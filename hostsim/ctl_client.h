@@ -27,7 +27,7 @@ std::string EncodeCtlReply(const CtlResult& result);
 
 // Sends `args` to the server of `data_dir` and waits at most `timeout_ms` for its reply.
 // A server that is not running, or that does not answer in time, is an error Status.
-Status CtlCall(const std::string& data_dir, const std::vector<std::string>& args,
-               int timeout_ms, CtlResult* result);
+Status CtlCall(const std::string& data_dir, const std::vector<std::string>& args, int timeout_ms,
+               CtlResult* result);
 
 }  // namespace torvan::hostsim

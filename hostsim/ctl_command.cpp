@@ -19,8 +19,8 @@ bool ParseNumber(const std::string& text, int64_t min, int64_t max, int64_t* n) 
 
 // A random value that fits `field`, as text.
 std::string RandomValue(const HostField& field, std::mt19937_64& rng) {
-  static const char* const kWords[] = {"Rossi", "Bianchi", "Caffè", "Nicolò", "L'Aquila",
-                                       "Società", "Perù", "Sant'Anna", "Forlì", "Verdi"};
+  static const char* const kWords[] = {"Rossi",   "Bianchi", "Caffè",     "Nicolò", "L'Aquila",
+                                       "Società", "Perù",    "Sant'Anna", "Forlì",  "Verdi"};
   if (field.type == 'A') {
     std::string text;
     while (text.size() < size_t(field.digits)) {
@@ -71,9 +71,9 @@ CtlResult Generate(CtlContext& ctx, HostFile* file, int64_t count, uint64_t seed
     }
     if (!s.ok()) return {1, s.message() + "\n"};
   }
-  return Done("generated " + std::to_string(count) + " changes of " +
-              Cp1252ToUtf8(file->Name()) + ": " + std::to_string(inserts) + " inserts, " +
-              std::to_string(updates) + " updates, " + std::to_string(deletes) + " deletes\n");
+  return Done("generated " + std::to_string(count) + " changes of " + Cp1252ToUtf8(file->Name()) +
+              ": " + std::to_string(inserts) + " inserts, " + std::to_string(updates) +
+              " updates, " + std::to_string(deletes) + " deletes\n");
 }
 
 CtlResult Dump(CtlContext& ctx, const HostFile& file) {
@@ -84,9 +84,9 @@ CtlResult Dump(CtlContext& ctx, const HostFile& file) {
     for (const HostField& f : file.fields) {
       std::string value;
       Status s = codec.GetField(f, record, &value);
-      text += "\t" + f.name + "=" + (s.ok() ? TrimRight(value) : "?" + ToHex(record.substr(
-                                                                         size_t(f.position - 1),
-                                                                         size_t(f.bytes))));
+      text += "\t" + f.name + "=" +
+              (s.ok() ? TrimRight(value)
+                      : "?" + ToHex(record.substr(size_t(f.position - 1), size_t(f.bytes))));
     }
     text += "\n";
   }

@@ -81,8 +81,8 @@ Status Width(const std::string& path, int line, const std::string& what, const s
              size_t width) {
   if (v.size() > width) {
     return LineError(path, line,
-                     what + " \"" + Cp1252ToUtf8(v) + "\" is longer than " +
-                         std::to_string(width) + " characters");
+                     what + " \"" + Cp1252ToUtf8(v) + "\" is longer than " + std::to_string(width) +
+                         " characters");
   }
   return Status::Ok();
 }
@@ -132,9 +132,9 @@ Status LoadDatabases(const DataFolder& folder, std::vector<HostDatabase>* databa
     HostDatabase db{c[0], c[1], c[2], c[3], c[4], c[5], c[6]};
     if (db.name.empty()) return LineError(path, line.number, "the database has no name");
     const std::pair<const char*, std::pair<const std::string*, size_t>> widths[] = {
-        {"name", {&db.name, 20}},         {"description", {&db.description, 50}},
-        {"server", {&db.server, 20}},     {"address", {&db.address, 16}},
-        {"user", {&db.user, 20}},         {"password", {&db.password, 20}},
+        {"name", {&db.name, 20}},     {"description", {&db.description, 50}},
+        {"server", {&db.server, 20}}, {"address", {&db.address, 16}},
+        {"user", {&db.user, 20}},     {"password", {&db.password, 20}},
         {"folder", {&db.folder, 50}}};
     for (const auto& [what, field] : widths) {
       s = Width(path, line.number, what, *field.first, field.second);
@@ -260,15 +260,17 @@ Status LoadFields(const DataFolder& folder, HostFile* file) {
     if (c[6].empty()) {
       bytes = needed;
     } else if (!ParseInt(c[6], &bytes) || bytes != needed) {
-      return LineError(path, line.number, "a field of this type and digits takes " +
-                                              std::to_string(needed) + " bytes");
+      return LineError(
+          path, line.number,
+          "a field of this type and digits takes " + std::to_string(needed) + " bytes");
     }
     f.position = int32_t(position);
     f.bytes = int32_t(bytes);
     const int32_t end = f.position + f.bytes - 1;
     if (end > kMaxRecordLength) {
-      return LineError(path, line.number, "the record would be longer than " +
-                                              std::to_string(kMaxRecordLength) + " bytes");
+      return LineError(
+          path, line.number,
+          "the record would be longer than " + std::to_string(kMaxRecordLength) + " bytes");
     }
     for (const auto& [p, e] : spans) {
       if (f.position <= e && p <= end) {
@@ -444,9 +446,11 @@ Status LoadRecords(const DataFolder& folder, const RecordCodec& codec, HostFile*
     }
     std::string record;
     if (c.size() == 2 && c[1].rfind("hex:", 0) == 0) {
-      if (!FromHex(Trim(c[1].substr(4)), &record) || int32_t(record.size()) != file->record_length) {
-        return LineError(path, line.number, "hex: needs " + std::to_string(file->record_length) +
-                                                " bytes as hex digits");
+      if (!FromHex(Trim(c[1].substr(4)), &record) ||
+          int32_t(record.size()) != file->record_length) {
+        return LineError(
+            path, line.number,
+            "hex: needs " + std::to_string(file->record_length) + " bytes as hex digits");
       }
     } else {
       record = codec.EmptyRecord(*file);

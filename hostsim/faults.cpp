@@ -31,9 +31,15 @@ Status Faults::Command(const std::vector<std::string>& args) {
   } else if (name == "split") {
     if (!one_number(1 << 20)) return Usage("split N: segment size in bytes, 0 = off");
     split_ = int(n);
-  } else if (name == "pair" || name == "corrupt-length") {
+  } else if (name == "pair") {
+    n = kPairHoldMs;
+    if (args.size() > 2 || (args.size() == 2 && !Count(args[1], 600000, &n))) {
+      return Usage("pair [MS]: hold at most MS milliseconds, 0 to 600000");
+    }
+    pair_hold_ms_ = int(n);
+  } else if (name == "corrupt-length") {
     if (args.size() != 1) return Usage(name + " takes no argument");
-    (name == "pair" ? pair_ : corrupt_length_) = true;
+    corrupt_length_ = true;
   } else if (name == "refuse") {
     if (args.size() != 3 || args[1].size() != 1 || !hostlink::IsRequestCode(args[1][0]) ||
         !Count(args[2], INT64_MAX, &n)) {
@@ -64,7 +70,7 @@ std::string Faults::Report() const {
   r += line("close-after", close_after_ < 0 ? "off" : std::to_string(close_after_));
   r += line("delay", std::to_string(delay_ms_));
   r += line("split", std::to_string(split_));
-  r += line("pair", pair_ ? "on" : "off");
+  r += line("pair", pair_hold_ms_ < 0 ? "off" : "hold " + std::to_string(pair_hold_ms_));
   r += line("corrupt-length", corrupt_length_ ? "on" : "off");
   for (char code : hostlink::kRequestCodes) {
     auto it = refuse_.find(code);
@@ -112,9 +118,9 @@ Faults::Shape Faults::TakeReplyShape() {
     s.split = split_;
     ++applied_["split"];
   }
-  if (pair_) {
-    s.pair = true;
-    pair_ = false;
+  if (pair_hold_ms_ >= 0) {
+    s.pair_hold_ms = pair_hold_ms_;
+    pair_hold_ms_ = -1;
     ++applied_["pair"];
   }
   if (corrupt_length_) {

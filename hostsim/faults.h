@@ -4,8 +4,9 @@
 //   close-after N        close the connection after N bytes of the next reply
 //   delay MS             delay every reply by MS milliseconds (0: off)
 //   split N              send every reply in segments of N bytes (0: off)
-//   pair                 send the next reply together with the one after it, in one
-//                        segment (held at most kPairHoldMs when no further reply comes)
+//   pair [MS]            send the next reply together with the one after it, in one
+//                        segment (held at most MS ms, default 2000, when no further
+//                        reply comes; then it goes alone)
 //   corrupt-length       the next reply's length digits are not digits
 //   refuse CODE N        the next N requests of code CODE are refused (outcome "1")
 //   refuse-statements N  the next N R statements are not executed (status "X")
@@ -25,7 +26,7 @@
 
 namespace torvan::hostsim {
 
-inline constexpr int kPairHoldMs = 2000;
+inline constexpr int kPairHoldMs = 2000;  // default hold of "pair"
 
 class Faults {
  public:
@@ -46,8 +47,8 @@ class Faults {
   struct Shape {
     int close_after = -1;  // bytes to send before closing; -1: send it all
     int delay_ms = 0;
-    int split = 0;         // segment size; 0: one segment
-    bool pair = false;     // hold until the next reply
+    int split = 0;          // segment size; 0: one segment
+    int pair_hold_ms = -1;  // >= 0: hold until the next reply, at most this long
     bool corrupt_length = false;
   };
   Shape TakeReplyShape();
@@ -56,7 +57,7 @@ class Faults {
   int close_after_ = -1;
   int delay_ms_ = 0;
   int split_ = 0;
-  bool pair_ = false;
+  int pair_hold_ms_ = -1;
   bool corrupt_length_ = false;
   std::map<char, int64_t> refuse_;
   int64_t refuse_statements_ = 0;

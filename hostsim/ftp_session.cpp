@@ -85,7 +85,7 @@ bool ParseCallCommand(std::string_view command, std::string* library, std::strin
     if (ch != ' ') param.push_back(ch);
   }
   // 'P04200')
-  if (param.size() != 10 || param.substr(0, 2) != "'P" || param.substr(7) != "')") return false;
+  if (param.size() != 9 || param.substr(0, 2) != "'P" || param.substr(7) != "')") return false;
   int value = 0;
   for (size_t i = 2; i < 7; ++i) {
     if (param[i] < '0' || param[i] > '9') return false;

@@ -24,8 +24,8 @@ inline constexpr int32_t kMaxRecordLength = (8192 - 58) / 2;
 
 // Settings of the host, from "host.conf" in the data folder.
 struct HostConfig {
-  std::string user = "UTENTE";   // FTP login, compared without regard to case
-  std::string password;          // FTP password, compared exactly
+  std::string user = "UTENTE";        // FTP login, compared without regard to case
+  std::string password;               // FTP password, compared exactly
   std::string server_library = "TM";  // library of the server program TNM_121
   std::string listen = "127.0.0.1";   // address every listener binds to
   int ftp_port = 21;                  // FTP control port; 0 = any free port
@@ -45,10 +45,10 @@ struct HostDatabase {
 
 // One field of a host file (request "2").
 struct HostField {
-  std::string name;  // at most 10 characters
-  std::string text;  // 50
-  char type = 'A';   // 'A' text, 'S' zoned, 'P' packed, 'B' big-endian integer
-  int32_t digits = 0;    // characters for 'A'
+  std::string name;    // at most 10 characters
+  std::string text;    // 50
+  char type = 'A';     // 'A' text, 'S' zoned, 'P' packed, 'B' big-endian integer
+  int32_t digits = 0;  // characters for 'A'
   int32_t decimals = 0;
   int32_t position = 0;  // 1-based byte position in the record
   int32_t bytes = 0;
@@ -65,9 +65,9 @@ struct HostFile {
   char as_pc = 'N';             // "S": host changes go to SQL
   char pc_as = 'N';             // "S": SQL changes come back as R statements
   char acq = 'N';
-  std::string database;         // 20, a database name
-  std::string filter_library;   // 10
-  std::string filter;           // 10
+  std::string database;        // 20, a database name
+  std::string filter_library;  // 10
+  std::string filter;          // 10
 
   std::vector<HostField> fields;
   int32_t record_length = 0;

@@ -111,8 +111,8 @@ std::string HostSession::Reply(char code, std::string_view data) {
 
 std::string HostSession::Served(std::string_view host_data) {
   std::string frame;
-  hostlink::BuildReplyHeader(*context_->tables, hostlink::kOutcomeServed,
-                             int32_t(host_data.size()), &frame);
+  hostlink::BuildReplyHeader(*context_->tables, hostlink::kOutcomeServed, int32_t(host_data.size()),
+                             &frame);
   frame.append(host_data);
   return frame;
 }

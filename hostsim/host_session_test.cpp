@@ -57,12 +57,16 @@ TEST_F(HostSessionTest, GreetingIsOutcomeZeroAndZonedZeros) {
 TEST_F(HostSessionTest, TimeRequestServesStopRestartAndClock) {
   HostSession session(&context_);
   // No schedule set: stop tomorrow at the same time, restart an hour later.
-  EXPECT_EQ(Header('0', 45) + Host("20261206140509" "20261206150509" "20261205140509042"),
+  EXPECT_EQ(Header('0', 45) + Host("20261206140509"
+                                   "20261206150509"
+                                   "20261205140509042"),
             Exchange(session, 'P', "20261205140509000000"));
 
   Schedule schedule{"20261205220000", "20261206063000", false};
   ASSERT_TRUE(store_->SetSchedule(schedule).ok());
-  EXPECT_EQ(Header('0', 45) + Host("20261205220000" "20261206063000" "20261205140509042"),
+  EXPECT_EQ(Header('0', 45) + Host("20261205220000"
+                                   "20261206063000"
+                                   "20261205140509042"),
             Exchange(session, 'P', "20261205140509000000"));
 }
 
@@ -70,9 +74,9 @@ TEST_F(HostSessionTest, RestartWaitAnswersStoppingFlagAtPositionOne) {
   HostSession session(&context_);
   Schedule schedule{"20261205220000", "", false};
   ASSERT_TRUE(store_->SetSchedule(schedule).ok());
-  EXPECT_EQ(Header('0', 45) + Host("N" + std::string(13, ' ') + "20261205230000" +
-                                   "20261205140509042"),
-            Exchange(session, 'T', "20261205140509000000"));
+  EXPECT_EQ(
+      Header('0', 45) + Host("N" + std::string(13, ' ') + "20261205230000" + "20261205140509042"),
+      Exchange(session, 'T', "20261205140509000000"));
   schedule.stopping = true;
   ASSERT_TRUE(store_->SetSchedule(schedule).ok());
   std::string reply = Exchange(session, 'T', "20261205140509000000");
@@ -86,12 +90,12 @@ TEST_F(HostSessionTest, DatabaseListServesOneEntryPerRequestThenEnds) {
   EXPECT_EQ(Header('0', 197), first.substr(0, 6));
   const std::string data = Tables().ToPc(first.substr(6));
   EXPECT_EQ(" ", data.substr(0, 1));
-  EXPECT_EQ("GESTIONALE          ", data.substr(1, 20));   // 2, name
-  EXPECT_EQ("SQLSRV01            ", data.substr(71, 20));  // 72, server
-  EXPECT_EQ("127.0.0.1       ", data.substr(91, 16));      // 92, address
-  EXPECT_EQ("torvan              ", data.substr(107, 20)); // 108, user
-  EXPECT_EQ("Segreta1            ", data.substr(127, 20)); // 128, password
-  EXPECT_EQ(std::string(50, ' '), data.substr(147, 50));   // 148, folder
+  EXPECT_EQ("GESTIONALE          ", data.substr(1, 20));    // 2, name
+  EXPECT_EQ("SQLSRV01            ", data.substr(71, 20));   // 72, server
+  EXPECT_EQ("127.0.0.1       ", data.substr(91, 16));       // 92, address
+  EXPECT_EQ("torvan              ", data.substr(107, 20));  // 108, user
+  EXPECT_EQ("Segreta1            ", data.substr(127, 20));  // 128, password
+  EXPECT_EQ(std::string(50, ' '), data.substr(147, 50));    // 148, folder
 
   std::string second = Tables().ToPc(Exchange(session, '3', "N").substr(6));
   EXPECT_EQ("ARCHIVIO            ", second.substr(1, 20));
@@ -175,7 +179,9 @@ TEST_F(HostSessionTest, ChangeRecordLayout) {
   EXPECT_EQ(Bytes({0, 0, 0, clienti->record_length}), d.substr(4, 4));  // after offset
   EXPECT_EQ(Host("00000001"), d.substr(8, 8));                          // sequence number
   EXPECT_EQ(Bytes({0, 0, 0, 2}), d.substr(16, 4));                      // RRN
-  EXPECT_EQ(Host("CLIENTI   DATI      20261205140509" "3   "), d.substr(20, 38));
+  EXPECT_EQ(Host("CLIENTI   DATI      20261205140509"
+                 "3   "),
+            d.substr(20, 38));
   EXPECT_EQ(before, d.substr(58, size_t(clienti->record_length)));
   EXPECT_EQ(after, d.substr(58 + size_t(clienti->record_length)));
 }
@@ -216,18 +222,48 @@ TEST_F(HostSessionTest, ImageChunksAreRawAndAtMost8192Bytes) {
   ASSERT_TRUE(platform::ReadFile(sample_.path() + "/images/PIANTA0003.00001", &file).ok());
   ASSERT_EQ(12342u, file.size());
   HostSession session(&context_);
-  EXPECT_EQ(Header('0', 8192) + file.substr(0, 8192),
-            Exchange(session, 'I', "PIANTA0003" "1" "00001" "00001"));
-  EXPECT_EQ(Header('0', 4150) + file.substr(8192),
-            Exchange(session, 'I', "PIANTA0003" "1" "00001" "00002"));
-  EXPECT_EQ(Header('1', 0), Exchange(session, 'I', "PIANTA0003" "1" "00001" "00003"));
-  EXPECT_EQ(Header('1', 0), Exchange(session, 'I', "PIANTA0003" "1" "00002" "00001"));
+  EXPECT_EQ(Header('0', 8192) + file.substr(0, 8192), Exchange(session, 'I',
+                                                               "PIANTA0003"
+                                                               "1"
+                                                               "00001"
+                                                               "00001"));
+  EXPECT_EQ(Header('0', 4150) + file.substr(8192), Exchange(session, 'I',
+                                                            "PIANTA0003"
+                                                            "1"
+                                                            "00001"
+                                                            "00002"));
+  EXPECT_EQ(Header('1', 0), Exchange(session, 'I',
+                                     "PIANTA0003"
+                                     "1"
+                                     "00001"
+                                     "00003"));
+  EXPECT_EQ(Header('1', 0), Exchange(session, 'I',
+                                     "PIANTA0003"
+                                     "1"
+                                     "00002"
+                                     "00001"));
   // Two parts of one image; a key with no image; a malformed request.
-  EXPECT_EQ(Header('0', 186).substr(0, 6),
-            Exchange(session, 'I', "SCHEDA0004" "1" "00002" "00001").substr(0, 6));
-  EXPECT_EQ(Header('1', 0), Exchange(session, 'I', "DOC0000005" "1" "00001" "00001"));
-  EXPECT_EQ(Header('1', 0), Exchange(session, 'I', "../secrets" "1" "00001" "00001"));
-  EXPECT_EQ(Header('1', 0), Exchange(session, 'I', "FOTO000001" "1" "0000x" "00001"));
+  EXPECT_EQ(Header('0', 186).substr(0, 6), Exchange(session, 'I',
+                                                    "SCHEDA0004"
+                                                    "1"
+                                                    "00002"
+                                                    "00001")
+                                               .substr(0, 6));
+  EXPECT_EQ(Header('1', 0), Exchange(session, 'I',
+                                     "DOC0000005"
+                                     "1"
+                                     "00001"
+                                     "00001"));
+  EXPECT_EQ(Header('1', 0), Exchange(session, 'I',
+                                     "../secrets"
+                                     "1"
+                                     "00001"
+                                     "00001"));
+  EXPECT_EQ(Header('1', 0), Exchange(session, 'I',
+                                     "FOTO000001"
+                                     "1"
+                                     "0000x"
+                                     "00001"));
   EXPECT_EQ(Header('1', 0), Exchange(session, 'I', "FOTO000001"));
 }
 

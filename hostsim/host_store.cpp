@@ -77,11 +77,13 @@ bool ParseChange(const std::vector<std::string_view>& p, size_t first, Change* c
 }
 
 bool IsTime14(const std::string& s) {
-  return s.size() == 14 && std::all_of(s.begin(), s.end(), [](char c) { return c >= '0' && c <= '9'; });
+  return s.size() == 14 &&
+         std::all_of(s.begin(), s.end(), [](char c) { return c >= '0' && c <= '9'; });
 }
 
 Status MakeFolder(const std::string& path) {
-  if (::mkdir(path.c_str(), 0755) != 0 && errno != EEXIST) return PosixError("mkdir " + path, errno);
+  if (::mkdir(path.c_str(), 0755) != 0 && errno != EEXIST)
+    return PosixError("mkdir " + path, errno);
   return Status::Ok();
 }
 

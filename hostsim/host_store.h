@@ -48,8 +48,8 @@ struct Change {
 
 // When the host server goes down and comes back, as P and T report it.
 struct Schedule {
-  std::string stop;     // yyyymmddhhnnss; empty: no stop in sight (tomorrow, same time)
-  std::string restart;  // yyyymmddhhnnss; empty: one hour after the stop
+  std::string stop;       // yyyymmddhhnnss; empty: no stop in sight (tomorrow, same time)
+  std::string restart;    // yyyymmddhhnnss; empty: one hour after the stop
   bool stopping = false;  // T answers "S": the host server is stopping now
 };
 
@@ -97,8 +97,7 @@ class HostStore {
   Status LoadQueue();
   Status LoadState();
   Status ApplyEntry(std::string_view entry, std::string* notes);
-  void Enqueue(char code, const HostFile& file, int32_t rrn, std::string before,
-               std::string after);
+  void Enqueue(char code, const HostFile& file, int32_t rrn, std::string before, std::string after);
   void PutRecord(HostFile* file, int32_t rrn, std::string record);
 
   DataFolder folder_;

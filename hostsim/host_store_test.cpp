@@ -142,7 +142,8 @@ TEST_F(StoreFixture, TornAndDamagedJournalTailsAreLeftOut) {
       HostFile* f = store->data().FindFile("LIB/ANAG");
       int32_t rrn = 0;
       for (int i = 1; i <= 3; ++i) {
-        ASSERT_TRUE(store->Insert(f, Record(*store, {"COD=R" + std::to_string(i)}), false, &rrn).ok());
+        ASSERT_TRUE(
+            store->Insert(f, Record(*store, {"COD=R" + std::to_string(i)}), false, &rrn).ok());
       }
       ASSERT_TRUE(store->Flush(false).ok());
       journal = Read(store->folder().Journal());
@@ -193,9 +194,9 @@ TEST_F(StoreFixture, RecordsAreWrittenAsValuesOrHexAndReadBackExactly) {
   auto store = Open();
   HostFile* f = store->data().FindFile("LIB/ANAG");
   int32_t rrn = 0;
-  ASSERT_TRUE(store->Insert(f, Record(*store, {"COD=O'B\xE8", "NUM=-12.5", "AMT=123.456",
-                                               "BIN=-7"}),
-                            false, &rrn)
+  ASSERT_TRUE(store
+                  ->Insert(f, Record(*store, {"COD=O'B\xE8", "NUM=-12.5", "AMT=123.456", "BIN=-7"}),
+                           false, &rrn)
                   .ok());
   std::string odd = Record(*store, {"COD=ab"});
   odd[1] = '\0';  // a NUL inside a text field: no value text gives it back
@@ -246,7 +247,8 @@ TEST_F(StoreFixture, BadDataFoldersAreRefusedWithTheLine) {
       {"flag of two letters", "files.txt", "LIB | ANAG | t | | | SI\n", "As_Pc"},
       {"unknown type", "fields/LIB.ANAG.txt", "COD | c | X | 4\n", "type must be A, S, P or B"},
       {"digits out of range", "fields/LIB.ANAG.txt", "COD | c | P | 40\n", "digits out of range"},
-      {"binary beyond 9 digits", "fields/LIB.ANAG.txt", "COD | c | B | 10\n", "digits out of range"},
+      {"binary beyond 9 digits", "fields/LIB.ANAG.txt", "COD | c | B | 10\n",
+       "digits out of range"},
       {"wrong byte count", "fields/LIB.ANAG.txt", "COD | c | P | 9 | 2 | 1 | 4\n", "takes 5 bytes"},
       {"decimals beyond digits", "fields/LIB.ANAG.txt", "COD | c | S | 3 | 4\n", "decimals"},
       {"overlapping fields", "fields/LIB.ANAG.txt", "A | a | A | 4 | | 1\nB | b | A | 2 | | 3\n",
@@ -259,7 +261,8 @@ TEST_F(StoreFixture, BadDataFoldersAreRefusedWithTheLine) {
       {"record: unknown field", "records/LIB.ANAG.txt", "1\tCOLOR=red\n",
        "records/LIB.ANAG.txt:1: unknown field COLOR"},
       {"record: value too long", "records/LIB.ANAG.txt", "1\tCOD=abcde\n", "COD"},
-      {"record: RRN twice", "records/LIB.ANAG.txt", "1\tCOD=a\n1\tCOD=b\n", ":2: RRN 1 appears twice"},
+      {"record: RRN twice", "records/LIB.ANAG.txt", "1\tCOD=a\n1\tCOD=b\n",
+       ":2: RRN 1 appears twice"},
       {"record: RRN zero", "records/LIB.ANAG.txt", "0\tCOD=a\n", "starts with its RRN"},
       {"record: short hex", "records/LIB.ANAG.txt", "1\thex:C1C2\n", "hex: needs"},
   };
@@ -290,7 +293,11 @@ TEST(JournalTest, EntriesComeBackInOrderAndAPartialWriteIsCompletedNotRepeated) 
   std::vector<std::string> seen;
   size_t dropped = 1;
   ASSERT_TRUE(Journal::Replay(
-                  path, [&](std::string_view e) { seen.emplace_back(e); return Status::Ok(); },
+                  path,
+                  [&](std::string_view e) {
+                    seen.emplace_back(e);
+                    return Status::Ok();
+                  },
                   &dropped)
                   .ok());
   EXPECT_EQ((std::vector<std::string>{"first entry", "second", "third"}), seen);

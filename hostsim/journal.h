@@ -32,8 +32,7 @@ class Journal {
   // damaged line (0 when the whole journal was sound). An error of `apply` stops the
   // replay and is returned.
   static Status Replay(const std::string& path,
-                       const std::function<Status(std::string_view entry)>& apply,
-                       size_t* dropped);
+                       const std::function<Status(std::string_view entry)>& apply, size_t* dropped);
 
   // Starts a new, empty journal at `path` (replacing an old one atomically) and keeps it
   // open for appending.

@@ -62,7 +62,8 @@ CONTROL COMMANDS (torvan-host ctl --data DIR COMMAND ...)
   fault close-after N                   close the connection after N bytes of the next reply
   fault delay MS                        delay every reply by MS ms (0: off)
   fault split N                         send replies in segments of N bytes (0: off)
-  fault pair                            send the next reply in one segment with the next one
+  fault pair [MS]                       send the next reply in one segment with the next one
+                                        (held at most MS ms, default 2000)
   fault corrupt-length                  the next reply's length digits are not digits
   fault refuse CODE N                   refuse the next N requests of CODE (outcome "1")
   fault refuse-statements N             the next N R statements get status "X", not run

@@ -27,7 +27,8 @@ std::string RecordCodec::EmptyRecord(const HostFile& file) const {
 Status RecordCodec::PutField(const HostField& field, std::string_view value,
                              std::string* record) const {
   if (field.position < 1 || size_t(field.position - 1 + field.bytes) > record->size()) {
-    return Status::InvalidArgument("field " + Cp1252ToUtf8(field.name) + " lies outside the record");
+    return Status::InvalidArgument("field " + Cp1252ToUtf8(field.name) +
+                                   " lies outside the record");
   }
   if (field.type == 'B') {
     // A binary field of n digits holds what n digits can write, not its bytes' full range.

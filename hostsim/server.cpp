@@ -229,8 +229,7 @@ Status Server::Impl::Listen(Kind kind, int port, int* bound_port) {
   const std::string port_text = std::to_string(port);
   int rc = ::getaddrinfo(listen_address_.c_str(), port_text.c_str(), &hints, &found);
   if (rc != 0 || found == nullptr) {
-    return Status::InvalidArgument("listen address " + listen_address_ + ": " +
-                                   ::gai_strerror(rc));
+    return Status::InvalidArgument("listen address " + listen_address_ + ": " + ::gai_strerror(rc));
   }
   const std::string where = listen_address_ + ":" + port_text;
   int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
@@ -371,9 +370,9 @@ void Server::Impl::Read(Conn* c) {
       std::vector<std::string> args;
       CtlDecode d = DecodeCtlRequest(c->ctl_input, &args);
       if (d == CtlDecode::kIncomplete) continue;
-      c->out += EncodeCtlReply(d == CtlDecode::kComplete
-                                   ? RunCtl(ctl_context_, args)
-                                   : CtlResult{2, "malformed control request\n"});
+      c->out +=
+          EncodeCtlReply(d == CtlDecode::kComplete ? RunCtl(ctl_context_, args)
+                                                   : CtlResult{2, "malformed control request\n"});
       keep = false;
     }
     if (!keep) {
@@ -396,10 +395,10 @@ void Server::Impl::Queue(Conn* c, std::string reply, const Faults::Shape& shape)
     c->held.clear();
     c->has_held = false;
   }
-  if (shape.pair) {
+  if (shape.pair_hold_ms >= 0) {
     c->held = std::move(reply);
     c->has_held = true;
-    c->held_due = now + std::chrono::milliseconds(kPairHoldMs);
+    c->held_due = now + std::chrono::milliseconds(shape.pair_hold_ms);
     return;
   }
   const bool cut = shape.close_after >= 0;
@@ -433,8 +432,8 @@ void Server::Impl::Pump(Conn* c) {
   const auto now = SteadyClock::now();
   for (;;) {
     while (c->out_pos < c->out.size()) {
-      ssize_t n = ::send(c->fd, c->out.data() + c->out_pos, c->out.size() - c->out_pos,
-                         MSG_NOSIGNAL);
+      ssize_t n =
+          ::send(c->fd, c->out.data() + c->out_pos, c->out.size() - c->out_pos, MSG_NOSIGNAL);
       if (n < 0) {
         if (errno == EINTR) continue;
         if (errno == EAGAIN || errno == EWOULDBLOCK) {
@@ -469,7 +468,8 @@ void Server::Impl::UpdateEvents(Conn* c) {
   const bool want_read = c->reading && c->out.size() - c->out_pos <= kMaxUnsent;
   if (want_write == c->write_armed && want_read == c->read_armed) return;
   epoll_event ev{};
-  ev.events = (want_read ? uint32_t(EPOLLIN | EPOLLRDHUP) : 0u) | (want_write ? uint32_t(EPOLLOUT) : 0u);
+  ev.events =
+      (want_read ? uint32_t(EPOLLIN | EPOLLRDHUP) : 0u) | (want_write ? uint32_t(EPOLLOUT) : 0u);
   ev.data.fd = c->fd;
   ::epoll_ctl(epoll_fd_, EPOLL_CTL_MOD, c->fd, &ev);
   c->write_armed = want_write;
@@ -505,6 +505,7 @@ void Server::Impl::ReleaseTimed() {
       Faults::Shape plain;
       Queue(c.get(), std::move(c->held), plain);
       c->held.clear();
+      touched_.push_back(c.get());
     }
     if (!c->later.empty() && c->later.front().due <= now) touched_.push_back(c.get());
     if (c->close_when_sent) touched_.push_back(c.get());
@@ -536,8 +537,8 @@ RemoteCommandResult Server::Impl::RemoteCommand(const std::string& command) {
   for (int p : host_ports()) {
     if (p == port) {
       Log("RCMD: " + std::string(kServerProgram) + " already active on port " + std::to_string(p));
-      return {true, "Command " + shown + " successful: " + kServerProgram + " active on port " +
-                        std::to_string(p) + "."};
+      return {true, "Command " + shown + " successful: " + kServerProgram +
+                        " already active on port " + std::to_string(p) + "."};
     }
   }
   int bound = 0;

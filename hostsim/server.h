@@ -24,13 +24,13 @@ namespace torvan::hostsim {
 
 struct ServerOptions {
   std::string data_dir;
-  std::string listen;     // address to bind; empty: host.conf's (127.0.0.1 by default)
-  int ftp_port = -2;      // -2: host.conf's; -1: no FTP server; 0: any free port
-  int port = -2;          // host server started at once: -2: host.conf's; -1: not; 0: any
-  std::string table_path; // character table; empty: DIR/TnC_TBL1.Tbl, else Torvan's own
+  std::string listen;      // address to bind; empty: host.conf's (127.0.0.1 by default)
+  int ftp_port = -2;       // -2: host.conf's; -1: no FTP server; 0: any free port
+  int port = -2;           // host server started at once: -2: host.conf's; -1: not; 0: any
+  std::string table_path;  // character table; empty: DIR/TnC_TBL1.Tbl, else Torvan's own
   platform::Clock* clock = nullptr;  // nullptr: the system clock
-  bool verbose = false;   // log every request on standard error
-  bool print_ports = true;  // print the listening ports on standard output
+  bool verbose = false;              // log every request on standard error
+  bool print_ports = true;           // print the listening ports on standard output
 };
 
 class Server {

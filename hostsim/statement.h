@@ -31,7 +31,7 @@ struct StatementValue {
 struct Statement {
   enum class Kind { kInsert, kUpdate, kDelete };
   Kind kind = Kind::kInsert;
-  std::string library, file;     // upper case
+  std::string library, file;  // upper case
   // INSERT: columns with their values, in order; UPDATE: the SET list.
   std::vector<std::pair<std::string, StatementValue>> values;
   // UPDATE and DELETE: the record with this RRN, or the records whose field `where_field`

@@ -85,19 +85,19 @@ TEST(ParseStatementTest, RefusesWhatTorvanNeverSends) {
   const char* cases[] = {
       "",
       "SELECT * FROM DATI/CLIENTI",
-      "INSERT INTO CLIENTI (A) VALUES(1)",                     // no library
-      "INSERT INTO DATI/CLIENTI (A,B) VALUES(1)",              // fewer values
-      "INSERT INTO DATI/CLIENTI (A) VALUES(1, 2)",             // more values
-      "INSERT INTO DATI/CLIENTI (A) VALUES('open",             // unclosed quote
-      "INSERT INTO DATI/CLIENTI (A) VALUES(12x)",              // not a number
-      "INSERT INTO DATI/CLIENTI (A) VALUES(,)",                // empty value
-      "INSERT INTO DATI/CLIENTI (A) VALUES(1) extra",          // trailing text
-      " UPDATE DATI/CLIENTI a SET A=1",                        // no WHERE: every record
-      " DELETE FROM DATI/CLIENTI a",                           // no WHERE
-      " DELETE FROM DATI/CLIENTI a WHERE RRN(b)=1",            // another correlation name
-      " DELETE FROM DATI/CLIENTI a WHERE RRN(a)=1.5",          // not a record number
+      "INSERT INTO CLIENTI (A) VALUES(1)",             // no library
+      "INSERT INTO DATI/CLIENTI (A,B) VALUES(1)",      // fewer values
+      "INSERT INTO DATI/CLIENTI (A) VALUES(1, 2)",     // more values
+      "INSERT INTO DATI/CLIENTI (A) VALUES('open",     // unclosed quote
+      "INSERT INTO DATI/CLIENTI (A) VALUES(12x)",      // not a number
+      "INSERT INTO DATI/CLIENTI (A) VALUES(,)",        // empty value
+      "INSERT INTO DATI/CLIENTI (A) VALUES(1) extra",  // trailing text
+      " UPDATE DATI/CLIENTI a SET A=1",                // no WHERE: every record
+      " DELETE FROM DATI/CLIENTI a",                   // no WHERE
+      " DELETE FROM DATI/CLIENTI a WHERE RRN(b)=1",    // another correlation name
+      " DELETE FROM DATI/CLIENTI a WHERE RRN(a)=1.5",  // not a record number
       " DELETE FROM DATI/CLIENTI a WHERE RRN(a)='1'",
-      " UPDATE DATI/CLIENTI a SET A=1 WHERE RRN(a)=1; DROP",   // two statements
+      " UPDATE DATI/CLIENTI a SET A=1 WHERE RRN(a)=1; DROP",  // two statements
   };
   for (const char* text : cases) {
     Statement s;
@@ -128,10 +128,10 @@ class RunStatementTest : public ::testing::Test {
 };
 
 TEST_F(RunStatementTest, InsertUpdateDeleteByIndexAndByRrn) {
-  StatementResult r = RunStatement(
-      store_.get(),
-      "INSERT INTO DATI/CONTATTI (CODCLI,NOMINATIVO,VALORE,\xA7_T_IDX___) "
-      "VALUES('C00002', 'Sig. D''Amico', -1234.5, 57)");
+  StatementResult r =
+      RunStatement(store_.get(),
+                   "INSERT INTO DATI/CONTATTI (CODCLI,NOMINATIVO,VALORE,\xA7_T_IDX___) "
+                   "VALUES('C00002', 'Sig. D''Amico', -1234.5, 57)");
   ASSERT_EQ(kStatementDone, r.status) << r.message;
   ASSERT_EQ(1u, contatti_->records.count(3));  // after the two sample records
   EXPECT_EQ("Sig. D'Amico" + std::string(18, ' '), Value(3, "NOMINATIVO"));
@@ -169,8 +169,7 @@ TEST_F(RunStatementTest, RefusalsChangeNothing) {
       {"not a statement", "DROP TABLE DATI/CONTATTI", kStatementSyntax},
       {"unknown file", " DELETE FROM DATI/NESSUNO a WHERE RRN(a)=1", kStatementNoFile},
       {"unknown library", " DELETE FROM ALTRA/CONTATTI a WHERE RRN(a)=1", kStatementNoFile},
-      {"unknown field", " UPDATE DATI/CONTATTI a SET COLORE='x' WHERE RRN(a)=1",
-       kStatementNoField},
+      {"unknown field", " UPDATE DATI/CONTATTI a SET COLORE='x' WHERE RRN(a)=1", kStatementNoField},
       {"unknown field in WHERE", " DELETE FROM DATI/CONTATTI a WHERE COLORE=1", kStatementNoField},
       {"no record at that RRN", " UPDATE DATI/CONTATTI a SET ESITO='x' WHERE RRN(a)=99",
        kStatementNoRecord},

@@ -43,9 +43,7 @@ class TempDir {
 // A copy of examples/host in a temporary folder.
 class SampleHost : public TempDir {
  public:
-  SampleHost() {
-    fs::copy(TORVAN_SAMPLE_HOST, path(), fs::copy_options::recursive);
-  }
+  SampleHost() { fs::copy(TORVAN_SAMPLE_HOST, path(), fs::copy_options::recursive); }
 };
 
 inline const hostlink::CharTables& Tables() {

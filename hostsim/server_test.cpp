@@ -1,0 +1,375 @@
+// torvan-host over real sockets: the FTP conversation, the host server program, the
+// control command, faults, bad clients and restarts.
+#include "hostsim/server.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+
+#include "hostsim/test_support.h"
+#include "platform/file.h"
+
+namespace torvan::hostsim {
+namespace {
+
+using testing::Ctl;
+using testing::Header;
+using testing::RawClient;
+using testing::Request;
+using testing::RunningServer;
+using testing::SampleHost;
+using testing::Tables;
+
+std::string Host(const std::string& pc) { return Tables().ToHost(pc); }
+
+// Connects to the host server program and takes its greeting.
+void OpenLink(RawClient& client, int port) {
+  ASSERT_TRUE(client.Connect(port));
+  ASSERT_EQ(Header('0', 0), client.Read(6));
+}
+
+std::string Exchange(RawClient& client, char code, const std::string& data) {
+  EXPECT_TRUE(client.Send(Request(code, data)));
+  return client.ReadReply();
+}
+
+TEST(FtpServerTest, LoginAndRemoteCommandStartTheHostServerProgram) {
+  SampleHost sample;
+  RunningServer server(sample.path(), /*host_port_at_once=*/false);
+  ASSERT_EQ(-1, server.host_port());
+  RawClient ftp;
+  ASSERT_TRUE(ftp.Connect(server.ftp_port()));
+  EXPECT_EQ("220-QTCP at TORVAN.\r\n", ftp.ReadLine());
+  EXPECT_EQ("220 Connection will close if idle more than 5 minutes.\r\n", ftp.ReadLine());
+
+  auto say = [&](const std::string& line) {
+    EXPECT_TRUE(ftp.Send(line + "\r\n"));
+    return ftp.ReadLine();
+  };
+  EXPECT_EQ("530 Not logged in.\r\n", say("RCMD CALL TM/TNM_121 ('P00000')"));
+  EXPECT_EQ("331 Enter password.\r\n", say("USER utente"));
+  EXPECT_EQ("530 Log on attempt by user utente rejected.\r\n", say("PASS SBAGLIATA"));
+  EXPECT_EQ("331 Enter password.\r\n", say("USER UTENTE"));
+  EXPECT_EQ("230 UTENTE logged on.\r\n", say("PASS TORVAN"));
+  EXPECT_EQ("500 Subcommand SYST not valid.\r\n", say("SYST"));
+  EXPECT_EQ(0u, say("RCMD DLTF DATI/CLIENTI").rfind("550 ", 0));
+  EXPECT_EQ(0u, say("RCMD CALL ALTRA/TNM_121 ('P00000')").rfind("550 ", 0));
+  EXPECT_EQ(0u, say("RCMD CALL TM/TNM_999 ('P00000')").rfind("550 ", 0));
+
+  // 'P00000' lets the system choose the port; the reply names it.
+  std::string started = say("RCMD CALL TM/TNM_121 ('P00000')");
+  ASSERT_EQ(0u, started.rfind("250 ", 0)) << started;
+  ASSERT_NE(-1, server.host_port());
+  const std::string port = std::to_string(server.host_port());
+  EXPECT_NE(std::string::npos, started.find("started on port " + port));
+  std::string again =
+      say("RCMD CALL TM/TNM_121 ('P" + std::string(5 - port.size(), '0') + port + "')");
+  EXPECT_EQ(0u, again.rfind("250 ", 0)) << again;
+  EXPECT_NE(std::string::npos, again.find("already active on port " + port));
+  EXPECT_EQ("221 QUIT subcommand received.\r\n", say("QUIT"));
+  EXPECT_TRUE(ftp.ClosedByPeer());
+
+  std::string ports;
+  ASSERT_TRUE(platform::ReadFile(sample.path() + "/ports.txt", &ports).ok());
+  EXPECT_EQ("ftp " + std::to_string(server.ftp_port()) + "\nhost " + port + "\n", ports);
+
+  RawClient link;
+  OpenLink(link, server.host_port());
+  EXPECT_EQ(Header('0', 197), Exchange(link, '3', "S").substr(0, 6));
+}
+
+TEST(FtpServerTest, RefusedLoginFaultRejectsTheRightPassword) {
+  SampleHost sample;
+  RunningServer server(sample.path());
+  ASSERT_EQ(0, Ctl(sample.path(), {"fault", "refuse-login", "1"}).exit_code);
+  for (const char* expected : {"530 ", "230 "}) {
+    RawClient ftp;
+    ASSERT_TRUE(ftp.Connect(server.ftp_port()));
+    ftp.ReadLine();
+    ftp.ReadLine();
+    ftp.Send("USER UTENTE\r\nPASS TORVAN\r\n");
+    EXPECT_EQ("331 Enter password.\r\n", ftp.ReadLine());
+    EXPECT_EQ(0u, ftp.ReadLine().rfind(expected, 0)) << expected;
+  }
+  EXPECT_NE(std::string::npos,
+            Ctl(sample.path(), {"faults"}).text.find("refuse-login\t0\tapplied 1\n"));
+}
+
+TEST(HostServerTest, ChangesFlowInOrderAndAreAcknowledgedByTheNextRequest) {
+  SampleHost sample;
+  RunningServer server(sample.path());
+  ASSERT_EQ(
+      0, Ctl(sample.path(), {"insert", "DATI/CLIENTI", "CODCLI=C00009", "RAGSOC=Pasticceria Bonfà"})
+             .exit_code);
+  ASSERT_EQ(0, Ctl(sample.path(), {"update", "DATI/CLIENTI", "1", "ATTIVO=N"}).exit_code);
+  ASSERT_EQ(0, Ctl(sample.path(), {"delete", "DATI/ORDINI", "2"}).exit_code);
+  EXPECT_EQ("3\n", Ctl(sample.path(), {"queue"}).text);
+
+  RawClient link;
+  OpenLink(link, server.host_port());
+  std::string first = Exchange(link, 'S', "");
+  EXPECT_EQ(Host("CLIENTI   DATI      "), first.substr(6 + 20, 20));
+  EXPECT_EQ(Host("1"), first.substr(6 + 54, 1));
+  EXPECT_EQ("3\n", Ctl(sample.path(), {"queue"}).text);  // not acknowledged yet
+
+  // The link drops before the next request: the change comes again.
+  link.Close();
+  OpenLink(link, server.host_port());
+  EXPECT_EQ(first, Exchange(link, 'S', ""));
+  std::string second = Exchange(link, 'S', "");
+  EXPECT_EQ(Host("3"), second.substr(6 + 54, 1));
+  EXPECT_EQ("2\n", Ctl(sample.path(), {"queue"}).text);
+  std::string third = Exchange(link, 'S', "");
+  EXPECT_EQ(Host("ORDINI    DATI      "), third.substr(6 + 20, 20));
+  EXPECT_EQ(Host("2"), third.substr(6 + 54, 1));
+  EXPECT_EQ(Header('1', 0), Exchange(link, 'S', ""));
+  EXPECT_EQ("0\n", Ctl(sample.path(), {"queue"}).text);
+}
+
+TEST(HostServerTest, QueueAndRecordsSurviveARestart) {
+  SampleHost sample;
+  std::string delivered;
+  {
+    RunningServer server(sample.path());
+    ASSERT_EQ(0, Ctl(sample.path(), {"clear", "DATI/ORDINI"}).exit_code);
+    ASSERT_EQ(0, Ctl(sample.path(),
+                     {"insert", "DATI/ORDINI", "NUMORD=250001", "IMPORTO=-99999999999999.999"})
+                     .exit_code);
+    ASSERT_EQ(0, Ctl(sample.path(), {"insert", "DATI/ORDINI", "NUMORD=250002"}).exit_code);
+    RawClient link;
+    OpenLink(link, server.host_port());
+    Exchange(link, 'S', "");              // the clear
+    delivered = Exchange(link, 'S', "");  // acknowledges the clear; first insert
+    ASSERT_EQ(Host("1"), delivered.substr(6 + 54, 1));
+    EXPECT_EQ(0, Ctl(sample.path(), {"shutdown"}).exit_code);
+    server.Stop();
+    ASSERT_TRUE(server.run_status().ok()) << server.run_status().message();
+  }
+  RunningServer server(sample.path());
+  EXPECT_EQ("2\n", Ctl(sample.path(), {"queue"}).text);
+  EXPECT_EQ(
+      "1\tNUMORD=250001\tRIGA=000\tDATAORD=00000000\tCODCLI=\tCODART=\tQTA=00000.00\t"
+      "IMPORTO=-99999999999999.999\tSTATO=\n"
+      "2\tNUMORD=250002\tRIGA=000\tDATAORD=00000000\tCODCLI=\tCODART=\tQTA=00000.00\t"
+      "IMPORTO=00000000000000.000\tSTATO=\n",
+      Ctl(sample.path(), {"dump", "DATI/ORDINI"}).text);
+  RawClient link;
+  OpenLink(link, server.host_port());
+  EXPECT_EQ(delivered, Exchange(link, 'S', ""));
+}
+
+TEST(HostServerTest, StatementsChangeTheFileWithoutQueueing) {
+  SampleHost sample;
+  RunningServer server(sample.path());
+  RawClient link;
+  OpenLink(link, server.host_port());
+  EXPECT_EQ(Header('0', 1) + Host(" "),
+            Exchange(link, 'R',
+                     " UPDATE DATI/CONTATTI a SET ESITO='N', \xA7_T_IDX___=12 "
+                     "WHERE RRN(a)=1"));
+  EXPECT_EQ(Header('0', 1) + Host("N"),
+            Exchange(link, 'R', " DELETE FROM DATI/CONTATTI a WHERE \xA7_T_IDX___=13"));
+  std::string dump = Ctl(sample.path(), {"dump", "DATI/CONTATTI"}).text;
+  EXPECT_NE(std::string::npos,
+            dump.find("ESITO=N\tVALORE=00000000012000.000\t\xC2\xA7_T_IDX___=12"))
+      << dump;
+  EXPECT_EQ("0\n", Ctl(sample.path(), {"queue"}).text);
+}
+
+TEST(HostServerTest, ControlCommandsRefuseBadInputAndChangeNothing) {
+  SampleHost sample;
+  RunningServer server(sample.path());
+  const std::string before = Ctl(sample.path(), {"dump", "DATI/CLIENTI"}).text;
+  const std::vector<std::vector<std::string>> bad = {
+      {"insert", "DATI/NESSUNO", "A=1"},
+      {"insert", "DATI/CLIENTI", "COLORE=rosso"},
+      {"insert", "DATI/CLIENTI", "FIDO=1234567890"},
+      {"insert", "DATI/CLIENTI", "PROV=ABC"},
+      {"insert", "DATI/CLIENTI", "DATAINS=ieri"},
+      {"insert", "DATI/CLIENTI", "senza uguale"},
+      {"update", "DATI/CLIENTI", "99", "ATTIVO=N"},
+      {"update", "DATI/CLIENTI", "x", "ATTIVO=N"},
+      {"update", "DATI/CLIENTI", "1"},
+      {"update", "DATI/CLIENTI", "1", "ATTIVO=N", "FIDO=x"},
+      {"delete", "DATI/CLIENTI"},
+      {"delete", "DATI/CLIENTI", "0"},
+      {"delete", "DATI/CLIENTI", "1", "2"},
+      {"clear", "DATI/CLIENTI", "subito"},
+      {"generate", "DATI/CLIENTI", "0"},
+      {"schedule", "2026120522"},
+      {"schedule", "20261205220000", "domani"},
+      {"stopping", "forse"},
+      {"fault", "meteor"},
+      {"fault", "delay", "-5"},
+      {"fault", "refuse", "Q", "1"},
+      {"queue", "now"},
+      {"dump"},
+      {"frobnicate"},
+  };
+  for (const auto& args : bad) {
+    CtlResult r = Ctl(sample.path(), args);
+    EXPECT_EQ(2, r.exit_code) << args[0] << " " << (args.size() > 1 ? args[1] : "");
+    EXPECT_FALSE(r.text.empty());
+  }
+  EXPECT_EQ(before, Ctl(sample.path(), {"dump", "DATI/CLIENTI"}).text);
+  EXPECT_EQ("0\n", Ctl(sample.path(), {"queue"}).text);
+}
+
+TEST(HostServerTest, ScheduleAndStoppingReachTimeReplies) {
+  SampleHost sample;
+  RunningServer server(sample.path());
+  ASSERT_EQ(0, Ctl(sample.path(), {"schedule", "20261205220000", "20261206063000"}).exit_code);
+  ASSERT_EQ(0, Ctl(sample.path(), {"stopping", "on"}).exit_code);
+  RawClient link;
+  OpenLink(link, server.host_port());
+  std::string p = Tables().ToPc(Exchange(link, 'P', "20261205140509000000"));
+  EXPECT_EQ(
+      "0"
+      "00045"
+      "20261205220000"
+      "20261206063000",
+      p.substr(0, 34));
+  std::string t = Tables().ToPc(Exchange(link, 'T', "20261205140509000000"));
+  EXPECT_EQ("S", t.substr(6, 1));
+  EXPECT_EQ("stop 20261205220000\nrestart 20261206063000\nstopping on\n",
+            Ctl(sample.path(), {"schedule"}).text);
+}
+
+TEST(HostServerTest, GenerateQueuesEveryChange) {
+  SampleHost sample;
+  RunningServer server(sample.path());
+  CtlResult r = Ctl(sample.path(), {"generate", "DATI/ARTICOLI", "500", "7"});
+  ASSERT_EQ(0, r.exit_code) << r.text;
+  EXPECT_EQ("500\n", Ctl(sample.path(), {"queue"}).text);
+  RawClient link;
+  OpenLink(link, server.host_port());
+  int served = 0;
+  while (Exchange(link, 'S', "").substr(0, 1) == Host("0")) ++served;
+  EXPECT_EQ(500, served);
+}
+
+TEST(FaultTest, CloseAfterBytesOfTheNextReply) {
+  SampleHost sample;
+  RunningServer server(sample.path());
+  ASSERT_EQ(0, Ctl(sample.path(), {"fault", "close-after", "9"}).exit_code);
+  RawClient link;
+  OpenLink(link, server.host_port());
+  link.Send(Request('P', "20261205140509000000"));
+  EXPECT_EQ(Header('0', 45) + Host("202"), link.Read(100));
+  EXPECT_TRUE(link.ClosedByPeer());
+  // The fault was for one reply only.
+  OpenLink(link, server.host_port());
+  EXPECT_EQ(51u, Exchange(link, 'P', "20261205140509000000").size());
+}
+
+TEST(FaultTest, DelaySplitPairAndCorruptLength) {
+  SampleHost sample;
+  RunningServer server(sample.path());
+  RawClient link;
+  OpenLink(link, server.host_port());
+  const std::string normal = Exchange(link, '3', "S");
+  ASSERT_EQ(203u, normal.size());
+
+  ASSERT_EQ(0, Ctl(sample.path(), {"fault", "delay", "150"}).exit_code);
+  auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(normal, Exchange(link, '3', "S"));
+  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(140));
+  ASSERT_EQ(0, Ctl(sample.path(), {"fault", "delay", "0"}).exit_code);
+
+  ASSERT_EQ(0, Ctl(sample.path(), {"fault", "split", "50"}).exit_code);
+  link.Send(Request('3', "S"));
+  std::string first = link.ReadSome();
+  EXPECT_EQ(normal.substr(0, 50), first);
+  EXPECT_EQ(normal.substr(50), link.Read(153));
+  ASSERT_EQ(0, Ctl(sample.path(), {"fault", "split", "0"}).exit_code);
+
+  ASSERT_EQ(0, Ctl(sample.path(), {"fault", "pair"}).exit_code);
+  link.Send(Request('3', "S") + Request('3', "N"));
+  std::string both = link.Read(203 + 203);
+  EXPECT_EQ(normal, both.substr(0, 203));
+  EXPECT_EQ(Host("ARCHIVIO"), both.substr(203 + 7, 8));
+  // A held reply with nothing to pair it with goes alone after the hold.
+  ASSERT_EQ(0, Ctl(sample.path(), {"fault", "pair", "50"}).exit_code);
+  EXPECT_EQ(normal, Exchange(link, '3', "S"));
+
+  ASSERT_EQ(0, Ctl(sample.path(), {"fault", "corrupt-length"}).exit_code);
+  link.Send(Request('3', "S"));
+  std::string header = link.Read(6);
+  int32_t length = 0;
+  EXPECT_EQ(Host("0"), header.substr(0, 1));
+  EXPECT_FALSE(hostlink::ParseZonedLength(header.substr(1), &length).ok());
+  EXPECT_EQ(normal.substr(6), link.Read(197));
+
+  std::string report = Ctl(sample.path(), {"faults"}).text;
+  for (const char* line : {"delay\t0\tapplied 1\n", "split\t0\tapplied 1\n",
+                           "pair\toff\tapplied 2\n", "corrupt-length\toff\tapplied 1\n"}) {
+    EXPECT_NE(std::string::npos, report.find(line)) << line << report;
+  }
+}
+
+TEST(FaultTest, RefusedRequestsOfOneCode) {
+  SampleHost sample;
+  RunningServer server(sample.path());
+  ASSERT_EQ(0, Ctl(sample.path(), {"insert", "DATI/CLIENTI", "CODCLI=X"}).exit_code);
+  ASSERT_EQ(0, Ctl(sample.path(), {"fault", "refuse", "S", "1"}).exit_code);
+  RawClient link;
+  OpenLink(link, server.host_port());
+  EXPECT_EQ(Header('1', 0), Exchange(link, 'S', ""));
+  EXPECT_EQ(Host("0"), Exchange(link, 'S', "").substr(0, 1));
+  ASSERT_EQ(0, Ctl(sample.path(), {"fault", "clear"}).exit_code);
+  EXPECT_NE(std::string::npos,
+            Ctl(sample.path(), {"faults"}).text.find("refuse S\t0\tapplied 1\n"));
+}
+
+TEST(BadClientTest, GarbageAndVanishingClientsLeaveTheServerServing) {
+  SampleHost sample;
+  RunningServer server(sample.path());
+  {
+    RawClient garbage;
+    OpenLink(garbage, server.host_port());
+    garbage.Send("\x01\x02\x03\x04\x05\x06\x07\x08");
+    EXPECT_EQ(Header('1', 0), garbage.Read(6));
+    EXPECT_TRUE(garbage.ClosedByPeer());
+  }
+  {
+    RawClient vanishing;  // half a frame, then gone
+    OpenLink(vanishing, server.host_port());
+    vanishing.Send(Request('R', " DELETE FROM DATI/CLIENTI a WHERE RRN(a)=1").substr(0, 20));
+  }
+  {
+    RawClient oversize;  // announces more than it sends, then goes
+    OpenLink(oversize, server.host_port());
+    oversize.Send(Host("R99999") + std::string(1000, '\x40'));
+  }
+  {
+    RawClient ctl_garbage;
+    // Not a control request at all: the server answers and closes, and keeps running.
+    CtlResult r;
+    Status s = CtlCall(sample.path(), {}, 2000, &r);
+    EXPECT_TRUE(s.ok());
+    EXPECT_EQ(2, r.exit_code);
+  }
+  RawClient good;
+  OpenLink(good, server.host_port());
+  EXPECT_EQ(Header('0', 197), Exchange(good, '3', "S").substr(0, 6));
+  const std::string dump = Ctl(sample.path(), {"dump", "DATI/CLIENTI"}).text;
+  EXPECT_EQ(5, std::count(dump.begin(), dump.end(), '\n'));
+}
+
+TEST(BadClientTest, SecondServerOnTheSameFolderIsRefused) {
+  SampleHost sample;
+  RunningServer server(sample.path());
+  ServerOptions options;
+  options.data_dir = sample.path();
+  options.ftp_port = 0;
+  options.port = -1;
+  options.print_ports = false;
+  Server second(options);
+  std::string notes;
+  Status s = second.Start(&notes);
+  EXPECT_FALSE(s.ok());
+  EXPECT_NE(std::string::npos, s.message().find("another torvan-host")) << s.message();
+}
+
+}  // namespace
+}  // namespace torvan::hostsim
