@@ -1,0 +1,163 @@
+// The ODBC engine's own behaviour: drivers found by name, connections that fail, and the
+// unchanged (SQL Server) path exercised against SQLite's driver.
+
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <fstream>
+
+#include "sql/connection.h"
+#include "sql/test_support.h"
+
+namespace torvan::sql {
+namespace {
+
+using testing::Rows;
+using Table = std::vector<std::vector<std::string>>;
+
+// Drivers registered under names, as an installation registers them, in an odbcinst.ini
+// of the test program's own (unixODBC reads ODBCSYSINI and ODBCINSTINI once per process).
+class OdbcIni : public ::testing::Environment {
+ public:
+  void SetUp() override {
+    dir_ = std::make_unique<testing::TempDir>();
+    std::ofstream ini(dir_->path() + "/odbcinst.ini");
+    if (!std::string(TORVAN_SQLITE_ODBC_DRIVER).empty()) {
+      ini << "[Torvan SQLite]\nDriver=" << TORVAN_SQLITE_ODBC_DRIVER << "\n";
+    }
+    if (!std::string(TORVAN_FREETDS_ODBC_DRIVER).empty()) {
+      ini << "[FreeTDS]\nDriver=" << TORVAN_FREETDS_ODBC_DRIVER << "\n";
+    }
+    ini.close();
+    setenv("ODBCSYSINI", dir_->path().c_str(), 1);
+    setenv("ODBCINSTINI", "odbcinst.ini", 1);
+  }
+  void TearDown() override { dir_.reset(); }
+
+ private:
+  std::unique_ptr<testing::TempDir> dir_;
+};
+
+[[maybe_unused]] ::testing::Environment* const kOdbcIni =
+    ::testing::AddGlobalTestEnvironment(new OdbcIni);
+
+class OdbcDrivers : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (std::string(TORVAN_SQLITE_ODBC_DRIVER).empty()) GTEST_SKIP() << "no SQLite ODBC driver";
+  }
+
+  ConnectionParams Params(const std::string& driver) {
+    ConnectionParams p;
+    p.engine = Engine::kOdbc;
+    p.odbc_driver = driver;
+    p.database = "Torvan";
+    p.base_folder = dir_.path();
+    p.server = "127.0.0.1";
+    p.user = "sa";
+    return p;
+  }
+
+  testing::TempDir dir_;
+};
+
+TEST_F(OdbcDrivers, ARegisteredSqliteDriverRunsTheDialect) {
+  std::unique_ptr<Connection> c = NewConnection(Params("Torvan SQLite"));
+  ASSERT_TRUE(c->Open().ok()) << testing::ErrorsText(*c);
+  ASSERT_TRUE(c->Execute("CREATE TABLE [dbo].[T] ([V] [numeric](17,3) NOT NULL DEFAULT 0 ,)").ok())
+      << testing::ErrorsText(*c);
+  ASSERT_TRUE(c->Execute("INSERT INTO [T] ([V]) VALUES(-00000000000123.456 )").ok());
+  EXPECT_EQ(Rows(c.get(), "SELECT * FROM [T]"), (Table{{"-123.456"}}));
+  EXPECT_TRUE(std::filesystem::exists(dir_.path() + "/Torvan.sqlite"));
+}
+
+TEST_F(OdbcDrivers, AMissingDriverIsReported) {
+  SqlSettings settings;  // the defaults: neither driver is installed here
+  for (bool native : {true, false}) {
+    if (!native && !std::string(TORVAN_FREETDS_ODBC_DRIVER).empty()) continue;
+    std::unique_ptr<Connection> c = NewConnection(Params(OdbcDriverFor(settings, native)));
+    EXPECT_FALSE(c->Open().ok());
+    ASSERT_FALSE(c->Errors().empty());
+    EXPECT_NE(c->Errors()[0].description.find(OdbcDriverFor(settings, native)), std::string::npos)
+        << testing::ErrorsText(*c);
+  }
+}
+
+TEST_F(OdbcDrivers, AServerThatDoesNotAnswerIsReportedFromTheDiagnostics) {
+  if (std::string(TORVAN_FREETDS_ODBC_DRIVER).empty()) GTEST_SKIP() << "no FreeTDS driver";
+  // A port where nothing listens: bound, never listened on, so connections are refused.
+  int fd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ASSERT_EQ(0, bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a));
+  socklen_t len = sizeof a;
+  getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
+  ConnectionParams p = Params("FreeTDS");
+  p.password = "segreto";
+  p.login_timeout_seconds = 2;
+  p.odbc_extra = "Port=" + std::to_string(ntohs(a.sin_port)) + ";";
+  std::unique_ptr<Connection> c = NewConnection(p);
+  EXPECT_FALSE(c->Open().ok());
+  close(fd);
+  EXPECT_FALSE(c->IsOpen());
+  ASSERT_FALSE(c->Errors().empty());
+  EXPECT_EQ(c->Errors()[0].sql_state.substr(0, 2), "08") << testing::ErrorsText(*c);
+  EXPECT_EQ(c->Errors()[0].source, "FreeTDS");
+  EXPECT_FALSE(c->Execute("SELECT 1").ok());
+  EXPECT_EQ(c->Errors()[0].sql_state, "08003");
+}
+
+// The SQL Server path sends texts unchanged; SQLite's driver stands in for the server.
+TEST_F(OdbcDrivers, PassThroughSendsTextsUnchanged) {
+  ConnectionParams p = Params("Torvan SQLite");
+  p.odbc_pass_through = true;
+  std::unique_ptr<Connection> c = NewConnection(p);
+  ASSERT_TRUE(c->Open().ok()) << testing::ErrorsText(*c);
+  ASSERT_TRUE(c->Execute("CREATE TABLE Prezzi (cod TEXT, prezzo NUMERIC(9,2), nota TEXT)").ok())
+      << testing::ErrorsText(*c);
+  ASSERT_TRUE(c->Execute("INSERT INTO Prezzi VALUES ('B', 0.5, NULL), ('A', 12, 'caf\xE8')").ok())
+      << testing::ErrorsText(*c);
+  std::unique_ptr<Recordset> r;
+  ASSERT_TRUE(c->OpenRecordset("SELECT cod, prezzo, nota FROM Prezzi ORDER BY cod", &r).ok())
+      << testing::ErrorsText(*c);
+  ASSERT_EQ(r->FieldCount(), 3);
+  EXPECT_EQ(r->FieldName(1), "prezzo");
+  ASSERT_FALSE(r->Eof());
+  EXPECT_EQ(r->Find("COD")->text, "A");
+  EXPECT_EQ(r->Find("nota")->text, "caf\xE8");
+  ASSERT_TRUE(r->MoveNext().ok());
+  EXPECT_TRUE(r->Find("nota")->is_null);
+  ASSERT_TRUE(r->MoveNext().ok());
+  EXPECT_TRUE(r->Eof());
+  r.reset();
+
+  std::vector<std::string> tables;
+  ASSERT_TRUE(c->ListTables(&tables).ok()) << testing::ErrorsText(*c);
+  EXPECT_EQ(tables, std::vector<std::string>{"Prezzi"});
+
+  EXPECT_FALSE(c->Execute("SELEC nonsense").ok());
+  ASSERT_FALSE(c->Errors().empty());
+  EXPECT_NE(c->Errors()[0].description.find("syntax error"), std::string::npos)
+      << testing::ErrorsText(*c);
+  EXPECT_FALSE(c->OpenRecordset("DELETE FROM Prezzi", &r).ok());
+
+  ASSERT_TRUE(c->OpenRecordset("SELECT cod FROM Prezzi", &r).ok());
+  c->Close();
+  EXPECT_TRUE(r->Eof());
+}
+
+TEST(OdbcSettings, EngineAndDriverChoice) {
+  EXPECT_EQ(ParseEngine(""), Engine::kSqlite);
+  EXPECT_EQ(ParseEngine(" sqlite "), Engine::kSqlite);
+  EXPECT_EQ(ParseEngine("ODBC"), Engine::kOdbc);
+  EXPECT_EQ(ParseEngine("ADO"), std::nullopt);
+  SqlSettings s;
+  EXPECT_EQ(OdbcDriverFor(s, true), "ODBC Driver 18 for SQL Server");
+  EXPECT_EQ(OdbcDriverFor(s, false), "FreeTDS");
+}
+
+}  // namespace
+}  // namespace torvan::sql

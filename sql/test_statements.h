@@ -17,8 +17,18 @@ struct Col {
   int decimali = 0;
 };
 
+// A value between quotes has its quotes doubled.
+inline std::string Q(const std::string& s) {
+  std::string out;
+  for (char c : s) {
+    out += c;
+    if (c == '\'') out += '\'';
+  }
+  return out;
+}
+
 inline std::string DropTable(const std::string& t) {
-  return "IF EXISTS (SELECT name FROM sysobjects WHERE name = '" + t +
+  return "IF EXISTS (SELECT name FROM sysobjects WHERE name = '" + Q(t) +
          "' AND type = 'U')  DROP TABLE [" + t + "]";
 }
 
@@ -51,7 +61,7 @@ inline std::string ColumnList(const std::vector<Col>& mirror) {
 }
 
 inline std::string DropTrigger(const std::string& base, char suffix) {
-  return "IF EXISTS (SELECT name FROM sysobjects WHERE name = '" + base + "_" + suffix +
+  return "IF EXISTS (SELECT name FROM sysobjects WHERE name = '" + Q(base) + "_" + suffix +
          "' AND type = 'TR')  DROP TRIGGER [" + base + "_" + suffix + "]";
 }
 
@@ -85,7 +95,7 @@ inline std::string UpdateTrigger(const std::string& m, const std::string& e, con
 
 inline std::string MasterTrigger(const std::string& m, const std::string& e) {
   return "CREATE TRIGGER [" + e + "_I] ON [dbo].[" + e + "] AFTER INSERT AS " +
-         "INSERT INTO [_T_MASTER___] ([_T_FILE___],[_T_PROGR___]) SELECT '" + m +
+         "INSERT INTO [_T_MASTER___] ([_T_FILE___],[_T_PROGR___]) SELECT '" + Q(m) +
          "',[_T_PROGR___] FROM inserted ";
 }
 
