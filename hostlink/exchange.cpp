@@ -16,11 +16,18 @@ struct Wording {
   std::string data_failed;
 };
 
-std::string Routine(std::string_view routine) { return "[" + std::string(routine) + "] "; }
+std::string Routine(std::string_view routine) {
+  std::string r(1, '[');
+  r += routine;
+  r += "] ";
+  return r;
+}
 
 Wording WordingFor(std::string_view routine, char code) {
   const std::string r = Routine(routine);
-  const std::string c = "{" + std::string(1, code) + "}";
+  std::string c(1, '{');
+  c += code;
+  c += '}';
   Wording w;
   w.send_failed = r + "Errore Sock_Send " + c;
   if (code == kRequestImage) return w;  // the image transfer ends its part silently

@@ -188,7 +188,7 @@ TEST_F(ExchangeTest, StatementsUseTheirOwnWordingAndTwoCounters) {
       EXPECT_EQ(" ", socket_.Field_Decode('A', 1, 1, 1, 0).text);
     }
     if (std::string(r.what) == "status not read") {
-      EXPECT_EQ(0, header_polls);
+      EXPECT_LT(header_polls, 201);  // only the waits before the header came
       EXPECT_EQ(201, data_polls);
     }
     if (std::string(r.what) == "first header not read") {

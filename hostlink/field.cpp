@@ -162,6 +162,13 @@ std::string_view TrimBlanks(std::string_view s) {
 
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
+std::string Quoted(std::string_view value) {
+  std::string q(1, '"');
+  q += value;
+  q += '"';
+  return q;
+}
+
 struct Number {
   bool negative = false;
   std::string integer;   // without leading zeros
@@ -170,7 +177,7 @@ struct Number {
 
 Status ParseNumber(std::string_view value, bool allow_fraction, Number* n) {
   std::string_view s = TrimBlanks(value);
-  const std::string quoted = "\"" + std::string(value) + "\"";
+  const std::string quoted = Quoted(value);
   if (!s.empty() && (s.front() == '-' || s.front() == '+')) {
     n->negative = s.front() == '-';
     s.remove_prefix(1);
@@ -203,7 +210,7 @@ Status DecimalDigits(std::string_view value, size_t capacity, size_t limit, size
   if (!s.ok()) return s;
   const size_t integer_room = std::min(capacity, limit) - decimals;
   if (n->integer.size() > integer_room || n->fraction.size() > decimals) {
-    return Status::InvalidArgument("\"" + std::string(value) + "\" does not fit in " +
+    return Status::InvalidArgument(Quoted(value) + " does not fit in " +
                                    std::to_string(integer_room) + " integer digits and " +
                                    std::to_string(decimals) + " decimals");
   }
@@ -283,7 +290,7 @@ Status Field_Encode(const CharTables& tables, char type, std::string_view value,
       const int64_t highest = (int64_t(1) << (bits - 1)) - 1;
       fits = fits && v >= lowest && v <= highest;
       if (!fits) {
-        return Status::InvalidArgument("\"" + std::string(value) + "\" does not fit in a " +
+        return Status::InvalidArgument(Quoted(value) + " does not fit in a " +
                                        std::to_string(length) + "-byte binary field");
       }
       std::string out(length, '\0');

@@ -28,7 +28,7 @@ bool IsRequestCode(char code) {
 
 Status BuildRequest(char code, std::string_view data, std::string* frame) {
   if (data.size() > size_t(kMaxRequestData)) {
-    return Status::InvalidArgument("request " + std::string(1, code) + " of " +
+    return Status::InvalidArgument(std::string("request ") + code + " of " +
                                    std::to_string(data.size()) +
                                    " bytes of data cannot be framed");
   }
@@ -67,7 +67,7 @@ Status ParseLengthDigits(std::string_view five, int32_t max, int32_t* length) {
     value = value * 10 + (five[i] - '0');
   }
   if (!digits) {
-    return Status::InvalidArgument("length \"" + std::string(five) + "\" is not five digits");
+    return Status::InvalidArgument(std::string("length \"").append(five) + "\" is not five digits");
   }
   if (value > max) {
     return Status::InvalidArgument("length " + std::to_string(value) + " above " +

@@ -294,7 +294,7 @@ bool SocketLayer::Sock_ReadLine(int slot, std::string* line, bool wait) {
     // A full buffer without a line end is no FTP reply: drop it rather than stall.
     if (p == Poll::kFull) fill_ = 0;
   }
-  *line = wait ? "?" : ">";
+  line->assign(1, wait ? '?' : '>');
   return false;
 }
 
