@@ -25,6 +25,7 @@ int RunCli(int argc, char** argv, std::ostream& out, std::ostream& err) {
                  "Work in DIR as the base folder (settings, catalogue and logs); "
                  "default: the current working directory");
   AddSettingsCommand(app, context);
+  AddCatalogueCommand(app, context);
   AddFieldsCommand(app, context);
   try {
     app.parse(argc, argv);

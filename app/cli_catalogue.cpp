@@ -1,3 +1,4 @@
+// torvan catalogue: open the host link, load the catalogue, close the link.
 // torvan fields N: the browser's field view of file N, from the local catalogue files.
 
 #include <CLI/CLI.hpp>
@@ -6,10 +7,28 @@
 
 #include "app/cli.h"
 #include "app/console.h"
+#include "app/link_control.h"
+#include "app/runtime.h"
 #include "browser/grid.h"
 #include "core/text.h"
 
 namespace torvan {
+
+void AddCatalogueCommand(CLI::App& app, CliContext& context) {
+  CLI::App* cmd = app.add_subcommand(
+      "catalogue",
+      "Open the host link, load the catalogue from the host into TnC_DB.DAT, TnC_FILE.DAT and "
+      "TnC_F_nnnnn.DAT, build it in memory, close the link; exit status 0 when the link came "
+      "up and the catalogue loaded");
+  cmd->callback([&context] {
+    if (!CheckFolder(context)) return;
+    ConsoleSession session(context.folder, *context.out);
+    Runtime rt(session.program());
+    bool up = Server_AS_Start(rt);
+    Server_AS_Stop(rt);
+    context.exit_code = up ? kExitOk : kExitFailed;
+  });
+}
 
 void AddFieldsCommand(CLI::App& app, CliContext& context) {
   CLI::App* cmd = app.add_subcommand(

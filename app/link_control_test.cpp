@@ -1,0 +1,288 @@
+// Opening the host link and loading the catalogue, against a scripted host.
+#include "app/link_control.h"
+
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstdlib>
+
+#include "app/scripted_host_test_util.h"
+#include "config/catalogue_files.h"
+#include "config/scramble.h"
+#include "platform/fakes.h"
+#include "platform/file.h"
+
+namespace torvan {
+namespace {
+
+using testing::DatabaseEntry;
+using testing::FieldEntry;
+using testing::FileEntry;
+using testing::HostCatalogue;
+using testing::HostReply;
+using testing::ScriptedHost;
+
+class LinkTest : public ::testing::Test {
+ protected:
+  LinkTest() : dir_(MakeDir()), program_(Paths::InFolder(dir_), &clock_, &pump_), rt_(program_) {
+    std::system(("cp " TORVAN_CHAR_TABLE " " + dir_ + "/TnC_TBL1.Tbl").c_str());
+    Parametri& p = program_.settings.parametri;
+    p.Nome_Connessione = "127.0.0.1";
+    p.Attesa_Sincronizz = 1;
+    p.Libreria = "";  // no FTP step unless a test asks for it
+    program_.log.on_status_line = [this](std::string_view l) { lines_.emplace_back(l.substr(11)); };
+    rt_.link.attempts = 3;
+    hostlink::SocketLayer::PollLimits limits;
+    limits.read = 200;
+    limits.line_wait = 200;
+    rt_.socket.SetPollLimitsForTesting(limits);
+  }
+  ~LinkTest() override { std::system(("rm -rf " + dir_).c_str()); }
+  static std::string MakeDir() {
+    char tmpl[] = "/tmp/torvan-link-XXXXXX";
+    return mkdtemp(tmpl);
+  }
+  // A port on which nothing listens.
+  static int ClosedPort() {
+    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    socklen_t size = sizeof a;
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &size);
+    ::close(fd);
+    return ntohs(a.sin_port);
+  }
+  bool Has(const std::string& line) {
+    for (const std::string& l : lines_) {
+      if (l == line) return true;
+    }
+    return false;
+  }
+  int CountLines(const std::string& line) {
+    int n = 0;
+    for (const std::string& l : lines_) n += l == line;
+    return n;
+  }
+
+  // The worked example: two databases, three files, five fields each.
+  static HostCatalogue Example() {
+    HostCatalogue h;
+    h.databases = {DatabaseEntry("GESTIONALE", "SQLSRV01", "Segreta1"),
+                   DatabaseEntry("ARCHIVIO", "SQLSRV01", "", "immagini/")};
+    h.files = {FileEntry("DATI", "CLIENTI", "N", "GESTIONALE"),
+               FileEntry("DATI", "CONTATTI", "S", "ARCHIVIO"),
+               FileEntry("DATI", "ORDINI", "N", "ALTRO")};
+    for (const char* f : {"CLIENTI", "CONTATTI", "ORDINI"}) {
+      std::vector<std::string>& list = h.fields[PadRight("DATI", 10) + PadRight(f, 10)];
+      for (int i = 1; i <= 4; ++i) list.push_back(FieldEntry("F" + std::to_string(i), 'A', 5, 0, 5 * i - 4, 5));
+      list.push_back(FieldEntry(std::string(f) == "CONTATTI" ? "\xA7_T_IDX___" : "IMPORTO", 'P',
+                                9, 2, 21, 5));
+    }
+    return h;
+  }
+
+  std::string dir_;
+  platform::FakeClock clock_;
+  platform::FakePump pump_{&clock_};
+  Program program_;
+  Runtime rt_;
+  std::vector<std::string> lines_;
+};
+
+TEST_F(LinkTest, LoadsTheCatalogueWithTheRequestCountsOfTheExample) {
+  HostCatalogue host = Example();
+  ScriptedHost peer([&](char c, const std::string& d) { return host.Answer(c, d); });
+  program_.settings.parametri.Porta = peer.port();
+  ASSERT_TRUE(Server_AS_Start(rt_));
+  EXPECT_TRUE(program_.state.LinkUp);
+  EXPECT_EQ(3, peer.Count('3'));
+  EXPECT_EQ(4, peer.Count('1'));
+  EXPECT_EQ(3 * 6, peer.Count('2'));
+  EXPECT_EQ(1, peer.Count('P'));
+  EXPECT_EQ(1 + 3 + 4 + 18, peer.Total());
+
+  std::vector<std::string> requests = peer.Requests();
+  EXPECT_EQ("300001S", requests[1]);
+  EXPECT_EQ("300001N", requests[2]);
+  EXPECT_EQ("200021SDATI      CONTATTI  ", requests[1 + 3 + 4 + 6]);
+
+  EXPECT_TRUE(Has("   Carica elenco database"));
+  EXPECT_TRUE(Has("   Carica elenco files"));
+  EXPECT_TRUE(Has("   Carica campi di DATI/CONTATTI"));
+
+  std::vector<DataBase_Rec> dbs;
+  ASSERT_TRUE(ReadDataBaseRecs(program_.paths.database_catalogue, &dbs).ok());
+  ASSERT_EQ(2u, dbs.size());
+  EXPECT_EQ(PadRight("GESTIONALE", 20), dbs[0].Nome_DB);
+  EXPECT_EQ(PadRight("Segreta1", 20), Decodifica_Parametri(dbs[0].Password_DB).text);
+  EXPECT_NE(dbs[0].Password_DB, PadRight("Segreta1", 20));
+  std::vector<File_Rec> files;
+  ASSERT_TRUE(ReadFileRecs(program_.paths.file_catalogue, &files).ok());
+  ASSERT_EQ(3u, files.size());
+  EXPECT_EQ(1, files[0].Indice_DB);
+  EXPECT_EQ(2, files[1].Indice_DB);
+  EXPECT_EQ(0, files[2].Indice_DB);  // a database the host did not list
+  std::vector<Campo_Rec> fields;
+  ASSERT_TRUE(ReadCampoRecs(program_.paths.FieldFile(2), &fields).ok());
+  ASSERT_EQ(5u, fields.size());
+  EXPECT_EQ("\xA7_T_IDX___", fields[4].Nome);
+  EXPECT_EQ(9, fields[4].Lunghezza);
+  EXPECT_EQ(2, fields[4].Decimali);
+  EXPECT_EQ(21, fields[4].Posizione);
+  EXPECT_EQ(5, fields[4].Byte);
+
+  EXPECT_EQ(2, rt_.catalogue.N_DB);
+  EXPECT_FALSE(rt_.catalogue.DB_Ritorno[1]);
+  EXPECT_TRUE(rt_.catalogue.DB_Ritorno[2]);
+  EXPECT_EQ(3, rt_.catalogue.N_File);
+  EXPECT_EQ(5, rt_.catalogue.Tab_File[2].Campo_IDX - rt_.catalogue.Tab_File[2].Primo_Campo + 1);
+  EXPECT_FALSE(rt_.catalogue.Catalogo_Errato);
+  EXPECT_EQ("immagini/", rt_.catalogue.Tab_Cartelle_DB[2]);
+
+  EXPECT_EQ("20261205230000", program_.state.HostStopTime);
+  EXPECT_EQ("05/12/26  23:00", program_.stats.Stat_Testi[6]);
+  EXPECT_EQ("06/12/26  06:00", program_.stats.Stat_Testi[7]);
+  EXPECT_EQ(0, clock_.set_calls);  // ClockMode is empty
+
+  EXPECT_TRUE(Server_AS_Stop(rt_));
+  EXPECT_FALSE(program_.state.LinkUp);
+}
+
+TEST_F(LinkTest, SkippedEntriesAreNeitherStoredNorCounted) {
+  HostCatalogue host = Example();
+  host.databases.insert(host.databases.begin(), DatabaseEntry("SCARTATO", "X", "", "", '*'));
+  host.files.insert(host.files.begin() + 1, FileEntry("DATI", "SCARTATO", "N", "GESTIONALE", '*'));
+  ScriptedHost peer([&](char c, const std::string& d) { return host.Answer(c, d); });
+  program_.settings.parametri.Porta = peer.port();
+  ASSERT_TRUE(Server_AS_Start(rt_));
+  EXPECT_EQ(4, peer.Count('3'));
+  EXPECT_EQ("300001N", peer.Requests()[2]);
+  EXPECT_EQ(2, rt_.catalogue.N_DB);
+  EXPECT_EQ(3, rt_.catalogue.N_File);
+  EXPECT_EQ("CONTATTI", rt_.catalogue.Tab_File[2].File);
+  Server_AS_Stop(rt_);
+}
+
+TEST_F(LinkTest, ALinkBrokenDuringTheFieldListsGivesOneErrorPerRemainingList) {
+  HostCatalogue host = Example();
+  int field_requests = 0;
+  ScriptedHost peer([&](char c, const std::string& d) {
+    if (c == '2' && ++field_requests == 8) return HostReply::Close();
+    return host.Answer(c, d);
+  });
+  program_.settings.parametri.Porta = peer.port();
+  ASSERT_TRUE(Server_AS_Start(rt_));  // lists cut short still complete the load
+  EXPECT_EQ(2, CountLines("[Carica_File] Errore Sock_Read {2}(1)"));
+  std::vector<Campo_Rec> fields;
+  ASSERT_TRUE(ReadCampoRecs(program_.paths.FieldFile(2), &fields).ok());
+  EXPECT_EQ(1u, fields.size());
+  ASSERT_TRUE(ReadCampoRecs(program_.paths.FieldFile(3), &fields).ok());
+  EXPECT_EQ(0u, fields.size());
+}
+
+TEST_F(LinkTest, NoDatabaseEndsTheLoadAndTheLink) {
+  HostCatalogue host = Example();
+  host.databases.clear();
+  ScriptedHost peer([&](char c, const std::string& d) { return host.Answer(c, d); });
+  program_.settings.parametri.Porta = peer.port();
+  EXPECT_FALSE(Server_AS_Start(rt_));
+  EXPECT_FALSE(program_.state.LinkUp);
+  EXPECT_TRUE(Has("Errore generico in Carica_File"));
+  EXPECT_EQ(0, peer.Count('1'));
+}
+
+TEST_F(LinkTest, AFileSentBackToAnUnknownDatabaseEndsTheLoad) {
+  HostCatalogue host = Example();
+  host.files.push_back(FileEntry("DATI", "ORFANO", "S", "NESSUNO"));
+  ScriptedHost peer([&](char c, const std::string& d) { return host.Answer(c, d); });
+  program_.settings.parametri.Porta = peer.port();
+  rt_.catalogue.N_DB = 7;  // what an earlier load left stays as it was
+  EXPECT_FALSE(Server_AS_Start(rt_));
+  EXPECT_TRUE(Has("Errore generico in Carica_File"));
+  EXPECT_EQ(7, rt_.catalogue.N_DB);
+}
+
+TEST_F(LinkTest, AnEntryTooShortToDecodeEndsTheLoad) {
+  HostCatalogue host = Example();
+  host.databases[0] = host.databases[0].substr(0, 40);
+  ScriptedHost peer([&](char c, const std::string& d) { return host.Answer(c, d); });
+  program_.settings.parametri.Porta = peer.port();
+  EXPECT_FALSE(Server_AS_Start(rt_));
+  EXPECT_TRUE(Has("Errore generico in Carica_File"));
+}
+
+TEST_F(LinkTest, AnUnansweredPortIsTriedAgainWithItsMessages) {
+  int port = ClosedPort();
+  program_.settings.parametri.Porta = port;
+  EXPECT_FALSE(Server_AS_Start(rt_));
+  for (int k = 1; k <= 3; ++k) {
+    EXPECT_TRUE(Has("   Il server 127.0.0.1:" + std::to_string(port) + " non risponde (" +
+                    std::to_string(k) + "/3)"));
+  }
+  // 150 pauses of 200 ms between attempts, none after the last.
+  EXPECT_EQ(2 * 150, pump_.sleeps);
+  EXPECT_FALSE(program_.state.LinkUp);
+}
+
+TEST_F(LinkTest, TheRestartVariantAndTheHostClock) {
+  HostCatalogue host = Example();
+  host.time_reply = testing::TimeReply(std::string(14, 'S'), std::string(14, ' '), "20270102030405678");
+  ScriptedHost peer([&](char c, const std::string& d) { return host.Answer(c, d); });
+  program_.settings.parametri.Porta = peer.port();
+  program_.settings.parametri.Attesa_Restart = 30;
+  program_.settings.ClockMode = "2";
+  clock_.Set({2026, 12, 5, 10, 0, 0, 0});
+  ASSERT_TRUE(Server_AS_Start(rt_));
+  EXPECT_EQ(1, peer.Count('T'));
+  EXPECT_EQ(0, peer.Count('P'));
+  EXPECT_EQ("T0002020261205100000000000", peer.Requests()[0]);
+  EXPECT_EQ("20261205100000", program_.state.HostStopTime);
+  EXPECT_EQ("20261205103000", program_.state.HostRestartTime);
+  EXPECT_EQ("Stop", program_.stats.Stat_Testi[6]);
+  EXPECT_EQ("05/12/26  10:30", program_.stats.Stat_Testi[7]);
+  EXPECT_EQ((platform::LocalDateTime{2027, 1, 2, 3, 4, 5, 678}), clock_.last_set);
+  Server_AS_Stop(rt_);
+}
+
+TEST_F(LinkTest, AHostStayingUpInRestartModeIsShownActive) {
+  HostCatalogue host = Example();
+  host.time_reply = testing::TimeReply("N" + std::string(27, ' '), "", "99999999999999999");
+  ScriptedHost peer([&](char c, const std::string& d) { return host.Answer(c, d); });
+  program_.settings.parametri.Porta = peer.port();
+  program_.settings.parametri.Attesa_Restart = 30;
+  program_.settings.ClockMode = "2";
+  clock_.Set({2026, 12, 31, 23, 50, 0, 0});
+  ASSERT_TRUE(Server_AS_Start(rt_));
+  EXPECT_EQ("20270101235000", program_.state.HostStopTime);
+  EXPECT_EQ("20270102002000", program_.state.HostRestartTime);
+  EXPECT_EQ("Attivo", program_.stats.Stat_Testi[6]);
+  EXPECT_EQ("", program_.stats.Stat_Testi[7]);
+  EXPECT_EQ(0, clock_.set_calls);  // not a date: the PC clock is left alone
+  Server_AS_Stop(rt_);
+}
+
+TEST_F(LinkTest, ARefusedTimeExchangeIsReportedAndTheStartGoesOn) {
+  HostCatalogue host = Example();
+  ScriptedHost peer([&](char c, const std::string& d) {
+    if (c == 'P') return HostReply::Refused();
+    return host.Answer(c, d);
+  });
+  program_.settings.parametri.Porta = peer.port();
+  ASSERT_TRUE(Server_AS_Start(rt_));
+  EXPECT_TRUE(Has("[Server_AS_Start] Errore Esito {P}"));
+  EXPECT_EQ("", program_.state.HostStopTime);
+  Server_AS_Stop(rt_);
+}
+
+TEST(HostProgramCommand, StandardSettings) {
+  EXPECT_EQ("CALL TM/TNM_121 ('P04200')", HostProgramCommand("TM        ", 4200));
+}
+
+}  // namespace
+}  // namespace torvan
