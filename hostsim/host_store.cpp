@@ -224,6 +224,7 @@ void HostStore::Enqueue(char code, const HostFile& file, int32_t rrn, std::strin
   c.before = std::move(before);
   c.after = std::move(after);
   journal_.Add("E " + ChangeLine(c));
+  must_flush_ = true;
   queue_.push_back(std::move(c));
 }
 
@@ -234,6 +235,7 @@ Status HostStore::Insert(HostFile* file, std::string record, bool queue, int32_t
   if (file->next_rrn == INT32_MAX) return Status::InvalidArgument(file->Name() + " is full");
   *rrn = file->next_rrn;
   journal_.Add("P " + file->Name() + " " + std::to_string(*rrn) + " " + ToHex(record));
+  must_flush_ = true;
   if (queue) Enqueue(kChangeAdded, *file, *rrn, record, record);
   PutRecord(file, *rrn, std::move(record));
   dirty_.push_back(file);
@@ -249,6 +251,7 @@ Status HostStore::Update(HostFile* file, int32_t rrn, std::string record, bool q
     return Status::InvalidArgument("record of the wrong length for " + file->Name());
   }
   journal_.Add("P " + file->Name() + " " + std::to_string(rrn) + " " + ToHex(record));
+  must_flush_ = true;
   if (queue) Enqueue(kChangeUpdated, *file, rrn, it->second, record);
   it->second = std::move(record);
   dirty_.push_back(file);
@@ -261,6 +264,7 @@ Status HostStore::Delete(HostFile* file, int32_t rrn, bool queue) {
     return Status::NotFound(file->Name() + " has no record at RRN " + std::to_string(rrn));
   }
   journal_.Add("D " + file->Name() + " " + std::to_string(rrn));
+  must_flush_ = true;
   // The PC reads the index field of a deleted record from the after image.
   if (queue) Enqueue(kChangeDeleted, *file, rrn, it->second, it->second);
   file->records.erase(it);
@@ -270,6 +274,7 @@ Status HostStore::Delete(HostFile* file, int32_t rrn, bool queue) {
 
 Status HostStore::Clear(HostFile* file, bool queue) {
   journal_.Add("C " + file->Name());
+  must_flush_ = true;
   if (queue) Enqueue(kChangeCleared, *file, 0, "", "");
   file->records.clear();
   file->next_rrn = 1;
@@ -301,6 +306,7 @@ Status HostStore::Flush(bool sync) {
     Status s = journal_.Flush(sync);
     if (!s.ok()) return s;
   }
+  must_flush_ = false;
   if (journal_.size() > kMinCompactBytes && journal_.size() > snapshot_bytes_) return Compact();
   return Status::Ok();
 }
@@ -323,7 +329,9 @@ Status HostStore::Compact() {
   for (const auto& f : data_.files) bytes += uint64_t(f->records.size()) * f->record_length * 2;
   snapshot_bytes_ = bytes;
   // Only once the text files hold everything may the journal start again.
-  return journal_.Start(folder_.Journal());
+  Status started = journal_.Start(folder_.Journal());
+  if (started.ok()) must_flush_ = false;
+  return started;
 }
 
 }  // namespace torvan::hostsim

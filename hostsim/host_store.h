@@ -87,6 +87,11 @@ class HostStore {
   // Writes the journal entries made since the last call (with `sync`, waits for the disk),
   // then rewrites the text files when the journal has outgrown them.
   Status Flush(bool sync);
+  // True when entries wait that must be written before any reply leaves: changed records
+  // and queued changes. Acknowledgements alone may wait a little (UnflushedBytes, a
+  // timer): one lost in a crash only delivers that change once more, in its order.
+  bool MustFlush() const { return must_flush_; }
+  size_t UnflushedBytes() const { return journal_.pending_bytes(); }
   // Writes every changed records file and the queue, then starts an empty journal.
   Status Compact();
 
@@ -110,6 +115,7 @@ class HostStore {
   Journal journal_;
   std::vector<HostFile*> dirty_;  // files changed since their text file was written
   uint64_t snapshot_bytes_ = 0;   // size of the text files at the last compaction
+  bool must_flush_ = false;
 };
 
 }  // namespace torvan::hostsim

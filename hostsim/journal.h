@@ -41,6 +41,7 @@ class Journal {
   // Buffers one entry; nothing reaches the file before Flush.
   void Add(std::string_view entry);
   bool HasPending() const { return !pending_.empty(); }
+  size_t pending_bytes() const { return pending_.size(); }
 
   // Writes the buffered entries. With `sync`, also waits until they are on disk.
   Status Flush(bool sync);

@@ -45,6 +45,9 @@ constexpr auto kSplitGap = std::chrono::milliseconds(2);
 // A connection whose replies pile up unread is not read until they drain.
 constexpr size_t kMaxUnsent = 4 << 20;
 constexpr size_t kReadChunk = 65536;
+// Acknowledgements reach the journal in batches: at this size or after this time.
+constexpr size_t kAckBatchBytes = 64 << 10;
+constexpr auto kAckBatchTime = std::chrono::milliseconds(50);
 
 void Log(const std::string& line) {
   std::fprintf(stderr, "torvan-host: %s\n", line.c_str());
@@ -164,6 +167,7 @@ class Server::Impl {
   std::string listen_address_;
   bool started_ = false;
   bool stopping_ = false;
+  SteadyClock::time_point last_flush_ = SteadyClock::now();
   std::unordered_map<int, Listener> listeners_;
   std::unordered_map<int, std::unique_ptr<Conn>> conns_;
   std::vector<Conn*> touched_;
@@ -380,7 +384,9 @@ void Server::Impl::Read(Conn* c) {
       c->close_when_sent = true;
     }
     touched_.push_back(c);
-    if (c->out.size() - c->out_pos > kMaxUnsent) break;  // let the client catch up first
+    // epoll reports the socket again while more is waiting; a read that filled the buffer
+    // is likely to have more behind it.
+    if (size_t(n) < sizeof buf || c->out.size() - c->out_pos > kMaxUnsent) break;
   }
 }
 
@@ -491,6 +497,10 @@ int Server::Impl::TimeoutMs() {
     if (!c->later.empty() && (!next || c->later.front().due < *next)) next = c->later.front().due;
     if (c->has_held && (!next || c->held_due < *next)) next = c->held_due;
   }
+  if (store_->UnflushedBytes() > 0) {
+    const auto flush_at = last_flush_ + kAckBatchTime;
+    if (!next || flush_at < *next) next = flush_at;
+  }
   if (!next) return -1;
   auto ms = std::chrono::ceil<std::chrono::milliseconds>(*next - SteadyClock::now()).count();
   return int(std::clamp<int64_t>(ms, 0, 60000));
@@ -600,8 +610,13 @@ Status Server::Impl::Run() {
     }
     ReleaseTimed();
     // The journal holds every change before any reply that depends on it leaves.
-    Status s = store_->Flush(false);
-    if (!s.ok()) Log("cannot write the journal: " + s.message());
+    const auto now = SteadyClock::now();
+    if (store_->MustFlush() || store_->UnflushedBytes() > kAckBatchBytes ||
+        (store_->UnflushedBytes() > 0 && now - last_flush_ >= kAckBatchTime)) {
+      Status s = store_->Flush(false);
+      if (!s.ok()) Log("cannot write the journal: " + s.message());
+      last_flush_ = now;
+    }
     for (Conn* c : touched_) Pump(c);
     touched_.clear();
     for (int fd : dead_) conns_.erase(fd);
