@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
 
 #include "hostsim/test_support.h"
 #include "platform/fakes.h"
@@ -16,7 +17,7 @@ using testing::Tables;
 
 void Write(const std::string& path, const std::string& text) {
   fs::create_directories(fs::path(path).parent_path());
-  ASSERT_TRUE(platform::WriteFileAtomic(path, text, 0644).ok());
+  std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
 }
 
 std::string Read(const std::string& path) {

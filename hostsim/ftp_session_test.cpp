@@ -1,0 +1,92 @@
+#include "hostsim/ftp_session.h"
+
+#include <gtest/gtest.h>
+
+namespace torvan::hostsim {
+namespace {
+
+TEST(ParseCallCommandTest, TheCommandTorvanSendsAndItsVariants) {
+  struct Case {
+    const char* what;
+    const char* command;
+    bool ok;
+    const char* library;
+    int port;
+  } cases[] = {
+      {"as Torvan sends it", "CALL TM/TNM_121 ('P04200')", true, "TM", 4200},
+      {"lower case and blanks", "  call  tm / tnm_121  ( 'p00021' ) ", true, "TM", 21},
+      {"highest port", "CALL LIBX/TNM_121 ('P65535')", true, "LIBX", 65535},
+      {"four digits", "CALL TM/TNM_121 ('P4200')", false, "", 0},
+      {"six digits", "CALL TM/TNM_121 ('P042000')", false, "", 0},
+      {"no P", "CALL TM/TNM_121 ('04200')", false, "", 0},
+      {"no quotes", "CALL TM/TNM_121 (P04200)", false, "", 0},
+      {"no library", "CALL TNM_121 ('P04200')", false, "", 0},
+      {"another command", "DLTF TM/TNM_121", false, "", 0},
+      {"letters in the port", "CALL TM/TNM_121 ('P04X00')", false, "", 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::string library, program;
+    int port = 0;
+    EXPECT_EQ(c.ok, ParseCallCommand(c.command, &library, &program, &port));
+    if (c.ok) {
+      EXPECT_EQ(c.library, library);
+      EXPECT_EQ("TNM_121", program);
+      EXPECT_EQ(c.port, port);
+    }
+  }
+}
+
+class FtpSessionTest : public ::testing::Test {
+ protected:
+  FtpSession session_{
+      FtpSession::Hooks{[this](const std::string& user, const std::string& password) {
+                          logins_.push_back(user + "/" + password);
+                          return user == "U" && password == "P";
+                        },
+                        [this](const std::string& command) {
+                          commands_.push_back(command);
+                          return RemoteCommandResult{command == "GO", "done."};
+                        }}};
+  std::vector<std::string> logins_, commands_;
+};
+
+TEST_F(FtpSessionTest, TranscriptOfALoginAndARemoteCommand) {
+  std::string out;
+  // Several commands in one segment, one split over two, bare LF accepted.
+  EXPECT_TRUE(session_.Receive("USER U\r\nPASS P\r\nRCMD G", &out));
+  EXPECT_TRUE(session_.Receive("O\r\nRCMD NO\nNOOP\r\n", &out));
+  EXPECT_FALSE(session_.Receive("QUIT\r\n", &out));
+  EXPECT_EQ(
+      "331 Enter password.\r\n"
+      "230 U logged on.\r\n"
+      "250 done.\r\n"
+      "550 done.\r\n"
+      "500 Subcommand NOOP not valid.\r\n"
+      "221 QUIT subcommand received.\r\n",
+      out);
+  EXPECT_EQ((std::vector<std::string>{"U/P"}), logins_);
+  EXPECT_EQ((std::vector<std::string>{"GO", "NO"}), commands_);
+}
+
+TEST_F(FtpSessionTest, EmptyPasswordAndPasswordWithoutUser) {
+  std::string out;
+  EXPECT_TRUE(session_.Receive("PASS P\r\nUSER U\r\nPASS \r\nRCMD GO\r\n", &out));
+  EXPECT_EQ(
+      "530 Log on attempt by user  rejected.\r\n"
+      "331 Enter password.\r\n"
+      "530 Log on attempt by user U rejected.\r\n"
+      "530 Not logged in.\r\n",
+      out);
+  EXPECT_EQ((std::vector<std::string>{"U/"}), logins_);  // no login asked without USER
+  EXPECT_TRUE(commands_.empty());
+}
+
+TEST_F(FtpSessionTest, AnOverlongLineClosesTheConnection) {
+  std::string out;
+  EXPECT_FALSE(session_.Receive(std::string(5000, 'A'), &out));
+  EXPECT_EQ("500 Command line too long.\r\n", out);
+}
+
+}  // namespace
+}  // namespace torvan::hostsim
