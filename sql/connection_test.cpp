@@ -399,6 +399,13 @@ TEST_P(SqlitePaths, ASchemaChangedByAnotherConnectionIsSeen) {
   }
   Run("INSERT INTO [ART] ([PREZZO]) VALUES(1.5)");
   EXPECT_EQ(Rows(conn_.get(), "SELECT [PREZZO] FROM [ART]"), (Table{{"1.500"}}));
+  // A table this connection looked for in vain, made since by the other one.
+  EXPECT_FALSE(conn_->Execute("DELETE FROM [NUOVO]").ok());
+  ASSERT_TRUE(other->Execute(testing::CreateTable("NUOVO", kCli)).ok());
+  Run("DELETE FROM [NUOVO]");
+  ASSERT_TRUE(other->Execute(testing::DropTable("NUOVO")).ok());
+  EXPECT_FALSE(conn_->Execute("DELETE FROM [NUOVO]").ok());
+  EXPECT_EQ(conn_->Errors()[0].native_error, 208) << testing::ErrorsText(*conn_);
 }
 
 INSTANTIATE_TEST_SUITE_P(Sql, SqlitePaths,

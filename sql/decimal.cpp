@@ -97,7 +97,7 @@ std::string DecimalText(const Decimal& value, int scale) {
     bool round_up = fraction[size_t(scale)] >= '5';
     fraction.resize(size_t(scale));
     if (round_up && Increment(&fraction)) {
-      if (integer.empty() || Increment(&integer)) integer.insert(0, "1");
+      if (integer.empty() || Increment(&integer)) integer.insert(integer.begin(), '1');
     }
   }
   fraction.resize(size_t(scale), '0');

@@ -15,6 +15,10 @@ constexpr size_t kMaxCached = 512;
 
 constexpr size_t kStatementHead = 120;
 
+// The translator's numbers for a table or column it does not know.
+constexpr int32_t kInvalidObject = 208;
+constexpr int32_t kInvalidColumn = 207;
+
 SqlError DialectError(int32_t number, std::string_view state, std::string description) {
   SqlError e;
   e.number = number;
@@ -124,10 +128,13 @@ class DialectRecordset final : public Recordset {
   }
 
   // Runs the statement to its first row.
-  Status Start(const std::vector<BoundValue>& values) {
+  // Runs the statement to its first row. `*stale` tells that it ran nothing because the
+  // schema changed since it was prepared.
+  Status Start(const std::vector<BoundValue>& values, bool* stale) {
     bool has_row = false;
     Status s = statement_->Execute(values, &has_row);
     if (!s.ok()) {
+      *stale = statement_->StaleSchema();
       Release();
       return s;
     }
@@ -241,23 +248,51 @@ void DialectCore::Forget() {
   ++generation_;
 }
 
-Status DialectCore::CheckSchemaVersion(std::vector<SqlError>* errors) {
-  if (!version_statement_) {
-    Status s = target_->Prepare("PRAGMA schema_version", &version_statement_);
-    if (!s.ok()) return Failed(s, errors);
-  }
-  bool has_row = false;
-  Status s = version_statement_->Execute({}, &has_row);
+Status DialectCore::CheckSchemaVersion(bool* changed, std::vector<SqlError>* errors) {
+  *changed = false;
   std::string text;
-  if (s.ok() && has_row) version_statement_->ColumnText(0, &text);
-  version_statement_->Reset();
-  if (!s.ok()) return Failed(s, errors);
+  for (int attempt = 0;; ++attempt) {
+    if (!version_statement_) {
+      Status s = target_->Prepare("PRAGMA schema_version", &version_statement_);
+      if (!s.ok()) return Failed(s, errors);
+    }
+    bool has_row = false;
+    Status s = version_statement_->Execute({}, &has_row);
+    if (s.ok() && has_row) version_statement_->ColumnText(0, &text);
+    version_statement_->Reset();
+    if (s.ok()) break;
+    if (!version_statement_->StaleSchema() || attempt > 0) return Failed(s, errors);
+    // The pragma itself was prepared before the schema changed.
+    target_->TakeDiagnostics();
+    version_statement_.reset();
+  }
   int64_t version = std::strtoll(text.c_str(), nullptr, 10);
   if (schema_version_ != version) {
     Forget();
     schema_version_ = version;
+    *changed = true;
   }
   return Status::Ok();
+}
+
+Status DialectCore::Translate(std::string_view statement, Plan* plan,
+                              std::vector<SqlError>* errors) {
+  SqlError error;
+  Status s = TranslateStatement(tokens_, schema_.get(), plan, &error);
+  if (!s.ok() && (error.number == kInvalidObject || error.number == kInvalidColumn) &&
+      target_->DetectsSchemaChanges()) {
+    // What the translator knows of the tables may be older than the database: a table
+    // made by another connection since. Look again once.
+    bool changed = false;
+    Status v = CheckSchemaVersion(&changed, errors);
+    if (!v.ok()) return v;
+    if (changed) s = TranslateStatement(tokens_, schema_.get(), plan, &error);
+  }
+  if (!s.ok()) {
+    if (error.number == 0) error.description += ": " + Head(statement);
+    errors->push_back(std::move(error));
+  }
+  return s;
 }
 
 Status DialectCore::RunSchemaStatement(const Plan& plan, std::vector<SqlError>* errors) {
@@ -280,17 +315,17 @@ Status DialectCore::Prepare(std::string_view statement, Prepared* prepared,
                                                      Head(statement)));
     return s;
   }
-  if (!(s = CheckSchemaVersion(errors)).ok()) return s;
+  // The embedded engine's statements notice a changed schema themselves when they run
+  // (see Execute); through ODBC, and before a schema statement, ask the database.
+  const bool schema_statement = IsSchemaStatement(tokens_);
+  if (schema_statement || !target_->DetectsSchemaChanges()) {
+    bool changed = false;
+    if (!(s = CheckSchemaVersion(&changed, errors)).ok()) return s;
+  }
 
-  if (IsSchemaStatement(tokens_)) {
+  if (schema_statement) {
     // Schema statements are not kept: they change what every kept translation relied on.
-    SqlError error;
-    s = TranslateStatement(tokens_, schema_.get(), &schema_plan_, &error);
-    if (!s.ok()) {
-      if (error.number == 0) error.description += ": " + Head(statement);
-      errors->push_back(std::move(error));
-      return s;
-    }
+    if (!(s = Translate(statement, &schema_plan_, errors)).ok()) return s;
     prepared->plan = &schema_plan_;
     return Status::Ok();
   }
@@ -300,13 +335,7 @@ Status DialectCore::Prepare(std::string_view statement, Prepared* prepared,
   auto it = cache_.find(prepared->shape);
   if (it == cache_.end()) {
     Plan plan;
-    SqlError error;
-    s = TranslateStatement(tokens_, schema_.get(), &plan, &error);
-    if (!s.ok()) {
-      if (error.number == 0) error.description += ": " + Head(statement);
-      errors->push_back(std::move(error));
-      return s;
-    }
+    if (!(s = Translate(statement, &plan, errors)).ok()) return s;
     if (plan.params.size() != literals.size() || plan.statements.size() != 1) {
       errors->push_back(DialectError(0, "HY000", "Internal error translating: " + Head(statement)));
       return Status::Fault("dialect translation does not match its statement");
@@ -349,34 +378,54 @@ void DialectCore::Return(const std::string& shape, uint64_t generation,
 }
 
 Status DialectCore::Execute(std::string_view statement, std::vector<SqlError>* errors) {
-  Prepared p;
-  Status s = Prepare(statement, &p, errors);
-  if (!s.ok()) return s;
-  if (p.plan->kind == PlanKind::kSchema) return RunSchemaStatement(*p.plan, errors);
-  bool has_row = false;
-  s = p.statement->Execute(p.values, &has_row);
-  p.statement->Reset();
-  Return(p.shape, generation_, std::move(p.statement));
-  return s.ok() ? s : Failed(s, errors);
+  for (int attempt = 0;; ++attempt) {
+    Prepared p;
+    Status s = Prepare(statement, &p, errors);
+    if (!s.ok()) return s;
+    if (p.plan->kind == PlanKind::kSchema) return RunSchemaStatement(*p.plan, errors);
+    bool has_row = false;
+    s = p.statement->Execute(p.values, &has_row);
+    const bool stale = !s.ok() && p.statement->StaleSchema();
+    p.statement->Reset();
+    Return(p.shape, generation_, std::move(p.statement));
+    if (stale && attempt == 0) {
+      // Another connection changed the schema since the statement was translated; it ran
+      // nothing. Translate it again for the tables as they are now.
+      target_->TakeDiagnostics();
+      Forget();
+      continue;
+    }
+    return s.ok() ? s : Failed(s, errors);
+  }
 }
 
 Status DialectCore::OpenRecordset(std::string_view statement,
                                   std::unique_ptr<Recordset>* recordset,
                                   std::vector<SqlError>* errors) {
-  Prepared p;
-  Status s = Prepare(statement, &p, errors);
-  if (!s.ok()) return s;
-  if (p.plan->kind != PlanKind::kQuery) {
-    if (p.statement) Return(p.shape, generation_, std::move(p.statement));
-    errors->push_back(DialectError(0, "24000", "The statement returns no rows: " + Head(statement)));
-    return Status::InvalidArgument("not a query");
+  for (int attempt = 0;; ++attempt) {
+    Prepared p;
+    Status s = Prepare(statement, &p, errors);
+    if (!s.ok()) return s;
+    if (p.plan->kind != PlanKind::kQuery) {
+      if (p.statement) Return(p.shape, generation_, std::move(p.statement));
+      errors->push_back(
+          DialectError(0, "24000", "The statement returns no rows: " + Head(statement)));
+      return Status::InvalidArgument("not a query");
+    }
+    auto r = std::make_unique<DialectRecordset>(this, p.plan->columns, p.shape, generation_,
+                                                std::move(p.statement));
+    bool stale = false;
+    s = r->Start(p.values, &stale);
+    if (stale && attempt == 0) {
+      r.reset();
+      target_->TakeDiagnostics();
+      Forget();
+      continue;
+    }
+    if (!s.ok()) return Failed(s, errors);
+    *recordset = std::move(r);
+    return Status::Ok();
   }
-  auto r = std::make_unique<DialectRecordset>(this, p.plan->columns, p.shape, generation_,
-                                              std::move(p.statement));
-  s = r->Start(p.values);
-  if (!s.ok()) return Failed(s, errors);
-  *recordset = std::move(r);
-  return Status::Ok();
 }
 
 Status DialectCore::ListTables(std::vector<std::string>* names, std::vector<SqlError>* errors) {

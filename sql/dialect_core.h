@@ -36,6 +36,9 @@ class TargetStatement {
   virtual int ColumnCount() = 0;
   // Ends the run; the statement can be executed again.
   virtual void Reset() = 0;
+  // True when the last Execute failed because another connection changed the schema
+  // since the statement was prepared; the statement then did nothing.
+  virtual bool StaleSchema() const { return false; }
 };
 
 using TextRows = std::vector<std::vector<std::optional<std::string>>>;
@@ -50,6 +53,9 @@ class SqliteTarget {
   virtual Status Query(const std::string& sql, TextRows* rows) = 0;
   // The errors of the failures since the last call, moved out.
   virtual std::vector<SqlError> TakeDiagnostics() = 0;
+  // True when its statements report a schema changed under them (StaleSchema) before
+  // doing anything; otherwise the core reads the schema version before every statement.
+  virtual bool DetectsSchemaChanges() const { return false; }
 };
 
 // The SQLSTATE for a SQLite result code (primary or extended) and its message, so that
@@ -98,7 +104,9 @@ class DialectCore {
   Status RunSchemaStatement(const Plan& plan, std::vector<SqlError>* errors);
   void Return(const std::string& shape, uint64_t generation,
               std::unique_ptr<TargetStatement> statement);
-  Status CheckSchemaVersion(std::vector<SqlError>* errors);
+  // Reads the schema version; when it moved, forgets every translation (*changed).
+  Status CheckSchemaVersion(bool* changed, std::vector<SqlError>* errors);
+  Status Translate(std::string_view statement, Plan* plan, std::vector<SqlError>* errors);
   void Forget();
   Status Failed(Status status, std::vector<SqlError>* errors);
 

@@ -57,6 +57,7 @@ class NativeStatement final : public TargetStatement {
   }
 
   Status Next(bool* has_row) override {
+    stale_ = false;
     int rc = sqlite3_step(stmt_);
     if (rc == SQLITE_ROW) {
       *has_row = true;
@@ -64,8 +65,13 @@ class NativeStatement final : public TargetStatement {
     }
     *has_row = false;
     if (rc == SQLITE_DONE) return Status::Ok();
-    return Fail(rc);
+    // A statement of the legacy interface tells its real result code at the reset.
+    int code = sqlite3_reset(stmt_);
+    stale_ = code == SQLITE_SCHEMA;
+    return Fail(code == SQLITE_OK ? rc : code);
   }
+
+  bool StaleSchema() const override { return stale_; }
 
   bool ColumnText(int i, std::string* utf8) override {
     if (sqlite3_column_type(stmt_, i) == SQLITE_NULL) return false;
@@ -94,6 +100,7 @@ class NativeStatement final : public TargetStatement {
   sqlite3* db_;
   sqlite3_stmt* stmt_;
   std::vector<SqlError>* diagnostics_;
+  bool stale_ = false;
 };
 
 class NativeTarget final : public SqliteTarget {
@@ -101,18 +108,13 @@ class NativeTarget final : public SqliteTarget {
   explicit NativeTarget(sqlite3* db) : db_(db) {}
   ~NativeTarget() override { sqlite3_close_v2(db_); }
 
+  // Statements the dialect keeps and runs again.
   Status Prepare(const std::string& sql, std::unique_ptr<TargetStatement>* out) override {
-    sqlite3_stmt* stmt = nullptr;
-    const char* tail = nullptr;
-    int rc = sqlite3_prepare_v3(db_, sql.c_str(), int(sql.size()) + 1, SQLITE_PREPARE_PERSISTENT,
-                                &stmt, &tail);
-    if (rc != SQLITE_OK) return Fail(rc, sql);
-    if (stmt == nullptr || (tail && *tail != '\0')) {
-      sqlite3_finalize(stmt);
-      return Fail(SQLITE_MISUSE, "not exactly one statement: " + sql);
-    }
-    *out = std::make_unique<NativeStatement>(db_, stmt, &diagnostics_);
-    return Status::Ok();
+    // The legacy interface on purpose: when another connection has changed the schema,
+    // its statements fail with SQLITE_SCHEMA before doing anything, instead of quietly
+    // recompiling themselves, so the dialect can translate them again for the tables as
+    // they are. Noticing it this way costs nothing per statement.
+    return PrepareWith(sql, /*legacy=*/true, out);
   }
 
   Status Run(const std::string& sql) override {
@@ -120,9 +122,10 @@ class NativeTarget final : public SqliteTarget {
     return Query(sql, &ignored);
   }
 
+  // One-time statements recompile themselves when the schema changed.
   Status Query(const std::string& sql, TextRows* rows) override {
     std::unique_ptr<TargetStatement> stmt;
-    Status s = Prepare(sql, &stmt);
+    Status s = PrepareWith(sql, /*legacy=*/false, &stmt);
     if (!s.ok()) return s;
     bool has_row = false;
     s = stmt->Execute({}, &has_row);
@@ -139,8 +142,23 @@ class NativeTarget final : public SqliteTarget {
   }
 
   std::vector<SqlError> TakeDiagnostics() override { return std::exchange(diagnostics_, {}); }
+  bool DetectsSchemaChanges() const override { return true; }
 
  private:
+  Status PrepareWith(const std::string& sql, bool legacy, std::unique_ptr<TargetStatement>* out) {
+    sqlite3_stmt* stmt = nullptr;
+    const char* tail = nullptr;
+    int rc = legacy ? sqlite3_prepare(db_, sql.c_str(), int(sql.size()) + 1, &stmt, &tail)
+                    : sqlite3_prepare_v2(db_, sql.c_str(), int(sql.size()) + 1, &stmt, &tail);
+    if (rc != SQLITE_OK) return Fail(rc, sql);
+    if (stmt == nullptr || (tail && *tail != '\0')) {
+      sqlite3_finalize(stmt);
+      return Fail(SQLITE_MISUSE, "not exactly one statement: " + sql);
+    }
+    *out = std::make_unique<NativeStatement>(db_, stmt, &diagnostics_);
+    return Status::Ok();
+  }
+
   Status Fail(int rc, const std::string& sql) {
     SqlError e = ErrorOf(db_, rc, "");
     Status s = Status::IoError(e.description + " in: " + sql);
