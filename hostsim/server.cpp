@@ -111,6 +111,7 @@ class Server::Impl {
     if (epoll_fd_ >= 0) ::close(epoll_fd_);
     if (wake_fd_ >= 0) ::close(wake_fd_);
     if (lock_fd_ >= 0) ::close(lock_fd_);
+    if (spare_fd_ >= 0) ::close(spare_fd_);
   }
 
   Status Start(std::string* notes);
@@ -163,6 +164,7 @@ class Server::Impl {
   CtlContext ctl_context_;
 
   int epoll_fd_ = -1, wake_fd_ = -1, lock_fd_ = -1, ctl_fd_ = -1;
+  int spare_fd_ = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
   int ftp_port_ = -1;
   std::string listen_address_;
   bool started_ = false;
@@ -312,6 +314,16 @@ void Server::Impl::Accept(int listen_fd, Kind kind) {
                        SOCK_NONBLOCK | SOCK_CLOEXEC);
     if (fd < 0) {
       if (errno == EINTR || errno == ECONNABORTED) continue;
+      if ((errno == EMFILE || errno == ENFILE) && spare_fd_ >= 0) {
+        // Out of descriptors: take the connection with the spare one and close it at once,
+        // or the listener would stay readable and the loop would spin.
+        Log("accept: " + std::string(strerror(errno)) + ": a connection was refused");
+        ::close(spare_fd_);
+        int refused = ::accept(listen_fd, nullptr, nullptr);
+        if (refused >= 0) ::close(refused);
+        spare_fd_ = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+        continue;
+      }
       if (errno != EAGAIN && errno != EWOULDBLOCK) Log("accept: " + std::string(strerror(errno)));
       return;
     }
@@ -605,7 +617,12 @@ Status Server::Impl::Run() {
       auto it = conns_.find(fd);
       if (it == conns_.end() || it->second->closed) continue;
       Conn* c = it->second.get();
-      if (events[i].events & (EPOLLIN | EPOLLRDHUP | EPOLLHUP | EPOLLERR)) Read(c);
+      const uint32_t e = events[i].events;
+      if ((e & (EPOLLHUP | EPOLLERR)) && !c->reading) {
+        Close(c);  // the peer is gone and nothing more will be read: stop waiting for it
+        continue;
+      }
+      if (e & (EPOLLIN | EPOLLRDHUP | EPOLLHUP | EPOLLERR)) Read(c);
       if (events[i].events & EPOLLOUT) touched_.push_back(c);
     }
     ReleaseTimed();
