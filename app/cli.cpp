@@ -27,6 +27,7 @@ int RunCli(int argc, char** argv, std::ostream& out, std::ostream& err) {
   AddSettingsCommand(app, context);
   AddCatalogueCommand(app, context);
   AddFieldsCommand(app, context);
+  AddSchemaCommands(app, context);
   try {
     app.parse(argc, argv);
   } catch (const CLI::CallForHelp& e) {

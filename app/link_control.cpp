@@ -59,6 +59,7 @@ bool Server_AS_Start(Runtime& rt) {
   (void)hostlink::TimeExchange(program, rt.socket, "Server_AS_Start");
 
   program.state.LinkUp = Carica_File(program, rt.socket, rt.catalogue);
+  if (program.state.LinkUp) rt.connessioni.Resize(rt.catalogue.N_DB);
   if (!program.state.LinkUp) {
     rt.socket.Sock_Stop();
     return false;

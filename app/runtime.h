@@ -8,6 +8,7 @@
 #include "config/catalogue.h"
 #include "core/program.h"
 #include "hostlink/socket_layer.h"
+#include "schema/connections.h"
 
 namespace torvan {
 
@@ -26,6 +27,7 @@ struct Runtime {
   Program& program;
   hostlink::SocketLayer socket;
   Catalogue catalogue;
+  Connessioni connessioni;  // sized by the catalogue load, opened by Server_SQL_Start_
   LinkOptions link;
 };
 

@@ -1,0 +1,92 @@
+// Opening and closing the SQL connections of the database catalogue.
+#include "app/sql_control.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+#include "config/catalogue_files.h"
+#include "config/scramble.h"
+#include "core/text.h"
+#include "platform/fakes.h"
+#include "platform/file.h"
+
+namespace torvan {
+namespace {
+
+class SqlControlTest : public ::testing::Test {
+ protected:
+  SqlControlTest() : dir_(MakeDir()), program_(Paths::InFolder(dir_), &clock_, &pump_), rt_(program_) {
+    program_.log.on_status_line = [this](std::string_view l) { lines_.emplace_back(l.substr(11)); };
+  }
+  ~SqlControlTest() override { std::system(("rm -rf " + dir_).c_str()); }
+  static std::string MakeDir() {
+    char tmpl[] = "/tmp/torvan-sqlctl-XXXXXX";
+    return mkdtemp(tmpl);
+  }
+  void Databases(const std::vector<std::string>& names) {
+    std::vector<DataBase_Rec> recs;
+    for (const std::string& n : names) {
+      DataBase_Rec r;
+      r.Nome_DB = n;
+      r.Server_DB = "SQLSRV01";
+      r.Password_DB = Codifica_Parametri(PadRight("Segreta1", 20)).text;
+      recs.push_back(r);
+    }
+    ASSERT_TRUE(WriteRecords(program_.paths.database_catalogue, recs).ok());
+  }
+
+  std::string dir_;
+  platform::FakeClock clock_;
+  platform::FakePump pump_;
+  Program program_;
+  Runtime rt_;
+  std::vector<std::string> lines_;
+};
+
+TEST_F(SqlControlTest, OpensAndClosesEveryDatabaseInCatalogueOrder) {
+  Databases({"GESTIONALE", "ARCHIVIO"});
+  ASSERT_TRUE(Server_SQL_Start_(rt_));
+  EXPECT_TRUE(program_.state.Collegato_SQL);
+  EXPECT_TRUE(platform::FileExists(dir_ + "/GESTIONALE.sqlite"));
+  EXPECT_NE(rt_.connessioni.at(1), rt_.connessioni.at(2));
+  ASSERT_TRUE(Server_SQL_Stop_(rt_));
+  EXPECT_FALSE(program_.state.Collegato_SQL);
+  EXPECT_EQ(nullptr, rt_.connessioni.at(1));
+  EXPECT_EQ(std::vector<std::string>({"   DataBase SQLSRV01/GESTIONALE collegato",
+                                      "   DataBase SQLSRV01/ARCHIVIO collegato",
+                                      "   DataBase SQLSRV01/GESTIONALE scollegato",
+                                      "   DataBase SQLSRV01/ARCHIVIO scollegato"}),
+            lines_);
+}
+
+TEST_F(SqlControlTest, AFailingDatabaseStopsTheStartThere) {
+  Databases({"UNO", "DUE", "TRE"});
+  ASSERT_TRUE(platform::WriteFileAtomic(dir_ + "/DUE.sqlite", std::string(4096, 'x'), 0644).ok());
+  EXPECT_FALSE(Server_SQL_Start_(rt_));
+  EXPECT_FALSE(program_.state.Collegato_SQL);
+  ASSERT_NE(nullptr, rt_.connessioni.at(1));
+  EXPECT_TRUE(rt_.connessioni.at(1)->IsOpen());
+  EXPECT_EQ(nullptr, rt_.connessioni.at(3));  // never tried
+  EXPECT_EQ("   DataBase SQLSRV01/UNO collegato", lines_[0]);
+  EXPECT_EQ(0u, lines_[1].find("Errore Numero  : "));
+  EXPECT_EQ(0u, lines_.back().find("Totale errori  : "));
+  EXPECT_FALSE(platform::FileExists(dir_ + "/TRE.sqlite"));
+}
+
+TEST_F(SqlControlTest, NoCatalogueIsAStartWithNoConnection) {
+  EXPECT_TRUE(Server_SQL_Start_(rt_));
+  EXPECT_TRUE(program_.state.Collegato_SQL);
+  EXPECT_TRUE(lines_.empty());
+}
+
+TEST_F(SqlControlTest, AnUnknownEngineIsRefusedWithAMessage) {
+  Databases({"UNO"});
+  program_.settings.sql.Motore = "Oracle";
+  EXPECT_FALSE(Server_SQL_Start_(rt_));
+  ASSERT_EQ(1u, lines_.size());
+  EXPECT_EQ("ERRORE: motore SQL \"Oracle\" sconosciuto (SQLite o ODBC)", lines_[0]);
+}
+
+}  // namespace
+}  // namespace torvan

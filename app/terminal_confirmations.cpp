@@ -1,0 +1,41 @@
+#include "app/terminal_confirmations.h"
+
+#include <istream>
+#include <ostream>
+#include <string>
+
+#include "core/text.h"
+
+namespace torvan {
+
+void TerminalConfirmations::ShowBox(std::string_view title, std::string_view text) {
+  std::string shown(text);
+  for (char& c : shown) {
+    if (c == '\r') c = '\n';  // a box breaks lines at lone carriage returns
+  }
+  out_ << "[" << Cp1252ToUtf8(Trim(title)) << "]\n" << Cp1252ToUtf8(shown) << std::flush;
+}
+
+void TerminalConfirmations::ShowRefusal(Owner, std::string_view title, std::string_view text) {
+  ShowBox(title, text);
+  out_ << "OK\n" << std::flush;
+}
+
+bool TerminalConfirmations::AskOkCancel(Owner, std::string_view title, std::string_view text) {
+  ShowBox(title, text);
+  if (assume_yes_) {
+    out_ << "OK/Annulla? OK (--yes)\n" << std::flush;
+    return true;
+  }
+  if (!interactive_) {
+    out_ << "OK/Annulla? Annulla (no terminal to ask; --yes answers OK)\n" << std::flush;
+    return false;
+  }
+  out_ << "OK/Annulla? " << std::flush;
+  std::string answer;
+  if (!std::getline(in_, answer)) return false;
+  answer = UpperCp1252(Trim(answer));
+  return answer == "OK" || answer == "O";
+}
+
+}  // namespace torvan
