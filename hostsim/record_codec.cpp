@@ -30,6 +30,14 @@ Status RecordCodec::PutField(const HostField& field, std::string_view value,
     return Status::InvalidArgument("field " + Cp1252ToUtf8(field.name) +
                                    " lies outside the record");
   }
+  if (field.type == 'A') {
+    // A character the host code has no byte for would be stored as something else.
+    const std::string host = table_->ToHost(value);
+    if (table_->ToPc(host) != value) {
+      return Status::InvalidArgument(Cp1252ToUtf8(field.name) + ": \"" + Cp1252ToUtf8(value) +
+                                     "\" has a character the host code cannot hold");
+    }
+  }
   if (field.type == 'B') {
     // A binary field of n digits holds what n digits can write, not its bytes' full range.
     std::string digits = Trim(value);

@@ -33,8 +33,9 @@ class RecordCodec {
 
   // Writes `value` into the bytes of `field` within `record` (record_length bytes). Text
   // is padded with blanks; numbers are given as decimal text ("-12.50", "0001234.50 ").
-  // A value that does not fit the field (too long, too many digits, not a number) is
-  // InvalidArgument with a message naming the field, and `record` is left unchanged.
+  // A value that does not fit the field (too long, too many digits, not a number, a
+  // character the host code cannot hold) is InvalidArgument with a message naming the
+  // field, and `record` is left unchanged.
   Status PutField(const HostField& field, std::string_view value, std::string* record) const;
 
   // The field's value as Torvan decodes it (Field_Decode). A record whose bytes are not a
