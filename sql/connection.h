@@ -115,6 +115,8 @@ class Recordset {
   virtual Status MoveNext() = 0;
 
   virtual int FieldCount() const = 0;
+  // Name of column i (0-based), as the query gave it; "" for a column without a name (a
+  // count) and for an index out of range.
   virtual const std::string& FieldName(int i) const = 0;
   // Value of column i (0-based) of the current row; an empty null Field at Eof().
   virtual const Field& Value(int i) const = 0;

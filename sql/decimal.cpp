@@ -74,8 +74,8 @@ std::optional<Decimal> ParseDecimal(std::string_view text) {
     if (exp_negative) {
       std::string& in = d.integer;
       size_t shift = std::min<size_t>(size_t(exponent), in.size());
-      d.fraction = std::string(size_t(exponent) - shift, '0') + in.substr(in.size() - shift) +
-                   d.fraction;
+      d.fraction =
+          std::string(size_t(exponent) - shift, '0') + in.substr(in.size() - shift) + d.fraction;
       in.erase(in.size() - shift);
     } else {
       std::string& fr = d.fraction;

@@ -66,11 +66,11 @@ TEST(DecimalText, RefusalsUseSqlServerWording) {
 }
 
 TEST(DecimalText, ShowsStoredValuesWithTheColumnsScale) {
-  EXPECT_EQ(NumericDisplayText("1234.5", 2), "1234.50");   // written by another program
+  EXPECT_EQ(NumericDisplayText("1234.5", 2), "1234.50");  // written by another program
   EXPECT_EQ(NumericDisplayText("1.5e+20", 0), "150000000000000000000");  // a REAL's text
-  EXPECT_EQ(NumericDisplayText("-.5", 2), "-0.50");        // SQL Server's drivers
+  EXPECT_EQ(NumericDisplayText("-.5", 2), "-0.50");                      // SQL Server's drivers
   EXPECT_EQ(NumericDisplayText("42", 3), "42.000");
-  EXPECT_EQ(NumericDisplayText("n/a", 2), "n/a");          // not a number: as stored
+  EXPECT_EQ(NumericDisplayText("n/a", 2), "n/a");  // not a number: as stored
 }
 
 TEST(DecimalText, WholeNumbersOfEighteenDigitsFitInSixtyFourBits) {

@@ -75,10 +75,9 @@ class DialectCore::Schema final : public SchemaSource {
 
   Status Load(std::string_view name, std::unique_ptr<TableInfo>* info) {
     TextRows rows;
-    Status s = target_->Query(
-        "SELECT name FROM sqlite_master WHERE type = 'table' AND name = " + Literal(name) +
-            " COLLATE NOCASE",
-        &rows);
+    Status s = target_->Query("SELECT name FROM sqlite_master WHERE type = 'table' AND name = " +
+                                  Literal(name) + " COLLATE NOCASE",
+                              &rows);
     if (!s.ok()) return s;
     if (rows.empty() || !rows[0][0]) return Status::Ok();  // no such table: *info stays null
     auto table = std::make_unique<TableInfo>();
@@ -163,7 +162,10 @@ class DialectRecordset final : public Recordset {
   }
 
   int FieldCount() const override { return int(columns_.size()); }
-  const std::string& FieldName(int i) const override { return names_.at(size_t(i)); }
+  const std::string& FieldName(int i) const override {
+    static const std::string kNone;
+    return i >= 0 && size_t(i) < names_.size() ? names_[size_t(i)] : kNone;
+  }
   const Field& Value(int i) const override {
     static const Field kNone{true, ""};
     if (eof_ || i < 0 || size_t(i) >= row_.size()) return kNone;
@@ -229,7 +231,8 @@ DialectCore::DialectCore(std::unique_ptr<SqliteTarget> target,
       schema_(std::make_unique<Schema>(target_.get())) {}
 
 DialectCore::~DialectCore() {
-  for (DialectRecordset* r : std::vector<DialectRecordset*>(recordsets_.begin(), recordsets_.end())) {
+  for (DialectRecordset* r :
+       std::vector<DialectRecordset*>(recordsets_.begin(), recordsets_.end())) {
     r->Detach();
   }
   cache_.clear();
@@ -311,8 +314,8 @@ Status DialectCore::Prepare(std::string_view statement, Prepared* prepared,
                             std::vector<SqlError>* errors) {
   Status s = Tokenize(statement, &tokens_);
   if (!s.ok()) {
-    errors->push_back(DialectError(102, "42000", "Incorrect syntax: " + s.message() + ": " +
-                                                     Head(statement)));
+    errors->push_back(
+        DialectError(102, "42000", "Incorrect syntax: " + s.message() + ": " + Head(statement)));
     return s;
   }
   // The embedded engine's statements notice a changed schema themselves when they run
@@ -399,8 +402,7 @@ Status DialectCore::Execute(std::string_view statement, std::vector<SqlError>* e
   }
 }
 
-Status DialectCore::OpenRecordset(std::string_view statement,
-                                  std::unique_ptr<Recordset>* recordset,
+Status DialectCore::OpenRecordset(std::string_view statement, std::unique_ptr<Recordset>* recordset,
                                   std::vector<SqlError>* errors) {
   for (int attempt = 0;; ++attempt) {
     Prepared p;

@@ -36,7 +36,8 @@ WideString Utf8ToWide(std::string_view utf8) {
     size_t len = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 1;
     if (i + len <= utf8.size()) {
       cp = len == 1 ? (c < 0x80 ? c : 0xFFFD) : c & (0x7F >> len);
-      for (size_t k = 1; k < len; ++k) cp = (cp << 6) | (static_cast<unsigned char>(utf8[i + k]) & 0x3F);
+      for (size_t k = 1; k < len; ++k)
+        cp = (cp << 6) | (static_cast<unsigned char>(utf8[i + k]) & 0x3F);
     }
     i += len;
     if (cp >= 0x10000) {
@@ -102,9 +103,8 @@ std::vector<SqlError> Diagnostics(SQLSMALLINT type, SQLHANDLE handle, bool wide,
       }
       if (!SQL_SUCCEEDED(rc)) break;
       e.sql_state = WideToUtf8(state, 5);
-      e.description = Utf8ToCp1252(
-          WideToUtf8(message.data(), std::min(size_t(std::max<SQLSMALLINT>(length, 0)),
-                                              message.size() - 1)));
+      e.description = Utf8ToCp1252(WideToUtf8(
+          message.data(), std::min(size_t(std::max<SQLSMALLINT>(length, 0)), message.size() - 1)));
     } else {
       SQLCHAR state[6] = {};
       std::vector<SQLCHAR> message(1024);
@@ -117,9 +117,9 @@ std::vector<SqlError> Diagnostics(SQLSMALLINT type, SQLHANDLE handle, bool wide,
       }
       if (!SQL_SUCCEEDED(rc)) break;
       e.sql_state.assign(reinterpret_cast<char*>(state), 5);
-      e.description = Utf8ToCp1252(std::string_view(
-          reinterpret_cast<char*>(message.data()),
-          std::min(size_t(std::max<SQLSMALLINT>(length, 0)), message.size() - 1)));
+      e.description = Utf8ToCp1252(
+          std::string_view(reinterpret_cast<char*>(message.data()),
+                           std::min(size_t(std::max<SQLSMALLINT>(length, 0)), message.size() - 1)));
     }
     e.number = native;
     e.native_error = native;
@@ -179,16 +179,16 @@ class OdbcSqliteStatement final : public TargetStatement {
       switch (v.kind) {
         case BoundValue::Kind::kNull:
           lengths_[i] = SQL_NULL_DATA;
-          rc = SQLBindParameter(stmt_, at, SQL_PARAM_INPUT, SQL_C_CHAR, SQL_VARCHAR, 1, 0,
-                                nullptr, 0, &lengths_[i]);
+          rc = SQLBindParameter(stmt_, at, SQL_PARAM_INPUT, SQL_C_CHAR, SQL_VARCHAR, 1, 0, nullptr,
+                                0, &lengths_[i]);
           break;
         case BoundValue::Kind::kInteger:
           rc = SQLBindParameter(stmt_, at, SQL_PARAM_INPUT, SQL_C_SBIGINT, SQL_BIGINT, 0, 0,
                                 &v.integer, 0, &lengths_[i]);
           break;
         case BoundValue::Kind::kReal:
-          rc = SQLBindParameter(stmt_, at, SQL_PARAM_INPUT, SQL_C_DOUBLE, SQL_DOUBLE, 0, 0,
-                                &v.real, 0, &lengths_[i]);
+          rc = SQLBindParameter(stmt_, at, SQL_PARAM_INPUT, SQL_C_DOUBLE, SQL_DOUBLE, 0, 0, &v.real,
+                                0, &lengths_[i]);
           break;
         case BoundValue::Kind::kText:
           lengths_[i] = SQLLEN(v.text.size());
@@ -227,14 +227,13 @@ class OdbcSqliteStatement final : public TargetStatement {
     char buffer[512];
     for (;;) {
       SQLLEN length = 0;
-      SQLRETURN rc = SQLGetData(stmt_, SQLUSMALLINT(i + 1), SQL_C_CHAR, buffer, sizeof buffer,
-                                &length);
+      SQLRETURN rc =
+          SQLGetData(stmt_, SQLUSMALLINT(i + 1), SQL_C_CHAR, buffer, sizeof buffer, &length);
       if (rc == SQL_NO_DATA) break;
       if (!SQL_SUCCEEDED(rc)) break;
       if (length == SQL_NULL_DATA) return false;
-      size_t got = (length == SQL_NO_TOTAL || size_t(length) >= sizeof buffer)
-                       ? sizeof buffer - 1
-                       : size_t(length);
+      size_t got = (length == SQL_NO_TOTAL || size_t(length) >= sizeof buffer) ? sizeof buffer - 1
+                                                                               : size_t(length);
       utf8->append(buffer, got);
       if (rc == SQL_SUCCESS) break;
     }
@@ -344,7 +343,10 @@ class OdbcRecordset final : public Recordset {
   bool Eof() const override { return eof_; }
   Status MoveNext() override { return eof_ ? Status::Ok() : Fetch(); }
   int FieldCount() const override { return int(columns_.size()); }
-  const std::string& FieldName(int i) const override { return columns_.at(size_t(i)).name; }
+  const std::string& FieldName(int i) const override {
+    static const std::string kNone;
+    return i >= 0 && size_t(i) < columns_.size() ? columns_[size_t(i)].name : kNone;
+  }
   const Field& Value(int i) const override {
     static const Field kNone{true, ""};
     if (eof_ || i < 0 || size_t(i) >= row_.size()) return kNone;
@@ -387,13 +389,14 @@ class OdbcConnection final : public Connection {
                                             Utf8ToCp1252(database_path)),
                     {}, source_);
       }
-      connection += "DATABASE=" + database_path + ";Timeout=" +
-                    std::to_string(params_.busy_timeout_ms) + ";";
+      connection +=
+          "DATABASE=" + database_path + ";Timeout=" + std::to_string(params_.busy_timeout_ms) + ";";
     } else {
-      connection += "SERVER=" + Braced(Cp1252ToUtf8(params_.server)) + ";DATABASE=" +
-                    Braced(Cp1252ToUtf8(params_.database)) + ";UID=" +
-                    Braced(Cp1252ToUtf8(params_.user)) + ";";
-      if (!params_.password.empty()) connection += "PWD=" + Braced(Cp1252ToUtf8(params_.password)) + ";";
+      connection += "SERVER=" + Braced(Cp1252ToUtf8(params_.server)) +
+                    ";DATABASE=" + Braced(Cp1252ToUtf8(params_.database)) +
+                    ";UID=" + Braced(Cp1252ToUtf8(params_.user)) + ";";
+      if (!params_.password.empty())
+        connection += "PWD=" + Braced(Cp1252ToUtf8(params_.password)) + ";";
     }
     connection += params_.odbc_extra;
 
@@ -498,8 +501,7 @@ class OdbcConnection final : public Connection {
     return Status::Ok();
   }
 
-  Status OpenRecordset(std::string_view statement,
-                       std::unique_ptr<Recordset>* recordset) override {
+  Status OpenRecordset(std::string_view statement, std::unique_ptr<Recordset>* recordset) override {
     if (!connected_) return NotOpen();
     std::vector<SqlError> errors;
     if (core_) {
@@ -513,7 +515,8 @@ class OdbcConnection final : public Connection {
     // recordsets do), so the connection stays free for other statements meanwhile. A
     // driver that offers less says so with a warning, which is of no concern here.
     SQLSetStmtAttr(stmt, SQL_ATTR_CURSOR_TYPE, reinterpret_cast<SQLPOINTER>(SQL_CURSOR_STATIC), 0);
-    SQLSetStmtAttr(stmt, SQL_ATTR_CONCURRENCY, reinterpret_cast<SQLPOINTER>(SQL_CONCUR_READ_ONLY), 0);
+    SQLSetStmtAttr(stmt, SQL_ATTR_CONCURRENCY, reinterpret_cast<SQLPOINTER>(SQL_CONCUR_READ_ONLY),
+                   0);
     WideString text = Cp1252ToWide(statement);
     SQLRETURN rc = SQLExecDirectW(stmt, text.data(), SQLINTEGER(text.size()));
     SQLSMALLINT count = 0;
@@ -658,7 +661,8 @@ bool OdbcRecordset::ReadValue(int i, Field* field) {
   field->is_null = false;
   for (;;) {
     SQLLEN length = 0;
-    SQLRETURN rc = SQLGetData(stmt_, SQLUSMALLINT(i + 1), SQL_C_WCHAR, buffer, sizeof buffer, &length);
+    SQLRETURN rc =
+        SQLGetData(stmt_, SQLUSMALLINT(i + 1), SQL_C_WCHAR, buffer, sizeof buffer, &length);
     if (rc == SQL_NO_DATA) break;
     if (!SQL_SUCCEEDED(rc)) return false;
     if (length == SQL_NULL_DATA) {

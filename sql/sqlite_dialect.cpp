@@ -24,6 +24,9 @@ constexpr int32_t kConvertToNumeric = 8114;
 constexpr int32_t kArithmeticOverflow = 8115;
 constexpr int32_t kTruncated = 8152;
 constexpr int32_t kBadColumnSpec = 2716;
+constexpr int32_t kIdentityWithDefault = 1754;
+constexpr int32_t kTwoIdentities = 2744;
+constexpr int32_t kIdentityType = 2749;
 
 // The largest precision kept as a 64-bit integer: 10^18 - 1 < 2^63.
 constexpr int kMaxIntegerPrecision = 18;
@@ -326,7 +329,7 @@ Status Parser::TableName(std::string* name) {
 Status Parser::Resolve(const std::string& name, const TableInfo** table) {
   Status s = schema_->FindTable(Cp1252ToUtf8(name), table);
   if (!s.ok()) {
-    return Refuse(error_, kInvalidObject, "HY000", "Cannot read the schema: " + s.message());
+    return Refuse(error_, kNotInSet, "HY000", "Cannot read the schema: " + s.message());
   }
   if (*table == nullptr) {
     return Refuse(error_, kInvalidObject, "42S02", "Invalid object name '" + name + "'.");
@@ -365,8 +368,9 @@ Status Parser::DropIfExists() {
     return NotInSet("IF EXISTS tests one object and drops another");
   }
   plan_->kind = PlanKind::kSchema;
-  plan_->statements.push_back(std::string(table ? "DROP TABLE IF EXISTS " : "DROP TRIGGER IF EXISTS ") +
-                              QuoteIdentifier(Cp1252ToUtf8(b.Name("M"))));
+  plan_->statements.push_back(
+      std::string(table ? "DROP TABLE IF EXISTS " : "DROP TRIGGER IF EXISTS ") +
+      QuoteIdentifier(Cp1252ToUtf8(b.Name("M"))));
   return Status::Ok();
 }
 
@@ -457,7 +461,7 @@ Status Parser::ColumnDefinition(std::string* sql, int* identities) {
       pos_ += 4;
       if (seed != 1 || step != 1) return NotInSet("IDENTITY other than (1, 1)");
       if (column.type.kind != ColumnKind::kInteger) {
-        return Refuse(error_, 2749, "42000",
+        return Refuse(error_, kIdentityType, "42000",
                       "Identity column '" + name +
                           "' must be of data type numeric with a scale of 0 and at most " +
                           std::to_string(kMaxIntegerPrecision) + " digits.");
@@ -476,12 +480,13 @@ Status Parser::ColumnDefinition(std::string* sql, int* identities) {
   }
   if (identity) {
     if (!default_sql.empty()) {
-      return Refuse(error_, 1754, "42000",
+      return Refuse(error_, kIdentityWithDefault, "42000",
                     "Defaults cannot be created on columns with an IDENTITY attribute. "
-                    "Column '" + name + "'.");
+                    "Column '" +
+                        name + "'.");
     }
     if (++*identities > 1) {
-      return Refuse(error_, 2744, "42000", "Multiple identity columns specified for table.");
+      return Refuse(error_, kTwoIdentities, "42000", "Multiple identity columns specified for table.");
     }
     column.type.kind = ColumnKind::kIdentity;
   }
@@ -491,8 +496,8 @@ Status Parser::ColumnDefinition(std::string* sql, int* identities) {
   if (not_null) *sql += " NOT NULL";
   if (!default_sql.empty()) *sql += " DEFAULT " + default_sql;
   if (column.type.kind == ColumnKind::kText) {
-    *sql += " CHECK (length(" + QuoteIdentifier(column.name) + ") <= " +
-            std::to_string(column.type.length) + ")";
+    *sql += " CHECK (length(" + QuoteIdentifier(column.name) +
+            ") <= " + std::to_string(column.type.length) + ")";
   }
   return Status::Ok();
 }
@@ -537,8 +542,7 @@ Status Parser::CreateIndex() {
   if (!(s = ExpectEnd()).ok()) return s;
   plan_->kind = PlanKind::kSchema;
   plan_->statements.push_back("CREATE INDEX " + QuoteIdentifier(Cp1252ToUtf8(table + "/" + index)) +
-                              " ON " + QuoteIdentifier(Cp1252ToUtf8(table)) + " (" + columns +
-                              ")");
+                              " ON " + QuoteIdentifier(Cp1252ToUtf8(table)) + " (" + columns + ")");
   return Status::Ok();
 }
 
@@ -554,11 +558,12 @@ Status Parser::CreateTrigger() {
 
   if (kind == kMaster) {
     const std::string event = Cp1252ToUtf8(b.Name("E"));
-    plan_->statements.push_back(
-        "CREATE TRIGGER " + QuoteIdentifier(event + "_I") + " AFTER INSERT ON " +
-        QuoteIdentifier(event) + " FOR EACH ROW BEGIN INSERT INTO \"_T_MASTER___\" "
-        "(\"_T_FILE___\",\"_T_PROGR___\") VALUES (" + QuoteString(Cp1252ToUtf8(b.Name("F"))) +
-        ",NEW.\"_T_PROGR___\"); END");
+    plan_->statements.push_back("CREATE TRIGGER " + QuoteIdentifier(event + "_I") +
+                                " AFTER INSERT ON " + QuoteIdentifier(event) +
+                                " FOR EACH ROW BEGIN INSERT INTO \"_T_MASTER___\" "
+                                "(\"_T_FILE___\",\"_T_PROGR___\") VALUES (" +
+                                QuoteString(Cp1252ToUtf8(b.Name("F"))) +
+                                ",NEW.\"_T_PROGR___\"); END");
     return Status::Ok();
   }
 
@@ -578,6 +583,23 @@ Status Parser::CreateTrigger() {
     }
   }
   columns.pop_back();  // _T_TIPO___ is written as a blank, not copied
+  // The event table may come later (SQL Server resolves tables when the trigger runs);
+  // when it is there it must have every column the trigger writes.
+  const TableInfo* event_table = nullptr;
+  if (!(s = schema_->FindTable(Cp1252ToUtf8(b.Name("E")), &event_table)).ok()) {
+    return Refuse(error_, kNotInSet, "HY000", "Cannot read the schema: " + s.message());
+  }
+  if (event_table) {
+    std::vector<std::string> written = columns;
+    written.insert(written.end(), {"_T_TIPO___", "_T_EVENTO___"});
+    for (const std::string& c : written) {
+      if (!event_table->Find(c)) {
+        return Refuse(error_, kInvalidColumn, "42S22",
+                      "Invalid column name '" + Utf8ToCp1252(c) + "' in table '" +
+                          b.Name("E") + "'.");
+      }
+    }
+  }
 
   const std::string table = QuoteIdentifier(Cp1252ToUtf8(b.Name("T")));
   const std::string event = QuoteIdentifier(Cp1252ToUtf8(b.Name("E")));
@@ -593,7 +615,8 @@ Status Parser::CreateTrigger() {
   values += std::string("' ','") + event_code + "'";
   const std::string record = "INSERT INTO " + event + " (" + targets + ") SELECT " + values +
                              " WHERE " + marker + " " + kMarkerBlank + ";";
-  const std::string this_row = "WHERE \"_T_IDX___\"=NEW.\"_T_IDX___\" AND " + marker + " " + kMarkerS;
+  const std::string this_row =
+      "WHERE \"_T_IDX___\"=NEW.\"_T_IDX___\" AND " + marker + " " + kMarkerS;
   std::string name = QuoteIdentifier(Cp1252ToUtf8(b.Name("T")) + "_" + event_code);
   std::string sql;
   switch (kind) {
@@ -609,8 +632,8 @@ Status Parser::CreateTrigger() {
       break;
     case kUpdate:
       sql = "CREATE TRIGGER " + name + " AFTER UPDATE ON " + table + " FOR EACH ROW WHEN " +
-            marker + " NOT " + kMarkerD + " BEGIN UPDATE " + table +
-            " SET \"_T_TIPO___\"=' ' " + this_row + "; " + record + " END";
+            marker + " NOT " + kMarkerD + " BEGIN UPDATE " + table + " SET \"_T_TIPO___\"=' ' " +
+            this_row + "; " + record + " END";
       break;
   }
   plan_->statements.push_back(std::move(sql));
@@ -869,7 +892,7 @@ Status Parser::Comparison(const TableInfo& table, std::string* sql) {
   }
   const Token* op = Peek();
   static constexpr std::pair<std::string_view, std::string_view> kOperators[] = {
-      {"=", "="}, {"<>", "<>"}, {"!=", "<>"}, {"<", "<"},   {">", ">"},
+      {"=", "="},   {"<>", "<>"}, {"!=", "<>"}, {"<", "<"},  {">", ">"},
       {"<=", "<="}, {">=", ">="}, {"!<", ">="}, {"!>", "<="}};
   std::string_view sqlite_op;
   for (auto [tsql, lite] : kOperators) {
@@ -878,7 +901,8 @@ Status Parser::Comparison(const TableInfo& table, std::string* sql) {
   if (sqlite_op.empty()) return Syntax();
   ++pos_;
   const Token* literal = Peek();
-  if (!literal || !literal->IsLiteral()) return NotInSet("comparison with something else than a value");
+  if (!literal || !literal->IsLiteral())
+    return NotInSet("comparison with something else than a value");
   ++pos_;
   switch (column->type.kind) {
     case ColumnKind::kDecimal:
@@ -976,7 +1000,20 @@ Status BindLiteral(const ParamSpec& spec, const Token& literal, BoundValue* valu
   const ColumnType& type = spec.type;
   switch (type.kind) {
     case ColumnKind::kText: {
-      std::string_view s = text;
+      // A number given for a text column is a numeric value first, as in SQL Server:
+      // 0001234.50 becomes the text "1234.50".
+      std::string number;
+      if (literal.kind == TokenKind::kNumber) {
+        if (std::optional<Decimal> d = ParseDecimal(text)) {
+          size_t point = text.find('.');
+          size_t end = text.find_first_of("eE");
+          int written = point == std::string::npos ? 0
+                        : end == std::string::npos ? int(text.size() - point - 1)
+                                                   : SignificantDecimals(*d);
+          number = DecimalText(*d, written);
+        }
+      }
+      std::string_view s = literal.kind == TokenKind::kNumber && !number.empty() ? number : text;
       if (spec.use == ParamUse::kAssign && s.size() > size_t(type.length)) {
         // SQL Server cuts trailing blanks that do not fit and refuses anything else.
         if (s.find_first_not_of(' ', size_t(type.length)) != std::string_view::npos) {
@@ -1001,9 +1038,9 @@ Status BindLiteral(const ParamSpec& spec, const Token& literal, BoundValue* valu
         return Status::Ok();
       }
       std::optional<Decimal> d = ParseDecimal(text);
-      if (!d) return ToNumericError(Status::InvalidArgument(
-                                        "Error converting data type varchar to numeric."),
-                                    error);
+      if (!d)
+        return ToNumericError(
+            Status::InvalidArgument("Error converting data type varchar to numeric."), error);
       std::string canonical = DecimalText(*d, SignificantDecimals(*d));
       std::optional<int64_t> whole =
           d->fraction.empty() ? CanonicalToInt64(canonical) : std::nullopt;
@@ -1028,9 +1065,9 @@ Status BindLiteral(const ParamSpec& spec, const Token& literal, BoundValue* valu
         return Status::Ok();
       }
       std::optional<Decimal> d = ParseDecimal(text);
-      if (!d) return ToNumericError(Status::InvalidArgument(
-                                        "Error converting data type varchar to numeric."),
-                                    error);
+      if (!d)
+        return ToNumericError(
+            Status::InvalidArgument("Error converting data type varchar to numeric."), error);
       // More significant decimals than the column holds: the longer text matches no row.
       value->kind = BoundValue::Kind::kText;
       value->text = DecimalText(*d, std::max(type.scale, SignificantDecimals(*d)));

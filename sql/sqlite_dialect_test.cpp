@@ -60,19 +60,28 @@ TEST(Lexer, SplitsTorvansTexts) {
   std::vector<std::pair<TokenKind, std::string>> got;
   for (const Token& k : t) got.emplace_back(k.kind, k.text);
   using K = TokenKind;
-  EXPECT_EQ(got, (std::vector<std::pair<TokenKind, std::string>>{
-                     {K::kWord, "INSERT"}, {K::kWord, "INTO"}, {K::kIdentifier, "CLI]X"},
-                     {K::kPunct, "("}, {K::kIdentifier, "A"}, {K::kPunct, ")"},
-                     {K::kWord, "VALUES"}, {K::kPunct, "("}, {K::kString, "O'B "},
-                     {K::kPunct, ","}, {K::kNumber, "-0001234.50"}, {K::kPunct, ","},
-                     {K::kNumber, "+.5"}, {K::kPunct, ","}, {K::kVariable, "@V"},
-                     {K::kPunct, ")"}}));
+  EXPECT_EQ(got, (std::vector<std::pair<TokenKind, std::string>>{{K::kWord, "INSERT"},
+                                                                 {K::kWord, "INTO"},
+                                                                 {K::kIdentifier, "CLI]X"},
+                                                                 {K::kPunct, "("},
+                                                                 {K::kIdentifier, "A"},
+                                                                 {K::kPunct, ")"},
+                                                                 {K::kWord, "VALUES"},
+                                                                 {K::kPunct, "("},
+                                                                 {K::kString, "O'B "},
+                                                                 {K::kPunct, ","},
+                                                                 {K::kNumber, "-0001234.50"},
+                                                                 {K::kPunct, ","},
+                                                                 {K::kNumber, "+.5"},
+                                                                 {K::kPunct, ","},
+                                                                 {K::kVariable, "@V"},
+                                                                 {K::kPunct, ")"}}));
 }
 
 TEST(Lexer, RefusesWhatItCannotSplit) {
   std::vector<Token> t;
-  for (const char* bad : {"SELECT 'open", "SELECT [open", "SELECT /* open", "SELECT ?",
-                          "SELECT 12abc", "SELECT @"}) {
+  for (const char* bad :
+       {"SELECT 'open", "SELECT [open", "SELECT /* open", "SELECT ?", "SELECT 12abc", "SELECT @"}) {
     EXPECT_FALSE(Tokenize(bad, &t).ok()) << bad;
   }
   ASSERT_TRUE(Tokenize("DELETE FROM [A] -- comment\n;", &t).ok());
@@ -86,7 +95,8 @@ TEST(Lexer, StatementsDifferingOnlyInValuesShareAShape) {
     EXPECT_TRUE(Tokenize(text, &t).ok());
     return StatementShape(t, &literals);
   };
-  EXPECT_EQ(shape("DELETE FROM [A] WHERE [_T_RRN___]=15"), shape("DELETE FROM [A] WHERE [_T_RRN___]=-7"));
+  EXPECT_EQ(shape("DELETE FROM [A] WHERE [_T_RRN___]=15"),
+            shape("DELETE FROM [A] WHERE [_T_RRN___]=-7"));
   EXPECT_EQ(shape("UPDATE [A] SET [X]='D'"), shape("UPDATE [A] SET [X]=N'it''s'"));
   EXPECT_NE(shape("DELETE FROM [A] WHERE [B]=1"), shape("DELETE FROM [AB] WHERE [ ]=1"));
   EXPECT_NE(shape("DELETE FROM [A] WHERE [B]=1"), shape("DELETE FROM [A] WHERE [C]=1"));
@@ -200,8 +210,9 @@ TEST_F(Translation, RowStatementsBecomeParameterized) {
        "UPDATE \"ART\" SET \"_T_TIPO___\"=? WHERE \"_T_IDX___\" = ? OR \"_T_RRN___\" = ?"},
       {"delete", "DELETE FROM [ART] WHERE [_T_RRN___]=15",
        "DELETE FROM \"ART\" WHERE \"_T_RRN___\" = ?"},
-      {"insert", "INSERT INTO [ART] ([COD],[PREZZO],[_T_RRN___],[_T_TIPO___]) "
-                 "VALUES('A0001 ',0001234.50 ,15,'S')",
+      {"insert",
+       "INSERT INTO [ART] ([COD],[PREZZO],[_T_RRN___],[_T_TIPO___]) "
+       "VALUES('A0001 ',0001234.50 ,15,'S')",
        "INSERT INTO \"ART\" (\"COD\",\"PREZZO\",\"_T_RRN___\",\"_T_TIPO___\") VALUES (?,?,?,?)"},
       {"master", "SELECT * FROM [_T_MASTER___] ORDER BY [_T_RRN___]", nullptr},
       {"count", "select count(*) from  [art]", "SELECT count(*) FROM \"ART\""},
@@ -219,7 +230,8 @@ TEST_F(Translation, RowStatementsBecomeParameterized) {
 TEST_F(Translation, ValuesAreConvertedForTheirColumns) {
   const std::string tsql =
       "INSERT INTO [ART] ([COD],[PREZZO],[_T_RRN___]) VALUES('A''1  ',-0001234.5 ,0000015)";
-  ASSERT_EQ(Translate(tsql), "INSERT INTO \"ART\" (\"COD\",\"PREZZO\",\"_T_RRN___\") VALUES (?,?,?)");
+  ASSERT_EQ(Translate(tsql),
+            "INSERT INTO \"ART\" (\"COD\",\"PREZZO\",\"_T_RRN___\") VALUES (?,?,?)");
   std::vector<Token> tokens;
   std::vector<const Token*> literals;
   ASSERT_TRUE(Tokenize(tsql, &tokens).ok());

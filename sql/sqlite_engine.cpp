@@ -21,7 +21,8 @@ SqlError ErrorOf(sqlite3* db, int rc, std::string_view context) {
   e.native_error = extended;
   e.sql_state = SqliteSqlState(extended, message);
   e.source = kSource;
-  e.description = Utf8ToCp1252(context.empty() ? message : message + " (" + std::string(context) + ")");
+  e.description =
+      Utf8ToCp1252(context.empty() ? message : message + " (" + std::string(context) + ")");
   return e;
 }
 
@@ -187,10 +188,10 @@ class SqliteConnection final : public Connection {
       return Fail(s, {e}, kSource);
     }
     sqlite3* db = nullptr;
-    int rc = sqlite3_open_v2(path.c_str(), &db,
-                             SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX |
-                                 SQLITE_OPEN_EXRESCODE,
-                             nullptr);
+    int rc = sqlite3_open_v2(
+        path.c_str(), &db,
+        SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX | SQLITE_OPEN_EXRESCODE,
+        nullptr);
     if (rc != SQLITE_OK) {
       SqlError e = ErrorOf(db, rc, path);
       sqlite3_close_v2(db);
@@ -205,10 +206,9 @@ class SqliteConnection final : public Connection {
       for (SqlError& e : errors) e.description += " (" + Utf8ToCp1252(path) + ")";
       return Fail(s, std::move(errors), kSource);
     }
-    core_ = std::make_unique<DialectCore>(
-        std::move(target), [this](std::vector<SqlError> errors) {
-          Fail(Status::IoError("recordset"), std::move(errors), kSource);
-        });
+    core_ = std::make_unique<DialectCore>(std::move(target), [this](std::vector<SqlError> errors) {
+      Fail(Status::IoError("recordset"), std::move(errors), kSource);
+    });
     return Status::Ok();
   }
 
@@ -222,8 +222,7 @@ class SqliteConnection final : public Connection {
     return s.ok() ? s : Fail(s, std::move(errors), kSource);
   }
 
-  Status OpenRecordset(std::string_view statement,
-                       std::unique_ptr<Recordset>* recordset) override {
+  Status OpenRecordset(std::string_view statement, std::unique_ptr<Recordset>* recordset) override {
     if (!core_) return NotOpen();
     std::vector<SqlError> errors;
     Status s = core_->OpenRecordset(statement, recordset, &errors);

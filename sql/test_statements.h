@@ -1,7 +1,7 @@
-// For the sql/ tests: Torvan's T-SQL statement texts, joined fragment by fragment exactly as
-// the schema builders join them (double blanks, trailing blanks and the comma before the
-// closing parenthesis included), and the column lists of the mirror, event and master
-// tables. The tests run these texts through both SQLite paths.
+// For the sql/ tests and bench/apply: Torvan's T-SQL statement texts, joined fragment by
+// fragment exactly as the schema builders join them (double blanks, trailing blanks and the
+// comma before the closing parenthesis included), and the column lists of the mirror,
+// event and master tables. The tests run these texts through both SQLite paths.
 #pragma once
 
 #include <string>
@@ -77,8 +77,8 @@ inline std::string InsertTrigger(const std::string& m, const std::string& e, con
   return "CREATE TRIGGER [" + m + "_I] ON [dbo].[" + m + "] AFTER INSERT AS " +
          "DECLARE @TIPO nvarchar(1), @IDX numeric(13,0) " +
          "SELECT @TIPO=[_T_TIPO___], @IDX=[_T_IDX___] FROM inserted " + "IF @TIPO=' ' " +
-         "INSERT INTO [" + e + "] (" + l + "[_T_IDX___],[_T_TIPO___],[_T_EVENTO___]) SELECT " +
-         l + "[_T_IDX___],' ','I' FROM inserted " + "IF @TIPO='S' " + "UPDATE [" + m +
+         "INSERT INTO [" + e + "] (" + l + "[_T_IDX___],[_T_TIPO___],[_T_EVENTO___]) SELECT " + l +
+         "[_T_IDX___],' ','I' FROM inserted " + "IF @TIPO='S' " + "UPDATE [" + m +
          "] SET [_T_TIPO___]='S' WHERE [_T_IDX___]=@IDX ";
 }
 
@@ -87,9 +87,8 @@ inline std::string UpdateTrigger(const std::string& m, const std::string& e, con
          "DECLARE @TIPO nvarchar(1), @IDX numeric(13,0) " +
          "SELECT @TIPO=[_T_TIPO___], @IDX=[_T_IDX___] FROM inserted " + "IF @TIPO='D' RETURN " +
          "IF @TIPO='S' " + "BEGIN " + " UPDATE [" + m +
-         "] SET [_T_TIPO___]=' ' WHERE [_T_IDX___]=@IDX " + " RETURN " + "END " +
-         "IF @TIPO=' ' " + "INSERT INTO [" + e + "] (" + l +
-         "[_T_IDX___],[_T_TIPO___],[_T_EVENTO___]) SELECT " + l +
+         "] SET [_T_TIPO___]=' ' WHERE [_T_IDX___]=@IDX " + " RETURN " + "END " + "IF @TIPO=' ' " +
+         "INSERT INTO [" + e + "] (" + l + "[_T_IDX___],[_T_TIPO___],[_T_EVENTO___]) SELECT " + l +
          "[_T_IDX___],' ','U' FROM inserted ";
 }
 
@@ -118,7 +117,8 @@ inline std::vector<Col> EventColumns(std::vector<Col> data) {
 }
 
 inline std::vector<Col> MasterColumns() {
-  return {{"_T_RRN___", 'x', 0, 13, 0}, {"_T_FILE___", 'A', 20, 0, 0}, {"_T_PROGR___", 'P', 0, 13, 0}};
+  return {
+      {"_T_RRN___", 'x', 0, 13, 0}, {"_T_FILE___", 'A', 20, 0, 0}, {"_T_PROGR___", 'P', 0, 13, 0}};
 }
 
 // Every statement that builds a file's objects, in the order Torvan sends them: the master

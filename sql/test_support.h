@@ -29,10 +29,10 @@ class TempDir {
     // Memory-backed when the system has it: every commit of the engines is synced, and
     // the suite should not wait for a disk.
     std::error_code ec;
-    std::filesystem::path base = std::filesystem::is_directory("/dev/shm", ec) &&
-                                         ::access("/dev/shm", W_OK) == 0
-                                     ? std::filesystem::path("/dev/shm")
-                                     : std::filesystem::temp_directory_path();
+    std::filesystem::path base =
+        std::filesystem::is_directory("/dev/shm", ec) && ::access("/dev/shm", W_OK) == 0
+            ? std::filesystem::path("/dev/shm")
+            : std::filesystem::temp_directory_path();
     std::string pattern = (base / "torvan-sql-test-XXXXXX").string();
     path_ = ::mkdtemp(pattern.data()) ? pattern : std::string();
   }
@@ -69,10 +69,10 @@ inline ConnectionParams ParamsFor(Path path, const std::string& folder,
   return p;
 }
 
-#define SKIP_WITHOUT_DRIVER(path)                                                 \
-  if ((path) == ::torvan::sql::testing::Path::kOdbcDriver &&                      \
-      std::string(TORVAN_SQLITE_ODBC_DRIVER).empty()) {                           \
-    GTEST_SKIP() << "SQLite's ODBC driver (libsqliteodbc) is not installed";      \
+#define SKIP_WITHOUT_DRIVER(path)                                            \
+  if ((path) == ::torvan::sql::testing::Path::kOdbcDriver &&                 \
+      std::string(TORVAN_SQLITE_ODBC_DRIVER).empty()) {                      \
+    GTEST_SKIP() << "SQLite's ODBC driver (libsqliteodbc) is not installed"; \
   }
 
 // Every row of a query, each as its column texts ("NULL" for a null value).

@@ -157,8 +157,7 @@ Status Tokenize(std::string_view text, std::vector<Token>* tokens, bool allow_pl
   return Status::Ok();
 }
 
-std::string StatementShape(const std::vector<Token>& tokens,
-                           std::vector<const Token*>* literals) {
+std::string StatementShape(const std::vector<Token>& tokens, std::vector<const Token*>* literals) {
   std::string shape;
   shape.reserve(tokens.size() * 8);
   for (const Token& t : tokens) {

@@ -29,20 +29,20 @@ struct Token {
   TokenKind kind;
   std::string text;
   bool IsWord(std::string_view word) const;  // a kWord equal to `word` ignoring ASCII case
-  bool IsPunct(std::string_view symbol) const { return kind == TokenKind::kPunct && text == symbol; }
+  bool IsPunct(std::string_view symbol) const {
+    return kind == TokenKind::kPunct && text == symbol;
+  }
   bool IsLiteral() const { return kind == TokenKind::kString || kind == TokenKind::kNumber; }
 };
 
 // Splits `text` into tokens. Fails (InvalidArgument, saying where) on an unterminated
 // string, identifier or comment, or a character T-SQL has no use for.
-Status Tokenize(std::string_view text, std::vector<Token>* tokens,
-                bool allow_placeholders = false);
+Status Tokenize(std::string_view text, std::vector<Token>* tokens, bool allow_placeholders = false);
 
 // The statement's shape: its tokens with every literal replaced by a marker, so that two
 // statements that differ only in their values have the same shape. Literals are
 // appended to `literals` (pointers into `tokens`) in text order.
-std::string StatementShape(const std::vector<Token>& tokens,
-                           std::vector<const Token*>* literals);
+std::string StatementShape(const std::vector<Token>& tokens, std::vector<const Token*>* literals);
 
 bool EqualsIgnoreCase(std::string_view a, std::string_view b);
 

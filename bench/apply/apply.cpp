@@ -43,12 +43,13 @@ constexpr int kRounds = 2;   // best of
 
 // A host file of 20 fields of every type Torvan decodes.
 const std::vector<Col> kFields = {
-    {"CODICE", 'A', 10}, {"DESCR", 'A', 30},    {"UM", 'A', 2},        {"FLAG", 'A', 1},
-    {"NOTE", 'A', 20},   {"CLASSE", 'A', 5},    {"ZONA", 'A', 3},      {"RIF", 'A', 15},
-    {"PREZZO", 'P', 5, 9, 2},  {"COSTO", 'P', 6, 11, 3}, {"QTA", 'P', 4, 7, 0},
-    {"IMPORTO", 'P', 9, 17, 3}, {"SCONTO", 'P', 3, 5, 2}, {"PESO", 'P', 5, 9, 3},
-    {"DATA", 'S', 8, 8, 0},    {"ORA", 'S', 6, 6, 0},    {"PROG", 'S', 13, 13, 0},
-    {"PERC", 'S', 5, 5, 2},    {"NUM", 'B', 4, 9, 0},    {"CNT", 'B', 2, 4, 0}};
+    {"CODICE", 'A', 10},      {"DESCR", 'A', 30},       {"UM", 'A', 2},
+    {"FLAG", 'A', 1},         {"NOTE", 'A', 20},        {"CLASSE", 'A', 5},
+    {"ZONA", 'A', 3},         {"RIF", 'A', 15},         {"PREZZO", 'P', 5, 9, 2},
+    {"COSTO", 'P', 6, 11, 3}, {"QTA", 'P', 4, 7, 0},    {"IMPORTO", 'P', 9, 17, 3},
+    {"SCONTO", 'P', 3, 5, 2}, {"PESO", 'P', 5, 9, 3},   {"DATA", 'S', 8, 8, 0},
+    {"ORA", 'S', 6, 6, 0},    {"PROG", 'S', 13, 13, 0}, {"PERC", 'S', 5, 5, 2},
+    {"NUM", 'B', 4, 9, 0},    {"CNT", 'B', 2, 4, 0}};
 
 // The text Field_Decode gives for field f of record `seed`: text padded to its length;
 // zoned with leading zeros; packed with leading zeros and a trailing sign blank; binary in
@@ -155,8 +156,8 @@ double RunTorvan(torvan::sql::Connection* c, const std::vector<Change>& changes)
 class Direct {
  public:
   explicit Direct(const std::string& path) {
-    Check(sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX,
-                          nullptr));
+    Check(
+        sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr));
     Check(sqlite3_exec(db_,
                        "PRAGMA journal_mode=WAL; PRAGMA synchronous=FULL; "
                        "PRAGMA recursive_triggers=OFF",
@@ -168,8 +169,8 @@ class Direct {
       columns += "\"" + f.name + "\",";
       marks += "?,";
     }
-    insert_ = Prepare("INSERT INTO \"BENCH\" (" + columns + "\"_T_RRN___\",\"_T_TIPO___\") VALUES (" +
-                      marks + "?,'S')");
+    insert_ = Prepare("INSERT INTO \"BENCH\" (" + columns +
+                      "\"_T_RRN___\",\"_T_TIPO___\") VALUES (" + marks + "?,'S')");
   }
   ~Direct() {
     sqlite3_finalize(update_);
@@ -256,7 +257,7 @@ int main(int argc, char** argv) {
     return 1;
   }
   const std::string folder = pattern;
-  struct statfs fs{};
+  struct statfs fs {};
   statfs(folder.c_str(), &fs);
   const bool memory = fs.f_type == 0x01021994;  // TMPFS_MAGIC
 
@@ -278,14 +279,16 @@ int main(int argc, char** argv) {
   torvan_db.reset();
 
   bool torvan_clean = false, direct_clean = false;
-  const bool same = Content(folder, "Torvan", &torvan_clean) == Content(folder, "Direct", &direct_clean);
+  const bool same =
+      Content(folder, "Torvan", &torvan_clean) == Content(folder, "Direct", &direct_clean);
 
   const double torvan_rate = changes / best_torvan;
   const double direct_rate = changes / best_direct;
   const double ratio = torvan_rate / direct_rate;
-  std::printf("apply: %d changes per round, best of %d; each change UPDATE 'D' + DELETE + "
-              "INSERT 'S' of %zu columns, triggers in place, every statement committed\n",
-              changes, kRounds, kFields.size());
+  std::printf(
+      "apply: %d changes per round, best of %d; each change UPDATE 'D' + DELETE + "
+      "INSERT 'S' of %zu columns, triggers in place, every statement committed\n",
+      changes, kRounds, kFields.size());
   std::printf("folder: %s (%s)\n", folder.c_str(), memory ? "memory" : "disk, synced commits");
   std::printf("  Torvan SQLite engine  : %9.0f changes/s  (%7.1f us per change)\n", torvan_rate,
               1e6 / torvan_rate);
