@@ -106,7 +106,9 @@ Status WriteAll(const std::string& path, const Layout<Rec>& layout, const std::v
   std::string contents;
   contents.reserve(recs.size() * Rec::kLength);
   for (const Rec& r : recs) contents += Encode(r, layout);
-  return platform::WriteFileAtomic(path, contents, 0600);
+  // The catalogue is rebuilt from the host at every link opening: no need to wait for the
+  // disk.
+  return platform::WriteFileAtomic(path, contents, 0600, /*durable=*/false);
 }
 
 }  // namespace

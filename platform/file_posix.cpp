@@ -44,13 +44,14 @@ Status ReadFile(const std::string& path, std::string* contents) {
   return Status::Ok();
 }
 
-Status WriteFileAtomic(const std::string& path, std::string_view contents, mode_t mode) {
+Status WriteFileAtomic(const std::string& path, std::string_view contents, mode_t mode,
+                       bool durable) {
   std::string tmp = path + ".tmp";
   int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode);
   if (fd < 0) return PosixError("open " + tmp, errno);
   ::fchmod(fd, mode);  // the umask must not widen or narrow what the caller asked for
   Status s = WriteAll(fd, contents, tmp);
-  if (s.ok() && ::fsync(fd) != 0) s = PosixError("fsync " + tmp, errno);
+  if (s.ok() && durable && ::fsync(fd) != 0) s = PosixError("fsync " + tmp, errno);
   if (::close(fd) != 0 && s.ok()) s = PosixError("close " + tmp, errno);
   if (s.ok() && ::rename(tmp.c_str(), path.c_str()) != 0) s = PosixError("rename " + path, errno);
   if (!s.ok()) ::unlink(tmp.c_str());
