@@ -32,8 +32,8 @@ std::string RandomValue(const HostField& field, std::mt19937_64& rng) {
   }
   std::string number;
   for (int32_t i = 0; i < field.digits; ++i) number += char('0' + rng() % 10);
-  if (field.decimals > 0) number.insert(number.size() - size_t(field.decimals), ".");
-  if (rng() % 4 == 0) number = "-" + number;
+  if (field.decimals > 0) number.insert(number.size() - size_t(field.decimals), 1, '.');
+  if (rng() % 4 == 0) number.insert(0, 1, '-');
   return number;
 }
 
@@ -84,9 +84,15 @@ CtlResult Dump(CtlContext& ctx, const HostFile& file) {
     for (const HostField& f : file.fields) {
       std::string value;
       Status s = codec.GetField(f, record, &value);
-      text += "\t" + f.name + "=" +
-              (s.ok() ? TrimRight(value)
-                      : "?" + ToHex(record.substr(size_t(f.position - 1), size_t(f.bytes))));
+      text += '\t';
+      text += f.name;
+      text += '=';
+      if (s.ok()) {
+        text += TrimRight(value);
+      } else {
+        text += '?';
+        text += ToHex(std::string_view(record).substr(size_t(f.position - 1), size_t(f.bytes)));
+      }
     }
     text += "\n";
   }

@@ -206,19 +206,38 @@ std::string HostSession::ListReply(char code, std::string_view host_data) {
     if (first) database_cursor_ = 0;
     if (database_cursor_ >= data.databases.size()) return Refused();
     const HostDatabase& db = data.databases[database_cursor_++];
-    return Served(tables.ToHost(" " + PadRight(db.name, 20) + PadRight(db.description, 50) +
-                                PadRight(db.server, 20) + PadRight(db.address, 16) +
-                                PadRight(db.user, 20) + PadRight(db.password, 20) +
-                                PadRight(db.folder, 50)));
+    std::string entry(1, ' ');
+    for (auto [text, width] : {std::pair{&db.name, 20},
+                               {&db.description, 50},
+                               {&db.server, 20},
+                               {&db.address, 16},
+                               {&db.user, 20},
+                               {&db.password, 20},
+                               {&db.folder, 50}}) {
+      entry += PadRight(*text, size_t(width));
+    }
+    return Served(tables.ToHost(entry));
   }
   if (code == hostlink::kRequestFiles) {
     if (first) file_cursor_ = 0;
     if (file_cursor_ >= data.files.size()) return Refused();
     const HostFile& f = *data.files[file_cursor_++];
-    return Served(tables.ToHost(
-        " " + PadRight(f.library, 10) + PadRight(f.file, 10) + PadRight(f.text, 50) +
-        PadRight(f.trigger_library, 10) + PadRight(f.trigger, 10) + f.as_pc + f.pc_as + f.acq +
-        PadRight(f.database, 20) + PadRight(f.filter_library, 10) + PadRight(f.filter, 10)));
+    std::string entry(1, ' ');
+    for (auto [text, width] : {std::pair{&f.library, 10},
+                               {&f.file, 10},
+                               {&f.text, 50},
+                               {&f.trigger_library, 10},
+                               {&f.trigger, 10}}) {
+      entry += PadRight(*text, size_t(width));
+    }
+    entry += f.as_pc;
+    entry += f.pc_as;
+    entry += f.acq;
+    for (auto [text, width] :
+         {std::pair{&f.database, 20}, {&f.filter_library, 10}, {&f.filter, 10}}) {
+      entry += PadRight(*text, size_t(width));
+    }
+    return Served(tables.ToHost(entry));
   }
   // Field list: "S"/"N", library (10), file (10).
   if (request.size() != 21) return Refused();
@@ -228,8 +247,13 @@ std::string HostSession::ListReply(char code, std::string_view host_data) {
   field_file_ = file;
   if (field_cursor_ >= file->fields.size()) return Refused();
   const HostField& f = file->fields[field_cursor_++];
-  std::string entry = tables.ToHost(" " + PadRight(file->library, 10) + PadRight(file->file, 10) +
-                                    PadRight(f.name, 10) + PadRight(f.text, 50) + f.type);
+  std::string pc(1, ' ');
+  pc += PadRight(file->library, 10);
+  pc += PadRight(file->file, 10);
+  pc += PadRight(f.name, 10);
+  pc += PadRight(f.text, 50);
+  pc += f.type;
+  std::string entry = tables.ToHost(pc);
   for (int32_t n : {f.digits, f.decimals, f.position, f.bytes}) {
     std::string packed;
     codec.PackedNumber(n, &packed);
