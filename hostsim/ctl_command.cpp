@@ -99,11 +99,6 @@ CtlResult Dump(CtlContext& ctx, const HostFile& file) {
   return Done(Cp1252ToUtf8(text));
 }
 
-bool IsTime14(const std::string& s) {
-  int64_t n = 0;
-  return s.size() == 14 && ParseNumber(s, 0, INT64_MAX, &n);
-}
-
 }  // namespace
 
 CtlResult RunCtl(CtlContext& ctx, const std::vector<std::string>& utf8_args) {

@@ -76,11 +76,6 @@ bool ParseChange(const std::vector<std::string_view>& p, size_t first, Change* c
   return true;
 }
 
-bool IsTime14(const std::string& s) {
-  return s.size() == 14 &&
-         std::all_of(s.begin(), s.end(), [](char c) { return c >= '0' && c <= '9'; });
-}
-
 Status MakeFolder(const std::string& path) {
   if (::mkdir(path.c_str(), 0755) != 0 && errno != EEXIST)
     return PosixError("mkdir " + path, errno);
@@ -88,6 +83,16 @@ Status MakeFolder(const std::string& path) {
 }
 
 }  // namespace
+
+bool IsTime14(const std::string& s) {
+  if (s.size() != 14 ||
+      !std::all_of(s.begin(), s.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+    return false;
+  }
+  auto n = [&](size_t pos) { return (s[pos] - '0') * 10 + (s[pos + 1] - '0'); };
+  return n(4) >= 1 && n(4) <= 12 && n(6) >= 1 && n(6) <= 31 && n(8) <= 23 && n(10) <= 59 &&
+         n(12) <= 59;
+}
 
 Status HostStore::Open(const DataFolder& folder, const RecordCodec& codec, platform::Clock* clock,
                        std::unique_ptr<HostStore>* out, std::string* notes) {

@@ -46,6 +46,10 @@ struct Change {
   std::string after;   // host bytes after it; for a delete, the deleted record
 };
 
+// True for a real local time written yyyymmddhhnnss (month 1-12, day 1-31, hour 0-23,
+// minute and second 0-59).
+bool IsTime14(const std::string& text);
+
 // When the host server goes down and comes back, as P and T report it.
 struct Schedule {
   std::string stop;       // yyyymmddhhnnss; empty: no stop in sight (tomorrow, same time)

@@ -198,6 +198,8 @@ TEST(HostServerTest, ControlCommandsRefuseBadInputAndChangeNothing) {
       {"generate", "DATI/CLIENTI", "0"},
       {"schedule", "2026120522"},
       {"schedule", "20261205220000", "domani"},
+      {"schedule", "20261305220000", "20261206063000"},
+      {"schedule", "20261205246000", "20261206063000"},
       {"stopping", "forse"},
       {"fault", "meteor"},
       {"fault", "delay", "-5"},
