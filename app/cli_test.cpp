@@ -227,6 +227,23 @@ TEST_F(SampleHostTest, CatalogueThenBuildThenFiles) {
   }
   EXPECT_EQ(5u, rows);
   EXPECT_EQ(std::string::npos, f.out.find("non esiste"));
+
+  // A row entered on the PC side: without a terminal and without --yes the question is
+  // answered Annulla and the row stays.
+  ASSERT_EQ(0, std::system(("sqlite3 " + dir_ +
+                            "/GESTIONALE.sqlite \"INSERT INTO CLIENTI (CODCLI) VALUES ('X1')\"")
+                               .c_str()));
+  Result again = Run("build 1");
+  EXPECT_EQ(0, again.exit_code);
+  EXPECT_NE(std::string::npos,
+            again.out.find("[Cancella File]\nil file GESTIONALE/CLIENTI contiene 1\nrecord(s) \n"));
+  EXPECT_NE(std::string::npos, again.out.find("OK/Annulla? Annulla"));
+  EXPECT_EQ(std::string::npos, again.out.find("Creazione del file GESTIONALE/CLIENTI"));
+  Result drop = Run("drop 1-2 --yes");
+  EXPECT_NE(std::string::npos, drop.out.find(" - Cancellazione del file GESTIONALE/CLIENTI completata\n"));
+  EXPECT_NE(std::string::npos, Run("files").out.find("\tnon esiste\t"));
+  EXPECT_EQ(2, Run("build 7").exit_code);
+  EXPECT_EQ(2, Run("drop 2-1").exit_code);
 }
 
 TEST_F(SampleHostTest, AWrongPasswordIsReportedAndTheLinkStillTried) {
