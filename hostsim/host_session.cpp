@@ -151,18 +151,26 @@ std::string HostSession::ChangeReply() {
     hostlink::Field_Encode(tables, 'B', std::to_string(v), 4, 9, 0, &b);
     return b;
   };
-  std::string data;
-  data.reserve(kChangeHeaderLength + c->before.size() + c->after.size());
-  data += binary(0);
-  data += binary(int64_t(c->before.size()));
-  data += tables.ToHost(ZeroPad(c->seq % 100000000, 8));
-  data += binary(c->rrn);
-  data += tables.ToHost(PadRight(c->file, 10) + PadRight(c->library, 10) + PadRight(c->text14, 14) +
-                        std::string(1, c->code) + "   ");
-  data += c->before;
-  data += c->after;
+  const size_t length = kChangeHeaderLength + c->before.size() + c->after.size();
+  // The frame is built in place: S is the request the host answers most often.
+  std::string frame;
+  hostlink::BuildReplyHeader(tables, hostlink::kOutcomeServed, int32_t(length), &frame);
+  frame.reserve(hostlink::kFrameHeaderLength + length);
+  frame += binary(0);
+  frame += binary(int64_t(c->before.size()));
+  std::string text = ZeroPad(c->seq % 100000000, 8);
+  frame += tables.ToHost(text);
+  frame += binary(c->rrn);
+  text = PadRight(c->file, 10);
+  text += PadRight(c->library, 10);
+  text += PadRight(c->text14, 14);
+  text += c->code;
+  text += "   ";
+  frame += tables.ToHost(text);
+  frame += c->before;
+  frame += c->after;
   delivered_seq_ = c->seq;
-  return Served(data);
+  return frame;
 }
 
 std::string HostSession::ImageReply(std::string_view host_data) {

@@ -173,6 +173,7 @@ class Server::Impl {
   std::unordered_map<int, Listener> listeners_;
   std::unordered_map<int, std::unique_ptr<Conn>> conns_;
   std::vector<Conn*> touched_;
+  std::vector<std::string> replies_;  // kept to spare an allocation per read
   std::vector<int> dead_;
 };
 
@@ -376,9 +377,9 @@ void Server::Impl::Read(Conn* c) {
     std::string_view bytes(buf, size_t(n));
     bool keep = true;
     if (c->kind == Kind::kHost) {
-      std::vector<std::string> replies;
-      keep = c->host->Receive(bytes, &replies);
-      for (std::string& r : replies) Queue(c, std::move(r), faults_.TakeReplyShape());
+      replies_.clear();
+      keep = c->host->Receive(bytes, &replies_);
+      for (std::string& r : replies_) Queue(c, std::move(r), faults_.TakeReplyShape());
     } else if (c->kind == Kind::kFtp) {
       keep = c->ftp->Receive(bytes, &c->out);
     } else {
@@ -427,7 +428,11 @@ void Server::Impl::Queue(Conn* c, std::string reply, const Faults::Shape& shape)
     c->close_when_sent = true;
   }
   if (!cut && shape.split == 0 && shape.delay_ms == 0 && c->later.empty()) {
-    c->out += reply;
+    if (c->out.empty()) {
+      c->out = std::move(reply);
+    } else {
+      c->out += reply;
+    }
     return;
   }
   auto due = now + std::chrono::milliseconds(shape.delay_ms);
