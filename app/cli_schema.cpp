@@ -74,12 +74,11 @@ void WithSchema(CliContext& context, bool yes, Work work) {
   Server_SQL_Stop_(rt);
 }
 
-void AddRangeCommand(CLI::App& app, CliContext& context, const char* name,
-                     const char* description, bool drop) {
+void AddRangeCommand(CLI::App& app, CliContext& context, const char* name, const char* description,
+                     bool drop) {
   auto args = std::make_shared<SchemaArgs>();
   CLI::App* cmd = app.add_subcommand(name, description);
-  cmd->add_option("files", args->range, "N, N-M or all (file numbers of TnC_FILE.DAT)")
-      ->required();
+  cmd->add_option("files", args->range, "N, N-M or all (file numbers of TnC_FILE.DAT)")->required();
   cmd->add_flag("--yes", args->yes, "Answer OK to every question");
   cmd->callback([&context, args, drop] {
     WithSchema(context, args->yes, [&](Schema& s) {
@@ -105,8 +104,9 @@ void AddRangeCommand(CLI::App& app, CliContext& context, const char* name,
 
 void AddSchemaCommands(CLI::App& app, CliContext& context) {
   CLI::App* files = app.add_subcommand(
-      "files", "Print the catalogue browser's file list with the row count of every mirror "
-               "table (tab-separated, header first)");
+      "files",
+      "Print the catalogue browser's file list with the row count of every mirror "
+      "table (tab-separated, header first)");
   files->callback([&context] {
     WithSchema(context, false, [&](Schema& s) {
       bool has_pc_as = false;
@@ -121,8 +121,8 @@ void AddSchemaCommands(CLI::App& app, CliContext& context) {
                   "Build the SQL objects of the files (mirror table, and for files sent back "
                   "the event table, triggers and master table), asking before rows are lost",
                   false);
-  AddRangeCommand(app, context, "drop",
-                  "Drop the tables of the files, asking before rows are lost", true);
+  AddRangeCommand(app, context, "drop", "Drop the tables of the files, asking before rows are lost",
+                  true);
   auto yes = std::make_shared<bool>(false);
   CLI::App* events = app.add_subcommand(
       "events", "Recreate the master tables and master triggers of all files sent back");

@@ -4,9 +4,6 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -16,6 +13,7 @@
 
 #include "config/ini_file.h"
 #include "config/scramble.h"
+#include "hostlink/test_peer.h"
 #include "platform/file.h"
 
 namespace torvan {
@@ -139,9 +137,10 @@ namespace {
 TEST_F(CliTest, FieldsPrintsTheFieldViewOrThePlaceholder) {
   Result r = Run("fields 1");
   ASSERT_EQ(0, r.exit_code) << r.err;
-  EXPECT_EQ("#\tCampo\tTesto\tT\tLung.\tDec.\tPosiz.\tByte\tEsclusi\n"
-            "\t\t**** NESSUN CAMPO ****\t\t\t\t\t\t\n",
-            r.out);
+  EXPECT_EQ(
+      "#\tCampo\tTesto\tT\tLung.\tDec.\tPosiz.\tByte\tEsclusi\n"
+      "\t\t**** NESSUN CAMPO ****\t\t\t\t\t\t\n",
+      r.out);
   EXPECT_EQ(2, Run("fields 0").exit_code);
   EXPECT_EQ(2, Run("fields x").exit_code);
 }
@@ -160,8 +159,8 @@ class SampleHostTest : public CliTest {
     host_ = dir_ + "/host";
     std::system(("cp -r " TORVAN_SAMPLE_HOST " " + host_).c_str());
     std::system(("cp " TORVAN_CHAR_TABLE " " + dir_ + "/TnC_TBL1.Tbl").c_str());
-    std::string cmd = std::string(TORVAN_HOST_EXE) + " serve --data " + host_ +
-                      " --ftp-port 0 >" + dir_ + "/host.out 2>&1 & echo $! >" + dir_ + "/host.pid";
+    std::string cmd = std::string(TORVAN_HOST_EXE) + " serve --data " + host_ + " --ftp-port 0 >" +
+                      dir_ + "/host.out 2>&1 & echo $! >" + dir_ + "/host.pid";
     ASSERT_EQ(0, std::system(cmd.c_str()));
     for (int i = 0; i < 500 && ftp_port_ == 0; ++i) {
       std::string ports;
@@ -176,22 +175,13 @@ class SampleHostTest : public CliTest {
     std::system(("kill $(cat " + dir_ + "/host.pid) 2>/dev/null; sleep 0.2").c_str());
     CliTest::TearDown();
   }
-  static int FreePort() {
-    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    socklen_t size = sizeof a;
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &size);
-    ::close(fd);
-    return ntohs(a.sin_port);
-  }
   void Configure() {
     ASSERT_EQ(0, Run("settings --standard").exit_code);
-    Result r = Run("settings set Nome_Connessione=127.0.0.1 Utente=utente Password=torvan "
-                   "Porta_FTP=" + std::to_string(ftp_port_) + " Porta=" +
-                   std::to_string(FreePort()) + " Attesa_Sincronizz=1");
+    Result r =
+        Run("settings set Nome_Connessione=127.0.0.1 Utente=utente Password=torvan "
+            "Porta_FTP=" +
+            std::to_string(ftp_port_) +
+            " Porta=" + std::to_string(hostlink::testing::ClosedPort()) + " Attesa_Sincronizz=1");
     ASSERT_EQ(0, r.exit_code) << r.err;
   }
 
@@ -203,9 +193,9 @@ TEST_F(SampleHostTest, CatalogueThenBuildThenFiles) {
   Configure();
   Result c = Run("catalogue");
   ASSERT_EQ(0, c.exit_code) << c.out << c.err;
-  for (const char* line : {" -    Carica elenco database\n", " -    Carica elenco files\n",
-                           " -    Carica campi di DATI/CLIENTI\n",
-                           " -    Carica campi di DATI/TNP_ARC_0F\n"}) {
+  for (const char* line :
+       {" -    Carica elenco database\n", " -    Carica elenco files\n",
+        " -    Carica campi di DATI/CLIENTI\n", " -    Carica campi di DATI/TNP_ARC_0F\n"}) {
     EXPECT_NE(std::string::npos, c.out.find(line)) << line;
   }
   for (const char* file : {"TnC_DB.DAT", "TnC_FILE.DAT", "TnC_F_00001.DAT", "TnC_F_00005.DAT"}) {
@@ -216,7 +206,8 @@ TEST_F(SampleHostTest, CatalogueThenBuildThenFiles) {
 
   Result b = Run("build all --yes");
   ASSERT_EQ(0, b.exit_code) << b.out << b.err;
-  EXPECT_NE(std::string::npos, b.out.find(" - Creazione dei triggers per GESTIONALE/CONTATTI completata\n"));
+  EXPECT_NE(std::string::npos,
+            b.out.find(" - Creazione dei triggers per GESTIONALE/CONTATTI completata\n"));
   EXPECT_EQ(std::string::npos, b.out.find("ERRORE"));
   Result f = Run("files");
   ASSERT_EQ(0, f.exit_code);
@@ -240,7 +231,8 @@ TEST_F(SampleHostTest, CatalogueThenBuildThenFiles) {
   EXPECT_NE(std::string::npos, again.out.find("OK/Annulla? Annulla"));
   EXPECT_EQ(std::string::npos, again.out.find("Creazione del file GESTIONALE/CLIENTI"));
   Result drop = Run("drop 1-2 --yes");
-  EXPECT_NE(std::string::npos, drop.out.find(" - Cancellazione del file GESTIONALE/CLIENTI completata\n"));
+  EXPECT_NE(std::string::npos,
+            drop.out.find(" - Cancellazione del file GESTIONALE/CLIENTI completata\n"));
   EXPECT_NE(std::string::npos, Run("files").out.find("\tnon esiste\t"));
   EXPECT_EQ(2, Run("build 7").exit_code);
   EXPECT_EQ(2, Run("drop 2-1").exit_code);
@@ -248,11 +240,13 @@ TEST_F(SampleHostTest, CatalogueThenBuildThenFiles) {
 
 TEST_F(SampleHostTest, AWrongPasswordIsReportedAndTheLinkStillTried) {
   Configure();
-  ASSERT_EQ(0, Run("settings set Password=sbagliata Porta=" + std::to_string(FreePort())).exit_code);
+  ASSERT_EQ(0, Run("settings set Password=sbagliata Porta=" +
+                   std::to_string(hostlink::testing::ClosedPort()))
+                   .exit_code);
   // With nobody listening on Porta, three attempts would take minutes: the test only
   // checks the FTP refusal, then stops torvan.
-  std::string cmd = "timeout 3 " + std::string(TORVAN_EXE) + " --dir " + dir_ +
-                    " catalogue >" + dir_ + "/out 2>&1 </dev/null";
+  std::string cmd = "timeout 3 " + std::string(TORVAN_EXE) + " --dir " + dir_ + " catalogue >" +
+                    dir_ + "/out 2>&1 </dev/null";
   std::system(cmd.c_str());
   std::string out;
   (void)platform::ReadFile(dir_ + "/out", &out);

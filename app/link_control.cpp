@@ -26,9 +26,9 @@ bool Server_AS_Start(Runtime& rt) {
 
   if (!Trim(p.Libreria).empty() && p.Porta_FTP != 0) {
     std::string message;
-    if (!hostlink::Ftp_RemoteCommand(rt.socket, kSlot, p.Nome_Connessione, p.Porta_FTP,
-                                     p.Utente, p.Password,
-                                     HostProgramCommand(p.Libreria, p.Porta), &message)) {
+    if (!hostlink::Ftp_RemoteCommand(rt.socket, kSlot, p.Nome_Connessione, p.Porta_FTP, p.Utente,
+                                     p.Password, HostProgramCommand(p.Libreria, p.Porta),
+                                     &message)) {
       program.Scrivi_Messaggio(message);  // the host program may already be running
     }
   }
@@ -43,8 +43,8 @@ bool Server_AS_Start(Runtime& rt) {
       rt.socket.Sock_Close(kSlot);
     }
     program.Scrivi_Messaggio("   Il server " + Trim(p.Nome_Connessione) + ":" +
-                             std::to_string(p.Porta) + " non risponde (" + std::to_string(k) +
-                             "/" + std::to_string(rt.link.attempts) + ")");
+                             std::to_string(p.Porta) + " non risponde (" + std::to_string(k) + "/" +
+                             std::to_string(rt.link.attempts) + ")");
     // No pause after the last attempt: nothing follows it.
     if (k < rt.link.attempts) {
       platform::PauseLettingEventsRun(*program.pump, rt.link.pause_steps, rt.link.pause_step);

@@ -3,11 +3,6 @@
 
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <cstdlib>
 
 #include "app/scripted_host_test_util.h"
@@ -46,18 +41,6 @@ class LinkTest : public ::testing::Test {
     char tmpl[] = "/tmp/torvan-link-XXXXXX";
     return mkdtemp(tmpl);
   }
-  // A port on which nothing listens.
-  static int ClosedPort() {
-    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    socklen_t size = sizeof a;
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &size);
-    ::close(fd);
-    return ntohs(a.sin_port);
-  }
   bool Has(const std::string& line) {
     for (const std::string& l : lines_) {
       if (l == line) return true;
@@ -80,9 +63,10 @@ class LinkTest : public ::testing::Test {
                FileEntry("DATI", "ORDINI", "N", "ALTRO")};
     for (const char* f : {"CLIENTI", "CONTATTI", "ORDINI"}) {
       std::vector<std::string>& list = h.fields[PadRight("DATI", 10) + PadRight(f, 10)];
-      for (int i = 1; i <= 4; ++i) list.push_back(FieldEntry("F" + std::to_string(i), 'A', 5, 0, 5 * i - 4, 5));
-      list.push_back(FieldEntry(std::string(f) == "CONTATTI" ? "\xA7_T_IDX___" : "IMPORTO", 'P',
-                                9, 2, 21, 5));
+      for (int i = 1; i <= 4; ++i)
+        list.push_back(FieldEntry("F" + std::to_string(i), 'A', 5, 0, 5 * i - 4, 5));
+      list.push_back(
+          FieldEntry(std::string(f) == "CONTATTI" ? "\xA7_T_IDX___" : "IMPORTO", 'P', 9, 2, 21, 5));
     }
     return h;
   }
@@ -218,7 +202,7 @@ TEST_F(LinkTest, AnEntryTooShortToDecodeEndsTheLoad) {
 }
 
 TEST_F(LinkTest, AnUnansweredPortIsTriedAgainWithItsMessages) {
-  int port = ClosedPort();
+  int port = hostlink::testing::ClosedPort();
   program_.settings.parametri.Porta = port;
   EXPECT_FALSE(Server_AS_Start(rt_));
   for (int k = 1; k <= 3; ++k) {
@@ -232,7 +216,8 @@ TEST_F(LinkTest, AnUnansweredPortIsTriedAgainWithItsMessages) {
 
 TEST_F(LinkTest, TheRestartVariantAndTheHostClock) {
   HostCatalogue host = Example();
-  host.time_reply = testing::TimeReply(std::string(14, 'S'), std::string(14, ' '), "20270102030405678");
+  host.time_reply =
+      testing::TimeReply(std::string(14, 'S'), std::string(14, ' '), "20270102030405678");
   ScriptedHost peer([&](char c, const std::string& d) { return host.Answer(c, d); });
   program_.settings.parametri.Porta = peer.port();
   program_.settings.parametri.Attesa_Restart = 30;

@@ -13,8 +13,8 @@
 namespace torvan {
 
 struct LinkOptions {
-  int attempts = 20;                        // connection attempts of a link start
-  int pause_steps = 150;                    // pause after a failed attempt: 150 x 200 ms
+  int attempts = 20;      // connection attempts of a link start
+  int pause_steps = 150;  // pause after a failed attempt: 150 x 200 ms
   std::chrono::milliseconds pause_step{200};
   std::chrono::milliseconds after_load{100};  // pause once the catalogue is built
 };

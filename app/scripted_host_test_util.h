@@ -8,11 +8,11 @@
 #include <optional>
 #include <string>
 
+#include "core/text.h"
 #include "hostlink/char_table.h"
 #include "hostlink/field.h"
 #include "hostlink/frame.h"
 #include "hostlink/test_peer.h"
-#include "core/text.h"
 
 namespace torvan::testing {
 
@@ -37,8 +37,7 @@ inline std::string HostText(std::string_view pc) { return Tables().ToHost(pc); }
 
 inline std::string Packed(int value, int bytes = 3) {
   std::string out;
-  (void)hostlink::Field_Encode(Tables(), 'P', std::to_string(value), bytes, 2 * bytes - 1, 0,
-                               &out);
+  (void)hostlink::Field_Encode(Tables(), 'P', std::to_string(value), bytes, 2 * bytes - 1, 0, &out);
   return out;
 }
 
@@ -54,9 +53,8 @@ inline std::string FileEntry(const std::string& lib, const std::string& file,
                              const std::string& pc_as, const std::string& database,
                              char mark = ' ') {
   return HostText(std::string(1, mark) + PadRight(lib, 10) + PadRight(file, 10) +
-                  PadRight("testo di " + file, 50) + PadRight(lib, 10) + PadRight("TRG", 10) +
-                  "S" + pc_as + "N" + PadRight(database, 20) + PadRight("", 10) +
-                  PadRight("", 10));
+                  PadRight("testo di " + file, 50) + PadRight(lib, 10) + PadRight("TRG", 10) + "S" +
+                  pc_as + "N" + PadRight(database, 20) + PadRight("", 10) + PadRight("", 10));
 }
 
 inline std::string FieldEntry(const std::string& name, char type, int length, int decimals,
@@ -139,8 +137,8 @@ class ScriptedHost {
 
 // A host with databases, files and fields as lists; serves "3", "1", "2" and P/T.
 struct HostCatalogue {
-  std::vector<std::string> databases;                    // entries (host bytes)
-  std::vector<std::string> files;                        // entries (host bytes)
+  std::vector<std::string> databases;                      // entries (host bytes)
+  std::vector<std::string> files;                          // entries (host bytes)
   std::map<std::string, std::vector<std::string>> fields;  // "LIB       FILE      " -> entries
   std::string time_reply = TimeReply("20261205230000", "20261206060000", "20261205140509123");
 

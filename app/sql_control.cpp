@@ -8,7 +8,9 @@ namespace torvan {
 
 namespace {
 
-std::string DatabaseName(const DataBase_Rec& r) { return Trim(r.Server_DB) + "/" + Trim(r.Nome_DB); }
+std::string DatabaseName(const DataBase_Rec& r) {
+  return Trim(r.Server_DB) + "/" + Trim(r.Nome_DB);
+}
 
 }  // namespace
 

@@ -16,7 +16,8 @@ namespace {
 
 class SqlControlTest : public ::testing::Test {
  protected:
-  SqlControlTest() : dir_(MakeDir()), program_(Paths::InFolder(dir_), &clock_, &pump_), rt_(program_) {
+  SqlControlTest()
+      : dir_(MakeDir()), program_(Paths::InFolder(dir_), &clock_, &pump_), rt_(program_) {
     program_.log.on_status_line = [this](std::string_view l) { lines_.emplace_back(l.substr(11)); };
   }
   ~SqlControlTest() override { std::system(("rm -rf " + dir_).c_str()); }

@@ -21,7 +21,8 @@ class GridTest : public ::testing::Test {
 
 TEST_F(GridTest, AnEmptyCatalogueShowsThePlaceholderRow) {
   bool has_pc_as = true;
-  Grid g = Elenco_File(paths_, [](int32_t, std::string_view) { return "?"; }, &has_pc_as);
+  Grid g = Elenco_File(
+      paths_, [](int32_t, std::string_view) { return "?"; }, &has_pc_as);
   EXPECT_FALSE(has_pc_as);
   ASSERT_EQ(2u, g.rows.size());
   EXPECT_EQ("F", g.Cell(1, 0));

@@ -22,9 +22,9 @@ struct FileEntry {
   std::string Libreria, File;  // trimmed
   int32_t Primo_Campo = 0, Ultimo_Campo = 0, N_Campi = 0;
   bool As_Pc = false, Pc_As = false;
-  int32_t Indice_DB = 0;       // database record number, 0 when none
-  std::string DataBase;        // trimmed
-  int32_t Campo_IDX = 0;       // index in Tab_Campi of "§_T_IDX___", 0 when none
+  int32_t Indice_DB = 0;  // database record number, 0 when none
+  std::string DataBase;   // trimmed
+  int32_t Campo_IDX = 0;  // index in Tab_Campi of "§_T_IDX___", 0 when none
 };
 
 struct CampoEntry {

@@ -24,9 +24,9 @@ using Layout = std::vector<Column<Rec>>;
 const Layout<DataBase_Rec>& DataBaseLayout() {
   using R = DataBase_Rec;
   static const Layout<R> layout = {
-      {0, 20, &R::Nome_DB, nullptr},      {20, 20, &R::Server_DB, nullptr},
+      {0, 20, &R::Nome_DB, nullptr},       {20, 20, &R::Server_DB, nullptr},
       {40, 16, &R::Indirizzo_DB, nullptr}, {56, 20, &R::Utente_DB, nullptr},
-      {76, 20, &R::Password_DB, nullptr}, {96, 50, &R::Cartella_DB, nullptr},
+      {76, 20, &R::Password_DB, nullptr},  {96, 50, &R::Cartella_DB, nullptr},
   };
   return layout;
 }
@@ -34,12 +34,12 @@ const Layout<DataBase_Rec>& DataBaseLayout() {
 const Layout<File_Rec>& FileLayout() {
   using R = File_Rec;
   static const Layout<R> layout = {
-      {0, 10, &R::Libreria, nullptr},          {10, 10, &R::File, nullptr},
-      {20, 50, &R::Testo, nullptr},            {70, 10, &R::Libreria_Trigger, nullptr},
-      {80, 10, &R::Trigger, nullptr},          {90, 1, &R::As_Pc, nullptr},
-      {91, 1, &R::Pc_As, nullptr},             {92, 1, &R::Acq, nullptr},
-      {93, 20, &R::DataBase, nullptr},         {113, 10, &R::Libreria_Filtro, nullptr},
-      {123, 10, &R::Filtro, nullptr},          {133, 4, nullptr, &R::Indice_DB},
+      {0, 10, &R::Libreria, nullptr},  {10, 10, &R::File, nullptr},
+      {20, 50, &R::Testo, nullptr},    {70, 10, &R::Libreria_Trigger, nullptr},
+      {80, 10, &R::Trigger, nullptr},  {90, 1, &R::As_Pc, nullptr},
+      {91, 1, &R::Pc_As, nullptr},     {92, 1, &R::Acq, nullptr},
+      {93, 20, &R::DataBase, nullptr}, {113, 10, &R::Libreria_Filtro, nullptr},
+      {123, 10, &R::Filtro, nullptr},  {133, 4, nullptr, &R::Indice_DB},
   };
   return layout;
 }
@@ -47,10 +47,10 @@ const Layout<File_Rec>& FileLayout() {
 const Layout<Campo_Rec>& CampoLayout() {
   using R = Campo_Rec;
   static const Layout<R> layout = {
-      {0, 10, &R::Nome, nullptr},        {10, 50, &R::Testo, nullptr},
-      {60, 1, &R::Tipo, nullptr},        {61, 4, nullptr, &R::Lunghezza},
-      {65, 4, nullptr, &R::Decimali},    {69, 4, nullptr, &R::Posizione},
-      {73, 4, nullptr, &R::Byte},        {77, 1, &R::Escluso, nullptr},
+      {0, 10, &R::Nome, nullptr},     {10, 50, &R::Testo, nullptr},
+      {60, 1, &R::Tipo, nullptr},     {61, 4, nullptr, &R::Lunghezza},
+      {65, 4, nullptr, &R::Decimali}, {69, 4, nullptr, &R::Posizione},
+      {73, 4, nullptr, &R::Byte},     {77, 1, &R::Escluso, nullptr},
   };
   return layout;
 }
@@ -95,8 +95,8 @@ Status ReadAll(const std::string& path, const Layout<Rec>& layout, std::vector<R
   size_t count = contents.size() / Rec::kLength;
   recs->reserve(count);
   for (size_t i = 0; i < count; ++i) {
-    recs->push_back(Decode<Rec>(std::string_view(contents).substr(i * Rec::kLength, Rec::kLength),
-                                layout));
+    recs->push_back(
+        Decode<Rec>(std::string_view(contents).substr(i * Rec::kLength, Rec::kLength), layout));
   }
   return Status::Ok();
 }

@@ -51,9 +51,9 @@ bool RunList(Program& program, SocketLayer& socket, char code, std::string_view 
              Store store) {
   std::string flag = "S";
   for (;;) {
-    hostlink::ExchangeReply reply = hostlink::Exchange(
-        socket, program, kRoutine, code, flag + std::string(data_after_flag),
-        program.stats.Ritardo_Link);
+    hostlink::ExchangeReply reply =
+        hostlink::Exchange(socket, program, kRoutine, code, flag + std::string(data_after_flag),
+                           program.stats.Ritardo_Link);
     flag = "N";
     if (!reply.served()) return true;  // end of the list, or its read error was written
     EntryReader entry(socket);
@@ -71,7 +71,8 @@ void DeleteCatalogueFiles(const Paths& paths) {
   if (dir == nullptr) return;
   while (dirent* e = readdir(dir)) {
     std::string_view name = e->d_name;
-    if (name.size() > 10 && name.substr(0, 6) == "TnC_F_" && name.substr(name.size() - 4) == ".DAT") {
+    if (name.size() > 10 && name.substr(0, 6) == "TnC_F_" &&
+        name.substr(name.size() - 4) == ".DAT") {
       (void)platform::RemoveFile(paths.base + "/" + std::string(name));
     }
   }

@@ -5,8 +5,8 @@
 #include <cstdlib>
 
 #include "config/catalogue_files.h"
-#include "platform/fakes.h"
 #include "core/text.h"
+#include "platform/fakes.h"
 #include "platform/file.h"
 
 namespace torvan {

@@ -47,14 +47,16 @@ TEST_F(IniFileTest, ValuesAreCutTo255Characters) {
 }
 
 TEST_F(IniFileTest, WritingAKeyKeepsTheRestOfTheFile) {
-  Write("; hand comment\r\n[Dimensioni Base]\r\nLeft=10\r\n\r\n[Generale]\r\nCheck=1\r\n"
-        "Other=keep\r\n");
+  Write(
+      "; hand comment\r\n[Dimensioni Base]\r\nLeft=10\r\n\r\n[Generale]\r\nCheck=1\r\n"
+      "Other=keep\r\n");
   ASSERT_TRUE(WritePrivateProfileString("generale", "CHECK", "42", path_).ok());
   ASSERT_TRUE(WritePrivateProfileString("Dimensioni Base", "Top", "20", path_).ok());
   ASSERT_TRUE(WritePrivateProfileString("SQL", "Motore", "SQLite", path_).ok());
-  EXPECT_EQ("; hand comment\r\n[Dimensioni Base]\r\nLeft=10\r\nTop=20\r\n\r\n[Generale]\r\n"
-            "CHECK=42\r\nOther=keep\r\n[SQL]\r\nMotore=SQLite\r\n",
-            Read());
+  EXPECT_EQ(
+      "; hand comment\r\n[Dimensioni Base]\r\nLeft=10\r\nTop=20\r\n\r\n[Generale]\r\n"
+      "CHECK=42\r\nOther=keep\r\n[SQL]\r\nMotore=SQLite\r\n",
+      Read());
 }
 
 TEST_F(IniFileTest, TheFileIsReadableByItsOwnerOnly) {

@@ -125,9 +125,9 @@ std::string OptionsForm_Normalise(OptionsForm& f) {
   f.txtIN14 = zero5(f.txtIN14);
   f.txtIN15 = zero5(f.txtIN15);
   auto flag = [](bool b) { return std::string(b ? "S" : "N"); };
-  return f.txtIN1 + f.txtIN2 + f.txtIN3 + f.txtIN5 + f.txtIN12 + f.txtIN13 + f.txtIN14 +
-         f.txtIN15 + f.txtIN16 + f.txtIN17 + flag(f.chkLog) + flag(f.chkNativeClient) +
-         f.txtIN18 + flag(f.chkLog_PC_AS);
+  return f.txtIN1 + f.txtIN2 + f.txtIN3 + f.txtIN5 + f.txtIN12 + f.txtIN13 + f.txtIN14 + f.txtIN15 +
+         f.txtIN16 + f.txtIN17 + flag(f.chkLog) + flag(f.chkNativeClient) + f.txtIN18 +
+         flag(f.chkLog_PC_AS);
 }
 
 Status OptionsForm_Save(Program& program, OptionsForm& form) {

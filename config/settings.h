@@ -29,17 +29,17 @@ Settings ParseParameterString(std::string_view plain);
 
 // The options dialog's boxes, as texts the way the dialog holds them.
 struct OptionsForm {
-  std::string txtIN1;   // Nome Connessione (1, 50)
-  std::string txtIN2;   // Utente (51, 10)
-  std::string txtIN3;   // Password (61, 10)
-  std::string txtIN5;   // Porta (71, 5)
-  std::string txtIN12;  // Attesa sincronizz. (76, 5), zero padded
-  std::string txtIN13;  // Attesa dopo start (81, 5), zero padded
-  std::string txtIN14;  // Attesa prima stop (86, 5), zero padded
-  std::string txtIN15;  // Ciclo di sincronizz. (91, 5), zero padded
-  std::string txtIN16;  // Libreria (96, 10)
-  std::string txtIN17;  // Porta FTP (106, 5)
-  std::string txtIN18;  // Attesa restart (113, 5)
+  std::string txtIN1;            // Nome Connessione (1, 50)
+  std::string txtIN2;            // Utente (51, 10)
+  std::string txtIN3;            // Password (61, 10)
+  std::string txtIN5;            // Porta (71, 5)
+  std::string txtIN12;           // Attesa sincronizz. (76, 5), zero padded
+  std::string txtIN13;           // Attesa dopo start (81, 5), zero padded
+  std::string txtIN14;           // Attesa prima stop (86, 5), zero padded
+  std::string txtIN15;           // Ciclo di sincronizz. (91, 5), zero padded
+  std::string txtIN16;           // Libreria (96, 10)
+  std::string txtIN17;           // Porta FTP (106, 5)
+  std::string txtIN18;           // Attesa restart (113, 5)
   bool chkLog = false;           // Log_Su_File (111)
   bool chkNativeClient = false;  // Native_Client (112)
   bool chkLog_PC_AS = false;     // Log_PC_AS (118)

@@ -29,8 +29,8 @@ class SettingsTest : public ::testing::Test {
     return mkdtemp(tmpl);
   }
   void WritePlain(const std::string& plain) {
-    ASSERT_TRUE(WritePrivateProfileString("Generale", "Parametri",
-                                          Codifica_Parametri(plain).text, program_.paths.settings)
+    ASSERT_TRUE(WritePrivateProfileString("Generale", "Parametri", Codifica_Parametri(plain).text,
+                                          program_.paths.settings)
                     .ok());
   }
   std::string StoredPlain() {
@@ -64,8 +64,8 @@ TEST_F(SettingsTest, StandardValuesAreStoredExactly) {
   OptionsForm form = OptionsForm_Standard();
   ASSERT_TRUE(OptionsForm_Save(program_, form).ok());
   EXPECT_EQ("sistema origine" + std::string(35, ' ') + "UTENTE    " + std::string(10, ' ') +
-                "4200 " + "00002" + "00030" + "00015" + "01000" + "TM        " + "21   " +
-                "N" + "N" + "0    " + "N",
+                "4200 " + "00002" + "00030" + "00015" + "01000" + "TM        " + "21   " + "N" +
+                "N" + "0    " + "N",
             StoredPlain());
   EXPECT_EQ(Codifica_Parametri(StoredPlain()).checksum,
             GetPrivateProfileString("Generale", "Check", "", program_.paths.settings));
@@ -101,9 +101,9 @@ TEST_F(SettingsTest, CalendarModeRaisesAShortStartWait) {
 
 TEST_F(SettingsTest, TheFormNormalisesWhatWasTyped) {
   OptionsForm form = OptionsForm_Standard();
-  form.txtIN15 = "123456";     // six digits keep the last five
+  form.txtIN15 = "123456";  // six digits keep the last five
   form.txtIN12 = "900";
-  form.txtIN3 = "segreto";     // passwords are stored in upper case
+  form.txtIN3 = "segreto";  // passwords are stored in upper case
   form.txtIN1 = std::string(60, 'h');
   ASSERT_TRUE(OptionsForm_Save(program_, form).ok());
   std::string plain = StoredPlain();
@@ -137,8 +137,7 @@ TEST_F(SettingsTest, ATruncatedOrDamagedParameterStringNeverFails) {
   EXPECT_EQ(0, program_.settings.parametri.Porta);
   EXPECT_EQ(500, program_.settings.parametri.Ciclo_Sincronizz);
   ASSERT_TRUE(platform::WriteFileAtomic(program_.paths.settings,
-                                        "[Generale]\r\nParametri=\xFF\xFE|}~\r\nCheck=zz\r\n",
-                                        0600)
+                                        "[Generale]\r\nParametri=\xFF\xFE|}~\r\nCheck=zz\r\n", 0600)
                   .ok());
   Leggi_Parametri(program_);
   EXPECT_EQ(10, program_.settings.parametri.Attesa_Dopo_Start);
@@ -153,7 +152,8 @@ TEST_F(SettingsTest, TheHostAddressComesFromTheHostsFile) {
 }
 
 TEST_F(SettingsTest, ExtraKeysOfTheFileAreRead) {
-  ASSERT_TRUE(WritePrivateProfileString("Generale", "ClockMode", "2", program_.paths.settings).ok());
+  ASSERT_TRUE(
+      WritePrivateProfileString("Generale", "ClockMode", "2", program_.paths.settings).ok());
   ASSERT_TRUE(WritePrivateProfileString("SQL", "Motore", "ODBC", program_.paths.settings).ok());
   Leggi_Parametri(program_);
   EXPECT_EQ("2", program_.settings.ClockMode);

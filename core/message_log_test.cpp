@@ -14,8 +14,7 @@ namespace {
 
 class MessageLogTest : public ::testing::Test {
  protected:
-  MessageLogTest()
-      : dir_(MakeDir()), program_(Paths::InFolder(dir_), &clock_, &pump_) {}
+  MessageLogTest() : dir_(MakeDir()), program_(Paths::InFolder(dir_), &clock_, &pump_) {}
   ~MessageLogTest() override { std::system(("rm -rf " + dir_).c_str()); }
 
   static std::string MakeDir() {

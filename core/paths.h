@@ -8,14 +8,14 @@
 namespace torvan {
 
 struct Paths {
-  std::string base;               // the folder itself, without a trailing "/"
-  std::string settings;           // "TnC.INI"
-  std::string database_catalogue; // "TnC_DB.DAT"
-  std::string file_catalogue;     // "TnC_FILE.DAT"
-  std::string field_pattern;      // "TnC_F_*.DAT", "*" = the file's record number, 5 digits
-  std::string message_log;        // "TnC.Log"
-  std::string pc_as_log;          // "TnC_PC_AS.Log"
-  std::string char_table;         // "TnC_TBL1.Tbl"
+  std::string base;                // the folder itself, without a trailing "/"
+  std::string settings;            // "TnC.INI"
+  std::string database_catalogue;  // "TnC_DB.DAT"
+  std::string file_catalogue;      // "TnC_FILE.DAT"
+  std::string field_pattern;       // "TnC_F_*.DAT", "*" = the file's record number, 5 digits
+  std::string message_log;         // "TnC.Log"
+  std::string pc_as_log;           // "TnC_PC_AS.Log"
+  std::string char_table;          // "TnC_TBL1.Tbl"
 
   static Paths InFolder(const std::string& folder);
   // The folder of the current working directory.

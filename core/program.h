@@ -21,8 +21,8 @@ struct Program {
   Program& operator=(const Program&) = delete;
 
   Paths paths;
-  platform::Clock* clock;      // not owned; outlives the Program
-  platform::EventPump* pump;   // not owned; outlives the Program
+  platform::Clock* clock;     // not owned; outlives the Program
+  platform::EventPump* pump;  // not owned; outlives the Program
   Settings settings;
   RunState state;
   Statistics stats;

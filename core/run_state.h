@@ -21,14 +21,14 @@ struct RunState {
   std::string HostRestartTime;         // "yyyymmddhhnnss" or empty
   // When the next automatic connection attempt is due; empty = 0, none scheduled.
   std::optional<platform::LocalTime> Prossimo_Tentativo;
-  int Tentativi = 0;                   // consecutive good presence checks (automatic mode)
+  int Tentativi = 0;  // consecutive good presence checks (automatic mode)
   // When the last P or T exchange was made; set at start-up to one day before.
   platform::LocalTime LastTimeExchange{};
   bool Finestra_Messaggi_Aperta = false;
   bool Finestra_Opzioni_Aperta = false;
   bool Finestra_File_Aperta = false;
-  int Timer_Ciclo = 0;                 // pending one-shot cycle timer, 0 when none
-  int Timer_Video = 0;                 // the 500 ms display timer
+  int Timer_Ciclo = 0;  // pending one-shot cycle timer, 0 when none
+  int Timer_Video = 0;  // the 500 ms display timer
 };
 
 }  // namespace torvan

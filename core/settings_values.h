@@ -9,36 +9,36 @@
 namespace torvan {
 
 struct Parametri {
-  std::string Nome_Connessione;  // host name or IPv4 address of the source server
-  std::string Utente;            // host user, upper case
-  std::string Password;          // its password, upper case
-  int32_t Porta = 0;             // port of the host server program
-  int32_t Attesa_Sincronizz = 0; // ms between two empty polls; 0 = no pause
-  int32_t Attesa_Dopo_Start = 0; // minutes after the host's start time
-  int32_t Attesa_Prima_Stop = 0; // minutes before the host's stop time
-  int32_t Ciclo_Sincronizz = 0;  // replication cycle in ms, at least 500
-  std::string Libreria;          // host library of the server program
-  int32_t Porta_FTP = 0;         // FTP port of the host
-  bool Log_Su_File = false;      // also append the message log to TnC.Log
-  bool Native_Client = false;    // SQL connections use the native client driver
-  int32_t Attesa_Restart = 0;    // restart interval in minutes; 0 = the host's calendar
-  bool Log_PC_AS = false;        // write TnC_PC_AS.Log
+  std::string Nome_Connessione;   // host name or IPv4 address of the source server
+  std::string Utente;             // host user, upper case
+  std::string Password;           // its password, upper case
+  int32_t Porta = 0;              // port of the host server program
+  int32_t Attesa_Sincronizz = 0;  // ms between two empty polls; 0 = no pause
+  int32_t Attesa_Dopo_Start = 0;  // minutes after the host's start time
+  int32_t Attesa_Prima_Stop = 0;  // minutes before the host's stop time
+  int32_t Ciclo_Sincronizz = 0;   // replication cycle in ms, at least 500
+  std::string Libreria;           // host library of the server program
+  int32_t Porta_FTP = 0;          // FTP port of the host
+  bool Log_Su_File = false;       // also append the message log to TnC.Log
+  bool Native_Client = false;     // SQL connections use the native client driver
+  int32_t Attesa_Restart = 0;     // restart interval in minutes; 0 = the host's calendar
+  bool Log_PC_AS = false;         // write TnC_PC_AS.Log
 };
 
 // How the SQL databases are reached (section "SQL" of TnC.INI).
 struct SqlSettings {
-  std::string Motore = "SQLite";                            // "SQLite" or "ODBC"
+  std::string Motore = "SQLite";                                // "SQLite" or "ODBC"
   std::string Driver_Nativo = "ODBC Driver 18 for SQL Server";  // ODBC driver with Native_Client
-  std::string Driver = "FreeTDS";                           // ODBC driver otherwise
+  std::string Driver = "FreeTDS";                               // ODBC driver otherwise
 };
 
 struct Settings {
   Parametri parametri;
   // Derived by the reader.
-  int32_t Attesa_Riprova = 0;    // retry interval in minutes (restart mode)
-  float Margine_Start = 0;       // Attesa_Dopo_Start as a fraction of a day
-  float Margine_Stop = 0;        // Attesa_Prima_Stop as a fraction of a day
-  uint32_t Indirizzo_Host = 0;   // IPv4 of Nome_Connessione in network byte order, or 0
+  int32_t Attesa_Riprova = 0;   // retry interval in minutes (restart mode)
+  float Margine_Start = 0;      // Attesa_Dopo_Start as a fraction of a day
+  float Margine_Stop = 0;       // Attesa_Prima_Stop as a fraction of a day
+  uint32_t Indirizzo_Host = 0;  // IPv4 of Nome_Connessione in network byte order, or 0
   // "2": the PC clock follows the host clock at every time exchange (key "ClockMode" of
   // section "Generale"); any other value leaves the PC clock alone.
   std::string ClockMode;

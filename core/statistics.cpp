@@ -36,7 +36,9 @@ void Statistiche_AddRecord(Statistics& s, int counter_index, int seconds_index, 
       count != 0 ? float(double(s.Stat_Tempi[seconds_index]) * 1000.0 / count) : 0.0f;
 }
 
-std::string FormatCount(int32_t value) { return value == 0 ? std::string() : std::to_string(value); }
+std::string FormatCount(int32_t value) {
+  return value == 0 ? std::string() : std::to_string(value);
+}
 
 std::string FormatSeconds(float value) {
   if (value == 0) return {};

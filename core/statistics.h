@@ -56,9 +56,9 @@ std::string FitLeft(std::string text, int width, const MeasureText& measure);
 struct StatField {
   enum class Source { kCounter, kTime, kText };
   Source source;
-  int index;       // into Stat_Contatori, Stat_Tempi or Stat_Testi
-  int x, y, width; // anchor, top and width in twips
-  bool right;      // right-aligned: the text ends at x + 15
+  int index;        // into Stat_Contatori, Stat_Tempi or Stat_Testi
+  int x, y, width;  // anchor, top and width in twips
+  bool right;       // right-aligned: the text ends at x + 15
   const char* tooltip;
 };
 

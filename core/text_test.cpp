@@ -14,9 +14,11 @@ TEST(Text, EveryWindows1252ByteSurvivesUtf8) {
 }
 
 TEST(Text, Utf8ThatWindows1252CannotHoldBecomesAQuestionMark) {
-  EXPECT_EQ("a?b", Utf8ToCp1252("a\xE4\xB8\xAD" "b"));  // a CJK letter
-  EXPECT_EQ("?", Utf8ToCp1252("\xC3"));                 // cut sequence
-  EXPECT_EQ("?A", Utf8ToCp1252("\xFF" "A"));
+  EXPECT_EQ("a?b", Utf8ToCp1252("a\xE4\xB8\xAD"
+                                "b"));   // a CJK letter
+  EXPECT_EQ("?", Utf8ToCp1252("\xC3"));  // cut sequence
+  EXPECT_EQ("?A", Utf8ToCp1252("\xFF"
+                               "A"));
 }
 
 TEST(Text, NumericValueReadsTheLeadingNumber) {
@@ -25,14 +27,10 @@ TEST(Text, NumericValueReadsTheLeadingNumber) {
     const char* text;
     int32_t value;
   } rows[] = {
-      {"zero padded", "00030", 30},
-      {"blank padded", "4200 ", 4200},
-      {"leading blanks", "   15", 15},
-      {"negative", "-0005", -5},
-      {"not a number", "abc", 0},
-      {"empty", "", 0},
-      {"digits then letters", "12ab3", 12},
-      {"too large", "99999999999", INT32_MAX},
+      {"zero padded", "00030", 30},         {"blank padded", "4200 ", 4200},
+      {"leading blanks", "   15", 15},      {"negative", "-0005", -5},
+      {"not a number", "abc", 0},           {"empty", "", 0},
+      {"digits then letters", "12ab3", 12}, {"too large", "99999999999", INT32_MAX},
   };
   for (const Row& r : rows) EXPECT_EQ(r.value, NumericValue(r.text)) << r.meaning;
 }

@@ -32,14 +32,12 @@ LocalDateTime ToFields(LocalTime t) {
   return f;
 }
 
-chr::milliseconds Days(double days) {
-  return chr::milliseconds(std::llround(days * 86400000.0));
-}
+chr::milliseconds Days(double days) { return chr::milliseconds(std::llround(days * 86400000.0)); }
 
 std::string FormatYmdHns(const LocalDateTime& t) {
   char buf[32];
-  std::snprintf(buf, sizeof buf, "%04d%02d%02d%02d%02d%02d", t.year % 10000, t.month, t.day,
-                t.hour, t.minute, t.second);
+  std::snprintf(buf, sizeof buf, "%04d%02d%02d%02d%02d%02d", t.year % 10000, t.month, t.day, t.hour,
+                t.minute, t.second);
   return buf;
 }
 

@@ -1,9 +1,9 @@
 // Small file helpers with Status results: whole-file read and write, line append.
 #pragma once
 
+#include <sys/types.h>
 #include <string>
 #include <string_view>
-#include <sys/types.h>
 
 #include "platform/status.h"
 

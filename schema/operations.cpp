@@ -49,8 +49,8 @@ bool Confirm(Schema& s, Owner owner, const FileEntry& f, std::string_view table,
   } else if (c == kNonEsiste || c == "0" || force) {
     answer = true;
   } else {
-    answer = s.confirmations.AskOkCancel(owner, kCancellaFileTitle,
-                                         QuestionText(f.DataBase, table, c));
+    answer =
+        s.confirmations.AskOkCancel(owner, kCancellaFileTitle, QuestionText(f.DataBase, table, c));
   }
   s.program.ProcessEvents();
   return answer;

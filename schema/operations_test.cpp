@@ -200,9 +200,10 @@ TEST_F(OperationsTest, ATableThatCannotBeCountedIsNeverDropped) {
   EXPECT_EQ("no permesso", Conta_Record(schema_, 1, "ARTICOLI"));
   EXPECT_FALSE(Conferma_Cancella_File(schema_, Owner::kMainWindow, 1, true));
   ASSERT_EQ(1u, confirmations_.boxes.size());
-  EXPECT_EQ("REFUSAL Cancella File manca il permesso alla cancellazione\rdel file "
-            "GESTIONALE/ARTICOLI\r",
-            confirmations_.boxes[0]);
+  EXPECT_EQ(
+      "REFUSAL Cancella File manca il permesso alla cancellazione\rdel file "
+      "GESTIONALE/ARTICOLI\r",
+      confirmations_.boxes[0]);
   Cancella_File(schema_, Owner::kMainWindow, 1, true);
   EXPECT_EQ(0, Count("Cancellazione del file GESTIONALE/ARTICOLI in corso ..."));
 }

@@ -48,8 +48,8 @@ std::string QuoteValue(std::string_view value) {
   return out;
 }
 
-ColumnDef MakeColumn(std::string_view name, std::string_view tipo, int32_t byte,
-                     int32_t lunghezza, int32_t decimali) {
+ColumnDef MakeColumn(std::string_view name, std::string_view tipo, int32_t byte, int32_t lunghezza,
+                     int32_t decimali) {
   ColumnDef c;
   c.Nome = std::string(name);
   c.Nome_Sql = "[" + std::string(name) + "]";
@@ -122,8 +122,8 @@ std::string TriggerColumnList(const std::vector<ColumnDef>& mirror_columns) {
 
 std::string DropTriggerIfExists(std::string_view base, char suffix) {
   std::string s(1, suffix);
-  return kExists + Q(base) + "_" + s + "' AND type = 'TR')  DROP TRIGGER [" + N(base) + "_" +
-         s + "]";
+  return kExists + Q(base) + "_" + s + "' AND type = 'TR')  DROP TRIGGER [" + N(base) + "_" + s +
+         "]";
 }
 
 std::string CreateDeleteTrigger(std::string_view mirror, std::string_view event,
@@ -159,9 +159,7 @@ std::string CreateMasterTrigger(std::string_view mirror, std::string_view event)
          Q(mirror) + "',[_T_PROGR___] FROM inserted ";
 }
 
-std::string CountRows(std::string_view table) {
-  return "select count(*) from  [" + N(table) + "]";
-}
+std::string CountRows(std::string_view table) { return "select count(*) from  [" + N(table) + "]"; }
 
 std::string WhereIdxOrRrn(int64_t idx, int64_t rrn) {
   if (idx != 0) {

@@ -26,8 +26,8 @@ inline constexpr char kMasterTable[] = "_T_MASTER___";
 // text, "x" identity, any other letter numeric), Byte, Lunghezza, Decimali.
 using ColumnDef = CampoEntry;
 
-ColumnDef MakeColumn(std::string_view name, std::string_view tipo, int32_t byte,
-                     int32_t lunghezza, int32_t decimali);
+ColumnDef MakeColumn(std::string_view name, std::string_view tipo, int32_t byte, int32_t lunghezza,
+                     int32_t decimali);
 
 // The data columns of a file: fields whose Escluso is exactly one blank and whose trimmed
 // name is not "§_T_IDX___", in record order.

@@ -104,16 +104,16 @@ TEST(Statements, DataColumnsLeaveOutExcludedFieldsAndTheIndexField) {
     c.Escluso = escluso;
     return c;
   };
-  std::vector<ColumnDef> cols =
-      DataColumns({field("A1        ", "A", " "), field("\xA7_T_IDX___", "P", " "),
-                   field("X1", "A", "X"), field("X2", "A", ""), field("X3", "A", "  "),
-                   field("Z9", "Z", " ")});
+  std::vector<ColumnDef> cols = DataColumns(
+      {field("A1        ", "A", " "), field("\xA7_T_IDX___", "P", " "), field("X1", "A", "X"),
+       field("X2", "A", ""), field("X3", "A", "  "), field("Z9", "Z", " ")});
   ASSERT_EQ(2u, cols.size());
   EXPECT_EQ("[A1]", cols[0].Nome_Sql);
   // A text column takes its length from Byte; any other letter is numeric(Lunghezza,Decimali).
-  EXPECT_EQ("CREATE TABLE [dbo].[T] ([A1] [nvarchar] (4) NOT NULL DEFAULT ' ',[Z9] "
-            "[numeric](7,1) NOT NULL DEFAULT 0 ,)",
-            CreateTable("T", cols));
+  EXPECT_EQ(
+      "CREATE TABLE [dbo].[T] ([A1] [nvarchar] (4) NOT NULL DEFAULT ' ',[Z9] "
+      "[numeric](7,1) NOT NULL DEFAULT 0 ,)",
+      CreateTable("T", cols));
 }
 
 TEST(Statements, ReplicationStatements) {
