@@ -444,4 +444,19 @@ Status DialectCore::ListTables(std::vector<std::string>* names, std::vector<SqlE
   return Status::Ok();
 }
 
+Status ReadAllRows(TargetStatement& stmt, TextRows* rows) {
+  bool has_row = false;
+  Status s = stmt.Execute({}, &has_row);
+  const int columns = stmt.ColumnCount();
+  while (s.ok() && has_row) {
+    auto& row = rows->emplace_back(size_t(columns));
+    std::string text;
+    for (int i = 0; i < columns; ++i) {
+      if (stmt.ColumnText(i, &text)) row[size_t(i)] = text;
+    }
+    s = stmt.Next(&has_row);
+  }
+  return s;
+}
+
 }  // namespace torvan::sql

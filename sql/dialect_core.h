@@ -43,6 +43,9 @@ class TargetStatement {
 
 using TextRows = std::vector<std::vector<std::optional<std::string>>>;
 
+// Runs a prepared statement without parameters and appends every row to `*rows`.
+Status ReadAllRows(TargetStatement& stmt, TextRows* rows);
+
 class SqliteTarget {
  public:
   virtual ~SqliteTarget() = default;

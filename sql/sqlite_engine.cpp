@@ -128,18 +128,7 @@ class NativeTarget final : public SqliteTarget {
     std::unique_ptr<TargetStatement> stmt;
     Status s = PrepareWith(sql, /*legacy=*/false, &stmt);
     if (!s.ok()) return s;
-    bool has_row = false;
-    s = stmt->Execute({}, &has_row);
-    const int columns = stmt->ColumnCount();
-    while (s.ok() && has_row) {
-      auto& row = rows->emplace_back(size_t(columns));
-      std::string text;
-      for (int i = 0; i < columns; ++i) {
-        if (stmt->ColumnText(i, &text)) row[size_t(i)] = text;
-      }
-      s = stmt->Next(&has_row);
-    }
-    return s;
+    return ReadAllRows(*stmt, rows);
   }
 
   std::vector<SqlError> TakeDiagnostics() override { return std::exchange(diagnostics_, {}); }
