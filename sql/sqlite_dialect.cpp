@@ -505,8 +505,8 @@ Status Parser::ColumnDefinition(std::string* sql, int* identities) {
 // A literal written into the SQLite text (DEFAULT values), converted for its column.
 Status Parser::SqlLiteral(const ColumnInfo& column, const Token& literal, std::string* sql) {
   BoundValue value;
-  ParamSpec spec{column.type, Utf8ToCp1252(column.name), ParamUse::kAssign};
-  Status s = BindLiteral(spec, literal, &value, error_);
+  ParamSpec param{column.type, Utf8ToCp1252(column.name), ParamUse::kAssign};
+  Status s = BindLiteral(param, literal, &value, error_);
   if (!s.ok()) return s;
   switch (value.kind) {
     case BoundValue::Kind::kNull:
@@ -994,10 +994,10 @@ Status TranslateStatement(const std::vector<Token>& tokens, SchemaSource* schema
   return Parser(tokens, schema, plan, error).Run();
 }
 
-Status BindLiteral(const ParamSpec& spec, const Token& literal, BoundValue* value,
+Status BindLiteral(const ParamSpec& param, const Token& literal, BoundValue* value,
                    SqlError* error) {
   const std::string& text = literal.text;
-  const ColumnType& type = spec.type;
+  const ColumnType& type = param.type;
   switch (type.kind) {
     case ColumnKind::kText: {
       // A number given for a text column is a numeric value first, as in SQL Server:
@@ -1014,11 +1014,11 @@ Status BindLiteral(const ParamSpec& spec, const Token& literal, BoundValue* valu
         }
       }
       std::string_view s = literal.kind == TokenKind::kNumber && !number.empty() ? number : text;
-      if (spec.use == ParamUse::kAssign && s.size() > size_t(type.length)) {
+      if (param.use == ParamUse::kAssign && s.size() > size_t(type.length)) {
         // SQL Server cuts trailing blanks that do not fit and refuses anything else.
         if (s.find_first_not_of(' ', size_t(type.length)) != std::string_view::npos) {
           return Refuse(error, kTruncated, "22001",
-                        "String or binary data would be truncated in column '" + spec.column +
+                        "String or binary data would be truncated in column '" + param.column +
                             "' (" + std::to_string(type.length) + " characters).");
         }
         s = s.substr(0, size_t(type.length));
@@ -1029,7 +1029,7 @@ Status BindLiteral(const ParamSpec& spec, const Token& literal, BoundValue* valu
     }
     case ColumnKind::kInteger:
     case ColumnKind::kIdentity: {
-      if (spec.use == ParamUse::kAssign) {
+      if (param.use == ParamUse::kAssign) {
         std::string canonical;
         Status s = ToNumeric(text, type.precision, 0, &canonical);
         if (!s.ok()) return ToNumericError(s, error);
@@ -1056,7 +1056,7 @@ Status BindLiteral(const ParamSpec& spec, const Token& literal, BoundValue* valu
       return Status::Ok();
     }
     case ColumnKind::kDecimal: {
-      if (spec.use == ParamUse::kAssign) {
+      if (param.use == ParamUse::kAssign) {
         std::string canonical;
         Status s = ToNumeric(text, type.precision, type.scale, &canonical);
         if (!s.ok()) return ToNumericError(s, error);
