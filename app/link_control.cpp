@@ -23,6 +23,14 @@ bool Server_AS_Start(Runtime& rt) {
   const Parametri& p = program.settings.parametri;
   program.state.LinkUp = false;
   (void)rt.socket.Sock_Start(program.paths.char_table);
+  // Without the character table no reply of the host can be read: say so at once rather
+  // than let twenty connection attempts fail one by one.
+  if (!rt.socket.table_status().ok()) {
+    program.Scrivi_Messaggio("ERRORE nella lettura della tabella caratteri " +
+                             program.paths.char_table + ": " + rt.socket.table_status().message());
+    rt.socket.Sock_Stop();
+    return false;
+  }
 
   if (!Trim(p.Libreria).empty() && p.Porta_FTP != 0) {
     std::string message;

@@ -293,6 +293,16 @@ TEST_F(LinkTest, ACatalogueOf200FilesWith50FieldsEachLoads) {
   Server_AS_Stop(rt_);
 }
 
+TEST_F(LinkTest, AMissingCharacterTableEndsTheStartWithItsMessage) {
+  std::system(("rm " + dir_ + "/TnC_TBL1.Tbl").c_str());
+  program_.settings.parametri.Porta = hostlink::testing::ClosedPort();
+  EXPECT_FALSE(Server_AS_Start(rt_));
+  ASSERT_EQ(1u, lines_.size());
+  EXPECT_EQ(0u, lines_[0].find("ERRORE nella lettura della tabella caratteri " + dir_ +
+                               "/TnC_TBL1.Tbl: "));
+  EXPECT_FALSE(program_.state.LinkUp);
+}
+
 TEST(HostProgramCommand, StandardSettings) {
   EXPECT_EQ("CALL TM/TNM_121 ('P04200')", HostProgramCommand("TM        ", 4200));
 }
