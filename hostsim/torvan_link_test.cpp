@@ -7,6 +7,7 @@
 #include "hostlink/exchange.h"
 #include "hostlink/ftp.h"
 #include "hostlink/socket_layer.h"
+#include "hostlink/test_peer.h"
 #include "hostsim/test_support.h"
 #include "platform/fakes.h"
 #include "platform/file.h"
@@ -16,18 +17,6 @@ namespace {
 
 using hostlink::SocketLayer;
 constexpr int kSlot = SocketLayer::kLinkSlot;
-
-int FreePort() {
-  int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-  socklen_t size = sizeof a;
-  ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &size);
-  ::close(fd);
-  return ntohs(a.sin_port);
-}
 
 class TorvanLinkTest : public ::testing::Test {
  protected:
@@ -46,7 +35,7 @@ class TorvanLinkTest : public ::testing::Test {
 
   // Starts TNM_121 through the FTP remote command, connects, takes the greeting.
   void OpenLink() {
-    const int port = FreePort();
+    const int port = hostlink::testing::ClosedPort();
     std::string message;
     const std::string command = "CALL TM/TNM_121 ('P" + ZeroPad(port, 5) + "')";
     ASSERT_TRUE(hostlink::Ftp_RemoteCommand(socket_, kSlot, "127.0.0.1", server_.ftp_port(),
