@@ -1,5 +1,5 @@
 #include <iostream>
 
-#include "app/cli.h"
+#include "cli/cli.h"
 
 int main(int argc, char** argv) { return torvan::RunCli(argc, argv, std::cout, std::cerr); }

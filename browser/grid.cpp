@@ -1,6 +1,6 @@
 #include "browser/grid.h"
 
-#include "config/catalogue_files.h"
+#include "catalogue/catalogue_files.h"
 #include "core/text.h"
 
 namespace torvan {

@@ -4,19 +4,16 @@
 
 #include <cstdlib>
 
-#include "config/catalogue_files.h"
+#include "catalogue/catalogue_files.h"
+#include "platform/temp_folder.h"
 
 namespace torvan {
 namespace {
 
 class GridTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char tmpl[] = "/tmp/torvan-grid-XXXXXX";
-    paths_ = Paths::InFolder(mkdtemp(tmpl));
-  }
-  void TearDown() override { std::system(("rm -rf " + paths_.base).c_str()); }
-  Paths paths_;
+  platform::TempFolder folder_{"torvan-grid"};
+  Paths paths_ = Paths::InFolder(folder_.path());
 };
 
 TEST_F(GridTest, AnEmptyCatalogueShowsThePlaceholderRow) {

@@ -6,6 +6,7 @@
 #include <cstdlib>
 
 #include "platform/file.h"
+#include "platform/temp_folder.h"
 
 namespace torvan {
 namespace {
@@ -13,11 +14,9 @@ namespace {
 class IniFileTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    char tmpl[] = "/tmp/torvan-ini-XXXXXX";
-    dir_ = mkdtemp(tmpl);
+    dir_ = folder_.path();
     path_ = dir_ + "/TnC.INI";
   }
-  void TearDown() override { std::system(("rm -rf " + dir_).c_str()); }
   void Write(const std::string& text) {
     ASSERT_TRUE(platform::WriteFileAtomic(path_, text, 0644).ok());
   }
@@ -26,6 +25,7 @@ class IniFileTest : public ::testing::Test {
     (void)platform::ReadFile(path_, &s);
     return s;
   }
+  platform::TempFolder folder_{"torvan-test"};
   std::string dir_, path_;
 };
 

@@ -11,23 +11,17 @@
 #include "hostlink/hosts_lookup.h"
 #include "platform/fakes.h"
 #include "platform/file.h"
+#include "platform/temp_folder.h"
 
 namespace torvan {
 namespace {
 
 class SettingsTest : public ::testing::Test {
  protected:
-  SettingsTest() : dir_(MakeDir()), program_(Paths::InFolder(dir_), &clock_, &pump_) {
+  SettingsTest() : dir_(folder_.path()), program_(Paths::InFolder(dir_), &clock_, &pump_) {
     setenv("TORVAN_HOSTS_FILE", (dir_ + "/hosts").c_str(), 1);
   }
-  ~SettingsTest() override {
-    unsetenv("TORVAN_HOSTS_FILE");
-    std::system(("rm -rf " + dir_).c_str());
-  }
-  static std::string MakeDir() {
-    char tmpl[] = "/tmp/torvan-settings-XXXXXX";
-    return mkdtemp(tmpl);
-  }
+  ~SettingsTest() override { unsetenv("TORVAN_HOSTS_FILE"); }
   void WritePlain(const std::string& plain) {
     ASSERT_TRUE(WritePrivateProfileString("Generale", "Parametri", Codifica_Parametri(plain).text,
                                           program_.paths.settings)
@@ -39,6 +33,7 @@ class SettingsTest : public ::testing::Test {
         .text;
   }
 
+  platform::TempFolder folder_{"torvan-test"};
   std::string dir_;
   platform::FakeClock clock_;
   platform::FakePump pump_;

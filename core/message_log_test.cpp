@@ -8,25 +8,22 @@
 #include "core/program.h"
 #include "platform/fakes.h"
 #include "platform/file.h"
+#include "platform/temp_folder.h"
 
 namespace torvan {
 namespace {
 
 class MessageLogTest : public ::testing::Test {
  protected:
-  MessageLogTest() : dir_(MakeDir()), program_(Paths::InFolder(dir_), &clock_, &pump_) {}
-  ~MessageLogTest() override { std::system(("rm -rf " + dir_).c_str()); }
+  MessageLogTest() : dir_(folder_.path()), program_(Paths::InFolder(dir_), &clock_, &pump_) {}
 
-  static std::string MakeDir() {
-    char tmpl[] = "/tmp/torvan-log-XXXXXX";
-    return mkdtemp(tmpl);
-  }
   std::string Read(const std::string& path) {
     std::string s;
     (void)platform::ReadFile(path, &s);
     return s;
   }
 
+  platform::TempFolder folder_{"torvan-test"};
   std::string dir_;
   platform::FakeClock clock_{{2026, 12, 5, 14, 5, 9, 0}};
   platform::FakePump pump_;

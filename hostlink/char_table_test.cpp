@@ -6,6 +6,7 @@
 #include <cstdlib>
 
 #include "platform/file.h"
+#include "platform/temp_folder.h"
 
 namespace torvan::hostlink {
 namespace {
@@ -39,19 +40,22 @@ TEST(CharTables, WholeTextsTranslateByteByByte) {
   host_to_pc[0xC1] = 'A';
   host_to_pc['A'] = 0xC1;
   CharTables tables(host_to_pc);
-  EXPECT_EQ("AB", tables.ToPc("\xC1" "B"));
-  EXPECT_EQ("\xC1" "B", tables.ToHost("AB"));
+  EXPECT_EQ("AB", tables.ToPc("\xC1"
+                              "B"));
+  EXPECT_EQ(
+      "\xC1"
+      "B",
+      tables.ToHost("AB"));
   EXPECT_EQ("", tables.ToHost(""));
 }
 
 class TableFileTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    char tmpl[] = "/tmp/torvan-table-XXXXXX";
-    dir_ = mkdtemp(tmpl);
+    dir_ = folder_.path();
     path_ = dir_ + "/TnC_TBL1.Tbl";
   }
-  void TearDown() override { std::system(("rm -rf " + dir_).c_str()); }
+  platform::TempFolder folder_{"torvan-test"};
   std::string dir_, path_;
 };
 
@@ -106,9 +110,9 @@ TEST(PackedDigitTableTest, DigitsAndSignHalfBytes) {
     uint8_t byte;
     const char* text;
   };
-  const Row rows[] = {{"two zeros", 0x00, "00"},        {"two digits", 0x12, "12"},
-                      {"nine nine", 0x99, "99"},        {"positive sign", 0x5F, "5 "},
-                      {"negative sign", 0x5D, "5 "},    {"sign A", 0x0A, "0 "},
+  const Row rows[] = {{"two zeros", 0x00, "00"},     {"two digits", 0x12, "12"},
+                      {"nine nine", 0x99, "99"},     {"positive sign", 0x5F, "5 "},
+                      {"negative sign", 0x5D, "5 "}, {"sign A", 0x0A, "0 "},
                       {"last entry", 0x9F, "9 "}};
   for (const Row& r : rows) EXPECT_EQ(r.text, kPackedDigitTable[r.byte]) << r.what;
 }

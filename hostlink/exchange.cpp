@@ -63,10 +63,10 @@ ExchangeReply Run(SocketLayer& socket, Program& program, char code, std::string_
   }
   int32_t length = 0;
   const std::string_view digits = socket.MessageData().substr(1, kFrameLengthDigits);
-  const bool read = ParseZonedLength(digits, &length).ok() &&
-                    (code == kRequestImage
-                         ? socket.Sock_ReadText(kSlot, length, data_counter, &reply.raw)
-                         : socket.Sock_Read(kSlot, length, data_counter));
+  const bool read =
+      ParseZonedLength(digits, &length).ok() &&
+      (code == kRequestImage ? socket.Sock_ReadText(kSlot, length, data_counter, &reply.raw)
+                             : socket.Sock_Read(kSlot, length, data_counter));
   if (!read) {
     reply.raw.clear();
     Say(program, wording.data_failed);
@@ -79,15 +79,14 @@ ExchangeReply Run(SocketLayer& socket, Program& program, char code, std::string_
 
 }  // namespace
 
-ExchangeReply Exchange(SocketLayer& socket, Program& program, std::string_view routine,
-                       char code, std::string_view data, int32_t& delay_counter) {
-  return Run(socket, program, code, data, WordingFor(routine, code), delay_counter,
-             delay_counter);
+ExchangeReply Exchange(SocketLayer& socket, Program& program, std::string_view routine, char code,
+                       std::string_view data, int32_t& delay_counter) {
+  return Run(socket, program, code, data, WordingFor(routine, code), delay_counter, delay_counter);
 }
 
 ExchangeReply ExchangeStatement(SocketLayer& socket, Program& program, std::string_view routine,
-                                std::string_view statement, bool repeated,
-                                int32_t& header_counter, int32_t& data_counter) {
+                                std::string_view statement, bool repeated, int32_t& header_counter,
+                                int32_t& data_counter) {
   const std::string r = Routine(routine);
   Wording w;
   w.send_failed = r + "Errore Sock_Send {R}";

@@ -40,8 +40,8 @@ struct ExchangeReply {
 //   length not 0..8192 digits,
 //   or data part not read      "[R] Errore Sock_Read {C}(2)"   (none for I)
 // Code R is served by ExchangeStatement, with its own wording.
-ExchangeReply Exchange(SocketLayer& socket, Program& program, std::string_view routine,
-                       char code, std::string_view data, int32_t& delay_counter);
+ExchangeReply Exchange(SocketLayer& socket, Program& program, std::string_view routine, char code,
+                       std::string_view data, int32_t& delay_counter);
 
 // The R exchange of an SQL statement for the host. The header read counts its empty
 // polls in `header_counter`, the data read in `data_counter`. Messages:
@@ -51,8 +51,8 @@ ExchangeReply Exchange(SocketLayer& socket, Program& program, std::string_view r
 //   length bad / data not read "[R] Errore lettura stato"
 // When served, position 1 of the data part is the statement's status.
 ExchangeReply ExchangeStatement(SocketLayer& socket, Program& program, std::string_view routine,
-                                std::string_view statement, bool repeated,
-                                int32_t& header_counter, int32_t& data_counter);
+                                std::string_view statement, bool repeated, int32_t& header_counter,
+                                int32_t& data_counter);
 
 // The host's greeting at link start: a bare 6-byte reply header whose outcome is "0"
 // (its length is not looked at, no data part follows). False, with no message, when it

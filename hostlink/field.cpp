@@ -55,8 +55,8 @@ Status DecodePacked(std::string_view bytes, int32_t start, int32_t decimals, std
   const size_t digits = 2 * bytes.size() - 1;
   if (decimals > 0 && size_t(decimals) > digits) {
     return Status::Fault("packed field at " + Where(start, int64_t(bytes.size())) + " has " +
-                         std::to_string(decimals) + " decimals but " +
-                         std::to_string(digits) + " digits");
+                         std::to_string(decimals) + " decimals but " + std::to_string(digits) +
+                         " digits");
   }
   for (size_t i = 0; i < bytes.size(); ++i) {
     if (uint8_t(bytes[i]) >= kFirstNonPackedByte) return PackedFault(start, i, uint8_t(bytes[i]));
@@ -121,8 +121,8 @@ Status Field_DecodeAppend(const CharTables& tables, std::string_view message, ch
   }
 }
 
-FieldText Field_Decode(const CharTables& tables, std::string_view message, char type,
-                       int32_t start, int32_t length, int32_t digits, int32_t decimals) {
+FieldText Field_Decode(const CharTables& tables, std::string_view message, char type, int32_t start,
+                       int32_t length, int32_t digits, int32_t decimals) {
   FieldText result;
   result.status =
       Field_DecodeAppend(tables, message, type, start, length, digits, decimals, &result.text);
@@ -233,8 +233,7 @@ Status Field_Encode(const CharTables& tables, char type, std::string_view value,
       if (text.size() > length) {
         if (TrimBlanks(text.substr(length)).size() > 0) {
           return Status::InvalidArgument("text of " + std::to_string(text.size()) +
-                                         " characters does not fit in " +
-                                         std::to_string(length));
+                                         " characters does not fit in " + std::to_string(length));
         }
         text = text.substr(0, length);
       }

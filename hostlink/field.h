@@ -44,8 +44,8 @@ struct FieldText {
 // of decimal places. Faults: the field not wholly inside `message` (start below 1, length
 // below 1), a packed byte of 0xA0 or more, more packed decimals than digits, a type B
 // value beyond the signed 32-bit range.
-FieldText Field_Decode(const CharTables& tables, std::string_view message, char type,
-                       int32_t start, int32_t length, int32_t digits, int32_t decimals);
+FieldText Field_Decode(const CharTables& tables, std::string_view message, char type, int32_t start,
+                       int32_t length, int32_t digits, int32_t decimals);
 
 // The same, appending the text to `*out` (left as it was on a fault), for callers that
 // build a longer text from many fields.

@@ -48,13 +48,15 @@ TEST(FieldDecode, TurnsHostFormsIntoText) {
       {"binary eight bytes negative", "\xFF\xFF\xFF\xFF\xFF\xFF\xFF\xD6", 'B', 0, "-42"},
       {"binary decimals ignored", std::string("\x00\x0C", 2), 'B', 2, "12"},
       {"text untrimmed", "\xC1\xC2\x40\x40", 'A', 0, "AB  "},
-      {"text NUL byte", std::string("\xC1\x00\xC2", 3), 'A', 0, "A\xD8" "B"},
+      {"text NUL byte", std::string("\xC1\x00\xC2", 3), 'A', 0,
+       "A\xD8"
+       "B"},
       {"text Italian", "\x7C\xC0\xD0\x6A", 'A', 0, "\xA7\xE0\xE8\xF2"},
       {"unknown type", "\xF1", 'X', 0, ""},
   };
   for (const DecodeRow& r : rows) {
-    FieldText f = Field_Decode(Italian(), r.bytes, r.type, 1, int32_t(r.bytes.size()), 9,
-                               r.decimals);
+    FieldText f =
+        Field_Decode(Italian(), r.bytes, r.type, 1, int32_t(r.bytes.size()), 9, r.decimals);
     ASSERT_TRUE(f.ok()) << r.what << ": " << f.status.ToString();
     EXPECT_EQ(r.text, f.text) << r.what;
   }
@@ -154,7 +156,8 @@ TEST(FieldEncode, WritesHostFormsThatDecodeBack) {
     Status s = Field_Encode(Italian(), r.type, r.value, r.bytes, r.digits, r.decimals, &host);
     ASSERT_TRUE(s.ok()) << r.what << ": " << s.ToString();
     EXPECT_EQ(r.host, host) << r.what;
-    EXPECT_EQ(r.decoded, Field_Decode(Italian(), host, r.type, 1, r.bytes, r.digits, r.decimals).text)
+    EXPECT_EQ(r.decoded,
+              Field_Decode(Italian(), host, r.type, 1, r.bytes, r.digits, r.decimals).text)
         << r.what;
   }
 }

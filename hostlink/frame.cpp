@@ -29,8 +29,7 @@ bool IsRequestCode(char code) {
 Status BuildRequest(char code, std::string_view data, std::string* frame) {
   if (data.size() > size_t(kMaxRequestData)) {
     return Status::InvalidArgument(std::string("request ") + code + " of " +
-                                   std::to_string(data.size()) +
-                                   " bytes of data cannot be framed");
+                                   std::to_string(data.size()) + " bytes of data cannot be framed");
   }
   std::string out;
   out.reserve(kFrameHeaderLength + data.size());

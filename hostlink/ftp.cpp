@@ -23,22 +23,29 @@ struct Step {
 
 const char* FtpStateName(FtpState state) {
   switch (state) {
-    case FtpState::kConnect: return "CONNECT";
-    case FtpState::kGreeting: return "GREETING";
-    case FtpState::kUser: return "USER";
-    case FtpState::kPass: return "PASS";
-    case FtpState::kRcmd: return "RCMD";
-    case FtpState::kQuit: return "QUIT";
-    case FtpState::kDone: return "DONE";
-    case FtpState::kFailed: return "FAILED";
+    case FtpState::kConnect:
+      return "CONNECT";
+    case FtpState::kGreeting:
+      return "GREETING";
+    case FtpState::kUser:
+      return "USER";
+    case FtpState::kPass:
+      return "PASS";
+    case FtpState::kRcmd:
+      return "RCMD";
+    case FtpState::kQuit:
+      return "QUIT";
+    case FtpState::kDone:
+      return "DONE";
+    case FtpState::kFailed:
+      return "FAILED";
   }
   return "?";
 }
 
 bool Ftp_RemoteCommand(SocketLayer& socket, int slot, std::string_view host, int32_t port,
-                       std::string_view user, std::string_view password,
-                       std::string_view command, std::string* message,
-                       const std::function<void(FtpState)>& on_state) {
+                       std::string_view user, std::string_view password, std::string_view command,
+                       std::string* message, const std::function<void(FtpState)>& on_state) {
   auto enter = [&](FtpState s) {
     if (on_state) on_state(s);
   };
@@ -54,12 +61,12 @@ bool Ftp_RemoteCommand(SocketLayer& socket, int slot, std::string_view host, int
   const Step steps[] = {
       {FtpState::kGreeting, "", "", "220", "Il server FTP non risponde",
        "Il server FTP non \xE8 pronto"},
-      {FtpState::kUser, "USER " + Trim(user), "USER", "331",
-       "Il server FTP non risponde (USER)", "Utente errato"},
+      {FtpState::kUser, "USER " + Trim(user), "USER", "331", "Il server FTP non risponde (USER)",
+       "Utente errato"},
       {FtpState::kPass, "PASS " + Trim(password), "PASS", "230",
        "Il server FTP non risponde (PASS)", "Password errata"},
-      {FtpState::kRcmd, "RCMD " + Trim(command), "RCMD", "250",
-       "Il server FTP non risponde (RCMD)", "Comando non eseguito"},
+      {FtpState::kRcmd, "RCMD " + Trim(command), "RCMD", "250", "Il server FTP non risponde (RCMD)",
+       "Comando non eseguito"},
   };
   auto send_line = [&](const std::string& text, const char* verb) {
     const std::string line = text + "\r\n";

@@ -31,8 +31,7 @@ const char* FtpStateName(FtpState state);
 //   "Riga FTP troppo lunga (<verb>)"   a line over 256 bytes with its CR LF (not sent)
 // `on_state`, when given, is told every state the conversation enters.
 bool Ftp_RemoteCommand(SocketLayer& socket, int slot, std::string_view host, int32_t port,
-                       std::string_view user, std::string_view password,
-                       std::string_view command, std::string* message,
-                       const std::function<void(FtpState)>& on_state = {});
+                       std::string_view user, std::string_view password, std::string_view command,
+                       std::string* message, const std::function<void(FtpState)>& on_state = {});
 
 }  // namespace torvan::hostlink

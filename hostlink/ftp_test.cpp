@@ -83,13 +83,12 @@ TEST_F(FtpTest, LogsInRunsTheCommandAndQuitsWithoutWaiting) {
   EXPECT_TRUE(Run(ftp.port(), "  torvan ", " segreta  "));
   EXPECT_EQ("", message_);
   EXPECT_FALSE(socket_.connected(SocketLayer::kLinkSlot));
-  const std::vector<std::string> expected = {
-      "> USER torvan\r\n", "> PASS segreta\r\n", "> RCMD CALL TM/TNM_121 ('P04200')\r\n",
-      "> QUIT\r\n", "closed"};
+  const std::vector<std::string> expected = {"> USER torvan\r\n", "> PASS segreta\r\n",
+                                             "> RCMD CALL TM/TNM_121 ('P04200')\r\n", "> QUIT\r\n",
+                                             "closed"};
   EXPECT_EQ(expected, ftp.Transcript());
-  const std::vector<FtpState> states = {FtpState::kConnect, FtpState::kGreeting,
-                                        FtpState::kUser,    FtpState::kPass,
-                                        FtpState::kRcmd,    FtpState::kQuit,
+  const std::vector<FtpState> states = {FtpState::kConnect, FtpState::kGreeting, FtpState::kUser,
+                                        FtpState::kPass,    FtpState::kRcmd,     FtpState::kQuit,
                                         FtpState::kDone};
   EXPECT_EQ(states, states_);
 }
@@ -98,9 +97,9 @@ TEST_F(FtpTest, AMultiLineGreetingIsAcceptedByItsFirstLineAndTheRestDiscarded) {
   FtpScript ftp("220-Welcome to the host\r\n220-Second line\r\n220 ready\r\n",
                 {"331-password\r\n331 please\r\n", "230 ok\r\n", "250 done\r\n"});
   EXPECT_TRUE(Run(ftp.port(), "TORVAN", ""));
-  const std::vector<std::string> expected = {
-      "> USER TORVAN\r\n", "> PASS \r\n", "> RCMD CALL TM/TNM_121 ('P04200')\r\n",
-      "> QUIT\r\n", "closed"};
+  const std::vector<std::string> expected = {"> USER TORVAN\r\n", "> PASS \r\n",
+                                             "> RCMD CALL TM/TNM_121 ('P04200')\r\n", "> QUIT\r\n",
+                                             "closed"};
   EXPECT_EQ(expected, ftp.Transcript());
 }
 
@@ -113,23 +112,42 @@ TEST_F(FtpTest, EachRefusalHasItsMessageAndClosesTheConnection) {
     std::vector<std::string> transcript;
   };
   const Row rows[] = {
-      {"greeting not 220", "421 too many users\r\n", {}, "Il server FTP non \xE8 pronto",
+      {"greeting not 220",
+       "421 too many users\r\n",
+       {},
+       "Il server FTP non \xE8 pronto",
        {"closed"}},
-      {"user needs no password", "220 ready\r\n", {"230 logged in\r\n"}, "Utente errato",
+      {"user needs no password",
+       "220 ready\r\n",
+       {"230 logged in\r\n"},
+       "Utente errato",
        {"> USER TORVAN\r\n", "closed"}},
-      {"wrong password", "220 ready\r\n", {"331 pw\r\n", "530 not logged in\r\n"},
-       "Password errata", {"> USER TORVAN\r\n", "> PASS SEGRETA\r\n", "closed"}},
-      {"command refused", "220 ready\r\n", {"331 pw\r\n", "230 ok\r\n", "550 not found\r\n"},
+      {"wrong password",
+       "220 ready\r\n",
+       {"331 pw\r\n", "530 not logged in\r\n"},
+       "Password errata",
+       {"> USER TORVAN\r\n", "> PASS SEGRETA\r\n", "closed"}},
+      {"command refused",
+       "220 ready\r\n",
+       {"331 pw\r\n", "230 ok\r\n", "550 not found\r\n"},
        "Comando non eseguito",
        {"> USER TORVAN\r\n", "> PASS SEGRETA\r\n", "> RCMD CALL TM/TNM_121 ('P04200')\r\n",
         "closed"}},
       {"silent server", kSilence, {}, "Il server FTP non risponde", {"closed"}},
       {"no greeting", kHangUp, {}, "Il server FTP non risponde", {"hung up"}},
-      {"no reply to USER", "220 ready\r\n", {kHangUp}, "Il server FTP non risponde (USER)",
+      {"no reply to USER",
+       "220 ready\r\n",
+       {kHangUp},
+       "Il server FTP non risponde (USER)",
        {"> USER TORVAN\r\n", "hung up"}},
-      {"no reply to PASS", "220 ready\r\n", {"331 pw\r\n", kSilence},
-       "Il server FTP non risponde (PASS)", {"> USER TORVAN\r\n", "> PASS SEGRETA\r\n", "closed"}},
-      {"no reply to RCMD", "220 ready\r\n", {"331 pw\r\n", "230 ok\r\n", kHangUp},
+      {"no reply to PASS",
+       "220 ready\r\n",
+       {"331 pw\r\n", kSilence},
+       "Il server FTP non risponde (PASS)",
+       {"> USER TORVAN\r\n", "> PASS SEGRETA\r\n", "closed"}},
+      {"no reply to RCMD",
+       "220 ready\r\n",
+       {"331 pw\r\n", "230 ok\r\n", kHangUp},
        "Il server FTP non risponde (RCMD)",
        {"> USER TORVAN\r\n", "> PASS SEGRETA\r\n", "> RCMD CALL TM/TNM_121 ('P04200')\r\n",
         "hung up"}},
@@ -153,11 +171,10 @@ TEST_F(FtpTest, AClosedPortGivesTheOpeningMessage) {
 TEST_F(FtpTest, ALineOver256BytesIsNotSent) {
   FtpScript ftp("220 ready\r\n", {"331 pw\r\n", "230 ok\r\n"});
   const std::string long_command(260, 'X');
-  EXPECT_FALSE(Ftp_RemoteCommand(socket_, SocketLayer::kLinkSlot, "127.0.0.1", ftp.port(),
-                                 "TORVAN", "SEGRETA", long_command, &message_));
+  EXPECT_FALSE(Ftp_RemoteCommand(socket_, SocketLayer::kLinkSlot, "127.0.0.1", ftp.port(), "TORVAN",
+                                 "SEGRETA", long_command, &message_));
   EXPECT_EQ("Riga FTP troppo lunga (RCMD)", message_);
-  const std::vector<std::string> expected = {"> USER TORVAN\r\n", "> PASS SEGRETA\r\n",
-                                             "closed"};
+  const std::vector<std::string> expected = {"> USER TORVAN\r\n", "> PASS SEGRETA\r\n", "closed"};
   EXPECT_EQ(expected, ftp.Transcript());
 }
 

@@ -64,9 +64,9 @@ inline constexpr char kRequestDatabases = '3';    // next entry of the database 
 inline constexpr char kRequestFiles = '1';        // next entry of the file list
 inline constexpr char kRequestFields = '2';       // next entry of a file's field list
 inline constexpr char kRequestStatement = 'R';    // an SQL statement for the host
-inline constexpr char kRequestCodes[] = {kRequestTime,      kRequestRestartWait, kRequestChange,
-                                         kRequestImage,     kRequestDatabases,   kRequestFiles,
-                                         kRequestFields,    kRequestStatement};
+inline constexpr char kRequestCodes[] = {kRequestTime,   kRequestRestartWait, kRequestChange,
+                                         kRequestImage,  kRequestDatabases,   kRequestFiles,
+                                         kRequestFields, kRequestStatement};
 
 // Socket layer buffers: one message part never exceeds half of them.
 inline constexpr size_t kReceiveBufferSize = 16384;
@@ -74,11 +74,11 @@ inline constexpr size_t kMessageBufferSize = 16384;
 static_assert(kReceiveBufferSize >= 2 * size_t(kMaxReplyData));
 
 // Numeric field forms.
-inline constexpr uint8_t kZoneDigit = 0xF0;     // high half-byte of an unsigned zoned digit
-inline constexpr uint8_t kSignPositive = 0x0F;  // the sign half-byte the host writes for >= 0
-inline constexpr uint8_t kSignNegative = 0x0D;  // the sign half-byte the host writes for < 0
+inline constexpr uint8_t kZoneDigit = 0xF0;           // high half-byte of an unsigned zoned digit
+inline constexpr uint8_t kSignPositive = 0x0F;        // the sign half-byte the host writes for >= 0
+inline constexpr uint8_t kSignNegative = 0x0D;        // the sign half-byte the host writes for < 0
 inline constexpr uint8_t kFirstNonPackedByte = 0xA0;  // a packed byte's high half is a digit
-inline constexpr char kNulCharacter = '\xD8';   // "Ø": how a text field shows a host NUL byte
+inline constexpr char kNulCharacter = '\xD8';  // "Ø": how a text field shows a host NUL byte
 
 // A sign half-byte (0..15) that makes a zoned or packed value negative.
 constexpr bool IsNegativeSign(uint8_t half_byte) { return half_byte == 0x0B || half_byte == 0x0D; }

@@ -29,7 +29,8 @@ uint32_t ParseDottedAddress(std::string_view text) {
   size_t start = 0;
   while (true) {
     size_t dot = text.find('.', start);
-    std::string_view part = text.substr(start, dot == std::string_view::npos ? text.npos : dot - start);
+    std::string_view part =
+        text.substr(start, dot == std::string_view::npos ? text.npos : dot - start);
     while (!part.empty() && (part.front() == ' ' || part.front() == '\t')) part.remove_prefix(1);
     while (!part.empty() && (part.back() == ' ' || part.back() == '\t')) part.remove_suffix(1);
     // Each part is read as its leading number, so the blank and whatever follows the

@@ -6,6 +6,7 @@
 #include <cstdlib>
 
 #include "platform/file.h"
+#include "platform/temp_folder.h"
 
 namespace torvan {
 namespace {
@@ -13,18 +14,15 @@ namespace {
 class HostsLookupTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    char tmpl[] = "/tmp/torvan-hosts-XXXXXX";
-    dir_ = mkdtemp(tmpl);
+    dir_ = folder_.path();
     path_ = dir_ + "/hosts";
     setenv("TORVAN_HOSTS_FILE", path_.c_str(), 1);
   }
-  void TearDown() override {
-    unsetenv("TORVAN_HOSTS_FILE");
-    std::system(("rm -rf " + dir_).c_str());
-  }
+  void TearDown() override { unsetenv("TORVAN_HOSTS_FILE"); }
   void Hosts(const std::string& text) {
     ASSERT_TRUE(platform::WriteFileAtomic(path_, text, 0644).ok());
   }
+  platform::TempFolder folder_{"torvan-test"};
   std::string dir_, path_;
 };
 

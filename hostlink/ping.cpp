@@ -34,30 +34,49 @@ int32_t StatusOfIcmpError(int type, int code) {
   switch (type) {
     case ICMP_DEST_UNREACH:
       switch (code) {
-        case ICMP_NET_UNREACH: case ICMP_NET_UNKNOWN: case ICMP_NET_ANO: case ICMP_NET_UNR_TOS:
+        case ICMP_NET_UNREACH:
+        case ICMP_NET_UNKNOWN:
+        case ICMP_NET_ANO:
+        case ICMP_NET_UNR_TOS:
           return kIcmpDestinationNetUnreachable;
-        case ICMP_PROT_UNREACH: return kIcmpDestinationProtocolUnreachable;
-        case ICMP_PORT_UNREACH: return kIcmpDestinationPortUnreachable;
-        case ICMP_FRAG_NEEDED: return kIcmpPacketTooBig;
-        case ICMP_SR_FAILED: return kIcmpBadRoute;
-        default: return kIcmpDestinationHostUnreachable;
+        case ICMP_PROT_UNREACH:
+          return kIcmpDestinationProtocolUnreachable;
+        case ICMP_PORT_UNREACH:
+          return kIcmpDestinationPortUnreachable;
+        case ICMP_FRAG_NEEDED:
+          return kIcmpPacketTooBig;
+        case ICMP_SR_FAILED:
+          return kIcmpBadRoute;
+        default:
+          return kIcmpDestinationHostUnreachable;
       }
     case ICMP_TIME_EXCEEDED:
       return code == ICMP_EXC_FRAGTIME ? kIcmpTtlExpiredReassembly : kIcmpTtlExpiredTransit;
-    case ICMP_PARAMETERPROB: return kIcmpParameterProblem;
-    case ICMP_SOURCE_QUENCH: return kIcmpSourceQuench;
-    default: return kIcmpGeneralFailure;
+    case ICMP_PARAMETERPROB:
+      return kIcmpParameterProblem;
+    case ICMP_SOURCE_QUENCH:
+      return kIcmpSourceQuench;
+    default:
+      return kIcmpGeneralFailure;
   }
 }
 
 int32_t StatusOfErrno(int error) {
   switch (error) {
-    case ENETUNREACH: return kIcmpDestinationNetUnreachable;
-    case EHOSTUNREACH: return kIcmpDestinationHostUnreachable;
-    case EACCES: case EPERM: return kIcmpNoPermission;
-    case ENOBUFS: case ENOMEM: return kIcmpNoResources;
-    case EMSGSIZE: return kIcmpPacketTooBig;
-    default: return kIcmpGeneralFailure;
+    case ENETUNREACH:
+      return kIcmpDestinationNetUnreachable;
+    case EHOSTUNREACH:
+      return kIcmpDestinationHostUnreachable;
+    case EACCES:
+    case EPERM:
+      return kIcmpNoPermission;
+    case ENOBUFS:
+    case ENOMEM:
+      return kIcmpNoResources;
+    case EMSGSIZE:
+      return kIcmpPacketTooBig;
+    default:
+      return kIcmpGeneralFailure;
   }
 }
 
@@ -153,35 +172,64 @@ Answer ReadErrorQueue(int fd) {
 
 std::string Icmp_StatusText(int32_t status) {
   switch (status) {
-    case 0: return "Success";
-    case 11000: return "Status base";
-    case 11001: return "Buffer to small";
-    case 11002: return "Destination network unreachable";
-    case 11003: return "Destination host unreachable";
-    case 11004: return "Destination protocol unreachable";
-    case 11005: return "Destination port unreachable";
-    case 11006: return "No resources";
-    case 11007: return "Bad option";
-    case 11008: return "hw error";
-    case 11009: return "Packet to big";
-    case 11010: return "Requested IP timed out";
-    case 11011: return "Bad request";
-    case 11012: return "Bad route";
-    case 11013: return "Time to live expired transmition";
-    case 11014: return "Time ti live expired reassem";
-    case 11015: return "Param problems";
-    case 11016: return "Source quench";
-    case 11017: return "Option too big";
-    case 11018: return "Bad destination";
-    case 11019: return "Address deleted";
-    case 11020: return "Spec mtu changed";
-    case 11021: return "Mtu changed";
-    case 11022: return "Unloaded";
-    case 11023: return "Address added";
-    case 11050: return "General failure";
-    case 11255: return "Ip pending";
-    case kIcmpNoPermission: return "No permission to ping";
-    default: return "Unindentified";
+    case 0:
+      return "Success";
+    case 11000:
+      return "Status base";
+    case 11001:
+      return "Buffer to small";
+    case 11002:
+      return "Destination network unreachable";
+    case 11003:
+      return "Destination host unreachable";
+    case 11004:
+      return "Destination protocol unreachable";
+    case 11005:
+      return "Destination port unreachable";
+    case 11006:
+      return "No resources";
+    case 11007:
+      return "Bad option";
+    case 11008:
+      return "hw error";
+    case 11009:
+      return "Packet to big";
+    case 11010:
+      return "Requested IP timed out";
+    case 11011:
+      return "Bad request";
+    case 11012:
+      return "Bad route";
+    case 11013:
+      return "Time to live expired transmition";
+    case 11014:
+      return "Time ti live expired reassem";
+    case 11015:
+      return "Param problems";
+    case 11016:
+      return "Source quench";
+    case 11017:
+      return "Option too big";
+    case 11018:
+      return "Bad destination";
+    case 11019:
+      return "Address deleted";
+    case 11020:
+      return "Spec mtu changed";
+    case 11021:
+      return "Mtu changed";
+    case 11022:
+      return "Unloaded";
+    case 11023:
+      return "Address added";
+    case 11050:
+      return "General failure";
+    case 11255:
+      return "Ip pending";
+    case kIcmpNoPermission:
+      return "No permission to ping";
+    default:
+      return "Unindentified";
   }
 }
 

@@ -110,7 +110,8 @@ bool SocketLayer::Sock_Connect(int slot, std::string_view host, int32_t port,
   if (port < 1 || port > 65534) return false;
   const uint32_t address = Sock_Resolve(host);
   if (address == kNoAddress) return false;
-  if (address_text != nullptr) *address_text = Sock_AddressText(address) + ":" + std::to_string(port);
+  if (address_text != nullptr)
+    *address_text = Sock_AddressText(address) + ":" + std::to_string(port);
 
   Sock_Close(slot);
   const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
@@ -135,9 +136,8 @@ bool SocketLayer::Sock_Connect(int slot, std::string_view host, int32_t port,
     }
     int error = 0;
     socklen_t size = sizeof error;
-    rc = (rc == 1 && getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &size) == 0 && error == 0)
-             ? 0
-             : -1;
+    rc = (rc == 1 && getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &size) == 0 && error == 0) ? 0
+                                                                                             : -1;
   }
   if (rc != 0 || !SetNonBlocking(fd).ok()) {
     CloseFd(fd);
@@ -215,9 +215,8 @@ bool SocketLayer::WaitForData(int fd, std::chrono::milliseconds pause) {
   return rc > 0;
 }
 
-SocketLayer::Poll SocketLayer::PollOnce(int slot, std::chrono::milliseconds pause,
-                                        int32_t limit, int32_t& empty_polls,
-                                        int32_t* counter) {
+SocketLayer::Poll SocketLayer::PollOnce(int slot, std::chrono::milliseconds pause, int32_t limit,
+                                        int32_t& empty_polls, int32_t* counter) {
   const int fd = Fd(slot);
   if (fd < 0) return Poll::kGiveUp;  // never connected, or closed by an event meanwhile
   if (fill_ == receive_.size()) return Poll::kFull;

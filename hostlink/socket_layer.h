@@ -40,9 +40,9 @@ class SocketLayer {
 
   // How long the reads keep polling. Production values; tests shorten them.
   struct PollLimits {
-    int32_t read = 60000;        // empty polls of Sock_Read and Sock_ReadText
-    int32_t line_wait = 60000;   // empty polls of Sock_ReadLine awaiting a reply
-    int32_t line_no_wait = 50;   // empty polls of Sock_ReadLine discarding further lines
+    int32_t read = 60000;       // empty polls of Sock_Read and Sock_ReadText
+    int32_t line_wait = 60000;  // empty polls of Sock_ReadLine awaiting a reply
+    int32_t line_no_wait = 50;  // empty polls of Sock_ReadLine discarding further lines
     std::chrono::milliseconds line_pause{10};  // one poll of Sock_ReadLine
   };
 

@@ -7,6 +7,7 @@
 
 #include "hostlink/test_peer.h"
 #include "platform/file.h"
+#include "platform/temp_folder.h"
 
 namespace torvan::hostlink {
 namespace {
@@ -110,7 +111,7 @@ TEST_F(SocketLayerTest, APeerThatClosesMidReplyMakesTheReadGiveUpAtItsLimit) {
   // A closed connection makes a pause of Attesa_Sincronizz per empty poll.
   EXPECT_GT(test_.pump.slept, 0ms);
   EXPECT_LE(test_.pump.slept, 200 * 2ms);
-  EXPECT_EQ(201, counter_);  // more than the limit of 200 empty polls
+  EXPECT_EQ(201, counter_);              // more than the limit of 200 empty polls
   EXPECT_EQ(3u, socket_.ReceiveFill());  // what came stays for the caller's next read
 }
 
@@ -218,9 +219,8 @@ TEST_F(SocketLayerTest, ReadLineKeepsBytesAsTheyCome) {
 }
 
 TEST_F(SocketLayerTest, ASecondStartDoesNotRereadTheTable) {
-  char tmpl[] = "/tmp/torvan-sock-XXXXXX";
-  const std::string dir = mkdtemp(tmpl);
-  const std::string path = dir + "/TnC_TBL1.Tbl";
+  platform::TempFolder dir("torvan-sock");
+  const std::string path = dir / "TnC_TBL1.Tbl";
   std::array<uint8_t, kCharTableLength> identity{};
   for (size_t i = 0; i < identity.size(); ++i) identity[i] = uint8_t(i);
   ASSERT_TRUE(platform::WriteFileAtomic(path, CharTableFileBytes(identity), 0644).ok());
@@ -236,7 +236,6 @@ TEST_F(SocketLayerTest, ASecondStartDoesNotRereadTheTable) {
   layer.Sock_Stop();
   EXPECT_TRUE(layer.Sock_Start(path));
   EXPECT_EQ('A', layer.tables().HostToPc(0xC1));
-  std::system(("rm -rf " + dir).c_str());
 }
 
 TEST_F(SocketLayerTest, AMissingTableStartsAnywayAndSaysWhy) {

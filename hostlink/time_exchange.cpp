@@ -20,10 +20,9 @@ bool AllDigits(std::string_view s) {
 bool ParseHostClock(std::string_view t, platform::LocalDateTime* out) {
   if (t.size() != 17 || !AllDigits(t)) return false;
   auto num = [&](size_t pos, size_t len) { return NumericValue(t.substr(pos, len)); };
-  platform::LocalDateTime c{num(0, 4), num(4, 2), num(6, 2), num(8, 2),
+  platform::LocalDateTime c{num(0, 4),  num(4, 2),  num(6, 2), num(8, 2),
                             num(10, 2), num(12, 2), num(14, 3)};
-  if (c.month < 1 || c.month > 12 || c.day < 1 || c.hour > 23 || c.minute > 59 ||
-      c.second > 59) {
+  if (c.month < 1 || c.month > 12 || c.day < 1 || c.hour > 23 || c.minute > 59 || c.second > 59) {
     return false;
   }
   // A day the month does not have (31/02) comes back changed from the round trip.
@@ -44,12 +43,11 @@ std::string HostTimeDisplay(std::string_view t) {
 bool TimeExchange(Program& program, SocketLayer& socket, std::string_view routine) {
   platform::LocalDateTime now = program.Now();
   char data[32];
-  std::snprintf(data, sizeof data, "%04d%02d%02d%02d%02d%02d%03d000", now.year % 10000,
-                now.month, now.day, now.hour, now.minute, now.second, now.millisecond);
+  std::snprintf(data, sizeof data, "%04d%02d%02d%02d%02d%02d%03d000", now.year % 10000, now.month,
+                now.day, now.hour, now.minute, now.second, now.millisecond);
   const int32_t restart = program.settings.parametri.Attesa_Restart;
   const char code = restart == 0 ? 'P' : 'T';
-  ExchangeReply reply =
-      Exchange(socket, program, routine, code, data, program.stats.Ritardo_Link);
+  ExchangeReply reply = Exchange(socket, program, routine, code, data, program.stats.Ritardo_Link);
   if (!reply.served()) return false;
 
   RunState& state = program.state;

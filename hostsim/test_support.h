@@ -18,26 +18,16 @@
 #include "hostlink/frame.h"
 #include "hostsim/ctl_client.h"
 #include "hostsim/server.h"
+#include "platform/temp_folder.h"
 
 namespace torvan::hostsim::testing {
 
 namespace fs = std::filesystem;
 
-// A fresh folder under the system's temporary folder, removed with the object.
-class TempDir {
+// A fresh temporary folder, removed with the object.
+class TempDir : public platform::TempFolder {
  public:
-  TempDir() {
-    std::string pattern = (fs::temp_directory_path() / "torvan-host-test-XXXXXX").string();
-    path_ = ::mkdtemp(pattern.data());
-  }
-  ~TempDir() {
-    std::error_code ec;
-    fs::remove_all(path_, ec);
-  }
-  const std::string& path() const { return path_; }
-
- private:
-  std::string path_;
+  TempDir() : platform::TempFolder("torvan-host-test") {}
 };
 
 // A copy of examples/host in a temporary folder.

@@ -1,4 +1,5 @@
 #include "platform/file.h"
+#include "platform/temp_folder.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -10,11 +11,8 @@ namespace {
 
 class FileTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char tmpl[] = "/tmp/torvan-file-XXXXXX";
-    dir_ = mkdtemp(tmpl);
-  }
-  void TearDown() override { std::system(("rm -rf " + dir_).c_str()); }
+  void SetUp() override { dir_ = folder_.path(); }
+  platform::TempFolder folder_{"torvan-test"};
   std::string dir_;
 };
 

@@ -1,6 +1,6 @@
 #include "schema/operations.h"
 
-#include "config/catalogue_files.h"
+#include "catalogue/catalogue_files.h"
 #include "core/text.h"
 
 namespace torvan {

@@ -11,7 +11,7 @@
 #include <string_view>
 #include <vector>
 
-#include "config/catalogue.h"
+#include "catalogue/catalogue.h"
 #include "core/program.h"
 #include "schema/confirm.h"
 #include "schema/connections.h"

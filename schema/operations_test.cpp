@@ -5,8 +5,9 @@
 
 #include <cstdlib>
 
-#include "config/catalogue_files.h"
+#include "catalogue/catalogue_files.h"
 #include "platform/fakes.h"
+#include "platform/temp_folder.h"
 
 namespace torvan {
 namespace {
@@ -48,7 +49,7 @@ class UncountableConnection final : public sql::Connection {
 class OperationsTest : public ::testing::Test {
  protected:
   OperationsTest()
-      : dir_(MakeDir()),
+      : dir_(folder_.path()),
         program_(Paths::InFolder(dir_), &clock_, &pump_),
         schema_{program_, catalogue_, connessioni_, confirmations_} {
     program_.log.on_status_line = [this](std::string_view l) { lines_.emplace_back(l.substr(11)); };
@@ -59,14 +60,7 @@ class OperationsTest : public ::testing::Test {
     connessioni_.Set(1, sql::NewConnection(params));
     EXPECT_TRUE(connessioni_.at(1)->Open().ok());
   }
-  ~OperationsTest() override {
-    connessioni_.Resize(0);
-    std::system(("rm -rf " + dir_).c_str());
-  }
-  static std::string MakeDir() {
-    char tmpl[] = "/tmp/torvan-schema-XXXXXX";
-    return mkdtemp(tmpl);
-  }
+  ~OperationsTest() override { connessioni_.Resize(0); }
 
   // Adds file n of database 1 with fields COD (A 6) and QTA (P 5,0) (+ the index field).
   void AddFile(const std::string& name, bool pc_as, bool with_fields = true) {
@@ -104,6 +98,7 @@ class OperationsTest : public ::testing::Test {
     return n;
   }
 
+  platform::TempFolder folder_{"torvan-test"};
   std::string dir_;
   platform::FakeClock clock_;
   platform::FakePump pump_;

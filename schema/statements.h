@@ -15,8 +15,8 @@
 #include <string_view>
 #include <vector>
 
-#include "config/catalogue.h"
-#include "config/catalogue_files.h"
+#include "catalogue/catalogue.h"
+#include "catalogue/catalogue_files.h"
 
 namespace torvan {
 

@@ -486,7 +486,8 @@ Status Parser::ColumnDefinition(std::string* sql, int* identities) {
                         name + "'.");
     }
     if (++*identities > 1) {
-      return Refuse(error_, kTwoIdentities, "42000", "Multiple identity columns specified for table.");
+      return Refuse(error_, kTwoIdentities, "42000",
+                    "Multiple identity columns specified for table.");
     }
     column.type.kind = ColumnKind::kIdentity;
   }
@@ -594,9 +595,9 @@ Status Parser::CreateTrigger() {
     written.insert(written.end(), {"_T_TIPO___", "_T_EVENTO___"});
     for (const std::string& c : written) {
       if (!event_table->Find(c)) {
-        return Refuse(error_, kInvalidColumn, "42S22",
-                      "Invalid column name '" + Utf8ToCp1252(c) + "' in table '" +
-                          b.Name("E") + "'.");
+        return Refuse(
+            error_, kInvalidColumn, "42S22",
+            "Invalid column name '" + Utf8ToCp1252(c) + "' in table '" + b.Name("E") + "'.");
       }
     }
   }

@@ -124,7 +124,8 @@ Status TranslateStatement(const std::vector<Token>& tokens, SchemaSource* schema
 
 // The value of one literal for its parameter: converted, rounded and checked as SQL
 // Server converts a value for that column. Fails with `*error` filled.
-Status BindLiteral(const ParamSpec& param, const Token& literal, BoundValue* value, SqlError* error);
+Status BindLiteral(const ParamSpec& param, const Token& literal, BoundValue* value,
+                   SqlError* error);
 
 // The text form of a stored value (UTF-8 text as SQLite gives it) of a column of `type`.
 std::string DisplayText(const ColumnType& type, std::string_view stored_utf8);

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/temp_folder.h"
 #include "sql/connection.h"
 
 #ifndef TORVAN_SQLITE_ODBC_DRIVER
@@ -23,29 +24,10 @@
 
 namespace torvan::sql::testing {
 
-class TempDir {
+// A fresh folder for a test's databases, removed with the object.
+class TempDir : public platform::TempFolder {
  public:
-  TempDir() {
-    // Memory-backed when the system has it: every commit of the engines is synced, and
-    // the suite should not wait for a disk.
-    std::error_code ec;
-    std::filesystem::path base =
-        std::filesystem::is_directory("/dev/shm", ec) && ::access("/dev/shm", W_OK) == 0
-            ? std::filesystem::path("/dev/shm")
-            : std::filesystem::temp_directory_path();
-    std::string pattern = (base / "torvan-sql-test-XXXXXX").string();
-    path_ = ::mkdtemp(pattern.data()) ? pattern : std::string();
-  }
-  ~TempDir() {
-    std::error_code ignored;
-    std::filesystem::permissions(path_, std::filesystem::perms::owner_all,
-                                 std::filesystem::perm_options::add, ignored);
-    std::filesystem::remove_all(path_, ignored);
-  }
-  const std::string& path() const { return path_; }
-
- private:
-  std::string path_;
+  TempDir() : platform::TempFolder("torvan-sql-test") {}
 };
 
 enum class Path { kEmbedded, kOdbcDriver };

@@ -63,14 +63,14 @@ Status GenerateHostToPc(const std::string& host_charset, const std::string& pc_c
       const uint32_t cp = uint32_t(uint8_t(u[0])) << 24 | uint32_t(uint8_t(u[1])) << 16 |
                           uint32_t(uint8_t(u[2])) << 8 | uint32_t(uint8_t(u[3]));
       if (cp < 0x80 || cp > 0x9F) {
-        return Status::InvalidArgument(host_charset + " byte " + std::to_string(b) +
-                                       " has no " + pc_charset + " character");
+        return Status::InvalidArgument(host_charset + " byte " + std::to_string(b) + " has no " +
+                                       pc_charset + " character");
       }
       pc = std::string(1, char(cp));
     }
     if (pc.size() != 1) {
-      return Status::InvalidArgument(host_charset + " byte " + std::to_string(b) +
-                                     " is not one " + pc_charset + " byte");
+      return Status::InvalidArgument(host_charset + " byte " + std::to_string(b) + " is not one " +
+                                     pc_charset + " byte");
     }
     const uint8_t code = uint8_t(pc[0]);
     if (owner[code] >= 0) {

@@ -50,12 +50,14 @@ TEST(CharTableGenerator, EveryHostByteHasItsOwnPcByte) {
     uint8_t pc;
   };
   const Row rows[] = {
-      {"blank", 0x40, ' '},        {"digit zero", 0xF0, '0'},   {"digit nine", 0xF9, '9'},
-      {"capital A", 0xC1, 'A'},    {"small a", 0x81, 'a'},      {"section sign", 0x7C, 0xA7},
-      {"underscore", 0x6D, '_'},   {"a grave", 0xC0, 0xE0},     {"e grave", 0xD0, 0xE8},
-      {"e acute", 0x5A, 0xE9},     {"i grave", 0xA1, 0xEC},     {"o grave", 0x6A, 0xF2},
-      {"u grave", 0x79, 0xF9},     {"pound sign", 0xB1, '#'},   {"quote", 0x7D, '\''},
-      {"control 0x80 kept", 0x20, 0x80},
+      {"blank", 0x40, ' '},      {"digit zero", 0xF0, '0'},
+      {"digit nine", 0xF9, '9'}, {"capital A", 0xC1, 'A'},
+      {"small a", 0x81, 'a'},    {"section sign", 0x7C, 0xA7},
+      {"underscore", 0x6D, '_'}, {"a grave", 0xC0, 0xE0},
+      {"e grave", 0xD0, 0xE8},   {"e acute", 0x5A, 0xE9},
+      {"i grave", 0xA1, 0xEC},   {"o grave", 0x6A, 0xF2},
+      {"u grave", 0x79, 0xF9},   {"pound sign", 0xB1, '#'},
+      {"quote", 0x7D, '\''},     {"control 0x80 kept", 0x20, 0x80},
   };
   for (const Row& r : rows) EXPECT_EQ(r.pc, tables.HostToPc(r.host)) << r.what;
 }

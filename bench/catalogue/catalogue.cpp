@@ -18,12 +18,12 @@
 #include <fstream>
 #include <thread>
 
-#include "app/link_control.h"
-#include "app/runtime.h"
 #include "core/text.h"
 #include "hostlink/char_table.h"
 #include "hostlink/frame.h"
 #include "hostsim/server.h"
+#include "links/link_control.h"
+#include "links/runtime.h"
 #include "platform/event_pump.h"
 
 namespace fs = std::filesystem;
@@ -44,7 +44,8 @@ void WriteHost(const std::string& dir) {
   std::ofstream files(dir + "/files.txt");
   for (int f = 1; f <= kFiles; ++f) {
     std::string name = "F" + ZeroPad(f, 5);
-    files << "BENCH | " << name << " | File " << f << " | BENCH | TRG | S | N | N | GESTIONALE | | \n";
+    files << "BENCH | " << name << " | File " << f
+          << " | BENCH | TRG | S | N | N | GESTIONALE | | \n";
     std::ofstream fields(dir + "/fields/BENCH." + name + ".txt");
     for (int i = 1; i <= kFields; ++i) {
       fields << "C" << ZeroPad(i, 4) << " | Campo " << i << " | A | 8 | | " << (8 * i - 7)
@@ -88,11 +89,14 @@ double RawRequestsPerSecond(int port, const hostlink::CharTables& tables, int* r
     return tables.HostToPc(uint8_t(header[0])) == '0';
   };
   auto start = std::chrono::steady_clock::now();
-  for (std::string flag = "S"; ask('3', flag); flag = "N") {}
-  for (std::string flag = "S"; ask('1', flag); flag = "N") {}
+  for (std::string flag = "S"; ask('3', flag); flag = "N") {
+  }
+  for (std::string flag = "S"; ask('1', flag); flag = "N") {
+  }
   for (int f = 1; f <= kFiles; ++f) {
     std::string key = PadRight("BENCH", 10) + PadRight("F" + ZeroPad(f, 5), 10);
-    for (std::string flag = "S"; ask('2', flag + key); flag = "N") {}
+    for (std::string flag = "S"; ask('2', flag + key); flag = "N") {
+    }
   }
   double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   close(fd);

@@ -60,8 +60,8 @@ int FuzzFieldDecode(const uint8_t* data, size_t size) {
   }
 
   const FieldText f = Field_Decode(tables, message, type, start, length, 9, decimals);
-  const bool inside = start >= 1 && length >= 1 &&
-                      int64_t(start) + length - 1 <= int64_t(message.size());
+  const bool inside =
+      start >= 1 && length >= 1 && int64_t(start) + length - 1 <= int64_t(message.size());
   if (type == 'X') {
     Check(f.ok() && f.text.empty());
   } else if (!inside) {
@@ -73,12 +73,13 @@ int FuzzFieldDecode(const uint8_t* data, size_t size) {
     // fields only when their last half-byte was a sign, as the encoder writes one).
     std::string host;
     const bool signed_field = type != 'P' || f.text.back() == ' ';
-    if (type != 'A' && signed_field && Field_Encode(tables, type, f.text, length, 0, decimals, &host).ok()) {
+    if (type != 'A' && signed_field &&
+        Field_Encode(tables, type, f.text, length, 0, decimals, &host).ok()) {
       Check(host.size() == size_t(length));
       const FieldText again = Field_Decode(tables, host, type, 1, length, 0, decimals);
       // The encoder writes zero as positive; the host may hold a negative zero.
-      const bool negative_zero = f.text[0] == '-' && f.text.find_first_of("123456789") ==
-                                                         std::string::npos;
+      const bool negative_zero =
+          f.text[0] == '-' && f.text.find_first_of("123456789") == std::string::npos;
       Check(again.ok() && again.text == (negative_zero ? f.text.substr(1) : f.text));
     }
   } else {

@@ -103,9 +103,8 @@ int FuzzReplyReader(const uint8_t* data, size_t size) {
       }
       case 1: {
         int32_t header = 0, status = 0;
-        const ExchangeReply r =
-            ExchangeStatement(socket, link.program, "Fuzz", "DELETE", round % 2 == 1, header,
-                              status);
+        const ExchangeReply r = ExchangeStatement(socket, link.program, "Fuzz", "DELETE",
+                                                  round % 2 == 1, header, status);
         if (r.served()) Check(socket.MessageData().size() == size_t(r.length));
         if (!r.served() && socket.ReceiveFill() == 0) return 0;
         break;

@@ -1,4 +1,4 @@
-#include "app/terminal_confirmations.h"
+#include "cli/terminal_confirmations.h"
 
 #include <istream>
 #include <ostream>

@@ -1,6 +1,6 @@
-#include "app/sql_control.h"
+#include "links/sql_control.h"
 
-#include "config/catalogue_files.h"
+#include "catalogue/catalogue_files.h"
 #include "config/scramble.h"
 #include "core/text.h"
 

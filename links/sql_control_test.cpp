@@ -1,15 +1,16 @@
 // Opening and closing the SQL connections of the database catalogue.
-#include "app/sql_control.h"
+#include "links/sql_control.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 
-#include "config/catalogue_files.h"
+#include "catalogue/catalogue_files.h"
 #include "config/scramble.h"
 #include "core/text.h"
 #include "platform/fakes.h"
 #include "platform/file.h"
+#include "platform/temp_folder.h"
 
 namespace torvan {
 namespace {
@@ -17,13 +18,8 @@ namespace {
 class SqlControlTest : public ::testing::Test {
  protected:
   SqlControlTest()
-      : dir_(MakeDir()), program_(Paths::InFolder(dir_), &clock_, &pump_), rt_(program_) {
+      : dir_(folder_.path()), program_(Paths::InFolder(dir_), &clock_, &pump_), rt_(program_) {
     program_.log.on_status_line = [this](std::string_view l) { lines_.emplace_back(l.substr(11)); };
-  }
-  ~SqlControlTest() override { std::system(("rm -rf " + dir_).c_str()); }
-  static std::string MakeDir() {
-    char tmpl[] = "/tmp/torvan-sqlctl-XXXXXX";
-    return mkdtemp(tmpl);
   }
   void Databases(const std::vector<std::string>& names) {
     std::vector<DataBase_Rec> recs;
@@ -37,6 +33,7 @@ class SqlControlTest : public ::testing::Test {
     ASSERT_TRUE(WriteRecords(program_.paths.database_catalogue, recs).ok());
   }
 
+  platform::TempFolder folder_{"torvan-test"};
   std::string dir_;
   platform::FakeClock clock_;
   platform::FakePump pump_;

@@ -6,7 +6,7 @@
 // being read, with its message; the load goes on with the next list.
 #pragma once
 
-#include "config/catalogue.h"
+#include "catalogue/catalogue.h"
 #include "core/program.h"
 #include "hostlink/socket_layer.h"
 

@@ -3,7 +3,7 @@
 // methods of the same names).
 #pragma once
 
-#include "app/runtime.h"
+#include "links/runtime.h"
 
 namespace torvan {
 

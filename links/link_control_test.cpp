@@ -1,15 +1,16 @@
 // Opening the host link and loading the catalogue, against a scripted host.
-#include "app/link_control.h"
+#include "links/link_control.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 
-#include "app/scripted_host_test_util.h"
-#include "config/catalogue_files.h"
+#include "catalogue/catalogue_files.h"
 #include "config/scramble.h"
+#include "links/scripted_host_test_util.h"
 #include "platform/fakes.h"
 #include "platform/file.h"
+#include "platform/temp_folder.h"
 
 namespace torvan {
 namespace {
@@ -23,7 +24,8 @@ using testing::ScriptedHost;
 
 class LinkTest : public ::testing::Test {
  protected:
-  LinkTest() : dir_(MakeDir()), program_(Paths::InFolder(dir_), &clock_, &pump_), rt_(program_) {
+  LinkTest()
+      : dir_(folder_.path()), program_(Paths::InFolder(dir_), &clock_, &pump_), rt_(program_) {
     std::system(("cp " TORVAN_CHAR_TABLE " " + dir_ + "/TnC_TBL1.Tbl").c_str());
     Parametri& p = program_.settings.parametri;
     p.Nome_Connessione = "127.0.0.1";
@@ -35,11 +37,6 @@ class LinkTest : public ::testing::Test {
     limits.read = 200;
     limits.line_wait = 200;
     rt_.socket.SetPollLimitsForTesting(limits);
-  }
-  ~LinkTest() override { std::system(("rm -rf " + dir_).c_str()); }
-  static std::string MakeDir() {
-    char tmpl[] = "/tmp/torvan-link-XXXXXX";
-    return mkdtemp(tmpl);
   }
   bool Has(const std::string& line) {
     for (const std::string& l : lines_) {
@@ -71,6 +68,7 @@ class LinkTest : public ::testing::Test {
     return h;
   }
 
+  platform::TempFolder folder_{"torvan-test"};
   std::string dir_;
   platform::FakeClock clock_;
   platform::FakePump pump_{&clock_};

@@ -1,4 +1,4 @@
-#include "app/console.h"
+#include "cli/console.h"
 
 #include <ostream>
 

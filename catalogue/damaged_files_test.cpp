@@ -5,28 +5,22 @@
 #include <cstdlib>
 #include <random>
 
-#include "config/catalogue.h"
-#include "config/catalogue_files.h"
+#include "catalogue/catalogue.h"
+#include "catalogue/catalogue_files.h"
 #include "config/settings.h"
 #include "platform/fakes.h"
 #include "platform/file.h"
+#include "platform/temp_folder.h"
 
 namespace torvan {
 namespace {
 
 class DamagedFilesTest : public ::testing::Test {
  protected:
-  DamagedFilesTest() : dir_(MakeDir()), program_(Paths::InFolder(dir_), &clock_, &pump_) {
+  DamagedFilesTest() : dir_(folder_.path()), program_(Paths::InFolder(dir_), &clock_, &pump_) {
     setenv("TORVAN_HOSTS_FILE", (dir_ + "/hosts").c_str(), 1);
   }
-  ~DamagedFilesTest() override {
-    unsetenv("TORVAN_HOSTS_FILE");
-    std::system(("rm -rf " + dir_).c_str());
-  }
-  static std::string MakeDir() {
-    char tmpl[] = "/tmp/torvan-damaged-XXXXXX";
-    return mkdtemp(tmpl);
-  }
+  ~DamagedFilesTest() override { unsetenv("TORVAN_HOSTS_FILE"); }
   std::string Random(size_t max) {
     std::string s(std::uniform_int_distribution<size_t>(0, max)(rng_), '\0');
     for (char& c : s) c = char(std::uniform_int_distribution<int>(0, 255)(rng_));
@@ -37,6 +31,7 @@ class DamagedFilesTest : public ::testing::Test {
   }
 
   std::mt19937 rng_{20261206};
+  platform::TempFolder folder_{"torvan-test"};
   std::string dir_;
   platform::FakeClock clock_;
   platform::FakePump pump_;

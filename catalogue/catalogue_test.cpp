@@ -1,13 +1,14 @@
-#include "config/catalogue.h"
+#include "catalogue/catalogue.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 
-#include "config/catalogue_files.h"
+#include "catalogue/catalogue_files.h"
 #include "core/text.h"
 #include "platform/fakes.h"
 #include "platform/file.h"
+#include "platform/temp_folder.h"
 
 namespace torvan {
 namespace {
@@ -71,12 +72,7 @@ TEST(CatalogueFiles, RecordsHaveTheirExactBytes) {
 
 class CatalogueTest : public ::testing::Test {
  protected:
-  CatalogueTest() : dir_(MakeDir()), program_(Paths::InFolder(dir_), &clock_, &pump_) {}
-  ~CatalogueTest() override { std::system(("rm -rf " + dir_).c_str()); }
-  static std::string MakeDir() {
-    char tmpl[] = "/tmp/torvan-cat-XXXXXX";
-    return mkdtemp(tmpl);
-  }
+  CatalogueTest() : dir_(folder_.path()), program_(Paths::InFolder(dir_), &clock_, &pump_) {}
   void Files(const std::vector<File_Rec>& files) {
     ASSERT_TRUE(WriteRecords(program_.paths.file_catalogue, files).ok());
   }
@@ -84,6 +80,7 @@ class CatalogueTest : public ::testing::Test {
     ASSERT_TRUE(WriteRecords(program_.paths.FieldFile(n), fields).ok());
   }
 
+  platform::TempFolder folder_{"torvan-test"};
   std::string dir_;
   platform::FakeClock clock_;
   platform::FakePump pump_;

@@ -5,12 +5,12 @@
 #include <memory>
 #include <ostream>
 
-#include "app/cli.h"
-#include "app/console.h"
-#include "app/link_control.h"
-#include "app/runtime.h"
 #include "browser/grid.h"
+#include "cli/cli.h"
+#include "cli/console.h"
 #include "core/text.h"
+#include "links/link_control.h"
+#include "links/runtime.h"
 
 namespace torvan {
 

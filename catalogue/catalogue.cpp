@@ -1,6 +1,6 @@
-#include "config/catalogue.h"
+#include "catalogue/catalogue.h"
 
-#include "config/catalogue_files.h"
+#include "catalogue/catalogue_files.h"
 #include "core/text.h"
 
 namespace torvan {

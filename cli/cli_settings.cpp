@@ -5,8 +5,8 @@
 #include <memory>
 #include <ostream>
 
-#include "app/cli.h"
-#include "app/console.h"
+#include "cli/cli.h"
+#include "cli/console.h"
 #include "config/settings.h"
 #include "core/text.h"
 #include "hostlink/hosts_lookup.h"

@@ -15,6 +15,7 @@
 #include "config/scramble.h"
 #include "hostlink/test_peer.h"
 #include "platform/file.h"
+#include "platform/temp_folder.h"
 
 namespace torvan {
 namespace {
@@ -28,14 +29,10 @@ struct Result {
 class CliTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    char tmpl[] = "/tmp/torvan-cli-XXXXXX";
-    dir_ = mkdtemp(tmpl);
+    dir_ = folder_.path();
     setenv("TORVAN_HOSTS_FILE", (dir_ + "/hosts").c_str(), 1);
   }
-  void TearDown() override {
-    unsetenv("TORVAN_HOSTS_FILE");
-    std::system(("rm -rf " + dir_).c_str());
-  }
+  void TearDown() override { unsetenv("TORVAN_HOSTS_FILE"); }
 
   Result Run(const std::string& args) {
     std::string cmd = std::string(TORVAN_EXE) + " --dir " + dir_ + " " + args + " >" + dir_ +
@@ -52,6 +49,7 @@ class CliTest : public ::testing::Test {
     return s;
   }
 
+  platform::TempFolder folder_{"torvan-test"};
   std::string dir_;
 };
 

@@ -5,7 +5,7 @@
 
 #include <chrono>
 
-#include "config/catalogue.h"
+#include "catalogue/catalogue.h"
 #include "core/program.h"
 #include "hostlink/socket_layer.h"
 #include "schema/connections.h"

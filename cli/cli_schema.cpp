@@ -8,13 +8,13 @@
 #include <memory>
 #include <ostream>
 
-#include "app/cli.h"
-#include "app/console.h"
-#include "app/runtime.h"
-#include "app/sql_control.h"
-#include "app/terminal_confirmations.h"
 #include "browser/grid.h"
+#include "cli/cli.h"
+#include "cli/console.h"
+#include "cli/terminal_confirmations.h"
 #include "core/text.h"
+#include "links/runtime.h"
+#include "links/sql_control.h"
 #include "schema/operations.h"
 
 namespace torvan {

@@ -1,6 +1,6 @@
-#include "app/link_control.h"
+#include "links/link_control.h"
 
-#include "config/catalogue_load.h"
+#include "catalogue/catalogue_load.h"
 #include "core/text.h"
 #include "hostlink/exchange.h"
 #include "hostlink/ftp.h"

@@ -1,4 +1,4 @@
-#include "config/catalogue_files.h"
+#include "catalogue/catalogue_files.h"
 
 #include <cstring>
 

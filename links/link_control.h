@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "app/runtime.h"
+#include "links/runtime.h"
 
 namespace torvan {
 

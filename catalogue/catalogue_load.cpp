@@ -1,10 +1,10 @@
-#include "config/catalogue_load.h"
+#include "catalogue/catalogue_load.h"
 
 #include <dirent.h>
 
 #include <cstring>
 
-#include "config/catalogue_files.h"
+#include "catalogue/catalogue_files.h"
 #include "config/scramble.h"
 #include "core/text.h"
 #include "hostlink/exchange.h"
