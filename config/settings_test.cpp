@@ -41,7 +41,7 @@ class SettingsTest : public ::testing::Test {
 };
 
 TEST_F(SettingsTest, AnAbsentFileGivesTheDefaultsAndLowerBounds) {
-  program_.state.Prossimo_Tentativo = platform::ToLocalTime(clock_.Now());
+  program_.state.Prossimo_Tentativo = clock_.Monotonic();
   Leggi_Parametri(program_);
   const Parametri& p = program_.settings.parametri;
   EXPECT_EQ("", p.Nome_Connessione);
@@ -64,7 +64,7 @@ TEST_F(SettingsTest, StandardValuesAreStoredExactly) {
             StoredPlain());
   EXPECT_EQ(Codifica_Parametri(StoredPlain()).checksum,
             GetPrivateProfileString("Generale", "Check", "", program_.paths.settings));
-  EXPECT_EQ("14:05:09 - Opzioni aggiornate", program_.stats.Stat_Testi[8]);
+  EXPECT_EQ("14:05:09 - Opzioni aggiornate", program_.stats.Stat_Testi[kStatusLine]);
   const Settings& s = program_.settings;
   EXPECT_EQ("sistema origine", s.parametri.Nome_Connessione);
   EXPECT_EQ("UTENTE", s.parametri.Utente);

@@ -30,7 +30,7 @@ void MessageLog::Scrivi_Messaggio(std::string_view testo) {
   try {
     platform::LocalDateTime now = program_.clock->Now();
     std::string line = TimeText(now) + " - " + std::string(testo);
-    program_.stats.Stat_Testi[8] = line;
+    program_.stats.Stat_Testi[kStatusLine] = line;
     if (on_status_line) on_status_line(line);
     if (program_.state.Finestra_Messaggi_Aperta) AppendWindowLine(line);
     if (program_.settings.parametri.Log_Su_File) {

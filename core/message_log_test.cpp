@@ -33,7 +33,7 @@ class MessageLogTest : public ::testing::Test {
 TEST_F(MessageLogTest, StatusLineAndLogFileLine) {
   program_.settings.parametri.Log_Su_File = true;
   program_.Scrivi_Messaggio("SINCRONISMO avviato ...");
-  EXPECT_EQ("14:05:09 - SINCRONISMO avviato ...", program_.stats.Stat_Testi[8]);
+  EXPECT_EQ("14:05:09 - SINCRONISMO avviato ...", program_.stats.Stat_Testi[kStatusLine]);
   EXPECT_EQ("05/12/2026 14:05:09 - SINCRONISMO avviato ...\r\n", Read(program_.paths.message_log));
 }
 
@@ -49,7 +49,7 @@ TEST_F(MessageLogTest, WithoutLogSuFileNothingIsWrittenButTheWindowStillChanges)
   program_.log.WindowOpened();
   program_.Scrivi_Messaggio("uno");
   EXPECT_FALSE(platform::FileExists(program_.paths.message_log));
-  EXPECT_EQ("14:05:09 - uno", program_.stats.Stat_Testi[8]);
+  EXPECT_EQ("14:05:09 - uno", program_.stats.Stat_Testi[kStatusLine]);
   EXPECT_NE(std::string::npos, program_.log.WindowText().find("14:05:09 - uno\r\n"));
 }
 
@@ -76,14 +76,14 @@ TEST_F(MessageLogTest, TheWindowKeepsSixteenLinesWithTheNewestLast) {
 TEST_F(MessageLogTest, PcToHostLineIsWholeInTheFileAndCutAt85InTheWindow) {
   program_.state.Finestra_Messaggi_Aperta = true;
   program_.log.WindowOpened();
-  program_.stats.Stat_Testi[8] = "unchanged";
+  program_.stats.Stat_Testi[kStatusLine] = "unchanged";
   std::string message(100, 'Q');
   ASSERT_TRUE(program_.log.Scrivi_Log_PC_AS(message).ok());
   EXPECT_EQ("05/12/2026 14:05:09 " + message + "\r\n", Read(program_.paths.pc_as_log));
   std::string text = program_.log.WindowText();
   EXPECT_EQ("14:05:09 - " + std::string(85, 'Q') + " ...\r\n",
             text.substr(text.size() - (11 + 85 + 4 + 2)));
-  EXPECT_EQ("unchanged", program_.stats.Stat_Testi[8]);
+  EXPECT_EQ("unchanged", program_.stats.Stat_Testi[kStatusLine]);
 }
 
 TEST_F(MessageLogTest, PcToHostLineWithTheWindowClosedOnlyWritesTheFile) {
@@ -97,7 +97,7 @@ TEST_F(MessageLogTest, AnUnwritableLogFileLosesTheLineOnly) {
   program_.paths.message_log = dir_ + "/missing/dir/TnC.Log";
   program_.paths.pc_as_log = dir_ + "/missing/dir/TnC_PC_AS.Log";
   program_.Scrivi_Messaggio("still shown");
-  EXPECT_EQ("14:05:09 - still shown", program_.stats.Stat_Testi[8]);
+  EXPECT_EQ("14:05:09 - still shown", program_.stats.Stat_Testi[kStatusLine]);
   EXPECT_FALSE(program_.log.Scrivi_Log_PC_AS("x").ok());
 }
 

@@ -6,29 +6,68 @@
 #include <string>
 
 #include "platform/clock.h"
+#include "platform/timer.h"
 
 namespace torvan {
 
-enum StatoSincronismo : int { kSincroOff = 0, kSincroSospeso = 2, kSincroAttivo = 4 };
+// Replication run state; the values are those the display and the log know.
+enum class StatoSincronismo : int {
+  kSpento = 0,   // replication off
+  kSospeso = 2,  // suspended: links dropped for the host's shutdown, cycle still ticking
+  kAttivo = 4,   // replication active
+};
 
 struct RunState {
-  int Stato_Sincronismo = kSincroOff;  // 0 off, 2 suspended, 4 active
-  bool Stop_Richiesto = false;         // stop asked for while a cycle was running
-  int Ciclo_In_Corso = 0;              // re-entrancy counter of the cycle
-  bool LinkUp = false;                 // the host link is open
-  bool Collegato_SQL = false;          // every SQL connection is open
-  std::string HostStopTime;            // "yyyymmddhhnnss" or empty
-  std::string HostRestartTime;         // "yyyymmddhhnnss" or empty
-  // When the next automatic connection attempt is due; empty = 0, none scheduled.
-  std::optional<platform::LocalTime> Prossimo_Tentativo;
+  StatoSincronismo Stato_Sincronismo = StatoSincronismo::kSpento;
+  bool Stop_Richiesto = false;  // stop asked for while a cycle was running
+  int Ciclo_In_Corso = 0;       // re-entrancy counter of the cycle
+  bool LinkUp = false;          // the host link is open
+  bool Collegato_SQL = false;   // every SQL connection is open
+  std::string HostStopTime;     // "yyyymmddhhnnss" or empty
+  std::string HostRestartTime;  // "yyyymmddhhnnss" or empty
+  // When the next automatic connection attempt is due (monotonic); empty is the Part's 0,
+  // no attempt scheduled. A scheduled attempt is never "equal to 0".
+  std::optional<platform::MonotonicTime> Prossimo_Tentativo;
   int Tentativi = 0;  // consecutive good presence checks (automatic mode)
-  // When the last P or T exchange was made; set at start-up to one day before.
-  platform::LocalTime LastTimeExchange{};
+  // When the last P or T exchange was made (monotonic); one day before start-up at first,
+  // so the first cycle makes the exchange.
+  platform::MonotonicTime LastTimeExchange{};
   bool Finestra_Messaggi_Aperta = false;
   bool Finestra_Opzioni_Aperta = false;
   bool Finestra_File_Aperta = false;
-  int Timer_Ciclo = 0;  // pending one-shot cycle timer, 0 when none
-  int Timer_Video = 0;  // the 500 ms display timer
+  platform::TimerId Timer_Ciclo = 0;  // pending one-shot cycle timer, 0 when none
+  platform::TimerId Timer_Video = 0;  // the 500 ms display timer
+
+  // The program is ending (SIGINT/SIGTERM of `torvan run`, the window closing): waits,
+  // pauses and connection attempts end at their next poll, and nothing new starts.
+  bool Fine_Richiesta = false;
+  // A command that must not nest is running (see Busy).
+  bool Comando_In_Corso = false;
+
+  // A stop asked for by the operator or the program's end: what waits re-check after
+  // every poll (platform/event_pump.h, rule 2).
+  bool StopRequested() const { return Stop_Richiesto || Fine_Richiesta; }
+  bool ReplicationOn() const { return Stato_Sincronismo != StatoSincronismo::kSpento; }
+};
+
+// Marks a command that must not nest (starting or stopping the links, building tables, a
+// catalogue reload from the browser) as running for its scope. A second command entered
+// from inside a pump while one runs finds entered() false and must return at once.
+class Busy {
+ public:
+  explicit Busy(RunState& state) : state_(state), entered_(!state.Comando_In_Corso) {
+    if (entered_) state_.Comando_In_Corso = true;
+  }
+  ~Busy() {
+    if (entered_) state_.Comando_In_Corso = false;
+  }
+  Busy(const Busy&) = delete;
+  Busy& operator=(const Busy&) = delete;
+  bool entered() const { return entered_; }
+
+ private:
+  RunState& state_;
+  bool entered_;
 };
 
 }  // namespace torvan

@@ -25,14 +25,14 @@ bool Statistiche_Overflow(Statistics& s) {
   return false;
 }
 
-void Statistiche_AddRecord(Statistics& s, int counter_index, int seconds_index, double start,
-                           double end) {
+void Statistiche_AddRecord(Statistics& s, StatCounter counter_index, StatTime seconds_index,
+                           double start, double end) {
   s.Stat_Contatori[counter_index] += 1;
   double spent = end - start;
   if (end < start) spent += 86400;
   s.Stat_Tempi[seconds_index] += float(spent);
   int32_t count = s.Stat_Contatori[counter_index];
-  s.Stat_Tempi[seconds_index + 1] =
+  s.Stat_Tempi[size_t(seconds_index) + 1] =
       count != 0 ? float(double(s.Stat_Tempi[seconds_index]) * 1000.0 / count) : 0.0f;
 }
 
@@ -72,23 +72,26 @@ std::string FitLeft(std::string text, int width, const MeasureText& measure) {
 const std::array<StatField, 17>& StatFields() {
   using S = StatField::Source;
   static const std::array<StatField, 17> fields = {{
-      {S::kCounter, 0, 3570, 885, 1245, true, "Numero dei records ricevuti"},
-      {S::kCounter, 1, 5790, 885, 1245, true, "Cicli di ritardo in ricezione"},
-      {S::kCounter, 2, 3570, 1245, 1245, true, "Numero dei records inviati"},
-      {S::kCounter, 3, 5790, 1245, 1245, true, "Cicli di ritardo in invio"},
-      {S::kTime, 0, 2250, 885, 1515, true, "Secondi impiegati per ricevere records"},
-      {S::kTime, 1, 4470, 885, 795, true, "Tempo medio per ricevere un record"},
-      {S::kTime, 2, 2250, 1245, 1515, true, "Secondi impiegati per inviare records"},
-      {S::kTime, 3, 4470, 1245, 795, true, "Tempo medio per inviare un record"},
-      {S::kText, 0, 5925, 885, 1515, false, "Libreria dell'ultimo record ricevuto"},
-      {S::kText, 1, 7545, 885, 1575, false, "File dell'ultimo record ricevuto"},
-      {S::kText, 2, 5925, 1245, 1515, false, "Libreria dell'ultimo record inviato"},
-      {S::kText, 3, 7545, 1245, 1575, false, "File dell'ultimo record inviato"},
-      {S::kText, 4, 105, 1665, 900, false, "Data corrente"},
-      {S::kText, 5, 1140, 1665, 480, false, "Ora corrente"},
-      {S::kText, 6, 1985, 1665, 1185, false, "Data ora di spegnimento del server origine"},
-      {S::kText, 7, 3315, 1665, 1185, false, "Data ora di riaccensione del server origine"},
-      {S::kText, 8, 4605, 1665, 4515, false, "Messaggio di stato"},
+      {S::kCounter, kRecordsReceived, 3570, 885, 1245, true, "Numero dei records ricevuti"},
+      {S::kCounter, kReceiveDelayCycles, 5790, 885, 1245, true, "Cicli di ritardo in ricezione"},
+      {S::kCounter, kRecordsSent, 3570, 1245, 1245, true, "Numero dei records inviati"},
+      {S::kCounter, kSendDelayCycles, 5790, 1245, 1245, true, "Cicli di ritardo in invio"},
+      {S::kTime, kSecondsReceiving, 2250, 885, 1515, true,
+       "Secondi impiegati per ricevere records"},
+      {S::kTime, kMsPerRecordReceived, 4470, 885, 795, true, "Tempo medio per ricevere un record"},
+      {S::kTime, kSecondsSending, 2250, 1245, 1515, true, "Secondi impiegati per inviare records"},
+      {S::kTime, kMsPerRecordSent, 4470, 1245, 795, true, "Tempo medio per inviare un record"},
+      {S::kText, kLibraryReceived, 5925, 885, 1515, false, "Libreria dell'ultimo record ricevuto"},
+      {S::kText, kFileReceived, 7545, 885, 1575, false, "File dell'ultimo record ricevuto"},
+      {S::kText, kLibrarySent, 5925, 1245, 1515, false, "Libreria dell'ultimo record inviato"},
+      {S::kText, kFileSent, 7545, 1245, 1575, false, "File dell'ultimo record inviato"},
+      {S::kText, kDateText, 105, 1665, 900, false, "Data corrente"},
+      {S::kText, kTimeText, 1140, 1665, 480, false, "Ora corrente"},
+      {S::kText, kHostStopText, 1985, 1665, 1185, false,
+       "Data ora di spegnimento del server origine"},
+      {S::kText, kHostRestartText, 3315, 1665, 1185, false,
+       "Data ora di riaccensione del server origine"},
+      {S::kText, kStatusLine, 4605, 1665, 4515, false, "Messaggio di stato"},
   }};
   return fields;
 }

@@ -13,14 +13,35 @@
 
 namespace torvan {
 
+// The slots of the three arrays, by what they hold.
+enum StatCounter : int {
+  kRecordsReceived = 0,     // "Numero dei records ricevuti"
+  kReceiveDelayCycles = 1,  // "Cicli di ritardo in ricezione"
+  kRecordsSent = 2,         // "Numero dei records inviati"
+  kSendDelayCycles = 3,     // "Cicli di ritardo in invio"
+};
+enum StatTime : int {
+  kSecondsReceiving = 0,  // seconds spent receiving records
+  kMsPerRecordReceived = 1,
+  kSecondsSending = 2,  // seconds spent sending records
+  kMsPerRecordSent = 3,
+};
+enum StatText : int {
+  kLibraryReceived = 0,  // library and file of the last record received
+  kFileReceived = 1,
+  kLibrarySent = 2,  // library and file of the last record sent
+  kFileSent = 3,
+  kDateText = 4,      // "dd/mm/yyyy"
+  kTimeText = 5,      // "hh:nn"
+  kHostStopText = 6,  // the host's shutdown, "dd/mm/yy  hh:nn", "Stop" or "Attivo"
+  kHostRestartText = 7,
+  kStatusLine = 8,  // the last time-stamped message line
+};
+
 struct Statistics {
-  // 0 records received, 1 receive-delay cycles, 2 records sent, 3 send-delay cycles.
-  std::array<int32_t, 4> Stat_Contatori{};
-  // 0 seconds receiving, 1 ms per record received, 2 seconds sending, 3 ms per record sent.
-  std::array<float, 4> Stat_Tempi{};
-  // 0/1 library and file last received, 2/3 last sent, 4 date "dd/mm/yyyy", 5 time
-  // "hh:nn", 6 host shutdown text, 7 host restart text, 8 the status line.
-  std::array<std::string, 9> Stat_Testi{};
+  std::array<int32_t, 4> Stat_Contatori{};  // by StatCounter
+  std::array<float, 4> Stat_Tempi{};        // by StatTime
+  std::array<std::string, 9> Stat_Testi{};  // by StatText
   // Empty polls of the link's own reads; not displayed.
   int32_t Ritardo_Link = 0;
 };
@@ -34,7 +55,9 @@ bool Statistiche_Overflow(Statistics& s);
 
 // Adds `seconds` to a time accumulator and recomputes the average in ms per record, as the
 // replication steps do after each record: `end` below `start` means midnight passed.
-void Statistiche_AddRecord(Statistics& s, int counter_index, int seconds_index, double start,
+// `counter` is kRecordsReceived or kRecordsSent and `seconds` the matching
+// kSecondsReceiving or kSecondsSending; the average follows `seconds`.
+void Statistiche_AddRecord(Statistics& s, StatCounter counter, StatTime seconds, double start,
                            double end);
 
 // "#0": the whole number, or empty when 0.

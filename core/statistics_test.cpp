@@ -64,11 +64,12 @@ TEST(Statistics, OverflowGuardClearsBothRowsButNotTheLinkCounter) {
 
 TEST(Statistics, ARecordAcrossMidnightCountsTheRealDuration) {
   Statistics s;
-  Statistiche_AddRecord(s, 0, 0, 86390.0, 5.0);  // 23:59:50 -> 00:00:05
+  Statistiche_AddRecord(s, kRecordsReceived, kSecondsReceiving, 86390.0,
+                        5.0);  // 23:59:50 -> 00:00:05
   EXPECT_EQ(1, s.Stat_Contatori[0]);
   EXPECT_FLOAT_EQ(15.0f, s.Stat_Tempi[0]);
   EXPECT_FLOAT_EQ(15000.0f, s.Stat_Tempi[1]);
-  Statistiche_AddRecord(s, 0, 0, 10.0, 15.0);
+  Statistiche_AddRecord(s, kRecordsReceived, kSecondsReceiving, 10.0, 15.0);
   EXPECT_FLOAT_EQ(20.0f, s.Stat_Tempi[0]);
   EXPECT_FLOAT_EQ(10000.0f, s.Stat_Tempi[1]);
 }

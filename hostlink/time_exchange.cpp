@@ -58,8 +58,8 @@ bool TimeExchange(Program& program, SocketLayer& socket, std::string_view routin
     if (stop.ok() && again.ok()) {
       state.HostStopTime = stop.text;
       state.HostRestartTime = again.text;
-      texts[6] = HostTimeDisplay(state.HostStopTime);
-      texts[7] = HostTimeDisplay(state.HostRestartTime);
+      texts[kHostStopText] = HostTimeDisplay(state.HostStopTime);
+      texts[kHostRestartText] = HostTimeDisplay(state.HostRestartTime);
     }
   } else {
     platform::LocalTime t = platform::ToLocalTime(now);
@@ -67,13 +67,13 @@ bool TimeExchange(Program& program, SocketLayer& socket, std::string_view routin
     if (flag.ok() && flag.text == "S") {
       state.HostStopTime = Stamp(t);
       state.HostRestartTime = Stamp(t + std::chrono::minutes(restart));
-      texts[6] = "Stop";
-      texts[7] = HostTimeDisplay(state.HostRestartTime);
+      texts[kHostStopText] = "Stop";
+      texts[kHostRestartText] = HostTimeDisplay(state.HostRestartTime);
     } else {
       state.HostStopTime = Stamp(t + std::chrono::days(1));
       state.HostRestartTime = Stamp(t + std::chrono::days(1) + std::chrono::minutes(restart));
-      texts[6] = "Attivo";
-      texts[7] = "";
+      texts[kHostStopText] = "Attivo";
+      texts[kHostRestartText] = "";
     }
   }
 

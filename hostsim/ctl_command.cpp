@@ -52,7 +52,9 @@ CtlResult Generate(CtlContext& ctx, HostFile* file, int64_t count, uint64_t seed
     std::string record = insert ? codec.EmptyRecord(*file) : file->records.at(rrns[pick]);
     for (int k = 0; !remove && k < int(file->fields.size()); ++k) {
       if (k == file->index_field) continue;  // the PC gives the index; the host keeps it
-      codec.PutField(file->fields[size_t(k)], RandomValue(file->fields[size_t(k)], rng), &record);
+      // A random value is made to fit its field.
+      (void)codec.PutField(file->fields[size_t(k)], RandomValue(file->fields[size_t(k)], rng),
+                           &record);
     }
     Status s;
     if (insert) {

@@ -45,7 +45,7 @@ void Log(const std::string& line) { std::fprintf(stderr, "torvan-host: %s\n", li
 
 std::string HostSession::Greeting(const hostlink::CharTables& tables) {
   std::string header;
-  hostlink::BuildReplyHeader(tables, hostlink::kOutcomeServed, 0, &header);
+  (void)hostlink::BuildReplyHeader(tables, hostlink::kOutcomeServed, 0, &header);  // cannot fail
   return header;
 }
 
@@ -111,15 +111,20 @@ std::string HostSession::Reply(char code, std::string_view data) {
 
 std::string HostSession::Served(std::string_view host_data) {
   std::string frame;
-  hostlink::BuildReplyHeader(*context_->tables, hostlink::kOutcomeServed, int32_t(host_data.size()),
-                             &frame);
+  // Every reply is built within kMaxReplyData; one that is not is a fault of the host
+  // program, refused rather than sent with a length that lies.
+  if (!hostlink::BuildReplyHeader(*context_->tables, hostlink::kOutcomeServed,
+                                  int32_t(host_data.size()), &frame)
+           .ok()) {
+    return Refused();
+  }
   frame.append(host_data);
   return frame;
 }
 
 std::string HostSession::Refused() {
   std::string frame;
-  hostlink::BuildReplyHeader(*context_->tables, kOutcomeRefused, 0, &frame);
+  (void)hostlink::BuildReplyHeader(*context_->tables, kOutcomeRefused, 0, &frame);  // cannot fail
   return frame;
 }
 
@@ -148,13 +153,14 @@ std::string HostSession::ChangeReply() {
   const hostlink::CharTables& tables = *context_->tables;
   auto binary = [&](int64_t v) {
     std::string b;
-    hostlink::Field_Encode(tables, 'B', std::to_string(v), 4, 9, 0, &b);
+    (void)hostlink::Field_Encode(tables, 'B', std::to_string(v), 4, 9, 0, &b);  // 32-bit values
     return b;
   };
   const size_t length = kChangeHeaderLength + c->before.size() + c->after.size();
   // The frame is built in place: S is the request the host answers most often.
   std::string frame;
-  hostlink::BuildReplyHeader(tables, hostlink::kOutcomeServed, int32_t(length), &frame);
+  // kMaxRecordLength keeps both images within one reply.
+  (void)hostlink::BuildReplyHeader(tables, hostlink::kOutcomeServed, int32_t(length), &frame);
   frame.reserve(hostlink::kFrameHeaderLength + length);
   frame += binary(0);
   frame += binary(int64_t(c->before.size()));
@@ -264,7 +270,7 @@ std::string HostSession::ListReply(char code, std::string_view host_data) {
   std::string entry = tables.ToHost(pc);
   for (int32_t n : {f.digits, f.decimals, f.position, f.bytes}) {
     std::string packed;
-    codec.PackedNumber(n, &packed);
+    (void)codec.PackedNumber(n, &packed);  // the data folder checked them at load
     entry += packed;
   }
   entry += tables.ToHost(f.excluded ? "S" : " ");

@@ -276,14 +276,14 @@ TEST_F(HostSessionTest, StatementReplyCarriesTheStatus) {
   EXPECT_EQ(0u, store_->QueueSize());  // the PC's own changes are not sent back
   EXPECT_EQ(Header('0', 1) + Host("F"),
             Exchange(session, 'R', " DELETE FROM DATI/NESSUNO a WHERE RRN(a)=1"));
-  faults_.Command({"refuse-statements", "1"});
+  ASSERT_TRUE(faults_.Command({"refuse-statements", "1"}).ok());
   EXPECT_EQ(Header('0', 1) + Host("X"),
             Exchange(session, 'R', " DELETE FROM DATI/CONTATTI a WHERE RRN(a)=1"));
   EXPECT_EQ(1u, File("DATI/CONTATTI")->records.count(1));
 }
 
 TEST_F(HostSessionTest, RefusalFaultsAnswerOutcomeOneWithoutData) {
-  faults_.Command({"refuse", "P", "2"});
+  ASSERT_TRUE(faults_.Command({"refuse", "P", "2"}).ok());
   HostSession session(&context_);
   EXPECT_EQ(Header('1', 0), Exchange(session, 'P', "20261205140509000000"));
   EXPECT_EQ(Header('1', 0), Exchange(session, 'P', "20261205140509000000"));

@@ -53,17 +53,21 @@ bool Server_AS_Start(Runtime& rt) {
     program.Scrivi_Messaggio("   Il server " + Trim(p.Nome_Connessione) + ":" +
                              std::to_string(p.Porta) + " non risponde (" + std::to_string(k) + "/" +
                              std::to_string(rt.link.attempts) + ")");
-    // No pause after the last attempt: nothing follows it.
-    if (k < rt.link.attempts) {
-      platform::PauseLettingEventsRun(*program.pump, rt.link.pause_steps, rt.link.pause_step);
+    // No pause after the last attempt: nothing follows it. A stop asked for meanwhile
+    // (the operator, the program's end) ends the attempts at the next pause.
+    if (k < rt.link.attempts &&
+        !platform::PauseLettingEventsRun(*program.pump, rt.link.pause_steps, rt.link.pause_step,
+                                         [&] { return program.state.StopRequested(); })) {
+      break;
     }
+    if (program.state.StopRequested()) break;
   }
   if (!program.state.LinkUp) {
     rt.socket.Sock_Stop();
     return false;
   }
 
-  program.state.LastTimeExchange = platform::ToLocalTime(program.Now());
+  program.state.LastTimeExchange = program.clock->Monotonic();
   (void)hostlink::TimeExchange(program, rt.socket, "Server_AS_Start");
 
   program.state.LinkUp = Carica_File(program, rt.socket, rt.catalogue);

@@ -128,8 +128,8 @@ TEST_F(LinkTest, LoadsTheCatalogueWithTheRequestCountsOfTheExample) {
   EXPECT_EQ("immagini/", rt_.catalogue.Tab_Cartelle_DB[2]);
 
   EXPECT_EQ("20261205230000", program_.state.HostStopTime);
-  EXPECT_EQ("05/12/26  23:00", program_.stats.Stat_Testi[6]);
-  EXPECT_EQ("06/12/26  06:00", program_.stats.Stat_Testi[7]);
+  EXPECT_EQ("05/12/26  23:00", program_.stats.Stat_Testi[kHostStopText]);
+  EXPECT_EQ("06/12/26  06:00", program_.stats.Stat_Testi[kHostRestartText]);
   EXPECT_EQ(0, clock_.set_calls);  // ClockMode is empty
 
   EXPECT_TRUE(Server_AS_Stop(rt_));
@@ -212,6 +212,22 @@ TEST_F(LinkTest, AnUnansweredPortIsTriedAgainWithItsMessages) {
   EXPECT_FALSE(program_.state.LinkUp);
 }
 
+TEST_F(LinkTest, AStopAskedForDuringThePausesEndsTheAttempts) {
+  int port = hostlink::testing::ClosedPort();
+  program_.settings.parametri.Porta = port;
+  rt_.link.attempts = 20;
+  // The operator's stop arrives as an event during the first pause, after 10 seconds.
+  pump_.on_events = [&] {
+    if (pump_.sleeps == 50) program_.state.Stop_Richiesto = true;
+  };
+  EXPECT_FALSE(Server_AS_Start(rt_));
+  EXPECT_EQ(50, pump_.sleeps);
+  EXPECT_EQ(1,
+            CountLines("   Il server 127.0.0.1:" + std::to_string(port) + " non risponde (1/20)"));
+  EXPECT_FALSE(Has("   Il server 127.0.0.1:" + std::to_string(port) + " non risponde (2/20)"));
+  EXPECT_FALSE(program_.state.LinkUp);
+}
+
 TEST_F(LinkTest, TheRestartVariantAndTheHostClock) {
   HostCatalogue host = Example();
   host.time_reply =
@@ -227,8 +243,8 @@ TEST_F(LinkTest, TheRestartVariantAndTheHostClock) {
   EXPECT_EQ("T0002020261205100000000000", peer.Requests()[0]);
   EXPECT_EQ("20261205100000", program_.state.HostStopTime);
   EXPECT_EQ("20261205103000", program_.state.HostRestartTime);
-  EXPECT_EQ("Stop", program_.stats.Stat_Testi[6]);
-  EXPECT_EQ("05/12/26  10:30", program_.stats.Stat_Testi[7]);
+  EXPECT_EQ("Stop", program_.stats.Stat_Testi[kHostStopText]);
+  EXPECT_EQ("05/12/26  10:30", program_.stats.Stat_Testi[kHostRestartText]);
   EXPECT_EQ((platform::LocalDateTime{2027, 1, 2, 3, 4, 5, 678}), clock_.last_set);
   Server_AS_Stop(rt_);
 }
@@ -244,8 +260,8 @@ TEST_F(LinkTest, AHostStayingUpInRestartModeIsShownActive) {
   ASSERT_TRUE(Server_AS_Start(rt_));
   EXPECT_EQ("20270101235000", program_.state.HostStopTime);
   EXPECT_EQ("20270102002000", program_.state.HostRestartTime);
-  EXPECT_EQ("Attivo", program_.stats.Stat_Testi[6]);
-  EXPECT_EQ("", program_.stats.Stat_Testi[7]);
+  EXPECT_EQ("Attivo", program_.stats.Stat_Testi[kHostStopText]);
+  EXPECT_EQ("", program_.stats.Stat_Testi[kHostRestartText]);
   EXPECT_EQ(0, clock_.set_calls);  // not a date: the PC clock is left alone
   Server_AS_Stop(rt_);
 }

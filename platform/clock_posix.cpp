@@ -65,6 +65,10 @@ class PosixClock final : public Clock {
     return t;
   }
 
+  MonotonicTime Monotonic() override {
+    return chr::time_point_cast<chr::milliseconds>(chr::steady_clock::now());
+  }
+
   Status SetLocal(const LocalDateTime& t) override {
     tm local{};
     local.tm_year = t.year - 1900;

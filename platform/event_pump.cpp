@@ -19,11 +19,14 @@ EventPump* ConsolePump() {
   return &pump;
 }
 
-void PauseLettingEventsRun(EventPump& pump, int steps, std::chrono::milliseconds step) {
+bool PauseLettingEventsRun(EventPump& pump, int steps, std::chrono::milliseconds step,
+                           const std::function<bool()>& stop_requested) {
   for (int i = 0; i < steps; ++i) {
     pump.Sleep(step);
     pump.ProcessEvents();
+    if (stop_requested && stop_requested()) return false;
   }
+  return true;
 }
 
 }  // namespace torvan::platform

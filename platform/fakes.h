@@ -1,12 +1,16 @@
-// Test doubles for the platform seams: a clock that shows whatever the test says and an
-// event pump that records calls and never really sleeps.
+// Test doubles for the platform seams: a clock that shows whatever the test says, timers
+// that fire when the test advances that clock, and an event pump that records calls and
+// never really sleeps.
 #pragma once
 
 #include <chrono>
 #include <functional>
+#include <map>
+#include <optional>
 
 #include "platform/clock.h"
 #include "platform/event_pump.h"
+#include "platform/timer.h"
 
 namespace torvan::platform {
 
@@ -14,6 +18,7 @@ class FakeClock final : public Clock {
  public:
   explicit FakeClock(LocalDateTime now = {2026, 12, 5, 14, 5, 9, 0}) : now_(ToLocalTime(now)) {}
   LocalDateTime Now() override { return ToFields(now_); }
+  MonotonicTime Monotonic() override { return monotonic_; }
   Status SetLocal(const LocalDateTime& t) override {
     ++set_calls;
     last_set = t;
@@ -21,8 +26,13 @@ class FakeClock final : public Clock {
     now_ = ToLocalTime(t);
     return Status::Ok();
   }
+  // Moves the wall clock only, as an operator or the host setting the PC clock would.
   void Set(const LocalDateTime& t) { now_ = ToLocalTime(t); }
-  void Advance(std::chrono::milliseconds d) { now_ += d; }
+  // Lets time pass: both clocks move forward by `d`.
+  void Advance(std::chrono::milliseconds d) {
+    now_ += d;
+    monotonic_ += d;
+  }
 
   bool allow_set = true;
   int set_calls = 0;
@@ -30,16 +40,94 @@ class FakeClock final : public Clock {
 
  private:
   LocalTime now_;
+  MonotonicTime monotonic_{std::chrono::hours(1000)};
 };
 
-// Sleeping advances the fake clock (when one is attached) instead of waiting.
+// Timers on the fake clock's monotonic time. Nothing fires by itself: FireDue fires what
+// is due now, AdvanceBy lets time pass and fires every timer at its own due time (in due
+// order; a timer started by a callback fires in the same call when it falls due in time).
+class FakeTimers final : public Timers {
+ public:
+  explicit FakeTimers(FakeClock& clock) : clock_(clock) {}
+  TimerId Start(std::chrono::milliseconds interval, std::function<void()> callback) override {
+    if (interval.count() < 0) interval = std::chrono::milliseconds(0);
+    const TimerId id = ++last_id_;
+    pending_[id] = Pending{clock_.Monotonic() + interval, std::move(callback)};
+    ++started;
+    return id;
+  }
+  void Kill(TimerId id) override {
+    if (pending_.erase(id) > 0) ++killed;
+  }
+
+  // Fires every timer due at the current time, earliest first. Returns how many fired.
+  int FireDue() {
+    int fired = 0;
+    while (std::optional<TimerId> id = NextDueId()) {
+      if (pending_[*id].due > clock_.Monotonic()) break;
+      std::function<void()> callback = std::move(pending_[*id].callback);
+      pending_.erase(*id);
+      ++fired;
+      callback();
+    }
+    return fired;
+  }
+  // Lets `d` pass, stopping at each due timer to fire it.
+  void AdvanceBy(std::chrono::milliseconds d) {
+    const MonotonicTime end = clock_.Monotonic() + d;
+    for (;;) {
+      std::optional<TimerId> id = NextDueId();
+      if (!id || pending_[*id].due > end) break;
+      if (pending_[*id].due > clock_.Monotonic())
+        clock_.Advance(pending_[*id].due - clock_.Monotonic());
+      FireDue();
+    }
+    if (end > clock_.Monotonic()) clock_.Advance(end - clock_.Monotonic());
+  }
+  size_t pending() const { return pending_.size(); }
+  bool IsPending(TimerId id) const { return pending_.count(id) > 0; }
+  // When the earliest pending timer falls due, if any.
+  std::optional<MonotonicTime> NextDue() const {
+    std::optional<MonotonicTime> due;
+    for (const auto& [id, p] : pending_) {
+      if (!due || p.due < *due) due = p.due;
+    }
+    return due;
+  }
+
+  int started = 0;
+  int killed = 0;
+
+ private:
+  struct Pending {
+    MonotonicTime due;
+    std::function<void()> callback;
+  };
+  std::optional<TimerId> NextDueId() const {
+    std::optional<TimerId> best;
+    for (const auto& [id, p] : pending_) {
+      if (!best || p.due < pending_.at(*best).due) best = id;
+    }
+    return best;
+  }
+
+  FakeClock& clock_;
+  TimerId last_id_ = 0;
+  std::map<TimerId, Pending> pending_;
+};
+
+// Sleeping advances the fake clock (when one is attached) instead of waiting. Letting
+// events run fires the due timers of the attached FakeTimers, as an event loop would.
 class FakePump final : public EventPump {
  public:
-  explicit FakePump(FakeClock* clock = nullptr) : clock_(clock) {}
+  explicit FakePump(FakeClock* clock = nullptr, FakeTimers* timers = nullptr)
+      : clock_(clock), timers_(timers) {}
   void ProcessEvents() override {
     ++events;
     if (on_events) on_events();
+    if (timers_ != nullptr) timers_->FireDue();
   }
+  void AttachTimers(FakeTimers* timers) { timers_ = timers; }
   void Sleep(std::chrono::milliseconds d) override {
     ++sleeps;
     slept += d;
@@ -53,6 +141,7 @@ class FakePump final : public EventPump {
 
  private:
   FakeClock* clock_;
+  FakeTimers* timers_;
 };
 
 // A pump that really sleeps (sockets need real time to pass) and counts events.

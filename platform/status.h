@@ -11,7 +11,7 @@
 
 namespace torvan {
 
-class Status {
+class [[nodiscard]] Status {
  public:
   enum class Code { kOk = 0, kNotFound, kIoError, kInvalidArgument, kTimedOut, kClosed, kFault };
 

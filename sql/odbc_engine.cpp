@@ -443,7 +443,7 @@ class OdbcConnection final : public Connection {
         return Fail(s, std::move(errors), source_);
       }
       core_ = std::make_unique<DialectCore>(std::move(target), [this](std::vector<SqlError> e) {
-        Fail(Status::IoError("recordset"), std::move(e), source_);
+        (void)Fail(Status::IoError("recordset"), std::move(e), source_);
       });
     }
     return Status::Ok();

@@ -196,7 +196,7 @@ class SqliteConnection final : public Connection {
       return Fail(s, std::move(errors), kSource);
     }
     core_ = std::make_unique<DialectCore>(std::move(target), [this](std::vector<SqlError> errors) {
-      Fail(Status::IoError("recordset"), std::move(errors), kSource);
+      (void)Fail(Status::IoError("recordset"), std::move(errors), kSource);
     });
     return Status::Ok();
   }

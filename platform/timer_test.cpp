@@ -1,0 +1,136 @@
+// Timers, fake and Qt's: one shot each, a killed timer never fires, intervals on the
+// monotonic clock, callbacks that start and kill timers.
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <vector>
+
+#include "platform/fakes.h"
+#include "platform/qt_loop.h"
+
+namespace torvan::platform {
+namespace {
+
+using std::chrono::milliseconds;
+
+TEST(FakeTimers, FireOnceAtTheirDueTimeInDueOrder) {
+  FakeClock clock;
+  FakeTimers timers(clock);
+  std::vector<std::string> fired;
+  timers.Start(milliseconds(300), [&] { fired.push_back("late"); });
+  timers.Start(milliseconds(100), [&] { fired.push_back("early"); });
+  timers.AdvanceBy(milliseconds(99));
+  EXPECT_TRUE(fired.empty());
+  timers.AdvanceBy(milliseconds(1));
+  EXPECT_EQ((std::vector<std::string>{"early"}), fired);
+  timers.AdvanceBy(milliseconds(1000));
+  EXPECT_EQ((std::vector<std::string>{"early", "late"}), fired);
+  timers.AdvanceBy(milliseconds(1000));
+  EXPECT_EQ(2u, fired.size());
+}
+
+TEST(FakeTimers, AKilledTimerNeverFires) {
+  FakeClock clock;
+  FakeTimers timers(clock);
+  int fired = 0;
+  TimerId id = timers.Start(milliseconds(500), [&] { ++fired; });
+  EXPECT_NE(0u, id);
+  timers.Kill(id);
+  timers.Kill(id);  // twice, and a timer that never was, change nothing
+  timers.Kill(0);
+  timers.AdvanceBy(milliseconds(5000));
+  EXPECT_EQ(0, fired);
+  EXPECT_EQ(0u, timers.pending());
+}
+
+TEST(FakeTimers, SettingTheWallClockNeitherHastensNorDelays) {
+  FakeClock clock;
+  FakeTimers timers(clock);
+  int fired = 0;
+  timers.Start(milliseconds(1000), [&] { ++fired; });
+  clock.Set({2030, 1, 1, 0, 0, 0, 0});  // the host's clock copied to the PC
+  EXPECT_EQ(0, timers.FireDue());
+  clock.Set({2020, 1, 1, 0, 0, 0, 0});
+  timers.AdvanceBy(milliseconds(1000));
+  EXPECT_EQ(1, fired);
+}
+
+TEST(FakeTimers, ACallbackRearmsAndTheNewTimerFiresWhenDue) {
+  FakeClock clock;
+  FakeTimers timers(clock);
+  int ticks = 0;
+  std::function<void()> tick = [&] {
+    ++ticks;
+    timers.Start(milliseconds(500), tick);
+  };
+  timers.Start(milliseconds(500), tick);
+  timers.AdvanceBy(milliseconds(2000));
+  EXPECT_EQ(4, ticks);
+  EXPECT_EQ(1u, timers.pending());
+}
+
+TEST(FakeTimers, ThePumpFiresDueTimersAsAnEventLoopWould) {
+  FakeClock clock;
+  FakeTimers timers(clock);
+  FakePump pump(&clock, &timers);
+  int fired = 0;
+  timers.Start(milliseconds(200), [&] { ++fired; });
+  EXPECT_TRUE(PauseLettingEventsRun(pump, 1, milliseconds(100)));
+  EXPECT_EQ(0, fired);
+  EXPECT_TRUE(PauseLettingEventsRun(pump, 1, milliseconds(100)));
+  EXPECT_EQ(1, fired);
+}
+
+TEST(Pause, AStopRequestEndsItAtTheNextStep) {
+  FakeClock clock;
+  FakePump pump(&clock);
+  int asked = 0;
+  EXPECT_FALSE(PauseLettingEventsRun(pump, 150, milliseconds(200), [&] { return ++asked == 3; }));
+  EXPECT_EQ(3, pump.sleeps);
+  EXPECT_EQ(milliseconds(600), pump.slept);
+}
+
+class QtTimersTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    static int argc = 1;
+    static char name[] = "timer_test";
+    static char* argv[] = {name, nullptr};
+    if (QCoreApplication::instance() == nullptr) app_ = new QCoreApplication(argc, argv);
+  }
+  // Lets the loop run until `done` or about two seconds have passed.
+  void RunUntil(const std::function<bool()>& done) {
+    for (int i = 0; i < 400 && !done(); ++i) pump_.Sleep(milliseconds(5)), pump_.ProcessEvents();
+  }
+  static QCoreApplication* app_;
+  QtPump pump_;
+  QtTimers timers_;
+};
+QCoreApplication* QtTimersTest::app_ = nullptr;
+
+TEST_F(QtTimersTest, OneShotAndKill) {
+  int a = 0, b = 0;
+  timers_.Start(milliseconds(20), [&] { ++a; });
+  TimerId killed = timers_.Start(milliseconds(10), [&] { ++b; });
+  timers_.Kill(killed);
+  RunUntil([&] { return a > 0; });
+  RunUntil([] { return false; });  // a while longer: nothing fires twice
+  EXPECT_EQ(1, a);
+  EXPECT_EQ(0, b);
+}
+
+TEST_F(QtTimersTest, ACallbackMayKillItselfAndStartAnother) {
+  int first = 0, second = 0;
+  TimerId id = 0;
+  id = timers_.Start(milliseconds(5), [&] {
+    ++first;
+    timers_.Kill(id);  // already fired: nothing happens
+    timers_.Start(milliseconds(5), [&] { ++second; });
+  });
+  RunUntil([&] { return second > 0; });
+  EXPECT_EQ(1, first);
+  EXPECT_EQ(1, second);
+}
+
+}  // namespace
+}  // namespace torvan::platform
