@@ -1,6 +1,7 @@
 #include "catalogue/catalogue.h"
 
 #include "catalogue/catalogue_files.h"
+#include "catalogue/sql_names.h"
 #include "core/text.h"
 
 namespace torvan {
@@ -60,6 +61,13 @@ void Carica_Catalogo(Program& program, Catalogue& c) {
       c.Catalogo_Errato = true;
     }
     c.Tab_File.push_back(f);
+  }
+
+  for (const NameClash& clash : FindNameClashes(c)) {
+    program.Scrivi_Messaggio(NameClashMessage(c, clash));
+    c.Tab_File[size_t(clash.file)].Nome_In_Conflitto = true;
+    if (clash.other != 0) c.Tab_File[size_t(clash.other)].Nome_In_Conflitto = true;
+    c.Catalogo_Errato = true;
   }
 }
 

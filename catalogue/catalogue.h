@@ -25,6 +25,9 @@ struct FileEntry {
   int32_t Indice_DB = 0;  // database record number, 0 when none
   std::string DataBase;   // trimmed
   int32_t Campo_IDX = 0;  // index in Tab_Campi of "§_T_IDX___", 0 when none
+  // Another file of its database owns an SQL object of the same name (catalogue/
+  // sql_names.h): its tables are never built or dropped.
+  bool Nome_In_Conflitto = false;
 };
 
 struct CampoEntry {
@@ -45,8 +48,9 @@ struct Catalogue {
 };
 
 // Rebuilds Tab_File, Tab_Campi, Tab_Cartelle_DB, N_File and Catalogo_Errato from the
-// catalogue files, writing the index-field errors to the message log. A file that cannot
-// be read is skipped and the load goes on. N_DB and DB_Ritorno are the catalogue load's.
+// catalogue files, writing the index-field errors and the name clashes (sql_names.h) to
+// the message log; clashing files are marked Nome_In_Conflitto. A file that cannot be read
+// is skipped and the load goes on. N_DB and DB_Ritorno are the catalogue load's.
 void Carica_Catalogo(Program& program, Catalogue& catalogue);
 
 }  // namespace torvan
