@@ -89,4 +89,153 @@ inline constexpr int32_t kAmountDigits = 17;
 inline constexpr int32_t kAmountDecimals = 3;
 inline constexpr size_t kAmountTextLength = 20;
 
+// A field of a reply's data part: 1-based position and length in bytes.
+struct FieldPos {
+  int32_t pos;
+  int32_t len;
+  constexpr int32_t end() const { return pos + len; }  // the position after the field
+};
+
+// The data of a served P reply (time exchange): the host's stop and restart times
+// (yyyymmddhhnnss) and its clock (yyyymmddhhnnssmmm). A served T reply carries the
+// "stopping now" flag ("S") at position 1 and the clock at the same place.
+namespace time_reply {
+inline constexpr FieldPos kStopTime{1, 14};
+inline constexpr FieldPos kRestartTime{15, 14};
+inline constexpr FieldPos kStoppingFlag{1, 1};  // T
+inline constexpr FieldPos kHostClock{29, 17};
+inline constexpr int32_t kLength = 45;
+static_assert(kStopTime.end() == kRestartTime.pos && kRestartTime.end() == kHostClock.pos);
+static_assert(kHostClock.end() == kLength + 1);
+}  // namespace time_reply
+
+// The request data of P and T: the PC's local time yyyymmddhhnnss, milliseconds "mmm", "000".
+inline constexpr int32_t kTimeRequestLength = 20;
+
+// The host change record: the data of a served S reply.
+//
+//   position  length  type  content
+//   1         4       B     offset of the before image within the image area
+//   5         4       B     offset of the after image within the image area
+//   9         8             not read by the PC (torvan-host: the change's sequence number)
+//   17        4       B     relative record number (RRN) in the host file
+//   21        10      A     host file name
+//   31        10      A     host library name
+//   41        14      A     a text kept with the change (torvan-host: when it was made)
+//   55        1       A     change code: "1" added, "2" deleted, "3" updated, "4" cleared
+//   56        3             not read by the PC
+//   59        rest          image area: before and after images, each in the file's layout
+//
+// The byte of a field at record position p (1-based) lies at data position
+// kImageBase + offset + p of the image that starts at `offset`.
+namespace change_record {
+inline constexpr FieldPos kBeforeOffset{1, 4};
+inline constexpr FieldPos kAfterOffset{5, 4};
+inline constexpr FieldPos kUnread1{9, 8};
+inline constexpr FieldPos kRrn{17, 4};
+inline constexpr FieldPos kFile{21, 10};
+inline constexpr FieldPos kLibrary{31, 10};
+inline constexpr FieldPos kText14{41, 14};
+inline constexpr FieldPos kCode{55, 1};
+inline constexpr FieldPos kUnread2{56, 3};
+inline constexpr int32_t kHeaderLength = 58;
+inline constexpr int32_t kImageBase = 58;
+inline constexpr char kAdded = '1';
+inline constexpr char kDeleted = '2';
+inline constexpr char kUpdated = '3';
+inline constexpr char kCleared = '4';
+static_assert(kBeforeOffset.end() == kAfterOffset.pos && kAfterOffset.end() == kUnread1.pos);
+static_assert(kUnread1.end() == kRrn.pos && kRrn.end() == kFile.pos);
+static_assert(kFile.end() == kLibrary.pos && kLibrary.end() == kText14.pos);
+static_assert(kText14.end() == kCode.pos && kCode.end() == kUnread2.pos);
+static_assert(kUnread2.end() == kHeaderLength + 1 && kImageBase == kHeaderLength);
+// The widest record whose two images fit one reply.
+inline constexpr int32_t kMaxRecordLength = (kMaxReplyData - kHeaderLength) / 2;
+}  // namespace change_record
+
+// The request data of I: image key (10, blank-padded), "1", part and chunk (5 digits each).
+namespace image_request {
+inline constexpr FieldPos kKey{1, 10};
+inline constexpr FieldPos kConstant{11, 1};
+inline constexpr FieldPos kPart{12, 5};
+inline constexpr FieldPos kChunk{17, 5};
+inline constexpr int32_t kLength = 21;
+static_assert(kKey.end() == kConstant.pos && kConstant.end() == kPart.pos);
+static_assert(kPart.end() == kChunk.pos && kChunk.end() == kLength + 1);
+}  // namespace image_request
+
+// Catalogue list entries (requests "3", "1", "2"): position 1 is a blank for an entry to
+// be stored; any other character marks an entry the PC skips.
+inline constexpr FieldPos kEntryMark{1, 1};
+
+// Request "3": one database of the catalogue. All text (A).
+namespace database_entry {
+inline constexpr FieldPos kName{2, 20};
+inline constexpr FieldPos kDescription{22, 50};  // not stored by the PC
+inline constexpr FieldPos kServer{72, 20};
+inline constexpr FieldPos kAddress{92, 16};
+inline constexpr FieldPos kUser{108, 20};
+inline constexpr FieldPos kPassword{128, 20};  // clear; the PC scrambles it
+inline constexpr FieldPos kFolder{148, 50};
+inline constexpr int32_t kLength = 197;
+static_assert(kEntryMark.end() == kName.pos && kName.end() == kDescription.pos);
+static_assert(kDescription.end() == kServer.pos && kServer.end() == kAddress.pos);
+static_assert(kAddress.end() == kUser.pos && kUser.end() == kPassword.pos);
+static_assert(kPassword.end() == kFolder.pos && kFolder.end() == kLength + 1);
+}  // namespace database_entry
+
+// Request "1": one replicated host file. All text (A).
+namespace file_entry {
+inline constexpr FieldPos kLibrary{2, 10};
+inline constexpr FieldPos kFile{12, 10};
+inline constexpr FieldPos kText{22, 50};
+inline constexpr FieldPos kTriggerLibrary{72, 10};
+inline constexpr FieldPos kTrigger{82, 10};
+inline constexpr FieldPos kAsPc{92, 1};
+inline constexpr FieldPos kPcAs{93, 1};
+inline constexpr FieldPos kAcq{94, 1};
+inline constexpr FieldPos kDatabase{95, 20};
+inline constexpr FieldPos kFilterLibrary{115, 10};
+inline constexpr FieldPos kFilter{125, 10};
+inline constexpr int32_t kLength = 134;
+static_assert(kEntryMark.end() == kLibrary.pos && kLibrary.end() == kFile.pos);
+static_assert(kFile.end() == kText.pos && kText.end() == kTriggerLibrary.pos);
+static_assert(kTriggerLibrary.end() == kTrigger.pos && kTrigger.end() == kAsPc.pos);
+static_assert(kAsPc.end() == kPcAs.pos && kPcAs.end() == kAcq.pos && kAcq.end() == kDatabase.pos);
+static_assert(kDatabase.end() == kFilterLibrary.pos && kFilterLibrary.end() == kFilter.pos);
+static_assert(kFilter.end() == kLength + 1);
+}  // namespace file_entry
+
+// Request "2": one field of a file. The request data is the flag, library (10), file (10).
+namespace field_entry {
+inline constexpr int32_t kRequestLength = 21;
+inline constexpr FieldPos kLibrary{2, 10};  // the file the entry belongs to
+inline constexpr FieldPos kFile{12, 10};
+inline constexpr FieldPos kName{22, 10};
+inline constexpr FieldPos kText{32, 50};
+inline constexpr FieldPos kType{82, 1};
+// Packed, 5 digits, 0 decimals.
+inline constexpr FieldPos kDigits{83, 3};
+inline constexpr FieldPos kDecimals{86, 3};
+inline constexpr FieldPos kPosition{89, 3};
+inline constexpr FieldPos kBytes{92, 3};
+inline constexpr int32_t kPackedDigits = 5;
+inline constexpr FieldPos kExcluded{95, 1};
+inline constexpr int32_t kLength = 95;
+static_assert(kEntryMark.end() == kLibrary.pos && kLibrary.end() == kFile.pos);
+static_assert(kFile.end() == kName.pos && kName.end() == kText.pos && kText.end() == kType.pos);
+static_assert(kType.end() == kDigits.pos && kDigits.end() == kDecimals.pos);
+static_assert(kDecimals.end() == kPosition.pos && kPosition.end() == kBytes.pos);
+static_assert(kBytes.end() == kExcluded.pos && kExcluded.end() == kLength + 1);
+}  // namespace field_entry
+
+// The image archive file and its record layout (positions within the host record).
+namespace image_archive {
+inline constexpr char kFileName[] = "TNP_ARC_0F";
+inline constexpr FieldPos kState{1, 1};  // " ": the record carries an image to fetch
+inline constexpr FieldPos kKey{2, 10};
+inline constexpr FieldPos kParts{12, 5};  // zoned
+inline constexpr FieldPos kType{110, 1};
+}  // namespace image_archive
+
 }  // namespace torvan::hostlink
