@@ -1,0 +1,386 @@
+// The control routines and the cycle on a fake clock, fake timers, fake links and fake
+// replication steps: the Parts' edge cases of the retry machine, the shutdown window, the
+// repeated pass, the deferred stop and re-entry.
+#include "control/controller.h"
+
+#include <gtest/gtest.h>
+
+#include <deque>
+
+#include "catalogue/catalogue_files.h"
+#include "platform/fakes.h"
+#include "platform/file.h"
+#include "platform/temp_folder.h"
+
+namespace torvan {
+namespace {
+
+using std::chrono::milliseconds;
+using std::chrono::minutes;
+
+class FakeLinks final : public LinkOps {
+ public:
+  explicit FakeLinks(Program& p) : program_(p) {}
+  bool Server_AS_Start() override {
+    ++as_starts;
+    if (during_start) during_start();
+    program_.state.LinkUp = as_ok;
+    return as_ok;
+  }
+  bool Server_AS_Stop() override {
+    ++as_stops;
+    program_.state.LinkUp = false;
+    program_.state.Prossimo_Tentativo.reset();
+    return true;
+  }
+  bool Server_SQL_Start_() override {
+    ++sql_starts;
+    program_.state.Collegato_SQL = sql_ok;
+    return sql_ok;
+  }
+  bool Server_SQL_Stop_() override {
+    ++sql_stops;
+    program_.state.Collegato_SQL = false;
+    return true;
+  }
+  bool as_ok = true, sql_ok = true;
+  int as_starts = 0, as_stops = 0, sql_starts = 0, sql_stops = 0;
+  std::function<void()> during_start;
+
+ private:
+  Program& program_;
+};
+
+class FakeSteps final : public ReplicationOps {
+ public:
+  bool Server_SQL_Sincro() override {
+    ++sincro;
+    if (during_sincro) during_sincro();
+    if (host_work.empty()) return false;
+    bool r = host_work.front();
+    host_work.pop_front();
+    return r;
+  }
+  bool Server_SQL_Ritorno() override {
+    ++ritorno;
+    if (sql_work.empty()) return false;
+    bool r = sql_work.front();
+    sql_work.pop_front();
+    return r;
+  }
+  std::deque<bool> host_work, sql_work;
+  int sincro = 0, ritorno = 0;
+  std::function<void()> during_sincro;
+};
+
+class FakeFront final : public FrontEnd {
+ public:
+  void Bar_Imposta() override { ++bars; }
+  void EndProgram(int status) override { ended.push_back(status); }
+  int bars = 0;
+  std::vector<int> ended;
+};
+
+class ControllerTest : public ::testing::Test {
+ protected:
+  ControllerTest() {
+    program_.log.on_status_line = [this](std::string_view l) { lines_.emplace_back(l.substr(11)); };
+    Parametri& p = program_.settings.parametri;
+    p.Nome_Connessione = "sysorig";
+    p.Ciclo_Sincronizz = 1000;
+    p.Attesa_Dopo_Start = 30;
+    p.Attesa_Prima_Stop = 15;
+    program_.settings.Margine_Start = 30.0f / 1440;
+    program_.settings.Margine_Stop = 15.0f / 1440;
+    program_.settings.Indirizzo_Host = 0x0100007F;
+    control_.ping = [this](int32_t ttl, int32_t timeout, uint32_t address) {
+      EXPECT_EQ(20, ttl);
+      EXPECT_EQ(1000, timeout);
+      pinged_.push_back(address);
+      hostlink::PingResult r;
+      r.failed = !(address == program_.settings.Indirizzo_Host ? host_answers_ : sql_answers_);
+      return r;
+    };
+    control_.options.pause_before_end = milliseconds(5000);
+  }
+  // The database catalogue of `n` databases, all at 127.0.0.2.
+  void Databases(int n) {
+    std::vector<DataBase_Rec> dbs;
+    for (int i = 1; i <= n; ++i) {
+      DataBase_Rec r;
+      r.Nome_DB = "DB" + std::to_string(i);
+      r.Server_DB = "SQLSRV0" + std::to_string(i);
+      r.Indirizzo_DB = "127.0.0.2";
+      dbs.push_back(r);
+    }
+    ASSERT_TRUE(WriteRecords(program_.paths.database_catalogue, dbs).ok());
+  }
+  // Both links up and replication active, as after the Server and Timer buttons.
+  void Replicating() {
+    control_.Server__Start(true);
+    ASSERT_TRUE(program_.state.LinkUp && program_.state.Collegato_SQL);
+    control_.TimerButton();
+    ASSERT_EQ(StatoSincronismo::kAttivo, program_.state.Stato_Sincronismo);
+    lines_.clear();
+  }
+  // Host times around now (05/12/2026 14:05:09): stop and restart as "yyyymmddhhnnss".
+  void HostWindow(const std::string& stop, const std::string& restart) {
+    program_.state.HostStopTime = stop;
+    program_.state.HostRestartTime = restart;
+  }
+  bool Has(const std::string& line) const {
+    return std::find(lines_.begin(), lines_.end(), line) != lines_.end();
+  }
+  int Count(const std::string& line) const {
+    return int(std::count(lines_.begin(), lines_.end(), line));
+  }
+
+  platform::TempFolder folder_{"torvan-control"};
+  platform::FakeClock clock_;
+  platform::FakeTimers timers_{clock_};
+  platform::FakePump pump_{&clock_, &timers_};
+  Program program_{Paths::InFolder(folder_.path()), &clock_, &pump_};
+  FakeLinks links_{program_};
+  FakeSteps steps_;
+  FakeFront front_;
+  Controller control_{program_, links_, steps_, timers_, front_};
+  bool host_answers_ = true, sql_answers_ = true;
+  std::vector<uint32_t> pinged_;
+  std::vector<std::string> lines_;
+};
+
+TEST_F(ControllerTest, AManualStartLogsEveryStepInOrder) {
+  Databases(2);
+  control_.Server__Start(true);
+  EXPECT_EQ((std::vector<std::string>{
+                "Server sorgente sysorig presente", "Collegamento al Server sysorig in corso ...",
+                "Collegamento al Server sysorig completato",
+                "Server destinatario 127.0.0.2/SQLSRV01 presente",
+                "Server destinatario 127.0.0.2/SQLSRV02 presente",
+                "Collegamento ai DataBase SQL in corso ...", "DataBase SQL collegati"}),
+            lines_);
+  EXPECT_TRUE(program_.state.LinkUp && program_.state.Collegato_SQL);
+  EXPECT_EQ(3u, pinged_.size());
+}
+
+TEST_F(ControllerTest, AnEmptyDatabaseCatalogueHasNothingToPing) {
+  EXPECT_TRUE(control_.Server__Verifica(false, true));
+  EXPECT_TRUE(pinged_.empty());
+  EXPECT_TRUE(control_.Server__Verifica(false, false));
+}
+
+TEST_F(ControllerTest, ASilentDestinationStopsEverything) {
+  Databases(2);
+  sql_answers_ = false;
+  control_.Server__Start(true);
+  EXPECT_TRUE(Has("Server destinatario 127.0.0.2/SQLSRV01 NON PRESENTE"));
+  EXPECT_FALSE(Has("Collegamento ai DataBase SQL in corso ..."));
+  EXPECT_EQ(1, links_.as_stops);
+  EXPECT_FALSE(program_.state.LinkUp);
+}
+
+TEST_F(ControllerTest, AFailedHostLinkStopsPausesAndEndsTheProgram) {
+  links_.as_ok = false;
+  control_.Server__Start(true);
+  EXPECT_TRUE(Has("ERRORE nel collegamento al server sysorig"));
+  EXPECT_EQ(std::vector<int>{kExitHostLinkFailed}, front_.ended);
+  EXPECT_EQ(milliseconds(5000), pump_.slept);
+  EXPECT_TRUE(program_.state.Fine_Richiesta);
+}
+
+TEST_F(ControllerTest, AStopDuringTheConnectionAttemptsIsNoFailureOfTheHost) {
+  links_.as_ok = false;
+  links_.during_start = [&] { program_.state.Stop_Richiesto = true; };
+  control_.Server__Start(true);
+  EXPECT_TRUE(Has("Collegamento al Server sysorig interrotto"));
+  EXPECT_FALSE(Has("ERRORE nel collegamento al server sysorig"));
+  EXPECT_TRUE(front_.ended.empty());
+}
+
+TEST_F(ControllerTest, AutomaticStartNeedsTwoAnswersAttesaRiprovaApart) {
+  program_.settings.Attesa_Riprova = 30;
+  control_.Server__Start(false);
+  EXPECT_EQ((std::vector<std::string>{"Server sorgente sysorig presente",
+                                      "Prossimo tentativo  05/12/26  14:35:09"}),
+            lines_);
+  EXPECT_EQ(1, program_.state.Tentativi);
+  lines_.clear();
+  clock_.Advance(minutes(29));
+  control_.Server__Start(false);  // not due: nothing at all, not even a ping
+  EXPECT_TRUE(lines_.empty());
+  EXPECT_EQ(1u, pinged_.size());
+  clock_.Advance(minutes(1));
+  control_.Server__Start(false);
+  EXPECT_TRUE(Has("Collegamento al Server sysorig in corso ..."));
+  EXPECT_FALSE(program_.state.Prossimo_Tentativo.has_value());
+  EXPECT_TRUE(program_.state.LinkUp && program_.state.Collegato_SQL);
+}
+
+TEST_F(ControllerTest, ADueAttemptThatFindsTheHostSilentStartsCountingAgain) {
+  program_.settings.Attesa_Riprova = 30;
+  control_.Server__Start(false);
+  clock_.Advance(minutes(30));
+  host_answers_ = false;
+  control_.Server__Start(false);
+  EXPECT_EQ(0, program_.state.Tentativi);
+  EXPECT_TRUE(Has("Server sorgente sysorig NON PRESENTE"));
+  EXPECT_TRUE(Has("Prossimo tentativo  05/12/26  15:05:09"));
+  EXPECT_EQ(0, links_.as_starts);
+}
+
+TEST_F(ControllerTest, WithAttesaRiprovaZeroASilentHostIsPingedEveryTickAndNothingScheduled) {
+  host_answers_ = false;
+  for (int tick = 0; tick < 3; ++tick) control_.Server__Start(false);
+  EXPECT_EQ(3, Count("Server sorgente sysorig NON PRESENTE"));
+  EXPECT_FALSE(program_.state.Prossimo_Tentativo.has_value());
+  EXPECT_EQ(0, links_.as_starts);
+}
+
+TEST_F(ControllerTest, WithAttesaRiprovaZeroTheSecondTickConnects) {
+  control_.Server__Start(false);
+  EXPECT_TRUE(Has("Prossimo tentativo  05/12/26  14:05:09"));
+  EXPECT_EQ(0, links_.as_starts);
+  clock_.Advance(milliseconds(1000));
+  control_.Server__Start(false);
+  EXPECT_EQ(1, links_.as_starts);
+}
+
+TEST_F(ControllerTest, TheStopOfTheShutdownWindowLogsTheExpectedRestart) {
+  Replicating();
+  program_.settings.parametri.Attesa_Restart = 0;
+  HostWindow("20261205141000", "20110301063000");
+  control_.Server__Stop(false);
+  EXPECT_EQ((std::vector<std::string>{
+                "SINCRONISMO fermato ...", "Scollegamento del Server sysorig in corso ...",
+                "Scollegamento del Server sysorig completato",
+                "Scollegamento dei DataBase SQL in corso ...", "DataBase SQL scollegati",
+                "Ripartenza prevista il 01/03/11  06:30:00 + 30"}),
+            lines_);
+  EXPECT_EQ(StatoSincronismo::kSospeso, program_.state.Stato_Sincronismo);
+  EXPECT_EQ("", program_.stats.Stat_Testi[kHostStopText]);
+}
+
+TEST_F(ControllerTest, TheTimerButtonStartsReplicationOneIntervalLater) {
+  control_.Server__Start(true);
+  control_.TimerButton();
+  EXPECT_TRUE(Has("SINCRONISMO avviato ..."));
+  EXPECT_EQ(0, steps_.sincro);
+  timers_.AdvanceBy(milliseconds(999));
+  EXPECT_EQ(0, steps_.sincro);
+  timers_.AdvanceBy(milliseconds(1));
+  EXPECT_EQ(1, steps_.sincro);
+  EXPECT_EQ(1, steps_.ritorno);
+  EXPECT_EQ(1u, timers_.pending());  // re-armed
+}
+
+TEST_F(ControllerTest, APassRepeatsAtOnceWhileEitherStepDidWork) {
+  Replicating();
+  steps_.host_work = {true, true, false};
+  steps_.sql_work = {false, false, true, false};
+  timers_.AdvanceBy(milliseconds(1000));
+  // Four passes in one tick: the third because the SQL-to-host step did work.
+  EXPECT_EQ(4, steps_.sincro);
+  EXPECT_EQ(4, steps_.ritorno);
+  EXPECT_EQ(1u, timers_.pending());
+}
+
+TEST_F(ControllerTest, AStopAskedForDuringAPassIsCarriedOutByThePass) {
+  Replicating();
+  steps_.host_work = {true, true, true};
+  steps_.during_sincro = [&] {
+    if (steps_.sincro == 2) control_.TimerButton();  // a click while the step waits
+  };
+  timers_.AdvanceBy(milliseconds(1000));
+  EXPECT_EQ(2, steps_.sincro);
+  EXPECT_EQ(1, steps_.ritorno);  // the pass ends after the step that was running
+  EXPECT_EQ(1, Count("SINCRONISMO fermato ..."));
+  EXPECT_EQ(StatoSincronismo::kSpento, program_.state.Stato_Sincronismo);
+  EXPECT_EQ(0u, timers_.pending());  // not re-armed
+  EXPECT_FALSE(program_.state.Stop_Richiesto);
+}
+
+TEST_F(ControllerTest, ATickDuringAPassIsRefused) {
+  Replicating();
+  int inner = 0;
+  steps_.during_sincro = [&] {
+    if (steps_.sincro == 1) {
+      control_.Sincronismo();  // as a second timer message inside the pass would
+      inner = steps_.sincro;
+    }
+  };
+  timers_.AdvanceBy(milliseconds(1000));
+  EXPECT_EQ(1, inner);
+  EXPECT_EQ(1, steps_.sincro);
+  EXPECT_EQ(0, program_.state.Ciclo_In_Corso);
+}
+
+TEST_F(ControllerTest, AKilledCycleTimerNeverFires) {
+  Replicating();
+  control_.TimerButton();  // off, no pass running: at once
+  EXPECT_EQ(StatoSincronismo::kSpento, program_.state.Stato_Sincronismo);
+  timers_.AdvanceBy(milliseconds(10000));
+  EXPECT_EQ(0, steps_.sincro);
+}
+
+TEST_F(ControllerTest, TheShutdownWindowSuspendsAndTheRestartResumes) {
+  Replicating();
+  // 14:05:09 + 15 min is past the stop at 14:15; the restart at 15:00 is ahead.
+  HostWindow("20261205141500", "20261205150000");
+  timers_.AdvanceBy(milliseconds(1000));
+  EXPECT_EQ(StatoSincronismo::kSospeso, program_.state.Stato_Sincronismo);
+  EXPECT_TRUE(Has("SINCRONISMO fermato ..."));
+  EXPECT_TRUE(Has("Ripartenza prevista il 05/12/26  15:00:00 + 30"));
+  EXPECT_FALSE(program_.state.LinkUp);
+  EXPECT_EQ(0, steps_.sincro);
+  // Suspended: the timer keeps firing and nothing happens until restart + 30 minutes.
+  lines_.clear();
+  timers_.AdvanceBy(minutes(60));
+  EXPECT_EQ(1u, timers_.pending());
+  EXPECT_EQ(0, links_.as_starts - 1);
+  EXPECT_TRUE(lines_.empty());
+  // 15:30:09 is past the restart margin: the next ticks ping twice and connect.
+  timers_.AdvanceBy(minutes(26));
+  EXPECT_EQ(2, links_.as_starts);
+  EXPECT_TRUE(Has("SINCRONISMO avviato ..."));
+  EXPECT_EQ(StatoSincronismo::kAttivo, program_.state.Stato_Sincronismo);
+}
+
+TEST_F(ControllerTest, WithNoTimesYetTheFirstSuspendedTickStartsTheLinks) {
+  program_.state.Stato_Sincronismo = StatoSincronismo::kSospeso;
+  control_.Timer_Avvia(1000);
+  timers_.AdvanceBy(milliseconds(1000));
+  EXPECT_TRUE(Has("Server sorgente sysorig presente"));
+  EXPECT_TRUE(program_.state.Prossimo_Tentativo.has_value());
+}
+
+TEST_F(ControllerTest, OneConnectionAttemptPerTick) {
+  program_.state.Stato_Sincronismo = StatoSincronismo::kSospeso;
+  links_.sql_ok = false;  // the host link opens, the databases do not
+  control_.Timer_Avvia(1000);
+  timers_.AdvanceBy(milliseconds(2000));  // tick 1 schedules, tick 2 connects
+  EXPECT_EQ(1, links_.sql_starts);
+  EXPECT_TRUE(Has("ERRORE nel collegamento ai DataBase SQL"));
+  EXPECT_EQ(0, steps_.sincro);
+  timers_.AdvanceBy(milliseconds(1000));  // tick 3 starts over: ping, schedule
+  timers_.AdvanceBy(milliseconds(1000));  // tick 4 connects again
+  EXPECT_EQ(2, links_.sql_starts);
+}
+
+TEST_F(ControllerTest, AnOperatorCommandInProgressMakesATickDoNothingButRearm) {
+  Replicating();
+  Busy busy(program_.state);
+  ASSERT_TRUE(busy.entered());
+  timers_.AdvanceBy(milliseconds(3000));
+  EXPECT_EQ(0, steps_.sincro);
+  EXPECT_EQ(1u, timers_.pending());
+}
+
+TEST_F(ControllerTest, TheBusyGuardRefusesASecondCommand) {
+  Busy outer(program_.state);
+  Busy inner(program_.state);
+  EXPECT_TRUE(outer.entered());
+  EXPECT_FALSE(inner.entered());
+}
+
+}  // namespace
+}  // namespace torvan
