@@ -42,6 +42,9 @@ struct Settings {
   // "2": the PC clock follows the host clock at every time exchange (key "ClockMode" of
   // section "Generale"); any other value leaves the PC clock alone.
   std::string ClockMode;
+  // Key "Durevole" of section "Generale": the pending-change file is flushed to the disk
+  // at every change (a power failure loses nothing either), not only written.
+  bool Durevole = false;
   SqlSettings sql;
 };
 
