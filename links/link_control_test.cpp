@@ -317,6 +317,36 @@ TEST_F(LinkTest, AMissingCharacterTableEndsTheStartWithItsMessage) {
   EXPECT_FALSE(program_.state.LinkUp);
 }
 
+TEST_F(LinkTest, ADamagedCharacterTableEndsTheStartNamingTheFault) {
+  struct Row {
+    const char* what;
+    std::string bytes;
+    std::string fault;
+  };
+  std::string shipped;
+  ASSERT_TRUE(platform::ReadFile(TORVAN_CHAR_TABLE, &shipped).ok());
+  std::string no_digits = shipped;
+  no_digits[hostlink::kCharTableHeaderLength + 0xF3] = ' ';
+  const Row rows[] = {
+      {"short", shipped.substr(0, 100), "lunga 100 byte invece di 262: le voci mancanti valgono 0"},
+      {"not a table", std::string(262, 'x'),
+       "non \xE8 una tabella caratteri (intestazione senza \"T1\")"},
+      {"a digit lost", no_digits, "la cifra \"3\" non corrisponde al byte host F3"},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.what);
+    lines_.clear();
+    ASSERT_TRUE(platform::WriteFileAtomic(dir_ + "/TnC_TBL1.Tbl", r.bytes, 0644).ok());
+    program_.settings.parametri.Porta = hostlink::testing::ClosedPort();
+    EXPECT_FALSE(Server_AS_Start(rt_));
+    const std::vector<std::string> expected = {"ERRORE nella lettura della tabella caratteri " +
+                                               dir_ + "/TnC_TBL1.Tbl: " + r.fault};
+    EXPECT_EQ(expected, lines_);
+    EXPECT_FALSE(program_.state.LinkUp);
+    EXPECT_FALSE(rt_.socket.started());
+  }
+}
+
 TEST(HostProgramCommand, StandardSettings) {
   EXPECT_EQ("CALL TM/TNM_121 ('P04200')", HostProgramCommand("TM        ", 4200));
 }
