@@ -280,6 +280,18 @@ TEST_F(FtpTest, AClosedPortGivesTheOpeningMessage) {
   EXPECT_EQ("Apertura della porta " + std::to_string(port) + " non riuscita", message_);
 }
 
+TEST_F(FtpTest, AHostThatDropsConnectionRequestsGivesTheOpeningMessageAtTheConnectLimit) {
+  testing::UnansweredPort host;
+  SocketLayer::PollLimits limits = socket_.poll_limits();
+  limits.connect = std::chrono::milliseconds(300);
+  socket_.SetPollLimitsForTesting(limits);
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_FALSE(Run(host.port()));
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));  // not minutes
+  EXPECT_EQ("Apertura della porta " + std::to_string(host.port()) + " non riuscita", message_);
+  EXPECT_GT(test_.pump.events, 0);  // the windows stayed responsive meanwhile
+}
+
 TEST_F(FtpTest, ALineOver256BytesIsNotSent) {
   FtpScript ftp("220 ready\r\n", {"331 pw\r\n", "230 ok\r\n"});
   const std::string long_command(260, 'X');

@@ -279,6 +279,22 @@ TEST_F(LinkTest, ARefusedTimeExchangeIsReportedAndTheStartGoesOn) {
   Server_AS_Stop(rt_);
 }
 
+TEST_F(LinkTest, ATimeReplyCutShortClosesTheLinkAndTheStartEndsAtOnce) {
+  HostCatalogue host = Example();
+  ScriptedHost peer([&](char c, const std::string& d) {
+    if (c == 'P') return HostReply::Close();
+    return host.Answer(c, d);
+  });
+  program_.settings.parametri.Porta = peer.port();
+  EXPECT_FALSE(Server_AS_Start(rt_));
+  // The link is out of step after a failed read: the catalogue load fails at once on it.
+  EXPECT_TRUE(Has("[Server_AS_Start] Errore Sock_Read {P}(1)"));
+  EXPECT_TRUE(Has("[Carica_File] Errore Sock_Read {3}(1)"));
+  EXPECT_TRUE(Has("Errore generico in Carica_File"));
+  EXPECT_EQ(0, peer.Count('3'));  // nothing more was sent on the closed link
+  EXPECT_FALSE(program_.state.LinkUp);
+}
+
 TEST_F(LinkTest, ACatalogueOf200FilesWith50FieldsEachLoads) {
   HostCatalogue host;
   host.databases = {DatabaseEntry("GESTIONALE", "SQLSRV01", "x")};
