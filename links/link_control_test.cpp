@@ -279,6 +279,22 @@ TEST_F(LinkTest, ARefusedTimeExchangeIsReportedAndTheStartGoesOn) {
   Server_AS_Stop(rt_);
 }
 
+TEST_F(LinkTest, ATimeReplyCutShortClosesTheLinkAndTheStartEndsAtOnce) {
+  HostCatalogue host = Example();
+  ScriptedHost peer([&](char c, const std::string& d) {
+    if (c == 'P') return HostReply::Close();
+    return host.Answer(c, d);
+  });
+  program_.settings.parametri.Porta = peer.port();
+  EXPECT_FALSE(Server_AS_Start(rt_));
+  // The link is out of step after a failed read: the catalogue load fails at once on it.
+  EXPECT_TRUE(Has("[Server_AS_Start] Errore Sock_Read {P}(1)"));
+  EXPECT_TRUE(Has("[Carica_File] Errore Sock_Read {3}(1)"));
+  EXPECT_TRUE(Has("Errore generico in Carica_File"));
+  EXPECT_EQ(0, peer.Count('3'));  // nothing more was sent on the closed link
+  EXPECT_FALSE(program_.state.LinkUp);
+}
+
 TEST_F(LinkTest, ACatalogueOf200FilesWith50FieldsEachLoads) {
   HostCatalogue host;
   host.databases = {DatabaseEntry("GESTIONALE", "SQLSRV01", "x")};
@@ -315,6 +331,36 @@ TEST_F(LinkTest, AMissingCharacterTableEndsTheStartWithItsMessage) {
   EXPECT_EQ(0u, lines_[0].find("ERRORE nella lettura della tabella caratteri " + dir_ +
                                "/TnC_TBL1.Tbl: "));
   EXPECT_FALSE(program_.state.LinkUp);
+}
+
+TEST_F(LinkTest, ADamagedCharacterTableEndsTheStartNamingTheFault) {
+  struct Row {
+    const char* what;
+    std::string bytes;
+    std::string fault;
+  };
+  std::string shipped;
+  ASSERT_TRUE(platform::ReadFile(TORVAN_CHAR_TABLE, &shipped).ok());
+  std::string no_digits = shipped;
+  no_digits[hostlink::kCharTableHeaderLength + 0xF3] = ' ';
+  const Row rows[] = {
+      {"short", shipped.substr(0, 100), "lunga 100 byte invece di 262: le voci mancanti valgono 0"},
+      {"not a table", std::string(262, 'x'),
+       "non \xE8 una tabella caratteri (intestazione senza \"T1\")"},
+      {"a digit lost", no_digits, "la cifra \"3\" non corrisponde al byte host F3"},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.what);
+    lines_.clear();
+    ASSERT_TRUE(platform::WriteFileAtomic(dir_ + "/TnC_TBL1.Tbl", r.bytes, 0644).ok());
+    program_.settings.parametri.Porta = hostlink::testing::ClosedPort();
+    EXPECT_FALSE(Server_AS_Start(rt_));
+    const std::vector<std::string> expected = {"ERRORE nella lettura della tabella caratteri " +
+                                               dir_ + "/TnC_TBL1.Tbl: " + r.fault};
+    EXPECT_EQ(expected, lines_);
+    EXPECT_FALSE(program_.state.LinkUp);
+    EXPECT_FALSE(rt_.socket.started());
+  }
 }
 
 TEST(HostProgramCommand, StandardSettings) {
