@@ -6,6 +6,15 @@
 
 namespace torvan {
 
+std::string NomeSql(std::string_view nome) {
+  std::string out = "[";
+  for (char c : nome) {
+    out += c;
+    if (c == ']') out += ']';
+  }
+  return out + "]";
+}
+
 void Carica_Catalogo(Program& program, Catalogue& c) {
   c.Tab_File.assign(1, FileEntry{});
   c.Tab_Campi.assign(1, CampoEntry{});
@@ -37,7 +46,7 @@ void Carica_Catalogo(Program& program, Catalogue& c) {
       if (field.Escluso != " ") continue;
       CampoEntry e;
       e.Nome = Trim(field.Nome);
-      e.Nome_Sql = "[" + e.Nome + "]";
+      e.Nome_Sql = NomeSql(e.Nome);
       e.Tipo = Trim(field.Tipo);
       e.Posizione = field.Posizione;
       e.Byte = field.Byte;
