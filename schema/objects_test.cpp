@@ -161,11 +161,8 @@ TEST(Sqlite, EachObjectRendered) {
     std::string sqlite;
   };
   const std::string prezzo_check =
-      "typeof(\"PREZZO\")='text' AND (\"PREZZO\" GLOB '[0-9]*' OR \"PREZZO\" GLOB '-[0-9]*') "
-      "AND substr(\"PREZZO\",2) NOT GLOB '*[^0-9.]*' AND instr(\"PREZZO\",'.')=length(\"PREZZO\")"
-      "-2 AND \"PREZZO\" GLOB '*.[0-9][0-9]' AND NOT (\"PREZZO\" GLOB '0[0-9]*' OR \"PREZZO\" "
-      "GLOB '-0[0-9]*') AND \"PREZZO\"<>'-0.00' AND (instr(\"PREZZO\",'.')-1-(\"PREZZO\" GLOB "
-      "'-*')<=7 OR \"PREZZO\" GLOB '0.*' OR \"PREZZO\" GLOB '-0.*')";
+      "typeof(\"PREZZO\")='text' AND \"PREZZO\"=printf('%.2f',\"PREZZO\") AND "
+      "\"PREZZO\"<>'-0.00' AND abs(\"PREZZO\")<1e7";
   const std::string copied = "\"COD\",\"PREZZO\",\"_T_RRN___\",";
   const std::string check =
       "SELECT \"ART\".\"COD\",\"ART\".\"PREZZO\",\"ART\".\"_T_RRN___\",\"ART\".\"_T_IDX___\","
@@ -181,6 +178,14 @@ TEST(Sqlite, EachObjectRendered) {
            "), \"_T_RRN___\" NUMERIC(9,0) NOT NULL DEFAULT 0, \"_T_IDX___\" INTEGER PRIMARY KEY "
            "AUTOINCREMENT NOT NULL, \"_T_TIPO___\" NVARCHAR(1) NOT NULL DEFAULT ' ' CHECK "
            "(length(\"_T_TIPO___\") <= 1))"},
+      {"decimals beyond a double's digits are checked by their shape",
+       CreateTable("W", {MakeColumn("I", "P", 0, 17, 3)}),
+       "CREATE TABLE \"W\" (\"I\" DECIMAL_TEXT(17,3) NOT NULL DEFAULT '0.000' CONSTRAINT \"I "
+       "numeric(17,3)\" CHECK (typeof(\"I\")='text' AND (\"I\" GLOB '[0-9]*' OR \"I\" GLOB "
+       "'-[0-9]*') AND substr(\"I\",2) NOT GLOB '*[^0-9.]*' AND instr(\"I\",'.')=length(\"I\")-3 "
+       "AND \"I\" GLOB '*.[0-9][0-9][0-9]' AND NOT (\"I\" GLOB '0[0-9]*' OR \"I\" GLOB "
+       "'-0[0-9]*') AND \"I\"<>'-0.000' AND (instr(\"I\",'.')-1-(\"I\" GLOB '-*')<=14 OR "
+       "\"I\" GLOB '0.*' OR \"I\" GLOB '-0.*')))"},
       {"wide whole numbers are decimals too", CreateTable("W", {MakeColumn("N", "P", 0, 19, 0)}),
        "CREATE TABLE \"W\" (\"N\" DECIMAL_TEXT(19,0) NOT NULL DEFAULT '0' CONSTRAINT \"N "
        "numeric(19,0)\" CHECK (typeof(\"N\")='text' AND (\"N\" GLOB '[0-9]*' OR \"N\" GLOB "

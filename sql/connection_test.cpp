@@ -225,7 +225,18 @@ TEST_P(SqlitePaths, ADecimalWrittenByAnotherProgramMustBeCanonical) {
     EXPECT_NE(conn_->Errors()[0].description.find("PREZZO numeric(9,2)"), std::string::npos)
         << testing::ErrorsText(*conn_);
   }
-  EXPECT_EQ("1", Scalar(conn_.get(), "select count(*) from  [ART]"));
+  // The same for a decimal of more digits than a double holds.
+  for (const char* value :
+       {"'1.5'", "'-0.000'", "'0012.500'", "'123456789012345.000'", "'1.5000'"}) {
+    EXPECT_FALSE(
+        conn_
+            ->ExecuteNative(std::string("INSERT INTO \"ART\" (\"IMPORTO\") VALUES (") + value + ")")
+            .ok())
+        << value;
+  }
+  ASSERT_NO_FATAL_FAILURE(
+      Native("INSERT INTO \"ART\" (\"IMPORTO\") VALUES ('-12345678901234.567')"));
+  EXPECT_EQ("2", Scalar(conn_.get(), "select count(*) from  [ART]"));
 }
 
 TEST_P(SqlitePaths, ValuesThatDoNotFitAreRefusedAsSqlServerWould) {

@@ -8,10 +8,21 @@ namespace torvan::sql {
 
 namespace {
 
+// Every decimal of at most this many digits is read into a double and printed back with
+// its scale unchanged (DBL_DIG).
+constexpr int kDigitsExactInDouble = 15;
+
 // The CHECK of a decimal column `q` (quoted): the canonical text of a numeric(p,s) value.
 // An optional "-", the integer digits without leading zeros ("0" when there are none, at
 // most p - s of them), and with s > 0 a "." followed by exactly s digits; never "-0".
 std::string CanonicalDecimalCheck(const std::string& q, int p, int s) {
+  const std::string negative_zero = s > 0 ? "-0." + std::string(size_t(s), '0') : "-0";
+  if (s > 0 && p <= kDigitsExactInDouble) {
+    // Short decimals: the text printed back from its value is the canonical text, and
+    // checking that costs far less than matching the text's shape.
+    return "typeof(" + q + ")='text' AND " + q + "=printf('%." + std::to_string(s) + "f'," + q +
+           ") AND " + q + "<>'" + negative_zero + "' AND abs(" + q + ")<1e" + std::to_string(p - s);
+  }
   const std::string sign_and_digit = "(" + q + " GLOB '[0-9]*' OR " + q + " GLOB '-[0-9]*')";
   const std::string negative = "(" + q + " GLOB '-*')";
   std::string check = "typeof(" + q + ")='text' AND " + sign_and_digit + " AND ";
@@ -25,9 +36,9 @@ std::string CanonicalDecimalCheck(const std::string& q, int p, int s) {
   const std::string point = "instr(" + q + ",'.')";
   check += "substr(" + q + ",2) NOT GLOB '*[^0-9.]*' AND " + point + "=length(" + q + ")-" +
            std::to_string(s) + " AND " + q + " GLOB '*." + digits + "' AND NOT (" + q +
-           " GLOB '0[0-9]*' OR " + q + " GLOB '-0[0-9]*') AND " + q + "<>'-0." +
-           std::string(size_t(s), '0') + "' AND (" + point + "-1-" + negative +
-           "<=" + std::to_string(p - s) + " OR " + q + " GLOB '0.*' OR " + q + " GLOB '-0.*')";
+           " GLOB '0[0-9]*' OR " + q + " GLOB '-0[0-9]*') AND " + q + "<>'" + negative_zero +
+           "' AND (" + point + "-1-" + negative + "<=" + std::to_string(p - s) + " OR " + q +
+           " GLOB '0.*' OR " + q + " GLOB '-0.*')";
   return check;
 }
 

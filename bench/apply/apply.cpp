@@ -255,7 +255,7 @@ std::string Content(const std::string& folder, const std::string& name, bool* no
   std::string out;
   std::unique_ptr<torvan::sql::Recordset> r;
   if (!c->OpenRecordset("SELECT * FROM [BENCH] ORDER BY [_T_RRN___]", &r).ok()) std::exit(1);
-  for (; !r->Eof(); r->MoveNext()) {
+  for (; !r->Eof(); (void)r->MoveNext()) {
     for (int i = 0; i < r->FieldCount(); ++i) out += r->Value(i).text + "|";
     out += "\n";
   }
