@@ -64,9 +64,9 @@ bool ParseRange(const std::string& text, int count, int* first, int* last, std::
 template <class Work>
 void WithSchema(CliContext& context, const SchemaArgs& args, Work work) {
   if (!CheckFolder(context)) return;
+  int error_lines = 0;  // outlives the session, whose log counts into it
   ConsoleSession session(context.folder, *context.out);
   Runtime rt(session.program());
-  int error_lines = 0;
   auto print = rt.program.log.on_status_line;
   rt.program.log.on_status_line = [&error_lines, print](std::string_view line) {
     if (line.find("ERRORE") != std::string_view::npos) ++error_lines;
