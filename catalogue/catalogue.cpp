@@ -58,6 +58,15 @@ std::string FieldLayoutError(const CampoEntry& f) {
   return "";
 }
 
+std::string NomeSql(std::string_view nome) {
+  std::string out = "[";
+  for (char c : nome) {
+    out += c;
+    if (c == ']') out += ']';
+  }
+  return out + "]";
+}
+
 void Carica_Catalogo(Program& program, Catalogue& c) {
   // A switch interrupted by a kill is finished here too; until then the readers see the
   // new catalogue through the ready folder anyway.
@@ -93,7 +102,7 @@ void Carica_Catalogo(Program& program, Catalogue& c) {
       if (field.Escluso != " ") continue;
       CampoEntry e;
       e.Nome = Trim(field.Nome);
-      e.Nome_Sql = "[" + e.Nome + "]";
+      e.Nome_Sql = NomeSql(e.Nome);
       e.Tipo = Trim(field.Tipo);
       e.Posizione = field.Posizione;
       e.Byte = field.Byte;

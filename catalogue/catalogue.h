@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "core/program.h"
@@ -35,11 +36,16 @@ struct FileEntry {
 };
 
 struct CampoEntry {
-  std::string Nome;      // trimmed name
-  std::string Nome_Sql;  // "[" + name + "]"
-  std::string Tipo;      // one character: A, S, P, B (or as received)
+  std::string Nome;  // trimmed name
+  // The column's name as every T-SQL statement writes it: NomeSql(Nome). Statements for
+  // SQL Server take it from here; the SQLite rendering quotes Nome in its own way.
+  std::string Nome_Sql;
+  std::string Tipo;  // one character: A, S, P, B (or as received)
   int32_t Posizione = 0, Byte = 0, Lunghezza = 0, Decimali = 0;
 };
+
+// "[" + name + "]" with every "]" inside doubled, so that no name ends a statement early.
+std::string NomeSql(std::string_view nome);
 
 struct Catalogue {
   std::vector<FileEntry> Tab_File{1};           // 1..N_File

@@ -11,6 +11,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "catalogue/catalogue_files.h"
 #include "config/ini_file.h"
 #include "config/scramble.h"
 #include "hostlink/test_peer.h"
@@ -202,6 +203,110 @@ TEST_F(CliTest, UnknownCommandsAndMissingFoldersAreRefused) {
 
 namespace torvan {
 namespace {
+
+// A local catalogue written directly: database 1 GESTIONALE (embedded SQLite) and the files
+// given, each with the fields given.
+class LocalCatalogueTest : public CliTest {
+ protected:
+  struct FileSpec {
+    const char* library;
+    const char* file;
+    bool pc_as;
+    std::vector<Campo_Rec> fields;
+  };
+  static Campo_Rec Field(const char* name, const char* tipo, int len, int bytes) {
+    Campo_Rec c;
+    c.Nome = name;
+    c.Tipo = tipo;
+    c.Lunghezza = len;
+    c.Byte = bytes;
+    c.Escluso = " ";
+    return c;
+  }
+  void Write(const std::vector<FileSpec>& files) {
+    DataBase_Rec db;
+    db.Nome_DB = "GESTIONALE";
+    db.Server_DB = "LOCALE";
+    ASSERT_TRUE(WriteRecords(dir_ + "/TnC_DB.DAT", std::vector<DataBase_Rec>{db}).ok());
+    std::vector<File_Rec> recs;
+    for (size_t i = 0; i < files.size(); ++i) {
+      File_Rec f;
+      f.Libreria = files[i].library;
+      f.File = files[i].file;
+      f.As_Pc = "S";
+      f.Pc_As = files[i].pc_as ? "S" : "N";
+      f.DataBase = "GESTIONALE";
+      f.Indice_DB = 1;
+      recs.push_back(f);
+      char name[32];
+      std::snprintf(name, sizeof name, "/TnC_F_%05zu.DAT", i + 1);
+      ASSERT_TRUE(WriteRecords(dir_ + name, files[i].fields).ok());
+    }
+    ASSERT_TRUE(WriteRecords(dir_ + "/TnC_FILE.DAT", recs).ok());
+  }
+  int Sqlite(const std::string& sql) {
+    return std::system(
+        ("sqlite3 " + dir_ + "/GESTIONALE.sqlite \"" + sql + "\" >/dev/null").c_str());
+  }
+};
+
+TEST_F(LocalCatalogueTest, ExitStatusesTellWhetherEveryStepWorked) {
+  const std::vector<Campo_Rec> good = {Field("COD", "A", 0, 6), Field("\xA7_T_IDX___", "B", 9, 4)};
+  ASSERT_NO_FATAL_FAILURE(Write({{"DATI", "CLIENTI", true, good},
+                                 {"DATI", "STRANO", false, {Field("Z", "Z", 5, 3)}},
+                                 {"DATI", "DOPPIO", false, {Field("COD", "A", 0, 6)}},
+                                 {"ALTRI", "DOPPIO", false, {Field("COD", "A", 0, 6)}}}));
+  Result one = Run("build 1 --yes");
+  EXPECT_EQ(0, one.exit_code) << one.out << one.err;
+  // The catalogue load names the clash; only the files that own the names are refused.
+  EXPECT_NE(std::string::npos, one.out.find("*** ERRORE ***  I file DATI/DOPPIO e ALTRI/DOPPIO"));
+  EXPECT_EQ(std::string::npos, one.out.find("ERRORE nella")) << one.out;
+  // A layout that cannot be built, and two files that would share a table.
+  for (const char* range : {"2", "3", "4", "all"}) {
+    Result r = Run(std::string("build ") + range + " --yes");
+    EXPECT_EQ(1, r.exit_code) << range << "\n" << r.out;
+    EXPECT_NE(std::string::npos, r.out.find("ERRORE nella creazione del file GESTIONALE/"))
+        << r.out;
+    EXPECT_EQ(std::string::npos, r.out.find("Totale errori  : 0")) << r.out;
+  }
+  Result clash = Run("drop 3 --yes");
+  EXPECT_EQ(1, clash.exit_code);
+  EXPECT_NE(std::string::npos,
+            clash.out.find("ERRORE nella cancellazione del file GESTIONALE/DOPPIO: I file "
+                           "DATI/DOPPIO e ALTRI/DOPPIO usano lo stesso nome GESTIONALE/DOPPIO"))
+      << clash.out;
+  Result files = Run("files");
+  EXPECT_EQ(0, files.exit_code);
+  EXPECT_NE(std::string::npos, files.out.find("\tCLIENTI   \t")) << files.out;
+}
+
+TEST_F(LocalCatalogueTest, YesAloneDoesNotThrowAwayChangesNotSent) {
+  const std::vector<Campo_Rec> good = {Field("COD", "A", 0, 6), Field("\xA7_T_IDX___", "B", 9, 4)};
+  ASSERT_NO_FATAL_FAILURE(Write(
+      {{"DATI", "CLIENTI", true, good}, {"DATI", "ARTICOLI", false, {Field("A", "A", 0, 2)}}}));
+  ASSERT_EQ(0, Run("build all --yes").exit_code);
+  // A change made on the PC side, recorded by the triggers and not yet sent.
+  ASSERT_EQ(0, Sqlite("INSERT INTO CLIENTI (COD) VALUES ('X1')"));
+  for (const char* command : {"drop all --yes", "build 1 --yes", "events --yes"}) {
+    Result r = Run(command);
+    EXPECT_EQ(1, r.exit_code) << command;
+    EXPECT_NE(std::string::npos, r.err.find("--discard-unsent")) << command << r.err;
+    EXPECT_NE(std::string::npos, r.err.find("1 modifica non ancora inviata al sistema origine "
+                                            "andr\xC3\xA0 persa"))
+        << command << r.err;
+    EXPECT_EQ(std::string::npos, r.out.find("Cancellazione del file")) << command;
+    EXPECT_EQ(std::string::npos, r.out.find("Creazione del file")) << command;
+  }
+  // The row and its change are still there.
+  EXPECT_NE(std::string::npos, Run("files").out.find("\tGESTIONALE          \t1\t"));
+  Result drop = Run("drop 1 --yes --discard-unsent");
+  EXPECT_EQ(0, drop.exit_code) << drop.out << drop.err;
+  EXPECT_NE(std::string::npos, drop.out.find("ATTENZIONE: 1 modifica non ancora inviata"))
+      << drop.out;
+  EXPECT_NE(std::string::npos,
+            drop.out.find("Cancellazione del file GESTIONALE/CLIENTI completata"));
+  EXPECT_EQ(std::string::npos, Run("files").out.find("\tGESTIONALE          \t1\t"));
+}
 
 TEST_F(CliTest, FieldsPrintsTheFieldViewOrThePlaceholder) {
   Result r = Run("fields 1");

@@ -15,7 +15,8 @@ void LoggingConfirmations::ShowRefusal(Owner, std::string_view title, std::strin
   Log(title, text, "OK");
 }
 
-bool LoggingConfirmations::AskOkCancel(Owner, std::string_view title, std::string_view text) {
+bool LoggingConfirmations::AskOkCancel(Owner, std::string_view title, std::string_view text,
+                                       int64_t) {
   Log(title, text, "Annulla: nessun operatore");
   return false;
 }

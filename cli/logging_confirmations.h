@@ -13,7 +13,8 @@ class LoggingConfirmations final : public Confirmations {
  public:
   explicit LoggingConfirmations(Program& program) : program_(program) {}
   void ShowRefusal(Owner owner, std::string_view title, std::string_view text) override;
-  bool AskOkCancel(Owner owner, std::string_view title, std::string_view text) override;
+  bool AskOkCancel(Owner owner, std::string_view title, std::string_view text,
+                   int64_t unsent) override;
 
  private:
   void Log(std::string_view title, std::string_view text, std::string_view answer);

@@ -287,7 +287,7 @@ bool HostToSql::RebuildCleared(int n, const FileEntry& file, Failure* failure) {
   Schema schema{rt_.program, rt_.catalogue, rt_.connessioni, confirmations_};
   Cancella_File(schema, Owner::kMainWindow, n, true);
   Crea_File(schema, n);
-  if (Conta_Record(schema, file.Indice_DB, file.File) == "non esiste") {
+  if (Conta_Record(schema, file.Indice_DB, file.File).absent()) {
     failure->reason = "la tabella " + file.DataBase + "/" + file.File + " non si ricrea";
     failure->database = file.Indice_DB;
     return false;
