@@ -60,6 +60,9 @@ class CtlJob {
 };
 
 struct CtlResult {
+  CtlResult() = default;
+  CtlResult(int exit_code, std::string text) : exit_code(exit_code), text(std::move(text)) {}
+
   int exit_code = 0;  // 0 done, 1 failed, 2 bad command
   std::string text;   // UTF-8, lines ending in "\n"
   // Set when the command is not finished: the answer comes from the job.

@@ -299,6 +299,14 @@ Status Server::Impl::Start(std::string* notes) {
   }
   s = ListenCtl();
   if (!s.ok()) return s;
+  // The lowest free descriptor is where the next connection would land.
+  const int lowest = ::fcntl(epoll_fd_, F_DUPFD_CLOEXEC, 0);
+  if (lowest >= 0) ::close(lowest);
+  if (lowest >= 0 && lowest >= fd_ceiling_) {
+    *notes += "torvan-host: the descriptor limit (" +
+              std::to_string(fd_ceiling_ + kDescriptorHeadroom) +
+              ") leaves no room for client connections; raise it (ulimit -n)\n";
+  }
   started_ = true;
   return WritePorts();
 }
@@ -637,7 +645,7 @@ void Server::Impl::FeedCtl(Conn* c) {
     c->close_when_sent = true;
     c->last_active = SteadyClock::now();
     CtlResult r = d == CtlDecode::kComplete ? RunCtl(ctl_context_, args)
-                                            : CtlResult{2, "malformed control request\n", {}};
+                                            : CtlResult{2, "malformed control request\n"};
     if (r.job != nullptr) {
       c->job = std::move(r.job);
       jobs_.push_back(c);
