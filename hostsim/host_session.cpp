@@ -60,11 +60,13 @@ std::string HostSession::Greeting(const hostlink::CharTables& tables) {
   return header;
 }
 
-bool HostSession::Receive(std::string_view bytes, std::vector<std::string>* replies) {
+bool HostSession::Receive(std::string_view bytes, std::vector<std::string>* replies,
+                          size_t budget) {
   input_.append(bytes);
   const hostlink::CharTables& tables = *context_->tables;
   bool keep = true;
-  while (keep && input_.size() - consumed_ >= hostlink::kFrameHeaderLength) {
+  size_t answered = 0;
+  while (keep && answered < budget && input_.size() - consumed_ >= hostlink::kFrameHeaderLength) {
     std::string_view frame(input_.data() + consumed_, input_.size() - consumed_);
     const char code = char(tables.HostToPc(uint8_t(frame[0])));
     int32_t length = 0;
@@ -86,6 +88,7 @@ bool HostSession::Receive(std::string_view bytes, std::vector<std::string>* repl
           Cp1252ToUtf8(code == 'I' || code == 'S' ? "" : tables.ToPc(data.substr(0, 120))));
     }
     replies->push_back(Reply(code, data));
+    answered += replies->back().size();
   }
   if (consumed_ == input_.size()) {
     input_.clear();

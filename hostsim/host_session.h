@@ -54,11 +54,13 @@ class HostSession {
   // The 6-byte header with outcome "0" sent as soon as a connection is accepted.
   static std::string Greeting(const hostlink::CharTables& tables);
 
-  // Takes received bytes; appends one reply frame to `replies` for each complete request.
-  // Returns false when the connection must close after the replies are sent.
-  bool Receive(std::string_view bytes, std::vector<std::string>* replies);
+  // Takes received bytes; appends one reply frame to `replies` for each complete request,
+  // while the replies appended by this call total less than `budget` bytes (the requests
+  // left wait, buffered, for a later call; `bytes` may then be empty). Returns false when
+  // the connection must close after the replies are sent.
+  bool Receive(std::string_view bytes, std::vector<std::string>* replies, size_t budget = SIZE_MAX);
 
-  // Bytes received but not yet a whole frame.
+  // Bytes received and not answered yet: part of a frame, or requests a budget left.
   size_t pending() const { return input_.size() - consumed_; }
 
  private:
