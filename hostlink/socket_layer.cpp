@@ -188,6 +188,14 @@ void SocketLayer::MarkClosed(int slot) {
 
 bool SocketLayer::connected(int slot) const { return Fd(slot) >= 0; }
 
+bool SocketLayer::StopEndsWait() const {
+  const RunState& state = program_.state;
+  if (state.Fine_Richiesta) return true;
+  // The operator's stop lets an exchange that is under way finish; it ends the wait for a
+  // host that has stayed silent a while.
+  return state.Stop_Richiesto && std::chrono::steady_clock::now() - empty_since_ >= kStopGrace;
+}
+
 Status SocketLayer::SendAll(int slot, const char* bytes, size_t n) {
   int32_t waits = 0;
   size_t sent = 0;
@@ -214,8 +222,9 @@ Status SocketLayer::SendAll(int slot, const char* bytes, size_t n) {
     pollfd p{fd, POLLOUT, 0};
     const auto pause = std::max(Attesa(), std::chrono::milliseconds(1));
     ::poll(&p, 1, int(pause.count()));
+    if (waits == 1) empty_since_ = std::chrono::steady_clock::now();
     program_.pump->ProcessEvents();
-    if (program_.state.StopRequested()) {
+    if (StopEndsWait()) {
       return Status::TimedOut("send: stopped with " + std::to_string(n - sent) +
                               " bytes not taken");
     }
@@ -268,9 +277,10 @@ SocketLayer::Poll SocketLayer::PollOnce(int slot, std::chrono::milliseconds paus
     return Poll::kData;
   }
   if (counter != nullptr) CountEmptyPoll(*counter);
-  if (++empty_polls > limit) return Poll::kLimit;
+  if (++empty_polls == 1) empty_since_ = std::chrono::steady_clock::now();
+  if (empty_polls > limit) return Poll::kLimit;
   program_.pump->ProcessEvents();
-  if (program_.state.StopRequested()) return Poll::kStopped;
+  if (StopEndsWait()) return Poll::kStopped;
   return Poll::kEmpty;
 }
 

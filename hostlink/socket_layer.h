@@ -14,8 +14,10 @@
 // milliseconds (10 ms for lines), a send that finds the socket full waits like a read. A
 // wait that ends without data is an "empty poll": the reads count them in the caller's
 // counter and give up after their limit (60000 for messages and awaited lines, 50 for
-// lines not awaited). A stop request (RunState::StopRequested) seen after the events of
-// an empty poll ends any wait at once (platform/event_pump.h, rule 2).
+// lines not awaited). A stop request seen after the events of an empty poll ends a wait
+// (platform/event_pump.h, rule 2): the program's end (Fine_Richiesta) at once, the
+// operator's stop (Stop_Richiesto) once the wait has gone kStopGrace without data, so an
+// exchange under way with a host that answers is not cut.
 //
 // A connection the host closed (recv gives 0, or an error such as ECONNRESET) is known
 // at once: the read fails without waiting and the slot is marked closed (connected()
@@ -156,6 +158,11 @@ class SocketLayer {
   const PollLimits& poll_limits() const { return limits_; }
 
  private:
+  // True when a stop request ends the wait in progress (empty since empty_since_).
+  bool StopEndsWait() const;
+  static constexpr std::chrono::milliseconds kStopGrace{1000};
+  std::chrono::steady_clock::time_point empty_since_{};
+
   bool ValidSlot(int slot) const { return slot >= 0 && slot < kSlots; }
   int Fd(int slot) const { return ValidSlot(slot) ? sockets_[slot] : -1; }
   std::chrono::milliseconds Attesa() const;

@@ -232,6 +232,10 @@ bool HostToSql::Apply(std::string_view data, const HostChange& change, int64_t* 
     failure->reason = "il file condivide il nome di una tabella SQL con un altro file";
     return false;
   }
+  if (file.Tracciato_Errato) {
+    failure->reason = "il tracciato del file nel catalogo non pu\xF2 essere giusto";
+    return false;
+  }
   sql::Connection* connection = rt_.connessioni.at(file.Indice_DB);
   if (connection == nullptr || !connection->IsOpen()) {
     failure->reason = "nessun database collegato per " + file.DataBase;
