@@ -6,6 +6,7 @@
 #include "hostlink/host_format.h"
 #include "hostlink/time_exchange.h"
 #include "replication/image_archive.h"
+#include "replication/kill_point.h"
 #include "schema/operations.h"
 #include "schema/statements.h"
 
@@ -63,7 +64,7 @@ Status BuildChangeStatements(const hostlink::CharTables& tables, std::string_vie
   if (file.Pc_As) r.statements.push_back(MarkRowsDeleted(file.File, where));
   r.statements.push_back(DeleteRows(file.File, where));
   if (change.code == '1' || change.code == '3') {
-    std::string columns = "INSERT INTO " + BracketName(file.File) + " (";
+    std::string columns = "INSERT INTO [" + BracketName(file.File) + "] (";
     std::string values;
     for (int k = 0; k < int(fields.size()); ++k) {
       if (k == index_field) continue;
@@ -162,9 +163,11 @@ bool HostToSql::Server_SQL_Sincro() {
     // a connection. The next S request acknowledges it; it is not applied twice.
     return true;
   }
+  KillPoint("change-received");
   pending.last_applied.reset();
   pending.held = HeldChange{std::move(data), NowText(program), "", 0};
   if (!pending_.Save()) return false;
+  KillPoint("change-held");
   return ApplyHeld(start);
 }
 
@@ -199,6 +202,7 @@ bool HostToSql::ApplyHeld(double start) {
     return false;
   }
 
+  KillPoint("change-applied");
   pending.last_applied = std::move(held.data);
   pending.held.reset();
   (void)pending_.Save();  // a state left unwritten is written before anything moves on

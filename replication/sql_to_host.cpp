@@ -8,6 +8,7 @@
 #include "platform/crc32.h"
 #include "platform/file.h"
 #include "replication/host_statements.h"
+#include "replication/kill_point.h"
 #include "schema/connections.h"
 #include "schema/statements.h"
 
@@ -268,6 +269,7 @@ SqlToHost::Outcome SqlToHost::OneEvent(const Master& m, const FileEntry& entry, 
     return Outcome::kStop;
   }
   if (!pending_.Save()) return Outcome::kStop;
+  KillPoint("event-marked");
   auto unmark = [&] {
     std::erase(pending.in_flight, mark);
     return pending_.Save();
@@ -304,11 +306,13 @@ SqlToHost::Outcome SqlToHost::OneEvent(const Master& m, const FileEntry& entry, 
     }
   }
 
+  KillPoint("event-answered");
   if (!LogPcAs(detail + " Pulizia")) return Outcome::kStop;
   if (!connection->Execute(DeleteEvent(m.file, progr)).ok()) {
     Fault(d, "");
     return Outcome::kStop;
   }
+  KillPoint("event-removed");
   (void)unmark();  // a mark left on file names an event that is gone: it is dropped later
 
   Statistics& stats = program.stats;
