@@ -149,14 +149,11 @@ bool HostToSql::Server_SQL_Sincro() {
     LinkLost();
     return false;
   }
-  if (reply.outcome == hostlink::ExchangeReply::Outcome::kRefused) {
-    // No change waiting: the host has taken the last one as acknowledged.
-    if (pending.last_applied) {
-      pending.last_applied.reset();
-      (void)pending_.Save();
-    }
-    return false;
-  }
+  // No change waiting. That acknowledges the change applied last only when it was
+  // delivered on this very connection: one delivered on a connection that closed comes
+  // again, after any number of refusals on the new one, and must still be known then. So
+  // the change applied last is remembered until the host delivers another.
+  if (reply.outcome == hostlink::ExchangeReply::Outcome::kRefused) return false;
   std::string data(rt_.socket.MessageData());
   if (pending.last_applied && *pending.last_applied == data) {
     // The host delivers again the change applied last: its acknowledgement was lost with
