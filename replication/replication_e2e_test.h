@@ -131,30 +131,14 @@ class EndToEndTest : public ::testing::Test {
 
   // What the comparer finds wrong: the files given (all when none) against their host
   // files, and the events not sent back.
-  std::vector<std::string> Differences(std::vector<int> files = {}) {
-    std::vector<std::string> out;
-    const Catalogue& c = rt_.catalogue;
-    if (files.empty()) {
-      for (int n = 1; n <= c.N_File; ++n) files.push_back(n);
-    }
+  std::vector<std::string> Differences(const std::vector<int>& files = {}) {
+    std::vector<std::string> names, out;
     for (int n : files) {
-      const FileEntry& f = c.Tab_File[size_t(n)];
-      std::vector<HostRecord> records;
-      Status s = ParseHostDump(Ctl({"dump", f.Libreria + "/" + f.File}), &records);
-      std::vector<MirrorRow> rows;
-      if (s.ok()) s = ReadMirror(Db(f.Indice_DB), f.File, &rows);
-      if (!s.ok()) {
-        out.push_back(f.File + ": " + s.message());
-        continue;
-      }
-      int index_field = -1;
-      for (std::string& d : CompareMirror(f, FieldsOf(c, n, &index_field), records, rows)) {
-        out.push_back(std::move(d));
-      }
+      const FileEntry& f = rt_.catalogue.Tab_File[size_t(n)];
+      names.push_back(f.Libreria + "/" + f.File);
     }
-    int64_t unsent = 0;
-    Status s = UnsentEvents(Db(kGestionale), &unsent);
-    if (!s.ok() || unsent != 0) out.push_back(std::to_string(unsent) + " events not sent back");
+    Status s = CompareFolder(pc_, host_, names, &out);
+    if (!s.ok()) out.push_back(s.message());
     return out;
   }
 

@@ -4,6 +4,9 @@
 #include <memory>
 
 #include "core/text.h"
+#include "platform/clock.h"
+#include "platform/event_pump.h"
+#include "replication/testing/host_process.h"
 
 namespace torvan::testing {
 
@@ -220,6 +223,65 @@ Status UnsentEvents(sql::Connection& connection, int64_t* count) {
   if (!s.ok()) return s;
   if (rs->Eof() || !ParseWhole(rs->Value(0).text, count)) {
     return Status::Fault("COUNT(*) of _T_MASTER___ unreadable");
+  }
+  return Status::Ok();
+}
+
+namespace {
+
+Status OpenDatabase(const std::string& dir, const std::string& name,
+                    std::unique_ptr<sql::Connection>* c) {
+  sql::ConnectionParams params;
+  params.database = name;
+  params.base_folder = dir;
+  *c = sql::NewConnection(params);
+  Status s = (*c)->Open();
+  if (!s.ok()) return Status::IoError(name + ": " + s.message());
+  return s;
+}
+
+}  // namespace
+
+Status CompareFolder(const std::string& torvan_dir, const HostProcess& host,
+                     const std::vector<std::string>& only, std::vector<std::string>* differences) {
+  differences->clear();
+  Program program(Paths::InFolder(torvan_dir), platform::SystemClock(), platform::ConsolePump());
+  Catalogue catalogue;
+  Carica_Catalogo(program, catalogue);
+  if (catalogue.N_File == 0) return Status::NotFound("no catalogue in " + torvan_dir);
+  std::map<std::string, std::unique_ptr<sql::Connection>> databases;
+  std::vector<std::string> sent_back;
+  for (int n = 1; n <= catalogue.N_File; ++n) {
+    const FileEntry& f = catalogue.Tab_File[size_t(n)];
+    const std::string name = f.Libreria + "/" + f.File;
+    if (!f.As_Pc || (!only.empty() && std::find(only.begin(), only.end(), name) == only.end())) {
+      continue;
+    }
+    std::unique_ptr<sql::Connection>& c = databases[f.DataBase];
+    Status s = c ? Status::Ok() : OpenDatabase(program.paths.base, f.DataBase, &c);
+    if (!s.ok()) return s;
+    if (f.Pc_As && std::find(sent_back.begin(), sent_back.end(), f.DataBase) == sent_back.end()) {
+      sent_back.push_back(f.DataBase);
+    }
+    ProcessResult dump = host.Ctl({"dump", Cp1252ToUtf8(name)});
+    if (dump.exit_code != 0) return Status::IoError("dump of " + name + ": " + dump.err);
+    std::vector<HostRecord> records;
+    s = ParseHostDump(dump.out, &records);
+    std::vector<MirrorRow> rows;
+    if (s.ok()) s = ReadMirror(*c, f.File, &rows);
+    if (!s.ok()) return s;
+    int index_field = -1;
+    for (std::string& d : CompareMirror(f, FieldsOf(catalogue, n, &index_field), records, rows)) {
+      differences->push_back(std::move(d));
+    }
+  }
+  for (const std::string& db : sent_back) {
+    int64_t unsent = 0;
+    Status s = UnsentEvents(*databases[db], &unsent);
+    if (!s.ok()) return s;
+    if (unsent != 0) {
+      differences->push_back(db + ": " + std::to_string(unsent) + " events not sent back");
+    }
   }
   return Status::Ok();
 }

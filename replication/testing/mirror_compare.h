@@ -77,4 +77,14 @@ std::string CanonicalNumber(std::string_view text, int32_t scale);
 // (0 when the database has none).
 Status UnsentEvents(sql::Connection& connection, int64_t* count);
 
+class HostProcess;
+
+// The whole check for a Torvan folder: every file of its catalogue that is replicated to
+// SQL (or only those named "LIB/FILE", Windows-1252) against the records `host` dumps, and
+// the events not yet sent back of every database that sends them ("<database>: <n> events
+// not sent back"). The mirror tables are read from the embedded engine's files in
+// `torvan_dir`. A failure means the comparison could not be made.
+Status CompareFolder(const std::string& torvan_dir, const HostProcess& host,
+                     const std::vector<std::string>& only, std::vector<std::string>* differences);
+
 }  // namespace torvan::testing
