@@ -102,9 +102,16 @@ void Run(CliContext& context, bool once) {
   Runtime rt(program);
   LoggingConfirmations confirmations(program);
   RuntimeLinks links(rt);
-  std::unique_ptr<ReplicationOps> steps = MakeReplication(rt, confirmations);
+  ReplicationSteps steps(rt, confirmations);
+  // The lock is held from here on: no other Torvan can start in the folder, nor set a
+  // change aside, while this one runs.
+  if (!steps.Ready()) {
+    *context.err << "torvan: " << program.paths.pending << " cannot be opened (see the log)\n";
+    context.exit_code = kExitFailed;
+    return;
+  }
   RunFrontEnd front;
-  Controller control(program, links, *steps, timers, front);
+  Controller control(program, links, steps, timers, front);
 
   if (!CatchStopSignals()) {
     *context.err << "torvan: cannot catch SIGINT and SIGTERM\n";
@@ -119,6 +126,7 @@ void Run(CliContext& context, bool once) {
       QTimer::singleShot(20, finish);
       return;
     }
+    program.state.Fine_Richiesta = true;
     control.Server__Stop(true);
     QCoreApplication::exit(kExitOk);
   };
@@ -126,9 +134,13 @@ void Run(CliContext& context, bool once) {
     char drain[16];
     while (::read(g_signal_pipe[0], drain, sizeof drain) > 0) {
     }
+    // The first signal stops as the operator's Timer button does: a pass that is running
+    // lets its exchange under way finish (a silent host is given up after a second) and
+    // ends after its step; nothing is cut halfway. Outside a pass (the links opening), and
+    // at a second signal, every wait ends at once.
+    if (stopping || program.state.Ciclo_In_Corso == 0) program.state.Fine_Richiesta = true;
     if (stopping) return;
     stopping = true;
-    program.state.Fine_Richiesta = true;
     if (program.state.ReplicationOn()) control.TimerButton();
     QTimer::singleShot(0, finish);
   });
@@ -163,7 +175,7 @@ void Run(CliContext& context, bool once) {
   context.exit_code = app.exec();
 }
 
-void Pending(CliContext& context, bool set_aside) {
+void PendingCommand(CliContext& context, bool set_aside) {
   if (!CheckFolder(context)) return;
   ConsoleSession session(context.folder, *context.out);
   Program& program = session.program();
@@ -234,7 +246,7 @@ void AddRunCommands(CLI::App& app, CliContext& context) {
   pending->add_flag("--set-aside", *set_aside,
                     "Move the held change, with its values and raw bytes, to "
                     "TnC_ACCANTONATI.Log so that its queue can go on (Torvan must be stopped)");
-  pending->callback([&context, set_aside] { Pending(context, *set_aside); });
+  pending->callback([&context, set_aside] { PendingCommand(context, *set_aside); });
 }
 
 }  // namespace torvan
