@@ -4,6 +4,7 @@
 #include <QHeaderView>
 #include <QMouseEvent>
 #include <QVBoxLayout>
+#include <algorithm>
 
 #include "schema/operations.h"
 #include "windows/command_scope.h"
@@ -45,7 +46,8 @@ BrowserWindow::BrowserWindow(Runtime& rt, Confirmations& confirmations, FrontEnd
   const int dpi = logicalDpiX();
   resize(TwipsToPixels(kWidthTwips, dpi), TwipsToPixels(kHeightTwips, dpi));
 
-  toolbar_->setIconSize(QSize(24, 24));
+  const int icon = std::max(16, TwipsToPixels(kIconTwips, dpi));
+  toolbar_->setIconSize(QSize(icon, icon));
   toolbar_->setToolButtonStyle(Qt::ToolButtonIconOnly);
   for (int b = 0; b < kBrowserButtonCount; ++b) {
     const BrowserButtonDesign& d = BrowserButtons()[size_t(b)];

@@ -4,6 +4,7 @@
 #include <QCoreApplication>
 #include <QGuiApplication>
 #include <QScreen>
+#include <algorithm>
 
 #include "config/settings.h"
 #include "core/statistics.h"
@@ -38,7 +39,8 @@ MainWindow::MainWindow(Runtime& rt, BoxConfirmations& confirmations)
   // The status display covers the client area: its positions count from the client origin.
   display_->setGeometry(rect());
 
-  toolbar_->setIconSize(QSize(24, 24));
+  const int icon = std::max(16, TwipsToPixels(kIconTwips, dpi));
+  toolbar_->setIconSize(QSize(icon, icon));
   toolbar_->setToolButtonStyle(Qt::ToolButtonIconOnly);
   for (int b = 0; b < kMainButtonCount; ++b) {
     QAction* a = toolbar_->addAction(QString());

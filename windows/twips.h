@@ -8,6 +8,8 @@
 namespace torvan {
 
 inline constexpr int kTwipsPerInch = 1440;
+// The toolbars' images: 24 pixels at 96 dpi.
+inline constexpr int kIconTwips = 360;
 
 inline int TwipsToPixels(int twips, int dpi) {
   return int(std::lround(double(twips) * dpi / kTwipsPerInch));

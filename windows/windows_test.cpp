@@ -144,6 +144,7 @@ TEST_F(WindowsTest, StartUpChecksTheSourceServerOnceAndConnectsNothing) {
   }
   EXPECT_EQ(" Uscita da Torvan ", main().action(kUscita)->toolTip());
   EXPECT_EQ("Collegamento con il server origine", main().action(kServer)->toolTip());
+  main().display().Video();
   SaveScreenshot(main(), "main_idle");
 }
 
@@ -626,6 +627,39 @@ TEST_F(WindowsTest, TheCloseIsRefusedWhileReplicationIsActiveOrSuspended) {
             GetPrivateProfileString("Dimensioni Base", "Left", "", program().paths.settings));
   EXPECT_EQ(std::to_string(PixelsToTwips(90, dpi)),
             GetPrivateProfileString("Dimensioni Base", "Top", "", program().paths.settings));
+}
+
+TEST_F(WindowsTest, AHostLinkThatCannotBeOpenedEndsTheProgram) {
+  Open();
+  desktop_.control().options.pause_before_end = std::chrono::milliseconds(0);
+  main().Click(kMessaggi);
+  lines_.clear();
+  main().Click(kServer);  // no character table in the base folder: the link cannot start
+  ASSERT_LE(2u, lines_.size());
+  EXPECT_EQ("Server sorgente 127.0.0.1 presente", lines_[0]);
+  EXPECT_EQ("Collegamento al Server 127.0.0.1 in corso ...", lines_[1]);
+  EXPECT_EQ("ERRORE nel collegamento al server 127.0.0.1", lines_.back());
+  EXPECT_EQ(kExitHostLinkFailed, main().exit_status().value_or(-1));
+  EXPECT_FALSE(main().isVisible());
+  EXPECT_EQ(nullptr, QApplication::overrideCursor());
+  QApplication::processEvents();
+  EXPECT_EQ(nullptr, main().messages());
+  EXPECT_TRUE(main().close());  // the end has run: nothing more is done
+  EXPECT_EQ("ERRORE nel collegamento al server 127.0.0.1", lines_.back());
+}
+
+TEST_F(WindowsTest, ACommandEnteredWhileAnotherRunsDoesNothing) {
+  Open();
+  state().Comando_In_Corso = true;  // as inside a running command that lets events run
+  main().Click(kMessaggi);
+  EXPECT_EQ(nullptr, main().messages());
+  main().Click(kServer);
+  EXPECT_EQ(0, pings_ - 1);
+  EXPECT_FALSE(main().close());  // nor does the window close under it
+  EXPECT_TRUE(main().isVisible());
+  state().Comando_In_Corso = false;
+  main().Click(kMessaggi);
+  EXPECT_NE(nullptr, main().messages());
 }
 
 TEST_F(WindowsTest, UscitaStopsLogsAndEndsTheProgram) {
