@@ -104,6 +104,7 @@ int RunDesktop(int argc, char** argv, const std::string& folder) {
   std::unique_ptr<Desktop> desktop;
   Splash splash([&] {
     desktop = std::make_unique<Desktop>(paths);
+    desktop->main().on_end = [](int status) { QCoreApplication::exit(status); };
     desktop->Open();
   });
   splash.show();

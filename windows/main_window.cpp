@@ -1,7 +1,6 @@
 #include "windows/main_window.h"
 
 #include <QCloseEvent>
-#include <QCoreApplication>
 #include <QGuiApplication>
 #include <QScreen>
 #include <algorithm>
@@ -173,7 +172,7 @@ void MainWindow::EndProgram(int exit_status) {
   display_timer_.stop();
   CloseOthers();
   hide();
-  QCoreApplication::exit(exit_status);
+  if (on_end) on_end(exit_status);
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {

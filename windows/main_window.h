@@ -14,6 +14,7 @@
 #include <QWidget>
 #include <array>
 #include <chrono>
+#include <functional>
 #include <optional>
 
 #include "control/controller.h"
@@ -62,6 +63,9 @@ class MainWindow final : public QWidget, public FrontEnd {
 
   // The pause of the close and exit sequences before the program ends.
   std::chrono::milliseconds close_pause{1000};
+  // Leaves the event loop when the program ends (Uscita, the close, a failed host link),
+  // with the exit status; whoever runs the loop sets it.
+  std::function<void(int exit_status)> on_end;
 
  protected:
   void closeEvent(QCloseEvent* event) override;
