@@ -64,7 +64,7 @@ Grid Elenco_File(const Paths& paths, const CountRecords& count, bool* has_pc_as)
   (void)ReadFileRecs(paths.file_catalogue, &files);
   for (const File_Rec& f : files) {
     g.rows.push_back({"F", f.Libreria, f.File, f.Testo, f.As_Pc, f.Pc_As, f.DataBase,
-                      count(f.Indice_DB, f.File), f.Acq, f.Libreria_Trigger, f.Trigger,
+                      count(f.Indice_DB, f.File).Text(), f.Acq, f.Libreria_Trigger, f.Trigger,
                       f.Libreria_Filtro, f.Filtro, std::to_string(f.Indice_DB)});
     if (f.Pc_As == "S") *has_pc_as = true;
   }

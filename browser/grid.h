@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "core/paths.h"
+#include "schema/row_count.h"
 
 namespace torvan {
 
@@ -31,8 +32,9 @@ struct Grid {
   std::string ToTabText() const;
 };
 
-// The answer of Conta_Record for a database number and a table name.
-using CountRecords = std::function<std::string(int32_t indice_db, std::string_view table)>;
+// The answer of Conta_Record for a database number and a table name; the grid shows its
+// text ("non esiste", "no permesso", "0", "1.234").
+using CountRecords = std::function<RowCount(int32_t indice_db, std::string_view table)>;
 
 // The file list of TnC_FILE.DAT ("F" in cell (0, 0)). `has_pc_as` tells whether any listed
 // file has Pc_As exactly "S".

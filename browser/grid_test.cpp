@@ -19,7 +19,7 @@ class GridTest : public ::testing::Test {
 TEST_F(GridTest, AnEmptyCatalogueShowsThePlaceholderRow) {
   bool has_pc_as = true;
   Grid g = Elenco_File(
-      paths_, [](int32_t, std::string_view) { return "?"; }, &has_pc_as);
+      paths_, [](int32_t, std::string_view) { return RowCount::Absent(); }, &has_pc_as);
   EXPECT_FALSE(has_pc_as);
   ASSERT_EQ(2u, g.rows.size());
   EXPECT_EQ("F", g.Cell(1, 0));
@@ -39,18 +39,29 @@ TEST_F(GridTest, FileListShowsStoredTextsAndTheRowCounts) {
   f.Pc_As = "S";
   f.DataBase = "GESTIONE";
   f.Indice_DB = 2;
-  ASSERT_TRUE(WriteRecords(paths_.file_catalogue, std::vector<File_Rec>{f}).ok());
+  File_Rec g2 = f;
+  g2.File = "VUOTO";
+  File_Rec g3 = f;
+  g3.File = "CHIUSO";
+  ASSERT_TRUE(WriteRecords(paths_.file_catalogue, std::vector<File_Rec>{f, g2, g3}).ok());
   bool has_pc_as = false;
+  std::vector<std::string> asked;
   Grid g = Elenco_File(
       paths_,
-      [](int32_t db, std::string_view table) {
-        return std::to_string(db) + ":" + std::string(table);
+      [&](int32_t db, std::string_view table) {
+        asked.push_back(std::to_string(db) + ":" + std::string(table));
+        if (table.substr(0, 5) == "VUOTO") return RowCount::Counted(0);
+        if (table.substr(0, 6) == "CHIUSO") return RowCount::NoPermission();
+        return RowCount::Counted(1234);
       },
       &has_pc_as);
   EXPECT_TRUE(has_pc_as);
-  ASSERT_EQ(2u, g.rows.size());
+  ASSERT_EQ(4u, g.rows.size());
   EXPECT_EQ("CLIENTI   ", g.Cell(1, 2));
-  EXPECT_EQ("2:CLIENTI   ", g.Cell(1, 7));
+  EXPECT_EQ((std::vector<std::string>{"2:CLIENTI   ", "2:VUOTO     ", "2:CHIUSO    "}), asked);
+  EXPECT_EQ(RowCount::Counted(1234).Text(), g.Cell(1, 7));
+  EXPECT_EQ("0", g.Cell(2, 7));
+  EXPECT_EQ("no permesso", g.Cell(3, 7));
   EXPECT_EQ("2", g.Cell(1, 13));
   std::string text = g.ToTabText();
   EXPECT_EQ(0u, text.find("Libreria\tFile\tTesto\tAs->Pc\tPc->As\tDataBase\tRecords\tAcq\tLibr\t"

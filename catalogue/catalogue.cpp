@@ -1,12 +1,76 @@
 #include "catalogue/catalogue.h"
 
+#include <set>
+
 #include "catalogue/catalogue_files.h"
 #include "catalogue/sql_names.h"
 #include "core/text.h"
+#include "hostlink/host_format.h"
 
 namespace torvan {
 
+namespace {
+
+std::string Num(int64_t n) { return std::to_string(n); }
+
+// Bytes a numeric field of `digits` digits takes in the host record; 0 when the type cannot
+// hold that many digits.
+int32_t NumericBytes(char type, int32_t digits) {
+  if (digits < 1) return 0;
+  switch (type) {
+    case 'S':
+      return digits;
+    case 'P':
+      return digits / 2 + 1;
+    default:  // 'B': a big-endian integer of 2, 4 or 8 bytes
+      return digits <= 4 ? 2 : digits <= 9 ? 4 : digits <= 18 ? 8 : 0;
+  }
+}
+
+}  // namespace
+
+std::string FieldLayoutError(const CampoEntry& f) {
+  constexpr int32_t kRecord = hostlink::change_record::kMaxRecordLength;
+  const std::string upper = UpperCp1252(f.Nome);
+  for (const char* reserved : kReservedColumns) {
+    if (upper == reserved) return "nome riservato a Torvan";
+  }
+  if (f.Tipo.size() != 1 || std::string_view("ASPB").find(f.Tipo[0]) == std::string_view::npos) {
+    return "tipo \"" + f.Tipo + "\" sconosciuto (A, S, P o B)";
+  }
+  if (f.Posizione < 1 || f.Byte < 1 || int64_t(f.Posizione) + f.Byte - 1 > kRecord) {
+    return "posizione " + Num(f.Posizione) + " e " + Num(f.Byte) + " byte fuori dal record di " +
+           Num(kRecord) + " byte";
+  }
+  if (f.Decimali < 0 || f.Decimali > f.Lunghezza) {
+    return Num(f.Decimali) + " decimali su " + Num(f.Lunghezza) + " cifre";
+  }
+  const char type = f.Tipo[0];
+  if (type == 'A') return "";
+  // The decoder gives a binary field's integer as it stands: decimals would be lost.
+  if (type == 'B' && f.Decimali != 0) return "il tipo B non ha decimali";
+  const int32_t needed = NumericBytes(type, f.Lunghezza);
+  if (needed == 0) return "il tipo " + f.Tipo + " non ammette " + Num(f.Lunghezza) + " cifre";
+  if (f.Byte != needed) {
+    return Num(f.Byte) + " byte per il tipo " + f.Tipo + " di " + Num(f.Lunghezza) +
+           " cifre (ne occupa " + Num(needed) + ")";
+  }
+  return "";
+}
+
+std::string NomeSql(std::string_view nome) {
+  std::string out = "[";
+  for (char c : nome) {
+    out += c;
+    if (c == ']') out += ']';
+  }
+  return out + "]";
+}
+
 void Carica_Catalogo(Program& program, Catalogue& c) {
+  // A switch interrupted by a kill is finished here too; until then the readers see the
+  // new catalogue through the ready folder anyway.
+  (void)FinishCatalogueSwitch(program.paths);
   c.Tab_File.assign(1, FileEntry{});
   c.Tab_Campi.assign(1, CampoEntry{});
   c.Tab_Cartelle_DB.assign(1, std::string());
@@ -33,16 +97,26 @@ void Carica_Catalogo(Program& program, Catalogue& c) {
 
     std::vector<Campo_Rec> fields;
     (void)ReadCampoRecs(program.paths.FieldFile(int(i)), &fields);
+    std::set<std::string> names;
     for (const Campo_Rec& field : fields) {
       if (field.Escluso != " ") continue;
       CampoEntry e;
       e.Nome = Trim(field.Nome);
-      e.Nome_Sql = "[" + e.Nome + "]";
+      e.Nome_Sql = NomeSql(e.Nome);
       e.Tipo = Trim(field.Tipo);
       e.Posizione = field.Posizione;
       e.Byte = field.Byte;
       e.Lunghezza = field.Lunghezza;
       e.Decimali = field.Decimali;
+      std::string why = e.Nome.empty()                              ? "nome vuoto"
+                        : !names.insert(UpperCp1252(e.Nome)).second ? "nome ripetuto"
+                                                                    : FieldLayoutError(e);
+      if (!why.empty()) {
+        program.Scrivi_Messaggio("   *** ERRORE ***  Nel file " + f.Libreria + "/" + f.File +
+                                 " il campo " + e.Nome + " non \xE8 valido: " + why);
+        f.Tracciato_Errato = true;
+        c.Catalogo_Errato = true;
+      }
       c.Tab_Campi.push_back(e);
       if (e.Nome == kCampoIdx) f.Campo_IDX = int32_t(c.Tab_Campi.size() - 1);
     }

@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "core/program.h"
@@ -28,14 +29,23 @@ struct FileEntry {
   // Another file of its database owns an SQL object of the same name (catalogue/
   // sql_names.h): its tables are never built or dropped.
   bool Nome_In_Conflitto = false;
+  // A field of the file has a layout that cannot be right (FieldLayoutError): no table is
+  // built from it and no change of the file is decoded; its changes must be refused, not
+  // consumed, until the host's catalogue is mended.
+  bool Tracciato_Errato = false;
 };
 
 struct CampoEntry {
-  std::string Nome;      // trimmed name
-  std::string Nome_Sql;  // "[" + name + "]"
-  std::string Tipo;      // one character: A, S, P, B (or as received)
+  std::string Nome;  // trimmed name
+  // The column's name as every T-SQL statement writes it: NomeSql(Nome). Statements for
+  // SQL Server take it from here; the SQLite rendering quotes Nome in its own way.
+  std::string Nome_Sql;
+  std::string Tipo;  // one character: A, S, P, B (or as received)
   int32_t Posizione = 0, Byte = 0, Lunghezza = 0, Decimali = 0;
 };
+
+// "[" + name + "]" with every "]" inside doubled, so that no name ends a statement early.
+std::string NomeSql(std::string_view nome);
 
 struct Catalogue {
   std::vector<FileEntry> Tab_File{1};           // 1..N_File
@@ -47,10 +57,27 @@ struct Catalogue {
   bool Catalogo_Errato = false;
 };
 
+// The column names Torvan adds to the tables it builds; no host field may take one of them
+// (compared without regard to case, as SQL Server does). The host's own index field
+// "§_T_IDX___" is not among them.
+inline constexpr const char* kReservedColumns[] = {"_T_RRN___",    "_T_TIPO___",  "_T_IDX___",
+                                                   "_T_EVENTO___", "_T_PROGR___", "_T_FILE___"};
+
+// Why the layout of an included field cannot be right, as the end of the message line
+// ("tipo \"X\" sconosciuto (A, S, P o B)"); empty when it can. Checks the type, that the
+// field lies within a host record of change_record::kMaxRecordLength bytes, decimals
+// within 0..digits, the bytes its type and digits take (A: at least 1; S: the digits; P:
+// digits / 2 + 1; B: 2 bytes up to 4 digits, 4 up to 9, 8 up to 18, no decimals) and the
+// reserved column names.
+std::string FieldLayoutError(const CampoEntry& field);
+
 // Rebuilds Tab_File, Tab_Campi, Tab_Cartelle_DB, N_File and Catalogo_Errato from the
-// catalogue files, writing the index-field errors and the name clashes (sql_names.h) to
-// the message log; clashing files are marked Nome_In_Conflitto. A file that cannot be read
-// is skipped and the load goes on. N_DB and DB_Ritorno are the catalogue load's.
+// catalogue files (finishing first a catalogue switch that a kill interrupted), writing to
+// the message log the index-field errors, the fields whose layout cannot be right
+// ("   *** ERRORE ***  Nel file LIB/FILE il campo NOME non è valido: <why>", the file
+// then marked Tracciato_Errato; a blank or repeated name counts too) and the name clashes
+// (sql_names.h, the files marked Nome_In_Conflitto). A file that cannot be read is skipped
+// and the load goes on. N_DB and DB_Ritorno are the catalogue load's.
 void Carica_Catalogo(Program& program, Catalogue& catalogue);
 
 }  // namespace torvan

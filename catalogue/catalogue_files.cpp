@@ -1,6 +1,9 @@
 #include "catalogue/catalogue_files.h"
 
+#include <algorithm>
 #include <cstring>
+#include <filesystem>
+#include <system_error>
 
 #include "core/text.h"
 #include "platform/file.h"
@@ -8,6 +11,8 @@
 namespace torvan {
 
 namespace {
+
+namespace fs = std::filesystem;
 
 // One field of a record layout: a text of `length` bytes or a little-endian int32.
 template <class Rec>
@@ -89,7 +94,12 @@ template <class Rec>
 Status ReadAll(const std::string& path, const Layout<Rec>& layout, std::vector<Rec>* recs) {
   recs->clear();
   std::string contents;
-  Status s = platform::ReadFile(path, &contents);
+  // While a switch is under way the new catalogue's files that have not moved yet are in
+  // the ready folder: they, not the old ones beside them, are the current catalogue.
+  const fs::path p(path);
+  Status s = platform::ReadFile((p.parent_path() / kCatalogueReadyFolder / p.filename()).string(),
+                                &contents);
+  if (s.code() == Status::Code::kNotFound) s = platform::ReadFile(path, &contents);
   if (s.code() == Status::Code::kNotFound) return Status::Ok();
   if (!s.ok()) return s;
   size_t count = contents.size() / Rec::kLength;
@@ -111,7 +121,144 @@ Status WriteAll(const std::string& path, const Layout<Rec>& layout, const std::v
   return platform::WriteFileAtomic(path, contents, 0600, /*durable=*/false);
 }
 
+Status FsError(const std::string& context, const std::error_code& ec) {
+  return PosixError(context, ec.value());
+}
+
+// The number n of a field file's name "TnC_F_nnnnn.DAT", 0 for any other name.
+int FieldFileNumber(const std::string& name) {
+  constexpr std::string_view kPrefix = "TnC_F_", kSuffix = ".DAT";
+  if (name.size() != kPrefix.size() + 5 + kSuffix.size() || name.compare(0, 6, kPrefix) != 0 ||
+      name.compare(name.size() - 4, 4, kSuffix) != 0) {
+    return 0;
+  }
+  int n = 0;
+  for (size_t i = kPrefix.size(); i < kPrefix.size() + 5; ++i) {
+    if (name[i] < '0' || name[i] > '9') return 0;
+    n = n * 10 + (name[i] - '0');
+  }
+  return n;
+}
+
+// Spends one file-system step of a test's budget; false when it has run out, where a kill
+// would have struck.
+bool Step(int* steps_left) {
+  if (steps_left == nullptr) return true;
+  if (*steps_left <= 0) return false;
+  --*steps_left;
+  return true;
+}
+
+Status Stopped() { return Status::Closed("catalogue switch stopped"); }
+
+std::string ReadyFolder(const Paths& paths) { return paths.base + "/" + kCatalogueReadyFolder; }
+
 }  // namespace
+
+Status FinishCatalogueSwitch(const Paths& paths, int* steps_left) {
+  const std::string ready = ReadyFolder(paths);
+  std::error_code ec;
+  if (!fs::exists(ready, ec)) return ec ? FsError("stat " + ready, ec) : Status::Ok();
+
+  std::vector<std::string> names;
+  for (fs::directory_iterator it(ready, ec), end; !ec && it != end; it.increment(ec)) {
+    names.push_back(it->path().filename().string());
+  }
+  if (ec) return FsError("list " + ready, ec);
+  // Field files first, then TnC_FILE.DAT, TnC_DB.DAT last: a reader that ignored the ready
+  // folder would still find every field file of the new TnC_FILE.DAT in place.
+  const std::string file_name = fs::path(paths.file_catalogue).filename().string();
+  const std::string db_name = fs::path(paths.database_catalogue).filename().string();
+  auto rank = [&](const std::string& n) { return n == db_name ? 2 : n == file_name ? 1 : 0; };
+  std::sort(names.begin(), names.end(), [&](const std::string& a, const std::string& b) {
+    return rank(a) != rank(b) ? rank(a) < rank(b) : a < b;
+  });
+  for (const std::string& name : names) {
+    if (!Step(steps_left)) return Stopped();
+    const std::string from = ready + "/" + name;
+    if (FieldFileNumber(name) == 0 && name != file_name && name != db_name) {
+      fs::remove(from, ec);  // not a catalogue file: nothing of the catalogue is lost
+    } else {
+      fs::rename(from, paths.base + "/" + name, ec);
+    }
+    // Another process finishing the same switch may have taken the file first.
+    if (ec && ec != std::errc::no_such_file_or_directory) return FsError("move " + from, ec);
+  }
+
+  const uintmax_t bytes = fs::file_size(paths.file_catalogue, ec);
+  if (!ec) {
+    const uintmax_t count = bytes / File_Rec::kLength;
+    std::vector<std::string> extra;
+    for (fs::directory_iterator it(paths.base, ec), end; !ec && it != end; it.increment(ec)) {
+      const int n = FieldFileNumber(it->path().filename().string());
+      if (n != 0 && uintmax_t(n) > count) extra.push_back(it->path().string());
+    }
+    if (ec) return FsError("list " + paths.base, ec);
+    for (const std::string& path : extra) {
+      if (!Step(steps_left)) return Stopped();
+      fs::remove(path, ec);
+      if (ec) return FsError("remove " + path, ec);
+    }
+  }
+  if (!Step(steps_left)) return Stopped();
+  fs::remove(ready, ec);
+  if (ec && ec != std::errc::no_such_file_or_directory) return FsError("remove " + ready, ec);
+  return Status::Ok();
+}
+
+CatalogueWriter::CatalogueWriter(const Paths& paths)
+    : paths_(paths), staging_(paths.base + "/" + kCatalogueStagingFolder) {}
+
+CatalogueWriter::~CatalogueWriter() {
+  if (begun_ && !committed_ && !stopped_) {
+    std::error_code ec;
+    fs::remove_all(staging_, ec);
+  }
+}
+
+Status CatalogueWriter::Begin() {
+  Status s = FinishCatalogueSwitch(paths_);
+  if (!s.ok()) return s;
+  std::error_code ec;
+  fs::remove_all(staging_, ec);  // what a load killed before its switch left behind
+  if (ec) return FsError("remove " + staging_, ec);
+  fs::create_directory(staging_, ec);
+  if (ec) return FsError("create " + staging_, ec);
+  begun_ = true;
+  fs::permissions(staging_, fs::perms::owner_all, fs::perm_options::replace, ec);
+  if (ec) return FsError("chmod " + staging_, ec);
+  return Status::Ok();
+}
+
+std::string CatalogueWriter::Staged(const std::string& path) const {
+  return staging_ + "/" + fs::path(path).filename().string();
+}
+
+Status CatalogueWriter::Write(const std::vector<DataBase_Rec>& recs) {
+  return WriteRecords(Staged(paths_.database_catalogue), recs);
+}
+Status CatalogueWriter::Write(const std::vector<File_Rec>& recs) {
+  return WriteRecords(Staged(paths_.file_catalogue), recs);
+}
+Status CatalogueWriter::WriteFields(int n, const std::vector<Campo_Rec>& recs) {
+  return WriteRecords(Staged(paths_.FieldFile(n)), recs);
+}
+
+Status CatalogueWriter::Commit(int* steps_left) {
+  if (!Step(steps_left)) {
+    stopped_ = true;  // as a kill would: the staging folder stays behind
+    return Stopped();
+  }
+  const std::string ready = ReadyFolder(paths_);
+  std::error_code ec;
+  fs::rename(staging_, ready, ec);
+  if (ec) return FsError("rename " + staging_, ec);
+  committed_ = true;
+  Status s = FinishCatalogueSwitch(paths_, steps_left);
+  if (s.code() == Status::Code::kClosed && steps_left != nullptr) return s;
+  // The new catalogue is the current one: what remains is finished by the next load.
+  return Status::Ok();
+}
 
 std::string EncodeRecord(const DataBase_Rec& r) { return Encode(r, DataBaseLayout()); }
 std::string EncodeRecord(const File_Rec& r) { return Encode(r, FileLayout()); }

@@ -26,6 +26,7 @@
 #include <string_view>
 #include <vector>
 
+#include "core/paths.h"
 #include "platform/status.h"
 
 namespace torvan {
@@ -60,7 +61,8 @@ File_Rec DecodeFileRec(std::string_view bytes);
 Campo_Rec DecodeCampoRec(std::string_view bytes);
 
 // Every whole record of a file; a missing file holds none, a short or damaged tail is left
-// out. A file that exists but cannot be read is an error.
+// out. A file that exists but cannot be read is an error. While a catalogue switch is
+// under way (below), the file of the same name in TnC_Catalogo.pronto is read instead.
 Status ReadDataBaseRecs(const std::string& path, std::vector<DataBase_Rec>* recs);
 Status ReadFileRecs(const std::string& path, std::vector<File_Rec>* recs);
 Status ReadCampoRecs(const std::string& path, std::vector<Campo_Rec>* recs);
@@ -69,5 +71,60 @@ Status ReadCampoRecs(const std::string& path, std::vector<Campo_Rec>* recs);
 Status WriteRecords(const std::string& path, const std::vector<DataBase_Rec>& recs);
 Status WriteRecords(const std::string& path, const std::vector<File_Rec>& recs);
 Status WriteRecords(const std::string& path, const std::vector<Campo_Rec>& recs);
+
+// Replacing the whole catalogue at once.
+//
+// The catalogue files belong together: a TnC_FILE.DAT of one load with the field files of
+// another would put one file's fields under another file's number. A new catalogue is
+// therefore written beside the current one, in the folder TnC_Catalogo.nuovo, and switched
+// in only when it is complete:
+//   1. rename TnC_Catalogo.nuovo to TnC_Catalogo.pronto: from this rename on, the new
+//      catalogue is the current one;
+//   2. move each file of TnC_Catalogo.pronto into the base folder, field files first,
+//      replacing the old file of the same name;
+//   3. remove the field files numbered beyond the new TnC_FILE.DAT's record count;
+//   4. remove the empty TnC_Catalogo.pronto.
+// The readers above take a file from TnC_Catalogo.pronto while it is there and from the
+// base folder otherwise, so at every moment they see the complete old catalogue (up to
+// step 1) or the complete new one (from step 1 on), whenever the process is killed.
+// FinishCatalogueSwitch does steps 2-4 again after such a kill; a TnC_Catalogo.nuovo left
+// behind is never read and is removed by the next load.
+inline constexpr char kCatalogueStagingFolder[] = "TnC_Catalogo.nuovo";
+inline constexpr char kCatalogueReadyFolder[] = "TnC_Catalogo.pronto";
+
+// `steps_left`, for tests: the number of file-system steps (renames and removals) to carry
+// out before stopping as if the process had been killed there; nullptr for no limit. A
+// stop is reported as Status::Closed.
+Status FinishCatalogueSwitch(const Paths& paths, int* steps_left = nullptr);
+
+// Writes a new catalogue into the staging folder and switches it in. One writer at a time
+// per base folder.
+class CatalogueWriter {
+ public:
+  explicit CatalogueWriter(const Paths& paths);
+  CatalogueWriter(const CatalogueWriter&) = delete;
+  CatalogueWriter& operator=(const CatalogueWriter&) = delete;
+  // An uncommitted new catalogue is removed; the current one stays as it was.
+  ~CatalogueWriter();
+
+  // Finishes a switch that a kill interrupted, then starts an empty staging folder.
+  Status Begin();
+  Status Write(const std::vector<DataBase_Rec>& recs);
+  Status Write(const std::vector<File_Rec>& recs);
+  Status WriteFields(int n, const std::vector<Campo_Rec>& recs);  // TnC_F_nnnnn.DAT
+  // Switches the written files in (steps 1-4). Once step 1 is done the result is ok even
+  // when a later step fails (the readers already see the new catalogue, and the next
+  // load or Carica_Catalogo finishes the switch).
+  Status Commit(int* steps_left = nullptr);
+
+ private:
+  std::string Staged(const std::string& path) const;
+
+  const Paths& paths_;
+  std::string staging_;
+  bool begun_ = false;
+  bool committed_ = false;
+  bool stopped_ = false;  // a test's step budget ran out before the commit
+};
 
 }  // namespace torvan

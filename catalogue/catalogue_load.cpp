@@ -1,22 +1,44 @@
 #include "catalogue/catalogue_load.h"
 
-#include <dirent.h>
-
-#include <cstring>
+#include <string>
+#include <vector>
 
 #include "catalogue/catalogue_files.h"
 #include "config/scramble.h"
 #include "core/text.h"
 #include "hostlink/exchange.h"
-#include "platform/file.h"
 
 namespace torvan {
 
 namespace {
 
+using hostlink::FieldPos;
 using hostlink::SocketLayer;
+namespace db_entry = hostlink::database_entry;
+namespace file_entry = hostlink::file_entry;
+namespace field_entry = hostlink::field_entry;
 
 constexpr char kRoutine[] = "Carica_File";
+
+// The load's own message lines.
+std::string ReadErrorMessage(char code) {
+  return std::string("[") + kRoutine + "] Errore Sock_Read {" + code + "}(2)";
+}
+std::string TooLongMessage(const std::string& list, int32_t bound) {
+  return "   *** ERRORE ***  " + list + " supera " + std::to_string(bound) + " voci";
+}
+std::string OtherFileMessage(const std::string& field, const std::string& asked,
+                             const std::string& got) {
+  return "   *** ERRORE ***  Il campo " + field + " ricevuto per " + asked + " \xE8 del file " +
+         got;
+}
+std::string WriteErrorMessage(const Status& s) {
+  return "ERRORE nella scrittura del catalogo: " + s.message();
+}
+
+std::string LibraryFile(std::string_view library, std::string_view file) {
+  return Trim(library) + "/" + Trim(file);
+}
 
 // Decodes the fields of one served entry; the first fault makes the whole entry a fault.
 // Fields are read within the entry's own data part: a field beyond it (a short entry) is
@@ -25,15 +47,15 @@ class EntryReader {
  public:
   explicit EntryReader(const SocketLayer& socket) : socket_(socket) {}
 
-  std::string Text(int32_t pos, int32_t len) {
+  std::string Text(FieldPos f) {
     hostlink::FieldText t =
-        hostlink::Field_Decode(socket_.tables(), socket_.MessageData(), 'A', pos, len, 0, 0);
+        hostlink::Field_Decode(socket_.tables(), socket_.MessageData(), 'A', f.pos, f.len, 0, 0);
     if (!t.ok()) status_ = t.status;
     return t.text;
   }
-  int32_t Packed(int32_t pos) {
-    hostlink::FieldText t =
-        hostlink::Field_Decode(socket_.tables(), socket_.MessageData(), 'P', pos, 3, 5, 0);
+  int32_t Packed(FieldPos f) {
+    hostlink::FieldText t = hostlink::Field_Decode(socket_.tables(), socket_.MessageData(), 'P',
+                                                   f.pos, f.len, field_entry::kPackedDigits, 0);
     if (!t.ok()) status_ = t.status;
     return NumericValue(t.text);
   }
@@ -44,42 +66,40 @@ class EntryReader {
   Status status_;
 };
 
-// Runs one list: requests with flag "S" then "N" until the host ends it or a read fails.
-// `store` takes each entry to keep; a false from it is a fault that ends the load.
+// Runs one list: requests with flag "S" then "N" until the host ends it with an outcome
+// other than "0". `store` takes each entry to keep and returns false to end the load (an
+// entry it could not decode, or a refusal it has reported). False when the load must end:
+// a reply that could not be read (the exchange wrote its message), an entry cut short, a
+// refusal of `store`, or more than `bound` entries.
 template <class Store>
 bool RunList(Program& program, SocketLayer& socket, char code, std::string_view data_after_flag,
-             Store store) {
+             const std::string& list_name, int32_t bound, Store store) {
   std::string flag = "S";
-  for (;;) {
+  for (int32_t served = 0;;) {
     hostlink::ExchangeReply reply =
         hostlink::Exchange(socket, program, kRoutine, code, flag + std::string(data_after_flag),
                            program.stats.Ritardo_Link);
     flag = "N";
-    if (!reply.served()) return true;  // end of the list, or its read error was written
-    EntryReader entry(socket);
-    std::string mark = entry.Text(1, 1);
-    if (!entry.status().ok()) return false;
-    if (mark != " ") continue;
-    if (!store(entry)) return false;
-  }
-}
-
-void DeleteCatalogueFiles(const Paths& paths) {
-  (void)platform::RemoveFile(paths.database_catalogue);
-  (void)platform::RemoveFile(paths.file_catalogue);
-  DIR* dir = opendir(paths.base.c_str());
-  if (dir == nullptr) return;
-  while (dirent* e = readdir(dir)) {
-    std::string_view name = e->d_name;
-    if (name.size() > 10 && name.substr(0, 6) == "TnC_F_" &&
-        name.substr(name.size() - 4) == ".DAT") {
-      (void)platform::RemoveFile(paths.base + "/" + std::string(name));
+    if (reply.outcome == hostlink::ExchangeReply::Outcome::kRefused) return true;
+    if (!reply.served()) return false;
+    // Skipped entries count too: a host that skips forever is stopped as well.
+    if (++served > bound) {
+      program.Scrivi_Messaggio(TooLongMessage(list_name, bound));
+      return false;
     }
+    EntryReader entry(socket);
+    const std::string mark = entry.Text(hostlink::kEntryMark);
+    const bool stored = entry.status().ok() && (mark != " " || store(entry));
+    if (!entry.status().ok()) {
+      program.Scrivi_Messaggio(ReadErrorMessage(code));
+      return false;
+    }
+    if (!stored) return false;
   }
-  closedir(dir);
 }
 
-bool Fail(Program& program) {
+bool Fail(Program& program, const std::string& cause = "") {
+  if (!cause.empty()) program.Scrivi_Messaggio(cause);
   program.Scrivi_Messaggio("Errore generico in Carica_File");
   return false;
 }
@@ -87,82 +107,100 @@ bool Fail(Program& program) {
 }  // namespace
 
 bool Carica_File(Program& program, SocketLayer& socket, Catalogue& catalogue) {
-  const Paths& paths = program.paths;
-  DeleteCatalogueFiles(paths);
+  CatalogueWriter writer(program.paths);
+  if (Status s = writer.Begin(); !s.ok()) return Fail(program, WriteErrorMessage(s));
 
   std::vector<DataBase_Rec> databases;
   program.Scrivi_Messaggio("   Carica elenco database");
-  bool ok = RunList(program, socket, '3', "", [&](EntryReader& e) {
-    DataBase_Rec r;
-    r.Nome_DB = e.Text(2, 20);
-    r.Server_DB = e.Text(72, 20);
-    r.Indirizzo_DB = e.Text(92, 16);
-    r.Utente_DB = e.Text(108, 20);
-    r.Password_DB = Codifica_Parametri(e.Text(128, 20)).text;
-    r.Cartella_DB = e.Text(148, 50);
-    if (!e.status().ok()) return false;
-    databases.push_back(r);
-    return true;
-  });
-  if (!ok || !WriteRecords(paths.database_catalogue, databases).ok() || databases.empty()) {
-    return Fail(program);
-  }
+  bool ok = RunList(program, socket, hostlink::kRequestDatabases, "", "L'elenco dei database",
+                    kMaxCatalogueDatabases, [&](EntryReader& e) {
+                      DataBase_Rec r;
+                      r.Nome_DB = e.Text(db_entry::kName);
+                      r.Server_DB = e.Text(db_entry::kServer);
+                      r.Indirizzo_DB = e.Text(db_entry::kAddress);
+                      r.Utente_DB = e.Text(db_entry::kUser);
+                      r.Password_DB = Codifica_Parametri(e.Text(db_entry::kPassword)).text;
+                      r.Cartella_DB = e.Text(db_entry::kFolder);
+                      if (!e.status().ok()) return false;
+                      databases.push_back(std::move(r));
+                      return true;
+                    });
+  if (!ok || databases.empty()) return Fail(program);
+  if (Status s = writer.Write(databases); !s.ok()) return Fail(program, WriteErrorMessage(s));
   std::vector<bool> db_ritorno(databases.size() + 1, false);
 
   std::vector<File_Rec> files;
   program.Scrivi_Messaggio("   Carica elenco files");
-  ok = RunList(program, socket, '1', "", [&](EntryReader& e) {
-    File_Rec r;
-    r.Libreria = e.Text(2, 10);
-    r.File = e.Text(12, 10);
-    r.Testo = e.Text(22, 50);
-    r.Libreria_Trigger = e.Text(72, 10);
-    r.Trigger = e.Text(82, 10);
-    r.As_Pc = e.Text(92, 1);
-    r.Pc_As = e.Text(93, 1);
-    r.Acq = e.Text(94, 1);
-    r.DataBase = e.Text(95, 20);
-    r.Libreria_Filtro = e.Text(115, 10);
-    r.Filtro = e.Text(125, 10);
-    if (!e.status().ok()) return false;
-    r.Indice_DB = 0;
-    for (size_t k = 0; k < databases.size(); ++k) {
-      if (databases[k].Nome_DB == r.DataBase) {
-        r.Indice_DB = int32_t(k + 1);
-        break;
-      }
-    }
-    if (r.Pc_As == "S") {
-      if (r.Indice_DB == 0) return false;  // a file sent back to an unknown database
-      db_ritorno[size_t(r.Indice_DB)] = true;
-    }
-    files.push_back(r);
-    return true;
-  });
-  if (!ok || !WriteRecords(paths.file_catalogue, files).ok()) return Fail(program);
+  ok = RunList(program, socket, hostlink::kRequestFiles, "", "L'elenco dei file",
+               kMaxCatalogueFiles, [&](EntryReader& e) {
+                 File_Rec r;
+                 r.Libreria = e.Text(file_entry::kLibrary);
+                 r.File = e.Text(file_entry::kFile);
+                 r.Testo = e.Text(file_entry::kText);
+                 r.Libreria_Trigger = e.Text(file_entry::kTriggerLibrary);
+                 r.Trigger = e.Text(file_entry::kTrigger);
+                 r.As_Pc = e.Text(file_entry::kAsPc);
+                 r.Pc_As = e.Text(file_entry::kPcAs);
+                 r.Acq = e.Text(file_entry::kAcq);
+                 r.DataBase = e.Text(file_entry::kDatabase);
+                 r.Libreria_Filtro = e.Text(file_entry::kFilterLibrary);
+                 r.Filtro = e.Text(file_entry::kFilter);
+                 if (!e.status().ok()) return false;
+                 r.Indice_DB = 0;
+                 for (size_t k = 0; k < databases.size(); ++k) {
+                   if (databases[k].Nome_DB == r.DataBase) {
+                     r.Indice_DB = int32_t(k + 1);
+                     break;
+                   }
+                 }
+                 if (r.Pc_As == "S") {
+                   if (r.Indice_DB == 0) return false;  // a file sent back to an unknown database
+                   db_ritorno[size_t(r.Indice_DB)] = true;
+                 }
+                 files.push_back(std::move(r));
+                 return true;
+               });
+  if (!ok) return Fail(program);
+  if (Status s = writer.Write(files); !s.ok()) return Fail(program, WriteErrorMessage(s));
 
+  std::vector<Campo_Rec> fields;
   for (size_t k = 1; k <= files.size(); ++k) {
     const File_Rec& f = files[k - 1];
-    std::vector<Campo_Rec> fields;
-    program.Scrivi_Messaggio("   Carica campi di " + Trim(f.Libreria) + "/" + Trim(f.File));
-    ok = RunList(program, socket, '2', PadRight(f.Libreria, 10) + PadRight(f.File, 10),
-                 [&](EntryReader& e) {
+    const std::string library = PadRight(f.Libreria, size_t(field_entry::kLibrary.len));
+    const std::string file = PadRight(f.File, size_t(field_entry::kFile.len));
+    const std::string name = LibraryFile(f.Libreria, f.File);
+    fields.clear();
+    program.Scrivi_Messaggio("   Carica campi di " + name);
+    ok = RunList(program, socket, hostlink::kRequestFields, library + file,
+                 "L'elenco dei campi di " + name, kMaxCatalogueFields, [&](EntryReader& e) {
+                   const std::string entry_library = e.Text(field_entry::kLibrary);
+                   const std::string entry_file = e.Text(field_entry::kFile);
                    Campo_Rec r;
-                   r.Nome = e.Text(22, 10);
-                   r.Testo = e.Text(32, 50);
-                   r.Tipo = e.Text(82, 1);
-                   r.Lunghezza = e.Packed(83);
-                   r.Decimali = e.Packed(86);
-                   r.Posizione = e.Packed(89);
-                   r.Byte = e.Packed(92);
-                   r.Escluso = e.Text(95, 1);
+                   r.Nome = e.Text(field_entry::kName);
+                   r.Testo = e.Text(field_entry::kText);
+                   r.Tipo = e.Text(field_entry::kType);
+                   r.Lunghezza = e.Packed(field_entry::kDigits);
+                   r.Decimali = e.Packed(field_entry::kDecimals);
+                   r.Posizione = e.Packed(field_entry::kPosition);
+                   r.Byte = e.Packed(field_entry::kBytes);
+                   r.Escluso = e.Text(field_entry::kExcluded);
                    if (!e.status().ok()) return false;
-                   fields.push_back(r);
+                   // One file's fields must never land in another file's field catalogue.
+                   if (entry_library != library || entry_file != file) {
+                     program.Scrivi_Messaggio(OtherFileMessage(
+                         Trim(r.Nome), name, LibraryFile(entry_library, entry_file)));
+                     return false;
+                   }
+                   fields.push_back(std::move(r));
                    return true;
                  });
-    if (!ok || !WriteRecords(paths.FieldFile(int(k)), fields).ok()) return Fail(program);
+    if (!ok) return Fail(program);
+    if (Status s = writer.WriteFields(int(k), fields); !s.ok()) {
+      return Fail(program, WriteErrorMessage(s));
+    }
   }
 
+  if (Status s = writer.Commit(); !s.ok()) return Fail(program, WriteErrorMessage(s));
   catalogue.N_DB = int32_t(databases.size());
   catalogue.DB_Ritorno = std::move(db_ritorno);
   return true;

@@ -2,23 +2,44 @@
 //
 // The host serves three lists one entry per request: the databases ("3"), the replicated
 // files ("1") and the fields of each file ("2"); an outcome other than "0" ends a list and
-// an entry whose first position is not a blank is skipped. A read error ends only the list
-// being read, with its message; the load goes on with the next list.
+// an entry whose first position is not a blank is skipped.
+//
+// A load that does not finish is a failed load: replication reloads the catalogue at every
+// link opening and throws away the changes of a file it does not know, so a catalogue that
+// came short must never replace a complete one. A reply that cannot be read, an entry cut
+// short, a field entry of another file than the one asked for, a list longer than the
+// catalogue files can number and a catalogue file that cannot be written all end the load;
+// the previous catalogue files and the in-memory catalogue then stay as they were.
 #pragma once
+
+#include <cstdint>
 
 #include "catalogue/catalogue.h"
 #include "core/program.h"
+#include "hostlink/host_format.h"
 #include "hostlink/socket_layer.h"
 
 namespace torvan {
 
-// Deletes and rewrites TnC_DB.DAT, TnC_FILE.DAT and the TnC_F_nnnnn.DAT files, scrambling
-// each database password, and sets catalogue.N_DB and catalogue.DB_Ritorno. True when the
-// load ran to its end (lists cut short by read errors included). False, after the message
-// "Errore generico in Carica_File", when the host listed no database, listed a file
-// replicated back whose database it did not list, sent an entry that cannot be decoded,
-// or a catalogue file could not be written; the in-memory catalogue is then left as it
-// was.
+// The most entries (skipped ones included) that each list may hold.
+// A file's record number names its field file with five digits (TnC_F_nnnnn.DAT).
+inline constexpr int32_t kMaxCatalogueFiles = 99999;
+// Databases are numbered by record like the files.
+inline constexpr int32_t kMaxCatalogueDatabases = 99999;
+// Every field takes at least one byte of the host record, and a record's two images must
+// fit one reply.
+inline constexpr int32_t kMaxCatalogueFields = hostlink::change_record::kMaxRecordLength;
+
+// Loads the three lists into a new set of TnC_DB.DAT, TnC_FILE.DAT and TnC_F_nnnnn.DAT
+// (each database password scrambled) and switches it in whole (catalogue_files.h), then
+// sets catalogue.N_DB and catalogue.DB_Ritorno. True when every list ran to the host's end.
+//
+// False, after "Errore generico in Carica_File", when a reply could not be read (after the
+// exchange's "[Carica_File] Errore Sock_Read {<code>}(<n>)"; an entry too short for its
+// layout is reported as "(2)"), a list went past its bound, a field entry named another
+// library or file than the one asked for, the host listed no database or listed a file
+// replicated back whose database it did not list, or a catalogue file could not be
+// written. The catalogue files and the in-memory catalogue are then left as they were.
 bool Carica_File(Program& program, hostlink::SocketLayer& socket, Catalogue& catalogue);
 
 }  // namespace torvan

@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
+#include <filesystem>
 
 #include "catalogue/catalogue_files.h"
 #include "core/text.h"
@@ -19,7 +21,7 @@ Campo_Rec Field(const std::string& name, const std::string& type, int32_t pos, i
   c.Nome = name;
   c.Testo = "descrizione " + name;
   c.Tipo = type;
-  c.Lunghezza = bytes;
+  c.Lunghezza = type == "P" ? 2 * bytes - 1 : bytes;  // the digits the bytes hold
   c.Posizione = pos;
   c.Byte = bytes;
   c.Escluso = escluso;
@@ -156,6 +158,216 @@ TEST_F(CatalogueTest, NoFilesGiveEmptyTablesAndFoldersComeFromTheDatabases) {
   EXPECT_EQ(1u, catalogue_.Tab_File.size());
   ASSERT_EQ(2u, catalogue_.Tab_Cartelle_DB.size());
   EXPECT_EQ("/srv/immagini/", catalogue_.Tab_Cartelle_DB[1]);
+}
+
+CampoEntry Layout(const std::string& type, int32_t digits, int32_t decimals, int32_t pos,
+                  int32_t bytes, const std::string& name = "CAMPO") {
+  CampoEntry e;
+  e.Nome = name;
+  e.Tipo = type;
+  e.Lunghezza = digits;
+  e.Decimali = decimals;
+  e.Posizione = pos;
+  e.Byte = bytes;
+  return e;
+}
+
+TEST(FieldLayout, WhatCanAndCannotBeRight) {
+  struct Row {
+    const char* meaning;
+    CampoEntry field;
+    std::string error;
+  };
+  const Row rows[] = {
+      {"text", Layout("A", 10, 0, 1, 10), ""},
+      {"text filling the widest record", Layout("A", 4067, 0, 1, 4067), ""},
+      {"text past the record", Layout("A", 10, 0, 4060, 10),
+       "posizione 4060 e 10 byte fuori dal record di 4067 byte"},
+      {"position 0", Layout("A", 1, 0, 0, 1), "posizione 0 e 1 byte fuori dal record di 4067 byte"},
+      {"no bytes", Layout("A", 0, 0, 1, 0), "posizione 1 e 0 byte fuori dal record di 4067 byte"},
+      {"huge position", Layout("S", 5, 0, 2147483647, 5),
+       "posizione 2147483647 e 5 byte fuori dal record di 4067 byte"},
+      {"zoned", Layout("S", 7, 2, 1, 7), ""},
+      {"zoned in fewer bytes", Layout("S", 7, 2, 1, 4),
+       "4 byte per il tipo S di 7 cifre (ne occupa 7)"},
+      {"zoned without digits", Layout("S", 0, 0, 1, 1), "il tipo S non ammette 0 cifre"},
+      {"packed, odd digits", Layout("P", 7, 2, 1, 4), ""},
+      {"packed, even digits", Layout("P", 6, 0, 1, 4), ""},
+      {"packed in the bytes of zoned", Layout("P", 7, 0, 1, 7),
+       "7 byte per il tipo P di 7 cifre (ne occupa 4)"},
+      {"more decimals than digits", Layout("P", 5, 6, 1, 3), "6 decimali su 5 cifre"},
+      {"negative decimals", Layout("S", 5, -1, 1, 5), "-1 decimali su 5 cifre"},
+      {"binary of 4 digits", Layout("B", 4, 0, 1, 2), ""},
+      {"binary of 9 digits", Layout("B", 9, 0, 1, 4), ""},
+      {"binary of 18 digits", Layout("B", 18, 0, 1, 8), ""},
+      {"binary of 19 digits", Layout("B", 19, 0, 1, 8), "il tipo B non ammette 19 cifre"},
+      {"binary of 5 digits in 2 bytes", Layout("B", 5, 0, 1, 2),
+       "2 byte per il tipo B di 5 cifre (ne occupa 4)"},
+      {"binary with decimals", Layout("B", 9, 2, 1, 4), "il tipo B non ha decimali"},
+      {"unknown type", Layout("X", 1, 0, 1, 1), "tipo \"X\" sconosciuto (A, S, P o B)"},
+      {"lower-case type", Layout("p", 7, 0, 1, 4), "tipo \"p\" sconosciuto (A, S, P o B)"},
+      {"no type", Layout("", 1, 0, 1, 1), "tipo \"\" sconosciuto (A, S, P o B)"},
+      {"Torvan's record number", Layout("P", 9, 0, 1, 5, "_T_RRN___"), "nome riservato a Torvan"},
+      {"Torvan's change kind, lower case", Layout("A", 1, 0, 1, 1, "_t_tipo___"),
+       "nome riservato a Torvan"},
+      {"Torvan's file column", Layout("A", 1, 0, 1, 1, "_T_FILE___"), "nome riservato a Torvan"},
+      {"Torvan's index", Layout("P", 13, 0, 1, 7, "_T_IDX___"), "nome riservato a Torvan"},
+      {"the host's own index field", Layout("P", 13, 0, 1, 7, kCampoIdx), ""},
+  };
+  for (const Row& row : rows) EXPECT_EQ(row.error, FieldLayoutError(row.field)) << row.meaning;
+}
+
+TEST_F(CatalogueTest, FieldsThatCannotBeRightMarkTheirFileOnly) {
+  std::vector<std::string> lines;
+  program_.log.on_status_line = [&](std::string_view l) { lines.emplace_back(l.substr(11)); };
+  Files({File("DATI", "CLIENTI", "N"), File("DATI", "ART", "N"), File("DATI", "NOMI", "N")});
+  Campo_Rec packed = Field("PREZZO", "P", 7, 5);
+  packed.Lunghezza = 5;                                 // 5 digits take 3 bytes, not 5
+  Campo_Rec excluded = Field("NOTE", "X", 12, 1, "S");  // excluded: never decoded
+  Fields(1, {Field("CODICE", "A", 1, 6), packed, excluded});
+  Fields(2, {Field("COD", "A", 1, 6), Field("DES", "A", 7, 20)});
+  Fields(3, {Field("", "A", 1, 1), Field("Cod", "A", 2, 1), Field("COD", "A", 3, 1),
+             Field("_T_TIPO___", "A", 4, 1)});
+  Carica_Catalogo(program_, catalogue_);
+  EXPECT_EQ(std::vector<std::string>({
+                "   *** ERRORE ***  Nel file DATI/CLIENTI il campo PREZZO non \xE8 valido: "
+                "5 byte per il tipo P di 5 cifre (ne occupa 3)",
+                "   *** ERRORE ***  Nel file DATI/NOMI il campo  non \xE8 valido: nome vuoto",
+                "   *** ERRORE ***  Nel file DATI/NOMI il campo COD non \xE8 valido: nome ripetuto",
+                "   *** ERRORE ***  Nel file DATI/NOMI il campo _T_TIPO___ non \xE8 valido: "
+                "nome riservato a Torvan",
+            }),
+            lines);
+  EXPECT_TRUE(catalogue_.Tab_File[1].Tracciato_Errato);
+  EXPECT_FALSE(catalogue_.Tab_File[2].Tracciato_Errato);
+  EXPECT_TRUE(catalogue_.Tab_File[3].Tracciato_Errato);
+  EXPECT_TRUE(catalogue_.Catalogo_Errato);
+  // The fields keep their places: the ranges of the other files do not move.
+  EXPECT_EQ(2, catalogue_.Tab_File[1].N_Campi);
+  EXPECT_EQ(3, catalogue_.Tab_File[2].Primo_Campo);
+}
+
+// A catalogue of one database and some files, each file with one field named after it,
+// and what the readers see of it as one text.
+class CatalogueSwitchTest : public CatalogueTest {
+ protected:
+  struct Version {
+    std::string database;
+    std::vector<std::string> files;
+  };
+  static void Write(CatalogueWriter& w, const Version& v) {
+    DataBase_Rec d;
+    d.Nome_DB = v.database;
+    ASSERT_TRUE(w.Write(std::vector<DataBase_Rec>{d}).ok());
+    std::vector<File_Rec> files;
+    for (const std::string& f : v.files) files.push_back(File("DATI", f, "N"));
+    ASSERT_TRUE(w.Write(files).ok());
+    for (size_t i = 0; i < v.files.size(); ++i) {
+      ASSERT_TRUE(w.WriteFields(int(i + 1), {Field("F_" + v.files[i], "A", 1, 1)}).ok());
+    }
+  }
+  static std::string Seen(const Paths& paths) {
+    std::vector<DataBase_Rec> dbs;
+    std::vector<File_Rec> files;
+    EXPECT_TRUE(ReadDataBaseRecs(paths.database_catalogue, &dbs).ok());
+    EXPECT_TRUE(ReadFileRecs(paths.file_catalogue, &files).ok());
+    std::string seen;
+    for (const DataBase_Rec& d : dbs) seen += Trim(d.Nome_DB) + ":";
+    for (size_t i = 0; i < files.size(); ++i) {
+      std::vector<Campo_Rec> fields;
+      EXPECT_TRUE(ReadCampoRecs(paths.FieldFile(int(i + 1)), &fields).ok());
+      seen += " " + Trim(files[i].File) + "=";
+      for (const Campo_Rec& f : fields) seen += Trim(f.Nome);
+    }
+    return seen;
+  }
+  static std::vector<std::string> Listing(const std::string& dir) {
+    std::vector<std::string> names;
+    std::string out;
+    for (const auto& e : std::filesystem::recursive_directory_iterator(dir)) {
+      names.push_back(std::filesystem::relative(e.path(), dir).string());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+  }
+
+  const Version old_{"VECCHIO", {"A", "B", "C"}};
+  const Version new_{"NUOVO", {"X", "Y"}};
+  const std::string old_seen_ = "VECCHIO: A=F_A B=F_B C=F_C";
+  const std::string new_seen_ = "NUOVO: X=F_X Y=F_Y";
+};
+
+// Whatever step of the switch a kill strikes, and then whatever step of the restart's
+// finishing, the readers see the whole old catalogue or the whole new one, and the next
+// start leaves the new one alone in the folder.
+TEST_F(CatalogueSwitchTest, AKillAtAnyStepLeavesTheOldOrTheNewCatalogue) {
+  const std::vector<std::string> final_listing = {"TnC_DB.DAT", "TnC_FILE.DAT", "TnC_F_00001.DAT",
+                                                  "TnC_F_00002.DAT"};
+  bool switched = false;
+  for (int kill_at = 0; !switched; ++kill_at) {
+    for (int restart_kill_at = 0;; ++restart_kill_at) {
+      const std::string dir =
+          dir_ + "/" + std::to_string(kill_at) + "_" + std::to_string(restart_kill_at);
+      ASSERT_TRUE(std::filesystem::create_directory(dir));
+      const Paths paths = Paths::InFolder(dir);
+      {
+        CatalogueWriter first(paths);
+        ASSERT_TRUE(first.Begin().ok());
+        Write(first, old_);
+        ASSERT_TRUE(first.Commit().ok());
+      }
+      ASSERT_EQ(old_seen_, Seen(paths));
+      int steps = kill_at;
+      {
+        CatalogueWriter second(paths);
+        ASSERT_TRUE(second.Begin().ok());
+        Write(second, new_);
+        switched = second.Commit(&steps).ok();
+      }
+      const std::string seen = Seen(paths);
+      EXPECT_EQ(kill_at == 0 ? old_seen_ : new_seen_, seen) << "kill at " << kill_at;
+
+      steps = restart_kill_at;
+      const bool finished = FinishCatalogueSwitch(paths, &steps).ok();
+      EXPECT_EQ(seen, Seen(paths)) << kill_at << "/" << restart_kill_at;
+      ASSERT_TRUE(FinishCatalogueSwitch(paths).ok());
+      EXPECT_EQ(seen, Seen(paths)) << kill_at << "/" << restart_kill_at;
+      if (kill_at > 0) {
+        EXPECT_EQ(final_listing, Listing(dir)) << kill_at << "/" << restart_kill_at;
+      }
+
+      // The next load starts clean from there.
+      CatalogueWriter third(paths);
+      ASSERT_TRUE(third.Begin().ok());
+      Write(third, old_);
+      ASSERT_TRUE(third.Commit().ok());
+      EXPECT_EQ(old_seen_, Seen(paths));
+      EXPECT_EQ(std::vector<std::string>({"TnC_DB.DAT", "TnC_FILE.DAT", "TnC_F_00001.DAT",
+                                          "TnC_F_00002.DAT", "TnC_F_00003.DAT"}),
+                Listing(dir));
+      if (finished || kill_at == 0) break;
+    }
+    ASSERT_LT(kill_at, 20) << "the switch never ends";
+  }
+}
+
+TEST_F(CatalogueSwitchTest, ALoadThatDoesNotCommitLeavesNothingBehind) {
+  const Paths& paths = program_.paths;
+  {
+    CatalogueWriter w(paths);
+    ASSERT_TRUE(w.Begin().ok());
+    Write(w, old_);
+    ASSERT_TRUE(w.Commit().ok());
+  }
+  const std::vector<std::string> listing = Listing(dir_);
+  {
+    CatalogueWriter w(paths);
+    ASSERT_TRUE(w.Begin().ok());
+    Write(w, new_);
+    EXPECT_EQ(old_seen_, Seen(paths));  // the staging folder is never read
+  }
+  EXPECT_EQ(old_seen_, Seen(paths));
+  EXPECT_EQ(listing, Listing(dir_));
 }
 
 }  // namespace

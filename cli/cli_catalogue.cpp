@@ -43,7 +43,7 @@ void AddFieldsCommand(CLI::App& app, CliContext& context) {
     const Paths& paths = session.program().paths;
     bool has_pc_as = false;
     Grid list = Elenco_File(
-        paths, [](int32_t, std::string_view) { return std::string(); }, &has_pc_as);
+        paths, [](int32_t, std::string_view) { return RowCount::Absent(); }, &has_pc_as);
     Grid fields = Visualizza_Campi(paths, *n, FieldViewCaption(list, size_t(*n)));
     *context.out << Cp1252ToUtf8(fields.ToTabText()) << std::flush;
   });

@@ -7,6 +7,9 @@
 #include <iostream>
 #include <memory>
 #include <ostream>
+#include <set>
+#include <utility>
+#include <vector>
 
 #include "browser/grid.h"
 #include "cli/cli.h"
@@ -24,6 +27,7 @@ namespace {
 struct SchemaArgs {
   std::string range;
   bool yes = false;
+  bool discard_unsent = false;
 };
 
 // "N", "N-M" or "all" within 1..count; false with a message otherwise.
@@ -55,14 +59,25 @@ bool ParseRange(const std::string& text, int count, int* first, int* last, std::
 }
 
 // A console with the local catalogue in memory and the SQL connections open; runs `work`
-// and closes the connections. Exit status 1 when the connections could not be opened.
+// and closes the connections. Exit status 1 when the connections could not be opened, when
+// any step wrote an "ERRORE" line, or when a table was refused.
 template <class Work>
-void WithSchema(CliContext& context, bool yes, Work work) {
+void WithSchema(CliContext& context, const SchemaArgs& args, Work work) {
   if (!CheckFolder(context)) return;
+  int error_lines = 0;  // outlives the session, whose log counts into it
   ConsoleSession session(context.folder, *context.out);
   Runtime rt(session.program());
+  auto print = rt.program.log.on_status_line;
+  rt.program.log.on_status_line = [&error_lines, print](std::string_view line) {
+    if (line.find("ERRORE") != std::string_view::npos) ++error_lines;
+    if (print) print(line);
+  };
   Carica_Catalogo(rt.program, rt.catalogue);
-  TerminalConfirmations confirmations(std::cin, *context.out, isatty(STDIN_FILENO) == 1, yes);
+  // A name clash reported by the catalogue load is refused where it matters, by the
+  // build or drop of that file.
+  error_lines = 0;
+  TerminalConfirmations confirmations(std::cin, *context.out, isatty(STDIN_FILENO) == 1, args.yes,
+                                      args.discard_unsent);
   if (!Server_SQL_Start_(rt)) {
     rt.program.Scrivi_Messaggio("ERRORE nel collegamento ai DataBase SQL");
     Server_SQL_Stop_(rt);
@@ -72,6 +87,35 @@ void WithSchema(CliContext& context, bool yes, Work work) {
   Schema schema{rt.program, rt.catalogue, rt.connessioni, confirmations};
   work(schema);
   Server_SQL_Stop_(rt);
+  if (context.exit_code == kExitOk && (error_lines > 0 || confirmations.refused() > 0)) {
+    context.exit_code = kExitFailed;
+  }
+}
+
+// With --yes and without --discard-unsent, refuses the whole command when it would lose
+// changes not yet sent to the host: `pending` lists them, one "<db>/<table>" and count
+// each. True when the command may go on.
+bool MayLoseUnsent(CliContext& context, const SchemaArgs& args,
+                   const std::vector<std::pair<std::string, int64_t>>& pending) {
+  if (!args.yes || args.discard_unsent || pending.empty()) return true;
+  for (const auto& [table, count] : pending) {
+    *context.err << "torvan: " << Cp1252ToUtf8(table) << ": " << Cp1252ToUtf8(UnsentText(count))
+                 << "\n";
+  }
+  *context.err << Cp1252ToUtf8(
+                      "torvan: --yes da solo non cancella modifiche non ancora inviate al "
+                      "sistema origine; nulla \xE8 stato cancellato (aggiungere "
+                      "--discard-unsent per perderle)")
+               << "\n";
+  context.exit_code = kExitFailed;
+  return false;
+}
+
+void AddYesFlags(CLI::App* cmd, SchemaArgs& args) {
+  cmd->add_flag("--yes", args.yes, "Answer OK to every question");
+  cmd->add_flag("--discard-unsent", args.discard_unsent,
+                "With --yes: also drop tables whose changes have not been sent to the host yet "
+                "(--yes alone refuses them)");
 }
 
 void AddRangeCommand(CLI::App& app, CliContext& context, const char* name, const char* description,
@@ -79,9 +123,9 @@ void AddRangeCommand(CLI::App& app, CliContext& context, const char* name, const
   auto args = std::make_shared<SchemaArgs>();
   CLI::App* cmd = app.add_subcommand(name, description);
   cmd->add_option("files", args->range, "N, N-M or all (file numbers of TnC_FILE.DAT)")->required();
-  cmd->add_flag("--yes", args->yes, "Answer OK to every question");
+  AddYesFlags(cmd, *args);
   cmd->callback([&context, args, drop] {
-    WithSchema(context, args->yes, [&](Schema& s) {
+    WithSchema(context, *args, [&](Schema& s) {
       int first = 0, last = 0;
       std::string error;
       if (!ParseRange(args->range, s.catalogue.N_File, &first, &last, &error)) {
@@ -89,11 +133,18 @@ void AddRangeCommand(CLI::App& app, CliContext& context, const char* name, const
         context.exit_code = kExitUsage;
         return;
       }
+      std::vector<std::pair<std::string, int64_t>> pending;
+      for (int n = first; n <= last; ++n) {
+        const RowCount unsent = Modifiche_Non_Inviate(s, n);
+        const FileEntry& f = s.catalogue.Tab_File[size_t(n)];
+        if (unsent.has_rows()) pending.emplace_back(f.DataBase + "/" + f.File, unsent.rows());
+      }
+      if (!MayLoseUnsent(context, *args, pending)) return;
       for (int n = first; n <= last; ++n) {
         if (drop) {
           Cancella_File(s, Owner::kBrowser, n, false);
-        } else if (Conferma_Cancella_File(s, Owner::kBrowser, n, false)) {
-          Crea_File(s, n);
+        } else {
+          Costruisci_File(s, Owner::kBrowser, n);
         }
       }
     });
@@ -108,7 +159,7 @@ void AddSchemaCommands(CLI::App& app, CliContext& context) {
       "Print the catalogue browser's file list with the row count of every mirror "
       "table (tab-separated, header first)");
   files->callback([&context] {
-    WithSchema(context, false, [&](Schema& s) {
+    WithSchema(context, SchemaArgs{}, [&](Schema& s) {
       bool has_pc_as = false;
       Grid g = Elenco_File(
           s.program.paths,
@@ -123,12 +174,24 @@ void AddSchemaCommands(CLI::App& app, CliContext& context) {
                   false);
   AddRangeCommand(app, context, "drop", "Drop the tables of the files, asking before rows are lost",
                   true);
-  auto yes = std::make_shared<bool>(false);
+  auto args = std::make_shared<SchemaArgs>();
   CLI::App* events = app.add_subcommand(
       "events", "Recreate the master tables and master triggers of all files sent back");
-  events->add_flag("--yes", *yes, "Answer OK to every question");
-  events->callback([&context, yes] {
-    WithSchema(context, *yes, [&](Schema& s) { Crea_File_Eventi(s, Owner::kBrowser); });
+  AddYesFlags(events, *args);
+  events->callback([&context, args] {
+    WithSchema(context, *args, [&](Schema& s) {
+      // Every master row stands for an event not yet sent to the host.
+      std::vector<std::pair<std::string, int64_t>> pending;
+      std::set<int32_t> seen;
+      for (int n = 1; n <= s.catalogue.N_File; ++n) {
+        const FileEntry& f = s.catalogue.Tab_File[size_t(n)];
+        if (!f.Pc_As || !seen.insert(f.Indice_DB).second) continue;
+        const RowCount master = Conta_Record(s, f.Indice_DB, kMasterTable);
+        if (master.has_rows()) pending.emplace_back(f.DataBase + "/" + kMasterTable, master.rows());
+      }
+      if (!MayLoseUnsent(context, *args, pending)) return;
+      Crea_File_Eventi(s, Owner::kBrowser);
+    });
   });
 }
 

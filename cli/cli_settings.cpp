@@ -15,15 +15,16 @@ namespace torvan {
 
 namespace {
 
+std::string Quote(const std::string& text) { return "\"" + text + "\""; }
+
 struct SettingsArgs {
   bool standard = false;
   std::vector<std::string> assignments;
 };
 
+// The session read the settings when it started (and said so if the file is not one).
 void PrintSettings(ConsoleSession& session) {
-  Program& program = session.program();
-  Leggi_Parametri(program);
-  const Settings& s = program.settings;
+  const Settings& s = session.program().settings;
   const Parametri& p = s.parametri;
   auto flag = [](bool b) { return std::string(b ? "S" : "N"); };
   auto num = [](int32_t v) { return std::to_string(v); };
@@ -44,8 +45,12 @@ void PrintSettings(ConsoleSession& session) {
       {"Log_PC_AS", flag(p.Log_PC_AS)},
       {"Attesa_Riprova", num(s.Attesa_Riprova)},
       {"Indirizzo_Host", AddressText(s.Indirizzo_Host)},
+      {"Durevole", s.Durevole ? "1" : "0"},
+      {"Attributi", s.sql.Attributi},
   };
-  for (const auto& [name, value] : lines) session.Print(std::string(name) + "=" + value);
+  for (const auto& [name, value] : lines) {
+    session.Print(std::string(name) + "=" + VisibleText(value));
+  }
 }
 
 int Save(ConsoleSession& session, OptionsForm& form, std::ostream& err) {
@@ -71,7 +76,9 @@ void AddSettingsCommand(CLI::App& app, CliContext& context) {
       "Type values into the options form and save it (Name=value ...; names: "
       "Nome_Connessione Utente Password Porta Attesa_Sincronizz Attesa_Dopo_Start "
       "Attesa_Prima_Stop Ciclo_Sincronizz Libreria Porta_FTP Log_Su_File Native_Client "
-      "Attesa_Restart Log_PC_AS; flags take S or N)");
+      "Attesa_Restart Log_PC_AS; flags take S or N; also Durevole (0 or 1) and Attributi, "
+      "the ODBC attributes added to every connection); a value the settings cannot hold is "
+      "refused and nothing is written");
   set->add_option("assignments", args->assignments, "Name=value pairs")->required();
 
   cmd->callback([&context, args, set] {
@@ -90,21 +97,42 @@ void AddSettingsCommand(CLI::App& app, CliContext& context) {
     if (!CheckFolder(context)) return;
     ConsoleSession session(context.folder, *context.out);
     OptionsForm form = OptionsForm_Load(session.program().paths);
+    bool form_typed = false;
+    std::vector<std::pair<std::string, std::string>> keys;  // the other keys, checked
+    auto refuse = [&context](const std::string& why) {
+      *context.err << "torvan: " << Cp1252ToUtf8(VisibleText(why)) << "; nothing was written\n";
+      context.exit_code = kExitUsage;
+    };
+    // Every value is checked before anything is written: a refusal leaves the file as it was.
     for (const std::string& a : args->assignments) {
       size_t eq = a.find('=');
-      std::string error;
       if (eq == std::string::npos || eq == 0) {
-        *context.err << "torvan: \"" << a << "\" is not Name=value; nothing was written\n";
-        context.exit_code = kExitUsage;
-        return;
+        return refuse(Quote(Utf8ToCp1252(a)) + " is not Name=value");
       }
-      if (!OptionsForm_Set(form, a.substr(0, eq), Utf8ToCp1252(a.substr(eq + 1)), &error)) {
-        *context.err << "torvan: " << error << "; nothing was written\n";
-        context.exit_code = kExitUsage;
+      const std::string name = Utf8ToCp1252(a.substr(0, eq));
+      const std::string value = Utf8ToCp1252(a.substr(eq + 1));
+      if (Cp1252ToUtf8(value) != a.substr(eq + 1)) {
+        return refuse(name + ": " + Quote(value) + " holds a character Windows-1252 cannot hold");
+      }
+      std::string error;
+      if (IsProfileSetting(name)) {
+        error = CheckProfileSetting(name, value);
+        if (!error.empty()) return refuse(error);
+        keys.emplace_back(name, value);
+        continue;
+      }
+      if (!OptionsForm_Set(form, name, value, &error)) return refuse(error);
+      form_typed = true;
+    }
+    for (const auto& [name, value] : keys) {
+      Status s = SaveProfileSetting(session.program().paths, name, value);
+      if (!s.ok()) {
+        *context.err << "torvan: the settings could not be written: " << s.message() << "\n";
+        context.exit_code = kExitFailed;
         return;
       }
     }
-    context.exit_code = Save(session, form, *context.err);
+    if (form_typed) context.exit_code = Save(session, form, *context.err);
   });
 }
 

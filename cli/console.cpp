@@ -7,11 +7,12 @@
 
 namespace torvan {
 
-ConsoleSession::ConsoleSession(const std::string& folder, std::ostream& out)
+ConsoleSession::ConsoleSession(const std::string& folder, std::ostream& out,
+                               platform::EventPump* pump)
     : out_(out),
       program_(std::make_unique<Program>(
           folder.empty() ? Paths::InWorkingDirectory() : Paths::InFolder(folder),
-          platform::SystemClock(), platform::ConsolePump())) {
+          platform::SystemClock(), pump)) {
   program_->log.on_status_line = [this](std::string_view line) { Print(line); };
   Leggi_Parametri(*program_);  // as the main window does when it loads
 }

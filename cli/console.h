@@ -13,8 +13,10 @@ namespace torvan {
 
 class ConsoleSession {
  public:
-  // `folder` is the base folder; empty means the current working directory.
-  explicit ConsoleSession(const std::string& folder, std::ostream& out);
+  // `folder` is the base folder; empty means the current working directory. `pump` is the
+  // event pump of the Program (none with windows by default; `torvan run` pumps Qt's loop).
+  ConsoleSession(const std::string& folder, std::ostream& out,
+                 platform::EventPump* pump = platform::ConsolePump());
 
   Program& program() { return *program_; }
   // Prints a Windows-1252 text as a UTF-8 line.

@@ -19,10 +19,19 @@ void TerminalConfirmations::ShowBox(std::string_view title, std::string_view tex
 void TerminalConfirmations::ShowRefusal(Owner, std::string_view title, std::string_view text) {
   ShowBox(title, text);
   out_ << "OK\n" << std::flush;
+  ++refused_;
 }
 
-bool TerminalConfirmations::AskOkCancel(Owner, std::string_view title, std::string_view text) {
+bool TerminalConfirmations::AskOkCancel(Owner, std::string_view title, std::string_view text,
+                                        int64_t unsent) {
   ShowBox(title, text);
+  if (assume_yes_ && unsent > 0 && !discard_unsent_) {
+    out_ << "OK/Annulla? Annulla (--yes da solo non cancella modifiche non ancora inviate: "
+            "serve anche --discard-unsent)\n"
+         << std::flush;
+    ++refused_;
+    return false;
+  }
   if (assume_yes_) {
     out_ << "OK/Annulla? OK (--yes)\n" << std::flush;
     return true;

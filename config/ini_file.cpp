@@ -61,6 +61,28 @@ bool KeyValue(std::string_view line, std::string_view* key, std::string_view* va
 
 }  // namespace
 
+Status CheckProfileFile(const std::string& path) {
+  std::string text;
+  Status read = platform::ReadFile(path, &text);
+  if (read.code() == Status::Code::kNotFound) return Status::Ok();
+  if (!read.ok()) return read;
+  bool blank = true;
+  for (const std::string& line : SplitLines(text)) {
+    std::string_view name;
+    if (SectionName(line, &name)) return Status::Ok();
+    blank = blank && Strip(line).empty();
+  }
+  if (blank) return Status::Ok();
+  return Status::InvalidArgument("non \xE8 un file di impostazioni");
+}
+
+bool SurvivesProfileFile(std::string_view value) {
+  if (value.empty()) return true;
+  if (Strip(value).size() != value.size()) return false;
+  return !(value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
+           value.back() == value.front());
+}
+
 std::string GetPrivateProfileString(std::string_view section, std::string_view key,
                                     std::string_view default_value, const std::string& path) {
   std::string text;

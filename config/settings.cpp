@@ -10,6 +10,87 @@ namespace torvan {
 namespace {
 
 constexpr const char* kGenerale = "Generale";
+constexpr const char* kSql = "SQL";
+
+// The boxes of the options form by the names of Parametri, with what each can hold.
+struct Box {
+  const char* name;
+  std::string OptionsForm::*text;  // a text or number box
+  bool OptionsForm::*flag;         // a check box
+  size_t width;                    // text boxes: characters of the field
+  int32_t min, max;                // number boxes (width 0)
+};
+
+constexpr int32_t kMaxTiming = 99999;  // five digits
+constexpr int32_t kMaxPort = 65535;
+
+const Box kBoxes[] = {
+    {"Nome_Connessione", &OptionsForm::txtIN1, nullptr, 50, 0, 0},
+    {"Utente", &OptionsForm::txtIN2, nullptr, 10, 0, 0},
+    {"Password", &OptionsForm::txtIN3, nullptr, 10, 0, 0},
+    {"Porta", &OptionsForm::txtIN5, nullptr, 0, 1, kMaxPort},
+    {"Attesa_Sincronizz", &OptionsForm::txtIN12, nullptr, 0, 0, kMaxTiming},
+    {"Attesa_Dopo_Start", &OptionsForm::txtIN13, nullptr, 0, 0, kMaxTiming},
+    {"Attesa_Prima_Stop", &OptionsForm::txtIN14, nullptr, 0, 0, kMaxTiming},
+    {"Ciclo_Sincronizz", &OptionsForm::txtIN15, nullptr, 0, 0, kMaxTiming},
+    {"Libreria", &OptionsForm::txtIN16, nullptr, 10, 0, 0},
+    {"Porta_FTP", &OptionsForm::txtIN17, nullptr, 0, 0, kMaxPort},
+    {"Log_Su_File", nullptr, &OptionsForm::chkLog, 0, 0, 0},
+    {"Native_Client", nullptr, &OptionsForm::chkNativeClient, 0, 0, 0},
+    {"Attesa_Restart", &OptionsForm::txtIN18, nullptr, 0, 0, kMaxTiming},
+    {"Log_PC_AS", nullptr, &OptionsForm::chkLog_PC_AS, 0, 0, 0},
+};
+
+const Box* FindBox(std::string_view name) {
+  for (const Box& box : kBoxes) {
+    if (name == box.name) return &box;
+  }
+  return nullptr;
+}
+
+std::string Quoted(std::string_view text) { return "\"" + std::string(text) + "\""; }
+
+// The first character the scramble cannot keep (outside codes 32..123), or 0.
+char Unscrambleable(std::string_view text) {
+  for (char c : text) {
+    const unsigned char u = static_cast<unsigned char>(c);
+    if (u < 32 || u > 123) return c;
+  }
+  return 0;
+}
+
+std::string CheckNumber(const Box& box, std::string_view text) {
+  const std::string digits = Trim(text);
+  bool ok = !digits.empty() && digits.size() <= 5;
+  int32_t value = 0;
+  for (char c : digits) {
+    ok = ok && c >= '0' && c <= '9';
+    if (ok) value = value * 10 + (c - '0');
+  }
+  if (ok && value >= box.min && value <= box.max) return "";
+  return std::string(box.name) + ": un numero intero da " + std::to_string(box.min) + " a " +
+         std::to_string(box.max) + ", non " + Quoted(text);
+}
+
+std::string CheckText(const Box& box, std::string_view text) {
+  const std::string kept = TrimRight(text);  // trailing blanks are the field's padding
+  if (kept.size() > box.width) {
+    return std::string(box.name) + ": al massimo " + std::to_string(box.width) +
+           " caratteri, non " + std::to_string(kept.size());
+  }
+  if (char c = Unscrambleable(kept); c != 0) {
+    return std::string(box.name) + ": il carattere " + Quoted(std::string(1, c)) +
+           " non si pu\xF2 memorizzare (solo i codici da 32 a 123)";
+  }
+  // The first two characters of the parameter string become the ends of its scrambled
+  // form, which the settings file would strip of blanks and quotes.
+  if (box.text == &OptionsForm::txtIN1 &&
+      !SurvivesProfileFile(Codifica_Parametri(PadRight(kept, box.width)).text)) {
+    return std::string(box.name) +
+           ": non pu\xF2 avere \"{\" nei primi due caratteri n\xE9 cominciare con \"zz\" o \"##\"";
+  }
+  return "";
+}
 
 std::string Field(std::string_view plain, size_t pos, size_t len) {
   return std::string(Mid(plain, pos, len));
@@ -63,10 +144,17 @@ void Leggi_Parametri(Program& program) {
   (void)GetPrivateProfileString(kGenerale, "Check", "", ini);  // read, never compared
   Settings s = ParseParameterString(Decodifica_Parametri(scrambled).text);
   s.ClockMode = Trim(GetPrivateProfileString(kGenerale, "ClockMode", "", ini));
-  s.sql.Motore = Trim(GetPrivateProfileString("SQL", "Motore", s.sql.Motore, ini));
+  s.sql.Motore = Trim(GetPrivateProfileString(kSql, "Motore", s.sql.Motore, ini));
   s.sql.Driver_Nativo =
-      Trim(GetPrivateProfileString("SQL", "Driver_Nativo", s.sql.Driver_Nativo, ini));
-  s.sql.Driver = Trim(GetPrivateProfileString("SQL", "Driver", s.sql.Driver, ini));
+      Trim(GetPrivateProfileString(kSql, "Driver_Nativo", s.sql.Driver_Nativo, ini));
+  s.sql.Driver = Trim(GetPrivateProfileString(kSql, "Driver", s.sql.Driver, ini));
+  s.sql.Attributi = GetPrivateProfileString(kSql, "Attributi", "", ini);
+  s.Durevole = Trim(GetPrivateProfileString(kGenerale, "Durevole", "0", ini)) == "1";
+  // A file with no section yields the defaults above; say why rather than go on silently.
+  if (Status file = CheckProfileFile(ini); !file.ok()) {
+    program.Scrivi_Messaggio("ERRORE nella lettura del file delle impostazioni " + ini + ": " +
+                             file.message() + "; in uso i valori predefiniti");
+  }
   program.state.Prossimo_Tentativo.reset();
   s.Indirizzo_Host = Hosts_Lookup(s.parametri.Nome_Connessione);
   program.settings = std::move(s);
@@ -141,45 +229,90 @@ Status OptionsForm_Save(Program& program, OptionsForm& form) {
   return Status::Ok();
 }
 
+std::string OptionsForm_CheckBox(std::string_view name, std::string_view text) {
+  const Box* box = FindBox(name);
+  if (box == nullptr || box->text == nullptr) return "";
+  return box->width == 0 ? CheckNumber(*box, text) : CheckText(*box, text);
+}
+
+std::vector<std::string> OptionsForm_Check(const OptionsForm& form) {
+  std::vector<std::string> errors;
+  for (const Box& box : kBoxes) {
+    if (box.text == nullptr) continue;
+    std::string error = OptionsForm_CheckBox(box.name, form.*box.text);
+    if (!error.empty()) errors.push_back(std::move(error));
+  }
+  return errors;
+}
+
 bool OptionsForm_Set(OptionsForm& f, std::string_view name, std::string_view value,
                      std::string* error) {
-  struct Box {
-    const char* name;
-    std::string OptionsForm::*text;
-    bool OptionsForm::*flag;
-  };
-  static const Box kBoxes[] = {
-      {"Nome_Connessione", &OptionsForm::txtIN1, nullptr},
-      {"Utente", &OptionsForm::txtIN2, nullptr},
-      {"Password", &OptionsForm::txtIN3, nullptr},
-      {"Porta", &OptionsForm::txtIN5, nullptr},
-      {"Attesa_Sincronizz", &OptionsForm::txtIN12, nullptr},
-      {"Attesa_Dopo_Start", &OptionsForm::txtIN13, nullptr},
-      {"Attesa_Prima_Stop", &OptionsForm::txtIN14, nullptr},
-      {"Ciclo_Sincronizz", &OptionsForm::txtIN15, nullptr},
-      {"Libreria", &OptionsForm::txtIN16, nullptr},
-      {"Porta_FTP", &OptionsForm::txtIN17, nullptr},
-      {"Log_Su_File", nullptr, &OptionsForm::chkLog},
-      {"Native_Client", nullptr, &OptionsForm::chkNativeClient},
-      {"Attesa_Restart", &OptionsForm::txtIN18, nullptr},
-      {"Log_PC_AS", nullptr, &OptionsForm::chkLog_PC_AS},
-  };
-  for (const Box& box : kBoxes) {
-    if (name != box.name) continue;
-    if (box.text != nullptr) {
-      f.*box.text = std::string(value);
-      return true;
-    }
-    std::string v = UpperCp1252(Trim(value));
-    if (v != "S" && v != "N") {
-      *error = std::string(name) + ": a flag is S or N, not \"" + std::string(value) + "\"";
-      return false;
-    }
-    f.*box.flag = v == "S";
+  const Box* box = FindBox(name);
+  if (box == nullptr) {
+    *error = "unknown setting " + Quoted(name);
+    return false;
+  }
+  if (box->text != nullptr) {
+    *error = OptionsForm_CheckBox(name, value);
+    if (!error->empty()) return false;
+    f.*box->text = std::string(value);
     return true;
   }
-  *error = "unknown setting \"" + std::string(name) + "\"";
-  return false;
+  std::string v = UpperCp1252(Trim(value));
+  if (v != "S" && v != "N") {
+    *error = std::string(name) + ": a flag is S or N, not " + Quoted(value);
+    return false;
+  }
+  f.*box->flag = v == "S";
+  return true;
+}
+
+namespace {
+
+struct ProfileKey {
+  const char* name;
+  const char* section;
+};
+constexpr ProfileKey kProfileKeys[] = {{"Durevole", kGenerale}, {"Attributi", kSql}};
+
+const ProfileKey* FindProfileKey(std::string_view name) {
+  for (const ProfileKey& key : kProfileKeys) {
+    if (name == key.name) return &key;
+  }
+  return nullptr;
+}
+
+}  // namespace
+
+bool IsProfileSetting(std::string_view name) { return FindProfileKey(name) != nullptr; }
+
+std::string CheckProfileSetting(std::string_view name, std::string_view value) {
+  const std::string n(name);
+  if (name == "Durevole") {
+    return value == "0" || value == "1" ? "" : n + ": 0 oppure 1, non " + Quoted(value);
+  }
+  if (value.size() > kProfileValueMax) {
+    return n + ": al massimo " + std::to_string(kProfileValueMax) + " caratteri, non " +
+           std::to_string(value.size());
+  }
+  for (char c : value) {
+    if (static_cast<unsigned char>(c) < 32 || c == 127) {
+      return n + ": nessun carattere di controllo";
+    }
+  }
+  if (!SurvivesProfileFile(value)) {
+    return n + ": senza spazi alle estremit\xE0 n\xE9 tra virgolette";
+  }
+  return "";
+}
+
+Status SaveProfileSetting(const Paths& paths, std::string_view name, std::string_view value) {
+  const ProfileKey* key = FindProfileKey(name);
+  if (key == nullptr) return Status::InvalidArgument("unknown setting " + Quoted(name));
+  if (std::string error = CheckProfileSetting(name, value); !error.empty()) {
+    return Status::InvalidArgument(error);
+  }
+  return WritePrivateProfileString(key->section, key->name, value, paths.settings);
 }
 
 }  // namespace torvan

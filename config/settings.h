@@ -9,6 +9,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "core/program.h"
 #include "platform/status.h"
@@ -17,10 +18,13 @@ namespace torvan {
 
 constexpr size_t kParameterStringLength = 118;
 
-// Reads "Parametri" (and "Check", not compared) and the keys "ClockMode" of "Generale" and
-// "Motore", "Driver_Nativo", "Driver" of "SQL", fills program.settings with every derived
-// value, clears Prossimo_Tentativo, then lets pending events run once. Never fails: a
-// missing, empty, short or damaged file yields the defaults and lower bounds.
+// Reads "Parametri" (and "Check", not compared) and the keys "ClockMode", "Durevole" of
+// "Generale" and "Motore", "Driver_Nativo", "Driver", "Attributi" of "SQL", fills
+// program.settings with every derived value, clears Prossimo_Tentativo, then lets pending
+// events run once. Never fails: a missing, empty, short or damaged file yields the
+// defaults and lower bounds. A file that is not a settings file at all (unreadable, binary,
+// garbage) is said so in one message line, "ERRORE nella lettura del file delle
+// impostazioni <path>: <why>; in uso i valori predefiniti".
 void Leggi_Parametri(Program& program);
 
 // The settings from a plain (unscrambled) parameter string, with the derived values
@@ -57,10 +61,34 @@ std::string OptionsForm_Normalise(OptionsForm& form);
 // then nothing is logged or re-read.
 Status OptionsForm_Save(Program& program, OptionsForm& form);
 
+// What a box can hold, so that the value read back is the value typed: a text box at most
+// its field's width (trailing blanks aside) of characters the scramble keeps (codes 32 to
+// 123); a number box digits only, at most five, within the box's range (Porta 1-65535,
+// Porta_FTP 0-65535, the timings 0-99999); and no first characters of Nome_Connessione
+// that would put a blank or a pair of quotes at the ends of the scrambled string, which
+// the settings file does not keep. `name` is a name of OptionsForm_Set. Returns the rule
+// broken, as "<name>: <rule>", or an empty text when the value can be stored. The options
+// dialog checks every box with it before saving; the command line each value it types.
+std::string OptionsForm_CheckBox(std::string_view name, std::string_view text);
+// Every text and number box of the form, in the parameter string's order: the rules they
+// break, none when the form can be saved as it is.
+std::vector<std::string> OptionsForm_Check(const OptionsForm& form);
+
 // Field names of Parametri in the order of the parameter string, for typing into the form
-// by name ("Porta=4200"). Returns false for an unknown name or a flag value other than
-// S or N (any case); the form is then unchanged.
+// by name ("Porta=4200"). Returns false for an unknown name, a flag value other than S or
+// N (any case), or a value OptionsForm_CheckBox refuses; the form is then unchanged and
+// `error` names the field and the rule.
 bool OptionsForm_Set(OptionsForm& form, std::string_view name, std::string_view value,
                      std::string* error);
+
+// The keys of TnC.INI beside the parameter string that are set by name: "Durevole" of
+// "Generale" (0 or 1) and "Attributi" of "SQL" (ODBC attributes, at most 255 characters,
+// no control characters, nothing the settings file would strip).
+bool IsProfileSetting(std::string_view name);
+// As OptionsForm_CheckBox, for those keys.
+std::string CheckProfileSetting(std::string_view name, std::string_view value);
+// Writes the key (the value checked first); an unknown name or a refused value is
+// InvalidArgument and nothing is written.
+Status SaveProfileSetting(const Paths& paths, std::string_view name, std::string_view value);
 
 }  // namespace torvan

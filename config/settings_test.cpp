@@ -3,7 +3,11 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
+#include <sys/stat.h>
+
 #include <cstdlib>
+#include <string>
+#include <vector>
 
 #include "config/ini_file.h"
 #include "config/scramble.h"
@@ -168,6 +172,179 @@ TEST(OptionsFormSet, NamesFlagsAndRefusals) {
   EXPECT_FALSE(OptionsForm_Set(form, "Portaa", "1", &error));
   EXPECT_NE(std::string::npos, error.find("unknown setting"));
   EXPECT_TRUE(form.chkLog);
+}
+
+// Only what reads back as typed is stored; everything else is refused with the field and
+// its rule.
+TEST(OptionsFormCheck, ValuesTheSettingsCannotHoldAreRefused) {
+  struct Row {
+    const char* meaning;
+    const char* name;
+    std::string value;
+    std::string error;  // empty: accepted
+  };
+  const Row rows[] = {
+      {"a port", "Porta", "4200", ""},
+      {"the highest port", "Porta", "65535", ""},
+      {"a port of six digits", "Porta", "123456",
+       "Porta: un numero intero da 1 a 65535, non \"123456\""},
+      {"a port beyond 65535", "Porta", "70000",
+       "Porta: un numero intero da 1 a 65535, non \"70000\""},
+      {"a port that is not a number", "Porta", "abc",
+       "Porta: un numero intero da 1 a 65535, non \"abc\""},
+      {"a negative port", "Porta", "-1", "Porta: un numero intero da 1 a 65535, non \"-1\""},
+      {"port 0", "Porta", "0", "Porta: un numero intero da 1 a 65535, non \"0\""},
+      {"no port", "Porta", "", "Porta: un numero intero da 1 a 65535, non \"\""},
+      {"a port with a sign", "Porta", "+42", "Porta: un numero intero da 1 a 65535, non \"+42\""},
+      {"a port padded as stored", "Porta", "4200 ", ""},
+      {"FTP port 0: no FTP step", "Porta_FTP", "0", ""},
+      {"a timing of five digits", "Ciclo_Sincronizz", "99999", ""},
+      {"a timing of six digits", "Ciclo_Sincronizz", "123456",
+       "Ciclo_Sincronizz: un numero intero da 0 a 99999, non \"123456\""},
+      {"a decimal timing", "Attesa_Sincronizz", "2.5",
+       "Attesa_Sincronizz: un numero intero da 0 a 99999, non \"2.5\""},
+      {"a negative restart", "Attesa_Restart", "-5",
+       "Attesa_Restart: un numero intero da 0 a 99999, non \"-5\""},
+      {"a password of ten", "Password", "abcdefghij", ""},
+      {"a password of eleven", "Password", "abcdefghijk",
+       "Password: al massimo 10 caratteri, non 11"},
+      {"a user with an accented letter", "Utente", "jos\xE8",
+       "Utente: il carattere \"\xE8\" non si pu\xF2 memorizzare (solo i codici da 32 a 123)"},
+      {"a library with a bar", "Libreria", "A|B",
+       "Libreria: il carattere \"|\" non si pu\xF2 memorizzare (solo i codici da 32 a 123)"},
+      {"a host name with a brace", "Nome_Connessione", "host}",
+       "Nome_Connessione: il carattere \"}\" non si pu\xF2 memorizzare (solo i codici da 32 a "
+       "123)"},
+      {"a host name with a tilde", "Nome_Connessione", "~host",
+       "Nome_Connessione: il carattere \"~\" non si pu\xF2 memorizzare (solo i codici da 32 a "
+       "123)"},
+      {"a host name of fifty", "Nome_Connessione", std::string(50, 'h'), ""},
+      {"a host name of fifty-one", "Nome_Connessione", std::string(51, 'h'),
+       "Nome_Connessione: al massimo 50 caratteri, non 51"},
+      {"a host name that the file would strip of a blank", "Nome_Connessione", "{host",
+       "Nome_Connessione: non pu\xF2 avere \"{\" nei primi due caratteri n\xE9 cominciare con "
+       "\"zz\" o \"##\""},
+      {"a host name that the file would unquote", "Nome_Connessione", "zzhost",
+       "Nome_Connessione: non pu\xF2 avere \"{\" nei primi due caratteri n\xE9 cominciare con "
+       "\"zz\" o \"##\""},
+      {"a brace further on", "Nome_Connessione", "ho{st", ""},
+  };
+  for (const Row& row : rows) {
+    EXPECT_EQ(row.error, OptionsForm_CheckBox(row.name, row.value)) << row.meaning;
+    OptionsForm form = OptionsForm_Standard();
+    const OptionsForm before = form;
+    std::string error;
+    EXPECT_EQ(row.error.empty(), OptionsForm_Set(form, row.name, row.value, &error)) << row.meaning;
+    if (!row.error.empty()) {
+      EXPECT_EQ(row.error, error) << row.meaning;
+      OptionsForm unchanged = before;
+      EXPECT_EQ(OptionsForm_Normalise(unchanged), OptionsForm_Normalise(form)) << row.meaning;
+    }
+  }
+  EXPECT_TRUE(OptionsForm_Check(OptionsForm_Standard()).empty());
+  OptionsForm form = OptionsForm_Standard();
+  form.txtIN5 = "abc";
+  form.txtIN3 = "troppo lunga";
+  EXPECT_EQ(std::vector<std::string>({"Password: al massimo 10 caratteri, non 12",
+                                      "Porta: un numero intero da 1 a 65535, non \"abc\""}),
+            OptionsForm_Check(form));
+}
+
+// The first two characters of the host name become the ends of the scrambled string: the
+// check accepts exactly the names that come back from the file as typed.
+TEST_F(SettingsTest, TheHostNameCheckAcceptsExactlyWhatReadsBackAsTyped) {
+  const std::string edge = " !\"#'az{";
+  for (char first : edge) {
+    for (char second : edge) {
+      const std::string name = std::string(1, first) + second + "host";
+      OptionsForm form = OptionsForm_Standard();
+      form.txtIN1 = name;
+      const std::string plain = OptionsForm_Normalise(form);
+      ASSERT_TRUE(WritePrivateProfileString("Generale", "Parametri", Codifica_Parametri(plain).text,
+                                            program_.paths.settings)
+                      .ok());
+      const bool reads_back = StoredPlain() == plain;
+      EXPECT_EQ(reads_back, OptionsForm_CheckBox("Nome_Connessione", name).empty()) << name;
+    }
+  }
+}
+
+TEST_F(SettingsTest, DurevoleAndAttributiAreReadCheckedAndWritten) {
+  Leggi_Parametri(program_);
+  EXPECT_FALSE(program_.settings.Durevole);
+  EXPECT_EQ("", program_.settings.sql.Attributi);
+  ASSERT_TRUE(SaveProfileSetting(program_.paths, "Durevole", "1").ok());
+  ASSERT_TRUE(
+      SaveProfileSetting(program_.paths, "Attributi", "TrustServerCertificate=yes;Encrypt=no;")
+          .ok());
+  Leggi_Parametri(program_);
+  EXPECT_TRUE(program_.settings.Durevole);
+  EXPECT_EQ("TrustServerCertificate=yes;Encrypt=no;", program_.settings.sql.Attributi);
+  EXPECT_EQ("1", GetPrivateProfileString("Generale", "Durevole", "", program_.paths.settings));
+  EXPECT_EQ("TrustServerCertificate=yes;Encrypt=no;",
+            GetPrivateProfileString("SQL", "Attributi", "", program_.paths.settings));
+
+  std::string before;
+  ASSERT_TRUE(platform::ReadFile(program_.paths.settings, &before).ok());
+  EXPECT_EQ("Durevole: 0 oppure 1, non \"2\"", CheckProfileSetting("Durevole", "2"));
+  EXPECT_EQ("Durevole: 0 oppure 1, non \"S\"", CheckProfileSetting("Durevole", "S"));
+  EXPECT_EQ("Attributi: nessun carattere di controllo",
+            CheckProfileSetting("Attributi", "a=1;\tb"));
+  EXPECT_EQ("Attributi: senza spazi alle estremit\xE0 n\xE9 tra virgolette",
+            CheckProfileSetting("Attributi", " a=1;"));
+  EXPECT_EQ("Attributi: senza spazi alle estremit\xE0 n\xE9 tra virgolette",
+            CheckProfileSetting("Attributi", "\"a=1;\""));
+  EXPECT_EQ("Attributi: al massimo 255 caratteri, non 256",
+            CheckProfileSetting("Attributi", std::string(256, 'a')));
+  EXPECT_EQ("", CheckProfileSetting("Attributi", ""));
+  EXPECT_FALSE(SaveProfileSetting(program_.paths, "Durevole", "sì").ok());
+  EXPECT_FALSE(SaveProfileSetting(program_.paths, "Porta", "4200").ok());
+  std::string after;
+  ASSERT_TRUE(platform::ReadFile(program_.paths.settings, &after).ok());
+  EXPECT_EQ(before, after);
+}
+
+// A file that is not a settings file gives the defaults, and says so once.
+TEST_F(SettingsTest, AFileThatIsNotASettingsFileIsSaidSo) {
+  std::vector<std::string> lines;
+  program_.log.on_status_line = [&](std::string_view l) { lines.emplace_back(l.substr(11)); };
+  const std::string said = "ERRORE nella lettura del file delle impostazioni " +
+                           program_.paths.settings +
+                           ": non \xE8 un file di impostazioni; in uso i valori predefiniti";
+  struct Row {
+    const char* meaning;
+    std::string contents;
+    bool said;
+  };
+  const Row rows[] = {
+      {"binary",
+       std::string("\x7F"
+                   "ELF\x02\x01\x01\0\0\0\0\0\0\0\0\0\x03\0>\0",
+                   20),
+       true},
+      {"garbage text", "questo non \xE8 un file INI\r\nParametri=xyz\r\n", true},
+      {"empty", "", false},
+      {"blank lines only", "\r\n  \r\n\t\r\n", false},
+      {"only the window placement", "[Dimensioni Base]\r\nLeft=10\r\n", false},
+      {"a section and damaged keys", "[Generale]\r\nParametri=\xFF\xFE\r\n\x01\x02\r\n", false},
+  };
+  for (const Row& row : rows) {
+    ASSERT_TRUE(platform::WriteFileAtomic(program_.paths.settings, row.contents, 0600).ok());
+    lines.clear();
+    Leggi_Parametri(program_);
+    EXPECT_EQ(row.said ? std::vector<std::string>{said} : std::vector<std::string>{}, lines)
+        << row.meaning;
+    EXPECT_EQ(10, program_.settings.parametri.Attesa_Dopo_Start) << row.meaning;
+    EXPECT_EQ(500, program_.settings.parametri.Ciclo_Sincronizz) << row.meaning;
+  }
+  // A folder where the file should be cannot be read at all.
+  ASSERT_TRUE(platform::RemoveFile(program_.paths.settings).ok());
+  ASSERT_EQ(0, ::mkdir(program_.paths.settings.c_str(), 0700));
+  lines.clear();
+  Leggi_Parametri(program_);
+  ASSERT_EQ(1u, lines.size());
+  EXPECT_EQ(0u, lines[0].find("ERRORE nella lettura del file delle impostazioni " +
+                              program_.paths.settings + ": "));
 }
 
 }  // namespace

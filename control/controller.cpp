@@ -37,7 +37,9 @@ bool IsOn(const RunState& s) { return s.Stato_Sincronismo != StatoSincronismo::k
 
 Controller::Controller(Program& program, LinkOps& links, ReplicationOps& steps,
                        platform::Timers& timers, FrontEnd& front)
-    : ping(hostlink::Ping_Host),
+    : ping([&program](int32_t ttl, int32_t timeout_ms, uint32_t address) {
+        return hostlink::Ping_Host(program, ttl, timeout_ms, address);
+      }),
       program_(program),
       links_(links),
       steps_(steps),

@@ -29,7 +29,7 @@ MessageLog::MessageLog(Program& program) : program_(program) {}
 void MessageLog::Scrivi_Messaggio(std::string_view testo) {
   try {
     platform::LocalDateTime now = program_.clock->Now();
-    std::string line = TimeText(now) + " - " + std::string(testo);
+    std::string line = TimeText(now) + " - " + VisibleText(testo);
     program_.stats.Stat_Testi[kStatusLine] = line;
     if (on_status_line) on_status_line(line);
     if (program_.state.Finestra_Messaggi_Aperta) AppendWindowLine(line);
@@ -47,9 +47,9 @@ Status MessageLog::Scrivi_Log_PC_AS(std::string_view testo) {
   platform::LocalDateTime now = program_.clock->Now();
   Status s = platform::AppendToFile(
       program_.paths.pc_as_log,
-      Cp1252ToUtf8(DateText(now) + " " + TimeText(now) + " " + std::string(testo)) + "\r\n");
+      Cp1252ToUtf8(DateText(now) + " " + TimeText(now) + " " + VisibleText(testo)) + "\r\n");
   if (program_.state.Finestra_Messaggi_Aperta) {
-    std::string line = TimeText(now) + " - " + std::string(testo.substr(0, 85));
+    std::string line = TimeText(now) + " - " + VisibleText(testo.substr(0, 85));
     if (testo.size() > 85) line += " ...";
     AppendWindowLine(line);
   }

@@ -7,6 +7,11 @@
 //
 // Log files are UTF-8 text with CR LF line ends, opened, appended to and closed for every
 // line. A log file that cannot be written never disturbs a caller of Scrivi_Messaggio.
+//
+// Messages carry names and texts from the host and the SQL side. Both writers show their
+// control characters as "\xNN" (VisibleText, core/text.h) in every line they make (status
+// line, message window, both log files, the console through on_status_line), so no such
+// text can break a line or forge one.
 #pragma once
 
 #include <functional>

@@ -4,6 +4,8 @@
 #include <sys/stat.h>
 
 #include <cstdlib>
+#include <string>
+#include <vector>
 
 #include "core/program.h"
 #include "platform/fakes.h"
@@ -42,6 +44,40 @@ TEST_F(MessageLogTest, LogFileIsUtf8) {
   program_.Scrivi_Messaggio("manca il campo \xA7_T_IDX___ \xE8");
   EXPECT_EQ("05/12/2026 14:05:09 - manca il campo \xC2\xA7_T_IDX___ \xC3\xA8\r\n",
             Read(program_.paths.message_log));
+}
+
+// A host name holding a line break must not forge a second log line.
+TEST_F(MessageLogTest, ControlCharactersAreShownEscapedInEveryLine) {
+  program_.settings.parametri.Log_Su_File = true;
+  program_.state.Finestra_Messaggi_Aperta = true;
+  program_.log.WindowOpened();
+  std::vector<std::string> console;
+  program_.log.on_status_line = [&](std::string_view l) { console.emplace_back(l); };
+  program_.Scrivi_Messaggio(
+      "   Carica campi di LIB/A\r\n14:05:09 - forged\t\x1B[2J\x7F\x9D\x80\xE8");
+  const std::string shown =
+      "14:05:09 -    Carica campi di LIB/A\\x0D\\x0A14:05:09 - "
+      "forged\\x09\\x1B[2J\\x7F\\x9D\x80\xE8";
+  EXPECT_EQ(shown, program_.stats.Stat_Testi[kStatusLine]);
+  EXPECT_EQ(std::vector<std::string>{shown}, console);
+  EXPECT_EQ(
+      "05/12/2026 14:05:09 -    Carica campi di LIB/A\\x0D\\x0A14:05:09 - forged\\x09"
+      "\\x1B[2J\\x7F\\x9D\xE2\x82\xAC\xC3\xA8\r\n",
+      Read(program_.paths.message_log));
+  EXPECT_NE(std::string::npos, program_.log.WindowText().find(shown + "\r\n"));
+
+  ASSERT_TRUE(program_.log.Scrivi_Log_PC_AS("INSERT INTO DATI/A VALUES('x\ny')").ok());
+  EXPECT_EQ("05/12/2026 14:05:09 INSERT INTO DATI/A VALUES('x\\x0Ay')\r\n",
+            Read(program_.paths.pc_as_log));
+  EXPECT_NE(std::string::npos,
+            program_.log.WindowText().find("14:05:09 - INSERT INTO DATI/A VALUES('x\\x0Ay')\r\n"));
+  // The window's text still holds sixteen lines.
+  size_t lines = 0;
+  for (size_t p = program_.log.WindowText().find("\r\n"); p != std::string::npos;
+       p = program_.log.WindowText().find("\r\n", p + 2)) {
+    ++lines;
+  }
+  EXPECT_EQ(16u, lines);
 }
 
 TEST_F(MessageLogTest, WithoutLogSuFileNothingIsWrittenButTheWindowStillChanges) {

@@ -21,6 +21,9 @@ Paths Paths::InFolder(const std::string& folder) {
   p.message_log = prefix + "TnC.Log";
   p.pc_as_log = prefix + "TnC_PC_AS.Log";
   p.char_table = prefix + "TnC_TBL1.Tbl";
+  p.pending = prefix + "TnC_PENDENTI.DAT";
+  p.refused_log = prefix + "TnC_RIFIUTATI.Log";
+  p.set_aside_log = prefix + "TnC_ACCANTONATI.Log";
   return p;
 }
 

@@ -16,6 +16,11 @@ struct Paths {
   std::string message_log;         // "TnC.Log"
   std::string pc_as_log;           // "TnC_PC_AS.Log"
   std::string char_table;          // "TnC_TBL1.Tbl"
+  // Replication's own files: the changes in transit (replication/pending_file.h), the
+  // statements the host refused, and the host changes the operator set aside.
+  std::string pending;        // "TnC_PENDENTI.DAT"
+  std::string refused_log;    // "TnC_RIFIUTATI.Log"
+  std::string set_aside_log;  // "TnC_ACCANTONATI.Log"
 
   static Paths InFolder(const std::string& folder);
   // The folder of the current working directory.

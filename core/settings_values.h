@@ -30,6 +30,9 @@ struct SqlSettings {
   std::string Motore = "SQLite";                                // "SQLite" or "ODBC"
   std::string Driver_Nativo = "ODBC Driver 18 for SQL Server";  // ODBC driver with Native_Client
   std::string Driver = "FreeTDS";                               // ODBC driver otherwise
+  // Further "key=value;" ODBC attributes appended, unchanged, to every ODBC connection
+  // string (key "Attributi"). Empty by default.
+  std::string Attributi;
 };
 
 struct Settings {
@@ -42,6 +45,9 @@ struct Settings {
   // "2": the PC clock follows the host clock at every time exchange (key "ClockMode" of
   // section "Generale"); any other value leaves the PC clock alone.
   std::string ClockMode;
+  // Key "Durevole" of section "Generale", "1": the pending-change file is flushed to the
+  // disk at every write; "0" (the default) leaves that to the system.
+  bool Durevole = false;
   SqlSettings sql;
 };
 

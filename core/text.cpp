@@ -45,6 +45,26 @@ std::string Cp1252ToUtf8(std::string_view cp1252) {
   return out;
 }
 
+std::string VisibleText(std::string_view cp1252) {
+  auto control = [](unsigned char c) {
+    return c < 0x20 || c == 0x7F || c == 0x81 || c == 0x8D || c == 0x8F || c == 0x90 || c == 0x9D;
+  };
+  std::string out;
+  out.reserve(cp1252.size());
+  for (char ch : cp1252) {
+    const unsigned char c = static_cast<unsigned char>(ch);
+    if (!control(c)) {
+      out += ch;
+      continue;
+    }
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    out += "\\x";
+    out += kHex[c >> 4];
+    out += kHex[c & 0x0F];
+  }
+  return out;
+}
+
 std::string Utf8ToCp1252(std::string_view utf8) {
   std::string out;
   out.reserve(utf8.size());

@@ -18,6 +18,12 @@ std::string Cp1252ToUtf8(std::string_view cp1252);
 // becomes "?".
 std::string Utf8ToCp1252(std::string_view utf8);
 
+// The text with every control character shown as "\xNN" (two upper-case hex digits): codes
+// 0-31 and 127, and the five codes Windows-1252 leaves undefined, which reach UTF-8 as C1
+// controls. Texts that come from the host or the SQL side pass through it before they
+// reach a log line or the console, so they cannot break a line or drive the terminal.
+std::string VisibleText(std::string_view cp1252);
+
 // Blanks (code 32) removed at both ends / at the end / at the start.
 std::string Trim(std::string_view s);
 std::string TrimRight(std::string_view s);

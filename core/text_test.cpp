@@ -35,6 +35,22 @@ TEST(Text, NumericValueReadsTheLeadingNumber) {
   for (const Row& r : rows) EXPECT_EQ(r.value, NumericValue(r.text)) << r.meaning;
 }
 
+TEST(Text, VisibleTextEscapesExactlyTheControlCharacters) {
+  EXPECT_EQ("A\\x0AB\\x0D\\x00\\x7F\\x81\xA7\x80 ~",
+            VisibleText(std::string("A\nB\r\0\x7F\x81\xA7\x80 ~", 11)));
+  for (int b = 0; b < 256; ++b) {
+    const std::string shown = VisibleText(std::string(1, char(b)));
+    const bool control =
+        b < 0x20 || b == 0x7F || b == 0x81 || b == 0x8D || b == 0x8F || b == 0x90 || b == 0x9D;
+    EXPECT_EQ(control ? 4u : 1u, shown.size()) << b;
+    // What reaches the console holds no C0 or C1 control code point.
+    for (unsigned char c : Cp1252ToUtf8(shown)) EXPECT_TRUE(c >= 0x20 && c != 0x7F) << b;
+    const std::string utf8 = Cp1252ToUtf8(shown);
+    EXPECT_EQ(std::string::npos, utf8.find("\xC2\x81")) << b;
+    EXPECT_EQ(std::string::npos, utf8.find("\xC2\x9D")) << b;
+  }
+}
+
 TEST(Text, PaddingAndCutting) {
   EXPECT_EQ("TM        ", PadRight("TM", 10));
   EXPECT_EQ("ABCDE", PadRight("ABCDEFG", 5));

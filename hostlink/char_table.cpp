@@ -32,6 +32,60 @@ std::string CharTables::ToHost(std::string_view pc_text) const {
   return out;
 }
 
+namespace {
+
+// The PC characters every host text Torvan reads or writes is made of: request codes,
+// names, flags, the reserved index field "\xA7_T_IDX___".
+bool MustRoundTrip(uint8_t c) {
+  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == ' ' || c == 0xA7;
+}
+
+std::string Quoted(uint8_t c) { return "\"" + std::string(1, char(c)) + "\""; }
+
+uint16_t BigEndian16(std::string_view bytes, size_t at) {
+  return uint16_t(uint8_t(bytes[at]) << 8 | uint8_t(bytes[at + 1]));
+}
+
+}  // namespace
+
+Status CheckCharTableFile(std::string_view file_bytes, const CharTables& tables) {
+  if (file_bytes.size() != kCharTableFileLength) {
+    std::string fault = "lunga " + std::to_string(file_bytes.size()) + " byte invece di " +
+                        std::to_string(kCharTableFileLength);
+    if (file_bytes.size() < kCharTableFileLength) {
+      return Status::IoError(fault + ": le voci mancanti valgono 0");
+    }
+    return Status::InvalidArgument(fault + ": non \xE8 una tabella caratteri");
+  }
+  if (file_bytes[0] != kCharTableMagic[0] || file_bytes[1] != kCharTableMagic[1]) {
+    return Status::InvalidArgument("non \xE8 una tabella caratteri (intestazione senza \"T1\")");
+  }
+  const uint16_t host_ccsid = BigEndian16(file_bytes, kCharTableHostCcsidOffset);
+  const uint16_t pc_code_page = BigEndian16(file_bytes, kCharTablePcCodePageOffset);
+  if (pc_code_page != kPcCodePageWindows1252) {
+    return Status::InvalidArgument("tabella per la code page PC " + std::to_string(pc_code_page) +
+                                   " invece di " + std::to_string(kPcCodePageWindows1252));
+  }
+  if (host_ccsid == 0 || host_ccsid == 0xFFFF) {
+    return Status::InvalidArgument("CCSID host " + std::to_string(host_ccsid) + " non valido");
+  }
+  for (uint8_t d = 0; d <= 9; ++d) {
+    const uint8_t host = uint8_t(kZoneDigit | d);
+    const uint8_t pc = uint8_t('0' + d);
+    if (tables.HostToPc(host) != pc || tables.PcToHost(pc) != host) {
+      return Status::InvalidArgument("la cifra " + Quoted(pc) + " non corrisponde al byte host " +
+                                     "F" + std::to_string(d));
+    }
+  }
+  for (int c = 0; c < 256; ++c) {
+    if (MustRoundTrip(uint8_t(c)) && tables.HostToPc(tables.PcToHost(uint8_t(c))) != c) {
+      return Status::InvalidArgument("nessun byte host corrisponde al carattere " +
+                                     Quoted(uint8_t(c)));
+    }
+  }
+  return Status::Ok();
+}
+
 Status CharTablesFromFileBytes(std::string_view file_bytes, CharTables* tables) {
   std::array<uint8_t, kCharTableLength> host_to_pc{};
   std::string_view table =
@@ -39,12 +93,7 @@ Status CharTablesFromFileBytes(std::string_view file_bytes, CharTables* tables) 
   const size_t have = std::min(table.size(), kCharTableLength);
   for (size_t i = 0; i < have; ++i) host_to_pc[i] = uint8_t(table[i]);
   *tables = CharTables(host_to_pc);
-  if (file_bytes.size() < kCharTableFileLength) {
-    return Status::IoError("character table: " + std::to_string(file_bytes.size()) + " of " +
-                           std::to_string(kCharTableFileLength) +
-                           " bytes; the missing table entries are 0");
-  }
-  return Status::Ok();
+  return CheckCharTableFile(file_bytes, *tables);
 }
 
 Status LoadCharTables(const std::string& path, CharTables* tables) {
@@ -52,12 +101,12 @@ Status LoadCharTables(const std::string& path, CharTables* tables) {
   Status read = platform::ReadFile(path, &bytes);
   if (!read.ok()) {
     *tables = CharTables();
-    return read.code() == Status::Code::kNotFound
-               ? Status::NotFound("character table " + path + " not found; all entries are 0")
-               : Status::IoError(read.message() + "; all character table entries are 0");
+    return read.code() == Status::Code::kNotFound ? Status::NotFound(path + ": file non trovato")
+                                                  : Status::IoError(path + ": " + read.message());
   }
   Status s = CharTablesFromFileBytes(bytes, tables);
-  if (!s.ok()) return Status::IoError(path + ": " + s.message());
+  if (s.code() == Status::Code::kIoError) return Status::IoError(path + ": " + s.message());
+  if (!s.ok()) return Status::InvalidArgument(path + ": " + s.message());
   return s;
 }
 
@@ -67,6 +116,7 @@ std::string CharTableFileBytes(const std::array<uint8_t, kCharTableLength>& host
   out.reserve(kCharTableFileLength);
   out += kCharTableMagic[0];
   out += kCharTableMagic[1];
+  static_assert(kCharTableHostCcsidOffset == 2 && kCharTablePcCodePageOffset == 4);
   out += char(host_ccsid >> 8);
   out += char(host_ccsid & 0xFF);
   out += char(pc_code_page >> 8);

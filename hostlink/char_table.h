@@ -48,14 +48,21 @@ class CharTables {
 std::array<uint8_t, kCharTableLength> DerivePcToHost(
     const std::array<uint8_t, kCharTableLength>& host_to_pc);
 
-// Reads a table file. The table bytes that the file does not hold (missing file, short
-// file) stay 0 and the tables are built from what was read, so `*tables` is always usable;
-// the Status then says what was missing (NotFound for a missing file, IoError for a
-// short or unreadable one). The header is not checked.
+// Reads a table file and checks it (CheckCharTableFile). The table bytes that the file
+// does not hold (missing file, short file) stay 0 and the tables are built from what was
+// read, so `*tables` is always usable; a Status that is not ok says what is wrong, as
+// "<path>: <fault>" in Italian for the operator: NotFound for a missing file, IoError for
+// a short or unreadable one, InvalidArgument for a file that is not a character table.
 Status LoadCharTables(const std::string& path, CharTables* tables);
 
-// The same from the bytes of a table file.
+// The same from the bytes of a table file; the fault is not prefixed with a path.
 Status CharTablesFromFileBytes(std::string_view file_bytes, CharTables* tables);
+
+// Whether `file_bytes`, with `tables` built from them, is a character table: its length,
+// its header and the characters that must map both ways (the rules in host_format.h).
+// The first rule broken is named in Italian ("la cifra \"3\" non corrisponde al byte host
+// F3"); IoError for a short file, InvalidArgument otherwise.
+Status CheckCharTableFile(std::string_view file_bytes, const CharTables& tables);
 
 // The bytes of a table file for `host_to_pc`, with the header naming the two codes.
 std::string CharTableFileBytes(const std::array<uint8_t, kCharTableLength>& host_to_pc,

@@ -53,6 +53,7 @@ ExchangeReply Run(SocketLayer& socket, Program& program, char code, std::string_
   (void)socket.Sock_Send(kSlot, frame, int32_t(frame.size()));
 
   if (!socket.Sock_Read(kSlot, int32_t(kFrameHeaderLength), header_counter)) {
+    socket.Sock_Close(kSlot);  // a late answer must not be taken for the next one
     Say(program, wording.header_failed);
     return reply;
   }
@@ -68,6 +69,7 @@ ExchangeReply Run(SocketLayer& socket, Program& program, char code, std::string_
       (code == kRequestImage ? socket.Sock_ReadText(kSlot, length, data_counter, &reply.raw)
                              : socket.Sock_Read(kSlot, length, data_counter));
   if (!read) {
+    socket.Sock_Close(kSlot);  // the rest of this reply may still come
     reply.raw.clear();
     Say(program, wording.data_failed);
     return reply;
@@ -97,8 +99,11 @@ ExchangeReply ExchangeStatement(SocketLayer& socket, Program& program, std::stri
 }
 
 bool ReadGreeting(SocketLayer& socket, int32_t& delay_counter) {
-  return socket.Sock_Read(kSlot, int32_t(kFrameHeaderLength), delay_counter) &&
-         socket.Field_Decode('A', 1, 1, 1, 0).text == std::string(1, kOutcomeServed);
+  if (!socket.Sock_Read(kSlot, int32_t(kFrameHeaderLength), delay_counter)) {
+    socket.Sock_Close(kSlot);
+    return false;
+  }
+  return socket.Field_Decode('A', 1, 1, 1, 0).text == std::string(1, kOutcomeServed);
 }
 
 }  // namespace torvan::hostlink

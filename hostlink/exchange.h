@@ -3,8 +3,18 @@
 // Every caller of the link (link start, catalogue load, replication in both directions,
 // image transfer) runs its requests through these functions on the link slot, so the
 // frames, the reads and the wording of the messages are the same everywhere. An exchange
-// that fails writes its one message to the message log and reports; the link stays open
-// and the request is not repeated.
+// that fails writes its one message to the message log and reports; the request is not
+// repeated.
+//
+// A read that fails (the header or the data part did not come whole: time-out, a
+// connection the host closed, a stop request; or a length that cannot be read) leaves the
+// link out of step: the host may still send the answer, which would then be taken as
+// the answer to the next request. So such an exchange closes the link slot
+// (SocketLayer::Sock_Close) before it returns, and every later exchange on it fails at
+// once with its own "Errore Sock_Read" message, until the link is opened again. The
+// callers (link start, catalogue load, replication steps) see a closed link through
+// SocketLayer::connected(kLinkSlot). A refused outcome (not "0") is a whole reply: the
+// link stays open and in step.
 #pragma once
 
 #include <cstdint>
@@ -20,7 +30,8 @@ struct ExchangeReply {
   enum class Outcome {
     kServed,      // outcome "0" and the data part read
     kRefused,     // the host answered with another outcome: refused, or nothing (more)
-    kReadFailed,  // the header or the data part could not be read (or the length was bad)
+    kReadFailed,  // the header or the data part could not be read (or the length was
+                  // bad): the link slot is closed
   };
   Outcome outcome = Outcome::kReadFailed;
   int32_t length = 0;  // length of the data part when served
@@ -56,7 +67,7 @@ ExchangeReply ExchangeStatement(SocketLayer& socket, Program& program, std::stri
 
 // The host's greeting at link start: a bare 6-byte reply header whose outcome is "0"
 // (its length is not looked at, no data part follows). False, with no message, when it
-// cannot be read or its outcome is another.
+// cannot be read (the slot is then closed) or its outcome is another.
 bool ReadGreeting(SocketLayer& socket, int32_t& delay_counter);
 
 }  // namespace torvan::hostlink

@@ -1,5 +1,7 @@
 #include "hostlink/ftp.h"
 
+#include <cctype>
+
 #include "core/text.h"
 
 namespace torvan::hostlink {
@@ -9,7 +11,7 @@ namespace {
 constexpr size_t kMaxLine = 256;  // one send of a command line with its CR LF
 
 // One step of the conversation: the line sent (none for the greeting), the reply code
-// that lets it go on and the two messages of its failures.
+// that lets it go on and the messages of its failures.
 struct Step {
   FtpState state;
   std::string line;
@@ -17,7 +19,47 @@ struct Step {
   const char* expected;
   const char* no_reply;
   const char* refused;
+  const char* unbounded;
 };
+
+enum class ReplyEnd { kComplete, kMissing, kUnbounded };
+
+// "NNN-": the first line of a multi-line reply with code NNN.
+bool OpensMultiLine(std::string_view line) {
+  return line.size() >= 4 && std::isdigit(uint8_t(line[0])) && std::isdigit(uint8_t(line[1])) &&
+         std::isdigit(uint8_t(line[2])) && line[3] == '-';
+}
+
+// "NNN " (or "NNN" alone) with the code of the first line: the last line of the reply.
+bool ClosesMultiLine(std::string_view line, std::string_view code) {
+  return line.substr(0, 3) == code && (line.size() == 3 || line[3] == ' ');
+}
+
+// Reads one reply and ends it where RFC 959 does: a first line "NNN-..." opens a
+// multi-line reply that ends at the first later line "NNN ..." with the same code, each
+// line awaited however late it comes; any other first line is the whole reply. Nothing
+// more is awaited after it; what has already come after it is discarded. kMissing when a
+// line does not come (time-out, connection closed, stop request); kUnbounded when the
+// reply goes past kMaxFtpReplyLines lines or kMaxFtpReplyBytes bytes.
+ReplyEnd ReadReply(SocketLayer& socket, int slot, std::string* first_line) {
+  std::string line;
+  size_t bytes = 0;
+  for (int32_t lines = 1;; ++lines) {
+    const SocketLayer::ReadEnd end = socket.ReadLine(slot, &line, true);
+    if (end == SocketLayer::ReadEnd::kTooLong) return ReplyEnd::kUnbounded;
+    if (end != SocketLayer::ReadEnd::kDone) return ReplyEnd::kMissing;
+    bytes += line.size() + 2;
+    if (lines > kMaxFtpReplyLines || bytes > kMaxFtpReplyBytes) return ReplyEnd::kUnbounded;
+    if (lines == 1) {
+      *first_line = line;
+      if (!OpensMultiLine(line)) break;
+    } else if (ClosesMultiLine(line, std::string_view(*first_line).substr(0, 3))) {
+      break;
+    }
+  }
+  socket.DiscardReceived();
+  return ReplyEnd::kComplete;
+}
 
 }  // namespace
 
@@ -60,13 +102,14 @@ bool Ftp_RemoteCommand(SocketLayer& socket, int slot, std::string_view host, int
 
   const Step steps[] = {
       {FtpState::kGreeting, "", "", "220", "Il server FTP non risponde",
-       "Il server FTP non \xE8 pronto"},
+       "Il server FTP non \xE8 pronto", "Il server FTP non risponde correttamente"},
       {FtpState::kUser, "USER " + Trim(user), "USER", "331", "Il server FTP non risponde (USER)",
-       "Utente errato"},
+       "Utente errato", "Il server FTP non risponde correttamente (USER)"},
       {FtpState::kPass, "PASS " + Trim(password), "PASS", "230",
-       "Il server FTP non risponde (PASS)", "Password errata"},
+       "Il server FTP non risponde (PASS)", "Password errata",
+       "Il server FTP non risponde correttamente (PASS)"},
       {FtpState::kRcmd, "RCMD " + Trim(command), "RCMD", "250", "Il server FTP non risponde (RCMD)",
-       "Comando non eseguito"},
+       "Comando non eseguito", "Il server FTP non risponde correttamente (RCMD)"},
   };
   auto send_line = [&](const std::string& text, const char* verb) {
     const std::string line = text + "\r\n";
@@ -86,8 +129,9 @@ bool Ftp_RemoteCommand(SocketLayer& socket, int slot, std::string_view host, int
       break;
     }
     std::string reply;
-    if (!socket.Sock_ReadLine(slot, &reply, true)) {
-      *message = step.no_reply;
+    const ReplyEnd end = ReadReply(socket, slot, &reply);
+    if (end != ReplyEnd::kComplete) {
+      *message = end == ReplyEnd::kMissing ? step.no_reply : step.unbounded;
       ok = false;
       break;
     }
@@ -95,10 +139,6 @@ bool Ftp_RemoteCommand(SocketLayer& socket, int slot, std::string_view host, int
       *message = step.refused;
       ok = false;
       break;
-    }
-    // Further lines of a multi-line reply, read without waiting until none comes.
-    std::string further;
-    while (socket.Sock_ReadLine(slot, &further, false)) {
     }
   }
   if (ok) {

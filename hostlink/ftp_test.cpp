@@ -16,29 +16,46 @@ constexpr char kCall[] = "CALL TM/TNM_121 ('P04200')";
 
 // An FTP server that answers each line it reads with the next reply of its script and
 // records the transcript. A reply kSilence says nothing and waits for the client to go;
-// kHangUp closes the connection instead of answering.
+// kHangUp closes the connection instead of answering (the greeting may end with it);
+// kPause within a reply waits 300 ms
+// before the rest of it. Each command is awaited for `command_wait`.
 const std::string kSilence = "";
 const std::string kHangUp = "<hang up>";
+const std::string kPause = "<pause>";
+
+void WriteWithPauses(PeerConnection& c, const std::string& text) {
+  size_t from = 0;
+  for (size_t at; (at = text.find(kPause, from)) != std::string::npos; from = at + kPause.size()) {
+    c.Write(text.substr(from, at - from));
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  }
+  c.Write(text.substr(from));
+}
 
 class FtpScript {
  public:
-  FtpScript(std::string greeting, std::vector<std::string> replies)
-      : peer_([this, greeting, replies](PeerConnection& c) {
-          if (greeting == kHangUp) {
+  FtpScript(std::string greeting, std::vector<std::string> replies,
+            std::chrono::milliseconds command_wait = std::chrono::milliseconds(5000))
+      : peer_([this, greeting, replies, command_wait](PeerConnection& c) {
+          const size_t hang_up = greeting.find(kHangUp);
+          WriteWithPauses(c, greeting.substr(0, hang_up));
+          if (hang_up != std::string::npos) {
             Record("hung up");
             return;
           }
-          c.Write(greeting);
           for (const std::string& reply : replies) {
             std::string line;
-            if (!c.ReadLine(&line)) return;
+            if (!c.ReadLine(&line, command_wait)) {
+              Record("no command in time");
+              return;
+            }
             Record("> " + line);
             if (reply == kHangUp) {
               Record("hung up");
               return;
             }
             if (reply == kSilence) break;
-            c.Write(reply);
+            WriteWithPauses(c, reply);
           }
           // QUIT, when it comes, then the end of the connection.
           std::string line;
@@ -101,6 +118,101 @@ TEST_F(FtpTest, AMultiLineGreetingIsAcceptedByItsFirstLineAndTheRestDiscarded) {
                                              "> RCMD CALL TM/TNM_121 ('P04200')\r\n", "> QUIT\r\n",
                                              "closed"};
   EXPECT_EQ(expected, ftp.Transcript());
+}
+
+TEST_F(FtpTest, AMultiLineReplyIsOneReplyHoweverLateItsLastLineComes) {
+  SocketLayer::PollLimits limits = socket_.poll_limits();
+  limits.line_wait = 200;  // 1 s for each line
+  socket_.SetPollLimitsForTesting(limits);
+  FtpScript ftp("220-Welcome to the host\r\n" + kPause + "220 ready\r\n",
+                {"331-password\r\n" + kPause + "more text\r\n" + kPause + "331 please\r\n",
+                 "230 ok\r\n", "250 done\r\n"});
+  EXPECT_TRUE(Run(ftp.port()));
+  EXPECT_EQ("", message_);
+  const std::vector<std::string> expected = {"> USER TORVAN\r\n", "> PASS SEGRETA\r\n",
+                                             "> RCMD CALL TM/TNM_121 ('P04200')\r\n", "> QUIT\r\n",
+                                             "closed"};
+  EXPECT_EQ(expected, ftp.Transcript());
+}
+
+TEST_F(FtpTest, AfterACompleteReplyTheNextCommandGoesAtOnce) {
+  // Lines not awaited would now cost 2 s after every reply; the server waits 1 s at most.
+  SocketLayer::PollLimits limits = socket_.poll_limits();
+  limits.line_no_wait = 400;
+  socket_.SetPollLimitsForTesting(limits);
+  FtpScript ftp("220 ready\r\n", {"331 pw\r\n", "230 ok\r\n", "250 done\r\n"},
+                std::chrono::milliseconds(1000));
+  EXPECT_TRUE(Run(ftp.port()));
+  const std::vector<std::string> expected = {"> USER TORVAN\r\n", "> PASS SEGRETA\r\n",
+                                             "> RCMD CALL TM/TNM_121 ('P04200')\r\n", "> QUIT\r\n",
+                                             "closed"};
+  EXPECT_EQ(expected, ftp.Transcript());
+}
+
+TEST_F(FtpTest, LinesAfterACompleteReplyAreDiscarded) {
+  FtpScript ftp("220 ready\r\n230 not asked for\r\n",
+                {"331 pw\r\nstray\r\n", "230 ok\r\n", "250 done\r\n"});
+  EXPECT_TRUE(Run(ftp.port()));
+  EXPECT_EQ("", message_);
+}
+
+TEST_F(FtpTest, AReplyWithoutEndIsBounded) {
+  std::string endless_greeting;
+  for (int i = 0; i < 150; ++i) endless_greeting += "220-still greeting\r\n";
+  std::string long_user_reply;
+  for (int i = 0; i < 20; ++i) long_user_reply += "331-" + std::string(1000, 'x') + "\r\n";
+  struct Row {
+    const char* what;
+    std::string greeting;
+    std::vector<std::string> replies;
+    std::string message;
+  };
+  const Row rows[] = {
+      {"greeting of 150 lines", endless_greeting, {}, "Il server FTP non risponde correttamente"},
+      {"one endless line",
+       "220 " + std::string(20000, 'x'),
+       {},
+       "Il server FTP non risponde correttamente"},
+      {"101 lines to USER",
+       "220 ready\r\n",
+       {endless_greeting.substr(0, 101 * 20)},
+       "Il server FTP non risponde correttamente (USER)"},
+      {"20 KB to USER",
+       "220 ready\r\n",
+       {long_user_reply},
+       "Il server FTP non risponde correttamente (USER)"},
+      {"endless reply to RCMD",
+       "220 ready\r\n",
+       {"331 pw\r\n", "230 ok\r\n", endless_greeting},
+       "Il server FTP non risponde correttamente (RCMD)"},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.what);
+    FtpScript ftp(r.greeting, r.replies);
+    EXPECT_FALSE(Run(ftp.port()));
+    EXPECT_EQ(r.message, message_);
+    EXPECT_EQ("closed", ftp.Transcript().back());
+  }
+}
+
+TEST_F(FtpTest, AReplyCutShortOrStoppedIsMissing) {
+  {
+    FtpScript ftp("220-Welcome\r\n" + kHangUp, {});
+    EXPECT_FALSE(Run(ftp.port()));
+    EXPECT_EQ("Il server FTP non risponde", message_);
+  }
+  {
+    SocketLayer::PollLimits limits = socket_.poll_limits();
+    limits.line_wait = 60000;  // only the stop can end this wait in time
+    socket_.SetPollLimitsForTesting(limits);
+    // The operator's stop arrives while the reply to USER is awaited.
+    test_.pump.on_events = [&] {
+      if (states_.back() == FtpState::kUser) test_.program.state.Stop_Richiesto = true;
+    };
+    FtpScript ftp("220 ready\r\n", {kSilence});
+    EXPECT_FALSE(Run(ftp.port()));
+    EXPECT_EQ("Il server FTP non risponde (USER)", message_);
+  }
 }
 
 TEST_F(FtpTest, EachRefusalHasItsMessageAndClosesTheConnection) {
@@ -166,6 +278,18 @@ TEST_F(FtpTest, AClosedPortGivesTheOpeningMessage) {
   const int port = ClosedPort();
   EXPECT_FALSE(Run(port));
   EXPECT_EQ("Apertura della porta " + std::to_string(port) + " non riuscita", message_);
+}
+
+TEST_F(FtpTest, AHostThatDropsConnectionRequestsGivesTheOpeningMessageAtTheConnectLimit) {
+  testing::UnansweredPort host;
+  SocketLayer::PollLimits limits = socket_.poll_limits();
+  limits.connect = std::chrono::milliseconds(300);
+  socket_.SetPollLimitsForTesting(limits);
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_FALSE(Run(host.port()));
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));  // not minutes
+  EXPECT_EQ("Apertura della porta " + std::to_string(host.port()) + " non riuscita", message_);
+  EXPECT_GT(test_.pump.events, 0);  // the windows stayed responsive meanwhile
 }
 
 TEST_F(FtpTest, ALineOver256BytesIsNotSent) {

@@ -12,8 +12,20 @@
 //   4       2       PC code page, big-endian (1252: Windows Latin 1)
 //   6       256     host-to-PC table: byte b is the PC code of host byte b
 //
-// Torvan reads only the 256 table bytes; the header tells a person (and the generator)
-// what the table is for. The PC-to-host table is derived, never stored (char_table.h).
+// The PC-to-host table is derived, never stored (char_table.h). A file is a character
+// table only when all of this holds (checked when it is loaded, CheckCharTableFile):
+//   - it is exactly 262 bytes long and begins with "T1";
+//   - its PC code page is 1252 (Torvan's texts are Windows-1252) and its host CCSID is a
+//     CCSID (not 0, not 65535, which means "no conversion");
+//   - host bytes F0..F9 and PC digits "0".."9" map to each other both ways: the frames'
+//     zoned length digits and the outcome "0" are those bytes on every EBCDIC host;
+//   - the letters A-Z and a-z, the blank and "§" come back unchanged from a trip to the
+//     host and back (some host byte maps to each of them): request codes, names, flags
+//     and the reserved index field "§_T_IDX___" are made of them.
+// Every other PC code that a host byte maps to comes back unchanged too, by the way the
+// PC-to-host table is derived; codes no host byte maps to go to the host as byte 0. The
+// shipped table (IBM280 against CP1252, tools/char_table_gen.h) maps all 256 bytes one
+// to one.
 //
 // Request frame, PC to host, sent translated to the host code:
 //
@@ -45,6 +57,8 @@ inline constexpr size_t kCharTableHeaderLength = 6;
 inline constexpr size_t kCharTableLength = 256;
 inline constexpr size_t kCharTableFileLength = kCharTableHeaderLength + kCharTableLength;
 inline constexpr char kCharTableMagic[2] = {'T', '1'};
+inline constexpr size_t kCharTableHostCcsidOffset = 2;   // big-endian
+inline constexpr size_t kCharTablePcCodePageOffset = 4;  // big-endian
 inline constexpr uint16_t kHostCcsidItalian = 280;
 inline constexpr uint16_t kPcCodePageWindows1252 = 1252;
 

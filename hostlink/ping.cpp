@@ -9,6 +9,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstring>
@@ -228,12 +229,14 @@ std::string Icmp_StatusText(int32_t status) {
       return "Ip pending";
     case kIcmpNoPermission:
       return "No permission to ping";
+    case kIcmpStopped:
+      return "Attesa interrotta";
     default:
       return "Unindentified";
   }
 }
 
-PingResult Ping_Host(int32_t ttl, int32_t timeout_ms, uint32_t address) {
+PingResult Ping_Host(Program& program, int32_t ttl, int32_t timeout_ms, uint32_t address) {
   using Clock = std::chrono::steady_clock;
   if (timeout_ms < 0) timeout_ms = 0;
   // A datagram socket where net.ipv4.ping_group_range lets this process have one, a raw
@@ -279,29 +282,58 @@ PingResult Ping_Host(int32_t ttl, int32_t timeout_ms, uint32_t address) {
   }
   if (sent < 0) return Failed(StatusOfErrno(errno), timeout_ms);
 
-  const auto deadline = start + std::chrono::milliseconds(timeout_ms);
+  EchoWait wait;
+  wait.fd = s;
+  wait.raw = raw;
+  wait.address = address;
+  wait.id = id;
+  wait.sequence = seq;
+  wait.sent = start;
+  wait.timeout_ms = timeout_ms;
+  return AwaitEcho(program, wait);
+}
+
+PingResult AwaitEcho(Program& program, const EchoWait& wait) {
+  using Clock = std::chrono::steady_clock;
+  const int s = wait.fd;
+  const int32_t timeout_ms = wait.timeout_ms;
+  // After every poll that did not bring our answer the events run; false on a stop request.
+  auto let_events_run = [&] {
+    program.ProcessEvents();
+    return !program.state.StopRequested();
+  };
+  const auto deadline = wait.sent + std::chrono::milliseconds(timeout_ms);
   while (true) {
     const auto now = Clock::now();
     if (now >= deadline) return Failed(kIcmpRequestTimedOut, timeout_ms);
     const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - now);
     pollfd p{s, POLLIN, 0};
-    const int rc = ::poll(&p, 1, int(left.count()));
+    const int rc = ::poll(&p, 1, int(std::min(left, kPingPause).count()));
     if (rc < 0 && errno != EINTR) return Failed(kIcmpGeneralFailure, timeout_ms);
-    if (rc <= 0) continue;
+    if (rc <= 0) {
+      if (!let_events_run()) return Failed(kIcmpStopped, timeout_ms);
+      continue;
+    }
     Answer answer;
-    if ((p.revents & POLLERR) != 0 && !raw) {
+    if ((p.revents & POLLERR) != 0 && !wait.raw) {
       answer = ReadErrorQueue(s);
     } else if ((p.revents & POLLIN) != 0) {
       uint8_t buffer[1500];
       const ssize_t n = ::recv(s, buffer, sizeof buffer, MSG_DONTWAIT);
-      if (n < 0) continue;
-      answer = raw ? ParseRaw(buffer, size_t(n), address, id, seq)
-                   : ParseDatagram(buffer, size_t(n), seq);
+      if (n < 0) {
+        if (!let_events_run()) return Failed(kIcmpStopped, timeout_ms);
+        continue;
+      }
+      answer = wait.raw ? ParseRaw(buffer, size_t(n), wait.address, wait.id, wait.sequence)
+                        : ParseDatagram(buffer, size_t(n), wait.sequence);
     }
-    if (!answer.ours) continue;
+    if (!answer.ours) {
+      if (!let_events_run()) return Failed(kIcmpStopped, timeout_ms);
+      continue;
+    }
     if (answer.status != kIcmpSuccess) return Failed(answer.status, timeout_ms);
     const int32_t rtt = int32_t(
-        std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count());
+        std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - wait.sent).count());
     if (rtt > timeout_ms) return Failed(kIcmpRequestTimedOut, timeout_ms);
     return PingResult{"   OK : completato in " + std::to_string(rtt) + "ms.", rtt, false};
   }

@@ -10,6 +10,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <climits>
 #include <cstring>
 
@@ -114,7 +115,7 @@ bool SocketLayer::Sock_Connect(int slot, std::string_view host, int32_t port,
     *address_text = Sock_AddressText(address) + ":" + std::to_string(port);
 
   Sock_Close(slot);
-  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
+  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, IPPROTO_TCP);
   if (fd < 0) return false;
   if (Sock_SetLinger(fd, true, 0) != 0) {
     CloseFd(fd);
@@ -128,23 +129,40 @@ bool SocketLayer::Sock_Connect(int slot, std::string_view host, int32_t port,
   to.sin_family = AF_INET;
   to.sin_port = htons(uint16_t(port));
   to.sin_addr.s_addr = address;
-  int rc = ::connect(fd, reinterpret_cast<const sockaddr*>(&to), sizeof to);
-  if (rc != 0 && errno == EINTR) {
-    // The connection goes on in the background: wait for its outcome.
-    pollfd p{fd, POLLOUT, 0};
-    while ((rc = ::poll(&p, 1, -1)) < 0 && errno == EINTR) {
-    }
-    int error = 0;
-    socklen_t size = sizeof error;
-    rc = (rc == 1 && getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &size) == 0 && error == 0) ? 0
-                                                                                             : -1;
-  }
-  if (rc != 0 || !SetNonBlocking(fd).ok()) {
+  // The socket is non-blocking: the connection goes on in the background (EINPROGRESS,
+  // or EINTR) and is awaited in polls that let events run.
+  const int rc = ::connect(fd, reinterpret_cast<const sockaddr*>(&to), sizeof to);
+  const bool connected =
+      rc == 0 || ((errno == EINPROGRESS || errno == EINTR) && AwaitConnection(fd));
+  if (!connected) {
     CloseFd(fd);
     return false;
   }
+  // Events ran meanwhile: whatever they left in the slot or the buffer is not this
+  // conversation's.
+  MarkClosed(slot);
+  fill_ = 0;
   sockets_[slot] = fd;
   return true;
+}
+
+bool SocketLayer::AwaitConnection(int fd) {
+  using Clock = std::chrono::steady_clock;
+  const Clock::time_point deadline = Clock::now() + limits_.connect;
+  for (;;) {
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    pollfd p{fd, POLLOUT, 0};
+    const int rc = ::poll(&p, 1, int(std::clamp<int64_t>(left, 0, kConnectPause.count())));
+    if (rc > 0) {
+      // Writable: the connection was made or refused; SO_ERROR tells which.
+      int error = 0;
+      socklen_t size = sizeof error;
+      return getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &size) == 0 && error == 0;
+    }
+    if (rc < 0 && errno != EINTR) return false;
+    program_.pump->ProcessEvents();
+    if (program_.state.StopRequested() || Clock::now() >= deadline) return false;
+  }
 }
 
 Status SocketLayer::Sock_Adopt(int slot, int fd) {
@@ -159,11 +177,24 @@ Status SocketLayer::Sock_Adopt(int slot, int fd) {
 
 void SocketLayer::Sock_Close(int slot) {
   if (!ValidSlot(slot)) return;
+  MarkClosed(slot);
+  fill_ = 0;
+}
+
+void SocketLayer::MarkClosed(int slot) {
   CloseFd(sockets_[slot]);
   sockets_[slot] = -1;
 }
 
 bool SocketLayer::connected(int slot) const { return Fd(slot) >= 0; }
+
+bool SocketLayer::StopEndsWait() const {
+  const RunState& state = program_.state;
+  if (state.Fine_Richiesta) return true;
+  // The operator's stop lets an exchange that is under way finish; it ends the wait for a
+  // host that has stayed silent a while.
+  return state.Stop_Richiesto && std::chrono::steady_clock::now() - empty_since_ >= kStopGrace;
+}
 
 Status SocketLayer::SendAll(int slot, const char* bytes, size_t n) {
   int32_t waits = 0;
@@ -179,7 +210,11 @@ Status SocketLayer::SendAll(int slot, const char* bytes, size_t n) {
       continue;
     }
     if (r < 0 && errno == EINTR) continue;
-    if (r < 0 && errno != EAGAIN && errno != EWOULDBLOCK) return PosixError("send", errno);
+    if (r < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
+      const int error = errno;
+      MarkClosed(slot);  // the connection is gone: every later read fails at once
+      return PosixError("send", error);
+    }
     // The socket's send buffer is full: wait for room like a read waits for data.
     if (++waits > limits_.read) {
       return Status::TimedOut("send: " + std::to_string(n - sent) + " bytes not taken");
@@ -187,7 +222,12 @@ Status SocketLayer::SendAll(int slot, const char* bytes, size_t n) {
     pollfd p{fd, POLLOUT, 0};
     const auto pause = std::max(Attesa(), std::chrono::milliseconds(1));
     ::poll(&p, 1, int(pause.count()));
+    if (waits == 1) empty_since_ = std::chrono::steady_clock::now();
     program_.pump->ProcessEvents();
+    if (StopEndsWait()) {
+      return Status::TimedOut("send: stopped with " + std::to_string(n - sent) +
+                              " bytes not taken");
+    }
   }
   return Status::Ok();
 }
@@ -218,7 +258,7 @@ bool SocketLayer::WaitForData(int fd, std::chrono::milliseconds pause) {
 SocketLayer::Poll SocketLayer::PollOnce(int slot, std::chrono::milliseconds pause, int32_t limit,
                                         int32_t& empty_polls, int32_t* counter) {
   const int fd = Fd(slot);
-  if (fd < 0) return Poll::kGiveUp;  // never connected, or closed by an event meanwhile
+  if (fd < 0) return Poll::kClosed;  // never connected, closed by the host or by an event
   if (fill_ == receive_.size()) return Poll::kFull;
   const ssize_t r = ::recv(fd, receive_.data() + fill_, receive_.size() - fill_, 0);
   if (r > 0) {
@@ -226,32 +266,41 @@ SocketLayer::Poll SocketLayer::PollOnce(int slot, std::chrono::milliseconds paus
     return Poll::kData;
   }
   if (r < 0 && errno == EINTR) return Poll::kData;
-  if (r < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-    // Nothing yet: wait for it, but no longer than one pause.
-    if (WaitForData(fd, pause)) {
-      program_.pump->ProcessEvents();
-      return Poll::kData;
-    }
-    if (counter != nullptr) CountEmptyPoll(*counter);
-    if (++empty_polls > limit) return Poll::kGiveUp;
-  } else {
-    // Closed by the host, or failed: poll() would return at once, so pause instead.
-    if (counter != nullptr) CountEmptyPoll(*counter);
-    if (++empty_polls > limit) return Poll::kGiveUp;
-    if (pause.count() > 0) program_.pump->Sleep(pause);
+  if (r == 0 || (errno != EAGAIN && errno != EWOULDBLOCK)) {
+    // The host closed the connection (or reset it): nothing more will come.
+    MarkClosed(slot);
+    return Poll::kClosed;
   }
+  // Nothing yet: wait for it, but no longer than one pause.
+  if (WaitForData(fd, pause)) {
+    program_.pump->ProcessEvents();
+    return Poll::kData;
+  }
+  if (counter != nullptr) CountEmptyPoll(*counter);
+  if (++empty_polls == 1) empty_since_ = std::chrono::steady_clock::now();
+  if (empty_polls > limit) return Poll::kLimit;
   program_.pump->ProcessEvents();
+  if (StopEndsWait()) return Poll::kStopped;
   return Poll::kEmpty;
 }
 
-bool SocketLayer::Fill(int slot, size_t n, int32_t& counter) {
+SocketLayer::ReadEnd SocketLayer::Fill(int slot, size_t n, int32_t& counter) {
   int32_t empty_polls = 0;
   while (fill_ < n) {
-    if (PollOnce(slot, Attesa(), limits_.read, empty_polls, &counter) == Poll::kGiveUp) {
-      return false;
+    switch (PollOnce(slot, Attesa(), limits_.read, empty_polls, &counter)) {
+      case Poll::kLimit:
+        return ReadEnd::kLimit;
+      case Poll::kClosed:
+        return ReadEnd::kClosed;
+      case Poll::kStopped:
+        return ReadEnd::kStopped;
+      case Poll::kData:
+      case Poll::kEmpty:
+      case Poll::kFull:  // cannot happen: n is at most half the buffer
+        break;
     }
   }
-  return true;
+  return ReadEnd::kDone;
 }
 
 void SocketLayer::Take(size_t n, char* to) {
@@ -262,7 +311,7 @@ void SocketLayer::Take(size_t n, char* to) {
 
 bool SocketLayer::Sock_Read(int slot, int32_t n, int32_t& counter) {
   if (n < 1 || n > kMaxReplyData || !ValidSlot(slot)) return false;
-  if (!Fill(slot, size_t(n), counter)) return false;
+  if (Fill(slot, size_t(n), counter) != ReadEnd::kDone) return false;
   Take(size_t(n), message_.data());
   message_length_ = size_t(n);
   return true;
@@ -270,29 +319,45 @@ bool SocketLayer::Sock_Read(int slot, int32_t n, int32_t& counter) {
 
 bool SocketLayer::Sock_ReadText(int slot, int32_t n, int32_t& counter, std::string* bytes) {
   if (n < 1 || n > kMaxReplyData || !ValidSlot(slot)) return false;
-  if (!Fill(slot, size_t(n), counter)) return false;
+  if (Fill(slot, size_t(n), counter) != ReadEnd::kDone) return false;
   bytes->resize(size_t(n));
   Take(size_t(n), bytes->data());
   return true;
 }
 
-bool SocketLayer::Sock_ReadLine(int slot, std::string* line, bool wait) {
+SocketLayer::ReadEnd SocketLayer::ReadLine(int slot, std::string* line, bool wait) {
   line->clear();
+  if (!ValidSlot(slot)) return ReadEnd::kClosed;
   const int32_t limit = wait ? limits_.line_wait : limits_.line_no_wait;
   int32_t empty_polls = 0;
-  while (ValidSlot(slot)) {
+  for (;;) {
     const std::string_view held(receive_.data(), fill_);
     const size_t end = held.find("\r\n");
     if (end != std::string_view::npos) {
       line->assign(held.substr(0, end));
       Take(end + 2, nullptr);
-      return true;
+      return ReadEnd::kDone;
     }
-    const Poll p = PollOnce(slot, limits_.line_pause, limit, empty_polls, nullptr);
-    if (p == Poll::kGiveUp) break;
-    // A full buffer without a line end is no FTP reply: drop it rather than stall.
-    if (p == Poll::kFull) fill_ = 0;
+    switch (PollOnce(slot, limits_.line_pause, limit, empty_polls, nullptr)) {
+      case Poll::kLimit:
+        return ReadEnd::kLimit;
+      case Poll::kClosed:
+        return ReadEnd::kClosed;
+      case Poll::kStopped:
+        return ReadEnd::kStopped;
+      case Poll::kFull:
+        // A whole buffer without a line end is no line of any protocol Torvan speaks.
+        fill_ = 0;
+        return ReadEnd::kTooLong;
+      case Poll::kData:
+      case Poll::kEmpty:
+        break;
+    }
   }
+}
+
+bool SocketLayer::Sock_ReadLine(int slot, std::string* line, bool wait) {
+  if (ReadLine(slot, line, wait) == ReadEnd::kDone) return true;
   line->assign(1, wait ? '?' : '>');
   return false;
 }

@@ -8,15 +8,24 @@
 // ReceiveBuffer shared by all slots (it belongs to the conversation in progress), the
 // MessageBuffer that holds the last message part read, and the character tables.
 //
-// Every wait polls the socket for up to `Attesa_Sincronizz` milliseconds (10 ms for
-// lines) and then lets the program's events run, so the windows stay responsive and a
-// reply is taken the moment it arrives. A wait that ends without data is an "empty poll":
-// the reads count them in the caller's counter and give up after their limit (60000 for
-// messages and awaited lines, 50 for lines not awaited). A connection the host closed is
-// not told apart from a silent host: it too polls until the limit.
+// Every wait is a poll followed by the program's events, so the windows stay responsive
+// and a reply is taken the moment it arrives: a connect polls in steps of 10 ms for at
+// most PollLimits::connect (20 s), a read polls for up to `Attesa_Sincronizz`
+// milliseconds (10 ms for lines), a send that finds the socket full waits like a read. A
+// wait that ends without data is an "empty poll": the reads count them in the caller's
+// counter and give up after their limit (60000 for messages and awaited lines, 50 for
+// lines not awaited). A stop request seen after the events of an empty poll ends a wait
+// (platform/event_pump.h, rule 2): the program's end (Fine_Richiesta) at once, the
+// operator's stop (Stop_Richiesto) once the wait has gone kStopGrace without data, so an
+// exchange under way with a host that answers is not cut.
 //
-// No routine shows a message: results are booleans (and Status where a cause helps);
-// the callers write the messages.
+// A connection the host closed (recv gives 0, or an error such as ECONNRESET) is known
+// at once: the read fails without waiting and the slot is marked closed (connected()
+// is false, every later read or send on it fails at once). Bytes received before the
+// close stay in the ReceiveBuffer until the slot is closed or connected again.
+//
+// No routine shows a message: results are booleans (and Status or ReadEnd where a cause
+// helps); the callers write the messages.
 #pragma once
 
 #include <array>
@@ -38,12 +47,26 @@ class SocketLayer {
   static constexpr int kSlots = 3;
   static constexpr int kLinkSlot = 1;  // the slot of the FTP conversation and the link
 
-  // How long the reads keep polling. Production values; tests shorten them.
+  // How long the waits keep polling. Production values; tests shorten them.
   struct PollLimits {
-    int32_t read = 60000;       // empty polls of Sock_Read and Sock_ReadText
-    int32_t line_wait = 60000;  // empty polls of Sock_ReadLine awaiting a reply
-    int32_t line_no_wait = 50;  // empty polls of Sock_ReadLine discarding further lines
+    int32_t read = 60000;                      // empty polls of Sock_Read and Sock_ReadText
+    int32_t line_wait = 60000;                 // empty polls of Sock_ReadLine awaiting a reply
+    int32_t line_no_wait = 50;                 // empty polls of Sock_ReadLine not awaiting one
     std::chrono::milliseconds line_pause{10};  // one poll of Sock_ReadLine
+    // The longest wait of Sock_Connect for the connection, in real time: a host that
+    // drops connection requests costs this instead of the system's two minutes.
+    std::chrono::milliseconds connect{20000};
+  };
+  // One poll of Sock_Connect.
+  static constexpr std::chrono::milliseconds kConnectPause{10};
+
+  // How a line read ended.
+  enum class ReadEnd {
+    kDone,     // the line was taken
+    kLimit,    // more empty polls than the limit
+    kClosed,   // the connection was closed (by the host, by an event), or the slot is empty
+    kStopped,  // a stop request ended the wait
+    kTooLong,  // a line filled the whole ReceiveBuffer without its CR LF (bytes dropped)
   };
 
   // `program` must outlive the layer; its settings and pump are read at every wait.
@@ -53,9 +76,11 @@ class SocketLayer {
   SocketLayer& operator=(const SocketLayer&) = delete;
 
   // Starts the layer and reads the character tables from `table_path`. When the layer is
-  // already started it returns true at once and reads nothing. A missing or short table
-  // file does not fail the start: the bytes it lacks stay 0 and table_status() says so.
-  // `description`, when given, receives a text naming the socket interface.
+  // already started it returns true at once and reads nothing. A table file that is
+  // missing, of the wrong length or not a character table (LoadCharTables) does not fail
+  // the start, but table_status() says so, naming the file and the fault; callers must
+  // not open the link then. `description`, when given, receives a text naming the socket
+  // interface.
   bool Sock_Start(const std::string& table_path, std::string* description = nullptr);
   // Closes every slot and marks the layer stopped; the next Sock_Start rereads the tables.
   void Sock_Stop();
@@ -65,31 +90,45 @@ class SocketLayer {
 
   // Connects `slot` to `host` (name or dotted IPv4) on `port`: empties the ReceiveBuffer,
   // sets linger on with 0 seconds (a close resets the connection at once) and makes the
-  // socket non-blocking. On success `*address_text` = "<address>:<port>"; it is left
-  // unchanged when the host cannot be resolved or the port is not within 1..65534. A slot
-  // that still held a socket is closed first.
+  // socket non-blocking. The connection is awaited in polls of kConnectPause that let
+  // events run; false when it is refused, when PollLimits::connect passes without an
+  // answer (a host that drops the request) or when a stop is requested. On success
+  // `*address_text` = "<address>:<port>"; it is left unchanged when the host cannot be
+  // resolved or the port is not within 1..65534. A slot that still held a socket is
+  // closed first.
   bool Sock_Connect(int slot, std::string_view host, int32_t port, std::string* address_text);
-  // Closes the slot's socket, if any.
+  // Closes the slot's socket, if any, and discards what the ReceiveBuffer holds: the
+  // conversation is over.
   void Sock_Close(int slot);
+  // The slot holds an open socket (false once the host closed the connection).
   bool connected(int slot) const;
 
   // Sends exactly n bytes: the first min(n, text length) characters of `text` and then
   // blanks, each translated to the host code. Every byte is sent (a partial send is
-  // continued); the Status tells whether it went, callers may ignore it.
+  // continued; a full socket is waited for like a read, a stop request ends the wait);
+  // the Status tells whether it went, callers may ignore it. A connection found closed
+  // marks the slot closed.
   Status Sock_Send(int slot, std::string_view text, int32_t n);
   // Sends the bytes as they are (the FTP conversation), every one of them.
   Status Sock_SendRaw(int slot, std::string_view bytes);
 
   // Takes the next n bytes (1..8192) into the start of MessageBuffer. False when n is out
-  // of range (nothing is read and no buffer touched), when the slot has no socket, or
-  // after more than the read limit of empty polls; each empty poll adds 1 to `counter`.
+  // of range (nothing is read and no buffer touched), when the connection is closed and
+  // the bytes held are fewer than n (at once, with no empty poll), after more than the
+  // read limit of empty polls, or on a stop request; each empty poll adds 1 to `counter`.
   bool Sock_Read(int slot, int32_t n, int32_t& counter);
   // The same, handing the n bytes to `*bytes` untranslated; MessageBuffer is left alone.
   bool Sock_ReadText(int slot, int32_t n, int32_t& counter, std::string* bytes);
   // Takes the next line ended by CR LF, without the CR LF and untranslated. With `wait`
   // (a reply is awaited) it gives up after the awaited-line limit and sets the line to
-  // "?"; without, after the not-awaited limit (50 polls of 10 ms) with the line ">".
+  // "?"; without, after the not-awaited limit (50 polls of 10 ms) with the line ">". A
+  // closed connection, a stop request and a line that fills the whole ReceiveBuffer
+  // (16384 bytes) without its CR LF end it the same way at once.
   bool Sock_ReadLine(int slot, std::string* line, bool wait);
+  // The same with the cause; `*line` is empty unless kDone.
+  ReadEnd ReadLine(int slot, std::string* line, bool wait);
+  // Discards what the ReceiveBuffer holds (bytes that came after a complete reply).
+  void DiscardReceived() { fill_ = 0; }
 
   // IPv4 address of a dotted text or host name, network order; 255.255.255.255 (all
   // ones) when it cannot be resolved.
@@ -119,21 +158,32 @@ class SocketLayer {
   const PollLimits& poll_limits() const { return limits_; }
 
  private:
+  // True when a stop request ends the wait in progress (empty since empty_since_).
+  bool StopEndsWait() const;
+  static constexpr std::chrono::milliseconds kStopGrace{1000};
+  std::chrono::steady_clock::time_point empty_since_{};
+
   bool ValidSlot(int slot) const { return slot >= 0 && slot < kSlots; }
   int Fd(int slot) const { return ValidSlot(slot) ? sockets_[slot] : -1; }
   std::chrono::milliseconds Attesa() const;
   // One wait for data: true when `fd` became readable within `pause`.
   bool WaitForData(int fd, std::chrono::milliseconds pause);
-  enum class Poll { kData, kEmpty, kFull, kGiveUp };
-  // One receive into the ReceiveBuffer. When nothing came it is an empty poll: it is
-  // counted (in `empty_polls` and `*counter`), the wait is made and events run; kGiveUp
-  // when the count passes `limit` or the slot has no socket; kFull when the buffer has
-  // no room left.
+  // The outcome of one poll: kData (something came, or may have), kEmpty (nothing came
+  // within the pause), kFull (the ReceiveBuffer has no room), or how the read ends.
+  enum class Poll { kData, kEmpty, kFull, kLimit, kClosed, kStopped };
+  // One receive into the ReceiveBuffer. When nothing came it is an empty poll: the wait is
+  // made, it is counted (in `empty_polls` and `*counter`) and events run; kLimit when the
+  // count passes `limit`, kStopped when a stop was requested meanwhile. A connection found
+  // closed (or a slot without a socket) is kClosed at once.
   Poll PollOnce(int slot, std::chrono::milliseconds pause, int32_t limit, int32_t& empty_polls,
                 int32_t* counter);
-  // Receives until the ReceiveBuffer holds n bytes; false at the empty-poll limit or when
-  // the slot loses its socket.
-  bool Fill(int slot, size_t n, int32_t& counter);
+  // Receives until the ReceiveBuffer holds n bytes.
+  ReadEnd Fill(int slot, size_t n, int32_t& counter);
+  // Waits for a connection under way on `fd`; true when it was made.
+  bool AwaitConnection(int fd);
+  // Closes the slot's socket after the host closed the connection; the bytes received
+  // before stay in the ReceiveBuffer.
+  void MarkClosed(int slot);
   // Removes the first n bytes of the ReceiveBuffer, copying them to `to` unless null.
   void Take(size_t n, char* to);
   Status SendAll(int slot, const char* bytes, size_t n);

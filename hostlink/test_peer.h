@@ -15,6 +15,7 @@
 #include <string>
 #include <string_view>
 #include <thread>
+#include <vector>
 
 #include "core/program.h"
 #include "platform/fakes.h"
@@ -143,6 +144,47 @@ inline int ClosedPort() {
   ::close(fd);
   return ntohs(a.sin_port);
 }
+
+// A port on 127.0.0.1 where connection requests get no answer at all, as from a host that
+// drops them: a listener that never accepts, with a backlog of 0 and its queue already
+// full of connections made here, so the kernel drops every further SYN.
+class UnansweredPort {
+ public:
+  UnansweredPort() {
+    listen_fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::bind(listen_fd_, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    ::listen(listen_fd_, 0);
+    socklen_t size = sizeof a;
+    ::getsockname(listen_fd_, reinterpret_cast<sockaddr*>(&a), &size);
+    port_ = ntohs(a.sin_port);
+    // Connect until one connection is left pending: the queue is full from then on.
+    for (int i = 0; i < 16; ++i) {
+      const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+      ::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+      pollfd p{fd, POLLOUT, 0};
+      if (::poll(&p, 1, 200) <= 0) {
+        ::close(fd);
+        break;
+      }
+      fillers_.push_back(fd);
+    }
+  }
+  ~UnansweredPort() {
+    for (int fd : fillers_) ::close(fd);
+    ::close(listen_fd_);
+  }
+  UnansweredPort(const UnansweredPort&) = delete;
+  UnansweredPort& operator=(const UnansweredPort&) = delete;
+  int port() const { return port_; }
+
+ private:
+  int listen_fd_ = -1;
+  int port_ = 0;
+  std::vector<int> fillers_;
+};
 
 // A Program for link tests: a fixed clock, a pump that counts events and does not sleep,
 // and the messages written collected without their time stamp. Waits for data are real

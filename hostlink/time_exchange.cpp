@@ -18,7 +18,7 @@ bool AllDigits(std::string_view s) {
 
 // The host clock "yyyymmddhhnnssmmm" as a date and time, or false when it is not one.
 bool ParseHostClock(std::string_view t, platform::LocalDateTime* out) {
-  if (t.size() != 17 || !AllDigits(t)) return false;
+  if (t.size() != size_t(time_reply::kHostClock.len) || !AllDigits(t)) return false;
   auto num = [&](size_t pos, size_t len) { return NumericValue(t.substr(pos, len)); };
   platform::LocalDateTime c{num(0, 4),  num(4, 2),  num(6, 2), num(8, 2),
                             num(10, 2), num(12, 2), num(14, 3)};
@@ -33,6 +33,11 @@ bool ParseHostClock(std::string_view t, platform::LocalDateTime* out) {
 
 std::string Stamp(platform::LocalTime t) { return platform::FormatYmdHns(platform::ToFields(t)); }
 
+// A field of the reply's data part as text.
+FieldText Text(const SocketLayer& socket, FieldPos f) {
+  return socket.Field_Decode('A', f.pos, f.len, 0, 0);
+}
+
 }  // namespace
 
 std::string HostTimeDisplay(std::string_view t) {
@@ -42,19 +47,21 @@ std::string HostTimeDisplay(std::string_view t) {
 
 bool TimeExchange(Program& program, SocketLayer& socket, std::string_view routine) {
   platform::LocalDateTime now = program.Now();
+  // yyyymmddhhnnss, the milliseconds, "000".
+  static_assert(kTimeRequestLength == 14 + 3 + 3);
   char data[32];
   std::snprintf(data, sizeof data, "%04d%02d%02d%02d%02d%02d%03d000", now.year % 10000, now.month,
                 now.day, now.hour, now.minute, now.second, now.millisecond);
   const int32_t restart = program.settings.parametri.Attesa_Restart;
-  const char code = restart == 0 ? 'P' : 'T';
+  const char code = restart == 0 ? kRequestTime : kRequestRestartWait;
   ExchangeReply reply = Exchange(socket, program, routine, code, data, program.stats.Ritardo_Link);
   if (!reply.served()) return false;
 
   RunState& state = program.state;
   std::array<std::string, 9>& texts = program.stats.Stat_Testi;
-  if (code == 'P') {
-    FieldText stop = socket.Field_Decode('A', 1, 14, 0, 0);
-    FieldText again = socket.Field_Decode('A', 15, 14, 0, 0);
+  if (code == kRequestTime) {
+    FieldText stop = Text(socket, time_reply::kStopTime);
+    FieldText again = Text(socket, time_reply::kRestartTime);
     if (stop.ok() && again.ok()) {
       state.HostStopTime = stop.text;
       state.HostRestartTime = again.text;
@@ -63,7 +70,7 @@ bool TimeExchange(Program& program, SocketLayer& socket, std::string_view routin
     }
   } else {
     platform::LocalTime t = platform::ToLocalTime(now);
-    FieldText flag = socket.Field_Decode('A', 1, 1, 0, 0);
+    FieldText flag = Text(socket, time_reply::kStoppingFlag);
     if (flag.ok() && flag.text == "S") {
       state.HostStopTime = Stamp(t);
       state.HostRestartTime = Stamp(t + std::chrono::minutes(restart));
@@ -78,7 +85,7 @@ bool TimeExchange(Program& program, SocketLayer& socket, std::string_view routin
   }
 
   if (program.settings.ClockMode == "2") {
-    FieldText clock = socket.Field_Decode('A', 29, 17, 0, 0);
+    FieldText clock = Text(socket, time_reply::kHostClock);
     platform::LocalDateTime host;
     if (clock.ok() && ParseHostClock(clock.text, &host)) {
       (void)program.clock->SetLocal(host);  // lack of privilege is ignored

@@ -37,46 +37,97 @@ std::string RandomValue(const HostField& field, std::mt19937_64& rng) {
   return number;
 }
 
-CtlResult Generate(CtlContext& ctx, HostFile* file, int64_t count, uint64_t seed) {
-  const RecordCodec& codec = ctx.store->codec();
-  std::mt19937_64 rng(seed);
-  std::vector<int32_t> rrns;
-  for (const auto& [rrn, record] : file->records) rrns.push_back(rrn);
-  int64_t inserts = 0, updates = 0, deletes = 0;
-  for (int64_t i = 0; i < count; ++i) {
-    const unsigned dice = unsigned(rng() % 10);
+// "generate": random inserts, updates and deletes of one file, each queued for the PC,
+// a slice at a time. Between slices the file may change under it (other commands, the
+// PC's statements): a record it meant to touch that is gone is simply not picked.
+class GenerateJob final : public CtlJob {
+ public:
+  GenerateJob(HostStore* store, HostFile* file, int64_t count, uint64_t seed)
+      : store_(store), file_(file), count_(count), rng_(seed) {
+    for (const auto& [rrn, record] : file->records) rrns_.push_back(rrn);
+  }
+
+  bool Step(int steps, CtlResult* result) override {
+    for (int i = 0; i < steps && done_ < count_; ++i) {
+      Status s = One();
+      if (!s.ok()) {
+        *result = {1, s.message() + "\n"};
+        return true;
+      }
+    }
+    if (done_ < count_) return false;
+    Status s = store_->Flush(true);
+    if (!s.ok()) {
+      *result = {1, "the changes are not safely stored: " + s.message() + "\n"};
+    } else {
+      *result = {0, "generated " + Counts()};
+    }
+    return true;
+  }
+
+  CtlResult Interrupted() const override {
+    return {1, "generate interrupted, the server is stopping: " + Counts()};
+  }
+
+ private:
+  std::string Counts() const {
+    return std::to_string(done_) + " changes of " + Cp1252ToUtf8(file_->Name()) + ": " +
+           std::to_string(inserts_) + " inserts, " + std::to_string(updates_) + " updates, " +
+           std::to_string(deletes_) + " deletes\n";
+  }
+
+  Status One() {
+    const RecordCodec& codec = store_->codec();
+    const unsigned dice = unsigned(rng_() % 10);
     // Mostly inserts while the file is small, then a mix that keeps its size steady.
-    const bool insert = rrns.size() < 10 || dice < 4;
+    bool insert = rrns_.size() < 10 || dice < 4;
+    size_t pick = 0;
+    const std::string* current = nullptr;
+    while (!insert && current == nullptr) {
+      pick = size_t(rng_() % rrns_.size());
+      auto it = file_->records.find(rrns_[pick]);
+      if (it != file_->records.end()) {
+        current = &it->second;
+      } else {
+        rrns_[pick] = rrns_.back();
+        rrns_.pop_back();
+        insert = rrns_.empty();
+      }
+    }
     const bool remove = !insert && dice < 6;
-    const size_t pick = insert ? 0 : size_t(rng() % rrns.size());
-    std::string record = insert ? codec.EmptyRecord(*file) : file->records.at(rrns[pick]);
-    for (int k = 0; !remove && k < int(file->fields.size()); ++k) {
-      if (k == file->index_field) continue;  // the PC gives the index; the host keeps it
+    std::string record = insert ? codec.EmptyRecord(*file_) : *current;
+    for (int k = 0; !remove && k < int(file_->fields.size()); ++k) {
+      if (k == file_->index_field) continue;  // the PC gives the index; the host keeps it
       // A random value is made to fit its field.
-      (void)codec.PutField(file->fields[size_t(k)], RandomValue(file->fields[size_t(k)], rng),
+      (void)codec.PutField(file_->fields[size_t(k)], RandomValue(file_->fields[size_t(k)], rng_),
                            &record);
     }
     Status s;
     if (insert) {
       int32_t rrn = 0;
-      s = ctx.store->Insert(file, std::move(record), true, &rrn);
-      rrns.push_back(rrn);
-      ++inserts;
+      s = store_->Insert(file_, std::move(record), true, &rrn);
+      if (s.ok()) rrns_.push_back(rrn);
+      ++inserts_;
     } else if (remove) {
-      s = ctx.store->Delete(file, rrns[pick], true);
-      rrns[pick] = rrns.back();
-      rrns.pop_back();
-      ++deletes;
+      s = store_->Delete(file_, rrns_[pick], true);
+      rrns_[pick] = rrns_.back();
+      rrns_.pop_back();
+      ++deletes_;
     } else {
-      s = ctx.store->Update(file, rrns[pick], std::move(record), true);
-      ++updates;
+      s = store_->Update(file_, rrns_[pick], std::move(record), true);
+      ++updates_;
     }
-    if (!s.ok()) return {1, s.message() + "\n"};
+    if (s.ok()) ++done_;
+    return s;
   }
-  return Done("generated " + std::to_string(count) + " changes of " + Cp1252ToUtf8(file->Name()) +
-              ": " + std::to_string(inserts) + " inserts, " + std::to_string(updates) +
-              " updates, " + std::to_string(deletes) + " deletes\n");
-}
+
+  HostStore* store_;
+  HostFile* file_;
+  const int64_t count_;
+  std::mt19937_64 rng_;
+  std::vector<int32_t> rrns_;
+  int64_t done_ = 0, inserts_ = 0, updates_ = 0, deletes_ = 0;
+};
 
 CtlResult Dump(CtlContext& ctx, const HostFile& file) {
   const RecordCodec& codec = ctx.store->codec();
@@ -173,13 +224,12 @@ CtlResult RunCtl(CtlContext& ctx, const std::vector<std::string>& utf8_args) {
   if (command == "generate") {
     if ((r = file_arg(&file)).exit_code != 0) return r;
     int64_t count = 0, seed = 1;
-    if (n < 3 || n > 4 || !ParseNumber(args[2], 1, 10000000, &count) ||
+    if (n < 3 || n > 4 || !ParseNumber(args[2], 1, kMaxGenerate, &count) ||
         (n == 4 && !ParseNumber(args[3], 0, INT64_MAX, &seed))) {
-      return Bad("generate takes LIB/FILE N [SEED], N from 1 to 10000000");
+      return Bad("generate takes LIB/FILE N [SEED], N from 1 to " + std::to_string(kMaxGenerate));
     }
-    r = Generate(ctx, file, count, uint64_t(seed));
-    if (r.exit_code != 0) return r;
-    return committed(r.text);
+    r.job = std::make_unique<GenerateJob>(&store, file, count, uint64_t(seed));
+    return r;
   }
   if (command == "dump") {
     if ((r = file_arg(&file)).exit_code != 0) return r;

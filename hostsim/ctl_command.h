@@ -4,7 +4,8 @@
 //   update LIB/FILE RRN FIELD=VALUE ...  change fields of record RRN
 //   delete LIB/FILE RRN                  delete record RRN
 //   clear LIB/FILE                       delete every record
-//   generate LIB/FILE N [SEED]           N random inserts, updates and deletes
+//   generate LIB/FILE N [SEED]           N random inserts, updates and deletes (N at
+//                                        most kMaxGenerate), made in slices (CtlJob)
 //   dump LIB/FILE                        one line a record: RRN, then FIELD=value,
 //                                        tab-separated (values decoded, trailing blanks cut)
 //   queue                                number of changes waiting for the PC
@@ -22,7 +23,9 @@
 // to write the data folder gets exit status 1.
 #pragma once
 
+#include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -38,9 +41,32 @@ struct CtlContext {
   std::function<void()> shutdown;
 };
 
+// The most changes one "generate" makes: about twenty seconds of work.
+inline constexpr int64_t kMaxGenerate = 1000000;
+
+struct CtlResult;
+
+// Work that a command goes on with after RunCtl has returned, a slice at a time, so that
+// the server keeps serving its other connections meanwhile. What it has done stays done
+// when it is dropped unfinished.
+class CtlJob {
+ public:
+  virtual ~CtlJob() = default;
+  // Does at most `steps` more of the work. True when the work is finished; `result` then
+  // holds the command's answer.
+  virtual bool Step(int steps, CtlResult* result) = 0;
+  // The answer when the work ends unfinished because the server stops.
+  virtual CtlResult Interrupted() const = 0;
+};
+
 struct CtlResult {
+  CtlResult() = default;
+  CtlResult(int exit_code, std::string text) : exit_code(exit_code), text(std::move(text)) {}
+
   int exit_code = 0;  // 0 done, 1 failed, 2 bad command
   std::string text;   // UTF-8, lines ending in "\n"
+  // Set when the command is not finished: the answer comes from the job.
+  std::unique_ptr<CtlJob> job;
 };
 
 // Runs one command; `args` are UTF-8 as typed.

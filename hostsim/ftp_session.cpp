@@ -20,25 +20,34 @@ std::string FtpSession::Greeting() {
          "220 Connection will close if idle more than 5 minutes.\r\n";
 }
 
-bool FtpSession::Receive(std::string_view bytes, std::string* out) {
+std::string FtpSession::IdleGoodbye() { return Reply(421, "Connection closed: idle time-out."); }
+
+bool FtpSession::Receive(std::string_view bytes, std::string* out, size_t budget) {
   input_.append(bytes);
-  for (;;) {
-    size_t end = input_.find('\n');
+  const size_t start = out->size();
+  size_t answered = 0;
+  bool keep = true;
+  while (keep && out->size() - start < budget) {
+    size_t end = input_.find('\n', answered);
     if (end == std::string::npos) break;
-    std::string line = input_.substr(0, end);
-    input_.erase(0, end + 1);
+    std::string line = input_.substr(answered, end - answered);
+    answered = end + 1;
     if (!line.empty() && line.back() == '\r') line.pop_back();
     if (line.size() > kMaxLine) {
       *out += Reply(500, "Command line too long.");
-      return false;
+      keep = false;
+    } else {
+      keep = Command(line, out);
     }
-    if (!Command(line, out)) return false;
   }
-  if (input_.size() > kMaxLine) {
+  // Answered lines leave the buffer in one go: erasing each line would copy the rest of
+  // a segment full of short lines once per line.
+  input_.erase(0, answered);
+  if (keep && input_.size() > kMaxLine && input_.find('\n') == std::string::npos) {
     *out += Reply(500, "Command line too long.");
-    return false;
+    keep = false;
   }
-  return true;
+  return keep;
 }
 
 bool FtpSession::Command(const std::string& line, std::string* out) {

@@ -5,14 +5,17 @@
 //   USER name   331
 //   PASS word   230 when user and password are right, 530 otherwise
 //   RCMD CALL <library>/TNM_121 ('Pnnnnn')   250 when the program runs on port nnnnn,
-//               530 before a login, 550 for any other command or a port that cannot open
+//               530 before a login, 550 for any other command, a port outside
+//               1024-65535 (00000: any free port) or a port that cannot open
 //   QUIT        221, then the connection closes
 //   anything else  500
+//   idle too long  421, then the connection closes (the server keeps the time)
 //
 // FtpSession is only the conversation: bytes in, reply bytes out. The server owns the
 // socket and decides, through Hooks, whether a login is right and what RCMD does.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <string_view>
@@ -38,11 +41,18 @@ class FtpSession {
 
   // The greeting sent when the connection opens.
   static std::string Greeting();
+  // The last words to a client whose connection closes because it stayed idle.
+  static std::string IdleGoodbye();
 
-  // Takes bytes received from the client and appends the replies to `out`. Returns false
-  // when the connection must close once `out` has been sent (QUIT, or a line too long to
-  // be a command).
-  bool Receive(std::string_view bytes, std::string* out);
+  // Takes bytes received from the client and appends the replies to `out`. Commands are
+  // answered only while the replies appended by this call total less than `budget`
+  // bytes; the lines left wait, buffered, for a later call (`bytes` may then be empty).
+  // Returns false when the connection must close once `out` has been sent (QUIT, or a
+  // line too long to be a command).
+  bool Receive(std::string_view bytes, std::string* out, size_t budget = SIZE_MAX);
+
+  // Bytes received and not yet answered.
+  size_t pending() const { return input_.size(); }
 
  private:
   bool Command(const std::string& line, std::string* out);

@@ -88,5 +88,34 @@ TEST_F(FtpSessionTest, AnOverlongLineClosesTheConnection) {
   EXPECT_EQ("500 Command line too long.\r\n", out);
 }
 
+TEST_F(FtpSessionTest, ABudgetLeavesTheRestForLater) {
+  std::string out;
+  // A budget of one byte answers one command.
+  EXPECT_TRUE(session_.Receive("BAD1\r\nBAD2\r\nBAD3\r\nUSER", &out, 1));
+  EXPECT_EQ("500 Subcommand BAD1 not valid.\r\n", out);
+  EXPECT_EQ(std::string("BAD2\r\nBAD3\r\nUSER").size(), session_.pending());
+  // Answers go on while they total less than the budget.
+  out.clear();
+  EXPECT_TRUE(session_.Receive(" U\r\n", &out, 40));
+  EXPECT_EQ("500 Subcommand BAD2 not valid.\r\n500 Subcommand BAD3 not valid.\r\n", out);
+  out.clear();
+  EXPECT_TRUE(session_.Receive("", &out));
+  EXPECT_EQ("331 Enter password.\r\n", out);
+  EXPECT_EQ(0u, session_.pending());
+}
+
+TEST_F(FtpSessionTest, ManyShortLinesWaitingAreNotALineTooLong) {
+  std::string lines, expected;
+  for (int i = 0; i < 2000; ++i) {
+    lines += "X\n";
+    expected += "500 Subcommand X not valid.\r\n";
+  }
+  std::string out;
+  EXPECT_TRUE(session_.Receive(lines, &out, 0));
+  EXPECT_EQ("", out);
+  EXPECT_TRUE(session_.Receive("", &out));
+  EXPECT_EQ(expected, out);
+}
+
 }  // namespace
 }  // namespace torvan::hostsim

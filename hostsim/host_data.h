@@ -13,14 +13,14 @@
 #include <string>
 #include <vector>
 
+#include "hostlink/host_format.h"
+
 namespace torvan::hostsim {
 
 // The reserved index field of files replicated back to SQL, as the PC writes its name.
 inline constexpr char kIndexFieldName[] = "\xA7_T_IDX___";  // "§_T_IDX___"
-// The image archive file served by the I request.
-inline constexpr char kImageArchiveFile[] = "TNP_ARC_0F";
-// Widest record whose change record (58 bytes + before and after image) fits one reply.
-inline constexpr int32_t kMaxRecordLength = (8192 - 58) / 2;
+// Widest record whose change record (header, before and after image) fits one reply.
+using hostlink::change_record::kMaxRecordLength;
 
 // Settings of the host, from "host.conf" in the data folder.
 struct HostConfig {

@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 #include "core/text.h"
 #include "hostlink/field.h"
@@ -15,9 +16,19 @@ namespace torvan::hostsim {
 
 namespace {
 
+using hostlink::FieldPos;
+
 constexpr char kOutcomeRefused = '1';
-constexpr int32_t kChangeHeaderLength = 58;
-constexpr int32_t kImageRequestLength = 21;
+
+// Field `f` of a text laid out by position.
+std::string_view At(std::string_view text, FieldPos f) {
+  return text.substr(size_t(f.pos - 1), size_t(f.len));
+}
+
+// Puts `value`, blank-padded or cut to the field's width, at field `f` of `*text`.
+void Put(std::string* text, FieldPos f, std::string_view value) {
+  text->replace(size_t(f.pos - 1), size_t(f.len), PadRight(value, size_t(f.len)));
+}
 
 std::string Time17(const platform::LocalDateTime& t) {
   char ms[12];
@@ -49,11 +60,13 @@ std::string HostSession::Greeting(const hostlink::CharTables& tables) {
   return header;
 }
 
-bool HostSession::Receive(std::string_view bytes, std::vector<std::string>* replies) {
+bool HostSession::Receive(std::string_view bytes, std::vector<std::string>* replies,
+                          size_t budget) {
   input_.append(bytes);
   const hostlink::CharTables& tables = *context_->tables;
   bool keep = true;
-  while (keep && input_.size() - consumed_ >= hostlink::kFrameHeaderLength) {
+  size_t answered = 0;
+  while (keep && answered < budget && input_.size() - consumed_ >= hostlink::kFrameHeaderLength) {
     std::string_view frame(input_.data() + consumed_, input_.size() - consumed_);
     const char code = char(tables.HostToPc(uint8_t(frame[0])));
     int32_t length = 0;
@@ -75,6 +88,7 @@ bool HostSession::Receive(std::string_view bytes, std::vector<std::string>* repl
           Cp1252ToUtf8(code == 'I' || code == 'S' ? "" : tables.ToPc(data.substr(0, 120))));
     }
     replies->push_back(Reply(code, data));
+    answered += replies->back().size();
   }
   if (consumed_ == input_.size()) {
     input_.clear();
@@ -137,57 +151,68 @@ std::string HostSession::TimeReply(bool restart_wait) {
   if (restart.empty() && ParseTime14(stop, &stop_time)) {
     restart = Plus(stop_time, std::chrono::hours(1));
   }
-  std::string text;
+  namespace layout = hostlink::time_reply;
+  std::string text(size_t(layout::kLength), ' ');
   if (restart_wait) {
-    text = std::string(schedule.stopping ? "S" : "N") + std::string(13, ' ') + restart;
+    Put(&text, layout::kStoppingFlag, schedule.stopping ? "S" : "N");
   } else {
-    text = stop + restart;
+    Put(&text, layout::kStopTime, stop);
   }
-  text += Time17(now);
+  Put(&text, layout::kRestartTime, restart);
+  Put(&text, layout::kHostClock, Time17(now));
   return Served(context_->tables->ToHost(text));
 }
 
 std::string HostSession::ChangeReply() {
+  namespace layout = hostlink::change_record;
   const Change* c = context_->store->FrontChange();
   if (c == nullptr) return Refused();
   const hostlink::CharTables& tables = *context_->tables;
-  auto binary = [&](int64_t v) {
-    std::string b;
-    (void)hostlink::Field_Encode(tables, 'B', std::to_string(v), 4, 9, 0, &b);  // 32-bit values
-    return b;
-  };
-  const size_t length = kChangeHeaderLength + c->before.size() + c->after.size();
+  const size_t length = size_t(layout::kHeaderLength) + c->before.size() + c->after.size();
   // The frame is built in place: S is the request the host answers most often.
   std::string frame;
   // kMaxRecordLength keeps both images within one reply.
   (void)hostlink::BuildReplyHeader(tables, hostlink::kOutcomeServed, int32_t(length), &frame);
-  frame.reserve(hostlink::kFrameHeaderLength + length);
-  frame += binary(0);
-  frame += binary(int64_t(c->before.size()));
-  std::string text = ZeroPad(c->seq % 100000000, 8);
-  frame += tables.ToHost(text);
-  frame += binary(c->rrn);
-  text = PadRight(c->file, 10);
-  text += PadRight(c->library, 10);
-  text += PadRight(c->text14, 14);
-  text += c->code;
-  text += "   ";
-  frame += tables.ToHost(text);
-  frame += c->before;
-  frame += c->after;
+  frame.resize(hostlink::kFrameHeaderLength + length, char(tables.PcToHost(' ')));
+  char* data = frame.data() + hostlink::kFrameHeaderLength;
+  auto put_bytes = [&](FieldPos f, const std::string& bytes) {
+    std::memcpy(data + f.pos - 1, bytes.data(), std::min(bytes.size(), size_t(f.len)));
+  };
+  auto put_binary = [&](FieldPos f, int64_t v) {
+    std::string b;
+    (void)hostlink::Field_Encode(tables, 'B', std::to_string(v), f.len, 9, 0, &b);  // 32 bits
+    put_bytes(f, b);
+  };
+  auto put_text = [&](FieldPos f, std::string_view text) {
+    put_bytes(f, tables.ToHost(PadRight(text, size_t(f.len))));
+  };
+  put_binary(layout::kBeforeOffset, 0);
+  put_binary(layout::kAfterOffset, int64_t(c->before.size()));
+  put_text(layout::kUnread1, ZeroPad(c->seq % 100000000, layout::kUnread1.len));  // sequence
+  put_binary(layout::kRrn, c->rrn);
+  put_text(layout::kFile, c->file);
+  put_text(layout::kLibrary, c->library);
+  put_text(layout::kText14, c->text14);  // when the change was made
+  put_text(layout::kCode, std::string(1, c->code));
+  // kUnread2 stays blank.
+  std::memcpy(data + layout::kImageBase, c->before.data(), c->before.size());
+  std::memcpy(data + layout::kImageBase + c->before.size(), c->after.data(), c->after.size());
   delivered_seq_ = c->seq;
   return frame;
 }
 
 std::string HostSession::ImageReply(std::string_view host_data) {
-  if (host_data.size() != size_t(kImageRequestLength)) return Refused();
+  namespace layout = hostlink::image_request;
+  if (host_data.size() != size_t(layout::kLength)) return Refused();
   const std::string pc = context_->tables->ToPc(host_data);
   int32_t part = 0, chunk = 0;
-  if (pc[10] != '1' || !hostlink::ParseLengthDigits(pc.substr(11, 5), 99999, &part).ok() ||
-      !hostlink::ParseLengthDigits(pc.substr(16, 5), 99999, &chunk).ok() || chunk < 1) {
+  static_assert(layout::kPart.len == 5 && layout::kChunk.len == 5);  // five digits each
+  if (At(pc, layout::kConstant) != "1" ||
+      !hostlink::ParseLengthDigits(At(pc, layout::kPart), 99999, &part).ok() ||
+      !hostlink::ParseLengthDigits(At(pc, layout::kChunk), 99999, &chunk).ok() || chunk < 1) {
     return Refused();
   }
-  const std::string path = context_->store->folder().Image(pc.substr(0, 10), part);
+  const std::string path = context_->store->folder().Image(std::string(At(pc, layout::kKey)), part);
   if (path.empty()) return Refused();
   int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return Refused();
@@ -209,7 +234,6 @@ std::string HostSession::ImageReply(std::string_view host_data) {
 
 std::string HostSession::ListReply(char code, std::string_view host_data) {
   const hostlink::CharTables& tables = *context_->tables;
-  const RecordCodec& codec = context_->store->codec();
   const HostData& data = context_->store->data();
   if (host_data.empty()) return Refused();
   const std::string request = tables.ToPc(host_data);
@@ -217,63 +241,69 @@ std::string HostSession::ListReply(char code, std::string_view host_data) {
   if (!first && request[0] != 'N') return Refused();
 
   if (code == hostlink::kRequestDatabases) {
+    namespace layout = hostlink::database_entry;
     if (first) database_cursor_ = 0;
     if (database_cursor_ >= data.databases.size()) return Refused();
     const HostDatabase& db = data.databases[database_cursor_++];
-    std::string entry(1, ' ');
-    for (auto [text, width] : {std::pair{&db.name, 20},
-                               {&db.description, 50},
-                               {&db.server, 20},
-                               {&db.address, 16},
-                               {&db.user, 20},
-                               {&db.password, 20},
-                               {&db.folder, 50}}) {
-      entry += PadRight(*text, size_t(width));
-    }
+    std::string entry(size_t(layout::kLength), ' ');  // the entry mark is a blank
+    Put(&entry, layout::kName, db.name);
+    Put(&entry, layout::kDescription, db.description);
+    Put(&entry, layout::kServer, db.server);
+    Put(&entry, layout::kAddress, db.address);
+    Put(&entry, layout::kUser, db.user);
+    Put(&entry, layout::kPassword, db.password);
+    Put(&entry, layout::kFolder, db.folder);
     return Served(tables.ToHost(entry));
   }
   if (code == hostlink::kRequestFiles) {
+    namespace layout = hostlink::file_entry;
     if (first) file_cursor_ = 0;
     if (file_cursor_ >= data.files.size()) return Refused();
     const HostFile& f = *data.files[file_cursor_++];
-    std::string entry(1, ' ');
-    for (auto [text, width] : {std::pair{&f.library, 10},
-                               {&f.file, 10},
-                               {&f.text, 50},
-                               {&f.trigger_library, 10},
-                               {&f.trigger, 10}}) {
-      entry += PadRight(*text, size_t(width));
-    }
-    entry += f.as_pc;
-    entry += f.pc_as;
-    entry += f.acq;
-    for (auto [text, width] :
-         {std::pair{&f.database, 20}, {&f.filter_library, 10}, {&f.filter, 10}}) {
-      entry += PadRight(*text, size_t(width));
-    }
+    std::string entry(size_t(layout::kLength), ' ');
+    Put(&entry, layout::kLibrary, f.library);
+    Put(&entry, layout::kFile, f.file);
+    Put(&entry, layout::kText, f.text);
+    Put(&entry, layout::kTriggerLibrary, f.trigger_library);
+    Put(&entry, layout::kTrigger, f.trigger);
+    Put(&entry, layout::kAsPc, std::string(1, f.as_pc));
+    Put(&entry, layout::kPcAs, std::string(1, f.pc_as));
+    Put(&entry, layout::kAcq, std::string(1, f.acq));
+    Put(&entry, layout::kDatabase, f.database);
+    Put(&entry, layout::kFilterLibrary, f.filter_library);
+    Put(&entry, layout::kFilter, f.filter);
     return Served(tables.ToHost(entry));
   }
   // Field list: "S"/"N", library (10), file (10).
-  if (request.size() != 21) return Refused();
-  const HostFile* file = data.FindFile(Trim(request.substr(1, 10)), Trim(request.substr(11, 10)));
+  namespace layout = hostlink::field_entry;
+  if (request.size() != size_t(layout::kRequestLength)) return Refused();
+  const HostFile* file =
+      data.FindFile(Trim(At(request, layout::kLibrary)), Trim(At(request, layout::kFile)));
   if (file == nullptr) return Refused();
   if (first || file != field_file_) field_cursor_ = 0;
   field_file_ = file;
   if (field_cursor_ >= file->fields.size()) return Refused();
   const HostField& f = file->fields[field_cursor_++];
-  std::string pc(1, ' ');
-  pc += PadRight(file->library, 10);
-  pc += PadRight(file->file, 10);
-  pc += PadRight(f.name, 10);
-  pc += PadRight(f.text, 50);
-  pc += f.type;
+  std::string pc(size_t(layout::kLength), ' ');
+  Put(&pc, layout::kLibrary, file->library);
+  Put(&pc, layout::kFile, file->file);
+  Put(&pc, layout::kName, f.name);
+  Put(&pc, layout::kText, f.text);
+  Put(&pc, layout::kType, std::string(1, f.type));
+  Put(&pc, layout::kExcluded, f.excluded ? "S" : " ");
   std::string entry = tables.ToHost(pc);
-  for (int32_t n : {f.digits, f.decimals, f.position, f.bytes}) {
+  for (auto [field, n] : {std::pair{layout::kDigits, f.digits},
+                          {layout::kDecimals, f.decimals},
+                          {layout::kPosition, f.position},
+                          {layout::kBytes, f.bytes}}) {
     std::string packed;
-    (void)codec.PackedNumber(n, &packed);  // the data folder checked them at load
-    entry += packed;
+    // The data folder checked the numbers at load: each fits five digits.
+    if (hostlink::Field_Encode(tables, 'P', std::to_string(n), field.len, layout::kPackedDigits, 0,
+                               &packed)
+            .ok()) {
+      entry.replace(size_t(field.pos - 1), size_t(field.len), packed);
+    }
   }
-  entry += tables.ToHost(f.excluded ? "S" : " ");
   return Served(entry);
 }
 

@@ -13,10 +13,12 @@
 //      next); outcome "1" past the last entry
 //   R  executes the statement; data = the status character (statement_runner.h)
 //
-// Change record (data part of an S reply, positions from 1):
-//   1 B4 before image offset (0)   5 B4 after image offset   9 8 digits: sequence number
-//   17 B4 RRN   21 A10 file   31 A10 library   41 A14 time of the change   55 A1 code
-//   56 3 blanks   59 the before image, then the after image, each in the file's layout
+// Every reply's data part is laid out as hostlink/host_format.h writes it down
+// (time_reply, change_record, image_request, database_entry, file_entry, field_entry).
+// In the change record torvan-host puts the before image at offset 0 and the after image
+// right behind it, the change's sequence number (8 digits) in the first field the PC does
+// not read, the time of the change (yyyymmddhhnnss) in the 14-character text, and blanks
+// in the second unread field.
 //
 // Every reply is outcome + five zoned length digits + data, texts in the host code of
 // the character table. A refusal (outcome "1") has no data. A frame whose length is not
@@ -52,11 +54,13 @@ class HostSession {
   // The 6-byte header with outcome "0" sent as soon as a connection is accepted.
   static std::string Greeting(const hostlink::CharTables& tables);
 
-  // Takes received bytes; appends one reply frame to `replies` for each complete request.
-  // Returns false when the connection must close after the replies are sent.
-  bool Receive(std::string_view bytes, std::vector<std::string>* replies);
+  // Takes received bytes; appends one reply frame to `replies` for each complete request,
+  // while the replies appended by this call total less than `budget` bytes (the requests
+  // left wait, buffered, for a later call; `bytes` may then be empty). Returns false when
+  // the connection must close after the replies are sent.
+  bool Receive(std::string_view bytes, std::vector<std::string>* replies, size_t budget = SIZE_MAX);
 
-  // Bytes received but not yet a whole frame.
+  // Bytes received and not answered yet: part of a frame, or requests a budget left.
   size_t pending() const { return input_.size() - consumed_; }
 
  private:

@@ -1,4 +1,5 @@
 // torvan-host: the simulated IBM i that Torvan replicates from and to.
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <iostream>
@@ -24,12 +25,21 @@ constexpr char kDescription[] =
 constexpr char kFooter[] = R"(
 SERVE
   torvan-host serve --data DIR [--listen ADDR] [--ftp-port N] [--port N]
+                    [--idle-timeout SECONDS]
   One process, one thread. The FTP server answers: 220 on connect, USER 331, PASS 230
   (530 for a wrong user or password), RCMD CALL <library>/TNM_121 ('Pnnnnn') 250 (the
-  host server program starts on port nnnnn, or is confirmed when it runs; 'P00000' takes
-  any free port and names it in the reply), any other RCMD 550, QUIT 221, anything else
-  500. With --port the host server program starts at once. Port 0 means any free port;
-  the ports in use are printed and written to DIR/ports.txt ("ftp N", "host N").
+  host server program starts on port nnnnn, or is confirmed when it runs there; 'P00000'
+  takes any free port, or the one in use, and names it in the reply), 550 for a port
+  outside 1024-65535 or one that cannot be opened and for any other RCMD, QUIT 221,
+  anything else 500. The program runs on one port at a time: an RCMD naming another port
+  moves it there (connections already open go on). With --port the host server program
+  starts at once. Port 0 means any free port; the ports in use are printed and written
+  to DIR/ports.txt ("ftp N", "host N").
+  A connection idle for --idle-timeout seconds (default 300, 0 never; half a request
+  does not count) is closed, FTP with 421 first. Replies a client does not read are
+  capped (1 MiB a connection, 16 MiB in all): its requests wait unread meanwhile, and
+  after 60 s at its cap it is closed. With no descriptor left, waiting connections are
+  refused and accepting rests until one frees up; ctl still works.
   SIGINT, SIGTERM or "ctl shutdown" stop the server after it has written its files.
 
 DATA FOLDER (text files, UTF-8, "#" starts a comment, columns separated by "|")
@@ -53,6 +63,8 @@ CONTROL COMMANDS (torvan-host ctl --data DIR COMMAND ...)
   delete LIB/FILE RRN                   delete a record, queue change "2"
   clear LIB/FILE                        delete every record, queue change "4"
   generate LIB/FILE N [SEED]            N random inserts/updates/deletes, each queued
+                                        (N at most 1000000; made a slice at a time
+                                        while the other clients are served)
   dump LIB/FILE                         RRN<TAB>FIELD=value... per record (decoded values,
                                         trailing blanks cut)
   queue                                 number of changes waiting for the PC
@@ -70,7 +82,9 @@ CONTROL COMMANDS (torvan-host ctl --data DIR COMMAND ...)
   fault refuse-login N                  the next N FTP logins get 530
   fault clear                           every fault off
   faults                                every fault's setting and how often it took effect
-  status                                ports, connections and queue length
+  status                                ports, connections, reply bytes waiting to be
+                                        sent, connections refused for want of
+                                        descriptors, queue length
   shutdown                              write the data folder and stop the server
   A bad command prints why and exits with status 2, changing nothing; a server that is
   not running or cannot store the change gives status 1.
@@ -98,6 +112,11 @@ int main(int argc, char** argv) {
   serve->add_option("--table", options.table_path, "Character table file");
   serve->add_flag("--verbose", options.verbose, "Log every request on standard error");
   serve->add_flag("--quiet", quiet, "Do not print the ports on standard output");
+  int idle_seconds = 300;
+  serve
+      ->add_option("--idle-timeout", idle_seconds,
+                   "Seconds after which an idle connection is closed (0: never)")
+      ->check(CLI::Range(0, 86400));
 
   std::string ctl_dir;
   int timeout_ms = 60000;
@@ -110,6 +129,7 @@ int main(int argc, char** argv) {
 
   if (serve->parsed()) {
     options.print_ports = !quiet;
+    options.idle_timeout = std::chrono::seconds(idle_seconds);
     torvan::hostsim::Server server(options);
     std::string notes;
     torvan::Status s = server.Start(&notes);

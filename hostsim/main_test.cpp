@@ -41,6 +41,7 @@ TEST(TorvanHostProgramTest, HelpDocumentsEveryCommand) {
                            "--listen",
                            "--ftp-port",
                            "--port",
+                           "--idle-timeout",
                            "ctl",
                            "insert LIB/FILE",
                            "update LIB/FILE RRN",

@@ -8,6 +8,7 @@
 #include <sys/epoll.h>
 #include <sys/eventfd.h>
 #include <sys/file.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -15,6 +16,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <climits>
 #include <cstdio>
 #include <cstring>
 #include <deque>
@@ -40,18 +42,39 @@ namespace {
 using SteadyClock = std::chrono::steady_clock;
 
 constexpr char kServerProgram[] = "TNM_121";
+// Ports an RCMD may name (besides 0, any free port): the privileged ones are not the
+// host server program's to take.
+constexpr int kMinProgramPort = 1024;
+constexpr int kMaxPort = 65535;
 // Pause between the segments of a split reply, so each leaves as a segment of its own.
 constexpr auto kSplitGap = std::chrono::milliseconds(2);
-// A connection whose replies pile up unread is not read until they drain.
-constexpr size_t kMaxUnsent = 4 << 20;
 constexpr size_t kReadChunk = 65536;
+// The longest reply: every budget leaves room for one.
+constexpr size_t kMaxReplyFrame = hostlink::kFrameHeaderLength + hostlink::kMaxReplyData;
 // Acknowledgements reach the journal in batches: at this size or after this time.
 constexpr size_t kAckBatchBytes = 64 << 10;
 constexpr auto kAckBatchTime = std::chrono::milliseconds(50);
+// Descriptors below the process's limit that client connections never take.
+constexpr int kDescriptorHeadroom = 8;
+// Connections taken from one listener per turn of the loop, so a flood of them cannot
+// keep the loop from the others (and from a stop).
+constexpr int kAcceptBatch = 32;
+// Out of descriptors, a listener rests this long (doubling up to the maximum while it
+// lasts), or until a connection closes.
+constexpr auto kBackoffMin = std::chrono::milliseconds(50);
+constexpr auto kBackoffMax = std::chrono::seconds(1);
+// A control command at work (generate) gets this much of every turn of the loop.
+constexpr auto kJobSlice = std::chrono::milliseconds(2);
+constexpr int kJobSteps = 32;
 
 void Log(const std::string& line) {
   std::fprintf(stderr, "torvan-host: %s\n", line.c_str());
   std::fflush(stderr);
+}
+
+std::string Seconds(std::chrono::milliseconds d) {
+  return d.count() % 1000 == 0 ? std::to_string(d.count() / 1000) + " s"
+                               : std::to_string(d.count()) + " ms";
 }
 
 enum class Kind { kFtp, kHost, kCtl };
@@ -69,23 +92,37 @@ struct Conn {
   std::unique_ptr<HostSession> host;
   std::unique_ptr<FtpSession> ftp;
   std::string ctl_input;
+  std::unique_ptr<CtlJob> job;  // a control command still at work
 
   std::string out;  // bytes being sent now
   size_t out_pos = 0;
   bool close_after_out = false;  // `out` is the last segment before closing
   std::deque<Segment> later;     // replies shaped by faults, in order
-  bool has_held = false;         // a reply held to go out with the next one
+  size_t later_bytes = 0;
+  bool has_held = false;  // a reply held to go out with the next one
   std::string held;
   SteadyClock::time_point held_due;
 
   bool cut = false;              // a reply was cut short: nothing more is sent
-  bool reading = true;           // input is still read and answered
+  bool reading = true;           // the socket is still read
+  bool answering = true;         // requests are still answered
+  bool paused = false;           // requests wait unanswered: no room for their replies
   bool close_when_sent = false;  // close once everything queued is sent
   bool write_armed = false;      // EPOLLOUT registered
   bool read_armed = true;        // EPOLLIN registered
   bool closed = false;
 
+  size_t counted = 0;     // Unsent() as last added to the server's total
+  bool over_cap = false;  // its own replies fill its cap
+  SteadyClock::time_point over_cap_since;
+  SteadyClock::time_point last_active;  // last request answered or reply byte sent
+
   bool Timed() const { return !later.empty() || has_held; }
+  size_t Unsent() const { return out.size() - out_pos + later_bytes + held.size(); }
+  // Bytes received and not answered yet.
+  size_t Buffered() const {
+    return host != nullptr ? host->pending() : ftp != nullptr ? ftp->pending() : 0;
+  }
 };
 
 }  // namespace
@@ -98,6 +135,9 @@ class Server::Impl {
     folder_.dir = opt_.data_dir;
     while (folder_.dir.size() > 1 && folder_.dir.back() == '/') folder_.dir.pop_back();
     clock_ = opt_.clock != nullptr ? opt_.clock : platform::SystemClock();
+    // A cap must hold at least one reply, or a connection at it could never go on.
+    opt_.max_unsent = std::max(opt_.max_unsent, 2 * kMaxReplyFrame);
+    opt_.max_unsent_total = std::max(opt_.max_unsent_total, opt_.max_unsent);
   }
 
   ~Impl() {
@@ -142,11 +182,27 @@ class Server::Impl {
   Status WritePorts();
   void Watch(int fd, uint32_t events);
   void Accept(int listen_fd, Kind kind);
-  void Read(Conn* c);
+  void AddConn(int fd, Kind kind, const sockaddr_storage& addr, int listen_fd);
+  void OutOfDescriptors(int listen_fd, Kind kind, int error);
+  void Refused(const std::string& cause);
+  void PauseListener(int listen_fd);
+  void ResumeListeners();
+  void CloseListener(int listen_fd);
+  void Feed(Conn* c);
+  void FeedCtl(Conn* c);
+  bool Answer(Conn* c, std::string_view bytes);
+  size_t Budget(const Conn* c) const;
+  void Account(Conn* c);
+  void ResumePaused();
   void Queue(Conn* c, std::string reply, const Faults::Shape& shape);
   void Pump(Conn* c);
+  void Send(Conn* c);
   void UpdateEvents(Conn* c);
-  void Close(Conn* c);
+  void Close(Conn* c, const std::string& reason = "");
+  void Reap();
+  void Sweep(SteadyClock::time_point now);
+  void RunJobs();
+  void SendTouched();
   int TimeoutMs();
   void ReleaseTimed();
   bool Login(const std::string& user, const std::string& password);
@@ -164,6 +220,7 @@ class Server::Impl {
   CtlContext ctl_context_;
 
   int epoll_fd_ = -1, wake_fd_ = -1, lock_fd_ = -1, ctl_fd_ = -1;
+  // The reserve descriptor: given up to refuse a connection when none is left.
   int spare_fd_ = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
   int ftp_port_ = -1;
   std::string listen_address_;
@@ -174,7 +231,21 @@ class Server::Impl {
   std::unordered_map<int, std::unique_ptr<Conn>> conns_;
   std::vector<Conn*> touched_;
   std::vector<std::string> replies_;  // kept to spare an allocation per read
+  // Closed connections keep their descriptors until the end of the turn, so that no new
+  // connection of the same turn takes their number while pointers to them are about.
   std::vector<int> dead_;
+  std::vector<Conn*> paused_;  // connections whose requests wait for room
+  std::vector<Conn*> jobs_;    // control connections whose command is at work
+  size_t total_unsent_ = 0;
+  SteadyClock::time_point next_sweep_ = SteadyClock::now();
+  // Client connections are not taken on descriptors from here up (Start).
+  int fd_ceiling_ = INT_MAX;
+  // Out of descriptors: the episode, its refusals and the listeners resting.
+  bool exhausted_ = false;
+  int64_t refused_ = 0, refused_total_ = 0;
+  std::chrono::milliseconds backoff_ = kBackoffMin;
+  std::vector<int> resting_;
+  SteadyClock::time_point rest_until_;
 };
 
 Status Server::Impl::Start(std::string* notes) {
@@ -203,6 +274,11 @@ Status Server::Impl::Start(std::string* notes) {
   ctl_context_.status = [this] { return StatusText(); };
   ctl_context_.shutdown = [this] { stopping_ = true; };
 
+  rlimit limit{};
+  if (::getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY) {
+    fd_ceiling_ = int(std::min<rlim_t>(limit.rlim_cur, INT_MAX)) - kDescriptorHeadroom;
+  }
+
   epoll_fd_ = ::epoll_create1(EPOLL_CLOEXEC);
   if (epoll_fd_ < 0) return PosixError("epoll_create1", errno);
   wake_fd_ = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
@@ -223,11 +299,23 @@ Status Server::Impl::Start(std::string* notes) {
   }
   s = ListenCtl();
   if (!s.ok()) return s;
+  // The lowest free descriptor is where the next connection would land.
+  const int lowest = ::fcntl(epoll_fd_, F_DUPFD_CLOEXEC, 0);
+  if (lowest >= 0) ::close(lowest);
+  if (lowest >= 0 && lowest >= fd_ceiling_) {
+    *notes += "torvan-host: the descriptor limit (" +
+              std::to_string(fd_ceiling_ + kDescriptorHeadroom) +
+              ") leaves no room for client connections; raise it (ulimit -n)\n";
+  }
   started_ = true;
   return WritePorts();
 }
 
 Status Server::Impl::Listen(Kind kind, int port, int* bound_port) {
+  // The resolver would take 99999 and bind its low 16 bits.
+  if (port < 0 || port > kMaxPort) {
+    return Status::InvalidArgument("port " + std::to_string(port) + " is not a port number");
+  }
   addrinfo hints{};
   hints.ai_family = AF_INET;
   hints.ai_socktype = SOCK_STREAM;
@@ -308,98 +396,278 @@ void Server::Impl::Watch(int fd, uint32_t events) {
 }
 
 void Server::Impl::Accept(int listen_fd, Kind kind) {
-  for (;;) {
+  bool refused = false;
+  for (int i = 0; i < kAcceptBatch; ++i) {
     sockaddr_storage addr{};
     socklen_t len = sizeof addr;
     int fd = ::accept4(listen_fd, reinterpret_cast<sockaddr*>(&addr), &len,
                        SOCK_NONBLOCK | SOCK_CLOEXEC);
-    if (fd < 0) {
-      if (errno == EINTR || errno == ECONNABORTED) continue;
-      if ((errno == EMFILE || errno == ENFILE) && spare_fd_ >= 0) {
-        // Out of descriptors: take the connection with the spare one and close it at once,
-        // or the listener would stay readable and the loop would spin.
-        Log("accept: " + std::string(strerror(errno)) + ": a connection was refused");
-        ::close(spare_fd_);
-        int refused = ::accept(listen_fd, nullptr, nullptr);
-        if (refused >= 0) ::close(refused);
-        spare_fd_ = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+    if (fd >= 0) {
+      // Descriptors are handed out lowest first: every one below `fd` is in use. The last
+      // few are kept for the server's own work (image files, the data folder, control
+      // commands), so a client is not taken on them.
+      if (kind != Kind::kCtl && fd >= fd_ceiling_) {
+        ::close(fd);
+        Refused("descriptors nearly used up (" + std::to_string(kDescriptorHeadroom) +
+                " kept for the server's own work)");
+        refused = true;
         continue;
       }
-      if (errno != EAGAIN && errno != EWOULDBLOCK) Log("accept: " + std::string(strerror(errno)));
+      if (exhausted_ && kind != Kind::kCtl) {
+        Log("accepting connections again; " + std::to_string(refused_) +
+            " were refused for want of descriptors");
+        exhausted_ = false;
+        backoff_ = kBackoffMin;
+      }
+      AddConn(fd, kind, addr, listen_fd);
+      continue;
+    }
+    if (errno == EAGAIN || errno == EWOULDBLOCK) break;
+    if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
+      OutOfDescriptors(listen_fd, kind, errno);
       return;
     }
-    auto c = std::make_unique<Conn>();
-    c->fd = fd;
-    c->kind = kind;
-    if (kind != Kind::kCtl) {
-      int one = 1;
-      ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-      char text[INET_ADDRSTRLEN] = "?";
-      auto* in = reinterpret_cast<sockaddr_in*>(&addr);
-      ::inet_ntop(AF_INET, &in->sin_addr, text, sizeof text);
-      c->peer = std::string(text) + ":" + std::to_string(ntohs(in->sin_port));
-    }
-    if (kind == Kind::kHost) {
-      c->host = std::make_unique<HostSession>(&host_context_);
-      c->out = HostSession::Greeting(tables_);
-      Log("host connection from " + c->peer + " on port " +
-          std::to_string(listeners_[listen_fd].port));
-    } else if (kind == Kind::kFtp) {
-      c->ftp = std::make_unique<FtpSession>(FtpSession::Hooks{
-          [this](const std::string& u, const std::string& p) { return Login(u, p); },
-          [this](const std::string& cmd) { return RemoteCommand(cmd); }});
-      c->out = FtpSession::Greeting();
-    }
-    Conn* raw = c.get();
-    conns_[fd] = std::move(c);
-    Watch(fd, EPOLLIN | EPOLLRDHUP);
-    touched_.push_back(raw);
+    // Anything else concerns the one connection the system has dropped (EINTR,
+    // ECONNABORTED, a network error already pending on it): the next may be fine.
+    if (errno != EINTR && errno != ECONNABORTED) Log("accept: " + std::string(strerror(errno)));
   }
+  // Refusing a flood as fast as it comes would be a busy loop of its own.
+  if (refused) PauseListener(listen_fd);
 }
 
-void Server::Impl::Read(Conn* c) {
+void Server::Impl::Refused(const std::string& cause) {
+  if (!exhausted_) {
+    exhausted_ = true;
+    refused_ = 0;
+    Log("accept: " + cause + ": connections are refused until descriptors free up");
+  }
+  ++refused_;
+  ++refused_total_;
+}
+
+void Server::Impl::AddConn(int fd, Kind kind, const sockaddr_storage& addr, int listen_fd) {
+  auto c = std::make_unique<Conn>();
+  c->fd = fd;
+  c->kind = kind;
+  c->last_active = SteadyClock::now();
+  if (kind != Kind::kCtl) {
+    int one = 1;
+    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    char text[INET_ADDRSTRLEN] = "?";
+    const auto* in = reinterpret_cast<const sockaddr_in*>(&addr);
+    ::inet_ntop(AF_INET, &in->sin_addr, text, sizeof text);
+    c->peer = std::string(text) + ":" + std::to_string(ntohs(in->sin_port));
+  }
+  if (kind == Kind::kHost) {
+    c->host = std::make_unique<HostSession>(&host_context_);
+    c->out = HostSession::Greeting(tables_);
+    auto l = listeners_.find(listen_fd);
+    Log("host connection from " + c->peer + " on port " +
+        std::to_string(l != listeners_.end() ? l->second.port : 0));
+  } else if (kind == Kind::kFtp) {
+    c->ftp = std::make_unique<FtpSession>(FtpSession::Hooks{
+        [this](const std::string& u, const std::string& p) { return Login(u, p); },
+        [this](const std::string& cmd) { return RemoteCommand(cmd); }});
+    c->out = FtpSession::Greeting();
+  }
+  Conn* raw = c.get();
+  conns_[fd] = std::move(c);
+  Watch(fd, EPOLLIN | EPOLLRDHUP);
+  touched_.push_back(raw);
+}
+
+void Server::Impl::OutOfDescriptors(int listen_fd, Kind kind, int error) {
+  // Something else took the descriptors kept aside (a lower limit, the system's table
+  // full): the reserve descriptor makes room to take the waiting connections, each closed
+  // at once so its client hears at once and the listener stops reporting it.
+  const std::string cause = strerror(error);
+  if (!exhausted_) {
+    exhausted_ = true;
+    refused_ = 0;
+    Log("accept: " + cause + ": connections are refused until descriptors free up");
+  }
+  if ((error == EMFILE || error == ENFILE) && spare_fd_ >= 0) {
+    ::close(spare_fd_);
+    spare_fd_ = -1;
+    bool lent = false;
+    for (int i = 0; i < kAcceptBatch && !lent; ++i) {
+      sockaddr_storage addr{};
+      socklen_t len = sizeof addr;
+      int fd = ::accept4(listen_fd, reinterpret_cast<sockaddr*>(&addr), &len,
+                         SOCK_NONBLOCK | SOCK_CLOEXEC);
+      if (fd < 0) break;
+      if (kind == Kind::kCtl) {
+        // A control connection keeps the reserve's place (a new reserve is taken when a
+        // descriptor frees up): status and shutdown still work.
+        AddConn(fd, kind, addr, listen_fd);
+        lent = true;
+      } else {
+        ::close(fd);
+        Refused(cause);
+      }
+    }
+    if (!lent) spare_fd_ = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+  }
+  PauseListener(listen_fd);
+}
+
+void Server::Impl::PauseListener(int listen_fd) {
+  if (std::find(resting_.begin(), resting_.end(), listen_fd) == resting_.end()) {
+    ::epoll_ctl(epoll_fd_, EPOLL_CTL_DEL, listen_fd, nullptr);
+    resting_.push_back(listen_fd);
+  }
+  rest_until_ = SteadyClock::now() + backoff_;
+  backoff_ = std::min<std::chrono::milliseconds>(backoff_ * 2, kBackoffMax);
+}
+
+void Server::Impl::ResumeListeners() {
+  for (int fd : resting_) Watch(fd, EPOLLIN);
+  resting_.clear();
+}
+
+void Server::Impl::CloseListener(int listen_fd) {
+  auto rest = std::find(resting_.begin(), resting_.end(), listen_fd);
+  if (rest != resting_.end()) {
+    resting_.erase(rest);
+  } else {
+    ::epoll_ctl(epoll_fd_, EPOLL_CTL_DEL, listen_fd, nullptr);
+  }
+  listeners_.erase(listen_fd);
+  // Closed at once, so the port refuses connections before the RCMD is answered. An
+  // event of this turn for its number finds no listener, or a connection that has
+  // nothing to read.
+  ::close(listen_fd);
+}
+
+size_t Server::Impl::Budget(const Conn* c) const {
+  const size_t own = c->Unsent();
+  if (own + kMaxReplyFrame >= opt_.max_unsent) return 0;
+  size_t budget = opt_.max_unsent - kMaxReplyFrame - own;
+  const size_t total = total_unsent_ - c->counted + own;
+  if (total + kMaxReplyFrame < opt_.max_unsent_total) {
+    return std::min(budget, opt_.max_unsent_total - kMaxReplyFrame - total);
+  }
+  // Over the total, a client that has taken all its replies still gets one at a time:
+  // those that read are not held up by those that do not.
+  return own == 0 ? 1 : 0;
+}
+
+void Server::Impl::Account(Conn* c) {
+  if (c->kind == Kind::kCtl) return;
+  const size_t unsent = c->closed ? 0 : c->Unsent();
+  total_unsent_ = total_unsent_ - c->counted + unsent;
+  c->counted = unsent;
+  const bool over = !c->closed && unsent + kMaxReplyFrame >= opt_.max_unsent;
+  if (over && !c->over_cap) {
+    c->over_cap_since = SteadyClock::now();
+    next_sweep_ = std::min(next_sweep_, c->over_cap_since + opt_.stall_timeout);
+  }
+  c->over_cap = over;
+}
+
+bool Server::Impl::Answer(Conn* c, std::string_view bytes) {
+  if (!c->answering || (bytes.empty() && c->Buffered() == 0)) return false;
+  const size_t budget = Budget(c);
+  bool keep = true, answered = false;
+  if (c->kind == Kind::kHost) {
+    replies_.clear();
+    keep = c->host->Receive(bytes, &replies_, budget);
+    answered = !replies_.empty();
+    for (std::string& r : replies_) Queue(c, std::move(r), faults_.TakeReplyShape());
+  } else {
+    const size_t before = c->out.size();
+    keep = c->ftp->Receive(bytes, &c->out, budget);
+    answered = c->out.size() != before;
+  }
+  if (!keep) {
+    c->answering = false;
+    c->reading = false;
+  }
+  return answered;
+}
+
+void Server::Impl::Feed(Conn* c) {
+  if (c->closed) return;
+  if (c->kind == Kind::kCtl) {
+    FeedCtl(c);
+    return;
+  }
+  // What waits in the session's buffer goes first, then the socket while there is room.
+  bool answered = Answer(c, {});
   char buf[kReadChunk];
-  while (c->reading && !c->closed) {
+  while (c->reading && c->answering && Budget(c) > 0) {
+    ssize_t n = ::recv(c->fd, buf, sizeof buf, 0);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      if (errno != EAGAIN && errno != EWOULDBLOCK) {
+        Close(c);
+        return;
+      }
+      break;
+    }
+    if (n == 0) {
+      // The client is done sending: what it asked is still answered, then the connection
+      // closes. An unacknowledged change stays queued.
+      c->reading = false;
+      break;
+    }
+    answered |= Answer(c, std::string_view(buf, size_t(n)));
+    // epoll reports the socket again while more is waiting; a read that filled the buffer
+    // is likely to have more behind it.
+    if (size_t(n) < sizeof buf) break;
+  }
+  if (answered) c->last_active = SteadyClock::now();
+  const bool paused = c->answering && (c->reading || c->Buffered() > 0) && Budget(c) == 0;
+  if (paused && !c->paused) paused_.push_back(c);
+  c->paused = paused;
+  if (!c->answering || (!c->reading && !paused)) c->close_when_sent = true;
+  Account(c);
+  touched_.push_back(c);
+}
+
+void Server::Impl::FeedCtl(Conn* c) {
+  char buf[kReadChunk];
+  while (c->reading) {
     ssize_t n = ::recv(c->fd, buf, sizeof buf, 0);
     if (n < 0) {
       if (errno == EINTR) continue;
       if (errno != EAGAIN && errno != EWOULDBLOCK) Close(c);
       return;
     }
-    if (n == 0) {
-      // The client is done sending: what it asked is still answered, then the connection
-      // closes. An unacknowledged change stays queued.
-      c->reading = false;
-      c->close_when_sent = true;
-      touched_.push_back(c);
-      return;
-    }
-    std::string_view bytes(buf, size_t(n));
-    bool keep = true;
-    if (c->kind == Kind::kHost) {
-      replies_.clear();
-      keep = c->host->Receive(bytes, &replies_);
-      for (std::string& r : replies_) Queue(c, std::move(r), faults_.TakeReplyShape());
-    } else if (c->kind == Kind::kFtp) {
-      keep = c->ftp->Receive(bytes, &c->out);
+    c->reading = n > 0;
+    c->close_when_sent = n == 0;
+    if (n == 0) break;
+    c->ctl_input.append(buf, size_t(n));
+    std::vector<std::string> args;
+    CtlDecode d = DecodeCtlRequest(c->ctl_input, &args);
+    if (d == CtlDecode::kIncomplete) continue;
+    c->reading = false;
+    c->close_when_sent = true;
+    c->last_active = SteadyClock::now();
+    CtlResult r = d == CtlDecode::kComplete ? RunCtl(ctl_context_, args)
+                                            : CtlResult{2, "malformed control request\n"};
+    if (r.job != nullptr) {
+      c->job = std::move(r.job);
+      jobs_.push_back(c);
     } else {
-      c->ctl_input.append(bytes);
-      std::vector<std::string> args;
-      CtlDecode d = DecodeCtlRequest(c->ctl_input, &args);
-      if (d == CtlDecode::kIncomplete) continue;
-      c->out +=
-          EncodeCtlReply(d == CtlDecode::kComplete ? RunCtl(ctl_context_, args)
-                                                   : CtlResult{2, "malformed control request\n"});
-      keep = false;
+      c->out += EncodeCtlReply(r);
     }
-    if (!keep) {
-      c->reading = false;
-      c->close_when_sent = true;
+  }
+  touched_.push_back(c);
+}
+
+void Server::Impl::ResumePaused() {
+  for (size_t i = 0; i < paused_.size();) {
+    Conn* c = paused_[i];
+    if (!c->closed && Budget(c) == 0) {
+      ++i;
+      continue;
     }
-    touched_.push_back(c);
-    // epoll reports the socket again while more is waiting; a read that filled the buffer
-    // is likely to have more behind it.
-    if (size_t(n) < sizeof buf || c->out.size() - c->out_pos > kMaxUnsent) break;
+    paused_[i] = paused_.back();
+    paused_.pop_back();
+    c->paused = false;
+    // Feed pauses it again, at the back, only when there is no room for a reply.
+    Feed(c);
   }
 }
 
@@ -425,6 +693,7 @@ void Server::Impl::Queue(Conn* c, std::string reply, const Faults::Shape& shape)
     reply.resize(std::min(reply.size(), size_t(shape.close_after)));
     c->cut = true;
     c->reading = false;
+    c->answering = false;
     c->close_when_sent = true;
   }
   if (!cut && shape.split == 0 && shape.delay_ms == 0 && c->later.empty()) {
@@ -445,6 +714,7 @@ void Server::Impl::Queue(Conn* c, std::string reply, const Faults::Shape& shape)
     s.due = due;
     pos += piece;
     s.close_after = cut && pos >= reply.size();
+    c->later_bytes += s.bytes.size();
     c->later.push_back(std::move(s));
     due += kSplitGap;
   } while (pos < reply.size());
@@ -452,6 +722,13 @@ void Server::Impl::Queue(Conn* c, std::string reply, const Faults::Shape& shape)
 
 void Server::Impl::Pump(Conn* c) {
   if (c->closed) return;
+  Send(c);
+  if (c->closed) return;
+  Account(c);
+  UpdateEvents(c);
+}
+
+void Server::Impl::Send(Conn* c) {
   const auto now = SteadyClock::now();
   for (;;) {
     while (c->out_pos < c->out.size()) {
@@ -459,14 +736,11 @@ void Server::Impl::Pump(Conn* c) {
           ::send(c->fd, c->out.data() + c->out_pos, c->out.size() - c->out_pos, MSG_NOSIGNAL);
       if (n < 0) {
         if (errno == EINTR) continue;
-        if (errno == EAGAIN || errno == EWOULDBLOCK) {
-          UpdateEvents(c);
-          return;
-        }
-        Close(c);
+        if (errno != EAGAIN && errno != EWOULDBLOCK) Close(c);
         return;
       }
       c->out_pos += size_t(n);
+      c->last_active = now;
     }
     c->out.clear();
     c->out_pos = 0;
@@ -476,19 +750,16 @@ void Server::Impl::Pump(Conn* c) {
     }
     if (c->later.empty() || c->later.front().due > now) break;
     c->out = std::move(c->later.front().bytes);
+    c->later_bytes -= c->out.size();
     c->close_after_out = c->later.front().close_after;
     c->later.pop_front();
   }
-  if (c->close_when_sent && !c->Timed()) {
-    Close(c);
-    return;
-  }
-  UpdateEvents(c);
+  if (c->close_when_sent && !c->Timed() && c->job == nullptr) Close(c);
 }
 
 void Server::Impl::UpdateEvents(Conn* c) {
   const bool want_write = c->out_pos < c->out.size();
-  const bool want_read = c->reading && c->out.size() - c->out_pos <= kMaxUnsent;
+  const bool want_read = c->reading && !c->paused;
   if (want_write == c->write_armed && want_read == c->read_armed) return;
   epoll_event ev{};
   ev.events =
@@ -499,33 +770,128 @@ void Server::Impl::UpdateEvents(Conn* c) {
   c->read_armed = want_read;
 }
 
-void Server::Impl::Close(Conn* c) {
+void Server::Impl::Close(Conn* c, const std::string& reason) {
   if (c->closed) return;
   c->closed = true;
   ::epoll_ctl(epoll_fd_, EPOLL_CTL_DEL, c->fd, nullptr);
-  ::close(c->fd);
-  if (c->kind == Kind::kHost) Log("host connection from " + c->peer + " closed");
+  if (c->kind == Kind::kHost) {
+    Log("host connection from " + c->peer + " closed" + (reason.empty() ? "" : ": " + reason));
+  } else if (!reason.empty()) {
+    Log(std::string(c->kind == Kind::kFtp ? "FTP connection from " + c->peer
+                                          : "control connection") +
+        " closed: " + reason);
+  }
+  if (c->job != nullptr) {
+    Log("a control command was left unfinished: its client went away");
+    c->job.reset();
+    jobs_.erase(std::find(jobs_.begin(), jobs_.end(), c));
+  }
+  if (c->paused) paused_.erase(std::find(paused_.begin(), paused_.end(), c));
+  c->paused = false;
+  Account(c);
   dead_.push_back(c->fd);
 }
 
+void Server::Impl::Reap() {
+  if (dead_.empty()) return;
+  for (int fd : dead_) {
+    conns_.erase(fd);
+    ::close(fd);
+  }
+  dead_.clear();
+  // Descriptors are free again: the reserve first, then the listeners that rested.
+  if (spare_fd_ < 0) spare_fd_ = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+  ResumeListeners();
+}
+
+void Server::Impl::Sweep(SteadyClock::time_point now) {
+  const bool idle_ends = opt_.idle_timeout.count() > 0;
+  // A connection opened after this sweep is not idle before the next one.
+  auto next = now + (idle_ends ? opt_.idle_timeout : std::chrono::hours(1));
+  for (auto& [fd, conn] : conns_) {
+    Conn* c = conn.get();
+    if (c->closed) continue;
+    if (c->over_cap) {
+      const auto deadline = c->over_cap_since + opt_.stall_timeout;
+      if (now >= deadline) {
+        Close(c, "its replies have waited unread for more than " + Seconds(opt_.stall_timeout));
+        continue;
+      }
+      next = std::min(next, deadline);
+    }
+    if (!idle_ends) continue;
+    // Replies the server itself still holds back, or a command at work, are not the
+    // client's idleness.
+    if ((!c->later.empty() && c->later.front().due > now) || (c->has_held && c->held_due > now) ||
+        c->job != nullptr) {
+      c->last_active = now;
+    }
+    const auto deadline = c->last_active + opt_.idle_timeout;
+    if (now < deadline) {
+      next = std::min(next, deadline);
+      continue;
+    }
+    if (c->kind == Kind::kFtp && c->Unsent() == 0) {
+      const std::string bye = FtpSession::IdleGoodbye();
+      // Best effort: a client that went silent may not take it.
+      [[maybe_unused]] ssize_t n = ::send(c->fd, bye.data(), bye.size(), MSG_NOSIGNAL);
+    }
+    Close(c, "idle for more than " + Seconds(opt_.idle_timeout));
+  }
+  next_sweep_ = next;
+}
+
+void Server::Impl::RunJobs() {
+  if (jobs_.empty()) return;
+  const auto until = SteadyClock::now() + kJobSlice;
+  for (size_t i = 0; i < jobs_.size();) {
+    Conn* c = jobs_[i];
+    CtlResult r;
+    bool done = false;
+    do {
+      done = c->job->Step(kJobSteps, &r);
+    } while (!done && SteadyClock::now() < until);
+    if (!done) {
+      ++i;
+      continue;
+    }
+    c->job.reset();
+    c->out += EncodeCtlReply(r);
+    touched_.push_back(c);
+    jobs_.erase(jobs_.begin() + std::ptrdiff_t(i));
+  }
+}
+
+void Server::Impl::SendTouched() {
+  // The journal holds every change before any reply that depends on it leaves.
+  const auto now = SteadyClock::now();
+  if (store_->MustFlush() || store_->UnflushedBytes() > kAckBatchBytes ||
+      (store_->UnflushedBytes() > 0 && now - last_flush_ >= kAckBatchTime)) {
+    Status s = store_->Flush(false);
+    if (!s.ok()) Log("cannot write the journal: " + s.message());
+    last_flush_ = now;
+  }
+  for (Conn* c : touched_) Pump(c);
+  touched_.clear();
+}
+
 int Server::Impl::TimeoutMs() {
-  std::optional<SteadyClock::time_point> next;
+  if (!jobs_.empty()) return 0;
+  SteadyClock::time_point next = next_sweep_;
   for (auto& [fd, c] : conns_) {
-    if (!c->later.empty() && (!next || c->later.front().due < *next)) next = c->later.front().due;
-    if (c->has_held && (!next || c->held_due < *next)) next = c->held_due;
+    if (!c->later.empty()) next = std::min(next, c->later.front().due);
+    if (c->has_held) next = std::min(next, c->held_due);
   }
-  if (store_->UnflushedBytes() > 0) {
-    const auto flush_at = last_flush_ + kAckBatchTime;
-    if (!next || flush_at < *next) next = flush_at;
-  }
-  if (!next) return -1;
-  auto ms = std::chrono::ceil<std::chrono::milliseconds>(*next - SteadyClock::now()).count();
+  if (store_->UnflushedBytes() > 0) next = std::min(next, last_flush_ + kAckBatchTime);
+  if (!resting_.empty()) next = std::min(next, rest_until_);
+  auto ms = std::chrono::ceil<std::chrono::milliseconds>(next - SteadyClock::now()).count();
   return int(std::clamp<int64_t>(ms, 0, 60000));
 }
 
 void Server::Impl::ReleaseTimed() {
   const auto now = SteadyClock::now();
   for (auto& [fd, c] : conns_) {
+    if (c->closed) continue;
     if (c->has_held && c->held_due <= now) {
       // No further reply came to pair it with: it goes alone.
       c->has_held = false;
@@ -561,23 +927,44 @@ RemoteCommandResult Server::Impl::RemoteCommand(const std::string& command) {
     Log("RCMD refused: " + shown);
     return {false, "Command " + shown + " not accepted."};
   }
-  for (int p : host_ports()) {
-    if (p == port) {
-      Log("RCMD: " + std::string(kServerProgram) + " already active on port " + std::to_string(p));
-      return {true, "Command " + shown + " successful: " + kServerProgram +
-                        " already active on port " + std::to_string(p) + "."};
+  if (port != 0 && (port < kMinProgramPort || port > kMaxPort)) {
+    Log("RCMD refused, port outside " + std::to_string(kMinProgramPort) + "-" +
+        std::to_string(kMaxPort) + ": " + shown);
+    return {false, "Command " + shown + " not accepted: port " + std::to_string(port) +
+                       " outside " + std::to_string(kMinProgramPort) + "-" +
+                       std::to_string(kMaxPort) + "."};
+  }
+  int old_fd = -1, old_port = -1;
+  for (const auto& [fd, l] : listeners_) {
+    if (l.kind == Kind::kHost) {
+      old_fd = fd;
+      old_port = l.port;
     }
   }
+  // Any port will do for 'P00000', the one already open included.
+  if (old_fd >= 0 && (port == 0 || port == old_port)) {
+    const std::string where = " already active on port " + std::to_string(old_port);
+    Log("RCMD: " + std::string(kServerProgram) + where);
+    return {true, "Command " + shown + " successful: " + kServerProgram + where + "."};
+  }
+  // One program, one port: it moves to the new port once that is open; when the new port
+  // cannot be opened it stays where it is.
   int bound = 0;
   Status s = Listen(Kind::kHost, port, &bound);
-  if (s.ok()) s = WritePorts();
   if (!s.ok()) {
     Log("RCMD failed: " + s.message());
     return {false, "Command " + shown + " failed: " + s.message()};
   }
-  Log("RCMD: " + std::string(kServerProgram) + " started on port " + std::to_string(bound));
-  return {true, "Command " + shown + " successful: " + kServerProgram + " started on port " +
-                    std::to_string(bound) + "."};
+  std::string moved;
+  if (old_fd >= 0) {
+    CloseListener(old_fd);
+    moved = " (no longer on port " + std::to_string(old_port) + ")";
+  }
+  s = WritePorts();
+  if (!s.ok()) Log("cannot write " + folder_.Ports() + ": " + s.message());
+  const std::string where = " started on port " + std::to_string(bound) + moved;
+  Log("RCMD: " + std::string(kServerProgram) + where);
+  return {true, "Command " + shown + " successful: " + kServerProgram + where + "."};
 }
 
 std::string Server::Impl::StatusText() {
@@ -591,6 +978,8 @@ std::string Server::Impl::StatusText() {
     ftp += c->kind == Kind::kFtp;
   }
   text += "connections host " + std::to_string(host) + " ftp " + std::to_string(ftp) + "\n";
+  text += "unsent " + std::to_string(total_unsent_) + "\n";
+  text += "refused " + std::to_string(refused_total_) + "\n";
   return text;
 }
 
@@ -623,29 +1012,38 @@ Status Server::Impl::Run() {
       if (it == conns_.end() || it->second->closed) continue;
       Conn* c = it->second.get();
       const uint32_t e = events[i].events;
-      if ((e & (EPOLLHUP | EPOLLERR)) && !c->reading) {
+      if ((e & (EPOLLHUP | EPOLLERR)) && (!c->reading || c->paused)) {
         Close(c);  // the peer is gone and nothing more will be read: stop waiting for it
         continue;
       }
-      if (e & (EPOLLIN | EPOLLRDHUP | EPOLLHUP | EPOLLERR)) Read(c);
-      if (events[i].events & EPOLLOUT) touched_.push_back(c);
+      if (e & (EPOLLIN | EPOLLRDHUP | EPOLLHUP | EPOLLERR)) Feed(c);
+      if (e & EPOLLOUT) touched_.push_back(c);
     }
-    ReleaseTimed();
-    // The journal holds every change before any reply that depends on it leaves.
     const auto now = SteadyClock::now();
-    if (store_->MustFlush() || store_->UnflushedBytes() > kAckBatchBytes ||
-        (store_->UnflushedBytes() > 0 && now - last_flush_ >= kAckBatchTime)) {
-      Status s = store_->Flush(false);
-      if (!s.ok()) Log("cannot write the journal: " + s.message());
-      last_flush_ = now;
+    if (!resting_.empty() && now >= rest_until_) ResumeListeners();
+    if (now >= next_sweep_) Sweep(now);
+    ReleaseTimed();
+    RunJobs();
+    SendTouched();
+    // Replies that left make room: requests that waited for it are answered now.
+    if (!paused_.empty()) {
+      ResumePaused();
+      SendTouched();
     }
-    for (Conn* c : touched_) Pump(c);
-    touched_.clear();
-    for (int fd : dead_) conns_.erase(fd);
-    dead_.clear();
+    Reap();
   }
-  // Last words (the answer to "shutdown") go out if the socket takes them at once.
+  // Commands at work answer how far they went; last words (the answer to "shutdown")
+  // go out if the socket takes them at once.
+  for (Conn* c : jobs_) {
+    c->out += EncodeCtlReply(c->job->Interrupted());
+    c->job.reset();
+  }
+  jobs_.clear();
   for (auto& [fd, c] : conns_) Pump(c.get());
+  // The connections close before the files are written: out of descriptors, writing
+  // them needs some back.
+  for (auto& [fd, c] : conns_) Close(c.get());
+  Reap();
   Status s = store_->Compact();
   if (!s.ok()) Log("cannot write the data folder: " + s.message());
   return result.ok() ? s : result;

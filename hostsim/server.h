@@ -8,11 +8,24 @@
 // The ports in use are written to ports.txt in the data folder ("ftp N", "host N" lines)
 // and printed on standard output, so a port chosen by the system (0) can be found.
 //
+// The host server program runs on one port at a time: an RCMD naming another port (as
+// Torvan sends after its settings' port changed) moves it there, and the old port stops
+// taking connections; those already open go on until they end.
+//
+// No client can hold the others up: replies waiting for a client that does not read are
+// capped (per connection and in total) and its requests wait unread meanwhile; a client
+// kept at its cap too long, and any connection idle too long, is closed; long control
+// commands (generate) run in slices between the other connections' work; with no
+// descriptor left, waiting connections are refused on a reserve descriptor and accepting
+// backs off until descriptors free up, while the control socket is still served.
+//
 // Usage: construct, Start, then Run until Stop (callable from any thread or a signal
 // handler) or the "shutdown" control command; Run writes the data folder's text files
 // before it returns.
 #pragma once
 
+#include <chrono>
+#include <cstddef>
 #include <memory>
 #include <string>
 #include <vector>
@@ -31,6 +44,16 @@ struct ServerOptions {
   platform::Clock* clock = nullptr;  // nullptr: the system clock
   bool verbose = false;              // log every request on standard error
   bool print_ports = true;           // print the listening ports on standard output
+  // A connection that sends no whole request and takes no reply byte for this long is
+  // closed (FTP with 421 first); zero: never.
+  std::chrono::milliseconds idle_timeout = std::chrono::minutes(5);
+  // Reply bytes waiting to be sent, per connection and over all connections. At its cap a
+  // connection's requests wait unread; over the total, only connections with nothing
+  // waiting get a reply (one at a time).
+  size_t max_unsent = 1 << 20;
+  size_t max_unsent_total = 16 << 20;
+  // A connection at its cap for this long is closed.
+  std::chrono::milliseconds stall_timeout = std::chrono::seconds(60);
 };
 
 class Server {

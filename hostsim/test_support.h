@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <string>
 #include <thread>
+#include <type_traits>
 
 #include <gtest/gtest.h>
 
@@ -63,13 +64,21 @@ inline std::string Header(char outcome, int length) {
 // torvan-host serving a data folder on its own thread, on free ports.
 class RunningServer {
  public:
-  explicit RunningServer(const std::string& dir, bool host_port_at_once = true) {
+  explicit RunningServer(const std::string& dir, bool host_port_at_once = true)
+      : RunningServer(
+            dir, [host_port_at_once](ServerOptions& o) { o.port = host_port_at_once ? 0 : -1; }) {}
+
+  // `adjust(ServerOptions&)` changes the options (limits, time-outs) before the start.
+  template <typename Adjust,
+            typename = std::enable_if_t<std::is_invocable_v<Adjust, ServerOptions&>>>
+  RunningServer(const std::string& dir, Adjust adjust) {
     ServerOptions options;
     options.data_dir = dir;
     options.listen = "127.0.0.1";
     options.ftp_port = 0;
-    options.port = host_port_at_once ? 0 : -1;
+    options.port = 0;
     options.print_ports = false;
+    adjust(options);
     server_ = std::make_unique<Server>(options);
     std::string notes;
     Status s = server_->Start(&notes);

@@ -127,6 +127,20 @@ TEST_F(TorvanLinkTest, CatalogueTimeChangesImagesAndStatements) {
                                    .text.find("NOTA=Visita dell'8 marzo\tESITO=N"));
 }
 
+// The operator changes Torvan's port setting between two link starts: the next start's
+// RCMD names the new port, and Torvan finds the program there.
+TEST_F(TorvanLinkTest, ANewPortInTheSettingsFindsTheProgramThere) {
+  OpenLink();
+  const int first = server_.host_port();
+  socket_.Sock_Close(kSlot);
+  OpenLink();
+  EXPECT_NE(first, server_.host_port());
+  EXPECT_TRUE(Exchange('3', "S").served());
+  socket_.Sock_Close(kSlot);
+  std::string address;
+  EXPECT_FALSE(socket_.Sock_Connect(kSlot, "127.0.0.1", first, &address));
+}
+
 TEST_F(TorvanLinkTest, FaultsAsTorvanSeesThem) {
   OpenLink();
   ASSERT_EQ(0, testing::Ctl(sample_.path(), {"fault", "refuse", "P", "1"}).exit_code);

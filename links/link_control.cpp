@@ -24,10 +24,11 @@ bool Server_AS_Start(Runtime& rt) {
   program.state.LinkUp = false;
   (void)rt.socket.Sock_Start(program.paths.char_table);
   // Without the character table no reply of the host can be read: say so at once rather
-  // than let twenty connection attempts fail one by one.
+  // than let twenty connection attempts fail one by one. The status names the file and
+  // the fault ("<path>: <fault>").
   if (!rt.socket.table_status().ok()) {
     program.Scrivi_Messaggio("ERRORE nella lettura della tabella caratteri " +
-                             program.paths.char_table + ": " + rt.socket.table_status().message());
+                             rt.socket.table_status().message());
     rt.socket.Sock_Stop();
     return false;
   }

@@ -16,8 +16,9 @@ std::string HostProgramCommand(std::string_view libreria, int32_t porta);
 // or Porta_FTP is 0), connects to it with up to LinkOptions::attempts attempts, reads the
 // greeting, makes the time exchange, loads the catalogue from the host and builds it in
 // memory. True when the link is up and the catalogue loaded; LinkUp says the same. A
-// character table file (TnC_TBL1.Tbl) that is missing or short ends the start at once
-// with its message: no reply of the host could be read without it.
+// character table file (TnC_TBL1.Tbl) that is missing, short or not a character table
+// ends the start at once with "ERRORE nella lettura della tabella caratteri <path>:
+// <fault>": no reply of the host could be read without it.
 bool Server_AS_Start(Runtime& rt);
 
 // Closes the link when it is up; always clears LinkUp and Prossimo_Tentativo. True.

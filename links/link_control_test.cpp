@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <filesystem>
+#include <map>
 
 #include "catalogue/catalogue_files.h"
 #include "config/scramble.h"
@@ -151,23 +153,6 @@ TEST_F(LinkTest, SkippedEntriesAreNeitherStoredNorCounted) {
   Server_AS_Stop(rt_);
 }
 
-TEST_F(LinkTest, ALinkBrokenDuringTheFieldListsGivesOneErrorPerRemainingList) {
-  HostCatalogue host = Example();
-  int field_requests = 0;
-  ScriptedHost peer([&](char c, const std::string& d) {
-    if (c == '2' && ++field_requests == 8) return HostReply::Close();
-    return host.Answer(c, d);
-  });
-  program_.settings.parametri.Porta = peer.port();
-  ASSERT_TRUE(Server_AS_Start(rt_));  // lists cut short still complete the load
-  EXPECT_EQ(2, CountLines("[Carica_File] Errore Sock_Read {2}(1)"));
-  std::vector<Campo_Rec> fields;
-  ASSERT_TRUE(ReadCampoRecs(program_.paths.FieldFile(2), &fields).ok());
-  EXPECT_EQ(1u, fields.size());
-  ASSERT_TRUE(ReadCampoRecs(program_.paths.FieldFile(3), &fields).ok());
-  EXPECT_EQ(0u, fields.size());
-}
-
 TEST_F(LinkTest, NoDatabaseEndsTheLoadAndTheLink) {
   HostCatalogue host = Example();
   host.databases.clear();
@@ -197,6 +182,134 @@ TEST_F(LinkTest, AnEntryTooShortToDecodeEndsTheLoad) {
   program_.settings.parametri.Porta = peer.port();
   EXPECT_FALSE(Server_AS_Start(rt_));
   EXPECT_TRUE(Has("Errore generico in Carica_File"));
+}
+
+// Every catalogue file of the folder, with its bytes (staging folders included).
+std::map<std::string, std::string> FolderFiles(const std::string& dir) {
+  std::map<std::string, std::string> files;
+  for (const auto& e : std::filesystem::recursive_directory_iterator(dir)) {
+    std::string bytes;
+    if (e.is_regular_file()) (void)platform::ReadFile(e.path().string(), &bytes);
+    files[std::filesystem::relative(e.path(), dir).string()] = bytes;
+  }
+  return files;
+}
+
+// What the in-memory catalogue holds, as one text.
+std::string Summary(const Catalogue& c) {
+  std::string s = "N_DB=" + std::to_string(c.N_DB) + " ritorno=";
+  for (bool b : c.DB_Ritorno) s += b ? "S" : "N";
+  for (size_t i = 1; i < c.Tab_File.size(); ++i) {
+    const torvan::FileEntry& f = c.Tab_File[i];
+    s += " " + f.Libreria + "/" + f.File + ":";
+    for (int32_t k = f.Primo_Campo; k <= f.Ultimo_Campo; ++k)
+      s += c.Tab_Campi[size_t(k)].Nome + ",";
+  }
+  return s;
+}
+
+std::string HostBytes(std::string_view pc) { return testing::HostText(pc); }
+
+// A catalogue load that does not finish fails, whatever broke it and wherever: the link is
+// closed, and the catalogue files and the in-memory catalogue of the previous load stay
+// exactly as they were (so no field ever lands in another file's field catalogue).
+TEST_F(LinkTest, ALoadThatDoesNotFinishFailsAndKeepsThePreviousCatalogue) {
+  struct Damage {
+    const char* meaning;
+    char code;       // the request whose reply is damaged
+    int occurrence;  // its n-th request of that code, from 1; 0 for every one
+    HostReply reply;
+    std::string message;  // the line before "Errore generico in Carica_File"
+  };
+  const std::string header200 = HostBytes("0") + HostBytes("00200");
+  std::string other_file = FieldEntry("F1", 'A', 5, 0, 1, 5);
+  other_file.replace(1, 20, HostBytes("DATI      CLIENTI   "));
+  const Damage damages[] = {
+      {"a length that is not digits", '3', 1,
+       HostReply::Raw(HostBytes("0") + HostBytes("0A012") + std::string(12, '\x40')),
+       "[Carica_File] Errore Sock_Read {3}(2)"},
+      {"a length past the data", '1', 2,
+       HostReply::Raw(header200 + FileEntry("DATI", "CONTATTI", "N", "ARCHIVIO").substr(0, 50)),
+       "[Carica_File] Errore Sock_Read {1}(2)"},
+      {"a length above what a reply carries", '1', 1,
+       HostReply::Raw(HostBytes("0") + HostBytes("09000")),
+       "[Carica_File] Errore Sock_Read {1}(2)"},
+      {"a database entry cut short", '3', 2,
+       HostReply::Served(DatabaseEntry("ARCHIVIO", "SQLSRV01", "").substr(0, 100)),
+       "[Carica_File] Errore Sock_Read {3}(2)"},
+      {"a field entry cut short", '2', 3,
+       HostReply::Served(FieldEntry("F3", 'A', 5, 0, 11, 5).substr(0, 40)),
+       "[Carica_File] Errore Sock_Read {2}(2)"},
+      {"a connection that closes during the field lists", '2', 8, HostReply::Close(),
+       "[Carica_File] Errore Sock_Read {2}(1)"},
+      {"a silent host", '3', 1, HostReply::Silent(), "[Carica_File] Errore Sock_Read {3}(1)"},
+      {"a field entry of another file", '2', 7, HostReply::Served(other_file),
+       "   *** ERRORE ***  Il campo F1 ricevuto per DATI/CONTATTI \xE8 del file DATI/CLIENTI"},
+      {"a field list that never ends", '2', 0,
+       HostReply::Served(FieldEntry("SALTATO", 'A', 1, 0, 1, 1, ' ', '*')),
+       "   *** ERRORE ***  L'elenco dei campi di DATI/CLIENTI supera 4067 voci"},
+  };
+
+  // The previous catalogue: the example.
+  HostCatalogue good = Example();
+  {
+    ScriptedHost peer([&](char c, const std::string& d) { return good.Answer(c, d); });
+    program_.settings.parametri.Porta = peer.port();
+    ASSERT_TRUE(Server_AS_Start(rt_));
+    Server_AS_Stop(rt_);
+  }
+  const std::map<std::string, std::string> files = FolderFiles(dir_);
+  const std::string summary = Summary(rt_.catalogue);
+  ASSERT_EQ(6u, files.size());  // the character table, TnC_DB, TnC_FILE, three field files
+
+  for (const Damage& damage : damages) {
+    // The host has changed its catalogue since: a load that finished would show it.
+    HostCatalogue host = Example();
+    host.files.push_back(FileEntry("DATI", "NUOVO", "N", "GESTIONALE"));
+    host.fields[PadRight("DATI", 10) + PadRight("NUOVO", 10)] = {FieldEntry("N1", 'A', 1, 0, 1, 1)};
+    int seen = 0;
+    ScriptedHost peer([&](char c, const std::string& d) {
+      if (c == damage.code && (damage.occurrence == 0 || ++seen == damage.occurrence)) {
+        return damage.reply;
+      }
+      return host.Answer(c, d);
+    });
+    program_.settings.parametri.Porta = peer.port();
+    lines_.clear();
+    EXPECT_FALSE(Server_AS_Start(rt_)) << damage.meaning;
+    EXPECT_FALSE(program_.state.LinkUp) << damage.meaning;
+    ASSERT_GE(lines_.size(), 2u) << damage.meaning;
+    EXPECT_EQ(damage.message, lines_[lines_.size() - 2]) << damage.meaning;
+    EXPECT_EQ("Errore generico in Carica_File", lines_.back()) << damage.meaning;
+    EXPECT_EQ(files, FolderFiles(dir_)) << damage.meaning;
+    EXPECT_EQ(summary, Summary(rt_.catalogue)) << damage.meaning;
+  }
+}
+
+TEST_F(LinkTest, AReloadReplacesTheWholeCatalogue) {
+  HostCatalogue host = Example();
+  {
+    ScriptedHost peer([&](char c, const std::string& d) { return host.Answer(c, d); });
+    program_.settings.parametri.Porta = peer.port();
+    ASSERT_TRUE(Server_AS_Start(rt_));
+    Server_AS_Stop(rt_);
+  }
+  host = Example();
+  host.files.pop_back();
+  host.fields[PadRight("DATI", 10) + PadRight("CLIENTI", 10)].pop_back();
+  ScriptedHost peer([&](char c, const std::string& d) { return host.Answer(c, d); });
+  program_.settings.parametri.Porta = peer.port();
+  ASSERT_TRUE(Server_AS_Start(rt_));
+  EXPECT_EQ(std::vector<std::string>({"TnC_DB.DAT", "TnC_FILE.DAT", "TnC_F_00001.DAT",
+                                      "TnC_F_00002.DAT", "TnC_TBL1.Tbl"}),
+            [&] {
+              std::vector<std::string> names;
+              for (const auto& [name, bytes] : FolderFiles(dir_)) names.push_back(name);
+              return names;
+            }());
+  EXPECT_EQ(2, rt_.catalogue.N_File);
+  EXPECT_EQ(4, rt_.catalogue.Tab_File[1].N_Campi);
+  Server_AS_Stop(rt_);
 }
 
 TEST_F(LinkTest, AnUnansweredPortIsTriedAgainWithItsMessages) {
@@ -279,6 +392,22 @@ TEST_F(LinkTest, ARefusedTimeExchangeIsReportedAndTheStartGoesOn) {
   Server_AS_Stop(rt_);
 }
 
+TEST_F(LinkTest, ATimeReplyCutShortClosesTheLinkAndTheStartEndsAtOnce) {
+  HostCatalogue host = Example();
+  ScriptedHost peer([&](char c, const std::string& d) {
+    if (c == 'P') return HostReply::Close();
+    return host.Answer(c, d);
+  });
+  program_.settings.parametri.Porta = peer.port();
+  EXPECT_FALSE(Server_AS_Start(rt_));
+  // The link is out of step after a failed read: the catalogue load fails at once on it.
+  EXPECT_TRUE(Has("[Server_AS_Start] Errore Sock_Read {P}(1)"));
+  EXPECT_TRUE(Has("[Carica_File] Errore Sock_Read {3}(1)"));
+  EXPECT_TRUE(Has("Errore generico in Carica_File"));
+  EXPECT_EQ(0, peer.Count('3'));  // nothing more was sent on the closed link
+  EXPECT_FALSE(program_.state.LinkUp);
+}
+
 TEST_F(LinkTest, ACatalogueOf200FilesWith50FieldsEachLoads) {
   HostCatalogue host;
   host.databases = {DatabaseEntry("GESTIONALE", "SQLSRV01", "x")};
@@ -315,6 +444,36 @@ TEST_F(LinkTest, AMissingCharacterTableEndsTheStartWithItsMessage) {
   EXPECT_EQ(0u, lines_[0].find("ERRORE nella lettura della tabella caratteri " + dir_ +
                                "/TnC_TBL1.Tbl: "));
   EXPECT_FALSE(program_.state.LinkUp);
+}
+
+TEST_F(LinkTest, ADamagedCharacterTableEndsTheStartNamingTheFault) {
+  struct Row {
+    const char* what;
+    std::string bytes;
+    std::string fault;
+  };
+  std::string shipped;
+  ASSERT_TRUE(platform::ReadFile(TORVAN_CHAR_TABLE, &shipped).ok());
+  std::string no_digits = shipped;
+  no_digits[hostlink::kCharTableHeaderLength + 0xF3] = ' ';
+  const Row rows[] = {
+      {"short", shipped.substr(0, 100), "lunga 100 byte invece di 262: le voci mancanti valgono 0"},
+      {"not a table", std::string(262, 'x'),
+       "non \xE8 una tabella caratteri (intestazione senza \"T1\")"},
+      {"a digit lost", no_digits, "la cifra \"3\" non corrisponde al byte host F3"},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.what);
+    lines_.clear();
+    ASSERT_TRUE(platform::WriteFileAtomic(dir_ + "/TnC_TBL1.Tbl", r.bytes, 0644).ok());
+    program_.settings.parametri.Porta = hostlink::testing::ClosedPort();
+    EXPECT_FALSE(Server_AS_Start(rt_));
+    const std::vector<std::string> expected = {"ERRORE nella lettura della tabella caratteri " +
+                                               dir_ + "/TnC_TBL1.Tbl: " + r.fault};
+    EXPECT_EQ(expected, lines_);
+    EXPECT_FALSE(program_.state.LinkUp);
+    EXPECT_FALSE(rt_.socket.started());
+  }
 }
 
 TEST(HostProgramCommand, StandardSettings) {

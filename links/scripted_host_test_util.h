@@ -17,11 +17,15 @@
 namespace torvan::testing {
 
 struct HostReply {
-  enum Kind { kServed, kRefused, kClose } kind = kRefused;
-  std::string data;  // host bytes, when served
+  enum Kind { kServed, kRefused, kClose, kRaw, kSilent } kind = kRefused;
+  std::string data;  // host bytes: the data part when served, the whole reply when raw
   static HostReply Served(std::string host_bytes) { return {kServed, std::move(host_bytes)}; }
   static HostReply Refused() { return {kRefused, ""}; }
   static HostReply Close() { return {kClose, ""}; }
+  // These bytes as they are, header included (a damaged reply); then the next request.
+  static HostReply Raw(std::string host_bytes) { return {kRaw, std::move(host_bytes)}; }
+  // No answer: the host keeps the connection open until the PC closes it.
+  static HostReply Silent() { return {kSilent, ""}; }
 };
 
 inline const hostlink::CharTables& Tables() {
@@ -121,7 +125,13 @@ class ScriptedHost {
       }
       HostReply r = handler(pc[0], pc_data);
       if (r.kind == HostReply::kClose) return;
-      if (r.kind == HostReply::kRefused) {
+      if (r.kind == HostReply::kSilent) {
+        (void)c.SeesEnd();
+        return;
+      }
+      if (r.kind == HostReply::kRaw) {
+        c.Write(r.data);
+      } else if (r.kind == HostReply::kRefused) {
         c.Write(Header('1', 0));
       } else {
         c.Write(Header('0', r.data.size()) + r.data);
@@ -135,7 +145,9 @@ class ScriptedHost {
   hostlink::testing::ScriptedPeer peer_;
 };
 
-// A host with databases, files and fields as lists; serves "3", "1", "2" and P/T.
+// A host with databases, files and fields as lists; serves "3", "1", "2" and P/T. A field
+// entry whose library and file (positions 2-21) are blank is served with those of the
+// request, as the host names the file its fields belong to.
 struct HostCatalogue {
   std::vector<std::string> databases;                      // entries (host bytes)
   std::vector<std::string> files;                          // entries (host bytes)
@@ -159,7 +171,12 @@ struct HostCatalogue {
       case '2': {
         auto it = fields.find(data.substr(1));
         static const std::vector<std::string> none;
-        return list(it == fields.end() ? none : it->second, field_cursor);
+        HostReply r = list(it == fields.end() ? none : it->second, field_cursor);
+        if (r.kind == HostReply::kServed && r.data.size() > 21 &&
+            r.data.compare(1, 20, HostText(std::string(20, ' '))) == 0) {
+          r.data.replace(1, 20, HostText(PadRight(data.substr(1), 20)));
+        }
+        return r;
       }
       default:
         return HostReply::Refused();

@@ -42,6 +42,9 @@ bool Server_SQL_Start_(Runtime& rt) {
     params.base_folder = program.paths.base;
     params.odbc_driver =
         sql::OdbcDriverFor(program.settings.sql, program.settings.parametri.Native_Client);
+    // The operator's further attributes, as typed (TnC.INI holds Windows-1252; the
+    // connection string is UTF-8).
+    params.odbc_extra = Cp1252ToUtf8(program.settings.sql.Attributi);
     rt.connessioni.Set(n, sql::NewConnection(params));
     if (!rt.connessioni.at(n)->Open().ok()) {
       Errori_SQL(program, rt.connessioni, n);

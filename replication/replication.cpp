@@ -1,20 +1,32 @@
 #include "replication/replication.h"
 
+#include "replication/host_to_sql.h"
+#include "replication/pending.h"
+#include "replication/sql_to_host.h"
+
 namespace torvan {
 
 namespace {
 
-// Until the steps land: a pass that finds nothing to do.
-class NoReplication final : public ReplicationOps {
+class Replication final : public ReplicationOps {
  public:
-  bool Server_SQL_Sincro() override { return false; }
-  bool Server_SQL_Ritorno() override { return false; }
+  Replication(Runtime& rt, Confirmations& confirmations)
+      : pending_(rt.program),
+        host_to_sql_(rt, confirmations, pending_),
+        sql_to_host_(rt, pending_) {}
+  bool Server_SQL_Sincro() override { return host_to_sql_.Server_SQL_Sincro(); }
+  bool Server_SQL_Ritorno() override { return sql_to_host_.Server_SQL_Ritorno(); }
+
+ private:
+  Pending pending_;
+  HostToSql host_to_sql_;
+  SqlToHost sql_to_host_;
 };
 
 }  // namespace
 
-std::unique_ptr<ReplicationOps> MakeReplication(Runtime&, Confirmations&) {
-  return std::make_unique<NoReplication>();
+std::unique_ptr<ReplicationOps> MakeReplication(Runtime& rt, Confirmations& confirmations) {
+  return std::make_unique<Replication>(rt, confirmations);
 }
 
 }  // namespace torvan

@@ -1,8 +1,6 @@
 #include "schema/confirm.h"
 
-#include <clocale>
-
-#include "core/text.h"
+#include "schema/row_count.h"
 
 namespace torvan {
 
@@ -17,21 +15,11 @@ std::string QuestionText(std::string_view db, std::string_view table, std::strin
          "\rrecord(s) \r\r\rpremere 'OK' per cancellare\rpremere 'Annulla' per NON cancellare\r";
 }
 
-std::string FormatRowCount(long long count, std::string_view separator) {
-  std::string digits = std::to_string(count < 0 ? -count : count);
-  std::string out;
-  for (size_t i = 0; i < digits.size(); ++i) {
-    if (i > 0 && (digits.size() - i) % 3 == 0) out += separator;
-    out += digits[i];
+std::string UnsentText(int64_t unsent) {
+  if (unsent == 1) {
+    return "1 modifica non ancora inviata al sistema origine andr\xE0 persa";
   }
-  return count < 0 ? "-" + out : out;
-}
-
-std::string FormatRowCount(long long count) {
-  const lconv* lc = std::localeconv();
-  // The locale's separator is UTF-8 (a narrow no-break space in some); texts are Windows-1252.
-  std::string sep = (lc != nullptr && lc->thousands_sep != nullptr) ? lc->thousands_sep : "";
-  return FormatRowCount(count, Utf8ToCp1252(sep));
+  return FormatRowCount(unsent) + " modifiche non ancora inviate al sistema origine andranno perse";
 }
 
 }  // namespace torvan

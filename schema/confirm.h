@@ -6,6 +6,7 @@
 // that both show the same words.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -20,8 +21,11 @@ class Confirmations {
   // A critical-stop box with OK only (style 16): the operator can only acknowledge it.
   virtual void ShowRefusal(Owner owner, std::string_view title, std::string_view text) = 0;
   // A critical-stop box with OK and Cancel (style 17): true only for OK. A box closed any
-  // other way is Cancel.
-  virtual bool AskOkCancel(Owner owner, std::string_view title, std::string_view text) = 0;
+  // other way is Cancel. `unsent` counts the changes not yet sent to the host that OK
+  // throws away (0: none); the text already says so, and an answer given in advance for
+  // every question (the command line's --yes) does not cover them.
+  virtual bool AskOkCancel(Owner owner, std::string_view title, std::string_view text,
+                           int64_t unsent) = 0;
 };
 
 inline constexpr char kCancellaFileTitle[] = " Cancella File ";
@@ -32,10 +36,9 @@ std::string RefusalText(std::string_view db, std::string_view table);
 // cancellare" CR "premere 'Annulla' per NON cancellare" CR.
 std::string QuestionText(std::string_view db, std::string_view table, std::string_view count);
 
-// The count as "###,##0": digits grouped by three with the thousands separator of the
-// user's locale (LC_NUMERIC; none in the C locale).
-std::string FormatRowCount(long long count);
-// The same with an explicit separator, empty for none.
-std::string FormatRowCount(long long count, std::string_view separator);
+// "<n> modifiche non ancora inviate al sistema origine andranno perse" ("1 modifica non
+// ancora inviata ... andrà persa"), n as "###,##0". The question's extra line is
+// "ATTENZIONE: " + this + CR.
+std::string UnsentText(int64_t unsent);
 
 }  // namespace torvan

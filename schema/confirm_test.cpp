@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "schema/row_count.h"
+
 namespace torvan {
 namespace {
 
@@ -21,6 +23,23 @@ TEST(Confirm, RowCountsAreGroupedByThousands) {
   EXPECT_EQ("1.000.000", FormatRowCount(1000000, "."));
   EXPECT_EQ("0", FormatRowCount(0, "."));
   EXPECT_EQ("1234567", FormatRowCount(1234567, ""));
+}
+
+TEST(Confirm, TheExtraLineNamesTheChangesNotSent) {
+  EXPECT_EQ("1 modifica non ancora inviata al sistema origine andr\xE0 persa", UnsentText(1));
+  EXPECT_EQ("2 modifiche non ancora inviate al sistema origine andranno perse", UnsentText(2));
+}
+
+TEST(RowCount, TheTextsTheBrowserShows) {
+  EXPECT_EQ("non esiste", RowCount::Absent().Text("."));
+  EXPECT_EQ("no permesso", RowCount::NoPermission().Text("."));
+  EXPECT_EQ("0", RowCount::Counted(0).Text("."));
+  EXPECT_EQ("1.234", RowCount::Counted(1234).Text("."));
+  EXPECT_EQ("1,234", RowCount::Counted(1234).Text(","));
+  EXPECT_FALSE(RowCount::Counted(0).has_rows());
+  EXPECT_TRUE(RowCount::Counted(1).has_rows());
+  EXPECT_FALSE(RowCount::NoPermission().has_rows());
+  EXPECT_EQ(0, RowCount::Absent().rows());
 }
 
 }  // namespace

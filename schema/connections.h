@@ -4,6 +4,7 @@
 #pragma once
 
 #include <memory>
+#include <string_view>
 #include <vector>
 
 #include "core/program.h"
@@ -31,6 +32,11 @@ class Connessioni {
 // For each error of connection n, five lines ("Errore Numero  : ", "  Descrizione  : ",
 // "  Provenienza  : ", "  Stato SQL    : ", "  Errore nativo: "), then "Totale errori  : "
 // and the count; clears the list and lets events run. A missing connection has no errors.
+// The source line says whose the number is: "  Provenienza  : SQLite (codice SQLite)".
 void Errori_SQL(Program& program, const Connessioni& connessioni, int n);
+
+// "codice SQLite", "errore nativo ODBC", "numero SQL Server", "numero SQL Server dato dal
+// dialetto SQLite" or "errore di Torvan".
+std::string_view OriginText(sql::ErrorOrigin origin);
 
 }  // namespace torvan

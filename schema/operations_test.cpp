@@ -8,6 +8,8 @@
 #include "catalogue/catalogue_files.h"
 #include "platform/fakes.h"
 #include "platform/temp_folder.h"
+#include "schema/objects.h"
+#include "schema/statements.h"
 
 namespace torvan {
 namespace {
@@ -18,12 +20,15 @@ class ScriptedConfirmations final : public Confirmations {
   void ShowRefusal(Owner, std::string_view title, std::string_view text) override {
     boxes.push_back("REFUSAL" + std::string(title) + std::string(text));
   }
-  bool AskOkCancel(Owner, std::string_view title, std::string_view text) override {
+  bool AskOkCancel(Owner, std::string_view title, std::string_view text,
+                   int64_t unsent_changes) override {
     boxes.push_back("QUESTION" + std::string(title) + std::string(text));
+    unsent.push_back(unsent_changes);
     return answer;
   }
   bool answer = false;
   std::vector<std::string> boxes;
+  std::vector<int64_t> unsent;
 };
 
 // A real connection whose counts fail on command (a table that cannot be counted).
@@ -33,7 +38,9 @@ class UncountableConnection final : public sql::Connection {
   Status Open() override { return real_->Open(); }
   void Close() override { real_->Close(); }
   bool IsOpen() const override { return real_->IsOpen(); }
+  sql::Dialect dialect() const override { return real_->dialect(); }
   Status Execute(std::string_view s) override { return real_->Execute(s); }
+  Status ExecuteNative(std::string_view s) override { return real_->ExecuteNative(s); }
   Status OpenRecordset(std::string_view s, std::unique_ptr<sql::Recordset>* rs) override {
     if (s.substr(0, 21) == "select count(*) from ") {
       return Fail(Status::IoError("permission denied"), {}, "test");
@@ -44,6 +51,31 @@ class UncountableConnection final : public sql::Connection {
 
  private:
   std::unique_ptr<sql::Connection> real_;
+};
+
+// A connection that speaks T-SQL, as one to SQL Server does, and keeps every schema text it
+// is given; it has no tables.
+class RecordingSqlServer final : public sql::Connection {
+ public:
+  Status Open() override { return Status::Ok(); }
+  void Close() override {}
+  bool IsOpen() const override { return true; }
+  sql::Dialect dialect() const override { return sql::Dialect::kSqlServer; }
+  Status Execute(std::string_view s) override {
+    return Fail(Status::IoError("no rows here"), {}, std::string(s));
+  }
+  Status ExecuteNative(std::string_view s) override {
+    texts.emplace_back(s);
+    return Status::Ok();
+  }
+  Status OpenRecordset(std::string_view, std::unique_ptr<sql::Recordset>*) override {
+    return Fail(Status::IoError("no rows here"), {}, "test");
+  }
+  Status ListTables(std::vector<std::string>* names) override {
+    names->clear();
+    return Status::Ok();
+  }
+  std::vector<std::string> texts;
 };
 
 class OperationsTest : public ::testing::Test {
@@ -63,9 +95,10 @@ class OperationsTest : public ::testing::Test {
   ~OperationsTest() override { connessioni_.Resize(0); }
 
   // Adds file n of database 1 with fields COD (A 6) and QTA (P 5,0) (+ the index field).
-  void AddFile(const std::string& name, bool pc_as, bool with_fields = true) {
+  void AddFile(const std::string& name, bool pc_as, bool with_fields = true,
+               const std::string& library = "DATI") {
     FileEntry f;
-    f.Libreria = "DATI";
+    f.Libreria = library;
     f.File = name;
     f.As_Pc = true;
     f.Pc_As = pc_as;
@@ -90,9 +123,24 @@ class OperationsTest : public ::testing::Test {
     }
     ASSERT_TRUE(WriteRecords(program_.paths.FieldFile(catalogue_.N_File), fields).ok());
   }
+  // Replaces the fields of file n.
+  void SetFields(int n, const std::vector<Campo_Rec>& fields) {
+    ASSERT_TRUE(WriteRecords(program_.paths.FieldFile(n), fields).ok());
+  }
+  static Campo_Rec Field(const char* name, const char* tipo, int len, int dec, int bytes) {
+    Campo_Rec c;
+    c.Nome = name;
+    c.Tipo = tipo;
+    c.Lunghezza = len;
+    c.Decimali = dec;
+    c.Byte = bytes;
+    c.Escluso = " ";
+    return c;
+  }
+  std::string Count(const char* table) { return Conta_Record(schema_, 1, table).Text(""); }
   sql::Connection& Db() { return *connessioni_.at(1); }
   void Exec(const std::string& s) { ASSERT_TRUE(Db().Execute(s).ok()) << s; }
-  int Count(const char* messages) {
+  int Lines(const std::string& messages) {
     int n = 0;
     for (const std::string& l : lines_) n += l == messages;
     return n;
@@ -130,7 +178,7 @@ TEST_F(OperationsTest, BuildingTwoFilesSentBackMakesOneMasterTable) {
   // The triggers record a change made on the PC side, in master order.
   Exec("INSERT INTO [CONTATTI] ([COD],[QTA]) VALUES('A''1  ',12)");
   Exec("INSERT INTO [CLIENTI] ([COD],[QTA]) VALUES('B',3)");
-  EXPECT_EQ("2", Conta_Record(schema_, 1, "_T_MASTER___"));
+  EXPECT_EQ("2", Count("_T_MASTER___"));
   std::unique_ptr<sql::Recordset> rs;
   ASSERT_TRUE(Db().OpenRecordset(SelectMaster(), &rs).ok());
   EXPECT_EQ("CONTATTI", rs->Find("_T_FILE___")->text);
@@ -142,18 +190,18 @@ TEST_F(OperationsTest, BuildingTwoFilesSentBackMakesOneMasterTable) {
 TEST_F(OperationsTest, AFileNotSentBackGetsOnlyItsMirrorTable) {
   AddFile("ARTICOLI", false);
   Crea_File(schema_, 1);
-  EXPECT_EQ("0", Conta_Record(schema_, 1, "ARTICOLI"));
-  EXPECT_EQ("non esiste", Conta_Record(schema_, 1, "ARTICOLI___"));
-  EXPECT_EQ("non esiste", Conta_Record(schema_, 1, "_T_MASTER___"));
-  EXPECT_EQ("non esiste", Conta_Record(schema_, 1, "articoli"));  // names are case-sensitive
-  EXPECT_EQ(0, Count("Creazione del file master per GESTIONALE completata"));
+  EXPECT_EQ("0", Count("ARTICOLI"));
+  EXPECT_EQ("non esiste", Count("ARTICOLI___"));
+  EXPECT_EQ("non esiste", Count("_T_MASTER___"));
+  EXPECT_EQ("non esiste", Count("articoli"));  // names are case-sensitive
+  EXPECT_EQ(0, Lines("Creazione del file master per GESTIONALE completata"));
 }
 
 TEST_F(OperationsTest, AFileWithoutFieldsTouchesNothing) {
   AddFile("VUOTO", true, false);
   Crea_File(schema_, 1);
-  EXPECT_EQ(1, Count("ERRORE nella creazione del file GESTIONALE/VUOTO MANCANO I CAMPI"));
-  EXPECT_EQ("non esiste", Conta_Record(schema_, 1, "VUOTO"));
+  EXPECT_EQ(1, Lines("ERRORE nella creazione del file GESTIONALE/VUOTO MANCANO I CAMPI"));
+  EXPECT_EQ("non esiste", Count("VUOTO"));
 }
 
 TEST_F(OperationsTest, RebuildingAskesBeforeRowsAreLost) {
@@ -175,12 +223,12 @@ TEST_F(OperationsTest, RebuildingAskesBeforeRowsAreLost) {
   EXPECT_EQ(1u, confirmations_.boxes.size());
   // Cancella_File with Cancel keeps the rows; with OK drops both tables.
   Cancella_File(schema_, Owner::kBrowser, 1, false);
-  EXPECT_EQ("1", Conta_Record(schema_, 1, "ARTICOLI"));
+  EXPECT_EQ("1", Count("ARTICOLI"));
   confirmations_.answer = true;
   Cancella_File(schema_, Owner::kBrowser, 1, false);
-  EXPECT_EQ("non esiste", Conta_Record(schema_, 1, "ARTICOLI"));
-  EXPECT_EQ(1, Count("Cancellazione del file GESTIONALE/ARTICOLI completata"));
-  EXPECT_EQ(1, Count("Cancellazione del file di supporto per GESTIONALE/ARTICOLI completata"));
+  EXPECT_EQ("non esiste", Count("ARTICOLI"));
+  EXPECT_EQ(1, Lines("Cancellazione del file GESTIONALE/ARTICOLI completata"));
+  EXPECT_EQ(1, Lines("Cancellazione del file di supporto per GESTIONALE/ARTICOLI completata"));
 }
 
 TEST_F(OperationsTest, ATableThatCannotBeCountedIsNeverDropped) {
@@ -192,7 +240,7 @@ TEST_F(OperationsTest, ATableThatCannotBeCountedIsNeverDropped) {
   auto uncountable = std::make_unique<UncountableConnection>(sql::NewConnection(params));
   ASSERT_TRUE(uncountable->Open().ok());
   connessioni_.Set(1, std::move(uncountable));
-  EXPECT_EQ("no permesso", Conta_Record(schema_, 1, "ARTICOLI"));
+  EXPECT_EQ("no permesso", Count("ARTICOLI"));
   EXPECT_FALSE(Conferma_Cancella_File(schema_, Owner::kMainWindow, 1, true));
   ASSERT_EQ(1u, confirmations_.boxes.size());
   EXPECT_EQ(
@@ -200,20 +248,175 @@ TEST_F(OperationsTest, ATableThatCannotBeCountedIsNeverDropped) {
       "GESTIONALE/ARTICOLI\r",
       confirmations_.boxes[0]);
   Cancella_File(schema_, Owner::kMainWindow, 1, true);
-  EXPECT_EQ(0, Count("Cancellazione del file GESTIONALE/ARTICOLI in corso ..."));
+  EXPECT_EQ(0, Lines("Cancellazione del file GESTIONALE/ARTICOLI in corso ..."));
 }
 
-TEST_F(OperationsTest, ARefusedStatementIsReportedLineByLine) {
-  ColumnDef cod = MakeColumn("COD", "A", 6, 0, 0);
-  EXPECT_FALSE(Crea_Tabella(schema_, 1, "DOPPIO", {cod, cod}, true));  // a column twice
-  ASSERT_GE(lines_.size(), 6u);
-  EXPECT_EQ(0u, lines_[0].find("Errore Numero  : "));
-  EXPECT_EQ(0u, lines_[1].find("  Descrizione  : "));
-  EXPECT_EQ(0u, lines_[2].find("  Provenienza  : "));
-  EXPECT_EQ(0u, lines_[3].find("  Stato SQL    : "));
-  EXPECT_EQ(0u, lines_[4].find("  Errore nativo: "));
+TEST_F(OperationsTest, ARefusedStatementIsReportedLineByLineWithWhereItsNumberComesFrom) {
+  // Triggers on a mirror table that does not exist: SQLite refuses the first of them.
+  EXPECT_FALSE(Crea_Triggers(schema_, 1, "NESSUNO", "NESSUNO___",
+                             MirrorColumns({MakeColumn("COD", "A", 6, 0, 0)}, true)));
+  ASSERT_EQ(6u, lines_.size());
+  EXPECT_EQ("Errore Numero  : 1", lines_[0]);
+  EXPECT_EQ(0u, lines_[1].find("  Descrizione  : no such table: NESSUNO")) << lines_[1];
+  EXPECT_EQ("  Provenienza  : SQLite (codice SQLite)", lines_[2]);
+  EXPECT_EQ("  Stato SQL    : 42S02", lines_[3]);
+  EXPECT_EQ("  Errore nativo: 1", lines_[4]);
   EXPECT_EQ("Totale errori  : 1", lines_[5]);
   EXPECT_TRUE(Db().Errors().empty());
+}
+
+TEST_F(OperationsTest, ADatabaseWithoutConnectionIsNamedNotCountedAsZeroErrors) {
+  EXPECT_FALSE(Cancella_Tabella(schema_, 2, "ARTICOLI"));
+  EXPECT_EQ(std::vector<std::string>{"ERRORE: il DataBase 2 non \xE8 collegato"}, lines_);
+}
+
+TEST_F(OperationsTest, SqlServerReceivesTheTextsOfTheModelInOrder) {
+  auto recording = std::make_unique<RecordingSqlServer>();
+  RecordingSqlServer* server = recording.get();
+  connessioni_.Set(1, std::move(recording));
+  AddFile("ART", true);
+  Crea_File(schema_, 1);
+  const std::vector<ColumnDef> data = {MakeColumn("COD", "A", 6, 0, 0),
+                                       MakeColumn("QTA", "P", 3, 5, 0)};
+  std::vector<std::string> expected;
+  for (const SchemaStatement& s : TableStatements(kMasterTable, MasterColumns(), true)) {
+    expected.push_back(Tsql(s));
+  }
+  for (const SchemaStatement& s : FileStatements("ART", data, true)) expected.push_back(Tsql(s));
+  EXPECT_EQ(expected, server->texts);
+  ASSERT_EQ(16u, server->texts.size());
+  EXPECT_EQ(
+      "CREATE TABLE [dbo].[ART] ([COD] [nvarchar] (6) NOT NULL DEFAULT ' ',[QTA] [numeric](5,0) "
+      "NOT NULL DEFAULT 0 , [_T_RRN___] [numeric](9,0) NOT NULL DEFAULT 0 , [_T_IDX___] "
+      "[numeric](13,0) IDENTITY(1, 1) NOT NULL,[_T_TIPO___] [nvarchar] (1) NOT NULL DEFAULT ' ')",
+      server->texts[4]);
+  EXPECT_EQ(
+      "CREATE TRIGGER [ART____I] ON [dbo].[ART___] AFTER INSERT AS INSERT INTO [_T_MASTER___] "
+      "([_T_FILE___],[_T_PROGR___]) SELECT 'ART',[_T_PROGR___] FROM inserted ",
+      server->texts.back());
+  EXPECT_EQ(0, Lines("ERRORE"));
+}
+
+TEST_F(OperationsTest, AFileWhoseNamesClashIsNeitherBuiltNorDropped) {
+  AddFile("CLIENTI", false);
+  Crea_File(schema_, 1);
+  Exec("INSERT INTO [CLIENTI] ([COD],[QTA],[_T_RRN___]) VALUES('X',1,1)");
+  // The same host file of another library lands in the same database: the catalogue was
+  // loaded before, so nothing marks it yet.
+  AddFile("clienti", false, true, "ALTRI");
+  lines_.clear();
+  const std::string clash =
+      "I file DATI/CLIENTI e ALTRI/clienti usano lo stesso nome GESTIONALE/clienti";
+  Crea_File(schema_, 2);
+  Cancella_File(schema_, Owner::kBrowser, 1, true);
+  Costruisci_File(schema_, Owner::kBrowser, 1);
+  EXPECT_EQ(std::vector<std::string>({
+                "Creazione del file GESTIONALE/clienti in corso ...",
+                "ERRORE nella creazione del file GESTIONALE/clienti: " + clash,
+                "ERRORE nella cancellazione del file GESTIONALE/CLIENTI: " + clash,
+                "ERRORE nella creazione del file GESTIONALE/CLIENTI: " + clash,
+            }),
+            lines_);
+  EXPECT_FALSE(Conferma_Cancella_File(schema_, Owner::kMainWindow, 2, true));
+  EXPECT_TRUE(confirmations_.boxes.empty());
+  EXPECT_EQ("1", Count("CLIENTI"));
+}
+
+TEST_F(OperationsTest, AFileMarkedAtTheLoadIsRefusedEvenWhenTheClashIsGone) {
+  AddFile("CLIENTI", false);
+  catalogue_.Tab_File[1].Nome_In_Conflitto = true;
+  Crea_File(schema_, 1);
+  EXPECT_EQ(1, Lines("ERRORE nella creazione del file GESTIONALE/CLIENTI: il nome \xE8 in "
+                     "conflitto con quello di un altro file del catalogo"));
+  EXPECT_EQ("non esiste", Count("CLIENTI"));
+}
+
+TEST_F(OperationsTest, ABuildThatCannotSucceedDropsNothing) {
+  AddFile("ARTICOLI", true);
+  Crea_File(schema_, 1);
+  Exec("INSERT INTO [ARTICOLI] ([COD],[QTA],[_T_RRN___],[_T_TIPO___]) VALUES('X',1,1,'S')");
+  struct Case {
+    const char* name;
+    std::vector<Campo_Rec> fields;
+    const char* fault;
+  };
+  const Case cases[] = {
+      {"unknown type",
+       {Field("COD", "A", 0, 0, 6), Field("Z", "Z", 5, 0, 3)},
+       "il campo Z ha il tipo \"Z\" (A, S, P o B)"},
+      {"too many digits",
+       {Field("COD", "A", 0, 0, 6), Field("N", "P", 40, 2, 21)},
+       "il campo N ha 40 cifre (da 1 a 38)"},
+      {"decimals above digits", {Field("N", "S", 2, 3, 2)}, "il campo N ha 3 decimali su 2 cifre"},
+      {"empty text",
+       {Field("COD", "A", 0, 0, 0)},
+       "il campo COD \xE8 lungo 0 caratteri (da 1 a 4000)"},
+      {"a reserved name",
+       {Field("_T_TIPO___", "A", 0, 0, 1)},
+       "il campo _T_TIPO___ compare due volte"},
+      {"a name twice",
+       {Field("COD", "A", 0, 0, 6), Field("cod", "A", 0, 0, 6)},
+       "il campo cod compare due volte"},
+  };
+  for (const Case& c : cases) {
+    lines_.clear();
+    SetFields(1, c.fields);
+    Crea_File(schema_, 1);
+    EXPECT_EQ(std::vector<std::string>(
+                  {"Creazione del file GESTIONALE/ARTICOLI in corso ...",
+                   "ERRORE nella creazione del file GESTIONALE/ARTICOLI: " + std::string(c.fault)}),
+              lines_)
+        << c.name;
+    EXPECT_EQ("1", Count("ARTICOLI")) << c.name;
+  }
+  // The lower routine checks too, before its drop.
+  lines_.clear();
+  ColumnDef cod = MakeColumn("COD", "A", 6, 0, 0);
+  EXPECT_FALSE(Crea_Tabella(schema_, 1, "ARTICOLI", {cod, cod}, true));
+  EXPECT_EQ(std::vector<std::string>{"ERRORE: la tabella ARTICOLI non si pu\xF2 creare: il campo "
+                                     "COD compare due volte"},
+            lines_);
+  EXPECT_EQ("1", Count("ARTICOLI"));
+}
+
+TEST_F(OperationsTest, ChangesNotYetSentAreNamedBeforeTheyAreLost) {
+  AddFile("CLIENTI", true);
+  Crea_File(schema_, 1);
+  Exec("INSERT INTO [CLIENTI] ([COD],[QTA]) VALUES('A',1)");
+  EXPECT_EQ(1, Modifiche_Non_Inviate(schema_, 1).rows());
+  confirmations_.answer = false;
+  EXPECT_FALSE(Conferma_Cancella_File(schema_, Owner::kBrowser, 1, false));
+  ASSERT_EQ(1u, confirmations_.boxes.size());
+  EXPECT_EQ(
+      "QUESTION Cancella File il file GESTIONALE/CLIENTI contiene 1\rrecord(s) \r\r\rpremere "
+      "'OK' per cancellare\rpremere 'Annulla' per NON cancellare\rATTENZIONE: 1 modifica non "
+      "ancora inviata al sistema origine andr\xE0 persa\r",
+      confirmations_.boxes[0]);
+  EXPECT_EQ(1, confirmations_.unsent[0]);
+  // An empty mirror table whose changes are not sent yet is asked about all the same.
+  Exec("DELETE FROM [CLIENTI]");
+  EXPECT_FALSE(Conferma_Cancella_File(schema_, Owner::kBrowser, 1, false));
+  ASSERT_EQ(2u, confirmations_.boxes.size());
+  EXPECT_NE(std::string::npos, confirmations_.boxes[1].find("contiene 0\r"));
+  EXPECT_NE(std::string::npos, confirmations_.boxes[1].find("ATTENZIONE: 2 modifiche non ancora "
+                                                            "inviate al sistema origine andranno "
+                                                            "perse\r"));
+  // Forced, they are written down as lost.
+  lines_.clear();
+  Cancella_File(schema_, Owner::kMainWindow, 1, true);
+  EXPECT_EQ(2u, confirmations_.boxes.size());
+  EXPECT_EQ(
+      "ATTENZIONE: per il file GESTIONALE/CLIENTI 2 modifiche non ancora inviate al sistema "
+      "origine andranno perse",
+      lines_[0]);
+  EXPECT_EQ("non esiste", Count("CLIENTI___"));
+  // The master table: each of its rows is an event not sent.
+  EXPECT_FALSE(Conferma_Cancella_Master(schema_, Owner::kBrowser, 1, false));
+  EXPECT_NE(std::string::npos, confirmations_.boxes.back().find(
+                                   "/_T_MASTER___ contiene 2\rrecord(s) \r\r\rpremere 'OK' per "
+                                   "cancellare\rpremere 'Annulla' per NON cancellare\rATTENZIONE: "
+                                   "2 modifiche"));
+  EXPECT_EQ(2, confirmations_.unsent.back());
 }
 
 TEST_F(OperationsTest, RecreatingTheEventFilesAsksForTheMasterOnce) {
@@ -226,15 +429,15 @@ TEST_F(OperationsTest, RecreatingTheEventFilesAsksForTheMasterOnce) {
   confirmations_.answer = true;
   Crea_File_Eventi(schema_, Owner::kBrowser);
   EXPECT_EQ(1u, confirmations_.boxes.size());  // the second file finds no master table
-  EXPECT_EQ("0", Conta_Record(schema_, 1, "_T_MASTER___"));
-  EXPECT_EQ(1, Count("Creazione dei files degli eventi in corso ..."));
-  EXPECT_EQ(1, Count("Creazione del file master per GESTIONALE completata"));
-  EXPECT_EQ(1, Count("Creazione dei triggers per GESTIONALE/CLIENTI completata"));
-  EXPECT_EQ(1, Count("Creazione dei triggers per GESTIONALE/CONTATTI completata"));
+  EXPECT_EQ("0", Count("_T_MASTER___"));
+  EXPECT_EQ(1, Lines("Creazione dei files degli eventi in corso ..."));
+  EXPECT_EQ(1, Lines("Creazione del file master per GESTIONALE completata"));
+  EXPECT_EQ(1, Lines("Creazione dei triggers per GESTIONALE/CLIENTI completata"));
+  EXPECT_EQ(1, Lines("Creazione dei triggers per GESTIONALE/CONTATTI completata"));
   EXPECT_EQ("Creazione dei files degli eventi completata", lines_.back());
   // The event tables are connected to the new master table.
   Exec("INSERT INTO [CONTATTI] ([COD],[QTA]) VALUES('C',4)");
-  EXPECT_EQ("1", Conta_Record(schema_, 1, "_T_MASTER___"));
+  EXPECT_EQ("1", Count("_T_MASTER___"));
 }
 
 }  // namespace

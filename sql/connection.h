@@ -5,14 +5,22 @@
 // recordsets, lists the base tables and keeps the error list of its last failed operation,
 // which the caller reads (Errori_SQL writes it to the message log) and clears.
 //
+// Two kinds of statements cross it:
+//   - row statements (Execute, OpenRecordset): T-SQL for SQL Server, whatever the engine;
+//     the replication steps and the row counts use them.
+//   - schema statements (ExecuteNative): written in the connection's own dialect
+//     (dialect()); the schema operations render each object for it (schema/objects.h).
+//
 // Two engines sit behind it (chosen by the key "Motore" of section "SQL" of TnC.INI):
 //   - SQLite, embedded, the default: database n is the file
-//     "<base folder>/<trimmed Nome_DB>.sqlite", created on first open, WAL journal.
-//     Torvan's statements are T-SQL for SQL Server; the engine translates exactly Torvan's
-//     own statement set (sql/sqlite_dialect.h) and refuses anything else with an error.
+//     "<base folder>/<trimmed Nome_DB>.sqlite", created on first open, WAL journal. Row
+//     statements are translated (sql/sqlite_dialect.h): exactly Torvan's set, anything
+//     else is refused with an error. The file records the version of Torvan's object
+//     layout (sql/sqlite_storage.h kLayoutVersion); a file of another layout is refused
+//     when it is opened, a new empty one gets the current version.
 //   - ODBC through unixODBC, for SQL Server: statement texts go to the server unchanged.
-//     When the driver turns out to be SQLite's own ODBC driver, the connection applies
-//     the same translation as the SQLite engine.
+//     When the driver turns out to be SQLite's own ODBC driver, the connection speaks
+//     SQLite and translates row statements like the SQLite engine.
 //
 // Texts crossing this interface (statements, names, values, error texts) are Windows-1252
 // std::strings, like every text inside Torvan; the engines convert at their edge.
@@ -35,19 +43,34 @@
 
 namespace torvan::sql {
 
+// Where the number of an SqlError comes from.
+enum class ErrorOrigin {
+  kSqlite,     // SQLite's result code: primary as the number, extended as the native error
+  kOdbc,       // the native error of an ODBC driver or of the driver manager
+  kSqlServer,  // SQL Server's message number, reported by the server
+  kDialect,    // the SQL Server number the SQLite dialect raises in the server's place
+               // (208 "Invalid object name", 8115 arithmetic overflow, ...; 0 for a
+               // statement outside Torvan's set)
+  kTorvan,     // a fault Torvan's connection found itself (not open, bad database name,
+               // another object layout); the number is 0
+};
+
 // One entry of a connection's error list, in the shape of an ADO Error object.
 struct SqlError {
-  // The engine's error number: the SQLite primary result code, the ODBC native error, or
-  // for an error raised by the SQLite dialect the SQL Server error number it stands for
-  // (208 "Invalid object name", 207 "Invalid column name", 8115 arithmetic overflow, ...;
-  // 0 for a statement outside Torvan's statement set).
-  int32_t number = 0;
+  int32_t number = 0;       // the error number; `origin` says whose
   std::string description;  // the message, Windows-1252
   std::string source;       // "SQLite", "Torvan SQLite dialect", or the ODBC driver's name
   std::string sql_state;    // five-character SQLSTATE ("42S02", "08001", "HY000", ...)
   // The native error: the SQLite extended result code, the ODBC native error (SQL
   // Server's message number), or the dialect's SQL Server number.
   int32_t native_error = 0;
+  ErrorOrigin origin = ErrorOrigin::kTorvan;
+};
+
+// The dialect a connection speaks for schema statements.
+enum class Dialect {
+  kSqlServer,  // T-SQL: ODBC to SQL Server (and to any other DBMS but SQLite)
+  kSqlite,     // the embedded engine and ODBC through SQLite's driver
 };
 
 enum class Engine { kSqlite, kOdbc };
@@ -80,8 +103,9 @@ struct ConnectionParams {
   std::string odbc_extra;
   // ODBC: the login time-out in seconds.
   int login_timeout_seconds = 15;
-  // ODBC: send statements unchanged even when the driver is SQLite's (for diagnostics
-  // and for testing the SQL Server path of the ODBC engine).
+  // ODBC: send row statements unchanged even when the driver is SQLite's (for
+  // diagnostics and for testing the SQL Server path of the ODBC engine). The connection
+  // still speaks SQLite for schema statements, and the object layout is not checked.
   bool odbc_pass_through = false;
   // SQLite engine, and ODBC with the SQLite driver: how long a statement waits for
   // another process's write lock before it fails, in milliseconds.
@@ -147,9 +171,16 @@ class Connection {
   virtual void Close() = 0;
   virtual bool IsOpen() const = 0;
 
-  // Executes a statement that returns no rows.
+  // The dialect of ExecuteNative. Known once the connection is open (before that, and
+  // after Close, it says what Open is expected to find).
+  virtual Dialect dialect() const = 0;
+
+  // Executes a T-SQL row statement that returns no rows.
   virtual Status Execute(std::string_view statement) = 0;
-  // Opens a read-only, forward-only recordset on a query. On success `*recordset` is
+  // Executes one statement written in the connection's own dialect, unchanged: the
+  // schema statements. The engine forgets whatever it knew of the schema.
+  virtual Status ExecuteNative(std::string_view statement) = 0;
+  // Opens a read-only, forward-only recordset on a T-SQL query. On success `*recordset` is
   // positioned on the first row (or at Eof()).
   virtual Status OpenRecordset(std::string_view statement,
                                std::unique_ptr<Recordset>* recordset) = 0;
@@ -164,8 +195,8 @@ class Connection {
 
  protected:
   Connection() = default;
-  // Replaces the error list with `errors`; when that is empty, with one error made from
-  // `status` (never leaves a failure without an entry). Returns `status`.
+  // Replaces the error list with `errors`; when that is empty, with one error of origin
+  // kTorvan made from `status` (never leaves a failure without an entry). Returns `status`.
   Status Fail(Status status, std::vector<SqlError> errors, std::string_view source);
 
  private:

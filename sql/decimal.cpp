@@ -89,12 +89,24 @@ std::optional<Decimal> ParseDecimal(std::string_view text) {
   return d;
 }
 
-std::string DecimalText(const Decimal& value, int scale) {
+std::string DecimalText(const Decimal& value, int scale, Rounding rounding) {
   if (scale < 0) scale = 0;
   std::string integer = value.integer;
   std::string fraction = value.fraction;
   if (fraction.size() > size_t(scale)) {
-    bool round_up = fraction[size_t(scale)] >= '5';
+    // The fraction has no trailing zeros: dropping digits always drops something.
+    bool round_up = false;
+    switch (rounding) {
+      case Rounding::kHalfAwayFromZero:
+        round_up = fraction[size_t(scale)] >= '5';
+        break;
+      case Rounding::kDown:
+        round_up = value.negative;
+        break;
+      case Rounding::kUp:
+        round_up = !value.negative;
+        break;
+    }
     fraction.resize(size_t(scale));
     if (round_up && Increment(&fraction)) {
       if (integer.empty() || Increment(&integer)) integer.insert(integer.begin(), '1');

@@ -31,8 +31,15 @@ struct Decimal {
 // anything else.
 std::optional<Decimal> ParseDecimal(std::string_view text);
 
-// The value rounded half away from zero to `scale` decimals, as canonical text.
-std::string DecimalText(const Decimal& value, int scale);
+enum class Rounding {
+  kHalfAwayFromZero,  // SQL Server's conversion to numeric(p,s)
+  kDown,              // towards minus infinity: the largest value of the scale not above
+  kUp,                // towards plus infinity: the smallest value of the scale not below
+};
+
+// The value rounded to `scale` decimals, as canonical text.
+std::string DecimalText(const Decimal& value, int scale,
+                        Rounding rounding = Rounding::kHalfAwayFromZero);
 
 // The number of decimals the value needs to be written exactly.
 inline int SignificantDecimals(const Decimal& value) { return int(value.fraction.size()); }

@@ -25,6 +25,7 @@ SqlError DialectError(int32_t number, std::string_view state, std::string descri
   e.native_error = number;
   e.sql_state = std::string(state);
   e.source = kDialectSource;
+  e.origin = ErrorOrigin::kDialect;
   e.description = std::move(description);
   return e;
 }
@@ -34,8 +35,22 @@ std::string Head(std::string_view statement) {
   return std::string(statement.substr(0, kStatementHead)) + "...";
 }
 
-bool IsSchemaStatement(const std::vector<Token>& tokens) {
-  return !tokens.empty() && (tokens[0].IsWord("CREATE") || tokens[0].IsWord("IF"));
+// Every literal of the statement feeds at least one parameter, and nothing else does.
+bool BindsEveryLiteral(const Plan& plan, size_t literals) {
+  std::vector<bool> used(literals, false);
+  for (const ParamSpec& p : plan.params) {
+    if (p.literal >= literals) return false;
+    used[p.literal] = true;
+  }
+  for (bool u : used) {
+    if (!u) return false;
+  }
+  return true;
+}
+
+int64_t FirstInteger(const TextRows& rows) {
+  if (rows.empty() || rows[0].empty() || !rows[0][0]) return 0;
+  return std::strtoll(rows[0][0]->c_str(), nullptr, 10);
 }
 
 }  // namespace
@@ -212,16 +227,44 @@ class DialectRecordset final : public Recordset {
 
 // ---------------------------------------------------------------------------------------
 
-Status PrepareDialectDatabase(SqliteTarget* target) {
+Status PrepareDialectDatabase(SqliteTarget* target, std::string_view file,
+                              std::vector<SqlError>* errors) {
+  auto failed = [&](Status s) {
+    std::vector<SqlError> found = target->TakeDiagnostics();
+    for (SqlError& e : found) e.description += " (" + Utf8ToCp1252(file) + ")";
+    errors->insert(errors->end(), found.begin(), found.end());
+    return s;
+  };
   TextRows rows;
   // Reading the journal mode is the first read of the file: a file that is not a
   // database fails here.
   Status s = target->Query("PRAGMA journal_mode=WAL", &rows);
-  if (!s.ok()) return s;
+  if (!s.ok()) return failed(s);
   for (const char* pragma : {"PRAGMA synchronous=FULL", "PRAGMA recursive_triggers=OFF"}) {
-    if (!(s = target->Run(pragma)).ok()) return s;
+    if (!(s = target->Run(pragma)).ok()) return failed(s);
   }
-  return Status::Ok();
+  rows.clear();
+  if (!(s = target->Query("PRAGMA user_version", &rows)).ok()) return failed(s);
+  const int64_t version = FirstInteger(rows);
+  if (version == kLayoutVersion) return Status::Ok();
+  if (version == 0) {
+    rows.clear();
+    if (!(s = target->Query("SELECT count(*) FROM sqlite_master", &rows)).ok()) return failed(s);
+    if (FirstInteger(rows) == 0) {
+      s = target->Run("PRAGMA user_version=" + std::to_string(kLayoutVersion));
+      return s.ok() ? s : failed(s);
+    }
+  }
+  SqlError e;
+  e.source = "Torvan";
+  e.sql_state = "08004";
+  e.origin = ErrorOrigin::kTorvan;
+  e.description = "Il database " + Utf8ToCp1252(file) + " \xE8 stato costruito con la versione " +
+                  std::to_string(version) +
+                  " della struttura degli oggetti di Torvan, questo Torvan usa la versione " +
+                  std::to_string(kLayoutVersion) + ": il database non viene usato";
+  errors->push_back(e);
+  return Status::Fault(e.description);
 }
 
 DialectCore::DialectCore(std::unique_ptr<SqliteTarget> target,
@@ -298,13 +341,9 @@ Status DialectCore::Translate(std::string_view statement, Plan* plan,
   return s;
 }
 
-Status DialectCore::RunSchemaStatement(const Plan& plan, std::vector<SqlError>* errors) {
-  Status result;
-  for (const std::string& sql : plan.statements) {
-    result = target_->Run(sql);
-    if (!result.ok()) break;
-  }
-  // Whatever ran changed the schema: nothing kept from before is trusted.
+Status DialectCore::ExecuteNative(std::string_view statement, std::vector<SqlError>* errors) {
+  Status result = target_->Run(Cp1252ToUtf8(statement));
+  // Whatever ran may have changed the schema: nothing kept from before is trusted.
   Forget();
   schema_version_.reset();
   return result.ok() ? result : Failed(result, errors);
@@ -319,18 +358,10 @@ Status DialectCore::Prepare(std::string_view statement, Prepared* prepared,
     return s;
   }
   // The embedded engine's statements notice a changed schema themselves when they run
-  // (see Execute); through ODBC, and before a schema statement, ask the database.
-  const bool schema_statement = IsSchemaStatement(tokens_);
-  if (schema_statement || !target_->DetectsSchemaChanges()) {
+  // (see Execute); through ODBC, ask the database.
+  if (!target_->DetectsSchemaChanges()) {
     bool changed = false;
     if (!(s = CheckSchemaVersion(&changed, errors)).ok()) return s;
-  }
-
-  if (schema_statement) {
-    // Schema statements are not kept: they change what every kept translation relied on.
-    if (!(s = Translate(statement, &schema_plan_, errors)).ok()) return s;
-    prepared->plan = &schema_plan_;
-    return Status::Ok();
   }
 
   std::vector<const Token*> literals;
@@ -339,7 +370,7 @@ Status DialectCore::Prepare(std::string_view statement, Prepared* prepared,
   if (it == cache_.end()) {
     Plan plan;
     if (!(s = Translate(statement, &plan, errors)).ok()) return s;
-    if (plan.params.size() != literals.size() || plan.statements.size() != 1) {
+    if (!BindsEveryLiteral(plan, literals.size())) {
       errors->push_back(DialectError(0, "HY000", "Internal error translating: " + Head(statement)));
       return Status::Fault("dialect translation does not match its statement");
     }
@@ -348,17 +379,18 @@ Status DialectCore::Prepare(std::string_view statement, Prepared* prepared,
       ++generation_;
     }
     it = cache_.emplace(prepared->shape, Cached{std::move(plan), nullptr}).first;
-    if (!(s = target_->Prepare(it->second.plan.statements[0], &it->second.statement)).ok()) {
+    if (!(s = target_->Prepare(it->second.plan.statement, &it->second.statement)).ok()) {
       cache_.erase(it);
       return Failed(s, errors);
     }
   }
   Cached& cached = it->second;
   prepared->plan = &cached.plan;
-  prepared->values.resize(literals.size());
-  for (size_t i = 0; i < literals.size(); ++i) {
+  prepared->values.resize(cached.plan.params.size());
+  for (size_t i = 0; i < cached.plan.params.size(); ++i) {
     SqlError error;
-    s = BindLiteral(cached.plan.params[i], *literals[i], &prepared->values[i], &error);
+    const ParamSpec& param = cached.plan.params[i];
+    s = BindLiteral(param, *literals[param.literal], &prepared->values[i], &error);
     if (!s.ok()) {
       errors->push_back(std::move(error));
       return s;
@@ -366,7 +398,7 @@ Status DialectCore::Prepare(std::string_view statement, Prepared* prepared,
   }
   if (cached.statement) {
     prepared->statement = std::move(cached.statement);
-  } else if (!(s = target_->Prepare(cached.plan.statements[0], &prepared->statement)).ok()) {
+  } else if (!(s = target_->Prepare(cached.plan.statement, &prepared->statement)).ok()) {
     // The kept statement is lent to an open recordset: this run gets its own.
     return Failed(s, errors);
   }
@@ -385,7 +417,6 @@ Status DialectCore::Execute(std::string_view statement, std::vector<SqlError>* e
     Prepared p;
     Status s = Prepare(statement, &p, errors);
     if (!s.ok()) return s;
-    if (p.plan->kind == PlanKind::kSchema) return RunSchemaStatement(*p.plan, errors);
     bool has_row = false;
     s = p.statement->Execute(p.values, &has_row);
     const bool stale = !s.ok() && p.statement->StaleSchema();

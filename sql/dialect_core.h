@@ -1,5 +1,6 @@
 // Inside the sql/ module only: a SQLite database, reached natively or through SQLite's
-// ODBC driver, driven with Torvan's T-SQL statement set (sql/sqlite_dialect.h).
+// ODBC driver, driven with Torvan's T-SQL row statements (sql/sqlite_dialect.h) and with
+// schema statements already written for SQLite.
 //
 // SqliteTarget is the small seam between the two ways of reaching the database;
 // DialectCore does the rest for both: it translates, keeps the translations and their
@@ -65,9 +66,13 @@ class SqliteTarget {
 // both ways of reaching SQLite report the same states.
 std::string SqliteSqlState(int code, std::string_view message);
 
-// Runs the pragmas every dialect database gets when it opens: WAL journal, full
-// synchronous commits, recursive triggers off (the behaviour Torvan's triggers expect).
-Status PrepareDialectDatabase(SqliteTarget* target);
+// Runs the pragmas every dialect database gets when it opens (WAL journal, full
+// synchronous commits, recursive triggers off: the behaviour Torvan's triggers expect) and
+// checks the object layout: a new empty database gets kLayoutVersion, a database of another
+// layout is refused with an error naming `file` (UTF-8) and both versions. On failure
+// `*errors` says why (never empty).
+Status PrepareDialectDatabase(SqliteTarget* target, std::string_view file,
+                              std::vector<SqlError>* errors);
 
 class DialectRecordset;
 
@@ -82,6 +87,8 @@ class DialectCore {
 
   // On failure `*errors` receives the errors (never empty).
   Status Execute(std::string_view statement, std::vector<SqlError>* errors);
+  // Runs a SQLite statement (Windows-1252) as it stands and forgets what it knew.
+  Status ExecuteNative(std::string_view statement, std::vector<SqlError>* errors);
   Status OpenRecordset(std::string_view statement, std::unique_ptr<Recordset>* recordset,
                        std::vector<SqlError>* errors);
   Status ListTables(std::vector<std::string>* names, std::vector<SqlError>* errors);
@@ -104,7 +111,6 @@ class DialectCore {
     std::vector<BoundValue> values;
   };
   Status Prepare(std::string_view statement, Prepared* prepared, std::vector<SqlError>* errors);
-  Status RunSchemaStatement(const Plan& plan, std::vector<SqlError>* errors);
   void Return(const std::string& shape, uint64_t generation,
               std::unique_ptr<TargetStatement> statement);
   // Reads the schema version; when it moved, forgets every translation (*changed).
@@ -122,7 +128,6 @@ class DialectCore {
   std::unique_ptr<TargetStatement> version_statement_;
   std::unordered_set<DialectRecordset*> recordsets_;
   std::vector<Token> tokens_;  // reused between statements
-  Plan schema_plan_;
 };
 
 }  // namespace torvan::sql

@@ -80,6 +80,16 @@ std::string WideToUtf8(const SQLWCHAR* w, size_t n) {
 
 WideString Cp1252ToWide(std::string_view cp1252) { return Utf8ToWide(Cp1252ToUtf8(cp1252)); }
 
+// Whether a diagnostic of a SQL Server driver carries the server's own message number:
+// one with a number, outside the classes of the client side (connection "08", driver
+// manager "IM", driver "HY", warnings "01"). FreeTDS names even its own failures
+// "[FreeTDS][SQL Server]...", so the text cannot tell.
+bool FromServer(const SqlError& e) {
+  if (e.native_error == 0 || e.sql_state.size() != 5) return false;
+  const std::string cls = e.sql_state.substr(0, 2);
+  return cls != "08" && cls != "IM" && cls != "HY" && cls != "01";
+}
+
 // The diagnostic records of a handle, in order. `wide` selects the driver manager's
 // UTF-16 function (SQL Server drivers) or the narrow one (UTF-8, SQLite's driver).
 std::vector<SqlError> Diagnostics(SQLSMALLINT type, SQLHANDLE handle, bool wide,
@@ -124,6 +134,7 @@ std::vector<SqlError> Diagnostics(SQLSMALLINT type, SQLHANDLE handle, bool wide,
     e.number = native;
     e.native_error = native;
     e.source = source;
+    e.origin = wide && FromServer(e) ? ErrorOrigin::kSqlServer : ErrorOrigin::kOdbc;
     errors.push_back(std::move(e));
   }
   return errors;
@@ -153,6 +164,7 @@ std::vector<SqlError> SqliteDiagnostics(SQLSMALLINT type, SQLHANDLE handle,
                                         const std::string& source) {
   std::vector<SqlError> errors = Diagnostics(type, handle, false, source);
   for (SqlError& e : errors) {
+    if (e.native_error > 0) e.origin = ErrorOrigin::kSqlite;
     if (e.sql_state == "HY000" && e.native_error > 0) {
       e.sql_state = SqliteSqlState(e.native_error, e.description);
     }
@@ -436,9 +448,9 @@ class OdbcConnection final : public Connection {
     sqlite_dbms_ = EqualsIgnoreCase(dbms, "SQLite");
     if (sqlite_dbms_ && !params_.odbc_pass_through) {
       auto target = std::make_unique<OdbcSqliteTarget>(dbc_, source_);
-      Status s = PrepareDialectDatabase(target.get());
+      std::vector<SqlError> errors;
+      Status s = PrepareDialectDatabase(target.get(), database_path, &errors);
       if (!s.ok()) {
-        std::vector<SqlError> errors = target->TakeDiagnostics();
         Close();
         return Fail(s, std::move(errors), source_);
       }
@@ -465,6 +477,12 @@ class OdbcConnection final : public Connection {
 
   bool IsOpen() const override { return connected_; }
 
+  Dialect dialect() const override {
+    return (connected_ ? sqlite_dbms_ : NamesSqliteDriver(params_.odbc_driver))
+               ? Dialect::kSqlite
+               : Dialect::kSqlServer;
+  }
+
   Status Execute(std::string_view statement) override {
     if (!connected_) return NotOpen();
     std::vector<SqlError> errors;
@@ -472,6 +490,22 @@ class OdbcConnection final : public Connection {
       Status s = core_->Execute(statement, &errors);
       return s.ok() ? s : Fail(s, std::move(errors), source_);
     }
+    return ExecuteDirect(statement);
+  }
+
+  Status ExecuteNative(std::string_view statement) override {
+    if (!connected_) return NotOpen();
+    if (core_) {
+      std::vector<SqlError> errors;
+      Status s = core_->ExecuteNative(statement, &errors);
+      return s.ok() ? s : Fail(s, std::move(errors), source_);
+    }
+    return ExecuteDirect(statement);
+  }
+
+  // The statement as it stands, through the driver.
+  Status ExecuteDirect(std::string_view statement) {
+    std::vector<SqlError> errors;
     SQLHSTMT stmt = SQL_NULL_HSTMT;
     Status s = Allocate(&stmt);
     if (!s.ok()) return s;

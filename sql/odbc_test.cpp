@@ -65,8 +65,10 @@ class OdbcDrivers : public ::testing::Test {
 
 TEST_F(OdbcDrivers, ARegisteredSqliteDriverRunsTheDialect) {
   std::unique_ptr<Connection> c = NewConnection(Params("Torvan SQLite"));
+  EXPECT_EQ(c->dialect(), Dialect::kSqlite);
   ASSERT_TRUE(c->Open().ok()) << testing::ErrorsText(*c);
-  ASSERT_TRUE(c->Execute("CREATE TABLE [dbo].[T] ([V] [numeric](17,3) NOT NULL DEFAULT 0 ,)").ok())
+  EXPECT_EQ(c->dialect(), Dialect::kSqlite);
+  ASSERT_TRUE(c->ExecuteNative(testing::CreateTableSql("T", {{"V", NumericType(17, 3)}})).ok())
       << testing::ErrorsText(*c);
   ASSERT_TRUE(c->Execute("INSERT INTO [T] ([V]) VALUES(-00000000000123.456 )").ok());
   EXPECT_EQ(Rows(c.get(), "SELECT * FROM [T]"), (Table{{"-123.456"}}));
@@ -78,6 +80,7 @@ TEST_F(OdbcDrivers, AMissingDriverIsReported) {
   for (bool native : {true, false}) {
     if (!native && !std::string(TORVAN_FREETDS_ODBC_DRIVER).empty()) continue;
     std::unique_ptr<Connection> c = NewConnection(Params(OdbcDriverFor(settings, native)));
+    EXPECT_EQ(c->dialect(), Dialect::kSqlServer);
     EXPECT_FALSE(c->Open().ok());
     ASSERT_FALSE(c->Errors().empty());
     EXPECT_NE(c->Errors()[0].description.find(OdbcDriverFor(settings, native)), std::string::npos)
@@ -106,6 +109,8 @@ TEST_F(OdbcDrivers, AServerThatDoesNotAnswerIsReportedFromTheDiagnostics) {
   ASSERT_FALSE(c->Errors().empty());
   EXPECT_EQ(c->Errors()[0].sql_state.substr(0, 2), "08") << testing::ErrorsText(*c);
   EXPECT_EQ(c->Errors()[0].source, "FreeTDS");
+  // The driver's own failure, whatever its text says: no SQL Server number.
+  EXPECT_EQ(c->Errors()[0].origin, ErrorOrigin::kOdbc);
   EXPECT_FALSE(c->Execute("SELECT 1").ok());
   EXPECT_EQ(c->Errors()[0].sql_state, "08003");
 }
@@ -117,6 +122,10 @@ TEST_F(OdbcDrivers, PassThroughSendsTextsUnchanged) {
   std::unique_ptr<Connection> c = NewConnection(p);
   ASSERT_TRUE(c->Open().ok()) << testing::ErrorsText(*c);
   ASSERT_TRUE(c->Execute("CREATE TABLE Prezzi (cod TEXT, prezzo NUMERIC(9,2), nota TEXT)").ok())
+      << testing::ErrorsText(*c);
+  // Schema statements are SQLite's there too, and go unchanged.
+  EXPECT_EQ(c->dialect(), Dialect::kSqlite);
+  ASSERT_TRUE(c->ExecuteNative("CREATE INDEX \"Prezzi/X\" ON Prezzi (cod)").ok())
       << testing::ErrorsText(*c);
   ASSERT_TRUE(c->Execute("INSERT INTO Prezzi VALUES ('B', 0.5, NULL), ('A', 12, 'caf\xE8')").ok())
       << testing::ErrorsText(*c);
@@ -142,6 +151,7 @@ TEST_F(OdbcDrivers, PassThroughSendsTextsUnchanged) {
   ASSERT_FALSE(c->Errors().empty());
   EXPECT_NE(c->Errors()[0].description.find("syntax error"), std::string::npos)
       << testing::ErrorsText(*c);
+  EXPECT_EQ(c->Errors()[0].origin, ErrorOrigin::kOdbc);
   EXPECT_FALSE(c->OpenRecordset("DELETE FROM Prezzi", &r).ok());
 
   ASSERT_TRUE(c->OpenRecordset("SELECT cod FROM Prezzi", &r).ok());

@@ -21,6 +21,7 @@ SqlError ErrorOf(sqlite3* db, int rc, std::string_view context) {
   e.native_error = extended;
   e.sql_state = SqliteSqlState(extended, message);
   e.source = kSource;
+  e.origin = ErrorOrigin::kSqlite;
   e.description =
       Utf8ToCp1252(context.empty() ? message : message + " (" + std::string(context) + ")");
   return e;
@@ -189,12 +190,9 @@ class SqliteConnection final : public Connection {
     sqlite3_extended_result_codes(db, 1);
     sqlite3_busy_timeout(db, params_.busy_timeout_ms);
     auto target = std::make_unique<NativeTarget>(db);
-    s = PrepareDialectDatabase(target.get());
-    if (!s.ok()) {
-      std::vector<SqlError> errors = target->TakeDiagnostics();
-      for (SqlError& e : errors) e.description += " (" + Utf8ToCp1252(path) + ")";
-      return Fail(s, std::move(errors), kSource);
-    }
+    std::vector<SqlError> errors;
+    s = PrepareDialectDatabase(target.get(), path, &errors);
+    if (!s.ok()) return Fail(s, std::move(errors), kSource);
     core_ = std::make_unique<DialectCore>(std::move(target), [this](std::vector<SqlError> errors) {
       (void)Fail(Status::IoError("recordset"), std::move(errors), kSource);
     });
@@ -204,10 +202,19 @@ class SqliteConnection final : public Connection {
   void Close() override { core_.reset(); }
   bool IsOpen() const override { return core_ != nullptr; }
 
+  Dialect dialect() const override { return Dialect::kSqlite; }
+
   Status Execute(std::string_view statement) override {
     if (!core_) return NotOpen();
     std::vector<SqlError> errors;
     Status s = core_->Execute(statement, &errors);
+    return s.ok() ? s : Fail(s, std::move(errors), kSource);
+  }
+
+  Status ExecuteNative(std::string_view statement) override {
+    if (!core_) return NotOpen();
+    std::vector<SqlError> errors;
+    Status s = core_->ExecuteNative(statement, &errors);
     return s.ok() ? s : Fail(s, std::move(errors), kSource);
   }
 

@@ -14,6 +14,7 @@
 
 #include "platform/temp_folder.h"
 #include "sql/connection.h"
+#include "sql/sqlite_storage.h"
 
 #ifndef TORVAN_SQLITE_ODBC_DRIVER
 #define TORVAN_SQLITE_ODBC_DRIVER ""
@@ -80,6 +81,22 @@ inline std::string Scalar(Connection* c, const std::string& query) {
   auto rows = Rows(c, query);
   if (rows.size() != 1 || rows[0].size() != 1) return "?";
   return rows[0][0];
+}
+
+// A column of a test table, with the type the engine keeps.
+struct TestColumn {
+  std::string name;
+  ColumnType type;
+};
+
+// The SQLite CREATE TABLE of a table of those columns, as Torvan's schema renders it.
+inline std::string CreateTableSql(const std::string& table, const std::vector<TestColumn>& cols) {
+  std::string sql = "CREATE TABLE " + QuoteIdentifier(table) + " (";
+  for (size_t i = 0; i < cols.size(); ++i) {
+    if (i > 0) sql += ", ";
+    sql += SqliteColumnDefinition(cols[i].name, cols[i].type);
+  }
+  return sql + ")";
 }
 
 // The description of every error in the list, for failure messages.

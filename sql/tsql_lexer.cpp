@@ -49,7 +49,7 @@ bool Token::IsWord(std::string_view word) const {
   return kind == TokenKind::kWord && EqualsIgnoreCase(text, word);
 }
 
-Status Tokenize(std::string_view text, std::vector<Token>* tokens, bool allow_placeholders) {
+Status Tokenize(std::string_view text, std::vector<Token>* tokens) {
   tokens->clear();
   size_t i = 0;
   const size_t n = text.size();
@@ -127,11 +127,6 @@ Status Tokenize(std::string_view text, std::vector<Token>* tokens, bool allow_pl
       while (i < n && IsWordChar(text[i])) ++i;
       if (i == start + 1) return Error("lone \"@\"", start);
       tokens->push_back({TokenKind::kVariable, std::string(text.substr(start, i - start))});
-    } else if (allow_placeholders && c == '{') {
-      size_t end = text.find('}', i);
-      if (end == std::string_view::npos) return Error("unterminated placeholder", i);
-      tokens->push_back({TokenKind::kPlaceholder, std::string(text.substr(i + 1, end - i - 1))});
-      i = end + 1;
     } else {
       static constexpr std::string_view kPairs[] = {"<=", ">=", "<>", "!=", "!<", "!>"};
       std::string_view two = text.substr(i, 2);

@@ -6,8 +6,8 @@
 // triple for a 20-column row through Torvan's engine (T-SQL texts in, translation,
 // prepared-statement reuse, value conversion) and, in the same run, the same work written
 // directly against the SQLite C API with prepared statements on an identical database.
-// Both databases are built by Torvan's engine from the same T-SQL texts, so both carry the
-// same tables and triggers, and both commit every statement (autocommit, WAL, synchronous
+// Both databases are built by Torvan's schema objects rendered for SQLite, so both carry
+// the same tables and triggers, and both commit every statement (autocommit, WAL, synchronous
 // FULL) as Torvan does. At the end the two databases must hold the same rows and no event.
 //
 //   apply [changes per round, default 20000] [folder, default /dev/shm or the temp folder]
@@ -28,15 +28,23 @@
 #include <vector>
 
 #include "core/text.h"
+#include "schema/objects.h"
 #include "sql/connection.h"
 #include "sql/decimal.h"
-#include "sql/test_statements.h"
 
 namespace {
 
 using torvan::Status;
-using torvan::sql::testing::Col;
 using Clock = std::chrono::steady_clock;
+
+// A host field: name, type letter, bytes, digits, decimals.
+struct Col {
+  std::string name;
+  char tipo;
+  int byte = 0;
+  int lunghezza = 0;
+  int decimali = 0;
+};
 
 constexpr int kRows = 1000;  // distinct host records the changes cycle over
 constexpr int kRounds = 2;   // best of
@@ -133,12 +141,32 @@ void MustExecute(torvan::sql::Connection* c, const std::string& statement) {
   }
 }
 
-// The mirror table BENCH with its event table, triggers and master table, from Torvan's
-// T-SQL texts, and kRows records written as the replication writes them.
+void MustExecuteNative(torvan::sql::Connection* c, const std::string& statement) {
+  if (!c->ExecuteNative(statement).ok()) {
+    std::fprintf(stderr, "failed: %s\n  %s\n", statement.c_str(),
+                 c->Errors().empty() ? "?" : c->Errors()[0].description.c_str());
+    std::exit(1);
+  }
+}
+
+// The mirror table BENCH with its event table, triggers and master table, as Torvan's
+// schema operations build them, and kRows records written as the replication writes them.
 void BuildDatabase(const std::string& folder, const std::string& name) {
   auto c = OpenTorvan(folder, name);
-  for (const std::string& s : torvan::sql::testing::BuildFile("BENCH", kFields, true, true)) {
-    MustExecute(c.get(), s);
+  std::vector<torvan::ColumnDef> data;
+  for (const Col& f : kFields) {
+    data.push_back(
+        torvan::MakeColumn(f.name, std::string(1, f.tipo), f.byte, f.lunghezza, f.decimali));
+  }
+  std::vector<torvan::SchemaStatement> all =
+      torvan::TableStatements(torvan::kMasterTable, torvan::MasterColumns(), true);
+  for (torvan::SchemaStatement& s : torvan::FileStatements("BENCH", data, true)) {
+    all.push_back(std::move(s));
+  }
+  for (const torvan::SchemaStatement& s : all) {
+    for (const std::string& text : torvan::Render(s, c->dialect())) {
+      MustExecuteNative(c.get(), text);
+    }
   }
   for (const Change& change : MakeChanges(kRows, 0)) MustExecute(c.get(), change.insert);
 }
@@ -227,7 +255,7 @@ std::string Content(const std::string& folder, const std::string& name, bool* no
   std::string out;
   std::unique_ptr<torvan::sql::Recordset> r;
   if (!c->OpenRecordset("SELECT * FROM [BENCH] ORDER BY [_T_RRN___]", &r).ok()) std::exit(1);
-  for (; !r->Eof(); r->MoveNext()) {
+  for (; !r->Eof(); (void)r->MoveNext()) {
     for (int i = 0; i < r->FieldCount(); ++i) out += r->Value(i).text + "|";
     out += "\n";
   }

@@ -119,7 +119,8 @@ int main(int argc, char** argv) {
   std::string notes;
   Status s = server.Start(&notes);
   if (!s.ok()) return Fail(s.message());
-  std::thread loop([&] { server.Run(); });
+  Status run_status;
+  std::thread loop([&] { run_status = server.Run(); });
 
   auto t0 = std::chrono::steady_clock::now();
   CtlResult r;
@@ -128,7 +129,8 @@ int main(int argc, char** argv) {
   double generate_s = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
 
   torvan::hostlink::CharTables tables;
-  torvan::hostlink::LoadCharTables(DefaultTablePath(), &tables);
+  s = torvan::hostlink::LoadCharTables(DefaultTablePath(), &tables);
+  if (!s.ok()) return Fail(s.message());
   const std::string request = tables.ToHost("S00000");
 
   int fd = ConnectLoopback(server.host_ports().front());
@@ -171,6 +173,7 @@ int main(int argc, char** argv) {
   server.Stop();
   loop.join();
   fs::remove_all(dir);
+  if (!run_status.ok()) return Fail(run_status.message());
 
   if (served != changes)
     return Fail("served " + std::to_string(served) + " of " + std::to_string(changes) + " changes");

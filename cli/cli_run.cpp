@@ -1,0 +1,240 @@
+// torvan run [--once]: replication unattended, as the operator runs it with the Server and
+// then the Timer button, on Qt's event loop like the window.
+// torvan pending [--set-aside]: the host change held back by replication, and setting it
+// aside so that its queue can go on.
+
+#include <fcntl.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <CLI/CLI.hpp>
+#include <QCoreApplication>
+#include <QSocketNotifier>
+#include <QTimer>
+#include <cstdio>
+#include <memory>
+#include <ostream>
+
+#include "catalogue/catalogue.h"
+#include "cli/cli.h"
+#include "cli/console.h"
+#include "cli/logging_confirmations.h"
+#include "control/controller.h"
+#include "core/text.h"
+#include "links/link_ops.h"
+#include "platform/qt_loop.h"
+#include "replication/held_change.h"
+#include "replication/pending_file.h"
+#include "replication/replication.h"
+#include "schema/statements.h"
+
+namespace torvan {
+
+namespace {
+
+constexpr int kExitWorkLeft = 3;
+
+int g_signal_pipe[2] = {-1, -1};
+
+void OnSignal(int) {
+  const char c = 1;
+  (void)!::write(g_signal_pipe[1], &c, 1);
+}
+
+// SIGINT and SIGTERM become a readable byte on a pipe that the event loop watches.
+bool CatchStopSignals() {
+  if (g_signal_pipe[0] < 0 && ::pipe2(g_signal_pipe, O_CLOEXEC | O_NONBLOCK) != 0) return false;
+  struct sigaction sa {};
+  sa.sa_handler = OnSignal;
+  sigemptyset(&sa.sa_mask);
+  return ::sigaction(SIGINT, &sa, nullptr) == 0 && ::sigaction(SIGTERM, &sa, nullptr) == 0;
+}
+
+class RunFrontEnd final : public FrontEnd {
+ public:
+  void Bar_Imposta() override {}
+  void EndProgram(int exit_status) override {
+    ended = true;
+    status = exit_status;
+    QCoreApplication::exit(exit_status);
+  }
+  bool ended = false;
+  int status = kExitOk;
+};
+
+// Events still waiting in a master table of a database sent back; unknown counts as some.
+bool EventsWaiting(Runtime& rt) {
+  for (int32_t d = 1; d <= rt.catalogue.N_DB; ++d) {
+    if (size_t(d) >= rt.catalogue.DB_Ritorno.size() || !rt.catalogue.DB_Ritorno[size_t(d)]) {
+      continue;
+    }
+    sql::Connection* c = rt.connessioni.at(d);
+    std::unique_ptr<sql::Recordset> rs;
+    if (c == nullptr || !c->OpenRecordset(SelectMaster(), &rs).ok() || !rs->Eof()) return true;
+  }
+  return false;
+}
+
+std::string NowText() {
+  const platform::LocalDateTime t = platform::SystemClock()->Now();
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "%02d/%02d/%04d %02d:%02d:%02d", t.day, t.month, t.year, t.hour,
+                t.minute, t.second);
+  return buf;
+}
+
+void Run(CliContext& context, bool once) {
+  if (!CheckFolder(context)) return;
+  static int argc = 1;
+  static char name[] = "torvan";
+  static char* argv[] = {name, nullptr};
+  QCoreApplication app(argc, argv);
+  platform::QtPump pump;
+  platform::QtTimers timers;
+  ConsoleSession session(context.folder, *context.out, &pump);
+  Program& program = session.program();
+  if (PendingFileInUse(program.paths.pending)) {
+    *context.err << "torvan: another Torvan is working in this folder (" << program.paths.pending
+                 << " is locked)\n";
+    context.exit_code = kExitFailed;
+    return;
+  }
+  Runtime rt(program);
+  LoggingConfirmations confirmations(program);
+  RuntimeLinks links(rt);
+  std::unique_ptr<ReplicationOps> steps = MakeReplication(rt, confirmations);
+  RunFrontEnd front;
+  Controller control(program, links, *steps, timers, front);
+
+  if (!CatchStopSignals()) {
+    *context.err << "torvan: cannot catch SIGINT and SIGTERM\n";
+    context.exit_code = kExitFailed;
+    return;
+  }
+  QSocketNotifier notifier(g_signal_pipe[0], QSocketNotifier::Read);
+  bool stopping = false;
+  std::function<void()> finish = [&] {
+    // A pass that is running finishes first; then the links close.
+    if (program.state.Ciclo_In_Corso != 0) {
+      QTimer::singleShot(20, finish);
+      return;
+    }
+    control.Server__Stop(true);
+    QCoreApplication::exit(kExitOk);
+  };
+  QObject::connect(&notifier, &QSocketNotifier::activated, [&] {
+    char drain[16];
+    while (::read(g_signal_pipe[0], drain, sizeof drain) > 0) {
+    }
+    if (stopping) return;
+    stopping = true;
+    program.state.Fine_Richiesta = true;
+    if (program.state.ReplicationOn()) control.TimerButton();
+    QTimer::singleShot(0, finish);
+  });
+
+  control.Server__Start(true);
+  if (front.ended) {
+    context.exit_code = front.status;
+    return;
+  }
+  if (stopping) {
+    app.exec();  // carries out the stop
+    context.exit_code = kExitOk;
+    return;
+  }
+  if (!program.state.LinkUp || !program.state.Collegato_SQL) {
+    control.Server__Stop(true);
+    context.exit_code = kExitFailed;
+    return;
+  }
+  control.Sincronismo_Avvia();
+  if (once) {
+    control.Sincronismo();  // passes until both steps report nothing
+    PendingState pending;
+    const bool held =
+        !ReadPendingState(program.paths.pending, &pending).ok() || pending.held.has_value();
+    const bool left = held || !program.state.LinkUp || EventsWaiting(rt);
+    control.Server__Stop(true);
+    context.exit_code = left ? kExitWorkLeft : kExitOk;
+    return;
+  }
+  control.Timer_Avvia(program.settings.parametri.Ciclo_Sincronizz);
+  context.exit_code = app.exec();
+}
+
+void Pending(CliContext& context, bool set_aside) {
+  if (!CheckFolder(context)) return;
+  ConsoleSession session(context.folder, *context.out);
+  Program& program = session.program();
+  Catalogue catalogue;
+  program.log.on_status_line = nullptr;  // the catalogue's own lines are not asked for here
+  Carica_Catalogo(program, catalogue);
+  hostlink::CharTables tables;
+  Status t = hostlink::LoadCharTables(program.paths.char_table, &tables);
+  if (!t.ok()) *context.err << "torvan: " << t.message() << " (values shown undecoded)\n";
+
+  if (set_aside) {
+    bool was_held = false;
+    HeldChangeView view;
+    Status s = SetAsideHeld(program.paths.pending, program.paths.set_aside_log, catalogue, tables,
+                            NowText(), program.settings.Durevole, &was_held, &view);
+    if (!s.ok()) {
+      *context.err << "torvan: " << Cp1252ToUtf8(s.message()) << "\n";
+      context.exit_code = kExitFailed;
+      return;
+    }
+    if (!was_held) {
+      session.Print("Nessuna modifica trattenuta");
+      return;
+    }
+    for (const std::string& line : HeldChangeLines(view)) session.Print(line);
+    session.Print("Accantonata in " + program.paths.set_aside_log);
+    return;
+  }
+
+  PendingState state;
+  Status s = ReadPendingState(program.paths.pending, &state);
+  if (!s.ok()) {
+    *context.err << "torvan: " << s.message() << "\n";
+    context.exit_code = kExitFailed;
+    return;
+  }
+  if (!state.held) {
+    session.Print("Nessuna modifica trattenuta");
+  } else {
+    for (const std::string& line : HeldChangeLines(DescribeHeld(catalogue, tables, *state.held))) {
+      session.Print(line);
+    }
+    context.exit_code = kExitWorkLeft;
+  }
+  for (const InFlightEvent& e : state.in_flight) {
+    session.Print("Evento in volo: database " + std::to_string(e.database) + " " + e.file +
+                  "___ PROGR=" + std::to_string(e.progr) +
+                  " (master RRN=" + std::to_string(e.master_rrn) + ")");
+  }
+}
+
+}  // namespace
+
+void AddRunCommands(CLI::App& app, CliContext& context) {
+  auto once = std::make_shared<bool>(false);
+  CLI::App* run = app.add_subcommand(
+      "run",
+      "Replicate unattended: open the links, switch replication on and serve the cycle until "
+      "SIGINT or SIGTERM; exit 1 when the links cannot be opened");
+  run->add_flag("--once", *once,
+                "Run passes until both directions are drained, then stop: exit 0 drained, 3 "
+                "work left (a held change, an event not sent), 1 links not opened");
+  run->callback([&context, once] { Run(context, *once); });
+
+  auto set_aside = std::make_shared<bool>(false);
+  CLI::App* pending = app.add_subcommand(
+      "pending", "Show the host change that replication holds back (exit 3 when there is one)");
+  pending->add_flag("--set-aside", *set_aside,
+                    "Move the held change, with its values and raw bytes, to "
+                    "TnC_ACCANTONATI.Log so that its queue can go on (Torvan must be stopped)");
+  pending->callback([&context, set_aside] { Pending(context, *set_aside); });
+}
+
+}  // namespace torvan

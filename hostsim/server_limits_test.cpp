@@ -1,0 +1,398 @@
+// torvan-host's limits, with clients that misbehave: one host server program port at a
+// time, replies that a client does not read, idle connections, and a long "generate"
+// while others are served. The server stops cleanly in each of these states.
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <charconv>
+#include <chrono>
+#include <cstring>
+#include <filesystem>
+#include <thread>
+
+#include "core/text.h"
+#include "hostlink/test_peer.h"
+#include "hostsim/data_folder.h"
+#include "hostsim/test_support.h"
+#include "platform/file.h"
+
+namespace torvan::hostsim {
+namespace {
+
+using namespace std::chrono_literals;
+using testing::Ctl;
+using testing::Header;
+using testing::RawClient;
+using testing::Request;
+using testing::RunningServer;
+using testing::SampleHost;
+using testing::Tables;
+
+constexpr size_t kReplyFrame = 6 + 8192;
+
+void OpenLink(RawClient& client, int port) {
+  ASSERT_TRUE(client.Connect(port));
+  ASSERT_EQ(Header('0', 0), client.Read(6));
+}
+
+std::string Exchange(RawClient& client, char code, const std::string& data) {
+  EXPECT_TRUE(client.Send(Request(code, data)));
+  return client.ReadReply();
+}
+
+// An FTP client logged in as the sample host's user.
+void FtpLogin(RawClient& ftp, int port) {
+  ASSERT_TRUE(ftp.Connect(port));
+  ftp.ReadLine();
+  ftp.ReadLine();
+  ASSERT_TRUE(ftp.Send("USER UTENTE\r\nPASS TORVAN\r\n"));
+  ASSERT_EQ("331 Enter password.\r\n", ftp.ReadLine());
+  ASSERT_EQ("230 UTENTE logged on.\r\n", ftp.ReadLine());
+}
+
+std::string Rcmd(RawClient& ftp, const std::string& port5) {
+  EXPECT_TRUE(ftp.Send("RCMD CALL TM/TNM_121 ('P" + port5 + "')\r\n"));
+  return ftp.ReadLine();
+}
+
+// The number in the status line that starts with `key` ("unsent", "refused").
+int64_t StatusNumber(const std::string& dir, const std::string& key) {
+  const std::string text = Ctl(dir, {"status"}).text;
+  size_t at = text.find("\n" + key + " ");
+  if (at == std::string::npos) return -1;
+  at += key.size() + 2;
+  int64_t n = -1;
+  std::from_chars(text.data() + at, text.data() + text.size(), n);
+  return n;
+}
+
+int HostConnections(const std::string& dir) {
+  const std::string text = Ctl(dir, {"status"}).text;
+  size_t at = text.find("connections host ");
+  return at == std::string::npos ? -1 : std::atoi(text.c_str() + at + 17);
+}
+
+// Waits, at most `limit`, until `done` holds.
+template <typename F>
+bool Eventually(F done, std::chrono::milliseconds limit = 10s) {
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  while (!done()) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(10ms);
+  }
+  return true;
+}
+
+size_t OpenDescriptors() {
+  size_t n = 0;
+  for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator("/proc/self/fd")) ++n;
+  return n;
+}
+
+TEST(HostProgramPortTest, OneListenerThatMovesWithTheRemoteCommand) {
+  SampleHost sample;
+  RunningServer server(sample.path(), /*host_port_at_once=*/false);
+  RawClient ftp;
+  FtpLogin(ftp, server.ftp_port());
+
+  const int first = hostlink::testing::ClosedPort();
+  std::string reply = Rcmd(ftp, ZeroPad(first, 5));
+  ASSERT_EQ(0u, reply.rfind("250 ", 0)) << reply;
+  // 'P00000' asks for any port: the one open will do.
+  reply = Rcmd(ftp, "00000");
+  EXPECT_NE(std::string::npos, reply.find("already active on port " + std::to_string(first)))
+      << reply;
+  RawClient before_move;
+  OpenLink(before_move, first);
+
+  // Torvan's settings name another port: the program moves there.
+  const int second = hostlink::testing::ClosedPort();
+  reply = Rcmd(ftp, ZeroPad(second, 5));
+  ASSERT_EQ(0u, reply.rfind("250 ", 0)) << reply;
+  EXPECT_NE(std::string::npos, reply.find("started on port " + std::to_string(second) +
+                                          " (no longer on port " + std::to_string(first) + ")"))
+      << reply;
+  EXPECT_EQ(std::vector<int>{second}, std::vector<int>{server.host_port()});
+  RawClient old_port;
+  EXPECT_FALSE(old_port.Connect(first));
+  RawClient link;
+  OpenLink(link, second);
+  EXPECT_EQ(Header('0', 197), Exchange(link, '3', "S").substr(0, 6));
+  // A connection made before the move goes on.
+  EXPECT_EQ(Header('0', 197), Exchange(before_move, '3', "S").substr(0, 6));
+  std::string ports;
+  ASSERT_TRUE(platform::ReadFile(sample.path() + "/ports.txt", &ports).ok());
+  EXPECT_EQ("ftp " + std::to_string(server.ftp_port()) + "\nhost " + std::to_string(second) + "\n",
+            ports);
+
+  // Moving back and forth leaves one listener, not one per command.
+  const size_t descriptors = OpenDescriptors();
+  for (int i = 0; i < 300; ++i) {
+    reply = Rcmd(ftp, ZeroPad(i % 2 == 0 ? first : second, 5));
+    ASSERT_EQ(0u, reply.rfind("250 ", 0)) << i << ": " << reply;
+  }
+  EXPECT_LE(OpenDescriptors(), descriptors + 2);
+  EXPECT_EQ(second, server.host_port());
+  EXPECT_EQ(0u, Ctl(sample.path(), {"status"})
+                    .text.rfind("ftp " + std::to_string(server.ftp_port()) + "\nhost " +
+                                    std::to_string(second) + "\nconnections ",
+                                0));
+}
+
+TEST(HostProgramPortTest, PortsOutsideTheUnprivilegedRangeAreRefused) {
+  SampleHost sample;
+  RunningServer server(sample.path());
+  const int running = server.host_port();
+  RawClient ftp;
+  FtpLogin(ftp, server.ftp_port());
+  struct Case {
+    const char* what;
+    const char* port;
+  } cases[] = {
+      {"beyond 16 bits (the resolver would bind 34463)", "99999"},
+      {"ssh", "00022"},
+      {"http", "00080"},
+      {"last privileged port", "01023"},
+      {"first port beyond 65535", "65536"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::string reply = Rcmd(ftp, c.port);
+    EXPECT_EQ(0u, reply.rfind("550 ", 0)) << reply;
+    EXPECT_NE(std::string::npos, reply.find("outside 1024-65535")) << reply;
+  }
+  EXPECT_EQ(running, server.host_port());
+  RawClient link;
+  OpenLink(link, running);
+}
+
+TEST(HostProgramPortTest, APortThatCannotOpenLeavesTheProgramWhereItIs) {
+  SampleHost sample;
+  RunningServer server(sample.path());
+  const int running = server.host_port();
+  RawClient ftp;
+  FtpLogin(ftp, server.ftp_port());
+  // The FTP port is taken by the server itself.
+  const std::string reply = Rcmd(ftp, ZeroPad(server.ftp_port(), 5));
+  EXPECT_EQ(0u, reply.rfind("550 ", 0)) << reply;
+  EXPECT_EQ(running, server.host_port());
+  RawClient link;
+  OpenLink(link, running);
+}
+
+// Image requests are 27 bytes in and 8,198 out: the cheapest way to make a host hoard.
+std::string ImageRequests(size_t count) {
+  std::string one = Request('I',
+                            "PIANTA0003"
+                            "1"
+                            "00001"
+                            "00001");
+  std::string all;
+  for (size_t i = 0; i < count; ++i) all += one;
+  return all;
+}
+
+TEST(ReplyCapTest, ClientsThatDoNotReadAreCappedAndTheOthersServed) {
+  SampleHost sample;
+  constexpr size_t kCap = 256 << 10;
+  constexpr size_t kTotal = 512 << 10;
+  RunningServer server(sample.path(), [](ServerOptions& o) {
+    o.max_unsent = kCap;
+    o.max_unsent_total = kTotal;
+    o.stall_timeout = 1s;
+  });
+  // Each asks for about 20 MB, far beyond what the kernel's buffers take.
+  RawClient hoarders[3];
+  for (RawClient& h : hoarders) {
+    OpenLink(h, server.host_port());
+    ASSERT_TRUE(h.Send(ImageRequests(2400)));
+  }
+  ASSERT_TRUE(Eventually([&] { return StatusNumber(sample.path(), "unsent") >= int64_t(kCap); }));
+  for (int i = 0; i < 5; ++i) {
+    EXPECT_LE(StatusNumber(sample.path(), "unsent"), int64_t(kTotal + 3 * kReplyFrame));
+  }
+
+  // A client that reads is served at once, image requests included.
+  RawClient reader;
+  OpenLink(reader, server.host_port());
+  for (int i = 0; i < 20; ++i) {
+    std::string reply = Exchange(reader, 'I',
+                                 "PIANTA0003"
+                                 "1"
+                                 "00001"
+                                 "00001");
+    ASSERT_EQ(kReplyFrame, reply.size()) << i;
+  }
+  EXPECT_EQ(Header('0', 197), Exchange(reader, '3', "S").substr(0, 6));
+
+  // Kept at their cap, the hoarders are dropped; the reader stays.
+  ASSERT_TRUE(Eventually([&] { return HostConnections(sample.path()) == 1; }));
+  size_t got = 0;
+  for (std::string part; !(part = hoarders[0].ReadSome(2000)).empty();) got += part.size();
+  EXPECT_LT(got, 2400 * kReplyFrame);
+  EXPECT_EQ(0, StatusNumber(sample.path(), "unsent"));
+  EXPECT_EQ(Header('0', 197), Exchange(reader, '3', "N").substr(0, 6));
+}
+
+TEST(ReplyCapTest, ShutdownWhileClientsHoard) {
+  SampleHost sample;
+  RunningServer server(sample.path(), [](ServerOptions& o) { o.max_unsent = 128 << 10; });
+  RawClient hoarder;
+  OpenLink(hoarder, server.host_port());
+  ASSERT_TRUE(hoarder.Send(ImageRequests(2400)));
+  ASSERT_TRUE(Eventually([&] { return StatusNumber(sample.path(), "unsent") > 0; }));
+  EXPECT_EQ("shutting down\n", Ctl(sample.path(), {"shutdown"}).text);
+  server.Stop();
+  EXPECT_TRUE(server.run_status().ok()) << server.run_status().message();
+}
+
+TEST(IdleTest, IdleConnectionsEndHalfRequestsIncluded) {
+  SampleHost sample;
+  RunningServer server(sample.path(), [](ServerOptions& o) { o.idle_timeout = 300ms; });
+  RawClient silent, half_frame, idle_ftp, half_line;
+  OpenLink(silent, server.host_port());
+  OpenLink(half_frame, server.host_port());
+  ASSERT_TRUE(
+      half_frame.Send(Request('R', " DELETE FROM DATI/CLIENTI a WHERE RRN(a)=1").substr(0, 9)));
+  FtpLogin(idle_ftp, server.ftp_port());
+  ASSERT_TRUE(half_line.Connect(server.ftp_port()));
+  half_line.ReadLine();
+  half_line.ReadLine();
+  ASSERT_TRUE(half_line.Send("USER UTE"));
+
+  EXPECT_TRUE(silent.ClosedByPeer(5000));
+  EXPECT_TRUE(half_frame.ClosedByPeer(5000));
+  EXPECT_EQ("421 Connection closed: idle time-out.\r\n", idle_ftp.ReadLine(5000));
+  EXPECT_TRUE(idle_ftp.ClosedByPeer(5000));
+  EXPECT_EQ("421 Connection closed: idle time-out.\r\n", half_line.ReadLine(5000));
+  // Nothing of the half statement was run.
+  const std::string dump = Ctl(sample.path(), {"dump", "DATI/CLIENTI"}).text;
+  EXPECT_EQ(0u, dump.rfind("1\t", 0)) << dump;
+  EXPECT_EQ(0, HostConnections(sample.path()));
+}
+
+TEST(IdleTest, AClientThatKeepsAskingStays) {
+  SampleHost sample;
+  RunningServer server(sample.path(), [](ServerOptions& o) { o.idle_timeout = 500ms; });
+  RawClient link;
+  OpenLink(link, server.host_port());
+  const auto until = std::chrono::steady_clock::now() + 900ms;
+  while (std::chrono::steady_clock::now() < until) {
+    ASSERT_EQ(Header('0', 45), Exchange(link, 'P', "20261205140509000000").substr(0, 6));
+    std::this_thread::sleep_for(50ms);
+  }
+  // The server's own delay is not the client's idleness.
+  ASSERT_EQ(0, Ctl(sample.path(), {"fault", "delay", "800"}).exit_code);
+  EXPECT_EQ(Header('0', 45), Exchange(link, 'P', "20261205140509000000").substr(0, 6));
+}
+
+// A control request sent by hand, so the test can go on while it is at work.
+class PendingCtl {
+ public:
+  PendingCtl(const std::string& dir, const std::vector<std::string>& args) {
+    fd_ = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    const std::string path = DataFolder{dir}.CtlSocket();
+    std::memcpy(addr.sun_path, path.c_str(), path.size() + 1);
+    EXPECT_EQ(0, ::connect(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr));
+    const std::string request = EncodeCtlRequest(args);
+    EXPECT_EQ(ssize_t(request.size()), ::send(fd_, request.data(), request.size(), MSG_NOSIGNAL));
+  }
+  ~PendingCtl() { ::close(fd_); }
+
+  bool Answered() {
+    pollfd p{fd_, POLLIN, 0};
+    return ::poll(&p, 1, 0) > 0;
+  }
+
+  // The whole answer, waiting at most `timeout_ms`.
+  std::string Answer(int timeout_ms) {
+    std::string text;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+    for (;;) {
+      auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+          deadline - std::chrono::steady_clock::now());
+      pollfd p{fd_, POLLIN, 0};
+      if (left.count() <= 0 || ::poll(&p, 1, int(left.count())) <= 0) break;
+      char buf[4096];
+      ssize_t n = ::recv(fd_, buf, sizeof buf, 0);
+      if (n <= 0) break;
+      text.append(buf, size_t(n));
+    }
+    return text;
+  }
+
+ private:
+  int fd_ = -1;
+};
+
+TEST(GenerateTest, TheMostChangesAndNoMore) {
+  SampleHost sample;
+  RunningServer server(sample.path());
+  CtlResult r = Ctl(sample.path(), {"generate", "DATI/ARTICOLI", "1000001"});
+  EXPECT_EQ(2, r.exit_code);
+  EXPECT_EQ("generate takes LIB/FILE N [SEED], N from 1 to 1000000\n", r.text);
+  EXPECT_EQ("0\n", Ctl(sample.path(), {"queue"}).text);
+}
+
+TEST(GenerateTest, OthersAreServedWhileItQueuesAndAStopInterruptsIt) {
+  SampleHost sample;
+  int64_t generated = 0;
+  {
+    RunningServer server(sample.path());
+    PendingCtl generate(sample.path(), {"generate", "DATI/ARTICOLI", "1000000", "3"});
+    RawClient link;
+    OpenLink(link, server.host_port());
+    // Changes are served as they are made.
+    std::string change;
+    ASSERT_TRUE(Eventually([&] {
+      change = Exchange(link, 'S', "");
+      return change.substr(0, 1) == Tables().ToHost("0");
+    }));
+    EXPECT_EQ(Header('0', 197), Exchange(link, '3', "S").substr(0, 6));
+    EXPECT_EQ(0, Ctl(sample.path(), {"insert", "DATI/CLIENTI", "CODCLI=C00100"}).exit_code);
+    // The file changing under it does not trouble it.
+    EXPECT_EQ(0, Ctl(sample.path(), {"clear", "DATI/ARTICOLI"}).exit_code);
+    EXPECT_FALSE(generate.Answered());
+
+    EXPECT_EQ("shutting down\n", Ctl(sample.path(), {"shutdown"}).text);
+    const std::string answer = generate.Answer(10000);
+    const std::string prefix = "1\ngenerate interrupted, the server is stopping: ";
+    ASSERT_EQ(0u, answer.rfind(prefix, 0)) << answer;
+    generated = std::atoll(answer.c_str() + prefix.size());
+    EXPECT_GT(generated, 0);
+    EXPECT_LT(generated, 1000000);
+    server.Stop();
+    ASSERT_TRUE(server.run_status().ok()) << server.run_status().message();
+  }
+  // What was made stays made: the changes, the clear and the insert, the first change
+  // still unacknowledged.
+  RunningServer server(sample.path());
+  EXPECT_EQ(std::to_string(generated + 2) + "\n", Ctl(sample.path(), {"queue"}).text);
+}
+
+TEST(GenerateTest, AClientThatGoesAwayStopsIt) {
+  SampleHost sample;
+  RunningServer server(sample.path());
+  {
+    PendingCtl generate(sample.path(), {"generate", "DATI/ARTICOLI", "1000000"});
+    ASSERT_TRUE(Eventually([&] { return Ctl(sample.path(), {"queue"}).text != "0\n"; }));
+  }
+  std::string before;
+  ASSERT_TRUE(Eventually([&] {
+    std::string now = Ctl(sample.path(), {"queue"}).text;
+    bool still = now == before;
+    before = now;
+    if (!still) std::this_thread::sleep_for(100ms);
+    return still;
+  }));
+  EXPECT_NE("1000000\n", before);
+}
+
+}  // namespace
+}  // namespace torvan::hostsim

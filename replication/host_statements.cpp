@@ -1,0 +1,59 @@
+#include "replication/host_statements.h"
+
+#include "core/text.h"
+
+namespace torvan {
+
+namespace {
+
+constexpr char kIndexName[] = "\xA7_T_IDX___";  // "§_T_IDX___"
+
+std::string Quoted(std::string_view value) {
+  std::string out = "'";
+  for (char c : TrimRight(value)) {
+    out += c;
+    if (c == '\'') out += '\'';
+  }
+  out += "'";
+  return out;
+}
+
+std::string ValueText(const HostValue& v) { return v.text ? Quoted(v.value) : Trim(v.value); }
+
+std::string Target(std::string_view library, std::string_view file) {
+  return std::string(library) + "/" + std::string(file);
+}
+
+}  // namespace
+
+std::string HostWhere(int64_t rrn, int64_t idx) {
+  return rrn != 0 ? "WHERE RRN(a)=" + std::to_string(rrn)
+                  : std::string("WHERE ") + kIndexName + "=" + std::to_string(idx);
+}
+
+std::string HostInsertStatement(std::string_view library, std::string_view file,
+                                const std::vector<HostValue>& values, int64_t idx) {
+  std::string columns, list;
+  for (const HostValue& v : values) {
+    columns += v.name + ",";
+    list += ValueText(v) + ", ";
+  }
+  return "INSERT INTO " + Target(library, file) + " (" + columns + kIndexName + ") VALUES(" + list +
+         std::to_string(idx) + ")";
+}
+
+std::string HostUpdateStatement(std::string_view library, std::string_view file,
+                                const std::vector<HostValue>& values, int64_t idx,
+                                std::string_view where) {
+  std::string assignments;
+  for (const HostValue& v : values) assignments += v.name + "=" + ValueText(v) + ", ";
+  return " UPDATE " + Target(library, file) + " a SET " + assignments + kIndexName + "=" +
+         std::to_string(idx) + " " + std::string(where);
+}
+
+std::string HostDeleteStatement(std::string_view library, std::string_view file,
+                                std::string_view where) {
+  return " DELETE FROM " + Target(library, file) + " a " + std::string(where);
+}
+
+}  // namespace torvan

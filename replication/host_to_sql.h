@@ -1,0 +1,67 @@
+// Host to SQL: Server_SQL_Sincro, the step of the cycle that asks the host for its next
+// change and applies it to the file's mirror table (with the image archive's files), and
+// now and then repeats the time exchange.
+//
+// Nothing received is lost and nothing is applied twice (pending.h): a received change is
+// held on file before it is applied; while it is held it is applied again at every call
+// and no S request is sent, so its queue waits, visibly, one message line a call; a change
+// the host delivers again after a cut is recognised and not applied a second time.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "links/runtime.h"
+#include "replication/change_record.h"
+#include "replication/pending.h"
+#include "schema/confirm.h"
+
+namespace torvan {
+
+// The statements that apply a change of code "1", "2" or "3" to the mirror table of
+// `file` (whose included fields are `fields`, in catalogue order; `index_field` is the
+// position in `fields` of "§_T_IDX___", or -1), in order: UPDATE ... 'D' (files sent back),
+// DELETE, and for "1" and "3" the INSERT of the after image. `*idx` receives the index
+// field's value in the after image (0 without one). A field that cannot be decoded is a
+// fault.
+struct ChangeStatements {
+  int64_t idx = 0;
+  std::vector<std::string> statements;
+};
+Status BuildChangeStatements(const hostlink::CharTables& tables, std::string_view data,
+                             const HostChange& change, const FileEntry& file,
+                             const std::vector<CampoEntry>& fields, int index_field,
+                             ChangeStatements* out);
+
+// "AS--> <library>/<file>" and the change's suffix (" ADD RRN:15 IDX:0", " CLEAR", ...).
+std::string HostChangeLogLine(const HostChange& change, int64_t idx);
+
+class HostToSql {
+ public:
+  // All references must outlive the step.
+  HostToSql(Runtime& rt, Confirmations& confirmations, Pending& pending);
+
+  // True when a change was delivered and applied (or consumed) in this call, a held one
+  // included; false when the host had none, the exchange failed, or a held change could
+  // not be applied again.
+  bool Server_SQL_Sincro();
+
+ private:
+  struct Failure {
+    std::string reason;    // for the message line, Windows-1252
+    int32_t database = 0;  // the connection whose errors explain it, 0 for none
+  };
+  bool ApplyHeld(double start);
+  // Applies the change; on failure fills `*failure`. `*idx` for the log line.
+  bool Apply(std::string_view data, const HostChange& change, int64_t* idx, Failure* failure);
+  bool RebuildCleared(int n, const FileEntry& file, Failure* failure);
+  void LinkLost();
+
+  Runtime& rt_;
+  Confirmations& confirmations_;
+  Pending& pending_;
+};
+
+}  // namespace torvan

@@ -1,0 +1,268 @@
+#include "replication/pending_file.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <cstring>
+
+#include "platform/crc32.h"
+
+namespace torvan {
+
+namespace {
+
+constexpr char kMagic[4] = {'T', 'n', 'P', '1'};
+constexpr size_t kHeader = 4 + 8 + 4 + 4;
+
+class Writer {
+ public:
+  void U8(uint8_t v) { out_.push_back(char(v)); }
+  void U32(uint32_t v) {
+    for (int i = 0; i < 4; ++i) out_.push_back(char((v >> (8 * i)) & 0xFF));
+  }
+  void U64(uint64_t v) {
+    for (int i = 0; i < 8; ++i) out_.push_back(char((v >> (8 * i)) & 0xFF));
+  }
+  void Bytes(std::string_view b) {
+    U32(uint32_t(b.size()));
+    out_.append(b);
+  }
+  std::string Take() { return std::move(out_); }
+
+ private:
+  std::string out_;
+};
+
+class Reader {
+ public:
+  explicit Reader(std::string_view in) : in_(in) {}
+  bool U8(uint8_t* v) {
+    if (in_.size() < 1) return false;
+    *v = uint8_t(in_[0]);
+    in_.remove_prefix(1);
+    return true;
+  }
+  bool U32(uint32_t* v) {
+    if (in_.size() < 4) return false;
+    *v = 0;
+    for (int i = 0; i < 4; ++i) *v |= uint32_t(uint8_t(in_[size_t(i)])) << (8 * i);
+    in_.remove_prefix(4);
+    return true;
+  }
+  bool U64(uint64_t* v) {
+    if (in_.size() < 8) return false;
+    *v = 0;
+    for (int i = 0; i < 8; ++i) *v |= uint64_t(uint8_t(in_[size_t(i)])) << (8 * i);
+    in_.remove_prefix(8);
+    return true;
+  }
+  bool Bytes(std::string* b) {
+    uint32_t n = 0;
+    if (!U32(&n) || in_.size() < n) return false;
+    b->assign(in_.substr(0, n));
+    in_.remove_prefix(n);
+    return true;
+  }
+  bool AtEnd() const { return in_.empty(); }
+
+ private:
+  std::string_view in_;
+};
+
+std::string Slot(uint64_t generation, const std::string& payload) {
+  Writer w;
+  w.U64(generation);
+  w.U32(uint32_t(payload.size()));
+  std::string covered = w.Take();
+  covered += payload;
+  Writer head;
+  head.U32(platform::Crc32(covered));
+  std::string slot(kMagic, 4);
+  slot += covered.substr(0, 12);
+  slot += head.Take();
+  slot += payload;
+  return slot;
+}
+
+// The state of one slot's bytes; false when the slot is empty, torn or damaged.
+bool ParseSlot(std::string_view bytes, uint64_t* generation, PendingState* state) {
+  if (bytes.size() < kHeader || std::memcmp(bytes.data(), kMagic, 4) != 0) return false;
+  Reader r(bytes.substr(4));
+  uint32_t length = 0, crc = 0;
+  if (!r.U64(generation) || !r.U32(&length) || !r.U32(&crc)) return false;
+  if (length > kPendingSlotSize - kHeader || bytes.size() < kHeader + length) return false;
+  std::string covered(bytes.substr(4, 12));
+  covered += bytes.substr(kHeader, length);
+  if (platform::Crc32(covered) != crc) return false;
+  return DecodePendingState(bytes.substr(kHeader, length), state);
+}
+
+Status ReadSlots(int fd, const std::string& path, uint64_t* generation, int* newest,
+                 PendingState* state) {
+  *generation = 0;
+  *newest = 1;
+  *state = PendingState{};
+  bool found = false;
+  std::string buf(kPendingSlotSize, '\0');
+  for (int slot = 0; slot < 2; ++slot) {
+    ssize_t n;
+    do {
+      n = ::pread(fd, buf.data(), buf.size(), off_t(slot) * off_t(kPendingSlotSize));
+    } while (n < 0 && errno == EINTR);
+    if (n < 0) return PosixError("read " + path, errno);
+    uint64_t g = 0;
+    PendingState s;
+    if (ParseSlot(std::string_view(buf.data(), size_t(n)), &g, &s) && (!found || g > *generation)) {
+      found = true;
+      *generation = g;
+      *newest = slot;
+      *state = std::move(s);
+    }
+  }
+  return Status::Ok();
+}
+
+}  // namespace
+
+std::string EncodePendingState(const PendingState& state) {
+  Writer w;
+  w.U8(uint8_t((state.held ? 1 : 0) | (state.last_applied ? 2 : 0)));
+  if (state.held) {
+    w.Bytes(state.held->data);
+    w.Bytes(state.held->received);
+    w.Bytes(state.held->last_error);
+    w.U32(uint32_t(state.held->attempts));
+  }
+  if (state.last_applied) w.Bytes(*state.last_applied);
+  w.U32(uint32_t(state.in_flight.size()));
+  for (const InFlightEvent& e : state.in_flight) {
+    w.U32(uint32_t(e.database));
+    w.U64(uint64_t(e.master_rrn));
+    w.Bytes(e.file);
+    w.U64(uint64_t(e.progr));
+    w.U32(e.statement_crc);
+  }
+  return w.Take();
+}
+
+bool DecodePendingState(std::string_view payload, PendingState* state) {
+  Reader r(payload);
+  PendingState s;
+  uint8_t flags = 0;
+  if (!r.U8(&flags) || flags > 3) return false;
+  if (flags & 1) {
+    HeldChange h;
+    uint32_t attempts = 0;
+    if (!r.Bytes(&h.data) || !r.Bytes(&h.received) || !r.Bytes(&h.last_error) ||
+        !r.U32(&attempts)) {
+      return false;
+    }
+    h.attempts = int32_t(attempts);
+    s.held = std::move(h);
+  }
+  if (flags & 2) {
+    std::string last;
+    if (!r.Bytes(&last)) return false;
+    s.last_applied = std::move(last);
+  }
+  uint32_t count = 0;
+  if (!r.U32(&count) || count > payload.size()) return false;
+  for (uint32_t i = 0; i < count; ++i) {
+    InFlightEvent e;
+    uint32_t db = 0;
+    uint64_t rrn = 0, progr = 0;
+    if (!r.U32(&db) || !r.U64(&rrn) || !r.Bytes(&e.file) || !r.U64(&progr) ||
+        !r.U32(&e.statement_crc)) {
+      return false;
+    }
+    e.database = int32_t(db);
+    e.master_rrn = int64_t(rrn);
+    e.progr = int64_t(progr);
+    s.in_flight.push_back(std::move(e));
+  }
+  if (!r.AtEnd()) return false;
+  *state = std::move(s);
+  return true;
+}
+
+Status PendingFile::Open(const std::string& path, bool durable, std::unique_ptr<PendingFile>* file,
+                         PendingState* state) {
+  int fd;
+  do {
+    fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+  } while (fd < 0 && errno == EINTR);
+  if (fd < 0) return PosixError("open " + path, errno);
+  int rc;
+  do {
+    rc = ::flock(fd, LOCK_EX | LOCK_NB);
+  } while (rc != 0 && errno == EINTR);
+  if (rc != 0) {
+    const int e = errno;
+    ::close(fd);
+    if (e == EWOULDBLOCK) {
+      return Status::IoError(path +
+                             " \xE8 in uso da un altro Torvan che lavora in questa cartella");
+    }
+    return PosixError("lock " + path, e);
+  }
+  std::unique_ptr<PendingFile> f(new PendingFile(path, fd, durable));
+  Status s = ReadSlots(fd, path, &f->generation_, &f->newest_slot_, state);
+  if (!s.ok()) return s;
+  *file = std::move(f);
+  return Status::Ok();
+}
+
+PendingFile::~PendingFile() {
+  ::flock(fd_, LOCK_UN);
+  ::close(fd_);
+}
+
+Status PendingFile::Write(const PendingState& state) {
+  const std::string payload = EncodePendingState(state);
+  if (payload.size() > kPendingSlotSize - kHeader) {
+    return Status::InvalidArgument("write " + path_ + ": " + std::to_string(payload.size()) +
+                                   " bytes do not fit a slot");
+  }
+  const int slot = 1 - newest_slot_;
+  const std::string bytes = Slot(generation_ + 1, payload);
+  size_t done = 0;
+  while (done < bytes.size()) {
+    const ssize_t n = ::pwrite(fd_, bytes.data() + done, bytes.size() - done,
+                               off_t(slot) * off_t(kPendingSlotSize) + off_t(done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return PosixError("write " + path_, errno);
+    done += size_t(n);
+  }
+  if (durable_ && ::fdatasync(fd_) != 0) return PosixError("sync " + path_, errno);
+  ++generation_;
+  newest_slot_ = slot;
+  return Status::Ok();
+}
+
+Status ReadPendingState(const std::string& path, PendingState* state) {
+  int fd;
+  do {
+    fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  } while (fd < 0 && errno == EINTR);
+  if (fd < 0) {
+    *state = PendingState{};
+    return errno == ENOENT ? Status::Ok() : PosixError("open " + path, errno);
+  }
+  uint64_t generation = 0;
+  int newest = 0;
+  Status s = ReadSlots(fd, path, &generation, &newest, state);
+  ::close(fd);
+  return s;
+}
+
+bool PendingFileInUse(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  const bool locked = ::flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK;
+  ::close(fd);
+  return locked;
+}
+
+}  // namespace torvan

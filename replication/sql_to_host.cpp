@@ -1,0 +1,325 @@
+#include "replication/sql_to_host.h"
+
+#include <algorithm>
+#include <cstdio>
+
+#include "core/text.h"
+#include "hostlink/exchange.h"
+#include "platform/crc32.h"
+#include "platform/file.h"
+#include "replication/host_statements.h"
+#include "schema/connections.h"
+#include "schema/statements.h"
+
+namespace torvan {
+
+namespace {
+
+constexpr char kRoutine[] = "Server_SQL_Ritorno";
+constexpr int kSlot = hostlink::SocketLayer::kLinkSlot;
+
+// A whole number of a recordset value ("57", "1234", "-3"); false when it is none.
+bool WholeField(const sql::Recordset& rs, std::string_view name, int64_t* value) {
+  const sql::Field* f = rs.Find(name);
+  if (f == nullptr || f->is_null) return false;
+  const std::string t = Trim(f->text);
+  size_t i = (!t.empty() && (t[0] == '-' || t[0] == '+')) ? 1 : 0;
+  if (i == t.size()) return false;
+  int64_t v = 0;
+  for (; i < t.size(); ++i) {
+    if (t[i] < '0' || t[i] > '9' || v > (INT64_MAX - 9) / 10) return false;
+    v = v * 10 + (t[i] - '0');
+  }
+  *value = t[0] == '-' ? -v : v;
+  return true;
+}
+
+std::string MasterText(const std::string& prefix, int32_t d, int64_t rrn, const std::string& file,
+                       int64_t progr) {
+  return prefix + std::to_string(d) + " RRN=" + std::to_string(rrn) + " FILE=" + file +
+         " PROGR=" + std::to_string(progr);
+}
+
+}  // namespace
+
+SqlToHost::SqlToHost(Runtime& rt, Pending& pending) : rt_(rt), pending_(pending) {}
+
+void SqlToHost::LinkLost() {
+  rt_.socket.Sock_Close(kSlot);
+  rt_.program.state.LinkUp = false;
+}
+
+void SqlToHost::Fault(int32_t d, const std::string& reason) {
+  if (!reason.empty()) rt_.program.Scrivi_Messaggio("[Server_SQL_Ritorno] " + reason);
+  Errori_SQL(rt_.program, rt_.connessioni, d);
+}
+
+bool SqlToHost::LogPcAs(const std::string& text) {
+  if (!rt_.program.settings.parametri.Log_PC_AS) return true;
+  Status s = rt_.program.log.Scrivi_Log_PC_AS(text);
+  if (!s.ok()) {
+    rt_.program.Scrivi_Messaggio("[Server_SQL_Ritorno] ERRORE nella scrittura di " +
+                                 rt_.program.paths.pc_as_log + ": " + s.message());
+  }
+  return s.ok();
+}
+
+bool SqlToHost::Server_SQL_Ritorno() {
+  Program& program = rt_.program;
+  if (!program.state.LinkUp || !program.state.Collegato_SQL || !pending_.Ready()) return false;
+  bool completed_any = false;
+  const double start = platform::SecondsSinceMidnight(program.Now());
+  const Catalogue& c = rt_.catalogue;
+  for (int32_t d = 1; d <= c.N_DB; ++d) {
+    if (size_t(d) >= c.DB_Ritorno.size() || !c.DB_Ritorno[size_t(d)]) continue;
+    if (OneMaster(d, start, &completed_any) == Outcome::kStop) break;
+  }
+  program.ProcessEvents();
+  return completed_any;
+}
+
+SqlToHost::Outcome SqlToHost::OneMaster(int32_t d, double start, bool* completed_any) {
+  Program& program = rt_.program;
+  sql::Connection* connection = rt_.connessioni.at(d);
+  if (connection == nullptr) return Outcome::kNothing;
+  PendingState& pending = pending_.state();
+
+  Master m;
+  m.database = d;
+  {
+    std::unique_ptr<sql::Recordset> rs;
+    if (!connection->OpenRecordset(SelectMaster(), &rs).ok()) {
+      Fault(d, "");
+      return Outcome::kStop;
+    }
+    if (rs->Eof()) {
+      // No master row: any mark left for this database names an event that is gone.
+      auto gone = [d](const InFlightEvent& e) { return e.database == d; };
+      if (std::any_of(pending.in_flight.begin(), pending.in_flight.end(), gone)) {
+        std::erase_if(pending.in_flight, gone);
+        (void)pending_.Save();
+      }
+      return Outcome::kNothing;
+    }
+    const sql::Field* file = rs->Find("_T_FILE___");
+    if (!WholeField(*rs, "_T_RRN___", &m.rrn) || !WholeField(*rs, "_T_PROGR___", &m.progr) ||
+        file == nullptr || file->is_null) {
+      Fault(d, "riga di _T_MASTER___ illeggibile nel database " + std::to_string(d));
+      return Outcome::kStop;
+    }
+    m.file = Trim(file->text);
+  }
+  if (!LogPcAs(MasterText("Master ", d, m.rrn, m.file, m.progr) + " Inizio")) return Outcome::kStop;
+
+  bool completed = false, not_found = false, not_executed = false, matched = false;
+  const int32_t n_file = rt_.catalogue.N_File;
+  for (int32_t j = 1; j <= n_file && j < int32_t(rt_.catalogue.Tab_File.size()); ++j) {
+    // A copy: events run while the event is sent.
+    const FileEntry entry = rt_.catalogue.Tab_File[size_t(j)];
+    if (entry.File != m.file || !entry.Pc_As || entry.Indice_DB != d) continue;
+    matched = true;
+    switch (OneEvent(m, entry, start)) {
+      case Outcome::kCompleted:
+        completed = true;
+        *completed_any = true;
+        break;
+      case Outcome::kNotFound:
+        not_found = true;
+        break;
+      case Outcome::kNotExecuted:
+        not_executed = true;
+        break;
+      case Outcome::kStop:
+        return Outcome::kStop;
+      case Outcome::kNothing:
+        break;
+    }
+  }
+  if (!matched) {
+    // An event of a file no longer sent back: its row stays in the event table, and is
+    // said so; the master row goes, or it would hold back every later event.
+    program.Scrivi_Messaggio(MasterText("Master ", d, m.rrn, m.file, m.progr) +
+                             " file non replicato verso l'host: evento non inviato");
+  }
+  if (!LogPcAs(MasterText("Master ", d, m.rrn, m.file, m.progr) + " Pulizia")) {
+    return Outcome::kStop;
+  }
+  // The master row of an event that was not executed stays: the next call sends it again.
+  if (!not_executed && (completed || not_found || !matched)) {
+    if (!connection->Execute(DeleteMaster(m.rrn)).ok()) {
+      Fault(d, "");
+      return Outcome::kStop;
+    }
+  }
+  return completed ? Outcome::kCompleted : Outcome::kNothing;
+}
+
+SqlToHost::Outcome SqlToHost::Send(const std::string& statement, bool repeated, char* status) {
+  Program& program = rt_.program;
+  hostlink::ExchangeReply reply = hostlink::ExchangeStatement(
+      rt_.socket, program, kRoutine, statement, repeated,
+      program.stats.Stat_Contatori[kSendDelayCycles], program.stats.Ritardo_Link);
+  if (reply.outcome == hostlink::ExchangeReply::Outcome::kReadFailed) {
+    LinkLost();
+    return Outcome::kStop;
+  }
+  if (reply.outcome == hostlink::ExchangeReply::Outcome::kRefused) return Outcome::kNotExecuted;
+  const hostlink::FieldText s = rt_.socket.Field_Decode('A', 1, 1, 1, 0);
+  *status = s.ok() && !s.text.empty() ? s.text[0] : '?';
+  return Outcome::kCompleted;
+}
+
+void SqlToHost::Refused(char status, const Master& m, const std::string& library, char event,
+                        int64_t rrn, int64_t idx, const std::string& statement) {
+  Program& program = rt_.program;
+  const std::string what = library + "/" + m.file + " EVENTO=" + std::string(1, event) +
+                           " RRN=" + std::to_string(rrn) + " IDX=" + std::to_string(idx);
+  program.Scrivi_Messaggio("[Server_SQL_Ritorno] Istruzione rifiutata (stato " +
+                           std::string(1, status) + "): " + what);
+  const platform::LocalDateTime t = program.Now();
+  char stamp[32];
+  std::snprintf(stamp, sizeof stamp, "%02d/%02d/%04d %02d:%02d:%02d ", t.day, t.month, t.year,
+                t.hour, t.minute, t.second);
+  const std::string line = std::string(stamp) + "stato " + std::string(1, status) + " DB " +
+                           std::to_string(m.database) + " " + what +
+                           " PROGR=" + std::to_string(m.progr) + " DATI=" + statement + "\r\n";
+  Status s = platform::AppendToFile(program.paths.refused_log, Cp1252ToUtf8(line));
+  if (!s.ok()) {
+    program.Scrivi_Messaggio("ERRORE nella scrittura di " + program.paths.refused_log + ": " +
+                             s.message());
+  }
+}
+
+SqlToHost::Outcome SqlToHost::OneEvent(const Master& m, const FileEntry& entry, double start) {
+  Program& program = rt_.program;
+  const int32_t d = m.database;
+  sql::Connection* connection = rt_.connessioni.at(d);
+  PendingState& pending = pending_.state();
+
+  int64_t progr = 0, idx = 0, rrn = 0;
+  char event = ' ';
+  std::vector<HostValue> values;
+  {
+    std::unique_ptr<sql::Recordset> rs;
+    if (!connection->OpenRecordset(SelectEvent(m.file, m.progr), &rs).ok()) {
+      Fault(d, "");
+      return Outcome::kStop;
+    }
+    if (rs->Eof()) {
+      program.Scrivi_Messaggio(MasterText("Master ", d, m.rrn, m.file, m.progr) + " Non trovato");
+      return Outcome::kNotFound;
+    }
+    const sql::Field* e = rs->Find("_T_EVENTO___");
+    if (!WholeField(*rs, "_T_PROGR___", &progr) || !WholeField(*rs, "_T_IDX___", &idx) ||
+        !WholeField(*rs, "_T_RRN___", &rrn) || e == nullptr || e->is_null) {
+      Fault(d, "riga illeggibile in " + m.file + "___ PROGR=" + std::to_string(m.progr));
+      return Outcome::kStop;
+    }
+    event = Trim(e->text).empty() ? ' ' : Trim(e->text)[0];
+    const Catalogue& c = rt_.catalogue;
+    for (int32_t k = entry.Primo_Campo;
+         k >= 1 && k <= entry.Ultimo_Campo && k < int32_t(c.Tab_Campi.size()); ++k) {
+      if (k == entry.Campo_IDX) continue;
+      const CampoEntry& f = c.Tab_Campi[size_t(k)];
+      const sql::Field* v = rs->Find(f.Nome);
+      if (v == nullptr || v->is_null) {
+        Fault(d, "valore mancante della colonna " + f.Nome + " in " + m.file +
+                     "___ PROGR=" + std::to_string(m.progr));
+        return Outcome::kStop;
+      }
+      values.push_back({f.Nome, f.Tipo == "A", v->text});
+    }
+  }
+
+  const std::string library = entry.Libreria;
+  const std::string detail = ">  FILE=" + m.file + " PROGR=" + std::to_string(progr) +
+                             " IDX=" + std::to_string(idx) + " RRN=" + std::to_string(rrn);
+  if (!LogPcAs(detail + " LIBR=" + library + " EVENTO=" + std::string(1, event))) {
+    return Outcome::kStop;
+  }
+  const std::string where = HostWhere(rrn, idx);
+  std::string statement;
+  switch (event) {
+    case 'I':
+      statement = HostInsertStatement(library, m.file, values, idx);
+      break;
+    case 'U':
+      statement = HostUpdateStatement(library, m.file, values, idx, where);
+      break;
+    case 'D':
+      statement = HostDeleteStatement(library, m.file, where);
+      break;
+    default:
+      program.Scrivi_Messaggio("[Server_SQL_Ritorno] Evento sconosciuto \"" +
+                               std::string(1, event) + "\" in " + m.file +
+                               "___ PROGR=" + std::to_string(progr));
+      return Outcome::kStop;
+  }
+
+  // In flight: a mark for this very event (same master row, same statement) means its
+  // status was never read; any other mark of this database names an event that is gone.
+  const InFlightEvent mark{d, m.rrn, m.file, m.progr, platform::Crc32(statement)};
+  const bool was_in_flight = std::find(pending.in_flight.begin(), pending.in_flight.end(), mark) !=
+                             pending.in_flight.end();
+  std::erase_if(pending.in_flight, [&](const InFlightEvent& e) { return e.database == d; });
+  pending.in_flight.push_back(mark);
+  if (!rt_.socket.connected(kSlot)) {
+    LinkLost();
+    return Outcome::kStop;
+  }
+  if (!pending_.Save()) return Outcome::kStop;
+  auto unmark = [&] {
+    std::erase(pending.in_flight, mark);
+    return pending_.Save();
+  };
+
+  const bool update_first = was_in_flight && event == 'I';
+  const std::string first =
+      update_first ? HostUpdateStatement(library, m.file, values, idx, HostWhere(0, idx))
+                   : statement;
+  if (!LogPcAs(detail + " AS-->PC DATI=" + first)) return Outcome::kStop;
+  char status = ' ';
+  Outcome o = Send(first, false, &status);
+  if (o == Outcome::kStop) return o;
+  if (o == Outcome::kNotExecuted) {
+    // A readable refusal: not executed. A mark from an earlier attempt stays (that one
+    // may have been).
+    if (!was_in_flight && !unmark()) return Outcome::kStop;
+    return Outcome::kNotExecuted;
+  }
+  if (status != ' ') {
+    if (event == 'U' || update_first) {
+      const std::string insert = HostInsertStatement(library, m.file, values, idx);
+      if (!LogPcAs(detail + " Insert AS-->PC DATI=" + insert)) return Outcome::kStop;
+      char second = ' ';
+      o = Send(insert, true, &second);
+      if (o == Outcome::kStop) return o;
+      if (o == Outcome::kNotExecuted) {
+        if (!was_in_flight && !unmark()) return Outcome::kStop;
+        return Outcome::kNotExecuted;
+      }
+      if (second != ' ') Refused(second, m, library, event, rrn, idx, insert);
+    } else {
+      Refused(status, m, library, event, rrn, idx, statement);
+    }
+  }
+
+  if (!LogPcAs(detail + " Pulizia")) return Outcome::kStop;
+  if (!connection->Execute(DeleteEvent(m.file, progr)).ok()) {
+    Fault(d, "");
+    return Outcome::kStop;
+  }
+  (void)unmark();  // a mark left on file names an event that is gone: it is dropped later
+
+  Statistics& stats = program.stats;
+  Statistiche_AddRecord(stats, kRecordsSent, kSecondsSending, start,
+                        platform::SecondsSinceMidnight(program.Now()));
+  stats.Stat_Testi[kLibrarySent] = library;
+  stats.Stat_Testi[kFileSent] = m.file;
+  const char* op = event == 'I' ? " ADD" : event == 'D' ? " DEL" : " UPD";
+  program.Scrivi_Messaggio("AS<-- " + library + "/" + m.file + op + " RRN:" + std::to_string(rrn) +
+                           " IDX:" + std::to_string(idx));
+  return Outcome::kCompleted;
+}
+
+}  // namespace torvan

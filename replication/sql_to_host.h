@@ -1,0 +1,53 @@
+// SQL to host: Server_SQL_Ritorno, the step of the cycle that sends the host the changes
+// made on the SQL side, as recorded by the triggers: per database sent back, the oldest
+// master row, its event row, one R request with the statement, the host's status, and the
+// event and master rows removed.
+//
+// Nothing is sent twice in a way that could double a host record: an event is marked in
+// flight (pending.h) before its R request and unmarked once its event row is gone. A
+// marked event found again (its status was never read: the link broke, Torvan was killed)
+// is sent again; an "I" as an UPDATE addressed by "§_T_IDX___" first, and as the INSERT
+// only when the host refuses that update. An event whose request got a readable refusal
+// (outcome not "0") was not executed and is sent again unchanged by the next call; its
+// master row stays. A statement the host refuses (a status other than a blank) is
+// reported on a message line and kept in TnC_RIFIUTATI.Log.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "links/runtime.h"
+#include "replication/pending.h"
+
+namespace torvan {
+
+class SqlToHost {
+ public:
+  SqlToHost(Runtime& rt, Pending& pending);
+
+  // True when at least one event was completed (sent, answered, removed) in this call.
+  bool Server_SQL_Ritorno();
+
+ private:
+  enum class Outcome { kNothing, kCompleted, kNotFound, kNotExecuted, kStop };
+  struct Master {
+    int32_t database = 0;
+    int64_t rrn = 0;
+    std::string file;
+    int64_t progr = 0;
+  };
+  Outcome OneMaster(int32_t d, double start, bool* completed_any);
+  Outcome OneEvent(const Master& m, const FileEntry& file, double start);
+  // Sends one statement; kCompleted when a status was read (in `*status`).
+  Outcome Send(const std::string& statement, bool repeated, char* status);
+  void Refused(char status, const Master& m, const std::string& library, char event, int64_t rrn,
+               int64_t idx, const std::string& statement);
+  bool LogPcAs(const std::string& text);
+  void LinkLost();
+  void Fault(int32_t d, const std::string& reason);
+
+  Runtime& rt_;
+  Pending& pending_;
+};
+
+}  // namespace torvan

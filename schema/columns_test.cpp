@@ -1,0 +1,106 @@
+// Which host fields become columns, and which layouts can be built at all.
+#include "schema/columns.h"
+
+#include <gtest/gtest.h>
+
+namespace torvan {
+namespace {
+
+Campo_Rec Field(const char* name, const char* tipo, const char* escluso) {
+  Campo_Rec c;
+  c.Nome = name;
+  c.Tipo = tipo;
+  c.Byte = 4;
+  c.Lunghezza = 7;
+  c.Decimali = 1;
+  c.Escluso = escluso;
+  return c;
+}
+
+TEST(DataColumns, LeaveOutExcludedFieldsAndTheIndexField) {
+  std::vector<ColumnDef> cols = DataColumns(
+      {Field("A1        ", "A", " "), Field("\xA7_T_IDX___", "P", " "), Field("X1", "A", "X"),
+       Field("X2", "A", ""), Field("X3", "A", "  "), Field("Z9", "Z", " ")});
+  ASSERT_EQ(2u, cols.size());
+  EXPECT_EQ("A1", cols[0].Nome);
+  EXPECT_EQ("[A1]", cols[0].Nome_Sql);
+  EXPECT_EQ("Z9", cols[1].Nome);
+}
+
+TEST(SqlType, TheTypeRule) {
+  EXPECT_EQ(sql::ColumnKind::kText, SqlType(MakeColumn("C", "A", 6, 9, 2)).kind);
+  EXPECT_EQ(6, SqlType(MakeColumn("C", "A", 6, 9, 2)).length);  // Byte, not Lunghezza
+  EXPECT_EQ(sql::ColumnKind::kIdentity, SqlType(MakeColumn("C", "x", 0, 13, 0)).kind);
+  EXPECT_EQ(sql::ColumnKind::kInteger, SqlType(MakeColumn("C", "X", 0, 13, 0)).kind);
+  EXPECT_EQ(sql::ColumnKind::kDecimal, SqlType(MakeColumn("C", "S", 0, 9, 2)).kind);
+  EXPECT_EQ(sql::ColumnKind::kDecimal, SqlType(MakeColumn("C", "P", 0, 19, 0)).kind);
+}
+
+TEST(LayoutFault, SaysWhyATableCannotBeBuilt) {
+  struct Case {
+    const char* name;
+    std::vector<ColumnDef> columns;
+    const char* fault;  // "" when the table can be built
+  };
+  const Case cases[] = {
+      {"text and numbers", {MakeColumn("C", "A", 1, 0, 0), MakeColumn("N", "P", 0, 38, 38)}, ""},
+      {"longest text", {MakeColumn("C", "A", 4000, 0, 0)}, ""},
+      {"no columns", {}, "nessun campo"},
+      {"empty text",
+       {MakeColumn("C", "A", 0, 5, 0)},
+       "il campo C \xE8 lungo 0 caratteri (da 1 a 4000)"},
+      {"text too long",
+       {MakeColumn("C", "A", 4001, 0, 0)},
+       "il campo C \xE8 lungo 4001 caratteri (da 1 a 4000)"},
+      {"no digits", {MakeColumn("N", "S", 3, 0, 0)}, "il campo N ha 0 cifre (da 1 a 38)"},
+      {"too many digits", {MakeColumn("N", "P", 20, 39, 2)}, "il campo N ha 39 cifre (da 1 a 38)"},
+      {"decimals above digits",
+       {MakeColumn("N", "P", 2, 2, 3)},
+       "il campo N ha 3 decimali su 2 cifre"},
+      {"negative decimals",
+       {MakeColumn("N", "B", 4, 9, -1)},
+       "il campo N ha -1 decimali su 9 cifre"},
+      {"identity with decimals",
+       {MakeColumn("I", "x", 0, 13, 2)},
+       "il campo I, un contatore, ha 13 cifre e 2 decimali (da 1 a 18 cifre, nessun decimale)"},
+      {"same name twice, any case",
+       {MakeColumn("Cod", "A", 1, 0, 0), MakeColumn("COD", "A", 1, 0, 0)},
+       "il campo COD compare due volte"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(c.fault, LayoutFault(c.columns)) << c.name;
+}
+
+TEST(LayoutFault, AHostFieldNamedLikeAReservedColumnCannotBeBuilt) {
+  std::vector<ColumnDef> data = {MakeColumn("_T_RRN___", "P", 5, 9, 0)};
+  EXPECT_EQ("", DataLayoutFault(data));
+  EXPECT_EQ("il campo _T_RRN___ compare due volte", LayoutFault(MirrorColumns(data, false)));
+}
+
+TEST(DataLayoutFault, HostTypesAreASPOrB) {
+  for (const char* tipo : {"A", "S", "P", "B"}) {
+    EXPECT_EQ("", DataLayoutFault({MakeColumn("F", tipo, 4, 7, 0)})) << tipo;
+  }
+  EXPECT_EQ("il campo F ha il tipo \"Z\" (A, S, P o B)",
+            DataLayoutFault({MakeColumn("F", "Z", 4, 7, 0)}));
+  EXPECT_EQ("il campo F ha il tipo \"x\" (A, S, P o B)",
+            DataLayoutFault({MakeColumn("F", "x", 4, 7, 0)}));
+  EXPECT_EQ("il campo F ha il tipo \"\" (A, S, P o B)",
+            DataLayoutFault({MakeColumn("F", "", 4, 7, 0)}));
+}
+
+TEST(ReservedColumns, MirrorEventAndMaster) {
+  std::vector<ColumnDef> data = {MakeColumn("COD", "A", 6, 0, 0)};
+  auto names = [](const std::vector<ColumnDef>& cols) {
+    std::string out;
+    for (const ColumnDef& c : cols) out += c.Nome_Sql + c.Tipo + " ";
+    return out;
+  };
+  EXPECT_EQ("[COD]A [_T_RRN___]P ", names(MirrorColumns(data, false)));
+  EXPECT_EQ("[COD]A [_T_RRN___]P [_T_IDX___]x [_T_TIPO___]A ", names(MirrorColumns(data, true)));
+  EXPECT_EQ("[COD]A [_T_RRN___]P [_T_IDX___]P [_T_TIPO___]A [_T_EVENTO___]A [_T_PROGR___]x ",
+            names(EventColumns(data)));
+  EXPECT_EQ("[_T_RRN___]x [_T_FILE___]A [_T_PROGR___]P ", names(MasterColumns()));
+}
+
+}  // namespace
+}  // namespace torvan

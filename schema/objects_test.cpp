@@ -1,0 +1,239 @@
+// Each object rendered both ways: the T-SQL texts character by character (SQL Server
+// receives exactly these), and the SQLite statements the embedded engine runs.
+#include "schema/objects.h"
+
+#include <gtest/gtest.h>
+
+namespace torvan {
+namespace {
+
+std::vector<ColumnDef> ArtData() {
+  return {MakeColumn("COD", "A", 6, 6, 0), MakeColumn("PREZZO", "P", 5, 9, 2)};
+}
+
+std::string Joined(const std::vector<std::string>& texts) {
+  std::string out;
+  for (const std::string& t : texts) out += (out.empty() ? "" : "\n") + t;
+  return out;
+}
+
+// ---- T-SQL ----------------------------------------------------------------------------
+
+TEST(Tsql, TheWorkedExamples) {
+  struct Case {
+    const char* name;
+    SchemaStatement statement;
+    const char* text;
+  };
+  const Case cases[] = {
+      {"mirror table of a file sent back", CreateTable("ART", MirrorColumns(ArtData(), true)),
+       "CREATE TABLE [dbo].[ART] ([COD] [nvarchar] (6) NOT NULL DEFAULT ' ',[PREZZO] "
+       "[numeric](9,2) NOT NULL DEFAULT 0 , [_T_RRN___] [numeric](9,0) NOT NULL DEFAULT 0 , "
+       "[_T_IDX___] [numeric](13,0) IDENTITY(1, 1) NOT NULL,[_T_TIPO___] [nvarchar] (1) NOT "
+       "NULL DEFAULT ' ')"},
+      {"mirror table of a file not sent back keeps the last comma",
+       CreateTable("ART", MirrorColumns(ArtData(), false)),
+       "CREATE TABLE [dbo].[ART] ([COD] [nvarchar] (6) NOT NULL DEFAULT ' ',[PREZZO] "
+       "[numeric](9,2) NOT NULL DEFAULT 0 , [_T_RRN___] [numeric](9,0) NOT NULL DEFAULT 0 ,)"},
+      {"master table", CreateTable(kMasterTable, MasterColumns()),
+       "CREATE TABLE [dbo].[_T_MASTER___] ([_T_RRN___] [numeric](13,0) IDENTITY(1, 1) NOT "
+       "NULL,[_T_FILE___] [nvarchar] (20) NOT NULL DEFAULT ' ',[_T_PROGR___] [numeric](13,0) "
+       "NOT NULL DEFAULT 0 ,)"},
+      {"event table", CreateTable("ART___", EventColumns(ArtData())),
+       "CREATE TABLE [dbo].[ART___] ([COD] [nvarchar] (6) NOT NULL DEFAULT ' ',[PREZZO] "
+       "[numeric](9,2) NOT NULL DEFAULT 0 , [_T_RRN___] [numeric](9,0) NOT NULL DEFAULT 0 , "
+       "[_T_IDX___] [numeric](13,0) NOT NULL DEFAULT 0 , [_T_TIPO___] [nvarchar] (1) NOT NULL "
+       "DEFAULT ' ',[_T_EVENTO___] [nvarchar] (1) NOT NULL DEFAULT ' ',[_T_PROGR___] "
+       "[numeric](13,0) IDENTITY(1, 1) NOT NULL)"},
+      {"drop of a table, name trimmed", DropTable(" ART "),
+       "IF EXISTS (SELECT name FROM sysobjects WHERE name = 'ART' AND type = 'U')  DROP TABLE "
+       "[ART]"},
+      {"drop of the master trigger", DropTrigger("ART___", 'I'),
+       "IF EXISTS (SELECT name FROM sysobjects WHERE name = 'ART____I' AND type = 'TR')  DROP "
+       "TRIGGER [ART____I]"},
+      {"drop of the delete trigger", DropTrigger("ART", 'D'),
+       "IF EXISTS (SELECT name FROM sysobjects WHERE name = 'ART_D' AND type = 'TR')  DROP "
+       "TRIGGER [ART_D]"},
+      {"drop of the update trigger", DropTrigger("ART", 'U'),
+       "IF EXISTS (SELECT name FROM sysobjects WHERE name = 'ART_U' AND type = 'TR')  DROP "
+       "TRIGGER [ART_U]"},
+      {"mirror index", CreateIndex("ART"), "CREATE INDEX [ART_X] ON [dbo].[ART]([_T_RRN___])"},
+      {"master index", CreateIndex(kMasterTable),
+       "CREATE INDEX [_T_MASTER____X] ON [dbo].[_T_MASTER___]([_T_RRN___])"},
+      {"names cannot end a statement early", DropTable("A'B]"),
+       "IF EXISTS (SELECT name FROM sysobjects WHERE name = 'A''B]' AND type = 'U')  DROP TABLE "
+       "[A'B]]]"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(c.text, Tsql(c.statement)) << c.name;
+}
+
+TEST(Tsql, TheTriggersFragmentByFragment) {
+  const std::vector<ColumnDef> mirror = MirrorColumns(ArtData(), true);
+  EXPECT_EQ("[COD],[PREZZO],[_T_RRN___],", TriggerColumnList(mirror));
+  const std::string list = "[COD],[PREZZO],[_T_RRN___],";
+  const std::string event_insert = "INSERT INTO [ART___] (" + list +
+                                   "[_T_IDX___],[_T_TIPO___],[_T_EVENTO___]) SELECT " + list +
+                                   "[_T_IDX___],' ','";
+  EXPECT_EQ(std::string("CREATE TRIGGER [") + "ART" + "_D] ON [dbo].[" + "ART" +
+                "] AFTER DELETE AS " + "DECLARE @TIPO nvarchar(1) " +
+                "SELECT @TIPO=[_T_TIPO___] FROM deleted " + "IF @TIPO=' ' " + event_insert +
+                "D' FROM deleted ",
+            Tsql(CreateTrigger(TriggerKind::kDelete, "ART", "ART___", mirror)));
+  EXPECT_EQ(std::string("CREATE TRIGGER [") + "ART" + "_I] ON [dbo].[" + "ART" +
+                "] AFTER INSERT AS " + "DECLARE @TIPO nvarchar(1), @IDX numeric(13,0) " +
+                "SELECT @TIPO=[_T_TIPO___], @IDX=[_T_IDX___] FROM inserted " + "IF @TIPO=' ' " +
+                event_insert + "I' FROM inserted " + "IF @TIPO='S' " + "UPDATE [" + "ART" +
+                "] SET [_T_TIPO___]='S' WHERE [_T_IDX___]=@IDX ",
+            Tsql(CreateTrigger(TriggerKind::kInsert, "ART", "ART___", mirror)));
+  EXPECT_EQ(std::string("CREATE TRIGGER [") + "ART" + "_U] ON [dbo].[" + "ART" +
+                "] AFTER UPDATE AS " + "DECLARE @TIPO nvarchar(1), @IDX numeric(13,0) " +
+                "SELECT @TIPO=[_T_TIPO___], @IDX=[_T_IDX___] FROM inserted " +
+                "IF @TIPO='D' RETURN " + "IF @TIPO='S' " + "BEGIN " + " UPDATE [" + "ART" +
+                "] SET [_T_TIPO___]=' ' WHERE [_T_IDX___]=@IDX " + " RETURN " + "END " +
+                "IF @TIPO=' ' " + event_insert + "U' FROM inserted ",
+            Tsql(CreateTrigger(TriggerKind::kUpdate, "ART", "ART___", mirror)));
+  EXPECT_EQ(std::string("CREATE TRIGGER [") + "ART___" + "_I] ON [dbo].[" + "ART___" +
+                "] AFTER INSERT AS " +
+                "INSERT INTO [_T_MASTER___] ([_T_FILE___],[_T_PROGR___]) SELECT '" + "ART" +
+                "',[_T_PROGR___] FROM inserted ",
+            Tsql(CreateTrigger(TriggerKind::kMaster, "ART", "ART___")));
+  // The same texts written out, as SQL Server's log would show them.
+  EXPECT_EQ(
+      "CREATE TRIGGER [ART_U] ON [dbo].[ART] AFTER UPDATE AS DECLARE @TIPO nvarchar(1), @IDX "
+      "numeric(13,0) SELECT @TIPO=[_T_TIPO___], @IDX=[_T_IDX___] FROM inserted IF @TIPO='D' "
+      "RETURN IF @TIPO='S' BEGIN  UPDATE [ART] SET [_T_TIPO___]=' ' WHERE [_T_IDX___]=@IDX  "
+      "RETURN END IF @TIPO=' ' INSERT INTO [ART___] "
+      "([COD],[PREZZO],[_T_RRN___],[_T_IDX___],[_T_TIPO___],[_T_EVENTO___]) SELECT "
+      "[COD],[PREZZO],[_T_RRN___],[_T_IDX___],' ','U' FROM inserted ",
+      Tsql(CreateTrigger(TriggerKind::kUpdate, "ART", "ART___", mirror)));
+  EXPECT_EQ(
+      "CREATE TRIGGER [ART____I] ON [dbo].[ART___] AFTER INSERT AS INSERT INTO [_T_MASTER___] "
+      "([_T_FILE___],[_T_PROGR___]) SELECT 'ART',[_T_PROGR___] FROM inserted ",
+      Tsql(CreateTrigger(TriggerKind::kMaster, "ART", "ART___")));
+}
+
+TEST(Tsql, ColumnNamesAreTheirNomeSql) {
+  ColumnDef odd = MakeColumn("A]B", "A", 2, 0, 0);
+  EXPECT_EQ("[A]]B]", odd.Nome_Sql);
+  EXPECT_EQ("CREATE TABLE [dbo].[T] ([A]]B] [nvarchar] (2) NOT NULL DEFAULT ' ')",
+            Tsql(CreateTable("T", {odd})));
+  // Any letter but "A" and "x" is numeric; "X" is not an identity.
+  EXPECT_EQ("CREATE TABLE [dbo].[T] ([N] [numeric](7,1) NOT NULL DEFAULT 0 ,)",
+            Tsql(CreateTable("T", {MakeColumn("N", "X", 4, 7, 1)})));
+}
+
+TEST(Tsql, TheGroupsOfTheLowerRoutines) {
+  const std::vector<ColumnDef> mirror = MirrorColumns(ArtData(), true);
+  std::vector<std::string> texts;
+  for (const SchemaStatement& s : TableStatements(" ART ", mirror, true)) texts.push_back(Tsql(s));
+  ASSERT_EQ(3u, texts.size());
+  EXPECT_EQ(0u, texts[0].find("IF EXISTS (SELECT name FROM sysobjects WHERE name = 'ART'"));
+  EXPECT_EQ(0u, texts[1].find("CREATE TABLE [dbo].[ART] ("));
+  EXPECT_EQ("CREATE INDEX [ART_X] ON [dbo].[ART]([_T_RRN___])", texts[2]);
+  EXPECT_EQ(2u, TableStatements("ART___", mirror, false).size());
+
+  texts.clear();
+  for (const SchemaStatement& s : TriggerStatements("ART", "ART___", mirror)) {
+    texts.push_back(Tsql(s).substr(0, 60));
+  }
+  EXPECT_EQ(std::vector<std::string>({
+                "IF EXISTS (SELECT name FROM sysobjects WHERE name = 'ART_D' ",
+                "IF EXISTS (SELECT name FROM sysobjects WHERE name = 'ART_I' ",
+                "IF EXISTS (SELECT name FROM sysobjects WHERE name = 'ART_U' ",
+                "IF EXISTS (SELECT name FROM sysobjects WHERE name = 'ART____",
+                "CREATE TRIGGER [ART_D] ON [dbo].[ART] AFTER DELETE AS DECLAR",
+                "CREATE TRIGGER [ART_I] ON [dbo].[ART] AFTER INSERT AS DECLAR",
+                "CREATE TRIGGER [ART_U] ON [dbo].[ART] AFTER UPDATE AS DECLAR",
+                "CREATE TRIGGER [ART____I] ON [dbo].[ART___] AFTER INSERT AS ",
+            }),
+            texts);
+  ASSERT_EQ(2u, MasterTriggerStatements("ART", "ART___").size());
+  EXPECT_EQ(Tsql(DropTrigger("ART___", 'I')), Tsql(MasterTriggerStatements("ART", "ART___")[0]));
+}
+
+// ---- SQLite ---------------------------------------------------------------------------
+
+TEST(Sqlite, EachObjectRendered) {
+  const std::vector<ColumnDef> mirror = MirrorColumns(ArtData(), true);
+  struct Case {
+    const char* name;
+    SchemaStatement statement;
+    std::string sqlite;
+  };
+  const std::string prezzo_check =
+      "typeof(\"PREZZO\")='text' AND \"PREZZO\"=printf('%.2f',\"PREZZO\") AND "
+      "\"PREZZO\"<>'-0.00' AND abs(\"PREZZO\")<1e7";
+  const std::string copied = "\"COD\",\"PREZZO\",\"_T_RRN___\",";
+  const std::string check =
+      "SELECT \"ART\".\"COD\",\"ART\".\"PREZZO\",\"ART\".\"_T_RRN___\",\"ART\".\"_T_IDX___\","
+      "\"ART\".\"_T_TIPO___\" FROM \"ART\" WHERE 0\n";
+  const Case cases[] = {
+      {"drop of a table", DropTable("ART"), "DROP TABLE IF EXISTS \"ART\""},
+      {"drop of a trigger", DropTrigger("ART___", 'I'), "DROP TRIGGER IF EXISTS \"ART____I\""},
+      {"mirror table", CreateTable("ART", mirror),
+       "CREATE TABLE \"ART\" (\"COD\" NVARCHAR(6) NOT NULL DEFAULT ' ' CHECK (length(\"COD\") "
+       "<= 6), \"PREZZO\" DECIMAL_TEXT(9,2) NOT NULL DEFAULT '0.00' CONSTRAINT \"PREZZO "
+       "numeric(9,2)\" CHECK (" +
+           prezzo_check +
+           "), \"_T_RRN___\" NUMERIC(9,0) NOT NULL DEFAULT 0, \"_T_IDX___\" INTEGER PRIMARY KEY "
+           "AUTOINCREMENT NOT NULL, \"_T_TIPO___\" NVARCHAR(1) NOT NULL DEFAULT ' ' CHECK "
+           "(length(\"_T_TIPO___\") <= 1))"},
+      {"decimals beyond a double's digits are checked by their shape",
+       CreateTable("W", {MakeColumn("I", "P", 0, 17, 3)}),
+       "CREATE TABLE \"W\" (\"I\" DECIMAL_TEXT(17,3) NOT NULL DEFAULT '0.000' CONSTRAINT \"I "
+       "numeric(17,3)\" CHECK (typeof(\"I\")='text' AND (\"I\" GLOB '[0-9]*' OR \"I\" GLOB "
+       "'-[0-9]*') AND substr(\"I\",2) NOT GLOB '*[^0-9.]*' AND instr(\"I\",'.')=length(\"I\")-3 "
+       "AND \"I\" GLOB '*.[0-9][0-9][0-9]' AND NOT (\"I\" GLOB '0[0-9]*' OR \"I\" GLOB "
+       "'-0[0-9]*') AND \"I\"<>'-0.000' AND (instr(\"I\",'.')-1-(\"I\" GLOB '-*')<=14 OR "
+       "\"I\" GLOB '0.*' OR \"I\" GLOB '-0.*')))"},
+      {"wide whole numbers are decimals too", CreateTable("W", {MakeColumn("N", "P", 0, 19, 0)}),
+       "CREATE TABLE \"W\" (\"N\" DECIMAL_TEXT(19,0) NOT NULL DEFAULT '0' CONSTRAINT \"N "
+       "numeric(19,0)\" CHECK (typeof(\"N\")='text' AND (\"N\" GLOB '[0-9]*' OR \"N\" GLOB "
+       "'-[0-9]*') AND substr(\"N\",2) NOT GLOB '*[^0-9]*' AND NOT (\"N\" GLOB '0?*' OR \"N\" "
+       "GLOB '-0*') AND length(\"N\")-(\"N\" GLOB '-*')<=19))"},
+      {"index scoped to its table", CreateIndex("ART"),
+       "CREATE INDEX \"ART/ART_X\" ON \"ART\" (\"_T_RRN___\")"},
+      {"delete trigger", CreateTrigger(TriggerKind::kDelete, "ART", "ART___", mirror),
+       check +
+           "CREATE TRIGGER \"ART_D\" AFTER DELETE ON \"ART\" FOR EACH ROW BEGIN INSERT INTO "
+           "\"ART___\" (" +
+           copied +
+           "\"_T_IDX___\",\"_T_TIPO___\",\"_T_EVENTO___\") SELECT OLD.\"COD\",OLD.\"PREZZO\","
+           "OLD.\"_T_RRN___\",OLD.\"_T_IDX___\",' ','D' WHERE OLD.\"_T_TIPO___\" IN (' ',''); "
+           "END"},
+      {"insert trigger", CreateTrigger(TriggerKind::kInsert, "ART", "ART___", mirror),
+       check +
+           "CREATE TRIGGER \"ART_I\" AFTER INSERT ON \"ART\" FOR EACH ROW BEGIN INSERT INTO "
+           "\"ART___\" (" +
+           copied +
+           "\"_T_IDX___\",\"_T_TIPO___\",\"_T_EVENTO___\") SELECT NEW.\"COD\",NEW.\"PREZZO\","
+           "NEW.\"_T_RRN___\",NEW.\"_T_IDX___\",' ','I' WHERE NEW.\"_T_TIPO___\" IN (' ',''); "
+           "UPDATE \"ART\" SET \"_T_TIPO___\"='S' WHERE \"_T_IDX___\"=NEW.\"_T_IDX___\" AND "
+           "NEW.\"_T_TIPO___\" IN ('S','s'); END"},
+      {"update trigger", CreateTrigger(TriggerKind::kUpdate, "ART", "ART___", mirror),
+       check +
+           "CREATE TRIGGER \"ART_U\" AFTER UPDATE ON \"ART\" FOR EACH ROW WHEN "
+           "NEW.\"_T_TIPO___\" NOT IN ('D','d') BEGIN UPDATE \"ART\" SET \"_T_TIPO___\"=' ' "
+           "WHERE \"_T_IDX___\"=NEW.\"_T_IDX___\" AND NEW.\"_T_TIPO___\" IN ('S','s'); INSERT "
+           "INTO \"ART___\" (" +
+           copied +
+           "\"_T_IDX___\",\"_T_TIPO___\",\"_T_EVENTO___\") SELECT NEW.\"COD\",NEW.\"PREZZO\","
+           "NEW.\"_T_RRN___\",NEW.\"_T_IDX___\",' ','U' WHERE NEW.\"_T_TIPO___\" IN (' ',''); "
+           "END"},
+      {"master trigger with a quote in the name",
+       CreateTrigger(TriggerKind::kMaster, "O'K", "O'K___"),
+       "CREATE TRIGGER \"O'K____I\" AFTER INSERT ON \"O'K___\" FOR EACH ROW BEGIN INSERT INTO "
+       "\"_T_MASTER___\" (\"_T_FILE___\",\"_T_PROGR___\") VALUES ('O''K',NEW.\"_T_PROGR___\"); "
+       "END"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(c.sqlite, Joined(Sqlite(c.statement))) << c.name;
+}
+
+TEST(Render, EachDialectGetsItsOwnTexts) {
+  const SchemaStatement drop = DropTable("ART");
+  EXPECT_EQ(std::vector<std::string>{Tsql(drop)}, Render(drop, sql::Dialect::kSqlServer));
+  EXPECT_EQ(Sqlite(drop), Render(drop, sql::Dialect::kSqlite));
+}
+
+}  // namespace
+}  // namespace torvan
