@@ -202,9 +202,7 @@ void BrowserWindow::Command(BrowserButton button) {
     case kFileCrea: {
       const FileRange range = SelectedFiles(selection_);
       if (range.first < 1) break;
-      for (int n = range.first; n <= range.last; ++n) {
-        if (Conferma_Cancella_File(schema_, Owner::kBrowser, n, false)) Crea_File(schema_, n);
-      }
+      for (int n = range.first; n <= range.last; ++n) Costruisci_File(schema_, Owner::kBrowser, n);
       Elenco_File();
       break;
     }

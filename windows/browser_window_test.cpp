@@ -188,7 +188,8 @@ TEST_F(WindowsTest, AConfirmationIsCentredOnItsOwnerEvenPartlyOffScreen) {
   };
   const std::string question = QuestionText("GESTIONALE", "CLIENTI", "1.234");
   answer(QMessageBox::Cancel);
-  EXPECT_FALSE(desktop_.confirmations().AskOkCancel(Owner::kBrowser, kCancellaFileTitle, question));
+  EXPECT_FALSE(
+      desktop_.confirmations().AskOkCancel(Owner::kBrowser, kCancellaFileTitle, question, 0));
   EXPECT_EQ(" Cancella File ", seen.title);
   EXPECT_EQ(QMessageBox::Critical, seen.icon);
   EXPECT_TRUE(seen.buttons.contains("OK"));
@@ -199,7 +200,8 @@ TEST_F(WindowsTest, AConfirmationIsCentredOnItsOwnerEvenPartlyOffScreen) {
   EXPECT_LT(seen.frame.left(), 0);  // partly off screen, still on its owner
 
   answer(QMessageBox::Ok);
-  EXPECT_TRUE(desktop_.confirmations().AskOkCancel(Owner::kBrowser, kCancellaFileTitle, question));
+  EXPECT_TRUE(
+      desktop_.confirmations().AskOkCancel(Owner::kBrowser, kCancellaFileTitle, question, 0));
 
   // Over the main window when the main window asks.
   main().move(40, 30);

@@ -72,7 +72,8 @@ void BoxConfirmations::ShowRefusal(Owner owner, std::string_view title, std::str
                      ToQt(title));
 }
 
-bool BoxConfirmations::AskOkCancel(Owner owner, std::string_view title, std::string_view text) {
+bool BoxConfirmations::AskOkCancel(Owner owner, std::string_view title, std::string_view text,
+                                   int64_t) {
   return Messaggio_Centrato(OwnerWindow(owner), BoxText(text),
                             QMessageBox::Ok | QMessageBox::Cancel, QMessageBox::Critical,
                             ToQt(title)) == QMessageBox::Ok;

@@ -32,7 +32,9 @@ class BoxConfirmations final : public Confirmations {
   std::function<QWidget*(Owner)> owner_window;
 
   void ShowRefusal(Owner owner, std::string_view title, std::string_view text) override;
-  bool AskOkCancel(Owner owner, std::string_view title, std::string_view text) override;
+  // `unsent` is already named in the text; the box asks the same either way.
+  bool AskOkCancel(Owner owner, std::string_view title, std::string_view text,
+                   int64_t unsent) override;
 
  private:
   QWidget* OwnerWindow(Owner owner) const;

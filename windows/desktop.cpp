@@ -9,7 +9,10 @@
 #include <cstring>
 #include <iostream>
 
+#include "core/text.h"
+#include "replication/pending_file.h"
 #include "windows/image_list.h"
+#include "windows/qt_text.h"
 #include "windows/splash.h"
 
 namespace torvan {
@@ -101,6 +104,16 @@ int RunDesktop(int argc, char** argv, const std::string& folder) {
   QApplication::setQuitOnLastWindowClosed(false);
   // The base folder and its files are fixed as the splash loads.
   Paths paths = folder.empty() ? Paths::InWorkingDirectory() : Paths::InFolder(folder);
+  // One Torvan works in a base folder at a time, as `torvan run` says too.
+  if (PendingFileInUse(paths.pending)) {
+    const std::string text = "Un altro Torvan lavora nella cartella " + paths.base + " (" +
+                             paths.pending + " \xE8 bloccato)";
+    std::cerr << "torvan: " << Cp1252ToUtf8(text) << "\n";
+    if (QGuiApplication::platformName() != "offscreen") {
+      Messaggio_Centrato(nullptr, ToQt(text), QMessageBox::Ok, QMessageBox::Critical, "Torvan");
+    }
+    return 1;
+  }
   std::unique_ptr<Desktop> desktop;
   Splash splash([&] {
     desktop = std::make_unique<Desktop>(paths);

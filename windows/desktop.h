@@ -54,7 +54,8 @@ bool DisplayAvailable(std::string* why);
 
 // The desktop program: the splash for one second, then the main window, until the program
 // ends. `folder` is the base folder, empty for the current working directory. Returns the
-// exit status; 2, after one line on standard error, when there is no display.
+// exit status; 2, after one line on standard error, when there is no display; 1, after
+// that line and a box, when another Torvan works in the folder.
 int RunDesktop(int argc, char** argv, const std::string& folder);
 
 }  // namespace torvan

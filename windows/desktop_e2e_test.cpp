@@ -15,10 +15,12 @@
 #include <fstream>
 
 #include "config/settings.h"
+#include "core/text.h"
 #include "hostlink/ping.h"
 #include "hostlink/test_peer.h"
 #include "platform/file.h"
 #include "platform/temp_folder.h"
+#include "replication/pending_file.h"
 #include "windows/desktop.h"
 #include "windows/test_support.h"
 
@@ -71,7 +73,7 @@ class DesktopAgainstHostTest : public ::testing::Test {
     main().close_pause = std::chrono::milliseconds(0);
     // This process may open no ICMP socket (no raw sockets, no ping group): the loopback
     // then counts as answering, as it would for an operator whose system allows ping.
-    if (hostlink::Ping_Host(20, 1000, 0x0100007F).failed) {
+    if (hostlink::Ping_Host(program(), 20, 1000, 0x0100007F).failed) {
       desktop_->control().ping = [](int32_t, int32_t, uint32_t address) {
         hostlink::PingResult r;
         r.failed = address != 0x0100007F;
@@ -205,31 +207,52 @@ TEST_F(DesktopAgainstHostTest, ServerBrowserTimerLampAndBackDown) {
                                    .find(" - Completate le operazioni di scollegamento\r\n"));
 }
 
-TEST_F(DesktopAgainstHostTest, AHostChangeReachesTheMirrorTable) {
-  if (std::getenv("TORVAN_E2E_REPLICATION") == nullptr) {
-    GTEST_SKIP() << "the host-to-SQL step is not built yet (MakeReplication's steps do nothing); "
-                    "set TORVAN_E2E_REPLICATION=1 to run this check once it is";
-  }
+TEST_F(DesktopAgainstHostTest, ChangesTravelBothWaysWhileTheWindowReplicates) {
   desktop_->Open();
   ConnectAndBuild();
   main().browser()->close();
   QApplication::processEvents();
   main().Click(kTimer);
+
+  // A record added on the host reaches its mirror table.
   ASSERT_EQ(
       0, Shell(std::string(TORVAN_HOST_EXE) + " ctl --data " + host_ +
                " insert DATI/CLIENTI CODCLI=X00009 \"RAGSOC=Caff\xC3\xA8 del Borgo\" >/dev/null"));
   const std::string count = "sqlite3 " + (folder_ / "GESTIONALE.sqlite") +
-                            " \"SELECT count(*) FROM CLIENTI WHERE CODCLI='X00009'\" >" +
-                            (folder_ / "count.txt");
+                            " \"SELECT RAGSOC FROM CLIENTI WHERE CODCLI='X00009'\" >" +
+                            (folder_ / "row.txt") + " 2>/dev/null";
   bool arrived = false;
   for (int i = 0; i < 40 && !arrived; ++i) {
     RunEventsFor(250);
-    arrived = Shell(count) == 0 && ReadText(folder_ / "count.txt") == "1\n";
+    arrived =
+        Shell(count) == 0 && ReadText(folder_ / "row.txt").rfind("Caff\xC3\xA8 del Borgo", 0) == 0;
   }
-  EXPECT_TRUE(arrived);
+  EXPECT_TRUE(arrived) << ReadText(folder_ / "row.txt");
   EXPECT_GE(program().stats.Stat_Contatori[kRecordsReceived], 1);
+  EXPECT_EQ("DATI", Trim(program().stats.Stat_Testi[kLibraryReceived]));
+  EXPECT_EQ("CLIENTI", Trim(program().stats.Stat_Testi[kFileReceived]));
+
+  // A row added on the SQL side of a file sent back reaches the host.
+  ASSERT_EQ(0, Shell("sqlite3 " + (folder_ / "GESTIONALE.sqlite") +
+                     " \"INSERT INTO CONTATTI (CODCLI, DATA, NOMINATIVO) VALUES "
+                     "('X00009', 20261206, 'Sig. Nicol\xC3\xB2')\""));
+  const std::string dump = std::string(TORVAN_HOST_EXE) + " ctl --data " + host_ +
+                           " dump DATI/CONTATTI >" + (folder_ / "dump.txt");
+  bool sent = false;
+  for (int i = 0; i < 40 && !sent; ++i) {
+    RunEventsFor(250);
+    sent =
+        Shell(dump) == 0 &&
+        ReadText(folder_ / "dump.txt").find("NOMINATIVO=Sig. Nicol\xC3\xB2") != std::string::npos;
+  }
+  EXPECT_TRUE(sent) << ReadText(folder_ / "dump.txt");
+  EXPECT_GE(program().stats.Stat_Contatori[kRecordsSent], 1);
+
+  for (int i = 0; i < 10; ++i) main().display().Video();
+  SaveScreenshot(main(), "main_replicating_both_ways");
   main().Click(kTimer);
   main().Click(kServer);
+  EXPECT_FALSE(AnyError());
 }
 
 // The executable: without a display it says so in one line and points to `torvan run`.
@@ -254,6 +277,18 @@ TEST(TorvanExecutable, WithoutADisplayItSaysSoAndExitsTwo) {
                      " settings --standard >/dev/null"));
   // A missing folder is refused before any window.
   EXPECT_EQ(2, Shell(TORVAN_EXE " --dir " + folder.path() + "/nowhere 2>/dev/null"));
+}
+
+// Two Torvans never work in one folder: the window refuses as `torvan run` does.
+TEST(TorvanExecutable, TheWindowRefusesAFolderAnotherTorvanWorksIn) {
+  platform::TempFolder folder("torvan-locked");
+  std::unique_ptr<PendingFile> held;
+  PendingState state;
+  ASSERT_TRUE(PendingFile::Open(folder / "TnC_PENDENTI.DAT", false, &held, &state).ok());
+  EXPECT_EQ(1, Shell("QT_QPA_PLATFORM=offscreen " TORVAN_EXE " --dir " + folder.path() +
+                     " >/dev/null 2>" + (folder / "err")));
+  const std::string err = ReadText(folder / "err");
+  EXPECT_NE(std::string::npos, err.find("Un altro Torvan lavora nella cartella")) << err;
 }
 
 // The executable with no command: the splash, then the main window's load, which checks

@@ -4,7 +4,9 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
+#include <QTimer>
 
 #include "config/ini_file.h"
 #include "config/scramble.h"
@@ -156,6 +158,43 @@ TEST_F(WindowsTest, TheOptionsDialogLoadsSetsStandardValuesAndSavesTheExactBytes
   EXPECT_EQ("sistema origine", program().settings.parametri.Nome_Connessione);
   EXPECT_EQ(nullptr, main().options());
   EXPECT_FALSE(state().Finestra_Opzioni_Aperta);
+}
+
+TEST_F(WindowsTest, AValueTheSettingsFileCannotGiveBackIsRefusedAndNothingIsSaved) {
+  Open();
+  main().Click(kOpzioni);
+  OptionsDialog* o = main().options();
+  ASSERT_NE(nullptr, o);
+  std::string before;
+  ASSERT_TRUE(platform::ReadFile(program().paths.settings, &before).ok());
+  o->findChild<QLineEdit*>("txtIN5")->setText("42OO");
+  o->findChild<QLineEdit*>("txtIN15")->setText("123456");
+  QString seen_text;
+  QMessageBox::Icon seen_icon = QMessageBox::NoIcon;
+  QTimer::singleShot(0, [&] {
+    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+    ASSERT_NE(nullptr, box);
+    seen_text = box->text();
+    seen_icon = box->icon();
+    box->button(QMessageBox::Ok)->click();
+  });
+  lines_.clear();
+  o->findChild<QPushButton*>("cmdAggiorna")->click();
+  QApplication::processEvents();
+  EXPECT_EQ(QMessageBox::Warning, seen_icon);
+  EXPECT_TRUE(seen_text.startsWith("Valori non validi, le opzioni non sono state aggiornate:\n"))
+      << seen_text.toStdString();
+  EXPECT_TRUE(seen_text.contains("Porta: ")) << seen_text.toStdString();
+  EXPECT_TRUE(seen_text.contains("Ciclo_Sincronizz: ")) << seen_text.toStdString();
+  // The dialog stays open on the first box at fault; the file and the log are as they were.
+  EXPECT_EQ(o, main().options());
+  EXPECT_TRUE(state().Finestra_Opzioni_Aperta);
+  ASSERT_NE(nullptr, o->focusWidget());
+  EXPECT_EQ("txtIN5", o->focusWidget()->objectName());
+  std::string after;
+  ASSERT_TRUE(platform::ReadFile(program().paths.settings, &after).ok());
+  EXPECT_EQ(before, after);
+  EXPECT_TRUE(lines_.empty());
 }
 
 }  // namespace

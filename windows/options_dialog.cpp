@@ -6,6 +6,7 @@
 #include <QLabel>
 #include <QVBoxLayout>
 
+#include "windows/centred_box.h"
 #include "windows/qt_text.h"
 #include "windows/twips.h"
 
@@ -15,6 +16,7 @@ namespace {
 
 struct BoxDesign {
   const char* name;
+  const char* setting;  // the field of Parametri it holds, as the settings checks name it
   const char* caption;
   const char* unit;  // nullptr: none
   const char* tooltip;
@@ -22,26 +24,39 @@ struct BoxDesign {
 };
 
 constexpr BoxDesign kOrigine[] = {
-    {"txtIN1", "Nome Connessione", nullptr,
+    {"txtIN1", "Nome_Connessione", "Nome Connessione", nullptr,
      "Nome della connessione o indirizzo IP del server origine", 4200},
-    {"txtIN2", "Utente", nullptr, "Nome utente server origine", 1500},
-    {"txtIN3", "Password", nullptr, "Password per utente server origine", 1500},
-    {"txtIN5", "Porta", nullptr, "Porta del server origine (per esempio 4200)", 900},
-    {"txtIN16", "Libreria", nullptr, "Libreria del monitor", 1500},
-    {"txtIN17", "Porta FTP (21)", nullptr, "Porta FTP del server origine (normalmente 21)", 900},
+    {"txtIN2", "Utente", "Utente", nullptr, "Nome utente server origine", 1500},
+    {"txtIN3", "Password", "Password", nullptr, "Password per utente server origine", 1500},
+    {"txtIN5", "Porta", "Porta", nullptr, "Porta del server origine (per esempio 4200)", 900},
+    {"txtIN16", "Libreria", "Libreria", nullptr, "Libreria del monitor", 1500},
+    {"txtIN17", "Porta_FTP", "Porta FTP (21)", nullptr,
+     "Porta FTP del server origine (normalmente 21)", 900},
 };
 
 constexpr BoxDesign kVarie[] = {
-    {"txtIN12", "Attesa sincronizz.", "in millisecondi",
+    {"txtIN12", "Attesa_Sincronizz", "Attesa sincronizz.", "in millisecondi",
      "Attesa prima della risposta del server origine", 900},
-    {"txtIN13", "Attesa dopo start", "in minuti", "Attesa dopo lo start del server origine", 900},
-    {"txtIN14", "Attesa prima stop", "in minuti", "Attesa prima dello stop del server origine",
-     900},
-    {"txtIN18", "Attesa restart", "in minuti",
+    {"txtIN13", "Attesa_Dopo_Start", "Attesa dopo start", "in minuti",
+     "Attesa dopo lo start del server origine", 900},
+    {"txtIN14", "Attesa_Prima_Stop", "Attesa prima stop", "in minuti",
+     "Attesa prima dello stop del server origine", 900},
+    {"txtIN18", "Attesa_Restart", "Attesa restart", "in minuti",
      "Attesa restart in minuti (0=spegimento e accensione da calendario)", 900},
-    {"txtIN15", "Ciclo di sincronizz.", "in millisecondi",
+    {"txtIN15", "Ciclo_Sincronizz", "Ciclo di sincronizz.", "in millisecondi",
      "Ciclo di sincronizzazione (in millisecondi)", 900},
 };
+
+// The control that holds a field of Parametri.
+QString BoxOf(std::string_view setting) {
+  for (const BoxDesign& d : kOrigine) {
+    if (setting == d.setting) return QString::fromLatin1(d.name);
+  }
+  for (const BoxDesign& d : kVarie) {
+    if (setting == d.setting) return QString::fromLatin1(d.name);
+  }
+  return {};
+}
 
 QLineEdit* AddBox(QGridLayout* grid, int row, const BoxDesign& d, int dpi, QWidget* parent) {
   auto* caption = new QLabel(QString::fromLatin1(d.caption), parent);
@@ -180,9 +195,22 @@ void OptionsDialog::Fill(const OptionsForm& f) {
   chkLog_PC_AS_->setChecked(f.chkLog_PC_AS);
 }
 
+bool OptionsDialog::Storable() {
+  const std::vector<std::string> broken = OptionsForm_Check(Form());
+  if (broken.empty()) return true;
+  std::string text = "Valori non validi, le opzioni non sono state aggiornate:";
+  for (const std::string& rule : broken) text += "\n" + rule;
+  // The first box at fault takes the focus.
+  const std::string setting = broken.front().substr(0, broken.front().find(':'));
+  if (QLineEdit* box = findChild<QLineEdit*>(BoxOf(setting))) box->setFocus();
+  Messaggio_Centrato(this, ToQt(text), QMessageBox::Ok, QMessageBox::Warning, " Opzioni ");
+  return false;
+}
+
 void OptionsDialog::Aggiorna() {
   Busy busy(program_.state);
   if (!busy.entered()) return;
+  if (!Storable()) return;
   OptionsForm form = Form();
   const Status saved = OptionsForm_Save(program_, form);
   Fill(form);  // the boxes as normalised

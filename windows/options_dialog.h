@@ -4,7 +4,7 @@
 // normalises and saves them exactly as `torvan settings` does; this window only shows the
 // boxes. Non-modal, owned by the main window; Finestra_Opzioni_Aperta is set while it is
 // open. Controls carry their design names (txtIN1, chkLog, cmdAggiorna, ...) as object
-// names.
+// names. Before saving, every box is checked with OptionsForm_Check.
 #pragma once
 
 #include <QCheckBox>
@@ -29,7 +29,10 @@ class OptionsDialog final : public QDialog {
   void Fill(const OptionsForm& form);
 
   // The three buttons.
-  void Aggiorna();  // save, log, re-read, check the source server, close
+  // Checks the boxes; saves, logs, re-reads, checks the source server and closes. A value
+  // the settings file could not give back as typed is refused in a box naming the field
+  // and the rule; nothing is saved and the dialog stays open.
+  void Aggiorna();
   void Standard();  // the standard values, in the boxes only
   void Uscita();    // close without saving
 
@@ -41,6 +44,8 @@ class OptionsDialog final : public QDialog {
 
  private:
   void Unload();
+  // True when every box holds a value that can be stored; otherwise says why.
+  bool Storable();
 
   Program& program_;
   Controller& control_;
