@@ -229,8 +229,8 @@ void BrowserWindow::Unload() {
 }
 
 void BrowserWindow::closeEvent(QCloseEvent* event) {
-  // A command runs: its loop still works on this window.
-  if (rt_.program.state.Comando_In_Corso) {
+  // A command runs: its loop still works on this window (unless the program is ending).
+  if (rt_.program.state.Comando_In_Corso && !rt_.program.state.Fine_Richiesta) {
     event->ignore();
     return;
   }
