@@ -125,7 +125,8 @@ bool StatusDisplay::event(QEvent* event) {
 void StatusDisplay::paintEvent(QPaintEvent*) {
   QPainter painter(this);
   const QFontMetrics fm = fontMetrics();
-  painter.setPen(palette().color(QPalette::WindowText));
+  // The same colour while a command keeps the window from input: the figures stay readable.
+  painter.setPen(palette().color(QPalette::Active, QPalette::WindowText));
   for (const Caption& c : kCaptions) {
     painter.drawText(QPoint(Px(c.left), Px(c.top) + fm.ascent()), QString::fromLatin1(c.text));
   }
