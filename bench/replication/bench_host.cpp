@@ -171,10 +171,23 @@ ChildResult InChild(const std::function<double()>& work) {
   return r;
 }
 
-std::string Rate(double per_second) {
-  char buf[64];
-  std::snprintf(buf, sizeof buf, "%.0f/s", per_second);
-  return buf;
+void Compare(int n, const std::function<double(int)>& floor,
+             const std::function<double(int)>& torvan) {
+  struct Run {
+    const char* who;
+    int count;
+    ChildResult r;
+  };
+  Run runs[] = {{"floor ", n, InChild([&] { return floor(n); })},
+                {"Torvan", n, InChild([&] { return torvan(n); })},
+                {"Torvan", 4 * n, InChild([&] { return torvan(4 * n); })},
+                {"floor ", 4 * n, InChild([&] { return floor(4 * n); })}};
+  for (const Run& run : runs) {
+    std::printf("  %s %-7d %10.0f/s  peak %ld KiB\n", run.who, run.count, run.r.value,
+                run.r.peak_kib);
+  }
+  std::printf("  ratio Torvan/floor %.2f at N, %.2f at 4N (target >= 0.80)\n",
+              runs[1].r.value / runs[0].r.value, runs[2].r.value / runs[3].r.value);
 }
 
 }  // namespace torvan::bench

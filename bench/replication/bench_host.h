@@ -79,7 +79,9 @@ struct ChildResult {
 };
 ChildResult InChild(const std::function<double()>& work);
 
-// "12,345.6/s"-like figures.
-std::string Rate(double per_second);
+// Runs the floor and Torvan, each at N and 4N in its own child process, and prints their
+// rates, peak memory and ratios.
+void Compare(int n, const std::function<double(int)>& floor,
+             const std::function<double(int)>& torvan);
 
 }  // namespace torvan::bench

@@ -167,19 +167,8 @@ int main(int argc, char** argv) {
   }
   BenchHost host(TORVAN_HOST_EXE);
   std::printf("return: %d SQL-side events returned to the host as INSERT statements\n", n);
-  const ChildResult floor = InChild([&] { return FloorReturn(host, n); });
-  const ChildResult torvan = InChild([&] { return TorvanReturn(host, n); });
-  const ChildResult torvan4 = InChild([&] { return TorvanReturn(host, 4 * n); });
-  const ChildResult floor4 = InChild([&] { return FloorReturn(host, 4 * n); });
-  std::printf("  floor   N=%-6d %10s  peak %ld KiB\n", n, Rate(floor.value).c_str(),
-              floor.peak_kib);
-  std::printf("  Torvan  N=%-6d %10s  peak %ld KiB\n", n, Rate(torvan.value).c_str(),
-              torvan.peak_kib);
-  std::printf("  Torvan 4N=%-6d %10s  peak %ld KiB\n", 4 * n, Rate(torvan4.value).c_str(),
-              torvan4.peak_kib);
-  std::printf("  floor  4N=%-6d %10s  peak %ld KiB\n", 4 * n, Rate(floor4.value).c_str(),
-              floor4.peak_kib);
-  std::printf("  ratio Torvan/floor %.2f at N, %.2f at 4N (target >= 0.80)\n",
-              torvan.value / floor.value, torvan4.value / floor4.value);
+  Compare(
+      n, [&](int count) { return FloorReturn(host, count); },
+      [&](int count) { return TorvanReturn(host, count); });
   return 0;
 }
