@@ -14,7 +14,13 @@
 #include <future>
 #include <thread>
 
+#include "control/exposition_test_util.h"
 #include "control/metrics_text.h"
+#include "control/status_service.h"
+#include "hostlink/test_peer.h"
+#include "platform/fakes.h"
+#include "platform/file.h"
+#include "platform/temp_folder.h"
 
 namespace torvan {
 namespace {
@@ -164,6 +170,69 @@ TEST_F(MetricsServerTest, APortTakenIsRefusedNamingIt) {
   EXPECT_EQ(0u, s.message().find("127.0.0.1:" + std::to_string(first.port()) + ": "))
       << s.message();
   EXPECT_EQ(0, second.port());
+}
+
+}  // namespace
+}  // namespace torvan
+
+// The service a front end runs: the status file always, the metrics when the settings ask.
+namespace torvan {
+namespace {
+
+class StatusServiceTest : public MetricsServerTest {
+ protected:
+  StatusServiceTest() : program_(Paths::InFolder(folder_.path()), &clock_, &pump_), rt_(program_) {
+    program_.log.on_status_line = [this](std::string_view l) { lines_.emplace_back(l.substr(11)); };
+  }
+  platform::TempFolder folder_{"torvan-service"};
+  platform::FakeClock clock_;
+  platform::FakePump pump_;
+  platform::FakeTimers timers_{clock_};
+  Program program_;
+  Runtime rt_;
+  std::vector<std::string> lines_;
+};
+
+TEST_F(StatusServiceTest, WithoutMetricheOnlyTheStatusFileIsWritten) {
+  StatusService service(rt_, "finestra");
+  ASSERT_TRUE(service.Start(timers_).ok());
+  EXPECT_EQ(0, service.metrics_port());
+  EXPECT_TRUE(platform::FileExists(program_.paths.status));
+  EXPECT_TRUE(lines_.empty());
+}
+
+TEST_F(StatusServiceTest, MetricheServesTheWritersFiguresOrSaysWhyNot) {
+  MetricsServer taken([] { return std::string(); });
+  ASSERT_TRUE(taken.Listen(0).ok());
+  program_.settings.Metriche = taken.port();
+  {
+    StatusService service(rt_, "torvan run");
+    ASSERT_TRUE(service.Start(timers_).ok());  // replication goes on without metrics
+    EXPECT_EQ(0, service.metrics_port());
+    ASSERT_EQ(1u, lines_.size());
+    EXPECT_EQ(0u, lines_[0].find("ERRORE nell'avvio del server delle metriche su 127.0.0.1:" +
+                                 std::to_string(taken.port()) + ": "))
+        << lines_[0];
+  }
+  lines_.clear();
+  const uint16_t port = uint16_t(hostlink::testing::ClosedPort());
+  program_.settings.Metriche = port;
+  program_.state.Stato_Sincronismo = StatoSincronismo::kSospeso;
+  StatusService service(rt_, "torvan run");
+  ASSERT_TRUE(service.Start(timers_).ok());
+  EXPECT_EQ(port, service.metrics_port());
+  EXPECT_EQ(std::vector<std::string>(
+                {"Metriche su http://127.0.0.1:" + std::to_string(port) + "/metrics"}),
+            lines_);
+  const std::string answer = Ask(port, "GET /metrics HTTP/1.1\r\n\r\n");
+  const size_t body = answer.find("\r\n\r\n");
+  ASSERT_NE(std::string::npos, body) << answer;
+  Exposition e;
+  ASSERT_EQ("", ParseExposition(answer.substr(body + 4), &e));
+  EXPECT_EQ(2, e.samples["torvan_replication_state"]);
+  service.Stop();
+  EXPECT_EQ(0, service.metrics_port());
+  EXPECT_EQ("connect failed", Ask(port, "GET /metrics HTTP/1.1\r\n\r\n"));
 }
 
 }  // namespace
