@@ -30,6 +30,7 @@ int RunCli(int argc, char** argv, std::ostream& out, std::ostream& err) {
   AddFieldsCommand(app, context);
   AddSchemaCommands(app, context);
   AddRunCommands(app, context);
+  AddStatusCommand(app, context);
   try {
     app.parse(argc, argv);
   } catch (const CLI::CallForHelp& e) {
