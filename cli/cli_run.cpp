@@ -20,6 +20,7 @@
 #include "cli/console.h"
 #include "cli/logging_confirmations.h"
 #include "control/controller.h"
+#include "control/status_service.h"
 #include "core/text.h"
 #include "links/link_ops.h"
 #include "platform/qt_loop.h"
@@ -112,6 +113,15 @@ void Run(CliContext& context, bool once) {
   }
   RunFrontEnd front;
   Controller control(program, links, steps, timers, front);
+  // TnC_STATO.DAT for `torvan status`, and the metrics when the settings ask for them; the
+  // last write, marked ended, comes when this goes, after the links are closed.
+  StatusService status(rt, "torvan run");
+  if (!status.Start(timers).ok()) {
+    *context.err << "torvan: another Torvan is working in this folder (" << program.paths.base
+                 << " is locked)\n";
+    context.exit_code = kExitFailed;
+    return;
+  }
 
   if (!CatchStopSignals()) {
     *context.err << "torvan: cannot catch SIGINT and SIGTERM\n";
@@ -183,7 +193,8 @@ void PendingCommand(CliContext& context, bool set_aside) {
   program.log.on_status_line = nullptr;  // the catalogue's own lines are not asked for here
   Carica_Catalogo(program, catalogue);
   hostlink::CharTables tables;
-  Status t = hostlink::LoadCharTables(program.paths.char_table, &tables);
+  bool installed = false;
+  Status t = hostlink::LoadCharTables(CharTableToRead(program.paths, &installed), &tables);
   if (!t.ok()) *context.err << "torvan: " << t.message() << " (values shown undecoded)\n";
 
   if (set_aside) {
