@@ -165,11 +165,20 @@ std::vector<std::string> Tail(const std::vector<std::string>& lines, size_t n) {
 TEST_F(RunTest, OnceExitsZeroWhenDrainedAndOneWhenTheLinksDoNotOpen) {
   Ctl({"insert", "DATI/CLIENTI", "CODCLI=C01"});
   Sql("INSERT INTO [CONTATTI] ([CODCLI]) VALUES('S01')");
+  // Written in SQLite's own words, as an application on the PC side would: the decimal as
+  // the canonical text the column keeps.
+  Sql("INSERT INTO \"CONTATTI\" (\"CODCLI\",\"NOTA\",\"VALORE\") "
+      "VALUES ('S02','a mano, l''ora','-12.500')",
+      true);
   ProcessResult r = Torvan({"run", "--once"});
   EXPECT_EQ(0, r.exit_code) << r.out << r.err;
   const std::vector<std::string> lines = Messages(r.out);
   EXPECT_EQ(1, Count(lines, "AS--> DATI/CLIENTI ADD RRN:1 IDX:0"));
   EXPECT_EQ(1, Count(lines, "AS<-- DATI/CONTATTI ADD RRN:0 IDX:1"));
+  EXPECT_EQ(1, Count(lines, "AS<-- DATI/CONTATTI ADD RRN:0 IDX:2"));
+  EXPECT_TRUE(Has(Ctl({"dump", "DATI/CONTATTI"}),
+                  "2\tCODCLI=S02\tDATA=00000000\tNOMINATIVO=\tTELEFONO=\tNOTA=a mano, l'ora\t"
+                  "ESITO=\tVALORE=-00000000000012.500\t\xC2\xA7_T_IDX___=2\n"));
   EXPECT_EQ(kStopLines, Tail(lines, kStopLines.size()));
   EXPECT_EQ(std::vector<std::string>{}, Differences());
 

@@ -308,5 +308,31 @@ TEST_F(EndToEndTest, AChangeDeliveredAgainAfterARefusedRequestIsNotAppliedAgain)
   EXPECT_EQ(std::vector<std::string>{}, Differences());
 }
 
+// ORDINI is not replicated to SQL (As_Pc "N").
+class NotReplicatedTest : public EndToEndTest {
+ protected:
+  void EditHost() override {
+    const std::string files = host_dir_ + "/files.txt";
+    std::string text = ReadText(files);
+    const std::string from = "| S | N | S | GESTIONALE |      |";
+    const size_t at = text.find(from, text.find("DATI | ORDINI"));
+    ASSERT_NE(std::string::npos, at) << text;
+    text.replace(at, from.size(), "| N | N | S | GESTIONALE |      |");
+    ASSERT_TRUE(platform::WriteFileAtomic(files, text, 0644).ok());
+  }
+};
+
+TEST_F(NotReplicatedTest, AChangeOfAFileNotReplicatedToSqlIsConsumedCountedAndLogged) {
+  Ctl({"insert", "DATI/ORDINI", "NUMORD=7"});
+  Ctl({"insert", "DATI/CLIENTI", "CODCLI=C01"});
+  Drain();
+  EXPECT_EQ(1, Count("AS--> DATI/ORDINI ADD RRN:1 IDX:0"));
+  EXPECT_EQ(1, Count("AS--> DATI/CLIENTI ADD RRN:1 IDX:0"));
+  EXPECT_EQ(Table{}, Rows("SELECT * FROM [ORDINI]"));
+  EXPECT_EQ(2, program_.stats.Stat_Contatori[kRecordsReceived]);
+  EXPECT_EQ("0\n", Ctl({"queue"}));
+  EXPECT_FALSE(pending_.state().held.has_value());
+}
+
 }  // namespace
 }  // namespace torvan::testing

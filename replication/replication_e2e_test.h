@@ -52,6 +52,7 @@ class EndToEndTest : public ::testing::Test {
     for (const auto& e : fs::directory_iterator(host_dir_ + "/records")) {
       ASSERT_TRUE(platform::WriteFileAtomic(e.path(), "", 0644).ok());
     }
+    EditHost();
     fs::create_directories(pc_ + "/immagini");
     fs::copy_file(TORVAN_CHAR_TABLE, pc_ + "/TnC_TBL1.Tbl");
     Status s = host_.Start(folder_ / "host.log");
@@ -74,6 +75,9 @@ class EndToEndTest : public ::testing::Test {
     for (int n = 1; n <= rt_.catalogue.N_File; ++n) Crea_File(schema, n);
     lines_.clear();
   }
+
+  // Changes the host's data folder before the host starts.
+  virtual void EditHost() {}
 
   bool Connect() { return Server_AS_Start(rt_) && Server_SQL_Start_(rt_); }
 
