@@ -6,6 +6,7 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <ctime>
@@ -351,6 +352,23 @@ TEST_F(RunTest, AKillAtAnyInstantLosesNothingAndAppliesNothingTwice) {
               ReadText(pc_ + "/immagini/PIANTA000300001.BMP"));
   }
   EXPECT_FALSE(platform::FileExists(pc_ + "/TnC_RIFIUTATI.Log"));
+}
+
+// An update of a row whose host record is gone is sent again as an insert; a kill after
+// that insert must not make a second record.
+TEST_F(RunTest, AnUpdateTurnedIntoAnInsertIsNotInsertedTwiceAfterAKill) {
+  Ctl({"insert", "DATI/CONTATTI", "CODCLI=H0"});
+  ASSERT_EQ(0, Torvan({"run", "--once"}).exit_code);
+  Ctl({"delete", "DATI/CONTATTI", "1"});
+  Sql("UPDATE [CONTATTI] SET [NOTA]='ancora' WHERE [_T_RRN___]=1");
+  ProcessResult killed = Torvan({"run", "--once"}, {"TORVAN_TEST_KILL_AT=event-answered@1"});
+  EXPECT_EQ(SIGKILL, killed.signal) << killed.out;
+  ProcessResult again = Torvan({"run", "--once"});
+  EXPECT_EQ(0, again.exit_code) << again.out;
+  EXPECT_EQ(
+      "2\tCODCLI=H0\tDATA=00000000\tNOMINATIVO=\tTELEFONO=\tNOTA=ancora\tESITO=\t"
+      "VALORE=00000000000000.000\t\xC2\xA7_T_IDX___=1\n",
+      Ctl({"dump", "DATI/CONTATTI"}));
 }
 
 }  // namespace

@@ -307,6 +307,17 @@ SqlToHost::Outcome SqlToHost::OneEvent(const Master& m, const FileEntry& entry, 
   if (o == Outcome::kStop) return o;
   if (o == Outcome::kNotExecuted) return not_executed(ss::kExecuted);
   if (ss::IsPassing(status)) return not_executed(status);
+  if (status != ss::kExecuted && event == 'U' && was_in_flight && rrn != 0) {
+    // An update refused at its RRN is sent as an insert. When it was in flight, that
+    // insert may have been executed already: the record it added is found by its index.
+    const std::string by_index =
+        HostUpdateStatement(library, m.file, values, idx, HostWhere(0, idx));
+    if (!LogPcAs(detail + " AS-->PC DATI=" + by_index)) return Outcome::kStop;
+    o = Send(by_index, true, &status);
+    if (o == Outcome::kStop) return o;
+    if (o == Outcome::kNotExecuted) return not_executed(ss::kExecuted);
+    if (ss::IsPassing(status)) return not_executed(status);
+  }
   if (status != ss::kExecuted) {
     if (event == 'U' || update_first) {
       const std::string insert = HostInsertStatement(library, m.file, values, idx);

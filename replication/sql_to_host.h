@@ -7,8 +7,9 @@
 // flight (pending.h) before its R request and unmarked once its event row is gone. A
 // marked event found again (its status was never read: the link broke, Torvan was killed)
 // is sent again; an "I" as an UPDATE addressed by "§_T_IDX___" first, and as the INSERT
-// only when the host refuses that update; a "D" whose record is no longer there was
-// executed by the first sending. An event that was not executed — its request got a
+// only when the host refuses that update; a "U" refused at its RRN likewise tries its
+// index before it becomes an INSERT; a "D" whose record is no longer there was executed by
+// the first sending. An event that was not executed — its request got a
 // readable refusal (outcome not "0"), or the host's status says a passing fault of its own
 // kept it from executing the statement ("X", "E") — is sent again unchanged by a later
 // call; its master row stays, and an update is not turned into an insert for such a
