@@ -52,20 +52,26 @@ Desktop::Desktop(Paths paths)
     : program_(std::move(paths), platform::SystemClock(), &pump_),
       runtime_(program_),
       links_(runtime_),
-      steps_(MakeReplication(runtime_, confirmations_)),
+      steps_(runtime_, confirmations_),
       main_(std::make_unique<MainWindow>(runtime_, confirmations_)),
-      control_(std::make_unique<Controller>(program_, links_, *steps_, timers_, *main_)) {
+      control_(std::make_unique<Controller>(program_, links_, steps_, timers_, *main_)),
+      status_(runtime_, "finestra") {
   main_->Attach(*control_);
 }
 
 Desktop::~Desktop() {
   control_.reset();  // kills the cycle timer while the windows still stand
+  if (status_started_) status_.Stop();
   main_.reset();
 }
 
-void Desktop::Open() {
+bool Desktop::Open() {
+  // The folder is this Torvan's from now on, not from the first replication step.
+  if (!steps_.Ready() || !status_.Start(timers_).ok()) return false;
+  status_started_ = true;
   main_->Form_Load();
   main_->show();
+  return true;
 }
 
 bool DisplayAvailable(std::string* why) {
@@ -118,7 +124,14 @@ int RunDesktop(int argc, char** argv, const std::string& folder) {
   Splash splash([&] {
     desktop = std::make_unique<Desktop>(paths);
     desktop->main().on_end = [](int status) { QCoreApplication::exit(status); };
-    desktop->Open();
+    if (!desktop->Open()) {
+      const std::string text = "Un altro Torvan lavora nella cartella " + paths.base;
+      std::cerr << "torvan: " << Cp1252ToUtf8(text) << "\n";
+      if (QGuiApplication::platformName() != "offscreen") {
+        Messaggio_Centrato(nullptr, ToQt(text), QMessageBox::Ok, QMessageBox::Critical, "Torvan");
+      }
+      QCoreApplication::exit(1);
+    }
   });
   splash.show();
   splash.Start();

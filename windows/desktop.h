@@ -10,6 +10,7 @@
 #include <string>
 
 #include "control/controller.h"
+#include "control/status_service.h"
 #include "links/link_ops.h"
 #include "links/runtime.h"
 #include "platform/qt_loop.h"
@@ -27,8 +28,10 @@ class Desktop {
   Desktop(const Desktop&) = delete;
   Desktop& operator=(const Desktop&) = delete;
 
-  // The main window's load, then the window shows.
-  void Open();
+  // Takes the base folder for this Torvan (the pending file's lock), starts the status
+  // file and the metrics, then the main window's load, and the window shows. False,
+  // after a message line, when another Torvan works in the folder: nothing opens.
+  bool Open();
 
   Program& program() { return program_; }
   Runtime& runtime() { return runtime_; }
@@ -43,9 +46,11 @@ class Desktop {
   Runtime runtime_;
   RuntimeLinks links_;
   BoxConfirmations confirmations_;
-  std::unique_ptr<ReplicationOps> steps_;
+  ReplicationSteps steps_;
   std::unique_ptr<MainWindow> main_;
   std::unique_ptr<Controller> control_;
+  StatusService status_;
+  bool status_started_ = false;
 };
 
 // Whether a window can be shown: the Qt platform named in QT_QPA_PLATFORM, or a display

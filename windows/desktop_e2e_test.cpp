@@ -128,7 +128,7 @@ class DesktopAgainstHostTest : public ::testing::Test {
 };
 
 TEST_F(DesktopAgainstHostTest, ServerBrowserTimerLampAndBackDown) {
-  desktop_->Open();
+  ASSERT_TRUE(desktop_->Open());
   EXPECT_EQ(std::vector<std::string>{"Server sorgente 127.0.0.1 presente"}, lines_);
   main().Click(kMessaggi);
 
@@ -208,7 +208,7 @@ TEST_F(DesktopAgainstHostTest, ServerBrowserTimerLampAndBackDown) {
 }
 
 TEST_F(DesktopAgainstHostTest, ChangesTravelBothWaysWhileTheWindowReplicates) {
-  desktop_->Open();
+  ASSERT_TRUE(desktop_->Open());
   ConnectAndBuild();
   main().browser()->close();
   QApplication::processEvents();

@@ -233,12 +233,14 @@ TEST_F(WindowsTest, ThePlacementIsRestoredAtStartAndPulledOntoTheScreen) {
   const int dpi = main().logicalDpiX();
   EXPECT_EQ(QPoint(TwipsToPixels(3000, dpi), 0), main().pos());
 
-  Desktop other(Paths::InFolder(folder_.path()));
-  ASSERT_TRUE(
-      WritePrivateProfileString("Dimensioni Base", "Left", "999999", program().paths.settings)
-          .ok());
+  // Another folder: one Torvan works in a folder at a time.
+  platform::TempFolder elsewhere("torvan-window");
+  Desktop other(Paths::InFolder(elsewhere.path()));
+  ASSERT_TRUE(WritePrivateProfileString("Dimensioni Base", "Left", "999999",
+                                        other.program().paths.settings)
+                  .ok());
   other.control().ping = desktop_.control().ping;
-  other.Open();
+  ASSERT_TRUE(other.Open());
   const int screen = other.main().screen()->geometry().width();
   EXPECT_EQ(TwipsToPixels(PixelsToTwips(screen, dpi) - 600, dpi), other.main().pos().x());
 }
