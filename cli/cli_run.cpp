@@ -130,6 +130,7 @@ void Run(CliContext& context, bool once) {
   }
   QSocketNotifier notifier(g_signal_pipe[0], QSocketNotifier::Read);
   bool stopping = false;
+  bool finished = false;
   std::function<void()> finish = [&] {
     // A pass that is running finishes first; then the links close.
     if (program.state.Ciclo_In_Corso != 0) {
@@ -138,7 +139,8 @@ void Run(CliContext& context, bool once) {
     }
     program.state.Fine_Richiesta = true;
     control.Server__Stop(true);
-    QCoreApplication::exit(kExitOk);
+    finished = true;
+    QCoreApplication::exit(kExitOk);  // no effect before the loop runs: see below
   };
   QObject::connect(&notifier, &QSocketNotifier::activated, [&] {
     char drain[16];
@@ -161,7 +163,9 @@ void Run(CliContext& context, bool once) {
     return;
   }
   if (stopping) {
-    app.exec();  // carries out the stop
+    // A signal during the start: the stop may have run already, inside the start's waits,
+    // where leaving the event loop means nothing; otherwise the loop carries it out.
+    if (!finished) app.exec();
     context.exit_code = kExitOk;
     return;
   }

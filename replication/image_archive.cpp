@@ -5,6 +5,8 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <filesystem>
+
 #include "core/text.h"
 #include "hostlink/exchange.h"
 #include "hostlink/field.h"
@@ -126,6 +128,12 @@ Status FetchImages(Program& program, hostlink::SocketLayer& socket, std::string_
   if (!s.ok()) return s;
 
   const int32_t count = NumericValue(parts.text);
+  if (count > 0) {
+    // The folder of the database's images is made when it is not there yet.
+    std::error_code ec;
+    std::filesystem::create_directories(std::filesystem::path(prefix).parent_path(), ec);
+    if (ec) return Status::IoError("mkdir " + prefix + ": " + ec.message());
+  }
   for (int32_t part = 1; part <= count; ++part) {
     const std::string path = ImageFileName(prefix, part, extension);
     int fd;

@@ -35,10 +35,10 @@ Status DeleteImages(Program& program, const hostlink::CharTables& tables, std::s
                     const HostChange& change, std::string_view folder);
 
 // Fetches the images of the after image, when its state is " " and its type code has an
-// extension: for each part an empty file, then the chunks 1, 2, ... until the host answers
-// with another outcome. A link that breaks while a part is fetched is a fault (the change
-// is applied again, images included, once the link is back); a file that cannot be
-// written is a fault.
+// extension: the folder made when missing, then for each part an empty file, then the chunks 1, 2,
+// ... until the host answers with another outcome. A link that breaks while a part is fetched is a
+// fault (the change is applied again, images included, once the link is back); a file that cannot
+// be written is a fault.
 Status FetchImages(Program& program, hostlink::SocketLayer& socket, std::string_view data,
                    const HostChange& change, std::string_view folder);
 

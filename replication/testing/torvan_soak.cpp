@@ -1,0 +1,390 @@
+// torvan-soak: the fault soak. Random changes on the host and on the SQL side while
+// torvan-host injects faults and the soak kills `torvan run` with SIGKILL and starts it
+// again; at the end, every host file against its mirror table, record by record, and every
+// change made on the SQL side against the host (torvan-mirror-compare's comparer).
+//
+//   torvan-soak --torvan EXE --host-exe EXE --sample DIR --table TnC_TBL1.Tbl
+//               (--minutes M | --actions N) [--seed S] [--fault-every N] [--kill-every N]
+//               [--keep]
+//
+// Host changes go to the files replicated to SQL only (CLIENTI, ARTICOLI, ORDINI and the
+// image archive: every change code, every field type, images), SQL-side changes to the
+// file sent back (CONTATTI) only: a record changed on both sides at once is a conflict by
+// design, not a loss. A fault is injected every --fault-every actions (default 2) and a kill
+// made every --kill-every actions (default 60). With --minutes the soak runs
+// for that long (an action is some 20-60 ms); with --actions, that many actions.
+//
+// Prints the figures and exits 0 when nothing was lost or doubled, 1 otherwise, 2 when
+// the soak could not run. The folders stay with --keep (or when something differs).
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "core/text.h"
+#include "platform/file.h"
+#include "platform/temp_folder.h"
+#include "replication/testing/host_process.h"
+#include "replication/testing/mirror_compare.h"
+#include "sql/connection.h"
+
+namespace {
+
+using namespace torvan;
+using namespace torvan::testing;
+using Clock = std::chrono::steady_clock;
+namespace fs = std::filesystem;
+
+struct Options {
+  std::string torvan, host_exe, sample, table;
+  double minutes = 0;
+  long actions = 0;
+  uint64_t seed = 1;
+  int fault_every = 2;
+  int kill_every = 60;
+  bool keep = false;
+};
+
+[[noreturn]] void Fail(const std::string& why) {
+  std::fprintf(stderr, "torvan-soak: %s\n", why.c_str());
+  std::exit(2);
+}
+
+class Soak {
+ public:
+  explicit Soak(const Options& o)
+      : o_(o),
+        rng_(o.seed),
+        folder_("torvan-soak"),
+        host_dir_(folder_ / "host"),
+        pc_(folder_ / "pc"),
+        host_(o.host_exe, host_dir_) {}
+
+  int Run() {
+    Prepare();
+    const Clock::time_point start = Clock::now();
+    for (long a = 0;; ++a) {
+      if (o_.actions > 0 && a >= o_.actions) break;
+      if (o_.minutes > 0 &&
+          Clock::now() - start >= std::chrono::duration<double>(o_.minutes * 60)) {
+        break;
+      }
+      Act(a);
+      std::this_thread::sleep_for(std::chrono::milliseconds(Pick(10, 40)));
+      if (a % 200 == 0) Progress(start);
+    }
+    minutes_ = std::chrono::duration<double>(Clock::now() - start).count() / 60;
+    return Finish();
+  }
+
+ private:
+  long Pick(long lo, long hi) { return std::uniform_int_distribution<long>(lo, hi)(rng_); }
+  bool OneIn(long n) { return n > 0 && Pick(1, n) == 1; }
+
+  ProcessResult Torvan(std::vector<std::string> args) {
+    args.insert(args.begin(), {o_.torvan, "--dir", pc_});
+    return RunProcess(args);
+  }
+  std::string Ctl(const std::vector<std::string>& args) {
+    ProcessResult r = host_.Ctl(args);
+    if (r.exit_code != 0 && args[0] != "delete" && args[0] != "update") {
+      Fail("ctl " + args[0] + ": " + r.out + r.err);
+    }
+    return r.out;
+  }
+
+  void Prepare() {
+    fs::copy(o_.sample, host_dir_, fs::copy_options::recursive);
+    fs::create_directory(pc_);
+    if (!host_.Start(folder_ / "host.log").ok()) Fail("torvan-host did not start");
+    std::string bytes;
+    if (!platform::ReadFile(o_.table, &bytes).ok() ||
+        !platform::WriteFileAtomic(pc_ + "/TnC_TBL1.Tbl", bytes, 0644).ok()) {
+      Fail("cannot copy the character table " + o_.table);
+    }
+    for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+             {"settings", "--standard"},
+             {"settings", "set", "Nome_Connessione=127.0.0.1", "Utente=UTENTE", "Password=TORVAN",
+              "Porta=" + std::to_string(host_.host_port()),
+              "Porta_FTP=" + std::to_string(host_.ftp_port()), "Ciclo_Sincronizz=500",
+              "Log_Su_File=S"},
+             {"catalogue"},
+             {"build", "all", "--yes"}}) {
+      ProcessResult r = Torvan(args);
+      if (r.exit_code != 0) Fail("torvan " + args[0] + ": " + r.out + r.err);
+    }
+    for (const char* f : kHostFiles) Ctl({"refresh", std::string("DATI/") + f});
+    Ctl({"refresh", "DATI/CONTATTI"});
+    StartTorvan();
+    // The file sent back is filled before the SQL side writes to it: a clear arriving from
+    // the host after rows were written on the SQL side is a conflict, not a loss.
+    for (int i = 0; i < 240 && Ctl({"queue"}) != "0\n"; ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(250));
+    }
+  }
+
+  void StartTorvan() {
+    if (!StartProcess({o_.torvan, "--dir", pc_, "run"}, {}, folder_ / "run.log", &run_pid_).ok()) {
+      Fail("torvan run did not start");
+    }
+  }
+
+  // Faults and kills come at a steady pace (so a short run has its share), each of a kind
+  // and at an instant within the action's pause chosen at random.
+  void Act(long a) {
+    EnsureRunning();
+    if (o_.kill_every > 0 && a % o_.kill_every == o_.kill_every / 2) return Kill();
+    if (o_.fault_every > 0 && a % o_.fault_every == 0) Fault();
+    if (Pick(1, 100) <= 65) {
+      HostChange();
+    } else {
+      SqlChange();
+    }
+  }
+
+  // What a service manager does (Restart=on-failure): `torvan run` ends by itself when a
+  // host link cannot be opened (a fault cut the catalogue load), and is started again.
+  void EnsureRunning() {
+    int status = 0;
+    if (::waitpid(run_pid_, &status, WNOHANG) != run_pid_) return;
+    ++restarts_;
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    StartTorvan();
+  }
+
+  void Kill() {
+    ::kill(run_pid_, SIGKILL);
+    (void)WaitProcess(run_pid_);
+    ++kills_;
+    std::this_thread::sleep_for(std::chrono::milliseconds(Pick(0, 300)));
+    StartTorvan();
+  }
+
+  void Fault() {
+    static const std::vector<std::vector<std::string>> kOneShot = {
+        {"fault", "corrupt-length"},   {"fault", "refuse", "S", "1"},
+        {"fault", "refuse", "R", "1"}, {"fault", "refuse-statements", "1"},
+        {"fault", "pair", "200"},      {"fault", "refuse", "I", "1"}};
+    if (lasting_ > 0 && --lasting_ == 0) Ctl({"fault", "delay", "0"}), Ctl({"fault", "split", "0"});
+    const long kind = Pick(0, long(kOneShot.size()) + 2);
+    if (kind < long(kOneShot.size())) {
+      Ctl(kOneShot[size_t(kind)]);
+    } else if (kind == long(kOneShot.size())) {
+      Ctl({"fault", "close-after", std::to_string(Pick(0, 400))});
+    } else if (kind == long(kOneShot.size()) + 1) {
+      Ctl({"fault", "delay", std::to_string(Pick(5, 60))});
+      lasting_ = int(Pick(2, 6));
+    } else {
+      Ctl({"fault", "split", std::to_string(Pick(1, 64))});
+      lasting_ = int(Pick(2, 6));
+    }
+    ++faults_;
+  }
+
+  void HostChange() {
+    const std::string file = std::string("DATI/") + kHostFiles[size_t(Pick(0, 3))];
+    const long what = Pick(1, 100);
+    if (what <= 2) {
+      Ctl({"clear", file});
+      host_changes_ += 1;
+    } else if (what <= 8 && file == "DATI/TNP_ARC_0F") {
+      // A record with an image the host holds, so images are fetched and deleted too.
+      static const char* kImages[][3] = {{"FOTO000001", "1", "5"},
+                                         {"LOGO000002", "1", "7"},
+                                         {"PIANTA0003", "1", "3"},
+                                         {"SCHEDA0004", "2", "A"}};
+      const auto& image = kImages[Pick(0, 3)];
+      Ctl({"insert", file, "STATO= ", std::string("CHIAVE=") + image[0],
+           std::string("PARTI=") + image[1], std::string("TIPO=") + image[2],
+           "DESCR=immagine del soak"});
+      host_changes_ += 1;
+    } else {
+      const long n = Pick(1, 8);
+      Ctl({"generate", file, std::to_string(n), std::to_string(Pick(1, 1000000))});
+      host_changes_ += n;
+    }
+  }
+
+  void SqlChange() {
+    sql::ConnectionParams p;
+    p.base_folder = pc_;
+    p.database = "GESTIONALE";
+    p.busy_timeout_ms = 20000;
+    std::unique_ptr<sql::Connection> c = sql::NewConnection(p);
+    if (!c->Open().ok()) Fail("cannot open GESTIONALE: " + c->Errors().front().description);
+    std::vector<int64_t> ids;
+    std::unique_ptr<sql::Recordset> rs;
+    if (c->OpenRecordset("SELECT [_T_IDX___] FROM [CONTATTI]", &rs).ok()) {
+      for (; !rs->Eof(); (void)rs->MoveNext()) ids.push_back(std::atoll(rs->Value(0).text.c_str()));
+    }
+    rs.reset();
+    const long what = Pick(1, 10);
+    std::string statement;
+    const std::string n = std::to_string(++sql_serial_);
+    if (what <= 5 || ids.empty()) {
+      statement =
+          "INSERT INTO [CONTATTI] ([CODCLI],[DATA],[NOMINATIVO],[TELEFONO],[NOTA],[ESITO],"
+          "[VALORE]) VALUES('S" +
+          ZeroPad(sql_serial_ % 100000, 5) + "'," + std::to_string(20200101 + Pick(0, 60000)) +
+          ",'Soak " + n + " d''Este','" + n + "','nota \xE8 " + n + "','" + (OneIn(2) ? "P" : "N") +
+          "'," + std::to_string(Pick(-99999, 99999)) + "." + ZeroPad(Pick(0, 999), 3) + ")";
+    } else {
+      const std::string id = std::to_string(ids[size_t(Pick(0, long(ids.size()) - 1))]);
+      statement = what <= 8 ? "UPDATE [CONTATTI] SET [NOTA]='cambiata " + n +
+                                  "',[VALORE]=" + std::to_string(Pick(0, 9999)) +
+                                  ".500 WHERE [_T_IDX___]=" + id
+                            : "DELETE FROM [CONTATTI] WHERE [_T_IDX___]=" + id;
+    }
+    if (!c->Execute(statement).ok()) {
+      Fail("SQL side: " +
+           (c->Errors().empty() ? std::string("?") : c->Errors().front().description) + ": " +
+           statement);
+    }
+    ++sql_changes_;
+  }
+
+  void Progress(Clock::time_point start) {
+    const double s = std::chrono::duration<double>(Clock::now() - start).count();
+    std::printf("%6.0fs  host changes %6ld  SQL changes %5ld  faults %5ld  kills %3ld  queue %s", s,
+                host_changes_, sql_changes_, faults_, kills_, Ctl({"queue"}).c_str());
+    std::fflush(stdout);
+  }
+
+  // Events not sent back yet, and whether a change is held.
+  bool Drained() {
+    if (Ctl({"queue"}) != "0\n") return false;
+    sql::ConnectionParams p;
+    p.base_folder = pc_;
+    p.database = "GESTIONALE";
+    std::unique_ptr<sql::Connection> c = sql::NewConnection(p);
+    int64_t unsent = 1;
+    if (!c->Open().ok() || !UnsentEvents(*c, &unsent).ok() || unsent != 0) return false;
+    return Torvan({"pending"}).exit_code == 0;
+  }
+
+  int Finish() {
+    Ctl({"fault", "clear"});
+    Ctl({"fault", "delay", "0"});
+    Ctl({"fault", "split", "0"});
+    bool drained = false;
+    for (int i = 0; i < 480 && !(drained = Drained()); ++i) {
+      EnsureRunning();
+      std::this_thread::sleep_for(std::chrono::milliseconds(250));
+    }
+    ::kill(run_pid_, SIGTERM);
+    const ProcessResult end = WaitProcess(run_pid_);
+    std::vector<std::string> differences;
+    Status s = CompareFolder(pc_, host_, {}, &differences);
+    if (!s.ok()) Fail("the comparison could not be made: " + s.message());
+    long twice = 0, duplicated = 0, lost = 0;
+    for (const std::string& d : differences) {
+      if (d.find(" rows in the table") != std::string::npos) {
+        ++twice;
+      } else if (d.find(" host records with ") != std::string::npos) {
+        ++duplicated;
+      } else {
+        ++lost;
+      }
+    }
+    std::printf("\nsoak: %.1f minutes, seed %llu\n", minutes_, (unsigned long long)o_.seed);
+    std::printf("  host changes          %ld\n", host_changes_);
+    std::printf("  SQL-side changes      %ld\n", sql_changes_);
+    std::printf("  faults injected       %ld\n", faults_);
+    std::printf("  kills                 %ld\n", kills_);
+    std::printf("  restarts after an end %ld (a host link that did not open)\n", restarts_);
+    std::printf("  drained               %s\n", drained ? "yes" : "NO");
+    std::printf("  torvan run at the end %s\n", end.exit_code == 0 ? "stopped cleanly" : "FAILED");
+    std::printf("  changes lost          %ld\n", lost);
+    std::printf("  changes applied twice %ld\n", twice);
+    std::printf("  host records doubled  %ld\n", duplicated);
+    const bool ok = drained && end.exit_code == 0 && differences.empty();
+    if (!ok || o_.keep) {
+      for (size_t i = 0; i < differences.size() && i < 30; ++i) {
+        std::printf("  %s\n", Cp1252ToUtf8(differences[i]).c_str());
+      }
+      std::printf("  folders kept: %s\n", folder_.path().c_str());
+      kept_ = true;
+    }
+    host_.Stop();
+    return ok ? 0 : 1;
+  }
+
+ public:
+  ~Soak() {
+    if (kept_) {
+      // The folder outlives the soak for a look: move it where TempFolder does not remove it.
+      const std::string keep = folder_.path() + ".kept";
+      std::error_code ec;
+      fs::rename(folder_.path(), keep, ec);
+      fs::create_directory(folder_.path(), ec);
+    }
+  }
+
+ private:
+  static constexpr const char* kHostFiles[] = {"CLIENTI", "ARTICOLI", "ORDINI", "TNP_ARC_0F"};
+
+  const Options o_;
+  std::mt19937_64 rng_;
+  platform::TempFolder folder_;
+  const std::string host_dir_, pc_;
+  HostProcess host_;
+  pid_t run_pid_ = -1;
+  long host_changes_ = 0, sql_changes_ = 0, faults_ = 0, kills_ = 0, sql_serial_ = 0;
+  long restarts_ = 0;
+  int lasting_ = 0;
+  double minutes_ = 0;
+  bool kept_ = false;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Options o;
+  for (int i = 1; i < argc; ++i) {
+    const std::string a = argv[i];
+    auto value = [&]() -> std::string {
+      if (i + 1 >= argc) Fail(a + " needs a value");
+      return argv[++i];
+    };
+    if (a == "--torvan") {
+      o.torvan = value();
+    } else if (a == "--host-exe") {
+      o.host_exe = value();
+    } else if (a == "--sample") {
+      o.sample = value();
+    } else if (a == "--table") {
+      o.table = value();
+    } else if (a == "--minutes") {
+      o.minutes = std::atof(value().c_str());
+    } else if (a == "--actions") {
+      o.actions = std::atol(value().c_str());
+    } else if (a == "--seed") {
+      o.seed = std::strtoull(value().c_str(), nullptr, 10);
+    } else if (a == "--fault-every") {
+      o.fault_every = std::atoi(value().c_str());
+    } else if (a == "--kill-every") {
+      o.kill_every = std::atoi(value().c_str());
+    } else if (a == "--keep") {
+      o.keep = true;
+    } else {
+      Fail("unknown argument " + a);
+    }
+  }
+  if (o.torvan.empty() || o.host_exe.empty() || o.sample.empty() || o.table.empty() ||
+      (o.minutes <= 0 && o.actions <= 0)) {
+    Fail(
+        "usage: torvan-soak --torvan EXE --host-exe EXE --sample DIR "
+        "(--minutes M | --actions N) [--seed S] [--fault-every N] [--kill-every N] [--keep]");
+  }
+  ::signal(SIGPIPE, SIG_IGN);
+  Soak soak(o);
+  return soak.Run();
+}
