@@ -5,6 +5,7 @@
 #include "hostlink/field.h"
 #include "hostlink/host_format.h"
 #include "hostlink/time_exchange.h"
+#include "platform/file.h"
 #include "replication/image_archive.h"
 #include "replication/kill_point.h"
 #include "schema/operations.h"
@@ -288,7 +289,49 @@ bool HostToSql::Apply(std::string_view data, const HostChange& change, int64_t* 
   return true;
 }
 
+bool HostToSql::SetAsideUnsent(const FileEntry& file, Failure* failure) {
+  Program& program = rt_.program;
+  sql::Connection* c = rt_.connessioni.at(file.Indice_DB);
+  std::unique_ptr<sql::Recordset> rs;
+  if (c == nullptr ||
+      !c->OpenRecordset("SELECT * FROM " + BracketName(file.File + "___"), &rs).ok()) {
+    // No event table (it is not built yet): nothing waits to be sent.
+    if (c != nullptr) c->ClearErrors();
+    return true;
+  }
+  std::string record;
+  int64_t count = 0;
+  const platform::LocalDateTime t = program.Now();
+  char when[32];
+  std::snprintf(when, sizeof when, "%02d/%02d/%04d %02d:%02d:%02d", t.day, t.month, t.year, t.hour,
+                t.minute, t.second);
+  for (; !rs->Eof(); (void)rs->MoveNext(), ++count) {
+    record += "Accantonata il " + std::string(when) + ", non inviata: " + file.Libreria + "/" +
+              file.File + " svuotato sul sistema origine\r\n ";
+    for (int i = 0; i < rs->FieldCount(); ++i) {
+      record += " " + rs->FieldName(i) + "=" + rs->Value(i).text;
+    }
+    record += "\r\n";
+  }
+  rs.reset();
+  if (count == 0) return true;
+  Status s = platform::AppendToFile(program.paths.set_aside_log, Cp1252ToUtf8(record));
+  if (!s.ok()) {
+    failure->reason = "le modifiche non inviate di " + file.DataBase + "/" + file.File +
+                      " non si accantonano: " + s.message();
+    return false;
+  }
+  program.Scrivi_Messaggio("[Server_SQL_Sincro] " + std::to_string(count) +
+                           " modifiche non inviate di " + file.DataBase + "/" + file.File +
+                           " accantonate in " + program.paths.set_aside_log +
+                           " (file svuotato sul sistema origine)");
+  return true;
+}
+
 bool HostToSql::RebuildCleared(int n, const FileEntry& file, Failure* failure) {
+  // Changes made on the SQL side and not yet sent would go with the event table: they are
+  // kept in the set-aside file first, where the operator finds them.
+  if (file.Pc_As && !SetAsideUnsent(file, failure)) return false;
   Schema schema{rt_.program, rt_.catalogue, rt_.connessioni, confirmations_};
   Cancella_File(schema, Owner::kMainWindow, n, true);
   Crea_File(schema, n);

@@ -57,6 +57,8 @@ class HostToSql {
   // Applies the change; on failure fills `*failure`. `*idx` for the log line.
   bool Apply(std::string_view data, const HostChange& change, int64_t* idx, Failure* failure);
   bool RebuildCleared(int n, const FileEntry& file, Failure* failure);
+  // Copies the rows of the file's event table to TnC_ACCANTONATI.Log, with a message line.
+  bool SetAsideUnsent(const FileEntry& file, Failure* failure);
   void LinkLost();
 
   Runtime& rt_;

@@ -339,3 +339,29 @@ TEST_F(NotReplicatedTest, AChangeOfAFileNotReplicatedToSqlIsConsumedCountedAndLo
 
 }  // namespace
 }  // namespace torvan::testing
+
+namespace torvan::testing {
+namespace {
+
+// The host clears a file sent back while changes made on the SQL side wait to be sent:
+// the mirror is rebuilt empty as the host asks, and those changes are kept in the set-aside
+// file with a message line, not dropped with the event table.
+TEST_F(EndToEndTest, AClearFromTheHostSetsAsideTheChangesNotYetSent) {
+  Exec(
+      "INSERT INTO [CONTATTI] ([CODCLI],[DATA],[NOMINATIVO],[TELEFONO],[NOTA],[ESITO],[VALORE]) "
+      "VALUES('S00001',20261206,'Dall''SQL','1','nota','P',1.500)");
+  Ctl({"clear", "DATI/CONTATTI"});
+  ASSERT_TRUE(host_to_sql_.Server_SQL_Sincro());
+  EXPECT_TRUE(
+      HasLineStarting("[Server_SQL_Sincro] 1 modifiche non inviate di GESTIONALE/CONTATTI "
+                      "accantonate in "));
+  std::string kept;
+  ASSERT_TRUE(platform::ReadFile(program_.paths.set_aside_log, &kept).ok());
+  EXPECT_NE(std::string::npos, kept.find("DATI/CONTATTI svuotato sul sistema origine"));
+  EXPECT_NE(std::string::npos, kept.find("NOMINATIVO=Dall'SQL"));
+  EXPECT_TRUE(Rows("SELECT * FROM [CONTATTI]").empty());
+  EXPECT_TRUE(Rows("SELECT * FROM [CONTATTI___]").empty());
+}
+
+}  // namespace
+}  // namespace torvan::testing
