@@ -10,8 +10,8 @@
 // Host changes go to the files replicated to SQL only (CLIENTI, ARTICOLI, ORDINI and the
 // image archive: every change code, every field type, images), SQL-side changes to the
 // file sent back (CONTATTI) only: a record changed on both sides at once is a conflict by
-// design, not a loss. A fault is injected every --fault-every actions (default 2) and a kill
-// made every --kill-every actions (default 60). With --minutes the soak runs
+// design, not a loss. A fault is injected every --fault-every actions (default 10) and a
+// kill made every --kill-every actions (default 200). With --minutes the soak runs
 // for that long (an action is some 20-60 ms); with --actions, that many actions.
 //
 // Prints the figures and exits 0 when nothing was lost or doubled, 1 otherwise, 2 when
@@ -48,8 +48,8 @@ struct Options {
   double minutes = 0;
   long actions = 0;
   uint64_t seed = 1;
-  int fault_every = 2;
-  int kill_every = 60;
+  int fault_every = 10;
+  int kill_every = 200;
   bool keep = false;
 };
 
