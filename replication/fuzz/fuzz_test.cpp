@@ -12,7 +12,7 @@ using platform::fuzz::Replay;
 constexpr std::string_view kHostBytes("\xF0\xF1\xF4\xF9\x40\x0F\x0D\xC3\x00\xFF\xA0", 11);
 
 TEST(FuzzReplay, ChangeRecord) {
-  Replay("change_record", TORVAN_FUZZ_CORPUS "/change_record", FuzzChangeRecord, 3000, 58,
+  Replay("change_record", TORVAN_FUZZ_CORPUS "/change_record", FuzzChangeRecord, 2000, 58,
          kHostBytes);
 }
 
