@@ -20,6 +20,7 @@ int RunCli(int argc, char** argv, std::ostream& out, std::ostream& err) {
   CLI::App app{"Torvan keeps SQL tables in step with the physical files of an IBM i host.",
                "torvan"};
   app.require_subcommand(1);
+  app.footer("Without a command, torvan opens its window (in DIR with --dir).");
   CliContext context{"", &out, &err};
   app.add_option("--dir", context.folder,
                  "Work in DIR as the base folder (settings, catalogue and logs); "
@@ -29,6 +30,7 @@ int RunCli(int argc, char** argv, std::ostream& out, std::ostream& err) {
   AddFieldsCommand(app, context);
   AddSchemaCommands(app, context);
   AddRunCommands(app, context);
+  AddStatusCommand(app, context);
   try {
     app.parse(argc, argv);
   } catch (const CLI::CallForHelp& e) {

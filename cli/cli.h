@@ -28,6 +28,7 @@ void AddFieldsCommand(CLI::App& app, CliContext& context);
 void AddCatalogueCommand(CLI::App& app, CliContext& context);
 void AddSchemaCommands(CLI::App& app, CliContext& context);
 void AddRunCommands(CLI::App& app, CliContext& context);
+void AddStatusCommand(CLI::App& app, CliContext& context);
 
 // Runs the command line; returns the process exit status.
 int RunCli(int argc, char** argv, std::ostream& out, std::ostream& err);

@@ -20,6 +20,7 @@
 #include "cli/console.h"
 #include "cli/logging_confirmations.h"
 #include "control/controller.h"
+#include "control/status_service.h"
 #include "core/text.h"
 #include "links/link_ops.h"
 #include "platform/qt_loop.h"
@@ -102,9 +103,25 @@ void Run(CliContext& context, bool once) {
   Runtime rt(program);
   LoggingConfirmations confirmations(program);
   RuntimeLinks links(rt);
-  std::unique_ptr<ReplicationOps> steps = MakeReplication(rt, confirmations);
+  ReplicationSteps steps(rt, confirmations);
+  // The lock is held from here on: no other Torvan can start in the folder, nor set a
+  // change aside, while this one runs.
+  if (!steps.Ready()) {
+    *context.err << "torvan: " << program.paths.pending << " cannot be opened (see the log)\n";
+    context.exit_code = kExitFailed;
+    return;
+  }
   RunFrontEnd front;
-  Controller control(program, links, *steps, timers, front);
+  Controller control(program, links, steps, timers, front);
+  // TnC_STATO.DAT for `torvan status`, and the metrics when the settings ask for them; the
+  // last write, marked ended, comes when this goes, after the links are closed.
+  StatusService status(rt, "torvan run");
+  if (!status.Start(timers).ok()) {
+    *context.err << "torvan: another Torvan is working in this folder (" << program.paths.base
+                 << " is locked)\n";
+    context.exit_code = kExitFailed;
+    return;
+  }
 
   if (!CatchStopSignals()) {
     *context.err << "torvan: cannot catch SIGINT and SIGTERM\n";
@@ -119,6 +136,7 @@ void Run(CliContext& context, bool once) {
       QTimer::singleShot(20, finish);
       return;
     }
+    program.state.Fine_Richiesta = true;
     control.Server__Stop(true);
     QCoreApplication::exit(kExitOk);
   };
@@ -126,9 +144,13 @@ void Run(CliContext& context, bool once) {
     char drain[16];
     while (::read(g_signal_pipe[0], drain, sizeof drain) > 0) {
     }
+    // The first signal stops as the operator's Timer button does: a pass that is running
+    // lets its exchange under way finish (a silent host is given up after a second) and
+    // ends after its step; nothing is cut halfway. Outside a pass (the links opening), and
+    // at a second signal, every wait ends at once.
+    if (stopping || program.state.Ciclo_In_Corso == 0) program.state.Fine_Richiesta = true;
     if (stopping) return;
     stopping = true;
-    program.state.Fine_Richiesta = true;
     if (program.state.ReplicationOn()) control.TimerButton();
     QTimer::singleShot(0, finish);
   });
@@ -163,7 +185,7 @@ void Run(CliContext& context, bool once) {
   context.exit_code = app.exec();
 }
 
-void Pending(CliContext& context, bool set_aside) {
+void PendingCommand(CliContext& context, bool set_aside) {
   if (!CheckFolder(context)) return;
   ConsoleSession session(context.folder, *context.out);
   Program& program = session.program();
@@ -171,7 +193,8 @@ void Pending(CliContext& context, bool set_aside) {
   program.log.on_status_line = nullptr;  // the catalogue's own lines are not asked for here
   Carica_Catalogo(program, catalogue);
   hostlink::CharTables tables;
-  Status t = hostlink::LoadCharTables(program.paths.char_table, &tables);
+  bool installed = false;
+  Status t = hostlink::LoadCharTables(CharTableToRead(program.paths, &installed), &tables);
   if (!t.ok()) *context.err << "torvan: " << t.message() << " (values shown undecoded)\n";
 
   if (set_aside) {
@@ -234,7 +257,7 @@ void AddRunCommands(CLI::App& app, CliContext& context) {
   pending->add_flag("--set-aside", *set_aside,
                     "Move the held change, with its values and raw bytes, to "
                     "TnC_ACCANTONATI.Log so that its queue can go on (Torvan must be stopped)");
-  pending->callback([&context, set_aside] { Pending(context, *set_aside); });
+  pending->callback([&context, set_aside] { PendingCommand(context, *set_aside); });
 }
 
 }  // namespace torvan

@@ -47,6 +47,7 @@ void PrintSettings(ConsoleSession& session) {
       {"Indirizzo_Host", AddressText(s.Indirizzo_Host)},
       {"Durevole", s.Durevole ? "1" : "0"},
       {"Attributi", s.sql.Attributi},
+      {"Metriche", num(s.Metriche)},
   };
   for (const auto& [name, value] : lines) {
     session.Print(std::string(name) + "=" + VisibleText(value));
@@ -76,9 +77,10 @@ void AddSettingsCommand(CLI::App& app, CliContext& context) {
       "Type values into the options form and save it (Name=value ...; names: "
       "Nome_Connessione Utente Password Porta Attesa_Sincronizz Attesa_Dopo_Start "
       "Attesa_Prima_Stop Ciclo_Sincronizz Libreria Porta_FTP Log_Su_File Native_Client "
-      "Attesa_Restart Log_PC_AS; flags take S or N; also Durevole (0 or 1) and Attributi, "
-      "the ODBC attributes added to every connection); a value the settings cannot hold is "
-      "refused and nothing is written");
+      "Attesa_Restart Log_PC_AS; flags take S or N; also Durevole (0 or 1), Attributi, "
+      "the ODBC attributes added to every connection, and Metriche, the port on 127.0.0.1 "
+      "where a running Torvan serves GET /metrics, 0 none); a value the settings cannot hold "
+      "is refused and nothing is written");
   set->add_option("assignments", args->assignments, "Name=value pairs")->required();
 
   cmd->callback([&context, args, set] {

@@ -1,6 +1,10 @@
 // The torvan command line, run as an operator runs it.
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <signal.h>
 #include <stdlib.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 
@@ -9,11 +13,13 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <functional>
 #include <sstream>
 
 #include "catalogue/catalogue_files.h"
 #include "config/ini_file.h"
 #include "config/scramble.h"
+#include "control/exposition_test_util.h"
 #include "hostlink/test_peer.h"
 #include "links/scripted_host_test_util.h"
 #include "platform/file.h"
@@ -66,7 +72,7 @@ TEST_F(CliTest, StandardThenShowGivesTheStandardValuesWithTheirDerivedValues) {
       "Attesa_Sincronizz=2\nAttesa_Dopo_Start=30\nAttesa_Prima_Stop=15\n"
       "Ciclo_Sincronizz=1000\nLibreria=TM\nPorta_FTP=21\nLog_Su_File=N\nNative_Client=N\n"
       "Attesa_Restart=0\nLog_PC_AS=N\nAttesa_Riprova=0\nIndirizzo_Host=0.0.0.0\nDurevole=0\n"
-      "Attributi=\n",
+      "Attributi=\nMetriche=0\n",
       r.out);
   struct stat st {};
   ASSERT_EQ(0, stat((dir_ + "/TnC.INI").c_str(), &st));
@@ -135,6 +141,8 @@ TEST_F(CliTest, ValuesTheSettingsCannotHoldAreRefused) {
        "torvan: Nome_Connessione: \"??\" holds a character Windows-1252 cannot hold; nothing "
        "was written\n"},
       {"Durevole=2", "torvan: Durevole: 0 oppure 1, non \"2\"; nothing was written\n"},
+      {"Durevole=1 Metriche=70000",
+       "torvan: Metriche: un numero intero da 0 a 65535, non \"70000\"; nothing was written\n"},
       {"Durevole=1 Attributi=\"' a=1'\"",
        "torvan: Attributi: senza spazi alle estremit\xC3\xA0 n\xC3\xA9 tra virgolette; nothing "
        "was written\n"},
@@ -475,6 +483,209 @@ TEST_F(SampleHostTest, AWrongPasswordIsReportedAndTheLinkStillTried) {
   std::string out;
   (void)platform::ReadFile(dir_ + "/out", &out);
   EXPECT_NE(std::string::npos, out.find(" - Password errata\n")) << out;
+}
+
+}  // namespace
+}  // namespace torvan
+
+// torvan status and the metrics of a torvan run serving the sample host; the installed
+// program and its character table.
+namespace torvan {
+namespace {
+
+class RunningTorvanTest : public SampleHostTest {
+ protected:
+  void TearDown() override {
+    Stop();
+    SampleHostTest::TearDown();
+  }
+  void Start() {
+    std::string cmd = std::string(TORVAN_EXE) + " --dir " + dir_ + " run >" + dir_ +
+                      "/run.out 2>&1 </dev/null & echo $! >" + dir_ + "/run.pid";
+    ASSERT_EQ(0, std::system(cmd.c_str()));
+    std::string pid;
+    ASSERT_TRUE(platform::ReadFile(dir_ + "/run.pid", &pid).ok());
+    pid_ = std::atoi(pid.c_str());
+  }
+  // SIGTERM, then waits for the end (at most 20 s); the exit status is in the run log.
+  void Stop() {
+    if (pid_ <= 0) return;
+    ::kill(pid_, SIGTERM);
+    for (int i = 0; i < 2000 && ::kill(pid_, 0) == 0; ++i) usleep(10000);
+    pid_ = 0;
+  }
+  // `torvan status` until `done(result)` (at most 30 s); the last result.
+  Result StatusUntil(const std::function<bool(const Result&)>& done) {
+    Result r{};
+    for (int i = 0; i < 300; ++i) {
+      r = Run("status");
+      if (done(r)) break;
+      usleep(100000);
+    }
+    return r;
+  }
+  std::string Host(const std::string& args) {
+    std::string cmd = std::string(TORVAN_HOST_EXE) + " ctl --data " + host_ + " " + args + " >" +
+                      dir_ + "/ctl.out 2>&1";
+    EXPECT_EQ(0, std::system(cmd.c_str())) << args;
+    std::string out;
+    (void)platform::ReadFile(dir_ + "/ctl.out", &out);
+    return out;
+  }
+  // GET /metrics from the running Torvan, parsed back.
+  Exposition Metrics(int port) {
+    Exposition e;
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(uint16_t(port));
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    timeval t{10, 0};
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &t, sizeof t);
+    EXPECT_EQ(0, ::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a));
+    const std::string request = "GET /metrics HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
+    (void)!::send(fd, request.data(), request.size(), MSG_NOSIGNAL);
+    std::string got;
+    char buf[4096];
+    for (ssize_t n; (n = ::recv(fd, buf, sizeof buf, 0)) > 0;) got.append(buf, size_t(n));
+    ::close(fd);
+    EXPECT_EQ(0u, got.find("HTTP/1.1 200 OK\r\n")) << got;
+    const size_t body = got.find("\r\n\r\n");
+    EXPECT_NE(std::string::npos, body) << got;
+    if (body != std::string::npos) {
+      EXPECT_EQ("", ParseExposition(got.substr(body + 4), &e)) << got;
+    }
+    return e;
+  }
+  static bool Has(const Result& r, const std::string& text) {
+    return r.out.find(text) != std::string::npos;
+  }
+
+  int pid_ = 0;
+};
+
+TEST_F(RunningTorvanTest, StatusFollowsARunningTorvanAndItsMetricsParseBack) {
+  Configure();
+  ASSERT_EQ(0, Run("catalogue").exit_code);
+  ASSERT_EQ(0, Run("build all --yes").exit_code);
+
+  Result none = Run("status");
+  EXPECT_EQ(1, none.exit_code);
+  EXPECT_EQ("Torvan non \xC3\xA8 in esecuzione in " + dir_ + ": nessun file di stato " + dir_ +
+                "/TnC_STATO.DAT\n",
+            none.out);
+
+  const int port = hostlink::testing::ClosedPort();
+  ASSERT_EQ(0, Run("settings set Metriche=" + std::to_string(port)).exit_code);
+  ASSERT_NO_FATAL_FAILURE(Start());
+  Result up = StatusUntil(
+      [](const Result& r) { return r.exit_code == 0 && Has(r, "\nSincronismo: attivo (4)\n"); });
+  ASSERT_EQ(0, up.exit_code) << up.out << up.err;
+  EXPECT_EQ(0u, up.out.find("Torvan in esecuzione\nProgramma: torvan run (pid " +
+                            std::to_string(pid_) + ")"))
+      << up.out;
+  EXPECT_TRUE(Has(up, "\nCollegamento host: aperto\nCollegamento SQL: aperto\n")) << up.out;
+  EXPECT_TRUE(Has(up, "\nNessuna modifica trattenuta\n")) << up.out;
+  EXPECT_TRUE(Has(up, "\nDatabase 1 GESTIONALE: 0 eventi in attesa (contati ")) << up.out;
+  EXPECT_TRUE(Has(up, "\nUltima modifica dall'host applicata: nessuna dall'avvio\n")) << up.out;
+
+  // Another Torvan in the folder is refused and does not touch the status.
+  Result second = Run("run --once");
+  EXPECT_EQ(1, second.exit_code);
+  EXPECT_EQ(0u, second.err.find("torvan: another Torvan is working in this folder ("))
+      << second.err;
+  EXPECT_EQ(0, Run("status").exit_code);
+
+  Exposition m = Metrics(port);
+  EXPECT_EQ(4, m.samples["torvan_replication_state"]);
+  EXPECT_EQ(1, m.samples["torvan_host_link_up"]);
+  EXPECT_EQ(1, m.samples["torvan_sql_link_up"]);
+  EXPECT_EQ(0, m.samples["torvan_held_change"]);
+  EXPECT_EQ(1u, m.samples.count("torvan_events_waiting{database=\"GESTIONALE\",number=\"1\"}"));
+  EXPECT_EQ(0u, m.samples.count("torvan_seconds_since_last_change_applied"));
+
+  // A host change is applied: the counters and the lag follow.
+  Host("insert DATI/CLIENTI CODCLI=X9 RAGSOC=Prova");
+  Result received = StatusUntil([](const Result& r) {
+    return Has(r, "\nUltima modifica dall'host applicata: ") && !Has(r, "nessuna dall'avvio");
+  });
+  EXPECT_TRUE(Has(received, "\nRicevuti ")) << received.out;
+  EXPECT_TRUE(Has(received, "  DATI        CLIENTI\n")) << received.out;
+  m = Metrics(port);
+  EXPECT_EQ(1, m.samples["torvan_records_received_total"]);
+  EXPECT_EQ(1u, m.samples.count("torvan_seconds_since_last_change_applied"));
+  EXPECT_EQ(1u, m.samples.count("torvan_last_record_info{direction=\"received\",file=\"CLIENTI\","
+                                "library=\"DATI\"}"));
+
+  // A change on the SQL side that the host does not take yet waits, and ages.
+  Host("fault refuse R 100000");
+  ASSERT_EQ(0, std::system(("sqlite3 " + dir_ +
+                            "/GESTIONALE.sqlite \"INSERT INTO CONTATTI (CODCLI, DATA, NOMINATIVO, "
+                            "TELEFONO, NOTA, ESITO, VALORE) VALUES ('X9', '20240102', 'Rossi', "
+                            "'0', 'nota', 'P', '1.500')\"")
+                               .c_str()));
+  Result waiting = StatusUntil(
+      [](const Result& r) { return Has(r, "\nDatabase 1 GESTIONALE: 1 evento in attesa, "); });
+  EXPECT_TRUE(
+      Has(waiting, "\nDatabase 1 GESTIONALE: 1 evento in attesa, il pi\xC3\xB9 vecchio da "))
+      << waiting.out;
+  m = Metrics(port);
+  EXPECT_EQ(1, m.samples["torvan_events_waiting{database=\"GESTIONALE\",number=\"1\"}"]);
+  EXPECT_EQ(
+      1u, m.samples.count("torvan_oldest_event_age_seconds{database=\"GESTIONALE\",number=\"1\"}"));
+  Host("fault clear");
+  Result sent = StatusUntil(
+      [](const Result& r) { return Has(r, "\nDatabase 1 GESTIONALE: 0 eventi in attesa"); });
+  EXPECT_TRUE(Has(sent, "\nInviati ")) << sent.out;
+  EXPECT_TRUE(Has(sent, "  DATI        CONTATTI\n")) << sent.out;
+
+  // Stopped: said at once, exit 1.
+  Stop();
+  Result ended = Run("status");
+  EXPECT_EQ(1, ended.exit_code);
+  EXPECT_EQ(0u, ended.out.find("Torvan non \xC3\xA8 in esecuzione: terminato il ")) << ended.out;
+  EXPECT_TRUE(Has(ended, "\nCollegamento host: chiuso\n")) << ended.out;
+  std::string run_log;
+  (void)platform::ReadFile(dir_ + "/run.out", &run_log);
+  EXPECT_NE(std::string::npos,
+            run_log.find(" - Metriche su http://127.0.0.1:" + std::to_string(port) + "/metrics\n"))
+      << run_log;
+}
+
+// `cmake --install` into a folder of the test: the programs, the table, the unit; the
+// installed torvan reads the installed table when its base folder has none.
+TEST_F(SampleHostTest, AnInstalledTorvanUsesTheInstalledCharacterTable) {
+  const std::string prefix = dir_ + "/prefix";
+  ASSERT_EQ(0,
+            std::system((std::string(TORVAN_CMAKE) + " --install " TORVAN_BUILD_DIR " --prefix " +
+                         prefix + " >" + dir_ + "/install.out 2>&1")
+                            .c_str()));
+  for (const char* program : {"/bin/torvan", "/bin/torvan-host"}) {
+    EXPECT_EQ(0, ::access((prefix + program).c_str(), X_OK)) << program;
+  }
+  std::string shipped, installed, unit;
+  ASSERT_TRUE(platform::ReadFile(TORVAN_CHAR_TABLE, &shipped).ok());
+  ASSERT_TRUE(platform::ReadFile(prefix + "/share/torvan/TnC_TBL1.Tbl", &installed).ok());
+  EXPECT_EQ(shipped, installed);
+  EXPECT_TRUE(platform::FileExists(prefix + "/share/doc/torvan/README.md"));
+  ASSERT_TRUE(platform::ReadFile(prefix + "/lib/systemd/system/torvan.service", &unit).ok());
+  for (const std::string& line :
+       {"\nExecStart=" + prefix + "/bin/torvan run\n", std::string("\nUser=torvan\n"),
+        std::string("\nWorkingDirectory=/var/lib/torvan\n"), std::string("\nRestart=on-failure\n"),
+        std::string("\nAmbientCapabilities=CAP_NET_RAW\n")}) {
+    EXPECT_NE(std::string::npos, unit.find(line)) << line;
+  }
+
+  Configure();
+  ASSERT_EQ(0, std::remove((dir_ + "/TnC_TBL1.Tbl").c_str()));
+  std::string cmd = prefix + "/bin/torvan --dir " + dir_ + " catalogue >" + dir_ + "/out 2>&1";
+  EXPECT_EQ(0, WEXITSTATUS(std::system(cmd.c_str())));
+  std::string out;
+  (void)platform::ReadFile(dir_ + "/out", &out);
+  EXPECT_NE(std::string::npos,
+            out.find(" - Tabella caratteri: uso " + prefix + "/share/torvan/TnC_TBL1.Tbl\n"))
+      << out;
+  EXPECT_NE(std::string::npos, out.find(" -    Carica elenco files\n")) << out;
 }
 
 }  // namespace

@@ -152,6 +152,15 @@ void Leggi_Parametri(Program& program) {
   s.sql.Driver = Trim(GetPrivateProfileString(kSql, "Driver", s.sql.Driver, ini));
   s.sql.Attributi = GetPrivateProfileString(kSql, "Attributi", "", ini);
   s.Durevole = Trim(GetPrivateProfileString(kGenerale, "Durevole", "0", ini)) == "1";
+  const std::string metriche = Trim(GetPrivateProfileString(kGenerale, "Metriche", "", ini));
+  if (!metriche.empty()) {
+    if (std::string error = CheckProfileSetting("Metriche", metriche); error.empty()) {
+      s.Metriche = NumericValue(metriche);
+    } else {
+      program.Scrivi_Messaggio("ERRORE nella lettura del file delle impostazioni " + ini + ": " +
+                               error + "; in uso 0 (nessun server delle metriche)");
+    }
+  }
   // A file with no section yields the defaults above; say why rather than go on silently.
   if (Status file = CheckProfileFile(ini); !file.ok()) {
     program.Scrivi_Messaggio("ERRORE nella lettura del file delle impostazioni " + ini + ": " +
@@ -275,7 +284,8 @@ struct ProfileKey {
   const char* name;
   const char* section;
 };
-constexpr ProfileKey kProfileKeys[] = {{"Durevole", kGenerale}, {"Attributi", kSql}};
+constexpr ProfileKey kProfileKeys[] = {
+    {"Durevole", kGenerale}, {"Metriche", kGenerale}, {"Attributi", kSql}};
 
 const ProfileKey* FindProfileKey(std::string_view name) {
   for (const ProfileKey& key : kProfileKeys) {
@@ -292,6 +302,10 @@ std::string CheckProfileSetting(std::string_view name, std::string_view value) {
   const std::string n(name);
   if (name == "Durevole") {
     return value == "0" || value == "1" ? "" : n + ": 0 oppure 1, non " + Quoted(value);
+  }
+  if (name == "Metriche") {
+    static constexpr Box kPort{"Metriche", nullptr, nullptr, 0, 0, kMaxPort};
+    return CheckNumber(kPort, value);
   }
   if (value.size() > kProfileValueMax) {
     return n + ": al massimo " + std::to_string(kProfileValueMax) + " caratteri, non " +

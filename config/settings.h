@@ -18,13 +18,14 @@ namespace torvan {
 
 constexpr size_t kParameterStringLength = 118;
 
-// Reads "Parametri" (and "Check", not compared) and the keys "ClockMode", "Durevole" of
-// "Generale" and "Motore", "Driver_Nativo", "Driver", "Attributi" of "SQL", fills
+// Reads "Parametri" (and "Check", not compared) and the keys "ClockMode", "Durevole",
+// "Metriche" of "Generale" and "Motore", "Driver_Nativo", "Driver", "Attributi" of "SQL", fills
 // program.settings with every derived value, clears Prossimo_Tentativo, then lets pending
 // events run once. Never fails: a missing, empty, short or damaged file yields the
 // defaults and lower bounds. A file that is not a settings file at all (unreadable, binary,
 // garbage) is said so in one message line, "ERRORE nella lettura del file delle
-// impostazioni <path>: <why>; in uso i valori predefiniti".
+// impostazioni <path>: <why>; in uso i valori predefiniti"; a "Metriche" that is not a
+// port, in the same words ending "; in uso 0 (nessun server delle metriche)".
 void Leggi_Parametri(Program& program);
 
 // The settings from a plain (unscrambled) parameter string, with the derived values
@@ -83,7 +84,8 @@ bool OptionsForm_Set(OptionsForm& form, std::string_view name, std::string_view 
                      std::string* error);
 
 // The keys of TnC.INI beside the parameter string that are set by name: "Durevole" of
-// "Generale" (0 or 1) and "Attributi" of "SQL" (ODBC attributes, at most 255 characters,
+// "Generale" (0 or 1), "Metriche" of "Generale" (the metrics port, 0 to 65535, 0 none) and
+// "Attributi" of "SQL" (ODBC attributes, at most 255 characters,
 // no control characters, nothing the settings file would strip).
 bool IsProfileSetting(std::string_view name);
 // As OptionsForm_CheckBox, for those keys.

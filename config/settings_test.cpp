@@ -304,6 +304,48 @@ TEST_F(SettingsTest, DurevoleAndAttributiAreReadCheckedAndWritten) {
   EXPECT_EQ(before, after);
 }
 
+TEST_F(SettingsTest, MetricheIsAPortOrNone) {
+  std::vector<std::string> lines;
+  program_.log.on_status_line = [&](std::string_view l) { lines.emplace_back(l.substr(11)); };
+  Leggi_Parametri(program_);
+  EXPECT_EQ(0, program_.settings.Metriche);
+  const struct {
+    const char* meaning;
+    const char* value;
+    std::string refused;  // empty: a value the settings take
+  } rows[] = {
+      {"the usual exporter port", "9100", ""},
+      {"the highest port", "65535", ""},
+      {"none", "0", ""},
+      {"past the ports", "65536", "Metriche: un numero intero da 0 a 65535, non \"65536\""},
+      {"not a number", "porta", "Metriche: un numero intero da 0 a 65535, non \"porta\""},
+      {"negative", "-1", "Metriche: un numero intero da 0 a 65535, non \"-1\""},
+      {"too many digits", "009100", "Metriche: un numero intero da 0 a 65535, non \"009100\""},
+  };
+  for (const auto& row : rows) {
+    EXPECT_EQ(row.refused, CheckProfileSetting("Metriche", row.value)) << row.meaning;
+    EXPECT_EQ(row.refused.empty(), SaveProfileSetting(program_.paths, "Metriche", row.value).ok())
+        << row.meaning;
+  }
+  Leggi_Parametri(program_);
+  EXPECT_EQ(0, program_.settings.Metriche);  // the last value taken
+  ASSERT_TRUE(SaveProfileSetting(program_.paths, "Metriche", "9100").ok());
+  Leggi_Parametri(program_);
+  EXPECT_EQ(9100, program_.settings.Metriche);
+  EXPECT_TRUE(lines.empty());
+
+  // Edited by hand to what it cannot be: said, and no metrics.
+  ASSERT_TRUE(
+      WritePrivateProfileString("Generale", "Metriche", "91OO", program_.paths.settings).ok());
+  Leggi_Parametri(program_);
+  EXPECT_EQ(0, program_.settings.Metriche);
+  EXPECT_EQ(std::vector<std::string>({"ERRORE nella lettura del file delle impostazioni " +
+                                      program_.paths.settings +
+                                      ": Metriche: un numero intero da 0 a 65535, non \"91OO\"; "
+                                      "in uso 0 (nessun server delle metriche)"}),
+            lines);
+}
+
 // A file that is not a settings file gives the defaults, and says so once.
 TEST_F(SettingsTest, AFileThatIsNotASettingsFileIsSaidSo) {
   std::vector<std::string> lines;

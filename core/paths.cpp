@@ -2,7 +2,10 @@
 
 #include <unistd.h>
 
+#include <sys/stat.h>
+
 #include <climits>
+#include <cstdlib>
 
 #include "core/text.h"
 
@@ -24,6 +27,7 @@ Paths Paths::InFolder(const std::string& folder) {
   p.pending = prefix + "TnC_PENDENTI.DAT";
   p.refused_log = prefix + "TnC_RIFIUTATI.Log";
   p.set_aside_log = prefix + "TnC_ACCANTONATI.Log";
+  p.status = prefix + "TnC_STATO.DAT";
   return p;
 }
 
@@ -37,6 +41,60 @@ std::string Paths::FieldFile(int n) const {
   std::string path = field_pattern;
   size_t star = path.rfind('*');
   return path.replace(star, 1, ZeroPad(n, 5));
+}
+
+namespace {
+
+// Set by the build: where the data files are installed, as a full path and relative to
+// the folder of the programs.
+#ifndef TORVAN_DATA_DIR
+#define TORVAN_DATA_DIR "/usr/local/share/torvan"
+#endif
+#ifndef TORVAN_DATA_FROM_BIN
+#define TORVAN_DATA_FROM_BIN "../share/torvan"
+#endif
+
+bool IsFile(const std::string& path) {
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+// The path without "." and ".." (it is shown to the operator), or empty when it is not a
+// regular file.
+std::string RegularFile(const std::string& path) {
+  char real[PATH_MAX];
+  if (!IsFile(path) || ::realpath(path.c_str(), real) == nullptr) return "";
+  return real;
+}
+
+}  // namespace
+
+std::string InstalledDataFileFor(std::string_view program_path, std::string_view name) {
+  const size_t slash = program_path.rfind('/');
+  if (slash != std::string_view::npos) {
+    std::string beside = RegularFile(std::string(program_path.substr(0, slash + 1)) +
+                                     TORVAN_DATA_FROM_BIN + "/" + std::string(name));
+    if (!beside.empty()) return beside;
+  }
+  return RegularFile(std::string(TORVAN_DATA_DIR) + "/" + std::string(name));
+}
+
+std::string InstalledDataFile(std::string_view name) {
+  char buf[PATH_MAX];
+  const ssize_t n = ::readlink("/proc/self/exe", buf, sizeof buf - 1);
+  return InstalledDataFileFor(n > 0 ? std::string_view(buf, size_t(n)) : std::string_view(), name);
+}
+
+std::string CharTableToRead(const Paths& paths, bool* installed) {
+  *installed = false;
+  // Whatever stands at the base folder's name is the operator's table: a fault in it is
+  // reported, never passed over for the installed one.
+  struct stat st {};
+  if (::stat(paths.char_table.c_str(), &st) == 0) return paths.char_table;
+  std::string shipped = InstalledDataFile("TnC_TBL1.Tbl");
+  if (shipped.empty()) return paths.char_table;
+  *installed = true;
+  return shipped;
 }
 
 }  // namespace torvan

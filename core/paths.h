@@ -4,6 +4,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 namespace torvan {
 
@@ -21,6 +22,8 @@ struct Paths {
   std::string pending;        // "TnC_PENDENTI.DAT"
   std::string refused_log;    // "TnC_RIFIUTATI.Log"
   std::string set_aside_log;  // "TnC_ACCANTONATI.Log"
+  // What a running Torvan reports about itself (control/status_file.h).
+  std::string status;  // "TnC_STATO.DAT"
 
   static Paths InFolder(const std::string& folder);
   // The folder of the current working directory.
@@ -29,5 +32,17 @@ struct Paths {
   // Field catalogue of file record n: "TnC_F_00003.DAT" for n = 3.
   std::string FieldFile(int n) const;
 };
+
+// A data file installed with Torvan (`cmake --install`, the .deb): share/torvan/<name>
+// found from the running program's own folder (bin/../share/torvan), else under the
+// prefix Torvan was built for. Empty when neither holds the file.
+std::string InstalledDataFile(std::string_view name);
+// The same, for a program at `program_path`.
+std::string InstalledDataFileFor(std::string_view program_path, std::string_view name);
+
+// The character table to read: the base folder's own TnC_TBL1.Tbl when it is there, else
+// the installed one (*installed is then true). With neither, the base folder's path, whose
+// reading fails and says so.
+std::string CharTableToRead(const Paths& paths, bool* installed);
 
 }  // namespace torvan

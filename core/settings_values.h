@@ -48,6 +48,9 @@ struct Settings {
   // Key "Durevole" of section "Generale", "1": the pending-change file is flushed to the
   // disk at every write; "0" (the default) leaves that to the system.
   bool Durevole = false;
+  // Key "Metriche" of section "Generale": the port on 127.0.0.1 where a running Torvan
+  // serves its figures to Prometheus (GET /metrics); 0 (the default) serves none.
+  int32_t Metriche = 0;
   SqlSettings sql;
 };
 

@@ -243,6 +243,19 @@ static_assert(kDecimals.end() == kPosition.pos && kPosition.end() == kBytes.pos)
 static_assert(kBytes.end() == kExcluded.pos && kExcluded.end() == kLength + 1);
 }  // namespace field_entry
 
+// The data of a served R reply: the statement's status at position 1, a blank when the
+// host executed the statement, otherwise a letter saying why it did not. A statement the
+// host did not execute changed nothing.
+namespace statement_status {
+inline constexpr FieldPos kStatus{1, 1};
+inline constexpr char kExecuted = ' ';
+inline constexpr char kNoRecord = 'N';     // an UPDATE or DELETE found no record at its address
+inline constexpr char kRefused = 'X';      // refused by a passing fault of the host
+inline constexpr char kWriteFailed = 'E';  // the host could not write its files
+// A status that says nothing about the statement itself: sent again, it may be executed.
+constexpr bool IsPassing(char status) { return status == kRefused || status == kWriteFailed; }
+}  // namespace statement_status
+
 // The image archive file and its record layout (positions within the host record).
 namespace image_archive {
 inline constexpr char kFileName[] = "TNP_ARC_0F";

@@ -221,6 +221,14 @@ CtlResult RunCtl(CtlContext& ctx, const std::vector<std::string>& utf8_args) {
     if (!s.ok()) return {1, s.message() + "\n"};
     return committed("cleared " + Cp1252ToUtf8(file->Name()) + "\n");
   }
+  if (command == "refresh") {
+    if ((r = file_arg(&file)).exit_code != 0) return r;
+    if (n != 2) return Bad("refresh takes LIB/FILE");
+    Status s = store.Refresh(file);
+    if (!s.ok()) return {1, s.message() + "\n"};
+    return committed("queued " + Cp1252ToUtf8(file->Name()) + ": a clear and " +
+                     std::to_string(file->records.size()) + " records\n");
+  }
   if (command == "generate") {
     if ((r = file_arg(&file)).exit_code != 0) return r;
     int64_t count = 0, seed = 1;

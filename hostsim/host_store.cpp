@@ -287,6 +287,12 @@ Status HostStore::Clear(HostFile* file, bool queue) {
   return Status::Ok();
 }
 
+Status HostStore::Refresh(HostFile* file) {
+  Enqueue(kChangeCleared, *file, 0, "", "");
+  for (const auto& [rrn, record] : file->records) Enqueue(kChangeAdded, *file, rrn, record, record);
+  return Status::Ok();
+}
+
 void HostStore::Acknowledge(int64_t seq) {
   if (queue_.empty() || queue_.front().seq != seq) return;
   queue_.pop_front();

@@ -78,6 +78,10 @@ class HostStore {
   Status Delete(HostFile* file, int32_t rrn, bool queue);
   Status Clear(HostFile* file, bool queue);
 
+  // Queues the whole file for the PC, records unchanged: a clear, then every record as
+  // added, in RRN order (how a PC's copy is filled from scratch).
+  Status Refresh(HostFile* file);
+
   size_t QueueSize() const { return queue_.size(); }
   // The change the next S request delivers; nullptr when the queue is empty.
   const Change* FrontChange() const { return queue_.empty() ? nullptr : &queue_.front(); }

@@ -7,23 +7,12 @@
 #include <cerrno>
 #include <cstdio>
 
+#include "platform/crc32.h"
 #include "platform/file.h"
 
 namespace torvan::hostsim {
 
 namespace {
-
-constexpr std::array<uint32_t, 256> MakeCrcTable() {
-  std::array<uint32_t, 256> table{};
-  for (uint32_t i = 0; i < 256; ++i) {
-    uint32_t c = i;
-    for (int k = 0; k < 8; ++k) c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
-    table[i] = c;
-  }
-  return table;
-}
-
-constexpr std::array<uint32_t, 256> kCrcTable = MakeCrcTable();
 
 constexpr size_t kCrcDigits = 8;
 
@@ -41,11 +30,7 @@ bool ParseCrc(std::string_view hex, uint32_t* crc) {
 
 }  // namespace
 
-uint32_t Crc32(std::string_view bytes) {
-  uint32_t c = 0xFFFFFFFFu;
-  for (unsigned char b : bytes) c = kCrcTable[(c ^ b) & 0xFF] ^ (c >> 8);
-  return c ^ 0xFFFFFFFFu;
-}
+uint32_t Crc32(std::string_view bytes) { return platform::Crc32(bytes); }
 
 Journal::~Journal() {
   if (fd_ >= 0) ::close(fd_);

@@ -62,6 +62,7 @@ CONTROL COMMANDS (torvan-host ctl --data DIR COMMAND ...)
   update LIB/FILE RRN FIELD=VALUE ...   change a record, queue change "3"
   delete LIB/FILE RRN                   delete a record, queue change "2"
   clear LIB/FILE                        delete every record, queue change "4"
+  refresh LIB/FILE                      queue the whole file: "4", then every record as "1"
   generate LIB/FILE N [SEED]            N random inserts/updates/deletes, each queued
                                         (N at most 1000000; made a slice at a time
                                         while the other clients are served)

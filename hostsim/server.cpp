@@ -23,6 +23,7 @@
 #include <optional>
 #include <unordered_map>
 
+#include "core/paths.h"
 #include "core/text.h"
 #include "hostlink/char_table.h"
 #include "hostsim/ctl_client.h"
@@ -127,7 +128,13 @@ struct Conn {
 
 }  // namespace
 
-std::string DefaultTablePath() { return TORVAN_DEFAULT_CHAR_TABLE; }
+std::string DefaultTablePath() {
+  // Installed (the .deb, `cmake --install`), the source tree's table is not there: the one
+  // installed beside the program is.
+  if (platform::FileExists(TORVAN_DEFAULT_CHAR_TABLE)) return TORVAN_DEFAULT_CHAR_TABLE;
+  const std::string installed = InstalledDataFile("TnC_TBL1.Tbl");
+  return installed.empty() ? std::string(TORVAN_DEFAULT_CHAR_TABLE) : installed;
+}
 
 class Server::Impl {
  public:

@@ -126,6 +126,27 @@ TEST(HostServerTest, ChangesFlowInOrderAndAreAcknowledgedByTheNextRequest) {
   EXPECT_EQ("0\n", Ctl(sample.path(), {"queue"}).text);
 }
 
+TEST(HostServerTest, ARefreshQueuesAClearAndEveryRecordUnchanged) {
+  SampleHost sample;
+  RunningServer server(sample.path());
+  const std::string before = Ctl(sample.path(), {"dump", "DATI/ARTICOLI"}).text;
+  const size_t records = size_t(std::count(before.begin(), before.end(), '\n'));
+  ASSERT_GT(records, 0u);
+  EXPECT_EQ("queued DATI/ARTICOLI: a clear and " + std::to_string(records) + " records\n",
+            Ctl(sample.path(), {"refresh", "DATI/ARTICOLI"}).text);
+  EXPECT_EQ(std::to_string(records + 1) + "\n", Ctl(sample.path(), {"queue"}).text);
+  EXPECT_EQ(before, Ctl(sample.path(), {"dump", "DATI/ARTICOLI"}).text);
+  RawClient link;
+  OpenLink(link, server.host_port());
+  EXPECT_EQ(Host("4"), Exchange(link, 'S', "").substr(6 + 54, 1));
+  for (size_t k = 0; k < records; ++k) {
+    const std::string added = Exchange(link, 'S', "");
+    EXPECT_EQ(Host("1"), added.substr(6 + 54, 1));
+  }
+  EXPECT_EQ(Header('1', 0), Exchange(link, 'S', ""));
+  EXPECT_EQ(2, Ctl(sample.path(), {"refresh", "DATI/NESSUNO"}).exit_code);
+}
+
 TEST(HostServerTest, QueueAndRecordsSurviveARestart) {
   SampleHost sample;
   std::string delivered;

@@ -22,7 +22,10 @@ bool Server_AS_Start(Runtime& rt) {
   Program& program = rt.program;
   const Parametri& p = program.settings.parametri;
   program.state.LinkUp = false;
-  (void)rt.socket.Sock_Start(program.paths.char_table);
+  bool installed = false;
+  const std::string table = CharTableToRead(program.paths, &installed);
+  if (installed) program.Scrivi_Messaggio("Tabella caratteri: uso " + table);
+  (void)rt.socket.Sock_Start(table);
   // Without the character table no reply of the host can be read: say so at once rather
   // than let twenty connection attempts fail one by one. The status names the file and
   // the fault ("<path>: <fault>").

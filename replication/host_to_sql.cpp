@@ -6,6 +6,7 @@
 #include "hostlink/host_format.h"
 #include "hostlink/time_exchange.h"
 #include "replication/image_archive.h"
+#include "replication/kill_point.h"
 #include "schema/operations.h"
 #include "schema/statements.h"
 
@@ -173,23 +174,22 @@ bool HostToSql::Server_SQL_Sincro() {
     LinkLost();
     return false;
   }
-  if (reply.outcome == hostlink::ExchangeReply::Outcome::kRefused) {
-    // No change waiting: the host has taken the last one as acknowledged.
-    if (pending.last_applied) {
-      pending.last_applied.reset();
-      (void)pending_.Save();
-    }
-    return false;
-  }
+  // No change waiting. That acknowledges the change applied last only when it was
+  // delivered on this very connection: one delivered on a connection that closed comes
+  // again, after any number of refusals on the new one, and must still be known then. So
+  // the change applied last is remembered until the host delivers another.
+  if (reply.outcome == hostlink::ExchangeReply::Outcome::kRefused) return false;
   std::string data(rt_.socket.MessageData());
   if (pending.last_applied && *pending.last_applied == data) {
     // The host delivers again the change applied last: its acknowledgement was lost with
     // a connection. The next S request acknowledges it; it is not applied twice.
     return true;
   }
+  KillPoint("change-received");
   pending.last_applied.reset();
   pending.held = HeldChange{std::move(data), NowText(program), "", 0};
   if (!pending_.Save()) return false;
+  KillPoint("change-held");
   return ApplyHeld(start);
 }
 
@@ -224,6 +224,7 @@ bool HostToSql::ApplyHeld(double start) {
     return false;
   }
 
+  KillPoint("change-applied");
   pending.last_applied = std::move(held.data);
   pending.held.reset();
   (void)pending_.Save();  // a state left unwritten is written before anything moves on

@@ -10,6 +10,7 @@
 #include "hostlink/field.h"
 #include "hostlink/host_format.h"
 #include "platform/file.h"
+#include "replication/kill_point.h"
 
 namespace torvan {
 
@@ -72,6 +73,10 @@ Status ImagePrefix(const Program& program, std::string_view folder, std::string_
   return Status::Ok();
 }
 
+std::string ImageFileName(std::string_view prefix, int32_t part, std::string_view extension) {
+  return std::string(prefix) + ZeroPad(part, 5) + std::string(extension);
+}
+
 Status DeleteImages(Program& program, const hostlink::CharTables& tables, std::string_view data,
                     const HostChange& change, std::string_view folder) {
   const int32_t base = change.code == '1' ? change.after_base : change.before_base;
@@ -122,7 +127,7 @@ Status FetchImages(Program& program, hostlink::SocketLayer& socket, std::string_
 
   const int32_t count = NumericValue(parts.text);
   for (int32_t part = 1; part <= count; ++part) {
-    const std::string path = prefix + ZeroPad(part, 5) + extension;
+    const std::string path = ImageFileName(prefix, part, extension);
     int fd;
     do {
       fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
@@ -144,6 +149,7 @@ Status FetchImages(Program& program, hostlink::SocketLayer& socket, std::string_
         ::close(fd);
         return s;
       }
+      KillPoint("image-chunk");
     }
     if (::close(fd) != 0) return PosixError("close " + path, errno);
   }

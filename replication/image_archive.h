@@ -26,6 +26,9 @@ std::string ImageExtension(char type_code);
 Status ImagePrefix(const Program& program, std::string_view folder, std::string_view key,
                    std::string* prefix);
 
+// The file of one part of an image: prefix (ImagePrefix) + part "00000" + extension.
+std::string ImageFileName(std::string_view prefix, int32_t part, std::string_view extension);
+
 // Deletes the image files of the key of the before image (codes "2", "3") or of the after
 // image (code "1"): every file whose name starts with folder + key and holds a ".".
 Status DeleteImages(Program& program, const hostlink::CharTables& tables, std::string_view data,

@@ -5,15 +5,19 @@
 
 #include "core/text.h"
 #include "hostlink/exchange.h"
+#include "hostlink/host_format.h"
 #include "platform/crc32.h"
 #include "platform/file.h"
 #include "replication/host_statements.h"
+#include "replication/kill_point.h"
 #include "schema/connections.h"
 #include "schema/statements.h"
 
 namespace torvan {
 
 namespace {
+
+namespace ss = hostlink::statement_status;
 
 constexpr char kRoutine[] = "Server_SQL_Ritorno";
 constexpr int kSlot = hostlink::SocketLayer::kLinkSlot;
@@ -164,16 +168,22 @@ SqlToHost::Outcome SqlToHost::Send(const std::string& statement, bool repeated, 
     return Outcome::kStop;
   }
   if (reply.outcome == hostlink::ExchangeReply::Outcome::kRefused) return Outcome::kNotExecuted;
-  const hostlink::FieldText s = rt_.socket.Field_Decode('A', 1, 1, 1, 0);
+  const hostlink::FieldText s =
+      rt_.socket.Field_Decode('A', ss::kStatus.pos, ss::kStatus.len, ss::kStatus.len, 0);
   *status = s.ok() && !s.text.empty() ? s.text[0] : '?';
   return Outcome::kCompleted;
+}
+
+std::string SqlToHost::EventText(const Master& m, const std::string& library, char event,
+                                 int64_t rrn, int64_t idx) {
+  return library + "/" + m.file + " EVENTO=" + std::string(1, event) +
+         " RRN=" + std::to_string(rrn) + " IDX=" + std::to_string(idx);
 }
 
 void SqlToHost::Refused(char status, const Master& m, const std::string& library, char event,
                         int64_t rrn, int64_t idx, const std::string& statement) {
   Program& program = rt_.program;
-  const std::string what = library + "/" + m.file + " EVENTO=" + std::string(1, event) +
-                           " RRN=" + std::to_string(rrn) + " IDX=" + std::to_string(idx);
+  const std::string what = EventText(m, library, event, rrn, idx);
   program.Scrivi_Messaggio("[Server_SQL_Ritorno] Istruzione rifiutata (stato " +
                            std::string(1, status) + "): " + what);
   const platform::LocalDateTime t = program.Now();
@@ -268,6 +278,7 @@ SqlToHost::Outcome SqlToHost::OneEvent(const Master& m, const FileEntry& entry, 
     return Outcome::kStop;
   }
   if (!pending_.Save()) return Outcome::kStop;
+  KillPoint("event-marked");
   auto unmark = [&] {
     std::erase(pending.in_flight, mark);
     return pending_.Save();
@@ -278,37 +289,59 @@ SqlToHost::Outcome SqlToHost::OneEvent(const Master& m, const FileEntry& entry, 
       update_first ? HostUpdateStatement(library, m.file, values, idx, HostWhere(0, idx))
                    : statement;
   if (!LogPcAs(detail + " AS-->PC DATI=" + first)) return Outcome::kStop;
-  char status = ' ';
-  Outcome o = Send(first, false, &status);
-  if (o == Outcome::kStop) return o;
-  if (o == Outcome::kNotExecuted) {
-    // A readable refusal: not executed. A mark from an earlier attempt stays (that one
-    // may have been).
+  // Not executed this time (a refused request, or a status that says the host could not
+  // execute it for a passing fault of its own): the master row stays and a later call
+  // sends the event again. A mark from an earlier attempt stays: that one may have been
+  // executed.
+  auto not_executed = [&](char passing_status) {
+    if (passing_status != ss::kExecuted) {
+      program.Scrivi_Messaggio(
+          "[Server_SQL_Ritorno] Istruzione non eseguita (stato " + std::string(1, passing_status) +
+          "): " + EventText(m, library, event, rrn, idx) + "; sar\xE0 inviata di nuovo");
+    }
     if (!was_in_flight && !unmark()) return Outcome::kStop;
     return Outcome::kNotExecuted;
+  };
+  char status = ss::kExecuted;
+  Outcome o = Send(first, false, &status);
+  if (o == Outcome::kStop) return o;
+  if (o == Outcome::kNotExecuted) return not_executed(ss::kExecuted);
+  if (ss::IsPassing(status)) return not_executed(status);
+  if (status != ss::kExecuted && event == 'U' && was_in_flight && rrn != 0) {
+    // An update refused at its RRN is sent as an insert. When it was in flight, that
+    // insert may have been executed already: the record it added is found by its index.
+    const std::string by_index =
+        HostUpdateStatement(library, m.file, values, idx, HostWhere(0, idx));
+    if (!LogPcAs(detail + " AS-->PC DATI=" + by_index)) return Outcome::kStop;
+    o = Send(by_index, true, &status);
+    if (o == Outcome::kStop) return o;
+    if (o == Outcome::kNotExecuted) return not_executed(ss::kExecuted);
+    if (ss::IsPassing(status)) return not_executed(status);
   }
-  if (status != ' ') {
+  if (status != ss::kExecuted) {
     if (event == 'U' || update_first) {
       const std::string insert = HostInsertStatement(library, m.file, values, idx);
       if (!LogPcAs(detail + " Insert AS-->PC DATI=" + insert)) return Outcome::kStop;
-      char second = ' ';
+      char second = ss::kExecuted;
       o = Send(insert, true, &second);
       if (o == Outcome::kStop) return o;
-      if (o == Outcome::kNotExecuted) {
-        if (!was_in_flight && !unmark()) return Outcome::kStop;
-        return Outcome::kNotExecuted;
-      }
-      if (second != ' ') Refused(second, m, library, event, rrn, idx, insert);
+      if (o == Outcome::kNotExecuted) return not_executed(ss::kExecuted);
+      if (ss::IsPassing(second)) return not_executed(second);
+      if (second != ss::kExecuted) Refused(second, m, library, event, rrn, idx, insert);
+    } else if (was_in_flight && event == 'D' && status == ss::kNoRecord) {
+      // The sending whose status was never read deleted the record: no refusal.
     } else {
       Refused(status, m, library, event, rrn, idx, statement);
     }
   }
 
+  KillPoint("event-answered");
   if (!LogPcAs(detail + " Pulizia")) return Outcome::kStop;
   if (!connection->Execute(DeleteEvent(m.file, progr)).ok()) {
     Fault(d, "");
     return Outcome::kStop;
   }
+  KillPoint("event-removed");
   (void)unmark();  // a mark left on file names an event that is gone: it is dropped later
 
   Statistics& stats = program.stats;

@@ -7,10 +7,14 @@
 // flight (pending.h) before its R request and unmarked once its event row is gone. A
 // marked event found again (its status was never read: the link broke, Torvan was killed)
 // is sent again; an "I" as an UPDATE addressed by "§_T_IDX___" first, and as the INSERT
-// only when the host refuses that update. An event whose request got a readable refusal
-// (outcome not "0") was not executed and is sent again unchanged by the next call; its
-// master row stays. A statement the host refuses (a status other than a blank) is
-// reported on a message line and kept in TnC_RIFIUTATI.Log.
+// only when the host refuses that update; a "U" refused at its RRN likewise tries its
+// index before it becomes an INSERT; a "D" whose record is no longer there was executed by
+// the first sending. An event that was not executed — its request got a
+// readable refusal (outcome not "0"), or the host's status says a passing fault of its own
+// kept it from executing the statement ("X", "E") — is sent again unchanged by a later
+// call; its master row stays, and an update is not turned into an insert for such a
+// status (that would add a second record). A statement the host refuses for any other
+// status is reported on a message line and kept in TnC_RIFIUTATI.Log.
 #pragma once
 
 #include <cstdint>
@@ -40,6 +44,8 @@ class SqlToHost {
   Outcome OneEvent(const Master& m, const FileEntry& file, double start);
   // Sends one statement; kCompleted when a status was read (in `*status`).
   Outcome Send(const std::string& statement, bool repeated, char* status);
+  static std::string EventText(const Master& m, const std::string& library, char event, int64_t rrn,
+                               int64_t idx);
   void Refused(char status, const Master& m, const std::string& library, char event, int64_t rrn,
                int64_t idx, const std::string& statement);
   bool LogPcAs(const std::string& text);

@@ -1,5 +1,7 @@
 #include "schema/operations.h"
 
+#include <optional>
+
 #include <cstdlib>
 
 #include "catalogue/catalogue_files.h"
@@ -34,9 +36,14 @@ bool Run(Schema& s, int32_t db, const std::vector<SchemaStatement>& statements) 
   return true;
 }
 
-const FileEntry* Entry(const Schema& s, int n) {
-  if (n < 1 || n > s.catalogue.N_File || size_t(n) >= s.catalogue.Tab_File.size()) return nullptr;
-  return &s.catalogue.Tab_File[size_t(n)];
+// A copy of the entry of file n, or nothing. The operations let events run, and a
+// catalogue reload there would replace Tab_File under a reference (platform/event_pump.h,
+// rule 3).
+std::optional<FileEntry> Entry(const Schema& s, int n) {
+  if (n < 1 || n > s.catalogue.N_File || size_t(n) >= s.catalogue.Tab_File.size()) {
+    return std::nullopt;
+  }
+  return s.catalogue.Tab_File[size_t(n)];
 }
 
 void CreateMasterWhenMissing(Schema& s, const FileEntry& f) {
@@ -57,7 +64,7 @@ void Report(Schema& s, bool ok, const std::string& done, const std::string& fail
 bool RefusedForClash(Schema& s, int n, const std::string& action) {
   std::string why;
   if (!Nome_In_Conflitto(s, n, &why)) return false;
-  const FileEntry& f = *Entry(s, n);
+  const FileEntry f = *Entry(s, n);
   s.program.Scrivi_Messaggio("ERRORE nella " + action + " " + f.DataBase + "/" + f.File + ": " +
                              why);
   return true;
@@ -143,8 +150,8 @@ bool Crea_Trigger_Master(Schema& s, int32_t db, std::string_view file, std::stri
 }
 
 bool Nome_In_Conflitto(const Schema& s, int n, std::string* why) {
-  const FileEntry* f = Entry(s, n);
-  if (f == nullptr) return false;
+  const std::optional<FileEntry> f = Entry(s, n);
+  if (!f) return false;
   for (const NameClash& clash : FindNameClashes(s.catalogue)) {
     if (clash.file != n && clash.other != n) continue;
     std::string message = NameClashMessage(s.catalogue, clash);
@@ -160,30 +167,30 @@ bool Nome_In_Conflitto(const Schema& s, int n, std::string* why) {
 }
 
 RowCount Modifiche_Non_Inviate(Schema& s, int n) {
-  const FileEntry* f = Entry(s, n);
-  if (f == nullptr) return RowCount::Absent();
+  const std::optional<FileEntry> f = Entry(s, n);
+  if (!f) return RowCount::Absent();
   return Conta_Record(s, f->Indice_DB, f->File + "___");
 }
 
 bool Conferma_Cancella_File(Schema& s, Owner owner, int n, bool force) {
-  const FileEntry* f = Entry(s, n);
+  const std::optional<FileEntry> f = Entry(s, n);
   std::string why;
-  if (f == nullptr || Nome_In_Conflitto(s, n, &why)) return false;
+  if (!f || Nome_In_Conflitto(s, n, &why)) return false;
   return Confirm(s, owner, *f, f->File, Conta_Record(s, f->Indice_DB, f->File),
                  Modifiche_Non_Inviate(s, n), f->File + "___", force);
 }
 
 bool Conferma_Cancella_Master(Schema& s, Owner owner, int n, bool force) {
-  const FileEntry* f = Entry(s, n);
-  if (f == nullptr) return false;
+  const std::optional<FileEntry> f = Entry(s, n);
+  if (!f) return false;
   // Every master row stands for an event not yet sent to the host.
   const RowCount rows = Conta_Record(s, f->Indice_DB, kMasterTable);
   return Confirm(s, owner, *f, kMasterTable, rows, rows, kMasterTable, force);
 }
 
 void Crea_File(Schema& s, int n) {
-  const FileEntry* entry = Entry(s, n);
-  if (entry == nullptr) return;
+  const std::optional<FileEntry> entry = Entry(s, n);
+  if (!entry) return;
   const FileEntry& f = *entry;
   const std::string name = f.DataBase + "/" + f.File;
   s.program.Scrivi_Messaggio("Creazione del file " + name + " in corso ...");
@@ -221,8 +228,8 @@ void Crea_File(Schema& s, int n) {
 }
 
 void Cancella_File(Schema& s, Owner owner, int n, bool force) {
-  const FileEntry* entry = Entry(s, n);
-  if (entry == nullptr || RefusedForClash(s, n, "cancellazione del file") ||
+  const std::optional<FileEntry> entry = Entry(s, n);
+  if (!entry || RefusedForClash(s, n, "cancellazione del file") ||
       !Conferma_Cancella_File(s, owner, n, force)) {
     s.program.ProcessEvents();
     return;
@@ -240,24 +247,24 @@ void Cancella_File(Schema& s, Owner owner, int n, bool force) {
 }
 
 void Costruisci_File(Schema& s, Owner owner, int n) {
-  if (Entry(s, n) == nullptr || RefusedForClash(s, n, "creazione del file")) return;
+  if (!Entry(s, n) || RefusedForClash(s, n, "creazione del file")) return;
   if (Conferma_Cancella_File(s, owner, n, false)) Crea_File(s, n);
 }
 
 void Crea_File_Eventi(Schema& s, Owner owner) {
   s.program.Scrivi_Messaggio("Creazione dei files degli eventi in corso ...");
-  const int count = s.catalogue.N_File;
   std::string why;
-  for (int n = 1; n <= count; ++n) {
-    const FileEntry& f = s.catalogue.Tab_File[size_t(n)];
-    if (!f.Pc_As || Nome_In_Conflitto(s, n, &why)) continue;
+  for (int n = 1; n <= s.catalogue.N_File; ++n) {
+    const std::optional<FileEntry> f = Entry(s, n);
+    if (!f || !f->Pc_As || Nome_In_Conflitto(s, n, &why)) continue;
     if (Conferma_Cancella_Master(s, owner, n, false)) {
-      (void)Cancella_Tabella(s, f.Indice_DB, kMasterTable);
+      (void)Cancella_Tabella(s, f->Indice_DB, kMasterTable);
     }
   }
-  for (int n = 1; n <= count; ++n) {
-    const FileEntry& f = s.catalogue.Tab_File[size_t(n)];
-    if (!f.Pc_As) continue;
+  for (int n = 1; n <= s.catalogue.N_File; ++n) {
+    const std::optional<FileEntry> entry = Entry(s, n);
+    if (!entry || !entry->Pc_As) continue;
+    const FileEntry& f = *entry;
     if (RefusedForClash(s, n, "creazione dei triggers per")) continue;
     CreateMasterWhenMissing(s, f);
     const std::string name = f.DataBase + "/" + f.File;

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include <cstdlib>
 
 #include "catalogue/catalogue_files.h"
@@ -24,9 +26,11 @@ class ScriptedConfirmations final : public Confirmations {
                    int64_t unsent_changes) override {
     boxes.push_back("QUESTION" + std::string(title) + std::string(text));
     unsent.push_back(unsent_changes);
+    if (during_box) during_box();  // what a click can do while the box waits
     return answer;
   }
   bool answer = false;
+  std::function<void()> during_box;
   std::vector<std::string> boxes;
   std::vector<int64_t> unsent;
 };
@@ -438,6 +442,28 @@ TEST_F(OperationsTest, RecreatingTheEventFilesAsksForTheMasterOnce) {
   // The event tables are connected to the new master table.
   Exec("INSERT INTO [CONTATTI] ([COD],[QTA]) VALUES('C',4)");
   EXPECT_EQ("1", Count("_T_MASTER___"));
+}
+
+TEST_F(OperationsTest, ACatalogueReloadWhileEventsRunLeavesARunningOperationSafe) {
+  AddFile("CLIENTI", true);
+  AddFile("CONTATTI", true);
+  Crea_File(schema_, 1);
+  Crea_File(schema_, 2);
+  Exec("INSERT INTO [CLIENTI] ([COD],[QTA]) VALUES('B',3)");
+  // A link start, entered from a click while the question waits, rebuilds the catalogue
+  // with fewer files: the operation holds no reference into the old tables.
+  confirmations_.answer = true;
+  confirmations_.during_box = [&] {
+    catalogue_.Tab_File.assign(1, FileEntry{});
+    catalogue_.Tab_File.shrink_to_fit();
+    catalogue_.N_File = 0;
+  };
+  Crea_File_Eventi(schema_, Owner::kBrowser);
+  EXPECT_EQ("Creazione dei files degli eventi completata", lines_.back());
+  confirmations_.during_box = nullptr;
+  AddFile("CLIENTI", true);
+  Cancella_File(schema_, Owner::kBrowser, 1, false);
+  EXPECT_EQ(1, Lines("Cancellazione del file GESTIONALE/CLIENTI completata"));
 }
 
 }  // namespace

@@ -1,0 +1,159 @@
+// bench/drain: how fast the host-to-SQL step drains a backlog of queued host changes into
+// SQLite, against the floor.
+//
+// torvan-host (a child process) serves five files of twelve fields of every type; N
+// random changes are queued over them. Torvan drains them with its replication step
+// (Server_SQL_Sincro: S exchange, pending file, statements through its SQLite engine,
+// TnC.Log on). Beside it, on the same host and the same kind of database, the floor: one
+// blocking socket doing the S exchange and the same three statements per change, prepared
+// on the SQLite C API. Each run is a child process, so each reports its own peak memory;
+// Torvan runs again with 4N to show that memory stays flat as the backlog grows.
+//
+//   drain [N, default 20000]
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "bench/replication/bench_host.h"
+#include "bench/replication/floor_client.h"
+#include "core/text.h"
+#include "hostlink/field.h"
+#include "hostlink/host_format.h"
+#include "replication/replication.h"
+#include "sql/decimal.h"
+
+namespace {
+
+using namespace torvan;
+using namespace torvan::bench;
+using Clock = std::chrono::steady_clock;
+
+class Yes final : public Confirmations {
+ public:
+  void ShowRefusal(Owner, std::string_view, std::string_view) override {}
+  bool AskOkCancel(Owner, std::string_view, std::string_view, int64_t) override { return true; }
+};
+
+int32_t FieldBytes(const BenchField& f) {
+  switch (f.type) {
+    case 'P':
+      return f.digits / 2 + 1;
+    case 'B':
+      return f.digits <= 4 ? 2 : 4;
+    default:
+      return f.digits;
+  }
+}
+
+double TorvanDrain(BenchHost& host, int n) {
+  BenchTorvan pc(host, TORVAN_CHAR_TABLE);
+  host.Generate(n, 7);
+  Yes yes;
+  std::unique_ptr<ReplicationOps> steps = MakeReplication(pc.runtime(), yes);
+  const Clock::time_point start = Clock::now();
+  int count = 0;
+  while (steps->Server_SQL_Sincro()) ++count;
+  const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+  if (count != n) {
+    std::fprintf(stderr, "Torvan applied %d changes of %d\n", count, n);
+    std::exit(1);
+  }
+  return n / seconds;
+}
+
+double FloorDrain(BenchHost& host, int n) {
+  BenchTorvan pc(host, TORVAN_CHAR_TABLE);  // builds the same tables and triggers
+  host.Generate(n, 7);
+  FloorClient floor(host.port(), TORVAN_CHAR_TABLE, pc.folder() + "/BENCH.sqlite");
+  struct Prepared {
+    sqlite3_stmt* mark = nullptr;
+    sqlite3_stmt* remove = nullptr;
+    sqlite3_stmt* insert = nullptr;
+  };
+  Prepared files[kBenchFiles + 1];
+  for (int k = 1; k <= kBenchFiles; ++k) {
+    const std::string t = "\"" + BenchFile(k) + "\"";
+    const bool back = k == kBenchFiles;
+    if (back)
+      files[k].mark =
+          floor.Prepare("UPDATE " + t + " SET \"_T_TIPO___\"='D' WHERE \"_T_RRN___\"=?");
+    files[k].remove = floor.Prepare("DELETE FROM " + t + " WHERE \"_T_RRN___\"=?");
+    std::string columns, marks;
+    for (const BenchField& f : BenchFields()) {
+      columns += "\"" + std::string(f.name) + "\",";
+      marks += "?,";
+    }
+    files[k].insert = floor.Prepare("INSERT INTO " + t + " (" + columns + "\"_T_RRN___\"" +
+                                    (back ? ",\"_T_TIPO___\"" : "") + ") VALUES (" + marks + "?" +
+                                    (back ? ",'S'" : "") + ")");
+  }
+  const hostlink::CharTables& tables = floor.tables();
+  namespace cr = hostlink::change_record;
+  const Clock::time_point start = Clock::now();
+  int count = 0;
+  std::string data;
+  while (floor.Exchange('S', "", &data)) {
+    ++count;
+    auto field = [&](char type, int32_t pos, int32_t len, int32_t digits, int32_t decimals) {
+      return hostlink::Field_Decode(tables, data, type, pos, len, digits, decimals).text;
+    };
+    const int64_t rrn = std::atoll(field('B', cr::kRrn.pos, 4, 9, 0).c_str());
+    const std::string file = Trim(field('A', cr::kFile.pos, 10, 0, 0));
+    const char code = field('A', cr::kCode.pos, 1, 0, 0)[0];
+    const int32_t after = std::atoi(field('B', cr::kAfterOffset.pos, 4, 9, 0).c_str()) + 58;
+    const Prepared& p = files[file[1] - '0'];
+    if (p.mark != nullptr) {
+      sqlite3_bind_int64(p.mark, 1, rrn);
+      floor.Step(p.mark);
+    }
+    sqlite3_bind_int64(p.remove, 1, rrn);
+    floor.Step(p.remove);
+    if (code != '1' && code != '3') continue;
+    int32_t pos = 1;
+    int i = 1;
+    std::string text;
+    for (const BenchField& f : BenchFields()) {
+      const int32_t bytes = FieldBytes(f);
+      text = field(f.type, after + pos, bytes, f.digits, f.decimals);
+      pos += bytes;
+      if (f.type == 'A') {
+        text = Cp1252ToUtf8(text);
+        sqlite3_bind_text(p.insert, i++, text.data(), int(text.size()), SQLITE_TRANSIENT);
+        continue;
+      }
+      std::string canonical;
+      if (!sql::ToNumeric(text, f.digits, f.decimals, &canonical).ok()) std::exit(1);
+      if (f.decimals == 0) {
+        sqlite3_bind_int64(p.insert, i++, std::atoll(canonical.c_str()));
+      } else {
+        sqlite3_bind_text(p.insert, i++, canonical.data(), int(canonical.size()), SQLITE_TRANSIENT);
+      }
+    }
+    sqlite3_bind_int64(p.insert, i, rrn);
+    floor.Step(p.insert);
+  }
+  const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+  if (count != n) {
+    std::fprintf(stderr, "the floor applied %d changes of %d\n", count, n);
+    std::exit(1);
+  }
+  return n / seconds;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const int n = argc > 1 ? std::atoi(argv[1]) : 20000;
+  if (n < 1) {
+    std::fprintf(stderr, "usage: drain [N]\n");
+    return 2;
+  }
+  BenchHost host(TORVAN_HOST_EXE);
+  std::printf("drain: %d host changes over %d files into SQLite (pending file, TnC.Log on)\n", n,
+              kBenchFiles);
+  Compare(
+      n, [&](int count) { return FloorDrain(host, count); },
+      [&](int count) { return TorvanDrain(host, count); });
+  return 0;
+}

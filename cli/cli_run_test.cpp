@@ -1,0 +1,375 @@
+// torvan run and torvan pending, run as an operator runs them, against torvan-host: exit
+// statuses, signals, the host's shutdown window, held changes, and SIGKILL at chosen
+// instants of replication followed by a restart.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <ctime>
+#include <filesystem>
+#include <thread>
+
+#include "core/text.h"
+#include "platform/file.h"
+#include "platform/temp_folder.h"
+#include "replication/testing/host_process.h"
+#include "replication/testing/mirror_compare.h"
+#include "sql/connection.h"
+
+namespace torvan {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::HostProcess;
+using testing::ProcessResult;
+
+// The messages of the output, without their "hh:nn:ss - " stamps.
+std::vector<std::string> Messages(const std::string& out) {
+  std::vector<std::string> lines;
+  size_t start = 0;
+  while (start < out.size()) {
+    size_t end = out.find('\n', start);
+    if (end == std::string::npos) end = out.size();
+    const std::string line = out.substr(start, end - start);
+    if (line.size() > 11 && line[2] == ':' && line.compare(8, 3, " - ") == 0) {
+      lines.push_back(line.substr(11));
+    }
+    start = end + 1;
+  }
+  return lines;
+}
+
+int Count(const std::vector<std::string>& lines, const std::string& line) {
+  return int(std::count(lines.begin(), lines.end(), line));
+}
+
+bool Has(const std::string& text, const std::string& part) {
+  return text.find(part) != std::string::npos;
+}
+
+class RunTest : public ::testing::Test {
+ protected:
+  RunTest() : pc_(folder_ / "pc"), host_dir_(folder_ / "host"), host_(TORVAN_HOST_EXE, host_dir_) {}
+
+  void SetUp() override {
+    fs::copy(TORVAN_SAMPLE_HOST, host_dir_, fs::copy_options::recursive);
+    for (const auto& e : fs::directory_iterator(host_dir_ + "/records")) {
+      ASSERT_TRUE(platform::WriteFileAtomic(e.path(), "", 0644).ok());
+    }
+    fs::create_directories(pc_ + "/immagini");
+    fs::copy_file(TORVAN_CHAR_TABLE, pc_ + "/TnC_TBL1.Tbl");
+    setenv("TORVAN_HOSTS_FILE", (pc_ + "/hosts").c_str(), 1);
+    Status s = host_.Start(folder_ / "host.log");
+    ASSERT_TRUE(s.ok()) << s.message();
+    ASSERT_EQ(0, Torvan({"settings", "--standard"}).exit_code);
+    ProcessResult r = Torvan({"settings", "set", "Nome_Connessione=127.0.0.1", "Utente=utente",
+                              "Password=torvan", "Porta_FTP=" + std::to_string(host_.ftp_port()),
+                              "Porta=" + std::to_string(host_.host_port()), "Attesa_Sincronizz=1",
+                              "Ciclo_Sincronizz=500", "Attesa_Dopo_Start=0", "Attesa_Prima_Stop=0",
+                              "Log_PC_AS=S"});
+    ASSERT_EQ(0, r.exit_code) << r.err;
+    r = Torvan({"catalogue"});
+    ASSERT_EQ(0, r.exit_code) << r.out << r.err;
+    r = Torvan({"build", "all", "--yes"});
+    ASSERT_EQ(0, r.exit_code) << r.out << r.err;
+  }
+  void TearDown() override {
+    if (run_pid_ > 0) {
+      ::kill(run_pid_, SIGKILL);
+      (void)testing::WaitProcess(run_pid_);
+    }
+    unsetenv("TORVAN_HOSTS_FILE");
+  }
+
+  ProcessResult Torvan(std::vector<std::string> args, const std::vector<std::string>& env = {}) {
+    args.insert(args.begin(), {TORVAN_EXE, "--dir", pc_});
+    return testing::RunProcess(args, env);
+  }
+
+  // `torvan run` in the background, its output in run.log; returns once `line` is logged.
+  void StartRun(const std::string& line = "SINCRONISMO avviato ...") {
+    (void)platform::RemoveFile(RunLogPath());
+    ASSERT_TRUE(
+        testing::StartProcess({TORVAN_EXE, "--dir", pc_, "run"}, {}, RunLogPath(), &run_pid_).ok());
+    ASSERT_TRUE(AwaitRunLine(line)) << RunLog();
+  }
+  bool AwaitRunLine(const std::string& line, int seconds = 20) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+    while (std::chrono::steady_clock::now() < deadline) {
+      if (Count(Messages(RunLog()), line) > 0) return true;
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return false;
+  }
+  ProcessResult StopRun(int signal = SIGTERM) {
+    ::kill(run_pid_, signal);
+    ProcessResult r = testing::WaitProcess(run_pid_);
+    run_pid_ = -1;
+    r.out = RunLog();
+    return r;
+  }
+  std::string RunLogPath() const { return folder_ / "run.log"; }
+  std::string RunLog() const { return ReadText(RunLogPath()); }
+  static std::string ReadText(const std::string& path) {
+    std::string text;
+    (void)platform::ReadFile(path, &text);
+    return text;
+  }
+
+  std::string Ctl(const std::vector<std::string>& args) {
+    ProcessResult r = host_.Ctl(args);
+    EXPECT_EQ(0, r.exit_code) << args[0] << ": " << r.err << r.out;
+    return r.out;
+  }
+
+  // A statement on database GESTIONALE, as a user or an application writes it.
+  void Sql(const std::string& statement, bool native = false) {
+    sql::ConnectionParams params;
+    params.database = "GESTIONALE";
+    params.base_folder = pc_;
+    std::unique_ptr<sql::Connection> c = sql::NewConnection(params);
+    ASSERT_TRUE(c->Open().ok());
+    Status s = native ? c->ExecuteNative(statement) : c->Execute(statement);
+    ASSERT_TRUE(s.ok()) << statement << ": "
+                        << (c->Errors().empty() ? s.message() : c->Errors().front().description);
+  }
+
+  std::vector<std::string> Differences() {
+    std::vector<std::string> out;
+    Status s = testing::CompareFolder(pc_, host_, {}, &out);
+    if (!s.ok()) out.push_back(s.message());
+    return out;
+  }
+
+  platform::TempFolder folder_{"torvan-run"};
+  const std::string pc_, host_dir_;
+  HostProcess host_;
+  pid_t run_pid_ = -1;
+};
+
+const std::vector<std::string> kStopLines = {"SINCRONISMO fermato ...",
+                                             "Scollegamento del Server 127.0.0.1 in corso ...",
+                                             "Scollegamento del Server 127.0.0.1 completato",
+                                             "Scollegamento dei DataBase SQL in corso ...",
+                                             "   DataBase SQLSRV01/GESTIONALE scollegato",
+                                             "   DataBase SQLSRV01/ARCHIVIO scollegato",
+                                             "DataBase SQL scollegati"};
+
+std::vector<std::string> Tail(const std::vector<std::string>& lines, size_t n) {
+  return std::vector<std::string>(lines.end() - std::min(n, lines.size()), lines.end());
+}
+
+TEST_F(RunTest, OnceExitsZeroWhenDrainedAndOneWhenTheLinksDoNotOpen) {
+  Ctl({"insert", "DATI/CLIENTI", "CODCLI=C01"});
+  Sql("INSERT INTO [CONTATTI] ([CODCLI]) VALUES('S01')");
+  // Written in SQLite's own words, as an application on the PC side would: the decimal as
+  // the canonical text the column keeps.
+  Sql("INSERT INTO \"CONTATTI\" (\"CODCLI\",\"NOTA\",\"VALORE\") "
+      "VALUES ('S02','a mano, l''ora','-12.500')",
+      true);
+  ProcessResult r = Torvan({"run", "--once"});
+  EXPECT_EQ(0, r.exit_code) << r.out << r.err;
+  const std::vector<std::string> lines = Messages(r.out);
+  EXPECT_EQ(1, Count(lines, "AS--> DATI/CLIENTI ADD RRN:1 IDX:0"));
+  EXPECT_EQ(1, Count(lines, "AS<-- DATI/CONTATTI ADD RRN:0 IDX:1"));
+  EXPECT_EQ(1, Count(lines, "AS<-- DATI/CONTATTI ADD RRN:0 IDX:2"));
+  EXPECT_TRUE(Has(Ctl({"dump", "DATI/CONTATTI"}),
+                  "2\tCODCLI=S02\tDATA=00000000\tNOMINATIVO=\tTELEFONO=\tNOTA=a mano, l'ora\t"
+                  "ESITO=\tVALORE=-00000000000012.500\t\xC2\xA7_T_IDX___=2\n"));
+  EXPECT_EQ(kStopLines, Tail(lines, kStopLines.size()));
+  EXPECT_EQ(std::vector<std::string>{}, Differences());
+
+  // A source server that is not there (a name the hosts file does not know).
+  ASSERT_EQ(0, Torvan({"settings", "set", "Nome_Connessione=host.assente"}).exit_code);
+  r = Torvan({"run", "--once"});
+  EXPECT_EQ(1, r.exit_code) << r.out;
+  EXPECT_EQ(1, Count(Messages(r.out), "Server sorgente host.assente NON PRESENTE")) << r.out;
+  r = Torvan({"run"});
+  EXPECT_EQ(1, r.exit_code) << r.out;
+}
+
+// A change that cannot be applied holds its queue, visibly; the operator sets it aside and
+// the queue goes on; the host delivering it again does not apply it.
+TEST_F(RunTest, AHeldChangeIsListedSetAsideAndNeverApplied) {
+  Ctl({"insert", "DATI/CLIENTI", "CODCLI=C01"});
+  ASSERT_EQ(0, Torvan({"run", "--once"}).exit_code);
+  Sql("DROP TABLE \"CLIENTI\"", true);  // by hand
+  Ctl({"insert", "DATI/CLIENTI", "CODCLI=C02", "RAGSOC=Caff\xC3\xA8 O'Brien"});
+  Ctl({"insert", "DATI/ARTICOLI", "CODART=VITE"});
+  ProcessResult r = Torvan({"run", "--once"});
+  EXPECT_EQ(3, r.exit_code) << r.out;
+  const std::string held = "[Server_SQL_Sincro] Modifica trattenuta: DATI/CLIENTI codice 1 RRN 2: ";
+  EXPECT_TRUE(Has(r.out, " - " + held)) << r.out;
+  EXPECT_FALSE(Has(r.out, "AS--> DATI/ARTICOLI"));
+
+  r = Torvan({"pending"});
+  EXPECT_EQ(3, r.exit_code);
+  EXPECT_TRUE(Has(r.out, "Modifica trattenuta: DATI/CLIENTI codice 1 RRN 2 IDX 0\n")) << r.out;
+  EXPECT_TRUE(Has(r.out, ", tentativi 1\n")) << r.out;
+  EXPECT_TRUE(Has(r.out, "  ultimo errore: ")) << r.out;
+  EXPECT_TRUE(
+      Has(r.out, "  dopo:  RAGSOC=" + Cp1252ToUtf8(PadRight("Caff\xE8 O'Brien", 40)) + "\n"))
+      << r.out;
+
+  // Not while a Torvan works in the folder.
+  StartRun();
+  r = Torvan({"pending", "--set-aside"});
+  EXPECT_EQ(1, r.exit_code);
+  EXPECT_TRUE(Has(r.err, "TnC_PENDENTI.DAT \xC3\xA8 in uso da un altro Torvan")) << r.err;
+  EXPECT_EQ(0, StopRun().exit_code);
+
+  r = Torvan({"pending", "--set-aside"});
+  EXPECT_EQ(0, r.exit_code) << r.err;
+  EXPECT_TRUE(Has(r.out, "Accantonata in " + pc_ + "/TnC_ACCANTONATI.Log\n")) << r.out;
+  const std::string record = ReadText(pc_ + "/TnC_ACCANTONATI.Log");
+  EXPECT_EQ(0u, record.find("Accantonata il ")) << record;
+  EXPECT_TRUE(Has(record, "\r\nModifica trattenuta: DATI/CLIENTI codice 1 RRN 2 IDX 0\r\n"));
+  EXPECT_TRUE(Has(record, "\r\n  byte: ")) << record;
+  r = Torvan({"pending"});
+  EXPECT_EQ(0, r.exit_code);
+  EXPECT_TRUE(Has(r.out, "Nessuna modifica trattenuta\n"));
+
+  r = Torvan({"run", "--once"});
+  EXPECT_EQ(0, r.exit_code) << r.out;
+  EXPECT_EQ(1, Count(Messages(r.out), "AS--> DATI/ARTICOLI ADD RRN:1 IDX:0")) << r.out;
+  EXPECT_FALSE(Has(r.out, "AS--> DATI/CLIENTI")) << r.out;
+  EXPECT_FALSE(Has(r.out, "Modifica trattenuta")) << r.out;
+  EXPECT_EQ("0\n", Ctl({"queue"}));
+}
+
+TEST_F(RunTest, SigtermWhileIdleEndsWithTheStopLinesAndExitZero) {
+  StartRun();
+  std::this_thread::sleep_for(std::chrono::milliseconds(700));  // a cycle or so
+  ProcessResult r = StopRun();
+  EXPECT_EQ(0, r.exit_code) << r.out;
+  EXPECT_EQ(kStopLines, Tail(Messages(r.out), kStopLines.size())) << r.out;
+}
+
+// The operator's stop: the change under way is applied whole, nothing is cut or held, and
+// what is left waits on the host.
+TEST_F(RunTest, SigtermDuringAPassLetsTheChangeUnderWayFinish) {
+  Ctl({"generate", "DATI/CONTATTI", "200", "7"});
+  Ctl({"fault", "delay", "30"});
+  StartRun("SINCRONISMO avviato ...");
+  ASSERT_TRUE(AwaitRunLine("AS--> DATI/CONTATTI ADD RRN:1 IDX:0")) << RunLog();
+  ProcessResult r = StopRun();
+  EXPECT_EQ(0, r.exit_code) << r.out;
+  const std::vector<std::string> lines = Messages(r.out);
+  EXPECT_EQ(kStopLines, Tail(lines, kStopLines.size())) << r.out;
+  EXPECT_FALSE(Has(r.out, "Errore")) << r.out;
+  EXPECT_NE("0\n", Ctl({"queue"}));
+  r = Torvan({"pending"});
+  EXPECT_EQ(0, r.exit_code) << r.out;
+  Ctl({"fault", "clear"});
+  ASSERT_EQ(0, Torvan({"run", "--once"}).exit_code);
+  EXPECT_EQ(std::vector<std::string>{}, Differences());
+}
+
+// "yyyymmddhhnnss" of now moved by `seconds`.
+std::string TimeText(int seconds) {
+  const std::time_t t = std::time(nullptr) + seconds;
+  std::tm local{};
+  localtime_r(&t, &local);
+  char buf[16];
+  std::strftime(buf, sizeof buf, "%Y%m%d%H%M%S", &local);
+  return buf;
+}
+
+// Inside the host's shutdown window the links are dropped and replication waits; after
+// the restart it connects again by itself and goes on.
+TEST_F(RunTest, TheHostsShutdownWindowSuspendsAndTheRestartResumes) {
+  // In calendar mode the PC waits at least Attesa_Dopo_Start = 10 minutes after the
+  // restart: a restart 10 minutes ago less 3 seconds.
+  const std::string restart = TimeText(-600 + 3);
+  Ctl({"schedule", TimeText(-1200), restart});
+  StartRun("Ripartenza prevista il " + restart.substr(6, 2) + "/" + restart.substr(4, 2) + "/" +
+           restart.substr(2, 2) + "  " + restart.substr(8, 2) + ":" + restart.substr(10, 2) + ":" +
+           restart.substr(12, 2) + " + 10");
+  Ctl({"insert", "DATI/CLIENTI", "CODCLI=C01"});
+  const std::vector<std::string> suspended = Messages(RunLog());
+  EXPECT_EQ(1, Count(suspended, "SINCRONISMO fermato ...")) << RunLog();
+  EXPECT_EQ(1, Count(suspended, "Scollegamento del Server 127.0.0.1 completato"));
+  EXPECT_EQ(1, Count(suspended, "DataBase SQL scollegati"));
+  ASSERT_TRUE(AwaitRunLine("AS--> DATI/CLIENTI ADD RRN:1 IDX:0", 30)) << RunLog();
+  ProcessResult r = StopRun();
+  EXPECT_EQ(0, r.exit_code);
+  const std::vector<std::string> lines = Messages(r.out);
+  EXPECT_EQ(2, Count(lines, "SINCRONISMO avviato ...")) << r.out;
+  EXPECT_GE(Count(lines, "Collegamento al Server 127.0.0.1 completato"), 2) << r.out;
+  EXPECT_EQ(kStopLines, Tail(lines, kStopLines.size()));
+}
+
+TEST_F(RunTest, AHostThatSaysItIsStoppingSuspendsReplication) {
+  ASSERT_EQ(0, Torvan({"settings", "set", "Attesa_Restart=1", "Attesa_Dopo_Start=0"}).exit_code);
+  Ctl({"stopping", "on"});
+  StartRun("SINCRONISMO fermato ...");
+  ASSERT_TRUE(AwaitRunLine("DataBase SQL scollegati")) << RunLog();
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  const std::vector<std::string> lines = Messages(RunLog());
+  ASSERT_GE(lines.size(), 1u);
+  EXPECT_EQ(0u, lines.back().find("Ripartenza prevista il ")) << RunLog();
+  EXPECT_EQ(std::string::npos, lines.back().find(" + ")) << lines.back();
+  EXPECT_EQ(0, StopRun().exit_code);
+}
+
+// SIGKILL at chosen instants, then a restart: every host record is in its mirror table
+// once, every change made on the SQL side reached the host once.
+TEST_F(RunTest, AKillAtAnyInstantLosesNothingAndAppliesNothingTwice) {
+  const std::vector<std::string> points = {
+      "change-received@2", "change-held@1",    "change-applied@3", "image-chunk@1",
+      "event-marked@1",    "event-answered@1", "event-answered@3", "event-removed@2"};
+  // H0 is updated on the host, Q on the SQL side: no record is changed on both sides at
+  // once (the two updates would cross, each side keeping the other's).
+  Ctl({"insert", "DATI/CONTATTI", "CODCLI=H0"});
+  Ctl({"insert", "DATI/CONTATTI", "CODCLI=Q"});
+  ASSERT_EQ(0, Torvan({"run", "--once"}).exit_code);
+  int round = 0;
+  for (const std::string& point : points) {
+    SCOPED_TRACE(point);
+    const std::string n = std::to_string(++round);
+    Ctl({"insert", "DATI/CONTATTI", "CODCLI=H" + n, "NOTA=l'ora", "VALORE=-1.5"});
+    Ctl({"update", "DATI/CONTATTI", "1", "NOTA=giro " + n});
+    Ctl({"insert", "DATI/CLIENTI", "CODCLI=C" + n});
+    Ctl({"insert", "DATI/TNP_ARC_0F", "CHIAVE=PIANTA0003", "PARTI=1", "TIPO=3"});
+    Sql("INSERT INTO [CONTATTI] ([CODCLI],[NOTA]) VALUES('S" + n + "','nuovo')");
+    Sql("UPDATE [CONTATTI] SET [NOTA]='giro " + n + "' WHERE [CODCLI]='Q'");
+    Sql("DELETE FROM [CONTATTI] WHERE [CODCLI]='S" + std::to_string(round - 1) + "'");
+    ProcessResult killed = Torvan({"run", "--once"}, {"TORVAN_TEST_KILL_AT=" + point});
+    EXPECT_EQ(SIGKILL, killed.signal) << killed.out;
+    if (point.rfind("event-", 0) == 0) {
+      // The operator sees the event whose status may have been lost.
+      EXPECT_TRUE(Has(Torvan({"pending"}).out, "Evento in volo: database 1 CONTATTI___ PROGR="));
+    }
+    ProcessResult again = Torvan({"run", "--once"});
+    EXPECT_EQ(0, again.exit_code) << again.out;
+    EXPECT_FALSE(Has(again.out, "Istruzione rifiutata")) << again.out;
+    EXPECT_EQ(std::vector<std::string>{}, Differences());
+    EXPECT_EQ(ReadText(host_dir_ + "/images/PIANTA0003.00001"),
+              ReadText(pc_ + "/immagini/PIANTA000300001.BMP"));
+  }
+  EXPECT_FALSE(platform::FileExists(pc_ + "/TnC_RIFIUTATI.Log"));
+}
+
+// An update of a row whose host record is gone is sent again as an insert; a kill after
+// that insert must not make a second record.
+TEST_F(RunTest, AnUpdateTurnedIntoAnInsertIsNotInsertedTwiceAfterAKill) {
+  Ctl({"insert", "DATI/CONTATTI", "CODCLI=H0"});
+  ASSERT_EQ(0, Torvan({"run", "--once"}).exit_code);
+  Ctl({"delete", "DATI/CONTATTI", "1"});
+  Sql("UPDATE [CONTATTI] SET [NOTA]='ancora' WHERE [_T_RRN___]=1");
+  ProcessResult killed = Torvan({"run", "--once"}, {"TORVAN_TEST_KILL_AT=event-answered@1"});
+  EXPECT_EQ(SIGKILL, killed.signal) << killed.out;
+  ProcessResult again = Torvan({"run", "--once"});
+  EXPECT_EQ(0, again.exit_code) << again.out;
+  EXPECT_EQ(
+      "2\tCODCLI=H0\tDATA=00000000\tNOMINATIVO=\tTELEFONO=\tNOTA=ancora\tESITO=\t"
+      "VALORE=00000000000000.000\t\xC2\xA7_T_IDX___=1\n",
+      Ctl({"dump", "DATI/CONTATTI"}));
+}
+
+}  // namespace
+}  // namespace torvan

@@ -1,0 +1,74 @@
+// torvan status: what the Torvan running in the base folder (the window or `torvan run`)
+// last wrote in its status file, and whether it is still running.
+
+#include <CLI/CLI.hpp>
+#include <ostream>
+
+#include "cli/cli.h"
+#include "control/status_file.h"
+#include "core/paths.h"
+#include "core/text.h"
+
+namespace torvan {
+
+namespace {
+
+std::string AgeText(int64_t ms) {
+  const int64_t s = (ms < 0 ? -ms : ms) / 1000;
+  if (s < 60) return std::to_string(s) + " s";
+  if (s < 3600) return std::to_string(s / 60) + " min " + std::to_string(s % 60) + " s";
+  return std::to_string(s / 3600) + " h " + std::to_string(s % 3600 / 60) + " min";
+}
+
+void ShowStatus(CliContext& context) {
+  if (!CheckFolder(context)) return;
+  const Paths paths =
+      context.folder.empty() ? Paths::InWorkingDirectory() : Paths::InFolder(context.folder);
+  auto print = [&context](std::string_view cp1252) {
+    *context.out << Cp1252ToUtf8(cp1252) << '\n';
+  };
+  context.exit_code = kExitFailed;
+  StatusSnapshot s;
+  Status r = ReadStatusFile(paths.status, &s);
+  if (r.code() == Status::Code::kNotFound) {
+    print("Torvan non \xE8 in esecuzione in " + paths.base + ": nessun file di stato " +
+          paths.status);
+    return;
+  }
+  if (!r.ok()) {
+    *context.err << "torvan: " << Cp1252ToUtf8(r.message()) << "\n";
+    return;
+  }
+  const int64_t now = LocalEpochMs(platform::SystemClock()->Now());
+  switch (StatusLiveness(s, now, ProcessAlive)) {
+    case Liveness::kRunning:
+      print("Torvan in esecuzione");
+      context.exit_code = kExitOk;
+      break;
+    case Liveness::kEnded:
+      print("Torvan non \xE8 in esecuzione: terminato il " + s.written);
+      break;
+    case Liveness::kGone:
+      print("Torvan non \xE8 in esecuzione: il processo " + std::to_string(s.pid) +
+            " non esiste pi\xF9 (ultimo stato del " + s.written + ")");
+      break;
+    case Liveness::kStale:
+      print("Torvan non aggiorna lo stato da " + AgeText(now - s.written_ms) +
+            " (ultimo stato del " + s.written + ")");
+      break;
+  }
+  for (const std::string& line : StatusLines(s)) print(line);
+}
+
+}  // namespace
+
+void AddStatusCommand(CLI::App& app, CliContext& context) {
+  CLI::App* cmd = app.add_subcommand(
+      "status",
+      "Show what the Torvan running in the base folder last reported (TnC_STATO.DAT, written "
+      "once a second): run state, links, held change, events waiting, lag, counters; exit 0 "
+      "when it is running and up to date, 1 otherwise");
+  cmd->callback([&context] { ShowStatus(context); });
+}
+
+}  // namespace torvan

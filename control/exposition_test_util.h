@@ -1,0 +1,128 @@
+// For tests: reads Prometheus's text exposition format back, strictly, as a collector
+// would: every sample under its family's # HELP and # TYPE lines, names and label names
+// of the allowed characters, label values with their escapes undone, values that are
+// numbers, no sample twice.
+#pragma once
+
+#include <cctype>
+#include <cstdlib>
+#include <map>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace torvan {
+
+struct Exposition {
+  // "name" or "name{a=\"x\",b=\"y\"}" with the labels sorted and their values unescaped.
+  std::map<std::string, double> samples;
+  std::map<std::string, std::string> types;  // family -> counter, gauge, untyped
+  std::map<std::string, std::string> help;   // family -> text
+};
+
+inline bool ExpositionName(const std::string& n, bool label) {
+  if (n.empty() || std::isdigit(static_cast<unsigned char>(n[0]))) return false;
+  for (char c : n) {
+    if (!std::isalnum(static_cast<unsigned char>(c)) && c != '_' && (label || c != ':')) {
+      return false;
+    }
+  }
+  return true;
+}
+
+// "" when `text` is well formed (and `*e` holds it), else what is wrong and where.
+inline std::string ParseExposition(const std::string& text, Exposition* e) {
+  if (!text.empty() && text.back() != '\n') return "the text does not end with a line feed";
+  std::istringstream in(text);
+  std::string line;
+  std::set<std::string> seen_samples_of;
+  std::string last_family;
+  int n = 0;
+  while (std::getline(in, line)) {
+    ++n;
+    const std::string where = "line " + std::to_string(n) + " \"" + line + "\": ";
+    if (line.empty()) continue;
+    if (line[0] == '#') {
+      std::istringstream words(line);
+      std::string hash, kind, name;
+      words >> hash >> kind >> name;
+      if (kind != "HELP" && kind != "TYPE") continue;  // a comment
+      if (!ExpositionName(name, false)) return where + "bad metric name";
+      std::string rest;
+      std::getline(words, rest);
+      if (!rest.empty() && rest[0] == ' ') rest.erase(0, 1);
+      if (seen_samples_of.count(name)) return where + kind + " after samples of " + name;
+      if (kind == "TYPE") {
+        if (rest != "counter" && rest != "gauge" && rest != "untyped") return where + "bad type";
+        if (!e->types.emplace(name, rest).second) return where + "second TYPE of " + name;
+      } else {
+        if (rest.empty()) return where + "empty HELP";
+        if (!e->help.emplace(name, rest).second) return where + "second HELP of " + name;
+      }
+      continue;
+    }
+    size_t i = 0;
+    while (i < line.size() && line[i] != '{' && line[i] != ' ') ++i;
+    const std::string name = line.substr(0, i);
+    if (!ExpositionName(name, false)) return where + "bad metric name";
+    if (!e->types.count(name) || !e->help.count(name)) return where + "no HELP and TYPE before it";
+    std::map<std::string, std::string> labels;
+    if (i < line.size() && line[i] == '{') {
+      ++i;
+      while (i < line.size() && line[i] != '}') {
+        size_t eq = line.find('=', i);
+        if (eq == std::string::npos) return where + "label without =";
+        const std::string label = line.substr(i, eq - i);
+        if (!ExpositionName(label, true)) return where + "bad label name";
+        if (eq + 1 >= line.size() || line[eq + 1] != '"') return where + "label value not quoted";
+        std::string value;
+        size_t j = eq + 2;
+        for (; j < line.size() && line[j] != '"'; ++j) {
+          if (line[j] != '\\') {
+            value += line[j];
+            continue;
+          }
+          if (++j >= line.size()) return where + "escape at the end";
+          if (line[j] == 'n') {
+            value += '\n';
+          } else if (line[j] == '\\' || line[j] == '"') {
+            value += line[j];
+          } else {
+            return where + "unknown escape";
+          }
+        }
+        if (j >= line.size()) return where + "label value not closed";
+        if (!labels.emplace(label, value).second) return where + "label twice";
+        i = j + 1;
+        if (i < line.size() && line[i] == ',') ++i;
+      }
+      if (i >= line.size()) return where + "labels not closed";
+      ++i;
+    }
+    if (i >= line.size() || line[i] != ' ') return where + "no value";
+    const std::string value = line.substr(i + 1);
+    char* end = nullptr;
+    const double v = std::strtod(value.c_str(), &end);
+    if (value.empty() || *end != '\0') return where + "value is not a number";
+    std::string key = name;
+    if (!labels.empty()) {
+      key += "{";
+      bool first = true;
+      for (const auto& [k, v2] : labels) {
+        key += (first ? "" : ",") + k + "=\"" + v2 + "\"";
+        first = false;
+      }
+      key += "}";
+    }
+    if (!e->samples.emplace(key, v).second) return where + "sample twice";
+    if (name != last_family && seen_samples_of.count(name)) {
+      return where + "samples of " + name + " not together";
+    }
+    seen_samples_of.insert(name);
+    last_family = name;
+  }
+  return "";
+}
+
+}  // namespace torvan

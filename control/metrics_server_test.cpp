@@ -1,0 +1,239 @@
+// The metrics server on Qt's loop, spoken to by plain blocking clients on other threads
+// while the test's thread lets the loop run: the exact answers, what is refused, the limits
+// on connections and on silence, a port already taken.
+#include "control/metrics_server.h"
+
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <QCoreApplication>
+#include <chrono>
+#include <future>
+#include <thread>
+
+#include "control/exposition_test_util.h"
+#include "control/metrics_text.h"
+#include "control/status_service.h"
+#include "hostlink/test_peer.h"
+#include "platform/fakes.h"
+#include "platform/file.h"
+#include "platform/temp_folder.h"
+
+namespace torvan {
+namespace {
+
+using std::chrono::milliseconds;
+
+int Connect(uint16_t port) {
+  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_port = htons(port);
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  timeval t{5, 0};
+  ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &t, sizeof t);
+  if (::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
+    ::close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+// Everything the server sends until it closes (or 5 s of silence).
+std::string ReadAll(int fd) {
+  std::string got;
+  char buf[4096];
+  for (;;) {
+    const ssize_t n = ::recv(fd, buf, sizeof buf, 0);
+    if (n <= 0) break;
+    got.append(buf, size_t(n));
+  }
+  return got;
+}
+
+class MetricsServerTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    static int argc = 1;
+    static char name[] = "metrics_server_test";
+    static char* argv[] = {name, nullptr};
+    if (QCoreApplication::instance() == nullptr) app_ = new QCoreApplication(argc, argv);
+  }
+  // Runs `client` on another thread and lets the loop run until it is done.
+  template <typename F>
+  auto WhileServing(F client) {
+    auto done = std::async(std::launch::async, client);
+    while (done.wait_for(milliseconds(0)) != std::future_status::ready) {
+      QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+      std::this_thread::sleep_for(milliseconds(1));
+    }
+    return done.get();
+  }
+  void Serve(milliseconds d) {
+    const auto end = std::chrono::steady_clock::now() + d;
+    while (std::chrono::steady_clock::now() < end) {
+      QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+      std::this_thread::sleep_for(milliseconds(1));
+    }
+  }
+  std::string Ask(uint16_t port, const std::string& request) {
+    return WhileServing([port, request] {
+      const int fd = Connect(port);
+      if (fd < 0) return std::string("connect failed");
+      (void)!::send(fd, request.data(), request.size(), MSG_NOSIGNAL);
+      std::string got = ReadAll(fd);
+      ::close(fd);
+      return got;
+    });
+  }
+
+  static QCoreApplication* app_;
+  int calls_ = 0;
+};
+QCoreApplication* MetricsServerTest::app_ = nullptr;
+
+TEST_F(MetricsServerTest, AnswersGetMetricsAndNothingElse) {
+  const std::string body = "# HELP torvan_x x\n# TYPE torvan_x gauge\ntorvan_x 1\n";
+  MetricsServer server([this, body] {
+    ++calls_;
+    return body;
+  });
+  ASSERT_TRUE(server.Listen(0).ok());
+  const uint16_t port = server.port();
+  ASSERT_NE(0, port);
+  const std::string ok =
+      "HTTP/1.1 200 OK\r\nContent-Type: text/plain; version=0.0.4; charset=utf-8\r\n"
+      "Content-Length: 51\r\nConnection: close\r\n\r\n" +
+      body;
+  const std::string not_found =
+      "HTTP/1.1 404 Not Found\r\nContent-Type: text/plain; charset=utf-8\r\n"
+      "Content-Length: 12\r\nConnection: close\r\n\r\nnon trovato\n";
+  const struct {
+    const char* meaning;
+    std::string request;
+    std::string answer;
+  } rows[] = {
+      {"what Prometheus sends",
+       "GET /metrics HTTP/1.1\r\nHost: 127.0.0.1\r\nAccept: text/plain\r\n\r\n", ok},
+      {"a query string, bare line feeds, HTTP/1.0", "GET /metrics?name[]=x HTTP/1.0\n\n", ok},
+      {"another path", "GET / HTTP/1.1\r\n\r\n", not_found},
+      {"a longer path", "GET /metricsx HTTP/1.1\r\n\r\n", not_found},
+      {"another method", "POST /metrics HTTP/1.1\r\nContent-Length: 0\r\n\r\n", not_found},
+      {"HEAD", "HEAD /metrics HTTP/1.1\r\n\r\n", not_found},
+      {"not HTTP", "GET /metrics\r\n\r\n", not_found},
+      {"garbage", std::string("\x16\x03\x01\x02\x00\n\n", 7), not_found},
+      {"a header that never ends", "GET /metrics HTTP/1.1\r\nX: " + std::string(9000, 'x'),
+       "HTTP/1.1 400 Bad Request\r\nContent-Type: text/plain; charset=utf-8\r\n"
+       "Content-Length: 23\r\nConnection: close\r\n\r\nrichiesta troppo lunga\n"},
+  };
+  for (const auto& row : rows) {
+    EXPECT_EQ(row.answer, Ask(port, row.request)) << row.meaning;
+  }
+  EXPECT_EQ(2, calls_);
+  Serve(milliseconds(50));
+  EXPECT_EQ(0, server.connections());
+}
+
+TEST_F(MetricsServerTest, ConnectionsBeyondTheLimitAndSilentOnesAreClosed) {
+  MetricsLimits limits;
+  limits.max_connections = 2;
+  limits.idle = milliseconds(400);
+  MetricsServer server([] { return std::string("torvan_x 1\n"); }, limits);
+  ASSERT_TRUE(server.Listen(0).ok());
+  const uint16_t port = server.port();
+  const int a = Connect(port), b = Connect(port);
+  ASSERT_GE(a, 0);
+  ASSERT_GE(b, 0);
+  Serve(milliseconds(100));
+  EXPECT_EQ(2, server.connections());
+  // A third is closed as it arrives, without an answer.
+  EXPECT_EQ("", Ask(port, "GET /metrics HTTP/1.1\r\n\r\n"));
+  EXPECT_EQ(2, server.connections());
+  // The two that said nothing are closed after the idle time, and the server serves again.
+  Serve(milliseconds(600));
+  EXPECT_EQ(0, server.connections());
+  EXPECT_EQ("", WhileServing([a] { return ReadAll(a); }));
+  ::close(a);
+  ::close(b);
+  EXPECT_NE(std::string::npos, Ask(port, "GET /metrics HTTP/1.1\r\n\r\n").find("torvan_x 1\n"));
+}
+
+TEST_F(MetricsServerTest, APortTakenIsRefusedNamingIt) {
+  MetricsServer first([] { return std::string(); });
+  ASSERT_TRUE(first.Listen(0).ok());
+  MetricsServer second([] { return std::string(); });
+  Status s = second.Listen(first.port());
+  ASSERT_FALSE(s.ok());
+  EXPECT_EQ(0u, s.message().find("127.0.0.1:" + std::to_string(first.port()) + ": "))
+      << s.message();
+  EXPECT_EQ(0, second.port());
+}
+
+}  // namespace
+}  // namespace torvan
+
+// The service a front end runs: the status file always, the metrics when the settings ask.
+namespace torvan {
+namespace {
+
+class StatusServiceTest : public MetricsServerTest {
+ protected:
+  StatusServiceTest() : program_(Paths::InFolder(folder_.path()), &clock_, &pump_), rt_(program_) {
+    program_.log.on_status_line = [this](std::string_view l) { lines_.emplace_back(l.substr(11)); };
+  }
+  platform::TempFolder folder_{"torvan-service"};
+  platform::FakeClock clock_;
+  platform::FakePump pump_;
+  platform::FakeTimers timers_{clock_};
+  Program program_;
+  Runtime rt_;
+  std::vector<std::string> lines_;
+};
+
+TEST_F(StatusServiceTest, WithoutMetricheOnlyTheStatusFileIsWritten) {
+  StatusService service(rt_, "finestra");
+  ASSERT_TRUE(service.Start(timers_).ok());
+  EXPECT_EQ(0, service.metrics_port());
+  EXPECT_TRUE(platform::FileExists(program_.paths.status));
+  EXPECT_TRUE(lines_.empty());
+}
+
+TEST_F(StatusServiceTest, MetricheServesTheWritersFiguresOrSaysWhyNot) {
+  MetricsServer taken([] { return std::string(); });
+  ASSERT_TRUE(taken.Listen(0).ok());
+  program_.settings.Metriche = taken.port();
+  {
+    StatusService service(rt_, "torvan run");
+    ASSERT_TRUE(service.Start(timers_).ok());  // replication goes on without metrics
+    EXPECT_EQ(0, service.metrics_port());
+    ASSERT_EQ(1u, lines_.size());
+    EXPECT_EQ(0u, lines_[0].find("ERRORE nell'avvio del server delle metriche su 127.0.0.1:" +
+                                 std::to_string(taken.port()) + ": "))
+        << lines_[0];
+  }
+  lines_.clear();
+  const uint16_t port = uint16_t(hostlink::testing::ClosedPort());
+  program_.settings.Metriche = port;
+  program_.state.Stato_Sincronismo = StatoSincronismo::kSospeso;
+  StatusService service(rt_, "torvan run");
+  ASSERT_TRUE(service.Start(timers_).ok());
+  EXPECT_EQ(port, service.metrics_port());
+  EXPECT_EQ(std::vector<std::string>(
+                {"Metriche su http://127.0.0.1:" + std::to_string(port) + "/metrics"}),
+            lines_);
+  const std::string answer = Ask(port, "GET /metrics HTTP/1.1\r\n\r\n");
+  const size_t body = answer.find("\r\n\r\n");
+  ASSERT_NE(std::string::npos, body) << answer;
+  Exposition e;
+  ASSERT_EQ("", ParseExposition(answer.substr(body + 4), &e));
+  EXPECT_EQ(2, e.samples["torvan_replication_state"]);
+  service.Stop();
+  EXPECT_EQ(0, service.metrics_port());
+  EXPECT_EQ("connect failed", Ask(port, "GET /metrics HTTP/1.1\r\n\r\n"));
+}
+
+}  // namespace
+}  // namespace torvan

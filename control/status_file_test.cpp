@@ -1,0 +1,245 @@
+// The status file on its own: its text, reading it back (also damaged), telling a live
+// Torvan from a file left behind, and the lines `torvan status` prints.
+#include "control/status_file.h"
+
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "control/exposition_test_util.h"
+#include "control/metrics_text.h"
+#include "core/statistics.h"
+
+namespace torvan {
+namespace {
+
+StatusSnapshot Sample() {
+  StatusSnapshot s;
+  s.pid = 4242;
+  s.front_end = "torvan run";
+  s.started = "05/12/2026 14:00:00";
+  s.written = "05/12/2026 14:05:09";
+  s.written_ms = 1796566709000;
+  s.stato = 4;
+  s.link_up = true;
+  s.collegato_sql = true;
+  s.host_stop_time = "20261205220000";
+  s.host_restart_time = "20261205230000";
+  s.held = true;
+  s.held_lines = {"Modifica trattenuta: DATI/CLIENTI codice 1 RRN 7 IDX 0",
+                  "  ricevuta il 05/12/2026 14:04:00, tentativi 3",
+                  "  ultimo errore: valore = non valido"};
+  s.in_flight = 1;
+  s.databases = {{1, "GESTIONALE", 3, 12.5, 0.4, ""}, {3, "ARCHIVIO", -1, -1, -1, "no such table"}};
+  s.last_applied = "05/12/2026 14:05:01";
+  s.last_applied_age = 8;
+  s.counters = {12, 3, 5, 0};
+  s.times = {1.25f, 104.167f, 0.5f, 100.0f};
+  s.texts = {"DATI",
+             "CLIENTI",
+             "DATI",
+             "CONTATTI",
+             "",
+             "",
+             "05/12/26  22:00",
+             "05/12/26  23:00",
+             "14:05:01 - AS--> DATI/CLIENTI ADD RRN:7 IDX:0"};
+  return s;
+}
+
+TEST(StatusFileTest, WhatIsWrittenReadsBackTheSame) {
+  const StatusSnapshot s = Sample();
+  StatusSnapshot back;
+  ASSERT_TRUE(DecodeStatus(EncodeStatus(s), &back).ok());
+  EXPECT_EQ(s, back);
+}
+
+TEST(StatusFileTest, TheFileIsKeyValueLinesUnderItsName) {
+  const std::string text = EncodeStatus(Sample());
+  EXPECT_EQ(0u, text.find("TnC_STATO 1\npid=4242\nprogramma=torvan run\n"));
+  for (const char* line :
+       {"\nStato_Sincronismo=4\n", "\ntrattenuta.3=  ultimo errore: valore = non valido\n",
+        "\ndb.1.nome=GESTIONALE\n", "\ndb.1.in_attesa=3\n", "\ndb.1.eta_s=12.5\n",
+        "\ndb.3.in_attesa=-1\n", "\nultima_applicata_s=8.0\n", "\nStat_Tempi.1=104.167\n",
+        "\nStat_Testi.8=14:05:01 - AS--> DATI/CLIENTI ADD RRN:7 IDX:0\n"}) {
+    EXPECT_NE(std::string::npos, text.find(line)) << line;
+  }
+  EXPECT_EQ(std::string::npos, text.find("Stat_Testi.4="));
+}
+
+// Texts come from the host and the SQL side: a line break in one must not forge a key, and
+// Windows-1252 letters are UTF-8 on file.
+TEST(StatusFileTest, TextsCannotBreakALineAndAreUtf8OnFile) {
+  StatusSnapshot s = Sample();
+  s.texts[kStatusLine] = "riga\nStato_Sincronismo=0 citt\xE0";
+  const std::string text = EncodeStatus(s);
+  EXPECT_NE(std::string::npos,
+            text.find("\nStat_Testi.8=riga\\x0AStato_Sincronismo=0 citt\xC3\xA0\n"));
+  StatusSnapshot back;
+  ASSERT_TRUE(DecodeStatus(text, &back).ok());
+  EXPECT_EQ(4, back.stato);
+  EXPECT_EQ("riga\\x0AStato_Sincronismo=0 citt\xE0", back.texts[kStatusLine]);
+}
+
+TEST(StatusFileTest, DamagedFilesAreRefusedSayingWhy) {
+  const std::string good = EncodeStatus(Sample());
+  const struct {
+    const char* meaning;
+    std::string text;
+    std::string why;
+  } rows[] = {
+      {"empty", "", "non \xE8 un file di stato di Torvan"},
+      {"another file", "[Generale]\nParametri=x\n", "non \xE8 un file di stato di Torvan"},
+      {"another version", "TnC_STATO 2\npid=1\n", "non \xE8 un file di stato di Torvan"},
+      {"cut in a line", good.substr(0, good.size() - 3), "file di stato troncato"},
+      {"a line without =", "TnC_STATO 1\npid\n", "riga senza \"=\" nel file di stato"},
+      {"a number that is not", "TnC_STATO 1\nscritto_ms=12x\n",
+       "valore non numerico di scritto_ms nel file di stato"},
+      {"an age that is not", "TnC_STATO 1\ndb.1.eta_s=nan\n",
+       "valore non numerico di db.1.eta_s nel file di stato"},
+      {"too big", "TnC_STATO 1\n" + std::string(kStatusFileMax, 'x'),
+       "file di stato troppo grande"},
+  };
+  for (const auto& row : rows) {
+    StatusSnapshot s;
+    Status st = DecodeStatus(row.text, &s);
+    EXPECT_FALSE(st.ok()) << row.meaning;
+    EXPECT_EQ(row.why, st.message()) << row.meaning;
+  }
+}
+
+TEST(StatusFileTest, KeysOfALaterVersionAreSkipped) {
+  StatusSnapshot s;
+  ASSERT_TRUE(DecodeStatus("TnC_STATO 1\npid=7\nnuova_chiave=x\ndb.2.nuovo=3\n", &s).ok());
+  EXPECT_EQ(7, s.pid);
+  ASSERT_EQ(1u, s.databases.size());
+  EXPECT_EQ(2, s.databases[0].number);
+}
+
+bool Alive(int64_t) { return true; }
+bool Dead(int64_t) { return false; }
+
+TEST(StatusFileTest, OnlyAFreshFileOfALiveProcessIsARunningTorvan) {
+  const StatusSnapshot s = Sample();
+  const int64_t t = s.written_ms;
+  StatusSnapshot ended = s;
+  ended.ended = true;
+  const struct {
+    const char* meaning;
+    const StatusSnapshot& snapshot;
+    int64_t now;
+    bool (*alive)(int64_t);
+    Liveness expected;
+  } rows[] = {
+      {"written just now", s, t + 200, Alive, Liveness::kRunning},
+      {"written five seconds ago", s, t + kStatusFreshMs, Alive, Liveness::kRunning},
+      {"not written for longer", s, t + kStatusFreshMs + 1, Alive, Liveness::kStale},
+      {"written after now: a clock set back", s, t - kStatusFreshMs - 1, Alive, Liveness::kStale},
+      {"its process is gone", s, t + 200, Dead, Liveness::kGone},
+      {"it ended and said so", ended, t + 200, Alive, Liveness::kEnded},
+  };
+  for (const auto& row : rows) {
+    EXPECT_EQ(row.expected, StatusLiveness(row.snapshot, row.now, row.alive)) << row.meaning;
+  }
+  EXPECT_TRUE(ProcessAlive(::getpid()));
+  EXPECT_FALSE(ProcessAlive(0));
+  EXPECT_FALSE(ProcessAlive(-1));
+  // Killed and not reaped yet (a zombie): gone.
+  const pid_t child = ::fork();
+  if (child == 0) ::_exit(0);
+  ASSERT_GT(child, 0);
+  for (int i = 0; i < 500 && ProcessAlive(child); ++i) ::usleep(2000);
+  EXPECT_FALSE(ProcessAlive(child));
+  ASSERT_EQ(child, ::waitpid(child, nullptr, 0));
+  EXPECT_FALSE(ProcessAlive(child));
+}
+
+TEST(StatusFileTest, StatusLinesShowTheFiguresAsTheDisplayFormatsThem) {
+  const std::vector<std::string> expected = {
+      "Programma: torvan run (pid 4242), avviato il 05/12/2026 14:00:00",
+      "Stato scritto il 05/12/2026 14:05:09",
+      "Sincronismo: attivo (4)",
+      "Collegamento host: aperto",
+      "Collegamento SQL: aperto",
+      "Spegnimento host: 05/12/26  22:00  Riaccensione host: 05/12/26  23:00",
+      "Modifica trattenuta: DATI/CLIENTI codice 1 RRN 7 IDX 0",
+      "  ricevuta il 05/12/2026 14:04:00, tentativi 3",
+      "  ultimo errore: valore = non valido",
+      "Eventi in volo: 1",
+      "Database 1 GESTIONALE: 3 eventi in attesa, il pi\xF9 vecchio da 12 s (contati 0 s fa)",
+      "Database 3 ARCHIVIO: eventi non ancora contati; conteggio non riuscito: no such table",
+      "Ultima modifica dall'host applicata: 05/12/2026 14:05:01, 8 s fa",
+      "                Tempo      Numero     Media   Ritardi  Libreria    File",
+      "Ricevuti        1.250          12   104.167         3  DATI        CLIENTI",
+      "Inviati         0.500           5   100.000            DATI        CONTATTI",
+      "Messaggio: 14:05:01 - AS--> DATI/CLIENTI ADD RRN:7 IDX:0",
+  };
+  EXPECT_EQ(expected, StatusLines(Sample()));
+
+  StatusSnapshot idle;
+  idle.front_end = "finestra";
+  idle.databases = {{2, "GESTIONALE", 0, 0, 61, ""}, {4, "ALTRO", 1, 3725, 1, ""}};
+  const std::vector<std::string> lines = StatusLines(idle);
+  EXPECT_EQ("Sincronismo: spento (0)", lines[2]);
+  EXPECT_EQ("Nessuna modifica trattenuta", lines[5]);
+  EXPECT_EQ("Database 2 GESTIONALE: 0 eventi in attesa (contati 1 min 1 s fa)", lines[6]);
+  EXPECT_EQ("Database 4 ALTRO: 1 evento in attesa, il pi\xF9 vecchio da 1 h 2 min (contati 1 s fa)",
+            lines[7]);
+  EXPECT_EQ("Ultima modifica dall'host applicata: nessuna dall'avvio", lines[8]);
+  EXPECT_EQ("Ricevuti", lines[10]);  // all zero: blank fields, as on the display
+}
+
+TEST(MetricsTextTest, EveryFigureParsesBackUnderItsHelpAndType) {
+  StatusSnapshot s = Sample();
+  s.databases[0].name = "GEST\"IONA\\LE";  // a name the format must escape
+  const std::string text = MetricsText(s);
+  Exposition e;
+  ASSERT_EQ("", ParseExposition(text, &e)) << text;
+  const struct {
+    const char* sample;
+    double value;
+  } rows[] = {
+      {"torvan_replication_state", 4},
+      {"torvan_cycle_running", 0},
+      {"torvan_host_link_up", 1},
+      {"torvan_sql_link_up", 1},
+      {"torvan_held_change", 1},
+      {"torvan_events_in_flight", 1},
+      {"torvan_events_waiting{database=\"GEST\"IONA\\LE\",number=\"1\"}", 3},
+      {"torvan_oldest_event_age_seconds{database=\"GEST\"IONA\\LE\",number=\"1\"}", 12.5},
+      {"torvan_events_count_age_seconds{database=\"GEST\"IONA\\LE\",number=\"1\"}", 0.4},
+      {"torvan_events_count_failed{database=\"GEST\"IONA\\LE\",number=\"1\"}", 0},
+      {"torvan_events_count_failed{database=\"ARCHIVIO\",number=\"3\"}", 1},
+      {"torvan_seconds_since_last_change_applied", 8},
+      {"torvan_records_received_total", 12},
+      {"torvan_receive_delay_cycles_total", 3},
+      {"torvan_records_sent_total", 5},
+      {"torvan_send_delay_cycles_total", 0},
+      {"torvan_receive_seconds_total", 1.25},
+      {"torvan_receive_milliseconds_per_record", 104.167},
+      {"torvan_send_seconds_total", 0.5},
+      {"torvan_send_milliseconds_per_record", 100},
+      {"torvan_last_record_info{direction=\"received\",file=\"CLIENTI\",library=\"DATI\"}", 1},
+      {"torvan_last_record_info{direction=\"sent\",file=\"CONTATTI\",library=\"DATI\"}", 1},
+  };
+  for (const auto& row : rows) {
+    ASSERT_EQ(1u, e.samples.count(row.sample)) << row.sample << "\n" << text;
+    EXPECT_NEAR(row.value, e.samples[row.sample], 1e-9) << row.sample;
+  }
+  EXPECT_EQ(std::size(rows), e.samples.size()) << text;  // the never-counted database has no count
+  EXPECT_EQ("counter", e.types["torvan_records_received_total"]);
+  EXPECT_EQ("gauge", e.types["torvan_events_waiting"]);
+}
+
+TEST(MetricsTextTest, FiguresNotKnownAreLeftOut) {
+  const std::string text = MetricsText(StatusSnapshot{});
+  Exposition e;
+  ASSERT_EQ("", ParseExposition(text, &e)) << text;
+  EXPECT_EQ(0u, e.types.count("torvan_events_waiting"));
+  EXPECT_EQ(0u, e.types.count("torvan_seconds_since_last_change_applied"));
+  EXPECT_EQ(0u, e.types.count("torvan_last_record_info"));
+  EXPECT_EQ(0, e.samples["torvan_records_received_total"]);
+}
+
+}  // namespace
+}  // namespace torvan

@@ -1,0 +1,362 @@
+// The status writer on a fake clock and fake timers, over a real SQLite database: when it
+// writes, what it counts and how it ages the events waiting, the held change, the lag, and
+// that it never disturbs the program (no events run, no state changed, one line a fault).
+#include "control/status_writer.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+
+#include "platform/fakes.h"
+#include "platform/file.h"
+#include "platform/temp_folder.h"
+#include "schema/columns.h"
+#include "schema/objects.h"
+#include "schema/statements.h"
+
+namespace torvan {
+namespace {
+
+using std::chrono::milliseconds;
+using std::chrono::seconds;
+
+class StatusWriterTest : public ::testing::Test {
+ protected:
+  StatusWriterTest()
+      : dir_(folder_.path()), program_(Paths::InFolder(dir_), &clock_, &pump_), rt_(program_) {
+    program_.log.on_status_line = [this](std::string_view l) { lines_.emplace_back(l.substr(11)); };
+    // Database 1 is sent back (CONTATTI), database 2 is not.
+    Catalogue& c = rt_.catalogue;
+    c.N_DB = 2;
+    c.DB_Ritorno = {false, true, false};
+    for (auto [file, db, name] :
+         {std::tuple{"CONTATTI", 1, "GESTIONALE"}, std::tuple{"TNP_ARC_0F", 2, "ARCHIVIO"}}) {
+      FileEntry f;
+      f.Libreria = "DATI";
+      f.File = file;
+      f.Indice_DB = db;
+      f.DataBase = name;
+      c.Tab_File.push_back(f);
+    }
+    c.N_File = 2;
+    rt_.connessioni.Resize(2);
+  }
+
+  void Connect() {
+    sql::ConnectionParams p;
+    p.database = "GESTIONALE";
+    p.base_folder = dir_;
+    std::unique_ptr<sql::Connection> c = sql::NewConnection(p);
+    ASSERT_TRUE(c->Open().ok());
+    for (const SchemaStatement& st : TableStatements(kMasterTable, MasterColumns(), true)) {
+      for (const std::string& text : Render(st, c->dialect())) {
+        ASSERT_TRUE(c->ExecuteNative(text).ok()) << text;
+      }
+    }
+    rt_.connessioni.Set(1, std::move(c));
+  }
+  sql::Connection& Db() { return *rt_.connessioni.at(1); }
+  void AddEvents(int n) {
+    for (int i = 0; i < n; ++i) {
+      ASSERT_TRUE(Db().Execute("INSERT INTO [_T_MASTER___] ([_T_FILE___],[_T_PROGR___]) "
+                               "VALUES('CONTATTI',1)")
+                      .ok());
+    }
+  }
+  void Sent(int64_t rrn) { ASSERT_TRUE(Db().Execute(DeleteMaster(rrn)).ok()); }
+  StatusSnapshot File() {
+    StatusSnapshot s;
+    Status r = ReadStatusFile(program_.paths.status, &s);
+    EXPECT_TRUE(r.ok()) << r.message();
+    return s;
+  }
+  StatusDatabase Gestionale() {
+    StatusSnapshot s = File();
+    EXPECT_EQ(1u, s.databases.size());
+    return s.databases.empty() ? StatusDatabase{} : s.databases[0];
+  }
+  void Pass(milliseconds d) { timers_.AdvanceBy(d); }
+  // Counts at every period however long they take on a loaded machine.
+  static StatusOptions EveryPeriod() {
+    StatusOptions o;
+    o.count_cost_factor = 0;
+    return o;
+  }
+
+  platform::TempFolder folder_{"torvan-status"};
+  std::string dir_;
+  platform::FakeClock clock_;
+  platform::FakePump pump_;
+  platform::FakeTimers timers_{clock_};
+  Program program_;
+  Runtime rt_;
+  std::vector<std::string> lines_;
+};
+
+TEST_F(StatusWriterTest, WritesAtStartThenOnceAPeriodAndEndsMarked) {
+  StatusWriter writer(rt_, "torvan run");
+  ASSERT_TRUE(writer.Start(timers_).ok());
+  StatusSnapshot first = File();
+  EXPECT_EQ("torvan run", first.front_end);
+  EXPECT_EQ(int64_t(::getpid()), first.pid);
+  EXPECT_EQ("05/12/2026 14:05:09", first.started);
+  EXPECT_EQ("05/12/2026 14:05:09", first.written);
+  EXPECT_FALSE(first.ended);
+
+  Pass(milliseconds(999));
+  EXPECT_EQ(first.written_ms, File().written_ms);
+  Pass(milliseconds(1));
+  EXPECT_EQ(first.written_ms + 1000, File().written_ms);
+  EXPECT_EQ("05/12/2026 14:05:10", File().written);
+  Pass(seconds(10));
+  EXPECT_EQ(first.written_ms + 11000, File().written_ms);
+
+  program_.state.Stato_Sincronismo = StatoSincronismo::kAttivo;
+  program_.state.LinkUp = true;
+  writer.Stop();
+  StatusSnapshot last = File();
+  EXPECT_TRUE(last.ended);
+  EXPECT_EQ(4, last.stato);
+  EXPECT_TRUE(last.link_up);
+  Pass(seconds(5));  // no timer left
+  EXPECT_EQ(last, File());
+  writer.Stop();  // a second Stop writes nothing
+  EXPECT_EQ(last, File());
+
+  // It lets no events run, logs nothing and leaves the shared state alone.
+  EXPECT_EQ(0, pump_.events);
+  EXPECT_TRUE(lines_.empty());
+  EXPECT_EQ("", program_.stats.Stat_Testi[kStatusLine]);
+  struct stat st {};
+  ASSERT_EQ(0, ::stat(program_.paths.status.c_str(), &st));
+  EXPECT_EQ(0600u, st.st_mode & 0777);
+}
+
+// A second front end in the folder (another `torvan run`, a window) is refused before it
+// writes anything; once the first has stopped, the folder is free.
+TEST_F(StatusWriterTest, OneWriterAFolder) {
+  StatusWriter first(rt_, "torvan run");
+  ASSERT_TRUE(first.Start(timers_).ok());
+  const StatusSnapshot before = File();
+  Runtime other_rt(program_);
+  StatusWriter second(other_rt, "finestra");
+  Status s = second.Start(timers_);
+  ASSERT_FALSE(s.ok());
+  EXPECT_EQ(dir_ + ": un altro Torvan lavora in questa cartella", s.message());
+  EXPECT_EQ(before, File());
+  second.Stop();  // not started: nothing written
+  EXPECT_EQ(before, File());
+  first.Stop();
+  EXPECT_TRUE(second.Start(timers_).ok());
+  EXPECT_EQ("finestra", File().front_end);
+}
+
+TEST_F(StatusWriterTest, EventsWaitingAreCountedAndTheOldestAgedFromWhenItWasFirstSeen) {
+  ASSERT_NO_FATAL_FAILURE(Connect());
+  ASSERT_NO_FATAL_FAILURE(AddEvents(3));  // RRN 1, 2, 3
+  StatusWriter writer(rt_, "finestra", EveryPeriod());
+  ASSERT_TRUE(writer.Start(timers_).ok());
+  StatusDatabase d = Gestionale();
+  EXPECT_EQ(1, d.number);
+  EXPECT_EQ("GESTIONALE", d.name);
+  EXPECT_EQ(3, d.waiting);
+  EXPECT_EQ(0, d.oldest_age);
+  EXPECT_EQ(0, d.count_age);
+
+  Pass(seconds(10));
+  EXPECT_EQ(10, Gestionale().oldest_age);
+  // 1 and 2 sent: 3 was already there at the first count.
+  Sent(1);
+  Sent(2);
+  Pass(seconds(1));
+  EXPECT_EQ(1, Gestionale().waiting);
+  EXPECT_EQ(11, Gestionale().oldest_age);
+  // 4 comes; 3 goes: 4 was first seen one second later.
+  ASSERT_NO_FATAL_FAILURE(AddEvents(1));
+  Pass(seconds(1));
+  EXPECT_EQ(12, Gestionale().oldest_age);
+  Sent(3);
+  Pass(seconds(3));
+  EXPECT_EQ(1, Gestionale().waiting);
+  EXPECT_EQ(3, Gestionale().oldest_age);
+  Sent(4);
+  Pass(seconds(1));
+  EXPECT_EQ(0, Gestionale().waiting);
+  EXPECT_EQ(0, Gestionale().oldest_age);
+  EXPECT_EQ("", Gestionale().error);
+}
+
+// SQLite numbers the rows of an emptied table from 1 again: a new row 1 is not the row 1
+// seen long ago, also when the table was emptied and filled between two counts.
+TEST_F(StatusWriterTest, AnEmptiedTableNumberedAgainIsNotTakenForOldRows) {
+  ASSERT_NO_FATAL_FAILURE(Connect());
+  ASSERT_NO_FATAL_FAILURE(AddEvents(5));
+  StatusWriter writer(rt_, "finestra", EveryPeriod());
+  ASSERT_TRUE(writer.Start(timers_).ok());
+  Pass(seconds(30));
+  ASSERT_EQ(30, Gestionale().oldest_age);
+  ASSERT_TRUE(Db().Execute("DELETE FROM [_T_MASTER___]").ok());
+  ASSERT_NO_FATAL_FAILURE(AddEvents(2));
+  Pass(seconds(1));
+  EXPECT_EQ(2, Gestionale().waiting);
+  EXPECT_EQ(0, Gestionale().oldest_age);
+}
+
+TEST_F(StatusWriterTest, ManyNotesAreThinnedKeepingTheOldest) {
+  ASSERT_NO_FATAL_FAILURE(Connect());
+  StatusOptions options = EveryPeriod();
+  options.max_notes = 4;
+  StatusWriter writer(rt_, "finestra", options);
+  ASSERT_NO_FATAL_FAILURE(AddEvents(1));
+  ASSERT_TRUE(writer.Start(timers_).ok());
+  for (int i = 0; i < 20; ++i) {
+    ASSERT_NO_FATAL_FAILURE(AddEvents(1));
+    Pass(seconds(1));
+  }
+  EXPECT_EQ(21, Gestionale().waiting);
+  EXPECT_EQ(20, Gestionale().oldest_age);
+  Sent(1);
+  Pass(seconds(1));
+  // Row 2 was seen at 1 s; with notes dropped it may be taken for younger, never older.
+  EXPECT_LE(Gestionale().oldest_age, 20);
+  EXPECT_GT(Gestionale().oldest_age, 0);
+}
+
+TEST_F(StatusWriterTest, ConnectionsNotReadyKeepTheLastCountAndTheirErrors) {
+  ASSERT_NO_FATAL_FAILURE(Connect());
+  ASSERT_NO_FATAL_FAILURE(AddEvents(2));
+  StatusWriter writer(rt_, "finestra", EveryPeriod());
+  ASSERT_TRUE(writer.Start(timers_).ok());
+  ASSERT_EQ(2, Gestionale().waiting);
+
+  // An error the step has not reported yet: the connection is not used.
+  ASSERT_FALSE(Db().Execute("DELETE FROM [NESSUNA]").ok());
+  const std::vector<sql::SqlError> errors = Db().Errors();
+  ASSERT_NO_FATAL_FAILURE(AddEvents(1));
+  Pass(seconds(3));
+  EXPECT_EQ(2, Gestionale().waiting);
+  EXPECT_EQ(3, Gestionale().count_age);
+  ASSERT_EQ(errors.size(), Db().Errors().size());
+  EXPECT_EQ(errors[0].description, Db().Errors()[0].description);
+  Db().ClearErrors();
+
+  // A command that must not nest is running: nothing is counted.
+  program_.state.Comando_In_Corso = true;
+  Pass(seconds(1));
+  EXPECT_EQ(2, Gestionale().waiting);
+  program_.state.Comando_In_Corso = false;
+  Pass(seconds(1));
+  EXPECT_EQ(3, Gestionale().waiting);
+
+  // A count that fails says why and leaves no error behind for the steps.
+  ASSERT_TRUE(Db().ExecuteNative("DROP TABLE \"_T_MASTER___\"").ok());
+  Pass(seconds(1));
+  StatusDatabase d = Gestionale();
+  EXPECT_EQ(3, d.waiting);
+  EXPECT_NE(std::string::npos, d.error.find("_T_MASTER___")) << d.error;
+  EXPECT_TRUE(Db().Errors().empty());
+
+  // A closed connection: the last count stays and ages.
+  Db().Close();
+  Pass(seconds(5));
+  EXPECT_EQ(3, Gestionale().waiting);
+  EXPECT_EQ(6, Gestionale().count_age);
+  EXPECT_TRUE(lines_.empty());
+}
+
+TEST_F(StatusWriterTest, TheLastChangeAppliedIsNotedWhenTheReceivedCounterMoves) {
+  StatusWriter writer(rt_, "torvan run");
+  program_.stats.Stat_Contatori[kRecordsReceived] = 7;  // before the start: not a change
+  ASSERT_TRUE(writer.Start(timers_).ok());
+  EXPECT_EQ(-1, File().last_applied_age);
+  EXPECT_EQ("", File().last_applied);
+  Pass(seconds(2));
+  program_.stats.Stat_Contatori[kRecordsReceived] = 8;
+  Pass(seconds(1));
+  EXPECT_EQ("05/12/2026 14:05:12", File().last_applied);
+  EXPECT_EQ(0, File().last_applied_age);
+  Pass(seconds(4));
+  EXPECT_EQ(4, File().last_applied_age);
+  Statistiche_Reset(program_.stats);  // the Reset button is not a change applied
+  Pass(seconds(1));
+  EXPECT_EQ(5, File().last_applied_age);
+  EXPECT_EQ(0, File().counters[kRecordsReceived]);
+  program_.stats.Stat_Contatori[kRecordsReceived] = 1;
+  Pass(seconds(1));
+  EXPECT_EQ(0, File().last_applied_age);
+}
+
+// A cleared-file change record (no images) for file LIBRARY/FILE at `rrn`.
+std::string ClearedChange(const hostlink::CharTables& t, std::string_view library,
+                          std::string_view file, int32_t rrn) {
+  std::string d(8, '\0');  // both image offsets 0
+  d += t.ToHost("00000001");
+  d += std::string{char(rrn >> 24), char(rrn >> 16), char(rrn >> 8), char(rrn)};
+  d += t.ToHost(std::string(file) + std::string(10 - file.size(), ' '));
+  d += t.ToHost(std::string(library) + std::string(10 - library.size(), ' '));
+  d += t.ToHost(std::string(14, ' ') + "4   ");
+  return d;
+}
+
+TEST_F(StatusWriterTest, TheHeldChangeIsShownAsTorvanPendingShowsIt) {
+  ASSERT_TRUE(std::system(("cp " TORVAN_CHAR_TABLE " " + dir_ + "/TnC_TBL1.Tbl").c_str()) == 0);
+  hostlink::CharTables tables;
+  ASSERT_TRUE(hostlink::LoadCharTables(TORVAN_CHAR_TABLE, &tables).ok());
+  std::unique_ptr<PendingFile> pending;
+  PendingState state;
+  ASSERT_TRUE(PendingFile::Open(program_.paths.pending, false, &pending, &state).ok());
+
+  StatusWriter writer(rt_, "torvan run");
+  ASSERT_TRUE(writer.Start(timers_).ok());
+  EXPECT_FALSE(File().held);
+
+  state.held = HeldChange{ClearedChange(tables, "DATI", "CLIENTI", 7), "05/12/2026 14:00:00",
+                          "la tabella DATI/CLIENTI non si ricrea", 2};
+  state.in_flight = {InFlightEvent{1, 5, "CONTATTI", 9, 0x1234}};
+  ASSERT_TRUE(pending->Write(state).ok());
+  Pass(seconds(1));
+  StatusSnapshot s = File();
+  EXPECT_TRUE(s.held);
+  EXPECT_EQ(std::vector<std::string>({"Modifica trattenuta: DATI/CLIENTI codice 4 RRN 7 IDX 0",
+                                      "  ricevuta il 05/12/2026 14:00:00, tentativi 2",
+                                      "  ultimo errore: la tabella DATI/CLIENTI non si ricrea"}),
+            s.held_lines);
+  EXPECT_EQ(1, s.in_flight);
+
+  // Applied at last: written again at once, with the same length.
+  state.held->attempts = 3;
+  ASSERT_TRUE(pending->Write(state).ok());
+  Pass(seconds(1));
+  EXPECT_EQ("  ricevuta il 05/12/2026 14:00:00, tentativi 3", File().held_lines.at(1));
+  state.held.reset();
+  state.in_flight.clear();
+  ASSERT_TRUE(pending->Write(state).ok());
+  Pass(seconds(1));
+  EXPECT_FALSE(File().held);
+  EXPECT_TRUE(File().held_lines.empty());
+  EXPECT_EQ(0, File().in_flight);
+}
+
+TEST_F(StatusWriterTest, AFileThatCannotBeWrittenIsSaidOnceAFault) {
+  const std::string tmp = program_.paths.status + ".tmp";
+  ASSERT_EQ(0, ::mkdir(tmp.c_str(), 0700));  // even root cannot open a folder to write
+  StatusWriter writer(rt_, "torvan run");
+  ASSERT_TRUE(writer.Start(timers_).ok());
+  Pass(seconds(3));
+  ASSERT_EQ(1u, lines_.size());
+  EXPECT_EQ("ERRORE nella scrittura del file di stato " + program_.paths.status + ": open " + tmp +
+                ": Is a directory",
+            lines_[0]);
+  ASSERT_EQ(0, ::rmdir(tmp.c_str()));
+  Pass(seconds(1));
+  EXPECT_FALSE(File().ended);
+  ASSERT_EQ(0, ::mkdir(tmp.c_str(), 0700));
+  Pass(seconds(2));
+  EXPECT_EQ(2u, lines_.size());
+  ASSERT_EQ(0, ::rmdir(tmp.c_str()));
+}
+
+}  // namespace
+}  // namespace torvan

@@ -1,0 +1,39 @@
+// Where Torvan finds what it installs beside itself.
+#include "core/paths.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include "platform/file.h"
+#include "platform/temp_folder.h"
+
+namespace torvan {
+namespace {
+
+TEST(PathsTest, InstalledFilesAreFoundBesideTheProgram) {
+  platform::TempFolder prefix("torvan-prefix");
+  ASSERT_EQ(0, ::mkdir((prefix / "bin").c_str(), 0755));
+  ASSERT_EQ(0, ::mkdir((prefix / "share").c_str(), 0755));
+  ASSERT_EQ(0, ::mkdir((prefix / "share/torvan").c_str(), 0755));
+  ASSERT_TRUE(platform::WriteFileAtomic(prefix / "share/torvan/Prova_Torvan.Tbl", "x", 0644).ok());
+  ASSERT_EQ(0, ::mkdir((prefix / "share/torvan/Cartella_Torvan.Tbl").c_str(), 0755));
+  const std::string program = prefix / "bin/torvan";
+  EXPECT_EQ(prefix / "share/torvan/Prova_Torvan.Tbl",
+            InstalledDataFileFor(program, "Prova_Torvan.Tbl"));
+  EXPECT_EQ("", InstalledDataFileFor(program, "Nessuno_Torvan.Tbl"));
+  EXPECT_EQ("", InstalledDataFileFor(program, "Cartella_Torvan.Tbl"));  // not a file
+  EXPECT_EQ("", InstalledDataFileFor("", "Prova_Torvan.Tbl"));
+}
+
+TEST(PathsTest, TheBaseFoldersOwnTableComesFirstEvenWhenItIsNotOne) {
+  platform::TempFolder base("torvan-base");
+  const Paths paths = Paths::InFolder(base.path());
+  EXPECT_EQ(base / "TnC_STATO.DAT", paths.status);
+  ASSERT_EQ(0, ::mkdir(paths.char_table.c_str(), 0755));  // reading it will say what is wrong
+  bool installed = true;
+  EXPECT_EQ(paths.char_table, CharTableToRead(paths, &installed));
+  EXPECT_FALSE(installed);
+}
+
+}  // namespace
+}  // namespace torvan

@@ -1,0 +1,62 @@
+// The statements sent to the host for the events recorded on the SQL side.
+#include "replication/host_statements.h"
+
+#include <gtest/gtest.h>
+
+#include "hostlink/frame.h"
+
+namespace torvan {
+namespace {
+
+// The event of the examples: CODICE (text) A'1 and a blank, IMPORTO (zoned) 12.
+const std::vector<HostValue> kEvent = {{"CODICE", true, "A'1 "}, {"IMPORTO", false, "12"}};
+
+TEST(HostStatements, TheUpdateByIndexIs87CharactersInAFrameBeginningR00087) {
+  const std::string statement =
+      HostUpdateStatement("DATI", "CLIENTI", kEvent, 57, HostWhere(0, 57));
+  EXPECT_EQ(
+      " UPDATE DATI/CLIENTI a SET CODICE='A''1', IMPORTO=12, \xA7_T_IDX___=57 WHERE "
+      "\xA7_T_IDX___=57",
+      statement);
+  EXPECT_EQ(87u, statement.size());
+  std::string frame;
+  ASSERT_TRUE(hostlink::BuildRequest('R', statement, &frame).ok());
+  EXPECT_EQ("R00087" + statement, frame);
+}
+
+TEST(HostStatements, ExactTexts) {
+  struct Row {
+    const char* meaning;
+    std::string statement;
+    const char* expected;
+  };
+  const std::vector<HostValue> untrimmed = {{"NOTA", true, "  l'ora  "},
+                                            {"VALORE", false, " -12345678901234.567 "},
+                                            {"VUOTO", true, "   "},
+                                            {"ACCENTO", true, "Nicol\xF2"}};
+  const Row rows[] = {
+      {"the refused update sent again as an insert",
+       HostInsertStatement("DATI", "CLIENTI", kEvent, 57),
+       "INSERT INTO DATI/CLIENTI (CODICE,IMPORTO,\xA7_T_IDX___) VALUES('A''1', 12, 57)"},
+      {"a delete addressed by the host's RRN",
+       HostDeleteStatement("DATI", "CLIENTI", HostWhere(1234, 57)),
+       " DELETE FROM DATI/CLIENTI a WHERE RRN(a)=1234"},
+      {"a delete without RRN addressed by the index",
+       HostDeleteStatement("DATI", "CLIENTI", HostWhere(0, 9)),
+       " DELETE FROM DATI/CLIENTI a WHERE \xA7_T_IDX___=9"},
+      {"an update addressed by the RRN",
+       HostUpdateStatement("DATI", "CLIENTI", kEvent, 3, HostWhere(7, 3)),
+       " UPDATE DATI/CLIENTI a SET CODICE='A''1', IMPORTO=12, \xA7_T_IDX___=3 WHERE RRN(a)=7"},
+      {"texts lose trailing blanks only, numbers blanks at both ends",
+       HostInsertStatement("DATI", "CONTATTI", untrimmed, 2),
+       "INSERT INTO DATI/CONTATTI (NOTA,VALORE,VUOTO,ACCENTO,\xA7_T_IDX___) VALUES('  l''ora', "
+       "-12345678901234.567, '', 'Nicol\xF2', 2)"},
+      {"an insert of a file with no field but the index",
+       HostInsertStatement("DATI", "SOLO", {}, 1),
+       "INSERT INTO DATI/SOLO (\xA7_T_IDX___) VALUES(1)"},
+  };
+  for (const Row& r : rows) EXPECT_EQ(r.expected, r.statement) << r.meaning;
+}
+
+}  // namespace
+}  // namespace torvan

@@ -1,0 +1,245 @@
+// The statements that apply a host change to its mirror table, and its log line.
+#include "replication/host_to_sql.h"
+
+#include <gtest/gtest.h>
+
+#include "replication/change_record_test_util.h"
+
+namespace torvan {
+namespace {
+
+using testing::ChangeData;
+using testing::HostField;
+using testing::HostText;
+
+CampoEntry Campo(const std::string& name, const char* tipo, int32_t pos, int32_t bytes,
+                 int32_t digits, int32_t decimals = 0) {
+  CampoEntry c;
+  c.Nome = name;
+  c.Nome_Sql = NomeSql(name);
+  c.Tipo = tipo;
+  c.Posizione = pos;
+  c.Byte = bytes;
+  c.Lunghezza = digits;
+  c.Decimali = decimals;
+  return c;
+}
+
+FileEntry File(const std::string& name, bool pc_as) {
+  FileEntry f;
+  f.Libreria = "DATI";
+  f.File = name;
+  f.As_Pc = true;
+  f.Pc_As = pc_as;
+  return f;
+}
+
+// CLIENTI of the worked example: CODICE A 6 at 1, SALDO P 9,2 in 5 bytes at 7, and the
+// index field (B, 4 bytes at 12).
+const std::vector<CampoEntry> kClienti = {Campo("CODICE", "A", 1, 6, 6),
+                                          Campo("SALDO", "P", 7, 5, 9, 2),
+                                          Campo("\xA7_T_IDX___", "B", 12, 4, 9)};
+
+std::string Cliente(const std::string& codice, const std::string& saldo, int idx) {
+  return HostText(codice, 6) + HostField('P', saldo, 5, 9, 2) +
+         HostField('B', std::to_string(idx), 4);
+}
+
+// A layout with every kind of field: NOME A 10 at 1, IMPORTO P 17,3 (the amount form) at
+// 11, SCONTO P 5,2 at 20, QTA S 5,2 at 23, PESO B 4 bytes at 28, CATEG B 2 bytes at 32,
+// the index field B 4 bytes at 34.
+const std::vector<CampoEntry> kMisto = {
+    Campo("NOME", "A", 1, 10, 10),        Campo("IMPORTO", "P", 11, 9, 17, 3),
+    Campo("SCONTO", "P", 20, 3, 5, 2),    Campo("QTA", "S", 23, 5, 5, 2),
+    Campo("PESO", "B", 28, 4, 9),         Campo("CATEG", "B", 32, 2, 4),
+    Campo("\xA7_T_IDX___", "B", 34, 4, 9)};
+
+std::string Misto(const std::string& nome_host_bytes, const std::string& importo,
+                  const std::string& sconto, const std::string& qta, const std::string& peso,
+                  const std::string& categ, int idx) {
+  return nome_host_bytes + HostField('P', importo, 9, 17, 3) + HostField('P', sconto, 3, 5, 2) +
+         HostField('S', qta, 5, 5, 2) + HostField('B', peso, 4) + HostField('B', categ, 2, 4) +
+         HostField('B', std::to_string(idx), 4);
+}
+
+struct StatementsRow {
+  const char* meaning;
+  FileEntry file;
+  const std::vector<CampoEntry>* fields;
+  char code;
+  int32_t rrn;
+  std::string before, after;
+  int64_t idx;
+  std::vector<std::string> statements;
+};
+
+TEST(BuildChangeStatements, ExactTexts) {
+  const std::string misto_values =
+      "VALUES('O''BRIEN   ',-12345678901234.567 ,-001.25 ,-012.50,-2,256,3,'S')";
+  const StatementsRow rows[] = {
+      {"the worked example: an added record of a file sent back",
+       File("CLIENTI", true),
+       &kClienti,
+       '1',
+       15,
+       Cliente("A0001", "1234.50", 0),
+       Cliente("A0001", "1234.50", 0),
+       0,
+       {"UPDATE [CLIENTI] SET [_T_TIPO___]='D' WHERE [_T_RRN___]=15",
+        "DELETE FROM [CLIENTI] WHERE [_T_RRN___]=15",
+        "INSERT INTO [CLIENTI] ([CODICE],[SALDO],[_T_RRN___],[_T_TIPO___]) "
+        "VALUES('A0001 ',0001234.50 ,15,'S')"}},
+      {"an update takes the index and the values from the after image",
+       File("CLIENTI", true),
+       &kClienti,
+       '3',
+       15,
+       Cliente("OLD", "-1.00", 5),
+       Cliente("NEW", "-0.01", 7),
+       7,
+       {"UPDATE [CLIENTI] SET [_T_TIPO___]='D' WHERE [_T_IDX___]=7 or [_T_RRN___]=15",
+        "DELETE FROM [CLIENTI] WHERE [_T_IDX___]=7 or [_T_RRN___]=15",
+        "INSERT INTO [CLIENTI] ([CODICE],[SALDO],[_T_RRN___],[_T_TIPO___]) "
+        "VALUES('NEW   ',-0000000.01 ,15,'S')"}},
+      {"a delete never inserts; its index comes from the after image",
+       File("CLIENTI", true),
+       &kClienti,
+       '2',
+       15,
+       Cliente("A0001", "0", 1),
+       Cliente("A0001", "0", 57),
+       57,
+       {"UPDATE [CLIENTI] SET [_T_TIPO___]='D' WHERE [_T_IDX___]=57 or [_T_RRN___]=15",
+        "DELETE FROM [CLIENTI] WHERE [_T_IDX___]=57 or [_T_RRN___]=15"}},
+      {"a file not sent back: no marker update, no [_T_TIPO___]",
+       File("CLIENTI", false),
+       &kClienti,
+       '1',
+       2147483647,
+       Cliente("Z", "9999999.99", 0),
+       Cliente("Z", "9999999.99", 0),
+       0,
+       {"DELETE FROM [CLIENTI] WHERE [_T_RRN___]=2147483647",
+        "INSERT INTO [CLIENTI] ([CODICE],[SALDO],[_T_RRN___]) "
+        "VALUES('Z     ',9999999.99 ,2147483647)"}},
+      {"quotes doubled, trailing blanks kept; amounts, negative packed and zoned, binary",
+       File("MISTO", true),
+       &kMisto,
+       '1',
+       3,
+       "",
+       Misto(HostText("O'BRIEN", 10), "-12345678901234.567", "-1.25", "-12.5", "-2", "256", 9),
+       9,
+       {"UPDATE [MISTO] SET [_T_TIPO___]='D' WHERE [_T_IDX___]=9 or [_T_RRN___]=3",
+        "DELETE FROM [MISTO] WHERE [_T_IDX___]=9 or [_T_RRN___]=3",
+        "INSERT INTO [MISTO] ([NOME],[IMPORTO],[SCONTO],[QTA],[PESO],[CATEG],[_T_RRN___],"
+        "[_T_TIPO___]) " +
+            misto_values}},
+      {"a positive amount has its sign place blank; accents and a NUL byte (shown as \xD8)",
+       File("MISTO", false),
+       &kMisto,
+       '3',
+       4,
+       "",
+       Misto(HostText("Nicol\xF2") + std::string(1, '\0') + HostText("'", 3), "1.5", "0", "0", "0",
+             "-32768", 0),
+       0,
+       {"DELETE FROM [MISTO] WHERE [_T_RRN___]=4",
+        "INSERT INTO [MISTO] ([NOME],[IMPORTO],[SCONTO],[QTA],[PESO],[CATEG],[_T_RRN___]) "
+        "VALUES('Nicol\xF2\xD8''  ', 00000000000001.500 ,000.00 ,000.00,0,-32768,4)"}},
+  };
+  for (const StatementsRow& r : rows) {
+    SCOPED_TRACE(r.meaning);
+    HostChange change;
+    const std::string data = ChangeData(r.code, r.rrn, r.file.File, "DATI", r.before, r.after);
+    ASSERT_TRUE(DecodeChange(testing::Tables(), data, &change).ok());
+    ChangeStatements out;
+    Status s = BuildChangeStatements(testing::Tables(), data, change, r.file, *r.fields,
+                                     int(r.fields->size()) - 1, &out);
+    ASSERT_TRUE(s.ok()) << s.message();
+    EXPECT_EQ(r.idx, out.idx);
+    EXPECT_EQ(r.statements, out.statements);
+  }
+}
+
+TEST(BuildChangeStatements, WithoutAnIndexFieldEveryFieldIsInsertedAndTheRrnAddresses) {
+  const std::vector<CampoEntry> fields = {kClienti[0], kClienti[1]};
+  const std::string image = HostText("X", 6) + HostField('P', "-5", 5, 9, 2);
+  const std::string data = ChangeData('1', 8, "CLIENTI", "DATI", image, image);
+  HostChange change;
+  ASSERT_TRUE(DecodeChange(testing::Tables(), data, &change).ok());
+  ChangeStatements out;
+  ASSERT_TRUE(BuildChangeStatements(testing::Tables(), data, change, File("CLIENTI", false), fields,
+                                    -1, &out)
+                  .ok());
+  EXPECT_EQ(std::vector<std::string>({"DELETE FROM [CLIENTI] WHERE [_T_RRN___]=8",
+                                      "INSERT INTO [CLIENTI] ([CODICE],[SALDO],[_T_RRN___]) "
+                                      "VALUES('X     ',-0000005.00 ,8)"}),
+            out.statements);
+}
+
+// A field that cannot be decoded is a fault naming it; nothing is built.
+TEST(BuildChangeStatements, UndecodableFieldsAreFaults) {
+  struct Row {
+    const char* meaning;
+    const std::vector<CampoEntry>* fields;
+    int index_field;
+    std::string after;
+    const char* message_start;
+  };
+  std::string bad_packed = Cliente("A", "1", 0);
+  bad_packed[6] = '\xAB';  // the first byte of SALDO: no packed digits
+  std::string bad_amount = Misto(HostText("N", 10), "1", "0", "0", "0", "0", 0);
+  bad_amount[10] = '\xFA';
+  const std::vector<CampoEntry> no_index = {kClienti[0], kClienti[1]};
+  const Row rows[] = {
+      {"a packed byte that holds no digits", &kClienti, 2, bad_packed, "campo SALDO: "},
+      {"the amount form with a byte that holds no digits", &kMisto, 6, bad_amount,
+       "campo IMPORTO: "},
+      {"an after image too short for the index field", &kClienti, 2,
+       Cliente("A", "1", 0).substr(0, 13), ""},
+      {"an after image too short for a value", &no_index, -1, HostText("A", 6) + "\x00",
+       "campo SALDO: "},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.meaning);
+    const std::string data = ChangeData('1', 1, "F", "DATI", "", r.after);
+    HostChange change;
+    ASSERT_TRUE(DecodeChange(testing::Tables(), data, &change).ok());
+    ChangeStatements out;
+    out.statements = {"untouched"};
+    Status s = BuildChangeStatements(testing::Tables(), data, change, File("F", true), *r.fields,
+                                     r.index_field, &out);
+    EXPECT_EQ(Status::Code::kFault, s.code()) << s.message();
+    EXPECT_FALSE(s.message().empty());
+    EXPECT_EQ(0u, s.message().find(r.message_start)) << s.message();
+    EXPECT_EQ(std::vector<std::string>{"untouched"}, out.statements);
+  }
+}
+
+TEST(HostChangeLogLine, OneSuffixPerCode) {
+  struct Row {
+    char code;
+    int32_t rrn;
+    int64_t idx;
+    const char* line;
+  };
+  const Row rows[] = {
+      {'1', 15, 0, "AS--> DATI/CLIENTI ADD RRN:15 IDX:0"},
+      {'2', 7, 57, "AS--> DATI/CLIENTI DEL RRN:7 IDX:57"},
+      {'3', 2147483647, 1234567890123, "AS--> DATI/CLIENTI UPD RRN:2147483647 IDX:1234567890123"},
+      {'4', 9, 0, "AS--> DATI/CLIENTI CLEAR"},
+      {'9', 1, 0, "AS--> DATI/CLIENTI COD:9 RRN:1 IDX:0"},
+  };
+  for (const Row& r : rows) {
+    HostChange c;
+    c.library = "DATI";
+    c.file = "CLIENTI";
+    c.code = r.code;
+    c.rrn = r.rrn;
+    EXPECT_EQ(r.line, HostChangeLogLine(c, r.idx)) << r.code;
+  }
+}
+
+}  // namespace
+}  // namespace torvan

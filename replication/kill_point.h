@@ -1,0 +1,22 @@
+// For tests only: named instants of replication at which a test can have the process
+// killed, to prove that a SIGKILL there loses no change and applies none twice.
+//
+// A process started with TORVAN_TEST_KILL_AT=<point> raises SIGKILL the first time it
+// reaches that point; with TORVAN_TEST_KILL_AT=<point>@<n>, the n-th time. Without the
+// variable, or for any other point, KillPoint does nothing. The points:
+//   change-received  host to SQL: the S reply is read, the pending file does not hold it
+//   change-held      the change is held on file, no statement has run
+//   change-applied   the statements (and image files) are done, the file still holds it
+//   image-chunk      a chunk of an image part is written, the part is not finished
+//   event-marked     SQL to host: the event is marked in flight, its R request not sent
+//   event-answered   the host's status is read, the event row is still there
+//   event-removed    the event row is gone, the mark and the master row are not
+#pragma once
+
+#include <string_view>
+
+namespace torvan {
+
+void KillPoint(std::string_view point);
+
+}  // namespace torvan

@@ -1,0 +1,338 @@
+// Replication end to end: torvan-host, the two steps, the mirror tables in SQLite.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+
+#include "core/text.h"
+#include "replication/replication_e2e_test.h"
+
+namespace torvan::testing {
+namespace {
+
+namespace fs = std::filesystem;
+
+using Table = std::vector<std::vector<std::string>>;
+
+TEST_F(EndToEndTest, HostChangesReachTheMirrorWithExactValuesAndRecordNoEvents) {
+  Ctl({"insert", "DATI/CLIENTI", "CODCLI=C01", "RAGSOC=L'Antica Bottega di Nicol\xC3\xB2",
+       "CITTA=Forl\xC3\xAC", "FIDO=-120.75", "DATAINS=20240101", "ATTIVO=S"});
+  Ctl({"insert", "DATI/ARTICOLI", "CODART=VITE", "DESCR=  Vite \"M8\"", "PREZZO=0.125",
+       "GIACENZA=-5.25", "PESO=-3", "CATEG=-9999"});
+  Ctl({"insert", "DATI/ORDINI", "NUMORD=-999999999", "RIGA=999", "QTA=-1.5",
+       "IMPORTO=99999999999999.999", "STATO=A"});
+  Ctl({"insert", "DATI/CONTATTI", "CODCLI=C01", "NOTA=l'ora  \xC3\xA8",
+       "VALORE=-12345678901234.567"});
+  Drain();
+
+  EXPECT_EQ(Table({{"C01   ", PadRight("L'Antica Bottega di Nicol\xF2", 40),
+                    PadRight("Forl\xEC", 30), "-120.75", "20240101", "S", "1"}}),
+            Rows("SELECT [CODCLI],[RAGSOC],[CITTA],[FIDO],[DATAINS],[ATTIVO],[_T_RRN___] "
+                 "FROM [CLIENTI]"));
+  EXPECT_EQ(Table({{PadRight("VITE", 15), PadRight("  Vite \"M8\"", 50), "0.125", "-5.25", "-3",
+                    "-9999"}}),
+            Rows("SELECT [CODART],[DESCR],[PREZZO],[GIACENZA],[PESO],[CATEG] FROM [ARTICOLI]"));
+  EXPECT_EQ(Table({{"-999999999", "999", "0", "-1.50", "99999999999999.999", "A"}}),
+            Rows("SELECT [NUMORD],[RIGA],[DATAORD],[QTA],[IMPORTO],[STATO] FROM [ORDINI]"));
+  EXPECT_EQ(Table({{PadRight("l'ora  \xE8", 60), "-12345678901234.567", "1", "1", " "}}),
+            Rows("SELECT [NOTA],[VALORE],[_T_RRN___],[_T_IDX___],[_T_TIPO___] FROM [CONTATTI]"));
+  for (const char* line :
+       {"AS--> DATI/CLIENTI ADD RRN:1 IDX:0", "AS--> DATI/ARTICOLI ADD RRN:1 IDX:0",
+        "AS--> DATI/ORDINI ADD RRN:1 IDX:0", "AS--> DATI/CONTATTI ADD RRN:1 IDX:0"}) {
+    EXPECT_EQ(1, Count(line)) << line;
+  }
+  // No echo: the rows the host wrote are no events to send back.
+  EXPECT_EQ(Table({{"0"}}), Rows("SELECT COUNT(*) FROM [CONTATTI___]"));
+  EXPECT_EQ(std::vector<std::string>{}, Differences());
+
+  Ctl({"update", "DATI/CLIENTI", "1", "FIDO=999999999.99", "RAGSOC=O'BRIEN"});
+  Ctl({"delete", "DATI/ARTICOLI", "1"});
+  Ctl({"clear", "DATI/ORDINI"});
+  Ctl({"update", "DATI/CONTATTI", "1", "VALORE=0.001"});
+  Drain();
+  EXPECT_EQ(Table({{PadRight("O'BRIEN", 40), "999999999.99"}}),
+            Rows("SELECT [RAGSOC],[FIDO] FROM [CLIENTI]"));
+  EXPECT_EQ(Table{}, Rows("SELECT * FROM [ARTICOLI]"));
+  EXPECT_EQ(Table{}, Rows("SELECT * FROM [ORDINI]"));
+  // An update deletes the row and inserts the new image: a new _T_IDX___, no event.
+  EXPECT_EQ(Table({{"0.001", "2", " "}}),
+            Rows("SELECT [VALORE],[_T_IDX___],[_T_TIPO___] FROM [CONTATTI]"));
+  EXPECT_EQ(Table({{"0"}}), Rows("SELECT COUNT(*) FROM [CONTATTI___]"));
+  for (const char* line :
+       {"AS--> DATI/CLIENTI UPD RRN:1 IDX:0", "AS--> DATI/ARTICOLI DEL RRN:1 IDX:0",
+        "AS--> DATI/ORDINI CLEAR", "AS--> DATI/CONTATTI UPD RRN:1 IDX:0"}) {
+    EXPECT_EQ(1, Count(line)) << line;
+  }
+  EXPECT_EQ(std::vector<std::string>{}, Differences());
+}
+
+TEST_F(EndToEndTest, SqlSideChangesReachTheHostWithTheirExactStatementsOnce) {
+  Ctl({"insert", "DATI/CONTATTI", "CODCLI=C01", "NOTA=dal sistema", "VALORE=1"});
+  Ctl({"insert", "DATI/CONTATTI", "CODCLI=C02"});
+  Drain();
+  // As a user writes them: texts without their blanks, decimals as the engine keeps them.
+  Exec(
+      "INSERT INTO [CONTATTI] ([CODCLI],[DATA],[NOMINATIVO],[TELEFONO],[NOTA],[ESITO],[VALORE]) "
+      "VALUES('X1',20240301,'D''Amico Nicol\xF2','','  l''ora  ','P',12.5)");
+  Exec("UPDATE [CONTATTI] SET [NOTA]='richiamare',[VALORE]=-350.5 WHERE [_T_RRN___]=1");
+  Exec("DELETE FROM [CONTATTI] WHERE [_T_RRN___]=2");
+  Drain();
+
+  const std::string sent = Utf8ToCp1252(ReadText(pc_ + "/TnC_PC_AS.Log"));
+  for (const char* statement :
+       {">  FILE=CONTATTI PROGR=1 IDX=3 RRN=0 AS-->PC DATI=INSERT INTO DATI/CONTATTI "
+        "(CODCLI,DATA,NOMINATIVO,TELEFONO,NOTA,ESITO,VALORE,\xA7_T_IDX___) VALUES('X1', 20240301, "
+        "'D''Amico Nicol\xF2', '', '  l''ora', 'P', 12.500, 3)\r\n",
+        ">  FILE=CONTATTI PROGR=2 IDX=1 RRN=1 AS-->PC DATI= UPDATE DATI/CONTATTI a SET "
+        "CODCLI='C01', DATA=0, NOMINATIVO='', TELEFONO='', NOTA='richiamare', ESITO='', "
+        "VALORE=-350.500, \xA7_T_IDX___=1 WHERE RRN(a)=1\r\n",
+        ">  FILE=CONTATTI PROGR=3 IDX=2 RRN=2 AS-->PC DATI= DELETE FROM DATI/CONTATTI a WHERE "
+        "RRN(a)=2\r\n"}) {
+    EXPECT_NE(std::string::npos, sent.find(statement)) << statement << "\n" << sent;
+  }
+  for (const char* line :
+       {"AS<-- DATI/CONTATTI ADD RRN:0 IDX:3", "AS<-- DATI/CONTATTI UPD RRN:1 IDX:1",
+        "AS<-- DATI/CONTATTI DEL RRN:2 IDX:2"}) {
+    EXPECT_EQ(1, Count(line)) << line;
+  }
+  EXPECT_EQ(
+      "1\tCODCLI=C01\tDATA=00000000\tNOMINATIVO=\tTELEFONO=\tNOTA=richiamare\tESITO=\t"
+      "VALORE=-00000000000350.500\t\xC2\xA7_T_IDX___=1\n"
+      "3\tCODCLI=X1\tDATA=20240301\tNOMINATIVO=D'Amico Nicol\xC3\xB2\tTELEFONO=\tNOTA=  l'ora\t"
+      "ESITO=P\tVALORE=00000000000012.500\t\xC2\xA7_T_IDX___=3\n",
+      Ctl({"dump", "DATI/CONTATTI"}));
+  EXPECT_EQ(3, HostRequests('R'));
+  // No echo: the host queues nothing for the statements it ran.
+  EXPECT_EQ("0\n", Ctl({"queue"}));
+  EXPECT_EQ(std::vector<std::string>{}, Differences());
+
+  // A row inserted on the SQL side has no RRN: it is deleted by its index.
+  Exec("DELETE FROM [CONTATTI] WHERE [_T_IDX___]=3");
+  Drain();
+  EXPECT_NE(std::string::npos,
+            Utf8ToCp1252(ReadText(pc_ + "/TnC_PC_AS.Log"))
+                .find(" AS-->PC DATI= DELETE FROM DATI/CONTATTI a WHERE \xA7_T_IDX___=3\r\n"));
+  EXPECT_EQ(4, HostRequests('R'));
+  EXPECT_EQ(std::vector<std::string>{}, Differences());
+}
+
+TEST_F(EndToEndTest, AnUpdateTheHostRefusesIsSentAgainAsAnInsert) {
+  Ctl({"insert", "DATI/CONTATTI", "CODCLI=C01", "VALORE=1"});
+  Drain();
+  // The host deletes the record; before that change reaches the PC, the row is updated.
+  Ctl({"delete", "DATI/CONTATTI", "1"});
+  Exec("UPDATE [CONTATTI] SET [NOTA]='ancora' WHERE [_T_RRN___]=1");
+  ASSERT_TRUE(sql_to_host_.Server_SQL_Ritorno());
+  const std::string sent = Utf8ToCp1252(ReadText(pc_ + "/TnC_PC_AS.Log"));
+  EXPECT_NE(std::string::npos,
+            sent.find(">  FILE=CONTATTI PROGR=1 IDX=1 RRN=1 AS-->PC DATI= UPDATE DATI/CONTATTI a "
+                      "SET CODCLI='C01', DATA=0, NOMINATIVO='', TELEFONO='', NOTA='ancora', "
+                      "ESITO='', VALORE=1.000, \xA7_T_IDX___=1 WHERE RRN(a)=1\r\n"))
+      << sent;
+  EXPECT_NE(std::string::npos,
+            sent.find(">  FILE=CONTATTI PROGR=1 IDX=1 RRN=1 Insert AS-->PC DATI=INSERT INTO "
+                      "DATI/CONTATTI (CODCLI,DATA,NOMINATIVO,TELEFONO,NOTA,ESITO,VALORE,"
+                      "\xA7_T_IDX___) VALUES('C01', 0, '', '', 'ancora', '', 1.000, 1)\r\n"))
+      << sent;
+  EXPECT_EQ(1, Count("AS<-- DATI/CONTATTI UPD RRN:1 IDX:1"));
+  EXPECT_FALSE(HasLineStarting("[Server_SQL_Ritorno]"));
+  EXPECT_EQ(
+      "2\tCODCLI=C01\tDATA=00000000\tNOMINATIVO=\tTELEFONO=\tNOTA=ancora\tESITO=\t"
+      "VALORE=00000000000001.000\t\xC2\xA7_T_IDX___=1\n",
+      Ctl({"dump", "DATI/CONTATTI"}));
+}
+
+std::vector<std::string> FilesIn(const std::string& dir) {
+  std::vector<std::string> names;
+  for (const auto& e : fs::directory_iterator(dir)) names.push_back(e.path().filename());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+TEST_F(EndToEndTest, ImagesOfTheArchiveAreFetchedWithTheirBytesAndDeletedWithTheirRecord) {
+  ASSERT_TRUE(platform::WriteFileAtomic(host_dir_ + "/images/AB.00001",
+                                        std::string("\xFF\xD8\0\x01 AB", 7), 0644)
+                  .ok());
+  Ctl({"insert", "DATI/TNP_ARC_0F", "CHIAVE=PIANTA0003", "PARTI=1", "TIPO=3"});
+  Ctl({"insert", "DATI/TNP_ARC_0F", "CHIAVE=SCHEDA0004", "PARTI=2", "TIPO=A"});
+  Ctl({"insert", "DATI/TNP_ARC_0F", "CHIAVE=AB", "PARTI=1", "TIPO=5"});
+  // No image: a state other than blank, a type without extension, no parts.
+  Ctl({"insert", "DATI/TNP_ARC_0F", "STATO=X", "CHIAVE=LOGO000002", "PARTI=1", "TIPO=7"});
+  Ctl({"insert", "DATI/TNP_ARC_0F", "CHIAVE=FOTO000001", "PARTI=1", "TIPO=B"});
+  Ctl({"insert", "DATI/TNP_ARC_0F", "CHIAVE=LOGO000002", "PARTI=0", "TIPO=7"});
+  Drain();
+  const std::string images = pc_ + "/immagini";
+  EXPECT_EQ(std::vector<std::string>({"AB        00001.JPG", "PIANTA000300001.BMP",
+                                      "SCHEDA000400001.TIF", "SCHEDA000400002.TIF"}),
+            FilesIn(images));
+  const std::pair<const char*, const char*> copies[] = {
+      {"AB        00001.JPG", "AB.00001"},
+      {"PIANTA000300001.BMP", "PIANTA0003.00001"},  // two chunks
+      {"SCHEDA000400001.TIF", "SCHEDA0004.00001"},
+      {"SCHEDA000400002.TIF", "SCHEDA0004.00002"}};
+  for (const auto& [pc, host] : copies) {
+    EXPECT_EQ(ReadText(host_dir_ + "/images/" + host), ReadText(images + "/" + pc)) << pc;
+  }
+  EXPECT_EQ(12342u, ReadText(images + "/PIANTA000300001.BMP").size());
+  EXPECT_EQ(std::vector<std::string>{}, Differences());
+
+  // A new key: the old key's files go, the new key's come.
+  Ctl({"update", "DATI/TNP_ARC_0F", "2", "CHIAVE=FOTO000001", "PARTI=1", "TIPO=5"});
+  Ctl({"delete", "DATI/TNP_ARC_0F", "1"});
+  Drain();
+  EXPECT_EQ(std::vector<std::string>({"AB        00001.JPG", "FOTO00000100001.JPG"}),
+            FilesIn(images));
+  EXPECT_EQ(ReadText(host_dir_ + "/images/FOTO000001.00001"),
+            ReadText(images + "/FOTO00000100001.JPG"));
+  EXPECT_EQ(std::vector<std::string>{}, Differences());
+}
+
+// A change that cannot be applied is held: it blocks its queue, visibly, one message line
+// a call, and goes through as soon as it can.
+TEST_F(EndToEndTest, AHeldChangeBlocksItsQueueVisiblyUntilItCanBeApplied) {
+  fs::remove_all(pc_ + "/immagini");
+  Ctl({"insert", "DATI/TNP_ARC_0F", "CHIAVE=FOTO000001", "PARTI=1", "TIPO=5"});
+  Ctl({"insert", "DATI/CLIENTI", "CODCLI=C01"});
+  Drain();
+  Drain();
+  const std::string held =
+      "[Server_SQL_Sincro] Modifica trattenuta: DATI/TNP_ARC_0F codice 1 RRN 1: open " + pc_ +
+      "/immagini/FOTO00000100001.JPG: No such file or directory";
+  EXPECT_EQ(2, Count(held));
+  ASSERT_TRUE(pending_.state().held.has_value());
+  EXPECT_EQ(2, pending_.state().held->attempts);
+  EXPECT_EQ(Table{}, Rows("SELECT * FROM [CLIENTI]"));
+  EXPECT_EQ("2\n", Ctl({"queue"}));
+
+  fs::create_directory(pc_ + "/immagini");
+  Drain();
+  EXPECT_FALSE(pending_.state().held.has_value());
+  EXPECT_EQ(1, Count("AS--> DATI/TNP_ARC_0F ADD RRN:1 IDX:0"));
+  EXPECT_EQ(1, Count("AS--> DATI/CLIENTI ADD RRN:1 IDX:0"));
+  EXPECT_EQ(std::vector<std::string>({"FOTO00000100001.JPG"}), FilesIn(pc_ + "/immagini"));
+  EXPECT_EQ(std::vector<std::string>{}, Differences());
+}
+
+// The host takes a new S request on the connection as the acknowledgement of the change it
+// delivered before; a change delivered on a connection that closed comes again.
+TEST_F(EndToEndTest, HostToSqlFaultsLoseNothingAndApplyNothingTwice) {
+  const std::vector<std::vector<std::string>> faults = {
+      {"close-after", "0"},   {"close-after", "3"}, {"close-after", "6"}, {"close-after", "100"},
+      {"close-after", "400"}, {"corrupt-length"},   {"refuse", "S", "1"}, {"pair", "200"}};
+  int round = 0;
+  for (const std::vector<std::string>& fault : faults) {
+    SCOPED_TRACE(fault[0] + " " + (fault.size() > 1 ? fault[1] : ""));
+    ++round;
+    const std::string rrn = std::to_string(round);
+    Ctl({"insert", "DATI/CONTATTI", "CODCLI=C" + rrn, "NOTA=prima"});
+    Ctl({"update", "DATI/CONTATTI", rrn, "NOTA=dopo"});
+    Ctl({"insert", "DATI/CLIENTI", "CODCLI=C" + rrn});
+    std::vector<std::string> command = {"fault"};
+    command.insert(command.end(), fault.begin(), fault.end());
+    Ctl(command);
+    Drain();
+    Drain();
+    Ctl({"fault", "clear"});
+    EXPECT_EQ(std::vector<std::string>{}, Differences({kClienti, kContatti}));
+    EXPECT_EQ("0\n", Ctl({"queue"}));
+    EXPECT_FALSE(pending_.state().held.has_value());
+    for (const std::string& line : {"AS--> DATI/CONTATTI ADD RRN:" + rrn + " IDX:0",
+                                    "AS--> DATI/CONTATTI UPD RRN:" + rrn + " IDX:0",
+                                    "AS--> DATI/CLIENTI ADD RRN:" + rrn + " IDX:0"}) {
+      EXPECT_EQ(1, Count(line)) << line;
+    }
+  }
+}
+
+// A request whose status was never read may have been executed: an insert sent again
+// must not add a second host record. A refusal by a fault is no execution: the event is
+// sent again, not dropped.
+TEST_F(EndToEndTest, SqlToHostFaultsLoseNothingAndDuplicateNothing) {
+  const std::vector<std::vector<std::string>> faults = {
+      {"close-after", "0"},       {"close-after", "3"},      {"close-after", "6"},
+      {"close-after", "7"},       {"corrupt-length"},        {"refuse", "R", "1"},
+      {"refuse-statements", "1"}, {"refuse-statements", "2"}};
+  Ctl({"insert", "DATI/CONTATTI", "CODCLI=H"});
+  Drain();
+  int round = 0;
+  for (const std::vector<std::string>& fault : faults) {
+    SCOPED_TRACE(fault[0] + " " + (fault.size() > 1 ? fault[1] : ""));
+    ++round;
+    const std::string n = std::to_string(round);
+    std::vector<std::string> command = {"fault"};
+    command.insert(command.end(), fault.begin(), fault.end());
+    for (const char* change : {"insert", "update", "delete"}) {
+      SCOPED_TRACE(change);
+      lines_.clear();
+      if (std::string(change) == "insert") {
+        Exec("INSERT INTO [CONTATTI] ([CODCLI],[NOTA]) VALUES('S" + n + "','nuovo')");
+      } else if (std::string(change) == "update") {
+        Exec("UPDATE [CONTATTI] SET [NOTA]='giro " + n + "' WHERE [CODCLI]='H'");
+      } else {
+        Exec("INSERT INTO [CONTATTI] ([CODCLI]) VALUES('D" + n + "')");
+        Drain();
+        Exec("DELETE FROM [CONTATTI] WHERE [CODCLI]='D" + n + "'");
+      }
+      Ctl(command);
+      (void)sql_to_host_.Server_SQL_Ritorno();  // the fault hits its R request
+      Drain();
+      Drain();
+      Ctl({"fault", "clear"});
+      EXPECT_EQ(std::vector<std::string>{}, Differences({kContatti}));
+      EXPECT_EQ(std::vector<InFlightEvent>{}, pending_.state().in_flight);
+      if (fault[0] == "refuse-statements") {
+        EXPECT_TRUE(HasLineStarting(
+            "[Server_SQL_Ritorno] Istruzione non eseguita (stato X): DATI/CONTATTI EVENTO="));
+      }
+      // Nothing the host executed is reported as refused.
+      EXPECT_FALSE(HasLineStarting("[Server_SQL_Ritorno] Istruzione rifiutata"));
+      EXPECT_FALSE(platform::FileExists(pc_ + "/TnC_RIFIUTATI.Log"));
+    }
+  }
+}
+
+// A refused S on a new connection acknowledges nothing: the change applied last, whose
+// acknowledgement was lost with the old connection, comes again after it.
+TEST_F(EndToEndTest, AChangeDeliveredAgainAfterARefusedRequestIsNotAppliedAgain) {
+  Ctl({"insert", "DATI/CONTATTI", "CODCLI=C01", "NOTA=dal sistema"});
+  ASSERT_TRUE(host_to_sql_.Server_SQL_Sincro());
+  ASSERT_TRUE(Server_AS_Stop(rt_));  // the next S request never left
+  Exec("UPDATE [CONTATTI] SET [NOTA]='da SQL' WHERE [_T_RRN___]=1");
+  Ctl({"fault", "refuse", "S", "1"});
+  ASSERT_TRUE(Connect());
+  EXPECT_FALSE(host_to_sql_.Server_SQL_Sincro());
+  EXPECT_TRUE(sql_to_host_.Server_SQL_Ritorno());
+  Drain();
+  EXPECT_EQ(1, Count("AS--> DATI/CONTATTI ADD RRN:1 IDX:0"));
+  EXPECT_EQ(Table({{"da SQL", "1"}}), Rows("SELECT [NOTA],[_T_IDX___] FROM [CONTATTI]"));
+  EXPECT_EQ(std::vector<std::string>{}, Differences());
+}
+
+// ORDINI is not replicated to SQL (As_Pc "N").
+class NotReplicatedTest : public EndToEndTest {
+ protected:
+  void EditHost() override {
+    const std::string files = host_dir_ + "/files.txt";
+    std::string text = ReadText(files);
+    const std::string from = "| S | N | S | GESTIONALE |      |";
+    const size_t at = text.find(from, text.find("DATI | ORDINI"));
+    ASSERT_NE(std::string::npos, at) << text;
+    text.replace(at, from.size(), "| N | N | S | GESTIONALE |      |");
+    ASSERT_TRUE(platform::WriteFileAtomic(files, text, 0644).ok());
+  }
+};
+
+TEST_F(NotReplicatedTest, AChangeOfAFileNotReplicatedToSqlIsConsumedCountedAndLogged) {
+  Ctl({"insert", "DATI/ORDINI", "NUMORD=7"});
+  Ctl({"insert", "DATI/CLIENTI", "CODCLI=C01"});
+  Drain();
+  EXPECT_EQ(1, Count("AS--> DATI/ORDINI ADD RRN:1 IDX:0"));
+  EXPECT_EQ(1, Count("AS--> DATI/CLIENTI ADD RRN:1 IDX:0"));
+  EXPECT_EQ(Table{}, Rows("SELECT * FROM [ORDINI]"));
+  EXPECT_EQ(2, program_.stats.Stat_Contatori[kRecordsReceived]);
+  EXPECT_EQ("0\n", Ctl({"queue"}));
+  EXPECT_FALSE(pending_.state().held.has_value());
+}
+
+}  // namespace
+}  // namespace torvan::testing

@@ -1,0 +1,186 @@
+// For replication's end-to-end tests: torvan-host serving a copy of the sample host (its
+// records emptied, so that host and mirror tables start alike) in a temporary folder, and
+// the two replication steps working in-process on a Runtime linked to it, with the mirror
+// tables built in the embedded SQLite engine.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "links/link_control.h"
+#include "links/sql_control.h"
+#include "platform/file.h"
+#include "platform/temp_folder.h"
+#include "replication/host_to_sql.h"
+#include "replication/pending.h"
+#include "replication/sql_to_host.h"
+#include "replication/testing/host_process.h"
+#include "replication/testing/mirror_compare.h"
+#include "schema/operations.h"
+
+namespace torvan::testing {
+
+// The catalogue of the sample host, in order.
+inline constexpr int kClienti = 1, kArticoli = 2, kOrdini = 3, kContatti = 4, kArchivio = 5;
+inline constexpr int kGestionale = 1, kArchivioDb = 2;
+
+class AnswerOk final : public Confirmations {
+ public:
+  void ShowRefusal(Owner, std::string_view, std::string_view) override {}
+  bool AskOkCancel(Owner, std::string_view, std::string_view, int64_t) override { return true; }
+};
+
+class EndToEndTest : public ::testing::Test {
+ protected:
+  EndToEndTest()
+      : pc_(folder_ / "pc"),
+        host_dir_(folder_ / "host"),
+        host_(TORVAN_HOST_EXE, host_dir_),
+        program_(Paths::InFolder(pc_), platform::SystemClock(), platform::ConsolePump()),
+        rt_(program_),
+        pending_(program_),
+        host_to_sql_(rt_, confirmations_, pending_),
+        sql_to_host_(rt_, pending_) {}
+
+  void SetUp() override {
+    namespace fs = std::filesystem;
+    fs::copy(TORVAN_SAMPLE_HOST, host_dir_, fs::copy_options::recursive);
+    for (const auto& e : fs::directory_iterator(host_dir_ + "/records")) {
+      ASSERT_TRUE(platform::WriteFileAtomic(e.path(), "", 0644).ok());
+    }
+    EditHost();
+    fs::create_directories(pc_ + "/immagini");
+    fs::copy_file(TORVAN_CHAR_TABLE, pc_ + "/TnC_TBL1.Tbl");
+    Status s = host_.Start(folder_ / "host.log");
+    ASSERT_TRUE(s.ok()) << s.message();
+
+    Parametri& p = program_.settings.parametri;
+    p.Nome_Connessione = "127.0.0.1";
+    p.Porta = host_.host_port();
+    p.Libreria = "";  // the host server program already listens: no FTP step
+    p.Attesa_Sincronizz = 1;
+    p.Log_PC_AS = true;
+    program_.log.on_status_line = [this](std::string_view l) { lines_.emplace_back(l.substr(11)); };
+    rt_.link.attempts = 3;
+    rt_.link.pause_steps = 1;
+    rt_.link.pause_step = std::chrono::milliseconds(10);
+    rt_.link.after_load = std::chrono::milliseconds(0);
+    ASSERT_TRUE(Connect());
+    Schema schema{program_, rt_.catalogue, rt_.connessioni, confirmations_};
+    ASSERT_EQ(5, rt_.catalogue.N_File);
+    for (int n = 1; n <= rt_.catalogue.N_File; ++n) Crea_File(schema, n);
+    lines_.clear();
+  }
+
+  // Changes the host's data folder before the host starts.
+  virtual void EditHost() {}
+
+  bool Connect() { return Server_AS_Start(rt_) && Server_SQL_Start_(rt_); }
+
+  // Both steps, again while either works, as the cycle runs them; a link that breaks is
+  // opened again, as the cycle's next tick would. Returns the passes made.
+  int Drain() {
+    int reconnections = 0;
+    for (int pass = 1; pass <= 500; ++pass) {
+      if (!program_.state.LinkUp || !program_.state.Collegato_SQL) {
+        if (++reconnections > 20) {
+          ADD_FAILURE() << "the link does not come back";
+          return pass;
+        }
+        (void)Server_AS_Stop(rt_);
+        (void)Server_SQL_Stop_(rt_);
+        Connect();
+        continue;
+      }
+      const bool received = host_to_sql_.Server_SQL_Sincro();
+      const bool sent = sql_to_host_.Server_SQL_Ritorno();
+      if (!received && !sent && program_.state.LinkUp) return pass;
+    }
+    ADD_FAILURE() << "replication does not come to rest";
+    return 500;
+  }
+
+  sql::Connection& Db(int n) { return *rt_.connessioni.at(n); }
+  void Exec(const std::string& statement, int db = kGestionale) {
+    Status s = Db(db).Execute(statement);
+    ASSERT_TRUE(s.ok()) << statement << ": "
+                        << (Db(db).Errors().empty() ? s.message()
+                                                    : Db(db).Errors().front().description);
+  }
+  // Every row of a query, each as its column texts.
+  std::vector<std::vector<std::string>> Rows(const std::string& query, int db = kGestionale) {
+    std::vector<std::vector<std::string>> rows;
+    std::unique_ptr<sql::Recordset> rs;
+    Status s = Db(db).OpenRecordset(query, &rs);
+    EXPECT_TRUE(s.ok()) << query;
+    while (s.ok() && !rs->Eof()) {
+      std::vector<std::string> row;
+      for (int i = 0; i < rs->FieldCount(); ++i) row.push_back(rs->Value(i).text);
+      rows.push_back(std::move(row));
+      s = rs->MoveNext();
+    }
+    return rows;
+  }
+
+  // `torvan-host ctl`, which must succeed; its output.
+  std::string Ctl(const std::vector<std::string>& args) {
+    ProcessResult r = host_.Ctl(args);
+    EXPECT_EQ(0, r.exit_code) << args[0] << ": " << r.err << r.out;
+    return r.out;
+  }
+
+  // What the comparer finds wrong: the files given (all when none) against their host
+  // files, and the events not sent back.
+  std::vector<std::string> Differences(const std::vector<int>& files = {}) {
+    std::vector<std::string> names, out;
+    for (int n : files) {
+      const FileEntry& f = rt_.catalogue.Tab_File[size_t(n)];
+      names.push_back(f.Libreria + "/" + f.File);
+    }
+    Status s = CompareFolder(pc_, host_, names, &out);
+    if (!s.ok()) out.push_back(s.message());
+    return out;
+  }
+
+  int Count(const std::string& line) const {
+    int n = 0;
+    for (const std::string& l : lines_) n += l == line;
+    return n;
+  }
+  bool HasLineStarting(const std::string& start) const {
+    for (const std::string& l : lines_) {
+      if (l.rfind(start, 0) == 0) return true;
+    }
+    return false;
+  }
+  std::string ReadText(const std::string& path) {
+    std::string text;
+    (void)platform::ReadFile(path, &text);
+    return text;
+  }
+  // How many requests of `code` the host logged.
+  int HostRequests(char code) {
+    const std::string log = ReadText(folder_ / "host.log");
+    const std::string mark = std::string("request ") + code + " ";
+    int n = 0;
+    for (size_t p = log.find(mark); p != std::string::npos; p = log.find(mark, p + 1)) ++n;
+    return n;
+  }
+
+  platform::TempFolder folder_{"torvan-repl"};
+  const std::string pc_, host_dir_;
+  HostProcess host_;
+  Program program_;
+  Runtime rt_;
+  AnswerOk confirmations_;
+  Pending pending_;
+  HostToSql host_to_sql_;
+  SqlToHost sql_to_host_;
+  std::vector<std::string> lines_;
+};
+
+}  // namespace torvan::testing

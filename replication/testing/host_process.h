@@ -1,0 +1,62 @@
+// Child processes for Torvan's end-to-end tests and the fault soak: torvan-host serving a
+// data folder on free ports (its control commands, a stop, a kill), and a runner for any
+// program whose output and exit status a test reads (torvan itself).
+#pragma once
+
+#include <sys/types.h>
+
+#include <string>
+#include <vector>
+
+#include "platform/status.h"
+
+namespace torvan::testing {
+
+struct ProcessResult {
+  int exit_code = -1;  // the exit status; -1 when a signal ended the process
+  int signal = 0;      // the signal that ended it, 0 when it exited
+  std::string out, err;
+};
+
+// Runs `argv` (argv[0] a path), its standard input /dev/null, with `env` ("NAME=value")
+// added to this process's environment, and waits for it.
+ProcessResult RunProcess(const std::vector<std::string>& argv,
+                         const std::vector<std::string>& env = {});
+
+// Starts `argv` as RunProcess does, its standard output and error appended to `log_path`,
+// and returns at once; `*pid` is the child's.
+Status StartProcess(const std::vector<std::string>& argv, const std::vector<std::string>& env,
+                    const std::string& log_path, pid_t* pid);
+
+// Waits for child `pid` (exit status or signal in the result; out and err empty).
+ProcessResult WaitProcess(pid_t pid);
+
+class HostProcess {
+ public:
+  // `exe`: the torvan-host program; `data_dir`: its data folder (a copy, never the one
+  // checked in).
+  HostProcess(std::string exe, std::string data_dir);
+  ~HostProcess();  // stops the server if it runs
+  HostProcess(const HostProcess&) = delete;
+  HostProcess& operator=(const HostProcess&) = delete;
+
+  // Starts `serve --data DIR --ftp-port 0 --port 0 --verbose` (the host server program
+  // listening at once, every request logged), output appended to `log_path`, and waits
+  // until the server has written its ports.
+  Status Start(const std::string& log_path);
+  // SIGTERM, and waits for the server to write its data folder and end.
+  void Stop();
+  bool running() const { return pid_ > 0; }
+  int ftp_port() const { return ftp_port_; }
+  int host_port() const { return host_port_; }
+
+  // `torvan-host ctl --data DIR args...`.
+  ProcessResult Ctl(const std::vector<std::string>& args) const;
+
+ private:
+  std::string exe_, data_dir_;
+  pid_t pid_ = -1;
+  int ftp_port_ = 0, host_port_ = 0;
+};
+
+}  // namespace torvan::testing

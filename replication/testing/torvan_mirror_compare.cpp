@@ -1,0 +1,50 @@
+// torvan-mirror-compare: the comparer of mirror_compare.h from the command line, for the
+// fault soak and for a person looking at a test's folders.
+//
+//   torvan-mirror-compare --dir TORVAN_DIR --host-exe TORVAN_HOST --host-data HOST_DIR
+//                         [LIB/FILE ...]
+//
+// Compares every file of the catalogue in TORVAN_DIR that is replicated to SQL (or the
+// files named) with the host's records (`TORVAN_HOST ctl --data HOST_DIR dump`), reading
+// the mirror tables of the embedded SQLite engine, and counts the events not yet sent back
+// of every database that sends them. Prints one line per difference. Exit status 0 when
+// everything agrees, 1 when something differs, 2 when the comparison could not be made.
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "core/text.h"
+#include "replication/testing/host_process.h"
+#include "replication/testing/mirror_compare.h"
+
+int main(int argc, char** argv) {
+  using namespace torvan;
+  std::string dir, host_exe, host_data;
+  std::vector<std::string> only;
+  for (int i = 1; i < argc; ++i) {
+    const std::string a = argv[i];
+    if ((a == "--dir" || a == "--host-exe" || a == "--host-data") && i + 1 < argc) {
+      (a == "--dir" ? dir : a == "--host-exe" ? host_exe : host_data) = argv[++i];
+    } else if (a.rfind("--", 0) != 0) {
+      only.push_back(Utf8ToCp1252(a));
+    } else {
+      dir.clear();
+      break;
+    }
+  }
+  if (dir.empty() || host_exe.empty() || host_data.empty()) {
+    std::fprintf(stderr,
+                 "usage: torvan-mirror-compare --dir TORVAN_DIR --host-exe TORVAN_HOST "
+                 "--host-data HOST_DIR [LIB/FILE ...]\n");
+    return 2;
+  }
+  testing::HostProcess host(host_exe, host_data);
+  std::vector<std::string> differences;
+  Status s = testing::CompareFolder(dir, host, only, &differences);
+  if (!s.ok()) {
+    std::fprintf(stderr, "torvan-mirror-compare: %s\n", Cp1252ToUtf8(s.message()).c_str());
+    return 2;
+  }
+  for (const std::string& d : differences) std::printf("%s\n", Cp1252ToUtf8(d).c_str());
+  return differences.empty() ? 0 : 1;
+}

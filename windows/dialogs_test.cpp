@@ -1,0 +1,201 @@
+// The message window and the options dialog.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTimer>
+
+#include "config/ini_file.h"
+#include "config/scramble.h"
+#include "platform/file.h"
+#include "windows/test_support.h"
+#include "windows/window_fixture.h"
+
+namespace torvan {
+namespace {
+
+using testing::SaveScreenshot;
+using testing::WindowsTest;
+
+TEST_F(WindowsTest, TheMessageWindowKeepsTheLastSixteenLines) {
+  Open();
+  main().Click(kMessaggi);
+  MessageWindow* m = main().messages();
+  ASSERT_NE(nullptr, m);
+  EXPECT_TRUE(state().Finestra_Messaggi_Aperta);
+  EXPECT_FALSE(main().action(kMessaggi)->isEnabled());
+  EXPECT_EQ("Torvan  Messaggi", m->windowTitle());
+  // Directly below the main window.
+  EXPECT_EQ(main().frameGeometry().left(), m->frameGeometry().left());
+  EXPECT_EQ(main().frameGeometry().bottom() + 1, m->frameGeometry().top());
+
+  // No message yet: sixteen blank lines.
+  QStringList lines = Lines(m->Text());
+  ASSERT_EQ(16, lines.size());
+  for (const QString& l : lines) EXPECT_EQ(" ", l);
+
+  // Three: the last three lines, the first thirteen still blank.
+  program().Scrivi_Messaggio("uno");
+  program().Scrivi_Messaggio("due");
+  program().Scrivi_Messaggio("caff\xE8 pronto");
+  lines = Lines(m->Text());
+  ASSERT_EQ(16, lines.size());
+  EXPECT_EQ(" ", lines[12]);
+  EXPECT_TRUE(lines[13].endsWith(" - uno"));
+  EXPECT_TRUE(lines[14].endsWith(" - due"));
+  EXPECT_TRUE(lines[15].endsWith(QString::fromUtf8(" - caffè pronto"))) << lines[15].toStdString();
+  SaveScreenshot(*m, "messages");
+
+  // Twenty: messages 5 to 20.
+  for (int i = 4; i <= 20; ++i) program().Scrivi_Messaggio("messaggio " + std::to_string(i));
+  lines = Lines(m->Text());
+  ASSERT_EQ(16, lines.size());
+  EXPECT_TRUE(lines[0].endsWith(" - messaggio 5"));
+  EXPECT_TRUE(lines[15].endsWith(" - messaggio 20"));
+
+  m->close();
+  QApplication::processEvents();
+  EXPECT_EQ(nullptr, main().messages());
+  EXPECT_FALSE(state().Finestra_Messaggi_Aperta);
+  EXPECT_TRUE(main().action(kMessaggi)->isEnabled());
+
+  // Opened again it starts blank: what came meanwhile is not shown.
+  program().Scrivi_Messaggio("mentre era chiusa");
+  main().Click(kMessaggi);
+  lines = Lines(main().messages()->Text());
+  EXPECT_EQ(" ", lines[15]);
+}
+
+TEST_F(WindowsTest, TheOptionsDialogLoadsSetsStandardValuesAndSavesTheExactBytes) {
+  OptionsForm typed = OptionsForm_Standard();
+  typed.txtIN1 = "as400.ditta.it";
+  typed.txtIN3 = "segreto";
+  typed.txtIN15 = "002500";
+  typed.chkLog_PC_AS = true;
+  ASSERT_TRUE(OptionsForm_Save(program(), typed).ok());
+  Open();
+  main().Click(kOpzioni);
+  OptionsDialog* o = main().options();
+  ASSERT_NE(nullptr, o);
+  EXPECT_EQ("Torvan  Opzioni", o->windowTitle());
+  EXPECT_TRUE(state().Finestra_Opzioni_Aperta);
+  for (int b = 0; b < kMainButtonCount; ++b) {
+    EXPECT_FALSE(main().action(MainButton(b))->isEnabled()) << MainButtons()[b].key;
+  }
+  // Centred over the main window, top edges aligned.
+  EXPECT_EQ(main().frameGeometry().top(), o->frameGeometry().top());
+  EXPECT_LE(std::abs(main().frameGeometry().center().x() - o->frameGeometry().center().x()), 1);
+
+  auto box = [&](const char* name) { return o->findChild<QLineEdit*>(name); };
+  auto check = [&](const char* name) { return o->findChild<QCheckBox*>(name); };
+  // The first panel's boxes as stored, blanks included; the timings as plain numbers.
+  EXPECT_EQ(QString("as400.ditta.it") + QString(36, ' '), box("txtIN1")->text());
+  EXPECT_EQ("SEGRETO   ", box("txtIN3")->text());
+  EXPECT_EQ(QLineEdit::Password, box("txtIN3")->echoMode());
+  EXPECT_EQ("4200 ", box("txtIN5")->text());
+  EXPECT_EQ("2500", box("txtIN15")->text());
+  EXPECT_EQ("30", box("txtIN13")->text());
+  EXPECT_TRUE(check("chkLog_PC_AS")->isChecked());
+  EXPECT_FALSE(check("chkLog")->isChecked());
+  EXPECT_EQ("Nome della connessione o indirizzo IP del server origine", box("txtIN1")->toolTip());
+  EXPECT_EQ("Attesa restart in minuti (0=spegimento e accensione da calendario)",
+            box("txtIN18")->toolTip());
+  EXPECT_EQ("Aggiorna ed esce", o->findChild<QPushButton*>("cmdAggiorna")->toolTip());
+  SaveScreenshot(*o, "options");
+
+  // Keyboard order: the first panel, the second, the three check boxes, the buttons.
+  const char* order[] = {
+      "txtIN1",       "txtIN2",          "txtIN3",      "txtIN5",      "txtIN16",  "txtIN17",
+      "txtIN12",      "txtIN13",         "txtIN14",     "txtIN18",     "txtIN15",  "chkLog",
+      "chkLog_PC_AS", "chkNativeClient", "cmdAggiorna", "cmdStandard", "cmdUscita"};
+  QWidget* w = box("txtIN1");
+  for (const char* name : order) {
+    ASSERT_EQ(name, w->objectName().toStdString());
+    do {
+      w = w->nextInFocusChain();
+    } while (!(w->focusPolicy() & Qt::TabFocus) || w->objectName().isEmpty());
+  }
+  EXPECT_EQ("txtIN1", w->objectName());
+
+  // "Standard" changes the boxes only; "Uscita" leaves TnC.INI as it was.
+  std::string before;
+  ASSERT_TRUE(platform::ReadFile(program().paths.settings, &before).ok());
+  o->findChild<QPushButton*>("cmdStandard")->click();
+  EXPECT_EQ("sistema origine", box("txtIN1")->text());
+  EXPECT_EQ("", box("txtIN3")->text());
+  EXPECT_EQ("1000", box("txtIN15")->text());
+  EXPECT_FALSE(check("chkLog_PC_AS")->isChecked());
+  o->findChild<QPushButton*>("cmdUscita")->click();
+  QApplication::processEvents();
+  std::string after;
+  ASSERT_TRUE(platform::ReadFile(program().paths.settings, &after).ok());
+  EXPECT_EQ(before, after);
+  EXPECT_EQ(nullptr, main().options());
+  EXPECT_FALSE(state().Finestra_Opzioni_Aperta);
+  EXPECT_TRUE(main().action(kOpzioni)->isEnabled());
+
+  // "Standard" then "Aggiorna": the standard parameter string, byte for byte.
+  main().Click(kOpzioni);
+  o = main().options();
+  o->findChild<QPushButton*>("cmdStandard")->click();
+  lines_.clear();
+  o->findChild<QPushButton*>("cmdAggiorna")->click();
+  QApplication::processEvents();
+  const std::string plain =
+      Decodifica_Parametri(
+          GetPrivateProfileString("Generale", "Parametri", "", program().paths.settings))
+          .text;
+  EXPECT_EQ(std::string("sistema origine") + std::string(35, ' ') + "UTENTE    " +
+                std::string(10, ' ') + "4200 " + "00002" + "00030" + "00015" + "01000" +
+                "TM        " + "21   " + "N" + "N" + "0    " + "N",
+            plain);
+  EXPECT_EQ(
+      (std::vector<std::string>{"Opzioni aggiornate", "Server sorgente sistema origine presente"}),
+      lines_);
+  EXPECT_EQ("sistema origine", program().settings.parametri.Nome_Connessione);
+  EXPECT_EQ(nullptr, main().options());
+  EXPECT_FALSE(state().Finestra_Opzioni_Aperta);
+}
+
+TEST_F(WindowsTest, AValueTheSettingsFileCannotGiveBackIsRefusedAndNothingIsSaved) {
+  Open();
+  main().Click(kOpzioni);
+  OptionsDialog* o = main().options();
+  ASSERT_NE(nullptr, o);
+  std::string before;
+  ASSERT_TRUE(platform::ReadFile(program().paths.settings, &before).ok());
+  o->findChild<QLineEdit*>("txtIN5")->setText("42OO");
+  o->findChild<QLineEdit*>("txtIN15")->setText("123456");
+  QString seen_text;
+  QMessageBox::Icon seen_icon = QMessageBox::NoIcon;
+  QTimer::singleShot(0, [&] {
+    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+    ASSERT_NE(nullptr, box);
+    seen_text = box->text();
+    seen_icon = box->icon();
+    box->button(QMessageBox::Ok)->click();
+  });
+  lines_.clear();
+  o->findChild<QPushButton*>("cmdAggiorna")->click();
+  QApplication::processEvents();
+  EXPECT_EQ(QMessageBox::Warning, seen_icon);
+  EXPECT_TRUE(seen_text.startsWith("Valori non validi, le opzioni non sono state aggiornate:\n"))
+      << seen_text.toStdString();
+  EXPECT_TRUE(seen_text.contains("Porta: ")) << seen_text.toStdString();
+  EXPECT_TRUE(seen_text.contains("Ciclo_Sincronizz: ")) << seen_text.toStdString();
+  // The dialog stays open on the first box at fault; the file and the log are as they were.
+  EXPECT_EQ(o, main().options());
+  EXPECT_TRUE(state().Finestra_Opzioni_Aperta);
+  ASSERT_NE(nullptr, o->focusWidget());
+  EXPECT_EQ("txtIN5", o->focusWidget()->objectName());
+  std::string after;
+  ASSERT_TRUE(platform::ReadFile(program().paths.settings, &after).ok());
+  EXPECT_EQ(before, after);
+  EXPECT_TRUE(lines_.empty());
+}
+
+}  // namespace
+}  // namespace torvan

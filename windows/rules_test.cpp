@@ -1,0 +1,242 @@
+// The window layer's rules without widgets: the main toolbar's enabling rules across the
+// run states and window flags, the browser's selection and button rules, the placement.
+#include <gtest/gtest.h>
+
+#include "config/ini_file.h"
+#include "platform/file.h"
+#include "platform/temp_folder.h"
+#include "windows/browser_rules.h"
+#include "windows/placement.h"
+#include "windows/toolbar_rules.h"
+
+namespace torvan {
+namespace {
+
+// Letters of the enabled buttons in toolbar order: U S T O F M R, "-" for a disabled one.
+std::string Enabled(const MainToolbarLook& look) {
+  static const char kLetters[] = "USTOFMR";
+  std::string s;
+  for (int b = 0; b < kMainButtonCount; ++b) s += look.enabled[size_t(b)] ? kLetters[b] : '-';
+  return s;
+}
+
+struct ToolbarCase {
+  const char* name;
+  StatoSincronismo S;
+  bool H, Q, O, F, M, E;
+  const char* enabled;
+  const char* server_image;
+  const char* timer_image;
+};
+
+TEST(MainToolbar, EnablingRulesAcrossRunStatesAndWindowFlags) {
+  using enum StatoSincronismo;
+  const ToolbarCase cases[] = {
+      {"idle after start-up", kSpento, false, false, false, false, false, false, "US-O-MR",
+       "Server", "Timer"},
+      {"links open", kSpento, true, true, false, false, false, false, "UST-FMR", "Server1",
+       "Timer"},
+      {"links open, catalogue index error", kSpento, true, true, false, false, false, true,
+       "US--FMR", "Server1", "Timer"},
+      {"host link open, SQL failed", kSpento, true, false, false, false, false, false, "US---MR",
+       "Server", "Timer"},
+      {"SQL open, host link down", kSpento, false, true, false, false, false, false, "US--FMR",
+       "Server", "Timer"},
+      {"replicating", kAttivo, true, true, false, false, false, false, "--T--MR", "Server1",
+       "Timer1"},
+      {"replicating, message window open", kAttivo, true, true, false, false, true, false,
+       "--T---R", "Server1", "Timer1"},
+      {"replicating, catalogue index error", kAttivo, true, true, false, false, false, true,
+       "-----MR", "Server1", "Timer1"},
+      {"suspended, links dropped", kSospeso, false, false, false, false, false, false, "--T--MR",
+       "Server", "Timer1"},
+      {"suspended, catalogue index error", kSospeso, false, false, false, false, false, true,
+       "--T--MR", "Server", "Timer1"},
+      {"options dialog open", kSpento, false, false, true, false, false, false, "-------", "Server",
+       "Timer"},
+      {"options dialog and message window open", kSpento, false, false, true, false, true, false,
+       "-------", "Server", "Timer"},
+      {"browser open", kSpento, true, true, false, true, false, false, "-----M-", "Server1",
+       "Timer"},
+      {"browser and message window open", kSpento, true, true, false, true, true, false, "-------",
+       "Server1", "Timer"},
+      {"message window open, idle", kSpento, false, false, false, false, true, false, "US-O--R",
+       "Server", "Timer"},
+  };
+  for (const ToolbarCase& c : cases) {
+    RunState s;
+    s.Stato_Sincronismo = c.S;
+    s.LinkUp = c.H;
+    s.Collegato_SQL = c.Q;
+    s.Finestra_Opzioni_Aperta = c.O;
+    s.Finestra_File_Aperta = c.F;
+    s.Finestra_Messaggi_Aperta = c.M;
+    const MainToolbarLook look = Bar_Regole(s, c.E);
+    EXPECT_EQ(c.enabled, Enabled(look)) << c.name;
+    EXPECT_STREQ(c.server_image, look.server_image) << c.name;
+    EXPECT_STREQ(c.timer_image, look.timer_image) << c.name;
+  }
+}
+
+TEST(MainToolbar, ServerShowsTheLinksBothOpenOnlyWithItsImageAndTooltip) {
+  struct {
+    bool H, Q;
+    const char* image;
+    const char* tooltip;
+  } const cases[] = {
+      {false, false, "Server", "Collegamento con il server origine"},
+      {true, false, "Server", "Collegamento con il server origine"},
+      {false, true, "Server", "Collegamento con il server origine"},
+      {true, true, "Server1", "Fine collegamento con il server origine"},
+  };
+  for (const auto& c : cases) {
+    RunState s;
+    s.LinkUp = c.H;
+    s.Collegato_SQL = c.Q;
+    const MainToolbarLook look = Bar_Regole(s, false);
+    EXPECT_STREQ(c.image, look.server_image) << c.H << c.Q;
+    EXPECT_STREQ(c.tooltip, look.server_tooltip) << c.H << c.Q;
+  }
+}
+
+TEST(MainToolbar, ButtonsInToolbarOrderWithTheirDesignTooltips) {
+  const auto& b = MainButtons();
+  EXPECT_STREQ("Uscita", b[kUscita].key);
+  EXPECT_STREQ(" Uscita da Torvan ", b[kUscita].tooltip);
+  EXPECT_STREQ(" Sincronizzazione ", b[kTimer].tooltip);
+  EXPECT_STREQ(" Opzioni ", b[kOpzioni].tooltip);
+  EXPECT_STREQ(" Elenco file(s) ", b[kFile].tooltip);
+  EXPECT_STREQ(" Visualizza messaggi ", b[kMessaggi].tooltip);
+  EXPECT_STREQ(" Azzera statistiche ", b[kReset].tooltip);
+  for (const ButtonDesign& d : b) EXPECT_STREQ(d.key, d.image);
+}
+
+TEST(BrowserRules, StatoSelezione) {
+  struct {
+    const char* name;
+    bool list;
+    GridSelection sel;
+    int stato;
+  } const cases[] = {
+      {"field view shown", false, {3, 3}, 1}, {"nothing selected after a fill", true, {0, 0}, 0},
+      {"one file row", true, {3, 3}, 2},      {"rows 2 to 5", true, {2, 5}, 3},
+      {"rows 5 back to 2", true, {5, 2}, 3},  {"from the header row", true, {0, 3}, 0},
+      {"to the header row", true, {3, 0}, 0},
+  };
+  for (const auto& c : cases) EXPECT_EQ(c.stato, Toolbar_Stato(c.list, c.sel)) << c.name;
+}
+
+TEST(BrowserRules, RightClickSelects) {
+  struct {
+    const char* name;
+    GridSelection before;
+    int row;
+    bool shift_only;
+    GridSelection after;
+  } const cases[] = {
+      {"one row selected: the clicked row", {2, 2}, 4, false, {4, 4}},
+      {"nothing selected: the clicked row", {0, 0}, 1, false, {1, 1}},
+      {"Shift extends from Row", {2, 2}, 5, true, {2, 5}},
+      {"Shift extends upwards too", {4, 4}, 1, true, {4, 1}},
+      {"Shift re-extends a range", {2, 5}, 3, true, {2, 3}},
+      {"several rows: kept wherever the click is", {2, 5}, 7, false, {2, 5}},
+      {"several rows: kept on a row inside", {2, 5}, 3, false, {2, 5}},
+      {"the header row can be clicked", {2, 2}, 0, false, {0, 0}},
+  };
+  for (const auto& c : cases) {
+    GridSelection sel = c.before;
+    Grid_RightClick(sel, c.row, c.shift_only);
+    EXPECT_EQ(c.after.row, sel.row) << c.name;
+    EXPECT_EQ(c.after.row_sel, sel.row_sel) << c.name;
+  }
+}
+
+TEST(BrowserRules, LeftClickAndDragSelectFileRows) {
+  GridSelection sel;
+  Grid_LeftPress(sel, 3, false);
+  EXPECT_EQ(3, sel.row);
+  EXPECT_EQ(3, sel.row_sel);
+  Grid_LeftDrag(sel, 5);
+  EXPECT_EQ(3, sel.row);
+  EXPECT_EQ(5, sel.row_sel);
+  Grid_LeftPress(sel, 1, true);
+  EXPECT_EQ(3, sel.row);
+  EXPECT_EQ(1, sel.row_sel);
+  Grid_LeftPress(sel, 0, false);  // not a file row
+  EXPECT_EQ(3, sel.row);
+}
+
+TEST(BrowserRules, ButtonsByStatoSelezione) {
+  // Letters of the enabled buttons: Elenco, Visualizza, Crea, canCella, Eventi.
+  auto on = [](int stato, bool pc_as) {
+    static const char kLetters[] = "EVCXR";
+    std::string s;
+    const auto b = BrowserButtonRules(stato, pc_as);
+    for (int i = 0; i < kBrowserButtonCount; ++i) s += b[size_t(i)] ? kLetters[i] : '-';
+    return s;
+  };
+  EXPECT_EQ("-----", on(0, false));
+  EXPECT_EQ("----R", on(0, true));
+  EXPECT_EQ("E----", on(1, true));
+  EXPECT_EQ("-VCX-", on(2, false));
+  EXPECT_EQ("-VCXR", on(2, true));
+  EXPECT_EQ("--CX-", on(3, false));
+  EXPECT_EQ("--CXR", on(3, true));
+}
+
+TEST(BrowserRules, ToolbarGroupsAndTooltips) {
+  const auto& b = BrowserButtons();
+  EXPECT_STREQ("File_Elenco", b[kFileElenco].key);
+  EXPECT_STREQ("File", b[kFileElenco].image);
+  EXPECT_STREQ(" Visualizza campi del file selezionato ", b[kFileVisualizza].tooltip);
+  EXPECT_STREQ("Cancella", b[kFileCancella].image);
+  EXPECT_STREQ(" Ricrea il file degli eventi ", b[kFileEventi].tooltip);
+  // One button, three, one.
+  EXPECT_FALSE(b[kFileElenco].gap_before);
+  EXPECT_TRUE(b[kFileVisualizza].gap_before);
+  EXPECT_FALSE(b[kFileCrea].gap_before);
+  EXPECT_FALSE(b[kFileCancella].gap_before);
+  EXPECT_TRUE(b[kFileEventi].gap_before);
+}
+
+TEST(BrowserRules, TheRangeRunsFromTheSmallerRow) {
+  EXPECT_EQ(2, SelectedFiles({5, 2}).first);
+  EXPECT_EQ(5, SelectedFiles({5, 2}).last);
+  EXPECT_EQ(0, SelectedFiles({0, 3}).first);  // includes the header row: nothing is done
+}
+
+TEST(Placement, StoredEdgesArePulledOntoTheScreen) {
+  EXPECT_EQ(0, ClampToScreen(-300, 19200));
+  EXPECT_EQ(3000, ClampToScreen(3000, 19200));
+  EXPECT_EQ(18600, ClampToScreen(18600, 19200));
+  EXPECT_EQ(18600, ClampToScreen(30000, 19200));
+}
+
+TEST(Placement, MissingKeysReadAsZero) {
+  platform::TempFolder folder("torvan-placement");
+  const Placement p = ReadPlacement(folder / "TnC.INI", 19200, 15360);
+  EXPECT_EQ(0, p.window_state);
+  EXPECT_EQ(0, p.left);
+  EXPECT_EQ(0, p.top);
+}
+
+TEST(Placement, ReadClampsAndWriteKeepsTheNormalPositionWhenMaximised) {
+  platform::TempFolder folder("torvan-placement");
+  const std::string ini = folder / "TnC.INI";
+  ASSERT_TRUE(WritePlacement(ini, {0, 25000, -45}).ok());
+  EXPECT_EQ("0", GetPrivateProfileString("Dimensioni Base", "WindowState", "", ini));
+  EXPECT_EQ("25000", GetPrivateProfileString("Dimensioni Base", "Left", "", ini));
+  EXPECT_EQ("-45", GetPrivateProfileString("Dimensioni Base", "Top", "", ini));
+  Placement p = ReadPlacement(ini, 19200, 15360);
+  EXPECT_EQ(18600, p.left);
+  EXPECT_EQ(0, p.top);
+
+  ASSERT_TRUE(WritePlacement(ini, {2, 100, 200}).ok());
+  p = ReadPlacement(ini, 19200, 15360);
+  EXPECT_EQ(2, p.window_state);
+  EXPECT_EQ(18600, p.left);  // still the last normal position
+  EXPECT_EQ("25000", GetPrivateProfileString("Dimensioni Base", "Left", "", ini));
+}
+
+}  // namespace
+}  // namespace torvan

@@ -1,0 +1,111 @@
+// The window tests' fixture: a Desktop in a temporary folder on Qt's offscreen platform,
+// with the real Controller and a ping that the test answers, the settings an operator
+// would have saved, and the messages logged collected without their time stamps.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <QTableWidget>
+#include <QTest>
+#include <string>
+#include <vector>
+
+#include "catalogue/catalogue_files.h"
+#include "config/settings.h"
+#include "platform/temp_folder.h"
+#include "windows/desktop.h"
+
+namespace torvan::testing {
+
+class WindowsTest : public ::testing::Test {
+ protected:
+  WindowsTest() {
+    setenv("TORVAN_HOSTS_FILE", (folder_ / "hosts").c_str(), 1);
+    // The settings an operator would have saved: the standard values with the host named.
+    OptionsForm form = OptionsForm_Standard();
+    form.txtIN1 = "127.0.0.1";
+    Program& program = desktop_.program();
+    EXPECT_TRUE(OptionsForm_Save(program, form).ok());
+    desktop_.main().close_pause = std::chrono::milliseconds(0);
+    desktop_.control().ping = [this](int32_t, int32_t, uint32_t) {
+      ++pings_;
+      hostlink::PingResult r;
+      r.failed = !host_answers_;
+      return r;
+    };
+    auto shown = program.log.on_status_line;
+    program.log.on_status_line = [this, shown](std::string_view line) {
+      lines_.emplace_back(line.substr(11));  // without "hh:nn:ss - "
+      if (shown) shown(line);
+    };
+  }
+  ~WindowsTest() override { unsetenv("TORVAN_HOSTS_FILE"); }
+
+  Program& program() { return desktop_.program(); }
+  RunState& state() { return desktop_.program().state; }
+  MainWindow& main() { return desktop_.main(); }
+  void Open() {
+    lines_.clear();
+    desktop_.Open();
+  }
+  // Lines of the message window, "\n" between them.
+  static QStringList Lines(const QString& text) { return text.split('\n'); }
+
+  // Three catalogued files; the second one has an accented description and is sent back.
+  void Catalogue() {
+    std::vector<File_Rec> files(3);
+    const char* names[] = {"CLIENTI", "CONTATTI", "ORDINI"};
+    const char* texts[] = {"Anagrafica clienti", "Contatti del caff\xE8", "Righe ordini"};
+    for (size_t i = 0; i < files.size(); ++i) {
+      files[i].Libreria = "DATI";
+      files[i].File = names[i];
+      files[i].Testo = texts[i];
+      files[i].As_Pc = "S";
+      files[i].Pc_As = i == 1 ? "S" : "N";
+      files[i].DataBase = "GESTIONALE";
+      files[i].Indice_DB = 1;
+    }
+    ASSERT_TRUE(WriteRecords(program().paths.file_catalogue, files).ok());
+    std::vector<Campo_Rec> fields(3);
+    fields[0].Nome = "CODCLI";
+    fields[0].Testo = "Codice cliente";
+    fields[0].Tipo = "A";
+    fields[0].Lunghezza = 8;
+    fields[0].Posizione = 1;
+    fields[0].Byte = 8;
+    fields[1].Nome = "FIDO";
+    fields[1].Testo = "Fido accordato in \x80";
+    fields[1].Tipo = "P";
+    fields[1].Lunghezza = 9;
+    fields[1].Decimali = 0;
+    fields[1].Posizione = 9;
+    fields[1].Byte = 5;
+    fields[1].Escluso = "S";
+    fields[2].Nome = "NOTE";
+    fields[2].Tipo = "A";
+    ASSERT_TRUE(WriteRecords(program().paths.FieldFile(1), fields).ok());
+  }
+  // The browser, opened from the toolbar as with the SQL connections open.
+  BrowserWindow& OpenBrowser() {
+    state().Collegato_SQL = true;
+    main().Click(kFile);
+    EXPECT_NE(nullptr, main().browser());
+    return *main().browser();
+  }
+  // A click of `button` on file-list row `row` (1 = the first file) of the browser's grid.
+  static void ClickRow(BrowserWindow& b, int row, Qt::MouseButton button,
+                       Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
+    QTableWidget* t = b.table();
+    const QRect cell = t->visualRect(t->model()->index(row - 1, 1));
+    QTest::mouseClick(t->viewport(), button, modifiers, cell.center());
+  }
+
+  platform::TempFolder folder_{"torvan-windows"};
+  Desktop desktop_{Paths::InFolder(folder_.path())};
+  std::vector<std::string> lines_;
+  bool host_answers_ = true;
+  int pings_ = 0;
+};
+
+}  // namespace torvan::testing
