@@ -236,9 +236,9 @@ TEST_F(WindowsTest, ThePlacementIsRestoredAtStartAndPulledOntoTheScreen) {
   // Another folder: one Torvan works in a folder at a time.
   platform::TempFolder elsewhere("torvan-window");
   Desktop other(Paths::InFolder(elsewhere.path()));
-  ASSERT_TRUE(WritePrivateProfileString("Dimensioni Base", "Left", "999999",
-                                        other.program().paths.settings)
-                  .ok());
+  ASSERT_TRUE(
+      WritePrivateProfileString("Dimensioni Base", "Left", "999999", other.program().paths.settings)
+          .ok());
   other.control().ping = desktop_.control().ping;
   ASSERT_TRUE(other.Open());
   const int screen = other.main().screen()->geometry().width();
