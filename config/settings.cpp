@@ -50,18 +50,20 @@ const Box* FindBox(std::string_view name) {
 
 std::string Quoted(std::string_view text) { return "\"" + std::string(text) + "\""; }
 
-// The first character the scramble cannot keep (outside codes 32..123), or 0.
-char Unscrambleable(std::string_view text) {
-  for (char c : text) {
-    const unsigned char u = static_cast<unsigned char>(c);
-    if (u < 32 || u > 123) return c;
+// Where the first character the scramble cannot keep (outside codes 32..123) stands, or
+// npos. (A NUL is such a character, so the character itself cannot say "none".)
+size_t Unscrambleable(std::string_view text) {
+  for (size_t i = 0; i < text.size(); ++i) {
+    const unsigned char u = static_cast<unsigned char>(text[i]);
+    if (u < 32 || u > 123) return i;
   }
-  return 0;
+  return std::string_view::npos;
 }
 
 std::string CheckNumber(const Box& box, std::string_view text) {
+  // The field keeps five characters, blanks included: "     46" would lose its digits.
   const std::string digits = Trim(text);
-  bool ok = !digits.empty() && digits.size() <= 5;
+  bool ok = !digits.empty() && text.size() <= 5;
   int32_t value = 0;
   for (char c : digits) {
     ok = ok && c >= '0' && c <= '9';
@@ -78,8 +80,8 @@ std::string CheckText(const Box& box, std::string_view text) {
     return std::string(box.name) + ": al massimo " + std::to_string(box.width) +
            " caratteri, non " + std::to_string(kept.size());
   }
-  if (char c = Unscrambleable(kept); c != 0) {
-    return std::string(box.name) + ": il carattere " + Quoted(std::string(1, c)) +
+  if (size_t at = Unscrambleable(kept); at != std::string_view::npos) {
+    return std::string(box.name) + ": il carattere " + Quoted(kept.substr(at, 1)) +
            " non si pu\xF2 memorizzare (solo i codici da 32 a 123)";
   }
   // The first two characters of the parameter string become the ends of its scrambled

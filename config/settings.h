@@ -64,7 +64,8 @@ Status OptionsForm_Save(Program& program, OptionsForm& form);
 
 // What a box can hold, so that the value read back is the value typed: a text box at most
 // its field's width (trailing blanks aside) of characters the scramble keeps (codes 32 to
-// 123); a number box digits only, at most five, within the box's range (Porta 1-65535,
+// 123); a number box digits only (blanks around them aside), at most five characters in
+// all, within the box's range (Porta 1-65535,
 // Porta_FTP 0-65535, the timings 0-99999); and no first characters of Nome_Connessione
 // that would put a blank or a pair of quotes at the ends of the scrambled string, which
 // the settings file does not keep. `name` is a name of OptionsForm_Set. Returns the rule

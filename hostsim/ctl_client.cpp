@@ -25,10 +25,14 @@ std::string EncodeCtlRequest(const std::vector<std::string>& args) {
 
 CtlDecode DecodeCtlRequest(std::string_view bytes, std::vector<std::string>* args) {
   args->clear();
+  // The count takes at most kMaxCountDigits characters, whether its line end has come
+  // or not, so that a request reads the same in pieces as whole.
+  constexpr size_t kMaxCountDigits = 8;
   size_t nl = bytes.find('\n');
   if (nl == std::string_view::npos) {
-    return bytes.size() > 8 ? CtlDecode::kMalformed : CtlDecode::kIncomplete;
+    return bytes.size() > kMaxCountDigits ? CtlDecode::kMalformed : CtlDecode::kIncomplete;
   }
+  if (nl > kMaxCountDigits) return CtlDecode::kMalformed;
   size_t count = 0;
   auto [end, ec] = std::from_chars(bytes.data(), bytes.data() + nl, count);
   if (ec != std::errc() || end != bytes.data() + nl || count > kMaxCtlArgs) {

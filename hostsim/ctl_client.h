@@ -1,8 +1,9 @@
 // The control socket's wire format and its client ("torvan-host ctl").
 //
-// Request: the number of arguments in decimal and "\n", then each argument followed by a
-// NUL byte (arguments are command-line texts, which never hold NUL). Reply: the exit
-// status in decimal and "\n", then the text; the server closes the connection after it.
+// Request: the number of arguments in decimal (at most eight characters) and "\n", then
+// each argument followed by a NUL byte (arguments are command-line texts, which never hold
+// NUL). Reply: the exit status in decimal and "\n", then the text; the server closes the
+// connection after it.
 #pragma once
 
 #include <string>

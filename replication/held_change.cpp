@@ -79,6 +79,10 @@ std::vector<std::string> HeldChangeLines(const HeldChangeView& v) {
        {std::pair{"  prima: ", &v.before}, std::pair{"  dopo:  ", &v.after}}) {
     for (const auto& [name, value] : *values) lines.push_back(label + name + "=" + value);
   }
+  // Names, values and the last error come from the host, the SQL side and the pending file:
+  // a control character among them must not break or forge a line of the console or of
+  // TnC_ACCANTONATI.Log.
+  for (std::string& line : lines) line = VisibleText(line);
   return lines;
 }
 

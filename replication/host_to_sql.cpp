@@ -32,6 +32,28 @@ int64_t WholeValue(std::string_view text) {
   return negative ? -v : v;
 }
 
+// A decoded numeric field that SQL reads as one number: blanks around it, an optional "-",
+// digits with at most one ".". The decoder gives a zoned half-byte above 9 as ":" to "?"
+// and a packed sign half-byte inside the digits as a blank, as the host's bytes say; such
+// a value must not reach a statement's text.
+bool IsNumberText(std::string_view text) {
+  size_t i = 0, end = text.size();
+  while (i < end && text[i] == ' ') ++i;
+  while (end > i && text[end - 1] == ' ') --end;
+  if (i < end && text[i] == '-') ++i;
+  size_t digits = 0, points = 0;
+  for (; i < end; ++i) {
+    if (text[i] >= '0' && text[i] <= '9') {
+      ++digits;
+    } else if (text[i] == '.' && points == 0) {
+      ++points;
+    } else {
+      return false;
+    }
+  }
+  return digits > 0;
+}
+
 char TypeOf(const CampoEntry& field) { return field.Tipo.empty() ? ' ' : field.Tipo[0]; }
 
 hostlink::FieldText Decode(const hostlink::CharTables& tables, std::string_view data, int32_t base,
@@ -83,6 +105,9 @@ Status BuildChangeStatements(const hostlink::CharTables& tables, std::string_vie
         v = Decode(tables, data, change.after_base, f);
       }
       if (!v.ok()) return Status::Fault("campo " + f.Nome + ": " + v.status.message());
+      if (TypeOf(f) != 'A' && !IsNumberText(v.text)) {
+        return Status::Fault("campo " + f.Nome + ": valore non numerico \"" + v.text + "\"");
+      }
       values += v.text + ",";
     }
     columns += "[_T_RRN___]";

@@ -24,8 +24,8 @@ namespace torvan {
 // `file` (whose included fields are `fields`, in catalogue order; `index_field` is the
 // position in `fields` of "§_T_IDX___", or -1), in order: UPDATE ... 'D' (files sent back),
 // DELETE, and for "1" and "3" the INSERT of the after image. `*idx` receives the index
-// field's value in the after image (0 without one). A field that cannot be decoded is a
-// fault.
+// field's value in the after image (0 without one). A field that cannot be decoded, and a
+// numeric field whose bytes do not make a number, is a fault: no statement is made.
 struct ChangeStatements {
   int64_t idx = 0;
   std::vector<std::string> statements;

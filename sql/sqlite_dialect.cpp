@@ -24,6 +24,11 @@ constexpr int32_t kConvertToNumeric = 8114;
 constexpr int32_t kArithmeticOverflow = 8115;
 constexpr int32_t kTruncated = 8152;
 
+// How deep NOT and parentheses may nest in a WHERE clause. Torvan's statements never nest
+// them; the parser descends once per level, so a text nesting them without end must be
+// refused before it takes the stack (and SQLite refuses expressions deeper than 1000).
+constexpr int kMaxNesting = 64;
+
 Status Refuse(SqlError* error, int32_t number, std::string_view state, std::string message) {
   error->number = number;
   error->native_error = number;
@@ -101,6 +106,7 @@ class Parser {
   Plan* plan_;
   SqlError* error_;
   size_t literals_ = 0;  // literals consumed so far
+  int nesting_ = 0;      // NOT and "(" open around the condition being read
 };
 
 Status Parser::Run() {
@@ -408,19 +414,25 @@ Status Parser::Conjunction(const TableInfo& table, std::string* sql) {
 }
 
 Status Parser::Negation(const TableInfo& table, std::string* sql) {
-  if (AcceptWord("NOT")) {
+  const bool negated = AcceptWord("NOT");
+  const bool grouped = !negated && AcceptPunct("(");
+  if (!negated && !grouped) return Comparison(table, sql);
+  if (nesting_ == kMaxNesting) {
+    return NotInSet("conditions nested more than " + std::to_string(kMaxNesting) + " deep");
+  }
+  ++nesting_;
+  Status s;
+  if (negated) {
     *sql += "NOT ";
-    return Negation(table, sql);
-  }
-  if (AcceptPunct("(")) {
+    s = Negation(table, sql);
+  } else {
     *sql += "(";
-    Status s = Condition(table, sql);
-    if (!s.ok()) return s;
-    if (!(s = ExpectPunct(")")).ok()) return s;
-    *sql += ")";
-    return Status::Ok();
+    s = Condition(table, sql);
+    if (s.ok()) s = ExpectPunct(")");
+    if (s.ok()) *sql += ")";
   }
-  return Comparison(table, sql);
+  --nesting_;
+  return s;
 }
 
 Status Parser::Comparison(const TableInfo& table, std::string* sql) {

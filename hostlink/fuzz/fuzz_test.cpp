@@ -1,11 +1,13 @@
-// Replays a fixed set of pseudo-random inputs through the fuzz entry points, so every
-// build (g++ included) exercises them; libFuzzer explores further in the fuzz build.
+// Replays the corpora of the host link's fuzz targets and a fixed set of pseudo-random
+// inputs through the entry points, so every build (g++ included) exercises them; libFuzzer
+// explores further in the fuzz build.
 #include <gtest/gtest.h>
 
 #include <random>
 #include <vector>
 
 #include "hostlink/fuzz/fuzz_targets.h"
+#include "platform/fuzz_replay.h"
 
 namespace torvan::hostlink::fuzz {
 namespace {
@@ -41,6 +43,23 @@ TEST(FuzzReplay, ReplyReader) {
     }
     ASSERT_EQ(0, FuzzReplyReader(input.data(), input.size()));
   }
+}
+
+using platform::fuzz::Replay;
+
+constexpr std::string_view kLikelyBytes("\xF0\xF1\xF9\x40\x0D\x0A\x0F\x5F\x9C\xA0\xFF\x00", 12);
+
+TEST(FuzzReplay, FieldDecodeCorpus) {
+  Replay("field_decode", TORVAN_FUZZ_CORPUS "/field_decode", FuzzFieldDecode, 2000, 7,
+         kLikelyBytes);
+}
+
+TEST(FuzzReplay, ReplyReaderCorpus) {
+  Replay("reply_reader", TORVAN_FUZZ_CORPUS "/reply_reader", FuzzReplyReader, 500, 8, kLikelyBytes);
+}
+
+TEST(FuzzReplay, CharTable) {
+  Replay("char_table", TORVAN_FUZZ_CORPUS "/char_table", FuzzCharTable, 2000, 9, kLikelyBytes);
 }
 
 }  // namespace
