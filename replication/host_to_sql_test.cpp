@@ -1,5 +1,6 @@
 // The statements that apply a host change to its mirror table, and its log line.
 #include "replication/host_to_sql.h"
+#include "schema/columns.h"
 
 #include <gtest/gtest.h>
 
@@ -14,15 +15,9 @@ using testing::HostText;
 
 CampoEntry Campo(const std::string& name, const char* tipo, int32_t pos, int32_t bytes,
                  int32_t digits, int32_t decimals = 0) {
-  CampoEntry c;
-  c.Nome = name;
-  c.Nome_Sql = NomeSql(name);
-  c.Tipo = tipo;
-  c.Posizione = pos;
-  c.Byte = bytes;
-  c.Lunghezza = digits;
-  c.Decimali = decimals;
-  return c;
+  CampoEntry f = MakeColumn(name, tipo, bytes, digits, decimals);
+  f.Posizione = pos;
+  return f;
 }
 
 FileEntry File(const std::string& name, bool pc_as) {

@@ -34,14 +34,8 @@ const hostlink::CharTables& Tables() {
 
 CampoEntry Field(const char* nome, const char* tipo, int32_t posizione, int32_t byte,
                  int32_t lunghezza, int32_t decimali) {
-  CampoEntry f;
-  f.Nome = nome;
-  f.Nome_Sql = NomeSql(f.Nome);
-  f.Tipo = tipo;
+  CampoEntry f = MakeColumn(nome, tipo, byte, lunghezza, decimali);
   f.Posizione = posizione;
-  f.Byte = byte;
-  f.Lunghezza = lunghezza;
-  f.Decimali = decimali;
   return f;
 }
 

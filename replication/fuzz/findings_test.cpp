@@ -8,6 +8,7 @@
 #include "hostlink/host_format.h"
 #include "replication/held_change.h"
 #include "replication/host_to_sql.h"
+#include "schema/columns.h"
 
 namespace torvan {
 namespace {
@@ -25,14 +26,8 @@ const hostlink::CharTables& Tables() {
 
 CampoEntry Field(const char* nome, const char* tipo, int32_t posizione, int32_t byte,
                  int32_t lunghezza, int32_t decimali) {
-  CampoEntry f;
-  f.Nome = nome;
-  f.Nome_Sql = NomeSql(nome);
-  f.Tipo = tipo;
+  CampoEntry f = MakeColumn(nome, tipo, byte, lunghezza, decimali);
   f.Posizione = posizione;
-  f.Byte = byte;
-  f.Lunghezza = lunghezza;
-  f.Decimali = decimali;
   return f;
 }
 
