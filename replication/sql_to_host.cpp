@@ -68,6 +68,10 @@ bool SqlToHost::LogPcAs(const std::string& text) {
   return s.ok();
 }
 
+SqlToHost::~SqlToHost() {
+  if (unmarked_unsaved_) (void)pending_.Save();
+}
+
 bool SqlToHost::Server_SQL_Ritorno() {
   Program& program = rt_.program;
   if (!program.state.LinkUp || !program.state.Collegato_SQL || !pending_.Ready()) return false;
@@ -98,10 +102,11 @@ SqlToHost::Outcome SqlToHost::OneMaster(int32_t d, double start, bool* completed
     }
     if (rs->Eof()) {
       // No master row: any mark left for this database names an event that is gone.
-      auto gone = [d](const InFlightEvent& e) { return e.database == d; };
-      if (std::any_of(pending.in_flight.begin(), pending.in_flight.end(), gone)) {
-        std::erase_if(pending.in_flight, gone);
+      const bool gone = std::erase_if(pending.in_flight,
+                                      [d](const InFlightEvent& e) { return e.database == d; }) > 0;
+      if (gone || unmarked_unsaved_) {
         (void)pending_.Save();
+        unmarked_unsaved_ = false;
       }
       return Outcome::kNothing;
     }
@@ -342,7 +347,13 @@ SqlToHost::Outcome SqlToHost::OneEvent(const Master& m, const FileEntry& entry, 
     return Outcome::kStop;
   }
   KillPoint("event-removed");
-  (void)unmark();  // a mark left on file names an event that is gone: it is dropped later
+  // The mark of a removed event names an event that is gone: it leaves the file with the
+  // next write (the next event's mark, an empty queue, the end of Torvan), not with a
+  // write of its own. Left by a kill, it matches no later event (master rows are not
+  // numbered again while their table lives), and a match after a rebuild of the table
+  // costs no more than an insert tried first as an update by its index.
+  std::erase(pending.in_flight, mark);
+  unmarked_unsaved_ = true;
 
   Statistics& stats = program.stats;
   Statistiche_AddRecord(stats, kRecordsSent, kSecondsSending, start,

@@ -28,6 +28,7 @@ namespace torvan {
 class SqlToHost {
  public:
   SqlToHost(Runtime& rt, Pending& pending);
+  ~SqlToHost();  // writes the pending state when an event's mark left it unwritten
 
   // True when at least one event was completed (sent, answered, removed) in this call.
   bool Server_SQL_Ritorno();
@@ -54,6 +55,7 @@ class SqlToHost {
 
   Runtime& rt_;
   Pending& pending_;
+  bool unmarked_unsaved_ = false;  // a completed event's mark is gone from memory only
 };
 
 }  // namespace torvan

@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -171,23 +172,44 @@ ChildResult InChild(const std::function<double()>& work) {
   return r;
 }
 
-void Compare(int n, const std::function<double(int)>& floor,
+void Compare(int n, int rounds, const std::function<double(int)>& floor,
              const std::function<double(int)>& torvan) {
-  struct Run {
-    const char* who;
-    int count;
-    ChildResult r;
+  // The machine's speed drifts from run to run: the floor and Torvan take turns (ABBA), and
+  // the median of each side is compared.
+  struct Side {
+    std::vector<double> rates;
+    long peak_kib = 0;
+    double Median() {
+      std::sort(rates.begin(), rates.end());
+      return rates[rates.size() / 2];
+    }
+    void Add(const ChildResult& r) {
+      rates.push_back(r.value);
+      peak_kib = std::max(peak_kib, r.peak_kib);
+    }
   };
-  Run runs[] = {{"floor ", n, InChild([&] { return floor(n); })},
-                {"Torvan", n, InChild([&] { return torvan(n); })},
-                {"Torvan", 4 * n, InChild([&] { return torvan(4 * n); })},
-                {"floor ", 4 * n, InChild([&] { return floor(4 * n); })}};
-  for (const Run& run : runs) {
-    std::printf("  %s %-7d %10.0f/s  peak %ld KiB\n", run.who, run.count, run.r.value,
-                run.r.peak_kib);
+  double ratio[2] = {0, 0};
+  for (int size = 0; size < 2; ++size) {
+    const int count = size == 0 ? n : 4 * n;
+    Side f, t;
+    for (int round = 0; round < rounds; ++round) {
+      if (round % 2 == 0) {
+        f.Add(InChild([&] { return floor(count); }));
+        t.Add(InChild([&] { return torvan(count); }));
+      } else {
+        t.Add(InChild([&] { return torvan(count); }));
+        f.Add(InChild([&] { return floor(count); }));
+      }
+    }
+    const double fm = f.Median(), tm = t.Median();
+    std::printf("  floor  %-7d %10.0f/s  (%.0f..%.0f)  peak %ld KiB\n", count, fm, f.rates.front(),
+                f.rates.back(), f.peak_kib);
+    std::printf("  Torvan %-7d %10.0f/s  (%.0f..%.0f)  peak %ld KiB\n", count, tm, t.rates.front(),
+                t.rates.back(), t.peak_kib);
+    ratio[size] = tm / fm;
   }
-  std::printf("  ratio Torvan/floor %.2f at N, %.2f at 4N (target >= 0.80)\n",
-              runs[1].r.value / runs[0].r.value, runs[2].r.value / runs[3].r.value);
+  std::printf("  ratio Torvan/floor %.2f at N, %.2f at 4N (medians of %d runs; target >= 0.80)\n",
+              ratio[0], ratio[1], rounds);
 }
 
 }  // namespace torvan::bench

@@ -79,9 +79,9 @@ struct ChildResult {
 };
 ChildResult InChild(const std::function<double()>& work);
 
-// Runs the floor and Torvan, each at N and 4N in its own child process, and prints their
-// rates, peak memory and ratios.
-void Compare(int n, const std::function<double(int)>& floor,
+// Runs the floor and Torvan `rounds` times each at N and 4N, every run in its own child
+// process, and prints their median rates, peak memory and ratios.
+void Compare(int n, int rounds, const std::function<double(int)>& floor,
              const std::function<double(int)>& torvan);
 
 }  // namespace torvan::bench

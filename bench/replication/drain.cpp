@@ -145,15 +145,16 @@ double FloorDrain(BenchHost& host, int n) {
 
 int main(int argc, char** argv) {
   const int n = argc > 1 ? std::atoi(argv[1]) : 20000;
-  if (n < 1) {
-    std::fprintf(stderr, "usage: drain [N]\n");
+  const int rounds = argc > 2 ? std::atoi(argv[2]) : 3;
+  if (n < 1 || rounds < 1) {
+    std::fprintf(stderr, "usage: drain [N [ROUNDS]]\n");
     return 2;
   }
   BenchHost host(TORVAN_HOST_EXE);
   std::printf("drain: %d host changes over %d files into SQLite (pending file, TnC.Log on)\n", n,
               kBenchFiles);
   Compare(
-      n, [&](int count) { return FloorDrain(host, count); },
+      n, rounds, [&](int count) { return FloorDrain(host, count); },
       [&](int count) { return TorvanDrain(host, count); });
   return 0;
 }

@@ -161,14 +161,15 @@ double FloorReturn(BenchHost& host, int n) {
 
 int main(int argc, char** argv) {
   const int n = argc > 1 ? std::atoi(argv[1]) : 20000;
-  if (n < 1) {
-    std::fprintf(stderr, "usage: return [N]\n");
+  const int rounds = argc > 2 ? std::atoi(argv[2]) : 3;
+  if (n < 1 || rounds < 1) {
+    std::fprintf(stderr, "usage: return [N [ROUNDS]]\n");
     return 2;
   }
   BenchHost host(TORVAN_HOST_EXE);
   std::printf("return: %d SQL-side events returned to the host as INSERT statements\n", n);
   Compare(
-      n, [&](int count) { return FloorReturn(host, count); },
+      n, rounds, [&](int count) { return FloorReturn(host, count); },
       [&](int count) { return TorvanReturn(host, count); });
   return 0;
 }
