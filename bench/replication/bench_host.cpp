@@ -172,6 +172,17 @@ ChildResult InChild(const std::function<double()>& work) {
   return r;
 }
 
+double RateOf(const char* who, const char* units, int count, int n,
+              std::chrono::steady_clock::time_point start) {
+  const double seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  if (count != n) {
+    std::fprintf(stderr, "%s %d %s of %d\n", who, count, units, n);
+    std::exit(1);
+  }
+  return n / seconds;
+}
+
 void Compare(int n, int rounds, const std::function<double(int)>& floor,
              const std::function<double(int)>& torvan) {
   // The machine's speed drifts from run to run: the floor and Torvan take turns (ABBA), and

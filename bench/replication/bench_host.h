@@ -7,6 +7,7 @@
 #include <sys/resource.h>
 #include <sys/types.h>
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -78,6 +79,11 @@ struct ChildResult {
   long peak_kib = 0;
 };
 ChildResult InChild(const std::function<double()>& work);
+
+// The rate of `n` units done since `start`; ends the process, saying "<who> <count> <units>
+// of <n>", when only `count` were done.
+double RateOf(const char* who, const char* units, int count, int n,
+              std::chrono::steady_clock::time_point start);
 
 // Runs the floor and Torvan `rounds` times each at N and 4N, every run in its own child
 // process, and prints their median rates, peak memory and ratios.

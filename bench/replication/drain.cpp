@@ -54,12 +54,7 @@ double TorvanDrain(BenchHost& host, int n) {
   const Clock::time_point start = Clock::now();
   int count = 0;
   while (steps->Server_SQL_Sincro()) ++count;
-  const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
-  if (count != n) {
-    std::fprintf(stderr, "Torvan applied %d changes of %d\n", count, n);
-    std::exit(1);
-  }
-  return n / seconds;
+  return RateOf("Torvan applied", "changes", count, n, start);
 }
 
 double FloorDrain(BenchHost& host, int n) {
@@ -133,12 +128,7 @@ double FloorDrain(BenchHost& host, int n) {
     sqlite3_bind_int64(p.insert, i, rrn);
     floor.Step(p.insert);
   }
-  const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
-  if (count != n) {
-    std::fprintf(stderr, "the floor applied %d changes of %d\n", count, n);
-    std::exit(1);
-  }
-  return n / seconds;
+  return RateOf("the floor applied", "changes", count, n, start);
 }
 
 }  // namespace

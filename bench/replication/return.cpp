@@ -84,12 +84,7 @@ double TorvanReturn(BenchHost& host, int n) {
   const Clock::time_point start = Clock::now();
   int count = 0;
   while (steps->Server_SQL_Ritorno()) ++count;
-  const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
-  if (count != n) {
-    std::fprintf(stderr, "Torvan returned %d events of %d\n", count, n);
-    std::exit(1);
-  }
-  return n / seconds;
+  return RateOf("Torvan returned", "events", count, n, start);
 }
 
 double FloorReturn(BenchHost& host, int n) {
@@ -149,12 +144,7 @@ double FloorReturn(BenchHost& host, int n) {
     floor.Step(drop_master);
     ++count;
   }
-  const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
-  if (count != n) {
-    std::fprintf(stderr, "the floor returned %d events of %d\n", count, n);
-    std::exit(1);
-  }
-  return n / seconds;
+  return RateOf("the floor returned", "events", count, n, start);
 }
 
 }  // namespace
