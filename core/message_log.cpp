@@ -35,8 +35,8 @@ void MessageLog::Scrivi_Messaggio(std::string_view testo) {
     if (program_.state.Finestra_Messaggi_Aperta) AppendWindowLine(line);
     if (program_.settings.parametri.Log_Su_File) {
       // A failing log file loses this line only.
-      (void)platform::AppendToFile(program_.paths.message_log,
-                                   Cp1252ToUtf8(DateText(now) + " " + line) + "\r\n");
+      (void)log_file_.Append(program_.paths.message_log,
+                             Cp1252ToUtf8(DateText(now) + " " + line) + "\r\n");
     }
   } catch (...) {
     // Reporting must never fail its caller.
@@ -45,7 +45,7 @@ void MessageLog::Scrivi_Messaggio(std::string_view testo) {
 
 Status MessageLog::Scrivi_Log_PC_AS(std::string_view testo) {
   platform::LocalDateTime now = program_.clock->Now();
-  Status s = platform::AppendToFile(
+  Status s = pc_as_file_.Append(
       program_.paths.pc_as_log,
       Cp1252ToUtf8(DateText(now) + " " + TimeText(now) + " " + VisibleText(testo)) + "\r\n");
   if (program_.state.Finestra_Messaggi_Aperta) {

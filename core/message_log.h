@@ -5,8 +5,10 @@
 // operator asked for a log file. Scrivi_Log_PC_AS serves the SQL-to-host direction: it
 // appends to TnC_PC_AS.Log and echoes a shortened line to the message window.
 //
-// Log files are UTF-8 text with CR LF line ends, opened, appended to and closed for every
-// line. A log file that cannot be written never disturbs a caller of Scrivi_Messaggio.
+// Log files are UTF-8 text with CR LF line ends, appended to line by line and kept open for
+// at most a second between lines (platform::AppendingFile), so that a log removed or
+// rotated is made again within a second. A log file that cannot be written never disturbs
+// a caller of Scrivi_Messaggio.
 //
 // Messages carry names and texts from the host and the SQL side. Both writers show their
 // control characters as "\xNN" (VisibleText, core/text.h) in every line they make (status
@@ -18,6 +20,7 @@
 #include <string>
 #include <string_view>
 
+#include "platform/file.h"
 #include "platform/status.h"
 
 namespace torvan {
@@ -53,6 +56,7 @@ class MessageLog {
 
   Program& program_;
   std::string window_text_;
+  platform::AppendingFile log_file_, pc_as_file_;
 };
 
 }  // namespace torvan

@@ -2,6 +2,8 @@
 #pragma once
 
 #include <sys/types.h>
+
+#include <chrono>
 #include <string>
 #include <string_view>
 
@@ -21,6 +23,29 @@ Status WriteFileAtomic(const std::string& path, std::string_view contents, mode_
 
 // Opens the file for appending (creating it with mode 0644), writes `bytes`, closes it.
 Status AppendToFile(const std::string& path, std::string_view bytes);
+
+// A log file that lines are appended to, as AppendToFile does, but kept open from one line to
+// the next for at most `keep_open`: a busy log costs a write per line, not an open and a
+// close, and a file removed or renamed meanwhile (rotated by an operator) is opened again by
+// its path, and made again, within that time. A failed write closes the file: the next line
+// opens it again.
+class AppendingFile {
+ public:
+  explicit AppendingFile(std::chrono::milliseconds keep_open = std::chrono::seconds(1))
+      : keep_open_(keep_open) {}
+  ~AppendingFile() { Close(); }
+  AppendingFile(const AppendingFile&) = delete;
+  AppendingFile& operator=(const AppendingFile&) = delete;
+
+  Status Append(const std::string& path, std::string_view bytes);
+  void Close();
+
+ private:
+  const std::chrono::milliseconds keep_open_;
+  int fd_ = -1;
+  std::string path_;
+  std::chrono::steady_clock::time_point opened_;
+};
 
 bool FileExists(const std::string& path);
 Status RemoveFile(const std::string& path);

@@ -66,6 +66,25 @@ Status AppendToFile(const std::string& path, std::string_view bytes) {
   return s;
 }
 
+Status AppendingFile::Append(const std::string& path, std::string_view bytes) {
+  const auto now = std::chrono::steady_clock::now();
+  if (fd_ >= 0 && (path != path_ || now - opened_ >= keep_open_)) Close();
+  if (fd_ < 0) {
+    fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    if (fd_ < 0) return PosixError("open " + path, errno);
+    path_ = path;
+    opened_ = now;
+  }
+  Status s = WriteAll(fd_, bytes, path);
+  if (!s.ok()) Close();
+  return s;
+}
+
+void AppendingFile::Close() {
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = -1;
+}
+
 bool FileExists(const std::string& path) {
   struct stat st {};
   return ::stat(path.c_str(), &st) == 0;

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <cstdio>
 #include <cstdlib>
 
 namespace torvan::platform {
@@ -38,6 +39,44 @@ TEST_F(FileTest, AppendAddsAtTheEndAndMissingFilesAreNotFound) {
   EXPECT_EQ("a\r\nb\r\n", contents);
   EXPECT_EQ(Status::Code::kNotFound, ReadFile(dir_ + "/none", &contents).code());
   EXPECT_FALSE(AppendToFile(dir_ + "/no/such/dir/log", "x").ok());
+}
+
+TEST_F(FileTest, AnAppendingFileAddsLinesInOrderAndFollowsItsPath) {
+  const std::string log = dir_ + "/TnC.Log", other = dir_ + "/other.Log";
+  AppendingFile file;
+  ASSERT_TRUE(file.Append(log, "one\r\n").ok());
+  ASSERT_TRUE(file.Append(log, "two\r\n").ok());
+  ASSERT_TRUE(file.Append(other, "elsewhere\r\n").ok());  // a new path is opened at once
+  ASSERT_TRUE(file.Append(log, "three\r\n").ok());
+  std::string contents;
+  ASSERT_TRUE(ReadFile(log, &contents).ok());
+  EXPECT_EQ("one\r\ntwo\r\nthree\r\n", contents);
+  ASSERT_TRUE(ReadFile(other, &contents).ok());
+  EXPECT_EQ("elsewhere\r\n", contents);
+}
+
+TEST_F(FileTest, AnAppendingFileRemovedOrRotatedIsMadeAgainOnceItsTimeIsUp) {
+  const std::string log = dir_ + "/TnC.Log";
+  AppendingFile file(std::chrono::milliseconds(0));
+  ASSERT_TRUE(file.Append(log, "before\r\n").ok());
+  ASSERT_EQ(0, ::rename(log.c_str(), (log + ".1").c_str()));
+  ASSERT_TRUE(file.Append(log, "after rotation\r\n").ok());
+  ASSERT_TRUE(RemoveFile(log).ok());
+  ASSERT_TRUE(file.Append(log, "after removal\r\n").ok());
+  std::string contents;
+  ASSERT_TRUE(ReadFile(log + ".1", &contents).ok());
+  EXPECT_EQ("before\r\n", contents);
+  ASSERT_TRUE(ReadFile(log, &contents).ok());
+  EXPECT_EQ("after removal\r\n", contents);
+}
+
+TEST_F(FileTest, AnAppendingFileThatCannotBeOpenedFailsThatLineOnly) {
+  AppendingFile file;
+  EXPECT_FALSE(file.Append(dir_ + "/missing/TnC.Log", "lost\r\n").ok());
+  ASSERT_TRUE(file.Append(dir_ + "/TnC.Log", "kept\r\n").ok());
+  std::string contents;
+  ASSERT_TRUE(ReadFile(dir_ + "/TnC.Log", &contents).ok());
+  EXPECT_EQ("kept\r\n", contents);
 }
 
 }  // namespace
