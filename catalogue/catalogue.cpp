@@ -29,6 +29,18 @@ int32_t NumericBytes(char type, int32_t digits) {
 
 }  // namespace
 
+CampoEntry CatalogueField(const Campo_Rec& rec) {
+  CampoEntry e;
+  e.Nome = Trim(rec.Nome);
+  e.Nome_Sql = NomeSql(e.Nome);
+  e.Tipo = Trim(rec.Tipo);
+  e.Posizione = rec.Posizione;
+  e.Byte = rec.Byte;
+  e.Lunghezza = rec.Lunghezza;
+  e.Decimali = rec.Decimali;
+  return e;
+}
+
 std::string FieldLayoutError(const CampoEntry& f) {
   constexpr int32_t kRecord = hostlink::change_record::kMaxRecordLength;
   const std::string upper = UpperCp1252(f.Nome);
@@ -100,14 +112,7 @@ void Carica_Catalogo(Program& program, Catalogue& c) {
     std::set<std::string> names;
     for (const Campo_Rec& field : fields) {
       if (field.Escluso != " ") continue;
-      CampoEntry e;
-      e.Nome = Trim(field.Nome);
-      e.Nome_Sql = NomeSql(e.Nome);
-      e.Tipo = Trim(field.Tipo);
-      e.Posizione = field.Posizione;
-      e.Byte = field.Byte;
-      e.Lunghezza = field.Lunghezza;
-      e.Decimali = field.Decimali;
+      CampoEntry e = CatalogueField(field);
       std::string why = e.Nome.empty()                              ? "nome vuoto"
                         : !names.insert(UpperCp1252(e.Nome)).second ? "nome ripetuto"
                                                                     : FieldLayoutError(e);

@@ -71,6 +71,11 @@ inline constexpr const char* kReservedColumns[] = {"_T_RRN___",    "_T_TIPO___",
 // reserved column names.
 std::string FieldLayoutError(const CampoEntry& field);
 
+struct Campo_Rec;
+// A field record of the catalogue files as the in-memory catalogue holds it: name and type
+// trimmed, Nome_Sql made, the layout as it stands (not yet checked).
+CampoEntry CatalogueField(const Campo_Rec& rec);
+
 // Rebuilds Tab_File, Tab_Campi, Tab_Cartelle_DB, N_File and Catalogo_Errato from the
 // catalogue files (finishing first a catalogue switch that a kill interrupted), writing to
 // the message log the index-field errors, the fields whose layout cannot be right

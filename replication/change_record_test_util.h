@@ -1,5 +1,6 @@
-// For replication's tests: host bytes built with the shipped character table, and change
-// records (the data of an S reply) made of them, laid out as host_format.h says.
+// For replication's tests: host bytes built with the shipped character table, change
+// records (the data of an S reply) made of them, laid out as host_format.h says, and the
+// catalogued fields that describe them.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -11,6 +12,7 @@
 #include "hostlink/char_table.h"
 #include "hostlink/field.h"
 #include "hostlink/host_format.h"
+#include "schema/columns.h"
 
 namespace torvan::testing {
 
@@ -36,6 +38,14 @@ inline std::string HostField(char type, const std::string& value, int32_t bytes,
 // PC text in host bytes, padded with blanks to `width` when it is given.
 inline std::string HostText(const std::string& pc, size_t width = 0) {
   return Tables().ToHost(width == 0 ? pc : PadRight(pc, width));
+}
+
+// A catalogued field of `digits` digits and `decimals` decimals, `bytes` bytes at `pos`.
+inline CampoEntry Campo(const std::string& name, const char* tipo, int32_t pos, int32_t bytes,
+                        int32_t digits, int32_t decimals = 0) {
+  CampoEntry c = MakeColumn(name, tipo, bytes, digits, decimals);
+  c.Posizione = pos;
+  return c;
 }
 
 // The data part of an S reply: the fixed part, then the before and after images.

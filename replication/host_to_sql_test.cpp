@@ -1,6 +1,5 @@
 // The statements that apply a host change to its mirror table, and its log line.
 #include "replication/host_to_sql.h"
-#include "schema/columns.h"
 
 #include <gtest/gtest.h>
 
@@ -9,16 +8,10 @@
 namespace torvan {
 namespace {
 
+using testing::Campo;
 using testing::ChangeData;
 using testing::HostField;
 using testing::HostText;
-
-CampoEntry Campo(const std::string& name, const char* tipo, int32_t pos, int32_t bytes,
-                 int32_t digits, int32_t decimals = 0) {
-  CampoEntry f = MakeColumn(name, tipo, bytes, digits, decimals);
-  f.Posizione = pos;
-  return f;
-}
 
 FileEntry File(const std::string& name, bool pc_as) {
   FileEntry f;

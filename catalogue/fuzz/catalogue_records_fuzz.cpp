@@ -5,7 +5,6 @@
 #include "catalogue/catalogue_files.h"
 #include "catalogue/fuzz/checks.h"
 #include "catalogue/fuzz/fuzz_targets.h"
-#include "core/text.h"
 
 namespace torvan::fuzz {
 
@@ -27,14 +26,7 @@ void CheckRecords(std::string_view bytes, Decode decode) {
 
 // A field record as the catalogue takes it in.
 void CheckField(const Campo_Rec& rec) {
-  CampoEntry e;
-  e.Nome = Trim(rec.Nome);
-  e.Nome_Sql = NomeSql(e.Nome);
-  e.Tipo = Trim(rec.Tipo);
-  e.Posizione = rec.Posizione;
-  e.Byte = rec.Byte;
-  e.Lunghezza = rec.Lunghezza;
-  e.Decimali = rec.Decimali;
+  const CampoEntry e = CatalogueField(rec);
   Check(e.Nome_Sql.size() >= 2 && e.Nome_Sql.front() == '[' && e.Nome_Sql.back() == ']');
   if (FieldLayoutError(e).empty()) CheckSoundField(e);
 }

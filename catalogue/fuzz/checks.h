@@ -7,12 +7,11 @@
 #include "catalogue/catalogue.h"
 #include "hostlink/field.h"
 #include "hostlink/host_format.h"
+#include "platform/fuzz_check.h"
 
 namespace torvan::fuzz {
 
-inline void Check(bool invariant) {
-  if (!invariant) std::abort();
-}
+using platform::fuzz::Check;
 
 // FieldLayoutError found nothing wrong: the field lies within the widest host record and
 // the decoder takes it from a record of zero bytes.

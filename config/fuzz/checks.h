@@ -6,12 +6,11 @@
 #include <string_view>
 
 #include "core/settings_values.h"
+#include "platform/fuzz_check.h"
 
 namespace torvan::fuzz {
 
-inline void Check(bool invariant) {
-  if (!invariant) std::abort();
-}
+using platform::fuzz::Check;
 
 inline bool HasControl(std::string_view text) {
   for (char c : text) {

@@ -3,14 +3,13 @@
 
 #include "hostlink/char_table.h"
 #include "hostlink/fuzz/fuzz_targets.h"
+#include "platform/fuzz_check.h"
 
 namespace torvan::hostlink::fuzz {
 
 namespace {
 
-void Check(bool invariant) {
-  if (!invariant) std::abort();
-}
+using platform::fuzz::Check;
 
 }  // namespace
 

@@ -3,14 +3,13 @@
 
 #include "hostlink/field.h"
 #include "hostlink/fuzz/fuzz_targets.h"
+#include "platform/fuzz_check.h"
 
 namespace torvan::hostlink::fuzz {
 
 namespace {
 
-void Check(bool invariant) {
-  if (!invariant) std::abort();
-}
+using platform::fuzz::Check;
 
 CharTables FuzzTables() {
   std::array<uint8_t, kCharTableLength> host_to_pc{};

@@ -9,14 +9,13 @@
 #include "hostlink/exchange.h"
 #include "hostlink/fuzz/fuzz_targets.h"
 #include "platform/fakes.h"
+#include "platform/fuzz_check.h"
 
 namespace torvan::hostlink::fuzz {
 
 namespace {
 
-void Check(bool invariant) {
-  if (!invariant) std::abort();
-}
+using platform::fuzz::Check;
 
 // The host's side of the conversation: whatever bytes the input holds, then the end.
 class FuzzedHost {

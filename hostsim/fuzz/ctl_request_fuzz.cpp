@@ -5,14 +5,13 @@
 
 #include "hostsim/ctl_client.h"
 #include "hostsim/fuzz/fuzz_targets.h"
+#include "platform/fuzz_check.h"
 
 namespace torvan::hostsim::fuzz {
 
 namespace {
 
-void Check(bool invariant) {
-  if (!invariant) std::abort();
-}
+using platform::fuzz::Check;
 
 }  // namespace
 

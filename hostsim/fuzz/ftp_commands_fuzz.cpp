@@ -4,14 +4,13 @@
 
 #include "hostsim/ftp_session.h"
 #include "hostsim/fuzz/fuzz_targets.h"
+#include "platform/fuzz_check.h"
 
 namespace torvan::hostsim::fuzz {
 
 namespace {
 
-void Check(bool invariant) {
-  if (!invariant) std::abort();
-}
+using platform::fuzz::Check;
 
 // RCMD as torvan-host runs it: the one command shape, a port within range.
 RemoteCommandResult RemoteCommand(const std::string& command) {

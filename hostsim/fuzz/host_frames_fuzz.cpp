@@ -12,15 +12,14 @@
 #include "hostsim/host_store.h"
 #include "hostsim/server.h"
 #include "platform/fakes.h"
+#include "platform/fuzz_check.h"
 #include "platform/temp_folder.h"
 
 namespace torvan::hostsim::fuzz {
 
 namespace {
 
-void Check(bool invariant) {
-  if (!invariant) std::abort();
-}
+using platform::fuzz::Check;
 
 const hostlink::CharTables& Tables() {
   static const hostlink::CharTables tables = [] {

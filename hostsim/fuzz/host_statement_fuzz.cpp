@@ -5,14 +5,13 @@
 #include "core/text.h"
 #include "hostsim/fuzz/fuzz_targets.h"
 #include "hostsim/statement.h"
+#include "platform/fuzz_check.h"
 
 namespace torvan::hostsim::fuzz {
 
 namespace {
 
-void Check(bool invariant) {
-  if (!invariant) std::abort();
-}
+using platform::fuzz::Check;
 
 bool IsNumber(std::string_view t) {
   if (!t.empty() && (t[0] == '-' || t[0] == '+')) t.remove_prefix(1);

@@ -6,6 +6,7 @@
 #include "catalogue/catalogue.h"
 #include "core/text.h"
 #include "hostlink/char_table.h"
+#include "platform/fuzz_check.h"
 #include "replication/change_record.h"
 #include "replication/fuzz/fuzz_targets.h"
 #include "replication/held_change.h"
@@ -19,14 +20,12 @@ namespace torvan::fuzz {
 
 namespace {
 
-void Check(bool invariant) {
-  if (!invariant) std::abort();
-}
+using platform::fuzz::Check;
 
 const hostlink::CharTables& Tables() {
   static const hostlink::CharTables tables = [] {
     hostlink::CharTables t;
-    Check(hostlink::LoadCharTables(TORVAN_SHIPPED_CHAR_TABLE, &t).ok());
+    Check(hostlink::LoadCharTables(TORVAN_CHAR_TABLE, &t).ok());
     return t;
   }();
   return tables;

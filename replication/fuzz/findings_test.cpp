@@ -4,32 +4,17 @@
 #include <gtest/gtest.h>
 
 #include "catalogue/catalogue.h"
-#include "hostlink/field.h"
-#include "hostlink/host_format.h"
+#include "replication/change_record_test_util.h"
 #include "replication/held_change.h"
 #include "replication/host_to_sql.h"
-#include "schema/columns.h"
 
 namespace torvan {
 namespace {
 
-namespace cr = hostlink::change_record;
-
-const hostlink::CharTables& Tables() {
-  static const hostlink::CharTables tables = [] {
-    hostlink::CharTables t;
-    EXPECT_TRUE(hostlink::LoadCharTables(TORVAN_SHIPPED_CHAR_TABLE, &t).ok());
-    return t;
-  }();
-  return tables;
-}
-
-CampoEntry Field(const char* nome, const char* tipo, int32_t posizione, int32_t byte,
-                 int32_t lunghezza, int32_t decimali) {
-  CampoEntry f = MakeColumn(nome, tipo, byte, lunghezza, decimali);
-  f.Posizione = posizione;
-  return f;
-}
+using testing::Campo;
+using testing::ChangeData;
+using testing::HostField;
+using testing::Tables;
 
 // CLIENTI of DATI sent back to the host: CODICE (A, 6 bytes at 1), SALDO (P, 9 digits 2
 // decimals, 5 bytes at 7) and the index field (B, 4 bytes at 12).
@@ -39,40 +24,18 @@ class ChangeOfClienti : public ::testing::Test {
     file_.Libreria = "DATI";
     file_.File = "CLIENTI";
     file_.As_Pc = file_.Pc_As = true;
-    fields_ = {Field("CODICE", "A", 1, 6, 6, 0), Field("SALDO", "P", 7, 5, 9, 2),
-               Field(kCampoIdx, "B", 12, 4, 9, 0)};
+    fields_ = {Campo("CODICE", "A", 1, 6, 6, 0), Campo("SALDO", "P", 7, 5, 9, 2),
+               Campo(kCampoIdx, "B", 12, 4, 9, 0)};
   }
 
   // The record: CODICE "A0001 ", SALDO 1234.50, index 0.
   std::string Record() {
-    std::string record;
-    for (auto [type, value, bytes, decimals] :
-         {std::tuple{'A', "A0001", 6, 0}, {'P', "1234.50", 5, 2}, {'B', "0", 4, 0}}) {
-      std::string field;
-      EXPECT_TRUE(Field_Encode(Tables(), type, value, bytes, 9, decimals, &field).ok());
-      record += field;
-    }
-    return record;
+    return HostField('A', "A0001", 6) + HostField('P', "1234.50", 5, 9, 2) + HostField('B', "0", 4);
   }
 
   // A change record of code "1" for RRN 15 whose before and after images are `record`.
   std::string Data(const std::string& record) {
-    std::string data = Tables().ToHost(std::string(size_t(cr::kHeaderLength), ' '));
-    auto put = [&](hostlink::FieldPos f, const std::string& bytes) {
-      data.replace(size_t(f.pos - 1), bytes.size(), bytes);
-    };
-    auto binary = [&](int32_t v) {
-      std::string b;
-      EXPECT_TRUE(Field_Encode(Tables(), 'B', std::to_string(v), 4, 9, 0, &b).ok());
-      return b;
-    };
-    put(cr::kBeforeOffset, binary(0));
-    put(cr::kAfterOffset, binary(int32_t(record.size())));
-    put(cr::kRrn, binary(15));
-    put(cr::kFile, Tables().ToHost("CLIENTI   "));
-    put(cr::kLibrary, Tables().ToHost("DATI      "));
-    put(cr::kCode, Tables().ToHost("1"));
-    return data + record + record;
+    return ChangeData('1', 15, "CLIENTI", "DATI", record, record);
   }
 
   Status Build(const std::string& data, ChangeStatements* plan) {
@@ -128,10 +91,9 @@ TEST_F(ChangeOfClienti, NumericFieldWhoseBytesAreNoNumberIsAFault) {
 }
 
 TEST_F(ChangeOfClienti, ZonedHalfByteAboveNineIsAFault) {
-  fields_[1] = Field("SALDO", "S", 7, 5, 5, 2);
+  fields_[1] = Campo("SALDO", "S", 7, 5, 5, 2);
   std::string record = Record();
-  std::string zoned;
-  ASSERT_TRUE(Field_Encode(Tables(), 'S', "123.45", 5, 5, 2, &zoned).ok());
+  std::string zoned = HostField('S', "123.45", 5, 5, 2);
   zoned[1] = char(0xFE);  // "2" becomes the character after "9" + 5
   record.replace(6, 5, zoned);
   ChangeStatements plan;

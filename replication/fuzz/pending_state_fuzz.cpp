@@ -4,6 +4,7 @@
 #include <string_view>
 
 #include "platform/file.h"
+#include "platform/fuzz_check.h"
 #include "platform/temp_folder.h"
 #include "replication/fuzz/fuzz_targets.h"
 #include "replication/pending_file.h"
@@ -12,9 +13,7 @@ namespace torvan::fuzz {
 
 namespace {
 
-void Check(bool invariant) {
-  if (!invariant) std::abort();
-}
+using platform::fuzz::Check;
 
 PendingState Sentinel() {
   PendingState s;

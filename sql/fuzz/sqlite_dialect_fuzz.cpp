@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "core/text.h"
+#include "platform/fuzz_check.h"
 #include "sql/fuzz/fuzz_targets.h"
 #include "sql/sqlite_dialect.h"
 #include "sql/sqlite_storage.h"
@@ -15,9 +16,7 @@ namespace torvan::sql::fuzz {
 
 namespace {
 
-void Check(bool invariant) {
-  if (!invariant) std::abort();
-}
+using platform::fuzz::Check;
 
 // A mirror table of each kind, an event table and the master table, as Torvan builds them
 // (names UTF-8, as stored), in an in-memory database with a few rows each.

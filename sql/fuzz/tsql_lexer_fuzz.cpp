@@ -3,6 +3,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/fuzz_check.h"
 #include "sql/fuzz/fuzz_targets.h"
 #include "sql/tsql_lexer.h"
 
@@ -10,9 +11,7 @@ namespace torvan::sql::fuzz {
 
 namespace {
 
-void Check(bool invariant) {
-  if (!invariant) std::abort();
-}
+using platform::fuzz::Check;
 
 // The tokens written back as a statement text, one blank between two tokens.
 std::string Render(const std::vector<Token>& tokens) {
