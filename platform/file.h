@@ -38,9 +38,10 @@ class AppendingFile {
   AppendingFile& operator=(const AppendingFile&) = delete;
 
   Status Append(const std::string& path, std::string_view bytes);
-  void Close();
 
  private:
+  void Close();
+
   const std::chrono::milliseconds keep_open_;
   int fd_ = -1;
   std::string path_;
