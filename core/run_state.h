@@ -44,6 +44,12 @@ struct RunState {
   // A command that must not nest is running (see Busy).
   bool Comando_In_Corso = false;
 
+  // What Torvan is doing or waiting for at this moment, for the operator ("Collegamento al
+  // Server 127.0.0.1 (3/20)", "in attesa del lock su GESTIONALE"); Windows-1252, empty when
+  // nothing long is under way. Whoever starts a long step or wait sets it and clears it when
+  // the step ends; the status file, the window and the service manager's status show it.
+  std::string Attivita;
+
   // A stop asked for by the operator or the program's end: what waits re-check after
   // every poll (platform/event_pump.h, rule 2).
   bool StopRequested() const { return Stop_Richiesto || Fine_Richiesta; }
