@@ -918,9 +918,9 @@ bool Server::Impl::Login(const std::string& user, const std::string& password) {
     Log("FTP login of " + Cp1252ToUtf8(user) + " refused by an injected fault");
     return false;
   }
-  // The host takes user names and passwords in any case, as an IBM i at password level 0.
-  bool ok = UpperCp1252(user) == UpperCp1252(config.user) &&
-            UpperCp1252(password) == UpperCp1252(config.password);
+  // User names in any case, passwords exactly as typed: an IBM i at password level 2 or 3,
+  // as most FTP servers, tells "Torvan1" from "TORVAN1".
+  bool ok = UpperCp1252(user) == UpperCp1252(config.user) && password == config.password;
   Log("FTP login of " + Cp1252ToUtf8(user) + (ok ? " accepted" : " rejected"));
   return ok;
 }
