@@ -276,17 +276,17 @@ std::string HostSession::ListReply(char code, std::string_view host_data) {
   }
   // Field list: "S"/"N", library (10), file (10).
   namespace layout = hostlink::field_entry;
-  if (request.size() != size_t(layout::kRequestLength)) return Refused();
+  namespace asked = hostlink::field_request;
+  if (request.size() != size_t(asked::kLength)) return Refused();
   const HostFile* file =
-      data.FindFile(Trim(At(request, layout::kLibrary)), Trim(At(request, layout::kFile)));
+      data.FindFile(Trim(At(request, asked::kLibrary)), Trim(At(request, asked::kFile)));
   if (file == nullptr) return Refused();
   if (first || file != field_file_) field_cursor_ = 0;
   field_file_ = file;
   if (field_cursor_ >= file->fields.size()) return Refused();
   const HostField& f = file->fields[field_cursor_++];
   std::string pc(size_t(layout::kLength), ' ');
-  Put(&pc, layout::kLibrary, file->library);
-  Put(&pc, layout::kFile, file->file);
+  Put(&pc, layout::kNotStored, PadRight(file->library, 10) + file->file);
   Put(&pc, layout::kName, f.name);
   Put(&pc, layout::kText, f.text);
   Put(&pc, layout::kType, std::string(1, f.type));
@@ -310,15 +310,21 @@ std::string HostSession::ListReply(char code, std::string_view host_data) {
 std::string HostSession::StatementReply(std::string_view host_data) {
   const std::string text = context_->tables->ToPc(host_data);
   StatementResult r;
-  if (context_->faults->TakeStatementRefusal()) {
-    r = {kStatementRefused, "refused by an injected fault"};
+  char status = '\0';
+  if (context_->faults->TakeStatementRefusal(&status)) {
+    r = {status, "refused by an injected fault"};
   } else {
     r = RunStatement(context_->store, text);
   }
   if (r.status != kStatementDone) {
-    Log("statement refused (" + std::string(1, r.status) + "): " + r.message + ": " +
-        Cp1252ToUtf8(text));
+    Log("statement not executed (" +
+        std::string(r.status == '\0' ? "refused" : std::string(1, r.status)) + "): " + r.message +
+        ": " + Cp1252ToUtf8(text));
   }
+  // A statement the host could not carry out now (an injected refusal, its files could not
+  // be written) is a refused request: outcome "1", as a host shows a passing fault. A
+  // status letter is for a statement refused as it stands.
+  if (r.status == '\0' || r.status == kStatementFailed) return Refused();
   return Served(context_->tables->ToHost(std::string(1, r.status)));
 }
 

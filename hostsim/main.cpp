@@ -79,7 +79,9 @@ CONTROL COMMANDS (torvan-host ctl --data DIR COMMAND ...)
                                         (held at most MS ms, default 2000)
   fault corrupt-length                  the next reply's length digits are not digits
   fault refuse CODE N                   refuse the next N requests of CODE (outcome "1")
-  fault refuse-statements N             the next N R statements get status "X", not run
+  fault refuse-statements N [STATUS]    the next N R statements are not executed: refused
+                                        (outcome "1"), or with STATUS answered with that
+                                        status (any character but a blank)
   fault refuse-login N                  the next N FTP logins get 530
   fault clear                           every fault off
   faults                                every fault's setting and how often it took effect
@@ -92,8 +94,8 @@ CONTROL COMMANDS (torvan-host ctl --data DIR COMMAND ...)
 
 R STATEMENT STATUS
   " " executed, S not a statement form the host knows, F no such file, C no such field,
-  N no record at that address, V a value does not fit its field, X refused by a fault,
-  E the host could not write its files.
+  N no record at that address, V a value does not fit its field. A statement the host's
+  files could not take is answered as a refused request (outcome "1"), not executed.
 )";
 
 }  // namespace

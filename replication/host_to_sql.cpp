@@ -99,7 +99,9 @@ Status BuildChangeStatements(const hostlink::CharTables& tables, std::string_vie
         v = Decode(tables, data, change.after_base, f);
         if (v.ok()) v.text = "'" + QuoteValue(v.text) + "'";
       } else if (TypeOf(f) == 'P' && f.Lunghezza == hostlink::kAmountDigits &&
-                 f.Decimali == hostlink::kAmountDecimals) {
+                 f.Decimali == hostlink::kAmountDecimals && f.Byte == hostlink::kAmountBytes) {
+        // The amount form reads nine bytes: a field of 17 digits in other bytes is read as
+        // the packed field it is.
         v = hostlink::Field_DecodeAmount(data, start);
       } else {
         v = Decode(tables, data, change.after_base, f);
