@@ -111,6 +111,13 @@ class EndToEndTest : public ::testing::Test {
                         << (Db(db).Errors().empty() ? s.message()
                                                     : Db(db).Errors().front().description);
   }
+  // A PC application: the sqlite3 shell on the database's file; its output (UTF-8).
+  std::string Shell(const std::string& sql, const std::string& database = "GESTIONALE") {
+    ProcessResult r = RunProcess({"/usr/bin/env", "sqlite3", "-cmd", ".timeout 10000",
+                                  pc_ + "/" + database + ".sqlite", sql});
+    EXPECT_EQ(0, r.exit_code) << sql << ": " << r.err;
+    return r.out;
+  }
   // Every row of a query, each as its column texts.
   std::vector<std::vector<std::string>> Rows(const std::string& query, int db = kGestionale) {
     std::vector<std::vector<std::string>> rows;

@@ -112,7 +112,7 @@ class Soak {
     }
     for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
              {"settings", "--standard"},
-             {"settings", "set", "Nome_Connessione=127.0.0.1", "Utente=UTENTE", "Password=TORVAN",
+             {"settings", "set", "Nome_Connessione=127.0.0.1", "Utente=UTENTE", "Password=Torvan1",
               "Porta=" + std::to_string(host_.host_port()),
               "Porta_FTP=" + std::to_string(host_.ftp_port()), "Ciclo_Sincronizz=500",
               "Log_Su_File=S"},
