@@ -54,7 +54,8 @@ bool Has(const std::string& text, const std::string& part) {
 
 class RunTest : public ::testing::Test {
  protected:
-  RunTest() : pc_(folder_ / "pc"), host_dir_(folder_ / "host"), host_(TORVAN_HOST_EXE, host_dir_) {}
+  RunTest()
+      : pc_(folder_ / "pc"), host_dir_(folder_ / "host"), host_(TORVAN_HOST_EXE, host_dir_, 23) {}
 
   void SetUp() override {
     fs::copy(TORVAN_SAMPLE_HOST, host_dir_, fs::copy_options::recursive);
@@ -62,7 +63,7 @@ class RunTest : public ::testing::Test {
       ASSERT_TRUE(platform::WriteFileAtomic(e.path(), "", 0644).ok());
     }
     fs::create_directories(pc_ + "/immagini");
-    fs::copy_file(TORVAN_CHAR_TABLE, pc_ + "/TnC_TBL1.Tbl");
+    ASSERT_TRUE(host_.WriteTable(pc_ + "/TnC_TBL1.Tbl").ok());
     setenv("TORVAN_HOSTS_FILE", (pc_ + "/hosts").c_str(), 1);
     Status s = host_.Start(folder_ / "host.log");
     ASSERT_TRUE(s.ok()) << s.message();

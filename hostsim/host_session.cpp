@@ -54,9 +54,10 @@ void Log(const std::string& line) { std::fprintf(stderr, "torvan-host: %s\n", li
 
 }  // namespace
 
-std::string HostSession::Greeting(const hostlink::CharTables& tables) {
+std::string HostSession::Greeting(const hostlink::CharTables& tables, Variation* vary) {
   std::string header;
   (void)hostlink::BuildReplyHeader(tables, hostlink::kOutcomeServed, 0, &header);  // cannot fail
+  if (vary != nullptr && vary->on()) header.replace(1, 5, vary->Bytes(5));
   return header;
 }
 
@@ -138,7 +139,8 @@ std::string HostSession::Served(std::string_view host_data) {
 
 std::string HostSession::Refused() {
   std::string frame;
-  (void)hostlink::BuildReplyHeader(*context_->tables, kOutcomeRefused, 0, &frame);  // cannot fail
+  const char outcome = context_->vary ? context_->vary->RefusalOutcome() : kOutcomeRefused;
+  (void)hostlink::BuildReplyHeader(*context_->tables, outcome, 0, &frame);  // cannot fail
   return frame;
 }
 
@@ -153,12 +155,14 @@ std::string HostSession::TimeReply(bool restart_wait) {
   }
   namespace layout = hostlink::time_reply;
   std::string text(size_t(layout::kLength), ' ');
+  Put(&text, layout::kRestartTime, restart);
   if (restart_wait) {
+    // Only the flag and the clock of a T reply are read.
+    if (context_->vary && context_->vary->on()) text.replace(1, 27, context_->vary->Text(27));
     Put(&text, layout::kStoppingFlag, schedule.stopping ? "S" : "N");
   } else {
     Put(&text, layout::kStopTime, stop);
   }
-  Put(&text, layout::kRestartTime, restart);
   Put(&text, layout::kHostClock, Time17(now));
   return Served(context_->tables->ToHost(text));
 }
@@ -195,6 +199,11 @@ std::string HostSession::ChangeReply() {
   put_text(layout::kText14, c->text14);  // when the change was made
   put_text(layout::kCode, std::string(1, c->code));
   // kUnread2 stays blank.
+  if (Variation* vary = context_->vary; vary != nullptr && vary->on()) {
+    put_bytes(layout::kUnread1, vary->Bytes(size_t(layout::kUnread1.len)));
+    put_bytes(layout::kText14, vary->Bytes(size_t(layout::kText14.len)));
+    put_bytes(layout::kUnread2, vary->Bytes(size_t(layout::kUnread2.len)));
+  }
   std::memcpy(data + layout::kImageBase, c->before.data(), c->before.size());
   std::memcpy(data + layout::kImageBase + c->before.size(), c->after.data(), c->after.size());
   delivered_seq_ = c->seq;
@@ -247,7 +256,8 @@ std::string HostSession::ListReply(char code, std::string_view host_data) {
     const HostDatabase& db = data.databases[database_cursor_++];
     std::string entry(size_t(layout::kLength), ' ');  // the entry mark is a blank
     Put(&entry, layout::kName, db.name);
-    Put(&entry, layout::kDescription, db.description);
+    Put(&entry, layout::kDescription,
+        context_->vary && context_->vary->on() ? context_->vary->Text(50) : db.description);
     Put(&entry, layout::kServer, db.server);
     Put(&entry, layout::kAddress, db.address);
     Put(&entry, layout::kUser, db.user);
@@ -286,7 +296,9 @@ std::string HostSession::ListReply(char code, std::string_view host_data) {
   if (field_cursor_ >= file->fields.size()) return Refused();
   const HostField& f = file->fields[field_cursor_++];
   std::string pc(size_t(layout::kLength), ' ');
-  Put(&pc, layout::kNotStored, PadRight(file->library, 10) + file->file);
+  Put(&pc, layout::kNotStored,
+      context_->vary ? context_->vary->FieldEntryOwner(file->library, file->file)
+                     : PadRight(file->library, 10) + file->file);
   Put(&pc, layout::kName, f.name);
   Put(&pc, layout::kText, f.text);
   Put(&pc, layout::kType, std::string(1, f.type));
@@ -325,7 +337,11 @@ std::string HostSession::StatementReply(std::string_view host_data) {
   // be written) is a refused request: outcome "1", as a host shows a passing fault. A
   // status letter is for a statement refused as it stands.
   if (r.status == '\0' || r.status == kStatementFailed) return Refused();
-  return Served(context_->tables->ToHost(std::string(1, r.status)));
+  std::string data = context_->tables->ToHost(std::string(1, r.status));
+  // Only position 1 is the status.
+  if (context_->vary && context_->vary->on())
+    data += context_->vary->Bytes(context_->vary->Below(20));
+  return Served(data);
 }
 
 }  // namespace torvan::hostsim

@@ -183,7 +183,7 @@ bool HostToSql::Server_SQL_Sincro() {
   // the change applied last is remembered until the host delivers another.
   if (reply.outcome == hostlink::ExchangeReply::Outcome::kRefused) return false;
   std::string data(rt_.socket.MessageData());
-  if (pending.last_applied && *pending.last_applied == data) {
+  if (pending.last_applied && SameChangeAsRead(*pending.last_applied, data)) {
     // The host delivers again the change applied last: its acknowledgement was lost with
     // a connection. The next S request acknowledges it; it is not applied twice.
     return true;
