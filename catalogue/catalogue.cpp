@@ -13,20 +13,6 @@ namespace {
 
 std::string Num(int64_t n) { return std::to_string(n); }
 
-// Bytes a numeric field of `digits` digits takes in the host record; 0 when the type cannot
-// hold that many digits.
-int32_t NumericBytes(char type, int32_t digits) {
-  if (digits < 1) return 0;
-  switch (type) {
-    case 'S':
-      return digits;
-    case 'P':
-      return digits / 2 + 1;
-    default:  // 'B': a big-endian integer of 2, 4 or 8 bytes
-      return digits <= 4 ? 2 : digits <= 9 ? 4 : digits <= 18 ? 8 : 0;
-  }
-}
-
 }  // namespace
 
 CampoEntry CatalogueField(const Campo_Rec& rec) {
@@ -54,18 +40,12 @@ std::string FieldLayoutError(const CampoEntry& f) {
     return "posizione " + Num(f.Posizione) + " e " + Num(f.Byte) + " byte fuori dal record di " +
            Num(kRecord) + " byte";
   }
-  if (f.Decimali < 0 || f.Decimali > f.Lunghezza) {
-    return Num(f.Decimali) + " decimali su " + Num(f.Lunghezza) + " cifre";
-  }
-  const char type = f.Tipo[0];
-  if (type == 'A') return "";
-  // The decoder gives a binary field's integer as it stands: decimals would be lost.
-  if (type == 'B' && f.Decimali != 0) return "il tipo B non ha decimali";
-  const int32_t needed = NumericBytes(type, f.Lunghezza);
-  if (needed == 0) return "il tipo " + f.Tipo + " non ammette " + Num(f.Lunghezza) + " cifre";
-  if (f.Byte != needed) {
-    return Num(f.Byte) + " byte per il tipo " + f.Tipo + " di " + Num(f.Lunghezza) +
-           " cifre (ne occupa " + Num(needed) + ")";
+  // The decoder puts a packed field's point among its 2 x bytes - 1 digits; more decimals
+  // than that cannot be read. Every other layout of these types decodes as it stands:
+  // digits are not used by the decoding, a zoned field with more decimals than bytes reads
+  // without a point, and a binary field of any length reads while its value fits 64 bits.
+  if (f.Tipo == "P" && f.Decimali > 2 * int64_t(f.Byte) - 1) {
+    return Num(f.Decimali) + " decimali su " + Num(2 * int64_t(f.Byte) - 1) + " cifre";
   }
   return "";
 }

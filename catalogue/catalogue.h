@@ -29,7 +29,7 @@ struct FileEntry {
   // Another file of its database owns an SQL object of the same name (catalogue/
   // sql_names.h): its tables are never built or dropped.
   bool Nome_In_Conflitto = false;
-  // A field of the file has a layout that cannot be right (FieldLayoutError): no table is
+  // A field of the file has a layout that cannot be decoded (FieldLayoutError): no table is
   // built from it and no change of the file is decoded; its changes must be refused, not
   // consumed, until the host's catalogue is mended.
   bool Tracciato_Errato = false;
@@ -63,12 +63,15 @@ struct Catalogue {
 inline constexpr const char* kReservedColumns[] = {"_T_RRN___",    "_T_TIPO___",  "_T_IDX___",
                                                    "_T_EVENTO___", "_T_PROGR___", "_T_FILE___"};
 
-// Why the layout of an included field cannot be right, as the end of the message line
-// ("tipo \"X\" sconosciuto (A, S, P o B)"); empty when it can. Checks the type, that the
-// field lies within a host record of change_record::kMaxRecordLength bytes, decimals
-// within 0..digits, the bytes its type and digits take (A: at least 1; S: the digits; P:
-// digits / 2 + 1; B: 2 bytes up to 4 digits, 4 up to 9, 8 up to 18, no decimals) and the
-// reserved column names.
+// Why an included field cannot be decoded, as the end of the message line ("tipo \"X\"
+// sconosciuto (A, S, P o B)"); empty when it can. Refused only: a name Torvan's own
+// columns take, a type other than A, S, P or B (the decoder gives no value for it), a
+// field of no bytes or not wholly within a host record of change_record::kMaxRecordLength
+// bytes, a packed field with more decimals than its 2 x bytes - 1 digits. The declared
+// digits are not used by the decoding, so they are never compared with the bytes: a B
+// field of 4 bytes and 10 digits (an SQL INTEGER) is a field like any other. Whether its
+// SQL column can be made is the table builder's question (schema/columns.h), and a value
+// beyond the column is refused when it is written.
 std::string FieldLayoutError(const CampoEntry& field);
 
 struct Campo_Rec;

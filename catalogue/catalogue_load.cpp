@@ -17,6 +17,7 @@ using hostlink::SocketLayer;
 namespace db_entry = hostlink::database_entry;
 namespace file_entry = hostlink::file_entry;
 namespace field_entry = hostlink::field_entry;
+namespace field_request = hostlink::field_request;
 
 constexpr char kRoutine[] = "Carica_File";
 
@@ -26,11 +27,6 @@ std::string ReadErrorMessage(char code) {
 }
 std::string TooLongMessage(const std::string& list, int32_t bound) {
   return "   *** ERRORE ***  " + list + " supera " + std::to_string(bound) + " voci";
-}
-std::string OtherFileMessage(const std::string& field, const std::string& asked,
-                             const std::string& got) {
-  return "   *** ERRORE ***  Il campo " + field + " ricevuto per " + asked + " \xE8 del file " +
-         got;
 }
 std::string WriteErrorMessage(const Status& s) {
   return "ERRORE nella scrittura del catalogo: " + s.message();
@@ -166,15 +162,13 @@ bool Carica_File(Program& program, SocketLayer& socket, Catalogue& catalogue) {
   std::vector<Campo_Rec> fields;
   for (size_t k = 1; k <= files.size(); ++k) {
     const File_Rec& f = files[k - 1];
-    const std::string library = PadRight(f.Libreria, size_t(field_entry::kLibrary.len));
-    const std::string file = PadRight(f.File, size_t(field_entry::kFile.len));
+    const std::string library = PadRight(f.Libreria, size_t(field_request::kLibrary.len));
+    const std::string file = PadRight(f.File, size_t(field_request::kFile.len));
     const std::string name = LibraryFile(f.Libreria, f.File);
     fields.clear();
     program.Scrivi_Messaggio("   Carica campi di " + name);
     ok = RunList(program, socket, hostlink::kRequestFields, library + file,
                  "L'elenco dei campi di " + name, kMaxCatalogueFields, [&](EntryReader& e) {
-                   const std::string entry_library = e.Text(field_entry::kLibrary);
-                   const std::string entry_file = e.Text(field_entry::kFile);
                    Campo_Rec r;
                    r.Nome = e.Text(field_entry::kName);
                    r.Testo = e.Text(field_entry::kText);
@@ -185,12 +179,6 @@ bool Carica_File(Program& program, SocketLayer& socket, Catalogue& catalogue) {
                    r.Byte = e.Packed(field_entry::kBytes);
                    r.Escluso = e.Text(field_entry::kExcluded);
                    if (!e.status().ok()) return false;
-                   // One file's fields must never land in another file's field catalogue.
-                   if (entry_library != library || entry_file != file) {
-                     program.Scrivi_Messaggio(OtherFileMessage(
-                         Trim(r.Nome), name, LibraryFile(entry_library, entry_file)));
-                     return false;
-                   }
                    fields.push_back(std::move(r));
                    return true;
                  });

@@ -7,9 +7,11 @@
 // A load that does not finish is a failed load: replication reloads the catalogue at every
 // link opening and throws away the changes of a file it does not know, so a catalogue that
 // came short must never replace a complete one. A reply that cannot be read, an entry cut
-// short, a field entry of another file than the one asked for, a list longer than the
-// catalogue files can number and a catalogue file that cannot be written all end the load;
-// the previous catalogue files and the in-memory catalogue then stay as they were.
+// short, a list longer than the catalogue files can number and a catalogue file that
+// cannot be written all end the load; the previous catalogue files and the in-memory
+// catalogue then stay as they were. A reply that comes late cannot be taken for the next
+// one: a failed read closes the link. So positions 2-21 of a field entry, which the host
+// fills as it likes (library and file, file and library, blanks), are never looked at.
 #pragma once
 
 #include <cstdint>
@@ -36,8 +38,8 @@ inline constexpr int32_t kMaxCatalogueFields = hostlink::change_record::kMaxReco
 //
 // False, after "Errore generico in Carica_File", when a reply could not be read (after the
 // exchange's "[Carica_File] Errore Sock_Read {<code>}(<n>)"; an entry too short for its
-// layout is reported as "(2)"), a list went past its bound, a field entry named another
-// library or file than the one asked for, the host listed no database or listed a file
+// layout is reported as "(2)"), a list went past its bound, the host listed no database
+// or listed a file
 // replicated back whose database it did not list, or a catalogue file could not be
 // written. The catalogue files and the in-memory catalogue are then left as they were.
 bool Carica_File(Program& program, hostlink::SocketLayer& socket, Catalogue& catalogue);

@@ -188,22 +188,20 @@ TEST(FieldLayout, WhatCanAndCannotBeRight) {
       {"huge position", Layout("S", 5, 0, 2147483647, 5),
        "posizione 2147483647 e 5 byte fuori dal record di 4067 byte"},
       {"zoned", Layout("S", 7, 2, 1, 7), ""},
-      {"zoned in fewer bytes", Layout("S", 7, 2, 1, 4),
-       "4 byte per il tipo S di 7 cifre (ne occupa 7)"},
-      {"zoned without digits", Layout("S", 0, 0, 1, 1), "il tipo S non ammette 0 cifre"},
+      {"zoned in fewer bytes than digits", Layout("S", 7, 2, 1, 4), ""},
+      {"zoned, more decimals than bytes", Layout("S", 5, 3, 1, 2), ""},
+      {"zoned without digits", Layout("S", 0, 0, 1, 1), ""},
       {"packed, odd digits", Layout("P", 7, 2, 1, 4), ""},
-      {"packed, even digits", Layout("P", 6, 0, 1, 4), ""},
-      {"packed in the bytes of zoned", Layout("P", 7, 0, 1, 7),
-       "7 byte per il tipo P di 7 cifre (ne occupa 4)"},
-      {"more decimals than digits", Layout("P", 5, 6, 1, 3), "6 decimali su 5 cifre"},
-      {"negative decimals", Layout("S", 5, -1, 1, 5), "-1 decimali su 5 cifre"},
-      {"binary of 4 digits", Layout("B", 4, 0, 1, 2), ""},
-      {"binary of 9 digits", Layout("B", 9, 0, 1, 4), ""},
-      {"binary of 18 digits", Layout("B", 18, 0, 1, 8), ""},
-      {"binary of 19 digits", Layout("B", 19, 0, 1, 8), "il tipo B non ammette 19 cifre"},
-      {"binary of 5 digits in 2 bytes", Layout("B", 5, 0, 1, 2),
-       "2 byte per il tipo B di 5 cifre (ne occupa 4)"},
-      {"binary with decimals", Layout("B", 9, 2, 1, 4), "il tipo B non ha decimali"},
+      {"packed in more bytes than its digits", Layout("P", 7, 0, 1, 7), ""},
+      {"packed, all decimals", Layout("P", 5, 5, 1, 3), ""},
+      {"packed, more decimals than its bytes hold", Layout("P", 5, 6, 1, 3),
+       "6 decimali su 5 cifre"},
+      {"negative decimals", Layout("S", 5, -1, 1, 5), ""},
+      {"SQL SMALLINT", Layout("B", 5, 0, 1, 2), ""},
+      {"SQL INTEGER", Layout("B", 10, 0, 1, 4), ""},
+      {"SQL BIGINT", Layout("B", 19, 0, 1, 8), ""},
+      {"binary with decimals", Layout("B", 9, 2, 1, 4), ""},
+      {"binary of 3 bytes", Layout("B", 6, 0, 1, 3), ""},
       {"unknown type", Layout("X", 1, 0, 1, 1), "tipo \"X\" sconosciuto (A, S, P o B)"},
       {"lower-case type", Layout("p", 7, 0, 1, 4), "tipo \"p\" sconosciuto (A, S, P o B)"},
       {"no type", Layout("", 1, 0, 1, 1), "tipo \"\" sconosciuto (A, S, P o B)"},
@@ -221,8 +219,8 @@ TEST_F(CatalogueTest, FieldsThatCannotBeRightMarkTheirFileOnly) {
   std::vector<std::string> lines;
   program_.log.on_status_line = [&](std::string_view l) { lines.emplace_back(l.substr(11)); };
   Files({File("DATI", "CLIENTI", "N"), File("DATI", "ART", "N"), File("DATI", "NOMI", "N")});
-  Campo_Rec packed = Field("PREZZO", "P", 7, 5);
-  packed.Lunghezza = 5;                                 // 5 digits take 3 bytes, not 5
+  Campo_Rec packed = Field("PREZZO", "P", 7, 3);
+  packed.Decimali = 6;                                  // 3 bytes hold 5 digits
   Campo_Rec excluded = Field("NOTE", "X", 12, 1, "S");  // excluded: never decoded
   Fields(1, {Field("CODICE", "A", 1, 6), packed, excluded});
   Fields(2, {Field("COD", "A", 1, 6), Field("DES", "A", 7, 20)});
@@ -231,7 +229,7 @@ TEST_F(CatalogueTest, FieldsThatCannotBeRightMarkTheirFileOnly) {
   Carica_Catalogo(program_, catalogue_);
   EXPECT_EQ(std::vector<std::string>({
                 "   *** ERRORE ***  Nel file DATI/CLIENTI il campo PREZZO non \xE8 valido: "
-                "5 byte per il tipo P di 5 cifre (ne occupa 3)",
+                "6 decimali su 5 cifre",
                 "   *** ERRORE ***  Nel file DATI/NOMI il campo  non \xE8 valido: nome vuoto",
                 "   *** ERRORE ***  Nel file DATI/NOMI il campo COD non \xE8 valido: nome ripetuto",
                 "   *** ERRORE ***  Nel file DATI/NOMI il campo _T_TIPO___ non \xE8 valido: "

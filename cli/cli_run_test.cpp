@@ -54,7 +54,8 @@ bool Has(const std::string& text, const std::string& part) {
 
 class RunTest : public ::testing::Test {
  protected:
-  RunTest() : pc_(folder_ / "pc"), host_dir_(folder_ / "host"), host_(TORVAN_HOST_EXE, host_dir_) {}
+  RunTest()
+      : pc_(folder_ / "pc"), host_dir_(folder_ / "host"), host_(TORVAN_HOST_EXE, host_dir_, 23) {}
 
   void SetUp() override {
     fs::copy(TORVAN_SAMPLE_HOST, host_dir_, fs::copy_options::recursive);
@@ -62,13 +63,13 @@ class RunTest : public ::testing::Test {
       ASSERT_TRUE(platform::WriteFileAtomic(e.path(), "", 0644).ok());
     }
     fs::create_directories(pc_ + "/immagini");
-    fs::copy_file(TORVAN_CHAR_TABLE, pc_ + "/TnC_TBL1.Tbl");
+    ASSERT_TRUE(host_.WriteTable(pc_ + "/TnC_TBL1.Tbl").ok());
     setenv("TORVAN_HOSTS_FILE", (pc_ + "/hosts").c_str(), 1);
     Status s = host_.Start(folder_ / "host.log");
     ASSERT_TRUE(s.ok()) << s.message();
     ASSERT_EQ(0, Torvan({"settings", "--standard"}).exit_code);
     ProcessResult r = Torvan({"settings", "set", "Nome_Connessione=127.0.0.1", "Utente=utente",
-                              "Password=torvan", "Porta_FTP=" + std::to_string(host_.ftp_port()),
+                              "Password=Torvan1", "Porta_FTP=" + std::to_string(host_.ftp_port()),
                               "Porta=" + std::to_string(host_.host_port()), "Attesa_Sincronizz=1",
                               "Ciclo_Sincronizz=500", "Attesa_Dopo_Start=0", "Attesa_Prima_Stop=0",
                               "Log_PC_AS=S"});
@@ -167,10 +168,10 @@ std::vector<std::string> Tail(const std::vector<std::string>& lines, size_t n) {
 TEST_F(RunTest, OnceExitsZeroWhenDrainedAndOneWhenTheLinksDoNotOpen) {
   Ctl({"insert", "DATI/CLIENTI", "CODCLI=C01"});
   Sql("INSERT INTO [CONTATTI] ([CODCLI]) VALUES('S01')");
-  // Written in SQLite's own words, as an application on the PC side would: the decimal as
-  // the canonical text the column keeps.
-  Sql("INSERT INTO \"CONTATTI\" (\"CODCLI\",\"NOTA\",\"VALORE\") "
-      "VALUES ('S02','a mano, l''ora','-12.500')",
+  // Written in SQLite's own words, as an application on the PC side would: numbers as
+  // numbers, the lowest BIGINT included.
+  Sql("INSERT INTO \"CONTATTI\" (\"CODCLI\",\"NOTA\",\"VALORE\",\"RIFEST\") "
+      "VALUES ('S02','a mano, l''ora',-12.5,-9223372036854775808)",
       true);
   ProcessResult r = Torvan({"run", "--once"});
   EXPECT_EQ(0, r.exit_code) << r.out << r.err;
@@ -180,7 +181,8 @@ TEST_F(RunTest, OnceExitsZeroWhenDrainedAndOneWhenTheLinksDoNotOpen) {
   EXPECT_EQ(1, Count(lines, "AS<-- DATI/CONTATTI ADD RRN:0 IDX:2"));
   EXPECT_TRUE(Has(Ctl({"dump", "DATI/CONTATTI"}),
                   "2\tCODCLI=S02\tDATA=00000000\tNOMINATIVO=\tTELEFONO=\tNOTA=a mano, l'ora\t"
-                  "ESITO=\tVALORE=-00000000000012.500\t\xC2\xA7_T_IDX___=2\n"));
+                  "ESITO=\tVALORE=-00000000000012.500\t\xC2\xA7_T_IDX___=2\tPUNTI=0\tVISITE=0\t"
+                  "RIFEST=-9223372036854775808\n"));
   EXPECT_EQ(kStopLines, Tail(lines, kStopLines.size()));
   EXPECT_EQ(std::vector<std::string>{}, Differences());
 
@@ -381,7 +383,7 @@ TEST_F(RunTest, AnUpdateTurnedIntoAnInsertIsNotInsertedTwiceAfterAKill) {
   EXPECT_EQ(0, again.exit_code) << again.out;
   EXPECT_EQ(
       "2\tCODCLI=H0\tDATA=00000000\tNOMINATIVO=\tTELEFONO=\tNOTA=ancora\tESITO=\t"
-      "VALORE=00000000000000.000\t\xC2\xA7_T_IDX___=1\n",
+      "VALORE=00000000000000.000\t\xC2\xA7_T_IDX___=1\tPUNTI=0\tVISITE=0\tRIFEST=0\n",
       Ctl({"dump", "DATI/CONTATTI"}));
 }
 

@@ -124,6 +124,9 @@ void AddSettingsCommand(CLI::App& app, CliContext& context) {
         continue;
       }
       if (!OptionsForm_Set(form, name, value, &error)) return refuse(error);
+      if (const std::string note = OptionsForm_SetNote(name, value); !note.empty()) {
+        *context.out << "torvan: " << Cp1252ToUtf8(note) << "\n";
+      }
       form_typed = true;
     }
     for (const auto& [name, value] : keys) {

@@ -83,11 +83,14 @@ TEST_F(CliTest, SetTypesIntoTheFormAndKeepsTheOtherBoxes) {
   ASSERT_EQ(0, Run("settings --standard").exit_code);
   Result w =
       Run("settings set Nome_Connessione=127.0.0.1 Attesa_Restart=5 Log_Su_File=S "
-          "Password=segreto");
+          "Utente=ftptest Password=Segreto1");
   ASSERT_EQ(0, w.exit_code) << w.err;
+  EXPECT_EQ("torvan: Utente memorizzato in maiuscolo: FTPTEST\n",
+            w.out.substr(0, w.out.find('\n') + 1));
   Result r = Run("settings");
   EXPECT_NE(std::string::npos, r.out.find("Nome_Connessione=127.0.0.1\n"));
-  EXPECT_NE(std::string::npos, r.out.find("Password=SEGRETO\n"));
+  EXPECT_NE(std::string::npos, r.out.find("Utente=FTPTEST\n"));
+  EXPECT_NE(std::string::npos, r.out.find("Password=Segreto1\n"));
   EXPECT_NE(std::string::npos, r.out.find("Attesa_Restart=5\n"));
   EXPECT_NE(std::string::npos, r.out.find("Attesa_Riprova=30\n"));
   EXPECT_NE(std::string::npos, r.out.find("Attesa_Dopo_Start=0\n"));
@@ -410,7 +413,7 @@ class SampleHostTest : public CliTest {
   void Configure() {
     ASSERT_EQ(0, Run("settings --standard").exit_code);
     Result r =
-        Run("settings set Nome_Connessione=127.0.0.1 Utente=utente Password=torvan "
+        Run("settings set Nome_Connessione=127.0.0.1 Utente=utente Password=Torvan1 "
             "Porta_FTP=" +
             std::to_string(ftp_port_) +
             " Porta=" + std::to_string(hostlink::testing::ClosedPort()) + " Attesa_Sincronizz=1");

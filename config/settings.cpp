@@ -214,7 +214,9 @@ std::string OptionsForm_Normalise(OptionsForm& f) {
   auto zero5 = [](const std::string& s) { return KeepRight("00000" + s, 5); };
   f.txtIN1 = PadRight(f.txtIN1, 50);
   f.txtIN2 = PadRight(UpperCp1252(f.txtIN2), 10);
-  f.txtIN3 = PadRight(UpperCp1252(f.txtIN3), 10);
+  // A password keeps its case: the host may tell "Segreto1" from "SEGRETO1" (IBM i at
+  // password level 2 or 3, most FTP servers). User profiles are upper case on the host.
+  f.txtIN3 = PadRight(f.txtIN3, 10);
   f.txtIN5 = PadRight(f.txtIN5, 5);
   f.txtIN17 = PadRight(f.txtIN17, 5);
   f.txtIN18 = PadRight(f.txtIN18, 5);
@@ -254,6 +256,12 @@ std::vector<std::string> OptionsForm_Check(const OptionsForm& form) {
     if (!error.empty()) errors.push_back(std::move(error));
   }
   return errors;
+}
+
+std::string OptionsForm_SetNote(std::string_view name, std::string_view value) {
+  if (name != "Utente") return "";
+  const std::string upper = UpperCp1252(Trim(value));
+  return upper == Trim(value) ? "" : "Utente memorizzato in maiuscolo: " + upper;
 }
 
 bool OptionsForm_Set(OptionsForm& f, std::string_view name, std::string_view value,

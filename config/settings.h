@@ -54,8 +54,8 @@ struct OptionsForm {
 OptionsForm OptionsForm_Load(const Paths& paths);
 // The values the "Standard" button puts in the boxes.
 OptionsForm OptionsForm_Standard();
-// Normalises the boxes in place (upper case, blanks, zero padding, cuts) and returns the
-// 118-character plain parameter string.
+// Normalises the boxes in place (the user in upper case, blanks, zero padding, cuts; the
+// password keeps its case) and returns the 118-character plain parameter string.
 std::string OptionsForm_Normalise(OptionsForm& form);
 // "Aggiorna": normalises, scrambles and writes "Parametri" and "Check", logs "Opzioni
 // aggiornate" and re-reads the settings. A file that cannot be written is reported, and
@@ -75,6 +75,11 @@ std::string OptionsForm_CheckBox(std::string_view name, std::string_view text);
 // Every text and number box of the form, in the parameter string's order: the rules they
 // break, none when the form can be saved as it is.
 std::vector<std::string> OptionsForm_Check(const OptionsForm& form);
+
+// What saving changes of `value` typed into box `name`, to be said to whoever typed it
+// (Italian): "Utente memorizzato in maiuscolo: FTPTEST" for a user with lower-case
+// letters; empty when the box keeps what was typed.
+std::string OptionsForm_SetNote(std::string_view name, std::string_view value);
 
 // Field names of Parametri in the order of the parameter string, for typing into the form
 // by name ("Porta=4200"). Returns false for an unknown name, a flag value other than S or

@@ -102,17 +102,18 @@ TEST_F(SettingsTest, TheFormNormalisesWhatWasTyped) {
   OptionsForm form = OptionsForm_Standard();
   form.txtIN15 = "123456";  // six digits keep the last five
   form.txtIN12 = "900";
-  form.txtIN3 = "segreto";  // passwords are stored in upper case
+  form.txtIN3 = "Segreto1";  // a password keeps its case, the user is upper case
+  form.txtIN2 = "ftptest";
   form.txtIN1 = std::string(60, 'h');
   ASSERT_TRUE(OptionsForm_Save(program_, form).ok());
   std::string plain = StoredPlain();
   ASSERT_EQ(kParameterStringLength, plain.size());
   EXPECT_EQ("23456", plain.substr(90, 5));
   EXPECT_EQ("00900", plain.substr(75, 5));
-  EXPECT_EQ("SEGRETO   ", plain.substr(60, 10));
+  EXPECT_EQ("FTPTEST   Segreto1  ", plain.substr(50, 20));
   EXPECT_EQ(std::string(50, 'h'), plain.substr(0, 50));
   EXPECT_EQ(23456, program_.settings.parametri.Ciclo_Sincronizz);
-  EXPECT_EQ("SEGRETO", program_.settings.parametri.Password);
+  EXPECT_EQ("Segreto1", program_.settings.parametri.Password);
 }
 
 TEST_F(SettingsTest, TheFormLoadsWhatWasSaved) {

@@ -42,10 +42,6 @@ bool MustRoundTrip(uint8_t c) {
 
 std::string Quoted(uint8_t c) { return "\"" + std::string(1, char(c)) + "\""; }
 
-uint16_t BigEndian16(std::string_view bytes, size_t at) {
-  return uint16_t(uint8_t(bytes[at]) << 8 | uint8_t(bytes[at + 1]));
-}
-
 }  // namespace
 
 Status CheckCharTableFile(std::string_view file_bytes, const CharTables& tables) {
@@ -56,18 +52,6 @@ Status CheckCharTableFile(std::string_view file_bytes, const CharTables& tables)
       return Status::IoError(fault + ": le voci mancanti valgono 0");
     }
     return Status::InvalidArgument(fault + ": non \xE8 una tabella caratteri");
-  }
-  if (file_bytes[0] != kCharTableMagic[0] || file_bytes[1] != kCharTableMagic[1]) {
-    return Status::InvalidArgument("non \xE8 una tabella caratteri (intestazione senza \"T1\")");
-  }
-  const uint16_t host_ccsid = BigEndian16(file_bytes, kCharTableHostCcsidOffset);
-  const uint16_t pc_code_page = BigEndian16(file_bytes, kCharTablePcCodePageOffset);
-  if (pc_code_page != kPcCodePageWindows1252) {
-    return Status::InvalidArgument("tabella per la code page PC " + std::to_string(pc_code_page) +
-                                   " invece di " + std::to_string(kPcCodePageWindows1252));
-  }
-  if (host_ccsid == 0 || host_ccsid == 0xFFFF) {
-    return Status::InvalidArgument("CCSID host " + std::to_string(host_ccsid) + " non valido");
   }
   for (uint8_t d = 0; d <= 9; ++d) {
     const uint8_t host = uint8_t(kZoneDigit | d);

@@ -58,13 +58,15 @@ Status LoadCharTables(const std::string& path, CharTables* tables);
 // The same from the bytes of a table file; the fault is not prefixed with a path.
 Status CharTablesFromFileBytes(std::string_view file_bytes, CharTables* tables);
 
-// Whether `file_bytes`, with `tables` built from them, is a character table: its length,
-// its header and the characters that must map both ways (the rules in host_format.h).
+// Whether `file_bytes`, with `tables` built from them, is a character table: its length and
+// the characters that must map both ways (the rules in host_format.h). The six header
+// bytes are not looked at: every site's table file has its own.
 // The first rule broken is named in Italian ("la cifra \"3\" non corrisponde al byte host
 // F3"); IoError for a short file, InvalidArgument otherwise.
 Status CheckCharTableFile(std::string_view file_bytes, const CharTables& tables);
 
-// The bytes of a table file for `host_to_pc`, with the header naming the two codes.
+// The bytes of a table file for `host_to_pc`, with Torvan's own header naming the two
+// codes ("T1", CCSID, code page: what the generator writes; no reader depends on it).
 std::string CharTableFileBytes(const std::array<uint8_t, kCharTableLength>& host_to_pc,
                                uint16_t host_ccsid = kHostCcsidItalian,
                                uint16_t pc_code_page = kPcCodePageWindows1252);

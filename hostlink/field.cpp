@@ -75,22 +75,31 @@ Status DecodePacked(std::string_view bytes, int32_t start, int32_t decimals, std
   return Status::Ok();
 }
 
-Status DecodeBinary(std::string_view bytes, int32_t start, std::string* out) {
-  // The value must fit in 32 bits: every byte before the last four only repeats the sign.
+Status DecodeBinary(std::string_view bytes, int32_t start, int32_t decimals, std::string* out) {
+  // The value must fit in 64 bits: every byte before the last eight only repeats the sign.
   const bool negative = (uint8_t(bytes.front()) & 0x80) != 0;
   const uint8_t extension = negative ? 0xFF : 0x00;
-  const size_t lead = bytes.size() > 4 ? bytes.size() - 4 : 0;
+  const size_t lead = bytes.size() > 8 ? bytes.size() - 8 : 0;
   bool fits = true;
   for (size_t i = 0; i < lead; ++i) fits = fits && uint8_t(bytes[i]) == extension;
   if (lead > 0) fits = fits && ((uint8_t(bytes[lead]) & 0x80) != 0) == negative;
   if (!fits) {
     return Status::Fault("binary field at " + Where(start, int64_t(bytes.size())) +
-                         " does not fit in 32 bits");
+                         " does not fit in 64 bits");
   }
-  int64_t value = negative ? -1 : 0;
-  for (size_t i = lead; i < bytes.size(); ++i) value = value * 256 + uint8_t(bytes[i]);
-  // value*256 of -1 is -256; adding the byte gives the two's-complement value.
-  *out += std::to_string(value);
+  uint64_t u = negative ? ~uint64_t(0) : 0;
+  for (size_t i = lead; i < bytes.size(); ++i) u = u << 8 | uint8_t(bytes[i]);
+  // The magnitude of the two's-complement value, also for the lowest one.
+  const uint64_t magnitude = negative ? ~u + 1 : u;
+  std::string digits = std::to_string(magnitude);
+  if (negative) *out += '-';
+  if (decimals > 0) {
+    // A binary field with decimals holds its value times 10^decimals, as the host keeps it.
+    if (digits.size() <= size_t(decimals))
+      digits.insert(0, size_t(decimals) + 1 - digits.size(), '0');
+    digits.insert(digits.size() - size_t(decimals), 1, '.');
+  }
+  *out += digits;
   return Status::Ok();
 }
 
@@ -117,7 +126,7 @@ Status Field_DecodeAppend(const CharTables& tables, std::string_view message, ch
       return s;
     }
     default:
-      return DecodeBinary(bytes, start, out);
+      return DecodeBinary(bytes, start, decimals, out);
   }
 }
 
@@ -272,29 +281,34 @@ Status Field_Encode(const CharTables& tables, char type, std::string_view value,
       return Status::Ok();
     }
     case 'B': {
-      if (length > 8) {
-        return Status::InvalidArgument("binary field of " + std::to_string(length) + " bytes");
-      }
+      const size_t places = decimals > 0 ? size_t(decimals) : 0;
       Number n;
-      Status s = ParseNumber(value, false, &n);
+      Status s = ParseNumber(value, true, &n);
       if (!s.ok()) return s;
-      int64_t v = 0;
-      bool fits = n.integer.size() <= 10;
-      if (fits) {
-        for (char c : n.integer) v = v * 10 + (c - '0');
+      // The value times 10^decimals, as a whole number of the field's bytes (at most 64
+      // bits; the bytes before the last eight repeat the sign).
+      const std::string whole =
+          n.integer + n.fraction + std::string(places - std::min(places, n.fraction.size()), '0');
+      const size_t bits = std::min<size_t>(length * 8, 64);
+      const uint64_t highest = (uint64_t(1) << (bits - 1)) - 1;  // the lowest is -highest - 1
+      uint64_t magnitude = 0;
+      bool fits = n.fraction.size() <= places && whole.size() <= 20;
+      for (char c : whole) {
+        if (!fits) break;
+        const uint64_t digit = uint64_t(c - '0');
+        fits = magnitude <= (UINT64_MAX - digit) / 10;
+        magnitude = magnitude * 10 + digit;
       }
-      if (n.negative) v = -v;
-      const int64_t bits = int64_t(std::min<size_t>(length * 8, 32));
-      const int64_t lowest = -(int64_t(1) << (bits - 1));
-      const int64_t highest = (int64_t(1) << (bits - 1)) - 1;
-      fits = fits && v >= lowest && v <= highest;
+      fits = fits && magnitude <= highest + (n.negative ? 1 : 0);
       if (!fits) {
         return Status::InvalidArgument(Quoted(value) + " does not fit in a " +
-                                       std::to_string(length) + "-byte binary field");
+                                       std::to_string(length) + "-byte binary field with " +
+                                       std::to_string(places) + " decimals");
       }
-      std::string out(length, '\0');
-      uint64_t u = uint64_t(v);
-      for (size_t i = length; i-- > 0;) {
+      uint64_t u = n.negative ? ~magnitude + 1 : magnitude;
+      const char extension = n.negative && magnitude != 0 ? '\xFF' : '\0';
+      std::string out(length, extension);
+      for (size_t i = length; i-- > (length > 8 ? length - 8 : 0);) {
         out[i] = char(u & 0xFF);
         u >>= 8;
       }

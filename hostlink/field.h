@@ -16,7 +16,9 @@
 //   'P' packed decimal: 2 x length - 1 digits, a "." before the last `decimals` digits
 //       when decimals > 0, then a space for the sign half-byte, "-" in front when negative
 //       ("123.45 ", "-123.45 ").
-//   'B' big-endian two's-complement integer, decimal without leading zeros ("256", "-2").
+//   'B' big-endian two's-complement integer of up to 64 bits, decimal without leading
+//       zeros ("256", "-2"); with decimals > 0 it holds the value times 10^decimals, and
+//       the text has a "." before the last `decimals` digits ("1.25", "-0.05").
 //   any other type: empty text.
 // Signs: half-bytes B and D are negative, every other one positive (the host writes F
 // and D).
@@ -43,7 +45,7 @@ struct FieldText {
 // `digits` is the declared number of digits (not used to decode); `decimals` the number
 // of decimal places. Faults: the field not wholly inside `message` (start below 1, length
 // below 1), a packed byte of 0xA0 or more, more packed decimals than digits, a type B
-// value beyond the signed 32-bit range.
+// value beyond the signed 64-bit range.
 FieldText Field_Decode(const CharTables& tables, std::string_view message, char type, int32_t start,
                        int32_t length, int32_t digits, int32_t decimals);
 
@@ -66,7 +68,8 @@ FieldText Field_DecodeAmount(std::string_view message, int32_t start);
 //       positive values get sign F, negative ones D; a value with more integer digits than
 //       the field holds (bytes for S, 2 x bytes - 1 for P, fewer when `digits` says so),
 //       or with significant decimals beyond `decimals`, is refused.
-//   'B' a whole number that fits in `bytes` bytes (1..8) and in 32 bits.
+//   'B' a number with at most `decimals` significant decimals whose value times
+//       10^decimals fits in `bytes` bytes and in 64 bits.
 // On success `*host_bytes` holds exactly `bytes` bytes; on refusal it is untouched and the
 // Status (InvalidArgument) says why.
 Status Field_Encode(const CharTables& tables, char type, std::string_view value, int32_t bytes,

@@ -7,16 +7,14 @@
 // Character table file "TnC_TBL1.Tbl" (read at link start from the base folder):
 //
 //   offset  length  content
-//   0       2       "T1": a Torvan character table, layout 1
-//   2       2       host CCSID, big-endian (280: Italian EBCDIC)
-//   4       2       PC code page, big-endian (1252: Windows Latin 1)
+//   0       6       header, not used: any six bytes (a table file of another origin
+//                   carries its own); Torvan's generator writes "T1", the host CCSID
+//                   and the PC code page, big-endian (280, 1252)
 //   6       256     host-to-PC table: byte b is the PC code of host byte b
 //
 // The PC-to-host table is derived, never stored (char_table.h). A file is a character
 // table only when all of this holds (checked when it is loaded, CheckCharTableFile):
-//   - it is exactly 262 bytes long and begins with "T1";
-//   - its PC code page is 1252 (Torvan's texts are Windows-1252) and its host CCSID is a
-//     CCSID (not 0, not 65535, which means "no conversion");
+//   - it is exactly 262 bytes long;
 //   - host bytes F0..F9 and PC digits "0".."9" map to each other both ways: the frames'
 //     zoned length digits and the outcome "0" are those bytes on every EBCDIC host;
 //   - the letters A-Z and a-z, the blank and "§" come back unchanged from a trip to the
@@ -56,6 +54,7 @@ inline constexpr char kCharTableFileName[] = "TnC_TBL1.Tbl";
 inline constexpr size_t kCharTableHeaderLength = 6;
 inline constexpr size_t kCharTableLength = 256;
 inline constexpr size_t kCharTableFileLength = kCharTableHeaderLength + kCharTableLength;
+// The header Torvan's generator writes; readers never look at it.
 inline constexpr char kCharTableMagic[2] = {'T', '1'};
 inline constexpr size_t kCharTableHostCcsidOffset = 2;   // big-endian
 inline constexpr size_t kCharTablePcCodePageOffset = 4;  // big-endian
@@ -220,11 +219,21 @@ static_assert(kDatabase.end() == kFilterLibrary.pos && kFilterLibrary.end() == k
 static_assert(kFilter.end() == kLength + 1);
 }  // namespace file_entry
 
-// Request "2": one field of a file. The request data is the flag, library (10), file (10).
-namespace field_entry {
-inline constexpr int32_t kRequestLength = 21;
-inline constexpr FieldPos kLibrary{2, 10};  // the file the entry belongs to
+// Request "2": one field of a file. The request data is the flag ("S" first, then "N"),
+// the library (10) and the file (10).
+namespace field_request {
+inline constexpr FieldPos kFlag{1, 1};
+inline constexpr FieldPos kLibrary{2, 10};
 inline constexpr FieldPos kFile{12, 10};
+inline constexpr int32_t kLength = 21;
+static_assert(kFlag.end() == kLibrary.pos && kLibrary.end() == kFile.pos);
+static_assert(kFile.end() == kLength + 1);
+}  // namespace field_request
+
+// The reply to request "2": one field entry. Positions 2-21 are not stored and not looked
+// at: a host may put the library and file there, in either order, or leave them blank.
+namespace field_entry {
+inline constexpr FieldPos kNotStored{2, 20};
 inline constexpr FieldPos kName{22, 10};
 inline constexpr FieldPos kText{32, 50};
 inline constexpr FieldPos kType{82, 1};
@@ -236,24 +245,20 @@ inline constexpr FieldPos kBytes{92, 3};
 inline constexpr int32_t kPackedDigits = 5;
 inline constexpr FieldPos kExcluded{95, 1};
 inline constexpr int32_t kLength = 95;
-static_assert(kEntryMark.end() == kLibrary.pos && kLibrary.end() == kFile.pos);
-static_assert(kFile.end() == kName.pos && kName.end() == kText.pos && kText.end() == kType.pos);
+static_assert(kEntryMark.end() == kNotStored.pos && kNotStored.end() == kName.pos);
+static_assert(kName.end() == kText.pos && kText.end() == kType.pos);
 static_assert(kType.end() == kDigits.pos && kDigits.end() == kDecimals.pos);
 static_assert(kDecimals.end() == kPosition.pos && kPosition.end() == kBytes.pos);
 static_assert(kBytes.end() == kExcluded.pos && kExcluded.end() == kLength + 1);
 }  // namespace field_entry
 
 // The data of a served R reply: the statement's status at position 1, a blank when the
-// host executed the statement, otherwise a letter saying why it did not. A statement the
-// host did not execute changed nothing.
+// host executed the statement, any other character when it did not. Which character is
+// the host's own: Torvan reads only whether it is a blank. A request the host could not
+// take at all (outcome not "0") was not executed either, and is sent again.
 namespace statement_status {
 inline constexpr FieldPos kStatus{1, 1};
 inline constexpr char kExecuted = ' ';
-inline constexpr char kNoRecord = 'N';     // an UPDATE or DELETE found no record at its address
-inline constexpr char kRefused = 'X';      // refused by a passing fault of the host
-inline constexpr char kWriteFailed = 'E';  // the host could not write its files
-// A status that says nothing about the statement itself: sent again, it may be executed.
-constexpr bool IsPassing(char status) { return status == kRefused || status == kWriteFailed; }
 }  // namespace statement_status
 
 // The image archive file and its record layout (positions within the host record).

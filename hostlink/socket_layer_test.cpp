@@ -396,7 +396,7 @@ TEST_F(SocketLayerTest, ADamagedTableStartsAnywayAndSaysWhy) {
   ASSERT_TRUE(platform::WriteFileAtomic(path, std::string(kCharTableFileLength, '\0'), 0644).ok());
   SocketLayer layer(test_.program);
   EXPECT_TRUE(layer.Sock_Start(path));
-  EXPECT_EQ(path + ": non \xE8 una tabella caratteri (intestazione senza \"T1\")",
+  EXPECT_EQ(path + ": la cifra \"0\" non corrisponde al byte host F0",
             layer.table_status().message());
 }
 

@@ -207,8 +207,8 @@ int32_t BytesFor(char type, int32_t digits) {
       return digits >= 1 && digits <= 31 ? digits : 0;
     case 'P':
       return digits >= 1 && digits <= 31 ? digits / 2 + 1 : 0;
-    case 'B':
-      return digits >= 1 && digits <= 4 ? 2 : digits >= 5 && digits <= 9 ? 4 : 0;
+    case 'B':  // the bytes given may be more: SQL's SMALLINT is 5 digits in 2 bytes
+      return digits >= 1 && digits <= 4 ? 2 : digits <= 9 ? 4 : digits <= 19 ? 8 : 0;
     default:
       return 0;
   }
@@ -246,7 +246,7 @@ Status LoadFields(const DataFolder& folder, HostFile* file) {
     }
     if (c[4].empty()) c[4] = "0";
     if (!ParseInt(c[4], &decimals) || decimals < 0 || decimals > digits ||
-        ((f.type == 'A' || f.type == 'B') && decimals != 0)) {
+        (f.type == 'A' && decimals != 0)) {
       return LineError(path, line.number, "decimals out of range");
     }
     f.digits = int32_t(digits);
@@ -259,10 +259,12 @@ Status LoadFields(const DataFolder& folder, HostFile* file) {
     }
     if (c[6].empty()) {
       bytes = needed;
-    } else if (!ParseInt(c[6], &bytes) || bytes != needed) {
-      return LineError(
-          path, line.number,
-          "a field of this type and digits takes " + std::to_string(needed) + " bytes");
+    } else if (!ParseInt(c[6], &bytes) ||
+               (f.type == 'B' ? bytes != 2 && bytes != 4 && bytes != 8 : bytes != needed)) {
+      return LineError(path, line.number,
+                       f.type == 'B' ? std::string("a binary field takes 2, 4 or 8 bytes")
+                                     : "a field of this type and digits takes " +
+                                           std::to_string(needed) + " bytes");
     }
     f.position = int32_t(position);
     f.bytes = int32_t(bytes);

@@ -46,9 +46,18 @@ Status Faults::Command(const std::vector<std::string>& args) {
       return Usage("refuse CODE N: CODE one of P T S I 3 1 2 R, N 0 or more");
     }
     refuse_[args[1][0]] = n;
-  } else if (name == "refuse-statements" || name == "refuse-login") {
+  } else if (name == "refuse-statements") {
+    // A status is any character but a blank: what a host sends for a statement it did not
+    // execute is its own choice.
+    if ((args.size() != 2 && args.size() != 3) || !Count(args[1], INT64_MAX, &n) ||
+        (args.size() == 3 && (args[2].size() != 1 || args[2][0] == ' '))) {
+      return Usage("refuse-statements N [STATUS]: N 0 or more, STATUS one character, not blank");
+    }
+    refuse_statements_ = n;
+    refusal_status_ = args.size() == 3 ? args[2][0] : '\0';
+  } else if (name == "refuse-login") {
     if (!one_number(INT64_MAX)) return Usage(name + " N: N 0 or more");
-    (name == "refuse-login" ? refuse_login_ : refuse_statements_) = n;
+    refuse_login_ = n;
   } else if (name == "clear") {
     if (args.size() != 1) return Usage("clear takes no argument");
     auto applied = applied_;
@@ -76,7 +85,9 @@ std::string Faults::Report() const {
     auto it = refuse_.find(code);
     r += line(std::string("refuse ") + code, std::to_string(it == refuse_.end() ? 0 : it->second));
   }
-  r += line("refuse-statements", std::to_string(refuse_statements_));
+  r += line("refuse-statements",
+            std::to_string(refuse_statements_) +
+                (refusal_status_ != '\0' ? std::string(" status ") + refusal_status_ : ""));
   r += line("refuse-login", std::to_string(refuse_login_));
   return r;
 }
@@ -89,9 +100,10 @@ bool Faults::TakeRefusal(char code) {
   return true;
 }
 
-bool Faults::TakeStatementRefusal() {
+bool Faults::TakeStatementRefusal(char* status) {
   if (refuse_statements_ == 0) return false;
   --refuse_statements_;
+  *status = refusal_status_;
   ++applied_["refuse-statements"];
   return true;
 }

@@ -9,7 +9,11 @@
 //                        reply comes; then it goes alone)
 //   corrupt-length       the next reply's length digits are not digits
 //   refuse CODE N        the next N requests of code CODE are refused (outcome "1")
-//   refuse-statements N  the next N R statements are not executed (status "X")
+//   refuse-statements N [STATUS]
+//                        the next N R statements are not executed: without STATUS the
+//                        request is refused (outcome "1"), as a host that cannot take it
+//                        now; with STATUS (any character but a blank) the statement is
+//                        answered with that status, as a host that refuses it
 //   refuse-login N       the next N FTP logins are rejected (530)
 //   clear                every fault off
 //
@@ -40,7 +44,8 @@ class Faults {
   // Request-level faults: true when this request (statement, login) must be refused;
   // each true answer uses up one of the refusals and is counted.
   bool TakeRefusal(char code);
-  bool TakeStatementRefusal();
+  // For a statement refusal `*status` is the status to answer, or '\0' for outcome "1".
+  bool TakeStatementRefusal(char* status);
   bool TakeLoginRefusal();
 
   // Reply-level faults, asked once for every reply the host server program sends.
@@ -61,6 +66,7 @@ class Faults {
   bool corrupt_length_ = false;
   std::map<char, int64_t> refuse_;
   int64_t refuse_statements_ = 0;
+  char refusal_status_ = '\0';
   int64_t refuse_login_ = 0;
   std::map<std::string, int64_t> applied_;
 };

@@ -9,18 +9,27 @@ namespace {
 // A command line longer than this is not a command of any client Torvan knows.
 constexpr size_t kMaxLine = 1024;
 
-std::string Reply(int code, const std::string& text) {
+std::string PlainReply(int code, const std::string& text) {
   return std::to_string(code) + " " + text + "\r\n";
 }
 
 }  // namespace
+
+std::string FtpSession::Reply(int code, const std::string& text) {
+  // The RCMD reply names the port the program took, for whoever reads it; the PC reads
+  // only the codes, so the other texts are free.
+  if (vary_ == nullptr || code == 250) return PlainReply(code, text);
+  return vary_->FtpReply(code, text);
+}
 
 std::string FtpSession::Greeting() {
   return "220-QTCP at TORVAN.\r\n"
          "220 Connection will close if idle more than 5 minutes.\r\n";
 }
 
-std::string FtpSession::IdleGoodbye() { return Reply(421, "Connection closed: idle time-out."); }
+std::string FtpSession::IdleGoodbye() {
+  return PlainReply(421, "Connection closed: idle time-out.");
+}
 
 bool FtpSession::Receive(std::string_view bytes, std::string* out, size_t budget) {
   input_.append(bytes);

@@ -20,6 +20,8 @@
 #include <string>
 #include <string_view>
 
+#include "hostsim/variation.h"
+
 namespace torvan::hostsim {
 
 // What RCMD did.
@@ -37,7 +39,9 @@ class FtpSession {
     std::function<RemoteCommandResult(const std::string& command)> remote_command;
   };
 
-  explicit FtpSession(Hooks hooks) : hooks_(std::move(hooks)) {}
+  // `vary`, when given, varies the reply texts after their codes (variation.h).
+  explicit FtpSession(Hooks hooks, Variation* vary = nullptr)
+      : hooks_(std::move(hooks)), vary_(vary) {}
 
   // The greeting sent when the connection opens.
   static std::string Greeting();
@@ -56,8 +60,10 @@ class FtpSession {
 
  private:
   bool Command(const std::string& line, std::string* out);
+  std::string Reply(int code, const std::string& text);
 
   Hooks hooks_;
+  Variation* vary_;
   std::string input_;
   std::string user_;
   bool user_given_ = false;

@@ -54,9 +54,10 @@ void Log(const std::string& line) { std::fprintf(stderr, "torvan-host: %s\n", li
 
 }  // namespace
 
-std::string HostSession::Greeting(const hostlink::CharTables& tables) {
+std::string HostSession::Greeting(const hostlink::CharTables& tables, Variation* vary) {
   std::string header;
   (void)hostlink::BuildReplyHeader(tables, hostlink::kOutcomeServed, 0, &header);  // cannot fail
+  if (vary != nullptr && vary->on()) header.replace(1, 5, vary->Bytes(5));
   return header;
 }
 
@@ -138,7 +139,8 @@ std::string HostSession::Served(std::string_view host_data) {
 
 std::string HostSession::Refused() {
   std::string frame;
-  (void)hostlink::BuildReplyHeader(*context_->tables, kOutcomeRefused, 0, &frame);  // cannot fail
+  const char outcome = context_->vary ? context_->vary->RefusalOutcome() : kOutcomeRefused;
+  (void)hostlink::BuildReplyHeader(*context_->tables, outcome, 0, &frame);  // cannot fail
   return frame;
 }
 
@@ -153,12 +155,14 @@ std::string HostSession::TimeReply(bool restart_wait) {
   }
   namespace layout = hostlink::time_reply;
   std::string text(size_t(layout::kLength), ' ');
+  Put(&text, layout::kRestartTime, restart);
   if (restart_wait) {
+    // Only the flag and the clock of a T reply are read.
+    if (context_->vary && context_->vary->on()) text.replace(1, 27, context_->vary->Text(27));
     Put(&text, layout::kStoppingFlag, schedule.stopping ? "S" : "N");
   } else {
     Put(&text, layout::kStopTime, stop);
   }
-  Put(&text, layout::kRestartTime, restart);
   Put(&text, layout::kHostClock, Time17(now));
   return Served(context_->tables->ToHost(text));
 }
@@ -195,6 +199,11 @@ std::string HostSession::ChangeReply() {
   put_text(layout::kText14, c->text14);  // when the change was made
   put_text(layout::kCode, std::string(1, c->code));
   // kUnread2 stays blank.
+  if (Variation* vary = context_->vary; vary != nullptr && vary->on()) {
+    put_bytes(layout::kUnread1, vary->Bytes(size_t(layout::kUnread1.len)));
+    put_bytes(layout::kText14, vary->Bytes(size_t(layout::kText14.len)));
+    put_bytes(layout::kUnread2, vary->Bytes(size_t(layout::kUnread2.len)));
+  }
   std::memcpy(data + layout::kImageBase, c->before.data(), c->before.size());
   std::memcpy(data + layout::kImageBase + c->before.size(), c->after.data(), c->after.size());
   delivered_seq_ = c->seq;
@@ -247,7 +256,8 @@ std::string HostSession::ListReply(char code, std::string_view host_data) {
     const HostDatabase& db = data.databases[database_cursor_++];
     std::string entry(size_t(layout::kLength), ' ');  // the entry mark is a blank
     Put(&entry, layout::kName, db.name);
-    Put(&entry, layout::kDescription, db.description);
+    Put(&entry, layout::kDescription,
+        context_->vary && context_->vary->on() ? context_->vary->Text(50) : db.description);
     Put(&entry, layout::kServer, db.server);
     Put(&entry, layout::kAddress, db.address);
     Put(&entry, layout::kUser, db.user);
@@ -276,17 +286,19 @@ std::string HostSession::ListReply(char code, std::string_view host_data) {
   }
   // Field list: "S"/"N", library (10), file (10).
   namespace layout = hostlink::field_entry;
-  if (request.size() != size_t(layout::kRequestLength)) return Refused();
+  namespace asked = hostlink::field_request;
+  if (request.size() != size_t(asked::kLength)) return Refused();
   const HostFile* file =
-      data.FindFile(Trim(At(request, layout::kLibrary)), Trim(At(request, layout::kFile)));
+      data.FindFile(Trim(At(request, asked::kLibrary)), Trim(At(request, asked::kFile)));
   if (file == nullptr) return Refused();
   if (first || file != field_file_) field_cursor_ = 0;
   field_file_ = file;
   if (field_cursor_ >= file->fields.size()) return Refused();
   const HostField& f = file->fields[field_cursor_++];
   std::string pc(size_t(layout::kLength), ' ');
-  Put(&pc, layout::kLibrary, file->library);
-  Put(&pc, layout::kFile, file->file);
+  Put(&pc, layout::kNotStored,
+      context_->vary ? context_->vary->FieldEntryOwner(file->library, file->file)
+                     : PadRight(file->library, 10) + file->file);
   Put(&pc, layout::kName, f.name);
   Put(&pc, layout::kText, f.text);
   Put(&pc, layout::kType, std::string(1, f.type));
@@ -310,16 +322,26 @@ std::string HostSession::ListReply(char code, std::string_view host_data) {
 std::string HostSession::StatementReply(std::string_view host_data) {
   const std::string text = context_->tables->ToPc(host_data);
   StatementResult r;
-  if (context_->faults->TakeStatementRefusal()) {
-    r = {kStatementRefused, "refused by an injected fault"};
+  char status = '\0';
+  if (context_->faults->TakeStatementRefusal(&status)) {
+    r = {status, "refused by an injected fault"};
   } else {
     r = RunStatement(context_->store, text);
   }
   if (r.status != kStatementDone) {
-    Log("statement refused (" + std::string(1, r.status) + "): " + r.message + ": " +
-        Cp1252ToUtf8(text));
+    Log("statement not executed (" +
+        std::string(r.status == '\0' ? "refused" : std::string(1, r.status)) + "): " + r.message +
+        ": " + Cp1252ToUtf8(text));
   }
-  return Served(context_->tables->ToHost(std::string(1, r.status)));
+  // A statement the host could not carry out now (an injected refusal, its files could not
+  // be written) is a refused request: outcome "1", as a host shows a passing fault. A
+  // status letter is for a statement refused as it stands.
+  if (r.status == '\0' || r.status == kStatementFailed) return Refused();
+  std::string data = context_->tables->ToHost(std::string(1, r.status));
+  // Only position 1 is the status.
+  if (context_->vary && context_->vary->on())
+    data += context_->vary->Bytes(context_->vary->Below(20));
+  return Served(data);
 }
 
 }  // namespace torvan::hostsim

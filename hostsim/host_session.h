@@ -21,7 +21,8 @@
 // in the second unread field.
 //
 // Every reply is outcome + five zoned length digits + data, texts in the host code of
-// the character table. A refusal (outcome "1") has no data. A frame whose length is not
+// the character table. A refusal (outcome "1", or any other but "0" with a variation,
+// variation.h) has no data. A frame whose length is not
 // five digits cannot be skipped: it is refused and the connection closed. The session
 // is pure: bytes in, reply frames out; the server owns the socket.
 #pragma once
@@ -34,6 +35,7 @@
 #include "hostlink/char_table.h"
 #include "hostsim/faults.h"
 #include "hostsim/host_store.h"
+#include "hostsim/variation.h"
 #include "platform/clock.h"
 
 namespace torvan::hostsim {
@@ -44,15 +46,17 @@ struct HostContext {
   const hostlink::CharTables* tables = nullptr;
   platform::Clock* clock = nullptr;
   Faults* faults = nullptr;
-  bool verbose = false;  // log every request on standard error
+  bool verbose = false;       // log every request on standard error
+  Variation* vary = nullptr;  // the freedoms taken; nullptr: none
 };
 
 class HostSession {
  public:
   explicit HostSession(HostContext* context) : context_(context) {}
 
-  // The 6-byte header with outcome "0" sent as soon as a connection is accepted.
-  static std::string Greeting(const hostlink::CharTables& tables);
+  // The 6-byte header with outcome "0" sent as soon as a connection is accepted; its
+  // length digits, which no one reads, vary with `vary`.
+  static std::string Greeting(const hostlink::CharTables& tables, Variation* vary = nullptr);
 
   // Takes received bytes; appends one reply frame to `replies` for each complete request,
   // while the replies appended by this call total less than `budget` bytes (the requests

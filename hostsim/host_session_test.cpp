@@ -135,7 +135,7 @@ TEST_F(HostSessionTest, FieldListPacksTheNumbers) {
     ASSERT_EQ(Header('0', 95), reply.substr(0, 6));
     entries.push_back(reply.substr(6));
   }
-  ASSERT_EQ(8u, entries.size());
+  ASSERT_EQ(11u, entries.size());
   const std::string& valore = entries[6];  // VALORE: P 17,3 at 121, 9 bytes
   EXPECT_EQ(Host(" DATI      CONTATTI  VALORE    "), valore.substr(0, 31));
   EXPECT_EQ(Host("P"), valore.substr(81, 1));
@@ -277,7 +277,9 @@ TEST_F(HostSessionTest, StatementReplyCarriesTheStatus) {
   EXPECT_EQ(Header('0', 1) + Host("F"),
             Exchange(session, 'R', " DELETE FROM DATI/NESSUNO a WHERE RRN(a)=1"));
   ASSERT_TRUE(faults_.Command({"refuse-statements", "1"}).ok());
-  EXPECT_EQ(Header('0', 1) + Host("X"),
+  EXPECT_EQ(Header('1', 0), Exchange(session, 'R', " DELETE FROM DATI/CONTATTI a WHERE RRN(a)=1"));
+  ASSERT_TRUE(faults_.Command({"refuse-statements", "1", "#"}).ok());
+  EXPECT_EQ(Header('0', 1) + Host("#"),
             Exchange(session, 'R', " DELETE FROM DATI/CONTATTI a WHERE RRN(a)=1"));
   EXPECT_EQ(1u, File("DATI/CONTATTI")->records.count(1));
 }

@@ -248,7 +248,7 @@ TEST_F(StoreFixture, BadDataFoldersAreRefusedWithTheLine) {
       {"flag of two letters", "files.txt", "LIB | ANAG | t | | | SI\n", "As_Pc"},
       {"unknown type", "fields/LIB.ANAG.txt", "COD | c | X | 4\n", "type must be A, S, P or B"},
       {"digits out of range", "fields/LIB.ANAG.txt", "COD | c | P | 40\n", "digits out of range"},
-      {"binary beyond 9 digits", "fields/LIB.ANAG.txt", "COD | c | B | 10\n",
+      {"binary beyond 19 digits", "fields/LIB.ANAG.txt", "COD | c | B | 20\n",
        "digits out of range"},
       {"wrong byte count", "fields/LIB.ANAG.txt", "COD | c | P | 9 | 2 | 1 | 4\n", "takes 5 bytes"},
       {"decimals beyond digits", "fields/LIB.ANAG.txt", "COD | c | S | 3 | 4\n", "decimals"},

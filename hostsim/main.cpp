@@ -25,7 +25,7 @@ constexpr char kDescription[] =
 constexpr char kFooter[] = R"(
 SERVE
   torvan-host serve --data DIR [--listen ADDR] [--ftp-port N] [--port N]
-                    [--idle-timeout SECONDS]
+                    [--idle-timeout SECONDS] [--vary SEED]
   One process, one thread. The FTP server answers: 220 on connect, USER 331, PASS 230
   (530 for a wrong user or password), RCMD CALL <library>/TNM_121 ('Pnnnnn') 250 (the
   host server program starts on port nnnnn, or is confirmed when it runs there; 'P00000'
@@ -41,6 +41,16 @@ SERVE
   after 60 s at its cap it is closed. With no descriptor left, waiting connections are
   refused and accepting rests until one frees up; ctl still works.
   SIGINT, SIGTERM or "ctl shutdown" stop the server after it has written its files.
+  --vary SEED takes at random the freedoms the PC's side leaves the host: the greeting's
+  length digits, the outcome of a refusal (any but "0"), positions 2-21 of field entries
+  (library and file, file and library, blanks, any text), database descriptions, T reply
+  positions 2-28, the unread positions and the text of change records, bytes after an R
+  status, FTP reply texts after their codes and multi-line replies.
+
+TABLE
+  torvan-host table FILE [--table TABLE] [--seed SEED]
+  Writes the character table the host uses as a PC's TnC_TBL1.Tbl; with a seed its six
+  header bytes, which no one reads, are drawn at random.
 
 DATA FOLDER (text files, UTF-8, "#" starts a comment, columns separated by "|")
   host.conf             user = UTENTE / password = ... / library = TM / listen = 127.0.0.1
@@ -79,7 +89,9 @@ CONTROL COMMANDS (torvan-host ctl --data DIR COMMAND ...)
                                         (held at most MS ms, default 2000)
   fault corrupt-length                  the next reply's length digits are not digits
   fault refuse CODE N                   refuse the next N requests of CODE (outcome "1")
-  fault refuse-statements N             the next N R statements get status "X", not run
+  fault refuse-statements N [STATUS]    the next N R statements are not executed: refused
+                                        (outcome "1"), or with STATUS answered with that
+                                        status (any character but a blank)
   fault refuse-login N                  the next N FTP logins get 530
   fault clear                           every fault off
   faults                                every fault's setting and how often it took effect
@@ -92,8 +104,8 @@ CONTROL COMMANDS (torvan-host ctl --data DIR COMMAND ...)
 
 R STATEMENT STATUS
   " " executed, S not a statement form the host knows, F no such file, C no such field,
-  N no record at that address, V a value does not fit its field, X refused by a fault,
-  E the host could not write its files.
+  N no record at that address, V a value does not fit its field. A statement the host's
+  files could not take is answered as a refused request (outcome "1"), not executed.
 )";
 
 }  // namespace
@@ -118,6 +130,17 @@ int main(int argc, char** argv) {
       ->add_option("--idle-timeout", idle_seconds,
                    "Seconds after which an idle connection is closed (0: never)")
       ->check(CLI::Range(0, 86400));
+
+  uint64_t vary_seed = 0;
+  serve->add_option("--vary", options.vary_seed,
+                    "Take the freedoms the protocol leaves the host at random from this seed "
+                    "(0: none)");
+  std::string table_out, table_in;
+  CLI::App* table = app.add_subcommand(
+      "table", "Write the character table this host uses, for a PC's TnC_TBL1.Tbl");
+  table->add_option("file", table_out, "File to write")->required();
+  table->add_option("--table", table_in, "Character table to hand out (default: Torvan's own)");
+  table->add_option("--seed", vary_seed, "Draw the six header bytes, which no one reads (0: keep)");
 
   std::string ctl_dir;
   int timeout_ms = 60000;
@@ -147,6 +170,15 @@ int main(int argc, char** argv) {
     std::signal(SIGPIPE, SIG_IGN);
     s = server.Run();
     g_server = nullptr;
+    if (!s.ok()) {
+      std::cerr << "torvan-host: " << s.message() << "\n";
+      return 1;
+    }
+    return 0;
+  }
+
+  if (table->parsed()) {
+    torvan::Status s = torvan::hostsim::WritePcCharTable(table_in, table_out, vary_seed);
     if (!s.ok()) {
       std::cerr << "torvan-host: " << s.message() << "\n";
       return 1;

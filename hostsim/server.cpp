@@ -136,6 +136,19 @@ std::string DefaultTablePath() {
   return installed.empty() ? std::string(TORVAN_DEFAULT_CHAR_TABLE) : installed;
 }
 
+Status WritePcCharTable(const std::string& table, const std::string& out, uint64_t seed) {
+  const std::string path = table.empty() ? DefaultTablePath() : table;
+  hostlink::CharTables tables;
+  Status s = hostlink::LoadCharTables(path, &tables);
+  if (!s.ok()) return s;
+  std::string bytes;
+  if (!(s = platform::ReadFile(path, &bytes)).ok()) return s;
+  if (seed != 0)
+    bytes.replace(0, hostlink::kCharTableHeaderLength,
+                  Variation(seed).Bytes(hostlink::kCharTableHeaderLength));
+  return platform::WriteFileAtomic(out, bytes, 0644);
+}
+
 class Server::Impl {
  public:
   explicit Impl(ServerOptions options) : opt_(std::move(options)) {
@@ -223,6 +236,7 @@ class Server::Impl {
   std::unique_ptr<RecordCodec> codec_;
   std::unique_ptr<HostStore> store_;
   Faults faults_;
+  Variation vary_{opt_.vary_seed};
   HostContext host_context_;
   CtlContext ctl_context_;
 
@@ -275,7 +289,7 @@ Status Server::Impl::Start(std::string* notes) {
   s = HostStore::Open(folder_, *codec_, clock_, &store_, notes);
   if (!s.ok()) return s;
   const HostConfig& config = store_->data().config;
-  host_context_ = {store_.get(), &tables_, clock_, &faults_, opt_.verbose};
+  host_context_ = {store_.get(), &tables_, clock_, &faults_, opt_.verbose, &vary_};
   ctl_context_.store = store_.get();
   ctl_context_.faults = &faults_;
   ctl_context_.status = [this] { return StatusText(); };
@@ -467,14 +481,16 @@ void Server::Impl::AddConn(int fd, Kind kind, const sockaddr_storage& addr, int 
   }
   if (kind == Kind::kHost) {
     c->host = std::make_unique<HostSession>(&host_context_);
-    c->out = HostSession::Greeting(tables_);
+    c->out = HostSession::Greeting(tables_, &vary_);
     auto l = listeners_.find(listen_fd);
     Log("host connection from " + c->peer + " on port " +
         std::to_string(l != listeners_.end() ? l->second.port : 0));
   } else if (kind == Kind::kFtp) {
-    c->ftp = std::make_unique<FtpSession>(FtpSession::Hooks{
-        [this](const std::string& u, const std::string& p) { return Login(u, p); },
-        [this](const std::string& cmd) { return RemoteCommand(cmd); }});
+    c->ftp = std::make_unique<FtpSession>(
+        FtpSession::Hooks{
+            [this](const std::string& u, const std::string& p) { return Login(u, p); },
+            [this](const std::string& cmd) { return RemoteCommand(cmd); }},
+        &vary_);
     c->out = FtpSession::Greeting();
   }
   Conn* raw = c.get();
@@ -918,9 +934,9 @@ bool Server::Impl::Login(const std::string& user, const std::string& password) {
     Log("FTP login of " + Cp1252ToUtf8(user) + " refused by an injected fault");
     return false;
   }
-  // The host takes user names and passwords in any case, as an IBM i at password level 0.
-  bool ok = UpperCp1252(user) == UpperCp1252(config.user) &&
-            UpperCp1252(password) == UpperCp1252(config.password);
+  // User names in any case, passwords exactly as typed: an IBM i at password level 2 or 3,
+  // as most FTP servers, tells "Torvan1" from "TORVAN1".
+  bool ok = UpperCp1252(user) == UpperCp1252(config.user) && password == config.password;
   Log("FTP login of " + Cp1252ToUtf8(user) + (ok ? " accepted" : " rejected"));
   return ok;
 }

@@ -44,6 +44,9 @@ struct ServerOptions {
   platform::Clock* clock = nullptr;  // nullptr: the system clock
   bool verbose = false;              // log every request on standard error
   bool print_ports = true;           // print the listening ports on standard output
+  // Seed of the freedoms the protocol leaves the host, taken at random (variation.h);
+  // 0: none.
+  uint64_t vary_seed = 0;
   // A connection that sends no whole request and takes no reply byte for this long is
   // closed (FTP with 421 first); zero: never.
   std::chrono::milliseconds idle_timeout = std::chrono::minutes(5);
@@ -84,5 +87,10 @@ class Server {
 // The character table torvan-host uses when the data folder has none: the one Torvan
 // ships with.
 std::string DefaultTablePath();
+
+// Writes to `out` the character table of `table` (empty: DefaultTablePath()) for a PC:
+// the same 256 entries, and with `seed` other than 0 six header bytes drawn from it, as
+// a table of another origin carries its own. The table must load (LoadCharTables).
+Status WritePcCharTable(const std::string& table, const std::string& out, uint64_t seed);
 
 }  // namespace torvan::hostsim

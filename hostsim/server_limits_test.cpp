@@ -49,7 +49,7 @@ void FtpLogin(RawClient& ftp, int port) {
   ASSERT_TRUE(ftp.Connect(port));
   ftp.ReadLine();
   ftp.ReadLine();
-  ASSERT_TRUE(ftp.Send("USER UTENTE\r\nPASS TORVAN\r\n"));
+  ASSERT_TRUE(ftp.Send("USER UTENTE\r\nPASS Torvan1\r\n"));
   ASSERT_EQ("331 Enter password.\r\n", ftp.ReadLine());
   ASSERT_EQ("230 UTENTE logged on.\r\n", ftp.ReadLine());
 }

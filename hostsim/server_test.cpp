@@ -50,7 +50,9 @@ TEST(FtpServerTest, LoginAndRemoteCommandStartTheHostServerProgram) {
   EXPECT_EQ("331 Enter password.\r\n", say("USER utente"));
   EXPECT_EQ("530 Log on attempt by user utente rejected.\r\n", say("PASS SBAGLIATA"));
   EXPECT_EQ("331 Enter password.\r\n", say("USER UTENTE"));
-  EXPECT_EQ("230 UTENTE logged on.\r\n", say("PASS TORVAN"));
+  EXPECT_EQ("530 Log on attempt by user UTENTE rejected.\r\n", say("PASS TORVAN1"));
+  EXPECT_EQ("331 Enter password.\r\n", say("USER UTENTE"));
+  EXPECT_EQ("230 UTENTE logged on.\r\n", say("PASS Torvan1"));
   EXPECT_EQ("500 Subcommand SYST not valid.\r\n", say("SYST"));
   EXPECT_EQ(0u, say("RCMD DLTF DATI/CLIENTI").rfind("550 ", 0));
   EXPECT_EQ(0u, say("RCMD CALL ALTRA/TNM_121 ('P00000')").rfind("550 ", 0));
@@ -87,7 +89,7 @@ TEST(FtpServerTest, RefusedLoginFaultRejectsTheRightPassword) {
     ASSERT_TRUE(ftp.Connect(server.ftp_port()));
     ftp.ReadLine();
     ftp.ReadLine();
-    ftp.Send("USER UTENTE\r\nPASS TORVAN\r\n");
+    ftp.Send("USER UTENTE\r\nPASS Torvan1\r\n");
     EXPECT_EQ("331 Enter password.\r\n", ftp.ReadLine());
     EXPECT_EQ(0u, ftp.ReadLine().rfind(expected, 0)) << expected;
   }

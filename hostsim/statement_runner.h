@@ -1,7 +1,9 @@
 // Executes the SQL statements of the R request on the host's files.
 //
-// The reply's status character says what happened: a blank when the statement was
-// executed, otherwise one of the letters below. A refused statement changes nothing.
+// The result says what happened: a blank when the statement was executed, otherwise one
+// of the letters below. A refused statement changes nothing. The host session answers a
+// statement its files could not take (kStatementFailed) with a refused request, outcome
+// "1", and every other letter as the reply's status.
 // Changes made here come from the PC, so they are not queued back to it.
 #pragma once
 
@@ -18,7 +20,6 @@ inline constexpr char kStatementNoFile = 'F';    // no such library/file
 inline constexpr char kStatementNoField = 'C';   // no such field in the file
 inline constexpr char kStatementNoRecord = 'N';  // UPDATE/DELETE found no record
 inline constexpr char kStatementBadValue = 'V';  // a value does not fit its field
-inline constexpr char kStatementRefused = 'X';   // refused by an injected fault
 inline constexpr char kStatementFailed = 'E';    // the host could not write its files
 
 struct StatementResult {

@@ -39,7 +39,7 @@ class TorvanLinkTest : public ::testing::Test {
     std::string message;
     const std::string command = "CALL TM/TNM_121 ('P" + ZeroPad(port, 5) + "')";
     ASSERT_TRUE(hostlink::Ftp_RemoteCommand(socket_, kSlot, "127.0.0.1", server_.ftp_port(),
-                                            "utente", "torvan", command, &message))
+                                            "utente", "Torvan1", command, &message))
         << message;
     ASSERT_EQ(port, server_.host_port());
     std::string address;

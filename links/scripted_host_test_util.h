@@ -145,9 +145,7 @@ class ScriptedHost {
   hostlink::testing::ScriptedPeer peer_;
 };
 
-// A host with databases, files and fields as lists; serves "3", "1", "2" and P/T. A field
-// entry whose library and file (positions 2-21) are blank is served with those of the
-// request, as the host names the file its fields belong to.
+// A host with databases, files and fields as lists; serves "3", "1", "2" and P/T.
 struct HostCatalogue {
   std::vector<std::string> databases;                      // entries (host bytes)
   std::vector<std::string> files;                          // entries (host bytes)
@@ -171,12 +169,7 @@ struct HostCatalogue {
       case '2': {
         auto it = fields.find(data.substr(1));
         static const std::vector<std::string> none;
-        HostReply r = list(it == fields.end() ? none : it->second, field_cursor);
-        if (r.kind == HostReply::kServed && r.data.size() > 21 &&
-            r.data.compare(1, 20, HostText(std::string(20, ' '))) == 0) {
-          r.data.replace(1, 20, HostText(PadRight(data.substr(1), 20)));
-        }
-        return r;
+        return list(it == fields.end() ? none : it->second, field_cursor);
       }
       default:
         return HostReply::Refused();

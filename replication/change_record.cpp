@@ -49,4 +49,18 @@ Status DecodeChange(const hostlink::CharTables& tables, std::string_view data, H
   return Status::Ok();
 }
 
+bool SameChangeAsRead(std::string_view a, std::string_view b) {
+  namespace cr = hostlink::change_record;
+  if (a.size() != b.size()) return false;
+  auto free = [](size_t at) {
+    const int32_t p = int32_t(at) + 1;
+    auto in = [p](hostlink::FieldPos f) { return p >= f.pos && p < f.end(); };
+    return in(cr::kUnread1) || in(cr::kText14) || in(cr::kUnread2);
+  };
+  for (size_t i = 0; i < a.size(); ++i) {
+    if (a[i] != b[i] && !free(i)) return false;
+  }
+  return true;
+}
+
 }  // namespace torvan

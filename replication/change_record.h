@@ -24,4 +24,9 @@ struct HostChange {
 // image offset that points outside the data, is a fault (Status::Fault, saying which).
 Status DecodeChange(const hostlink::CharTables& tables, std::string_view data, HostChange* change);
 
+// Whether two change records' data say the same change as the PC reads them: equal in
+// every position but those it does not read (9-16, 56-58) or use (the text at 41-54),
+// which a host may fill differently each time it delivers a change.
+bool SameChangeAsRead(std::string_view a, std::string_view b);
+
 }  // namespace torvan

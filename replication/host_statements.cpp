@@ -1,6 +1,8 @@
 #include "replication/host_statements.h"
 
 #include "core/text.h"
+#include "hostlink/field.h"
+#include "sql/decimal.h"
 
 namespace torvan {
 
@@ -25,6 +27,26 @@ std::string Target(std::string_view library, std::string_view file) {
 }
 
 }  // namespace
+
+Status HostNumberText(const CampoEntry& field, std::string_view sql_value, std::string* text) {
+  const std::optional<sql::Decimal> value = sql::ParseDecimal(sql_value);
+  if (!value) return Status::InvalidArgument("non \xE8 un numero");
+  const std::string rounded = sql::DecimalText(*value, std::max(field.Decimali, 0));
+  // The host's own encoder knows what each layout holds; the tables matter for text only.
+  static const hostlink::CharTables kNoTables;
+  const char type = field.Tipo.empty() ? ' ' : field.Tipo[0];
+  std::string bytes;
+  if (!hostlink::Field_Encode(kNoTables, type, rounded, field.Byte, field.Lunghezza, field.Decimali,
+                              &bytes)
+           .ok()) {
+    return Status::InvalidArgument("il campo dell'host (tipo " + field.Tipo + ", " +
+                                   std::to_string(field.Byte) + " byte, " +
+                                   std::to_string(field.Lunghezza) + " cifre, " +
+                                   std::to_string(field.Decimali) + " decimali) non lo contiene");
+  }
+  *text = rounded;
+  return Status::Ok();
+}
 
 std::string HostWhere(int64_t rrn, int64_t idx) {
   return rrn != 0 ? "WHERE RRN(a)=" + std::to_string(rrn)

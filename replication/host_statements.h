@@ -14,7 +14,18 @@
 #include <string_view>
 #include <vector>
 
+#include "catalogue/catalogue.h"
+#include "platform/status.h"
+
 namespace torvan {
+
+// The text a numeric host field receives for an SQL value (its text form, as a recordset
+// gives it): the value rounded half away from zero to the field's decimals, as SQL
+// Server's decimal rounds, in plain decimal ("12.500", "-3", "0.05"). Fails with an
+// Italian reason when the text is no number or the host field cannot hold the value: more
+// integer digits than its bytes (S: one a byte; P: 2 x bytes - 1) or its declared digits
+// leave, or for a B field a value beyond its bytes' range.
+Status HostNumberText(const CampoEntry& field, std::string_view sql_value, std::string* text);
 
 // One field of the event row: its host name (trimmed Nome), whether it is text (type "A"),
 // and the SQL value's text form.

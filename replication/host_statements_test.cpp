@@ -58,5 +58,40 @@ TEST(HostStatements, ExactTexts) {
   for (const Row& r : rows) EXPECT_EQ(r.expected, r.statement) << r.meaning;
 }
 
+// What a numeric host field receives for an SQL value, and what it cannot hold.
+TEST(HostNumberText, RoundsToTheFieldAndRefusesWhatItCannotHold) {
+  struct Row {
+    const char* meaning;
+    const char* tipo;
+    int32_t bytes, digits, decimals;
+    const char* value;
+    const char* sent;  // nullptr: refused
+  };
+  const Row rows[] = {
+      {"an amount at its decimals", "P", 9, 17, 3, "12.5", "12.500"},
+      {"half away from zero", "P", 5, 9, 2, "-0.125", "-0.13"},
+      {"a real's shortest text", "S", 8, 8, 0, "20240301", "20240301"},
+      {"rounded past the digits", "P", 2, 3, 2, "9.996", nullptr},
+      {"the declared digits", "P", 4, 6, 2, "12345.6", nullptr},
+      {"SMALLINT's highest", "B", 2, 5, 0, "32767", "32767"},
+      {"beyond SMALLINT", "B", 2, 5, 0, "40000", nullptr},
+      {"BIGINT's lowest", "B", 8, 19, 0, "-9223372036854775808", "-9223372036854775808"},
+      {"a binary field with decimals", "B", 4, 9, 2, "-1.5", "-1.50"},
+      {"no number", "S", 3, 3, 0, "abc", nullptr},
+  };
+  for (const Row& r : rows) {
+    CampoEntry f;
+    f.Nome = "F";
+    f.Tipo = r.tipo;
+    f.Byte = r.bytes;
+    f.Lunghezza = r.digits;
+    f.Decimali = r.decimals;
+    std::string text = "untouched";
+    const Status s = HostNumberText(f, r.value, &text);
+    EXPECT_EQ(r.sent != nullptr, s.ok()) << r.meaning;
+    EXPECT_EQ(r.sent ? r.sent : "untouched", text) << r.meaning;
+  }
+}
+
 }  // namespace
 }  // namespace torvan

@@ -99,7 +99,9 @@ Status BuildChangeStatements(const hostlink::CharTables& tables, std::string_vie
         v = Decode(tables, data, change.after_base, f);
         if (v.ok()) v.text = "'" + QuoteValue(v.text) + "'";
       } else if (TypeOf(f) == 'P' && f.Lunghezza == hostlink::kAmountDigits &&
-                 f.Decimali == hostlink::kAmountDecimals) {
+                 f.Decimali == hostlink::kAmountDecimals && f.Byte == hostlink::kAmountBytes) {
+        // The amount form reads nine bytes: a field of 17 digits in other bytes is read as
+        // the packed field it is.
         v = hostlink::Field_DecodeAmount(data, start);
       } else {
         v = Decode(tables, data, change.after_base, f);
@@ -181,7 +183,7 @@ bool HostToSql::Server_SQL_Sincro() {
   // the change applied last is remembered until the host delivers another.
   if (reply.outcome == hostlink::ExchangeReply::Outcome::kRefused) return false;
   std::string data(rt_.socket.MessageData());
-  if (pending.last_applied && *pending.last_applied == data) {
+  if (pending.last_applied && SameChangeAsRead(*pending.last_applied, data)) {
     // The host delivers again the change applied last: its acknowledgement was lost with
     // a connection. The next S request acknowledges it; it is not applied twice.
     return true;

@@ -7,8 +7,8 @@
 // request. So a received change is written here as held before it is applied, and moves
 // to last_applied once applied; while a change is held no S request is sent. The last
 // applied change is remembered until the host delivers another: a host that delivers it
-// again (its acknowledgement was lost with the connection) finds it byte for byte here and
-// it is not applied twice.
+// again (its acknowledgement was lost with the connection) finds it here, the same in
+// every byte the PC reads (change_record.h SameChangeAsRead), and it is not applied twice.
 //
 // SQL to host. An event whose R request left but whose status was never read may have
 // been executed by the host. It is marked in flight before the request and unmarked once

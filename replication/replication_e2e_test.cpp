@@ -70,22 +70,28 @@ TEST_F(EndToEndTest, SqlSideChangesReachTheHostWithTheirExactStatementsOnce) {
   Ctl({"insert", "DATI/CONTATTI", "CODCLI=C01", "NOTA=dal sistema", "VALORE=1"});
   Ctl({"insert", "DATI/CONTATTI", "CODCLI=C02"});
   Drain();
-  // As a user writes them: texts without their blanks, decimals as the engine keeps them.
-  Exec(
-      "INSERT INTO [CONTATTI] ([CODCLI],[DATA],[NOMINATIVO],[TELEFONO],[NOTA],[ESITO],[VALORE]) "
-      "VALUES('X1',20240301,'D''Amico Nicol\xF2','','  l''ora  ','P',12.5)");
-  Exec("UPDATE [CONTATTI] SET [NOTA]='richiamare',[VALORE]=-350.5 WHERE [_T_RRN___]=1");
-  Exec("DELETE FROM [CONTATTI] WHERE [_T_RRN___]=2");
+  // As a PC application writes them with the sqlite3 shell: texts without their blanks,
+  // numbers as numbers, the extremes of SMALLINT, INTEGER and BIGINT.
+  Shell(
+      "INSERT INTO CONTATTI (CODCLI, DATA, NOMINATIVO, TELEFONO, NOTA, ESITO, VALORE, PUNTI, "
+      "VISITE, RIFEST) VALUES ('X1', 20240301, 'D''Amico Nicol\xC3\xB2', '', '  l''ora  ', 'P', "
+      "12.5, -32768, 2147483647, 9223372036854775807);"
+      "UPDATE CONTATTI SET NOTA = 'richiamare', VALORE = -350.5 WHERE _T_RRN___ = 1;"
+      "DELETE FROM CONTATTI WHERE _T_RRN___ = 2;");
+  EXPECT_EQ("C01   |-350.5\nX1|12.5\n",
+            Shell("SELECT CODCLI, VALORE FROM CONTATTI ORDER BY VALORE;"));
+  EXPECT_EQ("12.5\n", Shell("SELECT sum(VALORE) FROM CONTATTI WHERE VALORE > 0;"));
   Drain();
 
   const std::string sent = Utf8ToCp1252(ReadText(pc_ + "/TnC_PC_AS.Log"));
   for (const char* statement :
        {">  FILE=CONTATTI PROGR=1 IDX=3 RRN=0 AS-->PC DATI=INSERT INTO DATI/CONTATTI "
-        "(CODCLI,DATA,NOMINATIVO,TELEFONO,NOTA,ESITO,VALORE,\xA7_T_IDX___) VALUES('X1', 20240301, "
-        "'D''Amico Nicol\xF2', '', '  l''ora', 'P', 12.500, 3)\r\n",
+        "(CODCLI,DATA,NOMINATIVO,TELEFONO,NOTA,ESITO,VALORE,PUNTI,VISITE,RIFEST,\xA7_T_IDX___) "
+        "VALUES('X1', 20240301, 'D''Amico Nicol\xF2', '', '  l''ora', 'P', 12.500, -32768, "
+        "2147483647, 9223372036854775807, 3)\r\n",
         ">  FILE=CONTATTI PROGR=2 IDX=1 RRN=1 AS-->PC DATI= UPDATE DATI/CONTATTI a SET "
         "CODCLI='C01', DATA=0, NOMINATIVO='', TELEFONO='', NOTA='richiamare', ESITO='', "
-        "VALORE=-350.500, \xA7_T_IDX___=1 WHERE RRN(a)=1\r\n",
+        "VALORE=-350.500, PUNTI=0, VISITE=0, RIFEST=0, \xA7_T_IDX___=1 WHERE RRN(a)=1\r\n",
         ">  FILE=CONTATTI PROGR=3 IDX=2 RRN=2 AS-->PC DATI= DELETE FROM DATI/CONTATTI a WHERE "
         "RRN(a)=2\r\n"}) {
     EXPECT_NE(std::string::npos, sent.find(statement)) << statement << "\n" << sent;
@@ -97,9 +103,10 @@ TEST_F(EndToEndTest, SqlSideChangesReachTheHostWithTheirExactStatementsOnce) {
   }
   EXPECT_EQ(
       "1\tCODCLI=C01\tDATA=00000000\tNOMINATIVO=\tTELEFONO=\tNOTA=richiamare\tESITO=\t"
-      "VALORE=-00000000000350.500\t\xC2\xA7_T_IDX___=1\n"
+      "VALORE=-00000000000350.500\t\xC2\xA7_T_IDX___=1\tPUNTI=0\tVISITE=0\tRIFEST=0\n"
       "3\tCODCLI=X1\tDATA=20240301\tNOMINATIVO=D'Amico Nicol\xC3\xB2\tTELEFONO=\tNOTA=  l'ora\t"
-      "ESITO=P\tVALORE=00000000000012.500\t\xC2\xA7_T_IDX___=3\n",
+      "ESITO=P\tVALORE=00000000000012.500\t\xC2\xA7_T_IDX___=3\tPUNTI=-32768\tVISITE=2147483647\t"
+      "RIFEST=9223372036854775807\n",
       Ctl({"dump", "DATI/CONTATTI"}));
   EXPECT_EQ(3, HostRequests('R'));
   // No echo: the host queues nothing for the statements it ran.
@@ -127,18 +134,21 @@ TEST_F(EndToEndTest, AnUpdateTheHostRefusesIsSentAgainAsAnInsert) {
   EXPECT_NE(std::string::npos,
             sent.find(">  FILE=CONTATTI PROGR=1 IDX=1 RRN=1 AS-->PC DATI= UPDATE DATI/CONTATTI a "
                       "SET CODCLI='C01', DATA=0, NOMINATIVO='', TELEFONO='', NOTA='ancora', "
-                      "ESITO='', VALORE=1.000, \xA7_T_IDX___=1 WHERE RRN(a)=1\r\n"))
+                      "ESITO='', VALORE=1.000, PUNTI=0, VISITE=0, RIFEST=0, \xA7_T_IDX___=1 WHERE "
+                      "RRN(a)=1\r\n"))
       << sent;
-  EXPECT_NE(std::string::npos,
-            sent.find(">  FILE=CONTATTI PROGR=1 IDX=1 RRN=1 Insert AS-->PC DATI=INSERT INTO "
-                      "DATI/CONTATTI (CODCLI,DATA,NOMINATIVO,TELEFONO,NOTA,ESITO,VALORE,"
-                      "\xA7_T_IDX___) VALUES('C01', 0, '', '', 'ancora', '', 1.000, 1)\r\n"))
+  EXPECT_NE(
+      std::string::npos,
+      sent.find(">  FILE=CONTATTI PROGR=1 IDX=1 RRN=1 Insert AS-->PC DATI=INSERT INTO "
+                "DATI/CONTATTI (CODCLI,DATA,NOMINATIVO,TELEFONO,NOTA,ESITO,VALORE,PUNTI,"
+                "VISITE,RIFEST,\xA7_T_IDX___) VALUES('C01', 0, '', '', 'ancora', '', 1.000, 0, "
+                "0, 0, 1)\r\n"))
       << sent;
   EXPECT_EQ(1, Count("AS<-- DATI/CONTATTI UPD RRN:1 IDX:1"));
   EXPECT_FALSE(HasLineStarting("[Server_SQL_Ritorno]"));
   EXPECT_EQ(
       "2\tCODCLI=C01\tDATA=00000000\tNOMINATIVO=\tTELEFONO=\tNOTA=ancora\tESITO=\t"
-      "VALORE=00000000000001.000\t\xC2\xA7_T_IDX___=1\n",
+      "VALORE=00000000000001.000\t\xC2\xA7_T_IDX___=1\tPUNTI=0\tVISITE=0\tRIFEST=0\n",
       Ctl({"dump", "DATI/CONTATTI"}));
 }
 
@@ -284,14 +294,58 @@ TEST_F(EndToEndTest, SqlToHostFaultsLoseNothingAndDuplicateNothing) {
       EXPECT_EQ(std::vector<std::string>{}, Differences({kContatti}));
       EXPECT_EQ(std::vector<InFlightEvent>{}, pending_.state().in_flight);
       if (fault[0] == "refuse-statements") {
-        EXPECT_TRUE(HasLineStarting(
-            "[Server_SQL_Ritorno] Istruzione non eseguita (stato X): DATI/CONTATTI EVENTO="));
+        EXPECT_EQ(std::stoi(fault[1]), Count("[Server_SQL_Ritorno] Errore stato"));
       }
       // Nothing the host executed is reported as refused.
       EXPECT_FALSE(HasLineStarting("[Server_SQL_Ritorno] Istruzione rifiutata"));
       EXPECT_FALSE(platform::FileExists(pc_ + "/TnC_RIFIUTATI.Log"));
     }
   }
+}
+
+// A status other than a blank means "not executed", whatever its character: an update is
+// sent again as its insert, an insert is reported and kept, and the next event goes.
+TEST_F(EndToEndTest, AStatusOtherThanABlankFollowsTheRuleOfItsEvent) {
+  Ctl({"insert", "DATI/CONTATTI", "CODCLI=C01"});
+  Drain();
+  Exec("INSERT INTO [CONTATTI] ([CODCLI]) VALUES('S1')");
+  Exec("UPDATE [CONTATTI] SET [NOTA]='dopo' WHERE [CODCLI]='C01'");
+  Ctl({"fault", "refuse-statements", "2", "#"});
+  Drain();
+  EXPECT_EQ(1, Count("[Server_SQL_Ritorno] Istruzione rifiutata (stato #): DATI/CONTATTI "
+                     "EVENTO=I RRN=0 IDX=2"));
+  EXPECT_NE(std::string::npos,
+            ReadText(pc_ + "/TnC_RIFIUTATI.Log")
+                .find("stato # DB 1 DATI/CONTATTI EVENTO=I RRN=0 IDX=2 PROGR=1 DATI=INSERT INTO"));
+  EXPECT_NE(std::string::npos, Utf8ToCp1252(ReadText(pc_ + "/TnC_PC_AS.Log"))
+                                   .find("RRN=1 Insert AS-->PC DATI=INSERT INTO DATI/CONTATTI"));
+  EXPECT_EQ(1, Count("AS<-- DATI/CONTATTI UPD RRN:1 IDX:1"));
+  EXPECT_EQ(Table({{"0"}}), Rows("SELECT COUNT(*) FROM [_T_MASTER___]"));
+}
+
+// A value the host field cannot hold is not sent cut and not dropped: its event waits,
+// and the later ones of its database with it, until the value is mended.
+TEST_F(EndToEndTest, AValueTheHostFieldCannotHoldKeepsItsEventUntilMended) {
+  Ctl({"insert", "DATI/CONTATTI", "CODCLI=C01"});
+  Drain();
+  Shell(
+      "UPDATE CONTATTI SET PUNTI = 40000 WHERE _T_RRN___ = 1;"  // numeric(5,0), B of 2 bytes
+      "INSERT INTO CONTATTI (CODCLI) VALUES ('S1');");
+  Drain();
+  const std::string held =
+      "[Server_SQL_Ritorno] Evento trattenuto: il valore 40000 del campo PUNTI di DATI/CONTATTI "
+      "(database GESTIONALE): il campo dell'host (tipo B, 2 byte, 5 cifre, 0 decimali) non lo "
+      "contiene; l'evento PROGR=1 resta in CONTATTI___ finch\xE9 non \xE8 corretto";
+  EXPECT_EQ(1, Count(held));
+  EXPECT_EQ(0, HostRequests('R'));
+  EXPECT_EQ(Table({{"2"}}), Rows("SELECT COUNT(*) FROM [_T_MASTER___]"));
+  Shell("UPDATE CONTATTI___ SET PUNTI = 30000 WHERE _T_PROGR___ = 1;");
+  Drain();
+  EXPECT_EQ(1, Count("AS<-- DATI/CONTATTI UPD RRN:1 IDX:1"));
+  EXPECT_EQ(1, Count("AS<-- DATI/CONTATTI ADD RRN:0 IDX:2"));
+  EXPECT_EQ(std::vector<std::string>({"DATI/CONTATTI row RRN 1 IDX 1: field PUNTI host \"30000\" "
+                                      "table \"40000\""}),
+            Differences());
 }
 
 // A refused S on a new connection acknowledges nothing: the change applied last, whose

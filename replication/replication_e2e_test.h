@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -24,6 +25,14 @@
 
 namespace torvan::testing {
 
+// torvan-host takes the freedoms the protocol leaves it (table header, unread positions,
+// refusal outcomes, FTP texts) from a seed: Torvan must not depend on them. 17, or
+// TORVAN_HOST_SEED to try others.
+inline uint64_t HostSeed() {
+  const char* seed = std::getenv("TORVAN_HOST_SEED");
+  return seed != nullptr ? std::strtoull(seed, nullptr, 10) : 17;
+}
+
 // The catalogue of the sample host, in order.
 inline constexpr int kClienti = 1, kArticoli = 2, kOrdini = 3, kContatti = 4, kArchivio = 5;
 inline constexpr int kGestionale = 1, kArchivioDb = 2;
@@ -39,7 +48,7 @@ class EndToEndTest : public ::testing::Test {
   EndToEndTest()
       : pc_(folder_ / "pc"),
         host_dir_(folder_ / "host"),
-        host_(TORVAN_HOST_EXE, host_dir_),
+        host_(TORVAN_HOST_EXE, host_dir_, HostSeed()),
         program_(Paths::InFolder(pc_), platform::SystemClock(), platform::ConsolePump()),
         rt_(program_),
         pending_(program_),
@@ -54,8 +63,9 @@ class EndToEndTest : public ::testing::Test {
     }
     EditHost();
     fs::create_directories(pc_ + "/immagini");
-    fs::copy_file(TORVAN_CHAR_TABLE, pc_ + "/TnC_TBL1.Tbl");
-    Status s = host_.Start(folder_ / "host.log");
+    Status s = host_.WriteTable(pc_ + "/TnC_TBL1.Tbl");
+    ASSERT_TRUE(s.ok()) << s.message();
+    s = host_.Start(folder_ / "host.log");
     ASSERT_TRUE(s.ok()) << s.message();
 
     Parametri& p = program_.settings.parametri;
@@ -110,6 +120,13 @@ class EndToEndTest : public ::testing::Test {
     ASSERT_TRUE(s.ok()) << statement << ": "
                         << (Db(db).Errors().empty() ? s.message()
                                                     : Db(db).Errors().front().description);
+  }
+  // A PC application: the sqlite3 shell on the database's file; its output (UTF-8).
+  std::string Shell(const std::string& sql, const std::string& database = "GESTIONALE") {
+    ProcessResult r = RunProcess({"/usr/bin/env", "sqlite3", "-cmd", ".timeout 10000",
+                                  pc_ + "/" + database + ".sqlite", sql});
+    EXPECT_EQ(0, r.exit_code) << sql << ": " << r.err;
+    return r.out;
   }
   // Every row of a query, each as its column texts.
   std::vector<std::vector<std::string>> Rows(const std::string& query, int db = kGestionale) {

@@ -242,7 +242,22 @@ SqlToHost::Outcome SqlToHost::OneEvent(const Master& m, const FileEntry& entry, 
                      "___ PROGR=" + std::to_string(m.progr));
         return Outcome::kStop;
       }
-      values.push_back({f.Nome, f.Tipo == "A", v->text});
+      std::string text = v->text;
+      if (f.Tipo != "A") {
+        const Status fits = HostNumberText(f, v->text, &text);
+        if (!fits.ok()) {
+          // Sent cut, the host would keep another value; dropped, the change would be lost.
+          // The event waits, and with it the later events of its database, until the
+          // value is mended in the event table.
+          program.Scrivi_Messaggio("[Server_SQL_Ritorno] Evento trattenuto: il valore " + v->text +
+                                   " del campo " + f.Nome + " di " + entry.Libreria + "/" + m.file +
+                                   " (database " + entry.DataBase + "): " + fits.message() +
+                                   "; l'evento PROGR=" + std::to_string(m.progr) + " resta in " +
+                                   m.file + "___ finch\xE9 non \xE8 corretto");
+          return Outcome::kNotExecuted;
+        }
+      }
+      values.push_back({f.Nome, f.Tipo == "A", text});
     }
   }
 
@@ -294,24 +309,19 @@ SqlToHost::Outcome SqlToHost::OneEvent(const Master& m, const FileEntry& entry, 
       update_first ? HostUpdateStatement(library, m.file, values, idx, HostWhere(0, idx))
                    : statement;
   if (!LogPcAs(detail + " AS-->PC DATI=" + first)) return Outcome::kStop;
-  // Not executed this time (a refused request, or a status that says the host could not
-  // execute it for a passing fault of its own): the master row stays and a later call
-  // sends the event again. A mark from an earlier attempt stays: that one may have been
-  // executed.
-  auto not_executed = [&](char passing_status) {
-    if (passing_status != ss::kExecuted) {
-      program.Scrivi_Messaggio(
-          "[Server_SQL_Ritorno] Istruzione non eseguita (stato " + std::string(1, passing_status) +
-          "): " + EventText(m, library, event, rrn, idx) + "; sar\xE0 inviata di nuovo");
-    }
+  // Not executed this time (a refused request: outcome not "0", already said by the
+  // exchange's "Errore stato"): the master row stays and a later call sends the event
+  // again. A mark from an earlier attempt stays: that one may have been executed.
+  auto not_executed = [&] {
     if (!was_in_flight && !unmark()) return Outcome::kStop;
     return Outcome::kNotExecuted;
   };
+  // Any status but a blank says the host did not execute the statement; which character
+  // it sends is its own affair.
   char status = ss::kExecuted;
   Outcome o = Send(first, false, &status);
   if (o == Outcome::kStop) return o;
-  if (o == Outcome::kNotExecuted) return not_executed(ss::kExecuted);
-  if (ss::IsPassing(status)) return not_executed(status);
+  if (o == Outcome::kNotExecuted) return not_executed();
   if (status != ss::kExecuted && event == 'U' && was_in_flight && rrn != 0) {
     // An update refused at its RRN is sent as an insert. When it was in flight, that
     // insert may have been executed already: the record it added is found by its index.
@@ -320,8 +330,7 @@ SqlToHost::Outcome SqlToHost::OneEvent(const Master& m, const FileEntry& entry, 
     if (!LogPcAs(detail + " AS-->PC DATI=" + by_index)) return Outcome::kStop;
     o = Send(by_index, true, &status);
     if (o == Outcome::kStop) return o;
-    if (o == Outcome::kNotExecuted) return not_executed(ss::kExecuted);
-    if (ss::IsPassing(status)) return not_executed(status);
+    if (o == Outcome::kNotExecuted) return not_executed();
   }
   if (status != ss::kExecuted) {
     if (event == 'U' || update_first) {
@@ -330,11 +339,11 @@ SqlToHost::Outcome SqlToHost::OneEvent(const Master& m, const FileEntry& entry, 
       char second = ss::kExecuted;
       o = Send(insert, true, &second);
       if (o == Outcome::kStop) return o;
-      if (o == Outcome::kNotExecuted) return not_executed(ss::kExecuted);
-      if (ss::IsPassing(second)) return not_executed(second);
+      if (o == Outcome::kNotExecuted) return not_executed();
       if (second != ss::kExecuted) Refused(second, m, library, event, rrn, idx, insert);
-    } else if (was_in_flight && event == 'D' && status == ss::kNoRecord) {
-      // The sending whose status was never read deleted the record: no refusal.
+    } else if (was_in_flight && event == 'D') {
+      // The sending whose status was never read found the record and deleted it: the
+      // refusal of the second is no refusal of the change.
     } else {
       Refused(status, m, library, event, rrn, idx, statement);
     }

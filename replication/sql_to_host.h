@@ -9,12 +9,11 @@
 // is sent again; an "I" as an UPDATE addressed by "§_T_IDX___" first, and as the INSERT
 // only when the host refuses that update; a "U" refused at its RRN likewise tries its
 // index before it becomes an INSERT; a "D" whose record is no longer there was executed by
-// the first sending. An event that was not executed — its request got a
-// readable refusal (outcome not "0"), or the host's status says a passing fault of its own
-// kept it from executing the statement ("X", "E") — is sent again unchanged by a later
-// call; its master row stays, and an update is not turned into an insert for such a
-// status (that would add a second record). A statement the host refuses for any other
-// status is reported on a message line and kept in TnC_RIFIUTATI.Log.
+// the first sending. An event whose request got a readable refusal (outcome not "0")
+// was not executed: it is sent again unchanged by a later call and its master row stays.
+// A statement the host answers with any status but a blank was not executed, whatever
+// the character: an update is sent again as its insert; a refused insert or delete is
+// reported on a message line and kept in TnC_RIFIUTATI.Log, and the next event goes.
 #pragma once
 
 #include <cstdint>

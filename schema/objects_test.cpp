@@ -160,9 +160,11 @@ TEST(Sqlite, EachObjectRendered) {
     SchemaStatement statement;
     std::string sqlite;
   };
-  const std::string prezzo_check =
-      "typeof(\"PREZZO\")='text' AND \"PREZZO\"=printf('%.2f',\"PREZZO\") AND "
-      "\"PREZZO\"<>'-0.00' AND abs(\"PREZZO\")<1e7";
+  auto number_check = [](const std::string& q, int p, int s) {
+    return "CONSTRAINT \"" + q + " numeric(" + std::to_string(p) + "," + std::to_string(s) +
+           ")\" CHECK ((typeof(\"" + q + "\") IN ('integer','real') AND \"" + q + "\">-1e" +
+           std::to_string(p - s) + " AND \"" + q + "\"<1e" + std::to_string(p - s) + ")";
+  };
   const std::string copied = "\"COD\",\"PREZZO\",\"_T_RRN___\",";
   const std::string check =
       "SELECT \"ART\".\"COD\",\"ART\".\"PREZZO\",\"ART\".\"_T_RRN___\",\"ART\".\"_T_IDX___\","
@@ -172,25 +174,21 @@ TEST(Sqlite, EachObjectRendered) {
       {"drop of a trigger", DropTrigger("ART___", 'I'), "DROP TRIGGER IF EXISTS \"ART____I\""},
       {"mirror table", CreateTable("ART", mirror),
        "CREATE TABLE \"ART\" (\"COD\" NVARCHAR(6) NOT NULL DEFAULT ' ' CHECK (length(\"COD\") "
-       "<= 6), \"PREZZO\" DECIMAL_TEXT(9,2) NOT NULL DEFAULT '0.00' CONSTRAINT \"PREZZO "
-       "numeric(9,2)\" CHECK (" +
-           prezzo_check +
-           "), \"_T_RRN___\" NUMERIC(9,0) NOT NULL DEFAULT 0, \"_T_IDX___\" INTEGER PRIMARY KEY "
-           "AUTOINCREMENT NOT NULL, \"_T_TIPO___\" NVARCHAR(1) NOT NULL DEFAULT ' ' CHECK "
-           "(length(\"_T_TIPO___\") <= 1))"},
-      {"decimals beyond a double's digits are checked by their shape",
+       "<= 6), \"PREZZO\" NUMERIC(9,2) NOT NULL DEFAULT 0 " +
+           number_check("PREZZO", 9, 2) + "), \"_T_RRN___\" NUMERIC(9,0) NOT NULL DEFAULT 0 " +
+           number_check("_T_RRN___", 9, 0) +
+           "), \"_T_IDX___\" INTEGER PRIMARY KEY AUTOINCREMENT NOT NULL, \"_T_TIPO___\" "
+           "NVARCHAR(1) NOT NULL DEFAULT ' ' CHECK (length(\"_T_TIPO___\") <= 1))"},
+      {"beyond a double's digits the exact text is kept too",
        CreateTable("W", {MakeColumn("I", "P", 0, 17, 3)}),
-       "CREATE TABLE \"W\" (\"I\" DECIMAL_TEXT(17,3) NOT NULL DEFAULT '0.000' CONSTRAINT \"I "
-       "numeric(17,3)\" CHECK (typeof(\"I\")='text' AND (\"I\" GLOB '[0-9]*' OR \"I\" GLOB "
-       "'-[0-9]*') AND substr(\"I\",2) NOT GLOB '*[^0-9.]*' AND instr(\"I\",'.')=length(\"I\")-3 "
-       "AND \"I\" GLOB '*.[0-9][0-9][0-9]' AND NOT (\"I\" GLOB '0[0-9]*' OR \"I\" GLOB "
-       "'-0[0-9]*') AND \"I\"<>'-0.000' AND (instr(\"I\",'.')-1-(\"I\" GLOB '-*')<=14 OR "
-       "\"I\" GLOB '0.*' OR \"I\" GLOB '-0.*')))"},
-      {"wide whole numbers are decimals too", CreateTable("W", {MakeColumn("N", "P", 0, 19, 0)}),
-       "CREATE TABLE \"W\" (\"N\" DECIMAL_TEXT(19,0) NOT NULL DEFAULT '0' CONSTRAINT \"N "
-       "numeric(19,0)\" CHECK (typeof(\"N\")='text' AND (\"N\" GLOB '[0-9]*' OR \"N\" GLOB "
-       "'-[0-9]*') AND substr(\"N\",2) NOT GLOB '*[^0-9]*' AND NOT (\"N\" GLOB '0?*' OR \"N\" "
-       "GLOB '-0*') AND length(\"N\")-(\"N\" GLOB '-*')<=19))"},
+       "CREATE TABLE \"W\" (\"I\" NUMERIC(17,3) NOT NULL DEFAULT 0 " + number_check("I", 17, 3) +
+           " OR (typeof(\"I\")='blob' AND (CAST(\"I\" AS TEXT) GLOB '[0-9]*' OR CAST(\"I\" AS "
+           "TEXT) GLOB '-[0-9]*') AND substr(CAST(\"I\" AS TEXT),2) NOT GLOB '*[^0-9.]*' AND "
+           "instr(CAST(\"I\" AS TEXT),'.')=length(CAST(\"I\" AS TEXT))-3 AND CAST(\"I\" AS TEXT) "
+           "GLOB '*.[0-9][0-9][0-9]' AND NOT (CAST(\"I\" AS TEXT) GLOB '0[0-9]*' OR CAST(\"I\" AS "
+           "TEXT) GLOB '-0[0-9]*') AND CAST(\"I\" AS TEXT)<>'-0.000' AND (instr(CAST(\"I\" AS "
+           "TEXT),'.')-1-(CAST(\"I\" AS TEXT) GLOB '-*')<=14 OR CAST(\"I\" AS TEXT) GLOB '0.*' OR "
+           "CAST(\"I\" AS TEXT) GLOB '-0.*'))))"},
       {"index scoped to its table", CreateIndex("ART"),
        "CREATE INDEX \"ART/ART_X\" ON \"ART\" (\"_T_RRN___\")"},
       {"delete trigger", CreateTrigger(TriggerKind::kDelete, "ART", "ART___", mirror),

@@ -1,6 +1,7 @@
 #include "sql/decimal.h"
 
 #include <cctype>
+#include <charconv>
 
 namespace torvan::sql {
 
@@ -156,6 +157,29 @@ std::optional<int64_t> CanonicalToInt64(std::string_view canonical) {
     value = value * 10 + (c - '0');
   }
   return negative ? -value : value;
+}
+
+std::optional<int64_t> WholeInt64(const Decimal& value) {
+  if (!value.fraction.empty() || value.integer.size() > 19) return std::nullopt;
+  uint64_t magnitude = 0;
+  for (char c : value.integer) magnitude = magnitude * 10 + uint64_t(c - '0');
+  // 19 digits stay below 10^19 < 2^64: the magnitude does not wrap.
+  const uint64_t limit = uint64_t(INT64_MAX) + (value.negative ? 1 : 0);
+  if (magnitude > limit) return std::nullopt;
+  return value.negative ? int64_t(~magnitude + 1) : int64_t(magnitude);
+}
+
+int SignificantDigits(const Decimal& value) {
+  // The integer has no leading zeros and the fraction no trailing ones.
+  if (!value.integer.empty()) return int(value.integer.size() + value.fraction.size());
+  const size_t first = value.fraction.find_first_not_of('0');
+  return first == std::string::npos ? 0 : int(value.fraction.size() - first);
+}
+
+std::string DoubleText(double value) {
+  char buf[32];
+  auto [end, ec] = std::to_chars(buf, buf + sizeof buf, value);
+  return ec == std::errc() ? std::string(buf, end) : std::string();
 }
 
 }  // namespace torvan::sql

@@ -60,4 +60,15 @@ std::string NumericDisplayText(std::string_view stored, int scale);
 // The canonical text as a 64-bit integer, for whole numbers of at most 18 digits.
 std::optional<int64_t> CanonicalToInt64(std::string_view canonical);
 
+// The value as a 64-bit integer when it is whole and within the 64-bit range.
+std::optional<int64_t> WholeInt64(const Decimal& value);
+
+// The number of significant digits: from the first non-zero digit to the last ("0.0050"
+// and "5" have 1, "1200.5" has 5; 0 has none).
+int SignificantDigits(const Decimal& value);
+
+// The shortest decimal text that reads back as exactly `value` ("12.5", "0.1",
+// "1.2345678901234567e+16"), for reading a stored double.
+std::string DoubleText(double value);
+
 }  // namespace torvan::sql

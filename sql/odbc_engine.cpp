@@ -208,6 +208,12 @@ class OdbcSqliteStatement final : public TargetStatement {
                                 std::max<SQLULEN>(1, v.text.size()), 0, v.text.data(),
                                 SQLLEN(v.text.size()), &lengths_[i]);
           break;
+        case BoundValue::Kind::kBlob:
+          lengths_[i] = SQLLEN(v.text.size());
+          rc = SQLBindParameter(stmt_, at, SQL_PARAM_INPUT, SQL_C_BINARY, SQL_VARBINARY,
+                                std::max<SQLULEN>(1, v.text.size()), 0, v.text.data(),
+                                SQLLEN(v.text.size()), &lengths_[i]);
+          break;
       }
       if (!SQL_SUCCEEDED(rc)) return Fail("SQLBindParameter");
     }

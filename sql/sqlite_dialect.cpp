@@ -39,6 +39,12 @@ Status Refuse(SqlError* error, int32_t number, std::string_view state, std::stri
   return Status::InvalidArgument(std::move(message));
 }
 
+// A numeric column's value for comparing and ordering: the column itself, or the nearest
+// double of the exact digits a BLOB keeps.
+std::string ByValue(const std::string& q) {
+  return "(CASE WHEN typeof(" + q + ")='blob' THEN CAST(" + q + " AS REAL) ELSE " + q + " END)";
+}
+
 std::string Describe(const Token& t) {
   switch (t.kind) {
     case TokenKind::kIdentifier:
@@ -339,7 +345,13 @@ Status Parser::Select() {
     }
     for (size_t i = 0; i < selected.size(); ++i) {
       if (i > 0) sql += ",";
-      sql += QuoteIdentifier(selected[i]->name);
+      const std::string q = QuoteIdentifier(selected[i]->name);
+      // The exact digits a BLOB keeps are read as their text, whichever way the database is
+      // reached (SQLite's ODBC driver gives a BLOB as X'..' hexadecimal).
+      sql +=
+          selected[i]->type.kind == ColumnKind::kDecimal
+              ? "CASE WHEN typeof(" + q + ")='blob' THEN CAST(" + q + " AS TEXT) ELSE " + q + " END"
+              : q;
       plan_->columns.push_back({Utf8ToCp1252(selected[i]->name), selected[i]->type});
     }
   }
@@ -369,15 +381,9 @@ Status Parser::OrderBy(const TableInfo& table, std::string* sql) {
     const char* up = descending ? " DESC" : "";
     const char* down = descending ? "" : " DESC";
     switch (column->type.kind) {
-      case ColumnKind::kDecimal: {
-        // Canonical texts of one scale: negatives first, the longer the lower; then the
-        // others, the longer the higher; within one sign and length the text decides.
-        const std::string negative = q + " GLOB '-*'";
-        *sql += negative + down + ",CASE WHEN " + negative + " THEN -length(" + q +
-                ") ELSE length(" + q + ") END" + up + ",CASE WHEN " + negative + " THEN " + q +
-                " END" + down + "," + q + up;
+      case ColumnKind::kDecimal:
+        *sql += ByValue(q) + up;
         break;
-      }
       case ColumnKind::kText:
         *sql += q + " COLLATE NOCASE" + up;
         break;
@@ -463,21 +469,8 @@ Status Parser::Comparison(const TableInfo& table, std::string* sql) {
   const std::string op_text(sqlite_op);
   switch (column->type.kind) {
     case ColumnKind::kDecimal:
-      if (sqlite_op == "=" || sqlite_op == "<>") {
-        // Canonical texts: equal values have equal texts.
-        *sql += name + " " + op_text + " ?";
-        AddParam(*column, ParamUse::kCompare);
-      } else {
-        // The value's text of the column's scale, compared as ORDER BY orders: by sign,
-        // then by length and text, both turned round for negatives.
-        const std::string negative = name + " GLOB '-*'";
-        *sql += "(CASE WHEN (" + negative + ")<>(? GLOB '-*') THEN (? GLOB '-*')" + op_text + "(" +
-                negative + ") WHEN " + negative + " THEN (length(?),?)" + op_text + "(length(" +
-                name + ")," + name + ") ELSE (length(" + name + ")," + name + ")" + op_text +
-                "(length(?),?) END)";
-        const bool up = sqlite_op == "<" || sqlite_op == ">=";
-        AddParam(*column, up ? ParamUse::kCompareUp : ParamUse::kCompareDown, 6);
-      }
+      *sql += ByValue(name) + " " + op_text + " ?";
+      AddParam(*column, ParamUse::kCompare);
       break;
     case ColumnKind::kText:
       *sql += "rtrim(" + name + ") " + op_text + " rtrim(?) COLLATE NOCASE";
@@ -489,6 +482,19 @@ Status Parser::Comparison(const TableInfo& table, std::string* sql) {
       break;
   }
   return Status::Ok();
+}
+
+// A literal compared with a numeric column: an INTEGER when whole, else a REAL.
+BoundValue ComparedNumber(const Decimal& d) {
+  BoundValue v;
+  if (std::optional<int64_t> whole = WholeInt64(d)) {
+    v.kind = BoundValue::Kind::kInteger;
+    v.integer = *whole;
+  } else {
+    v.kind = BoundValue::Kind::kReal;
+    v.real = std::strtod(DecimalText(d, SignificantDecimals(d)).c_str(), nullptr);
+  }
+  return v;
 }
 
 Status ToNumericError(const Status& s, SqlError* error) {
@@ -580,29 +586,14 @@ Status BindLiteral(const ParamSpec& param, const Token& literal, BoundValue* val
         std::string canonical;
         Status s = ToNumeric(text, type.precision, type.scale, &canonical);
         if (!s.ok()) return ToNumericError(s, error);
-        value->kind = BoundValue::Kind::kText;
-        value->text = std::move(canonical);
+        *value = StoredNumber(canonical);
         return Status::Ok();
       }
       std::optional<Decimal> d = ParseDecimal(text);
       if (!d)
         return ToNumericError(
             Status::InvalidArgument("Error converting data type varchar to numeric."), error);
-      value->kind = BoundValue::Kind::kText;
-      switch (param.use) {
-        case ParamUse::kCompareDown:
-          // Between two values of the column's scale no stored value lies: c <= v and
-          // c > v hold exactly as for v rounded down, c < v and c >= v as for v rounded up.
-          value->text = DecimalText(*d, type.scale, Rounding::kDown);
-          break;
-        case ParamUse::kCompareUp:
-          value->text = DecimalText(*d, type.scale, Rounding::kUp);
-          break;
-        default:
-          // More significant decimals than the column holds: the longer text equals no row.
-          value->text = DecimalText(*d, std::max(type.scale, SignificantDecimals(*d)));
-          break;
-      }
+      *value = ComparedNumber(*d);
       return Status::Ok();
     }
     case ColumnKind::kOther:
@@ -621,6 +612,22 @@ Status BindLiteral(const ParamSpec& param, const Token& literal, BoundValue* val
   value->kind = BoundValue::Kind::kText;
   value->text = Cp1252ToUtf8(text);
   return Status::Ok();
+}
+
+BoundValue StoredNumber(std::string_view canonical) {
+  BoundValue v;
+  const std::optional<Decimal> d = ParseDecimal(canonical);
+  if (d && WholeInt64(*d)) {
+    v.kind = BoundValue::Kind::kInteger;
+    v.integer = *WholeInt64(*d);
+  } else if (d && SignificantDigits(*d) <= kDigitsExactInDouble) {
+    v.kind = BoundValue::Kind::kReal;
+    v.real = std::strtod(std::string(canonical).c_str(), nullptr);
+  } else {
+    v.kind = BoundValue::Kind::kBlob;
+    v.text = std::string(canonical);
+  }
+  return v;
 }
 
 std::string DisplayText(const ColumnType& type, std::string_view stored_utf8) {

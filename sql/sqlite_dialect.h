@@ -15,10 +15,9 @@
 //     than nvarchar(n) are refused unless the excess is blanks, which are cut; numbers are
 //     rounded to the scale and checked against the precision; identities are refused in
 //     INSERT column lists and SET clauses.
-//   - decimal columns hold canonical text: = and <> compare the texts, ordering
-//     comparisons and ORDER BY compare by sign, length and text, which is the order of
-//     the values; a literal with more decimals than the column is rounded the way that
-//     keeps the comparison exact.
+//   - numeric columns hold SQLite numbers (sql/sqlite_storage.h): values are bound as
+//     INTEGER, as REAL when a double holds every digit, else as the BLOB of their exact
+//     text; comparisons and ORDER BY go by value, a BLOB by its nearest double.
 //   - text comparisons in WHERE ignore trailing blanks and ASCII case, like SQL Server's
 //     default collation; ORDER BY on text ignores ASCII case.
 //
@@ -65,10 +64,8 @@ enum class PlanKind {
 };
 
 enum class ParamUse {
-  kAssign,       // the value a column receives
-  kCompare,      // compared with = or <> (or any comparison, for other than decimals)
-  kCompareDown,  // a decimal compared with <= or >: rounded down to the column's scale
-  kCompareUp,    // a decimal compared with < or >=: rounded up to the column's scale
+  kAssign,   // the value a column receives
+  kCompare,  // compared with the column
 };
 
 struct ParamSpec {
@@ -92,11 +89,11 @@ struct Plan {
 
 // A parameter value for a prepared SQLite statement.
 struct BoundValue {
-  enum class Kind { kNull, kInteger, kReal, kText };
+  enum class Kind { kNull, kInteger, kReal, kText, kBlob };
   Kind kind = Kind::kNull;
   int64_t integer = 0;
   double real = 0;
-  std::string text;  // UTF-8
+  std::string text;  // kText: UTF-8; kBlob: the bytes
 };
 
 // Translates a tokenized T-SQL row statement. On failure `*error` describes the refusal
@@ -109,6 +106,11 @@ Status TranslateStatement(const std::vector<Token>& tokens, SchemaSource* schema
 // Server converts a value for that column. Fails with `*error` filled.
 Status BindLiteral(const ParamSpec& param, const Token& literal, BoundValue* value,
                    SqlError* error);
+
+// The value a numeric column stores for a canonical decimal text (sql/decimal.h): an
+// INTEGER when it is whole and fits 64 bits, a REAL when it has at most
+// kDigitsExactInDouble significant digits, else the BLOB of the text.
+BoundValue StoredNumber(std::string_view canonical);
 
 // The text form of a stored value (UTF-8 text as SQLite gives it) of a column of `type`.
 std::string DisplayText(const ColumnType& type, std::string_view stored_utf8);

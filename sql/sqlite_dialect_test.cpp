@@ -7,6 +7,7 @@
 #include <cctype>
 #include <map>
 
+#include "sql/decimal.h"
 #include "sql/tsql_lexer.h"
 
 namespace torvan::sql {
@@ -152,8 +153,8 @@ TEST_F(Translation, ValuesAreConvertedForTheirColumns) {
   }
   EXPECT_EQ(v[0].kind, BoundValue::Kind::kText);
   EXPECT_EQ(v[0].text, "A'1  ");  // trailing blanks that fit are kept
-  EXPECT_EQ(v[1].kind, BoundValue::Kind::kText);
-  EXPECT_EQ(v[1].text, "-1234.50");
+  EXPECT_EQ(v[1].kind, BoundValue::Kind::kReal);
+  EXPECT_EQ(v[1].real, -1234.5);
   EXPECT_EQ(v[2].kind, BoundValue::Kind::kInteger);
   EXPECT_EQ(v[2].integer, 15);
 }
@@ -171,54 +172,53 @@ TEST_F(Translation, SchemaTextsAreNotTranslated) {
   }
 }
 
-TEST_F(Translation, DecimalsOrderAndCompareByValue) {
-  const std::string negative = "\"PREZZO\" GLOB '-*'";
-  EXPECT_EQ(Translate("SELECT [COD] FROM [ART] ORDER BY [PREZZO]"),
-            "SELECT \"COD\" FROM \"ART\" ORDER BY " + negative + " DESC,CASE WHEN " + negative +
-                " THEN -length(\"PREZZO\") ELSE length(\"PREZZO\") END,CASE WHEN " + negative +
-                " THEN \"PREZZO\" END DESC,\"PREZZO\"");
+TEST_F(Translation, NumbersOrderAndCompareByValue) {
+  const std::string by_value =
+      "(CASE WHEN typeof(\"PREZZO\")='blob' THEN CAST(\"PREZZO\" AS REAL) ELSE \"PREZZO\" END)";
   EXPECT_EQ(Translate("SELECT [COD] FROM [ART] ORDER BY [PREZZO] DESC, [COD]"),
-            "SELECT \"COD\" FROM \"ART\" ORDER BY " + negative + ",CASE WHEN " + negative +
-                " THEN -length(\"PREZZO\") ELSE length(\"PREZZO\") END DESC,CASE WHEN " + negative +
-                " THEN \"PREZZO\" END,\"PREZZO\" DESC,\"COD\" COLLATE NOCASE");
+            "SELECT \"COD\" FROM \"ART\" ORDER BY " + by_value + " DESC,\"COD\" COLLATE NOCASE");
   EXPECT_EQ(Translate("DELETE FROM [ART] WHERE [PREZZO]>=1.005"),
-            "DELETE FROM \"ART\" WHERE (CASE WHEN (" + negative +
-                ")<>(? GLOB '-*') THEN (? GLOB '-*')>=(" + negative + ") WHEN " + negative +
-                " THEN (length(?),?)>=(length(\"PREZZO\"),\"PREZZO\") ELSE "
-                "(length(\"PREZZO\"),\"PREZZO\")>=(length(?),?) END)");
-  // One literal feeds the six markers, rounded up for >=.
-  ASSERT_EQ(plan_.params.size(), 6u);
-  for (const ParamSpec& p : plan_.params) {
-    EXPECT_EQ(p.literal, 0u);
-    EXPECT_EQ(p.use, ParamUse::kCompareUp);
-  }
+            "DELETE FROM \"ART\" WHERE " + by_value + " >= ?");
 }
 
-TEST(BindLiteral, DecimalComparisonsRoundTheWayThatKeepsThemExact) {
+// What a numeric column stores for a value, and what a comparison binds.
+TEST(BindLiteral, NumbersAreStoredAsSqliteNumbersUnlessADoubleLosesDigits) {
   struct Case {
     const char* name;
+    ColumnType type;
     ParamUse use;
     const char* literal;
-    const char* bound;
+    BoundValue::Kind kind;
+    const char* text;  // the bound value written out
   };
+  using K = BoundValue::Kind;
   const Case cases[] = {
-      {"equality keeps extra decimals", ParamUse::kCompare, "1.005", "1.005"},
-      {"equality at the scale", ParamUse::kCompare, "0001.5", "1.50"},
-      {"below or equal: down", ParamUse::kCompareDown, "1.005", "1.00"},
-      {"below or equal, negative: down", ParamUse::kCompareDown, "-1.005", "-1.01"},
-      {"below: up", ParamUse::kCompareUp, "1.001", "1.01"},
-      {"below, negative: up", ParamUse::kCompareUp, "-1.009", "-1.00"},
-      {"exact values stay", ParamUse::kCompareUp, "-2.50", "-2.50"},
-      {"tiny negative up is zero", ParamUse::kCompareUp, "-0.001", "0.00"},
+      {"a decimal", NumericType(9, 2), ParamUse::kAssign, "-0001234.5 ", K::kReal, "-1234.5"},
+      {"a whole decimal", NumericType(9, 2), ParamUse::kAssign, "0000020.00 ", K::kInteger, "20"},
+      {"rounded half away", NumericType(9, 2), ParamUse::kAssign, "1.005", K::kReal, "1.01"},
+      {"15 digits", NumericType(17, 3), ParamUse::kAssign, " 00999999999999.999 ", K::kReal,
+       "999999999999.999"},
+      {"17 digits", NumericType(17, 3), ParamUse::kAssign, "-12345678901234.567", K::kBlob,
+       "-12345678901234.567"},
+      {"a 19-digit whole number", NumericType(19, 0), ParamUse::kAssign, "-9223372036854775808",
+       K::kInteger, "-9223372036854775808"},
+      {"beyond 64 bits", NumericType(19, 0), ParamUse::kAssign, "9223372036854775808", K::kBlob,
+       "9223372036854775808"},
+      {"compared, whole", NumericType(9, 2), ParamUse::kCompare, "0012", K::kInteger, "12"},
+      {"compared, extra decimals", NumericType(9, 2), ParamUse::kCompare, "1.005", K::kReal,
+       "1.005"},
   };
   for (const Case& c : cases) {
-    ParamSpec param{NumericType(9, 2), "PREZZO", c.use, 0};
+    ParamSpec param{c.type, "PREZZO", c.use, 0};
     Token literal{TokenKind::kNumber, c.literal};
     BoundValue value;
     SqlError error;
     ASSERT_TRUE(BindLiteral(param, literal, &value, &error).ok()) << c.name;
-    EXPECT_EQ(value.kind, BoundValue::Kind::kText) << c.name;
-    EXPECT_EQ(value.text, c.bound) << c.name;
+    EXPECT_EQ(value.kind, c.kind) << c.name;
+    const std::string bound = value.kind == K::kInteger ? std::to_string(value.integer)
+                              : value.kind == K::kReal  ? DoubleText(value.real)
+                                                        : value.text;
+    EXPECT_EQ(bound, c.text) << c.name;
   }
 }
 

@@ -3,6 +3,7 @@
 #include <sqlite3.h>
 
 #include "core/text.h"
+#include "sql/decimal.h"
 #include "sql/dialect_core.h"
 #include "sql/engines.h"
 
@@ -52,6 +53,9 @@ class NativeStatement final : public TargetStatement {
         case BoundValue::Kind::kText:
           rc = sqlite3_bind_text(stmt_, at, v.text.data(), int(v.text.size()), SQLITE_TRANSIENT);
           break;
+        case BoundValue::Kind::kBlob:
+          rc = sqlite3_bind_blob(stmt_, at, v.text.data(), int(v.text.size()), SQLITE_TRANSIENT);
+          break;
       }
       if (rc != SQLITE_OK) return Fail(rc);
     }
@@ -76,7 +80,14 @@ class NativeStatement final : public TargetStatement {
   bool StaleSchema() const override { return stale_; }
 
   bool ColumnText(int i, std::string* utf8) override {
-    if (sqlite3_column_type(stmt_, i) == SQLITE_NULL) return false;
+    const int type = sqlite3_column_type(stmt_, i);
+    if (type == SQLITE_NULL) return false;
+    if (type == SQLITE_FLOAT) {
+      // SQLite's own text of a double keeps 15 digits; a double a program wrote may need
+      // up to 17 to be told from its neighbours.
+      *utf8 = DoubleText(sqlite3_column_double(stmt_, i));
+      return true;
+    }
     const unsigned char* text = sqlite3_column_text(stmt_, i);
     int bytes = sqlite3_column_bytes(stmt_, i);
     utf8->assign(reinterpret_cast<const char*>(text), size_t(bytes));

@@ -8,37 +8,43 @@ namespace torvan::sql {
 
 namespace {
 
-// Every decimal of at most this many digits is read into a double and printed back with
-// its scale unchanged (DBL_DIG).
-constexpr int kDigitsExactInDouble = 15;
-
-// The CHECK of a decimal column `q` (quoted): the canonical text of a numeric(p,s) value.
-// An optional "-", the integer digits without leading zeros ("0" when there are none, at
-// most p - s of them), and with s > 0 a "." followed by exactly s digits; never "-0".
-std::string CanonicalDecimalCheck(const std::string& q, int p, int s) {
+// The CHECK that a text `t` (an SQL expression) is the canonical text of a numeric(p,s)
+// value: an optional "-", the integer digits without leading zeros ("0" when there are
+// none, at most p - s of them), and with s > 0 a "." followed by exactly s digits; never
+// "-0". Only the exact form Torvan stores for a value a double cannot hold must pass it.
+std::string CanonicalTextCheck(const std::string& t, int p, int s) {
   const std::string negative_zero = s > 0 ? "-0." + std::string(size_t(s), '0') : "-0";
-  if (s > 0 && p <= kDigitsExactInDouble) {
-    // Short decimals: the text printed back from its value is the canonical text, and
-    // checking that costs far less than matching the text's shape.
-    return "typeof(" + q + ")='text' AND " + q + "=printf('%." + std::to_string(s) + "f'," + q +
-           ") AND " + q + "<>'" + negative_zero + "' AND abs(" + q + ")<1e" + std::to_string(p - s);
-  }
-  const std::string sign_and_digit = "(" + q + " GLOB '[0-9]*' OR " + q + " GLOB '-[0-9]*')";
-  const std::string negative = "(" + q + " GLOB '-*')";
-  std::string check = "typeof(" + q + ")='text' AND " + sign_and_digit + " AND ";
+  const std::string sign_and_digit = "(" + t + " GLOB '[0-9]*' OR " + t + " GLOB '-[0-9]*')";
+  const std::string negative = "(" + t + " GLOB '-*')";
+  std::string check = sign_and_digit + " AND ";
   if (s == 0) {
-    check += "substr(" + q + ",2) NOT GLOB '*[^0-9]*' AND NOT (" + q + " GLOB '0?*' OR " + q +
-             " GLOB '-0*') AND length(" + q + ")-" + negative + "<=" + std::to_string(p);
+    check += "substr(" + t + ",2) NOT GLOB '*[^0-9]*' AND NOT (" + t + " GLOB '0?*' OR " + t +
+             " GLOB '-0*') AND length(" + t + ")-" + negative + "<=" + std::to_string(p);
     return check;
   }
   std::string digits;
   for (int i = 0; i < s; ++i) digits += "[0-9]";
-  const std::string point = "instr(" + q + ",'.')";
-  check += "substr(" + q + ",2) NOT GLOB '*[^0-9.]*' AND " + point + "=length(" + q + ")-" +
-           std::to_string(s) + " AND " + q + " GLOB '*." + digits + "' AND NOT (" + q +
-           " GLOB '0[0-9]*' OR " + q + " GLOB '-0[0-9]*') AND " + q + "<>'" + negative_zero +
-           "' AND (" + point + "-1-" + negative + "<=" + std::to_string(p - s) + " OR " + q +
-           " GLOB '0.*' OR " + q + " GLOB '-0.*')";
+  const std::string point = "instr(" + t + ",'.')";
+  check += "substr(" + t + ",2) NOT GLOB '*[^0-9.]*' AND " + point + "=length(" + t + ")-" +
+           std::to_string(s) + " AND " + t + " GLOB '*." + digits + "' AND NOT (" + t +
+           " GLOB '0[0-9]*' OR " + t + " GLOB '-0[0-9]*') AND " + t + "<>'" + negative_zero +
+           "' AND (" + point + "-1-" + negative + "<=" + std::to_string(p - s) + " OR " + t +
+           " GLOB '0.*' OR " + t + " GLOB '-0.*')";
+  return check;
+}
+
+// The CHECK of a numeric(p,s) column `q` (quoted): a number (SQLite integer or real) whose
+// magnitude stays below 10^(p-s), as SQL Server's numeric(p,s) holds it, or the exact
+// digits Torvan keeps as a BLOB of canonical text for a value no double holds.
+std::string NumericCheck(const std::string& q, int p, int s) {
+  // Not abs(): the lowest 64-bit integer has no absolute value SQLite can hold.
+  const std::string bound = "1e" + std::to_string(p - s);
+  std::string check = "(typeof(" + q + ") IN ('integer','real') AND " + q + ">-" + bound + " AND " +
+                      q + "<" + bound + ")";
+  if (p > kDigitsExactInDouble) {
+    check += " OR (typeof(" + q + ")='blob' AND " +
+             CanonicalTextCheck("CAST(" + q + " AS TEXT)", p, s) + ")";
+  }
   return check;
 }
 
@@ -74,10 +80,8 @@ std::string SqliteDeclaredType(const ColumnType& type) {
     case ColumnKind::kText:
       return "NVARCHAR(" + std::to_string(type.length) + ")";
     case ColumnKind::kInteger:
-      return "NUMERIC(" + std::to_string(type.precision) + ",0)";
     case ColumnKind::kDecimal:
-      return "DECIMAL_TEXT(" + std::to_string(type.precision) + "," + std::to_string(type.scale) +
-             ")";
+      return "NUMERIC(" + std::to_string(type.precision) + "," + std::to_string(type.scale) + ")";
     case ColumnKind::kIdentity:
       return "INTEGER";
     case ColumnKind::kOther:
@@ -106,7 +110,6 @@ ColumnType ColumnTypeFromDeclared(std::string_view declared, bool rowid_alias) {
   };
   int a = 0, b = 0;
   if (numbers("NVARCHAR", &a, &b)) return NvarcharType(a);
-  if (numbers("DECIMAL_TEXT", &a, &b)) return {ColumnKind::kDecimal, 0, a, b};
   if (numbers("NUMERIC", &a, &b)) return NumericType(a, b);
   return {};
 }
@@ -121,15 +124,11 @@ std::string SqliteColumnDefinition(std::string_view name, const ColumnType& type
       return sql + SqliteDeclaredType(type) + " NOT NULL DEFAULT ' ' CHECK (length(" + q +
              ") <= " + std::to_string(type.length) + ")";
     case ColumnKind::kInteger:
-      return sql + SqliteDeclaredType(type) + " NOT NULL DEFAULT 0";
-    case ColumnKind::kDecimal: {
-      std::string zero = type.scale > 0 ? "0." + std::string(size_t(type.scale), '0') : "0";
-      const std::string declared = SqliteDeclaredType(type);
-      return sql + declared + " NOT NULL DEFAULT '" + zero + "' CONSTRAINT " +
+    case ColumnKind::kDecimal:
+      return sql + SqliteDeclaredType(type) + " NOT NULL DEFAULT 0 CONSTRAINT " +
              QuoteIdentifier(std::string(name) + " numeric(" + std::to_string(type.precision) +
                              "," + std::to_string(type.scale) + ")") +
-             " CHECK (" + CanonicalDecimalCheck(q, type.precision, type.scale) + ")";
-    }
+             " CHECK (" + NumericCheck(q, type.precision, type.scale) + ")";
     case ColumnKind::kOther:
       break;
   }

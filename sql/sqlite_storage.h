@@ -6,13 +6,20 @@
 // stands for, and the translator reads it back from the database to bind, compare and show
 // values the way SQL Server would.
 //   - nvarchar(n): TEXT declared "NVARCHAR(n)", with a CHECK on its length.
-//   - numeric(p,0) with p <= 18: INTEGER declared "NUMERIC(p,0)", exact.
-//   - other numeric(p,s): the canonical decimal text of sql/decimal.h, declared
-//     "DECIMAL_TEXT(p,s)" ("TEXT" in the name gives TEXT affinity, so SQLite keeps the
-//     digits as written). A CHECK admits only the canonical text of a numeric(p,s) value:
-//     every stored value is exact to the last digit, has exactly the scale, and sorts and
-//     compares by value through the translator's expressions (sign, length, text). Other
-//     programs writing to the file must write that form ("12.50", not 12.5).
+//   - numeric(p,s): declared "NUMERIC(p,s)", so the column has SQLite's NUMERIC affinity
+//     and holds SQLite numbers, as every program using the file expects: 12.5, 20 and
+//     '12.5' written by the sqlite3 shell or Python are taken as numbers, and comparisons,
+//     ORDER BY, SUM and indexes work by value in plain SQL. A CHECK named "<column>
+//     numeric(p,s)" takes any number whose magnitude stays below 10^(p-s), as SQL Server
+//     refuses a value beyond the precision; a text that is no number is refused. Torvan
+//     writes a value as an INTEGER when it is whole and fits 64 bits, else as a REAL when
+//     a double holds every digit of it (15 significant digits), and else (only values of
+//     more than 15 significant digits, in columns of more than 15 digits) as a BLOB
+//     holding its canonical decimal text (sql/decimal.h), which affinity leaves alone: so
+//     every digit the host sent comes back. Such a BLOB sorts after every number and
+//     compares with numbers as the bigger; CAST(column AS REAL) gives its value to a
+//     double's precision, CAST(column AS TEXT) its exact digits. What Torvan reads back is
+//     the value at the column's scale, rounded half away from zero.
 //   - IDENTITY(1, 1): "INTEGER PRIMARY KEY AUTOINCREMENT", numbered from 1, never reused.
 //
 // Names and texts here are Windows-1252, like every text inside Torvan; the connection
@@ -26,12 +33,16 @@ namespace torvan::sql {
 
 // The version of Torvan's object layout in SQLite databases, kept in PRAGMA user_version.
 // A database built by another layout is refused when it is opened. Raise it whenever the
-// rendering of tables, triggers or column types changes.
-inline constexpr int kLayoutVersion = 1;
+// rendering of tables, triggers or column types changes. 1: decimals as canonical text
+// (DECIMAL_TEXT); 2: decimals as SQLite numbers (NUMERIC).
+inline constexpr int kLayoutVersion = 2;
 
 inline constexpr int kMaxNvarchar = 4000;        // nvarchar(1..4000)
 inline constexpr int kMaxPrecision = 38;         // numeric(1..38, 0..p)
 inline constexpr int kMaxIntegerPrecision = 18;  // 10^18 - 1 < 2^63: kept as an INTEGER
+// Every decimal of at most this many significant digits goes to a double and back
+// unchanged (DBL_DIG).
+inline constexpr int kDigitsExactInDouble = 15;
 
 enum class ColumnKind { kText, kInteger, kDecimal, kIdentity, kOther };
 

@@ -62,7 +62,7 @@ class DesktopAgainstHostTest : public ::testing::Test {
     OptionsForm form = OptionsForm_Standard();
     form.txtIN1 = "127.0.0.1";
     form.txtIN2 = "utente";
-    form.txtIN3 = "torvan";
+    form.txtIN3 = "Torvan1";
     form.txtIN5 = std::to_string(hostlink::testing::ClosedPort());
     form.txtIN17 = std::to_string(ftp_port_);
     form.txtIN12 = "1";

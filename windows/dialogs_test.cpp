@@ -72,7 +72,7 @@ TEST_F(WindowsTest, TheMessageWindowKeepsTheLastSixteenLines) {
 TEST_F(WindowsTest, TheOptionsDialogLoadsSetsStandardValuesAndSavesTheExactBytes) {
   OptionsForm typed = OptionsForm_Standard();
   typed.txtIN1 = "as400.ditta.it";
-  typed.txtIN3 = "segreto";
+  typed.txtIN3 = "Segreto1";
   typed.txtIN15 = "002500";
   typed.chkLog_PC_AS = true;
   ASSERT_TRUE(OptionsForm_Save(program(), typed).ok());
@@ -93,7 +93,7 @@ TEST_F(WindowsTest, TheOptionsDialogLoadsSetsStandardValuesAndSavesTheExactBytes
   auto check = [&](const char* name) { return o->findChild<QCheckBox*>(name); };
   // The first panel's boxes as stored, blanks included; the timings as plain numbers.
   EXPECT_EQ(QString("as400.ditta.it") + QString(36, ' '), box("txtIN1")->text());
-  EXPECT_EQ("SEGRETO   ", box("txtIN3")->text());
+  EXPECT_EQ("Segreto1  ", box("txtIN3")->text());
   EXPECT_EQ(QLineEdit::Password, box("txtIN3")->echoMode());
   EXPECT_EQ("4200 ", box("txtIN5")->text());
   EXPECT_EQ("2500", box("txtIN15")->text());

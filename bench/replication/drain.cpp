@@ -22,6 +22,7 @@
 #include "hostlink/host_format.h"
 #include "replication/replication.h"
 #include "sql/decimal.h"
+#include "sql/sqlite_dialect.h"
 
 namespace {
 
@@ -119,10 +120,14 @@ double FloorDrain(BenchHost& host, int n) {
       }
       std::string canonical;
       if (!sql::ToNumeric(text, f.digits, f.decimals, &canonical).ok()) std::exit(1);
-      if (f.decimals == 0) {
-        sqlite3_bind_int64(p.insert, i++, std::atoll(canonical.c_str()));
+      // Stored as Torvan stores a number: an integer, a double, or the exact text.
+      const sql::BoundValue v = sql::StoredNumber(canonical);
+      if (v.kind == sql::BoundValue::Kind::kInteger) {
+        sqlite3_bind_int64(p.insert, i++, v.integer);
+      } else if (v.kind == sql::BoundValue::Kind::kReal) {
+        sqlite3_bind_double(p.insert, i++, v.real);
       } else {
-        sqlite3_bind_text(p.insert, i++, canonical.data(), int(canonical.size()), SQLITE_TRANSIENT);
+        sqlite3_bind_blob(p.insert, i++, v.text.data(), int(v.text.size()), SQLITE_TRANSIENT);
       }
     }
     sqlite3_bind_int64(p.insert, i, rrn);

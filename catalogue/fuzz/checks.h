@@ -21,7 +21,7 @@ inline void CheckSoundField(const CampoEntry& f) {
   static const hostlink::CharTables tables;
   Check(f.Tipo.size() == 1 && f.Posizione >= 1 && f.Byte >= 1);
   Check(int64_t(f.Posizione) + f.Byte - 1 <= kRecord);
-  Check(f.Decimali >= 0 && f.Decimali <= f.Lunghezza);
+  Check(f.Tipo != "P" || f.Decimali <= 2 * int64_t(f.Byte) - 1);
   const hostlink::FieldText t = hostlink::Field_Decode(tables, zeros, f.Tipo[0], f.Posizione,
                                                        f.Byte, f.Lunghezza, f.Decimali);
   Check(t.ok());

@@ -65,7 +65,7 @@ void CheckForm(std::string_view lines) {
   const Parametri& p = s.parametri;
   Check(p.Nome_Connessione == Trim(typed.txtIN1));
   Check(p.Utente == Trim(UpperCp1252(typed.txtIN2)));
-  Check(p.Password == Trim(UpperCp1252(typed.txtIN3)));
+  Check(p.Password == Trim(typed.txtIN3));
   Check(p.Libreria == Trim(typed.txtIN16));
   Check(p.Porta == NumericValue(typed.txtIN5));
   Check(p.Porta_FTP == NumericValue(typed.txtIN17));

@@ -28,9 +28,9 @@ int FuzzCharTable(const uint8_t* data, size_t size) {
     Check(s.code() == Status::Code::kIoError || s.code() == Status::Code::kInvalidArgument);
     return 0;
   }
-  // A table: the file is exactly its bytes, digits map both ways, names survive the trip.
-  const uint16_t ccsid = uint16_t(uint8_t(bytes[2]) << 8 | uint8_t(bytes[3]));
-  Check(CharTableFileBytes(tables.host_to_pc(), ccsid) == bytes);
+  // A table: its 256 bytes after any header, digits map both ways, names survive the trip.
+  Check(CharTableFileBytes(tables.host_to_pc()).substr(kCharTableHeaderLength) ==
+        bytes.substr(kCharTableHeaderLength));
   Check(tables.ToPc(std::string_view("\xF0\xF1\xF2\xF3\xF4\xF5\xF6\xF7\xF8\xF9", 10)) ==
         "0123456789");
   const std::string names = "ABCDEFGHIJKLMNOPQRSTUVWXYZ abcdefghijklmnopqrstuvwxyz \xA7_T_IDX___";

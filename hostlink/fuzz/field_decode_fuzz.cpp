@@ -33,7 +33,8 @@ void CheckShape(char type, int32_t length, int32_t decimals, const std::string& 
       Check(text.back() == ' ' || (text.back() >= '0' && text.back() <= '9'));
       break;
     case 'B':
-      Check(!text.empty() && text.size() <= 11);
+      // A sign, at most 20 digits (19 for 64 bits, or the zeros before a point), a point.
+      Check(!text.empty() && text.size() <= 22);
       break;
     default:
       Check(text.empty());

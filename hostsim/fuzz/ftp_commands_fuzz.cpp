@@ -41,7 +41,7 @@ int FuzzFtpCommands(const uint8_t* data, size_t size) {
   if (size < 1) return 0;
   FtpSession::Hooks hooks;
   hooks.login = [](const std::string& user, const std::string& password) {
-    return user == "UTENTE" && password == "TORVAN";
+    return user == "UTENTE" && password == "Torvan1";
   };
   hooks.remote_command = RemoteCommand;
   FtpSession session(hooks);

@@ -112,17 +112,22 @@ Status StartProcess(const std::vector<std::string>& argv, const std::vector<std:
   return s;
 }
 
-HostProcess::HostProcess(std::string exe, std::string data_dir)
-    : exe_(std::move(exe)), data_dir_(std::move(data_dir)) {}
+HostProcess::HostProcess(std::string exe, std::string data_dir, uint64_t vary_seed)
+    : exe_(std::move(exe)), data_dir_(std::move(data_dir)), vary_seed_(vary_seed) {}
+
+Status HostProcess::WriteTable(const std::string& path) const {
+  ProcessResult r = RunProcess({exe_, "table", path, "--seed", std::to_string(vary_seed_)});
+  return r.exit_code == 0 ? Status::Ok() : Status::IoError("torvan-host table: " + r.err);
+}
 
 HostProcess::~HostProcess() { Stop(); }
 
 Status HostProcess::Start(const std::string& log_path) {
   const std::string ports = data_dir_ + "/ports.txt";
   (void)platform::RemoveFile(ports);
-  Status s = StartProcess(
-      {exe_, "serve", "--data", data_dir_, "--ftp-port", "0", "--port", "0", "--verbose"}, {},
-      log_path, &pid_);
+  Status s = StartProcess({exe_, "serve", "--data", data_dir_, "--ftp-port", "0", "--port", "0",
+                           "--verbose", "--vary", std::to_string(vary_seed_)},
+                          {}, log_path, &pid_);
   if (!s.ok()) return s;
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
   while (std::chrono::steady_clock::now() < deadline) {

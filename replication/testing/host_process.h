@@ -5,6 +5,7 @@
 
 #include <sys/types.h>
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -34,13 +35,18 @@ ProcessResult WaitProcess(pid_t pid);
 class HostProcess {
  public:
   // `exe`: the torvan-host program; `data_dir`: its data folder (a copy, never the one
-  // checked in).
-  HostProcess(std::string exe, std::string data_dir);
+  // checked in); `vary_seed`: the seed of the freedoms the host takes ("serve --vary"),
+  // 0 for none.
+  HostProcess(std::string exe, std::string data_dir, uint64_t vary_seed = 0);
   ~HostProcess();  // stops the server if it runs
   HostProcess(const HostProcess&) = delete;
   HostProcess& operator=(const HostProcess&) = delete;
 
-  // Starts `serve --data DIR --ftp-port 0 --port 0 --verbose` (the host server program
+  // Writes the host's character table for a PC to `path`, its header drawn from the seed
+  // (`torvan-host table`).
+  Status WriteTable(const std::string& path) const;
+
+  // Starts `serve --data DIR --ftp-port 0 --port 0 --verbose --vary SEED` (the host server program
   // listening at once, every request logged), output appended to `log_path`, and waits
   // until the server has written its ports.
   Status Start(const std::string& log_path);
@@ -55,6 +61,7 @@ class HostProcess {
 
  private:
   std::string exe_, data_dir_;
+  uint64_t vary_seed_;
   pid_t pid_ = -1;
   int ftp_port_ = 0, host_port_ = 0;
 };

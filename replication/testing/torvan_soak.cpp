@@ -66,7 +66,7 @@ class Soak {
         folder_("torvan-soak"),
         host_dir_(folder_ / "host"),
         pc_(folder_ / "pc"),
-        host_(o.host_exe, host_dir_) {}
+        host_(o.host_exe, host_dir_, o.seed) {}
 
   int Run() {
     Prepare();
@@ -106,13 +106,16 @@ class Soak {
     fs::create_directory(pc_);
     if (!host_.Start(folder_ / "host.log").ok()) Fail("torvan-host did not start");
     std::string bytes;
-    if (!platform::ReadFile(o_.table, &bytes).ok() ||
-        !platform::WriteFileAtomic(pc_ + "/TnC_TBL1.Tbl", bytes, 0644).ok()) {
+    // The header of a table file is not read: the soak's has six bytes of its own.
+    if (platform::ReadFile(o_.table, &bytes).ok() && bytes.size() >= 6) {
+      for (size_t i = 0; i < 6; ++i) bytes[i] = char(rng_() & 0xFF);
+    }
+    if (bytes.size() < 6 || !platform::WriteFileAtomic(pc_ + "/TnC_TBL1.Tbl", bytes, 0644).ok()) {
       Fail("cannot copy the character table " + o_.table);
     }
     for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
              {"settings", "--standard"},
-             {"settings", "set", "Nome_Connessione=127.0.0.1", "Utente=UTENTE", "Password=TORVAN",
+             {"settings", "set", "Nome_Connessione=127.0.0.1", "Utente=UTENTE", "Password=Torvan1",
               "Porta=" + std::to_string(host_.host_port()),
               "Porta_FTP=" + std::to_string(host_.ftp_port()), "Ciclo_Sincronizz=500",
               "Log_Su_File=S"},

@@ -122,6 +122,9 @@ void Execute(FixedSchema& schema, const Plan& plan, const std::vector<BoundValue
       case BoundValue::Kind::kText:
         sqlite3_bind_text(stmt, at, v.text.data(), int(v.text.size()), SQLITE_TRANSIENT);
         break;
+      case BoundValue::Kind::kBlob:
+        sqlite3_bind_blob(stmt, at, v.text.data(), int(v.text.size()), SQLITE_TRANSIENT);
+        break;
     }
   }
   schema.Run("SAVEPOINT fuzz");
