@@ -163,10 +163,12 @@ TEST_F(CliTest, ValuesTheSettingsCannotHoldAreRefused) {
 TEST_F(CliTest, DurevoleAndAttributiAreSetAndShown) {
   ASSERT_EQ(0, Run("settings --standard").exit_code);
   const std::string before = Ini();
-  Result w = Run("settings set Durevole=1 'Attributi=TDS_Version=7.4;Encrypt=no;'");
+  Result w = Run("settings set Durevole=1 'Attributi=TDS_Version=7.4;PWD=segreta;Encrypt=no;'");
   ASSERT_EQ(0, w.exit_code) << w.err;
   Result r = Run("settings");
-  EXPECT_NE(std::string::npos, r.out.find("\nDurevole=1\nAttributi=TDS_Version=7.4;Encrypt=no;\n"))
+  // A password among the attributes is shown masked, as every password.
+  EXPECT_NE(std::string::npos,
+            r.out.find("\nDurevole=1\nAttributi=TDS_Version=7.4;PWD=********;Encrypt=no;\n"))
       << r.out;
   // Only those keys changed: the parameter string is as it was.
   EXPECT_EQ(GetPrivateProfileString("Generale", "Parametri", "", dir_ + "/TnC.INI"), [&] {
@@ -695,6 +697,7 @@ TEST_F(RunningTorvanTest, StatusFollowsARunningTorvanAndItsMetricsParseBack) {
   EXPECT_EQ(0, m.samples["torvan_held_change"]);
   EXPECT_EQ(1u, m.samples.count("torvan_events_waiting{database=\"GESTIONALE\",number=\"1\"}"));
   EXPECT_EQ(0u, m.samples.count("torvan_seconds_since_last_change_applied"));
+  EXPECT_LT(m.samples["torvan_host_to_sql_lag_seconds"], 5);  // the host's queue is empty
 
   // A host change is applied: the counters and the lag follow.
   Host("insert DATI/CLIENTI CODCLI=X9 RAGSOC=Prova");

@@ -18,7 +18,8 @@ volatile std::sig_atomic_t g_second_ends = 0;
 
 void OnSignal(int sig) {
   if (g_received == 0) g_received = sig;
-  if (++g_count >= 2 && g_second_ends != 0) {
+  g_count = g_count + 1;
+  if (g_count >= 2 && g_second_ends != 0) {
     std::signal(sig, SIG_DFL);
     std::raise(sig);
     return;
