@@ -6,6 +6,7 @@
 #include <ostream>
 
 #include "browser/grid.h"
+#include "catalogue/catalogue_files.h"
 #include "cli/cli.h"
 #include "cli/console.h"
 #include "core/text.h"
@@ -17,12 +18,13 @@ namespace torvan {
 void AddCatalogueCommand(CLI::App& app, CliContext& context) {
   CLI::App* cmd = app.add_subcommand(
       "catalogue",
-      "Open the host link, load the catalogue from the host into TnC_DB.DAT, TnC_FILE.DAT and "
-      "TnC_F_nnnnn.DAT, build it in memory, close the link; exit status 0 when the link came "
-      "up and the catalogue loaded");
+      Help("Apre il collegamento con l'host, carica il catalogo dall'host in TnC_DB.DAT, "
+           "TnC_FILE.DAT e TnC_F_nnnnn.DAT, lo costruisce in memoria, chiude il collegamento; "
+           "uscita 0 se il collegamento si \xE8 aperto e il catalogo \xE8 caricato"));
   cmd->callback([&context] {
     if (!CheckFolder(context)) return;
     ConsoleSession session(context.folder, *context.out);
+    if (!HostNamed(context, session.program())) return;
     Runtime rt(session.program());
     bool up = Server_AS_Start(rt);
     Server_AS_Stop(rt);
@@ -32,19 +34,32 @@ void AddCatalogueCommand(CLI::App& app, CliContext& context) {
 
 void AddFieldsCommand(CLI::App& app, CliContext& context) {
   CLI::App* cmd = app.add_subcommand(
-      "fields", "Print the field view of catalogued file N (tab-separated, header first)");
-  auto n = std::make_shared<int>(0);
-  cmd->add_option("N", *n, "File number: its record number in TnC_FILE.DAT, from 1")
-      ->required()
-      ->check(CLI::PositiveNumber);
+      "fields",
+      Help("Stampa i campi del file N del catalogo (separati da tabulazioni, intestazione "
+           "prima)"));
+  auto n = std::make_shared<std::string>();
+  cmd->add_option("N", *n, Help("Numero del file: il suo record in TnC_FILE.DAT, da 1"))
+      ->required();
   cmd->callback([&context, n] {
     if (!CheckFolder(context)) return;
-    ConsoleSession session(context.folder, *context.out);
+    // Messages (a settings file that is not one) go to standard error: the table alone
+    // goes to standard output.
+    ConsoleSession session(context.folder, *context.err);
     const Paths& paths = session.program().paths;
+    std::vector<File_Rec> files;
+    (void)ReadFileRecs(paths.file_catalogue, &files);  // missing: none
+    int number = 0;
+    if (!ParseFileNumber(*n, &number)) {
+      return Refuse(context, "\"" + Utf8ToCp1252(*n) + "\" non \xE8 un numero di file (da 1)",
+                    kExitUsage);
+    }
+    if (size_t(number) > files.size()) {
+      return Refuse(context, NoSuchFile(number, int(files.size())), kExitUsage);
+    }
     bool has_pc_as = false;
     Grid list = Elenco_File(
         paths, [](int32_t, std::string_view) { return RowCount::Absent(); }, &has_pc_as);
-    Grid fields = Visualizza_Campi(paths, *n, FieldViewCaption(list, size_t(*n)));
+    Grid fields = Visualizza_Campi(paths, number, FieldViewCaption(list, size_t(number)));
     *context.out << Cp1252ToUtf8(fields.ToTabText()) << std::flush;
   });
 }

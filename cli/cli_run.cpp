@@ -35,26 +35,10 @@ namespace {
 
 constexpr int kExitWorkLeft = 3;
 
-int g_signal_pipe[2] = {-1, -1};
-
-void OnSignal(int) {
-  const char c = 1;
-  (void)!::write(g_signal_pipe[1], &c, 1);
-}
-
-// SIGINT and SIGTERM become a readable byte on a pipe that the event loop watches.
-bool CatchStopSignals() {
-  if (g_signal_pipe[0] < 0 && ::pipe2(g_signal_pipe, O_CLOEXEC | O_NONBLOCK) != 0) return false;
-  struct sigaction sa {};
-  sa.sa_handler = OnSignal;
-  sigemptyset(&sa.sa_mask);
-  return ::sigaction(SIGINT, &sa, nullptr) == 0 && ::sigaction(SIGTERM, &sa, nullptr) == 0;
-}
-
 class RunFrontEnd final : public FrontEnd {
  public:
   void Bar_Imposta() override {}
-  void EndProgram(int exit_status) override {
+  void EndProgram(int exit_status, const std::string&) override {
     ended = true;
     status = exit_status;
     QCoreApplication::exit(exit_status);
@@ -94,11 +78,9 @@ void Run(CliContext& context, bool once) {
   platform::QtTimers timers;
   ConsoleSession session(context.folder, *context.out, &pump);
   Program& program = session.program();
+  if (!HostNamed(context, program)) return;
   if (PendingFileInUse(program.paths.pending)) {
-    *context.err << "torvan: another Torvan is working in this folder (" << program.paths.pending
-                 << " is locked)\n";
-    context.exit_code = kExitFailed;
-    return;
+    return Refuse(context, AnotherTorvan(program.paths.base, program.paths.pending), kExitFailed);
   }
   Runtime rt(program);
   LoggingConfirmations confirmations(program);
@@ -107,9 +89,8 @@ void Run(CliContext& context, bool once) {
   // The lock is held from here on: no other Torvan can start in the folder, nor set a
   // change aside, while this one runs.
   if (!steps.Ready()) {
-    *context.err << "torvan: " << program.paths.pending << " cannot be opened (see the log)\n";
-    context.exit_code = kExitFailed;
-    return;
+    return Refuse(context, program.paths.pending + " non si pu\xF2 aprire (il log dice perch\xE9)",
+                  kExitFailed);
   }
   RunFrontEnd front;
   Controller control(program, links, steps, timers, front);
@@ -117,18 +98,14 @@ void Run(CliContext& context, bool once) {
   // last write, marked ended, comes when this goes, after the links are closed.
   StatusService status(rt, "torvan run");
   if (!status.Start(timers).ok()) {
-    *context.err << "torvan: another Torvan is working in this folder (" << program.paths.base
-                 << " is locked)\n";
-    context.exit_code = kExitFailed;
-    return;
+    return Refuse(context, AnotherTorvan(program.paths.base, program.paths.base), kExitFailed);
   }
 
-  if (!CatchStopSignals()) {
-    *context.err << "torvan: cannot catch SIGINT and SIGTERM\n";
-    context.exit_code = kExitFailed;
-    return;
+  context.ends_on_signal = true;
+  if (StopSignals::fd() < 0) {
+    return Refuse(context, "SIGINT e SIGTERM non si possono intercettare", kExitFailed);
   }
-  QSocketNotifier notifier(g_signal_pipe[0], QSocketNotifier::Read);
+  QSocketNotifier notifier(StopSignals::fd(), QSocketNotifier::Read);
   bool stopping = false;
   bool finished = false;
   std::function<void()> finish = [&] {
@@ -143,9 +120,7 @@ void Run(CliContext& context, bool once) {
     QCoreApplication::exit(kExitOk);  // no effect before the loop runs: see below
   };
   QObject::connect(&notifier, &QSocketNotifier::activated, [&] {
-    char drain[16];
-    while (::read(g_signal_pipe[0], drain, sizeof drain) > 0) {
-    }
+    StopSignals::Drain();
     // The first signal stops as the operator's Timer button does: a pass that is running
     // lets its exchange under way finish (a silent host is given up after a second) and
     // ends after its step; nothing is cut halfway. Outside a pass (the links opening), and
@@ -199,7 +174,10 @@ void PendingCommand(CliContext& context, bool set_aside) {
   hostlink::CharTables tables;
   bool installed = false;
   Status t = hostlink::LoadCharTables(CharTableToRead(program.paths, &installed), &tables);
-  if (!t.ok()) *context.err << "torvan: " << t.message() << " (values shown undecoded)\n";
+  if (!t.ok()) {
+    *context.err << "torvan: " << Cp1252ToUtf8(t.message())
+                 << " (valori mostrati non decodificati)\n";
+  }
 
   if (set_aside) {
     bool was_held = false;
@@ -248,19 +226,22 @@ void AddRunCommands(CLI::App& app, CliContext& context) {
   auto once = std::make_shared<bool>(false);
   CLI::App* run = app.add_subcommand(
       "run",
-      "Replicate unattended: open the links, switch replication on and serve the cycle until "
-      "SIGINT or SIGTERM; exit 1 when the links cannot be opened");
-  run->add_flag("--once", *once,
-                "Run passes until both directions are drained, then stop: exit 0 drained, 3 "
-                "work left (a held change, an event not sent), 1 links not opened");
+      "Replica senza operatore: apre i collegamenti, avvia il sincronismo e ne serve il ciclo "
+      "fino a SIGINT o SIGTERM (uscita 0); uscita 1 se i collegamenti non si aprono");
+  run->add_flag(
+      "--once", *once,
+      Help("Ripete i cicli finch\xE9 entrambe le direzioni sono vuote, poi si ferma: uscita 0 "
+           "tutto replicato, 3 lavoro rimasto (una modifica trattenuta, un evento non "
+           "inviato), 1 collegamenti non aperti"));
   run->callback([&context, once] { Run(context, *once); });
 
   auto set_aside = std::make_shared<bool>(false);
   CLI::App* pending = app.add_subcommand(
-      "pending", "Show the host change that replication holds back (exit 3 when there is one)");
+      "pending",
+      Help("Mostra la modifica dell'host trattenuta dalla replica (uscita 3 se ce n'\xE8 una)"));
   pending->add_flag("--set-aside", *set_aside,
-                    "Move the held change, with its values and raw bytes, to "
-                    "TnC_ACCANTONATI.Log so that its queue can go on (Torvan must be stopped)");
+                    Help("Sposta la modifica trattenuta, con i valori e i byte ricevuti, in "
+                         "TnC_ACCANTONATI.Log perch\xE9 la sua coda riparta (Torvan fermo)"));
   pending->callback([&context, set_aside] { PendingCommand(context, *set_aside); });
 }
 

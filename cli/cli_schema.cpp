@@ -14,6 +14,7 @@
 #include "browser/grid.h"
 #include "cli/cli.h"
 #include "cli/console.h"
+#include "cli/stop_signals.h"
 #include "cli/terminal_confirmations.h"
 #include "core/text.h"
 #include "links/runtime.h"
@@ -30,42 +31,45 @@ struct SchemaArgs {
   bool discard_unsent = false;
 };
 
-// "N", "N-M" or "all" within 1..count; false with a message otherwise.
-bool ParseRange(const std::string& text, int count, int* first, int* last, std::string* error) {
+// "N", "N-M" or "all" within 1..count; false with the refusal and its exit status
+// otherwise (an empty catalogue has no file to name).
+bool ParseRange(const std::string& text, int count, int* first, int* last, std::string* error,
+                int* exit_code) {
+  *exit_code = kExitUsage;
   if (text == "all") {
     *first = 1;
     *last = count;
-    return true;
-  }
-  size_t dash = text.find('-');
-  std::string a = text.substr(0, dash);
-  std::string b = dash == std::string::npos ? a : text.substr(dash + 1);
-  auto number = [](const std::string& s, int* v) {
-    if (s.empty() || s.size() > 9 || s.find_first_not_of("0123456789") != std::string::npos) {
+  } else {
+    const size_t dash = text.find('-');
+    const std::string a = text.substr(0, dash);
+    const std::string b = dash == std::string::npos ? a : text.substr(dash + 1);
+    if (!ParseFileNumber(a, first) || !ParseFileNumber(b, last) || *last < *first) {
+      *error = "\"" + Utf8ToCp1252(text) + "\" non \xE8 N, N-M n\xE9 all";
       return false;
     }
-    *v = std::stoi(s);
-    return true;
-  };
-  if (!number(a, first) || !number(b, last) || *first < 1 || *last < *first) {
-    *error = "\"" + text + "\" is not N, N-M or all";
-    return false;
   }
-  if (*last > count) {
-    *error = "the catalogue has " + std::to_string(count) + " file(s); " + text + " is beyond it";
+  if (count == 0) *exit_code = kExitFailed;
+  if (count == 0 || *last > count) {
+    *error = NoSuchFile(*last, count);
     return false;
   }
   return true;
 }
 
+// Whether SIGINT or SIGTERM asked the command to end: it stops before the next file.
+bool Stopped(const Program& program) {
+  return program.state.Fine_Richiesta || StopSignals::Received() != 0;
+}
+
 // A console with the local catalogue in memory and the SQL connections open; runs `work`
 // and closes the connections. Exit status 1 when the connections could not be opened, when
-// any step wrote an "ERRORE" line, or when a table was refused.
+// any step wrote an "ERRORE" line, when a table was refused, or when a question found no
+// terminal to answer it (and was answered Annulla). The messages go to `messages`.
 template <class Work>
-void WithSchema(CliContext& context, const SchemaArgs& args, Work work) {
+void WithSchema(CliContext& context, const SchemaArgs& args, std::ostream& messages, Work work) {
   if (!CheckFolder(context)) return;
   int error_lines = 0;  // outlives the session, whose log counts into it
-  ConsoleSession session(context.folder, *context.out);
+  ConsoleSession session(context.folder, messages);
   Runtime rt(session.program());
   auto print = rt.program.log.on_status_line;
   rt.program.log.on_status_line = [&error_lines, print](std::string_view line) {
@@ -87,7 +91,8 @@ void WithSchema(CliContext& context, const SchemaArgs& args, Work work) {
   Schema schema{rt.program, rt.catalogue, rt.connessioni, confirmations};
   work(schema);
   Server_SQL_Stop_(rt);
-  if (context.exit_code == kExitOk && (error_lines > 0 || confirmations.refused() > 0)) {
+  if (context.exit_code == kExitOk &&
+      (error_lines > 0 || confirmations.refused() > 0 || confirmations.unanswered() > 0)) {
     context.exit_code = kExitFailed;
   }
 }
@@ -112,26 +117,25 @@ bool MayLoseUnsent(CliContext& context, const SchemaArgs& args,
 }
 
 void AddYesFlags(CLI::App* cmd, SchemaArgs& args) {
-  cmd->add_flag("--yes", args.yes, "Answer OK to every question");
+  cmd->add_flag("--yes", args.yes, Help("Risponde OK a ogni domanda"));
   cmd->add_flag("--discard-unsent", args.discard_unsent,
-                "With --yes: also drop tables whose changes have not been sent to the host yet "
-                "(--yes alone refuses them)");
+                Help("Con --yes: cancella anche le tabelle con modifiche non ancora inviate "
+                     "all'host (--yes da solo le rifiuta)"));
 }
 
 void AddRangeCommand(CLI::App& app, CliContext& context, const char* name, const char* description,
                      bool drop) {
   auto args = std::make_shared<SchemaArgs>();
-  CLI::App* cmd = app.add_subcommand(name, description);
-  cmd->add_option("files", args->range, "N, N-M or all (file numbers of TnC_FILE.DAT)")->required();
+  CLI::App* cmd = app.add_subcommand(name, Help(description));
+  cmd->add_option("file", args->range, Help("N, N-M oppure all (numeri dei file di TnC_FILE.DAT)"))
+      ->required();
   AddYesFlags(cmd, *args);
   cmd->callback([&context, args, drop] {
-    WithSchema(context, *args, [&](Schema& s) {
-      int first = 0, last = 0;
+    WithSchema(context, *args, *context.out, [&](Schema& s) {
+      int first = 0, last = 0, refused = kExitOk;
       std::string error;
-      if (!ParseRange(args->range, s.catalogue.N_File, &first, &last, &error)) {
-        *context.err << "torvan: " << error << "\n";
-        context.exit_code = kExitUsage;
-        return;
+      if (!ParseRange(args->range, s.catalogue.N_File, &first, &last, &error, &refused)) {
+        return Refuse(context, error, refused);
       }
       std::vector<std::pair<std::string, int64_t>> pending;
       for (int n = first; n <= last; ++n) {
@@ -140,7 +144,7 @@ void AddRangeCommand(CLI::App& app, CliContext& context, const char* name, const
         if (unsent.has_rows()) pending.emplace_back(f.DataBase + "/" + f.File, unsent.rows());
       }
       if (!MayLoseUnsent(context, *args, pending)) return;
-      for (int n = first; n <= last; ++n) {
+      for (int n = first; n <= last && !Stopped(s.program); ++n) {
         if (drop) {
           Cancella_File(s, Owner::kBrowser, n, false);
         } else {
@@ -155,11 +159,10 @@ void AddRangeCommand(CLI::App& app, CliContext& context, const char* name, const
 
 void AddSchemaCommands(CLI::App& app, CliContext& context) {
   CLI::App* files = app.add_subcommand(
-      "files",
-      "Print the catalogue browser's file list with the row count of every mirror "
-      "table (tab-separated, header first)");
+      "files", Help("Stampa l'elenco dei file del catalogo con il numero di righe di ogni tabella "
+                    "(separati da tabulazioni, intestazione prima; i messaggi su standard error)"));
   files->callback([&context] {
-    WithSchema(context, SchemaArgs{}, [&](Schema& s) {
+    WithSchema(context, SchemaArgs{}, *context.err, [&](Schema& s) {
       bool has_pc_as = false;
       Grid g = Elenco_File(
           s.program.paths,
@@ -169,17 +172,20 @@ void AddSchemaCommands(CLI::App& app, CliContext& context) {
     });
   });
   AddRangeCommand(app, context, "build",
-                  "Build the SQL objects of the files (mirror table, and for files sent back "
-                  "the event table, triggers and master table), asking before rows are lost",
+                  "Costruisce gli oggetti SQL dei file (tabella, e per i file rimandati all'host "
+                  "tabella degli eventi, triggers e tabella master), chiedendo prima di perdere "
+                  "righe",
                   false);
-  AddRangeCommand(app, context, "drop", "Drop the tables of the files, asking before rows are lost",
-                  true);
+  AddRangeCommand(app, context, "drop",
+                  "Cancella le tabelle dei file, chiedendo prima di perdere righe", true);
   auto args = std::make_shared<SchemaArgs>();
   CLI::App* events = app.add_subcommand(
-      "events", "Recreate the master tables and master triggers of all files sent back");
+      "events",
+      Help("Ricrea le tabelle master e i loro triggers di tutti i file rimandati all'host"));
   AddYesFlags(events, *args);
   events->callback([&context, args] {
-    WithSchema(context, *args, [&](Schema& s) {
+    WithSchema(context, *args, *context.out, [&](Schema& s) {
+      if (s.catalogue.N_File == 0) return Refuse(context, NoSuchFile(0, 0), kExitFailed);
       // Every master row stands for an event not yet sent to the host.
       std::vector<std::pair<std::string, int64_t>> pending;
       std::set<int32_t> seen;

@@ -10,6 +10,7 @@
 #include "config/settings.h"
 #include "core/text.h"
 #include "hostlink/hosts_lookup.h"
+#include "platform/file.h"
 
 namespace torvan {
 
@@ -22,16 +23,45 @@ struct SettingsArgs {
   std::vector<std::string> assignments;
 };
 
+// A secret as `torvan settings` shows it: eight asterisks whatever its length, nothing when
+// there is none.
+std::string Masked(const std::string& secret) { return secret.empty() ? "" : "********"; }
+
+// ODBC attributes with the values of their password keys (PWD, Password) masked.
+std::string MaskedAttributes(const std::string& attributes) {
+  std::string out;
+  size_t start = 0;
+  while (start < attributes.size()) {
+    size_t end = attributes.find(';', start);
+    if (end == std::string::npos) end = attributes.size();
+    const std::string pair = attributes.substr(start, end - start);
+    const size_t eq = pair.find('=');
+    const std::string key = UpperCp1252(Trim(pair.substr(0, eq)));
+    out += eq != std::string::npos && (key == "PWD" || key == "PASSWORD")
+               ? pair.substr(0, eq + 1) + Masked(pair.substr(eq + 1))
+               : pair;
+    if (end < attributes.size()) out += ';';
+    start = end + 1;
+  }
+  return out;
+}
+
 // The session read the settings when it started (and said so if the file is not one).
-void PrintSettings(ConsoleSession& session) {
+void PrintSettings(ConsoleSession& session, std::ostream& err) {
   const Settings& s = session.program().settings;
+  if (!platform::FileExists(session.program().paths.settings)) {
+    err << Cp1252ToUtf8("torvan: " + session.program().paths.settings +
+                        " non c'\xE8: questi sono i valori predefiniti (torvan settings "
+                        "--standard scrive i valori standard, torvan settings set li cambia)")
+        << "\n";
+  }
   const Parametri& p = s.parametri;
   auto flag = [](bool b) { return std::string(b ? "S" : "N"); };
   auto num = [](int32_t v) { return std::to_string(v); };
   const std::pair<const char*, std::string> lines[] = {
       {"Nome_Connessione", p.Nome_Connessione},
       {"Utente", p.Utente},
-      {"Password", p.Password},
+      {"Password", Masked(p.Password)},
       {"Porta", num(p.Porta)},
       {"Attesa_Sincronizz", num(p.Attesa_Sincronizz)},
       {"Attesa_Dopo_Start", num(p.Attesa_Dopo_Start)},
@@ -46,8 +76,9 @@ void PrintSettings(ConsoleSession& session) {
       {"Attesa_Riprova", num(s.Attesa_Riprova)},
       {"Indirizzo_Host", AddressText(s.Indirizzo_Host)},
       {"Durevole", s.Durevole ? "1" : "0"},
-      {"Attributi", s.sql.Attributi},
+      {"Attributi", MaskedAttributes(s.sql.Attributi)},
       {"Metriche", num(s.Metriche)},
+      {"Metriche_Indirizzo", s.Metriche_Indirizzo},
   };
   for (const auto& [name, value] : lines) {
     session.Print(std::string(name) + "=" + VisibleText(value));
@@ -57,7 +88,7 @@ void PrintSettings(ConsoleSession& session) {
 int Save(ConsoleSession& session, OptionsForm& form, std::ostream& err) {
   Status s = OptionsForm_Save(session.program(), form);
   if (!s.ok()) {
-    err << "torvan: the settings could not be written: " << s.message() << "\n";
+    err << "torvan: le impostazioni non si possono scrivere: " << Cp1252ToUtf8(s.message()) << "\n";
     return kExitFailed;
   }
   return kExitOk;
@@ -67,21 +98,24 @@ int Save(ConsoleSession& session, OptionsForm& form, std::ostream& err) {
 
 void AddSettingsCommand(CLI::App& app, CliContext& context) {
   CLI::App* cmd = app.add_subcommand(
-      "settings", "Show the settings of TnC.INI as Torvan reads them, or change them");
+      "settings",
+      Help("Mostra le impostazioni di TnC.INI come Torvan le legge (la password mascherata), "
+           "oppure le cambia"));
   auto args = std::make_shared<SettingsArgs>();
   cmd->add_flag("--standard", args->standard,
-                "Write the standard values, as the options dialog's "
-                "\"Standard\" then \"Aggiorna\" would");
+                Help("Scrive i valori standard, come \"Standard\" e poi \"Aggiorna\" "
+                     "nella finestra delle opzioni"));
   CLI::App* set = cmd->add_subcommand(
       "set",
-      "Type values into the options form and save it (Name=value ...; names: "
-      "Nome_Connessione Utente Password Porta Attesa_Sincronizz Attesa_Dopo_Start "
-      "Attesa_Prima_Stop Ciclo_Sincronizz Libreria Porta_FTP Log_Su_File Native_Client "
-      "Attesa_Restart Log_PC_AS; flags take S or N; also Durevole (0 or 1), Attributi, "
-      "the ODBC attributes added to every connection, and Metriche, the port on 127.0.0.1 "
-      "where a running Torvan serves GET /metrics, 0 none); a value the settings cannot hold "
-      "is refused and nothing is written");
-  set->add_option("assignments", args->assignments, "Name=value pairs")->required();
+      Help("Scrive i valori nella finestra delle opzioni e la salva (Nome=valore ...; nomi: "
+           "Nome_Connessione Utente Password Porta Attesa_Sincronizz Attesa_Dopo_Start "
+           "Attesa_Prima_Stop Ciclo_Sincronizz Libreria Porta_FTP Log_Su_File Native_Client "
+           "Attesa_Restart Log_PC_AS, i flag S o N; inoltre Durevole (0 o 1), Metriche (la "
+           "porta dove Torvan serve GET /metrics, 0 nessuna), Metriche_Indirizzo (l'indirizzo "
+           "su cui ascolta, 127.0.0.1 se manca) e Attributi (gli attributi ODBC aggiunti a "
+           "ogni connessione)); un valore che le impostazioni non possono tenere \xE8 "
+           "rifiutato e nulla \xE8 scritto"));
+  set->add_option("assegnazioni", args->assignments, Help("Coppie Nome=valore"))->required();
 
   cmd->callback([&context, args, set] {
     if (!CheckFolder(context)) return;
@@ -92,7 +126,7 @@ void AddSettingsCommand(CLI::App& app, CliContext& context) {
       context.exit_code = Save(session, form, *context.err);
       return;
     }
-    PrintSettings(session);
+    PrintSettings(session, *context.err);
   });
 
   set->callback([&context, args] {
@@ -102,19 +136,21 @@ void AddSettingsCommand(CLI::App& app, CliContext& context) {
     bool form_typed = false;
     std::vector<std::pair<std::string, std::string>> keys;  // the other keys, checked
     auto refuse = [&context](const std::string& why) {
-      *context.err << "torvan: " << Cp1252ToUtf8(VisibleText(why)) << "; nothing was written\n";
+      *context.err << "torvan: " << Cp1252ToUtf8(VisibleText(why))
+                   << "; nulla \xC3\xA8 stato scritto\n";
       context.exit_code = kExitUsage;
     };
     // Every value is checked before anything is written: a refusal leaves the file as it was.
     for (const std::string& a : args->assignments) {
       size_t eq = a.find('=');
       if (eq == std::string::npos || eq == 0) {
-        return refuse(Quote(Utf8ToCp1252(a)) + " is not Name=value");
+        return refuse(Quote(Utf8ToCp1252(a)) + " non \xE8 Nome=valore");
       }
       const std::string name = Utf8ToCp1252(a.substr(0, eq));
       const std::string value = Utf8ToCp1252(a.substr(eq + 1));
       if (Cp1252ToUtf8(value) != a.substr(eq + 1)) {
-        return refuse(name + ": " + Quote(value) + " holds a character Windows-1252 cannot hold");
+        return refuse(name + ": " + Quote(value) +
+                      " ha un carattere che Windows-1252 non pu\xF2 tenere");
       }
       std::string error;
       if (IsProfileSetting(name)) {
@@ -132,7 +168,8 @@ void AddSettingsCommand(CLI::App& app, CliContext& context) {
     for (const auto& [name, value] : keys) {
       Status s = SaveProfileSetting(session.program().paths, name, value);
       if (!s.ok()) {
-        *context.err << "torvan: the settings could not be written: " << s.message() << "\n";
+        *context.err << "torvan: le impostazioni non si possono scrivere: "
+                     << Cp1252ToUtf8(s.message()) << "\n";
         context.exit_code = kExitFailed;
         return;
       }

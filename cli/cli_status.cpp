@@ -65,9 +65,10 @@ void ShowStatus(CliContext& context) {
 void AddStatusCommand(CLI::App& app, CliContext& context) {
   CLI::App* cmd = app.add_subcommand(
       "status",
-      "Show what the Torvan running in the base folder last reported (TnC_STATO.DAT, written "
-      "once a second): run state, links, held change, events waiting, lag, counters; exit 0 "
-      "when it is running and up to date, 1 otherwise");
+      Help("Mostra cosa ha scritto per ultimo il Torvan in esecuzione nella cartella base "
+           "(TnC_STATO.DAT, ogni secondo): sincronismo, collegamenti, modifica trattenuta, "
+           "eventi in attesa, ritardi, contatori; uscita 0 se \xE8 in esecuzione e "
+           "aggiornato, 1 altrimenti"));
   cmd->callback([&context] { ShowStatus(context); });
 }
 

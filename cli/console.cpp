@@ -12,7 +12,8 @@ ConsoleSession::ConsoleSession(const std::string& folder, std::ostream& out,
     : out_(out),
       program_(std::make_unique<Program>(
           folder.empty() ? Paths::InWorkingDirectory() : Paths::InFolder(folder),
-          platform::SystemClock(), pump)) {
+          platform::SystemClock(), pump != nullptr ? pump : &stop_pump_)) {
+  stop_pump_.Attach(program_.get());
   program_->log.on_status_line = [this](std::string_view line) { Print(line); };
   Leggi_Parametri(*program_);  // as the main window does when it loads
 }

@@ -37,7 +37,9 @@ bool TerminalConfirmations::AskOkCancel(Owner, std::string_view title, std::stri
     return true;
   }
   if (!interactive_) {
-    out_ << "OK/Annulla? Annulla (no terminal to ask; --yes answers OK)\n" << std::flush;
+    out_ << "OK/Annulla? Annulla (nessun terminale a cui chiedere; --yes risponde OK)\n"
+         << std::flush;
+    ++unanswered_;
     return false;
   }
   out_ << "OK/Annulla? " << std::flush;

@@ -31,6 +31,8 @@ class TerminalConfirmations final : public Confirmations {
   // Tables Torvan refused to release: refusal boxes shown, and questions --yes could not
   // answer because changes not yet sent would be lost.
   int refused() const { return refused_; }
+  // Questions answered Annulla because there was no terminal to ask and no --yes.
+  int unanswered() const { return unanswered_; }
 
  private:
   void ShowBox(std::string_view title, std::string_view text);
@@ -41,6 +43,7 @@ class TerminalConfirmations final : public Confirmations {
   bool assume_yes_;
   bool discard_unsent_;
   int refused_ = 0;
+  int unanswered_ = 0;
 };
 
 }  // namespace torvan

@@ -1,5 +1,8 @@
 #include "config/settings.h"
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+
 #include "config/ini_file.h"
 #include "config/scramble.h"
 #include "core/text.h"
@@ -161,6 +164,16 @@ void Leggi_Parametri(Program& program) {
                                error + "; in uso 0 (nessun server delle metriche)");
     }
   }
+  const std::string address =
+      Trim(GetPrivateProfileString(kGenerale, "Metriche_Indirizzo", "", ini));
+  if (!address.empty()) {
+    if (std::string error = CheckProfileSetting("Metriche_Indirizzo", address); error.empty()) {
+      s.Metriche_Indirizzo = address;
+    } else {
+      program.Scrivi_Messaggio("ERRORE nella lettura del file delle impostazioni " + ini + ": " +
+                               error + "; in uso " + s.Metriche_Indirizzo);
+    }
+  }
   // A file with no section yields the defaults above; say why rather than go on silently.
   if (Status file = CheckProfileFile(ini); !file.ok()) {
     program.Scrivi_Messaggio("ERRORE nella lettura del file delle impostazioni " + ini + ": " +
@@ -268,7 +281,7 @@ bool OptionsForm_Set(OptionsForm& f, std::string_view name, std::string_view val
                      std::string* error) {
   const Box* box = FindBox(name);
   if (box == nullptr) {
-    *error = "unknown setting " + Quoted(name);
+    *error = "impostazione sconosciuta " + Quoted(name);
     return false;
   }
   if (box->text != nullptr) {
@@ -279,7 +292,7 @@ bool OptionsForm_Set(OptionsForm& f, std::string_view name, std::string_view val
   }
   std::string v = UpperCp1252(Trim(value));
   if (v != "S" && v != "N") {
-    *error = std::string(name) + ": a flag is S or N, not " + Quoted(value);
+    *error = std::string(name) + ": un flag \xE8 S o N, non " + Quoted(value);
     return false;
   }
   f.*box->flag = v == "S";
@@ -288,21 +301,43 @@ bool OptionsForm_Set(OptionsForm& f, std::string_view name, std::string_view val
 
 namespace {
 
-struct ProfileKey {
-  const char* name;
-  const char* section;
+// The keys of TnC.INI set by name, beside the parameter string: what `torvan settings set`
+// types and the options dialog shows in its third panel, in this order. A key added here
+// is set, checked and shown by both without further work.
+constexpr ProfileSetting kProfileKeys[] = {
+    {"Durevole", kGenerale, "0",
+     "1: il file delle modifiche ricevute va sul disco a ogni modifica (0 o 1)"},
+    {"Metriche", kGenerale, "0",
+     "Porta dove Torvan serve le metriche a Prometheus (GET /metrics); 0 nessuna"},
+    {"Metriche_Indirizzo", kGenerale, "127.0.0.1",
+     "Indirizzo IP su cui ascolta il server delle metriche (0.0.0.0: tutti)"},
+    {"Attributi", kSql, "",
+     "Attributi ODBC aggiunti a ogni connessione (per esempio Encrypt=yes;)"},
 };
-constexpr ProfileKey kProfileKeys[] = {
-    {"Durevole", kGenerale}, {"Metriche", kGenerale}, {"Attributi", kSql}};
 
-const ProfileKey* FindProfileKey(std::string_view name) {
-  for (const ProfileKey& key : kProfileKeys) {
+const ProfileSetting* FindProfileKey(std::string_view name) {
+  for (const ProfileSetting& key : kProfileKeys) {
     if (name == key.name) return &key;
   }
   return nullptr;
 }
 
+// An IPv4 or IPv6 address as written, no host name: the metrics server listens on it.
+bool IsAddress(std::string_view text) {
+  const std::string t(text);
+  unsigned char buf[sizeof(in6_addr)];
+  return inet_pton(AF_INET, t.c_str(), buf) == 1 || inet_pton(AF_INET6, t.c_str(), buf) == 1;
+}
+
 }  // namespace
+
+std::span<const ProfileSetting> ProfileSettings() { return kProfileKeys; }
+
+std::string LoadProfileSetting(const Paths& paths, std::string_view name) {
+  const ProfileSetting* key = FindProfileKey(name);
+  if (key == nullptr) return "";
+  return GetPrivateProfileString(key->section, key->name, "", paths.settings);
+}
 
 bool IsProfileSetting(std::string_view name) { return FindProfileKey(name) != nullptr; }
 
@@ -314,6 +349,11 @@ std::string CheckProfileSetting(std::string_view name, std::string_view value) {
   if (name == "Metriche") {
     static constexpr Box kPort{"Metriche", nullptr, nullptr, 0, 0, kMaxPort};
     return CheckNumber(kPort, value);
+  }
+  if (name == "Metriche_Indirizzo") {
+    return IsAddress(value)
+               ? ""
+               : n + ": un indirizzo IP (per esempio 127.0.0.1 o ::1), non " + Quoted(value);
   }
   if (value.size() > kProfileValueMax) {
     return n + ": al massimo " + std::to_string(kProfileValueMax) + " caratteri, non " +
@@ -331,8 +371,8 @@ std::string CheckProfileSetting(std::string_view name, std::string_view value) {
 }
 
 Status SaveProfileSetting(const Paths& paths, std::string_view name, std::string_view value) {
-  const ProfileKey* key = FindProfileKey(name);
-  if (key == nullptr) return Status::InvalidArgument("unknown setting " + Quoted(name));
+  const ProfileSetting* key = FindProfileKey(name);
+  if (key == nullptr) return Status::InvalidArgument("impostazione sconosciuta " + Quoted(name));
   if (std::string error = CheckProfileSetting(name, value); !error.empty()) {
     return Status::InvalidArgument(error);
   }

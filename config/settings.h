@@ -7,6 +7,7 @@
 // OptionsForm, so they write the file the same way.
 #pragma once
 
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -19,13 +20,15 @@ namespace torvan {
 constexpr size_t kParameterStringLength = 118;
 
 // Reads "Parametri" (and "Check", not compared) and the keys "ClockMode", "Durevole",
-// "Metriche" of "Generale" and "Motore", "Driver_Nativo", "Driver", "Attributi" of "SQL", fills
+// "Metriche", "Metriche_Indirizzo" of "Generale" and "Motore", "Driver_Nativo", "Driver",
+// "Attributi" of "SQL", fills
 // program.settings with every derived value, clears Prossimo_Tentativo, then lets pending
 // events run once. Never fails: a missing, empty, short or damaged file yields the
 // defaults and lower bounds. A file that is not a settings file at all (unreadable, binary,
 // garbage) is said so in one message line, "ERRORE nella lettura del file delle
 // impostazioni <path>: <why>; in uso i valori predefiniti"; a "Metriche" that is not a
-// port, in the same words ending "; in uso 0 (nessun server delle metriche)".
+// port, in the same words ending "; in uso 0 (nessun server delle metriche)"; a
+// "Metriche_Indirizzo" that is not an address, ending "; in uso 127.0.0.1".
 void Leggi_Parametri(Program& program);
 
 // The settings from a plain (unscrambled) parameter string, with the derived values
@@ -89,9 +92,20 @@ bool OptionsForm_Set(OptionsForm& form, std::string_view name, std::string_view 
                      std::string* error);
 
 // The keys of TnC.INI beside the parameter string that are set by name: "Durevole" of
-// "Generale" (0 or 1), "Metriche" of "Generale" (the metrics port, 0 to 65535, 0 none) and
-// "Attributi" of "SQL" (ODBC attributes, at most 255 characters,
-// no control characters, nothing the settings file would strip).
+// "Generale" (0 or 1), "Metriche" of "Generale" (the metrics port, 0 to 65535, 0 none),
+// "Metriche_Indirizzo" of "Generale" (the IPv4 or IPv6 address the metrics server listens
+// on, 127.0.0.1 when absent) and "Attributi" of "SQL" (ODBC attributes, at most 255
+// characters, no control characters, nothing the settings file would strip).
+struct ProfileSetting {
+  const char* name;
+  const char* section;
+  const char* standard = "";  // what Torvan uses when the key is absent
+  const char* tooltip = "";   // what the options dialog says of it (Windows-1252)
+};
+// Every such key, in the order `torvan settings` and the options dialog show them.
+std::span<const ProfileSetting> ProfileSettings();
+// The key's text as TnC.INI holds it, empty when absent (or the name unknown).
+std::string LoadProfileSetting(const Paths& paths, std::string_view name);
 bool IsProfileSetting(std::string_view name);
 // As OptionsForm_CheckBox, for those keys.
 std::string CheckProfileSetting(std::string_view name, std::string_view value);

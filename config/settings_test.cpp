@@ -169,9 +169,9 @@ TEST(OptionsFormSet, NamesFlagsAndRefusals) {
   EXPECT_TRUE(OptionsForm_Set(form, "Log_Su_File", "s", &error));
   EXPECT_TRUE(form.chkLog);
   EXPECT_FALSE(OptionsForm_Set(form, "Log_Su_File", "yes", &error));
-  EXPECT_NE(std::string::npos, error.find("S or N"));
+  EXPECT_NE(std::string::npos, error.find("S o N"));
   EXPECT_FALSE(OptionsForm_Set(form, "Portaa", "1", &error));
-  EXPECT_NE(std::string::npos, error.find("unknown setting"));
+  EXPECT_NE(std::string::npos, error.find("impostazione sconosciuta"));
   EXPECT_TRUE(form.chkLog);
 }
 
@@ -310,26 +310,39 @@ TEST_F(SettingsTest, MetricheIsAPortOrNone) {
   program_.log.on_status_line = [&](std::string_view l) { lines.emplace_back(l.substr(11)); };
   Leggi_Parametri(program_);
   EXPECT_EQ(0, program_.settings.Metriche);
+  EXPECT_EQ("127.0.0.1", program_.settings.Metriche_Indirizzo);
+  const std::string address =
+      "Metriche_Indirizzo: un indirizzo IP (per esempio 127.0.0.1 o ::1), non ";
   const struct {
     const char* meaning;
+    const char* key;
     const char* value;
     std::string refused;  // empty: a value the settings take
   } rows[] = {
-      {"the usual exporter port", "9100", ""},
-      {"the highest port", "65535", ""},
-      {"none", "0", ""},
-      {"past the ports", "65536", "Metriche: un numero intero da 0 a 65535, non \"65536\""},
-      {"not a number", "porta", "Metriche: un numero intero da 0 a 65535, non \"porta\""},
-      {"negative", "-1", "Metriche: un numero intero da 0 a 65535, non \"-1\""},
-      {"too many digits", "009100", "Metriche: un numero intero da 0 a 65535, non \"009100\""},
+      {"the usual exporter port", "Metriche", "9100", ""},
+      {"the highest port", "Metriche", "65535", ""},
+      {"none", "Metriche", "0", ""},
+      {"past the ports", "Metriche", "65536",
+       "Metriche: un numero intero da 0 a 65535, non \"65536\""},
+      {"not a number", "Metriche", "porta",
+       "Metriche: un numero intero da 0 a 65535, non \"porta\""},
+      {"negative", "Metriche", "-1", "Metriche: un numero intero da 0 a 65535, non \"-1\""},
+      {"too many digits", "Metriche", "009100",
+       "Metriche: un numero intero da 0 a 65535, non \"009100\""},
+      {"every address", "Metriche_Indirizzo", "0.0.0.0", ""},
+      {"IPv6 loopback", "Metriche_Indirizzo", "::1", ""},
+      {"a host name", "Metriche_Indirizzo", "localhost", address + "\"localhost\""},
+      {"a port with it", "Metriche_Indirizzo", "127.0.0.1:9100", address + "\"127.0.0.1:9100\""},
+      {"the loopback at last", "Metriche_Indirizzo", "127.0.0.2", ""},
   };
   for (const auto& row : rows) {
-    EXPECT_EQ(row.refused, CheckProfileSetting("Metriche", row.value)) << row.meaning;
-    EXPECT_EQ(row.refused.empty(), SaveProfileSetting(program_.paths, "Metriche", row.value).ok())
+    EXPECT_EQ(row.refused, CheckProfileSetting(row.key, row.value)) << row.meaning;
+    EXPECT_EQ(row.refused.empty(), SaveProfileSetting(program_.paths, row.key, row.value).ok())
         << row.meaning;
   }
   Leggi_Parametri(program_);
   EXPECT_EQ(0, program_.settings.Metriche);  // the last value taken
+  EXPECT_EQ("127.0.0.2", program_.settings.Metriche_Indirizzo);
   ASSERT_TRUE(SaveProfileSetting(program_.paths, "Metriche", "9100").ok());
   Leggi_Parametri(program_);
   EXPECT_EQ(9100, program_.settings.Metriche);

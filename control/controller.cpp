@@ -40,6 +40,9 @@ Controller::Controller(Program& program, LinkOps& links, ReplicationOps& steps,
     : ping([&program](int32_t ttl, int32_t timeout_ms, uint32_t address) {
         return hostlink::Ping_Host(program, ttl, timeout_ms, address);
       }),
+      probe([&program](uint32_t address, int32_t port, int32_t timeout_ms) {
+        return hostlink::Tcp_Risponde(program, address, port, timeout_ms);
+      }),
       program_(program),
       links_(links),
       steps_(steps),
@@ -48,13 +51,30 @@ Controller::Controller(Program& program, LinkOps& links, ReplicationOps& steps,
 
 Controller::~Controller() { Timer_Ferma(); }
 
+bool Controller::Answers(uint32_t address, std::initializer_list<int32_t> ports) {
+  const hostlink::PingResult r = ping(options.ping_ttl, options.ping_timeout_ms, address);
+  if (!r.failed) return true;
+  if (r.status != hostlink::kIcmpNoPermission) return false;
+  if (!said_no_ping_) {
+    said_no_ping_ = true;
+    program_.Scrivi_Messaggio(
+        "Verifica con ping non possibile: manca il permesso (CAP_NET_RAW oppure "
+        "net.ipv4.ping_group_range); la presenza dei server si verifica con una connessione TCP");
+  }
+  for (int32_t port : ports) {
+    if (port > 0 && probe(address, port, options.ping_timeout_ms)) return true;
+  }
+  return false;
+}
+
 bool Controller::Server__Verifica(bool per_AS, bool per_SQL) {
   RunState& state = program_.state;
   bool source = true;
   bool destinations = true;
   if (per_AS) {
-    const std::string host = program_.settings.parametri.Nome_Connessione;
-    if (ping(options.ping_ttl, options.ping_timeout_ms, program_.settings.Indirizzo_Host).failed) {
+    const Parametri& p = program_.settings.parametri;
+    const std::string host = p.Nome_Connessione;
+    if (!Answers(program_.settings.Indirizzo_Host, {p.Porta_FTP, p.Porta})) {
       program_.Scrivi_Messaggio("Server sorgente " + host + " NON PRESENTE");
       source = false;
       Server__Stop(!IsOn(state));
@@ -70,7 +90,7 @@ bool Controller::Server__Verifica(bool per_AS, bool per_SQL) {
       const std::string name = address + "/" + Trim(db.Server_DB);
       // An address the hosts file cannot turn into one is no server that answers.
       const uint32_t ip = Hosts_Lookup(address);
-      if (ip == 0 || ping(options.ping_ttl, options.ping_timeout_ms, ip).failed) {
+      if (ip == 0 || !Answers(ip, {kSqlServerPort})) {
         program_.Scrivi_Messaggio("Server destinatario " + name + " NON PRESENTE");
         destinations = false;
         Server__Stop(true);
@@ -126,18 +146,23 @@ void Controller::Server__Start(bool manuale) {
       return;
     }
     program_.Scrivi_Messaggio("ERRORE nel collegamento al server " + host);
+    std::string reason = "ERRORE nel collegamento al server " + host;
+    if (const std::string why = links_.FailureReason(); !why.empty()) reason += "\n" + why;
     Server__Stop(true);
     program_.ProcessEvents();
     program_.pump->Sleep(options.pause_before_end);
     state.Fine_Richiesta = true;
-    front_.EndProgram(kExitHostLinkFailed);
+    front_.EndProgram(kExitHostLinkFailed, reason);
     return;
   }
   program_.Scrivi_Messaggio("Collegamento al Server " + host + " completato");
   if (!Server__Verifica(false, true)) return;
 
   program_.Scrivi_Messaggio("Collegamento ai DataBase SQL in corso ...");
-  if (!links_.Server_SQL_Start_()) {
+  state.Attivita = "Collegamento ai DataBase SQL";
+  const bool sql = links_.Server_SQL_Start_();
+  state.Attivita.clear();
+  if (!sql) {
     program_.Scrivi_Messaggio("ERRORE nel collegamento ai DataBase SQL");
   } else {
     program_.Scrivi_Messaggio("DataBase SQL collegati");

@@ -38,9 +38,10 @@ class FrontEnd {
   // Bar_Imposta: the toolbar follows the run state. Called after every change of it.
   virtual void Bar_Imposta() = 0;
   // The host link could not be opened: the program ends with `exit_status` (non-zero).
-  // Called once Server__Start has stopped everything and paused; the front end closes its
+  // Called once Server__Start has stopped everything and paused; the front end tells the
+  // operator `reason` (Windows-1252, lines parted by "\n": what failed and why), closes its
   // window and leaves its event loop. It must return: the caller unwinds first.
-  virtual void EndProgram(int exit_status) = 0;
+  virtual void EndProgram(int exit_status, const std::string& reason) = 0;
 };
 
 // The exit status of a program ended because the host link could not be opened.
@@ -56,6 +57,12 @@ struct ControlOptions {
 // Reachability of a server: Ping_Host by default; tests put their own.
 using PingFunction =
     std::function<hostlink::PingResult(int32_t ttl, int32_t timeout_ms, uint32_t address)>;
+// Whether a server answers at a TCP port (hostlink::Tcp_Risponde by default): the presence
+// check when the ping is not permitted.
+using ProbeFunction = std::function<bool(uint32_t address, int32_t port, int32_t timeout_ms)>;
+
+// The port tried on a destination server when it cannot be pinged: SQL Server's.
+inline constexpr int32_t kSqlServerPort = 1433;
 
 class Controller {
  public:
@@ -68,7 +75,10 @@ class Controller {
 
   // Pings the source server (per_AS) and every destination server of TnC_DB.DAT
   // (per_SQL); true when every server pinged answered. A silent source stops the links
-  // (replication suspended when it was on); a silent destination stops everything.
+  // (replication suspended when it was on); a silent destination stops everything. When
+  // this process may not ping (no CAP_NET_RAW, net.ipv4.ping_group_range closed), it says
+  // so once and asks for a TCP connection instead: to the source's FTP port, then its link
+  // port; to a destination's SQL Server port. A server that answers neither is absent.
   bool Server__Verifica(bool per_AS, bool per_SQL);
   // Checks, opens the host link, then the SQL connections; the effect is read from LinkUp
   // and Collegato_SQL. In automatic use (manuale false) the source must answer twice,
@@ -98,10 +108,13 @@ class Controller {
   const std::array<bool, 2>& Esito() const { return esito_; }
 
   ControlOptions options;
-  PingFunction ping;  // Ping_Host unless a test replaces it
+  PingFunction ping;    // Ping_Host unless a test replaces it
+  ProbeFunction probe;  // Tcp_Risponde unless a test replaces it
 
  private:
-  bool SourceAnswers();
+  // Whether the server at `address` answers: the ping, or when it is not permitted a TCP
+  // connection to one of `ports` (0: none).
+  bool Answers(uint32_t address, std::initializer_list<int32_t> ports);
   void LogNextAttempt();
   bool BeforeStopMargin() const;
   bool PastRestartMargin() const;
@@ -112,6 +125,7 @@ class Controller {
   platform::Timers& timers_;
   FrontEnd& front_;
   std::array<bool, 2> esito_{false, false};
+  bool said_no_ping_ = false;  // the ping's lack of permission was said
 };
 
 }  // namespace torvan

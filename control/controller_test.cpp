@@ -76,7 +76,11 @@ class FakeSteps final : public ReplicationOps {
 class FakeFront final : public FrontEnd {
  public:
   void Bar_Imposta() override { ++bars; }
-  void EndProgram(int status) override { ended.push_back(status); }
+  void EndProgram(int status, const std::string& why) override {
+    ended.push_back(status);
+    reason = why;
+  }
+  std::string reason;
   int bars = 0;
   std::vector<int> ended;
 };
@@ -99,7 +103,13 @@ class ControllerTest : public ::testing::Test {
       pinged_.push_back(address);
       hostlink::PingResult r;
       r.failed = !(address == program_.settings.Indirizzo_Host ? host_answers_ : sql_answers_);
+      if (no_ping_) r = {"", timeout, true, hostlink::kIcmpNoPermission};
       return r;
+    };
+    control_.probe = [this](uint32_t address, int32_t port, int32_t) {
+      probed_.push_back(port);
+      return (address == program_.settings.Indirizzo_Host ? host_answers_ : sql_answers_) &&
+             port != closed_port_;
     };
     control_.options.pause_before_end = milliseconds(5000);
   }
@@ -145,7 +155,10 @@ class ControllerTest : public ::testing::Test {
   FakeFront front_;
   Controller control_{program_, links_, steps_, timers_, front_};
   bool host_answers_ = true, sql_answers_ = true;
+  bool no_ping_ = false;  // this process may not ping
+  int32_t closed_port_ = 0;
   std::vector<uint32_t> pinged_;
+  std::vector<int32_t> probed_;
   std::vector<std::string> lines_;
 };
 
@@ -161,6 +174,29 @@ TEST_F(ControllerTest, AManualStartLogsEveryStepInOrder) {
             lines_);
   EXPECT_TRUE(program_.state.LinkUp && program_.state.Collegato_SQL);
   EXPECT_EQ(3u, pinged_.size());
+}
+
+// Without the right to ping, presence is a TCP connection: the host's FTP port, then its
+// link port, a destination's SQL Server port. Said once; absent only when neither answers.
+TEST_F(ControllerTest, WithoutTheRightToPingATcpConnectionTellsPresence) {
+  Databases(1);
+  no_ping_ = true;
+  program_.settings.parametri.Porta_FTP = 21;
+  program_.settings.parametri.Porta = 4200;
+  closed_port_ = 21;
+  control_.Server__Start(true);
+  EXPECT_EQ((std::vector<int32_t>{21, 4200, kSqlServerPort}), probed_);
+  EXPECT_EQ(1, Count("Verifica con ping non possibile: manca il permesso (CAP_NET_RAW oppure "
+                     "net.ipv4.ping_group_range); la presenza dei server si verifica con una "
+                     "connessione TCP"));
+  EXPECT_TRUE(Has("Server sorgente sysorig presente"));
+  EXPECT_TRUE(Has("Server destinatario 127.0.0.2/SQLSRV01 presente"));
+  EXPECT_TRUE(program_.state.LinkUp && program_.state.Collegato_SQL);
+  control_.Server__Stop(true);
+  lines_.clear();
+  host_answers_ = false;
+  EXPECT_FALSE(control_.Server__Verifica(true, false));
+  EXPECT_EQ(std::vector<std::string>{"Server sorgente sysorig NON PRESENTE"}, lines_);
 }
 
 TEST_F(ControllerTest, AnEmptyDatabaseCatalogueHasNothingToPing) {
@@ -184,6 +220,7 @@ TEST_F(ControllerTest, AFailedHostLinkStopsPausesAndEndsTheProgram) {
   control_.Server__Start(true);
   EXPECT_TRUE(Has("ERRORE nel collegamento al server sysorig"));
   EXPECT_EQ(std::vector<int>{kExitHostLinkFailed}, front_.ended);
+  EXPECT_EQ("ERRORE nel collegamento al server sysorig", front_.reason);
   EXPECT_EQ(milliseconds(5000), pump_.slept);
   EXPECT_TRUE(program_.state.Fine_Richiesta);
 }

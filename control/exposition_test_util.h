@@ -4,7 +4,10 @@
 // numbers, no sample twice.
 #pragma once
 
+#include <unistd.h>
+
 #include <cctype>
+#include <cstdio>
 #include <cstdlib>
 #include <map>
 #include <set>
@@ -123,6 +126,35 @@ inline std::string ParseExposition(const std::string& text, Exposition* e) {
     last_family = name;
   }
   return "";
+}
+
+// What Prometheus's own checker, `promtool check metrics`, says of `text`: "" when it
+// passes. promtool comes with Debian's prometheus package (scripts/install-deps installs
+// it); without it the check fails, saying so, rather than passing unseen.
+inline std::string PromtoolCheckMetrics(const std::string& text) {
+  if (std::system("command -v promtool >/dev/null 2>&1") != 0) {
+    return "promtool not found: scripts/install-deps installs it (Debian package prometheus)";
+  }
+  char name[] = "/tmp/torvan-metrics-XXXXXX";
+  const int fd = ::mkstemp(name);
+  if (fd < 0) return "mkstemp failed";
+  const bool written = ::write(fd, text.data(), text.size()) == ssize_t(text.size());
+  ::close(fd);
+  std::string said;
+  if (written) {
+    const std::string cmd = std::string("promtool check metrics <") + name + " 2>&1";
+    FILE* p = ::popen(cmd.c_str(), "r");
+    char buf[512];
+    for (size_t n; p != nullptr && (n = std::fread(buf, 1, sizeof buf, p)) > 0;)
+      said.append(buf, n);
+    const int status = p != nullptr ? ::pclose(p) : -1;
+    if (status == 0) said.clear();
+    if (status != 0 && said.empty()) said = "promtool failed";
+  } else {
+    said = "the metrics could not be written for promtool";
+  }
+  ::unlink(name);
+  return said;
 }
 
 }  // namespace torvan

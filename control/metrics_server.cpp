@@ -104,12 +104,19 @@ MetricsServer::MetricsServer(std::function<std::string()> body, MetricsLimits li
 
 MetricsServer::~MetricsServer() = default;
 
-Status MetricsServer::Listen(uint16_t port) {
+Status MetricsServer::Listen(uint16_t port, const std::string& address) {
   // The listener takes what the kernel queued at once; the limit applies as they are taken.
   impl_->server.setMaxPendingConnections(impl_->limits.max_connections);
-  if (impl_->server.listen(QHostAddress::LocalHost, port)) return Status::Ok();
-  return Status::IoError("127.0.0.1:" + std::to_string(port) + ": " +
-                         impl_->server.errorString().toStdString());
+  const QHostAddress host(QString::fromStdString(address));
+  const std::string where = MetricsAuthority(address, port);
+  if (host.isNull()) return Status::InvalidArgument(where + ": non \xE8 un indirizzo IP");
+  if (impl_->server.listen(host, port)) return Status::Ok();
+  return Status::IoError(where + ": " + impl_->server.errorString().toStdString());
+}
+
+std::string MetricsAuthority(const std::string& address, uint16_t port) {
+  const bool v6 = address.find(':') != std::string::npos;
+  return (v6 ? "[" + address + "]" : address) + ":" + std::to_string(port);
 }
 
 uint16_t MetricsServer::port() const {

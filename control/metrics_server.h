@@ -1,5 +1,5 @@
-// MetricsServer: a tiny HTTP server on 127.0.0.1 through which Prometheus reads Torvan's
-// figures (control/metrics_text.h).
+// MetricsServer: a tiny HTTP server through which Prometheus reads Torvan's figures
+// (control/metrics_text.h).
 //
 // GET /metrics (a query string is ignored) is answered 200 with the text of `body`; every
 // other request 404; a request whose header does not end within MetricsLimits::max_request
@@ -9,8 +9,9 @@
 //
 // It runs on the Qt event loop of the thread that makes it (a QCoreApplication must exist
 // and outlive it) and never blocks: requests are served whenever the loop lets events run,
-// also inside a replication step waiting for the host. Only the loopback address listens:
-// the figures are for a collector on the same machine (or a proxy in front of it).
+// also inside a replication step waiting for the host. It listens on the loopback address
+// unless told otherwise (Metriche_Indirizzo): the figures are for a collector on the same
+// machine, or on the network the operator chose.
 #pragma once
 
 #include <chrono>
@@ -30,6 +31,9 @@ struct MetricsLimits {
   std::chrono::milliseconds idle{5000};
 };
 
+// "<address>:<port>", the address in brackets when it is IPv6: as a URL writes it.
+std::string MetricsAuthority(const std::string& address, uint16_t port);
+
 class MetricsServer {
  public:
   // `body` gives the text served for GET /metrics, UTF-8; called once per such request.
@@ -38,9 +42,10 @@ class MetricsServer {
   MetricsServer(const MetricsServer&) = delete;
   MetricsServer& operator=(const MetricsServer&) = delete;
 
-  // Listens on 127.0.0.1:`port` (0: a free port, see port()). IoError naming the address and
-  // the cause when it cannot (the port taken, not allowed).
-  Status Listen(uint16_t port);
+  // Listens on `address` (an IPv4 or IPv6 address as written, "127.0.0.1" by default) at
+  // `port` (0: a free port, see port()). IoError naming the address and the cause when it
+  // cannot (the port taken, not allowed, an address not of this machine).
+  Status Listen(uint16_t port, const std::string& address = "127.0.0.1");
   // The port listened on; 0 before Listen succeeded.
   uint16_t port() const;
   // Connections open now.

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <QCoreApplication>
@@ -17,6 +18,7 @@
 #include "control/exposition_test_util.h"
 #include "control/metrics_text.h"
 #include "control/status_service.h"
+#include "core/statistics.h"
 #include "hostlink/test_peer.h"
 #include "platform/fakes.h"
 #include "platform/file.h"
@@ -229,10 +231,46 @@ TEST_F(StatusServiceTest, MetricheServesTheWritersFiguresOrSaysWhyNot) {
   ASSERT_NE(std::string::npos, body) << answer;
   Exposition e;
   ASSERT_EQ("", ParseExposition(answer.substr(body + 4), &e));
-  EXPECT_EQ(2, e.samples["torvan_replication_state"]);
+  EXPECT_EQ(1, e.samples["torvan_replication_state{state=\"suspended\"}"]);
   service.Stop();
   EXPECT_EQ(0, service.metrics_port());
   EXPECT_EQ("connect failed", Ask(port, "GET /metrics HTTP/1.1\r\n\r\n"));
+}
+
+// Under systemd (Type=notify): what Torvan does, in STATUS=, at every update; READY=1 once
+// it replicates; STOPPING=1 at the end. The manager's socket is a datagram socket here.
+TEST_F(StatusServiceTest, TheServiceManagerIsToldWhatTorvanDoesAndWhenItIsReady) {
+  const std::string path = folder_.path() + "/notify";
+  const int fd = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+  sockaddr_un a{};
+  a.sun_family = AF_UNIX;
+  std::snprintf(a.sun_path, sizeof a.sun_path, "%s", path.c_str());
+  ASSERT_EQ(0, ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a));
+  auto next = [fd] {
+    char buf[1024];
+    const ssize_t n = ::recv(fd, buf, sizeof buf, 0);
+    return n < 0 ? std::string("(none)") : std::string(buf, size_t(n));
+  };
+  StatusService service(rt_, "torvan run");
+  service.notifier = platform::ServiceNotifier(path);
+  ASSERT_TRUE(service.Start(timers_).ok());
+  EXPECT_EQ("STATUS=Sincronismo spento; collegamento host chiuso, SQL chiuso\n", next());
+  program_.state.Attivita = "Collegamento al Server 127.0.0.1 (3/20)";
+  timers_.AdvanceBy(milliseconds(1000));
+  EXPECT_EQ("STATUS=Collegamento al Server 127.0.0.1 (3/20)\n", next());
+  timers_.AdvanceBy(milliseconds(1000));
+  EXPECT_EQ("(none)", next());  // nothing new, nothing sent
+  program_.state.Attivita.clear();
+  program_.state.LinkUp = program_.state.Collegato_SQL = true;
+  program_.state.Stato_Sincronismo = StatoSincronismo::kAttivo;
+  timers_.AdvanceBy(milliseconds(1000));
+  EXPECT_EQ("READY=1\nSTATUS=Replica attiva: ricevuti 0, inviati 0\n", next());
+  program_.stats.Stat_Contatori[kRecordsReceived] = 3;
+  timers_.AdvanceBy(milliseconds(1000));
+  EXPECT_EQ("STATUS=Replica attiva: ricevuti 3, inviati 0\n", next());
+  service.Stop();
+  EXPECT_EQ("STOPPING=1\nSTATUS=Chiusura dei collegamenti\n", next());
+  ::close(fd);
 }
 
 }  // namespace

@@ -4,8 +4,10 @@
 #include <tuple>
 #include <vector>
 
+#include "core/run_state.h"
 #include "core/statistics.h"
 #include "core/text.h"
+#include "core/version.h"
 
 namespace torvan {
 
@@ -16,12 +18,15 @@ struct Sample {
   std::string value;
 };
 
-std::string Number(double v) {
+std::string Number(double v, const char* format = "%.3f") {
   char buf[64];
-  std::snprintf(buf, sizeof buf, "%.3f", v);
+  std::snprintf(buf, sizeof buf, format, v);
   return buf;
 }
 
+std::string Flag(bool b) { return b ? "1" : "0"; }
+
+// The text of the families written so far; a family with no sample is left out whole.
 class Exposition {
  public:
   void Family(const char* name, const char* type, const char* help,
@@ -31,16 +36,15 @@ class Exposition {
     text_ += std::string("# TYPE ") + name + " " + type + "\n";
     for (const Sample& s : samples) text_ += name + s.labels + " " + s.value + "\n";
   }
-  void One(const char* name, const char* type, const char* help, const std::string& value) {
-    Family(name, type, help, {{"", value}});
+  void One(const char* name, const char* type, const char* help, const std::string& value,
+           const std::string& labels = "") {
+    Family(name, type, help, {{labels, value}});
   }
+  const std::string& text() const { return text_; }
+
+ private:
   std::string text_;
 };
-
-std::string DatabaseLabels(const StatusDatabase& d) {
-  return "{database=\"" + MetricsLabelValue(d.name) + "\",number=\"" + std::to_string(d.number) +
-         "\"}";
-}
 
 }  // namespace
 
@@ -60,27 +64,61 @@ std::string MetricsLabelValue(std::string_view cp1252) {
   return out;
 }
 
-std::string MetricsText(const StatusSnapshot& s) {
-  Exposition e;
-  auto flag = [](bool b) { return std::string(b ? "1" : "0"); };
-  e.One("torvan_replication_state", "gauge",
-        "Replication run state (Stato_Sincronismo): 0 off, 2 suspended, 4 active.",
-        std::to_string(s.stato));
+namespace {
+
+std::string DatabaseLabels(const StatusDatabase& d) {
+  return "{database=\"" + MetricsLabelValue(d.name) + "\",number=\"" + std::to_string(d.number) +
+         "\"}";
+}
+
+// The families, section by section. A new figure is one more Family or One call in its
+// section, or a section of its own called from MetricsText.
+
+void RunSection(Exposition& e, const StatusSnapshot& s) {
+  e.One("torvan_build_info", "gauge", "Always 1; the label names the version of Torvan.", "1",
+        "{version=\"" + MetricsLabelValue(TorvanVersion()) + "\"}");
+  std::vector<Sample> states;
+  for (auto [name, value] : {std::pair{"off", StatoSincronismo::kSpento},
+                             std::pair{"suspended", StatoSincronismo::kSospeso},
+                             std::pair{"active", StatoSincronismo::kAttivo}}) {
+    states.push_back({std::string("{state=\"") + name + "\"}", Flag(s.stato == int(value))});
+  }
+  e.Family("torvan_replication_state", "gauge",
+           "1 for the replication run state (Stato_Sincronismo) Torvan is in: off, suspended "
+           "(links dropped for the host's shutdown), active.",
+           states);
   e.One("torvan_cycle_running", "gauge", "1 while a replication pass runs (Ciclo_In_Corso).",
-        flag(s.ciclo_in_corso != 0));
-  e.One("torvan_host_link_up", "gauge", "1 while the host link is open (LinkUp).", flag(s.link_up));
+        Flag(s.ciclo_in_corso != 0));
+  e.One("torvan_host_link_up", "gauge", "1 while the host link is open (LinkUp).", Flag(s.link_up));
   e.One("torvan_sql_link_up", "gauge", "1 while every SQL connection is open (Collegato_SQL).",
-        flag(s.collegato_sql));
+        Flag(s.collegato_sql));
   e.One("torvan_held_change", "gauge",
-        "1 while a host change is held back because it could not be applied.", flag(s.held));
+        "1 while a host change is held back because it could not be applied.", Flag(s.held));
   e.One("torvan_events_in_flight", "gauge",
         "SQL-side events sent to the host whose status was never read.",
         std::to_string(s.in_flight));
+}
 
+void LagSection(Exposition& e, const StatusSnapshot& s) {
+  if (s.host_lag >= 0) {
+    e.One("torvan_host_to_sql_lag_seconds", "gauge",
+          "Seconds since replication last found the host's queue of changes empty (since "
+          "the start when it never has): grows only while host changes wait.",
+          Number(s.host_lag));
+  }
+  if (s.last_applied_age >= 0) {
+    e.One("torvan_seconds_since_last_change_applied", "gauge",
+          "Seconds since the last host change was applied to SQL (grows while all is quiet: "
+          "not a lag).",
+          Number(s.last_applied_age));
+  }
+}
+
+void EventSection(Exposition& e, const StatusSnapshot& s) {
   std::vector<Sample> waiting, oldest, count_age, failed;
   for (const StatusDatabase& d : s.databases) {
     const std::string labels = DatabaseLabels(d);
-    failed.push_back({labels, flag(!d.error.empty())});
+    failed.push_back({labels, Flag(!d.error.empty())});
     if (d.waiting < 0) continue;
     waiting.push_back({labels, std::to_string(d.waiting)});
     count_age.push_back({labels, Number(d.count_age < 0 ? 0 : d.count_age)});
@@ -94,11 +132,9 @@ std::string MetricsText(const StatusSnapshot& s) {
            "Seconds since the events waiting were last counted.", count_age);
   e.Family("torvan_events_count_failed", "gauge", "1 when the last count of the events failed.",
            failed);
-  if (s.last_applied_age >= 0) {
-    e.One("torvan_seconds_since_last_change_applied", "gauge",
-          "Seconds since the last host change was applied to SQL.", Number(s.last_applied_age));
-  }
+}
 
+void CounterSection(Exposition& e, const StatusSnapshot& s) {
   const auto& c = s.counters;
   const auto& t = s.times;
   e.One("torvan_records_received_total", "counter",
@@ -114,13 +150,15 @@ std::string MetricsText(const StatusSnapshot& s) {
         std::to_string(c[kSendDelayCycles]));
   e.One("torvan_receive_seconds_total", "counter",
         "Seconds spent receiving records (Stat_Tempi 0).", Number(t[kSecondsReceiving]));
-  e.One("torvan_receive_milliseconds_per_record", "gauge",
-        "Average milliseconds per record received (Stat_Tempi 1).",
-        Number(t[kMsPerRecordReceived]));
+  // The display shows milliseconds; Prometheus counts in seconds.
+  e.One("torvan_receive_seconds_per_record", "gauge",
+        "Average seconds per record received (Stat_Tempi 1 / 1000).",
+        Number(t[kMsPerRecordReceived] / 1000.0, "%.6f"));
   e.One("torvan_send_seconds_total", "counter", "Seconds spent sending records (Stat_Tempi 2).",
         Number(t[kSecondsSending]));
-  e.One("torvan_send_milliseconds_per_record", "gauge",
-        "Average milliseconds per record sent (Stat_Tempi 3).", Number(t[kMsPerRecordSent]));
+  e.One("torvan_send_seconds_per_record", "gauge",
+        "Average seconds per record sent (Stat_Tempi 3 / 1000).",
+        Number(t[kMsPerRecordSent] / 1000.0, "%.6f"));
 
   std::vector<Sample> last;
   for (auto [direction, library, file] : {std::tuple{"received", kLibraryReceived, kFileReceived},
@@ -133,7 +171,17 @@ std::string MetricsText(const StatusSnapshot& s) {
   }
   e.Family("torvan_last_record_info", "gauge", "Library and file of the last record each way.",
            last);
-  return e.text_;
+}
+
+}  // namespace
+
+std::string MetricsText(const StatusSnapshot& s) {
+  Exposition e;
+  RunSection(e, s);
+  LagSection(e, s);
+  EventSection(e, s);
+  CounterSection(e, s);
+  return e.text();
 }
 
 }  // namespace torvan

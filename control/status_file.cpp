@@ -122,6 +122,8 @@ std::string EncodeStatus(const StatusSnapshot& s) {
   }
   w.Add("ultima_applicata", s.last_applied);
   w.Add("ultima_applicata_s", Seconds(s.last_applied_age));
+  w.Add("ritardo_host_s", Seconds(s.host_lag));
+  w.Add("coda_host_vuota", s.host_queue_seen_empty ? 1 : 0);
   for (int i = 0; i < 4; ++i) w.Add("Stat_Contatori." + std::to_string(i), s.counters[size_t(i)]);
   for (int i = 0; i < 4; ++i) w.Add("Stat_Tempi." + std::to_string(i), Real(s.times[size_t(i)]));
   for (int i : kKeptTexts) w.Add("Stat_Testi." + std::to_string(i), s.texts[size_t(i)]);
@@ -217,6 +219,10 @@ Status DecodeStatus(std::string_view text, StatusSnapshot* out) {
       s.last_applied = v;
     } else if (key == "ultima_applicata_s") {
       real(key, v, &s.last_applied_age);
+    } else if (key == "ritardo_host_s") {
+      real(key, v, &s.host_lag);
+    } else if (key == "coda_host_vuota") {
+      number(key, v, &s.host_queue_seen_empty);
     } else if (SplitIndexed(key, "Stat_Contatori.", &index, &rest) && rest.empty() && index < 4) {
       number(key, v, &s.counters[size_t(index)]);
     } else if (SplitIndexed(key, "Stat_Tempi.", &index, &rest) && rest.empty() && index < 4) {
@@ -301,6 +307,11 @@ std::vector<std::string> StatusLines(const StatusSnapshot& s) {
   } else {
     lines.push_back("Ultima modifica dall'host applicata: " + s.last_applied + ", " +
                     Age(s.last_applied_age < 0 ? 0 : s.last_applied_age) + " fa");
+  }
+  if (s.host_lag >= 0) {
+    lines.push_back("Ritardo dall'host: " + Age(s.host_lag) +
+                    (s.host_queue_seen_empty ? " (da quando la coda dell'host era vuota)"
+                                             : " (coda dell'host mai vuota dall'avvio)"));
   }
   char row[160];
   std::snprintf(row, sizeof row, "%-9s%12s%12s%10s%10s  %-10s  %s", "", "Tempo", "Numero", "Media",

@@ -17,7 +17,9 @@
 //   db.<n>.nome, db.<n>.in_attesa (-1 never counted), db.<n>.eta_s (age in seconds of the
 //   oldest event waiting, -1 unknown), db.<n>.conteggio_s (age of the count), db.<n>.errore,
 //   ultima_applicata (when the last host change was applied, empty when none since the
-//   start), ultima_applicata_s (seconds since, -1 none), Stat_Contatori.<i>,
+//   start), ultima_applicata_s (seconds since, -1 none), ritardo_host_s (the host-to-SQL
+//   lag, -1 unknown), coda_host_vuota (0/1: the host's queue was found empty since the
+//   start, the lag counts from then; 0: from the start), Stat_Contatori.<i>,
 //   Stat_Tempi.<i> (i 0..3), Stat_Testi.<i> (i 0, 1, 2, 3, 6, 7, 8).
 // Unknown keys are skipped (a later version may add some); a known key with a value that
 // is not a number is a damaged file.
@@ -77,6 +79,10 @@ struct StatusSnapshot {
 
   std::string last_applied;      // "dd/mm/yyyy hh:nn:ss", empty when none since the start
   double last_applied_age = -1;  // seconds; -1 none
+  // The host-to-SQL lag: seconds since replication last found the host's queue empty, or
+  // since the start when it never has (host_queue_seen_empty false); -1 unknown.
+  double host_lag = -1;
+  bool host_queue_seen_empty = false;
 
   std::array<int32_t, 4> counters{};   // Stat_Contatori
   std::array<float, 4> times{};        // Stat_Tempi

@@ -33,6 +33,8 @@ StatusSnapshot Sample() {
   s.databases = {{1, "GESTIONALE", 3, 12.5, 0.4, ""}, {3, "ARCHIVIO", -1, -1, -1, "no such table"}};
   s.last_applied = "05/12/2026 14:05:01";
   s.last_applied_age = 8;
+  s.host_lag = 95;
+  s.host_queue_seen_empty = true;
   s.counters = {12, 3, 5, 0};
   s.times = {1.25f, 104.167f, 0.5f, 100.0f};
   s.texts = {"DATI",
@@ -169,6 +171,7 @@ TEST(StatusFileTest, StatusLinesShowTheFiguresAsTheDisplayFormatsThem) {
       "Database 1 GESTIONALE: 3 eventi in attesa, il pi\xF9 vecchio da 12 s (contati 0 s fa)",
       "Database 3 ARCHIVIO: eventi non ancora contati; conteggio non riuscito: no such table",
       "Ultima modifica dall'host applicata: 05/12/2026 14:05:01, 8 s fa",
+      "Ritardo dall'host: 1 min 35 s (da quando la coda dell'host era vuota)",
       "                Tempo      Numero     Media   Ritardi  Libreria    File",
       "Ricevuti        1.250          12   104.167         3  DATI        CLIENTI",
       "Inviati         0.500           5   100.000            DATI        CONTATTI",
@@ -195,11 +198,15 @@ TEST(MetricsTextTest, EveryFigureParsesBackUnderItsHelpAndType) {
   const std::string text = MetricsText(s);
   Exposition e;
   ASSERT_EQ("", ParseExposition(text, &e)) << text;
+  EXPECT_EQ("", PromtoolCheckMetrics(text)) << text;
   const struct {
     const char* sample;
     double value;
   } rows[] = {
-      {"torvan_replication_state", 4},
+      {"torvan_build_info{version=\"1.0.0\"}", 1},
+      {"torvan_replication_state{state=\"off\"}", 0},
+      {"torvan_replication_state{state=\"suspended\"}", 0},
+      {"torvan_replication_state{state=\"active\"}", 1},
       {"torvan_cycle_running", 0},
       {"torvan_host_link_up", 1},
       {"torvan_sql_link_up", 1},
@@ -211,20 +218,21 @@ TEST(MetricsTextTest, EveryFigureParsesBackUnderItsHelpAndType) {
       {"torvan_events_count_failed{database=\"GEST\"IONA\\LE\",number=\"1\"}", 0},
       {"torvan_events_count_failed{database=\"ARCHIVIO\",number=\"3\"}", 1},
       {"torvan_seconds_since_last_change_applied", 8},
+      {"torvan_host_to_sql_lag_seconds", 95},
       {"torvan_records_received_total", 12},
       {"torvan_receive_delay_cycles_total", 3},
       {"torvan_records_sent_total", 5},
       {"torvan_send_delay_cycles_total", 0},
       {"torvan_receive_seconds_total", 1.25},
-      {"torvan_receive_milliseconds_per_record", 104.167},
+      {"torvan_receive_seconds_per_record", 0.104167},
       {"torvan_send_seconds_total", 0.5},
-      {"torvan_send_milliseconds_per_record", 100},
+      {"torvan_send_seconds_per_record", 0.1},
       {"torvan_last_record_info{direction=\"received\",file=\"CLIENTI\",library=\"DATI\"}", 1},
       {"torvan_last_record_info{direction=\"sent\",file=\"CONTATTI\",library=\"DATI\"}", 1},
   };
   for (const auto& row : rows) {
     ASSERT_EQ(1u, e.samples.count(row.sample)) << row.sample << "\n" << text;
-    EXPECT_NEAR(row.value, e.samples[row.sample], 1e-9) << row.sample;
+    EXPECT_NEAR(row.value, e.samples[row.sample], 1e-6) << row.sample;
   }
   EXPECT_EQ(std::size(rows), e.samples.size()) << text;  // the never-counted database has no count
   EXPECT_EQ("counter", e.types["torvan_records_received_total"]);
@@ -237,6 +245,7 @@ TEST(MetricsTextTest, FiguresNotKnownAreLeftOut) {
   ASSERT_EQ("", ParseExposition(text, &e)) << text;
   EXPECT_EQ(0u, e.types.count("torvan_events_waiting"));
   EXPECT_EQ(0u, e.types.count("torvan_seconds_since_last_change_applied"));
+  EXPECT_EQ(0u, e.types.count("torvan_host_to_sql_lag_seconds"));
   EXPECT_EQ(0u, e.types.count("torvan_last_record_info"));
   EXPECT_EQ(0, e.samples["torvan_records_received_total"]);
 }

@@ -60,6 +60,7 @@ StatusWriter::StatusWriter(Runtime& rt, std::string front_end, StatusOptions opt
   snapshot_.pid = ::getpid();
   snapshot_.front_end = std::move(front_end);
   snapshot_.started = DateTimeText(program_.Now());
+  started_ = program_.clock->Monotonic();
 }
 
 StatusWriter::~StatusWriter() { Stop(); }
@@ -106,6 +107,7 @@ void StatusWriter::Stop() {
 void StatusWriter::Update() {
   Gather();
   Write();
+  if (on_update) on_update();
 }
 
 void StatusWriter::Gather() {
@@ -130,6 +132,8 @@ void StatusWriter::Gather() {
   }
   last_received_ = received;
   s.last_applied_age = last_applied_ ? SecondsBetween(*last_applied_, now) : -1;
+  s.host_queue_seen_empty = st.Coda_Host_Vuota.has_value();
+  s.host_lag = SecondsBetween(st.Coda_Host_Vuota.value_or(started_), now);
 
   s.counters = stats.Stat_Contatori;
   s.times = stats.Stat_Tempi;

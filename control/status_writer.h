@@ -31,12 +31,15 @@
 //
 // Time since the last change applied: noted at the first update that sees the number of
 // records received (Stat_Contatori 0) change to a value other than 0 (a Reset clears it),
-// so exact to a period.
+// so exact to a period. It is no lag: it grows while all is quiet. The host-to-SQL lag is
+// the time since replication last found the host's queue empty (RunState::Coda_Host_Vuota),
+// or since the writer was made when it never has: it grows only while changes wait.
 #pragma once
 
 #include <chrono>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -85,6 +88,9 @@ class StatusWriter {
   // The figures of the last update (the metrics server serves them).
   const StatusSnapshot& snapshot() const { return snapshot_; }
 
+  // Called after every update, once the file is written; empty by default.
+  std::function<void()> on_update;
+
  private:
   struct Note {
     int64_t highest_rrn;
@@ -118,6 +124,7 @@ class StatusWriter {
   int64_t pending_read_at_ = 0;  // real time of that reading, ns
   std::optional<hostlink::CharTables> own_tables_;
 
+  platform::MonotonicTime started_{};  // the host-to-SQL lag counts from here at first
   std::optional<int32_t> last_received_;
   std::optional<platform::MonotonicTime> last_applied_;
 

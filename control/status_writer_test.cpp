@@ -272,13 +272,21 @@ TEST_F(StatusWriterTest, TheLastChangeAppliedIsNotedWhenTheReceivedCounterMoves)
   ASSERT_TRUE(writer.Start(timers_).ok());
   EXPECT_EQ(-1, File().last_applied_age);
   EXPECT_EQ("", File().last_applied);
+  // The host-to-SQL lag: from the start while the host's queue was never found empty, from
+  // then on once it was.
+  EXPECT_EQ(0, File().host_lag);
   Pass(seconds(2));
+  EXPECT_EQ(2, File().host_lag);
+  EXPECT_FALSE(File().host_queue_seen_empty);
+  program_.state.Coda_Host_Vuota = clock_.Monotonic();
   program_.stats.Stat_Contatori[kRecordsReceived] = 8;
   Pass(seconds(1));
   EXPECT_EQ("05/12/2026 14:05:12", File().last_applied);
   EXPECT_EQ(0, File().last_applied_age);
   Pass(seconds(4));
   EXPECT_EQ(4, File().last_applied_age);
+  EXPECT_EQ(5, File().host_lag);
+  EXPECT_TRUE(File().host_queue_seen_empty);
   Statistiche_Reset(program_.stats);  // the Reset button is not a change applied
   Pass(seconds(1));
   EXPECT_EQ(5, File().last_applied_age);

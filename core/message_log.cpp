@@ -24,7 +24,7 @@ std::string DateText(const platform::LocalDateTime& t) {
 
 }  // namespace
 
-MessageLog::MessageLog(Program& program) : program_(program) {}
+MessageLog::MessageLog(Program& program) : program_(program) { window_lines_.fill(" "); }
 
 void MessageLog::Scrivi_Messaggio(std::string_view testo) {
   try {
@@ -32,7 +32,7 @@ void MessageLog::Scrivi_Messaggio(std::string_view testo) {
     std::string line = TimeText(now) + " - " + VisibleText(testo);
     program_.stats.Stat_Testi[kStatusLine] = line;
     if (on_status_line) on_status_line(line);
-    if (program_.state.Finestra_Messaggi_Aperta) AppendWindowLine(line);
+    AppendWindowLine(line);
     if (program_.settings.parametri.Log_Su_File) {
       // A failing log file loses this line only.
       (void)log_file_.Append(program_.paths.message_log,
@@ -48,28 +48,28 @@ Status MessageLog::Scrivi_Log_PC_AS(std::string_view testo) {
   Status s = pc_as_file_.Append(
       program_.paths.pc_as_log,
       Cp1252ToUtf8(DateText(now) + " " + TimeText(now) + " " + VisibleText(testo)) + "\r\n");
-  if (program_.state.Finestra_Messaggi_Aperta) {
-    std::string line = TimeText(now) + " - " + VisibleText(testo.substr(0, 85));
-    if (testo.size() > 85) line += " ...";
-    AppendWindowLine(line);
-  }
+  std::string line = TimeText(now) + " - " + VisibleText(testo.substr(0, 85));
+  if (testo.size() > 85) line += " ...";
+  AppendWindowLine(std::move(line));
   return s;
 }
 
 void MessageLog::WindowOpened() {
-  window_text_.clear();
-  for (int i = 0; i < kWindowLines; ++i) window_text_ += " \r\n";
   if (on_window_text) on_window_text();
 }
 
-void MessageLog::AppendWindowLine(std::string_view line) {
-  if (window_text_.empty()) {
-    for (int i = 0; i < kWindowLines; ++i) window_text_ += " \r\n";
+std::string MessageLog::WindowText() const {
+  std::string text;
+  for (size_t i = 0; i < window_lines_.size(); ++i) {
+    text += window_lines_[(next_ + i) % window_lines_.size()];
+    text += "\r\n";
   }
-  size_t first_end = window_text_.find("\r\n");
-  window_text_.erase(0, first_end == std::string::npos ? window_text_.size() : first_end + 2);
-  window_text_.append(line);
-  window_text_.append("\r\n");
+  return text;
+}
+
+void MessageLog::AppendWindowLine(std::string line) {
+  window_lines_[next_] = std::move(line);
+  next_ = (next_ + 1) % window_lines_.size();
   if (on_window_text) on_window_text();
 }
 

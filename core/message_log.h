@@ -1,9 +1,10 @@
 // The message log: the one way every part of Torvan reports what it does.
 //
-// Scrivi_Messaggio stamps a message with the time, makes it the status line, appends it to
-// the 16-line message window text when that window is open and to TnC.Log when the
-// operator asked for a log file. Scrivi_Log_PC_AS serves the SQL-to-host direction: it
-// appends to TnC_PC_AS.Log and echoes a shortened line to the message window.
+// Scrivi_Messaggio stamps a message with the time, makes it the status line, keeps it among
+// the last 16 lines that the message window shows (also while it is closed, so that it
+// opens on the latest lines) and appends it to TnC.Log when the operator asked for a log
+// file. Scrivi_Log_PC_AS serves the SQL-to-host direction: it appends to TnC_PC_AS.Log and
+// echoes a shortened line among those 16.
 //
 // Log files are UTF-8 text with CR LF line ends, appended to line by line and kept open for
 // at most a second between lines (platform::AppendingFile), so that a log removed or
@@ -16,6 +17,7 @@
 // text can break a line or forge one.
 #pragma once
 
+#include <array>
 #include <functional>
 #include <string>
 #include <string_view>
@@ -40,22 +42,24 @@ class MessageLog {
   // A failing file is reported to the caller (its error handling applies).
   Status Scrivi_Log_PC_AS(std::string_view testo);
 
-  // The message window was opened: its text becomes 16 lines of one blank.
+  // The message window was opened: it shows the last 16 lines (on_window_text runs).
   void WindowOpened();
-  // The 16 lines of the message window, each ended by CR LF, oldest first.
-  const std::string& WindowText() const { return window_text_; }
+  // The last 16 lines, each ended by CR LF, oldest first; " " for a line not yet written.
+  std::string WindowText() const;
 
   // Called with every time-stamped status line (the console prints it, the main window
   // redraws). Empty by default.
   std::function<void(std::string_view line)> on_status_line;
-  // Called after the message window's text changed.
+  // Called after the last 16 lines changed. It runs for every line: a window redraws at
+  // its own pace, not here.
   std::function<void()> on_window_text;
 
  private:
-  void AppendWindowLine(std::string_view line);
+  void AppendWindowLine(std::string line);
 
   Program& program_;
-  std::string window_text_;
+  std::array<std::string, kWindowLines> window_lines_;  // a ring: next_ is the oldest
+  size_t next_ = 0;
   platform::AppendingFile log_file_, pc_as_file_;
 };
 

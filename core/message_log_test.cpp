@@ -122,10 +122,14 @@ TEST_F(MessageLogTest, PcToHostLineIsWholeInTheFileAndCutAt85InTheWindow) {
   EXPECT_EQ("unchanged", program_.stats.Stat_Testi[kStatusLine]);
 }
 
-TEST_F(MessageLogTest, PcToHostLineWithTheWindowClosedOnlyWritesTheFile) {
+// The window, closed, still gets the latest lines when it opens.
+TEST_F(MessageLogTest, LinesWrittenWithTheWindowClosedAreKeptForWhenItOpens) {
   ASSERT_TRUE(program_.log.Scrivi_Log_PC_AS(std::string(85, 'Q')).ok());
-  EXPECT_EQ("", program_.log.WindowText());
+  program_.Scrivi_Messaggio("chiusa");
   EXPECT_FALSE(program_.state.Finestra_Messaggi_Aperta);
+  const std::string text = program_.log.WindowText();
+  EXPECT_EQ("14:05:09 - " + std::string(85, 'Q') + "\r\n14:05:09 - chiusa\r\n",
+            text.substr(text.size() - (11 + 85 + 2) - (11 + 6 + 2)));
 }
 
 TEST_F(MessageLogTest, AnUnwritableLogFileLosesTheLineOnly) {

@@ -32,6 +32,10 @@ struct RunState {
   // When the last P or T exchange was made (monotonic); one day before start-up at first,
   // so the first cycle makes the exchange.
   platform::MonotonicTime LastTimeExchange{};
+  // When host-to-SQL replication last found the host's queue of changes empty (the host
+  // answered an S request with nothing waiting), monotonic; empty until it first does. The
+  // host-to-SQL lag counts from it: it grows only while changes wait.
+  std::optional<platform::MonotonicTime> Coda_Host_Vuota;
   bool Finestra_Messaggi_Aperta = false;
   bool Finestra_Opzioni_Aperta = false;
   bool Finestra_File_Aperta = false;

@@ -48,9 +48,12 @@ struct Settings {
   // Key "Durevole" of section "Generale", "1": the pending-change file is flushed to the
   // disk at every write; "0" (the default) leaves that to the system.
   bool Durevole = false;
-  // Key "Metriche" of section "Generale": the port on 127.0.0.1 where a running Torvan
-  // serves its figures to Prometheus (GET /metrics); 0 (the default) serves none.
+  // Key "Metriche" of section "Generale": the port where a running Torvan serves its
+  // figures to Prometheus (GET /metrics); 0 (the default) serves none.
   int32_t Metriche = 0;
+  // Key "Metriche_Indirizzo" of section "Generale": the IPv4 or IPv6 address the metrics
+  // server listens on.
+  std::string Metriche_Indirizzo = "127.0.0.1";
   SqlSettings sql;
 };
 

@@ -87,10 +87,28 @@ const char* FtpStateName(FtpState state) {
 
 bool Ftp_RemoteCommand(SocketLayer& socket, int slot, std::string_view host, int32_t port,
                        std::string_view user, std::string_view password, std::string_view command,
-                       std::string* message, const std::function<void(FtpState)>& on_state) {
+                       std::string* message, const std::function<void(FtpState)>& on_state,
+                       const std::function<void(FtpState, int seconds)>& on_silence) {
+  FtpState current = FtpState::kConnect;
   auto enter = [&](FtpState s) {
+    current = s;
     if (on_state) on_state(s);
   };
+  // The socket layer tells every empty poll; the caller hears each whole second once.
+  int told = 0;
+  socket.on_silence = [&](std::chrono::milliseconds silent) {
+    const int seconds = int(silent.count() / 1000);
+    if (seconds <= told) {
+      if (seconds == 0) told = 0;
+      return;
+    }
+    told = seconds;
+    if (on_silence) on_silence(current, seconds);
+  };
+  struct Unwatch {
+    SocketLayer& s;
+    ~Unwatch() { s.on_silence = nullptr; }
+  } unwatch{socket};
   message->clear();
   enter(FtpState::kConnect);
   std::string address;

@@ -44,9 +44,13 @@ const char* FtpStateName(FtpState state);
 // of the socket layer (about ten minutes), when the server closes the connection before
 // the reply is whole, or when a stop is requested.
 //   "Riga FTP troppo lunga (<verb>)"   a line over 256 bytes with its CR LF (not sent)
-// `on_state`, when given, is told every state the conversation enters.
+// `on_state`, when given, is told every state the conversation enters; `on_silence`, every
+// whole second a reply has been awaited without a byte coming (1, 2, ...), with the state
+// whose reply it is: a server that accepts the connection and never answers is waited for
+// ten minutes, and the caller can say so meanwhile.
 bool Ftp_RemoteCommand(SocketLayer& socket, int slot, std::string_view host, int32_t port,
                        std::string_view user, std::string_view password, std::string_view command,
-                       std::string* message, const std::function<void(FtpState)>& on_state = {});
+                       std::string* message, const std::function<void(FtpState)>& on_state = {},
+                       const std::function<void(FtpState, int seconds)>& on_silence = {});
 
 }  // namespace torvan::hostlink

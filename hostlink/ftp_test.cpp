@@ -215,6 +215,25 @@ TEST_F(FtpTest, AReplyCutShortOrStoppedIsMissing) {
   }
 }
 
+// A server that never answers is waited for as long as the limits say; meanwhile the
+// caller hears every whole second of silence, with the reply awaited.
+TEST_F(FtpTest, TheCallerHearsEverySecondOfSilence) {
+  SocketLayer::PollLimits limits = socket_.poll_limits();
+  limits.line_wait = 60000;
+  socket_.SetPollLimitsForTesting(limits);
+  FtpScript ftp("220 ready\r\n", {kSilence});
+  std::vector<std::pair<FtpState, int>> heard;
+  EXPECT_FALSE(Ftp_RemoteCommand(socket_, SocketLayer::kLinkSlot, "127.0.0.1", ftp.port(), "U", "P",
+                                 kCall, &message_, {}, [&](FtpState s, int seconds) {
+                                   heard.emplace_back(s, seconds);
+                                   if (seconds == 2) test_.program.state.Fine_Richiesta = true;
+                                 }));
+  EXPECT_EQ((std::vector<std::pair<FtpState, int>>{{FtpState::kUser, 1}, {FtpState::kUser, 2}}),
+            heard);
+  EXPECT_EQ("Il server FTP non risponde (USER)", message_);
+  EXPECT_FALSE(socket_.on_silence);  // the conversation over, nobody is told
+}
+
 TEST_F(FtpTest, EachRefusalHasItsMessageAndClosesTheConnection) {
   struct Row {
     const char* what;

@@ -96,7 +96,7 @@ class Fd {
 };
 
 PingResult Failed(int32_t status, int32_t timeout_ms) {
-  return PingResult{"*** errore : " + Icmp_StatusText(status), timeout_ms, true};
+  return PingResult{"*** errore : " + Icmp_StatusText(status), timeout_ms, true, status};
 }
 
 // What one received datagram says about our echo: nothing (not ours), a reply, an error.
@@ -335,8 +335,38 @@ PingResult AwaitEcho(Program& program, const EchoWait& wait) {
     const int32_t rtt = int32_t(
         std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - wait.sent).count());
     if (rtt > timeout_ms) return Failed(kIcmpRequestTimedOut, timeout_ms);
-    return PingResult{"   OK : completato in " + std::to_string(rtt) + "ms.", rtt, false};
+    return PingResult{"   OK : completato in " + std::to_string(rtt) + "ms.", rtt, false,
+                      kIcmpSuccess};
   }
+}
+
+bool Tcp_Risponde(Program& program, uint32_t address, int32_t port, int32_t timeout_ms) {
+  using Clock = std::chrono::steady_clock;
+  if (port < 1 || port > 65535) return false;
+  Fd s(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, IPPROTO_TCP));
+  if (s.get() < 0) return false;
+  sockaddr_in to{};
+  to.sin_family = AF_INET;
+  to.sin_port = htons(uint16_t(port));
+  to.sin_addr.s_addr = address;
+  if (::connect(s.get(), reinterpret_cast<const sockaddr*>(&to), sizeof to) == 0) return true;
+  if (errno == ECONNREFUSED) return true;
+  if (errno != EINPROGRESS && errno != EINTR) return false;
+  const auto deadline = Clock::now() + std::chrono::milliseconds(std::max(timeout_ms, 0));
+  while (Clock::now() < deadline) {
+    pollfd p{s.get(), POLLOUT, 0};
+    const int rc = ::poll(&p, 1, int(kPingPause.count()));
+    if (rc > 0) {
+      int error = 0;
+      socklen_t size = sizeof error;
+      if (getsockopt(s.get(), SOL_SOCKET, SO_ERROR, &error, &size) != 0) return false;
+      return error == 0 || error == ECONNREFUSED;
+    }
+    if (rc < 0 && errno != EINTR) return false;
+    program.ProcessEvents();
+    if (program.state.StopRequested()) return false;
+  }
+  return false;
 }
 
 }  // namespace torvan::hostlink

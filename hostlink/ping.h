@@ -23,6 +23,7 @@ struct PingResult {
   std::string message;       // "   OK : completato in <n>ms." or "*** errore : <status text>"
   int32_t milliseconds = 0;  // the round trip on success, otherwise the time-out
   bool failed = true;
+  int32_t status = 0;  // IcmpStatus: kIcmpSuccess, or why it failed
 };
 
 // Status codes of an echo, as the ICMP service numbers them.
@@ -74,5 +75,11 @@ struct EchoWait {
   int32_t timeout_ms = 0;
 };
 PingResult AwaitEcho(Program& program, const EchoWait& wait);
+
+// Whether the machine at `address` (IPv4, network order) answers a TCP connection to `port`
+// within `timeout_ms`: it accepts it, or refuses it (a machine that refuses answers). The
+// presence check's way when this process may not ping (kIcmpNoPermission). Waits in polls
+// of kPingPause that let the events of `program` run; a stop request ends it with false.
+bool Tcp_Risponde(Program& program, uint32_t address, int32_t port, int32_t timeout_ms);
 
 }  // namespace torvan::hostlink

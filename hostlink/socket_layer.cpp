@@ -279,6 +279,10 @@ SocketLayer::Poll SocketLayer::PollOnce(int slot, std::chrono::milliseconds paus
   if (counter != nullptr) CountEmptyPoll(*counter);
   if (++empty_polls == 1) empty_since_ = std::chrono::steady_clock::now();
   if (empty_polls > limit) return Poll::kLimit;
+  if (on_silence) {
+    on_silence(std::chrono::duration_cast<std::chrono::milliseconds>(
+        std::chrono::steady_clock::now() - empty_since_));
+  }
   program_.pump->ProcessEvents();
   if (StopEndsWait()) return Poll::kStopped;
   return Poll::kEmpty;

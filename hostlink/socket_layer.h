@@ -31,6 +31,7 @@
 #include <array>
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -129,6 +130,11 @@ class SocketLayer {
   ReadEnd ReadLine(int slot, std::string* line, bool wait);
   // Discards what the ReceiveBuffer holds (bytes that came after a complete reply).
   void DiscardReceived() { fill_ = 0; }
+
+  // Told, after every empty poll of a read, how long the read has waited without data, so
+  // that a caller can say what it waits for; empty by default. Set it for one conversation
+  // and clear it after (SilenceWatch).
+  std::function<void(std::chrono::milliseconds silent)> on_silence;
 
   // IPv4 address of a dotted text or host name, network order; 255.255.255.255 (all
   // ones) when it cannot be resolved.

@@ -6,6 +6,7 @@
 
 #include <CLI/CLI.hpp>
 
+#include "core/version.h"
 #include "hostsim/ctl_client.h"
 #include "hostsim/server.h"
 
@@ -114,6 +115,8 @@ int main(int argc, char** argv) {
   CLI::App app(kDescription, "torvan-host");
   app.footer(kFooter);
   app.require_subcommand(1);
+  app.set_version_flag("--version", std::string("torvan-host ") + torvan::TorvanVersion(),
+                       "Print the version and exit");
 
   torvan::hostsim::ServerOptions options;
   bool quiet = false;

@@ -317,7 +317,20 @@ TEST_F(LinkTest, AReloadReplacesTheWholeCatalogue) {
 TEST_F(LinkTest, AnUnansweredPortIsTriedAgainWithItsMessages) {
   int port = hostlink::testing::ClosedPort();
   program_.settings.parametri.Porta = port;
+  // What the start does is shown while it does it, and gone when it returns.
+  std::vector<std::string> shown;
+  pump_.on_events = [&] {
+    if (shown.empty() || shown.back() != program_.state.Attivita) {
+      shown.push_back(program_.state.Attivita);
+    }
+  };
   EXPECT_FALSE(Server_AS_Start(rt_));
+  // (The last attempt, refused at once and followed by no pause, lets no events run.)
+  EXPECT_EQ((std::vector<std::string>{"Collegamento al Server 127.0.0.1 (1/3)",
+                                      "Collegamento al Server 127.0.0.1 (2/3)"}),
+            shown);
+  EXPECT_EQ("", program_.state.Attivita);
+  EXPECT_EQ("Il server 127.0.0.1:" + std::to_string(port) + " non risponde", rt_.link_failure);
   for (int k = 1; k <= 3; ++k) {
     EXPECT_TRUE(Has("   Il server 127.0.0.1:" + std::to_string(port) + " non risponde (" +
                     std::to_string(k) + "/3)"));

@@ -15,6 +15,9 @@ class LinkOps {
   virtual bool Server_AS_Stop() = 0;
   virtual bool Server_SQL_Start_() = 0;
   virtual bool Server_SQL_Stop_() = 0;
+  // Why the last Server_AS_Start failed, for the operator (Windows-1252); empty when it
+  // did not fail or nothing is known.
+  virtual std::string FailureReason() const { return ""; }
 };
 
 class RuntimeLinks final : public LinkOps {
@@ -24,6 +27,7 @@ class RuntimeLinks final : public LinkOps {
   bool Server_AS_Stop() override { return torvan::Server_AS_Stop(rt_); }
   bool Server_SQL_Start_() override { return torvan::Server_SQL_Start_(rt_); }
   bool Server_SQL_Stop_() override { return torvan::Server_SQL_Stop_(rt_); }
+  std::string FailureReason() const override { return rt_.link_failure; }
 
  private:
   Runtime& rt_;

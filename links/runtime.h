@@ -29,6 +29,8 @@ struct Runtime {
   Catalogue catalogue;
   Connessioni connessioni;  // sized by the catalogue load, opened by Server_SQL_Start_
   LinkOptions link;
+  // Why the last Server_AS_Start failed (Windows-1252), empty after one that worked.
+  std::string link_failure;
 };
 
 }  // namespace torvan

@@ -181,7 +181,10 @@ bool HostToSql::Server_SQL_Sincro() {
   // delivered on this very connection: one delivered on a connection that closed comes
   // again, after any number of refusals on the new one, and must still be known then. So
   // the change applied last is remembered until the host delivers another.
-  if (reply.outcome == hostlink::ExchangeReply::Outcome::kRefused) return false;
+  if (reply.outcome == hostlink::ExchangeReply::Outcome::kRefused) {
+    state.Coda_Host_Vuota = program.clock->Monotonic();
+    return false;
+  }
   std::string data(rt_.socket.MessageData());
   if (pending.last_applied && SameChangeAsRead(*pending.last_applied, data)) {
     // The host delivers again the change applied last: its acknowledgement was lost with

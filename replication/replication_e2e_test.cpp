@@ -353,11 +353,13 @@ TEST_F(EndToEndTest, AValueTheHostFieldCannotHoldKeepsItsEventUntilMended) {
 TEST_F(EndToEndTest, AChangeDeliveredAgainAfterARefusedRequestIsNotAppliedAgain) {
   Ctl({"insert", "DATI/CONTATTI", "CODCLI=C01", "NOTA=dal sistema"});
   ASSERT_TRUE(host_to_sql_.Server_SQL_Sincro());
-  ASSERT_TRUE(Server_AS_Stop(rt_));  // the next S request never left
+  EXPECT_FALSE(rt_.program.state.Coda_Host_Vuota);  // a change came: the lag counts on
+  ASSERT_TRUE(Server_AS_Stop(rt_));                 // the next S request never left
   Exec("UPDATE [CONTATTI] SET [NOTA]='da SQL' WHERE [_T_RRN___]=1");
   Ctl({"fault", "refuse", "S", "1"});
   ASSERT_TRUE(Connect());
   EXPECT_FALSE(host_to_sql_.Server_SQL_Sincro());
+  EXPECT_TRUE(rt_.program.state.Coda_Host_Vuota);  // nothing given: the host's queue is empty
   EXPECT_TRUE(sql_to_host_.Server_SQL_Ritorno());
   Drain();
   EXPECT_EQ(1, Count("AS--> DATI/CONTATTI ADD RRN:1 IDX:0"));

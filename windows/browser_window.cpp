@@ -3,6 +3,7 @@
 #include <QCloseEvent>
 #include <QHeaderView>
 #include <QMouseEvent>
+#include <QScrollBar>
 #include <QVBoxLayout>
 #include <algorithm>
 
@@ -17,7 +18,8 @@ namespace torvan {
 
 namespace {
 
-constexpr int kWidthTwips = 10200, kHeightTwips = 4500;  // the window's design size
+// The window's design size; it is made wider at load to show every column of the list.
+constexpr int kWidthTwips = 10200, kHeightTwips = 4500;
 
 Qt::Alignment AlignmentOf(Align a) {
   switch (a) {
@@ -82,6 +84,12 @@ BrowserWindow::BrowserWindow(Runtime& rt, Confirmations& confirmations, FrontEnd
   rt_.program.state.Finestra_File_Aperta = true;
   front_.Bar_Imposta();
   Elenco_File();
+  // At its default size the file list shows all its columns, as wide as they were given.
+  int columns = 2 * table_->frameWidth() + table_->verticalScrollBar()->sizeHint().width();
+  for (int c = 0; c < table_->columnCount(); ++c) {
+    if (!table_->isColumnHidden(c)) columns += table_->columnWidth(c);
+  }
+  resize(std::max(width(), columns), height());
 }
 
 BrowserWindow::~BrowserWindow() { Unload(); }

@@ -55,14 +55,18 @@ TEST_F(WindowsTest, TheBrowserListsTheFilesAndSelectsWholeRowsWithTheRightButton
   const int widths[] = {0,   1200, 1200, 3000, 660,  660,  1200,
                         885, 660,  1200, 1200, 1200, 1200, 1200};
   const int dpi = b.logicalDpiX();
+  int all_columns = 0;
   for (int c = 0; c < 14; ++c) {
     EXPECT_EQ(headers[c], t->horizontalHeaderItem(c)->text().toStdString());
     if (widths[c] == 0) {
       EXPECT_TRUE(t->isColumnHidden(c));
     } else {
       EXPECT_EQ(TwipsToPixels(widths[c], dpi), t->columnWidth(c)) << headers[c];
+      all_columns += t->columnWidth(c);
     }
   }
+  // At its default size every column shows.
+  EXPECT_GE(t->viewport()->width(), all_columns);
   EXPECT_EQ(Qt::AlignHCenter | Qt::AlignVCenter, t->item(0, 4)->textAlignment());
   EXPECT_EQ(Qt::AlignRight | Qt::AlignVCenter, t->item(0, 7)->textAlignment());
   EXPECT_EQ(Qt::AlignLeft | Qt::AlignVCenter, t->item(0, 1)->textAlignment());
@@ -165,7 +169,7 @@ TEST_F(WindowsTest, TheBrowserAndTheMessageWindowStackBelowTheMainWindow) {
 TEST_F(WindowsTest, AConfirmationIsCentredOnItsOwnerEvenPartlyOffScreen) {
   Open();
   BrowserWindow& b = OpenBrowser();
-  b.move(-300, 0);
+  b.move(-b.frameGeometry().width() / 2 - 100, 0);  // its centre off the screen
   const QRect owner = b.frameGeometry();
   struct Seen {
     QRect frame;
@@ -183,11 +187,15 @@ TEST_F(WindowsTest, AConfirmationIsCentredOnItsOwnerEvenPartlyOffScreen) {
       seen.icon = box->icon();
       seen.buttons.clear();
       for (QAbstractButton* button : box->buttons()) seen.buttons << button->text();
-      box->button(which)->click();
+      if (which == QMessageBox::NoButton) {
+        QTest::keyClick(box, Qt::Key_Return);  // Enter: the default button
+      } else {
+        box->button(which)->click();
+      }
     });
   };
   const std::string question = QuestionText("GESTIONALE", "CLIENTI", "1.234");
-  answer(QMessageBox::Cancel);
+  answer(QMessageBox::NoButton);  // Enter before rows are lost answers Annulla
   EXPECT_FALSE(
       desktop_.confirmations().AskOkCancel(Owner::kBrowser, kCancellaFileTitle, question, 0));
   EXPECT_EQ(" Cancella File ", seen.title);

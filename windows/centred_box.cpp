@@ -45,7 +45,8 @@ QPoint CentredOn(const QRect& owner, const QSize& box) {
 
 QMessageBox::StandardButton Messaggio_Centrato(QWidget* owner, const QString& text,
                                                QMessageBox::StandardButtons buttons,
-                                               QMessageBox::Icon icon, const QString& title) {
+                                               QMessageBox::Icon icon, const QString& title,
+                                               QMessageBox::StandardButton default_button) {
   CentredBox box(owner);
   box.setWindowTitle(title);
   box.setText(text);
@@ -56,6 +57,7 @@ QMessageBox::StandardButton Messaggio_Centrato(QWidget* owner, const QString& te
     cancel->setText("Annulla");
     box.setEscapeButton(QMessageBox::Cancel);
   }
+  if (default_button != QMessageBox::NoButton) box.setDefaultButton(default_button);
   box.exec();
   QAbstractButton* clicked = box.clickedButton();
   if (clicked == nullptr)
@@ -76,7 +78,7 @@ bool BoxConfirmations::AskOkCancel(Owner owner, std::string_view title, std::str
                                    int64_t) {
   return Messaggio_Centrato(OwnerWindow(owner), BoxText(text),
                             QMessageBox::Ok | QMessageBox::Cancel, QMessageBox::Critical,
-                            ToQt(title)) == QMessageBox::Ok;
+                            ToQt(title), QMessageBox::Cancel) == QMessageBox::Ok;
 }
 
 }  // namespace torvan

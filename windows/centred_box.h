@@ -19,10 +19,12 @@ QPoint CentredOn(const QRect& owner, const QSize& box);
 
 // Shows a modal message box with `text`, `buttons` and `icon` under `title`, centred on
 // `owner`; returns the button chosen. The buttons read "OK" and "Annulla". A box closed
-// without a button answers Cancel when it has one.
-QMessageBox::StandardButton Messaggio_Centrato(QWidget* owner, const QString& text,
-                                               QMessageBox::StandardButtons buttons,
-                                               QMessageBox::Icon icon, const QString& title);
+// without a button answers Cancel when it has one. `default_button` is the one Enter
+// presses (none given: the box's own choice).
+QMessageBox::StandardButton Messaggio_Centrato(
+    QWidget* owner, const QString& text, QMessageBox::StandardButtons buttons,
+    QMessageBox::Icon icon, const QString& title,
+    QMessageBox::StandardButton default_button = QMessageBox::NoButton);
 
 // The schema operations' questions as critical-stop boxes centred on the window that gave
 // the command. Texts are Windows-1252 with CR line breaks, as confirm.h builds them.
@@ -32,7 +34,8 @@ class BoxConfirmations final : public Confirmations {
   std::function<QWidget*(Owner)> owner_window;
 
   void ShowRefusal(Owner owner, std::string_view title, std::string_view text) override;
-  // `unsent` is already named in the text; the box asks the same either way.
+  // `unsent` is already named in the text; the box asks the same either way. Rows are lost
+  // on OK: Annulla is the default button, so Enter loses nothing.
   bool AskOkCancel(Owner owner, std::string_view title, std::string_view text,
                    int64_t unsent) override;
 

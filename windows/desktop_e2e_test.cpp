@@ -143,6 +143,7 @@ TEST_F(DesktopAgainstHostTest, ServerBrowserTimerLampAndBackDown) {
   EXPECT_TRUE(main().action(kTimer)->isEnabled());
   EXPECT_TRUE(main().action(kFile)->isEnabled());
   EXPECT_FALSE(main().action(kOpzioni)->isEnabled());
+  main().messages()->Refresh();  // the lines of the start, shown now rather than at its pace
   SaveScreenshot(*main().messages(), "messages_connected");
 
   // The browser: the files of the sample host, then their tables built.
@@ -277,6 +278,10 @@ TEST(TorvanExecutable, WithoutADisplayItSaysSoAndExitsTwo) {
                      " settings --standard >/dev/null"));
   // A missing folder is refused before any window.
   EXPECT_EQ(2, Shell(TORVAN_EXE " --dir " + folder.path() + "/nowhere 2>/dev/null"));
+  // The command line without its window beside it (package torvan-gui) says what to install.
+  ASSERT_EQ(0, Shell("cp " TORVAN_EXE " " + (folder / "torvan")));
+  EXPECT_EQ(2, Shell((folder / "torvan") + " --dir " + folder.path() + " 2>" + (folder / "err")));
+  EXPECT_NE(std::string::npos, ReadText(folder / "err").find("sudo apt install torvan-gui"));
 }
 
 // Two Torvans never work in one folder: the window refuses as `torvan run` does.

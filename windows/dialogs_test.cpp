@@ -32,18 +32,22 @@ TEST_F(WindowsTest, TheMessageWindowKeepsTheLastSixteenLines) {
   EXPECT_EQ(main().frameGeometry().left(), m->frameGeometry().left());
   EXPECT_EQ(main().frameGeometry().bottom() + 1, m->frameGeometry().top());
 
-  // No message yet: sixteen blank lines.
+  // It opens on the latest lines: the start's presence check, blank lines before it.
   QStringList lines = Lines(m->Text());
   ASSERT_EQ(16, lines.size());
-  for (const QString& l : lines) EXPECT_EQ(" ", l);
+  EXPECT_EQ(" ", lines[0]);
+  EXPECT_TRUE(lines[15].endsWith(" - Server sorgente 127.0.0.1 presente"))
+      << lines[15].toStdString();
 
-  // Three: the last three lines, the first thirteen still blank.
+  // Three: drawn together at the window's pace, not one by one.
   program().Scrivi_Messaggio("uno");
   program().Scrivi_Messaggio("due");
   program().Scrivi_Messaggio("caff\xE8 pronto");
+  EXPECT_TRUE(Lines(m->Text())[15].endsWith(" - Server sorgente 127.0.0.1 presente"));
+  testing::RunEventsFor(int(MessageWindow::kRefresh.count()) + 100);
   lines = Lines(m->Text());
   ASSERT_EQ(16, lines.size());
-  EXPECT_EQ(" ", lines[12]);
+  EXPECT_EQ(" ", lines[10]);
   EXPECT_TRUE(lines[13].endsWith(" - uno"));
   EXPECT_TRUE(lines[14].endsWith(" - due"));
   EXPECT_TRUE(lines[15].endsWith(QString::fromUtf8(" - caffè pronto"))) << lines[15].toStdString();
@@ -51,6 +55,7 @@ TEST_F(WindowsTest, TheMessageWindowKeepsTheLastSixteenLines) {
 
   // Twenty: messages 5 to 20.
   for (int i = 4; i <= 20; ++i) program().Scrivi_Messaggio("messaggio " + std::to_string(i));
+  m->Refresh();
   lines = Lines(m->Text());
   ASSERT_EQ(16, lines.size());
   EXPECT_TRUE(lines[0].endsWith(" - messaggio 5"));
@@ -62,11 +67,11 @@ TEST_F(WindowsTest, TheMessageWindowKeepsTheLastSixteenLines) {
   EXPECT_FALSE(state().Finestra_Messaggi_Aperta);
   EXPECT_TRUE(main().action(kMessaggi)->isEnabled());
 
-  // Opened again it starts blank: what came meanwhile is not shown.
+  // Opened again it shows what came meanwhile.
   program().Scrivi_Messaggio("mentre era chiusa");
   main().Click(kMessaggi);
   lines = Lines(main().messages()->Text());
-  EXPECT_EQ(" ", lines[15]);
+  EXPECT_TRUE(lines[15].endsWith(" - mentre era chiusa"));
 }
 
 TEST_F(WindowsTest, TheOptionsDialogLoadsSetsStandardValuesAndSavesTheExactBytes) {
@@ -106,13 +111,16 @@ TEST_F(WindowsTest, TheOptionsDialogLoadsSetsStandardValuesAndSavesTheExactBytes
   EXPECT_EQ("Aggiorna ed esce", o->findChild<QPushButton*>("cmdAggiorna")->toolTip());
   SaveScreenshot(*o, "options");
 
-  // Keyboard order: the first panel, the second, the three check boxes, the buttons.
-  const char* order[] = {
-      "txtIN1",       "txtIN2",          "txtIN3",      "txtIN5",      "txtIN16",  "txtIN17",
-      "txtIN12",      "txtIN13",         "txtIN14",     "txtIN18",     "txtIN15",  "chkLog",
-      "chkLog_PC_AS", "chkNativeClient", "cmdAggiorna", "cmdStandard", "cmdUscita"};
+  // Keyboard order: the first panel, the second, the three check boxes, the keys beside the
+  // parameter string (those `torvan settings set` sets), the buttons.
+  std::vector<std::string> order = {
+      "txtIN1",  "txtIN2",  "txtIN3",  "txtIN5",  "txtIN16", "txtIN17",      "txtIN12",
+      "txtIN13", "txtIN14", "txtIN18", "txtIN15", "chkLog",  "chkLog_PC_AS", "chkNativeClient"};
+  for (const ProfileSetting& key : ProfileSettings()) order.push_back(key.name);
+  for (const char* b : {"cmdAggiorna", "cmdStandard", "cmdUscita"}) order.push_back(b);
+  EXPECT_EQ("127.0.0.1", box("Metriche_Indirizzo")->placeholderText());
   QWidget* w = box("txtIN1");
-  for (const char* name : order) {
+  for (const std::string& name : order) {
     ASSERT_EQ(name, w->objectName().toStdString());
     do {
       w = w->nextInFocusChain();
@@ -169,6 +177,7 @@ TEST_F(WindowsTest, AValueTheSettingsFileCannotGiveBackIsRefusedAndNothingIsSave
   ASSERT_TRUE(platform::ReadFile(program().paths.settings, &before).ok());
   o->findChild<QLineEdit*>("txtIN5")->setText("42OO");
   o->findChild<QLineEdit*>("txtIN15")->setText("123456");
+  o->findChild<QLineEdit*>("Metriche")->setText("70000");
   QString seen_text;
   QMessageBox::Icon seen_icon = QMessageBox::NoIcon;
   QTimer::singleShot(0, [&] {
@@ -186,6 +195,8 @@ TEST_F(WindowsTest, AValueTheSettingsFileCannotGiveBackIsRefusedAndNothingIsSave
       << seen_text.toStdString();
   EXPECT_TRUE(seen_text.contains("Porta: ")) << seen_text.toStdString();
   EXPECT_TRUE(seen_text.contains("Ciclo_Sincronizz: ")) << seen_text.toStdString();
+  EXPECT_TRUE(seen_text.contains("Metriche: un numero intero da 0 a 65535, non \"70000\""))
+      << seen_text.toStdString();
   // The dialog stays open on the first box at fault; the file and the log are as they were.
   EXPECT_EQ(o, main().options());
   EXPECT_TRUE(state().Finestra_Opzioni_Aperta);
@@ -195,6 +206,20 @@ TEST_F(WindowsTest, AValueTheSettingsFileCannotGiveBackIsRefusedAndNothingIsSave
   ASSERT_TRUE(platform::ReadFile(program().paths.settings, &after).ok());
   EXPECT_EQ(before, after);
   EXPECT_TRUE(lines_.empty());
+
+  // Mended, the keys beside the parameter string are written and read as the command
+  // line writes them.
+  o->findChild<QLineEdit*>("txtIN5")->setText("4200");
+  o->findChild<QLineEdit*>("txtIN15")->setText("1000");
+  o->findChild<QLineEdit*>("Metriche")->setText("9464");
+  o->findChild<QLineEdit*>("Durevole")->setText("1");
+  o->findChild<QPushButton*>("cmdAggiorna")->click();
+  QApplication::processEvents();
+  EXPECT_EQ(nullptr, main().options());
+  EXPECT_EQ(9464, program().settings.Metriche);
+  EXPECT_TRUE(program().settings.Durevole);
+  EXPECT_EQ("9464", LoadProfileSetting(program().paths, "Metriche"));
+  EXPECT_EQ("", LoadProfileSetting(program().paths, "Attributi"));  // not changed, not written
 }
 
 }  // namespace

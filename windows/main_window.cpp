@@ -7,9 +7,11 @@
 
 #include "config/settings.h"
 #include "core/statistics.h"
+#include "core/version.h"
 #include "windows/command_scope.h"
 #include "windows/image_list.h"
 #include "windows/placement.h"
+#include "windows/qt_text.h"
 #include "windows/twips.h"
 
 namespace torvan {
@@ -17,7 +19,7 @@ namespace torvan {
 namespace {
 
 // The window's design: its client area, in twips.
-constexpr int kWidthTwips = 9240, kHeightTwips = 2040;
+constexpr int kWidthTwips = 9240, kHeightTwips = 2220;
 // Shown after the version in the release label.
 constexpr char kBuildComment[] = "Linux - Qt";
 
@@ -74,7 +76,8 @@ MainWindow::~MainWindow() {
 }
 
 void MainWindow::Form_Load() {
-  release_->setText(TORVAN_VERSION "   " + QString::fromLatin1(kBuildComment));
+  release_->setText(QString::fromLatin1(TorvanVersion()) + "   " +
+                    QString::fromLatin1(kBuildComment));
   Leggi_Parametri(program_);
   Posizione_Carica();
   Bar_Imposta_Inizializza();
@@ -149,6 +152,8 @@ void MainWindow::Click(MainButton button) {
 
 void MainWindow::Video() {
   display_->Video();
+  // A box that said why the window did not close goes once the reason has gone.
+  if (not_closing_ != nullptr && !program_.state.ReplicationOn()) not_closing_->close();
   program_.ProcessEvents();
 }
 
@@ -163,10 +168,38 @@ void MainWindow::Disconnect() {
 
 void MainWindow::Uscita() {
   Disconnect();
-  EndProgram(0);
+  End(0);
 }
 
-void MainWindow::EndProgram(int exit_status) {
+void MainWindow::EndProgram(int exit_status, const std::string& reason) {
+  if (!reason.empty()) {
+    Messaggio_Centrato(this, ToQt(reason + "\n\nTorvan si chiude."), QMessageBox::Ok,
+                       QMessageBox::Critical, "Torvan");
+  }
+  End(exit_status);
+}
+
+void MainWindow::SayWhyNotClosing() {
+  const char* why =
+      program_.state.ReplicationOn()
+          ? "Torvan non si chiude mentre il sincronismo \xE8 attivo o sospeso: fermarlo prima "
+            "con il pulsante Timer."
+          : "Torvan non si chiude mentre un comando \xE8 in corso: si pu\xF2 chiudere quando "
+            "\xE8 finito.";
+  if (not_closing_ != nullptr) {
+    not_closing_->setText(ToQt(why));
+    return;
+  }
+  // Not modal and not waited for: a pass or a command may be running under this event.
+  not_closing_ =
+      new QMessageBox(QMessageBox::Information, "Torvan", ToQt(why), QMessageBox::Ok, this);
+  not_closing_->setObjectName("ChiusuraRifiutata");
+  not_closing_->setAttribute(Qt::WA_DeleteOnClose);
+  not_closing_->setModal(false);
+  not_closing_->show();
+}
+
+void MainWindow::End(int exit_status) {
   exit_status_ = exit_status;
   program_.state.Fine_Richiesta = true;
   display_timer_.stop();
@@ -184,6 +217,7 @@ void MainWindow::closeEvent(QCloseEvent* event) {
   // works on the window.
   if (program_.state.ReplicationOn() || program_.state.Comando_In_Corso) {
     event->ignore();
+    SayWhyNotClosing();
     return;
   }
   {
@@ -191,7 +225,7 @@ void MainWindow::closeEvent(QCloseEvent* event) {
     Disconnect();
   }
   event->accept();
-  EndProgram(0);
+  End(0);
 }
 
 void MainWindow::CloseOthers() {

@@ -43,7 +43,8 @@ class MainWindow final : public QWidget, public FrontEnd {
   void Bar_Imposta_Inizializza();
   // FrontEnd.
   void Bar_Imposta() override;
-  void EndProgram(int exit_status) override;
+  // Says `reason` in a box (when there is one), then ends.
+  void EndProgram(int exit_status, const std::string& reason) override;
 
   // The toolbar's click handler.
   void Click(MainButton button);
@@ -72,6 +73,10 @@ class MainWindow final : public QWidget, public FrontEnd {
 
  private:
   void Uscita();
+  // Closes the other windows, hides this one and leaves the event loop.
+  void End(int exit_status);
+  // Says, in a box that does not wait, why the window cannot close now.
+  void SayWhyNotClosing();
   // The steps the close and Uscita share: stop the links, save the placement, refresh the
   // toolbar, log, let events run, pause.
   void Disconnect();
@@ -97,6 +102,7 @@ class MainWindow final : public QWidget, public FrontEnd {
   QPointer<MessageWindow> messages_;
   QPointer<OptionsDialog> options_;
   QPointer<BrowserWindow> browser_;
+  QPointer<QMessageBox> not_closing_;
   std::optional<int> exit_status_;
 };
 

@@ -3,7 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QMessageBox>
+#include <QPushButton>
 #include <QScreen>
+#include <QTimer>
 
 #include "config/ini_file.h"
 #include "core/statistics.h"
@@ -111,7 +114,15 @@ TEST_F(WindowsTest, TheStatusDisplayShowsBlanksForZeroAndFitsLongValues) {
   EXPECT_EQ(5u, s.Stat_Testi[kTimeText].size());
   s.Stat_Testi[kHostStopText] = "06/12/26  02:00";
   s.Stat_Testi[kHostRestartText] = "06/12/26  05:30";
+  // What Torvan waits for, on its own row.
+  EXPECT_EQ("", d.ActivityText());
+  state().Attivita = "Collegamento al Server 127.0.0.1 (3/20)";
+  EXPECT_EQ(QString::fromUtf8("Attività: Collegamento al Server 127.0.0.1 (3/20)"),
+            d.ActivityText());
+  EXPECT_EQ(QString::fromUtf8("Attività in corso"),
+            d.ToolTipAt(QPoint(TwipsToPixels(400, dpi), TwipsToPixels(1905, dpi) + 4)));
   SaveScreenshot(main(), "main_statistics");
+  state().Attivita.clear();
 
   // Reset clears both rows, not the date, time, host times or the status line.
   main().Click(kReset);
@@ -163,8 +174,18 @@ TEST_F(WindowsTest, TheCloseIsRefusedWhileReplicationIsActiveOrSuspended) {
     EXPECT_TRUE(main().isVisible());
     EXPECT_TRUE(lines_.empty());
     EXPECT_FALSE(main().exit_status());
+    // Said why, in a box that waits for nobody: a pass may be running under the close.
+    auto* why = main().findChild<QMessageBox*>("ChiusuraRifiutata");
+    ASSERT_NE(nullptr, why);
+    EXPECT_FALSE(why->isModal());
+    EXPECT_TRUE(why->text().contains("fermarlo prima con il pulsante Timer"))
+        << why->text().toStdString();
   }
+  EXPECT_EQ(1, main().findChildren<QMessageBox*>("ChiusuraRifiutata").size());
   state().Stato_Sincronismo = StatoSincronismo::kSpento;
+  main().Video();  // the reason gone, the box goes
+  QApplication::processEvents();
+  EXPECT_EQ(nullptr, main().findChild<QMessageBox*>("ChiusuraRifiutata"));
   main().move(150, 90);
   EXPECT_TRUE(main().close());
   QApplication::processEvents();
@@ -186,7 +207,24 @@ TEST_F(WindowsTest, AHostLinkThatCannotBeOpenedEndsTheProgram) {
   desktop_.control().options.pause_before_end = std::chrono::milliseconds(0);
   main().Click(kMessaggi);
   lines_.clear();
+  // The reason is said in a box before the window goes.
+  QString said;
+  QTimer poll;  // events run inside the command before the box comes: wait for it
+  QObject::connect(&poll, &QTimer::timeout, [&] {
+    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+    if (box == nullptr) return;
+    poll.stop();
+    said = box->text();
+    SaveScreenshot(*box, "main_link_failed");
+    box->button(QMessageBox::Ok)->click();
+  });
+  poll.start(10);
   main().Click(kServer);  // no character table in the base folder: the link cannot start
+  EXPECT_TRUE(
+      said.startsWith("ERRORE nel collegamento al server 127.0.0.1\nERRORE nella lettura "
+                      "della tabella caratteri "))
+      << said.toStdString();
+  EXPECT_TRUE(said.endsWith("\n\nTorvan si chiude.")) << said.toStdString();
   ASSERT_LE(2u, lines_.size());
   EXPECT_EQ("Server sorgente 127.0.0.1 presente", lines_[0]);
   EXPECT_EQ("Collegamento al Server 127.0.0.1 in corso ...", lines_[1]);

@@ -33,13 +33,20 @@ MessageWindow::MessageWindow(Program& program, FrontEnd& front, QWidget* owner)
 
   program_.state.Finestra_Messaggi_Aperta = true;
   front_.Bar_Imposta();
-  program_.log.on_window_text = [this] { Refresh(); };
+  refresh_.setSingleShot(true);
+  refresh_.setInterval(kRefresh);
+  connect(&refresh_, &QTimer::timeout, this, &MessageWindow::Refresh);
+  program_.log.on_window_text = [this] {
+    if (!refresh_.isActive()) refresh_.start();
+  };
   program_.log.WindowOpened();
+  Refresh();
 }
 
 MessageWindow::~MessageWindow() { Unload(); }
 
 void MessageWindow::Refresh() {
+  refresh_.stop();
   QString text = ToQt(program_.log.WindowText());
   text.replace("\r\n", "\n");
   if (text.endsWith('\n')) text.chop(1);
@@ -49,6 +56,7 @@ void MessageWindow::Refresh() {
 void MessageWindow::Unload() {
   if (!loaded_) return;
   loaded_ = false;
+  refresh_.stop();
   program_.log.on_window_text = nullptr;
   program_.state.Finestra_Messaggi_Aperta = false;
   front_.Bar_Imposta();

@@ -1,13 +1,17 @@
-// frmMessaggi, the message window: the last 16 lines of the message log, shown while it is
-// open. It always opens with 16 blank lines; the message log (core/message_log.h) keeps
-// its text and tells it when a line arrives.
+// frmMessaggi, the message window: the last 16 lines of the message log. It opens on the
+// latest lines; the message log (core/message_log.h) keeps them and tells it when a line
+// arrives. The window redraws at its own pace (kRefresh), whatever the number of lines
+// that came meanwhile: a busy replication writes a line per change, and drawing each one
+// would cost replication more than the change itself.
 //
 // Owned by the main window, which places it (below the main window, or below the
 // catalogue browser when that is open).
 #pragma once
 
 #include <QLabel>
+#include <QTimer>
 #include <QWidget>
+#include <chrono>
 #include <functional>
 
 #include "control/controller.h"
@@ -22,8 +26,13 @@ class MessageWindow final : public QWidget {
   MessageWindow(Program& program, FrontEnd& front, QWidget* owner);
   ~MessageWindow() override;
 
+  // At most this long between a line's arrival and its showing.
+  static constexpr std::chrono::milliseconds kRefresh{250};
+
   // The 16 lines as shown, "\n" between them.
   QString Text() const { return label_->text(); }
+  // Shows the latest lines now (the timer does it kRefresh after a line arrives).
+  void Refresh();
 
   // Runs after the window has closed and cleared its flag.
   std::function<void()> on_closed;
@@ -32,12 +41,12 @@ class MessageWindow final : public QWidget {
   void closeEvent(QCloseEvent* event) override;
 
  private:
-  void Refresh();
   void Unload();
 
   Program& program_;
   FrontEnd& front_;
   QLabel* label_;
+  QTimer refresh_;
   bool loaded_ = true;
 };
 

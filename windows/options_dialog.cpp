@@ -122,6 +122,26 @@ OptionsDialog::OptionsDialog(Program& program, Controller& control, FrontEnd& fr
   checks->addStretch(1);
   grid2->addLayout(checks, 5, 0, 1, 3);
 
+  // The settings beside the parameter string, from the table `torvan settings set` uses.
+  auto* altre = new QGroupBox(" Altre impostazioni ", this);
+  auto* grid3 = new QGridLayout(altre);
+  for (const ProfileSetting& key : ProfileSettings()) {
+    const int row = int(extras_.size());
+    auto* caption = new QLabel(QString::fromLatin1(key.name), altre);
+    auto* box = new QLineEdit(altre);
+    box->setObjectName(key.name);
+    box->setToolTip(ToQt(key.tooltip != nullptr ? key.tooltip : ""));
+    box->setPlaceholderText(ToQt(key.standard != nullptr ? key.standard : ""));
+    box->setFixedWidth(TwipsToPixels(4200, dpi));
+    caption->setBuddy(box);
+    grid3->addWidget(caption, row, 0);
+    grid3->addWidget(box, row, 1, Qt::AlignLeft);
+    const std::string loaded = LoadProfileSetting(program_.paths, key.name);
+    box->setText(ToQt(loaded));
+    extras_.push_back({key.name, box, loaded});
+  }
+  grid3->setColumnStretch(2, 1);
+
   auto* buttons = new QHBoxLayout;
   cmdAggiorna_ = AddButton(buttons, "cmdAggiorna", "Aggiorna", "Aggiorna ed esce", this);
   cmdStandard_ = AddButton(buttons, "cmdStandard", "Standard", "Imposta valori standard", this);
@@ -133,6 +153,7 @@ OptionsDialog::OptionsDialog(Program& program, Controller& control, FrontEnd& fr
   auto* layout = new QVBoxLayout(this);
   layout->addWidget(origine);
   layout->addWidget(varie);
+  layout->addWidget(altre);
   layout->addLayout(buttons);
   layout->setSizeConstraint(QLayout::SetFixedSize);
 
@@ -154,9 +175,19 @@ OptionsDialog::OptionsDialog(Program& program, Controller& control, FrontEnd& fr
 OptionsDialog::~OptionsDialog() { Unload(); }
 
 QList<QWidget*> OptionsDialog::TabOrder() const {
-  return {txtIN1_,       txtIN2_,          txtIN3_,      txtIN5_,      txtIN16_,  txtIN17_,
-          txtIN12_,      txtIN13_,         txtIN14_,     txtIN18_,     txtIN15_,  chkLog_,
-          chkLog_PC_AS_, chkNativeClient_, cmdAggiorna_, cmdStandard_, cmdUscita_};
+  QList<QWidget*> order = {txtIN1_,  txtIN2_,  txtIN3_,       txtIN5_,         txtIN16_,
+                           txtIN17_, txtIN12_, txtIN13_,      txtIN14_,        txtIN18_,
+                           txtIN15_, chkLog_,  chkLog_PC_AS_, chkNativeClient_};
+  for (const ExtraBox& e : extras_) order << e.box;
+  order << cmdAggiorna_ << cmdStandard_ << cmdUscita_;
+  return order;
+}
+
+QLineEdit* OptionsDialog::Extra(std::string_view name) const {
+  for (const ExtraBox& e : extras_) {
+    if (e.name == name) return e.box;
+  }
+  return nullptr;
 }
 
 OptionsForm OptionsDialog::Form() const {
@@ -196,13 +227,22 @@ void OptionsDialog::Fill(const OptionsForm& f) {
 }
 
 bool OptionsDialog::Storable() {
-  const std::vector<std::string> broken = OptionsForm_Check(Form());
+  std::vector<std::string> broken = OptionsForm_Check(Form());
+  for (const ExtraBox& e : extras_) {
+    const std::string text = FromQt(e.box->text());
+    if (text == e.loaded) continue;  // only what the operator changed is written
+    if (std::string error = CheckProfileSetting(e.name, text); !error.empty()) {
+      broken.push_back(std::move(error));
+    }
+  }
   if (broken.empty()) return true;
   std::string text = "Valori non validi, le opzioni non sono state aggiornate:";
   for (const std::string& rule : broken) text += "\n" + rule;
   // The first box at fault takes the focus.
   const std::string setting = broken.front().substr(0, broken.front().find(':'));
-  if (QLineEdit* box = findChild<QLineEdit*>(BoxOf(setting))) box->setFocus();
+  QLineEdit* box = findChild<QLineEdit*>(BoxOf(setting));
+  if (box == nullptr) box = Extra(setting);
+  if (box != nullptr) box->setFocus();
   Messaggio_Centrato(this, ToQt(text), QMessageBox::Ok, QMessageBox::Warning, " Opzioni ");
   return false;
 }
@@ -211,6 +251,16 @@ void OptionsDialog::Aggiorna() {
   Busy busy(program_.state);
   if (!busy.entered()) return;
   if (!Storable()) return;
+  // The keys first: the save below reads the settings again, with them.
+  for (ExtraBox& e : extras_) {
+    const std::string text = FromQt(e.box->text());
+    if (text == e.loaded) continue;
+    if (const Status s = SaveProfileSetting(program_.paths, e.name, text); !s.ok()) {
+      program_.Scrivi_Messaggio("ERRORE nel salvataggio delle opzioni: " + s.message());
+      return;
+    }
+    e.loaded = text;
+  }
   OptionsForm form = Form();
   const Status saved = OptionsForm_Save(program_, form);
   Fill(form);  // the boxes as normalised
@@ -222,7 +272,12 @@ void OptionsDialog::Aggiorna() {
   accept();
 }
 
-void OptionsDialog::Standard() { Fill(OptionsForm_Standard()); }
+void OptionsDialog::Standard() {
+  Fill(OptionsForm_Standard());
+  for (const ProfileSetting& key : ProfileSettings()) {
+    if (QLineEdit* box = Extra(key.name)) box->setText(ToQt(key.standard ? key.standard : ""));
+  }
+}
 
 void OptionsDialog::Uscita() { reject(); }
 

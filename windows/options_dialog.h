@@ -5,6 +5,12 @@
 // boxes. Non-modal, owned by the main window; Finestra_Opzioni_Aperta is set while it is
 // open. Controls carry their design names (txtIN1, chkLog, cmdAggiorna, ...) as object
 // names. Before saving, every box is checked with OptionsForm_Check.
+//
+// A third panel holds the settings beside the parameter string (Durevole, Metriche, ...):
+// one box per key of ProfileSettings(), named and checked as `torvan settings set` names and
+// checks it, so a key added there appears here by itself. A key's box shows its text in
+// TnC.INI (its standard value greyed when absent); "Aggiorna" writes the keys whose text
+// changed.
 #pragma once
 
 #include <QCheckBox>
@@ -27,6 +33,8 @@ class OptionsDialog final : public QDialog {
   // The boxes as the dialog holds them / filled from a form.
   OptionsForm Form() const;
   void Fill(const OptionsForm& form);
+  // The box of a key of ProfileSettings(), or null.
+  QLineEdit* Extra(std::string_view name) const;
 
   // The three buttons.
   // Checks the boxes; saves, logs, re-reads, checks the source server and closes. A value
@@ -53,6 +61,13 @@ class OptionsDialog final : public QDialog {
   QLineEdit *txtIN1_, *txtIN2_, *txtIN3_, *txtIN5_, *txtIN16_, *txtIN17_;
   QLineEdit *txtIN12_, *txtIN13_, *txtIN14_, *txtIN18_, *txtIN15_;
   QCheckBox *chkLog_, *chkLog_PC_AS_, *chkNativeClient_;
+  // The keys of ProfileSettings(), in its order, with their text as loaded.
+  struct ExtraBox {
+    std::string name;
+    QLineEdit* box;
+    std::string loaded;
+  };
+  std::vector<ExtraBox> extras_;
   QPushButton *cmdAggiorna_, *cmdStandard_, *cmdUscita_;
   bool loaded_ = true;
 };

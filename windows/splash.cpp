@@ -6,6 +6,7 @@
 #include <QPainterPath>
 #include <QRadialGradient>
 
+#include "core/version.h"
 #include "windows/image_list.h"
 
 namespace torvan {
@@ -142,7 +143,7 @@ void Splash::paintEvent(QPaintEvent*) {
   small.setPixelSize(9);
   p.setFont(small);
   p.drawText(QRect(192, 127, 180, 13), Qt::AlignLeft | Qt::AlignVCenter,
-             "versione " TORVAN_VERSION " - aiuto: README");
+             QString("versione ") + TorvanVersion() + " - aiuto: README");
 
   p.drawPixmap(kBarFrame.left, kBarFrame.top, bar_);
 }

@@ -15,14 +15,32 @@ namespace {
 
 struct Caption {
   const char* text;
-  int left, top;  // twips
+  int x, top;  // twips: the left edge, or with `right` the right edge
+  bool right;
 };
 
-// Column headers (Label1) and row headers.
+// Column headers (Label1), row headers and the captions of the bottom row. The headers of
+// the figures end where their figures end (the field's X + 15), those of the texts begin
+// where the texts begin: a header never touches its neighbour, whatever the font.
 constexpr Caption kCaptions[] = {
-    {"Tempo", 1800, 600},    {"Numero", 3060, 600}, {"Media", 4080, 600},  {"Ritardi", 5340, 600},
-    {"Libreria", 5880, 600}, {"File", 7500, 600},   {"Ricevuti", 60, 900}, {"Inviati", 240, 1260},
+    {"Tempo", 2265, 600, true},
+    {"Numero", 3585, 600, true},
+    {"Media", 4485, 600, true},
+    {"Ritardi", 5805, 600, true},
+    {"Libreria", 5925, 600, false},
+    {"File", 7545, 600, false},
+    {"Ricevuti", 60, 900, false},
+    {"Inviati", 240, 1260, false},
+    {"Data", 105, 1470, false},
+    {"Ora", 1140, 1470, false},
+    {"Spegnimento", 1985, 1470, false},
+    {"Riaccensione", 3315, 1470, false},
+    {"Ultimo messaggio", 4605, 1470, false},
 };
+
+// What Torvan is doing or waiting for now (RunState::Attivita), below the last message.
+constexpr int kActivityLeft = 105, kActivityTop = 1905, kActivityWidth = 9015;
+constexpr char kActivityTooltip[] = "Attivit\xE0 in corso";
 
 // The lamp, as Posizione_Carica places every Sem rectangle.
 constexpr int kLampLeft = 1740, kLampTop = 1695, kLampWidth = 75, kLampHeight = 165;
@@ -99,8 +117,18 @@ QRect StatusDisplay::LampRect() const {
   return QRect(Px(kLampLeft), Px(kLampTop), Px(kLampWidth), Px(kLampHeight));
 }
 
+QString StatusDisplay::ActivityText() const {
+  const std::string& a = program_.state.Attivita;
+  return a.empty() ? QString() : ToQt("Attivit\xE0: " + a);
+}
+
+QRect StatusDisplay::ActivityRect() const {
+  return QRect(Px(kActivityLeft), Px(kActivityTop), Px(kActivityWidth), fontMetrics().height());
+}
+
 QString StatusDisplay::ToolTipAt(const QPoint& p) const {
   if (LampRect().contains(p)) return kLampTooltip;
+  if (ActivityRect().contains(p)) return QString::fromLatin1(kActivityTooltip);
   for (size_t i = 0; i < StatFields().size(); ++i) {
     if (FieldRect(i).contains(p)) return QString::fromLatin1(StatFields()[i].tooltip);
   }
@@ -128,8 +156,13 @@ void StatusDisplay::paintEvent(QPaintEvent*) {
   // The same colour while a command keeps the window from input: the figures stay readable.
   painter.setPen(palette().color(QPalette::Active, QPalette::WindowText));
   for (const Caption& c : kCaptions) {
-    painter.drawText(QPoint(Px(c.left), Px(c.top) + fm.ascent()), QString::fromLatin1(c.text));
+    const QString text = QString::fromLatin1(c.text);
+    const int x = c.right ? Px(c.x) - fm.horizontalAdvance(text) : Px(c.x);
+    painter.drawText(QPoint(x, Px(c.top) + fm.ascent()), text);
   }
+  const QRect activity = ActivityRect();
+  painter.drawText(activity.topLeft() + QPoint(0, fm.ascent()),
+                   fm.elidedText(ActivityText(), Qt::ElideRight, activity.width()));
   for (size_t i = 0; i < StatFields().size(); ++i) {
     const StatField& f = StatFields()[i];
     const QString text = ToQt(FieldText(i));

@@ -4,7 +4,8 @@
 // in twips from the window's client origin).
 //
 // Formatting and fitting are the statistics core's (StatFieldText); this widget measures
-// with its font, draws what the core gives and carries the tooltips of the fields.
+// with its font, draws what the core gives and carries the tooltips of the fields. Below
+// the fields a row says what Torvan is doing or waiting for now (RunState::Attivita).
 #pragma once
 
 #include <QColor>
@@ -52,6 +53,9 @@ class StatusDisplay final : public QWidget {
   std::string FieldText(size_t i) const;
   // The tooltip under a point of the widget, or empty.
   QString ToolTipAt(const QPoint& p) const;
+  // The row below the last message: "Attività: " and what Torvan is doing or waiting for
+  // now (RunState::Attivita), empty when nothing long is under way.
+  QString ActivityText() const;
   // Twips on this widget's screen.
   int Px(int twips) const;
 
@@ -63,6 +67,7 @@ class StatusDisplay final : public QWidget {
   int TextWidthTwips(std::string_view cp1252) const;
   QRect FieldRect(size_t i) const;
   QRect LampRect() const;
+  QRect ActivityRect() const;
 
   Program& program_;
   Lamp lamp_;

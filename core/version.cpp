@@ -1,0 +1,7 @@
+#include "core/version.h"
+
+namespace torvan {
+
+const char* TorvanVersion() { return TORVAN_VERSION; }
+
+}  // namespace torvan
