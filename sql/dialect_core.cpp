@@ -288,6 +288,32 @@ Status DialectCore::Failed(Status status, std::vector<SqlError>* errors) {
   return status;
 }
 
+Status DialectCore::Begin(std::vector<SqlError>* errors) {
+  Status s = target_->Run("SAVEPOINT torvan_" + std::to_string(depth_));
+  if (!s.ok()) return Failed(s, errors);
+  ++depth_;
+  return s;
+}
+
+Status DialectCore::Commit(std::vector<SqlError>* errors) {
+  if (depth_ == 0) return Status::Ok();
+  Status s = target_->Run("RELEASE torvan_" + std::to_string(depth_ - 1));
+  if (!s.ok()) return Failed(s, errors);
+  --depth_;
+  return s;
+}
+
+void DialectCore::Rollback() {
+  if (depth_ == 0) return;
+  const std::string name = "torvan_" + std::to_string(--depth_);
+  (void)target_->Run("ROLLBACK TO " + name);
+  (void)target_->Run("RELEASE " + name);
+  (void)target_->TakeDiagnostics();
+  // What was undone may have been a schema change.
+  Forget();
+  schema_version_.reset();
+}
+
 void DialectCore::Forget() {
   cache_.clear();
   schema_->Clear();

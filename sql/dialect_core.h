@@ -92,6 +92,11 @@ class DialectCore {
   Status OpenRecordset(std::string_view statement, std::unique_ptr<Recordset>* recordset,
                        std::vector<SqlError>* errors);
   Status ListTables(std::vector<std::string>* names, std::vector<SqlError>* errors);
+  // Connection::Begin, Commit, Rollback: SQLite savepoints, which nest and, outermost,
+  // are transactions.
+  Status Begin(std::vector<SqlError>* errors);
+  Status Commit(std::vector<SqlError>* errors);
+  void Rollback();
 
  private:
   friend class DialectRecordset;
@@ -128,6 +133,7 @@ class DialectCore {
   std::unique_ptr<TargetStatement> version_statement_;
   std::unordered_set<DialectRecordset*> recordsets_;
   std::vector<Token> tokens_;  // reused between statements
+  int depth_ = 0;              // transactions and savepoints open
 };
 
 }  // namespace torvan::sql

@@ -469,6 +469,7 @@ class OdbcConnection final : public Connection {
     recordsets_.clear();
     if (connected_) SQLDisconnect(dbc_);
     connected_ = false;
+    depth_ = 0;
     if (dbc_ != SQL_NULL_HDBC) SQLFreeHandle(SQL_HANDLE_DBC, dbc_);
     if (env_ != SQL_NULL_HENV) SQLFreeHandle(SQL_HANDLE_ENV, env_);
     dbc_ = SQL_NULL_HDBC;
@@ -608,6 +609,60 @@ class OdbcConnection final : public Connection {
     return Status::Ok();
   }
 
+  Status Begin() override {
+    if (!connected_) return NotOpen();
+    std::vector<SqlError> errors;
+    if (core_) {
+      Status s = core_->Begin(&errors);
+      return s.ok() ? s : Fail(s, std::move(errors), source_);
+    }
+    // SQL Server: the outermost transaction is the driver's (autocommit off), the inner
+    // ones are savepoints of it.
+    if (depth_ == 0) {
+      if (!SQL_SUCCEEDED(SQLSetConnectAttr(dbc_, SQL_ATTR_AUTOCOMMIT,
+                                           reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_OFF),
+                                           SQL_IS_UINTEGER))) {
+        return Fail(Status::IoError("cannot begin a transaction"),
+                    Diagnostics(SQL_HANDLE_DBC, dbc_, wide_, source_), source_);
+      }
+    } else {
+      Status s = ExecuteDirect("SAVE TRANSACTION torvan_" + std::to_string(depth_));
+      if (!s.ok()) return s;
+    }
+    ++depth_;
+    return Status::Ok();
+  }
+
+  Status Commit() override {
+    if (!connected_) return NotOpen();
+    std::vector<SqlError> errors;
+    if (core_) {
+      Status s = core_->Commit(&errors);
+      return s.ok() ? s : Fail(s, std::move(errors), source_);
+    }
+    if (depth_ == 1) {
+      if (!SQL_SUCCEEDED(SQLEndTran(SQL_HANDLE_DBC, dbc_, SQL_COMMIT))) {
+        return Fail(Status::IoError("commit failed"),
+                    Diagnostics(SQL_HANDLE_DBC, dbc_, wide_, source_), source_);
+      }
+      AutocommitAgain();
+    }
+    if (depth_ > 0) --depth_;
+    return Status::Ok();
+  }
+
+  void Rollback() override {
+    if (!connected_) return;
+    if (core_) return core_->Rollback();
+    if (depth_ == 1) {
+      (void)SQLEndTran(SQL_HANDLE_DBC, dbc_, SQL_ROLLBACK);
+      AutocommitAgain();
+    } else if (depth_ > 1) {
+      (void)ExecuteDirect("ROLLBACK TRANSACTION torvan_" + std::to_string(depth_ - 1));
+    }
+    if (depth_ > 0) --depth_;
+  }
+
   // For OdbcRecordset.
   void Forget(OdbcRecordset* r) { recordsets_.erase(r); }
   Status FailWith(SQLHSTMT stmt, const char* what) {
@@ -638,6 +693,11 @@ class OdbcConnection final : public Connection {
     return Fail(Status::Closed(e.description), {e}, source_);
   }
 
+  void AutocommitAgain() {
+    (void)SQLSetConnectAttr(dbc_, SQL_ATTR_AUTOCOMMIT,
+                            reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_ON), SQL_IS_UINTEGER);
+  }
+
   ConnectionParams params_;
   std::string source_;
   SQLHENV env_ = SQL_NULL_HENV;
@@ -645,6 +705,7 @@ class OdbcConnection final : public Connection {
   bool connected_ = false;
   bool wide_ = true;
   bool sqlite_dbms_ = false;
+  int depth_ = 0;  // SQL Server: transactions and savepoints open
   std::unique_ptr<DialectCore> core_;
   std::unordered_set<OdbcRecordset*> recordsets_;
 };

@@ -181,7 +181,7 @@ class SqliteConnection final : public Connection {
     int rc = sqlite3_open_v2(
         path.c_str(), &db,
         SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX | SQLITE_OPEN_EXRESCODE,
-        nullptr);
+        params_.sqlite_vfs.empty() ? nullptr : params_.sqlite_vfs.c_str());
     if (rc != SQLITE_OK) {
       SqlError e = ErrorOf(db, rc, path);
       sqlite3_close_v2(db);
@@ -230,6 +230,22 @@ class SqliteConnection final : public Connection {
     std::vector<SqlError> errors;
     Status s = core_->ListTables(names, &errors);
     return s.ok() ? s : Fail(s, std::move(errors), kSource);
+  }
+
+  Status Begin() override {
+    if (!core_) return NotOpen();
+    std::vector<SqlError> errors;
+    Status s = core_->Begin(&errors);
+    return s.ok() ? s : Fail(s, std::move(errors), kSource);
+  }
+  Status Commit() override {
+    if (!core_) return NotOpen();
+    std::vector<SqlError> errors;
+    Status s = core_->Commit(&errors);
+    return s.ok() ? s : Fail(s, std::move(errors), kSource);
+  }
+  void Rollback() override {
+    if (core_) core_->Rollback();
   }
 
  private:
