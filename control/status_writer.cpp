@@ -122,6 +122,7 @@ void StatusWriter::Gather() {
   s.collegato_sql = st.Collegato_SQL;
   s.host_stop_time = st.HostStopTime;
   s.host_restart_time = st.HostRestartTime;
+  s.activity = st.Attivita;
 
   const int32_t received = stats.Stat_Contatori[kRecordsReceived];
   if (last_received_ && received != *last_received_ && received != 0) {

@@ -16,13 +16,21 @@ Status ReadFile(const std::string& path, std::string* contents);
 
 // Replaces the file with `contents` through a temporary file and a rename, so a reader
 // never sees half of it. `mode` is applied to the new file (0600 for files with secrets).
-// `durable` flushes the contents to the disk before the rename; files that are rebuilt
-// from elsewhere anyway (the catalogue files) skip that cost.
+// `durable` flushes the contents to the disk before the rename and the folder after it, so
+// the new file is what a crash leaves; files that are rebuilt from elsewhere anyway (the
+// catalogue files, without Durevole) skip that cost.
 Status WriteFileAtomic(const std::string& path, std::string_view contents, mode_t mode,
                        bool durable = true);
 
 // Opens the file for appending (creating it with mode 0644), writes `bytes`, closes it.
-Status AppendToFile(const std::string& path, std::string_view bytes);
+// `durable`: the bytes are on the disk when it returns (and the folder's entry of a file it
+// made): what a later step relies on (rows kept before their table is dropped).
+Status AppendToFile(const std::string& path, std::string_view bytes, bool durable = false);
+
+// Flushes a folder's entries (files made, renamed or removed in it) to the disk.
+Status SyncFolder(const std::string& folder);
+// The folder of a path ("." for a bare name).
+std::string FolderOf(const std::string& path);
 
 // A log file that lines are appended to, as AppendToFile does, but kept open from one line to
 // the next for at most `keep_open`: a busy log costs a write per line, not an open and a
