@@ -5,6 +5,10 @@
 #include <CLI/CLI.hpp>
 #include <ostream>
 
+#include "control/status_file.h"
+#include "core/paths.h"
+#include "core/text.h"
+
 namespace torvan {
 
 bool CheckFolder(CliContext& context) {
@@ -13,6 +17,29 @@ bool CheckFolder(CliContext& context) {
   if (stat(context.folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return true;
   *context.err << "torvan: the folder \"" << context.folder << "\" does not exist\n";
   context.exit_code = kExitUsage;
+  return false;
+}
+
+bool LockFolder(CliContext& context, std::unique_ptr<platform::FolderLock>* lock) {
+  if (!CheckFolder(context)) return false;
+  const Paths paths =
+      context.folder.empty() ? Paths::InWorkingDirectory() : Paths::InFolder(context.folder);
+  bool held = false;
+  Status s = platform::FolderLock::Take(paths.base, lock, &held);
+  if (s.ok()) return true;
+  context.exit_code = kExitFailed;
+  if (!held) {
+    *context.err << "torvan: " << Cp1252ToUtf8(s.message()) << "\n";
+    return false;
+  }
+  std::string who = "pid sconosciuto";
+  StatusSnapshot status;
+  if (ReadStatusFile(paths.status, &status).ok() && !status.ended && ProcessAlive(status.pid)) {
+    who = "pid " + std::to_string(status.pid) + ", " + status.front_end;
+  }
+  *context.err << Cp1252ToUtf8("torvan: un altro Torvan lavora in questa cartella (" + who +
+                               "): fermarlo prima")
+               << "\n";
   return false;
 }
 

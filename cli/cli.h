@@ -3,7 +3,10 @@
 #pragma once
 
 #include <iosfwd>
+#include <memory>
 #include <string>
+
+#include "platform/file.h"
 
 namespace CLI {
 class App;
@@ -35,5 +38,11 @@ int RunCli(int argc, char** argv, std::ostream& out, std::ostream& err);
 
 // Checks that the base folder exists; prints the refusal and returns false otherwise.
 bool CheckFolder(CliContext& context);
+
+// For a command that changes the base folder (its settings, catalogue or tables): checks
+// the folder and takes its lock, held while `*lock` lives. When another Torvan works there,
+// prints "torvan: un altro Torvan lavora in questa cartella (pid N, torvan run)" (from its
+// status file), sets exit status 1 and returns false.
+bool LockFolder(CliContext& context, std::unique_ptr<platform::FolderLock>* lock);
 
 }  // namespace torvan

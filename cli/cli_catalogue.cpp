@@ -21,7 +21,8 @@ void AddCatalogueCommand(CLI::App& app, CliContext& context) {
       "TnC_F_nnnnn.DAT, build it in memory, close the link; exit status 0 when the link came "
       "up and the catalogue loaded");
   cmd->callback([&context] {
-    if (!CheckFolder(context)) return;
+    std::unique_ptr<platform::FolderLock> lock;
+    if (!LockFolder(context, &lock)) return;
     ConsoleSession session(context.folder, *context.out);
     Runtime rt(session.program());
     bool up = Server_AS_Start(rt);

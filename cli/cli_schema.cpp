@@ -62,8 +62,9 @@ bool ParseRange(const std::string& text, int count, int* first, int* last, std::
 // and closes the connections. Exit status 1 when the connections could not be opened, when
 // any step wrote an "ERRORE" line, or when a table was refused.
 template <class Work>
-void WithSchema(CliContext& context, const SchemaArgs& args, Work work) {
-  if (!CheckFolder(context)) return;
+void WithSchema(CliContext& context, const SchemaArgs& args, bool changes, Work work) {
+  std::unique_ptr<platform::FolderLock> lock;  // a command that changes tables, while it works
+  if (changes ? !LockFolder(context, &lock) : !CheckFolder(context)) return;
   int error_lines = 0;  // outlives the session, whose log counts into it
   ConsoleSession session(context.folder, *context.out);
   Runtime rt(session.program());
@@ -125,7 +126,7 @@ void AddRangeCommand(CLI::App& app, CliContext& context, const char* name, const
   cmd->add_option("files", args->range, "N, N-M or all (file numbers of TnC_FILE.DAT)")->required();
   AddYesFlags(cmd, *args);
   cmd->callback([&context, args, drop] {
-    WithSchema(context, *args, [&](Schema& s) {
+    WithSchema(context, *args, true, [&](Schema& s) {
       int first = 0, last = 0;
       std::string error;
       if (!ParseRange(args->range, s.catalogue.N_File, &first, &last, &error)) {
@@ -159,7 +160,7 @@ void AddSchemaCommands(CLI::App& app, CliContext& context) {
       "Print the catalogue browser's file list with the row count of every mirror "
       "table (tab-separated, header first)");
   files->callback([&context] {
-    WithSchema(context, SchemaArgs{}, [&](Schema& s) {
+    WithSchema(context, SchemaArgs{}, false, [&](Schema& s) {
       bool has_pc_as = false;
       Grid g = Elenco_File(
           s.program.paths,
@@ -179,7 +180,7 @@ void AddSchemaCommands(CLI::App& app, CliContext& context) {
       "events", "Recreate the master tables and master triggers of all files sent back");
   AddYesFlags(events, *args);
   events->callback([&context, args] {
-    WithSchema(context, *args, [&](Schema& s) {
+    WithSchema(context, *args, true, [&](Schema& s) {
       // Every master row stands for an event not yet sent to the host.
       std::vector<std::pair<std::string, int64_t>> pending;
       std::set<int32_t> seen;

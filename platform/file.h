@@ -4,6 +4,7 @@
 #include <sys/types.h>
 
 #include <chrono>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -54,6 +55,25 @@ class AppendingFile {
   int fd_ = -1;
   std::string path_;
   std::chrono::steady_clock::time_point opened_;
+};
+
+// The lock of a base folder (flock on the folder itself), held while the object lives: one
+// Torvan works in a folder at a time — `torvan run`, the window, and every command that
+// changes the folder's files or tables.
+class FolderLock {
+ public:
+  // Takes the lock of `folder`, without waiting. `*held_by_another` tells a lock another
+  // process holds (the message then says "un altro Torvan lavora in questa cartella") from
+  // a folder that cannot be opened.
+  static Status Take(const std::string& folder, std::unique_ptr<FolderLock>* lock,
+                     bool* held_by_another = nullptr);
+  ~FolderLock();
+  FolderLock(const FolderLock&) = delete;
+  FolderLock& operator=(const FolderLock&) = delete;
+
+ private:
+  explicit FolderLock(int fd) : fd_(fd) {}
+  int fd_;
 };
 
 bool FileExists(const std::string& path);

@@ -1,4 +1,5 @@
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -106,6 +107,30 @@ void AppendingFile::Close() {
   if (fd_ >= 0) ::close(fd_);
   fd_ = -1;
 }
+
+Status FolderLock::Take(const std::string& folder, std::unique_ptr<FolderLock>* lock,
+                        bool* held_by_another) {
+  if (held_by_another != nullptr) *held_by_another = false;
+  const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return PosixError("open " + folder, errno);
+  int rc;
+  do {
+    rc = ::flock(fd, LOCK_EX | LOCK_NB);
+  } while (rc != 0 && errno == EINTR);
+  if (rc != 0) {
+    const int error = errno;
+    ::close(fd);
+    if (error == EWOULDBLOCK) {
+      if (held_by_another != nullptr) *held_by_another = true;
+      return Status::IoError(folder + ": un altro Torvan lavora in questa cartella");
+    }
+    return PosixError("flock " + folder, error);
+  }
+  lock->reset(new FolderLock(fd));
+  return Status::Ok();
+}
+
+FolderLock::~FolderLock() { ::close(fd_); }  // the lock goes with it
 
 bool FileExists(const std::string& path) {
   struct stat st {};

@@ -268,10 +268,11 @@ void HostToSql::Failed(const HostChange& change, HeldChange& held, const Failure
                            std::to_string(change.rrn) + ": " + failure.reason);
 }
 
-HostToSql::Failure HostToSql::StatementFailed(sql::Connection* c, const FileEntry& file,
-                                              const Status& s) {
-  Failure f;
+void HostToSql::StatementFailed(sql::Connection* c, const FileEntry& file, const Status& s,
+                                Failure* failure) {
+  Failure& f = *failure;
   f.where = file.DataBase + "/" + file.File;
+  f.errors.clear();
   if (c != nullptr) {
     f.errors = c->Errors();
     c->ClearErrors();
@@ -279,7 +280,6 @@ HostToSql::Failure HostToSql::StatementFailed(sql::Connection* c, const FileEntr
     if (sql::FindError(f.errors, sql::IsConnectionLost) != nullptr) c->Close();
   }
   f.reason = f.errors.empty() ? s.message() : f.errors.front().description;
-  return f;
 }
 
 bool HostToSql::KeepIndexAbove(const FileEntry& file, int64_t idx, Failure* failure) {
@@ -292,7 +292,7 @@ bool HostToSql::KeepIndexAbove(const FileEntry& file, int64_t idx, Failure* fail
   int64_t last = 0;
   if (known == identity_floor_.end()) {
     if (!LastIdentity(schema, file.Indice_DB, file.File, &last)) {
-      *failure = StatementFailed(c, file, Status::IoError("ultimo indice illeggibile"));
+      StatementFailed(c, file, Status::IoError("ultimo indice illeggibile"), failure);
       return false;
     }
     known = identity_floor_.emplace(key, last).first;
@@ -340,7 +340,7 @@ bool HostToSql::Apply(std::string_view data, const HostChange& change, int64_t* 
     return false;
   }
   if (!ReopenIfLost(rt_.program, rt_.connessioni, file.Indice_DB, file.DataBase)) {
-    *failure = StatementFailed(connection, file, Status::Closed("database non collegato"));
+    StatementFailed(connection, file, Status::Closed("database non collegato"), failure);
     failure->reason = "il database " + file.DataBase + " non si ricollega: " + failure->reason;
     return false;
   }
@@ -373,7 +373,7 @@ bool HostToSql::Apply(std::string_view data, const HostChange& change, int64_t* 
   for (size_t k = 0; k < plan.statements.size(); ++k) {
     s = connection->Execute(plan.statements[k]);
     if (!s.ok()) {
-      *failure = StatementFailed(connection, file, s);
+      StatementFailed(connection, file, s, failure);
       return false;
     }
     if (archive && k == delete_at) {
@@ -409,7 +409,7 @@ bool HostToSql::SetAsideUnsent(const FileEntry& file, Failure* failure) {
       c->ClearErrors();
       return true;
     }
-    *failure = StatementFailed(c, event_entry, s);
+    StatementFailed(c, event_entry, s, failure);
     failure->reason =
         "le modifiche non inviate di " + failure->where + " non si leggono: " + failure->reason;
     return false;
@@ -436,7 +436,7 @@ bool HostToSql::SetAsideUnsent(const FileEntry& file, Failure* failure) {
     }
     if (!(s = rs->MoveNext()).ok()) {
       // Part of the rows only: nothing is written, and the table stays.
-      *failure = StatementFailed(c, event_entry, s);
+      StatementFailed(c, event_entry, s, failure);
       failure->reason = "le modifiche non inviate di " + failure->where +
                         " non si leggono tutte: " + failure->reason;
       return false;

@@ -77,7 +77,9 @@ class HostToSql {
   // mirror's identity must stay above every one the host sends, or a new row on the SQL
   // side would share it (a table built again numbers from where its old self stopped).
   bool KeepIndexAbove(const FileEntry& file, int64_t idx, Failure* failure);
-  Failure StatementFailed(sql::Connection* c, const FileEntry& file, const Status& s);
+  // Fills `*failure` from the connection's errors (its file number kept).
+  void StatementFailed(sql::Connection* c, const FileEntry& file, const Status& s,
+                       Failure* failure);
   void LinkLost();
 
   Runtime& rt_;

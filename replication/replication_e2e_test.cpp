@@ -365,6 +365,37 @@ TEST_F(EndToEndTest, AClearFromTheHostSetsAsideTheChangesNotYetSent) {
   EXPECT_TRUE(Rows("SELECT * FROM [CONTATTI___]").empty());
 }
 
+// Host records keep the index their row had: a table built again (by the operator, by a
+// clear) numbers its rows above every index used before, its old self's and the host's,
+// so that a new row on the SQL side never shares one with a host record.
+TEST_F(EndToEndTest, ATableBuiltAgainNumbersItsRowsAboveEveryIndexUsedBefore) {
+  for (const char* k : {"S1", "S2", "S3"}) {
+    Exec(std::string("INSERT INTO [CONTATTI] ([CODCLI]) VALUES('") + k + "')");
+  }
+  Drain();  // the host's records keep 1, 2 and 3
+  auto idx_of = [&](const std::string& codcli) {
+    const Table rows = Rows("SELECT [_T_IDX___] FROM [CONTATTI] WHERE [CODCLI]='" + codcli + "'");
+    return rows.size() == 1 ? std::atoll(rows[0][0].c_str()) : -1;
+  };
+  Schema schema{program_, rt_.catalogue, rt_.connessioni, confirmations_};
+  Costruisci_File(schema, Owner::kBrowser, kContatti);
+  Exec("INSERT INTO [CONTATTI] ([CODCLI]) VALUES('S4')");
+  EXPECT_EQ(4, idx_of("S4"));
+  Ctl({"update", "DATI/CONTATTI", "1", "NOTA=dal sistema"});  // WHERE [_T_IDX___]=1 or ...
+  Drain();
+  Ctl({"refresh", "DATI/CONTATTI"});
+  Drain();
+  EXPECT_EQ(std::vector<std::string>{}, Differences({kContatti}));
+  // The host sends back an index above every number the table gave: its row takes 1001.
+  Ctl({"insert", "DATI/CONTATTI", "CODCLI=H1", "\xC2\xA7_T_IDX___=1000"});
+  Ctl({"clear", "DATI/CONTATTI"});  // built again by the clear
+  Drain();
+  Exec("INSERT INTO [CONTATTI] ([CODCLI]) VALUES('S5')");
+  EXPECT_EQ(1002, idx_of("S5"));
+  Drain();
+  EXPECT_EQ(std::vector<std::string>{}, Differences({kContatti}));
+}
+
 }  // namespace
 }  // namespace torvan::testing
 
