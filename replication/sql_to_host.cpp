@@ -266,7 +266,9 @@ void SqlToHost::Refused(char status, const Master& m, const std::string& library
   const std::string line = std::string(stamp) + "stato " + std::string(1, status) + " DB " +
                            std::to_string(m.database) + " " + what +
                            " PROGR=" + std::to_string(m.progr) + " DATI=" + statement + "\r\n";
-  Status s = platform::AppendToFile(program.paths.refused_log, Cp1252ToUtf8(line));
+  // On the disk (with Durevole) before the event row goes.
+  Status s = platform::AppendToFile(program.paths.refused_log, Cp1252ToUtf8(line),
+                                    program.settings.Durevole);
   if (!s.ok()) {
     program.Scrivi_Messaggio("ERRORE nella scrittura di " + program.paths.refused_log + ": " +
                              s.message());
