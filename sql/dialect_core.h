@@ -32,8 +32,9 @@ class TargetStatement {
   // row (*has_row true) or to its end.
   virtual Status Execute(const std::vector<BoundValue>& params, bool* has_row) = 0;
   virtual Status Next(bool* has_row) = 0;
-  // Column i of the current row as UTF-8 text; false when it is NULL.
-  virtual bool ColumnText(int i, std::string* utf8) = 0;
+  // Column i of the current row as UTF-8 text, whole, or `*is_null`. A value that cannot
+  // be read whole fails (the target's diagnostics say why).
+  virtual Status ColumnText(int i, std::string* utf8, bool* is_null) = 0;
   virtual int ColumnCount() = 0;
   // Ends the run; the statement can be executed again.
   virtual void Reset() = 0;

@@ -75,12 +75,17 @@ class NativeStatement final : public TargetStatement {
 
   bool StaleSchema() const override { return stale_; }
 
-  bool ColumnText(int i, std::string* utf8) override {
-    if (sqlite3_column_type(stmt_, i) == SQLITE_NULL) return false;
+  Status ColumnText(int i, std::string* utf8, bool* is_null) override {
+    *is_null = sqlite3_column_type(stmt_, i) == SQLITE_NULL;
+    utf8->clear();
+    if (*is_null) return Status::Ok();
     const unsigned char* text = sqlite3_column_text(stmt_, i);
     int bytes = sqlite3_column_bytes(stmt_, i);
-    utf8->assign(reinterpret_cast<const char*>(text), size_t(bytes));
-    return true;
+    // A value SQLite could not turn into text (out of memory) is no empty text; an empty
+    // blob has no pointer either.
+    if (text == nullptr && sqlite3_errcode(db_) == SQLITE_NOMEM) return Fail(SQLITE_NOMEM);
+    if (text != nullptr) utf8->assign(reinterpret_cast<const char*>(text), size_t(bytes));
+    return Status::Ok();
   }
 
   int ColumnCount() override { return sqlite3_column_count(stmt_); }
