@@ -7,6 +7,8 @@
 #include <map>
 #include <memory>
 
+#include "platform/file.h"
+
 namespace torvan::sql {
 
 namespace {
@@ -192,7 +194,14 @@ int VfsFaults::Next(VfsFault::Op op, const char* name) {
   if (rc == 0 && one_in_ > 0 && std::uniform_int_distribution<int>(1, one_in_)(rng_) == 1) {
     rc = std::uniform_int_distribution<int>(0, 1)(rng_) == 0 ? SQLITE_FULL : SQLITE_IOERR;
   }
-  if (rc != 0) ++injected_;
+  if (rc != 0) {
+    ++injected_;
+    if (!log_.empty()) {
+      (void)platform::AppendToFile(log_, std::string("vfs ") +
+                                             (op == VfsFault::Op::kWrite ? "write" : "sync") +
+                                             (rc == SQLITE_FULL ? " full\n" : " io\n"));
+    }
+  }
   return rc;
 }
 
@@ -246,6 +255,7 @@ bool ParseVfsFaults(std::string_view text, VfsFaults* faults, Status* status) {
     const size_t semi = text.find(';');
     const std::string_view item = text.substr(0, semi);
     text = semi == std::string_view::npos ? std::string_view() : text.substr(semi + 1);
+    if (item.rfind("log=", 0) == 0) faults->set_log(std::string(item.substr(4)));
     if (item.rfind("vfs", 0) != 0) continue;
     found = true;
     const size_t eq = item.find('=');

@@ -33,6 +33,8 @@ class VfsFaults {
   // in two, a full disk.
   void SetRandom(uint64_t seed, int one_in);
   void Clear() { *this = VfsFaults(); }
+  // Appends a line per fault injected to this file (the soak counts them).
+  void set_log(std::string path) { log_ = std::move(path); }
 
   // Counts one operation of `op` on file `name`; the SQLite result code it fails with, or 0.
   int Next(VfsFault::Op op, const char* name);
@@ -46,6 +48,7 @@ class VfsFaults {
   int writes_ = 0, syncs_ = 0, injected_ = 0;
   int one_in_ = 0;
   std::mt19937_64 rng_;
+  std::string log_;
 };
 
 // Registers the VFS `name` over SQLite's default VFS, failing what `*faults` says (again
@@ -57,7 +60,7 @@ Status RegisterFaultVfs(const std::string& name, VfsFaults* faults, bool make_de
 // Reads the "vfs..." items of a TORVAN_TEST_SQL_FAULTS text (sql/fault_connection.h):
 //   vfs-random=<one_in>/<seed>          writes and syncs fail at random
 //   vfs-write@<n>[x<times>]=io|full     vfs-sync@<n>[x<times>]=io|full
-// True when there was one.
+// and "log=<path>" (shared with the connection's faults). True when there was a "vfs" one.
 bool ParseVfsFaults(std::string_view text, VfsFaults* faults, Status* status);
 
 }  // namespace torvan::sql
