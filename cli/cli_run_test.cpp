@@ -429,6 +429,8 @@ TEST_F(RunTest, CommandsThatChangeTheFolderAreRefusedWhileTorvanRuns) {
 // they wait for once when the wait starts and once when it ends, `torvan status` shows the
 // wait, and nothing is lost or sent twice.
 TEST_F(RunTest, AWriteLockHeldOnThePcIsAWaitToldOnceThatLosesNothing) {
+  Ctl({"insert", "DATI/CLIENTI", "CODCLI=C01"});
+  ASSERT_EQ(0, Torvan({"run", "--once"}).exit_code);
   Sql("INSERT INTO [CONTATTI] ([CODCLI]) VALUES('S01')");
   sql::ConnectionParams params;
   params.database = "GESTIONALE";
@@ -437,10 +439,12 @@ TEST_F(RunTest, AWriteLockHeldOnThePcIsAWaitToldOnceThatLosesNothing) {
   ASSERT_TRUE(lock->Open().ok());
   ASSERT_TRUE(lock->ExecuteNative("BEGIN IMMEDIATE").ok());
   StartRun();
+  // A clear first: it is not acknowledged before its table is rebuilt.
+  Ctl({"clear", "DATI/CLIENTI"});
   Ctl({"insert", "DATI/CONTATTI", "CODCLI=H01"});
   const std::string host_wait =
-      "[Server_SQL_Sincro] In attesa del lock su GESTIONALE/CONTATTI: modifica DATI/CONTATTI "
-      "codice 1 RRN ";
+      "[Server_SQL_Sincro] In attesa del lock su GESTIONALE/CLIENTI: modifica DATI/CLIENTI "
+      "codice 4 RRN 0 (database is locked)";
   const std::string event_wait =
       "[Server_SQL_Ritorno] In attesa del lock su GESTIONALE: evento DATI/CONTATTI EVENTO=I "
       "RRN=0 IDX=1 eseguito dall'host (database is locked)";
@@ -457,9 +461,10 @@ TEST_F(RunTest, AWriteLockHeldOnThePcIsAWaitToldOnceThatLosesNothing) {
   const ProcessResult status = Torvan({"status"});
   EXPECT_EQ(0, status.exit_code);
   EXPECT_TRUE(Has(status.out,
-                  "\nIn corso: in attesa del lock su GESTIONALE/CONTATTI: modifica "
-                  "DATI/CONTATTI codice 1 RRN "))
+                  "\nIn corso: in attesa del lock su GESTIONALE/CLIENTI: modifica "
+                  "DATI/CLIENTI codice 4 RRN 0"))
       << status.out;
+  EXPECT_TRUE(Has(Torvan({"pending"}).out, "Modifica trattenuta: DATI/CLIENTI codice 4 RRN 0"));
   EXPECT_TRUE(Has(status.out, "; in attesa del lock su GESTIONALE: evento DATI/CONTATTI"))
       << status.out;
   ASSERT_TRUE(lock->ExecuteNative("COMMIT").ok());
@@ -471,7 +476,10 @@ TEST_F(RunTest, AWriteLockHeldOnThePcIsAWaitToldOnceThatLosesNothing) {
   EXPECT_EQ(1, lines_starting(host_wait)) << r.out;
   EXPECT_EQ(1, lines_starting(event_wait)) << r.out;
   EXPECT_EQ(1, lines_starting("AS--> DATI/CONTATTI ADD RRN:")) << r.out;
-  EXPECT_EQ(1, lines_starting("[Server_SQL_Sincro] Modifica DATI/CONTATTI codice 1 RRN ")) << r.out;
+  EXPECT_EQ(1, lines_starting("AS--> DATI/CLIENTI CLEAR")) << r.out;
+  EXPECT_EQ(1, lines_starting("[Server_SQL_Sincro] Modifica DATI/CLIENTI codice 4 RRN 0 applicata "
+                              "dopo "))
+      << r.out;
   EXPECT_EQ(1, lines_starting("[Server_SQL_Ritorno] Lock su GESTIONALE rilasciato dopo ")) << r.out;
   EXPECT_FALSE(Has(r.out, "Errore Numero")) << r.out;
   EXPECT_EQ(std::vector<std::string>{}, Differences());
