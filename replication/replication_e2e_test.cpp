@@ -491,9 +491,20 @@ class SqlFaultTable : public EndToEndTest, public ::testing::WithParamInterface<
     const bool sent = to_host_->Server_SQL_Ritorno();
     return received || sent || pending_steps_->state().held.has_value();
   }
-  // Passes until two in a row do nothing.
+  // Passes until two in a row do nothing and no event waits (a master row whose event is
+  // gone is removed by a pass that reports nothing done).
   void Settle() {
-    for (int i = 0, idle = 0; i < 100 && idle < 2; ++i) idle = Pass() ? 0 : idle + 1;
+    for (int i = 0, idle = 0; i < 100 && idle < 2; ++i) {
+      idle = Pass() || MasterRows() > 0 ? 0 : idle + 1;
+    }
+  }
+  int64_t MasterRows() {
+    std::unique_ptr<sql::Recordset> rs;
+    if (!Db(kGestionale).OpenRecordset("SELECT COUNT(*) FROM [_T_MASTER___]", &rs).ok()) {
+      Db(kGestionale).ClearErrors();
+      return 0;
+    }
+    return rs->Eof() ? 0 : std::atoll(rs->Value(0).text.c_str());
   }
 
   std::string Row(const char* code) { return std::string(code) + std::to_string(++serial_); }
@@ -622,7 +633,11 @@ class SqlFaultTable : public EndToEndTest, public ::testing::WithParamInterface<
     int64_t after = 0;
     EXPECT_TRUE(LastIdentity(kContatti, &after));
     EXPECT_GE(after, index_before_);
-    EXPECT_EQ(std::vector<std::string>{}, Differences());
+    // The files the steps touch, and with them the events of every database: the others
+    // have no rows.
+    EXPECT_EQ(std::vector<std::string>{}, s == Scenario::kImage
+                                              ? Differences({kArchivio})
+                                              : Differences({kClienti, kContatti}));
     EXPECT_EQ("0\n", Ctl({"queue"}));
     EXPECT_FALSE(pending_steps_->state().held.has_value());
     EXPECT_FALSE(HasLineStarting("[Server_SQL_Ritorno] Istruzione rifiutata"));
