@@ -112,13 +112,14 @@ Status ReadAll(const std::string& path, const Layout<Rec>& layout, std::vector<R
 }
 
 template <class Rec>
-Status WriteAll(const std::string& path, const Layout<Rec>& layout, const std::vector<Rec>& recs) {
+Status WriteAll(const std::string& path, const Layout<Rec>& layout, const std::vector<Rec>& recs,
+                bool durable = false) {
   std::string contents;
   contents.reserve(recs.size() * Rec::kLength);
   for (const Rec& r : recs) contents += Encode(r, layout);
-  // The catalogue is rebuilt from the host at every link opening: no need to wait for the
-  // disk.
-  return platform::WriteFileAtomic(path, contents, 0600, /*durable=*/false);
+  // The catalogue is rebuilt from the host at every link opening: without Durevole there
+  // is no need to wait for the disk.
+  return platform::WriteFileAtomic(path, contents, 0600, durable);
 }
 
 Status FsError(const std::string& context, const std::error_code& ec) {
@@ -155,7 +156,7 @@ std::string ReadyFolder(const Paths& paths) { return paths.base + "/" + kCatalog
 
 }  // namespace
 
-Status FinishCatalogueSwitch(const Paths& paths, int* steps_left) {
+Status FinishCatalogueSwitch(const Paths& paths, int* steps_left, bool durable) {
   const std::string ready = ReadyFolder(paths);
   std::error_code ec;
   if (!fs::exists(ready, ec)) return ec ? FsError("stat " + ready, ec) : Status::Ok();
@@ -200,14 +201,18 @@ Status FinishCatalogueSwitch(const Paths& paths, int* steps_left) {
       if (ec) return FsError("remove " + path, ec);
     }
   }
+  // The moves reach the disk before the ready folder, which would redo them, goes.
+  if (durable) {
+    if (Status s = platform::SyncFolder(paths.base); !s.ok()) return s;
+  }
   if (!Step(steps_left)) return Stopped();
   fs::remove(ready, ec);
   if (ec && ec != std::errc::no_such_file_or_directory) return FsError("remove " + ready, ec);
-  return Status::Ok();
+  return durable ? platform::SyncFolder(paths.base) : Status::Ok();
 }
 
-CatalogueWriter::CatalogueWriter(const Paths& paths)
-    : paths_(paths), staging_(paths.base + "/" + kCatalogueStagingFolder) {}
+CatalogueWriter::CatalogueWriter(const Paths& paths, bool durable)
+    : paths_(paths), staging_(paths.base + "/" + kCatalogueStagingFolder), durable_(durable) {}
 
 CatalogueWriter::~CatalogueWriter() {
   if (begun_ && !committed_ && !stopped_) {
@@ -235,13 +240,13 @@ std::string CatalogueWriter::Staged(const std::string& path) const {
 }
 
 Status CatalogueWriter::Write(const std::vector<DataBase_Rec>& recs) {
-  return WriteRecords(Staged(paths_.database_catalogue), recs);
+  return WriteAll(Staged(paths_.database_catalogue), DataBaseLayout(), recs, durable_);
 }
 Status CatalogueWriter::Write(const std::vector<File_Rec>& recs) {
-  return WriteRecords(Staged(paths_.file_catalogue), recs);
+  return WriteAll(Staged(paths_.file_catalogue), FileLayout(), recs, durable_);
 }
 Status CatalogueWriter::WriteFields(int n, const std::vector<Campo_Rec>& recs) {
-  return WriteRecords(Staged(paths_.FieldFile(n)), recs);
+  return WriteAll(Staged(paths_.FieldFile(n)), CampoLayout(), recs, durable_);
 }
 
 Status CatalogueWriter::Commit(int* steps_left) {
@@ -253,8 +258,11 @@ Status CatalogueWriter::Commit(int* steps_left) {
   std::error_code ec;
   fs::rename(staging_, ready, ec);
   if (ec) return FsError("rename " + staging_, ec);
+  if (durable_) {
+    if (Status s = platform::SyncFolder(paths_.base); !s.ok()) return s;
+  }
   committed_ = true;
-  Status s = FinishCatalogueSwitch(paths_, steps_left);
+  Status s = FinishCatalogueSwitch(paths_, steps_left, durable_);
   if (s.code() == Status::Code::kClosed && steps_left != nullptr) return s;
   // The new catalogue is the current one: what remains is finished by the next load.
   return Status::Ok();

@@ -95,13 +95,16 @@ inline constexpr char kCatalogueReadyFolder[] = "TnC_Catalogo.pronto";
 // `steps_left`, for tests: the number of file-system steps (renames and removals) to carry
 // out before stopping as if the process had been killed there; nullptr for no limit. A
 // stop is reported as Status::Closed.
-Status FinishCatalogueSwitch(const Paths& paths, int* steps_left = nullptr);
+// `durable` (setting Durevole): each move reaches the disk before the next step relies on it.
+Status FinishCatalogueSwitch(const Paths& paths, int* steps_left = nullptr, bool durable = false);
 
 // Writes a new catalogue into the staging folder and switches it in. One writer at a time
 // per base folder.
 class CatalogueWriter {
  public:
-  explicit CatalogueWriter(const Paths& paths);
+  // `durable` (setting Durevole): the files and the folders' renames reach the disk before
+  // the switch relies on them.
+  explicit CatalogueWriter(const Paths& paths, bool durable = false);
   CatalogueWriter(const CatalogueWriter&) = delete;
   CatalogueWriter& operator=(const CatalogueWriter&) = delete;
   // An uncommitted new catalogue is removed; the current one stays as it was.
@@ -125,6 +128,7 @@ class CatalogueWriter {
   bool begun_ = false;
   bool committed_ = false;
   bool stopped_ = false;  // a test's step budget ran out before the commit
+  bool durable_;
 };
 
 }  // namespace torvan

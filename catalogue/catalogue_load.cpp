@@ -103,7 +103,7 @@ bool Fail(Program& program, const std::string& cause = "") {
 }  // namespace
 
 bool Carica_File(Program& program, SocketLayer& socket, Catalogue& catalogue) {
-  CatalogueWriter writer(program.paths);
+  CatalogueWriter writer(program.paths, program.settings.Durevole);
   if (Status s = writer.Begin(); !s.ok()) return Fail(program, WriteErrorMessage(s));
 
   std::vector<DataBase_Rec> databases;

@@ -9,6 +9,8 @@
 #include <ostream>
 
 #include "cli/stop_signals.h"
+#include "control/status_file.h"
+#include "core/paths.h"
 #include "core/program.h"
 #include "core/text.h"
 #include "core/version.h"
@@ -144,6 +146,29 @@ std::string NoSuchFile(int n, int count) {
 void Refuse(CliContext& context, std::string_view cp1252, int exit_code) {
   *context.err << "torvan: " << Cp1252ToUtf8(cp1252) << "\n";
   context.exit_code = exit_code;
+}
+
+bool LockFolder(CliContext& context, std::unique_ptr<platform::FolderLock>* lock) {
+  if (!CheckFolder(context)) return false;
+  const Paths paths =
+      context.folder.empty() ? Paths::InWorkingDirectory() : Paths::InFolder(context.folder);
+  bool held = false;
+  Status s = platform::FolderLock::Take(paths.base, lock, &held);
+  if (s.ok()) return true;
+  context.exit_code = kExitFailed;
+  if (!held) {
+    *context.err << "torvan: " << Cp1252ToUtf8(s.message()) << "\n";
+    return false;
+  }
+  std::string who = "pid sconosciuto";
+  StatusSnapshot status;
+  if (ReadStatusFile(paths.status, &status).ok() && !status.ended && ProcessAlive(status.pid)) {
+    who = "pid " + std::to_string(status.pid) + ", " + status.front_end;
+  }
+  *context.err << Cp1252ToUtf8("torvan: un altro Torvan lavora in questa cartella (" + who +
+                               "): fermarlo prima")
+               << "\n";
+  return false;
 }
 
 int RunCli(int argc, char** argv, std::ostream& out, std::ostream& err) {

@@ -3,8 +3,11 @@
 #pragma once
 
 #include <iosfwd>
+#include <memory>
 #include <string>
 #include <string_view>
+
+#include "platform/file.h"
 
 namespace CLI {
 class App;
@@ -62,5 +65,11 @@ std::string NoSuchFile(int n, int count);
 // False, after saying that no host is set and how to set it (exit 2), when the settings
 // name no source server (Nome_Connessione empty).
 bool HostNamed(CliContext& context, const Program& program);
+
+// For a command that changes the base folder (its settings, catalogue or tables): checks
+// the folder and takes its lock, held while `*lock` lives. When another Torvan works there,
+// prints "torvan: un altro Torvan lavora in questa cartella (pid N, torvan run)" (from its
+// status file), sets exit status 1 and returns false.
+bool LockFolder(CliContext& context, std::unique_ptr<platform::FolderLock>* lock);
 
 }  // namespace torvan

@@ -22,7 +22,8 @@ void AddCatalogueCommand(CLI::App& app, CliContext& context) {
            "TnC_FILE.DAT e TnC_F_nnnnn.DAT, lo costruisce in memoria, chiude il collegamento; "
            "uscita 0 se il collegamento si \xE8 aperto e il catalogo \xE8 caricato"));
   cmd->callback([&context] {
-    if (!CheckFolder(context)) return;
+    std::unique_ptr<platform::FolderLock> lock;
+    if (!LockFolder(context, &lock)) return;
     ConsoleSession session(context.folder, *context.out);
     if (!HostNamed(context, session.program())) return;
     Runtime rt(session.program());

@@ -12,6 +12,7 @@
 #include <QSocketNotifier>
 #include <QTimer>
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
 #include <ostream>
 
@@ -28,6 +29,8 @@
 #include "replication/pending_file.h"
 #include "replication/replication.h"
 #include "schema/statements.h"
+#include "sql/fault_connection.h"
+#include "sql/fault_vfs.h"
 
 namespace torvan {
 
@@ -68,6 +71,31 @@ std::string NowText() {
   return buf;
 }
 
+// For tests only (the fault soak): TORVAN_TEST_SQL_FAULTS names faults of the SQL side
+// (sql/fault_connection.h, sql/fault_vfs.h) that every connection of this run meets.
+bool InjectSqlFaults(Runtime& rt, CliContext& context) {
+  const char* text = std::getenv("TORVAN_TEST_SQL_FAULTS");
+  if (text == nullptr) return true;
+  static auto* plan = new std::shared_ptr<sql::FaultPlan>(std::make_shared<sql::FaultPlan>());
+  static auto* vfs = new sql::VfsFaults();
+  Status s = sql::ParseFaultPlan(text, plan->get());
+  Status v;
+  if (s.ok() && sql::ParseVfsFaults(text, vfs, &v) && v.ok()) {
+    // The default VFS: under SQLite's ODBC driver too.
+    v = sql::RegisterFaultVfs("torvan-guasti", vfs, /*make_default=*/true);
+  }
+  if (!s.ok() || !v.ok()) {
+    *context.err << "torvan: TORVAN_TEST_SQL_FAULTS: " << (s.ok() ? v : s).message() << "\n";
+    context.exit_code = kExitUsage;
+    return false;
+  }
+  std::shared_ptr<sql::FaultPlan> shared = *plan;
+  rt.link.new_connection = [shared](const sql::ConnectionParams& p) {
+    return sql::NewFaultyConnection(sql::NewConnection(p), shared);
+  };
+  return true;
+}
+
 void Run(CliContext& context, bool once) {
   if (!CheckFolder(context)) return;
   static int argc = 1;
@@ -83,6 +111,7 @@ void Run(CliContext& context, bool once) {
     return Refuse(context, AnotherTorvan(program.paths.base, program.paths.pending), kExitFailed);
   }
   Runtime rt(program);
+  if (!InjectSqlFaults(rt, context)) return;
   LoggingConfirmations confirmations(program);
   RuntimeLinks links(rt);
   ReplicationSteps steps(rt, confirmations);

@@ -370,6 +370,123 @@ TEST_F(RunTest, AKillAtAnyInstantLosesNothingAndAppliesNothingTwice) {
   EXPECT_FALSE(platform::FileExists(pc_ + "/TnC_RIFIUTATI.Log"));
 }
 
+// Tables that are not there (a build forgotten, a table dropped by hand) are named once,
+// with the command that makes them, not as a block of errors at every cycle; a held change
+// keeps its one line a cycle.
+TEST_F(RunTest, AMissingTableIsNamedOnceWithTheCommandThatMakesIt) {
+  Sql("DROP TABLE \"_T_MASTER___\"", true);
+  Sql("DROP TABLE \"CLIENTI\"", true);
+  Ctl({"insert", "DATI/CLIENTI", "CODCLI=C01"});
+  StartRun();
+  std::this_thread::sleep_for(std::chrono::milliseconds(2500));
+  const ProcessResult r = StopRun();
+  const std::vector<std::string> lines = Messages(r.out);
+  EXPECT_EQ(1, Count(lines,
+                     "[Server_SQL_Ritorno] Manca la tabella GESTIONALE/_T_MASTER___: la "
+                     "crea torvan events (o torvan build all, se mancano anche le tabelle "
+                     "dei file)"))
+      << r.out;
+  EXPECT_EQ(1, Count(lines,
+                     "[Server_SQL_Sincro] Manca la tabella GESTIONALE/CLIENTI: la crea "
+                     "torvan build 1"))
+      << r.out;
+  EXPECT_EQ(2, Count(lines, "Totale errori  : 1")) << r.out;
+  EXPECT_GE(Count(lines,
+                  "[Server_SQL_Sincro] Modifica trattenuta: DATI/CLIENTI codice 1 RRN 1: "
+                  "Invalid object name 'CLIENTI'."),
+            2)
+      << r.out;
+}
+
+// While `torvan run` works in a folder, every command that would change it is refused,
+// naming the running Torvan, and changes nothing.
+TEST_F(RunTest, CommandsThatChangeTheFolderAreRefusedWhileTorvanRuns) {
+  StartRun();
+  const std::string refusal = "torvan: un altro Torvan lavora in questa cartella (pid " +
+                              std::to_string(run_pid_) + ", torvan run): fermarlo prima\n";
+  const std::string ini = ReadText(pc_ + "/TnC.INI");
+  for (const std::vector<std::string>& command :
+       std::vector<std::vector<std::string>>{{"build", "1", "--yes"},
+                                             {"drop", "1", "--yes"},
+                                             {"events", "--yes"},
+                                             {"catalogue"},
+                                             {"settings", "set", "Porta_FTP=21"},
+                                             {"settings", "--standard"}}) {
+    SCOPED_TRACE(command[0]);
+    ProcessResult r = Torvan(command);
+    EXPECT_EQ(1, r.exit_code);
+    EXPECT_EQ(refusal, r.err);
+    EXPECT_EQ("", r.out);
+  }
+  EXPECT_EQ(ini, ReadText(pc_ + "/TnC.INI"));
+  EXPECT_EQ(0, Torvan({"files"}).exit_code);  // reading is fine
+  Ctl({"insert", "DATI/CLIENTI", "CODCLI=C01"});
+  ASSERT_TRUE(AwaitRunLine("AS--> DATI/CLIENTI ADD RRN:1 IDX:0")) << RunLog();
+  EXPECT_EQ(0, StopRun().exit_code);
+  EXPECT_EQ(std::vector<std::string>{}, Differences());
+}
+
+// A program on the PC holds the database's write lock (as BEGIN IMMEDIATE in the sqlite3
+// shell does) while host changes arrive and SQL-side events wait: both directions say what
+// they wait for once when the wait starts and once when it ends, `torvan status` shows the
+// wait, and nothing is lost or sent twice.
+TEST_F(RunTest, AWriteLockHeldOnThePcIsAWaitToldOnceThatLosesNothing) {
+  Ctl({"insert", "DATI/CLIENTI", "CODCLI=C01"});
+  ASSERT_EQ(0, Torvan({"run", "--once"}).exit_code);
+  Sql("INSERT INTO [CONTATTI] ([CODCLI]) VALUES('S01')");
+  sql::ConnectionParams params;
+  params.database = "GESTIONALE";
+  params.base_folder = pc_;
+  std::unique_ptr<sql::Connection> lock = sql::NewConnection(params);
+  ASSERT_TRUE(lock->Open().ok());
+  ASSERT_TRUE(lock->ExecuteNative("BEGIN IMMEDIATE").ok());
+  StartRun();
+  // A clear first: it is not acknowledged before its table is rebuilt.
+  Ctl({"clear", "DATI/CLIENTI"});
+  Ctl({"insert", "DATI/CONTATTI", "CODCLI=H01"});
+  const std::string host_wait =
+      "[Server_SQL_Sincro] In attesa del lock su GESTIONALE/CLIENTI: modifica DATI/CLIENTI "
+      "codice 4 RRN 0 (database is locked)";
+  const std::string event_wait =
+      "[Server_SQL_Ritorno] In attesa del lock su GESTIONALE: evento DATI/CONTATTI EVENTO=I "
+      "RRN=0 IDX=1 eseguito dall'host (database is locked)";
+  auto lines_starting = [&](const std::string& start) {
+    int n = 0;
+    for (const std::string& l : Messages(RunLog())) n += l.rfind(start, 0) == 0;
+    return n;
+  };
+  for (int i = 0; i < 400 && (lines_starting(host_wait) == 0 || lines_starting(event_wait) == 0);
+       ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  std::this_thread::sleep_for(std::chrono::seconds(3));  // tries meanwhile
+  const ProcessResult status = Torvan({"status"});
+  EXPECT_EQ(0, status.exit_code);
+  EXPECT_TRUE(Has(status.out,
+                  "\nIn corso: in attesa del lock su GESTIONALE/CLIENTI: modifica "
+                  "DATI/CLIENTI codice 4 RRN 0"))
+      << status.out;
+  EXPECT_TRUE(Has(Torvan({"pending"}).out, "Modifica trattenuta: DATI/CLIENTI codice 4 RRN 0"));
+  EXPECT_TRUE(Has(status.out, "; in attesa del lock su GESTIONALE: evento DATI/CONTATTI"))
+      << status.out;
+  ASSERT_TRUE(lock->ExecuteNative("COMMIT").ok());
+  ASSERT_TRUE(AwaitRunLine("AS<-- DATI/CONTATTI ADD RRN:0 IDX:1")) << RunLog();
+  for (int i = 0; i < 400 && lines_starting("AS--> DATI/CONTATTI ADD RRN:") == 0; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  const ProcessResult r = StopRun();
+  EXPECT_EQ(1, lines_starting(host_wait)) << r.out;
+  EXPECT_EQ(1, lines_starting(event_wait)) << r.out;
+  EXPECT_EQ(1, lines_starting("AS--> DATI/CONTATTI ADD RRN:")) << r.out;
+  EXPECT_EQ(1, lines_starting("AS--> DATI/CLIENTI CLEAR")) << r.out;
+  EXPECT_EQ(1, lines_starting("[Server_SQL_Sincro] Modifica DATI/CLIENTI codice 4 RRN 0 applicata "
+                              "dopo "))
+      << r.out;
+  EXPECT_EQ(1, lines_starting("[Server_SQL_Ritorno] Lock su GESTIONALE rilasciato dopo ")) << r.out;
+  EXPECT_FALSE(Has(r.out, "Errore Numero")) << r.out;
+  EXPECT_EQ(std::vector<std::string>{}, Differences());
+}
+
 // An update of a row whose host record is gone is sent again as an insert; a kill after
 // that insert must not make a second record.
 TEST_F(RunTest, AnUpdateTurnedIntoAnInsertIsNotInsertedTwiceAfterAKill) {

@@ -66,8 +66,10 @@ bool Stopped(const Program& program) {
 // any step wrote an "ERRORE" line, when a table was refused, or when a question found no
 // terminal to answer it (and was answered Annulla). The messages go to `messages`.
 template <class Work>
-void WithSchema(CliContext& context, const SchemaArgs& args, std::ostream& messages, Work work) {
-  if (!CheckFolder(context)) return;
+void WithSchema(CliContext& context, const SchemaArgs& args, bool changes, std::ostream& messages,
+                Work work) {
+  std::unique_ptr<platform::FolderLock> lock;  // a command that changes tables, while it works
+  if (changes ? !LockFolder(context, &lock) : !CheckFolder(context)) return;
   int error_lines = 0;  // outlives the session, whose log counts into it
   ConsoleSession session(context.folder, messages);
   Runtime rt(session.program());
@@ -131,7 +133,7 @@ void AddRangeCommand(CLI::App& app, CliContext& context, const char* name, const
       ->required();
   AddYesFlags(cmd, *args);
   cmd->callback([&context, args, drop] {
-    WithSchema(context, *args, *context.out, [&](Schema& s) {
+    WithSchema(context, *args, true, *context.out, [&](Schema& s) {
       int first = 0, last = 0, refused = kExitOk;
       std::string error;
       if (!ParseRange(args->range, s.catalogue.N_File, &first, &last, &error, &refused)) {
@@ -162,7 +164,7 @@ void AddSchemaCommands(CLI::App& app, CliContext& context) {
       "files", Help("Stampa l'elenco dei file del catalogo con il numero di righe di ogni tabella "
                     "(separati da tabulazioni, intestazione prima; i messaggi su standard error)"));
   files->callback([&context] {
-    WithSchema(context, SchemaArgs{}, *context.err, [&](Schema& s) {
+    WithSchema(context, SchemaArgs{}, false, *context.err, [&](Schema& s) {
       bool has_pc_as = false;
       Grid g = Elenco_File(
           s.program.paths,
@@ -184,7 +186,7 @@ void AddSchemaCommands(CLI::App& app, CliContext& context) {
       Help("Ricrea le tabelle master e i loro triggers di tutti i file rimandati all'host"));
   AddYesFlags(events, *args);
   events->callback([&context, args] {
-    WithSchema(context, *args, *context.out, [&](Schema& s) {
+    WithSchema(context, *args, true, *context.out, [&](Schema& s) {
       if (s.catalogue.N_File == 0) return Refuse(context, NoSuchFile(0, 0), kExitFailed);
       // Every master row stands for an event not yet sent to the host.
       std::vector<std::pair<std::string, int64_t>> pending;

@@ -120,6 +120,8 @@ void AddSettingsCommand(CLI::App& app, CliContext& context) {
   cmd->callback([&context, args, set] {
     if (!CheckFolder(context)) return;
     if (set->parsed()) return;  // the set subcommand does the work
+    std::unique_ptr<platform::FolderLock> lock;
+    if (args->standard && !LockFolder(context, &lock)) return;
     ConsoleSession session(context.folder, *context.out);
     if (args->standard) {
       OptionsForm form = OptionsForm_Standard();
@@ -130,7 +132,8 @@ void AddSettingsCommand(CLI::App& app, CliContext& context) {
   });
 
   set->callback([&context, args] {
-    if (!CheckFolder(context)) return;
+    std::unique_ptr<platform::FolderLock> lock;
+    if (!LockFolder(context, &lock)) return;
     ConsoleSession session(context.folder, *context.out);
     OptionsForm form = OptionsForm_Load(session.program().paths);
     bool form_typed = false;

@@ -107,6 +107,7 @@ std::string EncodeStatus(const StatusSnapshot& s) {
   w.Add("Collegato_SQL", s.collegato_sql ? 1 : 0);
   w.Add("HostStopTime", s.host_stop_time);
   w.Add("HostRestartTime", s.host_restart_time);
+  w.Add("attivita", s.activity);
   w.Add("trattenuta", s.held ? 1 : 0);
   for (size_t i = 0; i < s.held_lines.size(); ++i) {
     w.Add("trattenuta." + std::to_string(i + 1), s.held_lines[i]);
@@ -195,6 +196,8 @@ Status DecodeStatus(std::string_view text, StatusSnapshot* out) {
       s.host_stop_time = v;
     } else if (key == "HostRestartTime") {
       s.host_restart_time = v;
+    } else if (key == "attivita") {
+      s.activity = v;
     } else if (key == "trattenuta") {
       number(key, v, &s.held);
     } else if (SplitIndexed(key, "trattenuta.", &index, &rest) && rest.empty()) {
@@ -278,6 +281,7 @@ std::vector<std::string> StatusLines(const StatusSnapshot& s) {
   lines.push_back("Stato scritto il " + s.written);
   lines.push_back("Sincronismo: " + StatoText(s.stato) +
                   (s.ciclo_in_corso != 0 ? ", ciclo in corso" : ""));
+  if (!s.activity.empty()) lines.push_back("In corso: " + s.activity);
   lines.push_back(std::string("Collegamento host: ") + (s.link_up ? "aperto" : "chiuso"));
   lines.push_back(std::string("Collegamento SQL: ") + (s.collegato_sql ? "aperto" : "chiuso"));
   if (!s.texts[kHostStopText].empty() || !s.texts[kHostRestartText].empty()) {

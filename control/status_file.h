@@ -12,7 +12,8 @@
 //   pid, programma ("torvan run" or "finestra"), avviato, scritto ("dd/mm/yyyy hh:nn:ss"),
 //   scritto_ms (milliseconds of local time since 1970, the writer's wall clock),
 //   terminato (1: the program ended and wrote this last), Stato_Sincronismo,
-//   Ciclo_In_Corso, LinkUp, Collegato_SQL (0/1), HostStopTime, HostRestartTime,
+//   Ciclo_In_Corso, LinkUp, Collegato_SQL (0/1), HostStopTime, HostRestartTime, attivita
+//   (what Torvan is doing or waiting for, RunState::Attivita; empty when nothing),
 //   trattenuta (0/1), trattenuta.<n> (the lines of the held change, from 1), in_volo,
 //   db.<n>.nome, db.<n>.in_attesa (-1 never counted), db.<n>.eta_s (age in seconds of the
 //   oldest event waiting, -1 unknown), db.<n>.conteggio_s (age of the count), db.<n>.errore,
@@ -70,6 +71,7 @@ struct StatusSnapshot {
   bool link_up = false;
   bool collegato_sql = false;
   std::string host_stop_time, host_restart_time;  // "yyyymmddhhnnss" or empty
+  std::string activity;                           // RunState::Attivita, Windows-1252
 
   bool held = false;
   std::vector<std::string> held_lines;  // as `torvan pending` prints them

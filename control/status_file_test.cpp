@@ -25,6 +25,7 @@ StatusSnapshot Sample() {
   s.collegato_sql = true;
   s.host_stop_time = "20261205220000";
   s.host_restart_time = "20261205230000";
+  s.activity = "in attesa del lock su GESTIONALE/CLIENTI: modifica DATI/CLIENTI codice 1 RRN 7";
   s.held = true;
   s.held_lines = {"Modifica trattenuta: DATI/CLIENTI codice 1 RRN 7 IDX 0",
                   "  ricevuta il 05/12/2026 14:04:00, tentativi 3",
@@ -161,6 +162,7 @@ TEST(StatusFileTest, StatusLinesShowTheFiguresAsTheDisplayFormatsThem) {
       "Programma: torvan run (pid 4242), avviato il 05/12/2026 14:00:00",
       "Stato scritto il 05/12/2026 14:05:09",
       "Sincronismo: attivo (4)",
+      "In corso: in attesa del lock su GESTIONALE/CLIENTI: modifica DATI/CLIENTI codice 1 RRN 7",
       "Collegamento host: aperto",
       "Collegamento SQL: aperto",
       "Spegnimento host: 05/12/26  22:00  Riaccensione host: 05/12/26  23:00",

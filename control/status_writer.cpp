@@ -66,18 +66,8 @@ StatusWriter::StatusWriter(Runtime& rt, std::string front_end, StatusOptions opt
 StatusWriter::~StatusWriter() { Stop(); }
 
 Status StatusWriter::Start(platform::Timers& timers) {
-  const std::string& base = program_.paths.base;
-  const int fd = ::open(base.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return PosixError("open " + base, errno);
-  if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-    const int error = errno;
-    ::close(fd);
-    if (error == EWOULDBLOCK) {
-      return Status::IoError(base + ": un altro Torvan lavora in questa cartella");
-    }
-    return PosixError("flock " + base, error);
-  }
-  folder_fd_ = fd;
+  Status s = platform::FolderLock::Take(program_.paths.base, &folder_lock_);
+  if (!s.ok()) return s;
   timers_ = &timers;
   Update();
   Arm();
@@ -100,8 +90,7 @@ void StatusWriter::Stop() {
   Gather();
   snapshot_.ended = true;
   Write();
-  ::close(folder_fd_);  // the lock goes with it
-  folder_fd_ = -1;
+  folder_lock_.reset();
 }
 
 void StatusWriter::Update() {
@@ -124,6 +113,7 @@ void StatusWriter::Gather() {
   s.collegato_sql = st.Collegato_SQL;
   s.host_stop_time = st.HostStopTime;
   s.host_restart_time = st.HostRestartTime;
+  s.activity = st.Attivita;
 
   const int32_t received = stats.Stat_Contatori[kRecordsReceived];
   if (last_received_ && received != *last_received_ && received != 0) {

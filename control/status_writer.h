@@ -47,6 +47,7 @@
 #include "control/status_file.h"
 #include "hostlink/char_table.h"
 #include "links/runtime.h"
+#include "platform/file.h"
 #include "platform/timer.h"
 #include "replication/pending_file.h"
 
@@ -116,7 +117,7 @@ class StatusWriter {
   StatusOptions options_;
   platform::Timers* timers_ = nullptr;
   platform::TimerId timer_ = 0;
-  int folder_fd_ = -1;  // the base folder, locked while started
+  std::unique_ptr<platform::FolderLock> folder_lock_;  // the base folder's, while started
   StatusSnapshot snapshot_;
 
   // The pending file as last read: its change time and size, and the tables that decoded it.

@@ -200,12 +200,17 @@ class Server::Impl {
   Status Listen(Kind kind, int port, int* bound_port);
   Status ListenCtl();
   Status WritePorts();
-  void Watch(int fd, uint32_t events);
   void Accept(int listen_fd, Kind kind);
   void AddConn(int fd, Kind kind, const sockaddr_storage& addr, int listen_fd);
   void OutOfDescriptors(int listen_fd, Kind kind, int error);
   void Refused(const std::string& cause);
   void PauseListener(int listen_fd);
+  // epoll_ctl through the options' seam; its errno when it failed, 0 otherwise.
+  int Ctl(int op, int fd, uint32_t events);
+  Status Watch(int fd, uint32_t events);
+  // A failure of the system's kind that is said once until it stops (`key` tells them
+  // apart), then said again when it happens again.
+  void LogOnce(const std::string& key, const std::string& line);
   void ResumeListeners();
   void CloseListener(int listen_fd);
   void Feed(Conn* c);
@@ -267,6 +272,7 @@ class Server::Impl {
   std::chrono::milliseconds backoff_ = kBackoffMin;
   std::vector<int> resting_;
   SteadyClock::time_point rest_until_;
+  std::vector<std::string> said_;  // the failures said and not yet over
 };
 
 Status Server::Impl::Start(std::string* notes) {
@@ -299,12 +305,13 @@ Status Server::Impl::Start(std::string* notes) {
   if (::getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY) {
     fd_ceiling_ = int(std::min<rlim_t>(limit.rlim_cur, INT_MAX)) - kDescriptorHeadroom;
   }
+  if (opt_.fd_ceiling > 0) fd_ceiling_ = opt_.fd_ceiling;
 
   epoll_fd_ = ::epoll_create1(EPOLL_CLOEXEC);
   if (epoll_fd_ < 0) return PosixError("epoll_create1", errno);
   wake_fd_ = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
   if (wake_fd_ < 0) return PosixError("eventfd", errno);
-  Watch(wake_fd_, EPOLLIN);
+  if (Status w = Watch(wake_fd_, EPOLLIN); !w.ok()) return w;
 
   listen_address_ = opt_.listen.empty() ? config.listen : opt_.listen;
   const int ftp_port = opt_.ftp_port == -2 ? config.ftp_port : opt_.ftp_port;
@@ -354,9 +361,10 @@ Status Server::Impl::Listen(Kind kind, int port, int* bound_port) {
     return PosixError("socket", errno);
   }
   int one = 1;
-  ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
   Status s;
-  if (::bind(fd, found->ai_addr, found->ai_addrlen) != 0) {
+  if (::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one) != 0) {
+    s = PosixError("setsockopt SO_REUSEADDR " + where, errno);
+  } else if (::bind(fd, found->ai_addr, found->ai_addrlen) != 0) {
     s = PosixError("bind " + where, errno);
   } else if (::listen(fd, 64) != 0) {
     s = PosixError("listen " + where, errno);
@@ -371,9 +379,13 @@ Status Server::Impl::Listen(Kind kind, int port, int* bound_port) {
     ::close(fd);
     return s;
   }
+  if (s.ok()) s = Watch(fd, EPOLLIN);
+  if (!s.ok()) {
+    ::close(fd);
+    return s;
+  }
   *bound_port = ntohs(addr.sin_port);
   listeners_[fd] = {kind, *bound_port};
-  Watch(fd, EPOLLIN);
   if (opt_.print_ports) {
     std::printf("torvan-host: %s %s:%d\n", kind == Kind::kFtp ? "ftp" : "host",
                 listen_address_.c_str(), *bound_port);
@@ -398,8 +410,7 @@ Status Server::Impl::ListenCtl() {
     return PosixError("bind " + path, errno);
   }
   if (::listen(ctl_fd_, 16) != 0) return PosixError("listen " + path, errno);
-  Watch(ctl_fd_, EPOLLIN);
-  return Status::Ok();
+  return Watch(ctl_fd_, EPOLLIN);
 }
 
 Status Server::Impl::WritePorts() {
@@ -409,11 +420,25 @@ Status Server::Impl::WritePorts() {
   return platform::WriteFileAtomic(folder_.Ports(), text, 0644);
 }
 
-void Server::Impl::Watch(int fd, uint32_t events) {
+int Server::Impl::Ctl(int op, int fd, uint32_t events) {
   epoll_event ev{};
   ev.events = events;
   ev.data.fd = fd;
-  ::epoll_ctl(epoll_fd_, EPOLL_CTL_ADD, fd, &ev);
+  const int rc = opt_.epoll_ctl
+                     ? opt_.epoll_ctl(epoll_fd_, op, fd, op == EPOLL_CTL_DEL ? nullptr : &ev)
+                     : ::epoll_ctl(epoll_fd_, op, fd, op == EPOLL_CTL_DEL ? nullptr : &ev);
+  return rc == 0 ? 0 : errno;
+}
+
+Status Server::Impl::Watch(int fd, uint32_t events) {
+  const int error = Ctl(EPOLL_CTL_ADD, fd, events);
+  return error == 0 ? Status::Ok() : PosixError("epoll_ctl", error);
+}
+
+void Server::Impl::LogOnce(const std::string& key, const std::string& line) {
+  if (std::find(said_.begin(), said_.end(), key) != said_.end()) return;
+  said_.push_back(key);
+  Log(line);
 }
 
 void Server::Impl::Accept(int listen_fd, Kind kind) {
@@ -473,7 +498,11 @@ void Server::Impl::AddConn(int fd, Kind kind, const sockaddr_storage& addr, int 
   c->last_active = SteadyClock::now();
   if (kind != Kind::kCtl) {
     int one = 1;
-    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    // Without it replies are only slower: said once, the connection served all the same.
+    if (::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one) != 0) {
+      LogOnce("nodelay", "setsockopt TCP_NODELAY: " + std::string(strerror(errno)) +
+                             " (replies may leave later)");
+    }
     char text[INET_ADDRSTRLEN] = "?";
     const auto* in = reinterpret_cast<const sockaddr_in*>(&addr);
     ::inet_ntop(AF_INET, &in->sin_addr, text, sizeof text);
@@ -493,9 +522,16 @@ void Server::Impl::AddConn(int fd, Kind kind, const sockaddr_storage& addr, int 
         &vary_);
     c->out = FtpSession::Greeting();
   }
+  // A connection the loop cannot watch would never be served: it is closed at once, so its
+  // client hears it and tries again.
+  if (Status w = Watch(fd, EPOLLIN | EPOLLRDHUP); !w.ok()) {
+    LogOnce("watch connection", w.message() + ": connections are closed until it works again");
+    ::close(fd);
+    return;
+  }
+  said_.erase(std::remove(said_.begin(), said_.end(), "watch connection"), said_.end());
   Conn* raw = c.get();
   conns_[fd] = std::move(c);
-  Watch(fd, EPOLLIN | EPOLLRDHUP);
   touched_.push_back(raw);
 }
 
@@ -536,7 +572,12 @@ void Server::Impl::OutOfDescriptors(int listen_fd, Kind kind, int error) {
 
 void Server::Impl::PauseListener(int listen_fd) {
   if (std::find(resting_.begin(), resting_.end(), listen_fd) == resting_.end()) {
-    ::epoll_ctl(epoll_fd_, EPOLL_CTL_DEL, listen_fd, nullptr);
+    // Not taken out, it would go on reporting what it cannot accept: said, and retried
+    // when it rests again.
+    if (const int error = Ctl(EPOLL_CTL_DEL, listen_fd, 0); error != 0) {
+      LogOnce("rest", "epoll_ctl: " + std::string(strerror(error)) + ": a listener cannot rest");
+      return;
+    }
     resting_.push_back(listen_fd);
   }
   rest_until_ = SteadyClock::now() + backoff_;
@@ -544,8 +585,21 @@ void Server::Impl::PauseListener(int listen_fd) {
 }
 
 void Server::Impl::ResumeListeners() {
-  for (int fd : resting_) Watch(fd, EPOLLIN);
-  resting_.clear();
+  // A listener that cannot be watched again would stay deaf: it rests on and is tried again
+  // after the next rest, said once until it works.
+  std::vector<int> deaf;
+  for (int fd : resting_) {
+    if (Status w = Watch(fd, EPOLLIN); !w.ok()) {
+      auto l = listeners_.find(fd);
+      LogOnce("resume", w.message() + ": the listener on port " +
+                            std::to_string(l != listeners_.end() ? l->second.port : 0) +
+                            " does not take connections yet; tried again");
+      deaf.push_back(fd);
+    }
+  }
+  if (deaf.empty()) said_.erase(std::remove(said_.begin(), said_.end(), "resume"), said_.end());
+  resting_ = std::move(deaf);
+  if (!resting_.empty()) rest_until_ = SteadyClock::now() + backoff_;
 }
 
 void Server::Impl::CloseListener(int listen_fd) {
@@ -553,7 +607,7 @@ void Server::Impl::CloseListener(int listen_fd) {
   if (rest != resting_.end()) {
     resting_.erase(rest);
   } else {
-    ::epoll_ctl(epoll_fd_, EPOLL_CTL_DEL, listen_fd, nullptr);
+    (void)Ctl(EPOLL_CTL_DEL, listen_fd, 0);  // closed right after: epoll forgets it then
   }
   listeners_.erase(listen_fd);
   // Closed at once, so the port refuses connections before the RCMD is answered. An
@@ -784,11 +838,13 @@ void Server::Impl::UpdateEvents(Conn* c) {
   const bool want_write = c->out_pos < c->out.size();
   const bool want_read = c->reading && !c->paused;
   if (want_write == c->write_armed && want_read == c->read_armed) return;
-  epoll_event ev{};
-  ev.events =
+  const uint32_t events =
       (want_read ? uint32_t(EPOLLIN | EPOLLRDHUP) : 0u) | (want_write ? uint32_t(EPOLLOUT) : 0u);
-  ev.data.fd = c->fd;
-  ::epoll_ctl(epoll_fd_, EPOLL_CTL_MOD, c->fd, &ev);
+  if (const int error = Ctl(EPOLL_CTL_MOD, c->fd, events); error != 0) {
+    // Its replies would never leave, or its requests never be read.
+    Close(c, "epoll_ctl: " + std::string(strerror(error)));
+    return;
+  }
   c->write_armed = want_write;
   c->read_armed = want_read;
 }
@@ -796,7 +852,7 @@ void Server::Impl::UpdateEvents(Conn* c) {
 void Server::Impl::Close(Conn* c, const std::string& reason) {
   if (c->closed) return;
   c->closed = true;
-  ::epoll_ctl(epoll_fd_, EPOLL_CTL_DEL, c->fd, nullptr);
+  (void)Ctl(EPOLL_CTL_DEL, c->fd, 0);  // closed at the end of the turn: epoll forgets it then
   if (c->kind == Kind::kHost) {
     Log("host connection from " + c->peer + " closed" + (reason.empty() ? "" : ": " + reason));
   } else if (!reason.empty()) {

@@ -24,8 +24,11 @@
 // before it returns.
 #pragma once
 
+#include <sys/epoll.h>
+
 #include <chrono>
 #include <cstddef>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -57,6 +60,10 @@ struct ServerOptions {
   size_t max_unsent_total = 16 << 20;
   // A connection at its cap for this long is closed.
   std::chrono::milliseconds stall_timeout = std::chrono::seconds(60);
+  // For tests: client connections are taken on descriptors below this one only (0: what
+  // the descriptor limit leaves), and epoll_ctl itself (empty: the system's).
+  int fd_ceiling = 0;
+  std::function<int(int epfd, int op, int fd, epoll_event* event)> epoll_ctl;
 };
 
 class Server {

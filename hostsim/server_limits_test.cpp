@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <charconv>
 #include <chrono>
 #include <cstring>
@@ -392,6 +393,78 @@ TEST(GenerateTest, AClientThatGoesAwayStopsIt) {
     return still;
   }));
   EXPECT_NE("1000000\n", before);
+}
+
+}  // namespace
+}  // namespace torvan::hostsim
+
+namespace torvan::hostsim {
+namespace {
+
+// A listener resting after a refusal (here: every client is above the descriptor ceiling)
+// that the loop cannot watch again is said once and tried again until it can, not left
+// deaf; a connection the loop cannot watch is closed at once, and the next one served.
+TEST(EpollFailureTest, AListenerThatCannotBeWatchedAgainIsSaidOnceAndTriedAgain) {
+  SampleHost sample;
+  std::atomic<bool> armed{false};
+  std::atomic<int> failures{2}, listener_adds{0}, rests{0};
+  ::testing::internal::CaptureStderr();
+  {
+    RunningServer server(sample.path(), [&](ServerOptions& o) {
+      o.fd_ceiling = 1;
+      o.epoll_ctl = [&](int epfd, int op, int fd, epoll_event* ev) {
+        if (armed && op == EPOLL_CTL_DEL) ++rests;
+        if (armed && op == EPOLL_CTL_ADD && ev->events == EPOLLIN) {
+          ++listener_adds;
+          if (failures-- > 0) return errno = ENOMEM, -1;
+        }
+        return ::epoll_ctl(epfd, op, fd, ev);
+      };
+    });
+    armed = true;
+    RawClient refused;
+    refused.Connect(server.host_port());
+    for (int i = 0; i < 300 && listener_adds < 3; ++i) std::this_thread::sleep_for(10ms);
+    EXPECT_GE(listener_adds.load(), 3);
+    const int rested = rests;
+    RawClient again;  // heard and refused again: the listener is not deaf
+    again.Connect(server.host_port());
+    for (int i = 0; i < 300 && rests == rested; ++i) std::this_thread::sleep_for(10ms);
+    EXPECT_GT(rests.load(), rested);
+  }
+  const std::string log = ::testing::internal::GetCapturedStderr();
+  size_t said = 0;
+  for (size_t at = log.find("does not take connections yet"); at != std::string::npos;
+       at = log.find("does not take connections yet", at + 1)) {
+    ++said;
+  }
+  EXPECT_EQ(1u, said) << log;
+}
+
+TEST(EpollFailureTest, AConnectionThatCannotBeWatchedIsClosedAndTheNextServed) {
+  SampleHost sample;
+  std::atomic<bool> armed{false};
+  std::atomic<int> failures{1};
+  ::testing::internal::CaptureStderr();
+  {
+    RunningServer server(sample.path(), [&](ServerOptions& o) {
+      o.epoll_ctl = [&](int epfd, int op, int fd, epoll_event* ev) {
+        if (armed && op == EPOLL_CTL_ADD && ev->events != EPOLLIN && failures-- > 0) {
+          return errno = ENOSPC, -1;
+        }
+        return ::epoll_ctl(epfd, op, fd, ev);
+      };
+    });
+    armed = true;
+    RawClient first;
+    ASSERT_TRUE(first.Connect(server.host_port()));
+    EXPECT_EQ("", first.Read(6));  // closed at once
+    RawClient second;
+    OpenLink(second, server.host_port());
+  }
+  EXPECT_NE(std::string::npos,
+            ::testing::internal::GetCapturedStderr().find(
+                "epoll_ctl: No space left on device: connections are closed until it works again"));
 }
 
 }  // namespace

@@ -4,6 +4,8 @@
 #pragma once
 
 #include <chrono>
+#include <functional>
+#include <memory>
 
 #include "catalogue/catalogue.h"
 #include "core/program.h"
@@ -17,6 +19,10 @@ struct LinkOptions {
   int pause_steps = 150;  // pause after a failed attempt: 150 x 200 ms
   std::chrono::milliseconds pause_step{200};
   std::chrono::milliseconds after_load{100};  // pause once the catalogue is built
+  // Makes each SQL connection Server_SQL_Start_ opens (tests put faults between Torvan and
+  // the engine, sql/fault_connection.h).
+  std::function<std::unique_ptr<sql::Connection>(const sql::ConnectionParams&)> new_connection =
+      sql::NewConnection;
 };
 
 struct Runtime {

@@ -45,7 +45,7 @@ bool Server_SQL_Start_(Runtime& rt) {
     // The operator's further attributes, as typed (TnC.INI holds Windows-1252; the
     // connection string is UTF-8).
     params.odbc_extra = Cp1252ToUtf8(program.settings.sql.Attributi);
-    rt.connessioni.Set(n, sql::NewConnection(params));
+    rt.connessioni.Set(n, rt.link.new_connection(params));
     if (!rt.connessioni.at(n)->Open().ok()) {
       Errori_SQL(program, rt.connessioni, n);
       return false;

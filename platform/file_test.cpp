@@ -32,13 +32,17 @@ TEST_F(FileTest, AtomicWriteReplacesTheFileWithTheAskedMode) {
 
 TEST_F(FileTest, AppendAddsAtTheEndAndMissingFilesAreNotFound) {
   std::string path = dir_ + "/log";
-  ASSERT_TRUE(AppendToFile(path, "a\r\n").ok());
+  ASSERT_TRUE(AppendToFile(path, "a\r\n", /*durable=*/true).ok());  // made, and its folder synced
   ASSERT_TRUE(AppendToFile(path, "b\r\n").ok());
   std::string contents;
   ASSERT_TRUE(ReadFile(path, &contents).ok());
   EXPECT_EQ("a\r\nb\r\n", contents);
   EXPECT_EQ(Status::Code::kNotFound, ReadFile(dir_ + "/none", &contents).code());
   EXPECT_FALSE(AppendToFile(dir_ + "/no/such/dir/log", "x").ok());
+  EXPECT_EQ("open " + dir_ + "/none: No such file or directory",
+            SyncFolder(dir_ + "/none").message());
+  EXPECT_EQ(dir_, FolderOf(path));
+  EXPECT_EQ(".", FolderOf("log"));
 }
 
 TEST_F(FileTest, AnAppendingFileAddsLinesInOrderAndFollowsItsPath) {

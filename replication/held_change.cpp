@@ -104,7 +104,8 @@ Status SetAsideHeld(const std::string& pending_path, const std::string& set_asid
   *was_held = state.held.has_value();
   if (!state.held) return Status::Ok();
   *view = DescribeHeld(catalogue, tables, *state.held);
-  s = platform::AppendToFile(set_aside_log, SetAsideRecord(*view, state.held->data, when));
+  // On the disk (with Durevole) before the change is marked consumed.
+  s = platform::AppendToFile(set_aside_log, SetAsideRecord(*view, state.held->data, when), durable);
   if (!s.ok()) return s;
   // Consumed: the next S request acknowledges it, and a delivery of it again is known.
   state.last_applied = std::move(state.held->data);

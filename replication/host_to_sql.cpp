@@ -1,5 +1,8 @@
 #include "replication/host_to_sql.h"
 
+#include <algorithm>
+#include <cstdlib>
+
 #include "core/text.h"
 #include "hostlink/exchange.h"
 #include "hostlink/field.h"
@@ -10,6 +13,7 @@
 #include "replication/kill_point.h"
 #include "schema/operations.h"
 #include "schema/statements.h"
+#include "sql/connection.h"
 
 namespace torvan {
 
@@ -141,7 +145,7 @@ std::string HostChangeLogLine(const HostChange& change, int64_t idx) {
 }
 
 HostToSql::HostToSql(Runtime& rt, Confirmations& confirmations, Pending& pending)
-    : rt_(rt), confirmations_(confirmations), pending_(pending) {}
+    : rt_(rt), confirmations_(confirmations), pending_(pending), fault_(rt.program) {}
 
 void HostToSql::LinkLost() {
   // The exchange gave up: what the host sends next may answer the old request. The link
@@ -215,18 +219,7 @@ bool HostToSql::ApplyHeld(double start) {
   }
   if (!applied) {
     if (!rt_.socket.connected(kSlot)) LinkLost();
-    // The connection's own errors in full the first time; one line a call after that.
-    if (held.attempts == 0 && failure.database > 0) {
-      Errori_SQL(program, rt_.connessioni, failure.database);
-    } else if (failure.database > 0) {
-      if (sql::Connection* c = rt_.connessioni.at(failure.database)) c->ClearErrors();
-    }
-    ++held.attempts;
-    held.last_error = failure.reason;
-    (void)pending_.Save();
-    program.Scrivi_Messaggio("[Server_SQL_Sincro] Modifica trattenuta: " + change.library + "/" +
-                             change.file + " codice " + std::string(1, change.code) + " RRN " +
-                             std::to_string(change.rrn) + ": " + failure.reason);
+    Failed(change, held, failure);
     return false;
   }
 
@@ -240,7 +233,84 @@ bool HostToSql::ApplyHeld(double start) {
                         platform::SecondsSinceMidnight(program.Now()));
   stats.Stat_Testi[kLibraryReceived] = change.library;
   stats.Stat_Testi[kFileReceived] = change.file;
+  (void)fault_.Ended("[Server_SQL_Sincro] Modifica " + change.library + "/" + change.file +
+                     " codice " + std::string(1, change.code) + " RRN " +
+                     std::to_string(change.rrn) + " applicata");
   program.Scrivi_Messaggio(HostChangeLogLine(change, idx));
+  return true;
+}
+
+void HostToSql::Failed(const HostChange& change, HeldChange& held, const Failure& failure) {
+  Program& program = rt_.program;
+  const std::string what = "modifica " + change.library + "/" + change.file + " codice " +
+                           std::string(1, change.code) + " RRN " + std::to_string(change.rrn);
+  ++held.attempts;
+  held.last_error = failure.reason;
+  (void)pending_.Save();
+  if (const sql::SqlError* busy = sql::FindError(failure.errors, sql::IsBusy)) {
+    // Another program holds the database: said when the wait starts and when it ends.
+    const std::string on = failure.where.empty() ? std::string("il database") : failure.where;
+    if (fault_.Failed("lock", "in attesa del lock su " + on + ": " + what)) {
+      program.Scrivi_Messaggio("[Server_SQL_Sincro] In attesa del lock su " + on + ": " + what +
+                               " (" + busy->description + ")");
+    }
+    return;
+  }
+  // Anything else: the connection's errors in full the first time, one line a call.
+  if (fault_.Failed(failure.reason)) {
+    if (!failure.errors.empty() && !failure.reported) Errori_SQL(program, failure.errors);
+    for (const sql::SqlError& e : failure.errors) {
+      const std::string table = sql::MissingTable(e);
+      if (table.empty()) continue;
+      program.Scrivi_Messaggio("[Server_SQL_Sincro] " +
+                               MissingTableHint(failure.where.substr(0, failure.where.find('/')),
+                                                table, failure.file_number));
+      break;
+    }
+  }
+  program.Scrivi_Messaggio("[Server_SQL_Sincro] Modifica trattenuta: " + change.library + "/" +
+                           change.file + " codice " + std::string(1, change.code) + " RRN " +
+                           std::to_string(change.rrn) + ": " + failure.reason);
+}
+
+void HostToSql::StatementFailed(sql::Connection* c, const FileEntry& file, const Status& s,
+                                Failure* failure) {
+  Failure& f = *failure;
+  f.where = file.DataBase + "/" + file.File;
+  f.errors.clear();
+  if (c != nullptr) {
+    f.errors = c->Errors();
+    c->ClearErrors();
+    // A connection whose link failed is opened again at the next try.
+    if (sql::FindError(f.errors, sql::IsConnectionLost) != nullptr) c->Close();
+  }
+  f.reason = f.errors.empty() ? s.message() : f.errors.front().description;
+}
+
+bool HostToSql::KeepIndexAbove(const FileEntry& file, int64_t idx, Failure* failure) {
+  const std::string key = std::to_string(file.Indice_DB) + "/" + file.File;
+  auto known = identity_floor_.find(key);
+  if (known != identity_floor_.end() && idx <= known->second) return true;
+  Schema schema{rt_.program, rt_.catalogue, rt_.connessioni, confirmations_};
+  schema.quiet = true;
+  sql::Connection* c = rt_.connessioni.at(file.Indice_DB);
+  int64_t last = 0;
+  if (known == identity_floor_.end()) {
+    if (!LastIdentity(schema, file.Indice_DB, file.File, &last)) {
+      StatementFailed(c, file, Status::IoError("ultimo indice illeggibile"), failure);
+      return false;
+    }
+    known = identity_floor_.emplace(key, last).first;
+    if (idx <= last) return true;
+  }
+  if (!KeepIdentityAbove(schema, file.Indice_DB, file.File, idx)) {
+    failure->where = file.DataBase + "/" + file.File;
+    failure->errors = schema.failed;
+    failure->reason =
+        schema.failed.empty() ? "l'indice non si aggiorna" : schema.failed.front().description;
+    return false;
+  }
+  known->second = idx;
   return true;
 }
 
@@ -257,6 +327,7 @@ bool HostToSql::Apply(std::string_view data, const HostChange& change, int64_t* 
     }
   }
   if (n == 0) return true;  // not replicated to SQL: consumed, counted and logged
+  failure->file_number = n;
 
   // Copies: the catalogue may be rebuilt while events run (rebuilding a cleared file).
   const FileEntry file = catalogue.Tab_File[size_t(n)];
@@ -269,8 +340,13 @@ bool HostToSql::Apply(std::string_view data, const HostChange& change, int64_t* 
     return false;
   }
   sql::Connection* connection = rt_.connessioni.at(file.Indice_DB);
-  if (connection == nullptr || !connection->IsOpen()) {
+  if (connection == nullptr) {
     failure->reason = "nessun database collegato per " + file.DataBase;
+    return false;
+  }
+  if (!ReopenIfLost(rt_.program, rt_.connessioni, file.Indice_DB, file.DataBase)) {
+    StatementFailed(connection, file, Status::Closed("database non collegato"), failure);
+    failure->reason = "il database " + file.DataBase + " non si ricollega: " + failure->reason;
     return false;
   }
   if (change.code == hostlink::change_record::kCleared) return RebuildCleared(n, file, failure);
@@ -291,6 +367,7 @@ bool HostToSql::Apply(std::string_view data, const HostChange& change, int64_t* 
     return false;
   }
   *idx = plan.idx;
+  if (file.Pc_As && plan.idx > 0 && !KeepIndexAbove(file, plan.idx, failure)) return false;
   const bool archive = file.File == hostlink::image_archive::kFileName;
   const std::string folder = size_t(file.Indice_DB) < catalogue.Tab_Cartelle_DB.size()
                                  ? catalogue.Tab_Cartelle_DB[size_t(file.Indice_DB)]
@@ -301,9 +378,7 @@ bool HostToSql::Apply(std::string_view data, const HostChange& change, int64_t* 
   for (size_t k = 0; k < plan.statements.size(); ++k) {
     s = connection->Execute(plan.statements[k]);
     if (!s.ok()) {
-      failure->reason =
-          connection->Errors().empty() ? s.message() : connection->Errors().front().description;
-      failure->database = file.Indice_DB;
+      StatementFailed(connection, file, s, failure);
       return false;
     }
     if (archive && k == delete_at) {
@@ -322,30 +397,61 @@ bool HostToSql::Apply(std::string_view data, const HostChange& change, int64_t* 
 bool HostToSql::SetAsideUnsent(const FileEntry& file, Failure* failure) {
   Program& program = rt_.program;
   sql::Connection* c = rt_.connessioni.at(file.Indice_DB);
+  const std::string event_table = file.File + "___";
+  const FileEntry event_entry = [&] {
+    FileEntry e = file;
+    e.File = event_table;
+    return e;
+  }();
   std::unique_ptr<sql::Recordset> rs;
-  if (c == nullptr ||
-      !c->OpenRecordset("SELECT * FROM " + BracketName(file.File + "___"), &rs).ok()) {
-    // No event table (it is not built yet): nothing waits to be sent.
-    if (c != nullptr) c->ClearErrors();
-    return true;
+  Status s = c->OpenRecordset("SELECT * FROM " + BracketName(event_table), &rs);
+  if (!s.ok()) {
+    // Only a table that is not there has nothing to keep: any other failure (a lock, the
+    // disk) holds the clear until the rows can be read.
+    if (const sql::SqlError* e = sql::FindError(
+            c->Errors(), [](const sql::SqlError& x) { return !sql::MissingTable(x).empty(); });
+        e != nullptr) {
+      c->ClearErrors();
+      return true;
+    }
+    StatementFailed(c, event_entry, s, failure);
+    failure->reason =
+        "le modifiche non inviate di " + failure->where + " non si leggono: " + failure->reason;
+    return false;
   }
+  // A row kept by an earlier try of this clear (one rolled back, or cut by a kill) is in
+  // the file already, word for word: it is not kept twice. Rows of one event table never
+  // share their _T_PROGR___, also across rebuilds.
+  std::string kept;
+  (void)platform::ReadFile(program.paths.set_aside_log, &kept);
+  kept = Utf8ToCp1252(kept);
+  const std::string head =
+      "non inviata: " + file.Libreria + "/" + file.File + " svuotato sul sistema origine\r\n ";
   std::string record;
   int64_t count = 0;
-  const platform::LocalDateTime t = program.Now();
-  char when[32];
-  std::snprintf(when, sizeof when, "%02d/%02d/%04d %02d:%02d:%02d", t.day, t.month, t.year, t.hour,
-                t.minute, t.second);
-  for (; !rs->Eof(); (void)rs->MoveNext(), ++count) {
-    record += "Accantonata il " + std::string(when) + ", non inviata: " + file.Libreria + "/" +
-              file.File + " svuotato sul sistema origine\r\n ";
+  const std::string when = NowText(program);
+  while (!rs->Eof()) {
+    std::string values;
     for (int i = 0; i < rs->FieldCount(); ++i) {
-      record += " " + rs->FieldName(i) + "=" + rs->Value(i).text;
+      values += " " + rs->FieldName(i) + "=" + rs->Value(i).text;
     }
-    record += "\r\n";
+    if (kept.find(head + values + "\r\n") == std::string::npos) {
+      record += "Accantonata il " + when + ", " + head + values + "\r\n";
+      ++count;
+    }
+    if (!(s = rs->MoveNext()).ok()) {
+      // Part of the rows only: nothing is written, and the table stays.
+      StatementFailed(c, event_entry, s, failure);
+      failure->reason = "le modifiche non inviate di " + failure->where +
+                        " non si leggono tutte: " + failure->reason;
+      return false;
+    }
   }
   rs.reset();
   if (count == 0) return true;
-  Status s = platform::AppendToFile(program.paths.set_aside_log, Cp1252ToUtf8(record));
+  // On the disk before the table goes (with Durevole, synced).
+  s = platform::AppendToFile(program.paths.set_aside_log, Cp1252ToUtf8(record),
+                             program.settings.Durevole);
   if (!s.ok()) {
     failure->reason = "le modifiche non inviate di " + file.DataBase + "/" + file.File +
                       " non si accantonano: " + s.message();
@@ -359,18 +465,33 @@ bool HostToSql::SetAsideUnsent(const FileEntry& file, Failure* failure) {
 }
 
 bool HostToSql::RebuildCleared(int n, const FileEntry& file, Failure* failure) {
-  // Changes made on the SQL side and not yet sent would go with the event table: they are
-  // kept in the set-aside file first, where the operator finds them.
-  if (file.Pc_As && !SetAsideUnsent(file, failure)) return false;
   Schema schema{rt_.program, rt_.catalogue, rt_.connessioni, confirmations_};
-  Cancella_File(schema, Owner::kMainWindow, n, true);
-  Crea_File(schema, n);
-  if (Conta_Record(schema, file.Indice_DB, file.File).absent()) {
-    failure->reason = "la tabella " + file.DataBase + "/" + file.File + " non si ricrea";
-    failure->database = file.Indice_DB;
-    return false;
+  std::string why;
+  const bool rebuilt = RebuildClearedFile(
+      schema, n,
+      [&](std::string* reason) {
+        Failure kept;
+        if (SetAsideUnsent(file, &kept)) return true;
+        *reason = kept.reason;
+        schema.failed = kept.errors;
+        return false;
+      },
+      &why);
+  if (rebuilt) {
+    identity_floor_.erase(std::to_string(file.Indice_DB) + "/" + file.File);
+    return true;
   }
-  return true;
+  failure->where = file.DataBase + "/" + file.File;
+  failure->errors = schema.failed;
+  failure->reason = why;
+  if (!schema.failed.empty() && why.find(schema.failed.front().description) == std::string::npos) {
+    failure->reason += ": " + schema.failed.front().description;
+  }
+  if (sql::Connection* c = rt_.connessioni.at(file.Indice_DB)) {
+    c->ClearErrors();
+    if (sql::FindError(failure->errors, sql::IsConnectionLost) != nullptr) c->Close();
+  }
+  return false;
 }
 
 }  // namespace torvan

@@ -4,15 +4,24 @@
 //
 // Nothing received is lost and nothing is applied twice (pending.h): a received change is
 // held on file before it is applied; while it is held it is applied again at every call
-// and no S request is sent, so its queue waits, visibly, one message line a call; a change
-// the host delivers again after a cut is recognised and not applied a second time.
+// and no S request is sent, so its queue waits, visibly, one message line a call (the
+// connection's errors in full the first time); a change the host delivers again after a
+// cut is recognised and not applied a second time. A change that waits for a lock another
+// program holds says so once when the wait starts and once when it ends, and the wait is
+// part of RunState::Attivita meanwhile; a lost connection is opened again.
+//
+// A file cleared on the host (code "4") is built again empty (RebuildClearedFile): the
+// changes made on the SQL side and not yet sent are kept in TnC_ACCANTONATI.Log first; the
+// clear is acknowledged only once the table is there again and empty, and held otherwise.
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "core/repeated_fault.h"
 #include "links/runtime.h"
 #include "replication/change_record.h"
 #include "replication/pending.h"
@@ -50,20 +59,35 @@ class HostToSql {
 
  private:
   struct Failure {
-    std::string reason;    // for the message line, Windows-1252
-    int32_t database = 0;  // the connection whose errors explain it, 0 for none
+    std::string reason;                 // for the message line, Windows-1252
+    std::string where;                  // <database>/<file> of the statement that failed
+    std::vector<sql::SqlError> errors;  // the connection's errors, when they explain it
+    bool reported = false;              // those errors were written already
+    int file_number = 0;                // the file's number in the catalogue, 0 unknown
   };
   bool ApplyHeld(double start);
   // Applies the change; on failure fills `*failure`. `*idx` for the log line.
   bool Apply(std::string_view data, const HostChange& change, int64_t* idx, Failure* failure);
+  void Failed(const HostChange& change, HeldChange& held, const Failure& failure);
   bool RebuildCleared(int n, const FileEntry& file, Failure* failure);
-  // Copies the rows of the file's event table to TnC_ACCANTONATI.Log, with a message line.
+  // Copies the rows of the file's event table to TnC_ACCANTONATI.Log, with a message line;
+  // rows the file holds already (an earlier try of the same clear) are not copied again.
   bool SetAsideUnsent(const FileEntry& file, Failure* failure);
+  // Host records keep the index their row had when the PC side last sent them: the
+  // mirror's identity must stay above every one the host sends, or a new row on the SQL
+  // side would share it (a table built again numbers from where its old self stopped).
+  bool KeepIndexAbove(const FileEntry& file, int64_t idx, Failure* failure);
+  // Fills `*failure` from the connection's errors (its file number kept).
+  void StatementFailed(sql::Connection* c, const FileEntry& file, const Status& s,
+                       Failure* failure);
   void LinkLost();
 
   Runtime& rt_;
   Confirmations& confirmations_;
   Pending& pending_;
+  RepeatedFault fault_;  // the held change's
+  // Per "<database number>/<file>": the mirror's identity is known to be above this.
+  std::map<std::string, int64_t> identity_floor_;
 };
 
 }  // namespace torvan

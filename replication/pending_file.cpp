@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "platform/crc32.h"
+#include "platform/file.h"
 
 namespace torvan {
 
@@ -236,6 +237,11 @@ Status PendingFile::Write(const PendingState& state) {
     done += size_t(n);
   }
   if (durable_ && ::fdatasync(fd_) != 0) return PosixError("sync " + path_, errno);
+  // A file just made is found after a crash only once its folder's entry is on the disk.
+  if (durable_ && !folder_synced_) {
+    if (Status s = platform::SyncFolder(platform::FolderOf(path_)); !s.ok()) return s;
+    folder_synced_ = true;
+  }
   ++generation_;
   newest_slot_ = slot;
   return Status::Ok();

@@ -92,6 +92,7 @@ class PendingFile {
   bool durable_;
   uint64_t generation_ = 0;
   int newest_slot_ = 1;  // the next write goes to the other one
+  bool folder_synced_ = false;
 };
 
 // Reads the state without locking (for listing it while Torvan runs). A missing file is

@@ -11,6 +11,7 @@
 #include "replication/host_statements.h"
 #include "replication/kill_point.h"
 #include "schema/connections.h"
+#include "schema/operations.h"
 #include "schema/statements.h"
 
 namespace torvan {
@@ -53,9 +54,69 @@ void SqlToHost::LinkLost() {
   rt_.program.state.LinkUp = false;
 }
 
-void SqlToHost::Fault(int32_t d, const std::string& reason) {
-  if (!reason.empty()) rt_.program.Scrivi_Messaggio("[Server_SQL_Ritorno] " + reason);
-  Errori_SQL(rt_.program, rt_.connessioni, d);
+std::string SqlToHost::DatabaseName(int32_t d) const {
+  const Catalogue& c = rt_.catalogue;
+  for (int32_t k = 1; k <= c.N_File && k < int32_t(c.Tab_File.size()); ++k) {
+    if (c.Tab_File[size_t(k)].Indice_DB == d) return c.Tab_File[size_t(k)].DataBase;
+  }
+  return "database " + std::to_string(d);
+}
+
+RepeatedFault& SqlToHost::FaultOf(int32_t d) {
+  std::unique_ptr<RepeatedFault>& f = faults_[d];
+  if (f == nullptr) f = std::make_unique<RepeatedFault>(rt_.program);
+  return *f;
+}
+
+void SqlToHost::Fault(int32_t d, const std::string& what, const std::string& reason) {
+  Program& program = rt_.program;
+  sql::Connection* c = rt_.connessioni.at(d);
+  std::vector<sql::SqlError> errors;
+  if (c != nullptr) {
+    errors = c->Errors();
+    c->ClearErrors();
+    // A connection whose link failed is opened again at the next call.
+    if (sql::FindError(errors, sql::IsConnectionLost) != nullptr) c->Close();
+  }
+  const std::string db = DatabaseName(d);
+  RepeatedFault& fault = FaultOf(d);
+  if (reason.empty()) {
+    if (const sql::SqlError* busy = sql::FindError(errors, sql::IsBusy)) {
+      // Another program holds the database: said when the wait starts and when it ends.
+      if (fault.Failed("lock", "in attesa del lock su " + db + ": " + what)) {
+        program.Scrivi_Messaggio("[Server_SQL_Ritorno] In attesa del lock su " + db + ": " + what +
+                                 " (" + busy->description + ")");
+      }
+      return;
+    }
+  }
+  const std::string text = !reason.empty()  ? reason
+                           : errors.empty() ? std::string("errore")
+                                            : errors.front().description;
+  if (!fault.Failed(text)) return;  // said when it started; counted until it ends
+  program.Scrivi_Messaggio("[Server_SQL_Ritorno] " + db + ", " + what + ": " + text);
+  if (!errors.empty()) Errori_SQL(program, errors);
+  for (const sql::SqlError& e : errors) {
+    const std::string table = sql::MissingTable(e);
+    if (table.empty()) continue;
+    int n = 0;
+    for (int32_t k = 1; k <= rt_.catalogue.N_File && k < int32_t(rt_.catalogue.Tab_File.size());
+         ++k) {
+      const FileEntry& f = rt_.catalogue.Tab_File[size_t(k)];
+      if (f.Indice_DB == d && (f.File == table || f.File + "___" == table)) n = k;
+    }
+    program.Scrivi_Messaggio("[Server_SQL_Ritorno] " + MissingTableHint(db, table, n));
+    break;
+  }
+}
+
+void SqlToHost::FaultEnded(int32_t d) {
+  auto found = faults_.find(d);
+  if (found == faults_.end() || !found->second->active()) return;
+  const std::string db = DatabaseName(d);
+  (void)found->second->Ended(found->second->kind() == "lock"
+                                 ? "[Server_SQL_Ritorno] Lock su " + db + " rilasciato"
+                                 : "[Server_SQL_Ritorno] Eventi di " + db + " di nuovo inviati");
 }
 
 bool SqlToHost::LogPcAs(const std::string& text) {
@@ -91,13 +152,18 @@ SqlToHost::Outcome SqlToHost::OneMaster(int32_t d, double start, bool* completed
   sql::Connection* connection = rt_.connessioni.at(d);
   if (connection == nullptr) return Outcome::kNothing;
   PendingState& pending = pending_.state();
+  const std::string reading = "lettura degli eventi da inviare";
+  if (!ReopenIfLost(program, rt_.connessioni, d, DatabaseName(d))) {
+    Fault(d, reading);
+    return Outcome::kStop;
+  }
 
   Master m;
   m.database = d;
   {
     std::unique_ptr<sql::Recordset> rs;
     if (!connection->OpenRecordset(SelectMaster(), &rs).ok()) {
-      Fault(d, "");
+      Fault(d, reading);
       return Outcome::kStop;
     }
     if (rs->Eof()) {
@@ -108,12 +174,13 @@ SqlToHost::Outcome SqlToHost::OneMaster(int32_t d, double start, bool* completed
         (void)pending_.Save();
         unmarked_unsaved_ = false;
       }
+      FaultEnded(d);
       return Outcome::kNothing;
     }
     const sql::Field* file = rs->Find("_T_FILE___");
     if (!WholeField(*rs, "_T_RRN___", &m.rrn) || !WholeField(*rs, "_T_PROGR___", &m.progr) ||
         file == nullptr || file->is_null) {
-      Fault(d, "riga di _T_MASTER___ illeggibile nel database " + std::to_string(d));
+      Fault(d, reading, "riga di _T_MASTER___ illeggibile");
       return Outcome::kStop;
     }
     m.file = Trim(file->text);
@@ -156,10 +223,11 @@ SqlToHost::Outcome SqlToHost::OneMaster(int32_t d, double start, bool* completed
   // The master row of an event that was not executed stays: the next call sends it again.
   if (!not_executed && (completed || not_found || !matched)) {
     if (!connection->Execute(DeleteMaster(m.rrn)).ok()) {
-      Fault(d, "");
+      Fault(d, MasterText("riga Master ", d, m.rrn, m.file, m.progr));
       return Outcome::kStop;
     }
   }
+  FaultEnded(d);
   return completed ? Outcome::kCompleted : Outcome::kNothing;
 }
 
@@ -198,7 +266,9 @@ void SqlToHost::Refused(char status, const Master& m, const std::string& library
   const std::string line = std::string(stamp) + "stato " + std::string(1, status) + " DB " +
                            std::to_string(m.database) + " " + what +
                            " PROGR=" + std::to_string(m.progr) + " DATI=" + statement + "\r\n";
-  Status s = platform::AppendToFile(program.paths.refused_log, Cp1252ToUtf8(line));
+  // On the disk (with Durevole) before the event row goes.
+  Status s = platform::AppendToFile(program.paths.refused_log, Cp1252ToUtf8(line),
+                                    program.settings.Durevole);
   if (!s.ok()) {
     program.Scrivi_Messaggio("ERRORE nella scrittura di " + program.paths.refused_log + ": " +
                              s.message());
@@ -217,7 +287,7 @@ SqlToHost::Outcome SqlToHost::OneEvent(const Master& m, const FileEntry& entry, 
   {
     std::unique_ptr<sql::Recordset> rs;
     if (!connection->OpenRecordset(SelectEvent(m.file, m.progr), &rs).ok()) {
-      Fault(d, "");
+      Fault(d, "evento " + entry.Libreria + "/" + m.file + " PROGR=" + std::to_string(m.progr));
       return Outcome::kStop;
     }
     if (rs->Eof()) {
@@ -227,7 +297,8 @@ SqlToHost::Outcome SqlToHost::OneEvent(const Master& m, const FileEntry& entry, 
     const sql::Field* e = rs->Find("_T_EVENTO___");
     if (!WholeField(*rs, "_T_PROGR___", &progr) || !WholeField(*rs, "_T_IDX___", &idx) ||
         !WholeField(*rs, "_T_RRN___", &rrn) || e == nullptr || e->is_null) {
-      Fault(d, "riga illeggibile in " + m.file + "___ PROGR=" + std::to_string(m.progr));
+      Fault(d, "evento " + entry.Libreria + "/" + m.file + " PROGR=" + std::to_string(m.progr),
+            "riga illeggibile in " + m.file + "___");
       return Outcome::kStop;
     }
     event = Trim(e->text).empty() ? ' ' : Trim(e->text)[0];
@@ -238,8 +309,8 @@ SqlToHost::Outcome SqlToHost::OneEvent(const Master& m, const FileEntry& entry, 
       const CampoEntry& f = c.Tab_Campi[size_t(k)];
       const sql::Field* v = rs->Find(f.Nome);
       if (v == nullptr || v->is_null) {
-        Fault(d, "valore mancante della colonna " + f.Nome + " in " + m.file +
-                     "___ PROGR=" + std::to_string(m.progr));
+        Fault(d, "evento " + entry.Libreria + "/" + m.file + " PROGR=" + std::to_string(m.progr),
+              "valore mancante della colonna " + f.Nome + " in " + m.file + "___");
         return Outcome::kStop;
       }
       std::string text = v->text;
@@ -304,6 +375,10 @@ SqlToHost::Outcome SqlToHost::OneEvent(const Master& m, const FileEntry& entry, 
     return pending_.Save();
   };
 
+  if (answered_ == mark) {
+    // Executed by the host already; only its row is left to remove.
+    return Complete(m, library, event, rrn, idx, progr, detail, mark, start);
+  }
   const bool update_first = was_in_flight && event == 'I';
   const std::string first =
       update_first ? HostUpdateStatement(library, m.file, values, idx, HostWhere(0, idx))
@@ -350,11 +425,25 @@ SqlToHost::Outcome SqlToHost::OneEvent(const Master& m, const FileEntry& entry, 
   }
 
   KillPoint("event-answered");
+  return Complete(m, library, event, rrn, idx, progr, detail, mark, start);
+}
+
+SqlToHost::Outcome SqlToHost::Complete(const Master& m, const std::string& library, char event,
+                                       int64_t rrn, int64_t idx, int64_t progr,
+                                       const std::string& detail, const InFlightEvent& mark,
+                                       double start) {
+  Program& program = rt_.program;
+  const int32_t d = m.database;
+  sql::Connection* connection = rt_.connessioni.at(d);
+  PendingState& pending = pending_.state();
   if (!LogPcAs(detail + " Pulizia")) return Outcome::kStop;
   if (!connection->Execute(DeleteEvent(m.file, progr)).ok()) {
-    Fault(d, "");
+    // The host has it: the next call removes the row without sending it again.
+    answered_ = mark;
+    Fault(d, "evento " + EventText(m, library, event, rrn, idx) + " eseguito dall'host");
     return Outcome::kStop;
   }
+  answered_.reset();
   KillPoint("event-removed");
   // The mark of a removed event names an event that is gone: it leaves the file with the
   // next write (the next event's mark, an empty queue, the end of Torvan), not with a

@@ -17,8 +17,12 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
+#include <memory>
+#include <optional>
 #include <string>
 
+#include "core/repeated_fault.h"
 #include "links/runtime.h"
 #include "replication/pending.h"
 
@@ -42,6 +46,10 @@ class SqlToHost {
   };
   Outcome OneMaster(int32_t d, double start, bool* completed_any);
   Outcome OneEvent(const Master& m, const FileEntry& file, double start);
+  // The event answered by the host: its row goes, then the statistics and the log line.
+  Outcome Complete(const Master& m, const std::string& library, char event, int64_t rrn,
+                   int64_t idx, int64_t progr, const std::string& detail, const InFlightEvent& mark,
+                   double start);
   // Sends one statement; kCompleted when a status was read (in `*status`).
   Outcome Send(const std::string& statement, bool repeated, char* status);
   static std::string EventText(const Master& m, const std::string& library, char event, int64_t rrn,
@@ -50,11 +58,21 @@ class SqlToHost {
                int64_t idx, const std::string& statement);
   bool LogPcAs(const std::string& text);
   void LinkLost();
-  void Fault(int32_t d, const std::string& reason);
+  // A fault of database d met at `what` (the event or the step it concerns): a line and the
+  // connection's errors when it starts (for a lock, what waits for it), nothing more while
+  // it lasts (RepeatedFault). `reason` replaces the connection's first error as the cause.
+  void Fault(int32_t d, const std::string& what, const std::string& reason = "");
+  // Database d worked through its step: a fault under way ends, with its line.
+  void FaultEnded(int32_t d);
+  RepeatedFault& FaultOf(int32_t d);
+  std::string DatabaseName(int32_t d) const;
 
   Runtime& rt_;
   Pending& pending_;
   bool unmarked_unsaved_ = false;  // a completed event's mark is gone from memory only
+  std::map<int32_t, std::unique_ptr<RepeatedFault>> faults_;
+  // An event the host executed whose row could not be removed yet: it is not sent again.
+  std::optional<InFlightEvent> answered_;
 };
 
 }  // namespace torvan

@@ -34,6 +34,13 @@ class Connessioni {
 // and the count; clears the list and lets events run. A missing connection has no errors.
 // The source line says whose the number is: "  Provenienza  : SQLite (codice SQLite)".
 void Errori_SQL(Program& program, const Connessioni& connessioni, int n);
+// The same lines for a list of errors kept from a failure.
+void Errori_SQL(Program& program, const std::vector<sql::SqlError>& errors);
+
+// Connection n, open: one that a failure of its link closed (or that reports it is not
+// open while the links are up) is opened again, with "   DataBase <label> ricollegato".
+// False when it is not there or does not open: its errors are then in its error list.
+bool ReopenIfLost(Program& program, Connessioni& connessioni, int n, std::string_view label);
 
 // "codice SQLite", "errore nativo ODBC", "numero SQL Server", "numero SQL Server dato dal
 // dialetto SQLite" or "errore di Torvan".

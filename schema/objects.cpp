@@ -56,6 +56,12 @@ std::string TsqlOf(const DropTriggerStatement& s) {
          "_" + suffix + "]";
 }
 
+std::string TsqlOf(const ContinueIdentityStatement& s) {
+  const std::string name = "'" + Q(s.table) + "'";
+  return "IF IDENT_CURRENT(" + name + ") <= " + std::to_string(s.above) + " DBCC CHECKIDENT (" +
+         name + ", RESEED, " + std::to_string(s.above + 1) + ") WITH NO_INFOMSGS";
+}
+
 std::string TsqlOf(const CreateTriggerStatement& s) {
   const std::string mirror = N(s.mirror);
   const std::string list = TriggerColumnList(s.mirror_columns);
@@ -103,6 +109,10 @@ SchemaStatement DropTrigger(std::string_view base, char suffix) {
 SchemaStatement CreateTrigger(TriggerKind kind, std::string_view mirror, std::string_view event,
                               std::vector<ColumnDef> mirror_columns) {
   return CreateTriggerStatement{kind, Trim(mirror), Trim(event), std::move(mirror_columns)};
+}
+
+SchemaStatement ContinueIdentity(std::string_view table, int64_t above) {
+  return ContinueIdentityStatement{Trim(table), above};
 }
 
 std::vector<SchemaStatement> TableStatements(std::string_view table,

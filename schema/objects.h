@@ -6,7 +6,7 @@
 // and the master trigger <file>____I; per database the master table _T_MASTER___ (index
 // _T_MASTER____X). A SchemaStatement is one step of building or dropping them: drop a
 // table if it exists, create a table, create its index, drop a trigger if it exists,
-// create a trigger.
+// create a trigger, make a table's identity continue above a number.
 //
 // Two renderings:
 //   - Tsql(): the exact T-SQL text SQL Server receives, fragment by fragment, blanks
@@ -53,6 +53,17 @@ struct DropTriggerStatement {
   std::string base;  // the mirror or event table name
   char suffix;       // 'D', 'I' or 'U'
 };
+// After a table is made again (or when the host sends back an index above it), its
+// identity continues above `above`: the next row takes a number greater than it.
+//   T-SQL: "IF IDENT_CURRENT('<t>') <= <above> DBCC CHECKIDENT ('<t>', RESEED, <above+1>)
+//   WITH NO_INFOMSGS" (a table that gave no number yet starts at the reseed value, one that
+//   did at the value after it: either is above). SQLite: the table's row of sqlite_sequence.
+// A number already above is left alone. An engine added later renders it with its own
+// sequence statement (PostgreSQL: setval on the column's sequence).
+struct ContinueIdentityStatement {
+  std::string table;
+  int64_t above = 0;
+};
 struct CreateTriggerStatement {
   TriggerKind kind;
   std::string mirror;
@@ -60,8 +71,9 @@ struct CreateTriggerStatement {
   std::vector<ColumnDef> mirror_columns;  // the mirror table's list; unused for kMaster
 };
 
-using SchemaStatement = std::variant<DropTableStatement, CreateTableStatement, CreateIndexStatement,
-                                     DropTriggerStatement, CreateTriggerStatement>;
+using SchemaStatement =
+    std::variant<DropTableStatement, CreateTableStatement, CreateIndexStatement,
+                 DropTriggerStatement, CreateTriggerStatement, ContinueIdentityStatement>;
 
 // Every name given here is trimmed of surrounding blanks.
 SchemaStatement DropTable(std::string_view table);
@@ -70,6 +82,7 @@ SchemaStatement CreateIndex(std::string_view table);
 SchemaStatement DropTrigger(std::string_view base, char suffix);
 SchemaStatement CreateTrigger(TriggerKind kind, std::string_view mirror, std::string_view event,
                               std::vector<ColumnDef> mirror_columns = {});
+SchemaStatement ContinueIdentity(std::string_view table, int64_t above);
 
 // The groups the lower schema routines send, in order.
 // Crea_Tabella: drop-if-exists, create, and with `index` the index.

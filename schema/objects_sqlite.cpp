@@ -102,6 +102,15 @@ std::string MirrorColumnsCheck(const CreateTriggerStatement& s) {
          " WHERE 0";
 }
 
+// SQLite numbers an AUTOINCREMENT table above its row of sqlite_sequence (made by its first
+// insert when missing).
+std::vector<std::string> SqliteOf(const ContinueIdentityStatement& s) {
+  const std::string name = QuoteString(s.table), above = std::to_string(s.above);
+  return {"UPDATE sqlite_sequence SET seq=" + above + " WHERE name=" + name + " AND seq<" + above,
+          "INSERT INTO sqlite_sequence (name,seq) SELECT " + name + "," + above +
+              " WHERE NOT EXISTS (SELECT 1 FROM sqlite_sequence WHERE name=" + name + ")"};
+}
+
 std::vector<std::string> SqliteOf(const CreateTriggerStatement& s) {
   if (s.kind == TriggerKind::kMaster) return {MasterTrigger(s)};
   return {MirrorColumnsCheck(s), MirrorTrigger(s)};
@@ -109,7 +118,8 @@ std::vector<std::string> SqliteOf(const CreateTriggerStatement& s) {
 
 template <class T>
 std::vector<std::string> AsList(const T& s) {
-  if constexpr (std::is_same_v<T, CreateTriggerStatement>) {
+  if constexpr (std::is_same_v<T, CreateTriggerStatement> ||
+                std::is_same_v<T, ContinueIdentityStatement>) {
     return SqliteOf(s);
   } else {
     return {SqliteOf(s)};

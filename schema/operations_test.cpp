@@ -52,9 +52,28 @@ class UncountableConnection final : public sql::Connection {
     return real_->OpenRecordset(s, rs);
   }
   Status ListTables(std::vector<std::string>* names) override { return real_->ListTables(names); }
+  Status Begin() override { return real_->Begin(); }
+  Status Commit() override { return real_->Commit(); }
+  void Rollback() override { real_->Rollback(); }
 
  private:
   std::unique_ptr<sql::Connection> real_;
+};
+
+// One row, one value (NULL when empty).
+class OneValue final : public sql::Recordset {
+ public:
+  explicit OneValue(std::string v) : value_{v.empty(), std::move(v)} {}
+  bool Eof() const override { return eof_; }
+  Status MoveNext() override { return eof_ = true, Status::Ok(); }
+  int FieldCount() const override { return 1; }
+  const std::string& FieldName(int) const override { return name_; }
+  const sql::Field& Value(int) const override { return value_; }
+
+ private:
+  sql::Field value_;
+  std::string name_;
+  bool eof_ = false;
 };
 
 // A connection that speaks T-SQL, as one to SQL Server does, and keeps every schema text it
@@ -72,13 +91,21 @@ class RecordingSqlServer final : public sql::Connection {
     texts.emplace_back(s);
     return Status::Ok();
   }
-  Status OpenRecordset(std::string_view, std::unique_ptr<sql::Recordset>*) override {
-    return Fail(Status::IoError("no rows here"), {}, "test");
+  // The last numbers of ART's identity: 41 (the table was there before).
+  Status OpenRecordset(std::string_view s, std::unique_ptr<sql::Recordset>* rs) override {
+    if (s.rfind("SELECT IDENT_CURRENT('", 0) != 0) {
+      return Fail(Status::IoError("no rows here"), {}, "test");
+    }
+    *rs = std::make_unique<OneValue>(s == "SELECT IDENT_CURRENT('ART')" ? "41" : "");
+    return Status::Ok();
   }
   Status ListTables(std::vector<std::string>* names) override {
     names->clear();
     return Status::Ok();
   }
+  Status Begin() override { return Status::Ok(); }
+  Status Commit() override { return Status::Ok(); }
+  void Rollback() override {}
   std::vector<std::string> texts;
 };
 
@@ -287,8 +314,12 @@ TEST_F(OperationsTest, SqlServerReceivesTheTextsOfTheModelInOrder) {
     expected.push_back(Tsql(s));
   }
   for (const SchemaStatement& s : FileStatements("ART", data, true)) expected.push_back(Tsql(s));
+  // The mirror table made again numbers its rows above its predecessor's, after the CREATE.
+  expected.insert(expected.begin() + 6,
+                  "IF IDENT_CURRENT('ART') <= 41 DBCC CHECKIDENT ('ART', RESEED, 42) WITH "
+                  "NO_INFOMSGS");
   EXPECT_EQ(expected, server->texts);
-  ASSERT_EQ(16u, server->texts.size());
+  ASSERT_EQ(17u, server->texts.size());
   EXPECT_EQ(
       "CREATE TABLE [dbo].[ART] ([COD] [nvarchar] (6) NOT NULL DEFAULT ' ',[QTA] [numeric](5,0) "
       "NOT NULL DEFAULT 0 , [_T_RRN___] [numeric](9,0) NOT NULL DEFAULT 0 , [_T_IDX___] "

@@ -30,6 +30,10 @@ std::string QuoteValue(std::string_view value) {
 
 std::string CountRows(std::string_view table) { return "select count(*) from  [" + N(table) + "]"; }
 
+std::string LastIdentityQuery(std::string_view table) {
+  return "SELECT IDENT_CURRENT('" + QuoteValue(Trim(table)) + "')";
+}
+
 std::string WhereIdxOrRrn(int64_t idx, int64_t rrn) {
   if (idx != 0) {
     return "WHERE [_T_IDX___]=" + std::to_string(idx) + " or [_T_RRN___]=" + std::to_string(rrn);

@@ -17,6 +17,9 @@ std::string QuoteValue(std::string_view value);  // "'" -> "''"
 // "select count(*) from  [<table>]" (two blanks after "from").
 std::string CountRows(std::string_view table);
 
+// "SELECT IDENT_CURRENT('<table>')": the last identity value the table gave.
+std::string LastIdentityQuery(std::string_view table);
+
 // Statements of the replication steps.
 // "WHERE [_T_IDX___]=<idx> or [_T_RRN___]=<rrn>", or "WHERE [_T_RRN___]=<rrn>" when idx is 0.
 std::string WhereIdxOrRrn(int64_t idx, int64_t rrn);

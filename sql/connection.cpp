@@ -17,6 +17,51 @@ std::string OdbcDriverFor(const SqlSettings& settings, bool native_client) {
   return native_client ? settings.Driver_Nativo : settings.Driver;
 }
 
+bool IsBusy(const SqlError& e) {
+  switch (e.origin) {
+    case ErrorOrigin::kSqlite:
+      return e.number == 5 || e.number == 6;  // SQLITE_BUSY, SQLITE_LOCKED
+    case ErrorOrigin::kSqlServer:
+      return e.native_error == 1222 || e.native_error == 1205;
+    case ErrorOrigin::kOdbc:
+      // SQLite's ODBC driver without a native code, or a driver that forwards SQL Server's.
+      return e.description.find("database is locked") != std::string::npos ||
+             e.description.find("database table is locked") != std::string::npos ||
+             e.sql_state == "HYT00";
+    case ErrorOrigin::kDialect:
+    case ErrorOrigin::kTorvan:
+      break;
+  }
+  return false;
+}
+
+bool IsConnectionLost(const SqlError& e) { return e.sql_state.rfind("08", 0) == 0; }
+
+std::string MissingTable(const SqlError& e) {
+  std::string name;
+  const std::string& d = e.description;
+  if (size_t at = d.find("Invalid object name '"); at != std::string::npos) {
+    at += 21;
+    const size_t end = d.find("'", at);
+    if (end != std::string::npos) name = d.substr(at, end - at);
+  } else if (size_t at = d.find("no such table: "); at != std::string::npos) {
+    at += 15;
+    size_t end = at;
+    while (end < d.size() && d[end] != ' ' && d[end] != ')' && d[end] != ',') ++end;
+    name = d.substr(at, end - at);
+  }
+  // "main.T", "dbo.T": the table alone.
+  if (size_t dot = name.rfind('.'); dot != std::string::npos) name.erase(0, dot + 1);
+  return name;
+}
+
+const SqlError* FindError(const std::vector<SqlError>& errors, bool (*match)(const SqlError&)) {
+  for (const SqlError& e : errors) {
+    if (match(e)) return &e;
+  }
+  return nullptr;
+}
+
 Recordset::~Recordset() = default;
 
 int Recordset::FieldIndex(std::string_view name) const {

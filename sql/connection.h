@@ -67,6 +67,22 @@ struct SqlError {
   ErrorOrigin origin = ErrorOrigin::kTorvan;
 };
 
+// What an error says, for those who must act on it (wait and try again, reopen the
+// connection, name what is missing). Each engine's numbers are known here; an engine added
+// later teaches these its own (PostgreSQL: SQLSTATE 55P03 and 40P01 for locks, 42P01 for a
+// missing table).
+//
+// Another program holds a lock the statement needed (SQLite "database is locked", SQL
+// Server's lock time-out 1222 or a deadlock 1205): the same statement may work later.
+bool IsBusy(const SqlError& e);
+// The connection to the database is gone (SQLSTATE class "08"): it must be opened again.
+bool IsConnectionLost(const SqlError& e);
+// The table the error names as missing ("Invalid object name 'X'.", "no such table: X"),
+// without schema prefix; empty when the error is not about a missing table.
+std::string MissingTable(const SqlError& e);
+// The first error of the list that matches, or nullptr.
+const SqlError* FindError(const std::vector<SqlError>& errors, bool (*match)(const SqlError&));
+
 // The dialect a connection speaks for schema statements.
 enum class Dialect {
   kSqlServer,  // T-SQL: ODBC to SQL Server (and to any other DBMS but SQLite)
@@ -107,9 +123,13 @@ struct ConnectionParams {
   // diagnostics and for testing the SQL Server path of the ODBC engine). The connection
   // still speaks SQLite for schema statements, and the object layout is not checked.
   bool odbc_pass_through = false;
-  // SQLite engine, and ODBC with the SQLite driver: how long a statement waits for
-  // another process's write lock before it fails, in milliseconds.
-  int busy_timeout_ms = 5000;
+  // How long a statement waits for another program's lock before it fails (IsBusy), in
+  // milliseconds: SQLite's busy time-out; SQL Server's LOCK_TIMEOUT, set when the ODBC
+  // connection opens. Kept short: the caller waits between its tries, letting events run.
+  int busy_timeout_ms = 1000;
+  // SQLite engine: the name of the registered SQLite VFS the file is opened with (tests
+  // fail the storage through one, sql/fault_vfs.h); empty for SQLite's default.
+  std::string sqlite_vfs;
 };
 
 // One value of a recordset row.
@@ -187,6 +207,16 @@ class Connection {
   // The names of the base tables of the database, exactly as stored (case kept), without
   // views and system tables, in no particular order.
   virtual Status ListTables(std::vector<std::string>* names) = 0;
+
+  // Transactions: the statements between Begin and Commit are kept together or not at all
+  // (schema statements included: both engines keep DDL in transactions). A Begin inside
+  // one already open opens a savepoint of it, so a caller may group its statements whether
+  // or not its own caller did: each Commit ends what its Begin opened (the outermost makes
+  // it durable), Rollback undoes it. A failed Commit leaves the transaction open: the
+  // caller rolls it back. Rollback never fails in a way a caller could act on.
+  virtual Status Begin() = 0;
+  virtual Status Commit() = 0;
+  virtual void Rollback() = 0;
 
   // The errors of the last failed operation, in the order the engine reported them. An
   // operation that fails replaces the list; operations that succeed leave it alone.

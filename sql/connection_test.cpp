@@ -101,6 +101,25 @@ TEST_P(SqlitePaths, DefaultsIdentityAndTheNonUniqueIndex) {
   Run("DELETE FROM [ART] WHERE [_T_IDX___]=3");
   Run("INSERT INTO [ART] ([COD]) VALUES('D')");
   EXPECT_EQ("4", Scalar(conn_.get(), "SELECT [_T_IDX___] FROM [ART] WHERE [COD]='D'"));
+  // The last number given, as SQL Server's IDENT_CURRENT says it (NULL: none, no such table).
+  Run("DELETE FROM [ART]");
+  EXPECT_EQ("4", Scalar(conn_.get(), "SELECT IDENT_CURRENT('ART')"));
+  EXPECT_EQ("NULL", Scalar(conn_.get(), "SELECT IDENT_CURRENT('NESSUNA')"));
+
+  // A transaction keeps its statements, schema ones included, together or not at all; one
+  // begun inside it is a part of it that can be undone alone.
+  ASSERT_TRUE(conn_->Begin().ok());
+  Run("INSERT INTO [ART] ([COD]) VALUES('E')");
+  ASSERT_TRUE(conn_->Begin().ok());
+  Native("DROP TABLE \"ART\"");
+  conn_->Rollback();
+  Run("INSERT INTO [ART] ([COD]) VALUES('F')");
+  ASSERT_TRUE(conn_->Commit().ok());
+  ASSERT_TRUE(conn_->Begin().ok());
+  Run("INSERT INTO [ART] ([COD]) VALUES('G')");
+  conn_->Rollback();
+  EXPECT_EQ(Rows(conn_.get(), "SELECT [COD] FROM [ART] ORDER BY [_T_IDX___]"),
+            (Table{{"E"}, {"F"}}));
 }
 
 TEST_P(SqlitePaths, DecimalsKeepEveryDigit) {

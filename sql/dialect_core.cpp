@@ -152,7 +152,9 @@ class DialectRecordset final : public Recordset {
       Release();
       return s;
     }
-    return Arrive(has_row);
+    s = Arrive(has_row);
+    if (!s.ok()) Release();
+    return s;
   }
 
   // The connection is closing: give the statement back while the target still exists.
@@ -167,13 +169,13 @@ class DialectRecordset final : public Recordset {
     if (eof_) return Status::Ok();
     bool has_row = false;
     Status s = statement_->Next(&has_row);
+    if (s.ok()) s = Arrive(has_row);
     if (!s.ok()) {
       std::vector<SqlError> errors = core_->target_->TakeDiagnostics();
       Release();
       if (core_->report_) core_->report_(std::move(errors));
-      return s;
     }
-    return Arrive(has_row);
+    return s;
   }
 
   int FieldCount() const override { return int(columns_.size()); }
@@ -197,7 +199,8 @@ class DialectRecordset final : public Recordset {
     std::string text;
     for (size_t i = 0; i < columns_.size(); ++i) {
       Field& f = row_[i];
-      f.is_null = !statement_->ColumnText(int(i), &text);
+      Status s = statement_->ColumnText(int(i), &text, &f.is_null);
+      if (!s.ok()) return s;
       f.text = f.is_null ? std::string() : DisplayText(columns_[i].type, text);
     }
     return Status::Ok();
@@ -288,6 +291,32 @@ Status DialectCore::Failed(Status status, std::vector<SqlError>* errors) {
   return status;
 }
 
+Status DialectCore::Begin(std::vector<SqlError>* errors) {
+  Status s = target_->Run("SAVEPOINT torvan_" + std::to_string(depth_));
+  if (!s.ok()) return Failed(s, errors);
+  ++depth_;
+  return s;
+}
+
+Status DialectCore::Commit(std::vector<SqlError>* errors) {
+  if (depth_ == 0) return Status::Ok();
+  Status s = target_->Run("RELEASE torvan_" + std::to_string(depth_ - 1));
+  if (!s.ok()) return Failed(s, errors);
+  --depth_;
+  return s;
+}
+
+void DialectCore::Rollback() {
+  if (depth_ == 0) return;
+  const std::string name = "torvan_" + std::to_string(--depth_);
+  (void)target_->Run("ROLLBACK TO " + name);
+  (void)target_->Run("RELEASE " + name);
+  (void)target_->TakeDiagnostics();
+  // What was undone may have been a schema change.
+  Forget();
+  schema_version_.reset();
+}
+
 void DialectCore::Forget() {
   cache_.clear();
   schema_->Clear();
@@ -304,7 +333,8 @@ Status DialectCore::CheckSchemaVersion(bool* changed, std::vector<SqlError>* err
     }
     bool has_row = false;
     Status s = version_statement_->Execute({}, &has_row);
-    if (s.ok() && has_row) version_statement_->ColumnText(0, &text);
+    bool is_null = false;
+    if (s.ok() && has_row) s = version_statement_->ColumnText(0, &text, &is_null);
     version_statement_->Reset();
     if (s.ok()) break;
     if (!version_statement_->StaleSchema() || attempt > 0) return Failed(s, errors);
@@ -482,10 +512,12 @@ Status ReadAllRows(TargetStatement& stmt, TextRows* rows) {
   while (s.ok() && has_row) {
     auto& row = rows->emplace_back(size_t(columns));
     std::string text;
-    for (int i = 0; i < columns; ++i) {
-      if (stmt.ColumnText(i, &text)) row[size_t(i)] = text;
+    bool is_null = false;
+    for (int i = 0; i < columns && s.ok(); ++i) {
+      s = stmt.ColumnText(i, &text, &is_null);
+      if (s.ok() && !is_null) row[size_t(i)] = text;
     }
-    s = stmt.Next(&has_row);
+    if (s.ok()) s = stmt.Next(&has_row);
   }
   return s;
 }

@@ -32,8 +32,9 @@ class TargetStatement {
   // row (*has_row true) or to its end.
   virtual Status Execute(const std::vector<BoundValue>& params, bool* has_row) = 0;
   virtual Status Next(bool* has_row) = 0;
-  // Column i of the current row as UTF-8 text; false when it is NULL.
-  virtual bool ColumnText(int i, std::string* utf8) = 0;
+  // Column i of the current row as UTF-8 text, whole, or `*is_null`. A value that cannot
+  // be read whole fails (the target's diagnostics say why).
+  virtual Status ColumnText(int i, std::string* utf8, bool* is_null) = 0;
   virtual int ColumnCount() = 0;
   // Ends the run; the statement can be executed again.
   virtual void Reset() = 0;
@@ -92,6 +93,11 @@ class DialectCore {
   Status OpenRecordset(std::string_view statement, std::unique_ptr<Recordset>* recordset,
                        std::vector<SqlError>* errors);
   Status ListTables(std::vector<std::string>* names, std::vector<SqlError>* errors);
+  // Connection::Begin, Commit, Rollback: SQLite savepoints, which nest and, outermost,
+  // are transactions.
+  Status Begin(std::vector<SqlError>* errors);
+  Status Commit(std::vector<SqlError>* errors);
+  void Rollback();
 
  private:
   friend class DialectRecordset;
@@ -128,6 +134,7 @@ class DialectCore {
   std::unique_ptr<TargetStatement> version_statement_;
   std::unordered_set<DialectRecordset*> recordsets_;
   std::vector<Token> tokens_;  // reused between statements
+  int depth_ = 0;              // transactions and savepoints open
 };
 
 }  // namespace torvan::sql

@@ -17,6 +17,7 @@
 #include "sql/decimal.h"
 #include "sql/dialect_core.h"
 #include "sql/engines.h"
+#include "sql/odbc_pieces.h"
 #include "sql/tsql_lexer.h"
 
 namespace torvan::sql {
@@ -224,7 +225,7 @@ class OdbcSqliteStatement final : public TargetStatement {
     }
     if (!SQL_SUCCEEDED(rc)) return Fail("SQLExecute");
     SQLSMALLINT columns = 0;
-    SQLNumResultCols(stmt_, &columns);
+    if (!SQL_SUCCEEDED(SQLNumResultCols(stmt_, &columns))) return Fail("SQLNumResultCols");
     columns_ = columns;
     if (columns == 0) {
       *has_row = false;
@@ -240,22 +241,17 @@ class OdbcSqliteStatement final : public TargetStatement {
     return Fail("SQLFetch");
   }
 
-  bool ColumnText(int i, std::string* utf8) override {
+  Status ColumnText(int i, std::string* utf8, bool* is_null) override {
     utf8->clear();
-    char buffer[512];
-    for (;;) {
-      SQLLEN length = 0;
-      SQLRETURN rc =
-          SQLGetData(stmt_, SQLUSMALLINT(i + 1), SQL_C_CHAR, buffer, sizeof buffer, &length);
-      if (rc == SQL_NO_DATA) break;
-      if (!SQL_SUCCEEDED(rc)) break;
-      if (length == SQL_NULL_DATA) return false;
-      size_t got = (length == SQL_NO_TOTAL || size_t(length) >= sizeof buffer) ? sizeof buffer - 1
-                                                                               : size_t(length);
-      utf8->append(buffer, got);
-      if (rc == SQL_SUCCESS) break;
-    }
-    return true;
+    const PieceRead read = ReadPieces<char>(
+        [&](char* buffer, SQLLEN bytes, SQLLEN* length) {
+          return SQLGetData(stmt_, SQLUSMALLINT(i + 1), SQL_C_CHAR, buffer, bytes, length);
+        },
+        utf8);
+    *is_null = read == PieceRead::kNull;
+    if (read != PieceRead::kFailed) return Status::Ok();
+    utf8->clear();
+    return Fail("SQLGetData");
   }
 
   int ColumnCount() override { return columns_; }
@@ -411,13 +407,23 @@ class OdbcConnection final : public Connection {
       env_ = SQL_NULL_HENV;
       return Fail(Status::IoError("cannot allocate an ODBC environment"), {}, source_);
     }
-    SQLSetEnvAttr(env_, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0);
+    if (!SQL_SUCCEEDED(SQLSetEnvAttr(env_, SQL_ATTR_ODBC_VERSION,
+                                     reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0))) {
+      return FailAndClose(SQL_HANDLE_ENV, env_, "cannot ask for ODBC 3");
+    }
     if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_DBC, env_, &dbc_))) {
       dbc_ = SQL_NULL_HDBC;
       return FailAndClose(SQL_HANDLE_ENV, env_, "cannot allocate an ODBC connection");
     }
-    SQLSetConnectAttr(dbc_, SQL_ATTR_LOGIN_TIMEOUT,
-                      reinterpret_cast<SQLPOINTER>(intptr_t(params_.login_timeout_seconds)), 0);
+    // A driver without a login time-out (optional in ODBC) waits as it does.
+    if (!SQL_SUCCEEDED(SQLSetConnectAttr(
+            dbc_, SQL_ATTR_LOGIN_TIMEOUT,
+            reinterpret_cast<SQLPOINTER>(intptr_t(params_.login_timeout_seconds)), 0))) {
+      const std::vector<SqlError> found = Diagnostics(SQL_HANDLE_DBC, dbc_, true, source_);
+      if (found.empty() || (found[0].sql_state != "HYC00" && found[0].sql_state != "HY092")) {
+        return FailAndClose(SQL_HANDLE_DBC, dbc_, "cannot set the login time-out");
+      }
+    }
     SQLRETURN rc;
     if (sqlite_driver) {
       rc = SQLDriverConnect(dbc_, nullptr,
@@ -450,8 +456,24 @@ class OdbcConnection final : public Connection {
 
     char dbms[64] = {};
     SQLSMALLINT length = 0;
-    SQLGetInfo(dbc_, SQL_DBMS_NAME, dbms, sizeof dbms, &length);
+    // Which dialect the connection speaks depends on it: a name that cannot be read is no
+    // reason to send T-SQL to SQLite.
+    if (!SQL_SUCCEEDED(SQLGetInfo(dbc_, SQL_DBMS_NAME, dbms, sizeof dbms, &length))) {
+      std::vector<SqlError> errors = Diagnostics(SQL_HANDLE_DBC, dbc_, wide_, source_);
+      Close();
+      return Fail(Status::IoError("cannot read the name of the DBMS"), std::move(errors), source_);
+    }
     sqlite_dbms_ = EqualsIgnoreCase(dbms, "SQLite");
+    if (!sqlite_dbms_ && EqualsIgnoreCase(dbms, "Microsoft SQL Server")) {
+      // A lock held by another program fails a statement after the busy time-out, as on
+      // SQLite, instead of stopping Torvan without end; replication waits between tries.
+      Status s = ExecuteDirect("SET LOCK_TIMEOUT " + std::to_string(params_.busy_timeout_ms));
+      if (!s.ok()) {
+        std::vector<SqlError> errors = Errors();
+        Close();
+        return Fail(s, std::move(errors), source_);
+      }
+    }
     if (sqlite_dbms_ && !params_.odbc_pass_through) {
       auto target = std::make_unique<OdbcSqliteTarget>(dbc_, source_);
       std::vector<SqlError> errors;
@@ -475,6 +497,7 @@ class OdbcConnection final : public Connection {
     recordsets_.clear();
     if (connected_) SQLDisconnect(dbc_);
     connected_ = false;
+    depth_ = 0;
     if (dbc_ != SQL_NULL_HDBC) SQLFreeHandle(SQL_HANDLE_DBC, dbc_);
     if (env_ != SQL_NULL_HENV) SQLFreeHandle(SQL_HANDLE_ENV, env_);
     dbc_ = SQL_NULL_HDBC;
@@ -543,13 +566,18 @@ class OdbcConnection final : public Connection {
     // A static read-only cursor lives on the server (as ADO's server-side static
     // recordsets do), so the connection stays free for other statements meanwhile. A
     // driver that offers less says so with a warning, which is of no concern here.
-    SQLSetStmtAttr(stmt, SQL_ATTR_CURSOR_TYPE, reinterpret_cast<SQLPOINTER>(SQL_CURSOR_STATIC), 0);
-    SQLSetStmtAttr(stmt, SQL_ATTR_CONCURRENCY, reinterpret_cast<SQLPOINTER>(SQL_CONCUR_READ_ONLY),
-                   0);
+    if (!SQL_SUCCEEDED(SQLSetStmtAttr(stmt, SQL_ATTR_CURSOR_TYPE,
+                                      reinterpret_cast<SQLPOINTER>(SQL_CURSOR_STATIC), 0)) ||
+        !SQL_SUCCEEDED(SQLSetStmtAttr(stmt, SQL_ATTR_CONCURRENCY,
+                                      reinterpret_cast<SQLPOINTER>(SQL_CONCUR_READ_ONLY), 0))) {
+      Status failed = FailWith(stmt, "cannot set the cursor");
+      SQLFreeHandle(SQL_HANDLE_STMT, stmt);
+      return failed;
+    }
     WideString text = Cp1252ToWide(statement);
     SQLRETURN rc = SQLExecDirectW(stmt, text.data(), SQLINTEGER(text.size()));
     SQLSMALLINT count = 0;
-    if (SQL_SUCCEEDED(rc)) SQLNumResultCols(stmt, &count);
+    if (SQL_SUCCEEDED(rc)) rc = SQLNumResultCols(stmt, &count);
     if (!SQL_SUCCEEDED(rc) || count == 0) {
       errors = Diagnostics(SQL_HANDLE_STMT, stmt, wide_, source_);
       SQLFreeHandle(SQL_HANDLE_STMT, stmt);
@@ -565,13 +593,23 @@ class OdbcConnection final : public Connection {
     }
     std::vector<OdbcColumn> columns(static_cast<size_t>(count));
     for (SQLSMALLINT i = 0; i < count; ++i) {
-      SQLWCHAR name[256] = {};
+      // A name longer than the buffer is asked for again, whole.
+      std::vector<SQLWCHAR> name(256);
       SQLSMALLINT name_length = 0, nullable = 0;
       SQLULEN size = 0;
-      SQLDescribeColW(stmt, SQLUSMALLINT(i + 1), name, 255, &name_length, &columns[size_t(i)].type,
-                      &size, &columns[size_t(i)].decimals, &nullable);
-      columns[size_t(i)].name =
-          Utf8ToCp1252(WideToUtf8(name, size_t(std::clamp<SQLSMALLINT>(name_length, 0, 255))));
+      OdbcColumn& column = columns[size_t(i)];
+      for (int attempt = 0; attempt < 2; ++attempt) {
+        rc = SQLDescribeColW(stmt, SQLUSMALLINT(i + 1), name.data(), SQLSMALLINT(name.size()),
+                             &name_length, &column.type, &size, &column.decimals, &nullable);
+        if (!SQL_SUCCEEDED(rc) || name_length < SQLSMALLINT(name.size())) break;
+        name.resize(size_t(name_length) + 1);
+      }
+      if (!SQL_SUCCEEDED(rc) || name_length < 0 || name_length >= SQLSMALLINT(name.size())) {
+        Status failed = FailWith(stmt, "cannot describe the columns");
+        SQLFreeHandle(SQL_HANDLE_STMT, stmt);
+        return failed;
+      }
+      column.name = Utf8ToCp1252(WideToUtf8(name.data(), size_t(name_length)));
     }
     auto r = std::make_unique<OdbcRecordset>(this, stmt, std::move(columns));
     recordsets_.insert(r.get());
@@ -594,13 +632,18 @@ class OdbcConnection final : public Connection {
     SQLRETURN rc = SQLTablesW(stmt, nullptr, 0, nullptr, 0, nullptr, 0, table_type.data(), SQL_NTS);
     names->clear();
     while (SQL_SUCCEEDED(rc) && SQL_SUCCEEDED(rc = SQLFetch(stmt))) {
-      SQLWCHAR name[512] = {};
-      SQLLEN length = 0;
-      if (!SQL_SUCCEEDED(SQLGetData(stmt, 3, SQL_C_WCHAR, name, sizeof name, &length)) ||
-          length == SQL_NULL_DATA) {
-        continue;
+      WideString name;
+      const PieceRead read = ReadPieces<SQLWCHAR>(
+          [&](SQLWCHAR* buffer, SQLLEN bytes, SQLLEN* length) {
+            return SQLGetData(stmt, 3, SQL_C_WCHAR, buffer, bytes, length);
+          },
+          &name);
+      if (read == PieceRead::kFailed) {
+        rc = SQL_ERROR;  // a name that cannot be read whole fails the list
+        break;
       }
-      std::string text = Utf8ToCp1252(WideToUtf8(name, size_t(length) / sizeof(SQLWCHAR)));
+      if (read == PieceRead::kNull) continue;
+      std::string text = Utf8ToCp1252(WideToUtf8(name.data(), name.size()));
       // SQLite's driver lists its own bookkeeping tables as tables.
       if (sqlite_dbms_ && text.rfind("sqlite_", 0) == 0) continue;
       names->push_back(std::move(text));
@@ -612,6 +655,60 @@ class OdbcConnection final : public Connection {
     }
     SQLFreeHandle(SQL_HANDLE_STMT, stmt);
     return Status::Ok();
+  }
+
+  Status Begin() override {
+    if (!connected_) return NotOpen();
+    std::vector<SqlError> errors;
+    if (core_) {
+      Status s = core_->Begin(&errors);
+      return s.ok() ? s : Fail(s, std::move(errors), source_);
+    }
+    // SQL Server: the outermost transaction is the driver's (autocommit off), the inner
+    // ones are savepoints of it.
+    if (depth_ == 0) {
+      if (!SQL_SUCCEEDED(SQLSetConnectAttr(dbc_, SQL_ATTR_AUTOCOMMIT,
+                                           reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_OFF),
+                                           SQL_IS_UINTEGER))) {
+        return Fail(Status::IoError("cannot begin a transaction"),
+                    Diagnostics(SQL_HANDLE_DBC, dbc_, wide_, source_), source_);
+      }
+    } else {
+      Status s = ExecuteDirect("SAVE TRANSACTION torvan_" + std::to_string(depth_));
+      if (!s.ok()) return s;
+    }
+    ++depth_;
+    return Status::Ok();
+  }
+
+  Status Commit() override {
+    if (!connected_) return NotOpen();
+    std::vector<SqlError> errors;
+    if (core_) {
+      Status s = core_->Commit(&errors);
+      return s.ok() ? s : Fail(s, std::move(errors), source_);
+    }
+    if (depth_ == 1) {
+      if (!SQL_SUCCEEDED(SQLEndTran(SQL_HANDLE_DBC, dbc_, SQL_COMMIT))) {
+        return Fail(Status::IoError("commit failed"),
+                    Diagnostics(SQL_HANDLE_DBC, dbc_, wide_, source_), source_);
+      }
+      AutocommitAgain();
+    }
+    if (depth_ > 0) --depth_;
+    return Status::Ok();
+  }
+
+  void Rollback() override {
+    if (!connected_) return;
+    if (core_) return core_->Rollback();
+    if (depth_ == 1) {
+      (void)SQLEndTran(SQL_HANDLE_DBC, dbc_, SQL_ROLLBACK);
+      AutocommitAgain();
+    } else if (depth_ > 1) {
+      (void)ExecuteDirect("ROLLBACK TRANSACTION torvan_" + std::to_string(depth_ - 1));
+    }
+    if (depth_ > 0) --depth_;
   }
 
   // For OdbcRecordset.
@@ -644,6 +741,11 @@ class OdbcConnection final : public Connection {
     return Fail(Status::Closed(e.description), {e}, source_);
   }
 
+  void AutocommitAgain() {
+    (void)SQLSetConnectAttr(dbc_, SQL_ATTR_AUTOCOMMIT,
+                            reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_ON), SQL_IS_UINTEGER);
+  }
+
   ConnectionParams params_;
   std::string source_;
   SQLHENV env_ = SQL_NULL_HENV;
@@ -651,6 +753,7 @@ class OdbcConnection final : public Connection {
   bool connected_ = false;
   bool wide_ = true;
   bool sqlite_dbms_ = false;
+  int depth_ = 0;  // SQL Server: transactions and savepoints open
   std::unique_ptr<DialectCore> core_;
   std::unordered_set<OdbcRecordset*> recordsets_;
 };
@@ -686,25 +789,16 @@ Status OdbcRecordset::Fetch() {
 
 bool OdbcRecordset::ReadValue(int i, Field* field) {
   WideString text;
-  SQLWCHAR buffer[512];
-  field->is_null = false;
-  for (;;) {
-    SQLLEN length = 0;
-    SQLRETURN rc =
-        SQLGetData(stmt_, SQLUSMALLINT(i + 1), SQL_C_WCHAR, buffer, sizeof buffer, &length);
-    if (rc == SQL_NO_DATA) break;
-    if (!SQL_SUCCEEDED(rc)) return false;
-    if (length == SQL_NULL_DATA) {
-      field->is_null = true;
-      field->text.clear();
-      return true;
-    }
-    size_t capacity = sizeof buffer / sizeof(SQLWCHAR) - 1;
-    size_t got = (length == SQL_NO_TOTAL || size_t(length) / sizeof(SQLWCHAR) > capacity)
-                     ? capacity
-                     : size_t(length) / sizeof(SQLWCHAR);
-    text.append(buffer, got);
-    if (rc == SQL_SUCCESS) break;
+  const PieceRead read = ReadPieces<SQLWCHAR>(
+      [&](SQLWCHAR* buffer, SQLLEN bytes, SQLLEN* length) {
+        return SQLGetData(stmt_, SQLUSMALLINT(i + 1), SQL_C_WCHAR, buffer, bytes, length);
+      },
+      &text);
+  if (read == PieceRead::kFailed) return false;
+  field->is_null = read == PieceRead::kNull;
+  if (field->is_null) {
+    field->text.clear();
+    return true;
   }
   std::string value = Utf8ToCp1252(WideToUtf8(text.data(), text.size()));
   const OdbcColumn& c = columns_[size_t(i)];

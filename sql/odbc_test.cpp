@@ -9,6 +9,7 @@
 #include <fstream>
 
 #include "sql/connection.h"
+#include "sql/odbc_pieces.h"
 #include "sql/test_support.h"
 
 namespace torvan::sql {
@@ -157,6 +158,68 @@ TEST_F(OdbcDrivers, PassThroughSendsTextsUnchanged) {
   ASSERT_TRUE(c->OpenRecordset("SELECT cod FROM Prezzi", &r).ok());
   c->Close();
   EXPECT_TRUE(r->Eof());
+}
+
+// A value read piece by piece from a driver that says, each time, what it returns: whole,
+// or failed; never cut.
+TEST(OdbcPieces, AValueIsReadWholeOrFails) {
+  struct Piece {
+    SQLRETURN rc;
+    SQLLEN length;  // what the driver reports
+    size_t fill;    // bytes it writes before its terminator
+  };
+  constexpr SQLLEN kFull = 1024;  // 512 characters of 2 bytes: the helper's piece
+  const struct {
+    const char* meaning;
+    std::vector<Piece> pieces;
+    PieceRead expected;
+    size_t characters;
+  } rows[] = {
+      {"short", {{SQL_SUCCESS, 10, 10}}, PieceRead::kValue, 5},
+      {"empty", {{SQL_SUCCESS, 0, 0}}, PieceRead::kValue, 0},
+      {"null", {{SQL_SUCCESS, SQL_NULL_DATA, 0}}, PieceRead::kNull, 0},
+      {"two pieces, the length told",
+       {{SQL_SUCCESS_WITH_INFO, 1100, 1022}, {SQL_SUCCESS, 78, 78}},
+       PieceRead::kValue,
+       511 + 39},
+      {"two pieces, no total",
+       {{SQL_SUCCESS_WITH_INFO, SQL_NO_TOTAL, 1022}, {SQL_SUCCESS, 4, 4}},
+       PieceRead::kValue,
+       513},
+      {"the second piece fails",
+       {{SQL_SUCCESS_WITH_INFO, 1100, 1022}, {SQL_ERROR, 0, 0}},
+       PieceRead::kFailed,
+       511},
+      {"a full piece said complete", {{SQL_SUCCESS, kFull, 1022}}, PieceRead::kFailed, 0},
+      {"no total said complete", {{SQL_SUCCESS, SQL_NO_TOTAL, 1022}}, PieceRead::kFailed, 0},
+      {"a length below zero", {{SQL_SUCCESS_WITH_INFO, -7, 0}}, PieceRead::kFailed, 0},
+      {"null after a piece",
+       {{SQL_SUCCESS_WITH_INFO, SQL_NO_TOTAL, 1022}, {SQL_SUCCESS, SQL_NULL_DATA, 0}},
+       PieceRead::kFailed,
+       511},
+      {"nothing more after a piece",
+       {{SQL_SUCCESS_WITH_INFO, SQL_NO_TOTAL, 1022}, {SQL_NO_DATA, 0, 0}},
+       PieceRead::kValue,
+       511},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.meaning);
+    size_t call = 0;
+    std::u16string out;
+    const PieceRead read = ReadPieces<char16_t>(
+        [&](char16_t* buffer, SQLLEN bytes, SQLLEN* length) -> SQLRETURN {
+          EXPECT_EQ(kFull, bytes);
+          if (call >= row.pieces.size()) return SQL_ERROR;
+          const Piece& p = row.pieces[call++];
+          for (size_t i = 0; i < p.fill / 2; ++i) buffer[i] = u'x';
+          buffer[p.fill / 2] = 0;
+          *length = p.length;
+          return p.rc;
+        },
+        &out);
+    EXPECT_EQ(row.expected, read);
+    EXPECT_EQ(row.expected == PieceRead::kValue ? row.characters : out.size(), out.size());
+  }
 }
 
 TEST(OdbcSettings, EngineAndDriverChoice) {

@@ -98,6 +98,7 @@ class Parser {
   Status Update();
   Status Delete();
   Status Select();
+  Status IdentCurrent();
   Status Where(const TableInfo& table, std::string* sql);
   Status Condition(const TableInfo& table, std::string* sql);
   Status Conjunction(const TableInfo& table, std::string* sql);
@@ -303,6 +304,9 @@ Status Parser::Delete() {
 
 Status Parser::Select() {
   pos_ = 1;
+  if (Peek() && Peek()->IsWord("IDENT_CURRENT") && Peek(1) && Peek(1)->IsPunct("(")) {
+    return IdentCurrent();
+  }
   enum { kAll, kCount, kList } what;
   std::vector<std::string> names;
   Status s;
@@ -361,6 +365,33 @@ Status Parser::Select() {
   if (!(s = ExpectEnd()).ok()) return s;
   plan_->kind = PlanKind::kQuery;
   plan_->statement = std::move(sql);
+  return Status::Ok();
+}
+
+// SELECT IDENT_CURRENT('<table>'): the last identity value the table gave, which SQLite
+// keeps in sqlite_sequence (and keeps when the rows go). NULL when it gave none, or the
+// table has no identity: SQL Server answers the seed for a table that gave none, which
+// Torvan reads alike (no value above 1 is taken).
+Status Parser::IdentCurrent() {
+  pos_ += 2;
+  const Token* name = Peek();
+  if (!name || name->kind != TokenKind::kString) return Syntax();
+  ++pos_;
+  Status s;
+  if (!(s = ExpectPunct(")")).ok() || !(s = ExpectEnd()).ok()) return s;
+  // The table of the numbers exists once any table with an identity was made; the answer
+  // does not depend on the name given, so the translation holds for every name.
+  const TableInfo* sequence = nullptr;
+  if (!(s = schema_->FindTable("sqlite_sequence", &sequence)).ok()) {
+    return Refuse(error_, kNotInSet, "HY000", "Cannot read the schema: " + s.message());
+  }
+  plan_->kind = PlanKind::kQuery;
+  plan_->columns.push_back({"", {ColumnKind::kInteger, 0, kMaxIntegerPrecision, 0}});
+  plan_->statement = sequence == nullptr
+                         ? "SELECT NULL FROM (SELECT ?)"
+                         : "SELECT (SELECT seq FROM sqlite_sequence WHERE name=? COLLATE NOCASE)";
+  plan_->params.push_back(
+      {NvarcharType(kMaxNvarchar), "IDENT_CURRENT", ParamUse::kCompare, literals_++});
   return Status::Ok();
 }
 

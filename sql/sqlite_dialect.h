@@ -5,7 +5,8 @@
 // event and master tables with them); this translator accepts exactly that set and refuses
 // every other text with an error, so nothing is silently ignored:
 //   - INSERT INTO [t] (columns) VALUES(values); UPDATE [t] SET [c]=value, ... [WHERE];
-//     DELETE FROM [t] [WHERE]; SELECT * | columns | COUNT(*) FROM [t] [WHERE] [ORDER BY].
+//     DELETE FROM [t] [WHERE]; SELECT * | columns | COUNT(*) FROM [t] [WHERE] [ORDER BY];
+//     SELECT IDENT_CURRENT('t').
 //     WHERE: column comparisons with a literal, IS [NOT] NULL, AND, OR, NOT, parentheses.
 // Schema objects are not translated: they are rendered for SQLite directly
 // (schema/objects.h) and run with Connection::ExecuteNative.

@@ -79,19 +79,24 @@ class NativeStatement final : public TargetStatement {
 
   bool StaleSchema() const override { return stale_; }
 
-  bool ColumnText(int i, std::string* utf8) override {
+  Status ColumnText(int i, std::string* utf8, bool* is_null) override {
     const int type = sqlite3_column_type(stmt_, i);
-    if (type == SQLITE_NULL) return false;
+    *is_null = type == SQLITE_NULL;
+    utf8->clear();
+    if (*is_null) return Status::Ok();
     if (type == SQLITE_FLOAT) {
       // SQLite's own text of a double keeps 15 digits; a double a program wrote may need
       // up to 17 to be told from its neighbours.
       *utf8 = DoubleText(sqlite3_column_double(stmt_, i));
-      return true;
+      return Status::Ok();
     }
     const unsigned char* text = sqlite3_column_text(stmt_, i);
     int bytes = sqlite3_column_bytes(stmt_, i);
-    utf8->assign(reinterpret_cast<const char*>(text), size_t(bytes));
-    return true;
+    // A value SQLite could not turn into text (out of memory) is no empty text; an empty
+    // blob has no pointer either.
+    if (text == nullptr && sqlite3_errcode(db_) == SQLITE_NOMEM) return Fail(SQLITE_NOMEM);
+    if (text != nullptr) utf8->assign(reinterpret_cast<const char*>(text), size_t(bytes));
+    return Status::Ok();
   }
 
   int ColumnCount() override { return sqlite3_column_count(stmt_); }
@@ -192,7 +197,7 @@ class SqliteConnection final : public Connection {
     int rc = sqlite3_open_v2(
         path.c_str(), &db,
         SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX | SQLITE_OPEN_EXRESCODE,
-        nullptr);
+        params_.sqlite_vfs.empty() ? nullptr : params_.sqlite_vfs.c_str());
     if (rc != SQLITE_OK) {
       SqlError e = ErrorOf(db, rc, path);
       sqlite3_close_v2(db);
@@ -241,6 +246,22 @@ class SqliteConnection final : public Connection {
     std::vector<SqlError> errors;
     Status s = core_->ListTables(names, &errors);
     return s.ok() ? s : Fail(s, std::move(errors), kSource);
+  }
+
+  Status Begin() override {
+    if (!core_) return NotOpen();
+    std::vector<SqlError> errors;
+    Status s = core_->Begin(&errors);
+    return s.ok() ? s : Fail(s, std::move(errors), kSource);
+  }
+  Status Commit() override {
+    if (!core_) return NotOpen();
+    std::vector<SqlError> errors;
+    Status s = core_->Commit(&errors);
+    return s.ok() ? s : Fail(s, std::move(errors), kSource);
+  }
+  void Rollback() override {
+    if (core_) core_->Rollback();
   }
 
  private:

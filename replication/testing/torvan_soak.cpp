@@ -5,7 +5,7 @@
 //
 //   torvan-soak --torvan EXE --host-exe EXE --sample DIR --table TnC_TBL1.Tbl
 //               (--minutes M | --actions N) [--seed S] [--fault-every N] [--kill-every N]
-//               [--keep]
+//               [--sql-fault-one-in N] [--lock-every N] [--odbc DRIVER] [--keep]
 //
 // Host changes go to the files replicated to SQL only (CLIENTI, ARTICOLI, ORDINI and the
 // image archive: every change code, every field type, images), SQL-side changes to the
@@ -14,12 +14,21 @@
 // kill made every --kill-every actions (default 200). With --minutes the soak runs
 // for that long (an action is some 20-60 ms); with --actions, that many actions.
 //
+// The SQL side fails too. --sql-fault-one-in N: every operation of Torvan's on its
+// connections fails with a chance of 1 in N (an error, a lock, a lost connection, one lost
+// after the work was done; sql/fault_connection.h), and every write and sync of its SQLite
+// files with a chance of 1 in 4N (an I/O error, a full disk; sql/fault_vfs.h). --lock-every
+// N: every N actions the soak holds the write lock of GESTIONALE for a few seconds, as a PC
+// program in a transaction does. --odbc DRIVER: Torvan reaches its databases through that
+// ODBC driver (SQLite's), so that the lost connections are the ODBC engine's.
+//
 // Prints the figures and exits 0 when nothing was lost or doubled, 1 otherwise, 2 when
 // the soak could not run. The folders stay with --keep (or when something differs).
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -29,6 +38,7 @@
 #include <thread>
 #include <vector>
 
+#include "config/ini_file.h"
 #include "core/text.h"
 #include "platform/file.h"
 #include "platform/temp_folder.h"
@@ -50,6 +60,9 @@ struct Options {
   uint64_t seed = 1;
   int fault_every = 10;
   int kill_every = 200;
+  int sql_fault_one_in = 0;
+  int lock_every = 0;
+  std::string odbc_driver;
   bool keep = false;
 };
 
@@ -124,6 +137,13 @@ class Soak {
       ProcessResult r = Torvan(args);
       if (r.exit_code != 0) Fail("torvan " + args[0] + ": " + r.out + r.err);
     }
+    if (!o_.odbc_driver.empty()) {
+      const std::string ini = pc_ + "/TnC.INI";
+      if (!WritePrivateProfileString("SQL", "Motore", "ODBC", ini).ok() ||
+          !WritePrivateProfileString("SQL", "Driver", o_.odbc_driver, ini).ok()) {
+        Fail("cannot choose the ODBC engine in " + ini);
+      }
+    }
     for (const char* f : kHostFiles) Ctl({"refresh", std::string("DATI/") + f});
     Ctl({"refresh", "DATI/CONTATTI"});
     StartTorvan();
@@ -135,21 +155,51 @@ class Soak {
   }
 
   void StartTorvan() {
-    if (!StartProcess({o_.torvan, "--dir", pc_, "run"}, {}, folder_ / "run.log", &run_pid_).ok()) {
+    std::vector<std::string> env;
+    if (o_.sql_fault_one_in > 0) {
+      // Each start fails other operations than the last one did.
+      const std::string seed = std::to_string(o_.seed * 1000 + uint64_t(++starts_));
+      env.push_back("TORVAN_TEST_SQL_FAULTS=random=" + std::to_string(o_.sql_fault_one_in) + "/" +
+                    seed + "=error+busy+lost+lost-after;vfs-random=" +
+                    std::to_string(4 * o_.sql_fault_one_in) + "/" + seed + ";log=" + FaultLog());
+    }
+    if (!StartProcess({o_.torvan, "--dir", pc_, "run"}, env, folder_ / "run.log", &run_pid_).ok()) {
       Fail("torvan run did not start");
     }
+  }
+  std::string FaultLog() const { return folder_ / "sql-faults.log"; }
+
+  // A PC program's transaction: the write lock of GESTIONALE, held over some actions.
+  void Lock(long a) {
+    if (lock_ != nullptr && a >= unlock_at_) {
+      (void)lock_->ExecuteNative("COMMIT");
+      lock_.reset();
+    }
+    if (o_.lock_every <= 0 || lock_ != nullptr || a % o_.lock_every != o_.lock_every / 3) return;
+    sql::ConnectionParams p;
+    p.base_folder = pc_;
+    p.database = "GESTIONALE";
+    p.busy_timeout_ms = 20000;
+    lock_ = sql::NewConnection(p);
+    if (!lock_->Open().ok() || !lock_->ExecuteNative("BEGIN IMMEDIATE").ok()) {
+      Fail("cannot take the write lock of GESTIONALE");
+    }
+    unlock_at_ = a + Pick(20, 120);  // some 1 to 5 seconds
+    ++locks_;
   }
 
   // Faults and kills come at a steady pace (so a short run has its share), each of a kind
   // and at an instant within the action's pause chosen at random.
   void Act(long a) {
     EnsureRunning();
+    Lock(a);
     if (o_.kill_every > 0 && a % o_.kill_every == o_.kill_every / 2) return Kill();
     if (o_.fault_every > 0 && a % o_.fault_every == 0) Fault();
     // The host waits while Torvan is far behind, so a long run ends in a drain of minutes,
     // not hours; faults and kills go on meanwhile.
     if (a % 25 == 0) host_waits_ = std::atol(Ctl({"queue"}).c_str()) > kMostBehind;
-    if (!host_waits_ && Pick(1, 100) <= 65) {
+    // While the soak holds the lock its own SQL-side changes would wait for it.
+    if ((!host_waits_ && Pick(1, 100) <= 65) || lock_ != nullptr) {
       HostChange();
     } else {
       SqlChange();
@@ -285,6 +335,8 @@ class Soak {
   }
 
   int Finish() {
+    if (lock_ != nullptr) (void)lock_->ExecuteNative("COMMIT");
+    lock_.reset();
     Ctl({"fault", "clear"});
     Ctl({"fault", "delay", "0"});
     Ctl({"fault", "split", "0"});
@@ -319,6 +371,12 @@ class Soak {
     std::printf("  host changes          %ld\n", host_changes_);
     std::printf("  SQL-side changes      %ld\n", sql_changes_);
     std::printf("  faults injected       %ld\n", faults_);
+    std::string sql_faults;
+    (void)platform::ReadFile(FaultLog(), &sql_faults);
+    std::printf("  SQL faults injected   %ld%s\n",
+                long(std::count(sql_faults.begin(), sql_faults.end(), '\n')),
+                o_.odbc_driver.empty() ? "" : " (through ODBC)");
+    std::printf("  write locks held      %ld\n", locks_);
     std::printf("  kills                 %ld\n", kills_);
     std::printf("  restarts after an end %ld (a host link that did not open)\n", restarts_);
     std::printf("  drained               %s\n", drained ? "yes" : "NO");
@@ -360,8 +418,9 @@ class Soak {
   HostProcess host_;
   pid_t run_pid_ = -1;
   long host_changes_ = 0, sql_changes_ = 0, faults_ = 0, kills_ = 0, sql_serial_ = 0;
-  long restarts_ = 0;
-  int lasting_ = 0;
+  long restarts_ = 0, locks_ = 0, unlock_at_ = 0;
+  int lasting_ = 0, starts_ = 0;
+  std::unique_ptr<sql::Connection> lock_;
   bool host_waits_ = false;
   double minutes_ = 0;
   bool kept_ = false;
@@ -395,6 +454,12 @@ int main(int argc, char** argv) {
       o.fault_every = std::atoi(value().c_str());
     } else if (a == "--kill-every") {
       o.kill_every = std::atoi(value().c_str());
+    } else if (a == "--sql-fault-one-in") {
+      o.sql_fault_one_in = std::atoi(value().c_str());
+    } else if (a == "--lock-every") {
+      o.lock_every = std::atoi(value().c_str());
+    } else if (a == "--odbc") {
+      o.odbc_driver = value();
     } else if (a == "--keep") {
       o.keep = true;
     } else {
@@ -405,7 +470,8 @@ int main(int argc, char** argv) {
       (o.minutes <= 0 && o.actions <= 0)) {
     Fail(
         "usage: torvan-soak --torvan EXE --host-exe EXE --sample DIR "
-        "(--minutes M | --actions N) [--seed S] [--fault-every N] [--kill-every N] [--keep]");
+        "(--minutes M | --actions N) [--seed S] [--fault-every N] [--kill-every N] "
+        "[--sql-fault-one-in N] [--lock-every N] [--odbc DRIVER] [--keep]");
   }
   ::signal(SIGPIPE, SIG_IGN);
   Soak soak(o);
