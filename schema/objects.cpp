@@ -158,6 +158,7 @@ std::string Tsql(const SchemaStatement& statement) {
 
 std::vector<std::string> Render(const SchemaStatement& statement, sql::Dialect dialect) {
   if (dialect == sql::Dialect::kSqlite) return Sqlite(statement);
+  if (dialect == sql::Dialect::kPostgres) return Postgres(statement);
   return {Tsql(statement)};
 }
 

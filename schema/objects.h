@@ -8,7 +8,7 @@
 // table if it exists, create a table, create its index, drop a trigger if it exists,
 // create a trigger, make a table's identity continue above a number.
 //
-// Two renderings:
+// Three renderings:
 //   - Tsql(): the exact T-SQL text SQL Server receives, fragment by fragment, blanks
 //     included. Names are written between brackets with "]" doubled (columns: their
 //     Nome_Sql) and between quotes with "'" doubled, so a name never ends a statement early.
@@ -19,6 +19,7 @@
 //     Server scopes index names to their table, SQLite to the database; no host file name
 //     holds a "/"). Each row is recorded or not by its own marker (the T-SQL triggers decide
 //     a many-row statement by one of its rows; Torvan's statements change rows one by one).
+//   - Postgres(): the same for PostgreSQL, triggers in PL/pgSQL (schema/objects_postgres.cpp).
 // Both are Windows-1252 texts, as every text crossing sql::Connection.
 #pragma once
 
@@ -107,6 +108,8 @@ std::string Tsql(const SchemaStatement& statement);
 // read of the columns it copies: SQL Server checks them when it creates the trigger,
 // SQLite only when the trigger runs).
 std::vector<std::string> Sqlite(const SchemaStatement& statement);
+// The PostgreSQL statements of a statement, in the order they run (schema/objects_postgres.cpp).
+std::vector<std::string> Postgres(const SchemaStatement& statement);
 // The texts for a connection speaking `dialect`.
 std::vector<std::string> Render(const SchemaStatement& statement, sql::Dialect dialect);
 

@@ -1,11 +1,13 @@
 // Torvan's objects built on real SQLite, through the embedded engine and through SQLite's
-// ODBC driver, and worked with the T-SQL row statements of replication: the triggers and
-// their markers " ", "S" and "D", the master order, exact decimals in the event rows.
+// ODBC driver, and on a real PostgreSQL server, and worked with the T-SQL row statements of
+// replication: the triggers and their markers " ", "S" and "D", the master order, exact
+// decimals in the event rows.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 
 #include "schema/objects.h"
+#include "sql/postgres_test_server.h"
 #include "sql/test_support.h"
 
 namespace torvan {
@@ -25,7 +27,15 @@ class SqliteObjects : public ::testing::TestWithParam<Path> {
  protected:
   void SetUp() override {
     SKIP_WITHOUT_DRIVER(GetParam());
-    conn_ = sql::NewConnection(sql::testing::ParamsFor(GetParam(), dir_.path()));
+    sql::ConnectionParams params = sql::testing::ParamsFor(GetParam(), dir_.path());
+    if (GetParam() == Path::kPostgres) {
+      SKIP_WITHOUT_POSTGRES();
+      auto& server = sql::testing::PostgresServer::Shared();
+      std::string why;
+      ASSERT_TRUE(server.CreateDatabase("objects", &why)) << why;
+      params = server.Params("objects");
+    }
+    conn_ = sql::NewConnection(params);
     ASSERT_TRUE(conn_->Open().ok()) << sql::testing::ErrorsText(*conn_);
   }
 
@@ -164,7 +174,8 @@ TEST_P(SqliteObjects, ATriggerOnAMissingColumnFailsWhenItIsCreated) {
   std::vector<ColumnDef> other = MirrorColumns({MakeColumn("NOPE", "A", 1, 0, 0)}, true);
   EXPECT_FALSE(Send(CreateTrigger(TriggerKind::kDelete, "ART", "ART___", other)).ok());
   ASSERT_FALSE(conn_->Errors().empty());
-  EXPECT_EQ(conn_->Errors()[0].origin, sql::ErrorOrigin::kSqlite);
+  EXPECT_EQ(conn_->Errors()[0].origin, GetParam() == Path::kPostgres ? sql::ErrorOrigin::kPostgres
+                                                                     : sql::ErrorOrigin::kSqlite);
   EXPECT_NE(conn_->Errors()[0].description.find("NOPE"), std::string::npos)
       << sql::testing::ErrorsText(*conn_);
   // The trigger that was there still records.
@@ -174,7 +185,7 @@ TEST_P(SqliteObjects, ATriggerOnAMissingColumnFailsWhenItIsCreated) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Schema, SqliteObjects,
-                         ::testing::Values(Path::kEmbedded, Path::kOdbcDriver),
+                         ::testing::Values(Path::kEmbedded, Path::kOdbcDriver, Path::kPostgres),
                          sql::testing::PathName);
 
 }  // namespace

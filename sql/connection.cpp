@@ -10,6 +10,7 @@ std::optional<Engine> ParseEngine(std::string_view motore) {
   std::string name = Trim(motore);
   if (name.empty() || EqualsIgnoreCase(name, "SQLite")) return Engine::kSqlite;
   if (EqualsIgnoreCase(name, "ODBC")) return Engine::kOdbc;
+  if (EqualsIgnoreCase(name, "PostgreSQL")) return Engine::kPostgres;
   return std::nullopt;
 }
 
@@ -28,6 +29,8 @@ bool IsBusy(const SqlError& e) {
       return e.description.find("database is locked") != std::string::npos ||
              e.description.find("database table is locked") != std::string::npos ||
              e.sql_state == "HYT00";
+    case ErrorOrigin::kPostgres:
+      return e.sql_state == "55P03" || e.sql_state == "40P01" || e.sql_state == "40001";
     case ErrorOrigin::kDialect:
     case ErrorOrigin::kTorvan:
       break;
@@ -35,7 +38,11 @@ bool IsBusy(const SqlError& e) {
   return false;
 }
 
-bool IsConnectionLost(const SqlError& e) { return e.sql_state.rfind("08", 0) == 0; }
+bool IsConnectionLost(const SqlError& e) {
+  return e.sql_state.rfind("08", 0) == 0 ||
+         (e.origin == ErrorOrigin::kPostgres &&
+          (e.sql_state == "57P01" || e.sql_state == "57P02" || e.sql_state == "57P03"));
+}
 
 std::string MissingTable(const SqlError& e) {
   std::string name;
@@ -43,6 +50,10 @@ std::string MissingTable(const SqlError& e) {
   if (size_t at = d.find("Invalid object name '"); at != std::string::npos) {
     at += 21;
     const size_t end = d.find("'", at);
+    if (end != std::string::npos) name = d.substr(at, end - at);
+  } else if (size_t at = d.find("relation \""); e.sql_state == "42P01" && at != std::string::npos) {
+    at += 10;
+    const size_t end = d.find("\" does not exist", at);
     if (end != std::string::npos) name = d.substr(at, end - at);
   } else if (size_t at = d.find("no such table: "); at != std::string::npos) {
     at += 15;
@@ -93,6 +104,7 @@ Status Connection::Fail(Status status, std::vector<SqlError> errors, std::string
 
 std::unique_ptr<Connection> NewConnection(const ConnectionParams& params) {
   if (params.engine == Engine::kOdbc) return NewOdbcConnection(params);
+  if (params.engine == Engine::kPostgres) return NewPostgresConnection(params);
   return NewSqliteConnection(params);
 }
 

@@ -11,7 +11,8 @@
 //   - schema statements (ExecuteNative): written in the connection's own dialect
 //     (dialect()); the schema operations render each object for it (schema/objects.h).
 //
-// Two engines sit behind it (chosen by the key "Motore" of section "SQL" of TnC.INI):
+// Three engines sit behind it (chosen by the keys "Motore" and "Motori" of section "SQL" of
+// TnC.INI):
 //   - SQLite, embedded, the default: database n is the file
 //     "<base folder>/<trimmed Nome_DB>.sqlite", created on first open, WAL journal. Row
 //     statements are translated (sql/sqlite_dialect.h): exactly Torvan's set, anything
@@ -21,6 +22,8 @@
 //   - ODBC through unixODBC, for SQL Server: statement texts go to the server unchanged.
 //     When the driver turns out to be SQLite's own ODBC driver, the connection speaks
 //     SQLite and translates row statements like the SQLite engine.
+//   - PostgreSQL through libpq (sql/postgres_dialect.h): row statements rewritten for it,
+//     schema objects rendered for it, errors with PostgreSQL's SQLSTATE.
 //
 // Texts crossing this interface (statements, names, values, error texts) are Windows-1252
 // std::strings, like every text inside Torvan; the engines convert at their edge.
@@ -53,6 +56,7 @@ enum class ErrorOrigin {
                // statement outside Torvan's set)
   kTorvan,     // a fault Torvan's connection found itself (not open, bad database name,
                // another object layout); the number is 0
+  kPostgres,   // PostgreSQL, or libpq: the SQLSTATE says what (the numbers are 0)
 };
 
 // One entry of a connection's error list, in the shape of an ADO Error object.
@@ -68,17 +72,18 @@ struct SqlError {
 };
 
 // What an error says, for those who must act on it (wait and try again, reopen the
-// connection, name what is missing). Each engine's numbers are known here; an engine added
-// later teaches these its own (PostgreSQL: SQLSTATE 55P03 and 40P01 for locks, 42P01 for a
-// missing table).
+// connection, name what is missing). Each engine's numbers are known here.
 //
 // Another program holds a lock the statement needed (SQLite "database is locked", SQL
-// Server's lock time-out 1222 or a deadlock 1205): the same statement may work later.
+// Server's lock time-out 1222 or a deadlock 1205, PostgreSQL's 55P03 lock not available,
+// 40P01 deadlock, 40001 serialization failure): the same statement may work later.
 bool IsBusy(const SqlError& e);
-// The connection to the database is gone (SQLSTATE class "08"): it must be opened again.
+// The connection to the database is gone (SQLSTATE class "08"; PostgreSQL's 57P01..57P03,
+// the server shutting down or ending the session): it must be opened again.
 bool IsConnectionLost(const SqlError& e);
-// The table the error names as missing ("Invalid object name 'X'.", "no such table: X"),
-// without schema prefix; empty when the error is not about a missing table.
+// The table the error names as missing ("Invalid object name 'X'.", "no such table: X",
+// PostgreSQL's 42P01 'relation "X" does not exist'), without schema prefix; empty when the
+// error is not about a missing table.
 std::string MissingTable(const SqlError& e);
 // The first error of the list that matches, or nullptr.
 const SqlError* FindError(const std::vector<SqlError>& errors, bool (*match)(const SqlError&));
@@ -87,12 +92,13 @@ const SqlError* FindError(const std::vector<SqlError>& errors, bool (*match)(con
 enum class Dialect {
   kSqlServer,  // T-SQL: ODBC to SQL Server (and to any other DBMS but SQLite)
   kSqlite,     // the embedded engine and ODBC through SQLite's driver
+  kPostgres,   // the PostgreSQL engine
 };
 
-enum class Engine { kSqlite, kOdbc };
+enum class Engine { kSqlite, kOdbc, kPostgres };
 
-// "SQLite" or "ODBC" (any case, surrounding blanks ignored) to the engine; nullopt for
-// any other text. An empty text is the default engine, SQLite.
+// "SQLite", "ODBC" or "PostgreSQL" (any case, surrounding blanks ignored) to the engine;
+// nullopt for any other text. An empty text is the default engine, SQLite.
 std::optional<Engine> ParseEngine(std::string_view motore);
 
 // The ODBC driver for SQL Server: `Driver_Nativo` when native_client is set, else `Driver`.
@@ -115,9 +121,10 @@ struct ConnectionParams {
   // name or path contains "sqlite" (any case) is given the database file path.
   std::string odbc_driver;
   // ODBC: further "key=value;" attributes appended to the connection string as they are
-  // (e.g. "TrustServerCertificate=yes;" or "TDS_Version=7.4;"). Empty by default.
+  // (e.g. "TrustServerCertificate=yes;" or "TDS_Version=7.4;"). PostgreSQL: libpq options
+  // in the same form ("port=5433;sslmode=require;"). Empty by default.
   std::string odbc_extra;
-  // ODBC: the login time-out in seconds.
+  // ODBC and PostgreSQL: the login time-out in seconds.
   int login_timeout_seconds = 15;
   // ODBC: send row statements unchanged even when the driver is SQLite's (for
   // diagnostics and for testing the SQL Server path of the ODBC engine). The connection

@@ -9,5 +9,6 @@ namespace torvan::sql {
 
 std::unique_ptr<Connection> NewSqliteConnection(const ConnectionParams& params);
 std::unique_ptr<Connection> NewOdbcConnection(const ConnectionParams& params);
+std::unique_ptr<Connection> NewPostgresConnection(const ConnectionParams& params);
 
 }  // namespace torvan::sql

@@ -31,10 +31,12 @@ class TempDir : public platform::TempFolder {
   TempDir() : platform::TempFolder("torvan-sql-test") {}
 };
 
-enum class Path { kEmbedded, kOdbcDriver };
+enum class Path { kEmbedded, kOdbcDriver, kPostgres };
 
 inline std::string PathName(const ::testing::TestParamInfo<Path>& info) {
-  return info.param == Path::kEmbedded ? "Embedded" : "OdbcDriver";
+  return info.param == Path::kEmbedded     ? "Embedded"
+         : info.param == Path::kOdbcDriver ? "OdbcDriver"
+                                           : "Postgres";
 }
 
 // The parameters of database `name` in `folder` for the path; empty odbc_driver when the
