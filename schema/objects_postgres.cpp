@@ -26,7 +26,9 @@ std::string Id(std::string_view cp1252) { return sql::PgIdentifier(cp1252); }
 std::string Str(std::string_view cp1252) { return sql::PgString(cp1252); }
 
 // The body of a function, dollar-quoted: no host name holds "$".
-std::string Body(const std::string& plpgsql) { return "$torvan$ BEGIN " + plpgsql + " END $torvan$"; }
+std::string Body(const std::string& plpgsql) {
+  return "$torvan$ BEGIN " + plpgsql + " END $torvan$";
+}
 
 constexpr char kMarker[] = "pg_catalog.upper(pg_catalog.rtrim(";
 
@@ -117,10 +119,10 @@ std::vector<std::string> PgOf(const CreateTriggerStatement& s) {
   switch (s.kind) {
     case TriggerKind::kMaster: {
       const std::string name = s.event + "_I";
-      return {Function(name,
-                       "INSERT INTO \"_T_MASTER___\" (\"_T_FILE___\",\"_T_PROGR___\") VALUES (" +
-                           Str(s.mirror) + ",NEW.\"_T_PROGR___\"); RETURN NULL;"),
-              Trigger(name, "AFTER INSERT", s.event)};
+      return {
+          Function(name, "INSERT INTO \"_T_MASTER___\" (\"_T_FILE___\",\"_T_PROGR___\") VALUES (" +
+                             Str(s.mirror) + ",NEW.\"_T_PROGR___\"); RETURN NULL;"),
+          Trigger(name, "AFTER INSERT", s.event)};
     }
     case TriggerKind::kDelete: {
       const std::string name = s.mirror + "_D";

@@ -10,7 +10,7 @@ namespace {
 
 // The words of Torvan's row statements that stay words; any other bare word is a name.
 constexpr std::array<std::string_view, 21> kKeywords = {
-    "SELECT", "FROM", "WHERE",  "AND", "OR",  "NOT",  "IS",   "NULL", "INSERT", "INTO", "VALUES",
+    "SELECT", "FROM", "WHERE",  "AND",   "OR", "NOT", "IS",   "NULL", "INSERT", "INTO",    "VALUES",
     "UPDATE", "SET",  "DELETE", "ORDER", "BY", "ASC", "DESC", "IN",   "LIKE",   "DISTINCT"};
 
 bool IsKeyword(const Token& t) {
@@ -72,8 +72,8 @@ Status TranslateForPostgres(const std::vector<Token>& tokens, PgStatement* out, 
     out->params.push_back(Cp1252ToUtf8(tokens[3].text));
     return Status::Ok();
   }
-  if (!(tokens[0].IsWord("SELECT") || tokens[0].IsWord("INSERT") ||
-        tokens[0].IsWord("UPDATE") || tokens[0].IsWord("DELETE"))) {
+  if (!(tokens[0].IsWord("SELECT") || tokens[0].IsWord("INSERT") || tokens[0].IsWord("UPDATE") ||
+        tokens[0].IsWord("DELETE"))) {
     return Refuse(error, "it starts with \"" + tokens[0].text + "\"");
   }
   for (size_t i = 0; i < tokens.size(); ++i) {

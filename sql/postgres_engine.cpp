@@ -55,9 +55,8 @@ SqlError ErrorOf(PGconn* conn, const PGresult* res) {
   if (message.empty() && conn != nullptr) message = PQerrorMessage(conn);
   std::string code = state ? state : "";
   if (code.empty() || (conn != nullptr && PQstatus(conn) == CONNECTION_BAD)) {
-    if (code.rfind("57P0", 0) != 0) code = conn != nullptr && PQstatus(conn) == CONNECTION_BAD
-                                               ? "08006"
-                                               : "HY000";
+    if (code.rfind("57P0", 0) != 0)
+      code = conn != nullptr && PQstatus(conn) == CONNECTION_BAD ? "08006" : "HY000";
   }
   return MakeError(code, message.empty() ? "no answer from the server" : message);
 }
@@ -146,7 +145,8 @@ class PgConnection final : public Connection {
       const size_t eq = pair.find('=');
       if (eq == std::string::npos) {
         return Fail(Status::InvalidArgument("bad option"),
-                    {MakeError("08001", "option without \"=\" in \"Attributi\": " + pair)}, kSource);
+                    {MakeError("08001", "option without \"=\" in \"Attributi\": " + pair)},
+                    kSource);
       }
       options.emplace_back(Trim(pair.substr(0, eq)), Trim(pair.substr(eq + 1)));
     }
@@ -164,11 +164,12 @@ class PgConnection final : public Connection {
       return Fail(Status::IoError(e.description), {e}, kSource);
     }
     // The server's notices ("does not exist, skipping") are no errors and no output.
-    PQsetNoticeProcessor(conn, [](void*, const char*) {}, nullptr);
+    PQsetNoticeProcessor(
+        conn, [](void*, const char*) {}, nullptr);
     const char* encoding = PQparameterStatus(conn, "server_encoding");
     if (encoding == nullptr || std::string_view(encoding) != "UTF8") {
-      SqlError e = MakeError("08001", "the database " + Cp1252ToUtf8(params_.database) +
-                                          " holds " + (encoding ? encoding : "?") +
+      SqlError e = MakeError("08001", "the database " + Cp1252ToUtf8(params_.database) + " holds " +
+                                          (encoding ? encoding : "?") +
                                           ", not UTF8: create it with ENCODING 'UTF8'");
       PQfinish(conn);
       return Fail(Status::IoError(e.description), {e}, kSource);

@@ -70,13 +70,15 @@ class PostgresServer {
   }
 
   // A statement run as the superuser on database `db` through the socket.
-  bool Admin(const std::string& sql, std::string* why = nullptr, const std::string& db = "postgres") {
+  bool Admin(const std::string& sql, std::string* why = nullptr,
+             const std::string& db = "postgres") {
     const std::string info = "host=" + folder_.path() + " port=" + std::to_string(port_) +
                              " user=" + kPgUser + " dbname=" + db;
     PGconn* c = PQconnectdb(info.c_str());
     bool ok = PQstatus(c) == CONNECTION_OK;
     if (ok) {
-      PQsetNoticeProcessor(c, [](void*, const char*) {}, nullptr);
+      PQsetNoticeProcessor(
+          c, [](void*, const char*) {}, nullptr);
       PGresult* r = PQexec(c, sql.c_str());
       ok = PQresultStatus(r) == PGRES_COMMAND_OK || PQresultStatus(r) == PGRES_TUPLES_OK;
       if (!ok && why) *why = PQresultErrorMessage(r);
@@ -105,8 +107,9 @@ class PostgresServer {
   PostgresServer() : folder_("torvan-pg") {
     bin_ = FindBin();
     if (bin_.empty()) {
-      why_not_ = "the PostgreSQL server programs (initdb, pg_ctl) are not installed: "
-                 "scripts/install-deps installs them";
+      why_not_ =
+          "the PostgreSQL server programs (initdb, pg_ctl) are not installed: "
+          "scripts/install-deps installs them";
       return;
     }
     if (getuid() == 0) {
@@ -126,8 +129,9 @@ class PostgresServer {
       return;
     }
     port_ = FreePort();
-    if (!Run(bin_ + "/initdb -D " + folder_.path() + "/data -U " + kPgUser + " --pwfile=" +
-             folder_.path() + "/pw -E UTF8 --locale=C --auth-local=trust "
+    if (!Run(bin_ + "/initdb -D " + folder_.path() + "/data -U " + kPgUser +
+             " --pwfile=" + folder_.path() +
+             "/pw -E UTF8 --locale=C --auth-local=trust "
              "--auth-host=scram-sha-256 -N")) {
       why_not_ = "initdb failed: see " + folder_.path() + "/run.log";
       return;
@@ -185,8 +189,8 @@ class PostgresServer {
   bool started_ = false;
 };
 
-#define SKIP_WITHOUT_POSTGRES()                                                     \
-  if (!::torvan::sql::testing::PostgresServer::Shared().Available()) {              \
+#define SKIP_WITHOUT_POSTGRES()                                                \
+  if (!::torvan::sql::testing::PostgresServer::Shared().Available()) {         \
     GTEST_SKIP() << ::torvan::sql::testing::PostgresServer::Shared().WhyNot(); \
   }
 
