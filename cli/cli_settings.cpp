@@ -76,6 +76,10 @@ void PrintSettings(ConsoleSession& session, std::ostream& err) {
       {"Attesa_Riprova", num(s.Attesa_Riprova)},
       {"Indirizzo_Host", AddressText(s.Indirizzo_Host)},
       {"Durevole", s.Durevole ? "1" : "0"},
+      {"Motore", s.sql.Motore},
+      {"Motori", s.sql.Motori},
+      {"Driver", s.sql.Driver},
+      {"Driver_Nativo", s.sql.Driver_Nativo},
       {"Attributi", MaskedAttributes(s.sql.Attributi)},
       {"Metriche", num(s.Metriche)},
       {"Metriche_Indirizzo", s.Metriche_Indirizzo},
@@ -112,8 +116,11 @@ void AddSettingsCommand(CLI::App& app, CliContext& context) {
            "Attesa_Prima_Stop Ciclo_Sincronizz Libreria Porta_FTP Log_Su_File Native_Client "
            "Attesa_Restart Log_PC_AS, i flag S o N; inoltre Durevole (0 o 1), Metriche (la "
            "porta dove Torvan serve GET /metrics, 0 nessuna), Metriche_Indirizzo (l'indirizzo "
-           "su cui ascolta, 127.0.0.1 se manca) e Attributi (gli attributi ODBC aggiunti a "
-           "ogni connessione)); un valore che le impostazioni non possono tenere \xE8 "
+           "su cui ascolta, 127.0.0.1 se manca), Motore (SQLite, ODBC o PostgreSQL), Motori "
+           "(il motore di singoli DataBase, NOME=motore;...), Driver e Driver_Nativo (il "
+           "driver ODBC, o DSN=<nome>) e Attributi (gli attributi ODBC, o le opzioni di "
+           "PostgreSQL, aggiunti a ogni connessione)); un valore che le impostazioni non possono "
+           "tenere \xE8 "
            "rifiutato e nulla \xE8 scritto"));
   set->add_option("assegnazioni", args->assignments, Help("Coppie Nome=valore"))->required();
 

@@ -73,6 +73,7 @@ TEST_F(CliTest, StandardThenShowGivesTheStandardValuesWithTheirDerivedValues) {
       "Attesa_Sincronizz=2\nAttesa_Dopo_Start=30\nAttesa_Prima_Stop=15\n"
       "Ciclo_Sincronizz=1000\nLibreria=TM\nPorta_FTP=21\nLog_Su_File=N\nNative_Client=N\n"
       "Attesa_Restart=0\nLog_PC_AS=N\nAttesa_Riprova=0\nIndirizzo_Host=0.0.0.0\nDurevole=0\n"
+      "Motore=SQLite\nMotori=\nDriver=FreeTDS\nDriver_Nativo=ODBC Driver 18 for SQL Server\n"
       "Attributi=\nMetriche=0\nMetriche_Indirizzo=127.0.0.1\n",
       r.out);
   struct stat st {};
@@ -154,6 +155,18 @@ TEST_F(CliTest, ValuesTheSettingsCannotHoldAreRefused) {
       {"Durevole=1 Attributi=\"' a=1'\"",
        "torvan: Attributi: senza spazi alle estremit\xC3\xA0 n\xC3\xA9 tra virgolette; nulla "
        "\xC3\xA8 stato scritto\n"},
+      {"Motore=Oracle",
+       "torvan: Motore: SQLite, ODBC o PostgreSQL, non \"Oracle\"; nulla \xC3\xA8 stato "
+       "scritto\n"},
+      {"'Motori=GESTIONALE=PostgreSQL;ARCHIVIO=DB2'",
+       "torvan: Motori: il motore di ARCHIVIO \xC3\xA8 SQLite, ODBC o PostgreSQL, non \"DB2\"; "
+       "nulla \xC3\xA8 stato scritto\n"},
+      {"Motori=PostgreSQL",
+       "torvan: Motori: coppie DataBase=motore separate da \";\", non \"PostgreSQL\"; nulla "
+       "\xC3\xA8 stato scritto\n"},
+      {"Driver=",
+       "torvan: Driver: il nome di un driver ODBC, o DSN=<nome>; nulla \xC3\xA8 stato "
+       "scritto\n"},
   };
   for (const auto& [args, err] : rows) {
     Result r = Run(std::string("settings set ") + args);
@@ -163,15 +176,19 @@ TEST_F(CliTest, ValuesTheSettingsCannotHoldAreRefused) {
   }
 }
 
-TEST_F(CliTest, DurevoleAndAttributiAreSetAndShown) {
+TEST_F(CliTest, DurevoleEnginesAndAttributiAreSetAndShown) {
   ASSERT_EQ(0, Run("settings --standard").exit_code);
   const std::string before = Ini();
-  Result w = Run("settings set Durevole=1 'Attributi=TDS_Version=7.4;PWD=segreta;Encrypt=no;'");
+  Result w =
+      Run("settings set Durevole=1 Motore=ODBC 'Motori=GESTIONALE=PostgreSQL;' Driver=DSN=Torvan "
+          "'Attributi=TDS_Version=7.4;PWD=segreta;Encrypt=no;'");
   ASSERT_EQ(0, w.exit_code) << w.err;
   Result r = Run("settings");
   // A password among the attributes is shown masked, as every password.
   EXPECT_NE(std::string::npos,
-            r.out.find("\nDurevole=1\nAttributi=TDS_Version=7.4;PWD=********;Encrypt=no;\n"))
+            r.out.find("\nDurevole=1\nMotore=ODBC\nMotori=GESTIONALE=PostgreSQL;\n"
+                       "Driver=DSN=Torvan\nDriver_Nativo=ODBC Driver 18 for SQL Server\n"
+                       "Attributi=TDS_Version=7.4;PWD=********;Encrypt=no;\n"))
       << r.out;
   // Only those keys changed: the parameter string is as it was.
   EXPECT_EQ(GetPrivateProfileString("Generale", "Parametri", "", dir_ + "/TnC.INI"), [&] {

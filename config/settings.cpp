@@ -153,6 +153,7 @@ void Leggi_Parametri(Program& program) {
   s.sql.Driver_Nativo =
       Trim(GetPrivateProfileString(kSql, "Driver_Nativo", s.sql.Driver_Nativo, ini));
   s.sql.Driver = Trim(GetPrivateProfileString(kSql, "Driver", s.sql.Driver, ini));
+  s.sql.Motori = Trim(GetPrivateProfileString(kSql, "Motori", "", ini));
   s.sql.Attributi = GetPrivateProfileString(kSql, "Attributi", "", ini);
   s.Durevole = Trim(GetPrivateProfileString(kGenerale, "Durevole", "0", ini)) == "1";
   const std::string metriche = Trim(GetPrivateProfileString(kGenerale, "Metriche", "", ini));
@@ -311,9 +312,49 @@ constexpr ProfileSetting kProfileKeys[] = {
      "Porta dove Torvan serve le metriche a Prometheus (GET /metrics); 0 nessuna"},
     {"Metriche_Indirizzo", kGenerale, "127.0.0.1",
      "Indirizzo IP su cui ascolta il server delle metriche (0.0.0.0: tutti)"},
+    {"Motore", kSql, "SQLite", "Motore SQL di ogni DataBase: SQLite, ODBC o PostgreSQL"},
+    {"Motori", kSql, "",
+     "Motore di singoli DataBase (per esempio GESTIONALE=PostgreSQL;ARCHIVIO=SQLite;)"},
+    {"Driver", kSql, "FreeTDS",
+     "Driver ODBC (nome o libreria), oppure DSN=<nome> di una sorgente dati di odbc.ini"},
+    {"Driver_Nativo", kSql, "ODBC Driver 18 for SQL Server",
+     "Driver ODBC con Native_Client = S, oppure DSN=<nome>"},
     {"Attributi", kSql, "",
-     "Attributi ODBC aggiunti a ogni connessione (per esempio Encrypt=yes;)"},
+     "Attributi ODBC, o opzioni di PostgreSQL, aggiunti a ogni connessione (per esempio "
+     "Encrypt=yes; oppure port=5433;sslmode=require;)"},
 };
+
+constexpr const char* kEngines[] = {"SQLite", "ODBC", "PostgreSQL"};
+
+// One of kEngines, ASCII case and surrounding blanks ignored.
+bool IsEngine(std::string_view text) {
+  const std::string name = UpperCp1252(Trim(text));
+  for (const char* e : kEngines) {
+    if (name == UpperCp1252(e)) return true;
+  }
+  return false;
+}
+
+// The rule a "Motori" text breaks, empty when it holds only "NAME=engine" pairs.
+std::string CheckEngineMap(std::string_view value) {
+  size_t start = 0;
+  while (start < value.size()) {
+    size_t end = value.find(';', start);
+    if (end == std::string_view::npos) end = value.size();
+    const std::string_view pair = value.substr(start, end - start);
+    start = end + 1;
+    if (Trim(pair).empty()) continue;
+    const size_t eq = pair.find('=');
+    if (eq == std::string_view::npos || Trim(pair.substr(0, eq)).empty()) {
+      return "Motori: coppie DataBase=motore separate da \";\", non " + Quoted(pair);
+    }
+    if (!IsEngine(pair.substr(eq + 1))) {
+      return "Motori: il motore di " + Trim(pair.substr(0, eq)) +
+             " \xE8 SQLite, ODBC o PostgreSQL, non " + Quoted(Trim(pair.substr(eq + 1)));
+    }
+  }
+  return "";
+}
 
 const ProfileSetting* FindProfileKey(std::string_view name) {
   for (const ProfileSetting& key : kProfileKeys) {
@@ -354,6 +395,15 @@ std::string CheckProfileSetting(std::string_view name, std::string_view value) {
     return IsAddress(value)
                ? ""
                : n + ": un indirizzo IP (per esempio 127.0.0.1 o ::1), non " + Quoted(value);
+  }
+  if (name == "Motore" && !IsEngine(value)) {
+    return n + ": SQLite, ODBC o PostgreSQL, non " + Quoted(value);
+  }
+  if (name == "Motori") {
+    if (std::string error = CheckEngineMap(value); !error.empty()) return error;
+  }
+  if ((name == "Driver" || name == "Driver_Nativo") && Trim(value).empty()) {
+    return n + ": il nome di un driver ODBC, o DSN=<nome>";
   }
   if (value.size() > kProfileValueMax) {
     return n + ": al massimo " + std::to_string(kProfileValueMax) + " caratteri, non " +

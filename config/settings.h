@@ -20,8 +20,8 @@ namespace torvan {
 constexpr size_t kParameterStringLength = 118;
 
 // Reads "Parametri" (and "Check", not compared) and the keys "ClockMode", "Durevole",
-// "Metriche", "Metriche_Indirizzo" of "Generale" and "Motore", "Driver_Nativo", "Driver",
-// "Attributi" of "SQL", fills
+// "Metriche", "Metriche_Indirizzo" of "Generale" and "Motore", "Motori", "Driver_Nativo",
+// "Driver", "Attributi" of "SQL", fills
 // program.settings with every derived value, clears Prossimo_Tentativo, then lets pending
 // events run once. Never fails: a missing, empty, short or damaged file yields the
 // defaults and lower bounds. A file that is not a settings file at all (unreadable, binary,
@@ -94,8 +94,10 @@ bool OptionsForm_Set(OptionsForm& form, std::string_view name, std::string_view 
 // The keys of TnC.INI beside the parameter string that are set by name: "Durevole" of
 // "Generale" (0 or 1), "Metriche" of "Generale" (the metrics port, 0 to 65535, 0 none),
 // "Metriche_Indirizzo" of "Generale" (the IPv4 or IPv6 address the metrics server listens
-// on, 127.0.0.1 when absent) and "Attributi" of "SQL" (ODBC attributes, at most 255
-// characters, no control characters, nothing the settings file would strip).
+// on, 127.0.0.1 when absent) and, of "SQL", "Motore" (SQLite, ODBC or PostgreSQL), "Motori"
+// ("NAME=engine;..." pairs), "Driver" and "Driver_Nativo" (not empty) and "Attributi" (ODBC
+// attributes or libpq options); every text at most 255 characters, no control characters,
+// nothing the settings file would strip.
 struct ProfileSetting {
   const char* name;
   const char* section;

@@ -27,11 +27,17 @@ struct Parametri {
 
 // How the SQL databases are reached (section "SQL" of TnC.INI).
 struct SqlSettings {
-  std::string Motore = "SQLite";                                // "SQLite" or "ODBC"
-  std::string Driver_Nativo = "ODBC Driver 18 for SQL Server";  // ODBC driver with Native_Client
-  std::string Driver = "FreeTDS";                               // ODBC driver otherwise
+  std::string Motore = "SQLite";  // "SQLite", "ODBC" or "PostgreSQL": every database's engine
+  // Key "Motori": the engine of single databases, "NAME=engine;..." (the database's Nome_DB,
+  // ASCII case ignored); a database not named there has the engine of "Motore".
+  std::string Motori;
+  // The ODBC driver with Native_Client, and otherwise: a driver's name or library, or
+  // "DSN=<name>" for a data source of odbc.ini (which then names the driver and server).
+  std::string Driver_Nativo = "ODBC Driver 18 for SQL Server";
+  std::string Driver = "FreeTDS";
   // Further "key=value;" ODBC attributes appended, unchanged, to every ODBC connection
-  // string (key "Attributi"). Empty by default.
+  // string, and the libpq options of every PostgreSQL connection ("port=5433;
+  // sslmode=require;") (key "Attributi"). Empty by default.
   std::string Attributi;
 };
 

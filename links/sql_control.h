@@ -3,9 +3,17 @@
 // methods of the same names).
 #pragma once
 
+#include "catalogue/catalogue_files.h"
 #include "links/runtime.h"
 
 namespace torvan {
+
+// The connection parameters of database record `r` under the settings: its engine (from
+// "Motori", else "Motore"), server, database, user and unscrambled password, the ODBC driver
+// and the further attributes. `*engine_text` is the engine as the settings name it; false
+// when that is no engine Torvan knows.
+bool ParamsForDatabase(const Program& program, const DataBase_Rec& r, sql::ConnectionParams* params,
+                       std::string* engine_text);
 
 // Opens a connection for every database record: "   DataBase <server>/<database> collegato"
 // for each. The first that fails stops the start: its errors are written by Errori_SQL,

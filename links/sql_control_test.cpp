@@ -78,12 +78,29 @@ TEST_F(SqlControlTest, NoCatalogueIsAStartWithNoConnection) {
   EXPECT_TRUE(lines_.empty());
 }
 
-TEST_F(SqlControlTest, AnUnknownEngineIsRefusedWithAMessage) {
-  Databases({"UNO"});
-  program_.settings.sql.Motore = "Oracle";
-  EXPECT_FALSE(Server_SQL_Start_(rt_));
-  ASSERT_EQ(1u, lines_.size());
-  EXPECT_EQ("ERRORE: motore SQL \"Oracle\" sconosciuto (SQLite o ODBC)", lines_[0]);
+TEST_F(SqlControlTest, AnUnknownEngineIsRefusedWithAMessageBeforeAnythingOpens) {
+  struct Row {
+    const char* motore;
+    const char* motori;
+    const char* line;
+  };
+  const Row rows[] = {
+      {"Oracle", "",
+       "ERRORE: motore SQL \"Oracle\" di SQLSRV01/UNO sconosciuto (SQLite, ODBC o PostgreSQL)"},
+      // A database named in "Motori" takes its engine from there, names in any case.
+      {"SQLite", "uno=SQLite; due = DB2 ;",
+       "ERRORE: motore SQL \"DB2\" di SQLSRV01/DUE sconosciuto (SQLite, ODBC o PostgreSQL)"},
+  };
+  Databases({"UNO", "DUE"});
+  for (const Row& row : rows) {
+    lines_.clear();
+    program_.settings.sql.Motore = row.motore;
+    program_.settings.sql.Motori = row.motori;
+    EXPECT_FALSE(Server_SQL_Start_(rt_));
+    ASSERT_EQ(1u, lines_.size());
+    EXPECT_EQ(row.line, lines_[0]);
+    EXPECT_EQ(nullptr, rt_.connessioni.at(1));
+  }
 }
 
 }  // namespace

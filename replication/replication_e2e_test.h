@@ -1,7 +1,7 @@
 // For replication's end-to-end tests: torvan-host serving a copy of the sample host (its
 // records emptied, so that host and mirror tables start alike) in a temporary folder, and
 // the two replication steps working in-process on a Runtime linked to it, with the mirror
-// tables built in the embedded SQLite engine.
+// tables built in the embedded SQLite engine (or, through PrepareSql, another engine).
 #pragma once
 
 #include <gtest/gtest.h>
@@ -79,6 +79,7 @@ class EndToEndTest : public ::testing::Test {
     rt_.link.pause_steps = 1;
     rt_.link.pause_step = std::chrono::milliseconds(10);
     rt_.link.after_load = std::chrono::milliseconds(0);
+    ASSERT_NO_FATAL_FAILURE(PrepareSql());
     ASSERT_TRUE(Connect());
     Schema schema{program_, rt_.catalogue, rt_.connessioni, confirmations_};
     ASSERT_EQ(5, rt_.catalogue.N_File);
@@ -88,6 +89,9 @@ class EndToEndTest : public ::testing::Test {
 
   // Changes the host's data folder before the host starts.
   virtual void EditHost() {}
+  // Readies the SQL side (its engine, its databases) before the links open; the embedded
+  // engine needs nothing.
+  virtual void PrepareSql() {}
 
   bool Connect() { return Server_AS_Start(rt_) && Server_SQL_Start_(rt_); }
 

@@ -12,6 +12,8 @@ std::string_view OriginText(sql::ErrorOrigin origin) {
       return "numero SQL Server";
     case sql::ErrorOrigin::kDialect:
       return "numero SQL Server dato dal dialetto SQLite";
+    case sql::ErrorOrigin::kPostgres:
+      return "SQLSTATE di PostgreSQL";
     case sql::ErrorOrigin::kTorvan:
       break;
   }

@@ -14,6 +14,21 @@ std::optional<Engine> ParseEngine(std::string_view motore) {
   return std::nullopt;
 }
 
+std::string EngineNameFor(const SqlSettings& settings, std::string_view database) {
+  const std::string name = Trim(database);
+  std::string_view map = settings.Motori;
+  while (!map.empty()) {
+    const size_t end = map.find(';');
+    const std::string_view pair = map.substr(0, end);
+    map = end == std::string_view::npos ? std::string_view() : map.substr(end + 1);
+    const size_t eq = pair.find('=');
+    if (eq != std::string_view::npos && EqualsIgnoreCase(Trim(pair.substr(0, eq)), name)) {
+      return Trim(pair.substr(eq + 1));
+    }
+  }
+  return settings.Motore;
+}
+
 std::string OdbcDriverFor(const SqlSettings& settings, bool native_client) {
   return native_client ? settings.Driver_Nativo : settings.Driver;
 }

@@ -101,6 +101,10 @@ enum class Engine { kSqlite, kOdbc, kPostgres };
 // nullopt for any other text. An empty text is the default engine, SQLite.
 std::optional<Engine> ParseEngine(std::string_view motore);
 
+// The engine text of database `database` (its trimmed Nome_DB): its pair in `Motori`
+// ("NAME=engine;...", names compared ignoring ASCII case), else `Motore`.
+std::string EngineNameFor(const SqlSettings& settings, std::string_view database);
+
 // The ODBC driver for SQL Server: `Driver_Nativo` when native_client is set, else `Driver`.
 std::string OdbcDriverFor(const SqlSettings& settings, bool native_client);
 

@@ -141,8 +141,13 @@ std::vector<SqlError> Diagnostics(SQLSMALLINT type, SQLHANDLE handle, bool wide,
   return errors;
 }
 
-// "{value}" with "}" doubled: any text is safe as a connection-string value.
+// A connection-string value as it stands when nothing in it could end it early, else
+// "{value}" with "}" doubled: drivers that do not take braces off (PostgreSQL's reads
+// "{127.0.0.1}" as the host name) meet them only where they are needed.
 std::string Braced(std::string_view value) {
+  const bool plain = value.find_first_of(";{}") == std::string_view::npos &&
+                     (value.empty() || (value.front() != ' ' && value.back() != ' '));
+  if (plain) return std::string(value);
   std::string out = "{";
   for (char c : value) {
     out += c;
@@ -381,7 +386,11 @@ class OdbcConnection final : public Connection {
   Status Open() override {
     Close();
     const bool sqlite_driver = NamesSqliteDriver(params_.odbc_driver);
-    std::string connection = "DRIVER=" + Braced(params_.odbc_driver) + ";";
+    // "DSN=<name>" in place of a driver: the data source names the driver and the server.
+    const bool dsn = params_.odbc_driver.size() > 4 &&
+                     EqualsIgnoreCase(std::string_view(params_.odbc_driver).substr(0, 4), "DSN=");
+    std::string connection = dsn ? "DSN=" + Braced(params_.odbc_driver.substr(4)) + ";"
+                                 : "DRIVER=" + Braced(params_.odbc_driver) + ";";
     std::string database_path;
     if (sqlite_driver) {
       Status s = SqliteDatabasePath(params_.base_folder, params_.database, &database_path);
@@ -395,8 +404,8 @@ class OdbcConnection final : public Connection {
       connection +=
           "DATABASE=" + database_path + ";Timeout=" + std::to_string(params_.busy_timeout_ms) + ";";
     } else {
-      connection += "SERVER=" + Braced(Cp1252ToUtf8(params_.server)) +
-                    ";DATABASE=" + Braced(Cp1252ToUtf8(params_.database)) +
+      if (!dsn) connection += "SERVER=" + Braced(Cp1252ToUtf8(params_.server)) + ";";
+      connection += "DATABASE=" + Braced(Cp1252ToUtf8(params_.database)) +
                     ";UID=" + Braced(Cp1252ToUtf8(params_.user)) + ";";
       if (!params_.password.empty())
         connection += "PWD=" + Braced(Cp1252ToUtf8(params_.password)) + ";";

@@ -27,9 +27,19 @@ constexpr char kSource[] = "PostgreSQL";
 // statement was forgotten can never meet a new statement of that name.
 std::atomic<uint64_t> statement_names{0};
 
-std::string TrimLine(std::string text) {
-  while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) text.pop_back();
-  return text;
+// libpq's messages may run over lines ("...failed: Connection refused\n\tIs the server
+// running..."): one line, for the message log.
+std::string TrimLine(const std::string& text) {
+  std::string out;
+  for (char c : text) {
+    if (c == '\n' || c == '\t' || c == '\r') {
+      if (!out.empty() && out.back() != ' ') out += ' ';
+    } else {
+      out += c;
+    }
+  }
+  while (!out.empty() && out.back() == ' ') out.pop_back();
+  return out;
 }
 
 SqlError MakeError(std::string sql_state, const std::string& utf8_message) {
@@ -194,13 +204,15 @@ class PgConnection final : public Connection {
   Dialect dialect() const override { return Dialect::kPostgres; }
 
   Status Execute(std::string_view statement) override {
-    Result res(nullptr, &PQclear);
-    return Row(statement, &res);
+    return Alone([&] {
+      Result res(nullptr, &PQclear);
+      return Row(statement, &res);
+    });
   }
 
   Status ExecuteNative(std::string_view statement) override {
     if (conn_ == nullptr) return NotOpen();
-    Status s = Simple(Cp1252ToUtf8(statement));
+    Status s = Alone([&] { return Simple(Cp1252ToUtf8(statement)); });
     // Prepared statements may name objects that changed.
     prepared_.clear();
     if (depth_ == 0) {
@@ -213,7 +225,7 @@ class PgConnection final : public Connection {
 
   Status OpenRecordset(std::string_view statement, std::unique_ptr<Recordset>* recordset) override {
     Result res(nullptr, &PQclear);
-    Status s = Row(statement, &res);
+    Status s = Alone([&] { return Row(statement, &res); });
     if (!s.ok()) return s;
     *recordset = std::make_unique<PgRecordset>(std::move(res), open_);
     return Status::Ok();
@@ -277,6 +289,18 @@ class PgConnection final : public Connection {
 
  private:
   static std::string Savepoint(int level) { return "torvan_" + std::to_string(level); }
+
+  // Inside a transaction a failed statement undoes only itself, as in the other engines
+  // (PostgreSQL would otherwise refuse every later statement of the transaction).
+  template <class Work>
+  Status Alone(Work work) {
+    if (conn_ == nullptr || depth_ == 0) return work();
+    if (Status s = Simple("SAVEPOINT torvan_statement"); !s.ok()) return s;
+    Status s = work();
+    if (!s.ok() && depth_ > 0) (void)Simple("ROLLBACK TO SAVEPOINT torvan_statement", false);
+    if (depth_ > 0) (void)Simple("RELEASE SAVEPOINT torvan_statement", false);
+    return s;
+  }
 
   void AfterTransaction() {
     if (!deallocate_) return;

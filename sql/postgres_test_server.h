@@ -6,9 +6,9 @@
 // they run as "nobody" (setpriv), the folder handed to that user. A test that finds no
 // programs says SKIP with the reason (Available(), WhyNot()).
 //
-// The superuser is "torvan" with the password "torvan-pw": local socket logins are trusted,
-// TCP logins need the password (scram-sha-256), so a wrong password is refused as it would
-// be at an installation.
+// The superuser is "torvan" with the password "Segreta1" (the sample host's): local socket logins
+// are trusted, TCP logins need the password (scram-sha-256), so a wrong password is refused as it
+// would be at an installation.
 #pragma once
 
 #include <arpa/inet.h>
@@ -30,7 +30,7 @@
 namespace torvan::sql::testing {
 
 inline constexpr char kPgUser[] = "torvan";
-inline constexpr char kPgPassword[] = "torvan-pw";
+inline constexpr char kPgPassword[] = "Segreta1";  // the sample host names it
 
 class PostgresServer {
  public:

@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <memory>
 
+#include "config/settings.h"
 #include "core/text.h"
+#include "links/sql_control.h"
 #include "platform/clock.h"
 #include "platform/event_pump.h"
 #include "replication/testing/host_process.h"
@@ -229,11 +231,21 @@ Status UnsentEvents(sql::Connection& connection, int64_t* count) {
 
 namespace {
 
-Status OpenDatabase(const std::string& dir, const std::string& name,
+// The database as Torvan opens it: its record of TnC_DB.DAT under the folder's settings
+// (the embedded engine's file when the record is missing).
+Status OpenDatabase(const Program& program, const std::string& name,
                     std::unique_ptr<sql::Connection>* c) {
   sql::ConnectionParams params;
   params.database = name;
-  params.base_folder = dir;
+  params.base_folder = program.paths.base;
+  std::vector<DataBase_Rec> records;
+  (void)ReadDataBaseRecs(program.paths.database_catalogue, &records);
+  for (const DataBase_Rec& r : records) {
+    std::string engine;
+    if (Trim(r.Nome_DB) == Trim(name) && !ParamsForDatabase(program, r, &params, &engine)) {
+      return Status::InvalidArgument(name + ": unknown engine " + engine);
+    }
+  }
   *c = sql::NewConnection(params);
   Status s = (*c)->Open();
   if (!s.ok()) return Status::IoError(name + ": " + s.message());
@@ -246,6 +258,7 @@ Status CompareFolder(const std::string& torvan_dir, const HostProcess& host,
                      const std::vector<std::string>& only, std::vector<std::string>* differences) {
   differences->clear();
   Program program(Paths::InFolder(torvan_dir), platform::SystemClock(), platform::ConsolePump());
+  Leggi_Parametri(program);
   Catalogue catalogue;
   Carica_Catalogo(program, catalogue);
   if (catalogue.N_File == 0) return Status::NotFound("no catalogue in " + torvan_dir);
@@ -258,7 +271,7 @@ Status CompareFolder(const std::string& torvan_dir, const HostProcess& host,
       continue;
     }
     std::unique_ptr<sql::Connection>& c = databases[f.DataBase];
-    Status s = c ? Status::Ok() : OpenDatabase(program.paths.base, f.DataBase, &c);
+    Status s = c ? Status::Ok() : OpenDatabase(program, f.DataBase, &c);
     if (!s.ok()) return s;
     if (f.Pc_As && std::find(sent_back.begin(), sent_back.end(), f.DataBase) == sent_back.end()) {
       sent_back.push_back(f.DataBase);

@@ -1,0 +1,231 @@
+// Replication end to end on a real PostgreSQL server (sql/postgres_test_server.h): the
+// main job, and the faults only a server has, each followed by a comparison of host and
+// mirror that finds any change lost or applied twice.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+
+#include "config/settings.h"
+#include "core/text.h"
+#include "replication/replication_e2e_test.h"
+#include "sql/postgres_test_server.h"
+
+namespace torvan::testing {
+namespace {
+
+using sql::testing::PostgresServer;
+using Table = std::vector<std::vector<std::string>>;
+
+class PostgresEndToEnd : public EndToEndTest {
+ protected:
+  void SetUp() override {
+    SKIP_WITHOUT_POSTGRES();
+    EndToEndTest::SetUp();
+  }
+  void PrepareSql() override {
+    for (const char* db : {"GESTIONALE", "ARCHIVIO"}) {
+      std::string why;
+      ASSERT_TRUE(server().CreateDatabase(db, &why)) << why;
+    }
+    // In TnC.INI too: the comparer opens the databases as Torvan does.
+    program_.settings.sql.Motore = "PostgreSQL";
+    program_.settings.sql.Attributi = "port=" + std::to_string(server().port()) + ";";
+    ASSERT_TRUE(SaveProfileSetting(program_.paths, "Motore", "PostgreSQL").ok());
+    ASSERT_TRUE(
+        SaveProfileSetting(program_.paths, "Attributi", program_.settings.sql.Attributi).ok());
+  }
+  static PostgresServer& server() { return PostgresServer::Shared(); }
+  // A PC application's statement on GESTIONALE, in its own session (UTF-8).
+  void Pc(const std::string& sql) {
+    std::string why;
+    ASSERT_TRUE(server().Admin(sql, &why, "GESTIONALE")) << sql << ": " << why;
+  }
+  // Both steps `n` times, whatever they answer.
+  void Passes(int n) {
+    for (int i = 0; i < n; ++i) {
+      (void)host_to_sql_.Server_SQL_Sincro();
+      (void)sql_to_host_.Server_SQL_Ritorno();
+    }
+  }
+  std::string Scalar(const std::string& query) {
+    const Table rows = Rows(query);
+    return rows.size() == 1 && rows[0].size() == 1 ? rows[0][0] : "?";
+  }
+};
+
+TEST_F(PostgresEndToEnd, TheMainJobKeepsBothSidesEqual) {
+  Ctl({"insert", "DATI/CLIENTI", "CODCLI=C01", "RAGSOC=L'Antica Bottega di Nicol\xC3\xB2",
+       "CITTA=Forl\xC3\xAC", "FIDO=-120.75", "DATAINS=20240101", "ATTIVO=S"});
+  Ctl({"insert", "DATI/ORDINI", "NUMORD=-999999999", "RIGA=999", "QTA=-1.5",
+       "IMPORTO=99999999999999.999", "STATO=A"});
+  Ctl({"insert", "DATI/CONTATTI", "CODCLI=C01", "NOTA=dal sistema", "VALORE=-12345678901234.567"});
+  Ctl({"insert", "DATI/TNP_ARC_0F", "CHIAVE=SCHEDA0004", "PARTI=2", "TIPO=A"});
+  Drain();
+  EXPECT_EQ(Table({{"C01   ", PadRight("L'Antica Bottega di Nicol\xF2", 40),
+                    PadRight("Forl\xEC", 30), "-120.75"}}),
+            Rows("SELECT [CODCLI],[RAGSOC],[CITTA],[FIDO] FROM [CLIENTI]"));
+  EXPECT_EQ(Table({{"-999999999", "-1.50", "99999999999999.999"}}),
+            Rows("SELECT [NUMORD],[QTA],[IMPORTO] FROM [ORDINI]"));
+  EXPECT_EQ("0", Scalar("SELECT COUNT(*) FROM [CONTATTI___]"));  // no echo
+  EXPECT_EQ(ReadText(host_dir_ + "/images/SCHEDA0004.00002"),
+            ReadText(pc_ + "/immagini/SCHEDA000400002.TIF"));
+
+  // A PC application writes NUMERIC as numbers; the host gets the exact statements once.
+  Pc("INSERT INTO \"CONTATTI\" (\"CODCLI\",\"NOTA\",\"VALORE\",\"RIFEST\") VALUES "
+     "('X1','l''ora \xC3\xA8',12.5,9223372036854775807)");
+  Pc("UPDATE \"CONTATTI\" SET \"VALORE\"=-350.5 WHERE \"_T_RRN___\"=1");
+  Drain();
+  const std::string sent = Utf8ToCp1252(ReadText(pc_ + "/TnC_PC_AS.Log"));
+  EXPECT_NE(std::string::npos,
+            sent.find("'l''ora \xE8', '', 12.500, 0, 0, 9223372036854775807, 2)"))
+      << sent;
+  EXPECT_NE(std::string::npos, sent.find("VALORE=-350.500")) << sent;
+  EXPECT_EQ(2, HostRequests('R'));
+  EXPECT_EQ(std::vector<std::string>{}, Differences());
+
+  // A clear, then the operator builds the table again: its numbers continue above.
+  Ctl({"clear", "DATI/ORDINI"});
+  Drain();
+  EXPECT_EQ("0", Scalar("SELECT COUNT(*) FROM [ORDINI]"));
+  Schema schema{program_, rt_.catalogue, rt_.connessioni, confirmations_};
+  Costruisci_File(schema, Owner::kBrowser, kContatti);
+  Exec("INSERT INTO [CONTATTI] ([CODCLI]) VALUES('S4')");
+  EXPECT_EQ("3", Scalar("SELECT [_T_IDX___] FROM [CONTATTI] WHERE [CODCLI]='S4'"));
+  Drain();
+  Ctl({"refresh", "DATI/CONTATTI"});
+  Drain();
+  EXPECT_EQ(std::vector<std::string>{}, Differences());
+}
+
+TEST_F(PostgresEndToEnd, AServerDownOrRefusingAtLinkStartIsSaidAndTriedAgain) {
+  (void)Server_SQL_Stop_(rt_);
+  ASSERT_TRUE(server().Stop(PostgresServer::StopMode::kFast));
+  lines_.clear();
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_FALSE(Server_SQL_Start_(rt_));
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+  EXPECT_EQ(1, Count("  Provenienza  : PostgreSQL (SQLSTATE di PostgreSQL)"));
+  EXPECT_EQ(1, Count("  Stato SQL    : 08001"));
+  EXPECT_EQ(1, Count("Totale errori  : 1"));
+  ASSERT_TRUE(server().Start());
+  // The second database is missing: the first is linked, the second says why.
+  ASSERT_TRUE(server().Admin("DROP DATABASE \"ARCHIVIO\" WITH (FORCE)"));
+  lines_.clear();
+  EXPECT_FALSE(Server_SQL_Start_(rt_));
+  EXPECT_EQ(1, Count("   DataBase SQLSRV01/GESTIONALE collegato"));
+  EXPECT_TRUE(HasLineStarting("  Descrizione  : connection to server at \"127.0.0.1\""));
+  ASSERT_TRUE(server().CreateDatabase("ARCHIVIO"));
+  EXPECT_TRUE(Server_SQL_Start_(rt_));
+}
+
+// ---- Faults only a server has ----------------------------------------------------------
+
+enum class ServerFault {
+  kStopFastInDrain,
+  kStopImmediateInDrain,
+  kStopFastInReturn,
+  kStopImmediateInReturn,
+  kTerminatedInDrain,
+  kTerminatedInReturn,
+  kRowLockHeld20s,
+};
+
+class PostgresFaultTable : public PostgresEndToEnd,
+                           public ::testing::WithParamInterface<ServerFault> {};
+
+TEST_P(PostgresFaultTable, NothingIsLostAndNothingAppliedTwice) {
+  const ServerFault fault = GetParam();
+  const bool in_return = fault == ServerFault::kStopFastInReturn ||
+                         fault == ServerFault::kStopImmediateInReturn ||
+                         fault == ServerFault::kTerminatedInReturn;
+  // Rows on both sides to start with; then a backlog on the side the fault meets.
+  Ctl({"generate", "DATI/CLIENTI", "20", "1"});
+  Drain();
+  if (in_return) {
+    for (int i = 1; i <= 20; ++i) {
+      Pc("INSERT INTO \"CONTATTI\" (\"CODCLI\",\"VALORE\") VALUES ('P" + std::to_string(i) + "'," +
+         std::to_string(i) + ".125)");
+    }
+    Pc("UPDATE \"CONTATTI\" SET \"NOTA\"='cambiata' WHERE \"CODCLI\" IN ('P1','P2')");
+  } else {
+    Ctl({"generate", "DATI/CLIENTI", "40", "2"});
+    Ctl({"generate", "DATI/ORDINI", "40", "3"});
+  }
+  std::atomic<bool> released{false};
+  std::thread holder;
+  if (fault == ServerFault::kRowLockHeld20s) {
+    // Another session holds every row of CLIENTI for 20 s.
+    holder = std::thread([&] {
+      const std::string info = "host=" + server().folder() +
+                               " port=" + std::to_string(server().port()) +
+                               " user=torvan dbname=GESTIONALE";
+      PGconn* c = PQconnectdb(info.c_str());
+      PQclear(PQexec(c, "BEGIN"));
+      PQclear(PQexec(c, "SELECT * FROM \"CLIENTI\" FOR UPDATE"));
+      std::this_thread::sleep_for(std::chrono::seconds(20));
+      PQclear(PQexec(c, "COMMIT"));
+      PQfinish(c);
+      released = true;
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    while (!released) Passes(1);
+    holder.join();
+    EXPECT_TRUE(HasLineStarting("[Server_SQL_Sincro] In attesa del lock su GESTIONALE/CLIENTI"));
+  } else {
+    Passes(5);  // partway: work is left on the side the fault meets
+    if (in_return) {
+      EXPECT_NE("0", Scalar("SELECT COUNT(*) FROM [_T_MASTER___]"));
+    } else {
+      EXPECT_NE("0\n", Ctl({"queue"}));
+    }
+    switch (fault) {
+      case ServerFault::kStopFastInDrain:
+      case ServerFault::kStopFastInReturn:
+        ASSERT_TRUE(server().Stop(PostgresServer::StopMode::kFast));
+        break;
+      case ServerFault::kStopImmediateInDrain:
+      case ServerFault::kStopImmediateInReturn:
+        ASSERT_TRUE(server().Stop(PostgresServer::StopMode::kImmediate));
+        break;
+      default:
+        ASSERT_TRUE(server().Admin(
+            "SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE application_name = "
+            "'Torvan'"));
+        break;
+    }
+    const bool stopped =
+        fault != ServerFault::kTerminatedInDrain && fault != ServerFault::kTerminatedInReturn;
+    Passes(3);  // with the server gone: every step fails, and returns
+    if (stopped) ASSERT_TRUE(server().Start());
+    Passes(1);
+    // The link was lost, and the step opened it again by itself.
+    EXPECT_TRUE(HasLineStarting("   DataBase GESTIONALE ricollegato") ||
+                HasLineStarting("   DataBase SQLSRV01/GESTIONALE ricollegato"));
+  }
+  Drain();
+  EXPECT_EQ("0\n", Ctl({"queue"}));
+  EXPECT_EQ("0", Scalar("SELECT COUNT(*) FROM [_T_MASTER___]"));
+  if (in_return) {
+    EXPECT_EQ(22, HostRequests('R'));
+  }
+  EXPECT_EQ(std::vector<std::string>{}, Differences());
+}
+
+std::string FaultName(const ::testing::TestParamInfo<ServerFault>& info) {
+  static const char* const kNames[] = {
+      "StopFastInDrain",   "StopImmediateInDrain", "StopFastInReturn", "StopImmediateInReturn",
+      "TerminatedInDrain", "TerminatedInReturn",   "RowLockHeld20s"};
+  return kNames[int(info.param)];
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Server, PostgresFaultTable,
+    ::testing::Values(ServerFault::kStopFastInDrain, ServerFault::kStopImmediateInDrain,
+                      ServerFault::kStopFastInReturn, ServerFault::kStopImmediateInReturn,
+                      ServerFault::kTerminatedInDrain, ServerFault::kTerminatedInReturn,
+                      ServerFault::kRowLockHeld20s),
+    FaultName);
+
+}  // namespace
+}  // namespace torvan::testing
