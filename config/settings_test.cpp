@@ -334,6 +334,13 @@ TEST_F(SettingsTest, MetricheIsAPortOrNone) {
       {"a host name", "Metriche_Indirizzo", "localhost", address + "\"localhost\""},
       {"a port with it", "Metriche_Indirizzo", "127.0.0.1:9100", address + "\"127.0.0.1:9100\""},
       {"the loopback at last", "Metriche_Indirizzo", "127.0.0.2", ""},
+      {"an engine in any case", "Motore", "postgresql", ""},
+      {"no such engine", "Motore", "Oracle", "Motore: SQLite, ODBC o PostgreSQL, non \"Oracle\""},
+      {"databases to engines", "Motori", "GESTIONALE=PostgreSQL; ARCHIVIO = sqlite ;", ""},
+      {"a pair without its engine", "Motori", "GESTIONALE",
+       "Motori: coppie DataBase=motore separate da \";\", non \"GESTIONALE\""},
+      {"a data source", "Driver", "DSN=Torvan", ""},
+      {"no driver", "Driver_Nativo", " ", "Driver_Nativo: il nome di un driver ODBC, o DSN=<nome>"},
   };
   for (const auto& row : rows) {
     EXPECT_EQ(row.refused, CheckProfileSetting(row.key, row.value)) << row.meaning;
@@ -343,6 +350,9 @@ TEST_F(SettingsTest, MetricheIsAPortOrNone) {
   Leggi_Parametri(program_);
   EXPECT_EQ(0, program_.settings.Metriche);  // the last value taken
   EXPECT_EQ("127.0.0.2", program_.settings.Metriche_Indirizzo);
+  EXPECT_EQ("postgresql", program_.settings.sql.Motore);
+  EXPECT_EQ("GESTIONALE=PostgreSQL; ARCHIVIO = sqlite ;", program_.settings.sql.Motori);
+  EXPECT_EQ("DSN=Torvan", program_.settings.sql.Driver);
   ASSERT_TRUE(SaveProfileSetting(program_.paths, "Metriche", "9100").ok());
   Leggi_Parametri(program_);
   EXPECT_EQ(9100, program_.settings.Metriche);

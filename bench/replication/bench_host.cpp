@@ -54,7 +54,7 @@ std::string BenchFile(int k) { return "F" + std::to_string(k); }
 
 BenchHost::BenchHost(const std::string& exe) : data_(folder_.path()) {
   Write(data_ + "/host.conf", "user = UTENTE\npassword = TORVAN\nlibrary = TM\n");
-  Write(data_ + "/databases.txt", "BENCH | Benchmark | SQLSRV | 127.0.0.1 | torvan | x |\n");
+  Write(data_ + "/databases.txt", "BENCH | Benchmark | SQLSRV | 127.0.0.1 | torvan | Segreta1 |\n");
   std::string files;
   ::mkdir((data_ + "/fields").c_str(), 0755);
   for (int k = 1; k <= kBenchFiles; ++k) {
@@ -120,7 +120,7 @@ size_t BenchHost::Records(const std::string& file) {
   return lines;
 }
 
-BenchTorvan::BenchTorvan(const BenchHost& host, const std::string& char_table) {
+BenchTorvan::BenchTorvan(const BenchHost& host, const std::string& char_table, int postgres_port) {
   const std::string base = folder_.path();
   std::string table;
   if (!platform::ReadFile(char_table, &table).ok()) Die("cannot read " + char_table);
@@ -135,6 +135,10 @@ BenchTorvan::BenchTorvan(const BenchHost& host, const std::string& char_table) {
   form.txtIN17 = "0";  // the host program runs already: no FTP command
   form.chkLog = true;
   if (!OptionsForm_Save(*program_, form).ok()) Die("cannot write the settings");
+  if (postgres_port != 0) {
+    program_->settings.sql.Motore = "PostgreSQL";
+    program_->settings.sql.Attributi = "port=" + std::to_string(postgres_port) + ";";
+  }
   rt_ = std::make_unique<Runtime>(*program_);
   if (!Server_AS_Start(*rt_)) Die("the host link did not open");
   if (!Server_SQL_Start_(*rt_)) Die("the databases did not open");

@@ -58,9 +58,11 @@ class BenchHost {
 // A Torvan base folder on the host: settings (TnC.INI with the message log on), the
 // character table, the catalogue loaded from the host and every table built, the links
 // open. Exits the program on any failure.
+// With `postgres_port` other than 0 the database BENCH is on the PostgreSQL server of that
+// port of 127.0.0.1 (made empty first), the engine PostgreSQL.
 class BenchTorvan {
  public:
-  BenchTorvan(const BenchHost& host, const std::string& char_table);
+  BenchTorvan(const BenchHost& host, const std::string& char_table, int postgres_port = 0);
   ~BenchTorvan();  // closes the links
   Program& program() { return *program_; }
   Runtime& runtime() { return *rt_; }

@@ -9,11 +9,16 @@
 // on the SQLite C API. Each run is a child process, so each reports its own peak memory;
 // Torvan runs again with 4N to show that memory stays flat as the backlog grows.
 //
-//   drain [N, default 20000]
+// With --engine postgresql the database is on a PostgreSQL server the benchmark starts
+// (sql/postgres_test_server.h, fsync off as for the tests), and the floor sends the same
+// statements through libpq, prepared once, their values as text parameters.
+//
+//   drain [N, default 20000] [ROUNDS, default 3] [--engine postgresql]
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 #include "bench/replication/bench_host.h"
 #include "bench/replication/floor_client.h"
@@ -22,6 +27,7 @@
 #include "hostlink/host_format.h"
 #include "replication/replication.h"
 #include "sql/decimal.h"
+#include "sql/postgres_test_server.h"
 #include "sql/sqlite_dialect.h"
 
 namespace {
@@ -47,8 +53,20 @@ int32_t FieldBytes(const BenchField& f) {
   }
 }
 
+// 0, or the port of the PostgreSQL server the database BENCH is on.
+int postgres_port = 0;
+
+void FreshPostgresDatabase() {
+  std::string why;
+  if (postgres_port != 0 && !sql::testing::PostgresServer::Shared().CreateDatabase("BENCH", &why)) {
+    std::fprintf(stderr, "drain: %s\n", why.c_str());
+    std::exit(1);
+  }
+}
+
 double TorvanDrain(BenchHost& host, int n) {
-  BenchTorvan pc(host, TORVAN_CHAR_TABLE);
+  FreshPostgresDatabase();
+  BenchTorvan pc(host, TORVAN_CHAR_TABLE, postgres_port);
   host.Generate(n, 7);
   Yes yes;
   std::unique_ptr<ReplicationOps> steps = MakeReplication(pc.runtime(), yes);
@@ -136,20 +154,108 @@ double FloorDrain(BenchHost& host, int n) {
   return RateOf("the floor applied", "changes", count, n, start);
 }
 
+// The floor on PostgreSQL: the same three statements per change through libpq.
+double FloorDrainPostgres(BenchHost& host, int n) {
+  FreshPostgresDatabase();
+  BenchTorvan pc(host, TORVAN_CHAR_TABLE, postgres_port);  // builds the same tables and triggers
+  host.Generate(n, 7);
+  FloorClient floor(host.port(), TORVAN_CHAR_TABLE, "");
+  PgSession db(postgres_port, "BENCH");
+  auto prepare = [&](const std::string& name, const std::string& sql, int params) {
+    db.Prepare(name, sql, params);
+  };
+  auto run = [&](const std::string& name, const std::vector<std::string>& values) {
+    db.Run(name, values);
+  };
+  for (int k = 1; k <= kBenchFiles; ++k) {
+    const std::string t = "\"" + BenchFile(k) + "\"", f = BenchFile(k);
+    const bool back = k == kBenchFiles;
+    if (back) prepare(f + "m", "UPDATE " + t + " SET \"_T_TIPO___\"='D' WHERE \"_T_RRN___\"=$1", 1);
+    prepare(f + "d", "DELETE FROM " + t + " WHERE \"_T_RRN___\"=$1", 1);
+    std::string columns, marks;
+    int i = 1;
+    for (const BenchField& field : BenchFields()) {
+      columns += "\"" + std::string(field.name) + "\",";
+      marks += "$" + std::to_string(i++) + ",";
+    }
+    prepare(f + "i",
+            "INSERT INTO " + t + " (" + columns + "\"_T_RRN___\"" +
+                (back ? ",\"_T_TIPO___\"" : "") + ") VALUES (" + marks + "$" + std::to_string(i) +
+                (back ? ",'S'" : "") + ")",
+            i);
+  }
+  const hostlink::CharTables& tables = floor.tables();
+  namespace cr = hostlink::change_record;
+  const Clock::time_point start = Clock::now();
+  int count = 0;
+  std::string data;
+  std::vector<std::string> values;
+  while (floor.Exchange('S', "", &data)) {
+    ++count;
+    auto field = [&](char type, int32_t pos, int32_t len, int32_t digits, int32_t decimals) {
+      return hostlink::Field_Decode(tables, data, type, pos, len, digits, decimals).text;
+    };
+    const std::string rrn = std::to_string(std::atoll(field('B', cr::kRrn.pos, 4, 9, 0).c_str()));
+    const std::string file = Trim(field('A', cr::kFile.pos, 10, 0, 0));
+    const char code = field('A', cr::kCode.pos, 1, 0, 0)[0];
+    const int32_t after = std::atoi(field('B', cr::kAfterOffset.pos, 4, 9, 0).c_str()) + 58;
+    if (file == BenchFile(kBenchFiles)) run(file + "m", {rrn});
+    run(file + "d", {rrn});
+    if (code != '1' && code != '3') continue;
+    values.clear();
+    int32_t pos = 1;
+    for (const BenchField& f : BenchFields()) {
+      const int32_t bytes = FieldBytes(f);
+      std::string text = field(f.type, after + pos, bytes, f.digits, f.decimals);
+      pos += bytes;
+      if (f.type == 'A') {
+        values.push_back(Cp1252ToUtf8(text));
+        continue;
+      }
+      std::string canonical;
+      if (!sql::ToNumeric(text, f.digits, f.decimals, &canonical).ok()) std::exit(1);
+      values.push_back(canonical);
+    }
+    values.push_back(rrn);
+    run(file + "i", values);
+  }
+  return RateOf("the floor applied", "changes", count, n, start);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  const int n = argc > 1 ? std::atoi(argv[1]) : 20000;
-  const int rounds = argc > 2 ? std::atoi(argv[2]) : 3;
+  std::vector<std::string> args(argv + 1, argv + argc);
+  bool postgres = false;
+  for (size_t i = 0; i < args.size(); ++i) {
+    if (args[i] == "--engine" && i + 1 < args.size() && args[i + 1] == "postgresql") {
+      postgres = true;
+      args.erase(args.begin() + long(i), args.begin() + long(i) + 2);
+      break;
+    }
+  }
+  const int n = args.size() > 0 ? std::atoi(args[0].c_str()) : 20000;
+  const int rounds = args.size() > 1 ? std::atoi(args[1].c_str()) : 3;
   if (n < 1 || rounds < 1) {
-    std::fprintf(stderr, "usage: drain [N [ROUNDS]]\n");
+    std::fprintf(stderr, "usage: drain [N [ROUNDS]] [--engine postgresql]\n");
     return 2;
   }
+  if (postgres) {
+    sql::testing::PostgresServer& server = sql::testing::PostgresServer::Shared();
+    if (!server.Available()) {
+      std::fprintf(stderr, "drain: %s\n", server.WhyNot().c_str());
+      return 1;
+    }
+    postgres_port = server.port();
+  }
   BenchHost host(TORVAN_HOST_EXE);
-  std::printf("drain: %d host changes over %d files into SQLite (pending file, TnC.Log on)\n", n,
-              kBenchFiles);
+  std::printf("drain: %d host changes over %d files into %s (pending file, TnC.Log on)\n", n,
+              kBenchFiles, postgres ? "PostgreSQL" : "SQLite");
   Compare(
-      n, rounds, [&](int count) { return FloorDrain(host, count); },
+      n, rounds,
+      [&](int count) {
+        return postgres ? FloorDrainPostgres(host, count) : FloorDrain(host, count);
+      },
       [&](int count) { return TorvanDrain(host, count); });
   return 0;
 }

@@ -34,6 +34,7 @@ FloorClient::FloorClient(int port, const std::string& char_table, const std::str
   if (::connect(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) Die("connect");
   char greeting[6];
   ReadExactly(greeting, sizeof greeting);
+  if (database.empty()) return;  // the caller reaches its database itself
   if (sqlite3_open_v2(database.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX,
                       nullptr) != SQLITE_OK ||
       sqlite3_exec(db_,
@@ -97,5 +98,39 @@ void FloorClient::Step(sqlite3_stmt* s) {
   if (rc != SQLITE_DONE) Die(std::string("step: ") + sqlite3_errmsg(db_));
   sqlite3_reset(s);
 }
+
+PgSession::PgSession(int port, const std::string& database) {
+  const std::string info = "host=127.0.0.1 port=" + std::to_string(port) + " dbname=" + database +
+                           " user=torvan password=Segreta1 client_encoding=UTF8";
+  db_ = PQconnectdb(info.c_str());
+  if (PQstatus(db_) != CONNECTION_OK) Die(std::string("libpq: ") + PQerrorMessage(db_));
+}
+
+PgSession::~PgSession() {
+  PQclear(result_);
+  PQfinish(db_);
+}
+
+void PgSession::Check(PGresult* r) {
+  PQclear(result_);
+  result_ = r;
+  const ExecStatusType st = PQresultStatus(r);
+  if (st != PGRES_COMMAND_OK && st != PGRES_TUPLES_OK) {
+    Die(std::string("libpq: ") + PQerrorMessage(db_));
+  }
+}
+
+void PgSession::Prepare(const std::string& name, const std::string& sql, int params) {
+  Check(PQprepare(db_, name.c_str(), sql.c_str(), params, nullptr));
+}
+
+void PgSession::Run(const std::string& name, const std::vector<std::string>& values) {
+  values_.clear();
+  for (const std::string& v : values) values_.push_back(v.c_str());
+  Check(
+      PQexecPrepared(db_, name.c_str(), int(values_.size()), values_.data(), nullptr, nullptr, 0));
+}
+
+void PgSession::Exec(const std::string& sql) { Check(PQexec(db_, sql.c_str())); }
 
 }  // namespace torvan::bench

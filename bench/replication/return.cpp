@@ -9,16 +9,22 @@
 // deletes, prepared on the SQLite C API over one blocking socket. Each run is a child
 // process with its own peak memory; Torvan runs again with 4N.
 //
-//   return [N, default 20000]
+// With --engine postgresql the database is on a PostgreSQL server the benchmark starts, the
+// rows are written in one transaction through libpq, and the floor reads and deletes through
+// libpq with prepared statements.
+//
+//   return [N, default 20000] [ROUNDS, default 3] [--engine postgresql]
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 #include "bench/replication/bench_host.h"
 #include "bench/replication/floor_client.h"
 #include "core/text.h"
 #include "replication/replication.h"
+#include "sql/postgres_test_server.h"
 
 namespace {
 
@@ -33,6 +39,52 @@ class Yes final : public Confirmations {
 };
 
 const std::string kBack = "F" + std::to_string(kBenchFiles);
+
+// 0, or the port of the PostgreSQL server the database BENCH is on.
+int postgres_port = 0;
+
+// The value of field f in row r of the rows written on the SQL side.
+std::string RowValue(const BenchField& f, int r) {
+  if (f.type == 'A') {
+    const std::string v = std::string(f.name).substr(0, size_t(f.digits)) +
+                          (f.digits > 6 ? std::to_string(r % 1000) : "");
+    return v.substr(0, size_t(f.digits));
+  }
+  if (f.decimals > 0) return std::to_string(r % 997) + "." + std::string(size_t(f.decimals), '5');
+  return std::to_string(r % 997);
+}
+
+// The BENCH database made empty, then Torvan's folder and tables; with PostgreSQL the N rows
+// are written here too (on SQLite the caller writes them into the folder's file).
+std::unique_ptr<BenchTorvan> Prepare(BenchHost& host, int n) {
+  if (postgres_port == 0) return std::make_unique<BenchTorvan>(host, TORVAN_CHAR_TABLE);
+  std::string why;
+  if (!sql::testing::PostgresServer::Shared().CreateDatabase("BENCH", &why)) {
+    std::fprintf(stderr, "return: %s\n", why.c_str());
+    std::exit(1);
+  }
+  auto pc = std::make_unique<BenchTorvan>(host, TORVAN_CHAR_TABLE, postgres_port);
+  PgSession db(postgres_port, "BENCH");
+  std::string columns, marks;
+  int i = 1;
+  for (const BenchField& f : BenchFields()) {
+    columns += "\"" + std::string(f.name) + "\",";
+    marks += "$" + std::to_string(i++) + ",";
+  }
+  columns.pop_back();
+  marks.pop_back();
+  db.Prepare("insert", "INSERT INTO \"" + kBack + "\" (" + columns + ") VALUES (" + marks + ")",
+             i - 1);
+  db.Exec("BEGIN");
+  std::vector<std::string> values;
+  for (int r = 0; r < n; ++r) {
+    values.clear();
+    for (const BenchField& f : BenchFields()) values.push_back(RowValue(f, r));
+    db.Run("insert", values);
+  }
+  db.Exec("COMMIT");
+  return pc;
+}
 
 // N rows written on the SQL side, in one transaction (the triggers record each).
 void InsertRows(const std::string& database, int n) {
@@ -53,16 +105,7 @@ void InsertRows(const std::string& database, int n) {
   for (int r = 0; r < n; ++r) {
     int i = 1;
     for (const BenchField& f : BenchFields()) {
-      std::string v;
-      if (f.type == 'A') {
-        v = std::string(f.name).substr(0, size_t(f.digits)) +
-            (f.digits > 6 ? std::to_string(r % 1000) : "");
-        v = v.substr(0, size_t(f.digits));
-      } else if (f.decimals > 0) {
-        v = std::to_string(r % 997) + "." + std::string(size_t(f.decimals), '5');
-      } else {
-        v = std::to_string(r % 997);
-      }
+      const std::string v = RowValue(f, r);
       sqlite3_bind_text(insert, i++, v.c_str(), -1, SQLITE_TRANSIENT);
     }
     if (sqlite3_step(insert) != SQLITE_DONE) {
@@ -77,10 +120,10 @@ void InsertRows(const std::string& database, int n) {
 }
 
 double TorvanReturn(BenchHost& host, int n) {
-  BenchTorvan pc(host, TORVAN_CHAR_TABLE);
-  InsertRows(pc.folder() + "/BENCH.sqlite", n);
+  std::unique_ptr<BenchTorvan> pc = Prepare(host, n);
+  if (postgres_port == 0) InsertRows(pc->folder() + "/BENCH.sqlite", n);
   Yes yes;
-  std::unique_ptr<ReplicationOps> steps = MakeReplication(pc.runtime(), yes);
+  std::unique_ptr<ReplicationOps> steps = MakeReplication(pc->runtime(), yes);
   const Clock::time_point start = Clock::now();
   int count = 0;
   while (steps->Server_SQL_Ritorno()) ++count;
@@ -147,19 +190,99 @@ double FloorReturn(BenchHost& host, int n) {
   return RateOf("the floor returned", "events", count, n, start);
 }
 
+// The INSERT statement for the host of one event row (values as the database gives them).
+std::string HostInsert(const std::vector<std::string>& row, const std::string& idx) {
+  std::string names, values;
+  size_t i = 0;
+  for (const BenchField& f : BenchFields()) {
+    const std::string v = Utf8ToCp1252(row[i++]);
+    names += std::string(f.name) + ",";
+    if (f.type == 'A') {
+      values += "'";
+      for (char c : TrimRight(v)) values += c == '\'' ? std::string("''") : std::string(1, c);
+      values += "', ";
+    } else {
+      values += Trim(v) + ", ";
+    }
+  }
+  return "INSERT INTO DATI/" + kBack + " (" + names + "\xA7_T_IDX___) VALUES(" + values + idx + ")";
+}
+
+double FloorReturnPostgres(BenchHost& host, int n) {
+  std::unique_ptr<BenchTorvan> pc = Prepare(host, n);
+  FloorClient floor(host.port(), TORVAN_CHAR_TABLE, "");
+  PgSession db(postgres_port, "BENCH");
+  db.Prepare("master",
+             "SELECT \"_T_RRN___\",\"_T_FILE___\",\"_T_PROGR___\" FROM \"_T_MASTER___\" ORDER BY "
+             "\"_T_RRN___\" LIMIT 1",
+             0);
+  std::string columns;
+  for (const BenchField& f : BenchFields()) columns += "\"" + std::string(f.name) + "\",";
+  db.Prepare("event",
+             "SELECT " + columns + "\"_T_IDX___\",\"_T_RRN___\",\"_T_EVENTO___\" FROM \"" + kBack +
+                 "___\" WHERE \"_T_PROGR___\"=$1",
+             1);
+  db.Prepare("drop_event", "DELETE FROM \"" + kBack + "___\" WHERE \"_T_PROGR___\"=$1", 1);
+  db.Prepare("drop_master", "DELETE FROM \"_T_MASTER___\" WHERE \"_T_RRN___\"=$1", 1);
+  const Clock::time_point start = Clock::now();
+  int count = 0;
+  std::string reply;
+  std::vector<std::string> row;
+  for (;;) {
+    db.Run("master", {});
+    if (db.Rows() == 0) break;
+    const std::string master_rrn = db.Value(0, 0), progr = db.Value(0, 2);
+    db.Run("event", {progr});
+    if (db.Rows() != 1) std::exit(1);
+    row.clear();
+    for (size_t i = 0; i < BenchFields().size(); ++i) row.push_back(db.Value(0, int(i)));
+    const std::string statement = HostInsert(row, db.Value(0, int(row.size())));
+    if (!floor.Exchange('R', statement, &reply) || reply.empty() ||
+        floor.tables().HostToPc(uint8_t(reply[0])) != ' ') {
+      std::fprintf(stderr, "the host refused: %s\n", statement.c_str());
+      std::exit(1);
+    }
+    db.Run("drop_event", {progr});
+    db.Run("drop_master", {master_rrn});
+    ++count;
+  }
+  return RateOf("the floor returned", "events", count, n, start);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  const int n = argc > 1 ? std::atoi(argv[1]) : 20000;
-  const int rounds = argc > 2 ? std::atoi(argv[2]) : 3;
+  std::vector<std::string> args(argv + 1, argv + argc);
+  bool postgres = false;
+  for (size_t i = 0; i < args.size(); ++i) {
+    if (args[i] == "--engine" && i + 1 < args.size() && args[i + 1] == "postgresql") {
+      postgres = true;
+      args.erase(args.begin() + long(i), args.begin() + long(i) + 2);
+      break;
+    }
+  }
+  const int n = args.size() > 0 ? std::atoi(args[0].c_str()) : 20000;
+  const int rounds = args.size() > 1 ? std::atoi(args[1].c_str()) : 3;
   if (n < 1 || rounds < 1) {
-    std::fprintf(stderr, "usage: return [N [ROUNDS]]\n");
+    std::fprintf(stderr, "usage: return [N [ROUNDS]] [--engine postgresql]\n");
     return 2;
   }
+  if (postgres) {
+    sql::testing::PostgresServer& server = sql::testing::PostgresServer::Shared();
+    if (!server.Available()) {
+      std::fprintf(stderr, "return: %s\n", server.WhyNot().c_str());
+      return 1;
+    }
+    postgres_port = server.port();
+  }
   BenchHost host(TORVAN_HOST_EXE);
-  std::printf("return: %d SQL-side events returned to the host as INSERT statements\n", n);
+  std::printf("return: %d SQL-side events returned to the host as INSERT statements (%s)\n", n,
+              postgres ? "PostgreSQL" : "SQLite");
   Compare(
-      n, rounds, [&](int count) { return FloorReturn(host, count); },
+      n, rounds,
+      [&](int count) {
+        return postgres ? FloorReturnPostgres(host, count) : FloorReturn(host, count);
+      },
       [&](int count) { return TorvanReturn(host, count); });
   return 0;
 }
