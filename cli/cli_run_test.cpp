@@ -14,7 +14,6 @@
 #include <thread>
 
 #include "core/text.h"
-#include "hostlink/test_peer.h"
 #include "platform/file.h"
 #include "platform/temp_folder.h"
 #include "replication/testing/host_process.h"
@@ -250,19 +249,6 @@ TEST_F(RunTest, SigtermWhileIdleEndsWithTheStopLinesAndExitZero) {
   ProcessResult r = StopRun();
   EXPECT_EQ(0, r.exit_code) << r.out;
   EXPECT_EQ(kStopLines, Tail(Messages(r.out), kStopLines.size())) << r.out;
-}
-
-// A stop during the links' opening (here: a host program that is not there, so the start
-// waits between its attempts) ends the start, closes what is open and exits 0: it does not
-// wait for an event loop that has not begun.
-TEST_F(RunTest, SigtermWhileTheLinksOpenEndsAtOnceWithExitZero) {
-  // No FTP command (it would start the host program on any port named): nobody listens.
-  const std::string port = std::to_string(hostlink::testing::ClosedPort());
-  ASSERT_EQ(0, Torvan({"settings", "set", "Porta_FTP=0", "Porta=" + port}).exit_code);
-  StartRun("   Il server 127.0.0.1:" + port + " non risponde (1/20)");
-  ProcessResult r = StopRun();
-  EXPECT_EQ(0, r.exit_code) << r.out;
-  EXPECT_EQ(1, Count(Messages(r.out), "Collegamento al Server 127.0.0.1 interrotto")) << r.out;
 }
 
 // The operator's stop: the change under way is applied whole, nothing is cut or held, and

@@ -1,9 +1,12 @@
-// For tests: reads Prometheus's text exposition format back, strictly, as a collector
-// would: every sample under its family's # HELP and # TYPE lines, names and label names
-// of the allowed characters, label values with their escapes undone, values that are
-// numbers, no sample twice.
+// For tests: a plain client of a server on 127.0.0.1; and reads Prometheus's text exposition format
+// back, strictly, as a collector would: every sample under its family's # HELP and # TYPE lines,
+// names and label names of the allowed characters, label values with their escapes undone, values
+// that are numbers, no sample twice.
 #pragma once
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <cctype>
@@ -155,6 +158,31 @@ inline std::string PromtoolCheckMetrics(const std::string& text) {
   }
   ::unlink(name);
   return said;
+}
+
+// A blocking connection to 127.0.0.1:`port` whose reads give up after `seconds` of
+// silence; -1 when it cannot connect.
+inline int ConnectLocal(int port, int seconds) {
+  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_port = htons(uint16_t(port));
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  timeval t{seconds, 0};
+  ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &t, sizeof t);
+  if (::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
+    ::close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+// Everything the peer sends until it closes (or its reads give up).
+inline std::string ReadToEnd(int fd) {
+  std::string got;
+  char buf[4096];
+  for (ssize_t n; (n = ::recv(fd, buf, sizeof buf, 0)) > 0;) got.append(buf, size_t(n));
+  return got;
 }
 
 }  // namespace torvan

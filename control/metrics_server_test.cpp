@@ -3,9 +3,7 @@
 // on connections and on silence, a port already taken.
 #include "control/metrics_server.h"
 
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -20,82 +18,56 @@
 #include "control/status_service.h"
 #include "core/statistics.h"
 #include "hostlink/test_peer.h"
-#include "platform/fakes.h"
+#include "links/runtime_test_util.h"
 #include "platform/file.h"
-#include "platform/temp_folder.h"
 
 namespace torvan {
 namespace {
 
 using std::chrono::milliseconds;
 
-int Connect(uint16_t port) {
-  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_port = htons(port);
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  timeval t{5, 0};
-  ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &t, sizeof t);
-  if (::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
-    ::close(fd);
-    return -1;
-  }
-  return fd;
+void StartQtApp() {
+  static int argc = 1;
+  static char name[] = "metrics_server_test";
+  static char* argv[] = {name, nullptr};
+  if (QCoreApplication::instance() == nullptr) new QCoreApplication(argc, argv);
 }
 
-// Everything the server sends until it closes (or 5 s of silence).
-std::string ReadAll(int fd) {
-  std::string got;
-  char buf[4096];
-  for (;;) {
-    const ssize_t n = ::recv(fd, buf, sizeof buf, 0);
-    if (n <= 0) break;
-    got.append(buf, size_t(n));
+// Runs `client` on another thread and lets the loop run until it is done.
+template <typename F>
+auto WhileServing(F client) {
+  auto done = std::async(std::launch::async, client);
+  while (done.wait_for(milliseconds(0)) != std::future_status::ready) {
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    std::this_thread::sleep_for(milliseconds(1));
   }
-  return got;
+  return done.get();
+}
+
+void Serve(milliseconds d) {
+  const auto end = std::chrono::steady_clock::now() + d;
+  while (std::chrono::steady_clock::now() < end) {
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    std::this_thread::sleep_for(milliseconds(1));
+  }
+}
+
+std::string Ask(uint16_t port, const std::string& request) {
+  return WhileServing([port, request] {
+    const int fd = ConnectLocal(port, 5);
+    if (fd < 0) return std::string("connect failed");
+    (void)!::send(fd, request.data(), request.size(), MSG_NOSIGNAL);
+    std::string got = ReadToEnd(fd);
+    ::close(fd);
+    return got;
+  });
 }
 
 class MetricsServerTest : public ::testing::Test {
  protected:
-  static void SetUpTestSuite() {
-    static int argc = 1;
-    static char name[] = "metrics_server_test";
-    static char* argv[] = {name, nullptr};
-    if (QCoreApplication::instance() == nullptr) app_ = new QCoreApplication(argc, argv);
-  }
-  // Runs `client` on another thread and lets the loop run until it is done.
-  template <typename F>
-  auto WhileServing(F client) {
-    auto done = std::async(std::launch::async, client);
-    while (done.wait_for(milliseconds(0)) != std::future_status::ready) {
-      QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-      std::this_thread::sleep_for(milliseconds(1));
-    }
-    return done.get();
-  }
-  void Serve(milliseconds d) {
-    const auto end = std::chrono::steady_clock::now() + d;
-    while (std::chrono::steady_clock::now() < end) {
-      QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-      std::this_thread::sleep_for(milliseconds(1));
-    }
-  }
-  std::string Ask(uint16_t port, const std::string& request) {
-    return WhileServing([port, request] {
-      const int fd = Connect(port);
-      if (fd < 0) return std::string("connect failed");
-      (void)!::send(fd, request.data(), request.size(), MSG_NOSIGNAL);
-      std::string got = ReadAll(fd);
-      ::close(fd);
-      return got;
-    });
-  }
-
-  static QCoreApplication* app_;
+  static void SetUpTestSuite() { StartQtApp(); }
   int calls_ = 0;
 };
-QCoreApplication* MetricsServerTest::app_ = nullptr;
 
 TEST_F(MetricsServerTest, AnswersGetMetricsAndNothingElse) {
   const std::string body = "# HELP torvan_x x\n# TYPE torvan_x gauge\ntorvan_x 1\n";
@@ -146,7 +118,7 @@ TEST_F(MetricsServerTest, ConnectionsBeyondTheLimitAndSilentOnesAreClosed) {
   MetricsServer server([] { return std::string("torvan_x 1\n"); }, limits);
   ASSERT_TRUE(server.Listen(0).ok());
   const uint16_t port = server.port();
-  const int a = Connect(port), b = Connect(port);
+  const int a = ConnectLocal(port, 5), b = ConnectLocal(port, 5);
   ASSERT_GE(a, 0);
   ASSERT_GE(b, 0);
   Serve(milliseconds(100));
@@ -157,7 +129,7 @@ TEST_F(MetricsServerTest, ConnectionsBeyondTheLimitAndSilentOnesAreClosed) {
   // The two that said nothing are closed after the idle time, and the server serves again.
   Serve(milliseconds(600));
   EXPECT_EQ(0, server.connections());
-  EXPECT_EQ("", WhileServing([a] { return ReadAll(a); }));
+  EXPECT_EQ("", WhileServing([a] { return ReadToEnd(a); }));
   ::close(a);
   ::close(b);
   EXPECT_NE(std::string::npos, Ask(port, "GET /metrics HTTP/1.1\r\n\r\n").find("torvan_x 1\n"));
@@ -181,18 +153,9 @@ TEST_F(MetricsServerTest, APortTakenIsRefusedNamingIt) {
 namespace torvan {
 namespace {
 
-class StatusServiceTest : public MetricsServerTest {
+class StatusServiceTest : public testing::RuntimeTest {
  protected:
-  StatusServiceTest() : program_(Paths::InFolder(folder_.path()), &clock_, &pump_), rt_(program_) {
-    program_.log.on_status_line = [this](std::string_view l) { lines_.emplace_back(l.substr(11)); };
-  }
-  platform::TempFolder folder_{"torvan-service"};
-  platform::FakeClock clock_;
-  platform::FakePump pump_;
-  platform::FakeTimers timers_{clock_};
-  Program program_;
-  Runtime rt_;
-  std::vector<std::string> lines_;
+  static void SetUpTestSuite() { StartQtApp(); }
 };
 
 TEST_F(StatusServiceTest, WithoutMetricheOnlyTheStatusFileIsWritten) {

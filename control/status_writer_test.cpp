@@ -9,9 +9,8 @@
 
 #include <cstdlib>
 
-#include "platform/fakes.h"
+#include "links/runtime_test_util.h"
 #include "platform/file.h"
-#include "platform/temp_folder.h"
 #include "schema/columns.h"
 #include "schema/objects.h"
 #include "schema/statements.h"
@@ -22,11 +21,9 @@ namespace {
 using std::chrono::milliseconds;
 using std::chrono::seconds;
 
-class StatusWriterTest : public ::testing::Test {
+class StatusWriterTest : public testing::RuntimeTest {
  protected:
-  StatusWriterTest()
-      : dir_(folder_.path()), program_(Paths::InFolder(dir_), &clock_, &pump_), rt_(program_) {
-    program_.log.on_status_line = [this](std::string_view l) { lines_.emplace_back(l.substr(11)); };
+  StatusWriterTest() {
     // Database 1 is sent back (CONTATTI), database 2 is not.
     Catalogue& c = rt_.catalogue;
     c.N_DB = 2;
@@ -84,15 +81,6 @@ class StatusWriterTest : public ::testing::Test {
     o.count_cost_factor = 0;
     return o;
   }
-
-  platform::TempFolder folder_{"torvan-status"};
-  std::string dir_;
-  platform::FakeClock clock_;
-  platform::FakePump pump_;
-  platform::FakeTimers timers_{clock_};
-  Program program_;
-  Runtime rt_;
-  std::vector<std::string> lines_;
 };
 
 TEST_F(StatusWriterTest, WritesAtStartThenOnceAPeriodAndEndsMarked) {

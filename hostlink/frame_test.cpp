@@ -18,11 +18,6 @@ TEST(Frame, RequestsAreCodeLengthAndData) {
   EXPECT_EQ("untouched", frame);
 }
 
-TEST(Frame, RequestCodes) {
-  for (char c : std::string("PTSI312R")) EXPECT_TRUE(IsRequestCode(c)) << c;
-  for (char c : std::string("pXs04\0", 6)) EXPECT_FALSE(IsRequestCode(c)) << int(c);
-}
-
 TEST(Frame, ReplyHeadersCarryZonedLengths) {
   std::array<uint8_t, kCharTableLength> host_to_pc{};
   for (int i = 0; i < 10; ++i) host_to_pc[0xF0 + i] = uint8_t('0' + i);

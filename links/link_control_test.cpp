@@ -9,10 +9,9 @@
 
 #include "catalogue/catalogue_files.h"
 #include "config/scramble.h"
+#include "links/runtime_test_util.h"
 #include "links/scripted_host_test_util.h"
-#include "platform/fakes.h"
 #include "platform/file.h"
-#include "platform/temp_folder.h"
 
 namespace torvan {
 namespace {
@@ -24,32 +23,19 @@ using testing::HostCatalogue;
 using testing::HostReply;
 using testing::ScriptedHost;
 
-class LinkTest : public ::testing::Test {
+class LinkTest : public testing::RuntimeTest {
  protected:
-  LinkTest()
-      : dir_(folder_.path()), program_(Paths::InFolder(dir_), &clock_, &pump_), rt_(program_) {
+  LinkTest() : RuntimeTest(/*pump_sleeps_on_clock=*/true) {
     std::system(("cp " TORVAN_CHAR_TABLE " " + dir_ + "/TnC_TBL1.Tbl").c_str());
     Parametri& p = program_.settings.parametri;
     p.Nome_Connessione = "127.0.0.1";
     p.Attesa_Sincronizz = 1;
     p.Libreria = "";  // no FTP step unless a test asks for it
-    program_.log.on_status_line = [this](std::string_view l) { lines_.emplace_back(l.substr(11)); };
     rt_.link.attempts = 3;
     hostlink::SocketLayer::PollLimits limits;
     limits.read = 200;
     limits.line_wait = 200;
     rt_.socket.SetPollLimitsForTesting(limits);
-  }
-  bool Has(const std::string& line) {
-    for (const std::string& l : lines_) {
-      if (l == line) return true;
-    }
-    return false;
-  }
-  int CountLines(const std::string& line) {
-    int n = 0;
-    for (const std::string& l : lines_) n += l == line;
-    return n;
   }
 
   // The worked example: two databases, three files, five fields each. Positions 2-21 of
@@ -75,14 +61,6 @@ class LinkTest : public ::testing::Test {
     }
     return h;
   }
-
-  platform::TempFolder folder_{"torvan-test"};
-  std::string dir_;
-  platform::FakeClock clock_;
-  platform::FakePump pump_{&clock_};
-  Program program_;
-  Runtime rt_;
-  std::vector<std::string> lines_;
 };
 
 TEST_F(LinkTest, LoadsTheCatalogueWithTheRequestCountsOfTheExample) {

@@ -8,19 +8,14 @@
 #include "catalogue/catalogue_files.h"
 #include "config/scramble.h"
 #include "core/text.h"
-#include "platform/fakes.h"
+#include "links/runtime_test_util.h"
 #include "platform/file.h"
-#include "platform/temp_folder.h"
 
 namespace torvan {
 namespace {
 
-class SqlControlTest : public ::testing::Test {
+class SqlControlTest : public testing::RuntimeTest {
  protected:
-  SqlControlTest()
-      : dir_(folder_.path()), program_(Paths::InFolder(dir_), &clock_, &pump_), rt_(program_) {
-    program_.log.on_status_line = [this](std::string_view l) { lines_.emplace_back(l.substr(11)); };
-  }
   void Databases(const std::vector<std::string>& names) {
     std::vector<DataBase_Rec> recs;
     for (const std::string& n : names) {
@@ -32,14 +27,6 @@ class SqlControlTest : public ::testing::Test {
     }
     ASSERT_TRUE(WriteRecords(program_.paths.database_catalogue, recs).ok());
   }
-
-  platform::TempFolder folder_{"torvan-test"};
-  std::string dir_;
-  platform::FakeClock clock_;
-  platform::FakePump pump_;
-  Program program_;
-  Runtime rt_;
-  std::vector<std::string> lines_;
 };
 
 TEST_F(SqlControlTest, OpensAndClosesEveryDatabaseInCatalogueOrder) {

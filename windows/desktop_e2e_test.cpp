@@ -21,6 +21,7 @@
 #include "platform/file.h"
 #include "platform/temp_folder.h"
 #include "replication/pending_file.h"
+#include "replication/testing/host_process.h"
 #include "windows/desktop.h"
 #include "windows/test_support.h"
 
@@ -47,15 +48,8 @@ class DesktopAgainstHostTest : public ::testing::Test {
     setenv("TORVAN_HOSTS_FILE", (folder_ / "hosts").c_str(), 1);
     ASSERT_EQ(0, Shell("cp -r " TORVAN_SAMPLE_HOST " " + host_));
     ASSERT_EQ(0, Shell("cp " TORVAN_CHAR_TABLE " " + (folder_ / "TnC_TBL1.Tbl")));
-    ASSERT_EQ(0, Shell(std::string(TORVAN_HOST_EXE) + " serve --data " + host_ +
-                       " --ftp-port 0 --quiet >" + (folder_ / "host.out") + " 2>&1 & echo $! >" +
-                       (folder_ / "host.pid")));
-    for (int i = 0; i < 500 && ftp_port_ == 0; ++i) {
-      const std::string ports = ReadText(host_ + "/ports.txt");
-      if (ports.rfind("ftp ", 0) == 0) ftp_port_ = std::atoi(ports.c_str() + 4);
-      if (ftp_port_ == 0) usleep(10000);
-    }
-    ASSERT_NE(0, ftp_port_) << ReadText(folder_ / "host.out");
+    Status s = host_process_.Start(folder_ / "host.out");
+    ASSERT_TRUE(s.ok()) << s.message();
 
     // The settings as the operator types them in the options dialog.
     desktop_ = std::make_unique<Desktop>(Paths::InFolder(folder_.path()));
@@ -64,7 +58,7 @@ class DesktopAgainstHostTest : public ::testing::Test {
     form.txtIN2 = "utente";
     form.txtIN3 = "Torvan1";
     form.txtIN5 = std::to_string(hostlink::testing::ClosedPort());
-    form.txtIN17 = std::to_string(ftp_port_);
+    form.txtIN17 = std::to_string(host_process_.ftp_port());
     form.txtIN12 = "1";
     form.txtIN15 = "500";
     form.chkLog = true;
@@ -88,7 +82,7 @@ class DesktopAgainstHostTest : public ::testing::Test {
   }
   void TearDown() override {
     desktop_.reset();
-    Shell("kill $(cat " + (folder_ / "host.pid") + ") 2>/dev/null; sleep 0.2");
+    host_process_.Stop();
     unsetenv("TORVAN_HOSTS_FILE");
   }
 
@@ -122,7 +116,7 @@ class DesktopAgainstHostTest : public ::testing::Test {
 
   platform::TempFolder folder_{"torvan-desktop"};
   std::string host_ = folder_ / "host";
-  int ftp_port_ = 0;
+  testing::HostProcess host_process_{TORVAN_HOST_EXE, host_};
   std::unique_ptr<Desktop> desktop_;
   std::vector<std::string> lines_;
 };

@@ -100,13 +100,8 @@ TEST_F(WindowsTest, TheStatusDisplayShowsBlanksForZeroAndFitsLongValues) {
   EXPECT_LT(file.size(), 39u);
   EXPECT_EQ(0u, std::string("UN_NOME_DI_FILE_MOLTO_LUNGO_CHE_NON_STA").find(file));
   EXPECT_EQ("CAFF\xC8", Trim(text(StatField::Source::kText, kLibrarySent)));
-  // Every field carries its tooltip where it is drawn, and so does the lamp.
+  // The lamp carries its tooltip where it is drawn.
   const int dpi = d.logicalDpiX();
-  for (const StatField& f : fields) {
-    const int left = f.right ? f.x + 15 - f.width : f.x;
-    const QPoint inside(TwipsToPixels(left + f.width / 2, dpi), TwipsToPixels(f.y, dpi) + 4);
-    EXPECT_EQ(QString::fromLatin1(f.tooltip), d.ToolTipAt(inside));
-  }
   EXPECT_EQ("Stato del sincronismo",
             d.ToolTipAt(QPoint(TwipsToPixels(1775, dpi), TwipsToPixels(1770, dpi))));
   d.Video();

@@ -75,40 +75,12 @@ TEST(MainToolbar, EnablingRulesAcrossRunStatesAndWindowFlags) {
     EXPECT_EQ(c.enabled, Enabled(look)) << c.name;
     EXPECT_STREQ(c.server_image, look.server_image) << c.name;
     EXPECT_STREQ(c.timer_image, look.timer_image) << c.name;
+    // The server button says what a click does: open both links, or close them.
+    EXPECT_STREQ(c.H && c.Q ? "Fine collegamento con il server origine"
+                            : "Collegamento con il server origine",
+                 look.server_tooltip)
+        << c.name;
   }
-}
-
-TEST(MainToolbar, ServerShowsTheLinksBothOpenOnlyWithItsImageAndTooltip) {
-  struct {
-    bool H, Q;
-    const char* image;
-    const char* tooltip;
-  } const cases[] = {
-      {false, false, "Server", "Collegamento con il server origine"},
-      {true, false, "Server", "Collegamento con il server origine"},
-      {false, true, "Server", "Collegamento con il server origine"},
-      {true, true, "Server1", "Fine collegamento con il server origine"},
-  };
-  for (const auto& c : cases) {
-    RunState s;
-    s.LinkUp = c.H;
-    s.Collegato_SQL = c.Q;
-    const MainToolbarLook look = Bar_Regole(s, false);
-    EXPECT_STREQ(c.image, look.server_image) << c.H << c.Q;
-    EXPECT_STREQ(c.tooltip, look.server_tooltip) << c.H << c.Q;
-  }
-}
-
-TEST(MainToolbar, ButtonsInToolbarOrderWithTheirDesignTooltips) {
-  const auto& b = MainButtons();
-  EXPECT_STREQ("Uscita", b[kUscita].key);
-  EXPECT_STREQ(" Uscita da Torvan ", b[kUscita].tooltip);
-  EXPECT_STREQ(" Sincronizzazione ", b[kTimer].tooltip);
-  EXPECT_STREQ(" Opzioni ", b[kOpzioni].tooltip);
-  EXPECT_STREQ(" Elenco file(s) ", b[kFile].tooltip);
-  EXPECT_STREQ(" Visualizza messaggi ", b[kMessaggi].tooltip);
-  EXPECT_STREQ(" Azzera statistiche ", b[kReset].tooltip);
-  for (const ButtonDesign& d : b) EXPECT_STREQ(d.key, d.image);
 }
 
 TEST(BrowserRules, StatoSelezione) {
@@ -182,21 +154,6 @@ TEST(BrowserRules, ButtonsByStatoSelezione) {
   EXPECT_EQ("-VCXR", on(2, true));
   EXPECT_EQ("--CX-", on(3, false));
   EXPECT_EQ("--CXR", on(3, true));
-}
-
-TEST(BrowserRules, ToolbarGroupsAndTooltips) {
-  const auto& b = BrowserButtons();
-  EXPECT_STREQ("File_Elenco", b[kFileElenco].key);
-  EXPECT_STREQ("File", b[kFileElenco].image);
-  EXPECT_STREQ(" Visualizza campi del file selezionato ", b[kFileVisualizza].tooltip);
-  EXPECT_STREQ("Cancella", b[kFileCancella].image);
-  EXPECT_STREQ(" Ricrea il file degli eventi ", b[kFileEventi].tooltip);
-  // One button, three, one.
-  EXPECT_FALSE(b[kFileElenco].gap_before);
-  EXPECT_TRUE(b[kFileVisualizza].gap_before);
-  EXPECT_FALSE(b[kFileCrea].gap_before);
-  EXPECT_FALSE(b[kFileCancella].gap_before);
-  EXPECT_TRUE(b[kFileEventi].gap_before);
 }
 
 TEST(BrowserRules, TheRangeRunsFromTheSmallerRow) {
