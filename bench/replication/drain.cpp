@@ -36,17 +36,6 @@ class Yes final : public Confirmations {
   bool AskOkCancel(Owner, std::string_view, std::string_view, int64_t) override { return true; }
 };
 
-int32_t FieldBytes(const BenchField& f) {
-  switch (f.type) {
-    case 'P':
-      return f.digits / 2 + 1;
-    case 'B':
-      return f.digits <= 4 ? 2 : 4;
-    default:
-      return f.digits;
-  }
-}
-
 double TorvanDrain(BenchHost& host, int n) {
   BenchTorvan pc(host, TORVAN_CHAR_TABLE);
   host.Generate(n, 7);
@@ -110,10 +99,11 @@ double FloorDrain(BenchHost& host, int n) {
     int i = 1;
     std::string text;
     for (const BenchField& f : BenchFields()) {
-      const int32_t bytes = FieldBytes(f);
+      // The bytes torvan-host gives the field: its data folder names no bytes (bench_host.cpp).
+      const int32_t bytes = hostlink::FieldBytes(hostlink::FieldType(f.type), f.digits);
       text = field(f.type, after + pos, bytes, f.digits, f.decimals);
       pos += bytes;
-      if (f.type == 'A') {
+      if (hostlink::IsTextField(hostlink::FieldType(f.type))) {
         text = Cp1252ToUtf8(text);
         sqlite3_bind_text(p.insert, i++, text.data(), int(text.size()), SQLITE_TRANSIENT);
         continue;
