@@ -5,6 +5,7 @@
 #include "catalogue/catalogue_files.h"
 #include "catalogue/sql_names.h"
 #include "core/text.h"
+#include "hostlink/field.h"
 #include "hostlink/host_format.h"
 
 namespace torvan {
@@ -33,7 +34,8 @@ std::string FieldLayoutError(const CampoEntry& f) {
   for (const char* reserved : kReservedColumns) {
     if (upper == reserved) return "nome riservato a Torvan";
   }
-  if (f.Tipo.size() != 1 || std::string_view("ASPB").find(f.Tipo[0]) == std::string_view::npos) {
+  const std::optional<hostlink::FieldType> type = hostlink::ParseFieldType(f.Tipo);
+  if (!type) {
     return "tipo \"" + f.Tipo + "\" sconosciuto (A, S, P o B)";
   }
   if (f.Posizione < 1 || f.Byte < 1 || int64_t(f.Posizione) + f.Byte - 1 > kRecord) {
@@ -44,7 +46,7 @@ std::string FieldLayoutError(const CampoEntry& f) {
   // than that cannot be read. Every other layout of these types decodes as it stands:
   // digits are not used by the decoding, a zoned field with more decimals than bytes reads
   // without a point, and a binary field of any length reads while its value fits 64 bits.
-  if (f.Tipo == "P" && f.Decimali > 2 * int64_t(f.Byte) - 1) {
+  if (*type == hostlink::FieldType::kPacked && f.Decimali > 2 * int64_t(f.Byte) - 1) {
     return Num(f.Decimali) + " decimali su " + Num(2 * int64_t(f.Byte) - 1) + " cifre";
   }
   return "";

@@ -14,6 +14,7 @@
 #include "core/program.h"
 #include "core/text.h"
 #include "core/version.h"
+#include "platform/process.h"
 
 namespace torvan {
 
@@ -162,7 +163,8 @@ bool LockFolder(CliContext& context, std::unique_ptr<platform::FolderLock>* lock
   }
   std::string who = "pid sconosciuto";
   StatusSnapshot status;
-  if (ReadStatusFile(paths.status, &status).ok() && !status.ended && ProcessAlive(status.pid)) {
+  if (ReadStatusFile(paths.status, &status).ok() && !status.ended &&
+      platform::ProcessAlive(status.pid)) {
     who = "pid " + std::to_string(status.pid) + ", " + status.front_end;
   }
   *context.err << Cp1252ToUtf8("torvan: un altro Torvan lavora in questa cartella (" + who +

@@ -2,23 +2,19 @@
 // last wrote in its status file, and whether it is still running.
 
 #include <CLI/CLI.hpp>
+#include <cstdlib>
 #include <ostream>
 
 #include "cli/cli.h"
+#include "cli/status_lines.h"
 #include "control/status_file.h"
 #include "core/paths.h"
 #include "core/text.h"
+#include "platform/process.h"
 
 namespace torvan {
 
 namespace {
-
-std::string AgeText(int64_t ms) {
-  const int64_t s = (ms < 0 ? -ms : ms) / 1000;
-  if (s < 60) return std::to_string(s) + " s";
-  if (s < 3600) return std::to_string(s / 60) + " min " + std::to_string(s % 60) + " s";
-  return std::to_string(s / 3600) + " h " + std::to_string(s % 3600 / 60) + " min";
-}
 
 void ShowStatus(CliContext& context) {
   if (!CheckFolder(context)) return;
@@ -40,7 +36,7 @@ void ShowStatus(CliContext& context) {
     return;
   }
   const int64_t now = LocalEpochMs(platform::SystemClock()->Now());
-  switch (StatusLiveness(s, now, ProcessAlive)) {
+  switch (StatusLiveness(s, now, platform::ProcessAlive)) {
     case Liveness::kRunning:
       print("Torvan in esecuzione");
       context.exit_code = kExitOk;
@@ -53,8 +49,9 @@ void ShowStatus(CliContext& context) {
             " non esiste pi\xF9 (ultimo stato del " + s.written + ")");
       break;
     case Liveness::kStale:
-      print("Torvan non aggiorna lo stato da " + AgeText(now - s.written_ms) +
-            " (ultimo stato del " + s.written + ")");
+      print("Torvan non aggiorna lo stato da " +
+            AgeText(double(std::llabs(now - s.written_ms) / 1000)) + " (ultimo stato del " +
+            s.written + ")");
       break;
   }
   for (const std::string& line : StatusLines(s)) print(line);

@@ -3,7 +3,7 @@
 //
 // One StatusSnapshot is gathered by the writer (control/status_writer.h); this header
 // holds its layout on file, the reading back, and the rule that tells a live Torvan from
-// a file left behind.
+// a file left behind. The lines `torvan status` prints from it are cli/status_lines.h's.
 //
 // Layout: UTF-8 text, "\n" line ends. The first line is "TnC_STATO 1" (name, version);
 // then one "key=value" line per figure, split at the first "=". Values are Windows-1252
@@ -106,14 +106,8 @@ int64_t LocalEpochMs(const platform::LocalDateTime& t);
 
 // Whether the file is a live Torvan's: not ended, written at most kStatusFreshMs before
 // `now_ms` (and not more than that after it: a clock set back), and its process alive
-// (`alive(pid)`).
+// (`alive(pid)`: platform::ProcessAlive, or a test's).
 enum class Liveness { kRunning, kEnded, kStale, kGone };
 Liveness StatusLiveness(const StatusSnapshot& s, int64_t now_ms, bool (*alive)(int64_t pid));
-// The process exists and is not a zombie (killed, not yet reaped by its parent).
-bool ProcessAlive(int64_t pid);
-
-// The lines `torvan status` prints (Windows-1252), after the first line that says whether
-// Torvan runs.
-std::vector<std::string> StatusLines(const StatusSnapshot& s);
 
 }  // namespace torvan

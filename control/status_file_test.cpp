@@ -1,54 +1,18 @@
-// The status file on its own: its text, reading it back (also damaged), telling a live
-// Torvan from a file left behind, and the lines `torvan status` prints.
+// The status file on its own: its text, reading it back (also damaged), and telling a live
+// Torvan from a file left behind.
 #include "control/status_file.h"
 
 #include <gtest/gtest.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include "control/exposition_test_util.h"
 #include "control/metrics_text.h"
+#include "control/status_test_util.h"
 #include "core/statistics.h"
 
 namespace torvan {
 namespace {
 
-StatusSnapshot Sample() {
-  StatusSnapshot s;
-  s.pid = 4242;
-  s.front_end = "torvan run";
-  s.started = "05/12/2026 14:00:00";
-  s.written = "05/12/2026 14:05:09";
-  s.written_ms = 1796566709000;
-  s.stato = 4;
-  s.link_up = true;
-  s.collegato_sql = true;
-  s.host_stop_time = "20261205220000";
-  s.host_restart_time = "20261205230000";
-  s.activity = "in attesa del lock su GESTIONALE/CLIENTI: modifica DATI/CLIENTI codice 1 RRN 7";
-  s.held = true;
-  s.held_lines = {"Modifica trattenuta: DATI/CLIENTI codice 1 RRN 7 IDX 0",
-                  "  ricevuta il 05/12/2026 14:04:00, tentativi 3",
-                  "  ultimo errore: valore = non valido"};
-  s.in_flight = 1;
-  s.databases = {{1, "GESTIONALE", 3, 12.5, 0.4, ""}, {3, "ARCHIVIO", -1, -1, -1, "no such table"}};
-  s.last_applied = "05/12/2026 14:05:01";
-  s.last_applied_age = 8;
-  s.host_lag = 95;
-  s.host_queue_seen_empty = true;
-  s.counters = {12, 3, 5, 0};
-  s.times = {1.25f, 104.167f, 0.5f, 100.0f};
-  s.texts = {"DATI",
-             "CLIENTI",
-             "DATI",
-             "CONTATTI",
-             "",
-             "",
-             "05/12/26  22:00",
-             "05/12/26  23:00",
-             "14:05:01 - AS--> DATI/CLIENTI ADD RRN:7 IDX:0"};
-  return s;
-}
+using testing::Sample;
 
 TEST(StatusFileTest, WhatIsWrittenReadsBackTheSame) {
   const StatusSnapshot s = Sample();
@@ -144,54 +108,6 @@ TEST(StatusFileTest, OnlyAFreshFileOfALiveProcessIsARunningTorvan) {
   for (const auto& row : rows) {
     EXPECT_EQ(row.expected, StatusLiveness(row.snapshot, row.now, row.alive)) << row.meaning;
   }
-  EXPECT_TRUE(ProcessAlive(::getpid()));
-  EXPECT_FALSE(ProcessAlive(0));
-  EXPECT_FALSE(ProcessAlive(-1));
-  // Killed and not reaped yet (a zombie): gone.
-  const pid_t child = ::fork();
-  if (child == 0) ::_exit(0);
-  ASSERT_GT(child, 0);
-  for (int i = 0; i < 500 && ProcessAlive(child); ++i) ::usleep(2000);
-  EXPECT_FALSE(ProcessAlive(child));
-  ASSERT_EQ(child, ::waitpid(child, nullptr, 0));
-  EXPECT_FALSE(ProcessAlive(child));
-}
-
-TEST(StatusFileTest, StatusLinesShowTheFiguresAsTheDisplayFormatsThem) {
-  const std::vector<std::string> expected = {
-      "Programma: torvan run (pid 4242), avviato il 05/12/2026 14:00:00",
-      "Stato scritto il 05/12/2026 14:05:09",
-      "Sincronismo: attivo (4)",
-      "In corso: in attesa del lock su GESTIONALE/CLIENTI: modifica DATI/CLIENTI codice 1 RRN 7",
-      "Collegamento host: aperto",
-      "Collegamento SQL: aperto",
-      "Spegnimento host: 05/12/26  22:00  Riaccensione host: 05/12/26  23:00",
-      "Modifica trattenuta: DATI/CLIENTI codice 1 RRN 7 IDX 0",
-      "  ricevuta il 05/12/2026 14:04:00, tentativi 3",
-      "  ultimo errore: valore = non valido",
-      "Eventi in volo: 1",
-      "Database 1 GESTIONALE: 3 eventi in attesa, il pi\xF9 vecchio da 12 s (contati 0 s fa)",
-      "Database 3 ARCHIVIO: eventi non ancora contati; conteggio non riuscito: no such table",
-      "Ultima modifica dall'host applicata: 05/12/2026 14:05:01, 8 s fa",
-      "Ritardo dall'host: 1 min 35 s (da quando la coda dell'host era vuota)",
-      "                Tempo      Numero     Media   Ritardi  Libreria    File",
-      "Ricevuti        1.250          12   104.167         3  DATI        CLIENTI",
-      "Inviati         0.500           5   100.000            DATI        CONTATTI",
-      "Messaggio: 14:05:01 - AS--> DATI/CLIENTI ADD RRN:7 IDX:0",
-  };
-  EXPECT_EQ(expected, StatusLines(Sample()));
-
-  StatusSnapshot idle;
-  idle.front_end = "finestra";
-  idle.databases = {{2, "GESTIONALE", 0, 0, 61, ""}, {4, "ALTRO", 1, 3725, 1, ""}};
-  const std::vector<std::string> lines = StatusLines(idle);
-  EXPECT_EQ("Sincronismo: spento (0)", lines[2]);
-  EXPECT_EQ("Nessuna modifica trattenuta", lines[5]);
-  EXPECT_EQ("Database 2 GESTIONALE: 0 eventi in attesa (contati 1 min 1 s fa)", lines[6]);
-  EXPECT_EQ("Database 4 ALTRO: 1 evento in attesa, il pi\xF9 vecchio da 1 h 2 min (contati 1 s fa)",
-            lines[7]);
-  EXPECT_EQ("Ultima modifica dall'host applicata: nessuna dall'avvio", lines[8]);
-  EXPECT_EQ("Ricevuti", lines[10]);  // all zero: blank fields, as on the display
 }
 
 TEST(MetricsTextTest, EveryFigureParsesBackUnderItsHelpAndType) {

@@ -2,6 +2,8 @@
 
 #include <limits>
 
+#include "hostlink/host_format.h"
+
 namespace torvan::hostlink {
 
 namespace {
@@ -11,8 +13,7 @@ std::string Where(int64_t start, int64_t length) {
 }
 
 // The field's bytes, or a fault when they are not wholly inside the message.
-Status FieldBytes(std::string_view message, int32_t start, int32_t length,
-                  std::string_view* bytes) {
+Status FieldSpan(std::string_view message, int32_t start, int32_t length, std::string_view* bytes) {
   const int64_t first = start;
   const int64_t last = int64_t(start) + int64_t(length) - 1;
   if (first < 1 || length < 1 || last > int64_t(message.size())) {
@@ -105,12 +106,46 @@ Status DecodeBinary(std::string_view bytes, int32_t start, int32_t decimals, std
 
 }  // namespace
 
+std::optional<FieldType> ParseFieldType(std::string_view letter) {
+  if (letter.size() != 1) return std::nullopt;
+  switch (letter[0]) {
+    case 'A':
+    case 'S':
+    case 'P':
+    case 'B':
+      return FieldType(letter[0]);
+    default:
+      return std::nullopt;
+  }
+}
+
+int32_t FieldBytes(FieldType type, int32_t digits) {
+  if (digits < 1) return 0;
+  switch (type) {
+    case FieldType::kText:
+      return digits <= change_record::kMaxRecordLength ? digits : 0;
+    case FieldType::kZoned:
+      return digits <= 31 ? digits : 0;
+    case FieldType::kPacked:
+      return digits <= 31 ? digits / 2 + 1 : 0;
+    case FieldType::kBinary:
+      return digits <= 4 ? 2 : digits <= 9 ? 4 : digits <= 19 ? 8 : 0;
+  }
+  return 0;
+}
+
+bool HostFieldLayout(FieldType type, int32_t digits, int32_t bytes) {
+  if (FieldBytes(type, digits) == 0) return false;
+  if (type == FieldType::kBinary) return bytes == 2 || bytes == 4 || bytes == 8;
+  return bytes == FieldBytes(type, digits);
+}
+
 Status Field_DecodeAppend(const CharTables& tables, std::string_view message, char type,
                           int32_t start, int32_t length, int32_t /*digits*/, int32_t decimals,
                           std::string* out) {
   if (type != 'A' && type != 'S' && type != 'P' && type != 'B') return Status::Ok();
   std::string_view bytes;
-  Status s = FieldBytes(message, start, length, &bytes);
+  Status s = FieldSpan(message, start, length, &bytes);
   if (!s.ok()) return s;
   switch (type) {
     case 'A':
@@ -141,7 +176,7 @@ FieldText Field_Decode(const CharTables& tables, std::string_view message, char 
 FieldText Field_DecodeAmount(std::string_view message, int32_t start) {
   FieldText result;
   std::string_view bytes;
-  result.status = FieldBytes(message, start, kAmountBytes, &bytes);
+  result.status = FieldSpan(message, start, kAmountBytes, &bytes);
   if (!result.ok()) return result;
   for (size_t i = 0; i < bytes.size(); ++i) {
     if (uint8_t(bytes[i]) >= kFirstNonPackedByte) {

@@ -25,6 +25,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -32,6 +33,32 @@
 #include "platform/status.h"
 
 namespace torvan::hostlink {
+
+// The field types, as the catalogue and torvan-host's data folder write them: one letter.
+enum class FieldType : char { kText = 'A', kZoned = 'S', kPacked = 'P', kBinary = 'B' };
+
+// The type `letter` names: exactly one of "A", "S", "P", "B"; nullopt for any other text.
+std::optional<FieldType> ParseFieldType(std::string_view letter);
+
+// Whether a field is text ("A"): translated, not a number.
+inline bool IsTextField(FieldType type) { return type == FieldType::kText; }
+inline bool IsTextField(std::string_view tipo) { return ParseFieldType(tipo) == FieldType::kText; }
+
+// The letter Field_Decode and Field_Encode take for the catalogue's type `tipo`: its first
+// character, ' ' (no type: empty text) when it is empty.
+inline char TypeLetter(std::string_view tipo) { return tipo.empty() ? ' ' : tipo[0]; }
+
+// The bytes a field of `type` with `digits` digits takes on the host: text one a
+// character (up to a record's kMaxRecordLength), zoned one a digit and packed digits / 2 +
+// 1 (up to 31 digits), binary 2 up to 4 digits, 4 up to 9 and 8 up to 19 (SQL's SMALLINT,
+// INTEGER and BIGINT). 0 when `digits` is out of the type's range.
+int32_t FieldBytes(FieldType type, int32_t digits);
+
+// Whether a field of `type` and `digits` may take `bytes` bytes in a record the host
+// writes: a binary field 2, 4 or 8 whatever its digits (a SMALLINT's 5 digits take 2), any
+// other type exactly FieldBytes. Field_Decode reads more layouts than these (a binary
+// field of any length while its value fits 64 bits), as a catalogue may describe them.
+bool HostFieldLayout(FieldType type, int32_t digits, int32_t bytes);
 
 // A decoded field: the text when status is ok; on a fault the status says why (a Fault)
 // and the text is empty.

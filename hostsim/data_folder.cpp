@@ -5,6 +5,7 @@
 #include <set>
 
 #include "core/text.h"
+#include "hostlink/field.h"
 #include "platform/file.h"
 
 namespace torvan::hostsim {
@@ -198,22 +199,6 @@ Status LoadFileList(const DataFolder& folder, HostData* data) {
   return Status::Ok();
 }
 
-// Bytes a field of this type and number of digits occupies; 0 when the pair is not valid.
-int32_t BytesFor(char type, int32_t digits) {
-  switch (type) {
-    case 'A':
-      return digits >= 1 && digits <= kMaxRecordLength ? digits : 0;
-    case 'S':
-      return digits >= 1 && digits <= 31 ? digits : 0;
-    case 'P':
-      return digits >= 1 && digits <= 31 ? digits / 2 + 1 : 0;
-    case 'B':  // the bytes given may be more: SQL's SMALLINT is 5 digits in 2 bytes
-      return digits >= 1 && digits <= 4 ? 2 : digits <= 9 ? 4 : digits <= 19 ? 8 : 0;
-    default:
-      return 0;
-  }
-}
-
 Status LoadFields(const DataFolder& folder, HostFile* file) {
   std::vector<Line> lines;
   const std::string path = folder.Fields(*file);
@@ -236,12 +221,11 @@ Status LoadFields(const DataFolder& folder, HostFile* file) {
       return LineError(path, line.number, "field " + Cp1252ToUtf8(f.name) + " is listed twice");
     }
     if (!(s = Width(path, line.number, "text", f.text, 50)).ok()) return s;
-    if (c[2].size() != 1 || std::string("ASPB").find(UpperCp1252(c[2])[0]) == std::string::npos) {
-      return LineError(path, line.number, "type must be A, S, P or B");
-    }
-    f.type = UpperCp1252(c[2])[0];
+    const std::optional<hostlink::FieldType> type = hostlink::ParseFieldType(UpperCp1252(c[2]));
+    if (!type) return LineError(path, line.number, "type must be A, S, P or B");
+    f.type = char(*type);
     int64_t digits = 0, decimals = 0, position = 0, bytes = 0;
-    if (!ParseInt(c[3], &digits) || BytesFor(f.type, int32_t(digits)) == 0) {
+    if (!ParseInt(c[3], &digits) || hostlink::FieldBytes(*type, int32_t(digits)) == 0) {
       return LineError(path, line.number, "digits out of range for type " + std::string(1, f.type));
     }
     if (c[4].empty()) c[4] = "0";
@@ -251,7 +235,7 @@ Status LoadFields(const DataFolder& folder, HostFile* file) {
     }
     f.digits = int32_t(digits);
     f.decimals = int32_t(decimals);
-    int32_t needed = BytesFor(f.type, f.digits);
+    const int32_t needed = hostlink::FieldBytes(*type, f.digits);
     if (c[5].empty()) {
       position = next_position;
     } else if (!ParseInt(c[5], &position) || position < 1 || position > kMaxRecordLength) {
@@ -259,8 +243,8 @@ Status LoadFields(const DataFolder& folder, HostFile* file) {
     }
     if (c[6].empty()) {
       bytes = needed;
-    } else if (!ParseInt(c[6], &bytes) ||
-               (f.type == 'B' ? bytes != 2 && bytes != 4 && bytes != 8 : bytes != needed)) {
+    } else if (!ParseInt(c[6], &bytes) || bytes > INT32_MAX ||
+               !hostlink::HostFieldLayout(*type, f.digits, int32_t(bytes))) {
       return LineError(path, line.number,
                        f.type == 'B' ? std::string("a binary field takes 2, 4 or 8 bytes")
                                      : "a field of this type and digits takes " +

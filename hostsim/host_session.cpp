@@ -10,6 +10,7 @@
 #include "core/text.h"
 #include "hostlink/field.h"
 #include "hostlink/frame.h"
+#include "hostsim/log.h"
 #include "hostsim/statement_runner.h"
 
 namespace torvan::hostsim {
@@ -49,8 +50,6 @@ bool ParseTime14(const std::string& s, platform::LocalDateTime* t) {
 std::string Plus(const platform::LocalDateTime& t, std::chrono::milliseconds d) {
   return platform::FormatYmdHns(platform::ToFields(platform::ToLocalTime(t) + d));
 }
-
-void Log(const std::string& line) { std::fprintf(stderr, "torvan-host: %s\n", line.c_str()); }
 
 }  // namespace
 

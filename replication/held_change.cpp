@@ -47,7 +47,7 @@ HeldChangeView DescribeHeld(const Catalogue& c, const hostlink::CharTables& tabl
     for (int32_t i = f.Primo_Campo;
          i >= 1 && i <= f.Ultimo_Campo && i < int32_t(c.Tab_Campi.size()); ++i) {
       const CampoEntry& field = c.Tab_Campi[size_t(i)];
-      const char type = field.Tipo.empty() ? ' ' : field.Tipo[0];
+      const char type = hostlink::TypeLetter(field.Tipo);
       for (auto [base, out] :
            {std::pair{change.before_base, &v.before}, std::pair{change.after_base, &v.after}}) {
         hostlink::FieldText t =

@@ -34,7 +34,7 @@ Status HostNumberText(const CampoEntry& field, std::string_view sql_value, std::
   const std::string rounded = sql::DecimalText(*value, std::max(field.Decimali, 0));
   // The host's own encoder knows what each layout holds; the tables matter for text only.
   static const hostlink::CharTables kNoTables;
-  const char type = field.Tipo.empty() ? ' ' : field.Tipo[0];
+  const char type = hostlink::TypeLetter(field.Tipo);
   std::string bytes;
   if (!hostlink::Field_Encode(kNoTables, type, rounded, field.Byte, field.Lunghezza, field.Decimali,
                               &bytes)

@@ -58,12 +58,10 @@ bool IsNumberText(std::string_view text) {
   return digits > 0;
 }
 
-char TypeOf(const CampoEntry& field) { return field.Tipo.empty() ? ' ' : field.Tipo[0]; }
-
 hostlink::FieldText Decode(const hostlink::CharTables& tables, std::string_view data, int32_t base,
                            const CampoEntry& f) {
-  return hostlink::Field_Decode(tables, data, TypeOf(f), base + f.Posizione, f.Byte, f.Lunghezza,
-                                f.Decimali);
+  return hostlink::Field_Decode(tables, data, hostlink::TypeLetter(f.Tipo), base + f.Posizione,
+                                f.Byte, f.Lunghezza, f.Decimali);
 }
 
 std::string NowText(Program& program) {
@@ -99,10 +97,10 @@ Status BuildChangeStatements(const hostlink::CharTables& tables, std::string_vie
       columns += Trim(f.Nome_Sql) + ",";
       const int32_t start = change.after_base + f.Posizione;
       hostlink::FieldText v;
-      if (TypeOf(f) == 'A') {
+      if (hostlink::IsTextField(f.Tipo)) {
         v = Decode(tables, data, change.after_base, f);
         if (v.ok()) v.text = "'" + QuoteValue(v.text) + "'";
-      } else if (TypeOf(f) == 'P' && f.Lunghezza == hostlink::kAmountDigits &&
+      } else if (hostlink::TypeLetter(f.Tipo) == 'P' && f.Lunghezza == hostlink::kAmountDigits &&
                  f.Decimali == hostlink::kAmountDecimals && f.Byte == hostlink::kAmountBytes) {
         // The amount form reads nine bytes: a field of 17 digits in other bytes is read as
         // the packed field it is.
@@ -111,7 +109,7 @@ Status BuildChangeStatements(const hostlink::CharTables& tables, std::string_vie
         v = Decode(tables, data, change.after_base, f);
       }
       if (!v.ok()) return Status::Fault("campo " + f.Nome + ": " + v.status.message());
-      if (TypeOf(f) != 'A' && !IsNumberText(v.text)) {
+      if (!hostlink::IsTextField(f.Tipo) && !IsNumberText(v.text)) {
         return Status::Fault("campo " + f.Nome + ": valore non numerico \"" + v.text + "\"");
       }
       values += v.text + ",";

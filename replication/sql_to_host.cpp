@@ -5,6 +5,7 @@
 
 #include "core/text.h"
 #include "hostlink/exchange.h"
+#include "hostlink/field.h"
 #include "hostlink/host_format.h"
 #include "platform/crc32.h"
 #include "platform/file.h"
@@ -328,7 +329,7 @@ SqlToHost::Outcome SqlToHost::OneEvent(const Master& m, const FileEntry& entry, 
           return Outcome::kNotExecuted;
         }
       }
-      values.push_back({f.Nome, f.Tipo == "A", text});
+      values.push_back({f.Nome, hostlink::IsTextField(f.Tipo), text});
     }
   }
 

@@ -3,6 +3,7 @@
 #include <set>
 
 #include "core/text.h"
+#include "hostlink/field.h"
 
 namespace torvan {
 
@@ -60,7 +61,7 @@ std::vector<ColumnDef> MasterColumns() {
 }
 
 sql::ColumnType SqlType(const ColumnDef& c) {
-  if (c.Tipo == "A") return sql::NvarcharType(c.Byte);
+  if (hostlink::IsTextField(c.Tipo)) return sql::NvarcharType(c.Byte);
   if (c.Tipo == "x") {
     sql::ColumnType t = sql::IdentityType(c.Lunghezza);
     t.scale = c.Decimali;  // kept so that a scale is seen and refused

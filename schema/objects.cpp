@@ -2,6 +2,7 @@
 #include "schema/objects.h"
 
 #include "core/text.h"
+#include "hostlink/field.h"
 #include "schema/statements.h"
 
 namespace torvan {
@@ -20,7 +21,8 @@ std::string ColumnName(const ColumnDef& c) {
 
 // The type fragment written right after a column's name.
 std::string TypeFragment(const ColumnDef& c) {
-  if (c.Tipo == "A") return " [nvarchar] (" + std::to_string(c.Byte) + ") NOT NULL DEFAULT ' ',";
+  if (hostlink::IsTextField(c.Tipo))
+    return " [nvarchar] (" + std::to_string(c.Byte) + ") NOT NULL DEFAULT ' ',";
   std::string precision = std::to_string(c.Lunghezza) + "," + std::to_string(c.Decimali);
   if (c.Tipo == "x") return " [numeric](" + precision + ") IDENTITY(1, 1) NOT NULL,";
   return " [numeric](" + precision + ") NOT NULL DEFAULT 0 , ";

@@ -3,6 +3,7 @@
 #include <cstdlib>
 
 #include "core/text.h"
+#include "sql/server_errors.h"
 #include "sql/tsql_lexer.h"
 
 namespace torvan::sql {
@@ -14,21 +15,6 @@ namespace {
 constexpr size_t kMaxCached = 512;
 
 constexpr size_t kStatementHead = 120;
-
-// The translator's numbers for a table or column it does not know.
-constexpr int32_t kInvalidObject = 208;
-constexpr int32_t kInvalidColumn = 207;
-
-SqlError DialectError(int32_t number, std::string_view state, std::string description) {
-  SqlError e;
-  e.number = number;
-  e.native_error = number;
-  e.sql_state = std::string(state);
-  e.source = kDialectSource;
-  e.origin = ErrorOrigin::kDialect;
-  e.description = std::move(description);
-  return e;
-}
 
 std::string Head(std::string_view statement) {
   if (statement.size() <= kStatementHead) return std::string(statement);
@@ -355,7 +341,9 @@ Status DialectCore::Translate(std::string_view statement, Plan* plan,
                               std::vector<SqlError>* errors) {
   SqlError error;
   Status s = TranslateStatement(tokens_, schema_.get(), plan, &error);
-  if (!s.ok() && (error.number == kInvalidObject || error.number == kInvalidColumn) &&
+  if (!s.ok() &&
+      (error.number == server_error::kInvalidObject.number ||
+       error.number == server_error::kInvalidColumn.number) &&
       target_->DetectsSchemaChanges()) {
     // What the translator knows of the tables may be older than the database: a table
     // made by another connection since. Look again once.
@@ -383,8 +371,8 @@ Status DialectCore::Prepare(std::string_view statement, Prepared* prepared,
                             std::vector<SqlError>* errors) {
   Status s = Tokenize(statement, &tokens_);
   if (!s.ok()) {
-    errors->push_back(
-        DialectError(102, "42000", "Incorrect syntax: " + s.message() + ": " + Head(statement)));
+    errors->push_back(DialectError(server_error::kIncorrectSyntax,
+                                   "Incorrect syntax: " + s.message() + ": " + Head(statement)));
     return s;
   }
   // The embedded engine's statements notice a changed schema themselves when they run
@@ -401,7 +389,8 @@ Status DialectCore::Prepare(std::string_view statement, Prepared* prepared,
     Plan plan;
     if (!(s = Translate(statement, &plan, errors)).ok()) return s;
     if (!BindsEveryLiteral(plan, literals.size())) {
-      errors->push_back(DialectError(0, "HY000", "Internal error translating: " + Head(statement)));
+      errors->push_back(
+          DialectError(server_error::kInternal, "Internal error translating: " + Head(statement)));
       return Status::Fault("dialect translation does not match its statement");
     }
     if (cache_.size() >= kMaxCached) {
@@ -472,7 +461,7 @@ Status DialectCore::OpenRecordset(std::string_view statement, std::unique_ptr<Re
     if (p.plan->kind != PlanKind::kQuery) {
       if (p.statement) Return(p.shape, generation_, std::move(p.statement));
       errors->push_back(
-          DialectError(0, "24000", "The statement returns no rows: " + Head(statement)));
+          DialectError(server_error::kNoRows, kNoRowsText + (": " + Head(statement))));
       return Status::InvalidArgument("not a query");
     }
     auto r = std::make_unique<DialectRecordset>(this, p.plan->columns, p.shape, generation_,

@@ -18,316 +18,13 @@
 #include "sql/dialect_core.h"
 #include "sql/engines.h"
 #include "sql/odbc_pieces.h"
-#include "sql/tsql_lexer.h"
+#include "sql/odbc_sqlite_target.h"
+#include "sql/odbc_support.h"
+#include "sql/server_errors.h"
 
 namespace torvan::sql {
 
 namespace {
-
-using WideString = std::basic_string<SQLWCHAR>;
-static_assert(sizeof(SQLWCHAR) == 2, "unixODBC's SQLWCHAR is UTF-16");
-
-WideString Utf8ToWide(std::string_view utf8) {
-  WideString out;
-  out.reserve(utf8.size());
-  size_t i = 0;
-  while (i < utf8.size()) {
-    unsigned char c = static_cast<unsigned char>(utf8[i]);
-    uint32_t cp = 0xFFFD;
-    size_t len = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 1;
-    if (i + len <= utf8.size()) {
-      cp = len == 1 ? (c < 0x80 ? c : 0xFFFD) : c & (0x7F >> len);
-      for (size_t k = 1; k < len; ++k)
-        cp = (cp << 6) | (static_cast<unsigned char>(utf8[i + k]) & 0x3F);
-    }
-    i += len;
-    if (cp >= 0x10000) {
-      cp -= 0x10000;
-      out += SQLWCHAR(0xD800 + (cp >> 10));
-      out += SQLWCHAR(0xDC00 + (cp & 0x3FF));
-    } else {
-      out += SQLWCHAR(cp);
-    }
-  }
-  return out;
-}
-
-std::string WideToUtf8(const SQLWCHAR* w, size_t n) {
-  std::string out;
-  out.reserve(n);
-  for (size_t i = 0; i < n; ++i) {
-    uint32_t cp = w[i];
-    if (cp >= 0xD800 && cp < 0xDC00 && i + 1 < n && w[i + 1] >= 0xDC00 && w[i + 1] < 0xE000) {
-      cp = 0x10000 + ((cp - 0xD800) << 10) + (w[++i] - 0xDC00);
-    }
-    if (cp < 0x80) {
-      out += char(cp);
-    } else if (cp < 0x800) {
-      out += char(0xC0 | (cp >> 6));
-      out += char(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-      out += char(0xE0 | (cp >> 12));
-      out += char(0x80 | ((cp >> 6) & 0x3F));
-      out += char(0x80 | (cp & 0x3F));
-    } else {
-      out += char(0xF0 | (cp >> 18));
-      out += char(0x80 | ((cp >> 12) & 0x3F));
-      out += char(0x80 | ((cp >> 6) & 0x3F));
-      out += char(0x80 | (cp & 0x3F));
-    }
-  }
-  return out;
-}
-
-WideString Cp1252ToWide(std::string_view cp1252) { return Utf8ToWide(Cp1252ToUtf8(cp1252)); }
-
-// Whether a diagnostic of a SQL Server driver carries the server's own message number:
-// one with a number, outside the classes of the client side (connection "08", driver
-// manager "IM", driver "HY", warnings "01"). FreeTDS names even its own failures
-// "[FreeTDS][SQL Server]...", so the text cannot tell.
-bool FromServer(const SqlError& e) {
-  if (e.native_error == 0 || e.sql_state.size() != 5) return false;
-  const std::string cls = e.sql_state.substr(0, 2);
-  return cls != "08" && cls != "IM" && cls != "HY" && cls != "01";
-}
-
-// The diagnostic records of a handle, in order. `wide` selects the driver manager's
-// UTF-16 function (SQL Server drivers) or the narrow one (UTF-8, SQLite's driver).
-std::vector<SqlError> Diagnostics(SQLSMALLINT type, SQLHANDLE handle, bool wide,
-                                  const std::string& source) {
-  std::vector<SqlError> errors;
-  if (handle == SQL_NULL_HANDLE) return errors;
-  for (SQLSMALLINT i = 1;; ++i) {
-    SqlError e;
-    SQLINTEGER native = 0;
-    SQLSMALLINT length = 0;
-    SQLRETURN rc;
-    if (wide) {
-      SQLWCHAR state[6] = {};
-      std::vector<SQLWCHAR> message(1024);
-      rc = SQLGetDiagRecW(type, handle, i, state, &native, message.data(),
-                          SQLSMALLINT(message.size()), &length);
-      if (rc == SQL_SUCCESS_WITH_INFO && size_t(length) >= message.size()) {
-        message.resize(size_t(length) + 1);
-        rc = SQLGetDiagRecW(type, handle, i, state, &native, message.data(),
-                            SQLSMALLINT(message.size()), &length);
-      }
-      if (!SQL_SUCCEEDED(rc)) break;
-      e.sql_state = WideToUtf8(state, 5);
-      e.description = Utf8ToCp1252(WideToUtf8(
-          message.data(), std::min(size_t(std::max<SQLSMALLINT>(length, 0)), message.size() - 1)));
-    } else {
-      SQLCHAR state[6] = {};
-      std::vector<SQLCHAR> message(1024);
-      rc = SQLGetDiagRec(type, handle, i, state, &native, message.data(),
-                         SQLSMALLINT(message.size()), &length);
-      if (rc == SQL_SUCCESS_WITH_INFO && size_t(length) >= message.size()) {
-        message.resize(size_t(length) + 1);
-        rc = SQLGetDiagRec(type, handle, i, state, &native, message.data(),
-                           SQLSMALLINT(message.size()), &length);
-      }
-      if (!SQL_SUCCEEDED(rc)) break;
-      e.sql_state.assign(reinterpret_cast<char*>(state), 5);
-      e.description = Utf8ToCp1252(
-          std::string_view(reinterpret_cast<char*>(message.data()),
-                           std::min(size_t(std::max<SQLSMALLINT>(length, 0)), message.size() - 1)));
-    }
-    e.number = native;
-    e.native_error = native;
-    e.source = source;
-    e.origin = wide && FromServer(e) ? ErrorOrigin::kSqlServer : ErrorOrigin::kOdbc;
-    errors.push_back(std::move(e));
-  }
-  return errors;
-}
-
-// A connection-string value as it stands when nothing in it could end it early, else
-// "{value}" with "}" doubled: drivers that do not take braces off (PostgreSQL's reads
-// "{127.0.0.1}" as the host name) meet them only where they are needed.
-std::string Braced(std::string_view value) {
-  const bool plain = value.find_first_of(";{}") == std::string_view::npos &&
-                     (value.empty() || (value.front() != ' ' && value.back() != ' '));
-  if (plain) return std::string(value);
-  std::string out = "{";
-  for (char c : value) {
-    out += c;
-    if (c == '}') out += '}';
-  }
-  return out + "}";
-}
-
-bool NamesSqliteDriver(std::string_view driver) {
-  std::string lower(driver);
-  for (char& c : lower) c = char(std::tolower(static_cast<unsigned char>(c)));
-  return lower.find("sqlite") != std::string::npos;
-}
-
-// ---- SQLite's ODBC driver as a SqliteTarget ------------------------------------------
-
-// The driver reports most failures as "HY000" with SQLite's result code as the native
-// error: give them the states the embedded engine gives.
-std::vector<SqlError> SqliteDiagnostics(SQLSMALLINT type, SQLHANDLE handle,
-                                        const std::string& source) {
-  std::vector<SqlError> errors = Diagnostics(type, handle, false, source);
-  for (SqlError& e : errors) {
-    if (e.native_error > 0) e.origin = ErrorOrigin::kSqlite;
-    if (e.sql_state == "HY000" && e.native_error > 0) {
-      e.sql_state = SqliteSqlState(e.native_error, e.description);
-    }
-  }
-  return errors;
-}
-
-class OdbcSqliteStatement final : public TargetStatement {
- public:
-  OdbcSqliteStatement(SQLHSTMT stmt, std::vector<SqlError>* diagnostics, const std::string& source)
-      : stmt_(stmt), diagnostics_(diagnostics), source_(source) {}
-  ~OdbcSqliteStatement() override { SQLFreeHandle(SQL_HANDLE_STMT, stmt_); }
-
-  Status Execute(const std::vector<BoundValue>& params, bool* has_row) override {
-    SQLFreeStmt(stmt_, SQL_CLOSE);
-    SQLFreeStmt(stmt_, SQL_RESET_PARAMS);
-    // The driver reads the bound buffers at SQLExecute: they live in this object.
-    values_ = params;
-    lengths_.assign(values_.size(), 0);
-    for (size_t i = 0; i < values_.size(); ++i) {
-      BoundValue& v = values_[i];
-      SQLUSMALLINT at = SQLUSMALLINT(i + 1);
-      SQLRETURN rc = SQL_SUCCESS;
-      switch (v.kind) {
-        case BoundValue::Kind::kNull:
-          lengths_[i] = SQL_NULL_DATA;
-          rc = SQLBindParameter(stmt_, at, SQL_PARAM_INPUT, SQL_C_CHAR, SQL_VARCHAR, 1, 0, nullptr,
-                                0, &lengths_[i]);
-          break;
-        case BoundValue::Kind::kInteger:
-          rc = SQLBindParameter(stmt_, at, SQL_PARAM_INPUT, SQL_C_SBIGINT, SQL_BIGINT, 0, 0,
-                                &v.integer, 0, &lengths_[i]);
-          break;
-        case BoundValue::Kind::kReal:
-          rc = SQLBindParameter(stmt_, at, SQL_PARAM_INPUT, SQL_C_DOUBLE, SQL_DOUBLE, 0, 0, &v.real,
-                                0, &lengths_[i]);
-          break;
-        case BoundValue::Kind::kText:
-          lengths_[i] = SQLLEN(v.text.size());
-          rc = SQLBindParameter(stmt_, at, SQL_PARAM_INPUT, SQL_C_CHAR, SQL_VARCHAR,
-                                std::max<SQLULEN>(1, v.text.size()), 0, v.text.data(),
-                                SQLLEN(v.text.size()), &lengths_[i]);
-          break;
-        case BoundValue::Kind::kBlob:
-          lengths_[i] = SQLLEN(v.text.size());
-          rc = SQLBindParameter(stmt_, at, SQL_PARAM_INPUT, SQL_C_BINARY, SQL_VARBINARY,
-                                std::max<SQLULEN>(1, v.text.size()), 0, v.text.data(),
-                                SQLLEN(v.text.size()), &lengths_[i]);
-          break;
-      }
-      if (!SQL_SUCCEEDED(rc)) return Fail("SQLBindParameter");
-    }
-    SQLRETURN rc = SQLExecute(stmt_);
-    if (rc == SQL_NO_DATA) {
-      *has_row = false;
-      return Status::Ok();
-    }
-    if (!SQL_SUCCEEDED(rc)) return Fail("SQLExecute");
-    SQLSMALLINT columns = 0;
-    if (!SQL_SUCCEEDED(SQLNumResultCols(stmt_, &columns))) return Fail("SQLNumResultCols");
-    columns_ = columns;
-    if (columns == 0) {
-      *has_row = false;
-      return Status::Ok();
-    }
-    return Next(has_row);
-  }
-
-  Status Next(bool* has_row) override {
-    SQLRETURN rc = SQLFetch(stmt_);
-    *has_row = SQL_SUCCEEDED(rc);
-    if (rc == SQL_NO_DATA || *has_row) return Status::Ok();
-    return Fail("SQLFetch");
-  }
-
-  Status ColumnText(int i, std::string* utf8, bool* is_null) override {
-    utf8->clear();
-    const PieceRead read = ReadPieces<char>(
-        [&](char* buffer, SQLLEN bytes, SQLLEN* length) {
-          return SQLGetData(stmt_, SQLUSMALLINT(i + 1), SQL_C_CHAR, buffer, bytes, length);
-        },
-        utf8);
-    *is_null = read == PieceRead::kNull;
-    if (read != PieceRead::kFailed) return Status::Ok();
-    utf8->clear();
-    return Fail("SQLGetData");
-  }
-
-  int ColumnCount() override { return columns_; }
-
-  void Reset() override { SQLFreeStmt(stmt_, SQL_CLOSE); }
-
- private:
-  Status Fail(const char* call) {
-    std::vector<SqlError> found = SqliteDiagnostics(SQL_HANDLE_STMT, stmt_, source_);
-    std::string message = found.empty() ? std::string(call) + " failed" : found[0].description;
-    diagnostics_->insert(diagnostics_->end(), found.begin(), found.end());
-    SQLFreeStmt(stmt_, SQL_CLOSE);
-    return Status::IoError(message);
-  }
-
-  SQLHSTMT stmt_;
-  std::vector<SqlError>* diagnostics_;
-  const std::string& source_;
-  std::vector<BoundValue> values_;
-  std::vector<SQLLEN> lengths_;
-  int columns_ = 0;
-};
-
-class OdbcSqliteTarget final : public SqliteTarget {
- public:
-  OdbcSqliteTarget(SQLHDBC dbc, std::string source) : dbc_(dbc), source_(std::move(source)) {}
-
-  Status Prepare(const std::string& sql, std::unique_ptr<TargetStatement>* out) override {
-    SQLHSTMT stmt = SQL_NULL_HSTMT;
-    if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_STMT, dbc_, &stmt))) {
-      return Fail(SQL_HANDLE_DBC, dbc_, "SQLAllocHandle");
-    }
-    SQLRETURN rc = SQLPrepare(stmt, reinterpret_cast<SQLCHAR*>(const_cast<char*>(sql.c_str())),
-                              SQLINTEGER(sql.size()));
-    if (!SQL_SUCCEEDED(rc)) {
-      Status s = Fail(SQL_HANDLE_STMT, stmt, "SQLPrepare");
-      SQLFreeHandle(SQL_HANDLE_STMT, stmt);
-      return s;
-    }
-    *out = std::make_unique<OdbcSqliteStatement>(stmt, &diagnostics_, source_);
-    return Status::Ok();
-  }
-
-  Status Run(const std::string& sql) override {
-    TextRows ignored;
-    return Query(sql, &ignored);
-  }
-
-  Status Query(const std::string& sql, TextRows* rows) override {
-    std::unique_ptr<TargetStatement> stmt;
-    Status s = Prepare(sql, &stmt);
-    if (!s.ok()) return s;
-    return ReadAllRows(*stmt, rows);
-  }
-
-  std::vector<SqlError> TakeDiagnostics() override { return std::exchange(diagnostics_, {}); }
-
- private:
-  Status Fail(SQLSMALLINT type, SQLHANDLE handle, const char* call) {
-    std::vector<SqlError> found = SqliteDiagnostics(type, handle, source_);
-    std::string message = found.empty() ? std::string(call) + " failed" : found[0].description;
-    diagnostics_.insert(diagnostics_.end(), found.begin(), found.end());
-    return Status::IoError(message);
-  }
-
-  SQLHDBC dbc_;
-  std::string source_;
-  std::vector<SqlError> diagnostics_;
-};
-
-// ---- SQL Server: statements unchanged ------------------------------------------------
 
 class OdbcConnection;
 
@@ -484,7 +181,7 @@ class OdbcConnection final : public Connection {
       }
     }
     if (sqlite_dbms_ && !params_.odbc_pass_through) {
-      auto target = std::make_unique<OdbcSqliteTarget>(dbc_, source_);
+      std::unique_ptr<SqliteTarget> target = NewOdbcSqliteTarget(dbc_, source_);
       std::vector<SqlError> errors;
       Status s = PrepareDialectDatabase(target.get(), database_path, &errors);
       if (!s.ok()) {
@@ -543,22 +240,15 @@ class OdbcConnection final : public Connection {
 
   // The statement as it stands, through the driver.
   Status ExecuteDirect(std::string_view statement) {
-    std::vector<SqlError> errors;
-    SQLHSTMT stmt = SQL_NULL_HSTMT;
+    OdbcHandle stmt(SQL_HANDLE_STMT);
     Status s = Allocate(&stmt);
     if (!s.ok()) return s;
     WideString text = Cp1252ToWide(statement);
-    SQLRETURN rc = SQLExecDirectW(stmt, text.data(), SQLINTEGER(text.size()));
+    SQLRETURN rc = SQLExecDirectW(stmt.get(), text.data(), SQLINTEGER(text.size()));
     // A statement's later results (the row counts of triggers, say) carry their own
     // errors: read them all.
-    while (SQL_SUCCEEDED(rc)) rc = SQLMoreResults(stmt);
-    if (rc != SQL_NO_DATA) {
-      errors = Diagnostics(SQL_HANDLE_STMT, stmt, wide_, source_);
-      SQLFreeHandle(SQL_HANDLE_STMT, stmt);
-      return Fail(Status::IoError(errors.empty() ? "statement failed" : errors[0].description),
-                  std::move(errors), source_);
-    }
-    SQLFreeHandle(SQL_HANDLE_STMT, stmt);
+    while (SQL_SUCCEEDED(rc)) rc = SQLMoreResults(stmt.get());
+    if (rc != SQL_NO_DATA) return FailWith(stmt.get(), "statement failed");
     return Status::Ok();
   }
 
@@ -569,9 +259,10 @@ class OdbcConnection final : public Connection {
       Status s = core_->OpenRecordset(statement, recordset, &errors);
       return s.ok() ? s : Fail(s, std::move(errors), source_);
     }
-    SQLHSTMT stmt = SQL_NULL_HSTMT;
-    Status s = Allocate(&stmt);
+    OdbcHandle handle(SQL_HANDLE_STMT);
+    Status s = Allocate(&handle);
     if (!s.ok()) return s;
+    SQLHSTMT stmt = handle.get();
     // A static read-only cursor lives on the server (as ADO's server-side static
     // recordsets do), so the connection stays free for other statements meanwhile. A
     // driver that offers less says so with a warning, which is of no concern here.
@@ -579,9 +270,7 @@ class OdbcConnection final : public Connection {
                                       reinterpret_cast<SQLPOINTER>(SQL_CURSOR_STATIC), 0)) ||
         !SQL_SUCCEEDED(SQLSetStmtAttr(stmt, SQL_ATTR_CONCURRENCY,
                                       reinterpret_cast<SQLPOINTER>(SQL_CONCUR_READ_ONLY), 0))) {
-      Status failed = FailWith(stmt, "cannot set the cursor");
-      SQLFreeHandle(SQL_HANDLE_STMT, stmt);
-      return failed;
+      return FailWith(stmt, "cannot set the cursor");
     }
     WideString text = Cp1252ToWide(statement);
     SQLRETURN rc = SQLExecDirectW(stmt, text.data(), SQLINTEGER(text.size()));
@@ -589,13 +278,9 @@ class OdbcConnection final : public Connection {
     if (SQL_SUCCEEDED(rc)) rc = SQLNumResultCols(stmt, &count);
     if (!SQL_SUCCEEDED(rc) || count == 0) {
       errors = Diagnostics(SQL_HANDLE_STMT, stmt, wide_, source_);
-      SQLFreeHandle(SQL_HANDLE_STMT, stmt);
       if (SQL_SUCCEEDED(rc)) {
-        SqlError e;
-        e.description = "The statement returns no rows.";
-        e.source = source_;
-        e.sql_state = "24000";
-        errors = {e};
+        errors = {ServerErrorOf(server_error::kNoRows, kNoRowsText + std::string("."), source_,
+                                ErrorOrigin::kTorvan)};
       }
       return Fail(Status::IoError(errors.empty() ? "query failed" : errors[0].description),
                   std::move(errors), source_);
@@ -614,13 +299,11 @@ class OdbcConnection final : public Connection {
         name.resize(size_t(name_length) + 1);
       }
       if (!SQL_SUCCEEDED(rc) || name_length < 0 || name_length >= SQLSMALLINT(name.size())) {
-        Status failed = FailWith(stmt, "cannot describe the columns");
-        SQLFreeHandle(SQL_HANDLE_STMT, stmt);
-        return failed;
+        return FailWith(stmt, "cannot describe the columns");
       }
       column.name = Utf8ToCp1252(WideToUtf8(name.data(), size_t(name_length)));
     }
-    auto r = std::make_unique<OdbcRecordset>(this, stmt, std::move(columns));
+    auto r = std::make_unique<OdbcRecordset>(this, handle.Release(), std::move(columns));
     recordsets_.insert(r.get());
     if (!(s = r->Fetch()).ok()) return s;
     *recordset = std::move(r);
@@ -634,9 +317,10 @@ class OdbcConnection final : public Connection {
       Status s = core_->ListTables(names, &errors);
       return s.ok() ? s : Fail(s, std::move(errors), source_);
     }
-    SQLHSTMT stmt = SQL_NULL_HSTMT;
-    Status s = Allocate(&stmt);
+    OdbcHandle handle(SQL_HANDLE_STMT);
+    Status s = Allocate(&handle);
     if (!s.ok()) return s;
+    SQLHSTMT stmt = handle.get();
     WideString table_type = Utf8ToWide("TABLE");
     SQLRETURN rc = SQLTablesW(stmt, nullptr, 0, nullptr, 0, nullptr, 0, table_type.data(), SQL_NTS);
     names->clear();
@@ -658,11 +342,9 @@ class OdbcConnection final : public Connection {
       names->push_back(std::move(text));
     }
     if (rc != SQL_NO_DATA) {
-      errors = Diagnostics(SQL_HANDLE_STMT, stmt, wide_, source_);
-      SQLFreeHandle(SQL_HANDLE_STMT, stmt);
-      return Fail(Status::IoError("cannot list the tables"), std::move(errors), source_);
+      return Fail(Status::IoError("cannot list the tables"),
+                  Diagnostics(SQL_HANDLE_STMT, stmt, wide_, source_), source_);
     }
-    SQLFreeHandle(SQL_HANDLE_STMT, stmt);
     return Status::Ok();
   }
 
@@ -730,8 +412,8 @@ class OdbcConnection final : public Connection {
   bool wide() const { return wide_; }
 
  private:
-  Status Allocate(SQLHSTMT* stmt) {
-    if (SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_STMT, dbc_, stmt))) return Status::Ok();
+  Status Allocate(OdbcHandle* stmt) {
+    if (SQL_SUCCEEDED(stmt->Allocate(dbc_))) return Status::Ok();
     return Fail(Status::IoError("cannot allocate an ODBC statement"),
                 Diagnostics(SQL_HANDLE_DBC, dbc_, wide_, source_), source_);
   }
@@ -742,13 +424,7 @@ class OdbcConnection final : public Connection {
     return Fail(Status::IoError(what), std::move(errors), source_);
   }
 
-  Status NotOpen() {
-    SqlError e;
-    e.description = "The connection is not open.";
-    e.source = source_;
-    e.sql_state = "08003";
-    return Fail(Status::Closed(e.description), {e}, source_);
-  }
+  Status NotOpen() { return Fail(Status::Closed(kNotOpenText), {NotOpenError(source_)}, source_); }
 
   void AutocommitAgain() {
     (void)SQLSetConnectAttr(dbc_, SQL_ATTR_AUTOCOMMIT,

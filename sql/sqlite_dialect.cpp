@@ -1,43 +1,20 @@
 #include "sql/sqlite_dialect.h"
 
-#include <cstdlib>
 #include <utility>
 
 #include "core/text.h"
-#include "sql/decimal.h"
+#include "sql/server_errors.h"
 
 namespace torvan::sql {
 
 namespace {
 
-// SQL Server's error numbers for the faults the dialect reports in its place.
-constexpr int32_t kNotInSet = 0;
-constexpr int32_t kIncorrectSyntax = 102;
-constexpr int32_t kMoreColumnsThanValues = 109;
-constexpr int32_t kMoreValuesThanColumns = 110;
-constexpr int32_t kInvalidColumn = 207;
-constexpr int32_t kInvalidObject = 208;
-constexpr int32_t kColumnTwice = 264;
-constexpr int32_t kIdentityInsert = 544;
-constexpr int32_t kIdentityUpdate = 8102;
-constexpr int32_t kConvertToNumeric = 8114;
-constexpr int32_t kArithmeticOverflow = 8115;
-constexpr int32_t kTruncated = 8152;
+namespace se = server_error;
 
 // How deep NOT and parentheses may nest in a WHERE clause. Torvan's statements never nest
 // them; the parser descends once per level, so a text nesting them without end must be
 // refused before it takes the stack (and SQLite refuses expressions deeper than 1000).
 constexpr int kMaxNesting = 64;
-
-Status Refuse(SqlError* error, int32_t number, std::string_view state, std::string message) {
-  error->number = number;
-  error->native_error = number;
-  error->sql_state = std::string(state);
-  error->source = kDialectSource;
-  error->origin = ErrorOrigin::kDialect;
-  error->description = message;
-  return Status::InvalidArgument(std::move(message));
-}
 
 // A numeric column's value for comparing and ordering: the column itself, or the nearest
 // double of the exact digits a BLOB keeps.
@@ -77,14 +54,15 @@ class Parser {
   }
   Status Syntax() {
     std::string near = pos_ < t_.size() ? Describe(t_[pos_]) : "end of statement";
-    return Refuse(error_, kIncorrectSyntax, "42000", "Incorrect syntax near '" + near + "'.");
+    return DialectRefusal(error_, se::kIncorrectSyntax, IncorrectSyntaxText(near));
   }
   Status ExpectWord(std::string_view w) { return AcceptWord(w) ? Status::Ok() : Syntax(); }
   Status ExpectPunct(std::string_view p) { return AcceptPunct(p) ? Status::Ok() : Syntax(); }
   Status ExpectEnd() { return pos_ == t_.size() ? Status::Ok() : Syntax(); }
   Status NotInSet(std::string_view why) {
-    return Refuse(error_, kNotInSet, "42000",
-                  "Statement not supported by the SQLite engine (" + std::string(why) + ")");
+    return DialectRefusal(
+        error_, se::kNotInSet,
+        "Statement not supported by the SQLite engine (" + std::string(why) + ")");
   }
 
   Status Name(std::string* name);
@@ -154,10 +132,10 @@ Status Parser::TableName(std::string* name) {
 Status Parser::Resolve(const std::string& name, const TableInfo** table) {
   Status s = schema_->FindTable(Cp1252ToUtf8(name), table);
   if (!s.ok()) {
-    return Refuse(error_, kNotInSet, "HY000", "Cannot read the schema: " + s.message());
+    return DialectRefusal(error_, se::kSchemaUnreadable, "Cannot read the schema: " + s.message());
   }
   if (*table == nullptr) {
-    return Refuse(error_, kInvalidObject, "42S02", "Invalid object name '" + name + "'.");
+    return DialectRefusal(error_, se::kInvalidObject, InvalidObjectText(name));
   }
   return Status::Ok();
 }
@@ -168,7 +146,7 @@ Status Parser::Column(const TableInfo& table, const ColumnInfo** column) {
   if (!s.ok()) return s;
   *column = table.Find(Cp1252ToUtf8(name));
   if (*column == nullptr) {
-    return Refuse(error_, kInvalidColumn, "42S22", "Invalid column name '" + name + "'.");
+    return DialectRefusal(error_, se::kInvalidColumn, InvalidColumnText(name));
   }
   return Status::Ok();
 }
@@ -211,16 +189,12 @@ Status Parser::Insert() {
     if (!(s = Column(*table, &column)).ok()) return s;
     for (const ColumnInfo* c : columns) {
       if (c == column) {
-        return Refuse(error_, kColumnTwice, "42000",
-                      "The column name '" + Utf8ToCp1252(column->name) +
-                          "' is specified more than once in the SET clause or column list of "
-                          "an INSERT.");
+        return DialectRefusal(error_, se::kColumnTwice,
+                              ColumnTwiceText(Utf8ToCp1252(column->name)));
       }
     }
     if (column->type.kind == ColumnKind::kIdentity) {
-      return Refuse(error_, kIdentityInsert, "23000",
-                    "Cannot insert explicit value for identity column in table '" + name +
-                        "' when IDENTITY_INSERT is set to OFF.");
+      return DialectRefusal(error_, se::kIdentityInsert, IdentityInsertText(name));
     }
     columns.push_back(column);
   } while (AcceptPunct(","));
@@ -232,9 +206,7 @@ Status Parser::Insert() {
   size_t n = 0;
   do {
     if (n == columns.size()) {
-      return Refuse(error_, kMoreValuesThanColumns, "21S01",
-                    "There are fewer columns in the INSERT statement than values specified in "
-                    "the VALUES clause.");
+      return DialectRefusal(error_, se::kMoreValuesThanColumns, kMoreValuesThanColumnsText);
     }
     if (n > 0) {
       sql += ",";
@@ -245,9 +217,7 @@ Status Parser::Insert() {
     ++n;
   } while (AcceptPunct(","));
   if (n < columns.size()) {
-    return Refuse(error_, kMoreColumnsThanValues, "21S01",
-                  "There are more columns in the INSERT statement than values specified in "
-                  "the VALUES clause.");
+    return DialectRefusal(error_, se::kMoreColumnsThanValues, kMoreColumnsThanValuesText);
   }
   if (!(s = ExpectPunct(")")).ok()) return s;
   if (!(s = ExpectEnd()).ok()) return s;
@@ -270,8 +240,8 @@ Status Parser::Update() {
     const ColumnInfo* column = nullptr;
     if (!(s = Column(*table, &column)).ok()) return s;
     if (column->type.kind == ColumnKind::kIdentity) {
-      return Refuse(error_, kIdentityUpdate, "42000",
-                    "Cannot update identity column '" + Utf8ToCp1252(column->name) + "'.");
+      return DialectRefusal(error_, se::kIdentityUpdate,
+                            IdentityUpdateText(Utf8ToCp1252(column->name)));
     }
     if (!(s = ExpectPunct("=")).ok()) return s;
     if (!first) sql += ", ";
@@ -342,7 +312,7 @@ Status Parser::Select() {
       for (const std::string& n : names) {
         const ColumnInfo* c = table->Find(Cp1252ToUtf8(n));
         if (!c) {
-          return Refuse(error_, kInvalidColumn, "42S22", "Invalid column name '" + n + "'.");
+          return DialectRefusal(error_, se::kInvalidColumn, InvalidColumnText(n));
         }
         selected.push_back(c);
       }
@@ -383,7 +353,7 @@ Status Parser::IdentCurrent() {
   // does not depend on the name given, so the translation holds for every name.
   const TableInfo* sequence = nullptr;
   if (!(s = schema_->FindTable("sqlite_sequence", &sequence)).ok()) {
-    return Refuse(error_, kNotInSet, "HY000", "Cannot read the schema: " + s.message());
+    return DialectRefusal(error_, se::kSchemaUnreadable, "Cannot read the schema: " + s.message());
   }
   plan_->kind = PlanKind::kQuery;
   plan_->columns.push_back({"", {ColumnKind::kInteger, 0, kMaxIntegerPrecision, 0}});
@@ -410,7 +380,6 @@ Status Parser::OrderBy(const TableInfo& table, std::string* sql) {
     first = false;
     const std::string q = QuoteIdentifier(column->name);
     const char* up = descending ? " DESC" : "";
-    const char* down = descending ? "" : " DESC";
     switch (column->type.kind) {
       case ColumnKind::kDecimal:
         *sql += ByValue(q) + up;
@@ -515,26 +484,6 @@ Status Parser::Comparison(const TableInfo& table, std::string* sql) {
   return Status::Ok();
 }
 
-// A literal compared with a numeric column: an INTEGER when whole, else a REAL.
-BoundValue ComparedNumber(const Decimal& d) {
-  BoundValue v;
-  if (std::optional<int64_t> whole = WholeInt64(d)) {
-    v.kind = BoundValue::Kind::kInteger;
-    v.integer = *whole;
-  } else {
-    v.kind = BoundValue::Kind::kReal;
-    v.real = std::strtod(DecimalText(d, SignificantDecimals(d)).c_str(), nullptr);
-  }
-  return v;
-}
-
-Status ToNumericError(const Status& s, SqlError* error) {
-  if (s.code() == Status::Code::kFault) {
-    return Refuse(error, kArithmeticOverflow, "22003", s.message());
-  }
-  return Refuse(error, kConvertToNumeric, "22018", s.message());
-}
-
 }  // namespace
 
 // ---------------------------------------------------------------------------------------
@@ -549,130 +498,6 @@ const ColumnInfo* TableInfo::Find(std::string_view name) const {
 Status TranslateStatement(const std::vector<Token>& tokens, SchemaSource* schema, Plan* plan,
                           SqlError* error) {
   return Parser(tokens, schema, plan, error).Run();
-}
-
-Status BindLiteral(const ParamSpec& param, const Token& literal, BoundValue* value,
-                   SqlError* error) {
-  const std::string& text = literal.text;
-  const ColumnType& type = param.type;
-  switch (type.kind) {
-    case ColumnKind::kText: {
-      // A number given for a text column is a numeric value first, as in SQL Server:
-      // 0001234.50 becomes the text "1234.50".
-      std::string number;
-      if (literal.kind == TokenKind::kNumber) {
-        if (std::optional<Decimal> d = ParseDecimal(text)) {
-          size_t point = text.find('.');
-          size_t end = text.find_first_of("eE");
-          int written = point == std::string::npos ? 0
-                        : end == std::string::npos ? int(text.size() - point - 1)
-                                                   : SignificantDecimals(*d);
-          number = DecimalText(*d, written);
-        }
-      }
-      std::string_view s = literal.kind == TokenKind::kNumber && !number.empty() ? number : text;
-      if (param.use == ParamUse::kAssign && s.size() > size_t(type.length)) {
-        // SQL Server cuts trailing blanks that do not fit and refuses anything else.
-        if (s.find_first_not_of(' ', size_t(type.length)) != std::string_view::npos) {
-          return Refuse(error, kTruncated, "22001",
-                        "String or binary data would be truncated in column '" + param.column +
-                            "' (" + std::to_string(type.length) + " characters).");
-        }
-        s = s.substr(0, size_t(type.length));
-      }
-      value->kind = BoundValue::Kind::kText;
-      value->text = Cp1252ToUtf8(s);
-      return Status::Ok();
-    }
-    case ColumnKind::kInteger:
-    case ColumnKind::kIdentity: {
-      if (param.use == ParamUse::kAssign) {
-        std::string canonical;
-        Status s = ToNumeric(text, type.precision, 0, &canonical);
-        if (!s.ok()) return ToNumericError(s, error);
-        value->kind = BoundValue::Kind::kInteger;
-        value->integer = *CanonicalToInt64(canonical);
-        return Status::Ok();
-      }
-      std::optional<Decimal> d = ParseDecimal(text);
-      if (!d)
-        return ToNumericError(
-            Status::InvalidArgument("Error converting data type varchar to numeric."), error);
-      std::string canonical = DecimalText(*d, SignificantDecimals(*d));
-      std::optional<int64_t> whole =
-          d->fraction.empty() ? CanonicalToInt64(canonical) : std::nullopt;
-      if (whole) {
-        value->kind = BoundValue::Kind::kInteger;
-        value->integer = *whole;
-      } else {
-        // Not a whole number of 18 digits: no row can equal it, and a REAL keeps the
-        // order for < and >.
-        value->kind = BoundValue::Kind::kReal;
-        value->real = std::strtod(canonical.c_str(), nullptr);
-      }
-      return Status::Ok();
-    }
-    case ColumnKind::kDecimal: {
-      if (param.use == ParamUse::kAssign) {
-        std::string canonical;
-        Status s = ToNumeric(text, type.precision, type.scale, &canonical);
-        if (!s.ok()) return ToNumericError(s, error);
-        *value = StoredNumber(canonical);
-        return Status::Ok();
-      }
-      std::optional<Decimal> d = ParseDecimal(text);
-      if (!d)
-        return ToNumericError(
-            Status::InvalidArgument("Error converting data type varchar to numeric."), error);
-      *value = ComparedNumber(*d);
-      return Status::Ok();
-    }
-    case ColumnKind::kOther:
-      break;
-  }
-  if (literal.kind == TokenKind::kNumber) {
-    std::optional<Decimal> d = ParseDecimal(text);
-    if (d && d->fraction.empty()) {
-      if (std::optional<int64_t> whole = CanonicalToInt64(DecimalText(*d, 0))) {
-        value->kind = BoundValue::Kind::kInteger;
-        value->integer = *whole;
-        return Status::Ok();
-      }
-    }
-  }
-  value->kind = BoundValue::Kind::kText;
-  value->text = Cp1252ToUtf8(text);
-  return Status::Ok();
-}
-
-BoundValue StoredNumber(std::string_view canonical) {
-  BoundValue v;
-  const std::optional<Decimal> d = ParseDecimal(canonical);
-  if (d && WholeInt64(*d)) {
-    v.kind = BoundValue::Kind::kInteger;
-    v.integer = *WholeInt64(*d);
-  } else if (d && SignificantDigits(*d) <= kDigitsExactInDouble) {
-    v.kind = BoundValue::Kind::kReal;
-    v.real = std::strtod(std::string(canonical).c_str(), nullptr);
-  } else {
-    v.kind = BoundValue::Kind::kBlob;
-    v.text = std::string(canonical);
-  }
-  return v;
-}
-
-std::string DisplayText(const ColumnType& type, std::string_view stored_utf8) {
-  switch (type.kind) {
-    case ColumnKind::kInteger:
-    case ColumnKind::kIdentity:
-      return NumericDisplayText(stored_utf8, 0);
-    case ColumnKind::kDecimal:
-      return NumericDisplayText(stored_utf8, type.scale);
-    case ColumnKind::kText:
-    case ColumnKind::kOther:
-      break;
-  }
-  return Utf8ToCp1252(stored_utf8);
 }
 
 }  // namespace torvan::sql

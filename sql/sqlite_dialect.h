@@ -33,6 +33,7 @@
 
 #include "platform/status.h"
 #include "sql/connection.h"
+#include "sql/server_errors.h"  // kDialectSource, the errors the dialect raises
 #include "sql/sqlite_storage.h"
 #include "sql/tsql_lexer.h"
 
@@ -115,7 +116,5 @@ BoundValue StoredNumber(std::string_view canonical);
 
 // The text form of a stored value (UTF-8 text as SQLite gives it) of a column of `type`.
 std::string DisplayText(const ColumnType& type, std::string_view stored_utf8);
-
-inline constexpr char kDialectSource[] = "Torvan SQLite dialect";
 
 }  // namespace torvan::sql

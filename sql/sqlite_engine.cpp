@@ -6,6 +6,7 @@
 #include "sql/decimal.h"
 #include "sql/dialect_core.h"
 #include "sql/engines.h"
+#include "sql/server_errors.h"
 
 namespace torvan::sql {
 
@@ -265,13 +266,7 @@ class SqliteConnection final : public Connection {
   }
 
  private:
-  Status NotOpen() {
-    SqlError e;
-    e.description = "The connection is not open.";
-    e.source = kSource;
-    e.sql_state = "08003";
-    return Fail(Status::Closed(e.description), {e}, kSource);
-  }
+  Status NotOpen() { return Fail(Status::Closed(kNotOpenText), {NotOpenError(kSource)}, kSource); }
 
   ConnectionParams params_;
   std::unique_ptr<DialectCore> core_;

@@ -42,17 +42,6 @@ class Yes final : public Confirmations {
   bool AskOkCancel(Owner, std::string_view, std::string_view, int64_t) override { return true; }
 };
 
-int32_t FieldBytes(const BenchField& f) {
-  switch (f.type) {
-    case 'P':
-      return f.digits / 2 + 1;
-    case 'B':
-      return f.digits <= 4 ? 2 : 4;
-    default:
-      return f.digits;
-  }
-}
-
 // 0, or the port of the PostgreSQL server the database BENCH is on.
 int postgres_port = 0;
 
@@ -128,10 +117,11 @@ double FloorDrain(BenchHost& host, int n) {
     int i = 1;
     std::string text;
     for (const BenchField& f : BenchFields()) {
-      const int32_t bytes = FieldBytes(f);
+      // The bytes torvan-host gives the field: its data folder names no bytes (bench_host.cpp).
+      const int32_t bytes = hostlink::FieldBytes(hostlink::FieldType(f.type), f.digits);
       text = field(f.type, after + pos, bytes, f.digits, f.decimals);
       pos += bytes;
-      if (f.type == 'A') {
+      if (hostlink::IsTextField(hostlink::FieldType(f.type))) {
         text = Cp1252ToUtf8(text);
         sqlite3_bind_text(p.insert, i++, text.data(), int(text.size()), SQLITE_TRANSIENT);
         continue;
@@ -205,7 +195,7 @@ double FloorDrainPostgres(BenchHost& host, int n) {
     values.clear();
     int32_t pos = 1;
     for (const BenchField& f : BenchFields()) {
-      const int32_t bytes = FieldBytes(f);
+      const int32_t bytes = hostlink::FieldBytes(hostlink::FieldType(f.type), f.digits);
       std::string text = field(f.type, after + pos, bytes, f.digits, f.decimals);
       pos += bytes;
       if (f.type == 'A') {

@@ -5,6 +5,7 @@
 
 #include "config/settings.h"
 #include "core/text.h"
+#include "hostlink/field.h"
 #include "links/sql_control.h"
 #include "platform/clock.h"
 #include "platform/event_pump.h"
@@ -188,7 +189,7 @@ std::vector<std::string> CompareMirror(const FileEntry& file, const std::vector<
         continue;
       }
       bool same;
-      if (f.Tipo == "A") {
+      if (hostlink::IsTextField(f.Tipo)) {
         // Texts written on the SQL side keep the blanks their writer gave them.
         same = file.Pc_As ? TrimRight(m->second) == h->second && m->second.size() <= size_t(f.Byte)
                           : m->second == PadRight(h->second, size_t(f.Byte));
