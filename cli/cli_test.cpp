@@ -149,7 +149,9 @@ TEST_F(CliTest, BadAssignmentsAndValuesAreRefusedAndTheFileIsLeftUntouched) {
   for (const auto& [args, err] : rows) {
     Result r = Run(std::string("settings set ") + args);
     EXPECT_EQ(2, r.exit_code) << args;
-    if (*err != '\0') EXPECT_EQ(err, r.err) << args;
+    if (*err != '\0') {
+      EXPECT_EQ(err, r.err) << args;
+    }
     EXPECT_NE("", r.err) << args;
     EXPECT_EQ(before, Ini()) << args;
   }

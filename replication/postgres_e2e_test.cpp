@@ -197,7 +197,9 @@ TEST_P(PostgresFaultTable, NothingIsLostAndNothingAppliedTwice) {
     const bool stopped =
         fault != ServerFault::kTerminatedInDrain && fault != ServerFault::kTerminatedInReturn;
     Passes(3);  // with the server gone: every step fails, and returns
-    if (stopped) ASSERT_TRUE(server().Start());
+    if (stopped) {
+      ASSERT_TRUE(server().Start());
+    }
     Passes(1);
     // The link was lost, and the step opened it again by itself.
     EXPECT_TRUE(HasLineStarting("   DataBase GESTIONALE ricollegato") ||
