@@ -130,6 +130,24 @@ double TorvanReturn(BenchHost& host, int n) {
   return RateOf("Torvan returned", "events", count, n, start);
 }
 
+// The INSERT statement for the host of one event row (values as the database gives them).
+std::string HostInsert(const std::vector<std::string>& row, const std::string& idx) {
+  std::string names, values;
+  size_t i = 0;
+  for (const BenchField& f : BenchFields()) {
+    const std::string v = Utf8ToCp1252(row[i++]);
+    names += std::string(f.name) + ",";
+    if (f.type == 'A') {
+      values += "'";
+      for (char c : TrimRight(v)) values += c == '\'' ? std::string("''") : std::string(1, c);
+      values += "', ";
+    } else {
+      values += Trim(v) + ", ";
+    }
+  }
+  return "INSERT INTO DATI/" + kBack + " (" + names + "\xA7_T_IDX___) VALUES(" + values + idx + ")";
+}
+
 double FloorReturn(BenchHost& host, int n) {
   BenchTorvan pc(host, TORVAN_CHAR_TABLE);
   InsertRows(pc.folder() + "/BENCH.sqlite", n);
@@ -158,24 +176,14 @@ double FloorReturn(BenchHost& host, int n) {
     sqlite3_reset(master);
     sqlite3_bind_int64(event, 1, progr);
     if (sqlite3_step(event) != SQLITE_ROW) std::exit(1);
-    std::string names, values;
+    std::vector<std::string> row;
     int i = 0;
-    for (const BenchField& f : BenchFields()) {
-      const std::string v =
-          Utf8ToCp1252(reinterpret_cast<const char*>(sqlite3_column_text(event, i++)));
-      names += std::string(f.name) + ",";
-      if (f.type == 'A') {
-        values += "'";
-        for (char c : TrimRight(v)) values += c == '\'' ? std::string("''") : std::string(1, c);
-        values += "', ";
-      } else {
-        values += Trim(v) + ", ";
-      }
+    for (size_t k = 0; k < BenchFields().size(); ++k) {
+      row.push_back(reinterpret_cast<const char*>(sqlite3_column_text(event, i++)));
     }
     const std::string idx = reinterpret_cast<const char*>(sqlite3_column_text(event, i));
     sqlite3_reset(event);
-    const std::string statement =
-        "INSERT INTO DATI/" + kBack + " (" + names + "\xA7_T_IDX___) VALUES(" + values + idx + ")";
+    const std::string statement = HostInsert(row, idx);
     if (!floor.Exchange('R', statement, &reply) || reply.empty() ||
         floor.tables().HostToPc(uint8_t(reply[0])) != ' ') {
       std::fprintf(stderr, "the host refused: %s\n", statement.c_str());
@@ -188,24 +196,6 @@ double FloorReturn(BenchHost& host, int n) {
     ++count;
   }
   return RateOf("the floor returned", "events", count, n, start);
-}
-
-// The INSERT statement for the host of one event row (values as the database gives them).
-std::string HostInsert(const std::vector<std::string>& row, const std::string& idx) {
-  std::string names, values;
-  size_t i = 0;
-  for (const BenchField& f : BenchFields()) {
-    const std::string v = Utf8ToCp1252(row[i++]);
-    names += std::string(f.name) + ",";
-    if (f.type == 'A') {
-      values += "'";
-      for (char c : TrimRight(v)) values += c == '\'' ? std::string("''") : std::string(1, c);
-      values += "', ";
-    } else {
-      values += Trim(v) + ", ";
-    }
-  }
-  return "INSERT INTO DATI/" + kBack + " (" + names + "\xA7_T_IDX___) VALUES(" + values + idx + ")";
 }
 
 double FloorReturnPostgres(BenchHost& host, int n) {
