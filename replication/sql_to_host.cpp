@@ -163,7 +163,7 @@ SqlToHost::Outcome SqlToHost::OneMaster(int32_t d, double start, bool* completed
   m.database = d;
   {
     std::unique_ptr<sql::Recordset> rs;
-    if (!connection->OpenRecordset(SelectMaster(), &rs).ok()) {
+    if (!connection->OpenFirstRow(SelectMaster(), &rs).ok()) {
       Fault(d, reading);
       return Outcome::kStop;
     }

@@ -215,6 +215,12 @@ class Connection {
   // positioned on the first row (or at Eof()).
   virtual Status OpenRecordset(std::string_view statement,
                                std::unique_ptr<Recordset>* recordset) = 0;
+  // OpenRecordset for a caller that reads the first row only (the oldest master row): the
+  // recordset holds that row, or none. An engine that would bring every row of the answer
+  // at once (PostgreSQL) brings one.
+  virtual Status OpenFirstRow(std::string_view statement, std::unique_ptr<Recordset>* recordset) {
+    return OpenRecordset(statement, recordset);
+  }
   // The names of the base tables of the database, exactly as stored (case kept), without
   // views and system tables, in no particular order.
   virtual Status ListTables(std::vector<std::string>* names) = 0;

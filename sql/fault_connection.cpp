@@ -57,11 +57,23 @@ class FaultyConnection final : public Connection {
   }
 
   Status OpenRecordset(std::string_view statement, std::unique_ptr<Recordset>* recordset) override {
+    return Query(recordset, [&](std::unique_ptr<Recordset>* inner) {
+      return inner_->OpenRecordset(statement, inner);
+    });
+  }
+  Status OpenFirstRow(std::string_view statement, std::unique_ptr<Recordset>* recordset) override {
+    return Query(recordset, [&](std::unique_ptr<Recordset>* inner) {
+      return inner_->OpenFirstRow(statement, inner);
+    });
+  }
+
+  template <class Open>
+  Status Query(std::unique_ptr<Recordset>* recordset, Open open) {
     FaultKind kind;
     const bool fault = plan_->Next(FaultOp::kQuery, &kind);
     if (fault && kind != FaultKind::kLostAfter) return Inject(kind);
     std::unique_ptr<Recordset> inner;
-    Status s = Pass(inner_->OpenRecordset(statement, &inner));
+    Status s = Pass(open(&inner));
     if (!s.ok()) return s;
     if (fault) return Inject(kind);
     *recordset = std::make_unique<FaultyRecordset>(this, std::move(inner));

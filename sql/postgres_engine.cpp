@@ -204,10 +204,8 @@ class PgConnection final : public Connection {
   Dialect dialect() const override { return Dialect::kPostgres; }
 
   Status Execute(std::string_view statement) override {
-    return Alone([&] {
-      Result res(nullptr, &PQclear);
-      return Row(statement, &res);
-    });
+    Result res(nullptr, &PQclear);
+    return Row(statement, &res);
   }
 
   Status ExecuteNative(std::string_view statement) override {
@@ -224,11 +222,12 @@ class PgConnection final : public Connection {
   }
 
   Status OpenRecordset(std::string_view statement, std::unique_ptr<Recordset>* recordset) override {
-    Result res(nullptr, &PQclear);
-    Status s = Alone([&] { return Row(statement, &res); });
-    if (!s.ok()) return s;
-    *recordset = std::make_unique<PgRecordset>(std::move(res), open_);
-    return Status::Ok();
+    return Query(statement, "", recordset);
+  }
+  // The server sends every row of an answer at once: a caller that reads one row asks for
+  // one, or reading the oldest of N master rows would bring all N each time.
+  Status OpenFirstRow(std::string_view statement, std::unique_ptr<Recordset>* recordset) override {
+    return Query(statement, " LIMIT 1", recordset);
   }
 
   Status ListTables(std::vector<std::string>* names) override {
@@ -290,6 +289,15 @@ class PgConnection final : public Connection {
  private:
   static std::string Savepoint(int level) { return "torvan_" + std::to_string(level); }
 
+  Status Query(std::string_view statement, std::string_view suffix,
+               std::unique_ptr<Recordset>* recordset) {
+    Result res(nullptr, &PQclear);
+    Status s = Row(statement, &res, suffix);
+    if (!s.ok()) return s;
+    *recordset = std::make_unique<PgRecordset>(std::move(res), open_);
+    return Status::Ok();
+  }
+
   // Inside a transaction a failed statement undoes only itself, as in the other engines
   // (PostgreSQL would otherwise refuse every later statement of the transaction).
   template <class Work>
@@ -317,7 +325,9 @@ class PgConnection final : public Connection {
     return Failed(res.get());
   }
 
-  Status Row(std::string_view statement, Result* out) {
+  // A row statement, its literals as parameters, prepared once by its shape; `suffix` is
+  // added to the rewritten text.
+  Status Row(std::string_view statement, Result* out, std::string_view suffix = {}) {
     if (conn_ == nullptr) return NotOpen();
     Status s = Tokenize(statement, &tokens_);
     PgStatement pg;
@@ -328,11 +338,17 @@ class PgConnection final : public Connection {
     } else {
       return Fail(s, {MakeError("42601", s.message())}, kSource);
     }
+    pg.text += suffix;
     std::vector<const char*> values;
     for (const std::string& p : pg.params) values.push_back(p.c_str());
     for (int attempt = 0;; ++attempt) {
       std::string name;
-      if (s = PrepareOnce(pg, &name); !s.ok()) return s;
+      // Inside a transaction a statement that cannot be prepared (a missing table) would
+      // end the transaction: its first preparing is guarded too.
+      s = depth_ > 0 && !prepared_.contains(pg.text) ? Alone([&] { return PrepareOnce(pg, &name); })
+                                                     : PrepareOnce(pg, &name);
+      if (!s.ok()) return s;
+      if (depth_ > 0) return Guarded(name, values, out);
       out->reset(PQexecPrepared(conn_, name.c_str(), int(values.size()), values.data(), nullptr,
                                 nullptr, 0));
       if (Succeeded(out->get())) return Status::Ok();
@@ -345,6 +361,60 @@ class PgConnection final : public Connection {
       }
       return Failed(out->get());
     }
+  }
+
+  // A prepared statement inside a transaction, between a savepoint and its release, the
+  // three sent together and answered in one round trip (a pipeline). When the statement
+  // fails the server skips the release, and the savepoint is rolled back here: the
+  // failure undoes the statement alone.
+  Status Guarded(const std::string& name, const std::vector<const char*>& values, Result* out) {
+    static constexpr char kSet[] = "SAVEPOINT torvan_statement";
+    static constexpr char kRelease[] = "RELEASE SAVEPOINT torvan_statement";
+    if (PQenterPipelineMode(conn_) != 1) return Failed(nullptr);
+    auto send = [&](const char* text) {
+      return PQsendQueryParams(conn_, text, 0, nullptr, nullptr, nullptr, nullptr, 0) == 1;
+    };
+    bool sent = send(kSet) && PQsendQueryPrepared(conn_, name.c_str(), int(values.size()),
+                                                  values.data(), nullptr, nullptr, 0) == 1;
+    sent = sent && send(kRelease);
+    const bool synced = PQpipelineSync(conn_) == 1;
+    // The first result of each of the three; each query's results end with a null.
+    Result results[3] = {{nullptr, &PQclear}, {nullptr, &PQclear}, {nullptr, &PQclear}};
+    for (size_t query = 0; synced;) {
+      PGresult* r = PQgetResult(conn_);
+      if (r == nullptr) {
+        if (PQstatus(conn_) == CONNECTION_BAD) break;
+        ++query;
+        continue;
+      }
+      if (PQresultStatus(r) == PGRES_PIPELINE_SYNC) {
+        PQclear(r);
+        break;
+      }
+      if (query < 3 && !results[query]) {
+        results[query].reset(r);
+      } else {
+        PQclear(r);
+      }
+    }
+    if (PQexitPipelineMode(conn_) != 1) {
+      // Answers left unread (a sync that could not be sent): the session is of no more use.
+      const SqlError e = MakeError("08006", "the server's answers to a statement were lost");
+      Close();
+      return Fail(Status::IoError(e.description), {e}, kSource);
+    }
+    if (!sent || !synced || !Succeeded(results[0].get())) {
+      return Failed(results[0] && !Succeeded(results[0].get()) ? results[0].get() : nullptr);
+    }
+    if (!Succeeded(results[1].get())) {
+      Status s = Failed(results[1].get());
+      if (depth_ > 0)
+        (void)Simple("ROLLBACK TO SAVEPOINT torvan_statement; " + std::string(kRelease), false);
+      return s;
+    }
+    if (!Succeeded(results[2].get())) return Failed(results[2].get());
+    *out = std::move(results[1]);
+    return Status::Ok();
   }
 
   Status PrepareOnce(const PgStatement& pg, std::string* name) {

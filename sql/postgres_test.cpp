@@ -100,6 +100,23 @@ TEST_F(PostgresEngine, KeepsExactNumbersAndWindows1252Texts) {
   EXPECT_EQ("3", Scalar(conn_.get(), "SELECT COUNT(*) FROM [T] WHERE [V]<=0.001"));
   EXPECT_EQ("3", Scalar(conn_.get(), "SELECT IDENT_CURRENT('T')"));
   EXPECT_EQ("NULL", Scalar(conn_.get(), "SELECT IDENT_CURRENT('NONE')"));
+  // The oldest row alone, as the master table is read.
+  for (bool in_transaction : {false, true}) {
+    if (in_transaction) {
+      ASSERT_TRUE(conn_->Begin().ok());
+    }
+    std::unique_ptr<Recordset> rs;
+    ASSERT_TRUE(conn_->OpenFirstRow("SELECT [ID] FROM [T] ORDER BY [ID] DESC", &rs).ok());
+    ASSERT_FALSE(rs->Eof());
+    EXPECT_EQ("3", rs->Value(0).text);
+    ASSERT_TRUE(rs->MoveNext().ok());
+    EXPECT_TRUE(rs->Eof());
+    ASSERT_TRUE(conn_->OpenFirstRow("SELECT [ID] FROM [T] WHERE [ID]>3", &rs).ok());
+    EXPECT_TRUE(rs->Eof());
+    if (in_transaction) {
+      ASSERT_TRUE(conn_->Commit().ok());
+    }
+  }
   std::vector<std::string> tables;
   ASSERT_TRUE(conn_->ListTables(&tables).ok());
   EXPECT_EQ(tables, std::vector<std::string>{"T"});
@@ -118,13 +135,23 @@ TEST_F(PostgresEngine, ErrorsCarryTheirSqlstateAndSayTheyComeFromPostgres) {
       {"identity given", "INSERT INTO [T] ([ID]) VALUES(5)", "428C9"},
       {"not a number", "INSERT INTO [T] ([V]) VALUES('x')", "22P02"},
   };
-  for (const Row& row : rows) {
-    EXPECT_FALSE(conn_->Execute(row.tsql).ok()) << row.name;
-    ASSERT_EQ(1u, conn_->Errors().size()) << row.name;
-    EXPECT_EQ(row.state, FirstError().sql_state) << row.name;
-    EXPECT_EQ("PostgreSQL", FirstError().source) << row.name;
-    EXPECT_EQ(ErrorOrigin::kPostgres, FirstError().origin) << row.name;
-    EXPECT_FALSE(IsBusy(FirstError()) || IsConnectionLost(FirstError())) << row.name;
+  // Inside a transaction the statement goes between a savepoint and its release: the
+  // same errors, and the transaction goes on.
+  for (bool in_transaction : {false, true}) {
+    if (in_transaction) {
+      ASSERT_TRUE(conn_->Begin().ok());
+    }
+    for (const Row& row : rows) {
+      EXPECT_FALSE(conn_->Execute(row.tsql).ok()) << row.name;
+      ASSERT_EQ(1u, conn_->Errors().size()) << row.name;
+      EXPECT_EQ(row.state, FirstError().sql_state) << row.name;
+      EXPECT_EQ("PostgreSQL", FirstError().source) << row.name;
+      EXPECT_EQ(ErrorOrigin::kPostgres, FirstError().origin) << row.name;
+      EXPECT_FALSE(IsBusy(FirstError()) || IsConnectionLost(FirstError())) << row.name;
+    }
+    if (in_transaction) {
+      ASSERT_TRUE(conn_->Commit().ok()) << testing::ErrorsText(*conn_);
+    }
   }
   ASSERT_FALSE(conn_->Execute("DELETE FROM [NOPE] WHERE [X]=1").ok());
   EXPECT_EQ("NOPE", MissingTable(FirstError()));
@@ -160,12 +187,18 @@ TEST_F(PostgresEngine, ALockHeldByAnotherSessionIsBusyAndAnEndedLinkIsLost) {
   ASSERT_TRUE(other->Commit().ok());
   Run("UPDATE [T] SET [V]=2");
 
-  ASSERT_TRUE(
-      server().Admin("SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE "
-                     "datname='engine' AND application_name='Torvan'"));
-  EXPECT_FALSE(conn_->Execute("UPDATE [T] SET [V]=3").ok());
-  EXPECT_TRUE(IsConnectionLost(FirstError())) << testing::ErrorsText(*conn_);
-  ASSERT_TRUE(conn_->Open().ok());
+  // Ended by the server, outside a transaction and inside one.
+  for (bool in_transaction : {false, true}) {
+    if (in_transaction) {
+      ASSERT_TRUE(conn_->Begin().ok());
+    }
+    ASSERT_TRUE(
+        server().Admin("SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE "
+                       "datname='engine' AND application_name='Torvan'"));
+    EXPECT_FALSE(conn_->Execute("UPDATE [T] SET [V]=3").ok());
+    EXPECT_TRUE(IsConnectionLost(FirstError())) << testing::ErrorsText(*conn_);
+    ASSERT_TRUE(conn_->Open().ok());
+  }
   EXPECT_EQ("2.000", Scalar(conn_.get(), "SELECT [V] FROM [T]"));
 }
 
