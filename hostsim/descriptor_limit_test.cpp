@@ -27,29 +27,10 @@ namespace torvan::hostsim {
 namespace {
 
 using namespace std::chrono_literals;
-using testing::Header;
-using testing::RawClient;
-using testing::Request;
-using testing::Tables;
+using namespace testing;
 
 constexpr char kRefusing[] = "connections are refused until descriptors free up";
 constexpr char kAcceptingAgain[] = "accepting connections again";
-
-template <typename F>
-bool Eventually(F done, std::chrono::milliseconds limit = 10s) {
-  const auto deadline = std::chrono::steady_clock::now() + limit;
-  while (!done()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    std::this_thread::sleep_for(10ms);
-  }
-  return true;
-}
-
-size_t Count(const std::string& text, const std::string& what) {
-  size_t n = 0;
-  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
-  return n;
-}
 
 // torvan-host serving `dir` in a child process allowed `descriptors` open files.
 class LimitedHost {

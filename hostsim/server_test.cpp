@@ -12,26 +12,7 @@
 namespace torvan::hostsim {
 namespace {
 
-using testing::Ctl;
-using testing::Header;
-using testing::RawClient;
-using testing::Request;
-using testing::RunningServer;
-using testing::SampleHost;
-using testing::Tables;
-
-std::string Host(const std::string& pc) { return Tables().ToHost(pc); }
-
-// Connects to the host server program and takes its greeting.
-void OpenLink(RawClient& client, int port) {
-  ASSERT_TRUE(client.Connect(port));
-  ASSERT_EQ(Header('0', 0), client.Read(6));
-}
-
-std::string Exchange(RawClient& client, char code, const std::string& data) {
-  EXPECT_TRUE(client.Send(Request(code, data)));
-  return client.ReadReply();
-}
+using namespace testing;
 
 TEST(FtpServerTest, LoginAndRemoteCommandStartTheHostServerProgram) {
   SampleHost sample;

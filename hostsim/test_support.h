@@ -208,6 +208,47 @@ class RawClient {
   int fd_ = -1;
 };
 
+inline std::string Host(const std::string& pc) { return Tables().ToHost(pc); }
+
+// Connects to the host server program and takes its greeting.
+inline void OpenLink(RawClient& client, int port) {
+  ASSERT_TRUE(client.Connect(port));
+  ASSERT_EQ(Header('0', 0), client.Read(6));
+}
+
+inline std::string Exchange(RawClient& client, char code, const std::string& data) {
+  EXPECT_TRUE(client.Send(Request(code, data)));
+  return client.ReadReply();
+}
+
+// An FTP client logged in as the sample host's user.
+inline void FtpLogin(RawClient& ftp, int port) {
+  ASSERT_TRUE(ftp.Connect(port));
+  ftp.ReadLine();
+  ftp.ReadLine();
+  ASSERT_TRUE(ftp.Send("USER UTENTE\r\nPASS Torvan1\r\n"));
+  ASSERT_EQ("331 Enter password.\r\n", ftp.ReadLine());
+  ASSERT_EQ("230 UTENTE logged on.\r\n", ftp.ReadLine());
+}
+
+// Waits, at most `limit`, until `done` holds.
+template <typename F>
+bool Eventually(F done, std::chrono::milliseconds limit = std::chrono::seconds(10)) {
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  while (!done()) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return true;
+}
+
+// How often `what` occurs in `text`.
+inline size_t Count(const std::string& text, const std::string& what) {
+  size_t n = 0;
+  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+  return n;
+}
+
 inline CtlResult Ctl(const std::string& dir, std::vector<std::string> args) {
   CtlResult r;
   Status s = CtlCall(dir, args, 5000, &r);
