@@ -153,11 +153,9 @@ class Flood {
   std::thread thread_;
 };
 
+// A server short of descriptors may answer its control socket slowly.
 CtlResult Control(const std::string& dir, const std::vector<std::string>& args) {
-  CtlResult r;
-  Status s = CtlCall(dir, args, 10000, &r);
-  EXPECT_TRUE(s.ok()) << s.message();
-  return r;
+  return Ctl(dir, args, 10000);
 }
 
 TEST(DescriptorLimitTest, FloodThenServedAgainAndShutdownDuringAFlood) {

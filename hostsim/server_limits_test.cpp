@@ -139,12 +139,10 @@ TEST(HostProgramPortTest, APortRefusedLeavesTheProgramWhereItIs) {
 }
 
 // Image requests are 27 bytes in and 8,198 out: the cheapest way to make a host hoard.
+// The first chunk of the first part of image PIANTA0003 of kind 1:
+const std::string kFirstChunk = std::string("PIANTA0003") + "1" + "00001" + "00001";
 std::string ImageRequests(size_t count) {
-  std::string one = Request('I',
-                            "PIANTA0003"
-                            "1"
-                            "00001"
-                            "00001");
+  const std::string one = Request('I', kFirstChunk);
   std::string all;
   for (size_t i = 0; i < count; ++i) all += one;
   return all;
@@ -174,12 +172,7 @@ TEST(ReplyCapTest, ClientsThatDoNotReadAreCappedAndTheOthersServed) {
   RawClient reader;
   OpenLink(reader, server.host_port());
   for (int i = 0; i < 20; ++i) {
-    std::string reply = Exchange(reader, 'I',
-                                 "PIANTA0003"
-                                 "1"
-                                 "00001"
-                                 "00001");
-    ASSERT_EQ(kReplyFrame, reply.size()) << i;
+    ASSERT_EQ(kReplyFrame, Exchange(reader, 'I', kFirstChunk).size()) << i;
   }
   EXPECT_EQ(Header('0', 197), Exchange(reader, '3', "S").substr(0, 6));
 

@@ -14,6 +14,19 @@ namespace {
 
 using namespace testing;
 
+// A running torvan-host on a copy of the sample host; Ctl speaks to it.
+class Served : public ::testing::Test {
+ protected:
+  CtlResult Ctl(std::vector<std::string> args) {
+    return testing::Ctl(sample.path(), std::move(args));
+  }
+  SampleHost sample;
+  RunningServer server{sample.path()};
+};
+using HostServerTest = Served;
+using FaultTest = Served;
+using BadClientTest = Served;
+
 TEST(FtpServerTest, LoginAndRemoteCommandStartTheHostServerProgram) {
   SampleHost sample;
   RunningServer server(sample.path(), /*host_port_at_once=*/false);
@@ -61,10 +74,8 @@ TEST(FtpServerTest, LoginAndRemoteCommandStartTheHostServerProgram) {
   EXPECT_EQ(Header('0', 197), Exchange(link, '3', "S").substr(0, 6));
 }
 
-TEST(FtpServerTest, RefusedLoginFaultRejectsTheRightPassword) {
-  SampleHost sample;
-  RunningServer server(sample.path());
-  ASSERT_EQ(0, Ctl(sample.path(), {"fault", "refuse-login", "1"}).exit_code);
+TEST_F(FaultTest, ARefusedLoginRejectsTheRightPassword) {
+  ASSERT_EQ(0, Ctl({"fault", "refuse-login", "1"}).exit_code);
   for (const char* expected : {"530 ", "230 "}) {
     RawClient ftp;
     ASSERT_TRUE(ftp.Connect(server.ftp_port()));
@@ -74,26 +85,22 @@ TEST(FtpServerTest, RefusedLoginFaultRejectsTheRightPassword) {
     EXPECT_EQ("331 Enter password.\r\n", ftp.ReadLine());
     EXPECT_EQ(0u, ftp.ReadLine().rfind(expected, 0)) << expected;
   }
-  EXPECT_NE(std::string::npos,
-            Ctl(sample.path(), {"faults"}).text.find("refuse-login\t0\tapplied 1\n"));
+  EXPECT_NE(std::string::npos, Ctl({"faults"}).text.find("refuse-login\t0\tapplied 1\n"));
 }
 
-TEST(HostServerTest, ChangesFlowInOrderAndAreAcknowledgedByTheNextRequest) {
-  SampleHost sample;
-  RunningServer server(sample.path());
-  ASSERT_EQ(
-      0, Ctl(sample.path(), {"insert", "DATI/CLIENTI", "CODCLI=C00009", "RAGSOC=Pasticceria Bonfà"})
-             .exit_code);
-  ASSERT_EQ(0, Ctl(sample.path(), {"update", "DATI/CLIENTI", "1", "ATTIVO=N"}).exit_code);
-  ASSERT_EQ(0, Ctl(sample.path(), {"delete", "DATI/ORDINI", "2"}).exit_code);
-  EXPECT_EQ("3\n", Ctl(sample.path(), {"queue"}).text);
+TEST_F(HostServerTest, ChangesFlowInOrderAndAreAcknowledgedByTheNextRequest) {
+  ASSERT_EQ(0,
+            Ctl({"insert", "DATI/CLIENTI", "CODCLI=C00009", "RAGSOC=Pasticceria Bonfà"}).exit_code);
+  ASSERT_EQ(0, Ctl({"update", "DATI/CLIENTI", "1", "ATTIVO=N"}).exit_code);
+  ASSERT_EQ(0, Ctl({"delete", "DATI/ORDINI", "2"}).exit_code);
+  EXPECT_EQ("3\n", Ctl({"queue"}).text);
 
   RawClient link;
   OpenLink(link, server.host_port());
   std::string first = Exchange(link, 'S', "");
   EXPECT_EQ(Host("CLIENTI   DATI      "), first.substr(6 + 20, 20));
   EXPECT_EQ(Host("1"), first.substr(6 + 54, 1));
-  EXPECT_EQ("3\n", Ctl(sample.path(), {"queue"}).text);  // not acknowledged yet
+  EXPECT_EQ("3\n", Ctl({"queue"}).text);  // not acknowledged yet
 
   // The link drops before the next request: the change comes again.
   link.Close();
@@ -101,24 +108,22 @@ TEST(HostServerTest, ChangesFlowInOrderAndAreAcknowledgedByTheNextRequest) {
   EXPECT_EQ(first, Exchange(link, 'S', ""));
   std::string second = Exchange(link, 'S', "");
   EXPECT_EQ(Host("3"), second.substr(6 + 54, 1));
-  EXPECT_EQ("2\n", Ctl(sample.path(), {"queue"}).text);
+  EXPECT_EQ("2\n", Ctl({"queue"}).text);
   std::string third = Exchange(link, 'S', "");
   EXPECT_EQ(Host("ORDINI    DATI      "), third.substr(6 + 20, 20));
   EXPECT_EQ(Host("2"), third.substr(6 + 54, 1));
   EXPECT_EQ(Header('1', 0), Exchange(link, 'S', ""));
-  EXPECT_EQ("0\n", Ctl(sample.path(), {"queue"}).text);
+  EXPECT_EQ("0\n", Ctl({"queue"}).text);
 }
 
-TEST(HostServerTest, ARefreshQueuesAClearAndEveryRecordUnchanged) {
-  SampleHost sample;
-  RunningServer server(sample.path());
-  const std::string before = Ctl(sample.path(), {"dump", "DATI/ARTICOLI"}).text;
+TEST_F(HostServerTest, ARefreshQueuesAClearAndEveryRecordUnchanged) {
+  const std::string before = Ctl({"dump", "DATI/ARTICOLI"}).text;
   const size_t records = size_t(std::count(before.begin(), before.end(), '\n'));
   ASSERT_GT(records, 0u);
   EXPECT_EQ("queued DATI/ARTICOLI: a clear and " + std::to_string(records) + " records\n",
-            Ctl(sample.path(), {"refresh", "DATI/ARTICOLI"}).text);
-  EXPECT_EQ(std::to_string(records + 1) + "\n", Ctl(sample.path(), {"queue"}).text);
-  EXPECT_EQ(before, Ctl(sample.path(), {"dump", "DATI/ARTICOLI"}).text);
+            Ctl({"refresh", "DATI/ARTICOLI"}).text);
+  EXPECT_EQ(std::to_string(records + 1) + "\n", Ctl({"queue"}).text);
+  EXPECT_EQ(before, Ctl({"dump", "DATI/ARTICOLI"}).text);
   RawClient link;
   OpenLink(link, server.host_port());
   EXPECT_EQ(Host("4"), Exchange(link, 'S', "").substr(6 + 54, 1));
@@ -127,10 +132,10 @@ TEST(HostServerTest, ARefreshQueuesAClearAndEveryRecordUnchanged) {
     EXPECT_EQ(Host("1"), added.substr(6 + 54, 1));
   }
   EXPECT_EQ(Header('1', 0), Exchange(link, 'S', ""));
-  EXPECT_EQ(2, Ctl(sample.path(), {"refresh", "DATI/NESSUNO"}).exit_code);
+  EXPECT_EQ(2, Ctl({"refresh", "DATI/NESSUNO"}).exit_code);
 }
 
-TEST(HostServerTest, QueueAndRecordsSurviveARestart) {
+TEST(RestartTest, QueueAndRecordsSurviveARestart) {
   SampleHost sample;
   std::string delivered;
   {
@@ -162,9 +167,7 @@ TEST(HostServerTest, QueueAndRecordsSurviveARestart) {
   EXPECT_EQ(delivered, Exchange(link, 'S', ""));
 }
 
-TEST(HostServerTest, StatementsChangeTheFileWithoutQueueing) {
-  SampleHost sample;
-  RunningServer server(sample.path());
+TEST_F(HostServerTest, StatementsChangeTheFileWithoutQueueing) {
   RawClient link;
   OpenLink(link, server.host_port());
   EXPECT_EQ(Header('0', 1) + Host(" "),
@@ -173,17 +176,15 @@ TEST(HostServerTest, StatementsChangeTheFileWithoutQueueing) {
                      "WHERE RRN(a)=1"));
   EXPECT_EQ(Header('0', 1) + Host("N"),
             Exchange(link, 'R', " DELETE FROM DATI/CONTATTI a WHERE \xA7_T_IDX___=13"));
-  std::string dump = Ctl(sample.path(), {"dump", "DATI/CONTATTI"}).text;
+  std::string dump = Ctl({"dump", "DATI/CONTATTI"}).text;
   EXPECT_NE(std::string::npos,
             dump.find("ESITO=N\tVALORE=00000000012000.000\t\xC2\xA7_T_IDX___=12"))
       << dump;
-  EXPECT_EQ("0\n", Ctl(sample.path(), {"queue"}).text);
+  EXPECT_EQ("0\n", Ctl({"queue"}).text);
 }
 
-TEST(HostServerTest, ControlCommandsRefuseBadInputAndChangeNothing) {
-  SampleHost sample;
-  RunningServer server(sample.path());
-  const std::string before = Ctl(sample.path(), {"dump", "DATI/CLIENTI"}).text;
+TEST_F(HostServerTest, ControlCommandsRefuseBadInputAndChangeNothing) {
+  const std::string before = Ctl({"dump", "DATI/CLIENTI"}).text;
   const std::vector<std::vector<std::string>> bad = {
       {"insert", "DATI/NESSUNO", "A=1"},
       {"insert", "DATI/CLIENTI", "COLORE=rosso"},
@@ -213,19 +214,17 @@ TEST(HostServerTest, ControlCommandsRefuseBadInputAndChangeNothing) {
       {"frobnicate"},
   };
   for (const auto& args : bad) {
-    CtlResult r = Ctl(sample.path(), args);
+    CtlResult r = Ctl(args);
     EXPECT_EQ(2, r.exit_code) << args[0] << " " << (args.size() > 1 ? args[1] : "");
     EXPECT_FALSE(r.text.empty());
   }
-  EXPECT_EQ(before, Ctl(sample.path(), {"dump", "DATI/CLIENTI"}).text);
-  EXPECT_EQ("0\n", Ctl(sample.path(), {"queue"}).text);
+  EXPECT_EQ(before, Ctl({"dump", "DATI/CLIENTI"}).text);
+  EXPECT_EQ("0\n", Ctl({"queue"}).text);
 }
 
-TEST(HostServerTest, ScheduleAndStoppingReachTimeReplies) {
-  SampleHost sample;
-  RunningServer server(sample.path());
-  ASSERT_EQ(0, Ctl(sample.path(), {"schedule", "20261205220000", "20261206063000"}).exit_code);
-  ASSERT_EQ(0, Ctl(sample.path(), {"stopping", "on"}).exit_code);
+TEST_F(HostServerTest, ScheduleAndStoppingReachTimeReplies) {
+  ASSERT_EQ(0, Ctl({"schedule", "20261205220000", "20261206063000"}).exit_code);
+  ASSERT_EQ(0, Ctl({"stopping", "on"}).exit_code);
   RawClient link;
   OpenLink(link, server.host_port());
   std::string p = Tables().ToPc(Exchange(link, 'P', "20261205140509000000"));
@@ -237,16 +236,13 @@ TEST(HostServerTest, ScheduleAndStoppingReachTimeReplies) {
       p.substr(0, 34));
   std::string t = Tables().ToPc(Exchange(link, 'T', "20261205140509000000"));
   EXPECT_EQ("S", t.substr(6, 1));
-  EXPECT_EQ("stop 20261205220000\nrestart 20261206063000\nstopping on\n",
-            Ctl(sample.path(), {"schedule"}).text);
+  EXPECT_EQ("stop 20261205220000\nrestart 20261206063000\nstopping on\n", Ctl({"schedule"}).text);
 }
 
-TEST(HostServerTest, GenerateQueuesEveryChange) {
-  SampleHost sample;
-  RunningServer server(sample.path());
-  CtlResult r = Ctl(sample.path(), {"generate", "DATI/ARTICOLI", "500", "7"});
+TEST_F(HostServerTest, GenerateQueuesEveryChange) {
+  CtlResult r = Ctl({"generate", "DATI/ARTICOLI", "500", "7"});
   ASSERT_EQ(0, r.exit_code) << r.text;
-  EXPECT_EQ("500\n", Ctl(sample.path(), {"queue"}).text);
+  EXPECT_EQ("500\n", Ctl({"queue"}).text);
   RawClient link;
   OpenLink(link, server.host_port());
   int served = 0;
@@ -254,10 +250,8 @@ TEST(HostServerTest, GenerateQueuesEveryChange) {
   EXPECT_EQ(500, served);
 }
 
-TEST(FaultTest, CloseAfterBytesOfTheNextReply) {
-  SampleHost sample;
-  RunningServer server(sample.path());
-  ASSERT_EQ(0, Ctl(sample.path(), {"fault", "close-after", "9"}).exit_code);
+TEST_F(FaultTest, CloseAfterBytesOfTheNextReply) {
+  ASSERT_EQ(0, Ctl({"fault", "close-after", "9"}).exit_code);
   RawClient link;
   OpenLink(link, server.host_port());
   link.Send(Request('P', "20261205140509000000"));
@@ -268,37 +262,35 @@ TEST(FaultTest, CloseAfterBytesOfTheNextReply) {
   EXPECT_EQ(51u, Exchange(link, 'P', "20261205140509000000").size());
 }
 
-TEST(FaultTest, DelaySplitPairAndCorruptLength) {
-  SampleHost sample;
-  RunningServer server(sample.path());
+TEST_F(FaultTest, DelaySplitPairAndCorruptLength) {
   RawClient link;
   OpenLink(link, server.host_port());
   const std::string normal = Exchange(link, '3', "S");
   ASSERT_EQ(203u, normal.size());
 
-  ASSERT_EQ(0, Ctl(sample.path(), {"fault", "delay", "150"}).exit_code);
+  ASSERT_EQ(0, Ctl({"fault", "delay", "150"}).exit_code);
   auto start = std::chrono::steady_clock::now();
   EXPECT_EQ(normal, Exchange(link, '3', "S"));
   EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(140));
-  ASSERT_EQ(0, Ctl(sample.path(), {"fault", "delay", "0"}).exit_code);
+  ASSERT_EQ(0, Ctl({"fault", "delay", "0"}).exit_code);
 
-  ASSERT_EQ(0, Ctl(sample.path(), {"fault", "split", "50"}).exit_code);
+  ASSERT_EQ(0, Ctl({"fault", "split", "50"}).exit_code);
   link.Send(Request('3', "S"));
   std::string first = link.ReadSome();
   EXPECT_EQ(normal.substr(0, 50), first);
   EXPECT_EQ(normal.substr(50), link.Read(153));
-  ASSERT_EQ(0, Ctl(sample.path(), {"fault", "split", "0"}).exit_code);
+  ASSERT_EQ(0, Ctl({"fault", "split", "0"}).exit_code);
 
-  ASSERT_EQ(0, Ctl(sample.path(), {"fault", "pair"}).exit_code);
+  ASSERT_EQ(0, Ctl({"fault", "pair"}).exit_code);
   link.Send(Request('3', "S") + Request('3', "N"));
   std::string both = link.Read(203 + 203);
   EXPECT_EQ(normal, both.substr(0, 203));
   EXPECT_EQ(Host("ARCHIVIO"), both.substr(203 + 7, 8));
   // A held reply with nothing to pair it with goes alone after the hold.
-  ASSERT_EQ(0, Ctl(sample.path(), {"fault", "pair", "50"}).exit_code);
+  ASSERT_EQ(0, Ctl({"fault", "pair", "50"}).exit_code);
   EXPECT_EQ(normal, Exchange(link, '3', "S"));
 
-  ASSERT_EQ(0, Ctl(sample.path(), {"fault", "corrupt-length"}).exit_code);
+  ASSERT_EQ(0, Ctl({"fault", "corrupt-length"}).exit_code);
   link.Send(Request('3', "S"));
   std::string header = link.Read(6);
   int32_t length = 0;
@@ -306,30 +298,25 @@ TEST(FaultTest, DelaySplitPairAndCorruptLength) {
   EXPECT_FALSE(hostlink::ParseZonedLength(header.substr(1), &length).ok());
   EXPECT_EQ(normal.substr(6), link.Read(197));
 
-  std::string report = Ctl(sample.path(), {"faults"}).text;
+  std::string report = Ctl({"faults"}).text;
   for (const char* line : {"delay\t0\tapplied 1\n", "split\t0\tapplied 1\n",
                            "pair\toff\tapplied 2\n", "corrupt-length\toff\tapplied 1\n"}) {
     EXPECT_NE(std::string::npos, report.find(line)) << line << report;
   }
 }
 
-TEST(FaultTest, RefusedRequestsOfOneCode) {
-  SampleHost sample;
-  RunningServer server(sample.path());
-  ASSERT_EQ(0, Ctl(sample.path(), {"insert", "DATI/CLIENTI", "CODCLI=X"}).exit_code);
-  ASSERT_EQ(0, Ctl(sample.path(), {"fault", "refuse", "S", "1"}).exit_code);
+TEST_F(FaultTest, RefusedRequestsOfOneCode) {
+  ASSERT_EQ(0, Ctl({"insert", "DATI/CLIENTI", "CODCLI=X"}).exit_code);
+  ASSERT_EQ(0, Ctl({"fault", "refuse", "S", "1"}).exit_code);
   RawClient link;
   OpenLink(link, server.host_port());
   EXPECT_EQ(Header('1', 0), Exchange(link, 'S', ""));
   EXPECT_EQ(Host("0"), Exchange(link, 'S', "").substr(0, 1));
-  ASSERT_EQ(0, Ctl(sample.path(), {"fault", "clear"}).exit_code);
-  EXPECT_NE(std::string::npos,
-            Ctl(sample.path(), {"faults"}).text.find("refuse S\t0\tapplied 1\n"));
+  ASSERT_EQ(0, Ctl({"fault", "clear"}).exit_code);
+  EXPECT_NE(std::string::npos, Ctl({"faults"}).text.find("refuse S\t0\tapplied 1\n"));
 }
 
-TEST(BadClientTest, GarbageAndVanishingClientsLeaveTheServerServing) {
-  SampleHost sample;
-  RunningServer server(sample.path());
+TEST_F(BadClientTest, GarbageAndVanishingClientsLeaveTheServerServing) {
   {
     RawClient garbage;
     OpenLink(garbage, server.host_port());
@@ -358,13 +345,11 @@ TEST(BadClientTest, GarbageAndVanishingClientsLeaveTheServerServing) {
   RawClient good;
   OpenLink(good, server.host_port());
   EXPECT_EQ(Header('0', 197), Exchange(good, '3', "S").substr(0, 6));
-  const std::string dump = Ctl(sample.path(), {"dump", "DATI/CLIENTI"}).text;
+  const std::string dump = Ctl({"dump", "DATI/CLIENTI"}).text;
   EXPECT_EQ(5, std::count(dump.begin(), dump.end(), '\n'));
 }
 
-TEST(BadClientTest, SecondServerOnTheSameFolderIsRefused) {
-  SampleHost sample;
-  RunningServer server(sample.path());
+TEST_F(BadClientTest, SecondServerOnTheSameFolderIsRefused) {
   ServerOptions options;
   options.data_dir = sample.path();
   options.ftp_port = 0;

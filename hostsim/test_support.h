@@ -249,9 +249,9 @@ inline size_t Count(const std::string& text, const std::string& what) {
   return n;
 }
 
-inline CtlResult Ctl(const std::string& dir, std::vector<std::string> args) {
+inline CtlResult Ctl(const std::string& dir, std::vector<std::string> args, int timeout_ms = 5000) {
   CtlResult r;
-  Status s = CtlCall(dir, args, 5000, &r);
+  Status s = CtlCall(dir, args, timeout_ms, &r);
   EXPECT_TRUE(s.ok()) << s.message();
   return r;
 }
