@@ -34,7 +34,7 @@ std::string Rcmd(RawClient& ftp, const std::string& port5) {
   return ftp.ReadLine();
 }
 
-// The number in the status line that starts with `key` ("unsent", "refused").
+// The number in the status line that starts with `key` ("unsent", "connections host").
 int64_t StatusNumber(const std::string& dir, const std::string& key) {
   const std::string text = Ctl(dir, {"status"}).text;
   size_t at = text.find("\n" + key + " ");
@@ -43,12 +43,6 @@ int64_t StatusNumber(const std::string& dir, const std::string& key) {
   int64_t n = -1;
   std::from_chars(text.data() + at, text.data() + text.size(), n);
   return n;
-}
-
-int HostConnections(const std::string& dir) {
-  const std::string text = Ctl(dir, {"status"}).text;
-  size_t at = text.find("connections host ");
-  return at == std::string::npos ? -1 : std::atoi(text.c_str() + at + 17);
 }
 
 size_t OpenDescriptors() {
@@ -177,7 +171,7 @@ TEST(ReplyCapTest, ClientsThatDoNotReadAreCappedAndTheOthersServed) {
   EXPECT_EQ(Header('0', 197), Exchange(reader, '3', "S").substr(0, 6));
 
   // Kept at their cap, the hoarders are dropped; the reader stays.
-  ASSERT_TRUE(Eventually([&] { return HostConnections(sample.path()) == 1; }));
+  ASSERT_TRUE(Eventually([&] { return StatusNumber(sample.path(), "connections host") == 1; }));
   size_t got = 0;
   for (std::string part; !(part = hoarders[0].ReadSome(2000)).empty();) got += part.size();
   EXPECT_LT(got, 2400 * kReplyFrame);
@@ -219,7 +213,7 @@ TEST(IdleTest, IdleConnectionsEndHalfRequestsIncluded) {
   // Nothing of the half statement was run.
   const std::string dump = Ctl(sample.path(), {"dump", "DATI/CLIENTI"}).text;
   EXPECT_EQ(0u, dump.rfind("1\t", 0)) << dump;
-  EXPECT_EQ(0, HostConnections(sample.path()));
+  EXPECT_EQ(0, StatusNumber(sample.path(), "connections host"));
 }
 
 TEST(IdleTest, AClientThatKeepsAskingStays) {

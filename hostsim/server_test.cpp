@@ -228,12 +228,7 @@ TEST_F(HostServerTest, ScheduleAndStoppingReachTimeReplies) {
   RawClient link;
   OpenLink(link, server.host_port());
   std::string p = Tables().ToPc(Exchange(link, 'P', "20261205140509000000"));
-  EXPECT_EQ(
-      "0"
-      "00045"
-      "20261205220000"
-      "20261206063000",
-      p.substr(0, 34));
+  EXPECT_EQ(std::string("0") + "00045" + "20261205220000" + "20261206063000", p.substr(0, 34));
   std::string t = Tables().ToPc(Exchange(link, 'T', "20261205140509000000"));
   EXPECT_EQ("S", t.substr(6, 1));
   EXPECT_EQ("stop 20261205220000\nrestart 20261206063000\nstopping on\n", Ctl({"schedule"}).text);

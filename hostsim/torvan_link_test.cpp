@@ -106,11 +106,8 @@ TEST_F(TorvanLinkTest, CatalogueTimeChangesImagesAndStatements) {
   ASSERT_TRUE(platform::ReadFile(sample_.path() + "/images/PIANTA0003.00001", &image).ok());
   std::string fetched;
   for (int chunk = 1;; ++chunk) {
-    hostlink::ExchangeReply r = Exchange('I',
-                                         "PIANTA0003"
-                                         "1"
-                                         "00001" +
-                                             ZeroPad(chunk, 5));
+    hostlink::ExchangeReply r =
+        Exchange('I', "PIANTA0003" + std::string("1") + "00001" + ZeroPad(chunk, 5));
     if (!r.served()) break;
     fetched += r.raw;
   }
