@@ -225,12 +225,13 @@ bool HostToSql::Server_SQL_Sincro() {
     if (blocked) return worked;
   }
   if (!state.LinkUp) return worked;
-  if (Receive()) worked = true;
+  const bool received = Receive();
   if (!journal_->waiting().empty()) {
     bool blocked = false;
     if (ApplyWaiting(start, &blocked)) worked = true;
+    if (blocked) return worked;  // what came is held: no reason to call again at once
   }
-  return worked;
+  return worked || received;
 }
 
 bool HostToSql::Journaled(std::string data, std::string received) {
