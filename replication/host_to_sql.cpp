@@ -161,6 +161,21 @@ void HostToSql::LinkLost() {
 
 size_t HostToSql::JournalDepth() const { return journal_ ? journal_->waiting().size() : 0; }
 
+void HostToSql::ShowDepth() {
+  RunState& state = rt_.program.state;
+  const std::deque<JournalEntry>& waiting = journal_->waiting();
+  while (!journaled_at_.empty() &&
+         (waiting.empty() || journaled_at_.front().first < waiting.front().sequence)) {
+    journaled_at_.pop_front();
+  }
+  state.Giornale_In_Attesa = int64_t(waiting.size());
+  if (journaled_at_.empty()) {
+    state.Giornale_Dal.reset();
+  } else {
+    state.Giornale_Dal = journaled_at_.front().second;
+  }
+}
+
 bool HostToSql::OpenJournal() {
   Program& program = rt_.program;
   if (journal_ != nullptr) {
@@ -187,6 +202,9 @@ bool HostToSql::OpenJournal() {
     return false;
   }
   (void)journal_fault_.Ended("[Server_SQL_Sincro] " + program.paths.journal + " aperto");
+  for (const JournalEntry& e : journal_->waiting()) {
+    journaled_at_.emplace_back(e.sequence, program.clock->Monotonic());
+  }
   if (!note.empty()) program.Scrivi_Messaggio("[Server_SQL_Sincro] " + note);
   if (!migrated.empty()) {
     program.Scrivi_Messaggio("[Server_SQL_Sincro] La modifica trattenuta in " +
@@ -216,6 +234,13 @@ bool HostToSql::Server_SQL_Sincro() {
   }
 
   const double start = platform::SecondsSinceMidnight(program.Now());
+  const bool worked = Work(start);
+  ShowDepth();
+  return worked;
+}
+
+bool HostToSql::Work(double start) {
+  RunState& state = rt_.program.state;
   bool worked = false;
   // What the journal holds goes first (after a restart, a change held): a change that
   // cannot be applied stops the asking, so the host keeps what follows it.
@@ -249,6 +274,7 @@ bool HostToSql::Journaled(std::string data, std::string received) {
   }
   (void)journal_fault_.Ended("[Server_SQL_Sincro] " + journal_->path() + " di nuovo scritto");
   unjournaled_.reset();
+  journaled_at_.emplace_back(journal_->waiting().back().sequence, program.clock->Monotonic());
   return true;
 }
 

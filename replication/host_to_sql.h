@@ -28,6 +28,7 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <map>
 #include <memory>
 #include <optional>
@@ -137,6 +138,10 @@ class HostToSql {
   void StatementFailed(sql::Connection* c, const FileEntry& file, const Status& s,
                        Failure* failure);
   void LinkLost();
+  // The journal's depth and oldest change in RunState, for the status and the metrics.
+  void ShowDepth();
+  // Server_SQL_Sincro past its checks and the time exchange.
+  bool Work(double start);
 
   Runtime& rt_;
   Confirmations& confirmations_;
@@ -145,6 +150,8 @@ class HostToSql {
   RepeatedFault journal_fault_;  // the journal file's
   std::unique_ptr<Journal> journal_;
   std::optional<JournalEntry> unjournaled_;  // received, its append failed
+  // When each waiting change was journaled (monotonic), by sequence: the apply lag.
+  std::deque<std::pair<uint64_t, platform::MonotonicTime>> journaled_at_;
   bool held_ = false;                        // the journal's first change fails alone
   int32_t held_attempts_ = 0;
   // Per database number: the journal's position there, as last read or committed.
