@@ -184,10 +184,9 @@ void Run(CliContext& context, bool once) {
     control.Sincronismo();  // passes until both steps report nothing
     PendingState pending;
     JournalContents journal;
-    const bool held = !ReadPendingState(program.paths.pending, &pending).ok() ||
-                      pending.held.has_value() ||
-                      !ReadJournal(program.paths.journal, &journal).ok() ||
-                      !journal.waiting.empty();
+    const bool held =
+        !ReadPendingState(program.paths.pending, &pending).ok() || pending.held.has_value() ||
+        !ReadJournal(program.paths.journal, &journal).ok() || !journal.waiting.empty();
     const bool left = held || !program.state.LinkUp || EventsWaiting(rt);
     control.Server__Stop(true);
     context.exit_code = left ? kExitWorkLeft : kExitOk;
@@ -215,9 +214,9 @@ void PendingCommand(CliContext& context, bool set_aside) {
   if (set_aside) {
     bool was_held = false;
     HeldChangeView view;
-    Status s = SetAsideHeld(program.paths.pending, program.paths.journal,
-                            program.paths.set_aside_log, catalogue, tables, NowText(),
-                            program.settings.Durevole, &was_held, &view);
+    Status s =
+        SetAsideHeld(program.paths.pending, program.paths.journal, program.paths.set_aside_log,
+                     catalogue, tables, NowText(), program.settings.Durevole, &was_held, &view);
     if (!s.ok()) {
       *context.err << "torvan: " << Cp1252ToUtf8(s.message()) << "\n";
       context.exit_code = kExitFailed;

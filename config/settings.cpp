@@ -195,10 +195,10 @@ void Leggi_Parametri(Program& program) {
                                error + "; in uso " + s.Metriche_Indirizzo);
     }
   }
-  for (auto [key, value] : {std::pair{"Lotto_Modifiche", &s.Lotto_Modifiche},
-                            std::pair{"Lotto_Ms", &s.Lotto_Ms},
-                            std::pair{"Giornale_Modifiche", &s.Giornale_Modifiche},
-                            std::pair{"Giornale_Byte", &s.Giornale_Byte}}) {
+  for (auto [key, value] :
+       {std::pair{"Lotto_Modifiche", &s.Lotto_Modifiche}, std::pair{"Lotto_Ms", &s.Lotto_Ms},
+        std::pair{"Giornale_Modifiche", &s.Giornale_Modifiche},
+        std::pair{"Giornale_Byte", &s.Giornale_Byte}}) {
     const std::string text = Trim(GetPrivateProfileString(kGenerale, key, "", ini));
     if (text.empty()) continue;
     if (std::string error = CheckProfileSetting(key, text); error.empty()) {
@@ -347,8 +347,7 @@ constexpr ProfileSetting kProfileKeys[] = {
      "Indirizzo IP su cui ascolta il server delle metriche (0.0.0.0: tutti)"},
     {"Lotto_Modifiche", kGenerale, "200",
      "Modifiche del sistema origine chieste di seguito e applicate in una transazione"},
-    {"Lotto_Ms", kGenerale, "200",
-     "Millisecondi entro cui si chiedono le modifiche di un lotto"},
+    {"Lotto_Ms", kGenerale, "200", "Millisecondi entro cui si chiedono le modifiche di un lotto"},
     {"Giornale_Modifiche", kGenerale, "10000",
      "Modifiche ricevute e non applicate oltre le quali non se ne chiedono altre"},
     {"Giornale_Byte", kGenerale, "67108864",

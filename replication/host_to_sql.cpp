@@ -226,8 +226,7 @@ bool HostToSql::Server_SQL_Sincro() {
 
   const platform::MonotonicTime now = program.clock->Monotonic();
   const int32_t restart = program.settings.parametri.Attesa_Restart;
-  if (state.LinkUp &&
-      now > state.LastTimeExchange + platform::Days(restart == 0 ? 0.002 : 0.001)) {
+  if (state.LinkUp && now > state.LastTimeExchange + platform::Days(restart == 0 ? 0.002 : 0.001)) {
     state.LastTimeExchange = now;
     (void)hostlink::TimeExchange(program, rt_.socket, kRoutine);  // its failure is logged
     if (!rt_.socket.connected(kSlot)) LinkLost();
@@ -296,8 +295,8 @@ bool HostToSql::Receive() {
         journal_->waiting_bytes() >= uint64_t(settings.Giornale_Byte)) {
       break;  // full: the host keeps the rest until what is here is applied
     }
-    if (asked > 0 && (received >= settings.Lotto_Modifiche ||
-                      program.clock->Monotonic() >= until || state.StopRequested())) {
+    if (asked > 0 && (received >= settings.Lotto_Modifiche || program.clock->Monotonic() >= until ||
+                      state.StopRequested())) {
       break;
     }
     hostlink::ExchangeReply reply =
@@ -394,9 +393,9 @@ HostToSql::BatchEnd HostToSql::ApplyBatch(size_t n, Batch* batch) {
     if (!decoded.ok()) {
       failure.reason = decoded.message();
     } else if (FindTarget(done.change, &n_file, &file, &failure)) {
-      if (n_file == 0 || (done.change.code != hostlink::change_record::kCleared &&
-                          done.change.code != '1' && done.change.code != '2' &&
-                          done.change.code != '3')) {
+      if (n_file == 0 ||
+          (done.change.code != hostlink::change_record::kCleared && done.change.code != '1' &&
+           done.change.code != '2' && done.change.code != '3')) {
         done.logged = true;  // not replicated to SQL: consumed, counted and logged
         batch->done.push_back(std::move(done));
         continue;
@@ -499,13 +498,13 @@ HostToSql::BatchEnd HostToSql::ApplyBatch(size_t n, Batch* batch) {
 std::string HostToSql::DatabaseName(int32_t db) const {
   const Catalogue& catalogue = rt_.catalogue;
   for (int k = 1; k <= catalogue.N_File && k < int(catalogue.Tab_File.size()); ++k) {
-    if (catalogue.Tab_File[size_t(k)].Indice_DB == db) return catalogue.Tab_File[size_t(k)].DataBase;
+    if (catalogue.Tab_File[size_t(k)].Indice_DB == db)
+      return catalogue.Tab_File[size_t(k)].DataBase;
   }
   return std::to_string(db);
 }
 
-bool HostToSql::Position(int32_t db, const FileEntry& file, uint64_t* position,
-                         Failure* failure) {
+bool HostToSql::Position(int32_t db, const FileEntry& file, uint64_t* position, Failure* failure) {
   auto known = positions_.find(db);
   if (known != positions_.end()) {
     *position = known->second;

@@ -152,7 +152,7 @@ class HostToSql {
   std::optional<JournalEntry> unjournaled_;  // received, its append failed
   // When each waiting change was journaled (monotonic), by sequence: the apply lag.
   std::deque<std::pair<uint64_t, platform::MonotonicTime>> journaled_at_;
-  bool held_ = false;                        // the journal's first change fails alone
+  bool held_ = false;  // the journal's first change fails alone
   int32_t held_attempts_ = 0;
   // Per database number: the journal's position there, as last read or committed.
   std::map<int32_t, uint64_t> positions_;

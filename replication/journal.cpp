@@ -173,7 +173,8 @@ Status ReplaceFile(const std::string& path, const std::string& bytes, bool* rena
   Status s = WriteAllAt(fd, fresh, bytes, 0);
   if (s.ok() && ::fdatasync(fd) != 0) s = PosixError("sync " + fresh, errno);
   ::close(fd);
-  if (s.ok() && ::rename(fresh.c_str(), path.c_str()) != 0) s = PosixError("rename " + fresh, errno);
+  if (s.ok() && ::rename(fresh.c_str(), path.c_str()) != 0)
+    s = PosixError("rename " + fresh, errno);
   if (!s.ok()) {
     (void)::unlink(fresh.c_str());
     return s;
@@ -185,8 +186,8 @@ Status ReplaceFile(const std::string& path, const std::string& bytes, bool* rena
 uint64_t NewId() {
   timespec t{};
   ::clock_gettime(CLOCK_REALTIME, &t);
-  const uint64_t id = (uint64_t(t.tv_sec) * 1000000000u + uint64_t(t.tv_nsec)) ^
-                      (uint64_t(::getpid()) << 40);
+  const uint64_t id =
+      (uint64_t(t.tv_sec) * 1000000000u + uint64_t(t.tv_nsec)) ^ (uint64_t(::getpid()) << 40);
   return (id & 0x7FFFFFFFFFFFFFFFull) | 1;  // positive in a BIGINT, never 0
 }
 
@@ -273,7 +274,8 @@ Status Journal::Write(JournalRecord type, uint64_t sequence, std::string_view pa
       return Status::IoError(s.message() + "; il file non torna all'offset " +
                              std::to_string(c_.valid_bytes));
     }
-    return Status::IoError(s.message() + "; il file torna all'ultima registrazione intera (offset " +
+    return Status::IoError(s.message() +
+                           "; il file torna all'ultima registrazione intera (offset " +
                            std::to_string(c_.valid_bytes) + ")");
   }
   c_.valid_bytes += bytes.size();

@@ -67,11 +67,11 @@ struct JournalEntry {
 // What a journal file says, read back.
 struct JournalContents {
   uint64_t id = 0;
-  uint64_t last_sequence = 0;       // the last sequence used
-  std::string last_received;        // data of the last change received, "" when none
-  std::deque<JournalEntry> waiting; // received, neither applied nor set aside, in order
-  uint64_t valid_bytes = 0;         // where the last whole record ends
-  bool torn_tail = false;           // bytes after valid_bytes were cut off (or would be)
+  uint64_t last_sequence = 0;        // the last sequence used
+  std::string last_received;         // data of the last change received, "" when none
+  std::deque<JournalEntry> waiting;  // received, neither applied nor set aside, in order
+  uint64_t valid_bytes = 0;          // where the last whole record ends
+  bool torn_tail = false;            // bytes after valid_bytes were cut off (or would be)
 };
 
 // Reads the journal at `path` without changing it. A missing file is an empty journal (id

@@ -36,7 +36,8 @@ class JournalTest : public ::testing::Test {
     Status s = ReadJournal(path_, &c);
     EXPECT_TRUE(s.ok()) << s.message();
     std::vector<std::string> out;
-    for (const JournalEntry& e : c.waiting) out.push_back(std::to_string(e.sequence) + ":" + e.data);
+    for (const JournalEntry& e : c.waiting)
+      out.push_back(std::to_string(e.sequence) + ":" + e.data);
     return out;
   }
 
@@ -83,7 +84,8 @@ TEST_F(JournalTest, ATornTailIsCutAndDamageBeforeGoodRecordsIsNamed) {
     ASSERT_TRUE(j->Append("due", "t").ok());
   }
   const std::string whole = Bytes();
-  const size_t second = whole.size() - (journal_format::kHeaderSize + journal_format::kBodyFixed + 2 + 3);
+  const size_t second =
+      whole.size() - (journal_format::kHeaderSize + journal_format::kBodyFixed + 2 + 3);
   struct Row {
     const char* meaning;
     std::string bytes;
@@ -101,7 +103,8 @@ TEST_F(JournalTest, ATornTailIsCutAndDamageBeforeGoodRecordsIsNamed) {
        "all'offset " + std::to_string(second), true},
       {"a damaged record before a good one", flipped,
        "danneggiato: registrazione all'offset " +
-           std::to_string(second - (journal_format::kHeaderSize + journal_format::kBodyFixed + 2 + 3)),
+           std::to_string(second -
+                          (journal_format::kHeaderSize + journal_format::kBodyFixed + 2 + 3)),
        false},
   };
   for (const Row& row : rows) {
@@ -126,7 +129,8 @@ TEST_F(JournalTest, AFullDiskCutsBackToTheLastWholeRecord) {
   std::unique_ptr<Journal> j = Open();
   ASSERT_TRUE(j->Append("uno", "t").ok());
   const size_t before = Bytes().size();
-  struct sigaction ignore {}, old {};
+  struct sigaction ignore {
+  }, old{};
   ignore.sa_handler = SIG_IGN;
   ASSERT_EQ(0, ::sigaction(SIGXFSZ, &ignore, &old));
   rlimit limit{}, was{};
@@ -138,9 +142,8 @@ TEST_F(JournalTest, AFullDiskCutsBackToTheLastWholeRecord) {
   ::setrlimit(RLIMIT_FSIZE, &was);
   ::sigaction(SIGXFSZ, &old, nullptr);
   ASSERT_FALSE(s.ok());
-  EXPECT_NE(std::string::npos,
-            s.message().find("torna all'ultima registrazione intera (offset " +
-                             std::to_string(before) + ")"))
+  EXPECT_NE(std::string::npos, s.message().find("torna all'ultima registrazione intera (offset " +
+                                                std::to_string(before) + ")"))
       << s.message();
   EXPECT_EQ(before, Bytes().size());
   EXPECT_EQ(1u, j->waiting().size());

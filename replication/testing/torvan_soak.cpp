@@ -166,9 +166,9 @@ class Soak {
     // One start in three dies by itself at a named instant of replication (kill_point.h),
     // after some work: the steps of the journal, the apply and the return.
     static const char* const kPoints[] = {
-        "change-received",  "change-journaled", "change-applied", "position-written",
-        "batch-committed",  "journal-advanced", "image-chunk",    "event-marked",
-        "event-answered",   "event-removed"};
+        "change-received", "change-journaled", "change-applied", "position-written",
+        "batch-committed", "journal-advanced", "image-chunk",    "event-marked",
+        "event-answered",  "event-removed"};
     if (o_.kill_every > 0 && OneIn(3)) {
       env.push_back(std::string("TORVAN_TEST_KILL_AT=") +
                     kPoints[Pick(0, long(std::size(kPoints)) - 1)] + "@" +
