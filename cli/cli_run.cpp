@@ -26,6 +26,7 @@
 #include "links/link_ops.h"
 #include "platform/qt_loop.h"
 #include "replication/held_change.h"
+#include "replication/journal.h"
 #include "replication/pending_file.h"
 #include "replication/replication.h"
 #include "schema/statements.h"
@@ -182,8 +183,10 @@ void Run(CliContext& context, bool once) {
   if (once) {
     control.Sincronismo();  // passes until both steps report nothing
     PendingState pending;
+    JournalContents journal;
     const bool held =
-        !ReadPendingState(program.paths.pending, &pending).ok() || pending.held.has_value();
+        !ReadPendingState(program.paths.pending, &pending).ok() || pending.held.has_value() ||
+        !ReadJournal(program.paths.journal, &journal).ok() || !journal.waiting.empty();
     const bool left = held || !program.state.LinkUp || EventsWaiting(rt);
     control.Server__Stop(true);
     context.exit_code = left ? kExitWorkLeft : kExitOk;
@@ -211,8 +214,9 @@ void PendingCommand(CliContext& context, bool set_aside) {
   if (set_aside) {
     bool was_held = false;
     HeldChangeView view;
-    Status s = SetAsideHeld(program.paths.pending, program.paths.set_aside_log, catalogue, tables,
-                            NowText(), program.settings.Durevole, &was_held, &view);
+    Status s =
+        SetAsideHeld(program.paths.pending, program.paths.journal, program.paths.set_aside_log,
+                     catalogue, tables, NowText(), program.settings.Durevole, &was_held, &view);
     if (!s.ok()) {
       *context.err << "torvan: " << Cp1252ToUtf8(s.message()) << "\n";
       context.exit_code = kExitFailed;

@@ -322,8 +322,10 @@ TEST_F(RunTest, AHostThatSaysItIsStoppingSuspendsReplication) {
 // once, every change made on the SQL side reached the host once.
 TEST_F(RunTest, AKillAtAnyInstantLosesNothingAndAppliesNothingTwice) {
   const std::vector<std::string> points = {
-      "change-received@2", "change-held@1",    "change-applied@3", "image-chunk@1",
-      "event-marked@1",    "event-answered@1", "event-answered@3", "event-removed@2"};
+      "change-received@2",  "change-journaled@1", "change-journaled@3", "change-applied@3",
+      "position-written@1", "position-written@2", "batch-committed@1",  "journal-advanced@1",
+      "image-chunk@1",      "event-marked@1",     "event-answered@1",   "event-answered@3",
+      "event-removed@2"};
   // H0 is updated on the host, Q on the SQL side: no record is changed on both sides at
   // once (the two updates would cross, each side keeping the other's).
   Ctl({"insert", "DATI/CONTATTI", "CODCLI=H0"});

@@ -83,6 +83,10 @@ void PrintSettings(ConsoleSession& session, std::ostream& err) {
       {"Attributi", MaskedAttributes(s.sql.Attributi)},
       {"Metriche", num(s.Metriche)},
       {"Metriche_Indirizzo", s.Metriche_Indirizzo},
+      {"Lotto_Modifiche", std::to_string(s.Lotto_Modifiche)},
+      {"Lotto_Ms", std::to_string(s.Lotto_Ms)},
+      {"Giornale_Modifiche", std::to_string(s.Giornale_Modifiche)},
+      {"Giornale_Byte", std::to_string(s.Giornale_Byte)},
   };
   for (const auto& [name, value] : lines) {
     session.Print(std::string(name) + "=" + VisibleText(value));
@@ -116,7 +120,9 @@ void AddSettingsCommand(CLI::App& app, CliContext& context) {
            "Attesa_Prima_Stop Ciclo_Sincronizz Libreria Porta_FTP Log_Su_File Native_Client "
            "Attesa_Restart Log_PC_AS, i flag S o N; inoltre Durevole (0 o 1), Metriche (la "
            "porta dove Torvan serve GET /metrics, 0 nessuna), Metriche_Indirizzo (l'indirizzo "
-           "su cui ascolta, 127.0.0.1 se manca), Motore (SQLite, ODBC o PostgreSQL), Motori "
+           "su cui ascolta, 127.0.0.1 se manca), Lotto_Modifiche e Lotto_Ms (modifiche e "
+           "millisecondi di un lotto), Giornale_Modifiche e Giornale_Byte (il limite del "
+           "giornale delle modifiche ricevute), Motore (SQLite, ODBC o PostgreSQL), Motori "
            "(il motore di singoli DataBase, NOME=motore;...), Driver e Driver_Nativo (il "
            "driver ODBC, o DSN=<nome>) e Attributi (gli attributi ODBC, o le opzioni di "
            "PostgreSQL, aggiunti a ogni connessione)); un valore che le impostazioni non possono "

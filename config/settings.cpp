@@ -105,6 +105,26 @@ bool Flag(std::string_view plain, size_t pos) { return Trim(Mid(plain, pos, 1)) 
 
 std::string Number(int32_t value) { return std::to_string(value); }
 
+// The bounds of the journal and of its batches: the largest value each key takes, 0 for
+// another key.
+int64_t JournalBound(std::string_view name) {
+  if (name == "Lotto_Modifiche" || name == "Lotto_Ms") return 10000;
+  if (name == "Giornale_Modifiche") return 1000000;
+  if (name == "Giornale_Byte") return int64_t(1) << 30;
+  return 0;
+}
+
+// The value of a text of digits only, 1 to `max`; 0 for anything else.
+int64_t WholeNumber(std::string_view text, int64_t max) {
+  if (text.empty() || text.size() > 10) return 0;
+  int64_t v = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return 0;
+    v = v * 10 + (c - '0');
+  }
+  return v <= max ? v : 0;
+}
+
 }  // namespace
 
 Settings ParseParameterString(std::string_view plain) {
@@ -173,6 +193,19 @@ void Leggi_Parametri(Program& program) {
     } else {
       program.Scrivi_Messaggio("ERRORE nella lettura del file delle impostazioni " + ini + ": " +
                                error + "; in uso " + s.Metriche_Indirizzo);
+    }
+  }
+  for (auto [key, value] :
+       {std::pair{"Lotto_Modifiche", &s.Lotto_Modifiche}, std::pair{"Lotto_Ms", &s.Lotto_Ms},
+        std::pair{"Giornale_Modifiche", &s.Giornale_Modifiche},
+        std::pair{"Giornale_Byte", &s.Giornale_Byte}}) {
+    const std::string text = Trim(GetPrivateProfileString(kGenerale, key, "", ini));
+    if (text.empty()) continue;
+    if (std::string error = CheckProfileSetting(key, text); error.empty()) {
+      *value = WholeNumber(text, JournalBound(key));
+    } else {
+      program.Scrivi_Messaggio("ERRORE nella lettura del file delle impostazioni " + ini + ": " +
+                               error + "; in uso " + std::to_string(*value));
     }
   }
   // A file with no section yields the defaults above; say why rather than go on silently.
@@ -312,6 +345,13 @@ constexpr ProfileSetting kProfileKeys[] = {
      "Porta dove Torvan serve le metriche a Prometheus (GET /metrics); 0 nessuna"},
     {"Metriche_Indirizzo", kGenerale, "127.0.0.1",
      "Indirizzo IP su cui ascolta il server delle metriche (0.0.0.0: tutti)"},
+    {"Lotto_Modifiche", kGenerale, "200",
+     "Modifiche del sistema origine chieste di seguito e applicate in una transazione"},
+    {"Lotto_Ms", kGenerale, "200", "Millisecondi entro cui si chiedono le modifiche di un lotto"},
+    {"Giornale_Modifiche", kGenerale, "10000",
+     "Modifiche ricevute e non applicate oltre le quali non se ne chiedono altre"},
+    {"Giornale_Byte", kGenerale, "67108864",
+     "Byte di modifiche ricevute e non applicate oltre i quali non se ne chiedono altre"},
     {"Motore", kSql, "SQLite", "Motore SQL di ogni DataBase: SQLite, ODBC o PostgreSQL"},
     {"Motori", kSql, "",
      "Motore di singoli DataBase (per esempio GESTIONALE=PostgreSQL;ARCHIVIO=SQLite;)"},
@@ -384,6 +424,11 @@ bool IsProfileSetting(std::string_view name) { return FindProfileKey(name) != nu
 
 std::string CheckProfileSetting(std::string_view name, std::string_view value) {
   const std::string n(name);
+  if (const int64_t max = JournalBound(name); max > 0) {
+    return WholeNumber(value, max) > 0
+               ? ""
+               : n + ": un numero intero da 1 a " + std::to_string(max) + ", non " + Quoted(value);
+  }
   if (name == "Durevole") {
     return value == "0" || value == "1" ? "" : n + ": 0 oppure 1, non " + Quoted(value);
   }

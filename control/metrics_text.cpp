@@ -100,6 +100,13 @@ void RunSection(Exposition& e, const StatusSnapshot& s) {
 }
 
 void LagSection(Exposition& e, const StatusSnapshot& s) {
+  e.One("torvan_journal_depth", "gauge",
+        "Host changes received into the journal (acknowledged to the host) and not yet "
+        "applied.",
+        std::to_string(s.journal_depth));
+  e.One("torvan_journal_apply_lag_seconds", "gauge",
+        "Seconds the oldest change of the journal waits to be applied; 0 when none waits.",
+        Number(s.journal_lag < 0 ? 0 : s.journal_lag));
   if (s.host_lag >= 0) {
     e.One("torvan_host_to_sql_lag_seconds", "gauge",
           "Seconds since replication last found the host's queue of changes empty (since "

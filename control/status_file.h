@@ -76,6 +76,8 @@ struct StatusSnapshot {
   bool held = false;
   std::vector<std::string> held_lines;  // as `torvan pending` prints them
   int32_t in_flight = 0;                // SQL-side events whose status was never read
+  int64_t journal_depth = 0;            // host changes journaled, not yet applied
+  double journal_lag = -1;              // seconds the oldest of them waits; -1 none
 
   std::vector<StatusDatabase> databases;
 

@@ -124,6 +124,8 @@ void StatusWriter::Gather() {
   s.last_applied_age = last_applied_ ? SecondsBetween(*last_applied_, now) : -1;
   s.host_queue_seen_empty = st.Coda_Host_Vuota.has_value();
   s.host_lag = SecondsBetween(st.Coda_Host_Vuota.value_or(started_), now);
+  s.journal_depth = st.Giornale_In_Attesa;
+  s.journal_lag = st.Giornale_Dal ? SecondsBetween(*st.Giornale_Dal, now) : -1;
 
   s.counters = stats.Stat_Contatori;
   s.times = stats.Stat_Tempi;

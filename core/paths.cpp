@@ -25,6 +25,7 @@ Paths Paths::InFolder(const std::string& folder) {
   p.pc_as_log = prefix + "TnC_PC_AS.Log";
   p.char_table = prefix + "TnC_TBL1.Tbl";
   p.pending = prefix + "TnC_PENDENTI.DAT";
+  p.journal = prefix + "TnC_GIORNALE.DAT";
   p.refused_log = prefix + "TnC_RIFIUTATI.Log";
   p.set_aside_log = prefix + "TnC_ACCANTONATI.Log";
   p.status = prefix + "TnC_STATO.DAT";

@@ -20,6 +20,7 @@ struct Paths {
   // Replication's own files: the changes in transit (replication/pending_file.h), the
   // statements the host refused, and the host changes the operator set aside.
   std::string pending;        // "TnC_PENDENTI.DAT"
+  std::string journal;        // "TnC_GIORNALE.DAT", host changes (replication/journal.h)
   std::string refused_log;    // "TnC_RIFIUTATI.Log"
   std::string set_aside_log;  // "TnC_ACCANTONATI.Log"
   // What a running Torvan reports about itself (control/status_file.h).

@@ -36,6 +36,10 @@ struct RunState {
   // answered an S request with nothing waiting), monotonic; empty until it first does. The
   // host-to-SQL lag counts from it: it grows only while changes wait.
   std::optional<platform::MonotonicTime> Coda_Host_Vuota;
+  // The journal of host changes (replication/journal.h): how many received changes wait
+  // to be applied, and since when the oldest of them waits (monotonic; empty when none).
+  int64_t Giornale_In_Attesa = 0;
+  std::optional<platform::MonotonicTime> Giornale_Dal;
   bool Finestra_Messaggi_Aperta = false;
   bool Finestra_Opzioni_Aperta = false;
   bool Finestra_File_Aperta = false;

@@ -51,8 +51,9 @@ struct Settings {
   // "2": the PC clock follows the host clock at every time exchange (key "ClockMode" of
   // section "Generale"); any other value leaves the PC clock alone.
   std::string ClockMode;
-  // Key "Durevole" of section "Generale", "1": the pending-change file is flushed to the
-  // disk at every write; "0" (the default) leaves that to the system.
+  // Key "Durevole" of section "Generale", "1": the journal of host changes and the pending
+  // file are flushed to the disk at every write; "0" (the default) leaves that to the
+  // system.
   bool Durevole = false;
   // Key "Metriche" of section "Generale": the port where a running Torvan serves its
   // figures to Prometheus (GET /metrics); 0 (the default) serves none.
@@ -60,6 +61,15 @@ struct Settings {
   // Key "Metriche_Indirizzo" of section "Generale": the IPv4 or IPv6 address the metrics
   // server listens on.
   std::string Metriche_Indirizzo = "127.0.0.1";
+  // Keys of section "Generale" that bound the host-to-SQL journal
+  // (replication/host_to_sql.h): the changes asked for in a row and applied in one
+  // transaction ("Lotto_Modifiche"), the milliseconds within which they are asked for
+  // ("Lotto_Ms"), and the changes and bytes received and not applied beyond which no more
+  // are asked for ("Giornale_Modifiche", "Giornale_Byte").
+  int64_t Lotto_Modifiche = 200;
+  int64_t Lotto_Ms = 200;
+  int64_t Giornale_Modifiche = 10000;
+  int64_t Giornale_Byte = int64_t(64) << 20;
   SqlSettings sql;
 };
 

@@ -1,11 +1,14 @@
 #include "replication/held_change.h"
 
+#include "replication/journal.h"
+
 #include <cstdio>
 
 #include "core/text.h"
 #include "hostlink/field.h"
 #include "platform/file.h"
 #include "replication/change_record.h"
+#include "replication/journal.h"
 
 namespace torvan {
 
@@ -94,21 +97,33 @@ std::string SetAsideRecord(const HeldChangeView& view, std::string_view raw,
   return Cp1252ToUtf8(record);
 }
 
-Status SetAsideHeld(const std::string& pending_path, const std::string& set_aside_log,
-                    const Catalogue& catalogue, const hostlink::CharTables& tables,
-                    std::string_view when, bool durable, bool* was_held, HeldChangeView* view) {
+Status SetAsideHeld(const std::string& pending_path, const std::string& journal_path,
+                    const std::string& set_aside_log, const Catalogue& catalogue,
+                    const hostlink::CharTables& tables, std::string_view when, bool durable,
+                    bool* was_held, HeldChangeView* view) {
+  *was_held = false;
   std::unique_ptr<PendingFile> file;
   PendingState state;
   Status s = PendingFile::Open(pending_path, durable, &file, &state);
   if (!s.ok()) return s;
-  *was_held = state.held.has_value();
   if (!state.held) return Status::Ok();
+  // The pending file shows the journal's first change while it is held: only that one is
+  // set aside. One shown and no longer first (a kill came between) is forgotten.
+  JournalContents contents;
+  if (!(s = ReadJournal(journal_path, &contents)).ok()) return s;
+  if (contents.waiting.empty() || contents.waiting.front().data != state.held->data) {
+    state.held.reset();
+    return file->Write(state);
+  }
+  *was_held = true;
   *view = DescribeHeld(catalogue, tables, *state.held);
-  // On the disk (with Durevole) before the change is marked consumed.
+  // On the disk (with Durevole) before the change leaves the journal.
   s = platform::AppendToFile(set_aside_log, SetAsideRecord(*view, state.held->data, when), durable);
   if (!s.ok()) return s;
-  // Consumed: the next S request acknowledges it, and a delivery of it again is known.
-  state.last_applied = std::move(state.held->data);
+  std::unique_ptr<Journal> journal;
+  std::string note;
+  if (!(s = Journal::Open(journal_path, durable, "", {}, &journal, &note)).ok()) return s;
+  if (!(s = journal->SetAside(contents.waiting.front().sequence)).ok()) return s;
   state.held.reset();
   return file->Write(state);
 }

@@ -1,7 +1,6 @@
 // The change held by the host-to-SQL step, as the operator sees it (`torvan pending`), and
 // setting it aside so that its queue can go on: it moves, with its decoded values and its
-// raw bytes, to TnC_ACCANTONATI.Log, and is remembered as the last change consumed, so that
-// the host delivering it again does not apply it.
+// raw bytes, to TnC_ACCANTONATI.Log, and leaves the journal unapplied.
 #pragma once
 
 #include <string>
@@ -37,11 +36,13 @@ std::vector<std::string> HeldChangeLines(const HeldChangeView& view);
 // in hexadecimal, CR LF line ends, UTF-8.
 std::string SetAsideRecord(const HeldChangeView& view, std::string_view raw, std::string_view when);
 
-// Sets the held change aside: appends its record to `set_aside_log`, then marks it
-// consumed in the pending file (locked: it fails while a Torvan works in the folder).
-// `*view` describes what was set aside; false result with no change held.
-Status SetAsideHeld(const std::string& pending_path, const std::string& set_aside_log,
-                    const Catalogue& catalogue, const hostlink::CharTables& tables,
-                    std::string_view when, bool durable, bool* was_held, HeldChangeView* view);
+// Sets the held change aside: appends its record to `set_aside_log`, then sets it aside
+// in the journal (`journal_path`) and clears it from the pending file, whose lock it takes
+// (it fails while a Torvan works in the folder). `*view` describes what was set aside;
+// `*was_held` false with no change held.
+Status SetAsideHeld(const std::string& pending_path, const std::string& journal_path,
+                    const std::string& set_aside_log, const Catalogue& catalogue,
+                    const hostlink::CharTables& tables, std::string_view when, bool durable,
+                    bool* was_held, HeldChangeView* view);
 
 }  // namespace torvan

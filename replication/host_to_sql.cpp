@@ -10,6 +10,7 @@
 #include "hostlink/time_exchange.h"
 #include "platform/file.h"
 #include "replication/image_archive.h"
+#include "replication/journal_position.h"
 #include "replication/kill_point.h"
 #include "schema/operations.h"
 #include "schema/statements.h"
@@ -143,7 +144,13 @@ std::string HostChangeLogLine(const HostChange& change, int64_t idx) {
 }
 
 HostToSql::HostToSql(Runtime& rt, Confirmations& confirmations, Pending& pending)
-    : rt_(rt), confirmations_(confirmations), pending_(pending), fault_(rt.program) {}
+    : rt_(rt),
+      confirmations_(confirmations),
+      pending_(pending),
+      fault_(rt.program),
+      journal_fault_(rt.program) {}
+
+HostToSql::~HostToSql() = default;
 
 void HostToSql::LinkLost() {
   // The exchange gave up: what the host sends next may answer the old request. The link
@@ -152,89 +159,446 @@ void HostToSql::LinkLost() {
   rt_.program.state.LinkUp = false;
 }
 
+size_t HostToSql::JournalDepth() const { return journal_ ? journal_->waiting().size() : 0; }
+
+void HostToSql::ShowDepth() {
+  RunState& state = rt_.program.state;
+  const std::deque<JournalEntry>& waiting = journal_->waiting();
+  while (!journaled_at_.empty() &&
+         (waiting.empty() || journaled_at_.front().first < waiting.front().sequence)) {
+    journaled_at_.pop_front();
+  }
+  state.Giornale_In_Attesa = int64_t(waiting.size());
+  if (journaled_at_.empty()) {
+    state.Giornale_Dal.reset();
+  } else {
+    state.Giornale_Dal = journaled_at_.front().second;
+  }
+}
+
+bool HostToSql::OpenJournal() {
+  Program& program = rt_.program;
+  if (journal_ != nullptr) {
+    journal_->set_durable(program.settings.Durevole);
+    return true;
+  }
+  PendingState& pending = pending_.state();
+  // A pending file of a Torvan before the journal held its change there: it moves into
+  // the journal once, when the journal is made. Once there is a journal, a change the
+  // pending file shows is only the operator's view of the journal's first one.
+  const bool existed = platform::FileExists(program.paths.journal);
+  std::vector<JournalEntry> migrated;
+  if (!existed && pending.held) {
+    migrated.push_back(JournalEntry{1, pending.held->data, pending.held->received});
+  }
+  std::string note;
+  Status s = Journal::Open(program.paths.journal, program.settings.Durevole,
+                           pending.last_applied.value_or(""), migrated, &journal_, &note);
+  if (!s.ok()) {
+    if (journal_fault_.Failed(s.message())) {
+      program.Scrivi_Messaggio("ERRORE nell'apertura di " + program.paths.journal + ": " +
+                               s.message() + "; nessuna modifica chiesta al sistema origine");
+    }
+    return false;
+  }
+  (void)journal_fault_.Ended("[Server_SQL_Sincro] " + program.paths.journal + " aperto");
+  for (const JournalEntry& e : journal_->waiting()) {
+    journaled_at_.emplace_back(e.sequence, program.clock->Monotonic());
+  }
+  if (!note.empty()) program.Scrivi_Messaggio("[Server_SQL_Sincro] " + note);
+  if (!migrated.empty()) {
+    program.Scrivi_Messaggio("[Server_SQL_Sincro] La modifica trattenuta in " +
+                             program.paths.pending + " passa in " + program.paths.journal);
+  }
+  if (pending.held || pending.last_applied) {
+    pending.held.reset();
+    pending.last_applied.reset();
+    (void)pending_.Save();  // written again before anything moves on when it fails
+  }
+  return true;
+}
+
 bool HostToSql::Server_SQL_Sincro() {
   Program& program = rt_.program;
   RunState& state = program.state;
-  if (!state.LinkUp || !state.Collegato_SQL || !pending_.Ready()) return false;
+  if (!state.Collegato_SQL || !pending_.Ready()) return false;
+  if (!OpenJournal()) return false;
 
   const platform::MonotonicTime now = program.clock->Monotonic();
   const int32_t restart = program.settings.parametri.Attesa_Restart;
-  if (now > state.LastTimeExchange + platform::Days(restart == 0 ? 0.002 : 0.001)) {
+  if (state.LinkUp && now > state.LastTimeExchange + platform::Days(restart == 0 ? 0.002 : 0.001)) {
     state.LastTimeExchange = now;
     (void)hostlink::TimeExchange(program, rt_.socket, kRoutine);  // its failure is logged
-    if (!rt_.socket.connected(kSlot)) {
-      LinkLost();
-      return false;
-    }
+    if (!rt_.socket.connected(kSlot)) LinkLost();
   }
 
   const double start = platform::SecondsSinceMidnight(program.Now());
-  PendingState& pending = pending_.state();
-  if (pending.held) return ApplyHeld(start);
-
-  hostlink::ExchangeReply reply =
-      hostlink::Exchange(rt_.socket, program, kRoutine, hostlink::kRequestChange, "",
-                         program.stats.Stat_Contatori[kReceiveDelayCycles]);
-  if (reply.outcome == hostlink::ExchangeReply::Outcome::kReadFailed) {
-    LinkLost();
-    return false;
-  }
-  // No change waiting. That acknowledges the change applied last only when it was
-  // delivered on this very connection: one delivered on a connection that closed comes
-  // again, after any number of refusals on the new one, and must still be known then. So
-  // the change applied last is remembered until the host delivers another.
-  if (reply.outcome == hostlink::ExchangeReply::Outcome::kRefused) {
-    state.Coda_Host_Vuota = program.clock->Monotonic();
-    return false;
-  }
-  std::string data(rt_.socket.MessageData());
-  if (pending.last_applied && SameChangeAsRead(*pending.last_applied, data)) {
-    // The host delivers again the change applied last: its acknowledgement was lost with
-    // a connection. The next S request acknowledges it; it is not applied twice.
-    return true;
-  }
-  KillPoint("change-received");
-  pending.last_applied.reset();
-  pending.held = HeldChange{std::move(data), NowText(program), "", 0};
-  if (!pending_.Save()) return false;
-  KillPoint("change-held");
-  return ApplyHeld(start);
+  const bool worked = Work(start);
+  ShowDepth();
+  return worked;
 }
 
-bool HostToSql::ApplyHeld(double start) {
-  Program& program = rt_.program;
-  PendingState& pending = pending_.state();
-  HeldChange& held = *pending.held;
-  HostChange change;
-  Status decoded = DecodeChange(rt_.socket.tables(), held.data, &change);
-  int64_t idx = 0;
-  Failure failure;
-  bool applied = false;
-  if (!decoded.ok()) {
-    failure.reason = decoded.message();
-  } else {
-    applied = Apply(held.data, change, &idx, &failure);
+bool HostToSql::Work(double start) {
+  RunState& state = rt_.program.state;
+  bool worked = false;
+  // What the journal holds goes first (after a restart, a change held): a change that
+  // cannot be applied stops the asking, so the host keeps what follows it.
+  if (!journal_->waiting().empty()) {
+    bool blocked = false;
+    worked = ApplyWaiting(start, &blocked);
+    if (blocked) return worked;
   }
-  if (!applied) {
-    if (!rt_.socket.connected(kSlot)) LinkLost();
-    Failed(change, held, failure);
+  if (!state.LinkUp) return worked;
+  const bool received = Receive();
+  if (!journal_->waiting().empty()) {
+    bool blocked = false;
+    if (ApplyWaiting(start, &blocked)) worked = true;
+    if (blocked) return worked;  // what came is held: no reason to call again at once
+  }
+  return worked || received;
+}
+
+bool HostToSql::Journaled(std::string data, std::string received) {
+  Program& program = rt_.program;
+  Status s = journal_->Append(data, received);
+  if (!s.ok()) {
+    // Not in the journal: the next S request must not leave, and the change is offered
+    // to the journal again first. A kill meanwhile leaves it with the host.
+    if (journal_fault_.Failed("scrittura")) {
+      program.Scrivi_Messaggio("ERRORE nella scrittura di " + journal_->path() + ": " +
+                               s.message() + "; nessuna modifica chiesta al sistema origine");
+    }
+    unjournaled_ = JournalEntry{0, std::move(data), std::move(received)};
     return false;
   }
+  (void)journal_fault_.Ended("[Server_SQL_Sincro] " + journal_->path() + " di nuovo scritto");
+  unjournaled_.reset();
+  journaled_at_.emplace_back(journal_->waiting().back().sequence, program.clock->Monotonic());
+  return true;
+}
 
-  KillPoint("change-applied");
-  pending.last_applied = std::move(held.data);
-  pending.held.reset();
-  (void)pending_.Save();  // a state left unwritten is written before anything moves on
+bool HostToSql::Receive() {
+  Program& program = rt_.program;
+  RunState& state = program.state;
+  const Settings& settings = program.settings;
+  const platform::MonotonicTime until =
+      program.clock->Monotonic() + std::chrono::milliseconds(settings.Lotto_Ms);
+  if (unjournaled_) {
+    JournalEntry e = std::move(*unjournaled_);
+    unjournaled_.reset();
+    if (!Journaled(std::move(e.data), std::move(e.received))) return false;
+  }
+  bool worked = false;
+  int32_t received = 0;
+  for (int32_t asked = 0;; ++asked) {
+    if (journal_->waiting().size() >= size_t(settings.Giornale_Modifiche) ||
+        journal_->waiting_bytes() >= uint64_t(settings.Giornale_Byte)) {
+      break;  // full: the host keeps the rest until what is here is applied
+    }
+    if (asked > 0 && (received >= settings.Lotto_Modifiche || program.clock->Monotonic() >= until ||
+                      state.StopRequested())) {
+      break;
+    }
+    hostlink::ExchangeReply reply =
+        hostlink::Exchange(rt_.socket, program, kRoutine, hostlink::kRequestChange, "",
+                           program.stats.Stat_Contatori[kReceiveDelayCycles]);
+    if (reply.outcome == hostlink::ExchangeReply::Outcome::kReadFailed) {
+      LinkLost();
+      break;
+    }
+    // No change waiting: the request acknowledged the change received last.
+    if (reply.outcome == hostlink::ExchangeReply::Outcome::kRefused) {
+      state.Coda_Host_Vuota = program.clock->Monotonic();
+      break;
+    }
+    worked = true;
+    std::string data(rt_.socket.MessageData());
+    if (!journal_->last_received().empty() && SameChangeAsRead(journal_->last_received(), data)) {
+      // The host delivers again the change received last: its acknowledgement was lost
+      // with a connection. The next S request acknowledges it; it is not journaled twice.
+      continue;
+    }
+    KillPoint("change-received");
+    HostChange change;
+    const bool decoded = DecodeChange(rt_.socket.tables(), data, &change).ok();
+    if (!Journaled(std::move(data), NowText(program))) break;
+    KillPoint("change-journaled");
+    ++received;
+    // A clear, and a change of the image archive (whose images the host serves for the
+    // change it delivered last), are applied before the next request acknowledges them.
+    if (!decoded || change.code == hostlink::change_record::kCleared ||
+        change.file == hostlink::image_archive::kFileName) {
+      break;
+    }
+  }
+  return worked;
+}
 
+bool HostToSql::ApplyWaiting(double start, bool* blocked) {
+  *blocked = false;
+  bool worked = false;
+  const size_t lot = size_t(std::max<int64_t>(1, rt_.program.settings.Lotto_Modifiche));
+  size_t limit = held_ ? 1 : lot;
+  bool failing_next = false;  // the change that failed a batch comes next, alone
+  while (!journal_->waiting().empty()) {
+    const size_t n = std::min(limit, journal_->waiting().size());
+    Batch batch;
+    const BatchEnd end = ApplyBatch(n, &batch);
+    if (end == BatchEnd::kWait) break;
+    if (end == BatchEnd::kFailed) {
+      if (n == 1) {
+        // Alone, it still fails: held, blocking what follows.
+        HeldFailed(batch);
+        *blocked = true;
+        break;
+      }
+      // The changes before the failing one go as a batch of their own, then the failing
+      // one alone.
+      limit = batch.failed_at > 0 ? batch.failed_at : 1;
+      failing_next = batch.failed_at > 0;
+      continue;
+    }
+    worked = true;
+    Completed(batch, start);
+    if (end == BatchEnd::kAdvanceFailed) break;
+    limit = failing_next ? 1 : lot;
+    failing_next = false;
+  }
+  return worked;
+}
+
+void HostToSql::RollBack(Batch* batch) {
+  for (int32_t db : batch->open) {
+    if (sql::Connection* c = rt_.connessioni.at(db)) c->Rollback();
+  }
+  batch->open.clear();
+  // What the transactions did is undone, an identity moved up included.
+  identity_floor_.clear();
+}
+
+HostToSql::BatchEnd HostToSql::ApplyBatch(size_t n, Batch* batch) {
+  Program& program = rt_.program;
+  const std::deque<JournalEntry>& waiting = journal_->waiting();
+  std::map<int32_t, uint64_t> last_of;  // per database with a transaction: its last change
+  size_t i = 0;
+  for (; i < n; ++i) {
+    const JournalEntry& entry = waiting[i];
+    Done done;
+    done.sequence = entry.sequence;
+    Failure& failure = batch->failure;
+    failure = Failure{};
+    Status decoded = DecodeChange(rt_.socket.tables(), entry.data, &done.change);
+    int n_file = 0;
+    FileEntry file;
+    if (!decoded.ok()) {
+      failure.reason = decoded.message();
+    } else if (FindTarget(done.change, &n_file, &file, &failure)) {
+      if (n_file == 0 ||
+          (done.change.code != hostlink::change_record::kCleared && done.change.code != '1' &&
+           done.change.code != '2' && done.change.code != '3')) {
+        done.logged = true;  // not replicated to SQL: consumed, counted and logged
+        batch->done.push_back(std::move(done));
+        continue;
+      }
+      const bool clear = done.change.code == hostlink::change_record::kCleared;
+      const bool archive = file.File == hostlink::image_archive::kFileName;
+      // A clear goes alone; an archive change waits for the link its images come by.
+      if (i > 0 && (clear || (archive && !program.state.LinkUp))) break;
+      if (archive && !program.state.LinkUp) {
+        RollBack(batch);
+        return BatchEnd::kWait;
+      }
+      const int32_t db = file.Indice_DB;
+      sql::Connection* c = rt_.connessioni.at(db);
+      uint64_t position = 0;
+      if (!Position(db, file, &position, &failure)) {
+        // fails below
+      } else if (entry.sequence <= position) {
+        // In the database already: a kill came after its commit, before the journal
+        // said so.
+        batch->done.push_back(std::move(done));
+        continue;
+      } else if (clear) {
+        if (RebuildCleared(n_file, file, &failure)) {
+          Status s = c->Execute(JournalPositionStatement(journal_->id(), entry.sequence));
+          if (s.ok()) {
+            KillPoint("position-written");
+            positions_[db] = entry.sequence;
+            done.logged = true;
+            batch->done.push_back(std::move(done));
+            ++i;
+            break;
+          }
+          StatementFailed(c, file, s, &failure);
+          positions_.erase(db);
+        }
+      } else {
+        Status s;
+        if (!last_of.count(db)) {
+          s = c->Begin();
+          if (s.ok()) {
+            batch->open.push_back(db);
+          } else {
+            StatementFailed(c, file, s, &failure);
+          }
+        }
+        if (s.ok() && ApplyRow(entry.data, done.change, file, &done.idx, &failure)) {
+          KillPoint("change-applied");
+          last_of[db] = entry.sequence;
+          done.logged = true;
+          batch->done.push_back(std::move(done));
+          continue;
+        }
+        positions_.erase(db);
+      }
+    }
+    // Failed at change i: nothing of the batch stays.
+    if (!rt_.socket.connected(kSlot) && program.state.LinkUp) LinkLost();
+    RollBack(batch);
+    batch->failed_at = i;
+    batch->failed_change = done.change;
+    return BatchEnd::kFailed;
+  }
+  // Each database's position in its own transaction, then the commit.
+  for (size_t k = 0; k < batch->open.size(); ++k) {
+    const int32_t db = batch->open[k];
+    sql::Connection* c = rt_.connessioni.at(db);
+    Status s = c->Execute(JournalPositionStatement(journal_->id(), last_of[db]));
+    if (s.ok()) KillPoint("position-written");
+    if (s.ok()) s = c->Commit();
+    if (!s.ok()) {
+      FileEntry where;
+      where.DataBase = DatabaseName(db);
+      StatementFailed(c, where, s, &batch->failure);
+      positions_.erase(db);
+      batch->open.erase(batch->open.begin(), batch->open.begin() + std::ptrdiff_t(k));
+      RollBack(batch);
+      // Those committed before stay, and their position says so: the retry skips them.
+      batch->failed_at = 0;
+      batch->failed_change = batch->done.empty() ? HostChange{} : batch->done.front().change;
+      batch->done.clear();
+      return BatchEnd::kFailed;
+    }
+    positions_[db] = last_of[db];
+  }
+  batch->open.clear();
+  if (!last_of.empty()) KillPoint("batch-committed");
+  Status s = journal_->MarkApplied(waiting[i - 1].sequence);
+  if (!s.ok()) {
+    if (journal_fault_.Failed("avanzamento")) {
+      program.Scrivi_Messaggio("ERRORE nella scrittura di " + journal_->path() + ": " +
+                               s.message());
+    }
+    return BatchEnd::kAdvanceFailed;
+  }
+  KillPoint("journal-advanced");
+  return BatchEnd::kApplied;
+}
+
+std::string HostToSql::DatabaseName(int32_t db) const {
+  const Catalogue& catalogue = rt_.catalogue;
+  for (int k = 1; k <= catalogue.N_File && k < int(catalogue.Tab_File.size()); ++k) {
+    if (catalogue.Tab_File[size_t(k)].Indice_DB == db)
+      return catalogue.Tab_File[size_t(k)].DataBase;
+  }
+  return std::to_string(db);
+}
+
+bool HostToSql::Position(int32_t db, const FileEntry& file, uint64_t* position, Failure* failure) {
+  auto known = positions_.find(db);
+  if (known != positions_.end()) {
+    *position = known->second;
+    return true;
+  }
+  sql::Connection* c = rt_.connessioni.at(db);
+  Status s = ReadJournalPosition(*c, journal_->id(), position);
+  if (!s.ok()) {
+    FileEntry where = file;
+    where.File = kJournalTable;
+    StatementFailed(c, where, s, failure);
+    failure->reason = "posizione del giornale illeggibile: " + failure->reason;
+    return false;
+  }
+  positions_[db] = *position;
+  return true;
+}
+
+void HostToSql::Completed(const Batch& batch, double start) {
+  Program& program = rt_.program;
   Statistics& stats = program.stats;
-  Statistiche_AddRecord(stats, kRecordsReceived, kSecondsReceiving, start,
-                        platform::SecondsSinceMidnight(program.Now()));
-  stats.Stat_Testi[kLibraryReceived] = change.library;
-  stats.Stat_Testi[kFileReceived] = change.file;
-  (void)fault_.Ended("[Server_SQL_Sincro] Modifica " + change.library + "/" + change.file +
-                     " codice " + std::string(1, change.code) + " RRN " +
-                     std::to_string(change.rrn) + " applicata");
-  program.Scrivi_Messaggio(HostChangeLogLine(change, idx));
+  PendingState& pending = pending_.state();
+  if (held_ || pending.held) {
+    held_ = false;
+    held_attempts_ = 0;
+    pending.held.reset();
+    (void)pending_.Save();  // a state left unwritten is written before anything moves on
+  }
+  const double end = platform::SecondsSinceMidnight(program.Now());
+  double spent = end - start;
+  if (spent < 0) spent += 86400;
+  size_t logged = 0;
+  for (const Done& d : batch.done) logged += d.logged ? 1 : 0;
+  const double each = logged > 0 ? spent / double(logged) : 0;
+  for (const Done& d : batch.done) {
+    if (!d.logged) continue;
+    Statistiche_AddRecord(stats, kRecordsReceived, kSecondsReceiving, start, start + each);
+    stats.Stat_Testi[kLibraryReceived] = d.change.library;
+    stats.Stat_Testi[kFileReceived] = d.change.file;
+    (void)fault_.Ended("[Server_SQL_Sincro] Modifica " + d.change.library + "/" + d.change.file +
+                       " codice " + std::string(1, d.change.code) + " RRN " +
+                       std::to_string(d.change.rrn) + " applicata");
+    program.Scrivi_Messaggio(HostChangeLogLine(d.change, d.idx));
+  }
+}
+
+void HostToSql::HeldFailed(const Batch& batch) {
+  PendingState& pending = pending_.state();
+  const JournalEntry& head = journal_->waiting().front();
+  held_ = true;
+  if (!pending.held || pending.held->data != head.data) {
+    pending.held = HeldChange{head.data, head.received, "", held_attempts_};
+  }
+  Failed(batch.failed_change, *pending.held, batch.failure);
+  held_attempts_ = pending.held->attempts;
+}
+
+bool HostToSql::FindTarget(const HostChange& change, int* number, FileEntry* entry,
+                           Failure* failure) {
+  *number = 0;
+  const Catalogue& catalogue = rt_.catalogue;
+  int n = 0;
+  for (int k = 1; k <= catalogue.N_File && k < int(catalogue.Tab_File.size()); ++k) {
+    const FileEntry& f = catalogue.Tab_File[size_t(k)];
+    if (f.File == change.file && f.Libreria == change.library && f.As_Pc) {
+      n = k;
+      break;
+    }
+  }
+  if (n == 0) return true;
+  failure->file_number = n;
+  // A copy: the catalogue may be rebuilt while events run (rebuilding a cleared file).
+  const FileEntry file = catalogue.Tab_File[size_t(n)];
+  if (file.Nome_In_Conflitto) {
+    failure->reason = "il file condivide il nome di una tabella SQL con un altro file";
+    return false;
+  }
+  if (file.Tracciato_Errato) {
+    failure->reason = "il tracciato del file nel catalogo non pu\xF2 essere giusto";
+    return false;
+  }
+  sql::Connection* connection = rt_.connessioni.at(file.Indice_DB);
+  if (connection == nullptr) {
+    failure->reason = "nessun database collegato per " + file.DataBase;
+    return false;
+  }
+  if (!connection->IsOpen()) positions_.erase(file.Indice_DB);
+  if (!ReopenIfLost(rt_.program, rt_.connessioni, file.Indice_DB, file.DataBase)) {
+    StatementFailed(connection, file, Status::Closed("database non collegato"), failure);
+    failure->reason = "il database " + file.DataBase + " non si ricollega: " + failure->reason;
+    return false;
+  }
+  *number = n;
+  *entry = file;
   return true;
 }
 
@@ -312,44 +676,11 @@ bool HostToSql::KeepIndexAbove(const FileEntry& file, int64_t idx, Failure* fail
   return true;
 }
 
-bool HostToSql::Apply(std::string_view data, const HostChange& change, int64_t* idx,
-                      Failure* failure) {
+bool HostToSql::ApplyRow(std::string_view data, const HostChange& change, const FileEntry& file,
+                         int64_t* idx, Failure* failure) {
   *idx = 0;
   const Catalogue& catalogue = rt_.catalogue;
-  int n = 0;
-  for (int k = 1; k <= catalogue.N_File && k < int(catalogue.Tab_File.size()); ++k) {
-    const FileEntry& f = catalogue.Tab_File[size_t(k)];
-    if (f.File == change.file && f.Libreria == change.library && f.As_Pc) {
-      n = k;
-      break;
-    }
-  }
-  if (n == 0) return true;  // not replicated to SQL: consumed, counted and logged
-  failure->file_number = n;
-
-  // Copies: the catalogue may be rebuilt while events run (rebuilding a cleared file).
-  const FileEntry file = catalogue.Tab_File[size_t(n)];
-  if (file.Nome_In_Conflitto) {
-    failure->reason = "il file condivide il nome di una tabella SQL con un altro file";
-    return false;
-  }
-  if (file.Tracciato_Errato) {
-    failure->reason = "il tracciato del file nel catalogo non pu\xF2 essere giusto";
-    return false;
-  }
   sql::Connection* connection = rt_.connessioni.at(file.Indice_DB);
-  if (connection == nullptr) {
-    failure->reason = "nessun database collegato per " + file.DataBase;
-    return false;
-  }
-  if (!ReopenIfLost(rt_.program, rt_.connessioni, file.Indice_DB, file.DataBase)) {
-    StatementFailed(connection, file, Status::Closed("database non collegato"), failure);
-    failure->reason = "il database " + file.DataBase + " non si ricollega: " + failure->reason;
-    return false;
-  }
-  if (change.code == hostlink::change_record::kCleared) return RebuildCleared(n, file, failure);
-  if (change.code != '1' && change.code != '2' && change.code != '3') return true;
-
   std::vector<CampoEntry> fields;
   int index_field = -1;
   for (int32_t k = file.Primo_Campo;

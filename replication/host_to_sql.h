@@ -1,22 +1,37 @@
 // Host to SQL: Server_SQL_Sincro, the step of the cycle that asks the host for its next
-// change and applies it to the file's mirror table (with the image archive's files), and
-// now and then repeats the time exchange.
+// changes and applies them to the files' mirror tables (with the image archive's files),
+// and now and then repeats the time exchange.
 //
-// Nothing received is lost and nothing is applied twice (pending.h): a received change is
-// held on file before it is applied; while it is held it is applied again at every call
-// and no S request is sent, so its queue waits, visibly, one message line a call (the
-// connection's errors in full the first time); a change the host delivers again after a
-// cut is recognised and not applied a second time. A change that waits for a lock another
-// program holds says so once when the wait starts and once when it ends, and the wait is
-// part of RunState::Attivita meanwhile; a lost connection is opened again.
+// Nothing received is lost and nothing is applied twice. A change the host delivers is
+// appended to the journal (replication/journal.h) before the next S request acknowledges
+// it; the step keeps asking while the batch's bounds allow ("Lotto_Modifiche" changes,
+// "Lotto_Ms" milliseconds) and the journal has room ("Giornale_Modifiche",
+// "Giornale_Byte"): a full journal leaves the rest with the host. Then the journaled
+// changes are applied in order, one SQL transaction per database for a batch, the
+// database's journal position written in that same transaction
+// (replication/journal_position.h): after a kill, a change at or below it is not applied
+// again. A clear goes alone; a change of the image archive is applied before the next S
+// request (the host serves its images) and waits while the link is down. A batch that
+// fails at its k-th change is undone; its first k changes go again as a batch, then the
+// failing one alone. A change that fails alone is held: it blocks what follows and no S
+// request leaves, visibly, one message line a call (the connection's errors in full the
+// first time); the pending file shows it to `torvan pending`, which can set it aside. A
+// change the host delivers again after a cut is recognised and not journaled twice. A
+// change that waits for a lock another program holds says so once when the wait starts
+// and once when it ends, and the wait is part of RunState::Attivita meanwhile; a lost
+// connection is opened again. Statistics and the "AS-->" lines follow the commit.
 //
 // A file cleared on the host (code "4") is built again empty (RebuildClearedFile): the
 // changes made on the SQL side and not yet sent are kept in TnC_ACCANTONATI.Log first; the
-// clear is acknowledged only once the table is there again and empty, and held otherwise.
+// clear counts as applied only once the table is there again and empty, and is held
+// otherwise.
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <map>
+#include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -24,6 +39,7 @@
 #include "core/repeated_fault.h"
 #include "links/runtime.h"
 #include "replication/change_record.h"
+#include "replication/journal.h"
 #include "replication/pending.h"
 #include "schema/confirm.h"
 
@@ -51,11 +67,15 @@ class HostToSql {
  public:
   // All references must outlive the step.
   HostToSql(Runtime& rt, Confirmations& confirmations, Pending& pending);
+  ~HostToSql();
 
-  // True when a change was delivered and applied (or consumed) in this call, a held one
-  // included; false when the host had none, the exchange failed, or a held change could
-  // not be applied again.
+  // True when changes were delivered, or journaled ones applied (or consumed), in this
+  // call; false when the host had none and nothing waited, the exchange failed, or a held
+  // change could not be applied again.
   bool Server_SQL_Sincro();
+
+  // The changes in the journal not yet applied (0 before it is open).
+  size_t JournalDepth() const;
 
  private:
   struct Failure {
@@ -65,9 +85,46 @@ class HostToSql {
     bool reported = false;              // those errors were written already
     int file_number = 0;                // the file's number in the catalogue, 0 unknown
   };
-  bool ApplyHeld(double start);
-  // Applies the change; on failure fills `*failure`. `*idx` for the log line.
-  bool Apply(std::string_view data, const HostChange& change, int64_t* idx, Failure* failure);
+  struct Done {
+    uint64_t sequence = 0;
+    HostChange change;
+    int64_t idx = 0;
+    bool logged = false;  // counted and logged (false: in the database already)
+  };
+  struct Batch {
+    std::vector<Done> done;     // in order
+    std::vector<int32_t> open;  // databases with a transaction open, in order of use
+    size_t failed_at = 0;       // kFailed: the failing change's place in the batch
+    HostChange failed_change;
+    Failure failure;
+  };
+  enum class BatchEnd { kApplied, kAdvanceFailed, kFailed, kWait };
+
+  // Opens the journal when not yet done (moving an older pending file's change into it);
+  // false after a message line when it cannot be opened.
+  bool OpenJournal();
+  // Asks the host for changes while the bounds allow and journals them. True when the
+  // host delivered any.
+  bool Receive();
+  // Appends a change received; on failure keeps it to be appended first next time.
+  bool Journaled(std::string data, std::string received);
+  // Applies the journaled changes in batches. `*blocked`: the first is held.
+  bool ApplyWaiting(double start, bool* blocked);
+  // Applies the first `n` waiting changes (fewer when a clear must go alone).
+  BatchEnd ApplyBatch(size_t n, Batch* batch);
+  void RollBack(Batch* batch);
+  // Statistics, message lines and the held state, after a batch is committed.
+  void Completed(const Batch& batch, double start);
+  void HeldFailed(const Batch& batch);
+  // The journal's position in database `db` (read once, then kept).
+  bool Position(int32_t db, const FileEntry& file, uint64_t* position, Failure* failure);
+  std::string DatabaseName(int32_t db) const;
+  // The catalogue's file of the change (`*number` 0: not replicated to SQL) with its
+  // database open.
+  bool FindTarget(const HostChange& change, int* number, FileEntry* file, Failure* failure);
+  // The statements (and image files) of a change of code "1", "2" or "3".
+  bool ApplyRow(std::string_view data, const HostChange& change, const FileEntry& file,
+                int64_t* idx, Failure* failure);
   void Failed(const HostChange& change, HeldChange& held, const Failure& failure);
   bool RebuildCleared(int n, const FileEntry& file, Failure* failure);
   // Copies the rows of the file's event table to TnC_ACCANTONATI.Log, with a message line;
@@ -81,11 +138,24 @@ class HostToSql {
   void StatementFailed(sql::Connection* c, const FileEntry& file, const Status& s,
                        Failure* failure);
   void LinkLost();
+  // The journal's depth and oldest change in RunState, for the status and the metrics.
+  void ShowDepth();
+  // Server_SQL_Sincro past its checks and the time exchange.
+  bool Work(double start);
 
   Runtime& rt_;
   Confirmations& confirmations_;
   Pending& pending_;
-  RepeatedFault fault_;  // the held change's
+  RepeatedFault fault_;          // the held change's
+  RepeatedFault journal_fault_;  // the journal file's
+  std::unique_ptr<Journal> journal_;
+  std::optional<JournalEntry> unjournaled_;  // received, its append failed
+  // When each waiting change was journaled (monotonic), by sequence: the apply lag.
+  std::deque<std::pair<uint64_t, platform::MonotonicTime>> journaled_at_;
+  bool held_ = false;  // the journal's first change fails alone
+  int32_t held_attempts_ = 0;
+  // Per database number: the journal's position there, as last read or committed.
+  std::map<int32_t, uint64_t> positions_;
   // Per "<database number>/<file>": the mirror's identity is known to be above this.
   std::map<std::string, int64_t> identity_floor_;
 };

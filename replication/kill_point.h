@@ -4,9 +4,12 @@
 // A process started with TORVAN_TEST_KILL_AT=<point> raises SIGKILL the first time it
 // reaches that point; with TORVAN_TEST_KILL_AT=<point>@<n>, the n-th time. Without the
 // variable, or for any other point, KillPoint does nothing. The points:
-//   change-received  host to SQL: the S reply is read, the pending file does not hold it
-//   change-held      the change is held on file, no statement has run
-//   change-applied   the statements (and image files) are done, the file still holds it
+//   change-received  host to SQL: the S reply is read, the journal does not hold it
+//   change-journaled the change is in the journal, the next S request has not left
+//   change-applied   its statements (and image files) are done, the transaction is open
+//   position-written the database's journal position is written, not yet committed
+//   batch-committed  every database of the batch committed, the journal not told
+//   journal-advanced the journal says the batch is applied, no log line written
 //   image-chunk      a chunk of an image part is written, the part is not finished
 //   event-marked     SQL to host: the event is marked in flight, its R request not sent
 //   event-answered   the host's status is read, the event row is still there

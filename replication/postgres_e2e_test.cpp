@@ -139,7 +139,9 @@ TEST_P(PostgresFaultTable, NothingIsLostAndNothingAppliedTwice) {
   const bool in_return = fault == ServerFault::kStopFastInReturn ||
                          fault == ServerFault::kStopImmediateInReturn ||
                          fault == ServerFault::kTerminatedInReturn;
-  // Rows on both sides to start with; then a backlog on the side the fault meets.
+  // Rows on both sides to start with; then a backlog on the side the fault meets, drained
+  // in small batches so that the fault meets it partway.
+  program_.settings.Lotto_Modifiche = 5;
   Ctl({"generate", "DATI/CLIENTI", "20", "1"});
   Drain();
   if (in_return) {

@@ -353,6 +353,7 @@ TEST_F(EndToEndTest, AValueTheHostFieldCannotHoldKeepsItsEventUntilMended) {
 // A refused S on a new connection acknowledges nothing: the change applied last, whose
 // acknowledgement was lost with the old connection, comes again after it.
 TEST_F(EndToEndTest, AChangeDeliveredAgainAfterARefusedRequestIsNotAppliedAgain) {
+  program_.settings.Lotto_Modifiche = 1;  // one change, and no request after it
   Ctl({"insert", "DATI/CONTATTI", "CODCLI=C01", "NOTA=dal sistema"});
   ASSERT_TRUE(host_to_sql_.Server_SQL_Sincro());
   EXPECT_FALSE(rt_.program.state.Coda_Host_Vuota);  // a change came: the lag counts on

@@ -227,6 +227,9 @@ SqlToHost::Outcome SqlToHost::OneMaster(int32_t d, double start, bool* completed
       Fault(d, MasterText("riga Master ", d, m.rrn, m.file, m.progr));
       return Outcome::kStop;
     }
+    // A master row whose event is gone (a kill after the event row went) is work done:
+    // the events behind it are sent in the same pass.
+    if (not_found) *completed_any = true;
   }
   FaultEnded(d);
   return completed ? Outcome::kCompleted : Outcome::kNothing;

@@ -163,6 +163,17 @@ class Soak {
                     seed + "=error+busy+lost+lost-after;vfs-random=" +
                     std::to_string(4 * o_.sql_fault_one_in) + "/" + seed + ";log=" + FaultLog());
     }
+    // One start in three dies by itself at a named instant of replication (kill_point.h),
+    // after some work: the steps of the journal, the apply and the return.
+    static const char* const kPoints[] = {
+        "change-received", "change-journaled", "change-applied", "position-written",
+        "batch-committed", "journal-advanced", "image-chunk",    "event-marked",
+        "event-answered",  "event-removed"};
+    if (o_.kill_every > 0 && OneIn(3)) {
+      env.push_back(std::string("TORVAN_TEST_KILL_AT=") +
+                    kPoints[Pick(0, long(std::size(kPoints)) - 1)] + "@" +
+                    std::to_string(Pick(1, 60)));
+    }
     if (!StartProcess({o_.torvan, "--dir", pc_, "run"}, env, folder_ / "run.log", &run_pid_).ok()) {
       Fail("torvan run did not start");
     }
@@ -211,7 +222,11 @@ class Soak {
   void EnsureRunning() {
     int status = 0;
     if (::waitpid(run_pid_, &status, WNOHANG) != run_pid_) return;
-    ++restarts_;
+    if (WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) {
+      ++point_kills_;
+    } else {
+      ++restarts_;
+    }
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
     StartTorvan();
   }
@@ -379,6 +394,7 @@ class Soak {
     std::printf("  write locks held      %ld\n", locks_);
     std::printf("  kills                 %ld\n", kills_);
     std::printf("  restarts after an end %ld (a host link that did not open)\n", restarts_);
+    std::printf("  kills at named points %ld\n", point_kills_);
     std::printf("  drained               %s\n", drained ? "yes" : "NO");
     std::printf("  torvan run at the end %s\n", end.exit_code == 0 ? "stopped cleanly" : "FAILED");
     std::printf("  changes lost          %ld\n", lost);
@@ -418,7 +434,7 @@ class Soak {
   HostProcess host_;
   pid_t run_pid_ = -1;
   long host_changes_ = 0, sql_changes_ = 0, faults_ = 0, kills_ = 0, sql_serial_ = 0;
-  long restarts_ = 0, locks_ = 0, unlock_at_ = 0;
+  long restarts_ = 0, locks_ = 0, unlock_at_ = 0, point_kills_ = 0;
   int lasting_ = 0, starts_ = 0;
   std::unique_ptr<sql::Connection> lock_;
   bool host_waits_ = false;
