@@ -76,6 +76,8 @@ void PrintSettings(ConsoleSession& session, std::ostream& err) {
       {"Attesa_Riprova", num(s.Attesa_Riprova)},
       {"Indirizzo_Host", AddressText(s.Indirizzo_Host)},
       {"Durevole", s.Durevole ? "1" : "0"},
+      {"Conflitti", s.Vince_Il_Pc ? "PC" : "HOST"},
+      {"Finestra_Conflitti", num(s.Finestra_Conflitti)},
       {"Motore", s.sql.Motore},
       {"Motori", s.sql.Motori},
       {"Driver", s.sql.Driver},
@@ -114,7 +116,8 @@ void AddSettingsCommand(CLI::App& app, CliContext& context) {
       Help("Scrive i valori nella finestra delle opzioni e la salva (Nome=valore ...; nomi: "
            "Nome_Connessione Utente Password Porta Attesa_Sincronizz Attesa_Dopo_Start "
            "Attesa_Prima_Stop Ciclo_Sincronizz Libreria Porta_FTP Log_Su_File Native_Client "
-           "Attesa_Restart Log_PC_AS, i flag S o N; inoltre Durevole (0 o 1), Metriche (la "
+           "Attesa_Restart Log_PC_AS, i flag S o N; inoltre Durevole (0 o 1), Conflitti (HOST o PC: chi vince quando le due "
+           "parti cambiano lo stesso record), Finestra_Conflitti (secondi, 120 se manca), Metriche (la "
            "porta dove Torvan serve GET /metrics, 0 nessuna), Metriche_Indirizzo (l'indirizzo "
            "su cui ascolta, 127.0.0.1 se manca), Motore (SQLite, ODBC o PostgreSQL), Motori "
            "(il motore di singoli DataBase, NOME=motore;...), Driver e Driver_Nativo (il "

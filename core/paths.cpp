@@ -27,6 +27,7 @@ Paths Paths::InFolder(const std::string& folder) {
   p.pending = prefix + "TnC_PENDENTI.DAT";
   p.refused_log = prefix + "TnC_RIFIUTATI.Log";
   p.set_aside_log = prefix + "TnC_ACCANTONATI.Log";
+  p.conflicts_log = prefix + "TnC_CONFLITTI.Log";
   p.status = prefix + "TnC_STATO.DAT";
   return p;
 }

@@ -22,6 +22,7 @@ struct Paths {
   std::string pending;        // "TnC_PENDENTI.DAT"
   std::string refused_log;    // "TnC_RIFIUTATI.Log"
   std::string set_aside_log;  // "TnC_ACCANTONATI.Log"
+  std::string conflicts_log;  // "TnC_CONFLITTI.Log": rows both sides changed
   // What a running Torvan reports about itself (control/status_file.h).
   std::string status;  // "TnC_STATO.DAT"
 

@@ -185,8 +185,14 @@ bool HostToSql::Server_SQL_Sincro() {
   // the change applied last is remembered until the host delivers another.
   if (reply.outcome == hostlink::ExchangeReply::Outcome::kRefused) {
     state.Coda_Host_Vuota = program.clock->Monotonic();
+    std::string why;
+    if (!pending_.conflicts().QueueEmpty(rt_, &why)) {
+      program.Scrivi_Messaggio("[Server_SQL_Sincro] " + why);
+      if (!rt_.socket.connected(kSlot)) LinkLost();
+    }
     return false;
   }
+  pending_.conflicts().Delivered();
   std::string data(rt_.socket.MessageData());
   if (pending.last_applied && SameChangeAsRead(*pending.last_applied, data)) {
     // The host delivers again the change applied last: its acknowledgement was lost with
@@ -389,6 +395,7 @@ bool HostToSql::Apply(std::string_view data, const HostChange& change, int64_t* 
       return false;
     }
   }
+  if (file.Pc_As) pending_.conflicts().HostApplied(file, plan.idx);
   return true;
 }
 
@@ -465,6 +472,12 @@ bool HostToSql::SetAsideUnsent(const FileEntry& file, Failure* failure) {
 bool HostToSql::RebuildCleared(int n, const FileEntry& file, Failure* failure) {
   Schema schema{rt_.program, rt_.catalogue, rt_.connessioni, confirmations_};
   std::string why;
+  // The clear wins: what the PC sent after it, before it arrived, goes from the host too.
+  if (!pending_.conflicts().BeforeClear(file, &why)) {
+    failure->where = file.DataBase + "/" + file.File;
+    failure->reason = why;
+    return false;
+  }
   const bool rebuilt = RebuildClearedFile(
       schema, n,
       [&](std::string* reason) {
@@ -476,6 +489,7 @@ bool HostToSql::RebuildCleared(int n, const FileEntry& file, Failure* failure) {
       },
       &why);
   if (rebuilt) {
+    pending_.conflicts().Cleared(file);
     identity_floor_.erase(std::to_string(file.Indice_DB) + "/" + file.File);
     return true;
   }

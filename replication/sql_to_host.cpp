@@ -369,6 +369,8 @@ SqlToHost::Outcome SqlToHost::OneEvent(const Master& m, const FileEntry& entry, 
     LinkLost();
     return Outcome::kStop;
   }
+  Conflicts& conflicts = pending_.conflicts();
+  if (answered_ != mark) conflicts.Sending(d, m.file, rrn, idx, event, values);
   if (!pending_.Save()) return Outcome::kStop;
   KillPoint("event-marked");
   auto unmark = [&] {
@@ -389,6 +391,7 @@ SqlToHost::Outcome SqlToHost::OneEvent(const Master& m, const FileEntry& entry, 
   // exchange's "Errore stato"): the master row stays and a later call sends the event
   // again. A mark from an earlier attempt stays: that one may have been executed.
   auto not_executed = [&] {
+    conflicts.Answered('-');
     if (!was_in_flight && !unmark()) return Outcome::kStop;
     return Outcome::kNotExecuted;
   };
@@ -398,6 +401,12 @@ SqlToHost::Outcome SqlToHost::OneEvent(const Master& m, const FileEntry& entry, 
   Outcome o = Send(first, false, &status);
   if (o == Outcome::kStop) return o;
   if (o == Outcome::kNotExecuted) return not_executed();
+  // How the host took the event, for the rows a clear on the host must follow.
+  char taken = update_first                   ? SentEvent::kUpdatedByIndex
+               : event == 'I'                 ? SentEvent::kInserted
+               : event == 'D'                 ? SentEvent::kDeleted
+               : rrn != 0                     ? SentEvent::kUpdatedAtRrn
+                                              : SentEvent::kUpdatedByIndex;
   if (status != ss::kExecuted && event == 'U' && was_in_flight && rrn != 0) {
     // An update refused at its RRN is sent as an insert. When it was in flight, that
     // insert may have been executed already: the record it added is found by its index.
@@ -407,6 +416,7 @@ SqlToHost::Outcome SqlToHost::OneEvent(const Master& m, const FileEntry& entry, 
     o = Send(by_index, true, &status);
     if (o == Outcome::kStop) return o;
     if (o == Outcome::kNotExecuted) return not_executed();
+    taken = SentEvent::kUpdatedByIndex;
   }
   if (status != ss::kExecuted) {
     if (event == 'U' || update_first) {
@@ -417,13 +427,16 @@ SqlToHost::Outcome SqlToHost::OneEvent(const Master& m, const FileEntry& entry, 
       if (o == Outcome::kStop) return o;
       if (o == Outcome::kNotExecuted) return not_executed();
       if (second != ss::kExecuted) Refused(second, m, library, event, rrn, idx, insert);
+      taken = second == ss::kExecuted ? SentEvent::kInserted : '-';
     } else if (was_in_flight && event == 'D') {
       // The sending whose status was never read found the record and deleted it: the
       // refusal of the second is no refusal of the change.
     } else {
       Refused(status, m, library, event, rrn, idx, statement);
+      taken = '-';
     }
   }
+  if (answered_ != mark) conflicts.Answered(taken);
 
   KillPoint("event-answered");
   return Complete(m, library, event, rrn, idx, progr, detail, mark, start);
