@@ -76,8 +76,6 @@ void PrintSettings(ConsoleSession& session, std::ostream& err) {
       {"Attesa_Riprova", num(s.Attesa_Riprova)},
       {"Indirizzo_Host", AddressText(s.Indirizzo_Host)},
       {"Durevole", s.Durevole ? "1" : "0"},
-      {"Conflitti", s.Vince_Il_Pc ? "PC" : "HOST"},
-      {"Finestra_Conflitti", num(s.Finestra_Conflitti)},
       {"Motore", s.sql.Motore},
       {"Motori", s.sql.Motori},
       {"Driver", s.sql.Driver},
@@ -85,6 +83,8 @@ void PrintSettings(ConsoleSession& session, std::ostream& err) {
       {"Attributi", MaskedAttributes(s.sql.Attributi)},
       {"Metriche", num(s.Metriche)},
       {"Metriche_Indirizzo", s.Metriche_Indirizzo},
+      {"Conflitti", s.Vince_Il_Pc ? "PC" : "HOST"},
+      {"Finestra_Conflitti", num(s.Finestra_Conflitti)},
   };
   for (const auto& [name, value] : lines) {
     session.Print(std::string(name) + "=" + VisibleText(value));

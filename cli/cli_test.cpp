@@ -74,7 +74,8 @@ TEST_F(CliTest, StandardThenShowGivesTheStandardValuesWithTheirDerivedValues) {
       "Ciclo_Sincronizz=1000\nLibreria=TM\nPorta_FTP=21\nLog_Su_File=N\nNative_Client=N\n"
       "Attesa_Restart=0\nLog_PC_AS=N\nAttesa_Riprova=0\nIndirizzo_Host=0.0.0.0\nDurevole=0\n"
       "Motore=SQLite\nMotori=\nDriver=FreeTDS\nDriver_Nativo=ODBC Driver 18 for SQL Server\n"
-      "Attributi=\nMetriche=0\nMetriche_Indirizzo=127.0.0.1\n",
+      "Attributi=\nMetriche=0\nMetriche_Indirizzo=127.0.0.1\nConflitti=HOST\n"
+      "Finestra_Conflitti=120\n",
       r.out);
   struct stat st {};
   ASSERT_EQ(0, stat((dir_ + "/TnC.INI").c_str(), &st));

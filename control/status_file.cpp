@@ -89,6 +89,7 @@ std::string EncodeStatus(const StatusSnapshot& s) {
     w.Add("trattenuta." + std::to_string(i + 1), s.held_lines[i]);
   }
   w.Add("in_volo", s.in_flight);
+  w.Add("conflitti", s.conflicts);
   for (const StatusDatabase& d : s.databases) {
     const std::string key = "db." + std::to_string(d.number) + ".";
     w.Add(key + "nome", d.name);
@@ -180,6 +181,8 @@ Status DecodeStatus(std::string_view text, StatusSnapshot* out) {
       held[index] = v;
     } else if (key == "in_volo") {
       number(key, v, &s.in_flight);
+    } else if (key == "conflitti") {
+      number(key, v, &s.conflicts);
     } else if (SplitIndexed(key, "db.", &index, &rest)) {
       StatusDatabase& d = dbs[index];
       d.number = int32_t(index);

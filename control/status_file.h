@@ -76,6 +76,7 @@ struct StatusSnapshot {
   bool held = false;
   std::vector<std::string> held_lines;  // as `torvan pending` prints them
   int32_t in_flight = 0;                // SQL-side events whose status was never read
+  int64_t conflicts = 0;                // records of TnC_CONFLITTI.Log
 
   std::vector<StatusDatabase> databases;
 

@@ -130,6 +130,7 @@ TEST(MetricsTextTest, EveryFigureParsesBackUnderItsHelpAndType) {
       {"torvan_sql_link_up", 1},
       {"torvan_held_change", 1},
       {"torvan_events_in_flight", 1},
+      {"torvan_conflicts_total", 2},
       {"torvan_events_waiting{database=\"GEST\"IONA\\LE\",number=\"1\"}", 3},
       {"torvan_oldest_event_age_seconds{database=\"GEST\"IONA\\LE\",number=\"1\"}", 12.5},
       {"torvan_events_count_age_seconds{database=\"GEST\"IONA\\LE\",number=\"1\"}", 0.4},

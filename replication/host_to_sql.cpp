@@ -222,6 +222,7 @@ bool HostToSql::ApplyHeld(double start) {
     applied = Apply(held.data, change, &idx, &failure);
   }
   if (!applied) {
+    pending_.conflicts().Abandon();
     if (!rt_.socket.connected(kSlot)) LinkLost();
     Failed(change, held, failure);
     return false;
@@ -241,6 +242,7 @@ bool HostToSql::ApplyHeld(double start) {
                      " codice " + std::string(1, change.code) + " RRN " +
                      std::to_string(change.rrn) + " applicata");
   program.Scrivi_Messaggio(HostChangeLogLine(change, idx));
+  pending_.conflicts().Committed();
   return true;
 }
 
@@ -379,7 +381,17 @@ bool HostToSql::Apply(std::string_view data, const HostChange& change, int64_t* 
   // The statements: [UPDATE ... 'D'], DELETE, [INSERT]. The archive's image files go
   // with the DELETE and come back with the INSERT.
   const size_t delete_at = file.Pc_As ? 1 : 0;
-  for (size_t k = 0; k < plan.statements.size(); ++k) {
+  Conflicts& conflicts = pending_.conflicts();
+  if (file.Pc_As &&
+      !conflicts.BeforeHostApply(rt_, file, change, data, plan.idx,
+                                 WhereIdxOrRrn(plan.idx, change.rrn), &failure->reason)) {
+    const std::string why = failure->reason;
+    StatementFailed(connection, file, Status::IoError(why), failure);
+    failure->reason = why + (failure->errors.empty() ? "" : ": " + failure->errors.front().description);
+    return false;
+  }
+  const size_t statements = file.Pc_As && conflicts.SkipHost() ? 0 : plan.statements.size();
+  for (size_t k = 0; k < statements; ++k) {
     s = connection->Execute(plan.statements[k]);
     if (!s.ok()) {
       StatementFailed(connection, file, s, failure);
@@ -395,7 +407,15 @@ bool HostToSql::Apply(std::string_view data, const HostChange& change, int64_t* 
       return false;
     }
   }
-  if (file.Pc_As) pending_.conflicts().HostApplied(file, plan.idx);
+  if (file.Pc_As) {
+    std::string why;
+    if (!conflicts.AfterHostApply(rt_, file, change, &why)) {
+      StatementFailed(connection, file, Status::IoError(why), failure);
+      failure->reason = why + (failure->errors.empty() ? "" : ": " + failure->errors.front().description);
+      return false;
+    }
+    conflicts.HostApplied(file, plan.idx);
+  }
   return true;
 }
 

@@ -156,7 +156,7 @@ std::string EncodePendingState(const PendingState& state) {
       w.U8(uint8_t(e.event));
       w.U8(uint8_t(e.taken));
       w.U64(uint64_t(e.sent_ms));
-      w.U8(uint8_t((e.queue_empty_since ? 1 : 0) | (e.after_clear ? 2 : 0)));
+      w.U8(uint8_t((e.queue_empty_since ? 1 : 0) | (e.after_clear ? 2 : 0) | (e.torvan ? 4 : 0)));
       w.Bytes(e.values);
     }
   }
@@ -206,7 +206,7 @@ bool DecodePendingState(std::string_view payload, PendingState* state) {
       uint64_t rrn = 0, idx = 0, ms = 0;
       uint8_t event = 0, taken = 0, empty = 0;
       if (!r.U32(&db) || !r.Bytes(&e.file) || !r.U64(&rrn) || !r.U64(&idx) || !r.U8(&event) ||
-          !r.U8(&taken) || !r.U64(&ms) || !r.U8(&empty) || empty > 3 || !r.Bytes(&e.values)) {
+          !r.U8(&taken) || !r.U64(&ms) || !r.U8(&empty) || empty > 7 || !r.Bytes(&e.values)) {
         return false;
       }
       e.database = int32_t(db);
@@ -217,6 +217,7 @@ bool DecodePendingState(std::string_view payload, PendingState* state) {
       e.sent_ms = int64_t(ms);
       e.queue_empty_since = (empty & 1) != 0;
       e.after_clear = (empty & 2) != 0;
+      e.torvan = (empty & 4) != 0;
       s.sent.push_back(std::move(e));
     }
     if (!r.AtEnd()) return false;

@@ -71,6 +71,7 @@ struct SentEvent {
   // Its file was cleared on the host after the sending, and no host change has brought its
   // record back since: the record may be on the host and not in the mirror.
   bool after_clear = false;
+  bool torvan = false;  // an event Torvan recorded itself ('C'): never the PC's side
   std::string values;          // " NAME=value" of each field sent, Windows-1252
   bool operator==(const SentEvent&) const = default;
 };

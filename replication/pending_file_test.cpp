@@ -27,8 +27,8 @@ TEST(PendingState, EncodingRoundTrips) {
   last_only.last_applied = "";
   PendingState sent = flights;
   sent.sent = {{1, "CONTATTI", 15, int64_t(1) << 40, 'U', SentEvent::kUpdatedAtRrn,
-                int64_t(1) << 42, true, true, " NOTA=l'ora \xE8"},
-               {2, "", 0, 3, 'I', SentEvent::kUnknown, 0, false, false, ""}};
+                int64_t(1) << 42, true, true, true, " NOTA=l'ora \xE8"},
+               {2, "", 0, 3, 'I', SentEvent::kUnknown, 0, false, false, false, ""}};
   const std::pair<const char*, PendingState> rows[] = {
       {"empty", PendingState{}},
       {"a held change", Held("abc")},

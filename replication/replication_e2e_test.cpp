@@ -5,6 +5,7 @@
 #include <filesystem>
 
 #include "core/text.h"
+#include "replication/conflicts.h"
 #include "replication/replication_e2e_test.h"
 #include "sql/fault_connection.h"
 #include "sql/fault_vfs.h"
@@ -475,6 +476,93 @@ INSTANTIATE_TEST_SUITE_P(
                   "UPDATE [CONTATTI] SET [NOTA]='dal pc' WHERE [_T_RRN___]=1", true,
                   "[Server_SQL_Sincro] Possibile conflitto su DATI/CONTATTI UPD RRN:1 IDX:1"}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// Both sides changed one row while Torvan was stopped: under each rule, both end equal,
+// with one record in TnC_CONFLITTI.Log and one line per conflict.
+struct BothSides {
+  const char* name;
+  int host_records;                          // CODCLI=H1, H2, ... before, drained
+  std::vector<std::string> pc;               // on the mirror, Torvan stopped
+  std::vector<std::vector<std::string>> host;  // ctl commands, Torvan stopped
+  const char* host_wins;                     // NOTA of the records left, sorted, "|" apart
+  const char* pc_wins;
+  int conflicts;                             // records in the conflicts file
+};
+
+class BothSidesTable : public EndToEndTest,
+                       public ::testing::WithParamInterface<std::tuple<BothSides, bool>> {
+ protected:
+  std::string Notes() {
+    std::string notes;
+    for (const auto& row : Rows("SELECT [NOTA] FROM [CONTATTI] ORDER BY [NOTA]")) {
+      notes += (notes.empty() ? "" : "|") + Trim(row[0]);
+    }
+    return notes;
+  }
+};
+
+TEST_P(BothSidesTable, BothEndEqualAndEveryConflictIsSaid) {
+  const auto& [c, pc_wins] = GetParam();
+  program_.settings.Vince_Il_Pc = pc_wins;
+  for (int k = 1; k <= c.host_records; ++k) {
+    Ctl({"insert", "DATI/CONTATTI", "CODCLI=H" + std::to_string(k), "NOTA=prima"});
+  }
+  Drain();
+  for (const std::string& statement : c.pc) Exec(statement);
+  for (const auto& command : c.host) Ctl(command);
+  Drain();
+  Drain();
+  EXPECT_EQ(pc_wins ? c.pc_wins : c.host_wins, Notes());
+  EXPECT_EQ(std::vector<std::string>{}, Differences({kContatti}));
+  EXPECT_EQ(size_t(c.conflicts), Conflicts::Records(program_.paths.conflicts_log).size())
+      << ReadText(program_.paths.conflicts_log);
+  int said = 0;
+  for (const std::string& l : lines_) {
+    // A row whose event was sent before the host change came is a possible conflict.
+    said += l.rfind("[Server_SQL_Sincro] Conflitto su DATI/CONTATTI", 0) == 0 ||
+            l.rfind("[Server_SQL_Sincro] Possibile conflitto su DATI/CONTATTI", 0) == 0;
+  }
+  EXPECT_EQ(c.conflicts, said) << ::testing::PrintToString(lines_);
+  // Nothing is left to send, and a second pass changes nothing.
+  Drain();
+  EXPECT_EQ(std::vector<std::string>{}, Differences({kContatti}));
+}
+
+const BothSides kBothSides[] = {
+    {"UpdateAgainstUpdate", 1, {"UPDATE [CONTATTI] SET [NOTA]='DAL PC' WHERE [_T_RRN___]=1"},
+     {{"update", "DATI/CONTATTI", "1", "NOTA=DAL HOST"}}, "DAL HOST", "DAL PC", 1},
+    {"UpdateAgainstSeveralPcUpdates", 1,
+     {"UPDATE [CONTATTI] SET [NOTA]='PC UNO' WHERE [_T_RRN___]=1",
+      "UPDATE [CONTATTI] SET [NOTA]='PC DUE' WHERE [_T_RRN___]=1"},
+     {{"update", "DATI/CONTATTI", "1", "NOTA=DAL HOST"}}, "DAL HOST", "PC DUE", 1},
+    {"UpdateAgainstPcDelete", 1, {"DELETE FROM [CONTATTI] WHERE [_T_RRN___]=1"},
+     {{"update", "DATI/CONTATTI", "1", "NOTA=DAL HOST"}}, "DAL HOST", "", 1},
+    {"DeleteAgainstPcUpdate", 1, {"UPDATE [CONTATTI] SET [NOTA]='DAL PC' WHERE [_T_RRN___]=1"},
+     {{"delete", "DATI/CONTATTI", "1"}}, "", "DAL PC", 1},
+    {"DeleteAgainstPcDelete", 1, {"DELETE FROM [CONTATTI] WHERE [_T_RRN___]=1"},
+     {{"delete", "DATI/CONTATTI", "1"}}, "", "", 1},
+    {"InsertBesideAHostUpdate", 1,
+     {"INSERT INTO [CONTATTI] ([CODCLI],[NOTA]) VALUES('P1','DAL PC')"},
+     {{"update", "DATI/CONTATTI", "1", "NOTA=DAL HOST"}}, "DAL HOST|DAL PC", "DAL HOST|DAL PC", 0},
+    {"TwoRowsOfOneFile", 2,
+     {"UPDATE [CONTATTI] SET [NOTA]='PC UNO' WHERE [_T_RRN___]=1",
+      "UPDATE [CONTATTI] SET [NOTA]='PC DUE' WHERE [_T_RRN___]=2"},
+     {{"update", "DATI/CONTATTI", "2", "NOTA=HOST DUE"},
+      {"update", "DATI/CONTATTI", "1", "NOTA=HOST UNO"}},
+     "HOST DUE|HOST UNO", "PC DUE|PC UNO", 2},
+    // A clear follows the host under both rules: the PC's changes are set aside.
+    {"ClearAgainstPcChanges", 2,
+     {"UPDATE [CONTATTI] SET [NOTA]='DAL PC' WHERE [_T_RRN___]=1",
+      "DELETE FROM [CONTATTI] WHERE [_T_RRN___]=2"},
+     {{"clear", "DATI/CONTATTI"}}, "", "", 0},
+};
+
+INSTANTIATE_TEST_SUITE_P(
+    Rules, BothSidesTable, ::testing::Combine(::testing::ValuesIn(kBothSides), ::testing::Bool()),
+    [](const auto& info) {
+      return std::string(std::get<0>(info.param).name) +
+             (std::get<1>(info.param) ? "_PcWins" : "_HostWins");
+    });
 
 // Host records keep the index their row had: a table built again (by the operator, by a
 // clear) numbers its rows above every index used before, its old self's and the host's,

@@ -9,6 +9,7 @@
 #include "hostlink/host_format.h"
 #include "platform/crc32.h"
 #include "platform/file.h"
+#include "replication/change_record.h"
 #include "replication/host_statements.h"
 #include "replication/kill_point.h"
 #include "schema/connections.h"
@@ -47,6 +48,13 @@ std::string MasterText(const std::string& prefix, int32_t d, int64_t rrn, const 
 }
 
 }  // namespace
+
+bool SqlToHost::HeldConcerns(const HeldChange& held, const FileEntry& entry, int64_t rrn) {
+  HostChange change;
+  if (!DecodeChange(rt_.socket.tables(), held.data, &change).ok()) return false;
+  if (change.file != entry.File || change.library != entry.Libreria) return false;
+  return change.code == hostlink::change_record::kCleared || (rrn != 0 && change.rrn == rrn);
+}
 
 SqlToHost::SqlToHost(Runtime& rt, Pending& pending) : rt_(rt), pending_(pending) {}
 
@@ -284,6 +292,7 @@ SqlToHost::Outcome SqlToHost::OneEvent(const Master& m, const FileEntry& entry, 
 
   int64_t progr = 0, idx = 0, rrn = 0;
   char event = ' ';
+  bool torvan = false;  // recorded by Torvan itself
   std::vector<HostValue> values;
   {
     std::unique_ptr<sql::Recordset> rs;
@@ -303,6 +312,8 @@ SqlToHost::Outcome SqlToHost::OneEvent(const Master& m, const FileEntry& entry, 
       return Outcome::kStop;
     }
     event = Trim(e->text).empty() ? ' ' : Trim(e->text)[0];
+    const sql::Field* tipo = rs->Find("_T_TIPO___");
+    torvan = tipo != nullptr && Trim(tipo->text) == "C";
     const Catalogue& c = rt_.catalogue;
     for (int32_t k = entry.Primo_Campo;
          k >= 1 && k <= entry.Ultimo_Campo && k < int32_t(c.Tab_Campi.size()); ++k) {
@@ -333,6 +344,11 @@ SqlToHost::Outcome SqlToHost::OneEvent(const Master& m, const FileEntry& entry, 
     }
   }
 
+  if (pending.held && HeldConcerns(*pending.held, entry, rrn)) {
+    // A host change of this row waits to be applied: the event goes after it, once the
+    // two have been weighed against each other (conflicts.h).
+    return Outcome::kNotExecuted;
+  }
   const std::string library = entry.Libreria;
   const std::string detail = ">  FILE=" + m.file + " PROGR=" + std::to_string(progr) +
                              " IDX=" + std::to_string(idx) + " RRN=" + std::to_string(rrn);
@@ -370,7 +386,7 @@ SqlToHost::Outcome SqlToHost::OneEvent(const Master& m, const FileEntry& entry, 
     return Outcome::kStop;
   }
   Conflicts& conflicts = pending_.conflicts();
-  if (answered_ != mark) conflicts.Sending(d, m.file, rrn, idx, event, values);
+  if (answered_ != mark) conflicts.Sending(d, m.file, rrn, idx, event, values, torvan);
   if (!pending_.Save()) return Outcome::kStop;
   KillPoint("event-marked");
   auto unmark = [&] {
