@@ -44,9 +44,7 @@ std::string Shown(std::string values) {
   return values;
 }
 
-const char* EventWord(char event) {
-  return event == 'I' ? "ADD" : event == 'D' ? "DEL" : "UPD";
-}
+const char* EventWord(char event) { return event == 'I' ? "ADD" : event == 'D' ? "DEL" : "UPD"; }
 
 }  // namespace
 
@@ -131,9 +129,9 @@ bool Conflicts::BeforeClear(const FileEntry& file, std::string* reason) {
   for (const SentEvent& e : state_.sent) {
     if (e.database != file.Indice_DB || e.file != file.File || e.after_clear) continue;
     const bool unknown = e.taken == SentEvent::kUnknown;
-    const bool by_rrn = e.rrn != 0 && (e.taken == SentEvent::kUpdatedAtRrn ||
-                                       e.taken == SentEvent::kDeleted ||
-                                       (unknown && (e.event == 'U' || e.event == 'D')));
+    const bool by_rrn =
+        e.rrn != 0 && (e.taken == SentEvent::kUpdatedAtRrn || e.taken == SentEvent::kDeleted ||
+                       (unknown && (e.event == 'U' || e.event == 'D')));
     if (!by_rrn) continue;
     // After its clear the host numbers its records from 1 again: the record this event
     // reached may be one made after the clear. Torvan cannot tell; the operator can.
@@ -156,9 +154,9 @@ void Conflicts::Cleared(const FileEntry& file) {
   std::erase_if(state_.sent, [&](SentEvent& e) {
     if (e.database != file.Indice_DB || e.file != file.File || e.after_clear) return false;
     const bool unknown = e.taken == SentEvent::kUnknown;
-    e.after_clear = e.idx > 0 && (e.taken == SentEvent::kInserted ||
-                                  e.taken == SentEvent::kUpdatedByIndex ||
-                                  (unknown && (e.event == 'I' || e.event == 'U')));
+    e.after_clear =
+        e.idx > 0 && (e.taken == SentEvent::kInserted || e.taken == SentEvent::kUpdatedByIndex ||
+                      (unknown && (e.event == 'I' || e.event == 'U')));
     return !e.after_clear;
   });
   last_sending_ = -1;
@@ -195,16 +193,15 @@ bool Conflicts::QueueEmpty(Runtime& rt, std::string* reason) {
     }
     const std::string name = file->Libreria + "/" + file->File;
     const std::string record = ", inviata prima dello svuotamento: " + name +
-                               " svuotato sul sistema origine\r\n " + SentText(e) +
-                               " inviata il " + SentTime(e) + Shown(e.values) + "\r\n";
+                               " svuotato sul sistema origine\r\n " + SentText(e) + " inviata il " +
+                               SentTime(e) + Shown(e.values) + "\r\n";
     if (!KeepOnce(program.paths.set_aside_log, record, "Accantonata il " + when, reason)) {
       return false;
     }
     const std::string statement =
         HostDeleteStatement(file->Libreria, file->File, HostWhere(0, e.idx));
     if (program.settings.parametri.Log_PC_AS) {
-      (void)program.log.Scrivi_Log_PC_AS(">  FILE=" + file->File + " IDX=" +
-                                         std::to_string(e.idx) +
+      (void)program.log.Scrivi_Log_PC_AS(">  FILE=" + file->File + " IDX=" + std::to_string(e.idx) +
                                          " Svuotato AS-->PC DATI=" + statement);
     }
     hostlink::ExchangeReply reply = hostlink::ExchangeStatement(
@@ -252,15 +249,16 @@ std::vector<std::string> Conflicts::Records(const std::string& conflicts_log) {
   size_t at = text.find("Conflitto del ");
   while (at != std::string::npos) {
     const size_t next = text.find("\r\nConflitto del ", at);
-    records.push_back(text.substr(at, next == std::string::npos ? std::string::npos : next + 2 - at));
+    records.push_back(
+        text.substr(at, next == std::string::npos ? std::string::npos : next + 2 - at));
     at = next == std::string::npos ? next : next + 2;
   }
   return records;
 }
 
 bool Conflicts::KeepConflict(const FileEntry& file, const HostChange& change,
-                             const std::string& host_values,
-                             const std::string& outcome, std::string* reason) {
+                             const std::string& host_values, const std::string& outcome,
+                             std::string* reason) {
   Program& program = program_;
   // The key: the same host change meeting the same events, whatever the attempt (also
   // delivered again, with other bytes where the PC reads none).
@@ -272,13 +270,11 @@ bool Conflicts::KeepConflict(const FileEntry& file, const HostChange& change,
   std::snprintf(key, sizeof key, "%08X", platform::Crc32(keyed));
   const std::string name = file.Libreria + "/" + file.File;
   const char* host_kind = change.code == '1' ? "ADD" : change.code == '2' ? "DEL" : "UPD";
-  std::string record = ", " + std::string(apply_.conflict ? "conflitto" : "possibile conflitto") +
-                       ": " + name + " RRN:" + std::to_string(change.rrn) +
-                       " IDX:" + std::to_string(apply_.idx) +
-                       " " + outcome + " CHIAVE=" + key + "\r\n host " + host_kind +
-                       " ricevuta il " + StampText(program.Now()) + ":" +
-                       (change.code == '2' ? std::string(" (record cancellato)") : host_values) +
-                       "\r\n";
+  std::string record =
+      ", " + std::string(apply_.conflict ? "conflitto" : "possibile conflitto") + ": " + name +
+      " RRN:" + std::to_string(change.rrn) + " IDX:" + std::to_string(apply_.idx) + " " + outcome +
+      " CHIAVE=" + key + "\r\n host " + host_kind + " ricevuta il " + StampText(program.Now()) +
+      ":" + (change.code == '2' ? std::string(" (record cancellato)") : host_values) + "\r\n";
   for (const Event& e : apply_.events) {
     if (e.torvan) continue;
     record += " PC " + std::string(EventWord(e.event)) + " PROGR=" + std::to_string(e.progr) +
@@ -293,13 +289,11 @@ bool Conflicts::KeepConflict(const FileEntry& file, const HostChange& change,
                 reason)) {
     return false;
   }
-  apply_.lines.push_back("[Server_SQL_Sincro] " +
-                         std::string(apply_.conflict ? "Conflitto" : "Possibile conflitto") +
-                         " su " + file.Libreria + "/" + file.File + " RRN:" +
-                         std::to_string(change.rrn) + " IDX:" +
-                         std::to_string(apply_.idx) +
-                         ": " + outcome + " (" + program.paths.conflicts_log + " CHIAVE=" + key +
-                         ")");
+  apply_.lines.push_back(
+      "[Server_SQL_Sincro] " + std::string(apply_.conflict ? "Conflitto" : "Possibile conflitto") +
+      " su " + file.Libreria + "/" + file.File + " RRN:" + std::to_string(change.rrn) +
+      " IDX:" + std::to_string(apply_.idx) + ": " + outcome + " (" + program.paths.conflicts_log +
+      " CHIAVE=" + key + ")");
   return true;
 }
 
@@ -316,8 +310,8 @@ bool Conflicts::BeforeHostApply(Runtime& rt, const FileEntry& file, const HostCh
   {
     // The rows the change replaces, by their index.
     std::unique_ptr<sql::Recordset> rs;
-    Status s = c->OpenRecordset("SELECT [_T_IDX___] FROM [" + BracketName(file.File) + "] " + where,
-                                &rs);
+    Status s =
+        c->OpenRecordset("SELECT [_T_IDX___] FROM [" + BracketName(file.File) + "] " + where, &rs);
     if (!s.ok()) {
       *reason = "le righe della modifica non si leggono";
       return false;
@@ -333,9 +327,8 @@ bool Conflicts::BeforeHostApply(Runtime& rt, const FileEntry& file, const HostCh
   if (!cond.empty()) cond.resize(cond.size() - 4);  // the last " OR "
   if (!cond.empty()) {
     std::unique_ptr<sql::Recordset> rs;
-    Status s = c->OpenRecordset("SELECT * FROM [" + events + "] WHERE " + cond +
-                                    " ORDER BY [_T_PROGR___]",
-                                &rs);
+    Status s = c->OpenRecordset(
+        "SELECT * FROM [" + events + "] WHERE " + cond + " ORDER BY [_T_PROGR___]", &rs);
     if (!s.ok()) {
       *reason = "le modifiche non inviate della riga non si leggono";
       return false;
@@ -377,9 +370,9 @@ bool Conflicts::BeforeHostApply(Runtime& rt, const FileEntry& file, const HostCh
       apply_.possible = true;
       apply_.sent_values = e.values;
       apply_.pc_values = program.settings.Vince_Il_Pc && change.code != '2';
-      // Weighed once: a later host change of the record is no longer met by this sending
-      // (it stays, as old, for a clear to follow).
-      e.sent_ms = now - window;
+      apply_.sent_idx = e.idx;
+      apply_.sent_delete = e.event == 'D' && e.taken == SentEvent::kDeleted;
+      apply_.weighed.push_back(e);
     }
   }
   if (!apply_.conflict && !apply_.possible) return true;  // Torvan's own events just go
@@ -415,6 +408,12 @@ bool Conflicts::BeforeHostApply(Runtime& rt, const FileEntry& file, const HostCh
     // host, whose values then go to it again when the host wins.
     apply_.pc_values = false;
     if (apply_.skip_host) apply_.possible = false;
+  } else if (apply_.sent_delete && change.code != '2') {
+    // The host could not change a record the PC had deleted: the delete reached it last,
+    // and the record is gone there. The row stays gone.
+    apply_.skip_host = true;
+    apply_.possible = false;
+    outcome = "record gi\xE0 cancellato sull'host dal PC: modifica dell'host non applicata";
   } else if (apply_.pc_values) {
     outcome = "vince il PC (valori inviati di nuovo all'host)";
   } else {
@@ -449,8 +448,8 @@ bool Conflicts::AfterHostApply(Runtime& rt, const FileEntry& file, const HostCha
     if (change.code == '2' && change.rrn != 0) {
       const std::string rrn = std::to_string(change.rrn);
       if (!run("UPDATE " + events + " SET [_T_RRN___]=0 WHERE [_T_RRN___]=" + rrn) ||
-          !run("UPDATE " + mirror + " SET [_T_RRN___]=0,[_T_TIPO___]='S' WHERE [_T_RRN___]=" +
-               rrn)) {
+          !run("UPDATE " + mirror +
+               " SET [_T_RRN___]=0,[_T_TIPO___]='S' WHERE [_T_RRN___]=" + rrn)) {
         return false;
       }
     }
@@ -458,6 +457,28 @@ bool Conflicts::AfterHostApply(Runtime& rt, const FileEntry& file, const HostCha
   }
   for (const Event& e : apply_.events) {
     if (!drop(e)) return false;
+  }
+  if (apply_.possible && change.code == '2' && apply_.sent_idx > 0) {
+    // The host deleted the record, maybe before the PC's update reached it: that update
+    // then became an insert of a new record, which the host's delete must take too. A
+    // record already gone answers "no record", harmless.
+    Program& program = program_;
+    const std::string statement =
+        HostDeleteStatement(file.Libreria, file.File, HostWhere(0, apply_.sent_idx));
+    if (program.settings.parametri.Log_PC_AS) {
+      (void)program.log.Scrivi_Log_PC_AS(">  FILE=" + file.File +
+                                         " IDX=" + std::to_string(apply_.sent_idx) +
+                                         " Conflitto AS-->PC DATI=" + statement);
+    }
+    hostlink::ExchangeReply reply = hostlink::ExchangeStatement(
+        rt.socket, program, "Server_SQL_Sincro", statement, false,
+        program.stats.Stat_Contatori[kSendDelayCycles], program.stats.Ritardo_Link);
+    if (reply.outcome != hostlink::ExchangeReply::Outcome::kServed) {
+      *reason = "la cancellazione sull'host di " + file.Libreria + "/" + file.File +
+                " IDX:" + std::to_string(apply_.sent_idx) + " non \xE8 stata eseguita";
+      return false;
+    }
+    return true;
   }
   if (!apply_.possible || change.code == '2' || change.rrn == 0) return true;
   // A possible conflict: the winner's values go to the host again, as an update of the
@@ -493,6 +514,14 @@ bool Conflicts::AfterHostApply(Runtime& rt, const FileEntry& file, const HostCha
 
 void Conflicts::Committed() {
   for (const std::string& line : apply_.lines) program_.Scrivi_Messaggio(line);
+  // Weighed once: a later host change of the record is no longer met by these sendings
+  // (they stay, as old, for a clear to follow).
+  const int64_t old = NowMs() - WindowMs();
+  for (SentEvent& e : state_.sent) {
+    if (std::find(apply_.weighed.begin(), apply_.weighed.end(), e) != apply_.weighed.end()) {
+      e.sent_ms = std::min(e.sent_ms, old);
+    }
+  }
   apply_ = Apply{};
 }
 

@@ -123,18 +123,20 @@ class Conflicts {
     std::string values;   // " NAME=value" of the event row
   };
   struct Apply {
-    std::vector<Event> events;     // unsent events of the row, oldest first
-    int64_t idx = 0;               // the row's index, for the lines
-    bool conflict = false;         // some are the PC's
-    bool possible = false;         // an event sent within the window met it
-    bool skip_host = false;        // the PC wins: the host change is left out
-    bool pc_values = false;        // possible conflict, the PC wins: its values go again
-    std::string sent_values;       // the values last sent, for a possible conflict
+    std::vector<Event> events;       // unsent events of the row, oldest first
+    int64_t idx = 0;                 // the row's index, for the lines
+    bool conflict = false;           // some are the PC's
+    bool possible = false;           // an event sent within the window met it
+    bool skip_host = false;          // the PC wins: the host change is left out
+    bool pc_values = false;          // possible conflict, the PC wins: its values go again
+    std::string sent_values;         // the values last sent, for a possible conflict
+    int64_t sent_idx = 0;            // the index they were sent with
+    bool sent_delete = false;        // they were a delete the host executed
+    std::vector<SentEvent> weighed;  // the sendings this change was weighed against
     std::vector<std::string> lines;  // the message lines, written once committed
   };
-  bool KeepConflict(const FileEntry& file, const HostChange& change,
-                    const std::string& host_values, const std::string& outcome,
-                    std::string* reason);
+  bool KeepConflict(const FileEntry& file, const HostChange& change, const std::string& host_values,
+                    const std::string& outcome, std::string* reason);
 
   Program& program_;
   PendingState& state_;

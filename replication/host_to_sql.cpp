@@ -387,7 +387,8 @@ bool HostToSql::Apply(std::string_view data, const HostChange& change, int64_t* 
                                  WhereIdxOrRrn(plan.idx, change.rrn), &failure->reason)) {
     const std::string why = failure->reason;
     StatementFailed(connection, file, Status::IoError(why), failure);
-    failure->reason = why + (failure->errors.empty() ? "" : ": " + failure->errors.front().description);
+    failure->reason =
+        why + (failure->errors.empty() ? "" : ": " + failure->errors.front().description);
     return false;
   }
   const size_t statements = file.Pc_As && conflicts.SkipHost() ? 0 : plan.statements.size();
@@ -411,7 +412,8 @@ bool HostToSql::Apply(std::string_view data, const HostChange& change, int64_t* 
     std::string why;
     if (!conflicts.AfterHostApply(rt_, file, change, &why)) {
       StatementFailed(connection, file, Status::IoError(why), failure);
-      failure->reason = why + (failure->errors.empty() ? "" : ": " + failure->errors.front().description);
+      failure->reason =
+          why + (failure->errors.empty() ? "" : ": " + failure->errors.front().description);
       return false;
     }
     conflicts.HostApplied(file, plan.idx);

@@ -63,16 +63,16 @@ struct SentEvent {
   static constexpr char kDeleted = 'D';         // a DELETE was executed or found nothing
   int32_t database = 0;
   std::string file;
-  int64_t rrn = 0, idx = 0;    // the event row's _T_RRN___ and _T_IDX___
-  char event = ' ';            // 'I', 'U', 'D'
-  char taken = kUnknown;       // one of the above
-  int64_t sent_ms = 0;         // local time of the sending, ms since the epoch
+  int64_t rrn = 0, idx = 0;        // the event row's _T_RRN___ and _T_IDX___
+  char event = ' ';                // 'I', 'U', 'D'
+  char taken = kUnknown;           // one of the above
+  int64_t sent_ms = 0;             // local time of the sending, ms since the epoch
   bool queue_empty_since = false;  // the host said its queue was empty after the sending
   // Its file was cleared on the host after the sending, and no host change has brought its
   // record back since: the record may be on the host and not in the mirror.
   bool after_clear = false;
   bool torvan = false;  // an event Torvan recorded itself ('C'): never the PC's side
-  std::string values;          // " NAME=value" of each field sent, Windows-1252
+  std::string values;   // " NAME=value" of each field sent, Windows-1252
   bool operator==(const SentEvent&) const = default;
 };
 

@@ -481,12 +481,15 @@ INSTANTIATE_TEST_SUITE_P(
 // with one record in TnC_CONFLITTI.Log and one line per conflict.
 struct BothSides {
   const char* name;
-  int host_records;                          // CODCLI=H1, H2, ... before, drained
-  std::vector<std::string> pc;               // on the mirror, Torvan stopped
+  int host_records;                            // CODCLI=H1, H2, ... before, drained
+  std::vector<std::string> pc;                 // on the mirror, Torvan stopped
   std::vector<std::vector<std::string>> host;  // ctl commands, Torvan stopped
-  const char* host_wins;                     // NOTA of the records left, sorted, "|" apart
+  const char* host_wins;                       // NOTA of the records left, sorted, "|" apart
   const char* pc_wins;
-  int conflicts;                             // records in the conflicts file
+  int conflicts;  // records in the conflicts file
+  // The PC's events are sent before the host's changes are asked for: the host change
+  // comes after the event reached the host, which cannot tell which was first.
+  bool sent_first = false;
 };
 
 class BothSidesTable : public EndToEndTest,
@@ -510,6 +513,9 @@ TEST_P(BothSidesTable, BothEndEqualAndEveryConflictIsSaid) {
   Drain();
   for (const std::string& statement : c.pc) Exec(statement);
   for (const auto& command : c.host) Ctl(command);
+  if (c.sent_first) {
+    ASSERT_TRUE(sql_to_host_.Server_SQL_Ritorno());
+  }
   Drain();
   Drain();
   EXPECT_EQ(pc_wins ? c.pc_wins : c.host_wins, Notes());
@@ -529,40 +535,104 @@ TEST_P(BothSidesTable, BothEndEqualAndEveryConflictIsSaid) {
 }
 
 const BothSides kBothSides[] = {
-    {"UpdateAgainstUpdate", 1, {"UPDATE [CONTATTI] SET [NOTA]='DAL PC' WHERE [_T_RRN___]=1"},
-     {{"update", "DATI/CONTATTI", "1", "NOTA=DAL HOST"}}, "DAL HOST", "DAL PC", 1},
-    {"UpdateAgainstSeveralPcUpdates", 1,
+    {"UpdateAgainstUpdate",
+     1,
+     {"UPDATE [CONTATTI] SET [NOTA]='DAL PC' WHERE [_T_RRN___]=1"},
+     {{"update", "DATI/CONTATTI", "1", "NOTA=DAL HOST"}},
+     "DAL HOST",
+     "DAL PC",
+     1},
+    {"UpdateAgainstSeveralPcUpdates",
+     1,
      {"UPDATE [CONTATTI] SET [NOTA]='PC UNO' WHERE [_T_RRN___]=1",
       "UPDATE [CONTATTI] SET [NOTA]='PC DUE' WHERE [_T_RRN___]=1"},
-     {{"update", "DATI/CONTATTI", "1", "NOTA=DAL HOST"}}, "DAL HOST", "PC DUE", 1},
-    {"UpdateAgainstPcDelete", 1, {"DELETE FROM [CONTATTI] WHERE [_T_RRN___]=1"},
-     {{"update", "DATI/CONTATTI", "1", "NOTA=DAL HOST"}}, "DAL HOST", "", 1},
-    {"DeleteAgainstPcUpdate", 1, {"UPDATE [CONTATTI] SET [NOTA]='DAL PC' WHERE [_T_RRN___]=1"},
-     {{"delete", "DATI/CONTATTI", "1"}}, "", "DAL PC", 1},
-    {"DeleteAgainstPcDelete", 1, {"DELETE FROM [CONTATTI] WHERE [_T_RRN___]=1"},
-     {{"delete", "DATI/CONTATTI", "1"}}, "", "", 1},
-    {"InsertBesideAHostUpdate", 1,
+     {{"update", "DATI/CONTATTI", "1", "NOTA=DAL HOST"}},
+     "DAL HOST",
+     "PC DUE",
+     1},
+    {"UpdateAgainstPcDelete",
+     1,
+     {"DELETE FROM [CONTATTI] WHERE [_T_RRN___]=1"},
+     {{"update", "DATI/CONTATTI", "1", "NOTA=DAL HOST"}},
+     "DAL HOST",
+     "",
+     1},
+    {"DeleteAgainstPcUpdate",
+     1,
+     {"UPDATE [CONTATTI] SET [NOTA]='DAL PC' WHERE [_T_RRN___]=1"},
+     {{"delete", "DATI/CONTATTI", "1"}},
+     "",
+     "DAL PC",
+     1},
+    {"DeleteAgainstPcDelete",
+     1,
+     {"DELETE FROM [CONTATTI] WHERE [_T_RRN___]=1"},
+     {{"delete", "DATI/CONTATTI", "1"}},
+     "",
+     "",
+     1},
+    {"InsertBesideAHostUpdate",
+     1,
      {"INSERT INTO [CONTATTI] ([CODCLI],[NOTA]) VALUES('P1','DAL PC')"},
-     {{"update", "DATI/CONTATTI", "1", "NOTA=DAL HOST"}}, "DAL HOST|DAL PC", "DAL HOST|DAL PC", 0},
-    {"TwoRowsOfOneFile", 2,
+     {{"update", "DATI/CONTATTI", "1", "NOTA=DAL HOST"}},
+     "DAL HOST|DAL PC",
+     "DAL HOST|DAL PC",
+     0},
+    {"TwoRowsOfOneFile",
+     2,
      {"UPDATE [CONTATTI] SET [NOTA]='PC UNO' WHERE [_T_RRN___]=1",
       "UPDATE [CONTATTI] SET [NOTA]='PC DUE' WHERE [_T_RRN___]=2"},
      {{"update", "DATI/CONTATTI", "2", "NOTA=HOST DUE"},
       {"update", "DATI/CONTATTI", "1", "NOTA=HOST UNO"}},
-     "HOST DUE|HOST UNO", "PC DUE|PC UNO", 2},
+     "HOST DUE|HOST UNO",
+     "PC DUE|PC UNO",
+     2},
+    // The update reached the host after its delete and became an insert: a possible
+    // conflict, and the host's delete takes the record the insert made.
+    {"UpdateSentAfterAHostDelete",
+     1,
+     {"UPDATE [CONTATTI] SET [NOTA]='DAL PC' WHERE [_T_RRN___]=1"},
+     {{"delete", "DATI/CONTATTI", "1"}},
+     "",
+     "",
+     1,
+     true},
+    // Sent before the host's update: the winner's values go to the host again.
+    {"UpdateSentBeforeAHostUpdate",
+     1,
+     {"UPDATE [CONTATTI] SET [NOTA]='DAL PC' WHERE [_T_RRN___]=1"},
+     {{"update", "DATI/CONTATTI", "1", "NOTA=DAL HOST"}},
+     "DAL HOST",
+     "DAL PC",
+     1,
+     true},
+    // The delete reached the host after its update: the record is gone there, and stays
+    // gone in the mirror (the host's values are not sent to a record that is no more).
+    {"DeleteSentAfterAHostUpdate",
+     1,
+     {"DELETE FROM [CONTATTI] WHERE [_T_RRN___]=1"},
+     {{"update", "DATI/CONTATTI", "1", "NOTA=DAL HOST"}},
+     "",
+     "",
+     1,
+     true},
     // A clear follows the host under both rules: the PC's changes are set aside.
-    {"ClearAgainstPcChanges", 2,
+    {"ClearAgainstPcChanges",
+     2,
      {"UPDATE [CONTATTI] SET [NOTA]='DAL PC' WHERE [_T_RRN___]=1",
       "DELETE FROM [CONTATTI] WHERE [_T_RRN___]=2"},
-     {{"clear", "DATI/CONTATTI"}}, "", "", 0},
+     {{"clear", "DATI/CONTATTI"}},
+     "",
+     "",
+     0},
 };
 
-INSTANTIATE_TEST_SUITE_P(
-    Rules, BothSidesTable, ::testing::Combine(::testing::ValuesIn(kBothSides), ::testing::Bool()),
-    [](const auto& info) {
-      return std::string(std::get<0>(info.param).name) +
-             (std::get<1>(info.param) ? "_PcWins" : "_HostWins");
-    });
+INSTANTIATE_TEST_SUITE_P(Rules, BothSidesTable,
+                         ::testing::Combine(::testing::ValuesIn(kBothSides), ::testing::Bool()),
+                         [](const auto& info) {
+                           return std::string(std::get<0>(info.param).name) +
+                                  (std::get<1>(info.param) ? "_PcWins" : "_HostWins");
+                         });
 
 // Host records keep the index their row had: a table built again (by the operator, by a
 // clear) numbers its rows above every index used before, its old self's and the host's,

@@ -418,11 +418,11 @@ SqlToHost::Outcome SqlToHost::OneEvent(const Master& m, const FileEntry& entry, 
   if (o == Outcome::kStop) return o;
   if (o == Outcome::kNotExecuted) return not_executed();
   // How the host took the event, for the rows a clear on the host must follow.
-  char taken = update_first                   ? SentEvent::kUpdatedByIndex
-               : event == 'I'                 ? SentEvent::kInserted
-               : event == 'D'                 ? SentEvent::kDeleted
-               : rrn != 0                     ? SentEvent::kUpdatedAtRrn
-                                              : SentEvent::kUpdatedByIndex;
+  char taken = update_first   ? SentEvent::kUpdatedByIndex
+               : event == 'I' ? SentEvent::kInserted
+               : event == 'D' ? SentEvent::kDeleted
+               : rrn != 0     ? SentEvent::kUpdatedAtRrn
+                              : SentEvent::kUpdatedByIndex;
   if (status != ss::kExecuted && event == 'U' && was_in_flight && rrn != 0) {
     // An update refused at its RRN is sent as an insert. When it was in flight, that
     // insert may have been executed already: the record it added is found by its index.
@@ -435,7 +435,11 @@ SqlToHost::Outcome SqlToHost::OneEvent(const Master& m, const FileEntry& entry, 
     taken = SentEvent::kUpdatedByIndex;
   }
   if (status != ss::kExecuted) {
-    if (event == 'U' || update_first) {
+    if (event == 'U' && torvan) {
+      // Torvan's own resend of a row's values: a record gone meanwhile was deleted on the
+      // host after its change, and that delete follows in the host's queue.
+      taken = '-';
+    } else if (event == 'U' || update_first) {
       const std::string insert = HostInsertStatement(library, m.file, values, idx);
       if (!LogPcAs(detail + " Insert AS-->PC DATI=" + insert)) return Outcome::kStop;
       char second = ss::kExecuted;

@@ -12,9 +12,10 @@
 // back (CONTATTI); now and then the host updates or deletes a CONTATTI record the SQL side
 // has just changed, so that both sides change one row and Torvan resolves the conflict by
 // its rule (Conflitti): at the end both must still be equal. A difference on a record of
-// the conflicts file is reported as a conflict left unequal, apart from the losses. A fault is injected every --fault-every actions (default 10) and a
-// kill made every --kill-every actions (default 200). With --minutes the soak runs
-// for that long (an action is some 20-60 ms); with --actions, that many actions.
+// the conflicts file is reported as a conflict left unequal, apart from the losses. A fault is
+// injected every --fault-every actions (default 10) and a kill made every --kill-every actions
+// (default 200). With --minutes the soak runs for that long (an action is some 20-60 ms); with
+// --actions, that many actions.
 //
 // The SQL side fails too. --sql-fault-one-in N: every operation of Torvan's on its
 // connections fails with a chance of 1 in N (an error, a lock, a lost connection, one lost
