@@ -2,6 +2,7 @@
 // then the Timer button, on Qt's event loop like the window.
 // torvan pending [--set-aside]: the host change held back by replication, and setting it
 // aside so that its queue can go on.
+// torvan conflicts: the rows both sides changed, as TnC_CONFLITTI.Log keeps them.
 
 #include <fcntl.h>
 #include <signal.h>
@@ -25,6 +26,7 @@
 #include "core/text.h"
 #include "links/link_ops.h"
 #include "platform/qt_loop.h"
+#include "replication/conflicts.h"
 #include "replication/held_change.h"
 #include "replication/journal.h"
 #include "replication/pending_file.h"
@@ -253,6 +255,25 @@ void PendingCommand(CliContext& context, bool set_aside) {
   }
 }
 
+// torvan conflicts: the records of TnC_CONFLITTI.Log, oldest first, and how many.
+void ConflictsCommand(CliContext& context) {
+  if (!CheckFolder(context)) return;
+  ConsoleSession session(context.folder, *context.out);
+  Program& program = session.program();
+  const std::vector<std::string> records = Conflicts::Records(program.paths.conflicts_log);
+  for (const std::string& record : records) {
+    size_t start = 0;
+    while (start < record.size()) {
+      size_t end = record.find("\r\n", start);
+      if (end == std::string::npos) end = record.size();
+      session.Print(record.substr(start, end - start));
+      start = end + 2;
+    }
+  }
+  session.Print("Conflitti: " + std::to_string(records.size()) +
+                (records.empty() ? std::string() : " (" + program.paths.conflicts_log + ")"));
+}
+
 }  // namespace
 
 void AddRunCommands(CLI::App& app, CliContext& context) {
@@ -276,6 +297,10 @@ void AddRunCommands(CLI::App& app, CliContext& context) {
                     Help("Sposta la modifica trattenuta, con i valori e i byte ricevuti, in "
                          "TnC_ACCANTONATI.Log perch\xE9 la sua coda riparta (Torvan fermo)"));
   pending->callback([&context, set_aside] { PendingCommand(context, *set_aside); });
+  app.add_subcommand("conflicts",
+                     "I conflitti (le due parti hanno cambiato lo stesso record) scritti in "
+                     "TnC_CONFLITTI.Log, con le due versioni e la regola applicata")
+      ->callback([&context] { ConflictsCommand(context); });
 }
 
 }  // namespace torvan

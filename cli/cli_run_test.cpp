@@ -478,6 +478,8 @@ TEST_F(RunTest, AWriteLockHeldOnThePcIsAWaitToldOnceThatLosesNothing) {
 // An update of a row whose host record is gone is sent again as an insert; a kill after
 // that insert must not make a second record.
 TEST_F(RunTest, AnUpdateTurnedIntoAnInsertIsNotInsertedTwiceAfterAKill) {
+  // The host deletes the record the PC updates: with the PC winning, it is made again.
+  ASSERT_EQ(0, Torvan({"settings", "set", "Conflitti=PC"}).exit_code);
   Ctl({"insert", "DATI/CONTATTI", "CODCLI=H0"});
   ASSERT_EQ(0, Torvan({"run", "--once"}).exit_code);
   Ctl({"delete", "DATI/CONTATTI", "1"});

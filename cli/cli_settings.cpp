@@ -87,6 +87,8 @@ void PrintSettings(ConsoleSession& session, std::ostream& err) {
       {"Lotto_Ms", std::to_string(s.Lotto_Ms)},
       {"Giornale_Modifiche", std::to_string(s.Giornale_Modifiche)},
       {"Giornale_Byte", std::to_string(s.Giornale_Byte)},
+      {"Conflitti", s.Vince_Il_Pc ? "PC" : "HOST"},
+      {"Finestra_Conflitti", num(s.Finestra_Conflitti)},
   };
   for (const auto& [name, value] : lines) {
     session.Print(std::string(name) + "=" + VisibleText(value));
@@ -118,15 +120,16 @@ void AddSettingsCommand(CLI::App& app, CliContext& context) {
       Help("Scrive i valori nella finestra delle opzioni e la salva (Nome=valore ...; nomi: "
            "Nome_Connessione Utente Password Porta Attesa_Sincronizz Attesa_Dopo_Start "
            "Attesa_Prima_Stop Ciclo_Sincronizz Libreria Porta_FTP Log_Su_File Native_Client "
-           "Attesa_Restart Log_PC_AS, i flag S o N; inoltre Durevole (0 o 1), Metriche (la "
-           "porta dove Torvan serve GET /metrics, 0 nessuna), Metriche_Indirizzo (l'indirizzo "
-           "su cui ascolta, 127.0.0.1 se manca), Lotto_Modifiche e Lotto_Ms (modifiche e "
-           "millisecondi di un lotto), Giornale_Modifiche e Giornale_Byte (il limite del "
-           "giornale delle modifiche ricevute), Motore (SQLite, ODBC o PostgreSQL), Motori "
-           "(il motore di singoli DataBase, NOME=motore;...), Driver e Driver_Nativo (il "
-           "driver ODBC, o DSN=<nome>) e Attributi (gli attributi ODBC, o le opzioni di "
-           "PostgreSQL, aggiunti a ogni connessione)); un valore che le impostazioni non possono "
-           "tenere \xE8 "
+           "Attesa_Restart Log_PC_AS, i flag S o N; inoltre Durevole (0 o 1), Conflitti (HOST o "
+           "PC: chi vince quando le due parti cambiano lo stesso record), Finestra_Conflitti "
+           "(secondi, 120 se manca), Metriche (la porta dove Torvan serve GET /metrics, 0 "
+           "nessuna), Metriche_Indirizzo (l'indirizzo su cui ascolta, 127.0.0.1 se manca), "
+           "Lotto_Modifiche e Lotto_Ms (modifiche e millisecondi di un lotto), "
+           "Giornale_Modifiche e Giornale_Byte (il limite del giornale delle modifiche "
+           "ricevute), Motore (SQLite, ODBC o PostgreSQL), Motori (il motore di singoli "
+           "DataBase, NOME=motore;...), Driver e Driver_Nativo (il driver ODBC, o DSN=<nome>) "
+           "e Attributi (gli attributi ODBC, o le opzioni di PostgreSQL, aggiunti a ogni "
+           "connessione)); un valore che le impostazioni non possono tenere \xE8 "
            "rifiutato e nulla \xE8 scritto"));
   set->add_option("assegnazioni", args->assignments, Help("Coppie Nome=valore"))->required();
 

@@ -11,6 +11,7 @@
 #include "core/paths.h"
 #include "core/text.h"
 #include "platform/process.h"
+#include "replication/conflicts.h"
 
 namespace torvan {
 
@@ -55,6 +56,9 @@ void ShowStatus(CliContext& context) {
       break;
   }
   for (const std::string& line : StatusLines(s)) print(line);
+  if (const size_t n = Conflicts::Records(paths.conflicts_log).size(); n > 0) {
+    print("Conflitti: " + std::to_string(n) + " (torvan conflicts)");
+  }
 }
 
 }  // namespace

@@ -75,7 +75,8 @@ TEST_F(CliTest, StandardThenShowGivesTheStandardValuesWithTheirDerivedValues) {
       "Attesa_Restart=0\nLog_PC_AS=N\nAttesa_Riprova=0\nIndirizzo_Host=0.0.0.0\nDurevole=0\n"
       "Motore=SQLite\nMotori=\nDriver=FreeTDS\nDriver_Nativo=ODBC Driver 18 for SQL Server\n"
       "Attributi=\nMetriche=0\nMetriche_Indirizzo=127.0.0.1\nLotto_Modifiche=200\n"
-      "Lotto_Ms=200\nGiornale_Modifiche=10000\nGiornale_Byte=67108864\n",
+      "Lotto_Ms=200\nGiornale_Modifiche=10000\nGiornale_Byte=67108864\nConflitti=HOST\n"
+      "Finestra_Conflitti=120\n",
       r.out);
   struct stat st {};
   ASSERT_EQ(0, stat((dir_ + "/TnC.INI").c_str(), &st));

@@ -208,6 +208,25 @@ void Leggi_Parametri(Program& program) {
                                error + "; in uso " + std::to_string(*value));
     }
   }
+  const std::string conflitti = Trim(GetPrivateProfileString(kGenerale, "Conflitti", "", ini));
+  if (!conflitti.empty()) {
+    if (std::string error = CheckProfileSetting("Conflitti", conflitti); error.empty()) {
+      s.Vince_Il_Pc = UpperCp1252(conflitti) == "PC";
+    } else {
+      program.Scrivi_Messaggio("ERRORE nella lettura del file delle impostazioni " + ini + ": " +
+                               error + "; in uso HOST (vince l'host)");
+    }
+  }
+  const std::string finestra =
+      Trim(GetPrivateProfileString(kGenerale, "Finestra_Conflitti", "", ini));
+  if (!finestra.empty()) {
+    if (std::string error = CheckProfileSetting("Finestra_Conflitti", finestra); error.empty()) {
+      s.Finestra_Conflitti = NumericValue(finestra);
+    } else {
+      program.Scrivi_Messaggio("ERRORE nella lettura del file delle impostazioni " + ini + ": " +
+                               error + "; in uso " + std::to_string(s.Finestra_Conflitti));
+    }
+  }
   // A file with no section yields the defaults above; say why rather than go on silently.
   if (Status file = CheckProfileFile(ini); !file.ok()) {
     program.Scrivi_Messaggio("ERRORE nella lettura del file delle impostazioni " + ini + ": " +
@@ -341,6 +360,11 @@ namespace {
 constexpr ProfileSetting kProfileKeys[] = {
     {"Durevole", kGenerale, "0",
      "1: il file delle modifiche ricevute va sul disco a ogni modifica (0 o 1)"},
+    {"Conflitti", kGenerale, "HOST",
+     "Chi vince quando le due parti cambiano lo stesso record: HOST oppure PC"},
+    {"Finestra_Conflitti", kGenerale, "120",
+     "Secondi dopo l'invio di una modifica in cui una modifica dell'host allo stesso record "
+     "\xE8 un possibile conflitto"},
     {"Metriche", kGenerale, "0",
      "Porta dove Torvan serve le metriche a Prometheus (GET /metrics); 0 nessuna"},
     {"Metriche_Indirizzo", kGenerale, "127.0.0.1",
@@ -431,6 +455,14 @@ std::string CheckProfileSetting(std::string_view name, std::string_view value) {
   }
   if (name == "Durevole") {
     return value == "0" || value == "1" ? "" : n + ": 0 oppure 1, non " + Quoted(value);
+  }
+  if (name == "Conflitti") {
+    const std::string v = UpperCp1252(value);
+    return v == "HOST" || v == "PC" ? "" : n + ": HOST oppure PC, non " + Quoted(value);
+  }
+  if (name == "Finestra_Conflitti") {
+    static constexpr Box kSeconds{"Finestra_Conflitti", nullptr, nullptr, 0, 0, 86400};
+    return CheckNumber(kSeconds, value);
   }
   if (name == "Metriche") {
     static constexpr Box kPort{"Metriche", nullptr, nullptr, 0, 0, kMaxPort};

@@ -341,6 +341,12 @@ TEST_F(SettingsTest, MetricheIsAPortOrNone) {
        "Motori: coppie DataBase=motore separate da \";\", non \"GESTIONALE\""},
       {"a data source", "Driver", "DSN=Torvan", ""},
       {"no driver", "Driver_Nativo", " ", "Driver_Nativo: il nome di un driver ODBC, o DSN=<nome>"},
+      {"the PC wins, in any case", "Conflitti", "pc", ""},
+      {"nobody wins", "Conflitti", "NESSUNO", "Conflitti: HOST oppure PC, non \"NESSUNO\""},
+      {"no window", "Finestra_Conflitti", "0", ""},
+      {"past a day", "Finestra_Conflitti", "86401",
+       "Finestra_Conflitti: un numero intero da 0 a 86400, non \"86401\""},
+      {"ten minutes", "Finestra_Conflitti", "600", ""},
   };
   for (const auto& row : rows) {
     EXPECT_EQ(row.refused, CheckProfileSetting(row.key, row.value)) << row.meaning;
@@ -353,6 +359,8 @@ TEST_F(SettingsTest, MetricheIsAPortOrNone) {
   EXPECT_EQ("postgresql", program_.settings.sql.Motore);
   EXPECT_EQ("GESTIONALE=PostgreSQL; ARCHIVIO = sqlite ;", program_.settings.sql.Motori);
   EXPECT_EQ("DSN=Torvan", program_.settings.sql.Driver);
+  EXPECT_TRUE(program_.settings.Vince_Il_Pc);
+  EXPECT_EQ(600, program_.settings.Finestra_Conflitti);
   ASSERT_TRUE(SaveProfileSetting(program_.paths, "Metriche", "9100").ok());
   Leggi_Parametri(program_);
   EXPECT_EQ(9100, program_.settings.Metriche);

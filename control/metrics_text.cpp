@@ -97,6 +97,9 @@ void RunSection(Exposition& e, const StatusSnapshot& s) {
   e.One("torvan_events_in_flight", "gauge",
         "SQL-side events sent to the host whose status was never read.",
         std::to_string(s.in_flight));
+  e.One("torvan_conflicts_total", "counter",
+        "Rows both sides changed, as TnC_CONFLITTI.Log keeps them (torvan conflicts).",
+        std::to_string(s.conflicts));
 }
 
 void LagSection(Exposition& e, const StatusSnapshot& s) {

@@ -91,6 +91,7 @@ std::string EncodeStatus(const StatusSnapshot& s) {
   w.Add("in_volo", s.in_flight);
   w.Add("giornale", s.journal_depth);
   w.Add("giornale_ritardo_s", Seconds(s.journal_lag));
+  w.Add("conflitti", s.conflicts);
   for (const StatusDatabase& d : s.databases) {
     const std::string key = "db." + std::to_string(d.number) + ".";
     w.Add(key + "nome", d.name);
@@ -186,6 +187,8 @@ Status DecodeStatus(std::string_view text, StatusSnapshot* out) {
       number(key, v, &s.journal_depth);
     } else if (key == "giornale_ritardo_s") {
       real(key, v, &s.journal_lag);
+    } else if (key == "conflitti") {
+      number(key, v, &s.conflicts);
     } else if (SplitIndexed(key, "db.", &index, &rest)) {
       StatusDatabase& d = dbs[index];
       d.number = int32_t(index);

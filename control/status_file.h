@@ -78,6 +78,7 @@ struct StatusSnapshot {
   int32_t in_flight = 0;                // SQL-side events whose status was never read
   int64_t journal_depth = 0;            // host changes journaled, not yet applied
   double journal_lag = -1;              // seconds the oldest of them waits; -1 none
+  int64_t conflicts = 0;                // records of TnC_CONFLITTI.Log
 
   std::vector<StatusDatabase> databases;
 

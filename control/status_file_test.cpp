@@ -132,6 +132,7 @@ TEST(MetricsTextTest, EveryFigureParsesBackUnderItsHelpAndType) {
       {"torvan_events_in_flight", 1},
       {"torvan_journal_depth", 40},
       {"torvan_journal_apply_lag_seconds", 2.5},
+      {"torvan_conflicts_total", 2},
       {"torvan_events_waiting{database=\"GEST\"IONA\\LE\",number=\"1\"}", 3},
       {"torvan_oldest_event_age_seconds{database=\"GEST\"IONA\\LE\",number=\"1\"}", 12.5},
       {"torvan_events_count_age_seconds{database=\"GEST\"IONA\\LE\",number=\"1\"}", 0.4},

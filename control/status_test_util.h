@@ -26,6 +26,7 @@ inline StatusSnapshot Sample() {
   s.in_flight = 1;
   s.journal_depth = 40;
   s.journal_lag = 2.5;
+  s.conflicts = 2;
   s.databases = {{1, "GESTIONALE", 3, 12.5, 0.4, ""}, {3, "ARCHIVIO", -1, -1, -1, "no such table"}};
   s.last_applied = "05/12/2026 14:05:01";
   s.last_applied_age = 8;

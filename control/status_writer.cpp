@@ -14,6 +14,7 @@
 
 #include "core/text.h"
 #include "platform/file.h"
+#include "replication/conflicts.h"
 #include "replication/held_change.h"
 #include "schema/columns.h"
 #include "schema/statements.h"
@@ -134,6 +135,15 @@ void StatusWriter::Gather() {
   s.texts[kTimeText].clear();
 
   GatherHeld();
+  {
+    // Appended to only: counted again when it grew.
+    struct stat st {};
+    const int64_t size = ::stat(program_.paths.conflicts_log.c_str(), &st) == 0 ? st.st_size : 0;
+    if (size != conflicts_size_) {
+      conflicts_size_ = size;
+      s.conflicts = int64_t(Conflicts::Records(program_.paths.conflicts_log).size());
+    }
+  }
   if (now >= next_count_ && !st.Comando_In_Corso) CountAll(now);
 
   s.databases.clear();

@@ -122,6 +122,7 @@ class StatusWriter {
 
   // The pending file as last read: its change time and size, and the tables that decoded it.
   std::optional<std::pair<int64_t, int64_t>> pending_seen_;
+  int64_t conflicts_size_ = 0;   // the size of TnC_CONFLITTI.Log when its records were counted
   int64_t pending_read_at_ = 0;  // real time of that reading, ns
   std::optional<hostlink::CharTables> own_tables_;
 

@@ -28,6 +28,7 @@ Paths Paths::InFolder(const std::string& folder) {
   p.journal = prefix + "TnC_GIORNALE.DAT";
   p.refused_log = prefix + "TnC_RIFIUTATI.Log";
   p.set_aside_log = prefix + "TnC_ACCANTONATI.Log";
+  p.conflicts_log = prefix + "TnC_CONFLITTI.Log";
   p.status = prefix + "TnC_STATO.DAT";
   return p;
 }

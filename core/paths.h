@@ -23,6 +23,7 @@ struct Paths {
   std::string journal;        // "TnC_GIORNALE.DAT", host changes (replication/journal.h)
   std::string refused_log;    // "TnC_RIFIUTATI.Log"
   std::string set_aside_log;  // "TnC_ACCANTONATI.Log"
+  std::string conflicts_log;  // "TnC_CONFLITTI.Log": rows both sides changed
   // What a running Torvan reports about itself (control/status_file.h).
   std::string status;  // "TnC_STATO.DAT"
 

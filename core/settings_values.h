@@ -55,6 +55,12 @@ struct Settings {
   // file are flushed to the disk at every write; "0" (the default) leaves that to the
   // system.
   bool Durevole = false;
+  // Key "Conflitti" of section "Generale": who wins when both sides changed one row before
+  // either change reached the other, "HOST" (the default) or "PC".
+  bool Vince_Il_Pc = false;
+  // Key "Finestra_Conflitti" of section "Generale": for how many seconds after an event is
+  // sent a host change of its record is a possible conflict (default 120).
+  int32_t Finestra_Conflitti = 120;
   // Key "Metriche" of section "Generale": the port where a running Torvan serves its
   // figures to Prometheus (GET /metrics); 0 (the default) serves none.
   int32_t Metriche = 0;

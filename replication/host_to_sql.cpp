@@ -309,8 +309,16 @@ bool HostToSql::Receive() {
     // No change waiting: the request acknowledged the change received last.
     if (reply.outcome == hostlink::ExchangeReply::Outcome::kRefused) {
       state.Coda_Host_Vuota = program.clock->Monotonic();
+      // The host's queue is empty, but only once what it sent is applied does the mirror
+      // say what a clear left (conflicts.h).
+      std::string why;
+      if (journal_->waiting().empty() && !pending_.conflicts().QueueEmpty(rt_, &why)) {
+        program.Scrivi_Messaggio("[Server_SQL_Sincro] " + why);
+        if (!rt_.socket.connected(kSlot)) LinkLost();
+      }
       break;
     }
+    pending_.conflicts().Delivered();
     worked = true;
     std::string data(rt_.socket.MessageData());
     if (!journal_->last_received().empty() && SameChangeAsRead(journal_->last_received(), data)) {
@@ -372,8 +380,10 @@ void HostToSql::RollBack(Batch* batch) {
     if (sql::Connection* c = rt_.connessioni.at(db)) c->Rollback();
   }
   batch->open.clear();
-  // What the transactions did is undone, an identity moved up included.
+  // What the transactions did is undone, an identity moved up included, and what the
+  // conflicts of the change saw.
   identity_floor_.clear();
+  pending_.conflicts().Abandon();
 }
 
 HostToSql::BatchEnd HostToSql::ApplyBatch(size_t n, Batch* batch) {
@@ -443,10 +453,22 @@ HostToSql::BatchEnd HostToSql::ApplyBatch(size_t n, Batch* batch) {
           }
         }
         if (s.ok() && ApplyRow(entry.data, done.change, file, &done.idx, &failure)) {
+          const bool met = file.Pc_As && pending_.conflicts().Met();
+          if (met && i > 0) {
+            // What meets the PC's changes goes alone: the batch ends before it.
+            RollBack(batch);
+            batch->failed_at = i;
+            batch->failed_change = done.change;
+            return BatchEnd::kFailed;
+          }
           KillPoint("change-applied");
           last_of[db] = entry.sequence;
           done.logged = true;
           batch->done.push_back(std::move(done));
+          if (met) {
+            ++i;
+            break;
+          }
           continue;
         }
         positions_.erase(db);
@@ -549,6 +571,7 @@ void HostToSql::Completed(const Batch& batch, double start) {
                        std::to_string(d.change.rrn) + " applicata");
     program.Scrivi_Messaggio(HostChangeLogLine(d.change, d.idx));
   }
+  pending_.conflicts().Committed();
 }
 
 void HostToSql::HeldFailed(const Batch& batch) {
@@ -704,7 +727,18 @@ bool HostToSql::ApplyRow(std::string_view data, const HostChange& change, const 
   // The statements: [UPDATE ... 'D'], DELETE, [INSERT]. The archive's image files go
   // with the DELETE and come back with the INSERT.
   const size_t delete_at = file.Pc_As ? 1 : 0;
-  for (size_t k = 0; k < plan.statements.size(); ++k) {
+  Conflicts& conflicts = pending_.conflicts();
+  if (file.Pc_As &&
+      !conflicts.BeforeHostApply(rt_, file, change, data, plan.idx,
+                                 WhereIdxOrRrn(plan.idx, change.rrn), &failure->reason)) {
+    const std::string why = failure->reason;
+    StatementFailed(connection, file, Status::IoError(why), failure);
+    failure->reason =
+        why + (failure->errors.empty() ? "" : ": " + failure->errors.front().description);
+    return false;
+  }
+  const size_t statements = file.Pc_As && conflicts.SkipHost() ? 0 : plan.statements.size();
+  for (size_t k = 0; k < statements; ++k) {
     s = connection->Execute(plan.statements[k]);
     if (!s.ok()) {
       StatementFailed(connection, file, s, failure);
@@ -719,6 +753,16 @@ bool HostToSql::ApplyRow(std::string_view data, const HostChange& change, const 
       failure->reason = s.message();
       return false;
     }
+  }
+  if (file.Pc_As) {
+    std::string why;
+    if (!conflicts.AfterHostApply(rt_, file, change, &why)) {
+      StatementFailed(connection, file, Status::IoError(why), failure);
+      failure->reason =
+          why + (failure->errors.empty() ? "" : ": " + failure->errors.front().description);
+      return false;
+    }
+    conflicts.HostApplied(file, plan.idx);
   }
   return true;
 }
@@ -796,6 +840,12 @@ bool HostToSql::SetAsideUnsent(const FileEntry& file, Failure* failure) {
 bool HostToSql::RebuildCleared(int n, const FileEntry& file, Failure* failure) {
   Schema schema{rt_.program, rt_.catalogue, rt_.connessioni, confirmations_};
   std::string why;
+  // The clear wins: what the PC sent after it, before it arrived, goes from the host too.
+  if (!pending_.conflicts().BeforeClear(file, &why)) {
+    failure->where = file.DataBase + "/" + file.File;
+    failure->reason = why;
+    return false;
+  }
   const bool rebuilt = RebuildClearedFile(
       schema, n,
       [&](std::string* reason) {
@@ -807,6 +857,7 @@ bool HostToSql::RebuildCleared(int n, const FileEntry& file, Failure* failure) {
       },
       &why);
   if (rebuilt) {
+    pending_.conflicts().Cleared(file);
     identity_floor_.erase(std::to_string(file.Indice_DB) + "/" + file.File);
     return true;
   }

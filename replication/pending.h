@@ -8,19 +8,22 @@
 #include <memory>
 
 #include "core/program.h"
+#include "replication/conflicts.h"
 #include "replication/pending_file.h"
 
 namespace torvan {
 
 class Pending {
  public:
-  explicit Pending(Program& program) : program_(program) {}
+  explicit Pending(Program& program) : program_(program), conflicts_(program, state_) {}
 
   // Opens and reads the file when not yet done, and writes a state left unwritten. False,
   // after one message line, when the file cannot be opened or written: no change may move
   // until it can.
   bool Ready();
   PendingState& state() { return state_; }
+  // Both sides changing one row (conflicts.h); its memory is part of the state.
+  Conflicts& conflicts() { return conflicts_; }
   // Writes the state; false after a message line when it could not be written.
   bool Save();
 
@@ -28,6 +31,7 @@ class Pending {
   Program& program_;
   std::unique_ptr<PendingFile> file_;
   PendingState state_;
+  Conflicts conflicts_;
   bool unsaved_ = false;
   std::string last_error_;  // the last error reported, so that a lasting fault logs once
 };

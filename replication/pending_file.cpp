@@ -145,6 +145,21 @@ std::string EncodePendingState(const PendingState& state) {
     w.U64(uint64_t(e.progr));
     w.U32(e.statement_crc);
   }
+  // The events sent follow; a state written before they were kept ends here.
+  if (!state.sent.empty()) {
+    w.U32(uint32_t(state.sent.size()));
+    for (const SentEvent& e : state.sent) {
+      w.U32(uint32_t(e.database));
+      w.Bytes(e.file);
+      w.U64(uint64_t(e.rrn));
+      w.U64(uint64_t(e.idx));
+      w.U8(uint8_t(e.event));
+      w.U8(uint8_t(e.taken));
+      w.U64(uint64_t(e.sent_ms));
+      w.U8(uint8_t((e.queue_empty_since ? 1 : 0) | (e.after_clear ? 2 : 0) | (e.torvan ? 4 : 0)));
+      w.Bytes(e.values);
+    }
+  }
   return w.Take();
 }
 
@@ -183,7 +198,30 @@ bool DecodePendingState(std::string_view payload, PendingState* state) {
     e.progr = int64_t(progr);
     s.in_flight.push_back(std::move(e));
   }
-  if (!r.AtEnd()) return false;
+  if (!r.AtEnd()) {
+    if (!r.U32(&count) || count == 0 || count > payload.size()) return false;
+    for (uint32_t i = 0; i < count; ++i) {
+      SentEvent e;
+      uint32_t db = 0;
+      uint64_t rrn = 0, idx = 0, ms = 0;
+      uint8_t event = 0, taken = 0, empty = 0;
+      if (!r.U32(&db) || !r.Bytes(&e.file) || !r.U64(&rrn) || !r.U64(&idx) || !r.U8(&event) ||
+          !r.U8(&taken) || !r.U64(&ms) || !r.U8(&empty) || empty > 7 || !r.Bytes(&e.values)) {
+        return false;
+      }
+      e.database = int32_t(db);
+      e.rrn = int64_t(rrn);
+      e.idx = int64_t(idx);
+      e.event = char(event);
+      e.taken = char(taken);
+      e.sent_ms = int64_t(ms);
+      e.queue_empty_since = (empty & 1) != 0;
+      e.after_clear = (empty & 2) != 0;
+      e.torvan = (empty & 4) != 0;
+      s.sent.push_back(std::move(e));
+    }
+    if (!r.AtEnd()) return false;
+  }
   *state = std::move(s);
   return true;
 }

@@ -53,10 +53,34 @@ struct InFlightEvent {
   bool operator==(const InFlightEvent&) const = default;
 };
 
+// An SQL-side event sent to the host not long ago (replication/conflicts.h).
+struct SentEvent {
+  // How the host took it, as far as Torvan knows.
+  static constexpr char kUnknown = '?';         // sent, its status never read
+  static constexpr char kInserted = 'I';        // an INSERT was executed
+  static constexpr char kUpdatedAtRrn = 'U';    // an UPDATE by RRN(a) was executed
+  static constexpr char kUpdatedByIndex = 'X';  // an UPDATE by the index was executed
+  static constexpr char kDeleted = 'D';         // a DELETE was executed or found nothing
+  int32_t database = 0;
+  std::string file;
+  int64_t rrn = 0, idx = 0;        // the event row's _T_RRN___ and _T_IDX___
+  char event = ' ';                // 'I', 'U', 'D'
+  char taken = kUnknown;           // one of the above
+  int64_t sent_ms = 0;             // local time of the sending, ms since the epoch
+  bool queue_empty_since = false;  // the host said its queue was empty after the sending
+  // Its file was cleared on the host after the sending, and no host change has brought its
+  // record back since: the record may be on the host and not in the mirror.
+  bool after_clear = false;
+  bool torvan = false;  // an event Torvan recorded itself ('C'): never the PC's side
+  std::string values;   // " NAME=value" of each field sent, Windows-1252
+  bool operator==(const SentEvent&) const = default;
+};
+
 struct PendingState {
   std::optional<HeldChange> held;
   std::optional<std::string> last_applied;  // data part of the last change applied
   std::vector<InFlightEvent> in_flight;     // at most one per database
+  std::vector<SentEvent> sent;              // oldest first
   bool operator==(const PendingState&) const = default;
 };
 

@@ -25,12 +25,17 @@ TEST(PendingState, EncodingRoundTrips) {
                        {2, int64_t(1) << 40, "", int64_t(1) << 35, 0}};
   PendingState last_only;
   last_only.last_applied = "";
+  PendingState sent = flights;
+  sent.sent = {{1, "CONTATTI", 15, int64_t(1) << 40, 'U', SentEvent::kUpdatedAtRrn,
+                int64_t(1) << 42, true, true, true, " NOTA=l'ora \xE8"},
+               {2, "", 0, 3, 'I', SentEvent::kUnknown, 0, false, false, false, ""}};
   const std::pair<const char*, PendingState> rows[] = {
       {"empty", PendingState{}},
       {"a held change", Held("abc")},
       {"the last applied change, empty", last_only},
       {"both, binary bytes", both},
       {"events in flight, wide numbers", flights},
+      {"events sent, with their values", sent},
   };
   for (const auto& [meaning, state] : rows) {
     PendingState back = Held("untouched");

@@ -5,6 +5,7 @@
 #include <filesystem>
 
 #include "core/text.h"
+#include "replication/conflicts.h"
 #include "replication/replication_e2e_test.h"
 #include "sql/fault_connection.h"
 #include "sql/fault_vfs.h"
@@ -421,6 +422,218 @@ TEST_F(EndToEndTest, AClearFromTheHostSetsAsideTheChangesNotYetSent) {
   EXPECT_TRUE(Rows("SELECT * FROM [CONTATTI]").empty());
   EXPECT_TRUE(Rows("SELECT * FROM [CONTATTI___]").empty());
 }
+
+// The clear race: an event sent after the host queued a clear of its file, before the
+// clear reached Torvan, lands on the host after the clear. The clear wins: the record the
+// event made there goes too, with its line and its record in the set-aside file; an event
+// that reached a record by its RRN may have reached one the host made after its clear,
+// and is reported as a possible conflict.
+struct ClearRace {
+  const char* name;
+  bool host_record_before;  // the row has a host record (RRN 1) before the clear
+  const char* pc_change;    // on the mirror, before the clear
+  bool host_insert_after;   // the host adds a record after its clear (it takes RRN 1)
+  const char* line;         // the message line the clear gives
+};
+
+class ClearRaceTable : public EndToEndTest, public ::testing::WithParamInterface<ClearRace> {};
+
+TEST_P(ClearRaceTable, TheClearWinsOverWhatWasSentBeforeItArrived) {
+  const ClearRace& r = GetParam();
+  if (r.host_record_before) {
+    Ctl({"insert", "DATI/CONTATTI", "CODCLI=H1", "NOTA=prima"});
+    Drain();
+  }
+  Exec(r.pc_change);
+  Ctl({"clear", "DATI/CONTATTI"});
+  if (r.host_insert_after) Ctl({"insert", "DATI/CONTATTI", "CODCLI=H2", "NOTA=dopo"});
+  ASSERT_TRUE(sql_to_host_.Server_SQL_Ritorno());  // before the clear is asked for
+  Drain();
+  Drain();  // the host's queue is seen empty twice running: what the clear left is settled
+  EXPECT_TRUE(HasLineStarting(r.line)) << ::testing::PrintToString(lines_);
+  if (r.host_insert_after) {
+    // The host's own record: Torvan cannot know which values it should hold.
+    EXPECT_NE(std::string::npos, Utf8ToCp1252(ReadText(program_.paths.conflicts_log))
+                                     .find("possibile conflitto: DATI/CONTATTI svuotato"));
+  } else {
+    EXPECT_NE(std::string::npos, Utf8ToCp1252(ReadText(program_.paths.set_aside_log))
+                                     .find("inviata prima dello svuotamento: DATI/CONTATTI"));
+    EXPECT_EQ("", Ctl({"dump", "DATI/CONTATTI"}));
+    EXPECT_EQ(std::vector<std::string>{}, Differences({kContatti}));
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Sent, ClearRaceTable,
+    ::testing::Values(
+        ClearRace{"AnInsert", false, "INSERT INTO [CONTATTI] ([CODCLI]) VALUES('P1')", false,
+                  "[Server_SQL_Sincro] DATI/CONTATTI svuotato sul sistema origine: ADD RRN:0 "
+                  "IDX:1 inviata prima dello svuotamento, record cancellato sull'host"},
+        ClearRace{"AnUpdateTurnedIntoAnInsert", true,
+                  "UPDATE [CONTATTI] SET [NOTA]='dal pc' WHERE [_T_RRN___]=1", false,
+                  "[Server_SQL_Sincro] DATI/CONTATTI svuotato sul sistema origine: UPD RRN:1 "
+                  "IDX:1 inviata prima dello svuotamento, record cancellato sull'host"},
+        ClearRace{"AnUpdateThatReachedANewHostRecord", true,
+                  "UPDATE [CONTATTI] SET [NOTA]='dal pc' WHERE [_T_RRN___]=1", true,
+                  "[Server_SQL_Sincro] Possibile conflitto su DATI/CONTATTI UPD RRN:1 IDX:1"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// Both sides changed one row while Torvan was stopped: under each rule, both end equal,
+// with one record in TnC_CONFLITTI.Log and one line per conflict.
+struct BothSides {
+  const char* name;
+  int host_records;                            // CODCLI=H1, H2, ... before, drained
+  std::vector<std::string> pc;                 // on the mirror, Torvan stopped
+  std::vector<std::vector<std::string>> host;  // ctl commands, Torvan stopped
+  const char* host_wins;                       // NOTA of the records left, sorted, "|" apart
+  const char* pc_wins;
+  int conflicts;  // records in the conflicts file
+  // The PC's events are sent before the host's changes are asked for: the host change
+  // comes after the event reached the host, which cannot tell which was first.
+  bool sent_first = false;
+};
+
+class BothSidesTable : public EndToEndTest,
+                       public ::testing::WithParamInterface<std::tuple<BothSides, bool>> {
+ protected:
+  std::string Notes() {
+    std::string notes;
+    for (const auto& row : Rows("SELECT [NOTA] FROM [CONTATTI] ORDER BY [NOTA]")) {
+      notes += (notes.empty() ? "" : "|") + Trim(row[0]);
+    }
+    return notes;
+  }
+};
+
+TEST_P(BothSidesTable, BothEndEqualAndEveryConflictIsSaid) {
+  const auto& [c, pc_wins] = GetParam();
+  program_.settings.Vince_Il_Pc = pc_wins;
+  for (int k = 1; k <= c.host_records; ++k) {
+    Ctl({"insert", "DATI/CONTATTI", "CODCLI=H" + std::to_string(k), "NOTA=prima"});
+  }
+  Drain();
+  for (const std::string& statement : c.pc) Exec(statement);
+  for (const auto& command : c.host) Ctl(command);
+  if (c.sent_first) {
+    ASSERT_TRUE(sql_to_host_.Server_SQL_Ritorno());
+  }
+  Drain();
+  Drain();
+  EXPECT_EQ(pc_wins ? c.pc_wins : c.host_wins, Notes());
+  EXPECT_EQ(std::vector<std::string>{}, Differences({kContatti}));
+  EXPECT_EQ(size_t(c.conflicts), Conflicts::Records(program_.paths.conflicts_log).size())
+      << ReadText(program_.paths.conflicts_log);
+  int said = 0;
+  for (const std::string& l : lines_) {
+    // A row whose event was sent before the host change came is a possible conflict.
+    said += l.rfind("[Server_SQL_Sincro] Conflitto su DATI/CONTATTI", 0) == 0 ||
+            l.rfind("[Server_SQL_Sincro] Possibile conflitto su DATI/CONTATTI", 0) == 0;
+  }
+  EXPECT_EQ(c.conflicts, said) << ::testing::PrintToString(lines_);
+  // Nothing is left to send, and a second pass changes nothing.
+  Drain();
+  EXPECT_EQ(std::vector<std::string>{}, Differences({kContatti}));
+}
+
+const BothSides kBothSides[] = {
+    {"UpdateAgainstUpdate",
+     1,
+     {"UPDATE [CONTATTI] SET [NOTA]='DAL PC' WHERE [_T_RRN___]=1"},
+     {{"update", "DATI/CONTATTI", "1", "NOTA=DAL HOST"}},
+     "DAL HOST",
+     "DAL PC",
+     1},
+    {"UpdateAgainstSeveralPcUpdates",
+     1,
+     {"UPDATE [CONTATTI] SET [NOTA]='PC UNO' WHERE [_T_RRN___]=1",
+      "UPDATE [CONTATTI] SET [NOTA]='PC DUE' WHERE [_T_RRN___]=1"},
+     {{"update", "DATI/CONTATTI", "1", "NOTA=DAL HOST"}},
+     "DAL HOST",
+     "PC DUE",
+     1},
+    {"UpdateAgainstPcDelete",
+     1,
+     {"DELETE FROM [CONTATTI] WHERE [_T_RRN___]=1"},
+     {{"update", "DATI/CONTATTI", "1", "NOTA=DAL HOST"}},
+     "DAL HOST",
+     "",
+     1},
+    {"DeleteAgainstPcUpdate",
+     1,
+     {"UPDATE [CONTATTI] SET [NOTA]='DAL PC' WHERE [_T_RRN___]=1"},
+     {{"delete", "DATI/CONTATTI", "1"}},
+     "",
+     "DAL PC",
+     1},
+    {"DeleteAgainstPcDelete",
+     1,
+     {"DELETE FROM [CONTATTI] WHERE [_T_RRN___]=1"},
+     {{"delete", "DATI/CONTATTI", "1"}},
+     "",
+     "",
+     1},
+    {"InsertBesideAHostUpdate",
+     1,
+     {"INSERT INTO [CONTATTI] ([CODCLI],[NOTA]) VALUES('P1','DAL PC')"},
+     {{"update", "DATI/CONTATTI", "1", "NOTA=DAL HOST"}},
+     "DAL HOST|DAL PC",
+     "DAL HOST|DAL PC",
+     0},
+    {"TwoRowsOfOneFile",
+     2,
+     {"UPDATE [CONTATTI] SET [NOTA]='PC UNO' WHERE [_T_RRN___]=1",
+      "UPDATE [CONTATTI] SET [NOTA]='PC DUE' WHERE [_T_RRN___]=2"},
+     {{"update", "DATI/CONTATTI", "2", "NOTA=HOST DUE"},
+      {"update", "DATI/CONTATTI", "1", "NOTA=HOST UNO"}},
+     "HOST DUE|HOST UNO",
+     "PC DUE|PC UNO",
+     2},
+    // The update reached the host after its delete and became an insert: a possible
+    // conflict, and the host's delete takes the record the insert made.
+    {"UpdateSentAfterAHostDelete",
+     1,
+     {"UPDATE [CONTATTI] SET [NOTA]='DAL PC' WHERE [_T_RRN___]=1"},
+     {{"delete", "DATI/CONTATTI", "1"}},
+     "",
+     "",
+     1,
+     true},
+    // Sent before the host's update: the winner's values go to the host again.
+    {"UpdateSentBeforeAHostUpdate",
+     1,
+     {"UPDATE [CONTATTI] SET [NOTA]='DAL PC' WHERE [_T_RRN___]=1"},
+     {{"update", "DATI/CONTATTI", "1", "NOTA=DAL HOST"}},
+     "DAL HOST",
+     "DAL PC",
+     1,
+     true},
+    // The delete reached the host after its update: the record is gone there, and stays
+    // gone in the mirror (the host's values are not sent to a record that is no more).
+    {"DeleteSentAfterAHostUpdate",
+     1,
+     {"DELETE FROM [CONTATTI] WHERE [_T_RRN___]=1"},
+     {{"update", "DATI/CONTATTI", "1", "NOTA=DAL HOST"}},
+     "",
+     "",
+     1,
+     true},
+    // A clear follows the host under both rules: the PC's changes are set aside.
+    {"ClearAgainstPcChanges",
+     2,
+     {"UPDATE [CONTATTI] SET [NOTA]='DAL PC' WHERE [_T_RRN___]=1",
+      "DELETE FROM [CONTATTI] WHERE [_T_RRN___]=2"},
+     {{"clear", "DATI/CONTATTI"}},
+     "",
+     "",
+     0},
+};
+
+INSTANTIATE_TEST_SUITE_P(Rules, BothSidesTable,
+                         ::testing::Combine(::testing::ValuesIn(kBothSides), ::testing::Bool()),
+                         [](const auto& info) {
+                           return std::string(std::get<0>(info.param).name) +
+                                  (std::get<1>(info.param) ? "_PcWins" : "_HostWins");
+                         });
 
 // Host records keep the index their row had: a table built again (by the operator, by a
 // clear) numbers its rows above every index used before, its old self's and the host's,

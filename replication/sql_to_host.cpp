@@ -9,6 +9,7 @@
 #include "hostlink/host_format.h"
 #include "platform/crc32.h"
 #include "platform/file.h"
+#include "replication/change_record.h"
 #include "replication/host_statements.h"
 #include "replication/kill_point.h"
 #include "schema/connections.h"
@@ -47,6 +48,13 @@ std::string MasterText(const std::string& prefix, int32_t d, int64_t rrn, const 
 }
 
 }  // namespace
+
+bool SqlToHost::HeldConcerns(const HeldChange& held, const FileEntry& entry, int64_t rrn) {
+  HostChange change;
+  if (!DecodeChange(rt_.socket.tables(), held.data, &change).ok()) return false;
+  if (change.file != entry.File || change.library != entry.Libreria) return false;
+  return change.code == hostlink::change_record::kCleared || (rrn != 0 && change.rrn == rrn);
+}
 
 SqlToHost::SqlToHost(Runtime& rt, Pending& pending) : rt_(rt), pending_(pending) {}
 
@@ -287,6 +295,7 @@ SqlToHost::Outcome SqlToHost::OneEvent(const Master& m, const FileEntry& entry, 
 
   int64_t progr = 0, idx = 0, rrn = 0;
   char event = ' ';
+  bool torvan = false;  // recorded by Torvan itself
   std::vector<HostValue> values;
   {
     std::unique_ptr<sql::Recordset> rs;
@@ -306,6 +315,8 @@ SqlToHost::Outcome SqlToHost::OneEvent(const Master& m, const FileEntry& entry, 
       return Outcome::kStop;
     }
     event = Trim(e->text).empty() ? ' ' : Trim(e->text)[0];
+    const sql::Field* tipo = rs->Find("_T_TIPO___");
+    torvan = tipo != nullptr && Trim(tipo->text) == "C";
     const Catalogue& c = rt_.catalogue;
     for (int32_t k = entry.Primo_Campo;
          k >= 1 && k <= entry.Ultimo_Campo && k < int32_t(c.Tab_Campi.size()); ++k) {
@@ -336,6 +347,11 @@ SqlToHost::Outcome SqlToHost::OneEvent(const Master& m, const FileEntry& entry, 
     }
   }
 
+  if (pending.held && HeldConcerns(*pending.held, entry, rrn)) {
+    // A host change of this row waits to be applied: the event goes after it, once the
+    // two have been weighed against each other (conflicts.h).
+    return Outcome::kNotExecuted;
+  }
   const std::string library = entry.Libreria;
   const std::string detail = ">  FILE=" + m.file + " PROGR=" + std::to_string(progr) +
                              " IDX=" + std::to_string(idx) + " RRN=" + std::to_string(rrn);
@@ -372,6 +388,8 @@ SqlToHost::Outcome SqlToHost::OneEvent(const Master& m, const FileEntry& entry, 
     LinkLost();
     return Outcome::kStop;
   }
+  Conflicts& conflicts = pending_.conflicts();
+  if (answered_ != mark) conflicts.Sending(d, m.file, rrn, idx, event, values, torvan);
   if (!pending_.Save()) return Outcome::kStop;
   KillPoint("event-marked");
   auto unmark = [&] {
@@ -392,6 +410,7 @@ SqlToHost::Outcome SqlToHost::OneEvent(const Master& m, const FileEntry& entry, 
   // exchange's "Errore stato"): the master row stays and a later call sends the event
   // again. A mark from an earlier attempt stays: that one may have been executed.
   auto not_executed = [&] {
+    conflicts.Answered('-');
     if (!was_in_flight && !unmark()) return Outcome::kStop;
     return Outcome::kNotExecuted;
   };
@@ -401,6 +420,12 @@ SqlToHost::Outcome SqlToHost::OneEvent(const Master& m, const FileEntry& entry, 
   Outcome o = Send(first, false, &status);
   if (o == Outcome::kStop) return o;
   if (o == Outcome::kNotExecuted) return not_executed();
+  // How the host took the event, for the rows a clear on the host must follow.
+  char taken = update_first   ? SentEvent::kUpdatedByIndex
+               : event == 'I' ? SentEvent::kInserted
+               : event == 'D' ? SentEvent::kDeleted
+               : rrn != 0     ? SentEvent::kUpdatedAtRrn
+                              : SentEvent::kUpdatedByIndex;
   if (status != ss::kExecuted && event == 'U' && was_in_flight && rrn != 0) {
     // An update refused at its RRN is sent as an insert. When it was in flight, that
     // insert may have been executed already: the record it added is found by its index.
@@ -410,9 +435,14 @@ SqlToHost::Outcome SqlToHost::OneEvent(const Master& m, const FileEntry& entry, 
     o = Send(by_index, true, &status);
     if (o == Outcome::kStop) return o;
     if (o == Outcome::kNotExecuted) return not_executed();
+    taken = SentEvent::kUpdatedByIndex;
   }
   if (status != ss::kExecuted) {
-    if (event == 'U' || update_first) {
+    if (event == 'U' && torvan) {
+      // Torvan's own resend of a row's values: a record gone meanwhile was deleted on the
+      // host after its change, and that delete follows in the host's queue.
+      taken = '-';
+    } else if (event == 'U' || update_first) {
       const std::string insert = HostInsertStatement(library, m.file, values, idx);
       if (!LogPcAs(detail + " Insert AS-->PC DATI=" + insert)) return Outcome::kStop;
       char second = ss::kExecuted;
@@ -420,13 +450,16 @@ SqlToHost::Outcome SqlToHost::OneEvent(const Master& m, const FileEntry& entry, 
       if (o == Outcome::kStop) return o;
       if (o == Outcome::kNotExecuted) return not_executed();
       if (second != ss::kExecuted) Refused(second, m, library, event, rrn, idx, insert);
+      taken = second == ss::kExecuted ? SentEvent::kInserted : '-';
     } else if (was_in_flight && event == 'D') {
       // The sending whose status was never read found the record and deleted it: the
       // refusal of the second is no refusal of the change.
     } else {
       Refused(status, m, library, event, rrn, idx, statement);
+      taken = '-';
     }
   }
+  if (answered_ != mark) conflicts.Answered(taken);
 
   KillPoint("event-answered");
   return Complete(m, library, event, rrn, idx, progr, detail, mark, start);

@@ -58,6 +58,8 @@ class SqlToHost {
                int64_t idx, const std::string& statement);
   bool LogPcAs(const std::string& text);
   void LinkLost();
+  // Whether the held host change concerns the row of host record `rrn` of `entry`.
+  bool HeldConcerns(const HeldChange& held, const FileEntry& entry, int64_t rrn);
   // A fault of database d met at `what` (the event or the step it concerns): a line and the
   // connection's errors when it starts (for a lock, what waits for it), nothing more while
   // it lasts (RepeatedFault). `reason` replaces the connection's first error as the cause.

@@ -7,12 +7,15 @@
 //               (--minutes M | --actions N) [--seed S] [--fault-every N] [--kill-every N]
 //               [--sql-fault-one-in N] [--lock-every N] [--odbc DRIVER] [--keep]
 //
-// Host changes go to the files replicated to SQL only (CLIENTI, ARTICOLI, ORDINI and the
-// image archive: every change code, every field type, images), SQL-side changes to the
-// file sent back (CONTATTI) only: a record changed on both sides at once is a conflict by
-// design, not a loss. A fault is injected every --fault-every actions (default 10) and a
-// kill made every --kill-every actions (default 200). With --minutes the soak runs
-// for that long (an action is some 20-60 ms); with --actions, that many actions.
+// Host changes go to the files replicated to SQL (CLIENTI, ARTICOLI, ORDINI and the image
+// archive: every change code, every field type, images), SQL-side changes to the file sent
+// back (CONTATTI); now and then the host updates or deletes a CONTATTI record the SQL side
+// has just changed, so that both sides change one row and Torvan resolves the conflict by
+// its rule (Conflitti): at the end both must still be equal. A difference on a record of
+// the conflicts file is reported as a conflict left unequal, apart from the losses. A fault is
+// injected every --fault-every actions (default 10) and a kill made every --kill-every actions
+// (default 200). With --minutes the soak runs for that long (an action is some 20-60 ms); with
+// --actions, that many actions.
 //
 // The SQL side fails too. --sql-fault-one-in N: every operation of Torvan's on its
 // connections fails with a chance of 1 in N (an error, a lock, a lost connection, one lost
@@ -42,6 +45,7 @@
 #include "core/text.h"
 #include "platform/file.h"
 #include "platform/temp_folder.h"
+#include "replication/conflicts.h"
 #include "replication/testing/host_process.h"
 #include "replication/testing/mirror_compare.h"
 #include "sql/connection.h"
@@ -269,6 +273,19 @@ class Soak {
   }
 
   void HostChange() {
+    if (!pc_changed_.empty() && Pick(1, 100) <= 5) {
+      // Both sides: the host changes a record the SQL side has just changed.
+      const std::string rrn = std::to_string(pc_changed_.back());
+      pc_changed_.pop_back();
+      if (OneIn(4)) {
+        Ctl({"delete", "DATI/CONTATTI", rrn});
+      } else {
+        Ctl({"update", "DATI/CONTATTI", rrn, "NOTA=host " + std::to_string(++sql_serial_)});
+      }
+      ++host_changes_;
+      ++both_sides_;
+      return;
+    }
     const std::string file = std::string("DATI/") + kHostFiles[size_t(Pick(0, 3))];
     const long what = Pick(1, 100);
     if (what <= 2) {
@@ -317,6 +334,14 @@ class Soak {
           "'," + std::to_string(Pick(-99999, 99999)) + "." + ZeroPad(Pick(0, 999), 3) + ")";
     } else {
       const std::string id = std::to_string(ids[size_t(Pick(0, long(ids.size()) - 1))]);
+      if (c->OpenRecordset("SELECT [_T_RRN___] FROM [CONTATTI] WHERE [_T_IDX___]=" + id, &rs)
+              .ok() &&
+          !rs->Eof()) {
+        const long rrn = std::atol(rs->Value(0).text.c_str());
+        if (rrn > 0) pc_changed_.push_back(rrn);
+        if (pc_changed_.size() > 8) pc_changed_.erase(pc_changed_.begin());
+      }
+      rs.reset();
       statement = what <= 8 ? "UPDATE [CONTATTI] SET [NOTA]='cambiata " + n +
                                   "',[VALORE]=" + std::to_string(Pick(0, 9999)) +
                                   ".500 WHERE [_T_IDX___]=" + id
@@ -372,9 +397,20 @@ class Soak {
     std::vector<std::string> differences;
     Status s = CompareFolder(pc_, host_, {}, &differences);
     if (!s.ok()) Fail("the comparison could not be made: " + s.message());
-    long twice = 0, duplicated = 0, lost = 0;
+    long twice = 0, duplicated = 0, lost = 0, unequal = 0;
+    std::string conflicts;
+    (void)platform::ReadFile(pc_ + "/TnC_CONFLITTI.Log", &conflicts);
+    conflicts = Utf8ToCp1252(conflicts);
+    auto in_conflict = [&](const std::string& d) {
+      const size_t at = d.find(" RRN ");
+      if (d.rfind("DATI/CONTATTI", 0) != 0 || at == std::string::npos) return false;
+      const std::string rrn = d.substr(at + 5, d.find_first_not_of("0123456789", at + 5) - at - 5);
+      return conflicts.find("DATI/CONTATTI RRN:" + rrn + " ") != std::string::npos;
+    };
     for (const std::string& d : differences) {
-      if (d.find(" rows in the table") != std::string::npos) {
+      if (in_conflict(d)) {
+        ++unequal;
+      } else if (d.find(" rows in the table") != std::string::npos) {
         ++twice;
       } else if (d.find(" host records with ") != std::string::npos) {
         ++duplicated;
@@ -400,6 +436,10 @@ class Soak {
     std::printf("  changes lost          %ld\n", lost);
     std::printf("  changes applied twice %ld\n", twice);
     std::printf("  host records doubled  %ld\n", duplicated);
+    std::printf("  both-sides changes    %ld\n", both_sides_);
+    std::printf("  conflicts             %ld (TnC_CONFLITTI.Log)\n",
+                long(Conflicts::Records(pc_ + "/TnC_CONFLITTI.Log").size()));
+    std::printf("  conflicts left unequal %ld\n", unequal);
     const bool ok = drained && end.exit_code == 0 && differences.empty();
     if (!ok || o_.keep) {
       for (size_t i = 0; i < differences.size() && i < 30; ++i) {
@@ -435,6 +475,8 @@ class Soak {
   pid_t run_pid_ = -1;
   long host_changes_ = 0, sql_changes_ = 0, faults_ = 0, kills_ = 0, sql_serial_ = 0;
   long restarts_ = 0, locks_ = 0, unlock_at_ = 0, point_kills_ = 0;
+  long both_sides_ = 0;
+  std::vector<long> pc_changed_;  // RRNs of CONTATTI records just changed on the SQL side
   int lasting_ = 0, starts_ = 0;
   std::unique_ptr<sql::Connection> lock_;
   bool host_waits_ = false;
