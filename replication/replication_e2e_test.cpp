@@ -350,6 +350,25 @@ TEST_F(EndToEndTest, AValueTheHostFieldCannotHoldKeepsItsEventUntilMended) {
             Differences());
 }
 
+// A full journal stops the asking: the host keeps the rest until the journal has room.
+TEST_F(EndToEndTest, AFullJournalLeavesTheRestWithTheHost) {
+  program_.settings.Giornale_Modifiche = 2;
+  Shell("DROP TABLE CLIENTI;");  // by hand: the first change is held, the journal stays full
+  for (int i = 1; i <= 5; ++i) Ctl({"insert", "DATI/CLIENTI", "CODCLI=C0" + std::to_string(i)});
+  Drain();
+  ASSERT_TRUE(pending_.state().held.has_value());
+  EXPECT_EQ(2u, host_to_sql_.JournalDepth());
+  EXPECT_EQ("4\n", Ctl({"queue"}));  // the second is journaled, its acknowledgement not sent
+  Schema schema{program_, rt_.catalogue, rt_.connessioni, confirmations_};
+  Costruisci_File(schema, Owner::kBrowser, kClienti);
+  Drain();
+  EXPECT_FALSE(pending_.state().held.has_value());
+  EXPECT_EQ(0u, host_to_sql_.JournalDepth());
+  EXPECT_EQ("0\n", Ctl({"queue"}));
+  EXPECT_EQ(1, Count("AS--> DATI/CLIENTI ADD RRN:5 IDX:0"));
+  EXPECT_EQ(std::vector<std::string>{}, Differences());
+}
+
 // A refused S on a new connection acknowledges nothing: the change applied last, whose
 // acknowledgement was lost with the old connection, comes again after it.
 TEST_F(EndToEndTest, AChangeDeliveredAgainAfterARefusedRequestIsNotAppliedAgain) {
