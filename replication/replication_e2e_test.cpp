@@ -769,6 +769,22 @@ TEST_P(SqlFaultTable, EveryOperationThatFailsLosesNothing) {
   }
 }
 
+// A batch that fails at one of its later changes is undone; the changes before it go as a
+// batch of their own, the failing one alone, the rest after it: each is applied once.
+TEST_F(SqlFaultTable, ABatchThatFailsPartwayAppliesEachChangeOnce) {
+  for (int i = 1; i <= 5; ++i) Ctl({"insert", "DATI/CONTATTI", "CODCLI=B" + std::to_string(i)});
+  plan_->Add({sql::FaultOp::kExecute, 8, sql::FaultKind::kError, 1});  // inside the third
+  while (Pass()) {
+  }
+  EXPECT_EQ(1, plan_->injected());
+  EXPECT_FALSE(pending_steps_->state().held.has_value());
+  EXPECT_FALSE(HasLineStarting("[Server_SQL_Sincro] Modifica trattenuta: "));
+  for (int rrn = 1; rrn <= 5; ++rrn) {
+    EXPECT_EQ(1, Count("AS--> DATI/CONTATTI ADD RRN:" + std::to_string(rrn) + " IDX:0")) << rrn;
+  }
+  EXPECT_EQ(std::vector<std::string>{}, Differences());
+}
+
 std::string ScenarioName(const ::testing::TestParamInfo<Scenario>& info) {
   static const char* const kNames[] = {"HostInsert",      "HostUpdate",  "HostDelete", "HostImage",
                                        "ClearWithUnsent", "EventReturn", "Build"};
