@@ -351,6 +351,25 @@ TEST_F(EndToEndTest, AValueTheHostFieldCannotHoldKeepsItsEventUntilMended) {
             Differences());
 }
 
+// A full journal stops the asking: the host keeps the rest until the journal has room.
+TEST_F(EndToEndTest, AFullJournalLeavesTheRestWithTheHost) {
+  program_.settings.Giornale_Modifiche = 2;
+  Shell("DROP TABLE CLIENTI;");  // by hand: the first change is held, the journal stays full
+  for (int i = 1; i <= 5; ++i) Ctl({"insert", "DATI/CLIENTI", "CODCLI=C0" + std::to_string(i)});
+  Drain();
+  ASSERT_TRUE(pending_.state().held.has_value());
+  EXPECT_EQ(2u, host_to_sql_.JournalDepth());
+  EXPECT_EQ("4\n", Ctl({"queue"}));  // the second is journaled, its acknowledgement not sent
+  Schema schema{program_, rt_.catalogue, rt_.connessioni, confirmations_};
+  Costruisci_File(schema, Owner::kBrowser, kClienti);
+  Drain();
+  EXPECT_FALSE(pending_.state().held.has_value());
+  EXPECT_EQ(0u, host_to_sql_.JournalDepth());
+  EXPECT_EQ("0\n", Ctl({"queue"}));
+  EXPECT_EQ(1, Count("AS--> DATI/CLIENTI ADD RRN:5 IDX:0"));
+  EXPECT_EQ(std::vector<std::string>{}, Differences());
+}
+
 // A refused S on a new connection acknowledges nothing: the change applied last, whose
 // acknowledgement was lost with the old connection, comes again after it.
 TEST_F(EndToEndTest, AChangeDeliveredAgainAfterARefusedRequestIsNotAppliedAgain) {
@@ -961,6 +980,22 @@ TEST_P(SqlFaultTable, EveryOperationThatFailsLosesNothing) {
       if (HasFailure()) return;
     }
   }
+}
+
+// A batch that fails at one of its later changes is undone; the changes before it go as a
+// batch of their own, the failing one alone, the rest after it: each is applied once.
+TEST_F(SqlFaultTable, ABatchThatFailsPartwayAppliesEachChangeOnce) {
+  for (int i = 1; i <= 5; ++i) Ctl({"insert", "DATI/CONTATTI", "CODCLI=B" + std::to_string(i)});
+  plan_->Add({sql::FaultOp::kExecute, 8, sql::FaultKind::kError, 1});  // inside the third
+  while (Pass()) {
+  }
+  EXPECT_EQ(1, plan_->injected());
+  EXPECT_FALSE(pending_steps_->state().held.has_value());
+  EXPECT_FALSE(HasLineStarting("[Server_SQL_Sincro] Modifica trattenuta: "));
+  for (int rrn = 1; rrn <= 5; ++rrn) {
+    EXPECT_EQ(1, Count("AS--> DATI/CONTATTI ADD RRN:" + std::to_string(rrn) + " IDX:0")) << rrn;
+  }
+  EXPECT_EQ(std::vector<std::string>{}, Differences());
 }
 
 std::string ScenarioName(const ::testing::TestParamInfo<Scenario>& info) {
