@@ -430,7 +430,7 @@ HostToSql::BatchEnd HostToSql::ApplyBatch(size_t n, Batch* batch) {
         continue;
       } else if (clear) {
         if (RebuildCleared(n_file, file, &failure)) {
-          Status s = c->Execute(JournalPositionStatement(journal_->id(), entry.sequence));
+          Status s = c->Execute(JournalPositionStatement(db, journal_->id(), entry.sequence));
           if (s.ok()) {
             KillPoint("position-written");
             positions_[db] = entry.sequence;
@@ -485,7 +485,7 @@ HostToSql::BatchEnd HostToSql::ApplyBatch(size_t n, Batch* batch) {
   for (size_t k = 0; k < batch->open.size(); ++k) {
     const int32_t db = batch->open[k];
     sql::Connection* c = rt_.connessioni.at(db);
-    Status s = c->Execute(JournalPositionStatement(journal_->id(), last_of[db]));
+    Status s = c->Execute(JournalPositionStatement(db, journal_->id(), last_of[db]));
     if (s.ok()) KillPoint("position-written");
     if (s.ok()) s = c->Commit();
     if (!s.ok()) {
@@ -533,7 +533,7 @@ bool HostToSql::Position(int32_t db, const FileEntry& file, uint64_t* position, 
     return true;
   }
   sql::Connection* c = rt_.connessioni.at(db);
-  Status s = ReadJournalPosition(*c, journal_->id(), position);
+  Status s = ReadJournalPosition(*c, db, journal_->id(), position);
   if (!s.ok()) {
     FileEntry where = file;
     where.File = kJournalTable;
