@@ -176,57 +176,33 @@ void Leggi_Parametri(Program& program) {
   s.sql.Motori = Trim(GetPrivateProfileString(kSql, "Motori", "", ini));
   s.sql.Attributi = GetPrivateProfileString(kSql, "Attributi", "", ini);
   s.Durevole = Trim(GetPrivateProfileString(kGenerale, "Durevole", "0", ini)) == "1";
-  const std::string metriche = Trim(GetPrivateProfileString(kGenerale, "Metriche", "", ini));
-  if (!metriche.empty()) {
-    if (std::string error = CheckProfileSetting("Metriche", metriche); error.empty()) {
-      s.Metriche = NumericValue(metriche);
+  // A checked key of [Generale]: a value that passes its check is used; one that does not
+  // leaves the value in use (`kept`), with a line that says so.
+  auto checked = [&](const char* key, const std::string& kept, const auto& use) {
+    const std::string text = Trim(GetPrivateProfileString(kGenerale, key, "", ini));
+    if (text.empty()) return;
+    if (std::string error = CheckProfileSetting(key, text); error.empty()) {
+      use(text);
     } else {
       program.Scrivi_Messaggio("ERRORE nella lettura del file delle impostazioni " + ini + ": " +
-                               error + "; in uso 0 (nessun server delle metriche)");
+                               error + "; in uso " + kept);
     }
-  }
-  const std::string address =
-      Trim(GetPrivateProfileString(kGenerale, "Metriche_Indirizzo", "", ini));
-  if (!address.empty()) {
-    if (std::string error = CheckProfileSetting("Metriche_Indirizzo", address); error.empty()) {
-      s.Metriche_Indirizzo = address;
-    } else {
-      program.Scrivi_Messaggio("ERRORE nella lettura del file delle impostazioni " + ini + ": " +
-                               error + "; in uso " + s.Metriche_Indirizzo);
-    }
-  }
+  };
+  checked("Metriche", "0 (nessun server delle metriche)",
+          [&](const std::string& v) { s.Metriche = NumericValue(v); });
+  checked("Metriche_Indirizzo", s.Metriche_Indirizzo,
+          [&](const std::string& v) { s.Metriche_Indirizzo = v; });
   for (auto [key, value] :
        {std::pair{"Lotto_Modifiche", &s.Lotto_Modifiche}, std::pair{"Lotto_Ms", &s.Lotto_Ms},
         std::pair{"Giornale_Modifiche", &s.Giornale_Modifiche},
         std::pair{"Giornale_Byte", &s.Giornale_Byte}}) {
-    const std::string text = Trim(GetPrivateProfileString(kGenerale, key, "", ini));
-    if (text.empty()) continue;
-    if (std::string error = CheckProfileSetting(key, text); error.empty()) {
-      *value = WholeNumber(text, JournalBound(key));
-    } else {
-      program.Scrivi_Messaggio("ERRORE nella lettura del file delle impostazioni " + ini + ": " +
-                               error + "; in uso " + std::to_string(*value));
-    }
+    checked(key, std::to_string(*value),
+            [&](const std::string& v) { *value = WholeNumber(v, JournalBound(key)); });
   }
-  const std::string conflitti = Trim(GetPrivateProfileString(kGenerale, "Conflitti", "", ini));
-  if (!conflitti.empty()) {
-    if (std::string error = CheckProfileSetting("Conflitti", conflitti); error.empty()) {
-      s.Vince_Il_Pc = UpperCp1252(conflitti) == "PC";
-    } else {
-      program.Scrivi_Messaggio("ERRORE nella lettura del file delle impostazioni " + ini + ": " +
-                               error + "; in uso HOST (vince l'host)");
-    }
-  }
-  const std::string finestra =
-      Trim(GetPrivateProfileString(kGenerale, "Finestra_Conflitti", "", ini));
-  if (!finestra.empty()) {
-    if (std::string error = CheckProfileSetting("Finestra_Conflitti", finestra); error.empty()) {
-      s.Finestra_Conflitti = NumericValue(finestra);
-    } else {
-      program.Scrivi_Messaggio("ERRORE nella lettura del file delle impostazioni " + ini + ": " +
-                               error + "; in uso " + std::to_string(s.Finestra_Conflitti));
-    }
-  }
+  checked("Conflitti", "HOST (vince l'host)",
+          [&](const std::string& v) { s.Vince_Il_Pc = UpperCp1252(v) == "PC"; });
+  checked("Finestra_Conflitti", std::to_string(s.Finestra_Conflitti),
+          [&](const std::string& v) { s.Finestra_Conflitti = NumericValue(v); });
   // A file with no section yields the defaults above; say why rather than go on silently.
   if (Status file = CheckProfileFile(ini); !file.ok()) {
     program.Scrivi_Messaggio("ERRORE nella lettura del file delle impostazioni " + ini + ": " +
