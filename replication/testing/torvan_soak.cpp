@@ -347,10 +347,15 @@ class Soak {
                                   ".500 WHERE [_T_IDX___]=" + id
                             : "DELETE FROM [CONTATTI] WHERE [_T_IDX___]=" + id;
     }
-    if (!c->Execute(statement).ok()) {
-      Fail("SQL side: " +
-           (c->Errors().empty() ? std::string("?") : c->Errors().front().description) + ": " +
-           statement);
+    // As a PC program does, a statement that fails is tried again a few times: Torvan may
+    // be building the table again (a clear from the host) under it.
+    for (int attempt = 1; !c->Execute(statement).ok(); ++attempt) {
+      if (attempt == 5) {
+        Fail("SQL side: " +
+             (c->Errors().empty() ? std::string("?") : c->Errors().front().description) + ": " +
+             statement);
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
     ++sql_changes_;
   }
