@@ -192,10 +192,13 @@ void Leggi_Parametri(Program& program) {
           [&](const std::string& v) { s.Metriche = NumericValue(v); });
   checked("Metriche_Indirizzo", s.Metriche_Indirizzo,
           [&](const std::string& v) { s.Metriche_Indirizzo = v; });
-  for (auto [key, value] :
+  for (const auto& bound :
        {std::pair{"Lotto_Modifiche", &s.Lotto_Modifiche}, std::pair{"Lotto_Ms", &s.Lotto_Ms},
         std::pair{"Giornale_Modifiche", &s.Giornale_Modifiche},
         std::pair{"Giornale_Byte", &s.Giornale_Byte}}) {
+    // Named, not bound: a lambda may not take a structured binding (clang).
+    const char* key = bound.first;
+    auto* value = bound.second;
     checked(key, std::to_string(*value),
             [&](const std::string& v) { *value = WholeNumber(v, JournalBound(key)); });
   }
