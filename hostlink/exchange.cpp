@@ -41,17 +41,21 @@ void Say(Program& program, const std::string& text) {
   if (!text.empty()) program.Scrivi_Messaggio(text);
 }
 
-ExchangeReply Run(SocketLayer& socket, Program& program, char code, std::string_view data,
-                  const Wording& wording, int32_t& header_counter, int32_t& data_counter) {
-  ExchangeReply reply;
+bool Send(SocketLayer& socket, Program& program, char code, std::string_view data,
+          const Wording& wording) {
   std::string frame;
   if (!BuildRequest(code, data, &frame).ok()) {
     Say(program, wording.send_failed);
-    return reply;
+    return false;
   }
-  // A failed send shows as a header that never comes: the read below reports it.
+  // A failed send shows as a header that never comes: the read reports it.
   (void)socket.Sock_Send(kSlot, frame, int32_t(frame.size()));
+  return true;
+}
 
+ExchangeReply Read(SocketLayer& socket, Program& program, char code, const Wording& wording,
+                   int32_t& header_counter, int32_t& data_counter) {
+  ExchangeReply reply;
   if (!socket.Sock_Read(kSlot, int32_t(kFrameHeaderLength), header_counter)) {
     socket.Sock_Close(kSlot);  // a late answer must not be taken for the next one
     Say(program, wording.header_failed);
@@ -79,11 +83,27 @@ ExchangeReply Run(SocketLayer& socket, Program& program, char code, std::string_
   return reply;
 }
 
+ExchangeReply Run(SocketLayer& socket, Program& program, char code, std::string_view data,
+                  const Wording& wording, int32_t& header_counter, int32_t& data_counter) {
+  if (!Send(socket, program, code, data, wording)) return ExchangeReply{};
+  return Read(socket, program, code, wording, header_counter, data_counter);
+}
+
 }  // namespace
 
 ExchangeReply Exchange(SocketLayer& socket, Program& program, std::string_view routine, char code,
                        std::string_view data, int32_t& delay_counter) {
   return Run(socket, program, code, data, WordingFor(routine, code), delay_counter, delay_counter);
+}
+
+bool SendRequest(SocketLayer& socket, Program& program, std::string_view routine, char code,
+                 std::string_view data) {
+  return Send(socket, program, code, data, WordingFor(routine, code));
+}
+
+ExchangeReply ReadReply(SocketLayer& socket, Program& program, std::string_view routine, char code,
+                        int32_t& delay_counter) {
+  return Read(socket, program, code, WordingFor(routine, code), delay_counter, delay_counter);
 }
 
 ExchangeReply ExchangeStatement(SocketLayer& socket, Program& program, std::string_view routine,

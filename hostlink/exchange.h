@@ -54,6 +54,15 @@ struct ExchangeReply {
 ExchangeReply Exchange(SocketLayer& socket, Program& program, std::string_view routine, char code,
                        std::string_view data, int32_t& delay_counter);
 
+// Exchange in two halves, for a caller that works while the reply travels: SendRequest
+// sends the frame (false, after its message, when the frame cannot be made: then there is
+// no reply to read), ReadReply reads the reply as Exchange does, with the same messages.
+// Nothing else may use the link slot between the two.
+bool SendRequest(SocketLayer& socket, Program& program, std::string_view routine, char code,
+                 std::string_view data);
+ExchangeReply ReadReply(SocketLayer& socket, Program& program, std::string_view routine, char code,
+                        int32_t& delay_counter);
+
 // The R exchange of an SQL statement for the host. The header read counts its empty
 // polls in `header_counter`, the data read in `data_counter`. Messages:
 //   header not read            "[R] Errore Sock_Read {R}(1)", or "{R}(2)" for the

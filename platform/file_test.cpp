@@ -1,4 +1,5 @@
 #include "platform/file.h"
+#include "platform/crc32.h"
 #include "platform/temp_folder.h"
 
 #include <gtest/gtest.h>
@@ -83,5 +84,19 @@ TEST_F(FileTest, AnAppendingFileThatCannotBeOpenedFailsThatLineOnly) {
   EXPECT_EQ("kept\r\n", contents);
 }
 
+// The check values of the CRC the pending file and the journal store: lengths below, at and
+// across the eight-byte steps.
+TEST(Crc32, GivesTheStandardCheckValues) {
+  const std::pair<std::string_view, uint32_t> rows[] = {
+      {"", 0x00000000u},
+      {"a", 0xE8B7BE43u},
+      {"12345678", 0x9AE0DAAFu},
+      {"123456789", 0xCBF43926u},
+      {"The quick brown fox jumps over the lazy dog", 0x414FA339u},
+  };
+  for (const auto& [bytes, crc] : rows) EXPECT_EQ(crc, Crc32(bytes)) << bytes;
+}
+
 }  // namespace
 }  // namespace torvan::platform
+

@@ -249,7 +249,7 @@ bool HostToSql::Work(double start) {
     if (blocked) return worked;
   }
   if (!state.LinkUp) return worked;
-  const bool received = Receive();
+  const bool received = Receive(start);
   if (!journal_->waiting().empty()) {
     bool blocked = false;
     if (ApplyWaiting(start, &blocked)) worked = true;
@@ -277,7 +277,7 @@ bool HostToSql::Journaled(std::string data, std::string received) {
   return true;
 }
 
-bool HostToSql::Receive() {
+bool HostToSql::Receive(double start) {
   Program& program = rt_.program;
   RunState& state = program.state;
   const Settings& settings = program.settings;
@@ -289,6 +289,7 @@ bool HostToSql::Receive() {
     if (!Journaled(std::move(e.data), std::move(e.received))) return false;
   }
   bool worked = false;
+  in_flight_stopped_ = false;
   int32_t received = 0;
   for (int32_t asked = 0;; ++asked) {
     if (journal_->waiting().size() >= size_t(settings.Giornale_Modifiche) ||
@@ -299,9 +300,14 @@ bool HostToSql::Receive() {
                       state.StopRequested())) {
       break;
     }
-    hostlink::ExchangeReply reply =
-        hostlink::Exchange(rt_.socket, program, kRoutine, hostlink::kRequestChange, "",
-                           program.stats.Stat_Contatori[kReceiveDelayCycles]);
+    // The request acknowledges the change journaled last; while its reply travels, what
+    // the journal holds is applied.
+    hostlink::ExchangeReply reply;
+    if (hostlink::SendRequest(rt_.socket, program, kRoutine, hostlink::kRequestChange, "")) {
+      if (ApplyInFlight(start)) worked = true;
+      reply = hostlink::ReadReply(rt_.socket, program, kRoutine, hostlink::kRequestChange,
+                                  program.stats.Stat_Contatori[kReceiveDelayCycles]);
+    }
     if (reply.outcome == hostlink::ExchangeReply::Outcome::kReadFailed) {
       LinkLost();
       break;
@@ -349,9 +355,11 @@ bool HostToSql::ApplyWaiting(double start, bool* blocked) {
   size_t limit = held_ ? 1 : lot;
   bool failing_next = false;  // the change that failed a batch comes next, alone
   while (!journal_->waiting().empty()) {
-    const size_t n = std::min(limit, journal_->waiting().size());
-    Batch batch;
-    const BatchEnd end = ApplyBatch(n, &batch);
+    // A batch begun while the last S request travelled goes on from where it stopped.
+    const size_t n = std::max(batch_.done.size(), std::min(limit, journal_->waiting().size()));
+    BatchEnd end = Extend(n, &batch_, false);
+    if (end == BatchEnd::kMore || end == BatchEnd::kFull) end = Commit(&batch_);
+    const Batch batch = std::exchange(batch_, Batch{});
     if (end == BatchEnd::kWait) break;
     if (end == BatchEnd::kFailed) {
       if (n == 1) {
@@ -375,6 +383,37 @@ bool HostToSql::ApplyWaiting(double start, bool* blocked) {
   return worked;
 }
 
+bool HostToSql::ApplyInFlight(double start) {
+  if (held_ || in_flight_stopped_) return false;
+  const Settings& settings = rt_.program.settings;
+  const size_t lot = size_t(std::max<int64_t>(1, settings.Lotto_Modifiche));
+  const size_t n = std::min(lot, journal_->waiting().size());
+  if (n <= batch_.done.size()) return false;
+  const platform::MonotonicTime now = rt_.program.clock->Monotonic();
+  if (batch_.done.empty()) batch_begun_ = now;
+  BatchEnd end = Extend(n, &batch_, true);
+  if (end == BatchEnd::kFailed || end == BatchEnd::kWait) {
+    // Undone already: ApplyWaiting meets it again once the reply is in, with its rules.
+    batch_ = Batch{};
+    in_flight_stopped_ = true;
+    return false;
+  }
+  if (batch_.done.empty()) return false;
+  if (end == BatchEnd::kMore && batch_.done.size() < lot &&
+      now < batch_begun_ + std::chrono::milliseconds(settings.Lotto_Ms)) {
+    return false;  // the batch stays open for the changes the next replies bring
+  }
+  end = Commit(&batch_);
+  const Batch batch = std::exchange(batch_, Batch{});
+  if (end == BatchEnd::kFailed) {
+    in_flight_stopped_ = true;
+    return false;
+  }
+  Completed(batch, start);
+  if (end == BatchEnd::kAdvanceFailed) in_flight_stopped_ = true;
+  return true;
+}
+
 void HostToSql::RollBack(Batch* batch) {
   for (int32_t db : batch->open) {
     if (sql::Connection* c = rt_.connessioni.at(db)) c->Rollback();
@@ -386,12 +425,11 @@ void HostToSql::RollBack(Batch* batch) {
   pending_.conflicts().Abandon();
 }
 
-HostToSql::BatchEnd HostToSql::ApplyBatch(size_t n, Batch* batch) {
+HostToSql::BatchEnd HostToSql::Extend(size_t n, Batch* batch, bool in_flight) {
   Program& program = rt_.program;
   const std::deque<JournalEntry>& waiting = journal_->waiting();
-  std::map<int32_t, uint64_t> last_of;  // per database with a transaction: its last change
-  size_t i = 0;
-  for (; i < n; ++i) {
+  // The batch holds the first waiting changes, in order: the next one is its next place.
+  for (size_t i = batch->done.size(); i < n; ++i) {
     const JournalEntry& entry = waiting[i];
     Done done;
     done.sequence = entry.sequence;
@@ -412,8 +450,11 @@ HostToSql::BatchEnd HostToSql::ApplyBatch(size_t n, Batch* batch) {
       }
       const bool clear = done.change.code == hostlink::change_record::kCleared;
       const bool archive = file.File == hostlink::image_archive::kFileName;
-      // A clear goes alone; an archive change waits for the link its images come by.
-      if (i > 0 && (clear || (archive && !program.state.LinkUp))) break;
+      // A clear goes alone; an archive change waits for the link its images come by, and
+      // while a request travels neither goes: the link is not free.
+      if ((i > 0 || in_flight) && (clear || (archive && (in_flight || !program.state.LinkUp)))) {
+        return BatchEnd::kFull;
+      }
       if (archive && !program.state.LinkUp) {
         RollBack(batch);
         return BatchEnd::kWait;
@@ -436,15 +477,14 @@ HostToSql::BatchEnd HostToSql::ApplyBatch(size_t n, Batch* batch) {
             positions_[db] = entry.sequence;
             done.logged = true;
             batch->done.push_back(std::move(done));
-            ++i;
-            break;
+            return BatchEnd::kFull;
           }
           StatementFailed(c, file, s, &failure);
           positions_.erase(db);
         }
       } else {
         Status s;
-        if (!last_of.count(db)) {
+        if (!batch->last_of.count(db)) {
           s = c->Begin();
           if (s.ok()) {
             batch->open.push_back(db);
@@ -462,13 +502,10 @@ HostToSql::BatchEnd HostToSql::ApplyBatch(size_t n, Batch* batch) {
             return BatchEnd::kFailed;
           }
           KillPoint("change-applied");
-          last_of[db] = entry.sequence;
+          batch->last_of[db] = entry.sequence;
           done.logged = true;
           batch->done.push_back(std::move(done));
-          if (met) {
-            ++i;
-            break;
-          }
+          if (met) return BatchEnd::kFull;
           continue;
         }
         positions_.erase(db);
@@ -481,11 +518,16 @@ HostToSql::BatchEnd HostToSql::ApplyBatch(size_t n, Batch* batch) {
     batch->failed_change = done.change;
     return BatchEnd::kFailed;
   }
+  return BatchEnd::kMore;
+}
+
+HostToSql::BatchEnd HostToSql::Commit(Batch* batch) {
+  Program& program = rt_.program;
   // Each database's position in its own transaction, then the commit.
   for (size_t k = 0; k < batch->open.size(); ++k) {
     const int32_t db = batch->open[k];
     sql::Connection* c = rt_.connessioni.at(db);
-    Status s = c->Execute(JournalPositionStatement(db, journal_->id(), last_of[db]));
+    Status s = c->Execute(JournalPositionStatement(db, journal_->id(), batch->last_of[db]));
     if (s.ok()) KillPoint("position-written");
     if (s.ok()) s = c->Commit();
     if (!s.ok()) {
@@ -501,11 +543,11 @@ HostToSql::BatchEnd HostToSql::ApplyBatch(size_t n, Batch* batch) {
       batch->done.clear();
       return BatchEnd::kFailed;
     }
-    positions_[db] = last_of[db];
+    positions_[db] = batch->last_of[db];
   }
   batch->open.clear();
-  if (!last_of.empty()) KillPoint("batch-committed");
-  Status s = journal_->MarkApplied(waiting[i - 1].sequence);
+  if (!batch->last_of.empty()) KillPoint("batch-committed");
+  Status s = journal_->MarkApplied(batch->done.back().sequence);
   if (!s.ok()) {
     if (journal_fault_.Failed("avanzamento")) {
       program.Scrivi_Messaggio("ERRORE nella scrittura di " + journal_->path() + ": " +

@@ -6,8 +6,9 @@
 // appended to the journal (replication/journal.h) before the next S request acknowledges
 // it; the step keeps asking while the batch's bounds allow ("Lotto_Modifiche" changes,
 // "Lotto_Ms" milliseconds) and the journal has room ("Giornale_Modifiche",
-// "Giornale_Byte"): a full journal leaves the rest with the host. Then the journaled
-// changes are applied in order, one SQL transaction per database for a batch, the
+// "Giornale_Byte"): a full journal leaves the rest with the host. The journaled changes
+// are applied in order while the next request's reply travels, and what is left once the
+// asking ends, one SQL transaction per database for a batch, the
 // database's journal position written in that same transaction
 // (replication/journal_position.h): after a kill, a change at or below it is not applied
 // again. A clear goes alone; a change of the image archive is applied before the next S
@@ -92,26 +93,44 @@ class HostToSql {
     bool logged = false;  // counted and logged (false: in the database already)
   };
   struct Batch {
-    std::vector<Done> done;     // in order
+    std::vector<Done> done;     // in order: the first waiting changes
     std::vector<int32_t> open;  // databases with a transaction open, in order of use
+    std::map<int32_t, uint64_t> last_of;  // per database with a transaction: its last change
     size_t failed_at = 0;       // kFailed: the failing change's place in the batch
     HostChange failed_change;
     Failure failure;
   };
-  enum class BatchEnd { kApplied, kAdvanceFailed, kFailed, kWait };
+  enum class BatchEnd {
+    kMore,           // Extend: every change asked for is in the batch; more may follow
+    kFull,           // Extend: the batch is to be committed now (a clear, a change alone)
+    kApplied,        // Commit: committed and the journal advanced
+    kAdvanceFailed,  // Commit: committed, the journal not advanced
+    kFailed,         // undone: `failed_at` says where
+    kWait,           // undone: a change of the image archive waits for the link
+  };
 
   // Opens the journal when not yet done (moving an older pending file's change into it);
   // false after a message line when it cannot be opened.
   bool OpenJournal();
-  // Asks the host for changes while the bounds allow and journals them. True when the
-  // host delivered any.
-  bool Receive();
+  // Asks the host for changes while the bounds allow and journals them; while each
+  // request travels, waiting changes are applied (ApplyInFlight). True when the host
+  // delivered any or a batch was committed.
+  bool Receive(double start);
   // Appends a change received; on failure keeps it to be appended first next time.
   bool Journaled(std::string data, std::string received);
   // Applies the journaled changes in batches. `*blocked`: the first is held.
   bool ApplyWaiting(double start, bool* blocked);
-  // Applies the first `n` waiting changes (fewer when a clear must go alone).
-  BatchEnd ApplyBatch(size_t n, Batch* batch);
+  // While an S request travels: the waiting changes go into the open batch (batch_),
+  // which is committed once it reaches its bounds. What must go alone or use the link (a
+  // clear, a change of the image archive), and any failure, is left to ApplyWaiting once
+  // the reply is in. True when a batch was committed.
+  bool ApplyInFlight(double start);
+  // Applies waiting changes, from the batch's next place up to the `n`-th, in its open
+  // transactions (a clear in none: it goes alone). `in_flight`: a request travels.
+  BatchEnd Extend(size_t n, Batch* batch, bool in_flight);
+  // Writes each database's journal position in its transaction, commits, advances the
+  // journal.
+  BatchEnd Commit(Batch* batch);
   void RollBack(Batch* batch);
   // Statistics, message lines and the held state, after a batch is committed.
   void Completed(const Batch& batch, double start);
@@ -152,7 +171,10 @@ class HostToSql {
   std::optional<JournalEntry> unjournaled_;  // received, its append failed
   // When each waiting change was journaled (monotonic), by sequence: the apply lag.
   std::deque<std::pair<uint64_t, platform::MonotonicTime>> journaled_at_;
-  bool held_ = false;  // the journal's first change fails alone
+  Batch batch_;  // begun while a request travelled, not yet committed
+  platform::MonotonicTime batch_begun_{};
+  bool in_flight_stopped_ = false;  // a batch failed in flight: none until the next call
+  bool held_ = false;               // the journal's first change fails alone
   int32_t held_attempts_ = 0;
   // Per database number: the journal's position there, as last read or committed.
   std::map<int32_t, uint64_t> positions_;

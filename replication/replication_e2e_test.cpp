@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <functional>
 
 #include "core/text.h"
 #include "replication/conflicts.h"
@@ -368,6 +369,32 @@ TEST_F(EndToEndTest, AFullJournalLeavesTheRestWithTheHost) {
   EXPECT_EQ("0\n", Ctl({"queue"}));
   EXPECT_EQ(1, Count("AS--> DATI/CLIENTI ADD RRN:5 IDX:0"));
   EXPECT_EQ(std::vector<std::string>{}, Differences());
+}
+
+// While a request's reply travels, the changes journaled before it are applied: in the
+// wait for the answer "nothing more", every change is in the mirror already (seen by
+// Torvan's own connection, its batch not yet committed), and committed when the call ends.
+TEST_F(EndToEndTest, ChangesAreAppliedWhileTheNextReplyTravels) {
+  struct Watching final : platform::EventPump {
+    std::function<void()> seen;
+    void ProcessEvents() override { seen(); }
+    void Sleep(std::chrono::milliseconds d) override { platform::ConsolePump()->Sleep(d); }
+  } pump;
+  size_t most = 0;
+  pump.seen = [&] {
+    std::unique_ptr<sql::Recordset> rs;
+    if (Db(kGestionale).OpenRecordset("SELECT COUNT(*) FROM [CLIENTI]", &rs).ok() && !rs->Eof()) {
+      most = std::max(most, size_t(std::atoi(rs->Value(0).text.c_str())));
+    }
+  };
+  for (int i = 1; i <= 3; ++i) Ctl({"insert", "DATI/CLIENTI", "CODCLI=C0" + std::to_string(i)});
+  Ctl({"fault", "delay", "30"});
+  program_.pump = &pump;
+  EXPECT_TRUE(host_to_sql_.Server_SQL_Sincro());
+  program_.pump = platform::ConsolePump();
+  EXPECT_EQ(3u, most);
+  EXPECT_EQ("3\n", Shell("SELECT COUNT(*) FROM CLIENTI;"));
+  EXPECT_EQ(0u, host_to_sql_.JournalDepth());
 }
 
 // A refused S on a new connection acknowledges nothing: the change applied last, whose

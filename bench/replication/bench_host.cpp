@@ -187,11 +187,12 @@ double RateOf(const char* who, const char* units, int count, int n,
   return n / seconds;
 }
 
-void Compare(int n, int rounds, const std::function<double(int)>& floor,
-             const std::function<double(int)>& torvan) {
+void Compare(int n, int rounds, double goal, const std::function<double(int)>& floor,
+             const std::function<double(int)>& torvan, const std::function<double(int)>& network) {
   // The machine's speed drifts from run to run: the floor and Torvan take turns (ABBA), and
   // the median of each side is compared.
   struct Side {
+    const char* name;
     std::vector<double> rates;
     long peak_kib = 0;
     double Median() {
@@ -202,29 +203,37 @@ void Compare(int n, int rounds, const std::function<double(int)>& floor,
       rates.push_back(r.value);
       peak_kib = std::max(peak_kib, r.peak_kib);
     }
+    void Print(int count) {
+      const double m = Median();
+      std::printf("  %-9s %-7d %10.0f/s  (%.0f..%.0f)  peak %ld KiB\n", name, count, m,
+                  rates.front(), rates.back(), peak_kib);
+    }
   };
-  double ratio[2] = {0, 0};
+  double ratio[2] = {0, 0}, link[2] = {0, 0};
   for (int size = 0; size < 2; ++size) {
     const int count = size == 0 ? n : 4 * n;
-    Side f, t;
+    Side f{"floor"}, t{"Torvan"}, x{"exchanges"};
     for (int round = 0; round < rounds; ++round) {
-      if (round % 2 == 0) {
-        f.Add(InChild([&] { return floor(count); }));
-        t.Add(InChild([&] { return torvan(count); }));
-      } else {
-        t.Add(InChild([&] { return torvan(count); }));
-        f.Add(InChild([&] { return floor(count); }));
-      }
+      const bool turn = round % 2 == 0;
+      if (turn) f.Add(InChild([&] { return floor(count); }));
+      t.Add(InChild([&] { return torvan(count); }));
+      if (!turn) f.Add(InChild([&] { return floor(count); }));
+      if (network) x.Add(InChild([&] { return network(count); }));
     }
-    const double fm = f.Median(), tm = t.Median();
-    std::printf("  floor  %-7d %10.0f/s  (%.0f..%.0f)  peak %ld KiB\n", count, fm, f.rates.front(),
-                f.rates.back(), f.peak_kib);
-    std::printf("  Torvan %-7d %10.0f/s  (%.0f..%.0f)  peak %ld KiB\n", count, tm, t.rates.front(),
-                t.rates.back(), t.peak_kib);
-    ratio[size] = tm / fm;
+    f.Print(count);
+    t.Print(count);
+    ratio[size] = t.Median() / f.Median();
+    if (network) {
+      x.Print(count);
+      link[size] = t.Median() / x.Median();
+    }
   }
-  std::printf("  ratio Torvan/floor %.2f at N, %.2f at 4N (medians of %d runs; target >= 0.80)\n",
-              ratio[0], ratio[1], rounds);
+  std::printf("  ratio Torvan/floor %.2f at N, %.2f at 4N (medians of %d runs; goal >= %.1f)\n",
+              ratio[0], ratio[1], rounds, goal);
+  if (network) {
+    std::printf("  ratio Torvan/exchanges alone %.2f at N, %.2f at 4N (the link's limit)\n",
+                link[0], link[1]);
+  }
 }
 
 }  // namespace torvan::bench

@@ -88,8 +88,10 @@ double RateOf(const char* who, const char* units, int count, int n,
               std::chrono::steady_clock::time_point start);
 
 // Runs the floor and Torvan `rounds` times each at N and 4N, every run in its own child
-// process, and prints their median rates, peak memory and ratios.
-void Compare(int n, int rounds, const std::function<double(int)>& floor,
-             const std::function<double(int)>& torvan);
+// process, and prints their median rates, peak memory and ratios (against `goal`). With
+// `network`, also the host exchanges alone, the link's limit, and Torvan's ratio to it.
+void Compare(int n, int rounds, double goal, const std::function<double(int)>& floor,
+             const std::function<double(int)>& torvan,
+             const std::function<double(int)>& network = {});
 
 }  // namespace torvan::bench

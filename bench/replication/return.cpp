@@ -269,7 +269,7 @@ int main(int argc, char** argv) {
   std::printf("return: %d SQL-side events returned to the host as INSERT statements (%s)\n", n,
               postgres ? "PostgreSQL" : "SQLite");
   Compare(
-      n, rounds,
+      n, rounds, 1.5,
       [&](int count) {
         return postgres ? FloorReturnPostgres(host, count) : FloorReturn(host, count);
       },
