@@ -34,8 +34,8 @@ uint32_t Crc32(std::string_view bytes) {
   size_t n = bytes.size();
   for (; n >= 8; n -= 8, p += 8) {
     // Little-endian words, assembled byte by byte: no alignment or byte order assumed.
-    const uint32_t lo = c ^ (uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 |
-                             uint32_t(p[3]) << 24);
+    const uint32_t lo =
+        c ^ (uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24);
     const uint32_t hi =
         uint32_t(p[4]) | uint32_t(p[5]) << 8 | uint32_t(p[6]) << 16 | uint32_t(p[7]) << 24;
     c = kTables[7][lo & 0xFF] ^ kTables[6][(lo >> 8) & 0xFF] ^ kTables[5][(lo >> 16) & 0xFF] ^

@@ -99,4 +99,3 @@ TEST(Crc32, GivesTheStandardCheckValues) {
 
 }  // namespace
 }  // namespace torvan::platform
-

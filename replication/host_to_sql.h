@@ -93,10 +93,10 @@ class HostToSql {
     bool logged = false;  // counted and logged (false: in the database already)
   };
   struct Batch {
-    std::vector<Done> done;     // in order: the first waiting changes
-    std::vector<int32_t> open;  // databases with a transaction open, in order of use
+    std::vector<Done> done;               // in order: the first waiting changes
+    std::vector<int32_t> open;            // databases with a transaction open, in order of use
     std::map<int32_t, uint64_t> last_of;  // per database with a transaction: its last change
-    size_t failed_at = 0;       // kFailed: the failing change's place in the batch
+    size_t failed_at = 0;                 // kFailed: the failing change's place in the batch
     HostChange failed_change;
     Failure failure;
   };
