@@ -192,6 +192,7 @@ void Compare(int n, int rounds, double goal, const std::function<double(int)>& f
   // The machine's speed drifts from run to run: the floor and Torvan take turns (ABBA), and
   // the median of each side is compared.
   struct Side {
+    explicit Side(const char* n) : name(n) {}
     const char* name;
     std::vector<double> rates;
     long peak_kib = 0;
@@ -212,7 +213,7 @@ void Compare(int n, int rounds, double goal, const std::function<double(int)>& f
   double ratio[2] = {0, 0}, link[2] = {0, 0};
   for (int size = 0; size < 2; ++size) {
     const int count = size == 0 ? n : 4 * n;
-    Side f{"floor"}, t{"Torvan"}, x{"exchanges"};
+    Side f("floor"), t("Torvan"), x("exchanges");
     for (int round = 0; round < rounds; ++round) {
       const bool turn = round % 2 == 0;
       if (turn) f.Add(InChild([&] { return floor(count); }));
