@@ -137,35 +137,34 @@ TEST_F(LinkTest, SkippedEntriesAreNeitherStoredNorCounted) {
   Server_AS_Stop(rt_);
 }
 
-TEST_F(LinkTest, NoDatabaseEndsTheLoadAndTheLink) {
-  HostCatalogue host = Example();
-  host.databases.clear();
-  ScriptedHost peer([&](char c, const std::string& d) { return host.Answer(c, d); });
-  program_.settings.parametri.Porta = peer.port();
-  EXPECT_FALSE(Server_AS_Start(rt_));
-  EXPECT_FALSE(program_.state.LinkUp);
-  EXPECT_TRUE(Has("Errore generico in Carica_File"));
-  EXPECT_EQ(0, peer.Count('1'));
-}
-
-TEST_F(LinkTest, AFileSentBackToAnUnknownDatabaseEndsTheLoad) {
-  HostCatalogue host = Example();
-  host.files.push_back(FileEntry("DATI", "ORFANO", "S", "NESSUNO"));
-  ScriptedHost peer([&](char c, const std::string& d) { return host.Answer(c, d); });
-  program_.settings.parametri.Porta = peer.port();
-  rt_.catalogue.N_DB = 7;  // what an earlier load left stays as it was
-  EXPECT_FALSE(Server_AS_Start(rt_));
-  EXPECT_TRUE(Has("Errore generico in Carica_File"));
-  EXPECT_EQ(7, rt_.catalogue.N_DB);
-}
-
-TEST_F(LinkTest, AnEntryTooShortToDecodeEndsTheLoad) {
-  HostCatalogue host = Example();
-  host.databases[0] = host.databases[0].substr(0, 40);
-  ScriptedHost peer([&](char c, const std::string& d) { return host.Answer(c, d); });
-  program_.settings.parametri.Porta = peer.port();
-  EXPECT_FALSE(Server_AS_Start(rt_));
-  EXPECT_TRUE(Has("Errore generico in Carica_File"));
+TEST_F(LinkTest, ACatalogueThatCannotBeTakenEndsTheLoadAndTheLink) {
+  struct Row {
+    const char* meaning;
+    void (*edit)(HostCatalogue*);
+    bool lists_files;
+  };
+  const Row rows[] = {
+      {"no database", [](HostCatalogue* h) { h->databases.clear(); }, false},
+      {"a file sent back to an unknown database",
+       [](HostCatalogue* h) { h->files.push_back(FileEntry("DATI", "ORFANO", "S", "NESSUNO")); },
+       true},
+      {"an entry too short to decode",
+       [](HostCatalogue* h) { h->databases[0] = h->databases[0].substr(0, 40); }, false},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.meaning);
+    HostCatalogue host = Example();
+    row.edit(&host);
+    ScriptedHost peer([&](char c, const std::string& d) { return host.Answer(c, d); });
+    program_.settings.parametri.Porta = peer.port();
+    rt_.catalogue.N_DB = 7;  // what an earlier load left stays as it was
+    lines_.clear();
+    EXPECT_FALSE(Server_AS_Start(rt_));
+    EXPECT_FALSE(program_.state.LinkUp);
+    EXPECT_TRUE(Has("Errore generico in Carica_File"));
+    EXPECT_EQ(7, rt_.catalogue.N_DB);
+    EXPECT_EQ(row.lists_files, peer.Count('1') > 0);
+  }
 }
 
 // Every catalogue file of the folder, with its bytes (staging folders included).
@@ -334,42 +333,58 @@ TEST_F(LinkTest, AStopAskedForDuringThePausesEndsTheAttempts) {
   EXPECT_FALSE(program_.state.LinkUp);
 }
 
+// In restart mode (ClockMode 2) the start asks "T" with the PC's clock, and the host's clock
+// is set on the PC when it is a date.
 TEST_F(LinkTest, TheRestartVariantAndTheHostClock) {
-  HostCatalogue host = Example();
-  host.time_reply =
-      testing::TimeReply(std::string(14, 'S'), std::string(14, ' '), "20270102030405678");
-  ScriptedHost peer([&](char c, const std::string& d) { return host.Answer(c, d); });
-  program_.settings.parametri.Porta = peer.port();
-  program_.settings.parametri.Attesa_Restart = 30;
-  program_.settings.ClockMode = "2";
-  clock_.Set({2026, 12, 5, 10, 0, 0, 0});
-  ASSERT_TRUE(Server_AS_Start(rt_));
-  EXPECT_EQ(1, peer.Count('T'));
-  EXPECT_EQ(0, peer.Count('P'));
-  EXPECT_EQ("T0002020261205100000000000", peer.Requests()[0]);
-  EXPECT_EQ("20261205100000", program_.state.HostStopTime);
-  EXPECT_EQ("20261205103000", program_.state.HostRestartTime);
-  EXPECT_EQ("Stop", program_.stats.Stat_Testi[kHostStopText]);
-  EXPECT_EQ("05/12/26  10:30", program_.stats.Stat_Testi[kHostRestartText]);
+  struct Row {
+    const char* meaning;
+    std::string reply;
+    platform::LocalDateTime now;
+    const char *request, *stop, *restart, *stop_text, *restart_text;
+    int clock_sets;
+  };
+  const Row rows[] = {
+      {"a stop now",
+       testing::TimeReply(std::string(14, 'S'), std::string(14, ' '), "20270102030405678"),
+       {2026, 12, 5, 10, 0, 0, 0},
+       "T0002020261205100000000000",
+       "20261205100000",
+       "20261205103000",
+       "Stop",
+       "05/12/26  10:30",
+       1},
+      {"a host staying up, its clock not a date",
+       testing::TimeReply("N" + std::string(27, ' '), "", "99999999999999999"),
+       {2026, 12, 31, 23, 50, 0, 0},
+       "T0002020261231235000000000",
+       "20270101235000",
+       "20270102002000",
+       "Attivo",
+       "",
+       0},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.meaning);
+    HostCatalogue host = Example();
+    host.time_reply = row.reply;
+    ScriptedHost peer([&](char c, const std::string& d) { return host.Answer(c, d); });
+    program_.settings.parametri.Porta = peer.port();
+    program_.settings.parametri.Attesa_Restart = 30;
+    program_.settings.ClockMode = "2";
+    clock_.Set(row.now);
+    const int sets_before = clock_.set_calls;
+    ASSERT_TRUE(Server_AS_Start(rt_));
+    EXPECT_EQ(1, peer.Count('T'));
+    EXPECT_EQ(0, peer.Count('P'));
+    EXPECT_EQ(row.request, peer.Requests()[0]);
+    EXPECT_EQ(row.stop, program_.state.HostStopTime);
+    EXPECT_EQ(row.restart, program_.state.HostRestartTime);
+    EXPECT_EQ(row.stop_text, program_.stats.Stat_Testi[kHostStopText]);
+    EXPECT_EQ(row.restart_text, program_.stats.Stat_Testi[kHostRestartText]);
+    EXPECT_EQ(row.clock_sets, clock_.set_calls - sets_before);
+    Server_AS_Stop(rt_);
+  }
   EXPECT_EQ((platform::LocalDateTime{2027, 1, 2, 3, 4, 5, 678}), clock_.last_set);
-  Server_AS_Stop(rt_);
-}
-
-TEST_F(LinkTest, AHostStayingUpInRestartModeIsShownActive) {
-  HostCatalogue host = Example();
-  host.time_reply = testing::TimeReply("N" + std::string(27, ' '), "", "99999999999999999");
-  ScriptedHost peer([&](char c, const std::string& d) { return host.Answer(c, d); });
-  program_.settings.parametri.Porta = peer.port();
-  program_.settings.parametri.Attesa_Restart = 30;
-  program_.settings.ClockMode = "2";
-  clock_.Set({2026, 12, 31, 23, 50, 0, 0});
-  ASSERT_TRUE(Server_AS_Start(rt_));
-  EXPECT_EQ("20270101235000", program_.state.HostStopTime);
-  EXPECT_EQ("20270102002000", program_.state.HostRestartTime);
-  EXPECT_EQ("Attivo", program_.stats.Stat_Testi[kHostStopText]);
-  EXPECT_EQ("", program_.stats.Stat_Testi[kHostRestartText]);
-  EXPECT_EQ(0, clock_.set_calls);  // not a date: the PC clock is left alone
-  Server_AS_Stop(rt_);
 }
 
 TEST_F(LinkTest, ARefusedTimeExchangeIsReportedAndTheStartGoesOn) {
@@ -429,27 +444,18 @@ TEST_F(LinkTest, ACatalogueOf200FilesWith50FieldsEachLoads) {
   Server_AS_Stop(rt_);
 }
 
-TEST_F(LinkTest, AMissingCharacterTableEndsTheStartWithItsMessage) {
-  std::system(("rm " + dir_ + "/TnC_TBL1.Tbl").c_str());
-  program_.settings.parametri.Porta = hostlink::testing::ClosedPort();
-  EXPECT_FALSE(Server_AS_Start(rt_));
-  ASSERT_EQ(1u, lines_.size());
-  EXPECT_EQ(0u, lines_[0].find("ERRORE nella lettura della tabella caratteri " + dir_ +
-                               "/TnC_TBL1.Tbl: "));
-  EXPECT_FALSE(program_.state.LinkUp);
-}
-
-TEST_F(LinkTest, ADamagedCharacterTableEndsTheStartNamingTheFault) {
+TEST_F(LinkTest, AMissingOrDamagedCharacterTableEndsTheStartNamingTheFault) {
   struct Row {
     const char* what;
     std::string bytes;
-    std::string fault;
+    std::string fault;  // "": the file is missing, the fault is the system's
   };
   std::string shipped;
   ASSERT_TRUE(platform::ReadFile(TORVAN_CHAR_TABLE, &shipped).ok());
   std::string no_digits = shipped;
   no_digits[hostlink::kCharTableHeaderLength + 0xF3] = ' ';
   const Row rows[] = {
+      {"missing", "", ""},
       {"short", shipped.substr(0, 100), "lunga 100 byte invece di 262: le voci mancanti valgono 0"},
       {"not a table", std::string(262, 'x'), "la cifra \"0\" non corrisponde al byte host F0"},
       {"a digit lost", no_digits, "la cifra \"3\" non corrisponde al byte host F3"},
@@ -457,12 +463,21 @@ TEST_F(LinkTest, ADamagedCharacterTableEndsTheStartNamingTheFault) {
   for (const Row& r : rows) {
     SCOPED_TRACE(r.what);
     lines_.clear();
-    ASSERT_TRUE(platform::WriteFileAtomic(dir_ + "/TnC_TBL1.Tbl", r.bytes, 0644).ok());
+    if (r.fault.empty()) {
+      std::filesystem::remove(dir_ + "/TnC_TBL1.Tbl");
+    } else {
+      ASSERT_TRUE(platform::WriteFileAtomic(dir_ + "/TnC_TBL1.Tbl", r.bytes, 0644).ok());
+    }
     program_.settings.parametri.Porta = hostlink::testing::ClosedPort();
     EXPECT_FALSE(Server_AS_Start(rt_));
-    const std::vector<std::string> expected = {"ERRORE nella lettura della tabella caratteri " +
-                                               dir_ + "/TnC_TBL1.Tbl: " + r.fault};
-    EXPECT_EQ(expected, lines_);
+    ASSERT_EQ(1u, lines_.size());
+    const std::string said =
+        "ERRORE nella lettura della tabella caratteri " + dir_ + "/TnC_TBL1.Tbl: ";
+    if (r.fault.empty()) {
+      EXPECT_EQ(0u, lines_[0].find(said)) << lines_[0];
+    } else {
+      EXPECT_EQ(said + r.fault, lines_[0]);
+    }
     EXPECT_FALSE(program_.state.LinkUp);
     EXPECT_FALSE(rt_.socket.started());
   }
