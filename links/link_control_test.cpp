@@ -324,58 +324,42 @@ TEST_F(LinkTest, AStopAskedForDuringThePausesEndsTheAttempts) {
   EXPECT_FALSE(program_.state.LinkUp);
 }
 
-// In restart mode (ClockMode 2) the start asks "T" with the PC's clock, and the host's clock
-// is set on the PC when it is a date.
 TEST_F(LinkTest, TheRestartVariantAndTheHostClock) {
-  struct Row {
-    const char* meaning;
-    std::string reply;
-    platform::LocalDateTime now;
-    const char *request, *stop, *restart, *stop_text, *restart_text;
-    int clock_sets;
-  };
-  const Row rows[] = {
-      {"a stop now",
-       testing::TimeReply(std::string(14, 'S'), std::string(14, ' '), "20270102030405678"),
-       {2026, 12, 5, 10, 0, 0, 0},
-       "T0002020261205100000000000",
-       "20261205100000",
-       "20261205103000",
-       "Stop",
-       "05/12/26  10:30",
-       1},
-      {"a host staying up, its clock not a date",
-       testing::TimeReply("N" + std::string(27, ' '), "", "99999999999999999"),
-       {2026, 12, 31, 23, 50, 0, 0},
-       "T0002020261231235000000000",
-       "20270101235000",
-       "20270102002000",
-       "Attivo",
-       "",
-       0},
-  };
-  for (const Row& row : rows) {
-    SCOPED_TRACE(row.meaning);
-    HostCatalogue host = Example();
-    host.time_reply = row.reply;
-    ScriptedHost peer([&](char c, const std::string& d) { return host.Answer(c, d); });
-    program_.settings.parametri.Porta = peer.port();
-    program_.settings.parametri.Attesa_Restart = 30;
-    program_.settings.ClockMode = "2";
-    clock_.Set(row.now);
-    const int sets_before = clock_.set_calls;
-    ASSERT_TRUE(Server_AS_Start(rt_));
-    EXPECT_EQ(1, peer.Count('T'));
-    EXPECT_EQ(0, peer.Count('P'));
-    EXPECT_EQ(row.request, peer.Requests()[0]);
-    EXPECT_EQ(row.stop, program_.state.HostStopTime);
-    EXPECT_EQ(row.restart, program_.state.HostRestartTime);
-    EXPECT_EQ(row.stop_text, program_.stats.Stat_Testi[kHostStopText]);
-    EXPECT_EQ(row.restart_text, program_.stats.Stat_Testi[kHostRestartText]);
-    EXPECT_EQ(row.clock_sets, clock_.set_calls - sets_before);
-    Server_AS_Stop(rt_);
-  }
+  HostCatalogue host = Example();
+  host.time_reply =
+      testing::TimeReply(std::string(14, 'S'), std::string(14, ' '), "20270102030405678");
+  ScriptedHost peer([&](char c, const std::string& d) { return host.Answer(c, d); });
+  program_.settings.parametri.Porta = peer.port();
+  program_.settings.parametri.Attesa_Restart = 30;
+  program_.settings.ClockMode = "2";
+  clock_.Set({2026, 12, 5, 10, 0, 0, 0});
+  ASSERT_TRUE(Server_AS_Start(rt_));
+  EXPECT_EQ(1, peer.Count('T'));
+  EXPECT_EQ(0, peer.Count('P'));
+  EXPECT_EQ("T0002020261205100000000000", peer.Requests()[0]);
+  EXPECT_EQ("20261205100000", program_.state.HostStopTime);
+  EXPECT_EQ("20261205103000", program_.state.HostRestartTime);
+  EXPECT_EQ("Stop", program_.stats.Stat_Testi[kHostStopText]);
+  EXPECT_EQ("05/12/26  10:30", program_.stats.Stat_Testi[kHostRestartText]);
   EXPECT_EQ((platform::LocalDateTime{2027, 1, 2, 3, 4, 5, 678}), clock_.last_set);
+  Server_AS_Stop(rt_);
+}
+
+TEST_F(LinkTest, AHostStayingUpInRestartModeIsShownActive) {
+  HostCatalogue host = Example();
+  host.time_reply = testing::TimeReply("N" + std::string(27, ' '), "", "99999999999999999");
+  ScriptedHost peer([&](char c, const std::string& d) { return host.Answer(c, d); });
+  program_.settings.parametri.Porta = peer.port();
+  program_.settings.parametri.Attesa_Restart = 30;
+  program_.settings.ClockMode = "2";
+  clock_.Set({2026, 12, 31, 23, 50, 0, 0});
+  ASSERT_TRUE(Server_AS_Start(rt_));
+  EXPECT_EQ("20270101235000", program_.state.HostStopTime);
+  EXPECT_EQ("20270102002000", program_.state.HostRestartTime);
+  EXPECT_EQ("Attivo", program_.stats.Stat_Testi[kHostStopText]);
+  EXPECT_EQ("", program_.stats.Stat_Testi[kHostRestartText]);
+  EXPECT_EQ(0, clock_.set_calls);  // not a date: the PC clock is left alone
+  Server_AS_Stop(rt_);
 }
 
 TEST_F(LinkTest, ARefusedTimeExchangeIsReportedAndTheStartGoesOn) {
