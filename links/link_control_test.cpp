@@ -38,6 +38,17 @@ class LinkTest : public testing::RuntimeTest {
     rt_.socket.SetPollLimitsForTesting(limits);
   }
 
+  // A scripted host answering through `handler`, or serving `host` (kept by the caller),
+  // where the link start looks for it.
+  std::unique_ptr<ScriptedHost> Serve(ScriptedHost::Handler handler) {
+    auto peer = std::make_unique<ScriptedHost>(std::move(handler));
+    program_.settings.parametri.Porta = peer->port();
+    return peer;
+  }
+  std::unique_ptr<ScriptedHost> Serve(HostCatalogue& host) {
+    return Serve([&host](char c, const std::string& d) { return host.Answer(c, d); });
+  }
+
   // The worked example: two databases, three files, five fields each. Positions 2-21 of
   // the field entries, which the PC never looks at, are left blank for CLIENTI and hold
   // library and file for CONTATTI, file and library for ORDINI.
@@ -65,17 +76,16 @@ class LinkTest : public testing::RuntimeTest {
 
 TEST_F(LinkTest, LoadsTheCatalogueWithTheRequestCountsOfTheExample) {
   HostCatalogue host = Example();
-  ScriptedHost peer([&](char c, const std::string& d) { return host.Answer(c, d); });
-  program_.settings.parametri.Porta = peer.port();
+  std::unique_ptr<ScriptedHost> peer = Serve(host);
   ASSERT_TRUE(Server_AS_Start(rt_));
   EXPECT_TRUE(program_.state.LinkUp);
-  EXPECT_EQ(3, peer.Count('3'));
-  EXPECT_EQ(4, peer.Count('1'));
-  EXPECT_EQ(3 * 6, peer.Count('2'));
-  EXPECT_EQ(1, peer.Count('P'));
-  EXPECT_EQ(1 + 3 + 4 + 18, peer.Total());
+  EXPECT_EQ(3, peer->Count('3'));
+  EXPECT_EQ(4, peer->Count('1'));
+  EXPECT_EQ(3 * 6, peer->Count('2'));
+  EXPECT_EQ(1, peer->Count('P'));
+  EXPECT_EQ(1 + 3 + 4 + 18, peer->Total());
 
-  std::vector<std::string> requests = peer.Requests();
+  std::vector<std::string> requests = peer->Requests();
   EXPECT_EQ("300001S", requests[1]);
   EXPECT_EQ("300001N", requests[2]);
   EXPECT_EQ("200021SDATI      CONTATTI  ", requests[1 + 3 + 4 + 6]);
@@ -126,11 +136,10 @@ TEST_F(LinkTest, SkippedEntriesAreNeitherStoredNorCounted) {
   HostCatalogue host = Example();
   host.databases.insert(host.databases.begin(), DatabaseEntry("SCARTATO", "X", "", "", '*'));
   host.files.insert(host.files.begin() + 1, FileEntry("DATI", "SCARTATO", "N", "GESTIONALE", '*'));
-  ScriptedHost peer([&](char c, const std::string& d) { return host.Answer(c, d); });
-  program_.settings.parametri.Porta = peer.port();
+  std::unique_ptr<ScriptedHost> peer = Serve(host);
   ASSERT_TRUE(Server_AS_Start(rt_));
-  EXPECT_EQ(4, peer.Count('3'));
-  EXPECT_EQ("300001N", peer.Requests()[2]);
+  EXPECT_EQ(4, peer->Count('3'));
+  EXPECT_EQ("300001N", peer->Requests()[2]);
   EXPECT_EQ(2, rt_.catalogue.N_DB);
   EXPECT_EQ(3, rt_.catalogue.N_File);
   EXPECT_EQ("CONTATTI", rt_.catalogue.Tab_File[2].File);
@@ -155,15 +164,14 @@ TEST_F(LinkTest, ACatalogueThatCannotBeTakenEndsTheLoadAndTheLink) {
     SCOPED_TRACE(row.meaning);
     HostCatalogue host = Example();
     row.edit(&host);
-    ScriptedHost peer([&](char c, const std::string& d) { return host.Answer(c, d); });
-    program_.settings.parametri.Porta = peer.port();
+    std::unique_ptr<ScriptedHost> peer = Serve(host);
     rt_.catalogue.N_DB = 7;  // what an earlier load left stays as it was
     lines_.clear();
     EXPECT_FALSE(Server_AS_Start(rt_));
     EXPECT_FALSE(program_.state.LinkUp);
     EXPECT_TRUE(Has("Errore generico in Carica_File"));
     EXPECT_EQ(7, rt_.catalogue.N_DB);
-    EXPECT_EQ(row.lists_files, peer.Count('1') > 0);
+    EXPECT_EQ(row.lists_files, peer->Count('1') > 0);
   }
 }
 
@@ -233,8 +241,7 @@ TEST_F(LinkTest, ALoadThatDoesNotFinishKeepsThePreviousCatalogueOneThatDoesRepla
   // The previous catalogue: the example.
   HostCatalogue good = Example();
   {
-    ScriptedHost peer([&](char c, const std::string& d) { return good.Answer(c, d); });
-    program_.settings.parametri.Porta = peer.port();
+    std::unique_ptr<ScriptedHost> peer = Serve(good);
     ASSERT_TRUE(Server_AS_Start(rt_));
     Server_AS_Stop(rt_);
   }
@@ -248,13 +255,12 @@ TEST_F(LinkTest, ALoadThatDoesNotFinishKeepsThePreviousCatalogueOneThatDoesRepla
     host.files.push_back(FileEntry("DATI", "NUOVO", "N", "GESTIONALE"));
     host.fields[PadRight("DATI", 10) + PadRight("NUOVO", 10)] = {FieldEntry("N1", 'A', 1, 0, 1, 1)};
     int seen = 0;
-    ScriptedHost peer([&](char c, const std::string& d) {
+    std::unique_ptr<ScriptedHost> peer = Serve([&](char c, const std::string& d) {
       if (c == damage.code && (damage.occurrence == 0 || ++seen == damage.occurrence)) {
         return damage.reply;
       }
       return host.Answer(c, d);
     });
-    program_.settings.parametri.Porta = peer.port();
     lines_.clear();
     EXPECT_FALSE(Server_AS_Start(rt_)) << damage.meaning;
     EXPECT_FALSE(program_.state.LinkUp) << damage.meaning;
@@ -269,8 +275,7 @@ TEST_F(LinkTest, ALoadThatDoesNotFinishKeepsThePreviousCatalogueOneThatDoesRepla
   HostCatalogue fewer = Example();
   fewer.files.pop_back();
   fewer.fields[PadRight("DATI", 10) + PadRight("CLIENTI", 10)].pop_back();
-  ScriptedHost peer([&](char c, const std::string& d) { return fewer.Answer(c, d); });
-  program_.settings.parametri.Porta = peer.port();
+  std::unique_ptr<ScriptedHost> peer = Serve(fewer);
   ASSERT_TRUE(Server_AS_Start(rt_));
   std::vector<std::string> names;
   for (const auto& [name, bytes] : FolderFiles(dir_)) names.push_back(name);
@@ -328,15 +333,14 @@ TEST_F(LinkTest, TheRestartVariantAndTheHostClock) {
   HostCatalogue host = Example();
   host.time_reply =
       testing::TimeReply(std::string(14, 'S'), std::string(14, ' '), "20270102030405678");
-  ScriptedHost peer([&](char c, const std::string& d) { return host.Answer(c, d); });
-  program_.settings.parametri.Porta = peer.port();
+  std::unique_ptr<ScriptedHost> peer = Serve(host);
   program_.settings.parametri.Attesa_Restart = 30;
   program_.settings.ClockMode = "2";
   clock_.Set({2026, 12, 5, 10, 0, 0, 0});
   ASSERT_TRUE(Server_AS_Start(rt_));
-  EXPECT_EQ(1, peer.Count('T'));
-  EXPECT_EQ(0, peer.Count('P'));
-  EXPECT_EQ("T0002020261205100000000000", peer.Requests()[0]);
+  EXPECT_EQ(1, peer->Count('T'));
+  EXPECT_EQ(0, peer->Count('P'));
+  EXPECT_EQ("T0002020261205100000000000", peer->Requests()[0]);
   EXPECT_EQ("20261205100000", program_.state.HostStopTime);
   EXPECT_EQ("20261205103000", program_.state.HostRestartTime);
   EXPECT_EQ("Stop", program_.stats.Stat_Testi[kHostStopText]);
@@ -348,8 +352,7 @@ TEST_F(LinkTest, TheRestartVariantAndTheHostClock) {
 TEST_F(LinkTest, AHostStayingUpInRestartModeIsShownActive) {
   HostCatalogue host = Example();
   host.time_reply = testing::TimeReply("N" + std::string(27, ' '), "", "99999999999999999");
-  ScriptedHost peer([&](char c, const std::string& d) { return host.Answer(c, d); });
-  program_.settings.parametri.Porta = peer.port();
+  std::unique_ptr<ScriptedHost> peer = Serve(host);
   program_.settings.parametri.Attesa_Restart = 30;
   program_.settings.ClockMode = "2";
   clock_.Set({2026, 12, 31, 23, 50, 0, 0});
@@ -364,11 +367,10 @@ TEST_F(LinkTest, AHostStayingUpInRestartModeIsShownActive) {
 
 TEST_F(LinkTest, ARefusedTimeExchangeIsReportedAndTheStartGoesOn) {
   HostCatalogue host = Example();
-  ScriptedHost peer([&](char c, const std::string& d) {
+  std::unique_ptr<ScriptedHost> peer = Serve([&](char c, const std::string& d) {
     if (c == 'P') return HostReply::Refused();
     return host.Answer(c, d);
   });
-  program_.settings.parametri.Porta = peer.port();
   ASSERT_TRUE(Server_AS_Start(rt_));
   EXPECT_TRUE(Has("[Server_AS_Start] Errore Esito {P}"));
   EXPECT_EQ("", program_.state.HostStopTime);
@@ -377,17 +379,16 @@ TEST_F(LinkTest, ARefusedTimeExchangeIsReportedAndTheStartGoesOn) {
 
 TEST_F(LinkTest, ATimeReplyCutShortClosesTheLinkAndTheStartEndsAtOnce) {
   HostCatalogue host = Example();
-  ScriptedHost peer([&](char c, const std::string& d) {
+  std::unique_ptr<ScriptedHost> peer = Serve([&](char c, const std::string& d) {
     if (c == 'P') return HostReply::Close();
     return host.Answer(c, d);
   });
-  program_.settings.parametri.Porta = peer.port();
   EXPECT_FALSE(Server_AS_Start(rt_));
   // The link is out of step after a failed read: the catalogue load fails at once on it.
   EXPECT_TRUE(Has("[Server_AS_Start] Errore Sock_Read {P}(1)"));
   EXPECT_TRUE(Has("[Carica_File] Errore Sock_Read {3}(1)"));
   EXPECT_TRUE(Has("Errore generico in Carica_File"));
-  EXPECT_EQ(0, peer.Count('3'));  // nothing more was sent on the closed link
+  EXPECT_EQ(0, peer->Count('3'));  // nothing more was sent on the closed link
   EXPECT_FALSE(program_.state.LinkUp);
 }
 
@@ -402,10 +403,9 @@ TEST_F(LinkTest, ACatalogueOf200FilesWith50FieldsEachLoads) {
       list.push_back(FieldEntry("C" + ZeroPad(i, 4), 'A', 8, 0, 8 * i - 7, 8, i == 50 ? 'X' : ' '));
     }
   }
-  ScriptedHost peer([&](char c, const std::string& d) { return host.Answer(c, d); });
-  program_.settings.parametri.Porta = peer.port();
+  std::unique_ptr<ScriptedHost> peer = Serve(host);
   ASSERT_TRUE(Server_AS_Start(rt_));
-  EXPECT_EQ(1 + 2 + 201 + 200 * 51, peer.Total());
+  EXPECT_EQ(1 + 2 + 201 + 200 * 51, peer->Total());
   ASSERT_EQ(200, rt_.catalogue.N_File);
   const torvan::FileEntry& last = rt_.catalogue.Tab_File[200];
   EXPECT_EQ("F00200", last.File);
