@@ -132,22 +132,6 @@ TEST_F(CatalogueTest, FieldRangesFollowEachOtherAndSkipExcludedFields) {
   EXPECT_FALSE(catalogue_.Catalogo_Errato);
 }
 
-TEST_F(CatalogueTest, IndexFieldMissingOrMisplacedIsReported) {
-  std::vector<std::string> lines;
-  program_.log.on_status_line = [&](std::string_view l) { lines.emplace_back(l); };
-  Files({File("DATI", "CLIENTI", "S"), File("DATI", "ART", "N")});
-  Fields(1, {Field("CODICE", "A", 1, 6)});
-  Fields(2, {Field("COD", "A", 1, 6), Field(kCampoIdx, "P", 7, 7)});
-  Carica_Catalogo(program_, catalogue_);
-  ASSERT_EQ(2u, lines.size());
-  EXPECT_EQ("14:05:09 -    *** ERRORE ***  Nel file DATI/CLIENTI manca il campo \xA7_T_IDX___",
-            lines[0]);
-  EXPECT_EQ("14:05:09 -    *** ERRORE ***  Nel file DATI/ART \xE8 presente il campo \xA7_T_IDX___",
-            lines[1]);
-  EXPECT_TRUE(catalogue_.Catalogo_Errato);
-  EXPECT_EQ(2, catalogue_.N_File);  // the files keep their entries
-}
-
 TEST_F(CatalogueTest, NoFilesGiveEmptyTablesAndFoldersComeFromTheDatabases) {
   DataBase_Rec d;
   d.Nome_DB = "GESTIONE";
@@ -218,7 +202,8 @@ TEST(FieldLayout, WhatCanAndCannotBeRight) {
 TEST_F(CatalogueTest, FieldsThatCannotBeRightMarkTheirFileOnly) {
   std::vector<std::string> lines;
   program_.log.on_status_line = [&](std::string_view l) { lines.emplace_back(l.substr(11)); };
-  Files({File("DATI", "CLIENTI", "N"), File("DATI", "ART", "N"), File("DATI", "NOMI", "N")});
+  Files({File("DATI", "CLIENTI", "N"), File("DATI", "ART", "N"), File("DATI", "NOMI", "N"),
+         File("DATI", "SENZAIDX", "S"), File("DATI", "CONIDX", "N")});
   Campo_Rec packed = Field("PREZZO", "P", 7, 3);
   packed.Decimali = 6;                                  // 3 bytes hold 5 digits
   Campo_Rec excluded = Field("NOTE", "X", 12, 1, "S");  // excluded: never decoded
@@ -226,6 +211,9 @@ TEST_F(CatalogueTest, FieldsThatCannotBeRightMarkTheirFileOnly) {
   Fields(2, {Field("COD", "A", 1, 6), Field("DES", "A", 7, 20)});
   Fields(3, {Field("", "A", 1, 1), Field("Cod", "A", 2, 1), Field("COD", "A", 3, 1),
              Field("_T_TIPO___", "A", 4, 1)});
+  // The index field belongs to the files sent back, and to them alone.
+  Fields(4, {Field("CODICE", "A", 1, 6)});
+  Fields(5, {Field("COD", "A", 1, 6), Field(kCampoIdx, "P", 7, 7)});
   Carica_Catalogo(program_, catalogue_);
   EXPECT_EQ(std::vector<std::string>({
                 "   *** ERRORE ***  Nel file DATI/CLIENTI il campo PREZZO non \xE8 valido: "
@@ -234,12 +222,15 @@ TEST_F(CatalogueTest, FieldsThatCannotBeRightMarkTheirFileOnly) {
                 "   *** ERRORE ***  Nel file DATI/NOMI il campo COD non \xE8 valido: nome ripetuto",
                 "   *** ERRORE ***  Nel file DATI/NOMI il campo _T_TIPO___ non \xE8 valido: "
                 "nome riservato a Torvan",
+                "   *** ERRORE ***  Nel file DATI/SENZAIDX manca il campo \xA7_T_IDX___",
+                "   *** ERRORE ***  Nel file DATI/CONIDX \xE8 presente il campo \xA7_T_IDX___",
             }),
             lines);
   EXPECT_TRUE(catalogue_.Tab_File[1].Tracciato_Errato);
   EXPECT_FALSE(catalogue_.Tab_File[2].Tracciato_Errato);
   EXPECT_TRUE(catalogue_.Tab_File[3].Tracciato_Errato);
   EXPECT_TRUE(catalogue_.Catalogo_Errato);
+  EXPECT_EQ(5, catalogue_.N_File);  // the files keep their entries
   // The fields keep their places: the ranges of the other files do not move.
   EXPECT_EQ(2, catalogue_.Tab_File[1].N_Campi);
   EXPECT_EQ(3, catalogue_.Tab_File[2].Primo_Campo);

@@ -32,6 +32,8 @@ TEST_F(NameClashTest, DistinctNamesDoNotClash) {
   Add("DATI", "CLIENTI", true);
   Add("DATI", "ORDINI", false);
   Add("STORICO", "CLIENTI", false, 2);  // the same name in another database
+  Add("DATI", "X", false, 0);           // files without a database own nothing
+  Add("ALTRO", "X", false, 0);
   EXPECT_TRUE(FindNameClashes(c_).empty());
 }
 
@@ -71,12 +73,6 @@ TEST_F(NameClashTest, TheMasterTableNameIsReserved) {
   EXPECT_EQ((std::vector<std::string>{"   *** ERRORE ***  Il file DATI/_T_MASTER___ usa il nome "
                                       "riservato GESTIONE/_T_MASTER___"}),
             Messages());
-}
-
-TEST_F(NameClashTest, FilesWithoutADatabaseOwnNothing) {
-  Add("DATI", "X", false, 0);
-  Add("ALTRO", "X", false, 0);
-  EXPECT_TRUE(FindNameClashes(c_).empty());
 }
 
 }  // namespace

@@ -80,12 +80,10 @@ TEST(DataLayoutFault, HostTypesAreASPOrB) {
   for (const char* tipo : {"A", "S", "P", "B"}) {
     EXPECT_EQ("", DataLayoutFault({MakeColumn("F", tipo, 4, 7, 0)})) << tipo;
   }
-  EXPECT_EQ("il campo F ha il tipo \"Z\" (A, S, P o B)",
-            DataLayoutFault({MakeColumn("F", "Z", 4, 7, 0)}));
-  EXPECT_EQ("il campo F ha il tipo \"x\" (A, S, P o B)",
-            DataLayoutFault({MakeColumn("F", "x", 4, 7, 0)}));
-  EXPECT_EQ("il campo F ha il tipo \"\" (A, S, P o B)",
-            DataLayoutFault({MakeColumn("F", "", 4, 7, 0)}));
+  for (const char* tipo : {"Z", "x", ""}) {
+    EXPECT_EQ("il campo F ha il tipo \"" + std::string(tipo) + "\" (A, S, P o B)",
+              DataLayoutFault({MakeColumn("F", tipo, 4, 7, 0)}));
+  }
 }
 
 TEST(ReservedColumns, MirrorEventAndMaster) {

@@ -16,25 +16,14 @@ namespace {
 TEST(Lexer, SplitsTorvansTexts) {
   std::vector<Token> t;
   ASSERT_TRUE(Tokenize("INSERT INTO [CLI]]X] ([A]) VALUES(N'O''B ',-0001234.50 ,+.5,@V)", &t).ok());
-  std::vector<std::pair<TokenKind, std::string>> got;
-  for (const Token& k : t) got.emplace_back(k.kind, k.text);
   using K = TokenKind;
-  EXPECT_EQ(got, (std::vector<std::pair<TokenKind, std::string>>{{K::kWord, "INSERT"},
-                                                                 {K::kWord, "INTO"},
-                                                                 {K::kIdentifier, "CLI]X"},
-                                                                 {K::kPunct, "("},
-                                                                 {K::kIdentifier, "A"},
-                                                                 {K::kPunct, ")"},
-                                                                 {K::kWord, "VALUES"},
-                                                                 {K::kPunct, "("},
-                                                                 {K::kString, "O'B "},
-                                                                 {K::kPunct, ","},
-                                                                 {K::kNumber, "-0001234.50"},
-                                                                 {K::kPunct, ","},
-                                                                 {K::kNumber, "+.5"},
-                                                                 {K::kPunct, ","},
-                                                                 {K::kVariable, "@V"},
-                                                                 {K::kPunct, ")"}}));
+  const std::map<K, char> kind = {{K::kWord, 'W'},   {K::kIdentifier, 'I'}, {K::kString, 'S'},
+                                  {K::kNumber, 'N'}, {K::kVariable, 'V'},   {K::kPunct, 'P'}};
+  std::string got;
+  for (const Token& k : t) got += kind.at(k.kind) + (":" + k.text) + " ";
+  EXPECT_EQ(got,
+            "W:INSERT W:INTO I:CLI]X P:( I:A P:) W:VALUES P:( S:O'B  P:, N:-0001234.50 P:, N:+.5 "
+            "P:, V:@V P:) ");
 }
 
 TEST(Lexer, RefusesWhatItCannotSplit) {
@@ -122,17 +111,14 @@ TEST_F(Translation, RowStatementsBecomeParameterized) {
        "INSERT INTO [ART] ([COD],[PREZZO],[_T_RRN___],[_T_TIPO___]) "
        "VALUES('A0001 ',0001234.50 ,15,'S')",
        "INSERT INTO \"ART\" (\"COD\",\"PREZZO\",\"_T_RRN___\",\"_T_TIPO___\") VALUES (?,?,?,?)"},
-      {"master", "SELECT * FROM [_T_MASTER___] ORDER BY [_T_RRN___]", nullptr},
+      {"a table the schema lacks", "SELECT * FROM [_T_MASTER___] ORDER BY [_T_RRN___]",
+       "refused 208: Invalid object name '_T_MASTER___'."},
       {"count", "select count(*) from  [art]", "SELECT count(*) FROM \"ART\""},
       {"text comparison", "SELECT [COD] FROM [ART] WHERE NOT ([COD]<>'x' AND [COD] IS NOT NULL)",
        "SELECT \"COD\" FROM \"ART\" WHERE NOT (rtrim(\"COD\") <> rtrim(?) COLLATE NOCASE AND "
        "\"COD\" IS NOT NULL)"},
   };
-  for (const Case& c : cases) {
-    if (!c.sqlite) continue;
-    EXPECT_EQ(Translate(c.tsql), c.sqlite) << c.name;
-  }
-  EXPECT_EQ(Translate(cases[3].tsql), "refused 208: Invalid object name '_T_MASTER___'.");
+  for (const Case& c : cases) EXPECT_EQ(Translate(c.tsql), c.sqlite) << c.name;
 }
 
 TEST_F(Translation, ValuesAreConvertedForTheirColumns) {
