@@ -2,7 +2,6 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <stdlib.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 
@@ -19,7 +18,6 @@
 #include "catalogue/catalogue_files.h"
 #include "config/ini_file.h"
 #include "config/scramble.h"
-#include "control/exposition_test_util.h"
 #include "hostlink/test_peer.h"
 #include "links/scripted_host_test_util.h"
 #include "platform/file.h"
@@ -62,7 +60,9 @@ class CliTest : public ::testing::Test {
   std::string dir_;
 };
 
-TEST_F(CliTest, StandardThenShowGivesTheStandardValuesWithTheirDerivedValues) {
+// --standard, the settings shown with their derived values, then values typed into the form
+// (the other boxes kept) and the keys beside it.
+TEST_F(CliTest, StandardShowAndSetAsTheOptionsFormDoes) {
   Result w = Run("settings --standard");
   ASSERT_EQ(0, w.exit_code) << w.err;
   EXPECT_NE(std::string::npos, w.out.find(" - Opzioni aggiornate\n"));
@@ -81,17 +81,14 @@ TEST_F(CliTest, StandardThenShowGivesTheStandardValuesWithTheirDerivedValues) {
   struct stat st {};
   ASSERT_EQ(0, stat((dir_ + "/TnC.INI").c_str(), &st));
   EXPECT_EQ(0600u, st.st_mode & 0777);
-}
 
-TEST_F(CliTest, SetTypesIntoTheFormAndKeepsTheOtherBoxes) {
-  ASSERT_EQ(0, Run("settings --standard").exit_code);
-  Result w =
+  w =
       Run("settings set Nome_Connessione=127.0.0.1 Attesa_Restart=5 Log_Su_File=S "
           "Utente=ftptest Password=Segreto1");
   ASSERT_EQ(0, w.exit_code) << w.err;
   EXPECT_EQ("torvan: Utente memorizzato in maiuscolo: FTPTEST\n",
             w.out.substr(0, w.out.find('\n') + 1));
-  Result r = Run("settings");
+  r = Run("settings");
   // The password is shown nowhere as it is, here neither.
   for (const char* line :
        {"Nome_Connessione=127.0.0.1\n", "Utente=FTPTEST\n", "Password=********\n",
@@ -106,6 +103,22 @@ TEST_F(CliTest, SetTypesIntoTheFormAndKeepsTheOtherBoxes) {
   std::string log;
   ASSERT_TRUE(platform::ReadFile(dir_ + "/TnC.Log", &log).ok());
   EXPECT_NE(std::string::npos, log.find(" - Opzioni aggiornate\r\n"));
+
+  const std::string parametri =
+      GetPrivateProfileString("Generale", "Parametri", "", dir_ + "/TnC.INI");
+  w =
+      Run("settings set Durevole=1 Motore=ODBC 'Motori=GESTIONALE=PostgreSQL;' Driver=DSN=Torvan "
+          "'Attributi=TDS_Version=7.4;PWD=segreta;Encrypt=no;'");
+  ASSERT_EQ(0, w.exit_code) << w.err;
+  r = Run("settings");
+  // A password among the attributes is shown masked, as every password.
+  EXPECT_NE(std::string::npos,
+            r.out.find("\nDurevole=1\nMotore=ODBC\nMotori=GESTIONALE=PostgreSQL;\n"
+                       "Driver=DSN=Torvan\nDriver_Nativo=ODBC Driver 18 for SQL Server\n"
+                       "Attributi=TDS_Version=7.4;PWD=********;Encrypt=no;\n"))
+      << r.out;
+  // Only those keys changed: the parameter string is as it was.
+  EXPECT_EQ(parametri, GetPrivateProfileString("Generale", "Parametri", "", dir_ + "/TnC.INI"));
 }
 
 // An assignment that is wrong, or a value the settings cannot hold, is refused whole: exit
@@ -135,18 +148,9 @@ TEST_F(CliTest, BadAssignmentsAndValuesAreRefusedAndTheFileIsLeftUntouched) {
       {"Durevole=1 Attributi=\"' a=1'\"",
        "torvan: Attributi: senza spazi alle estremit\xC3\xA0 n\xC3\xA9 tra virgolette; nulla "
        "\xC3\xA8 stato scritto\n"},
-      {"Motore=Oracle",
-       "torvan: Motore: SQLite, ODBC o PostgreSQL, non \"Oracle\"; nulla \xC3\xA8 stato "
-       "scritto\n"},
       {"'Motori=GESTIONALE=PostgreSQL;ARCHIVIO=DB2'",
        "torvan: Motori: il motore di ARCHIVIO \xC3\xA8 SQLite, ODBC o PostgreSQL, non \"DB2\"; "
        "nulla \xC3\xA8 stato scritto\n"},
-      {"Motori=PostgreSQL",
-       "torvan: Motori: coppie DataBase=motore separate da \";\", non \"PostgreSQL\"; nulla "
-       "\xC3\xA8 stato scritto\n"},
-      {"Driver=",
-       "torvan: Driver: il nome di un driver ODBC, o DSN=<nome>; nulla \xC3\xA8 stato "
-       "scritto\n"},
   };
   for (const auto& [args, err] : rows) {
     Result r = Run(std::string("settings set ") + args);
@@ -157,28 +161,6 @@ TEST_F(CliTest, BadAssignmentsAndValuesAreRefusedAndTheFileIsLeftUntouched) {
     EXPECT_NE("", r.err) << args;
     EXPECT_EQ(before, Ini()) << args;
   }
-}
-
-TEST_F(CliTest, DurevoleEnginesAndAttributiAreSetAndShown) {
-  ASSERT_EQ(0, Run("settings --standard").exit_code);
-  const std::string before = Ini();
-  Result w =
-      Run("settings set Durevole=1 Motore=ODBC 'Motori=GESTIONALE=PostgreSQL;' Driver=DSN=Torvan "
-          "'Attributi=TDS_Version=7.4;PWD=segreta;Encrypt=no;'");
-  ASSERT_EQ(0, w.exit_code) << w.err;
-  Result r = Run("settings");
-  // A password among the attributes is shown masked, as every password.
-  EXPECT_NE(std::string::npos,
-            r.out.find("\nDurevole=1\nMotore=ODBC\nMotori=GESTIONALE=PostgreSQL;\n"
-                       "Driver=DSN=Torvan\nDriver_Nativo=ODBC Driver 18 for SQL Server\n"
-                       "Attributi=TDS_Version=7.4;PWD=********;Encrypt=no;\n"))
-      << r.out;
-  // Only those keys changed: the parameter string is as it was.
-  EXPECT_EQ(GetPrivateProfileString("Generale", "Parametri", "", dir_ + "/TnC.INI"), [&] {
-    const std::string ini = dir_ + "/before.INI";
-    (void)platform::WriteFileAtomic(ini, before, 0600);
-    return GetPrivateProfileString("Generale", "Parametri", "", ini);
-  }());
 }
 
 TEST_F(CliTest, ASettingsFileThatIsNotOneIsSaidSoOnce) {
@@ -194,15 +176,6 @@ TEST_F(CliTest, ASettingsFileThatIsNotOneIsSaidSoOnce) {
   ASSERT_NE(std::string::npos, at) << r.out;
   EXPECT_EQ(std::string::npos, r.out.find(said, at + 1));
   EXPECT_NE(std::string::npos, r.out.find("\nCiclo_Sincronizz=500\n"));
-}
-
-TEST_F(CliTest, AHandEditedOrTruncatedFileGivesTheDefaults) {
-  ASSERT_TRUE(
-      platform::WriteFileAtomic(dir_ + "/TnC.INI", "[Generale]\r\nParametri=%%\r\n", 0600).ok());
-  Result r = Run("settings");
-  ASSERT_EQ(0, r.exit_code);
-  EXPECT_NE(std::string::npos, r.out.find("Attesa_Dopo_Start=10\n"));
-  EXPECT_NE(std::string::npos, r.out.find("Ciclo_Sincronizz=500\n"));
 }
 
 // A new user's first mistakes, each named in Italian with what to do (an empty folder: no
@@ -245,12 +218,6 @@ TEST_F(CliTest, SetupMistakesAreNamedWithWhatToDo) {
   int status = std::system(cmd.c_str());
   EXPECT_EQ(2, WEXITSTATUS(status));
 }
-
-}  // namespace
-}  // namespace torvan
-
-namespace torvan {
-namespace {
 
 // A local catalogue written directly: database 1 GESTIONALE (embedded SQLite) and the files
 // given, each with the fields given.
@@ -372,12 +339,7 @@ TEST_F(LocalCatalogueTest, FieldsPrintsTheFieldViewOrThePlaceholder) {
   EXPECT_EQ(2, Run("fields x").exit_code);
 }
 
-}  // namespace
-}  // namespace torvan
-
 // torvan catalogue against a scripted host whose link breaks during the field lists.
-namespace torvan {
-namespace {
 
 using testing::HostCatalogue;
 using testing::HostReply;
@@ -473,12 +435,7 @@ TEST_F(CliTest, ACatalogueThatDoesNotFinishExitsOneAndKeepsThePreviousOne) {
   EXPECT_EQ(before, after);
 }
 
-}  // namespace
-}  // namespace torvan
-
 // End to end: torvan against torvan-host serving the sample host.
-namespace torvan {
-namespace {
 
 class SampleHostTest : public CliTest {
  protected:
@@ -572,158 +529,7 @@ TEST_F(SampleHostTest, AWrongPasswordIsReportedAndTheLinkStillTried) {
       << r.out;
 }
 
-}  // namespace
-}  // namespace torvan
-
-// torvan status and the metrics of a torvan run serving the sample host; the installed
-// program and its character table.
-namespace torvan {
-namespace {
-
-class RunningTorvanTest : public SampleHostTest {
- protected:
-  void TearDown() override {
-    Stop();
-    SampleHostTest::TearDown();
-  }
-  void Start() {
-    ASSERT_TRUE(
-        testing::StartProcess({TORVAN_EXE, "--dir", dir_, "run"}, {}, dir_ + "/run.out", &pid_)
-            .ok());
-  }
-  // SIGTERM, and waits for the end; the exit status is in the run log.
-  void Stop() {
-    if (pid_ <= 0) return;
-    ::kill(pid_, SIGTERM);
-    (void)testing::WaitProcess(pid_);
-    pid_ = 0;
-  }
-  // `torvan status` until `done(result)` (at most 30 s); the last result.
-  Result StatusUntil(const std::function<bool(const Result&)>& done) {
-    Result r{};
-    for (int i = 0; i < 300; ++i) {
-      r = Run("status");
-      if (done(r)) break;
-      usleep(100000);
-    }
-    return r;
-  }
-  void Host(const std::vector<std::string>& args) {
-    testing::ProcessResult r = host_.Ctl(args);
-    EXPECT_EQ(0, r.exit_code) << args[0] << ": " << r.err << r.out;
-  }
-  // GET /metrics from the running Torvan, parsed back.
-  Exposition Metrics(int port) {
-    Exposition e;
-    const int fd = ConnectLocal(port, 10);
-    EXPECT_GE(fd, 0);
-    const std::string request = "GET /metrics HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
-    (void)!::send(fd, request.data(), request.size(), MSG_NOSIGNAL);
-    const std::string got = ReadToEnd(fd);
-    ::close(fd);
-    EXPECT_EQ(0u, got.find("HTTP/1.1 200 OK\r\n")) << got;
-    const size_t body = got.find("\r\n\r\n");
-    EXPECT_NE(std::string::npos, body) << got;
-    if (body != std::string::npos) {
-      EXPECT_EQ("", ParseExposition(got.substr(body + 4), &e)) << got;
-      EXPECT_EQ("", PromtoolCheckMetrics(got.substr(body + 4))) << got;
-    }
-    return e;
-  }
-  static bool Has(const Result& r, const std::string& text) {
-    return r.out.find(text) != std::string::npos;
-  }
-
-  pid_t pid_ = -1;
-};
-
-TEST_F(RunningTorvanTest, StatusFollowsARunningTorvanAndItsMetricsParseBack) {
-  Configure();
-  ASSERT_EQ(0, Run("catalogue").exit_code);
-  ASSERT_EQ(0, Run("build all --yes").exit_code);
-
-  Result none = Run("status");
-  EXPECT_EQ(1, none.exit_code);
-  EXPECT_EQ("Torvan non \xC3\xA8 in esecuzione in " + dir_ + ": nessun file di stato " + dir_ +
-                "/TnC_STATO.DAT\n",
-            none.out);
-
-  const int port = hostlink::testing::ClosedPort();
-  ASSERT_EQ(0, Run("settings set Metriche=" + std::to_string(port)).exit_code);
-  ASSERT_NO_FATAL_FAILURE(Start());
-  Result up = StatusUntil(
-      [](const Result& r) { return r.exit_code == 0 && Has(r, "\nSincronismo: attivo (4)\n"); });
-  ASSERT_EQ(0, up.exit_code) << up.out << up.err;
-  EXPECT_EQ(0u, up.out.find("Torvan in esecuzione\nProgramma: torvan run (pid " +
-                            std::to_string(pid_) + ")"))
-      << up.out;
-  EXPECT_TRUE(Has(up, "\nCollegamento host: aperto\nCollegamento SQL: aperto\n")) << up.out;
-  EXPECT_TRUE(Has(up, "\nNessuna modifica trattenuta\n")) << up.out;
-  EXPECT_TRUE(Has(up, "\nDatabase 1 GESTIONALE: 0 eventi in attesa (contati ")) << up.out;
-  EXPECT_TRUE(Has(up, "\nUltima modifica dall'host applicata: nessuna dall'avvio\n")) << up.out;
-
-  // Another Torvan in the folder is refused and does not touch the status.
-  Result second = Run("run --once");
-  EXPECT_EQ(1, second.exit_code);
-  EXPECT_EQ(0u, second.err.find("torvan: un altro Torvan lavora nella cartella ")) << second.err;
-  EXPECT_EQ(0, Run("status").exit_code);
-
-  Exposition m = Metrics(port);
-  EXPECT_EQ(1, m.samples["torvan_replication_state{state=\"active\"}"]);
-  EXPECT_EQ(1, m.samples["torvan_host_link_up"]);
-  EXPECT_EQ(1, m.samples["torvan_sql_link_up"]);
-  EXPECT_EQ(0, m.samples["torvan_held_change"]);
-  EXPECT_EQ(1u, m.samples.count("torvan_events_waiting{database=\"GESTIONALE\",number=\"1\"}"));
-  EXPECT_EQ(0u, m.samples.count("torvan_seconds_since_last_change_applied"));
-  EXPECT_LT(m.samples["torvan_host_to_sql_lag_seconds"], 5);  // the host's queue is empty
-
-  // A host change is applied: the counters and the lag follow.
-  Host({"insert", "DATI/CLIENTI", "CODCLI=X9", "RAGSOC=Prova"});
-  Result received = StatusUntil([](const Result& r) {
-    return Has(r, "\nUltima modifica dall'host applicata: ") && !Has(r, "nessuna dall'avvio");
-  });
-  EXPECT_TRUE(Has(received, "\nRicevuti ")) << received.out;
-  EXPECT_TRUE(Has(received, "  DATI        CLIENTI\n")) << received.out;
-  m = Metrics(port);
-  EXPECT_EQ(1, m.samples["torvan_records_received_total"]);
-  EXPECT_EQ(1u, m.samples.count("torvan_seconds_since_last_change_applied"));
-  EXPECT_EQ(1u, m.samples.count("torvan_last_record_info{direction=\"received\",file=\"CLIENTI\","
-                                "library=\"DATI\"}"));
-
-  // A change on the SQL side that the host does not take yet waits, and ages.
-  Host({"fault", "refuse", "R", "100000"});
-  ASSERT_EQ(0, std::system(("sqlite3 " + dir_ +
-                            "/GESTIONALE.sqlite \"INSERT INTO CONTATTI (CODCLI, DATA, NOMINATIVO, "
-                            "TELEFONO, NOTA, ESITO, VALORE) VALUES ('X9', '20240102', 'Rossi', "
-                            "'0', 'nota', 'P', '1.500')\"")
-                               .c_str()));
-  Result waiting = StatusUntil(
-      [](const Result& r) { return Has(r, "\nDatabase 1 GESTIONALE: 1 evento in attesa, "); });
-  EXPECT_TRUE(
-      Has(waiting, "\nDatabase 1 GESTIONALE: 1 evento in attesa, il pi\xC3\xB9 vecchio da "))
-      << waiting.out;
-  m = Metrics(port);
-  EXPECT_EQ(1, m.samples["torvan_events_waiting{database=\"GESTIONALE\",number=\"1\"}"]);
-  EXPECT_EQ(
-      1u, m.samples.count("torvan_oldest_event_age_seconds{database=\"GESTIONALE\",number=\"1\"}"));
-  Host({"fault", "clear"});
-  Result sent = StatusUntil(
-      [](const Result& r) { return Has(r, "\nDatabase 1 GESTIONALE: 0 eventi in attesa"); });
-  EXPECT_TRUE(Has(sent, "\nInviati ")) << sent.out;
-  EXPECT_TRUE(Has(sent, "  DATI        CONTATTI\n")) << sent.out;
-
-  // Stopped: said at once, exit 1.
-  Stop();
-  Result ended = Run("status");
-  EXPECT_EQ(1, ended.exit_code);
-  EXPECT_EQ(0u, ended.out.find("Torvan non \xC3\xA8 in esecuzione: terminato il ")) << ended.out;
-  EXPECT_TRUE(Has(ended, "\nCollegamento host: chiuso\n")) << ended.out;
-  std::string run_log;
-  (void)platform::ReadFile(dir_ + "/run.out", &run_log);
-  EXPECT_NE(std::string::npos,
-            run_log.find(" - Metriche su http://127.0.0.1:" + std::to_string(port) + "/metrics\n"))
-      << run_log;
-}
+// The installed program and its character table.
 
 // `cmake --install` into a folder of the test: the programs, the table, the unit; the
 // installed torvan reads the installed table when its base folder has none.
