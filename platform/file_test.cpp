@@ -28,6 +28,16 @@ TEST_F(FileTest, AtomicWriteReplacesTheFileWithTheAskedMode) {
   ASSERT_EQ(0, stat(path.c_str(), &st));
   EXPECT_EQ(0600u, st.st_mode & 0777);
   EXPECT_FALSE(FileExists(path + ".tmp"));
+  // The umask narrows nothing the caller asked for.
+  const mode_t umask_before = ::umask(077);
+  ASSERT_TRUE(WriteFileAtomic(path, "three", 0644).ok());
+  ::umask(umask_before);
+  ASSERT_EQ(0, stat(path.c_str(), &st));
+  EXPECT_EQ(0644u, st.st_mode & 0777);
+  // A write that cannot be put in place leaves no temporary file behind.
+  ASSERT_EQ(0, ::mkdir((dir_ + "/folder").c_str(), 0700));
+  EXPECT_FALSE(WriteFileAtomic(dir_ + "/folder", "x", 0600).ok());
+  EXPECT_FALSE(FileExists(dir_ + "/folder.tmp"));
 }
 
 TEST_F(FileTest, AppendAddsAtTheEndAndMissingFilesAreNotFound) {
