@@ -384,23 +384,15 @@ TEST_F(RunTest, StatusAndMetricsFollowARunningTorvan) {
   EXPECT_EQ(1u, m.count("torvan_last_record_info{direction=\"received\",library=\"DATI\","
                         "file=\"CLIENTI\"}"));
 
-  // A change on the SQL side that the host does not take yet waits, and ages.
-  Ctl({"fault", "refuse", "R", "100000"});
+  // A change on the SQL side reaches the host: the row of what was sent names its file (the
+  // events waiting and their age: the status writer's tests).
   Sql("INSERT INTO [CONTATTI] ([CODCLI],[NOTA]) VALUES('X9','nota')");
   r = StatusUntil([](const ProcessResult& s) {
-    return Has(s.out, "\nDatabase 1 GESTIONALE: 1 evento in attesa, ");
+    return Has(s.out, "  DATI        CONTATTI\n") &&
+           Has(s.out, "\nDatabase 1 GESTIONALE: 0 eventi in attesa");
   });
-  EXPECT_TRUE(Has(r.out, "\nDatabase 1 GESTIONALE: 1 evento in attesa, il pi\xC3\xB9 vecchio da "))
-      << r.out;
-  m = Metrics(port);
-  EXPECT_EQ(1, m["torvan_events_waiting{database=\"GESTIONALE\",number=\"1\"}"]);
-  EXPECT_EQ(1u, m.count("torvan_oldest_event_age_seconds{database=\"GESTIONALE\",number=\"1\"}"));
-  Ctl({"fault", "clear"});
-  r = StatusUntil([](const ProcessResult& s) {
-    return Has(s.out, "\nDatabase 1 GESTIONALE: 0 eventi in attesa");
-  });
-  EXPECT_TRUE(Has(r.out, "\nInviati ")) << r.out;
   EXPECT_TRUE(Has(r.out, "  DATI        CONTATTI\n")) << r.out;
+  EXPECT_TRUE(Has(r.out, "\nDatabase 1 GESTIONALE: 0 eventi in attesa")) << r.out;
 
   // SIGTERM while idle: the stop lines, exit 0; `torvan status` says so at once, exit 1.
   const ProcessResult stopped = StopRun();

@@ -33,6 +33,10 @@ struct Result {
   std::string err;
 };
 
+bool Has(const std::string& text, const std::string& part) {
+  return text.find(part) != std::string::npos;
+}
+
 class CliTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -65,7 +69,7 @@ class CliTest : public ::testing::Test {
 TEST_F(CliTest, StandardShowAndSetAsTheOptionsFormDoes) {
   Result w = Run("settings --standard");
   ASSERT_EQ(0, w.exit_code) << w.err;
-  EXPECT_NE(std::string::npos, w.out.find(" - Opzioni aggiornate\n"));
+  EXPECT_TRUE(Has(w.out, " - Opzioni aggiornate\n"));
   Result r = Run("settings");
   ASSERT_EQ(0, r.exit_code) << r.err;
   EXPECT_EQ(
@@ -94,7 +98,7 @@ TEST_F(CliTest, StandardShowAndSetAsTheOptionsFormDoes) {
        {"Nome_Connessione=127.0.0.1\n", "Utente=FTPTEST\n", "Password=********\n",
         "Attesa_Restart=5\n", "Attesa_Riprova=30\n", "Attesa_Dopo_Start=0\n", "Log_Su_File=S\n",
         "Porta=4200\n", "Indirizzo_Host=127.0.0.1\n"}) {
-    EXPECT_NE(std::string::npos, r.out.find(line)) << line;
+    EXPECT_TRUE(Has(r.out, line)) << line;
   }
   // The message is logged before the new settings are read: only the next save reaches
   // the log file.
@@ -102,7 +106,7 @@ TEST_F(CliTest, StandardShowAndSetAsTheOptionsFormDoes) {
   ASSERT_EQ(0, Run("settings set Porta=4201").exit_code);
   std::string log;
   ASSERT_TRUE(platform::ReadFile(dir_ + "/TnC.Log", &log).ok());
-  EXPECT_NE(std::string::npos, log.find(" - Opzioni aggiornate\r\n"));
+  EXPECT_TRUE(Has(log, " - Opzioni aggiornate\r\n"));
 
   const std::string parametri =
       GetPrivateProfileString("Generale", "Parametri", "", dir_ + "/TnC.INI");
@@ -112,10 +116,10 @@ TEST_F(CliTest, StandardShowAndSetAsTheOptionsFormDoes) {
   ASSERT_EQ(0, w.exit_code) << w.err;
   r = Run("settings");
   // A password among the attributes is shown masked, as every password.
-  EXPECT_NE(std::string::npos,
-            r.out.find("\nDurevole=1\nMotore=ODBC\nMotori=GESTIONALE=PostgreSQL;\n"
-                       "Driver=DSN=Torvan\nDriver_Nativo=ODBC Driver 18 for SQL Server\n"
-                       "Attributi=TDS_Version=7.4;PWD=********;Encrypt=no;\n"))
+  EXPECT_TRUE(Has(r.out,
+                  "\nDurevole=1\nMotore=ODBC\nMotori=GESTIONALE=PostgreSQL;\n"
+                  "Driver=DSN=Torvan\nDriver_Nativo=ODBC Driver 18 for SQL Server\n"
+                  "Attributi=TDS_Version=7.4;PWD=********;Encrypt=no;\n"))
       << r.out;
   // Only those keys changed: the parameter string is as it was.
   EXPECT_EQ(parametri, GetPrivateProfileString("Generale", "Parametri", "", dir_ + "/TnC.INI"));
@@ -175,7 +179,7 @@ TEST_F(CliTest, ASettingsFileThatIsNotOneIsSaidSoOnce) {
   const size_t at = r.out.find(said);
   ASSERT_NE(std::string::npos, at) << r.out;
   EXPECT_EQ(std::string::npos, r.out.find(said, at + 1));
-  EXPECT_NE(std::string::npos, r.out.find("\nCiclo_Sincronizz=500\n"));
+  EXPECT_TRUE(Has(r.out, "\nCiclo_Sincronizz=500\n"));
 }
 
 // A new user's first mistakes, each named in Italian with what to do (an empty folder: no
@@ -209,8 +213,7 @@ TEST_F(CliTest, SetupMistakesAreNamedWithWhatToDo) {
   for (const auto& row : rows) {
     Result r = Run(row.args);
     EXPECT_EQ(row.exit_code, r.exit_code) << row.args << "\n" << r.out << r.err;
-    EXPECT_NE(std::string::npos, (r.out + r.err).find(row.said)) << row.args << "\n"
-                                                                 << r.out << r.err;
+    EXPECT_TRUE(Has((r.out + r.err), row.said)) << row.args << "\n" << r.out << r.err;
   }
   EXPECT_FALSE(platform::FileExists(dir_ + "/TnC.INI"));  // nothing was written meanwhile
   std::string cmd =
@@ -274,25 +277,24 @@ TEST_F(LocalCatalogueTest, ExitStatusesTellWhetherEveryStepWorked) {
   Result one = Run("build 1 --yes");
   EXPECT_EQ(0, one.exit_code) << one.out << one.err;
   // The catalogue load names the clash; only the files that own the names are refused.
-  EXPECT_NE(std::string::npos, one.out.find("*** ERRORE ***  I file DATI/DOPPIO e ALTRI/DOPPIO"));
-  EXPECT_EQ(std::string::npos, one.out.find("ERRORE nella")) << one.out;
+  EXPECT_TRUE(Has(one.out, "*** ERRORE ***  I file DATI/DOPPIO e ALTRI/DOPPIO"));
+  EXPECT_FALSE(Has(one.out, "ERRORE nella")) << one.out;
   // A layout that cannot be built, and two files that would share a table.
   for (const char* range : {"2", "3", "4", "all"}) {
     Result r = Run(std::string("build ") + range + " --yes");
     EXPECT_EQ(1, r.exit_code) << range << "\n" << r.out;
-    EXPECT_NE(std::string::npos, r.out.find("ERRORE nella creazione del file GESTIONALE/"))
-        << r.out;
-    EXPECT_EQ(std::string::npos, r.out.find("Totale errori  : 0")) << r.out;
+    EXPECT_TRUE(Has(r.out, "ERRORE nella creazione del file GESTIONALE/")) << r.out;
+    EXPECT_FALSE(Has(r.out, "Totale errori  : 0")) << r.out;
   }
   Result clash = Run("drop 3 --yes");
   EXPECT_EQ(1, clash.exit_code);
-  EXPECT_NE(std::string::npos,
-            clash.out.find("ERRORE nella cancellazione del file GESTIONALE/DOPPIO: I file "
-                           "DATI/DOPPIO e ALTRI/DOPPIO usano lo stesso nome GESTIONALE/DOPPIO"))
+  EXPECT_TRUE(Has(clash.out,
+                  "ERRORE nella cancellazione del file GESTIONALE/DOPPIO: I file "
+                  "DATI/DOPPIO e ALTRI/DOPPIO usano lo stesso nome GESTIONALE/DOPPIO"))
       << clash.out;
   Result files = Run("files");
   EXPECT_EQ(0, files.exit_code);
-  EXPECT_NE(std::string::npos, files.out.find("\tCLIENTI   \t")) << files.out;
+  EXPECT_TRUE(Has(files.out, "\tCLIENTI   \t")) << files.out;
 }
 
 TEST_F(LocalCatalogueTest, YesAloneDoesNotThrowAwayChangesNotSent) {
@@ -305,22 +307,21 @@ TEST_F(LocalCatalogueTest, YesAloneDoesNotThrowAwayChangesNotSent) {
   for (const char* command : {"drop all --yes", "build 1 --yes", "events --yes"}) {
     Result r = Run(command);
     EXPECT_EQ(1, r.exit_code) << command;
-    EXPECT_NE(std::string::npos, r.err.find("--discard-unsent")) << command << r.err;
-    EXPECT_NE(std::string::npos, r.err.find("1 modifica non ancora inviata al sistema origine "
-                                            "andr\xC3\xA0 persa"))
+    EXPECT_TRUE(Has(r.err, "--discard-unsent")) << command << r.err;
+    EXPECT_TRUE(Has(r.err,
+                    "1 modifica non ancora inviata al sistema origine "
+                    "andr\xC3\xA0 persa"))
         << command << r.err;
-    EXPECT_EQ(std::string::npos, r.out.find("Cancellazione del file")) << command;
-    EXPECT_EQ(std::string::npos, r.out.find("Creazione del file")) << command;
+    EXPECT_FALSE(Has(r.out, "Cancellazione del file")) << command;
+    EXPECT_FALSE(Has(r.out, "Creazione del file")) << command;
   }
   // The row and its change are still there.
-  EXPECT_NE(std::string::npos, Run("files").out.find("\tGESTIONALE          \t1\t"));
+  EXPECT_TRUE(Has(Run("files").out, "\tGESTIONALE          \t1\t"));
   Result drop = Run("drop 1 --yes --discard-unsent");
   EXPECT_EQ(0, drop.exit_code) << drop.out << drop.err;
-  EXPECT_NE(std::string::npos, drop.out.find("ATTENZIONE: 1 modifica non ancora inviata"))
-      << drop.out;
-  EXPECT_NE(std::string::npos,
-            drop.out.find("Cancellazione del file GESTIONALE/CLIENTI completata"));
-  EXPECT_EQ(std::string::npos, Run("files").out.find("\tGESTIONALE          \t1\t"));
+  EXPECT_TRUE(Has(drop.out, "ATTENZIONE: 1 modifica non ancora inviata")) << drop.out;
+  EXPECT_TRUE(Has(drop.out, "Cancellazione del file GESTIONALE/CLIENTI completata"));
+  EXPECT_FALSE(Has(Run("files").out, "\tGESTIONALE          \t1\t"));
 }
 
 TEST_F(LocalCatalogueTest, FieldsPrintsTheFieldViewOrThePlaceholder) {
@@ -383,7 +384,7 @@ TEST_F(CliTest, EveryCommandStopsOnASignalWithinASecond) {
       usleep(10000);
       (void)platform::ReadFile(out, &seen);
     }
-    ASSERT_NE(std::string::npos, seen.find("non risponde (1/20)")) << seen;  // in its pause
+    ASSERT_TRUE(Has(seen, "non risponde (1/20)")) << seen;  // in its pause
     const auto sent = std::chrono::steady_clock::now();
     ::kill(child, row.sig);
     int status = 0;
@@ -392,7 +393,7 @@ TEST_F(CliTest, EveryCommandStopsOnASignalWithinASecond) {
     ASSERT_TRUE(WIFEXITED(status)) << row.command;
     EXPECT_EQ(row.exit_code, WEXITSTATUS(status)) << row.command;
     (void)platform::ReadFile(out, &seen);
-    EXPECT_NE(std::string::npos, seen.find(row.said)) << row.command << "\n" << seen;
+    EXPECT_TRUE(Has(seen, row.said)) << row.command << "\n" << seen;
   }
 }
 
@@ -467,31 +468,30 @@ TEST_F(SampleHostTest, CatalogueThenBuildThenFiles) {
   for (const char* line :
        {" -    Carica elenco database\n", " -    Carica elenco files\n",
         " -    Carica campi di DATI/CLIENTI\n", " -    Carica campi di DATI/TNP_ARC_0F\n"}) {
-    EXPECT_NE(std::string::npos, c.out.find(line)) << line;
+    EXPECT_TRUE(Has(c.out, line)) << line;
   }
   for (const char* file : {"TnC_DB.DAT", "TnC_FILE.DAT", "TnC_F_00001.DAT", "TnC_F_00005.DAT"}) {
     EXPECT_TRUE(platform::FileExists(dir_ + "/" + file)) << file;
   }
   Result fields = Run("fields 4");
-  EXPECT_NE(std::string::npos, fields.out.find("\xC2\xA7_T_IDX___"));
+  EXPECT_TRUE(Has(fields.out, "\xC2\xA7_T_IDX___"));
 
   Result b = Run("build all --yes");
   ASSERT_EQ(0, b.exit_code) << b.out << b.err;
-  EXPECT_NE(std::string::npos,
-            b.out.find(" - Creazione dei triggers per GESTIONALE/CONTATTI completata\n"));
-  EXPECT_EQ(std::string::npos, b.out.find("ERRORE"));
+  EXPECT_TRUE(Has(b.out, " - Creazione dei triggers per GESTIONALE/CONTATTI completata\n"));
+  EXPECT_FALSE(Has(b.out, "ERRORE"));
   Result f = Run("files");
   ASSERT_EQ(0, f.exit_code);
   // The table alone on standard output, for scripts; the connection lines on standard error.
-  EXPECT_EQ(std::string::npos, f.out.find(" - ")) << f.out;
-  EXPECT_NE(std::string::npos, f.err.find(" -    DataBase ")) << f.err;
+  EXPECT_FALSE(Has(f.out, " - ")) << f.out;
+  EXPECT_TRUE(Has(f.err, " -    DataBase ")) << f.err;
   size_t rows = 0;
   for (size_t p = f.out.find("\nDATI      \t"); p != std::string::npos;
        p = f.out.find("\nDATI      \t", p + 1)) {
     ++rows;
   }
   EXPECT_EQ(5u, rows);
-  EXPECT_EQ(std::string::npos, f.out.find("non esiste"));
+  EXPECT_FALSE(Has(f.out, "non esiste"));
 
   // A row entered on the PC side: without a terminal and without --yes the question is
   // answered Annulla and the row stays.
@@ -500,14 +500,13 @@ TEST_F(SampleHostTest, CatalogueThenBuildThenFiles) {
                                .c_str()));
   Result again = Run("build 1");
   EXPECT_EQ(1, again.exit_code);  // a script can tell that nothing was done
-  EXPECT_NE(std::string::npos,
-            again.out.find("[Cancella File]\nil file GESTIONALE/CLIENTI contiene 1\nrecord(s) \n"));
-  EXPECT_NE(std::string::npos, again.out.find("OK/Annulla? Annulla"));
-  EXPECT_EQ(std::string::npos, again.out.find("Creazione del file GESTIONALE/CLIENTI"));
+  EXPECT_TRUE(
+      Has(again.out, "[Cancella File]\nil file GESTIONALE/CLIENTI contiene 1\nrecord(s) \n"));
+  EXPECT_TRUE(Has(again.out, "OK/Annulla? Annulla"));
+  EXPECT_FALSE(Has(again.out, "Creazione del file GESTIONALE/CLIENTI"));
   Result drop = Run("drop 1-2 --yes");
-  EXPECT_NE(std::string::npos,
-            drop.out.find(" - Cancellazione del file GESTIONALE/CLIENTI completata\n"));
-  EXPECT_NE(std::string::npos, Run("files").out.find("\tnon esiste\t"));
+  EXPECT_TRUE(Has(drop.out, " - Cancellazione del file GESTIONALE/CLIENTI completata\n"));
+  EXPECT_TRUE(Has(Run("files").out, "\tnon esiste\t"));
   EXPECT_EQ(2, Run("build 7").exit_code);
   EXPECT_EQ(2, Run("drop 2-1").exit_code);
 }
@@ -561,7 +560,7 @@ TEST_F(SampleHostTest, AnInstalledTorvanUsesTheInstalledCharacterTable) {
         std::string("\nWorkingDirectory=/var/lib/torvan\n"), std::string("\nRestart=on-failure\n"),
         std::string("\nType=notify\n"), std::string("\nCapabilityBoundingSet=\n"),
         std::string("\nStandardOutput=journal\n")}) {
-    EXPECT_NE(std::string::npos, unit.find(line)) << line;
+    EXPECT_TRUE(Has(unit, line)) << line;
   }
   // The sandbox, as systemd rates it: 1.1 today, 4.9 before it was narrowed.
   if (std::system("command -v systemd-analyze >/dev/null") == 0) {
@@ -577,10 +576,9 @@ TEST_F(SampleHostTest, AnInstalledTorvanUsesTheInstalledCharacterTable) {
   EXPECT_EQ(0, WEXITSTATUS(std::system(cmd.c_str())));
   std::string out;
   (void)platform::ReadFile(dir_ + "/out", &out);
-  EXPECT_NE(std::string::npos,
-            out.find(" - Tabella caratteri: uso " + prefix + "/share/torvan/TnC_TBL1.Tbl\n"))
+  EXPECT_TRUE(Has(out, " - Tabella caratteri: uso " + prefix + "/share/torvan/TnC_TBL1.Tbl\n"))
       << out;
-  EXPECT_NE(std::string::npos, out.find(" -    Carica elenco files\n")) << out;
+  EXPECT_TRUE(Has(out, " -    Carica elenco files\n")) << out;
 }
 
 }  // namespace
