@@ -211,8 +211,17 @@ TEST_F(ControllerTest, ASilentDestinationStopsEverythingAndNoneIsNoneToPing) {
   EXPECT_FALSE(program_.state.LinkUp);
 }
 
-TEST_F(ControllerTest, AFailedHostLinkStopsPausesAndEndsTheProgram) {
+// A stop asked for during the connection attempts is no failure of the host; a failed
+// host link stops, pauses and ends the program.
+TEST_F(ControllerTest, AFailedHostLinkEndsTheProgramUnlessAStopEndedTheAttempts) {
   links_.as_ok = false;
+  links_.during_start = [&] { program_.state.Stop_Richiesto = true; };
+  control_.Server__Start(true);
+  EXPECT_TRUE(Has("Collegamento al Server sysorig interrotto"));
+  EXPECT_FALSE(Has("ERRORE nel collegamento al server sysorig"));
+  EXPECT_TRUE(front_.ended.empty());
+  links_.during_start = nullptr;
+  program_.state.Stop_Richiesto = false;
   control_.Server__Start(true);
   EXPECT_TRUE(Has("ERRORE nel collegamento al server sysorig"));
   EXPECT_EQ(std::vector<int>{kExitHostLinkFailed}, front_.ended);
@@ -221,15 +230,8 @@ TEST_F(ControllerTest, AFailedHostLinkStopsPausesAndEndsTheProgram) {
   EXPECT_TRUE(program_.state.Fine_Richiesta);
 }
 
-TEST_F(ControllerTest, AStopDuringTheConnectionAttemptsIsNoFailureOfTheHost) {
-  links_.as_ok = false;
-  links_.during_start = [&] { program_.state.Stop_Richiesto = true; };
-  control_.Server__Start(true);
-  EXPECT_TRUE(Has("Collegamento al Server sysorig interrotto"));
-  EXPECT_FALSE(Has("ERRORE nel collegamento al server sysorig"));
-  EXPECT_TRUE(front_.ended.empty());
-}
-
+// An automatic start needs two answers Attesa_Riprova apart; a due attempt that finds the
+// host silent starts counting again.
 TEST_F(ControllerTest, AutomaticStartNeedsTwoAnswersAttesaRiprovaApart) {
   program_.settings.Attesa_Riprova = 30;
   control_.Server__Start(false);
@@ -243,22 +245,21 @@ TEST_F(ControllerTest, AutomaticStartNeedsTwoAnswersAttesaRiprovaApart) {
   EXPECT_TRUE(lines_.empty());
   EXPECT_EQ(1u, pinged_.size());
   clock_.Advance(minutes(1));
-  control_.Server__Start(false);
-  EXPECT_TRUE(Has("Collegamento al Server sysorig in corso ..."));
-  EXPECT_FALSE(program_.state.Prossimo_Tentativo.has_value());
-  EXPECT_TRUE(program_.state.LinkUp && program_.state.Collegato_SQL);
-}
-
-TEST_F(ControllerTest, ADueAttemptThatFindsTheHostSilentStartsCountingAgain) {
-  program_.settings.Attesa_Riprova = 30;
-  control_.Server__Start(false);
-  clock_.Advance(minutes(30));
   host_answers_ = false;
   control_.Server__Start(false);
   EXPECT_EQ(0, program_.state.Tentativi);
   EXPECT_TRUE(Has("Server sorgente sysorig NON PRESENTE"));
   EXPECT_TRUE(Has("Prossimo tentativo  05/12/26  15:05:09"));
+  host_answers_ = true;
+  clock_.Advance(minutes(30));
+  control_.Server__Start(false);  // the first answer again
+  EXPECT_EQ(1, program_.state.Tentativi);
   EXPECT_EQ(0, links_.as_starts);
+  clock_.Advance(minutes(30));
+  control_.Server__Start(false);
+  EXPECT_TRUE(Has("Collegamento al Server sysorig in corso ..."));
+  EXPECT_FALSE(program_.state.Prossimo_Tentativo.has_value());
+  EXPECT_TRUE(program_.state.LinkUp && program_.state.Collegato_SQL);
 }
 
 // With Attesa_Riprova 0 a silent host is pinged every tick, nothing scheduled; once it
