@@ -1,6 +1,7 @@
-// torvan run and torvan pending, run as an operator runs them, against torvan-host: exit
-// statuses, signals, the host's shutdown window, held changes, and SIGKILL at chosen
-// instants of replication followed by a restart.
+// torvan run, torvan pending and torvan status, run as an operator runs them, against
+// torvan-host: exit statuses, signals, the host's shutdown window, held changes, the status
+// and metrics of a running Torvan, and SIGKILL at chosen instants of replication followed
+// by a restart.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <stdlib.h>
@@ -11,9 +12,13 @@
 #include <cstdio>
 #include <ctime>
 #include <filesystem>
+#include <functional>
+#include <map>
 #include <thread>
 
+#include "control/exposition_test_util.h"
 #include "core/text.h"
+#include "hostlink/test_peer.h"
 #include "platform/file.h"
 #include "platform/temp_folder.h"
 #include "replication/testing/host_process.h"
@@ -139,6 +144,24 @@ class RunTest : public ::testing::Test {
                         << (c->Errors().empty() ? s.message() : c->Errors().front().description);
   }
 
+  // `torvan status` until `done(result)` (at most 30 s); the last result.
+  ProcessResult StatusUntil(const std::function<bool(const ProcessResult&)>& done) {
+    ProcessResult r;
+    for (int i = 0; i < 300; ++i) {
+      r = Torvan({"status"});
+      if (done(r)) break;
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    return r;
+  }
+  // GET /metrics from the running Torvan: its samples, once promtool accepts them.
+  static std::map<std::string, double> Metrics(int port) {
+    const std::string got = AskLocal(port, "GET /metrics HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n", 10);
+    EXPECT_EQ(0u, got.find("HTTP/1.1 200 OK\r\n")) << got;
+    EXPECT_EQ("", PromtoolCheckMetrics(HttpBody(got))) << got;
+    return Samples(HttpBody(got));
+  }
+
   std::vector<std::string> Differences() {
     std::vector<std::string> out;
     Status s = testing::CompareFolder(pc_, host_, {}, &out);
@@ -243,14 +266,6 @@ TEST_F(RunTest, AHeldChangeIsListedSetAsideAndNeverApplied) {
   EXPECT_EQ("0\n", Ctl({"queue"}));
 }
 
-TEST_F(RunTest, SigtermWhileIdleEndsWithTheStopLinesAndExitZero) {
-  StartRun();
-  std::this_thread::sleep_for(std::chrono::milliseconds(700));  // a cycle or so
-  ProcessResult r = StopRun();
-  EXPECT_EQ(0, r.exit_code) << r.out;
-  EXPECT_EQ(kStopLines, Tail(Messages(r.out), kStopLines.size())) << r.out;
-}
-
 // The operator's stop: the change under way is applied whole, nothing is cut or held, and
 // what is left waits on the host.
 TEST_F(RunTest, SigtermDuringAPassLetsTheChangeUnderWayFinish) {
@@ -316,6 +331,81 @@ TEST_F(RunTest, AHostThatSaysItIsStoppingSuspendsReplication) {
   EXPECT_EQ(0u, lines.back().find("Ripartenza prevista il ")) << RunLog();
   EXPECT_EQ(std::string::npos, lines.back().find(" + ")) << lines.back();
   EXPECT_EQ(0, StopRun().exit_code);
+}
+
+TEST_F(RunTest, StatusAndMetricsFollowARunningTorvan) {
+  ProcessResult r = Torvan({"status"});
+  EXPECT_EQ(1, r.exit_code);
+  EXPECT_EQ("Torvan non \xC3\xA8 in esecuzione in " + pc_ + ": nessun file di stato " + pc_ +
+                "/TnC_STATO.DAT\n",
+            r.out);
+  const int port = hostlink::testing::ClosedPort();
+  ASSERT_EQ(0, Torvan({"settings", "set", "Metriche=" + std::to_string(port)}).exit_code);
+  StartRun();
+  r = StatusUntil([](const ProcessResult& s) {
+    return s.exit_code == 0 && Has(s.out, "\nSincronismo: attivo (4)\n");
+  });
+  ASSERT_EQ(0, r.exit_code) << r.out << r.err;
+  EXPECT_EQ(0u, r.out.find("Torvan in esecuzione\nProgramma: torvan run (pid " +
+                           std::to_string(run_pid_) + ")"))
+      << r.out;
+  for (const char* line :
+       {"\nCollegamento host: aperto\nCollegamento SQL: aperto\n",
+        "\nNessuna modifica trattenuta\n", "\nDatabase 1 GESTIONALE: 0 eventi in attesa (contati ",
+        "\nUltima modifica dall'host applicata: nessuna dall'avvio\n"}) {
+    EXPECT_TRUE(Has(r.out, line)) << line << r.out;
+  }
+  // Another Torvan in the folder is refused and does not touch the status.
+  r = Torvan({"run", "--once"});
+  EXPECT_EQ(1, r.exit_code);
+  EXPECT_EQ(0u, r.err.find("torvan: un altro Torvan lavora nella cartella ")) << r.err;
+  EXPECT_EQ(0, Torvan({"status"}).exit_code);
+
+  std::map<std::string, double> m = Metrics(port);
+  EXPECT_EQ(1, m["torvan_replication_state{state=\"active\"}"]);
+  EXPECT_EQ(1, m["torvan_host_link_up"]);
+  EXPECT_EQ(1, m["torvan_sql_link_up"]);
+  EXPECT_EQ(0, m["torvan_held_change"]);
+  EXPECT_EQ(1u, m.count("torvan_events_waiting{database=\"GESTIONALE\",number=\"1\"}"));
+  EXPECT_EQ(0u, m.count("torvan_seconds_since_last_change_applied"));
+  EXPECT_LT(m["torvan_host_to_sql_lag_seconds"], 5);  // the host's queue is empty
+
+  // A host change is applied: the counters and the lag follow.
+  Ctl({"insert", "DATI/CLIENTI", "CODCLI=X9", "RAGSOC=Prova"});
+  r = StatusUntil([](const ProcessResult& s) {
+    return Has(s.out, "\nUltima modifica dall'host applicata: ") &&
+           !Has(s.out, "nessuna dall'avvio");
+  });
+  EXPECT_TRUE(Has(r.out, "\nRicevuti ")) << r.out;
+  EXPECT_TRUE(Has(r.out, "  DATI        CLIENTI\n")) << r.out;
+  m = Metrics(port);
+  EXPECT_EQ(1, m["torvan_records_received_total"]);
+  EXPECT_EQ(1u, m.count("torvan_seconds_since_last_change_applied"));
+  EXPECT_EQ(1u, m.count("torvan_last_record_info{direction=\"received\",library=\"DATI\","
+                        "file=\"CLIENTI\"}"));
+
+  // A change on the SQL side reaches the host: the row of what was sent names its file (the
+  // events waiting and their age: the status writer's tests).
+  Sql("INSERT INTO [CONTATTI] ([CODCLI],[NOTA]) VALUES('X9','nota')");
+  r = StatusUntil([](const ProcessResult& s) {
+    return Has(s.out, "  DATI        CONTATTI\n") &&
+           Has(s.out, "\nDatabase 1 GESTIONALE: 0 eventi in attesa");
+  });
+  EXPECT_TRUE(Has(r.out, "  DATI        CONTATTI\n")) << r.out;
+  EXPECT_TRUE(Has(r.out, "\nDatabase 1 GESTIONALE: 0 eventi in attesa")) << r.out;
+
+  // SIGTERM while idle: the stop lines, exit 0; `torvan status` says so at once, exit 1.
+  const ProcessResult stopped = StopRun();
+  EXPECT_EQ(0, stopped.exit_code) << stopped.out;
+  EXPECT_EQ(kStopLines, Tail(Messages(stopped.out), kStopLines.size())) << stopped.out;
+  const std::string& run_log = stopped.out;
+  r = Torvan({"status"});
+  EXPECT_EQ(1, r.exit_code);
+  EXPECT_EQ(0u, r.out.find("Torvan non \xC3\xA8 in esecuzione: terminato il ")) << r.out;
+  EXPECT_TRUE(Has(r.out, "\nCollegamento host: chiuso\n")) << r.out;
+  EXPECT_TRUE(
+      Has(run_log, " - Metriche su http://127.0.0.1:" + std::to_string(port) + "/metrics\n"))
+      << run_log;
 }
 
 // SIGKILL at chosen instants, then a restart: every host record is in its mirror table

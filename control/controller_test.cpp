@@ -56,17 +56,17 @@ class FakeSteps final : public ReplicationOps {
   bool Server_SQL_Sincro() override {
     ++sincro;
     if (during_sincro) during_sincro();
-    if (host_work.empty()) return false;
-    bool r = host_work.front();
-    host_work.pop_front();
-    return r;
+    return Next(host_work);
   }
   bool Server_SQL_Ritorno() override {
     ++ritorno;
-    if (sql_work.empty()) return false;
-    bool r = sql_work.front();
-    sql_work.pop_front();
-    return r;
+    return Next(sql_work);
+  }
+  // Whether each pass of a step did work, in order; none once they run out.
+  static bool Next(std::deque<bool>& work) {
+    const bool did = !work.empty() && work.front();
+    if (!work.empty()) work.pop_front();
+    return did;
   }
   std::deque<bool> host_work, sql_work;
   int sincro = 0, ritorno = 0;
@@ -199,13 +199,9 @@ TEST_F(ControllerTest, WithoutTheRightToPingATcpConnectionTellsPresence) {
   EXPECT_EQ(std::vector<std::string>{"Server sorgente sysorig NON PRESENTE"}, lines_);
 }
 
-TEST_F(ControllerTest, AnEmptyDatabaseCatalogueHasNothingToPing) {
-  EXPECT_TRUE(control_.Server__Verifica(false, true));
+TEST_F(ControllerTest, ASilentDestinationStopsEverythingAndNoneIsNoneToPing) {
+  EXPECT_TRUE(control_.Server__Verifica(false, true));  // no database catalogue
   EXPECT_TRUE(pinged_.empty());
-  EXPECT_TRUE(control_.Server__Verifica(false, false));
-}
-
-TEST_F(ControllerTest, ASilentDestinationStopsEverything) {
   Databases(2);
   sql_answers_ = false;
   control_.Server__Start(true);
@@ -215,8 +211,17 @@ TEST_F(ControllerTest, ASilentDestinationStopsEverything) {
   EXPECT_FALSE(program_.state.LinkUp);
 }
 
-TEST_F(ControllerTest, AFailedHostLinkStopsPausesAndEndsTheProgram) {
+// A stop asked for during the connection attempts is no failure of the host; a failed
+// host link stops, pauses and ends the program.
+TEST_F(ControllerTest, AFailedHostLinkEndsTheProgramUnlessAStopEndedTheAttempts) {
   links_.as_ok = false;
+  links_.during_start = [&] { program_.state.Stop_Richiesto = true; };
+  control_.Server__Start(true);
+  EXPECT_TRUE(Has("Collegamento al Server sysorig interrotto"));
+  EXPECT_FALSE(Has("ERRORE nel collegamento al server sysorig"));
+  EXPECT_TRUE(front_.ended.empty());
+  links_.during_start = nullptr;
+  program_.state.Stop_Richiesto = false;
   control_.Server__Start(true);
   EXPECT_TRUE(Has("ERRORE nel collegamento al server sysorig"));
   EXPECT_EQ(std::vector<int>{kExitHostLinkFailed}, front_.ended);
@@ -225,15 +230,8 @@ TEST_F(ControllerTest, AFailedHostLinkStopsPausesAndEndsTheProgram) {
   EXPECT_TRUE(program_.state.Fine_Richiesta);
 }
 
-TEST_F(ControllerTest, AStopDuringTheConnectionAttemptsIsNoFailureOfTheHost) {
-  links_.as_ok = false;
-  links_.during_start = [&] { program_.state.Stop_Richiesto = true; };
-  control_.Server__Start(true);
-  EXPECT_TRUE(Has("Collegamento al Server sysorig interrotto"));
-  EXPECT_FALSE(Has("ERRORE nel collegamento al server sysorig"));
-  EXPECT_TRUE(front_.ended.empty());
-}
-
+// An automatic start needs two answers Attesa_Riprova apart; a due attempt that finds the
+// host silent starts counting again.
 TEST_F(ControllerTest, AutomaticStartNeedsTwoAnswersAttesaRiprovaApart) {
   program_.settings.Attesa_Riprova = 30;
   control_.Server__Start(false);
@@ -247,33 +245,31 @@ TEST_F(ControllerTest, AutomaticStartNeedsTwoAnswersAttesaRiprovaApart) {
   EXPECT_TRUE(lines_.empty());
   EXPECT_EQ(1u, pinged_.size());
   clock_.Advance(minutes(1));
+  host_answers_ = false;
+  control_.Server__Start(false);
+  EXPECT_EQ(0, program_.state.Tentativi);
+  EXPECT_TRUE(Has("Server sorgente sysorig NON PRESENTE"));
+  EXPECT_TRUE(Has("Prossimo tentativo  05/12/26  15:05:09"));
+  host_answers_ = true;
+  clock_.Advance(minutes(30));
+  control_.Server__Start(false);  // the first answer again
+  EXPECT_EQ(1, program_.state.Tentativi);
+  EXPECT_EQ(0, links_.as_starts);
+  clock_.Advance(minutes(30));
   control_.Server__Start(false);
   EXPECT_TRUE(Has("Collegamento al Server sysorig in corso ..."));
   EXPECT_FALSE(program_.state.Prossimo_Tentativo.has_value());
   EXPECT_TRUE(program_.state.LinkUp && program_.state.Collegato_SQL);
 }
 
-TEST_F(ControllerTest, ADueAttemptThatFindsTheHostSilentStartsCountingAgain) {
-  program_.settings.Attesa_Riprova = 30;
-  control_.Server__Start(false);
-  clock_.Advance(minutes(30));
-  host_answers_ = false;
-  control_.Server__Start(false);
-  EXPECT_EQ(0, program_.state.Tentativi);
-  EXPECT_TRUE(Has("Server sorgente sysorig NON PRESENTE"));
-  EXPECT_TRUE(Has("Prossimo tentativo  05/12/26  15:05:09"));
-  EXPECT_EQ(0, links_.as_starts);
-}
-
-TEST_F(ControllerTest, WithAttesaRiprovaZeroASilentHostIsPingedEveryTickAndNothingScheduled) {
+// With Attesa_Riprova 0 a silent host is pinged every tick, nothing scheduled; once it
+// answers, the second tick connects.
+TEST_F(ControllerTest, WithAttesaRiprovaZeroTheSecondTickThatFindsTheHostConnects) {
   host_answers_ = false;
   for (int tick = 0; tick < 3; ++tick) control_.Server__Start(false);
   EXPECT_EQ(3, Count("Server sorgente sysorig NON PRESENTE"));
   EXPECT_FALSE(program_.state.Prossimo_Tentativo.has_value());
-  EXPECT_EQ(0, links_.as_starts);
-}
-
-TEST_F(ControllerTest, WithAttesaRiprovaZeroTheSecondTickConnects) {
+  host_answers_ = true;
   control_.Server__Start(false);
   EXPECT_TRUE(Has("Prossimo tentativo  05/12/26  14:05:09"));
   EXPECT_EQ(0, links_.as_starts);
@@ -308,6 +304,10 @@ TEST_F(ControllerTest, TheTimerButtonStartsReplicationOneIntervalLater) {
   EXPECT_EQ(1, steps_.sincro);
   EXPECT_EQ(1, steps_.ritorno);
   EXPECT_EQ(1u, timers_.pending());  // re-armed
+  control_.TimerButton();            // off, no pass running: at once, and the timer is killed
+  EXPECT_EQ(StatoSincronismo::kSpento, program_.state.Stato_Sincronismo);
+  timers_.AdvanceBy(milliseconds(10000));
+  EXPECT_EQ(1, steps_.sincro);
 }
 
 TEST_F(ControllerTest, APassRepeatsAtOnceWhileEitherStepDidWork) {
@@ -349,14 +349,6 @@ TEST_F(ControllerTest, ATickDuringAPassIsRefused) {
   EXPECT_EQ(1, inner);
   EXPECT_EQ(1, steps_.sincro);
   EXPECT_EQ(0, program_.state.Ciclo_In_Corso);
-}
-
-TEST_F(ControllerTest, AKilledCycleTimerNeverFires) {
-  Replicating();
-  control_.TimerButton();  // off, no pass running: at once
-  EXPECT_EQ(StatoSincronismo::kSpento, program_.state.Stato_Sincronismo);
-  timers_.AdvanceBy(milliseconds(10000));
-  EXPECT_EQ(0, steps_.sincro);
 }
 
 TEST_F(ControllerTest, TheShutdownWindowSuspendsAndTheRestartResumes) {
@@ -407,16 +399,10 @@ TEST_F(ControllerTest, AnOperatorCommandInProgressMakesATickDoNothingButRearm) {
   Replicating();
   Busy busy(program_.state);
   ASSERT_TRUE(busy.entered());
+  EXPECT_FALSE(Busy(program_.state).entered());  // nor does a second command start
   timers_.AdvanceBy(milliseconds(3000));
   EXPECT_EQ(0, steps_.sincro);
   EXPECT_EQ(1u, timers_.pending());
-}
-
-TEST_F(ControllerTest, TheBusyGuardRefusesASecondCommand) {
-  Busy outer(program_.state);
-  Busy inner(program_.state);
-  EXPECT_TRUE(outer.entered());
-  EXPECT_FALSE(inner.entered());
 }
 
 }  // namespace

@@ -1,7 +1,6 @@
-// For tests: a plain client of a server on 127.0.0.1; and reads Prometheus's text exposition format
-// back, strictly, as a collector would: every sample under its family's # HELP and # TYPE lines,
-// names and label names of the allowed characters, label values with their escapes undone, values
-// that are numbers, no sample twice.
+// For the tests of the metrics (the text, the server, a running Torvan's): a plain client of
+// a server on 127.0.0.1, Prometheus's own check of the text exposition format, and the
+// samples of a text by what a collector files them under.
 #pragma once
 
 #include <arpa/inet.h>
@@ -9,131 +8,31 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <map>
-#include <set>
 #include <sstream>
 #include <string>
-#include <vector>
 
 namespace torvan {
 
-struct Exposition {
-  // "name" or "name{a=\"x\",b=\"y\"}" with the labels sorted and their values unescaped.
+// The samples of an exposition by name and labels exactly as written
+// (`torvan_x{a="v\"w"}`); the comment lines left out.
+inline std::map<std::string, double> Samples(const std::string& text) {
   std::map<std::string, double> samples;
-  std::map<std::string, std::string> types;  // family -> counter, gauge, untyped
-  std::map<std::string, std::string> help;   // family -> text
-};
-
-inline bool ExpositionName(const std::string& n, bool label) {
-  if (n.empty() || std::isdigit(static_cast<unsigned char>(n[0]))) return false;
-  for (char c : n) {
-    if (!std::isalnum(static_cast<unsigned char>(c)) && c != '_' && (label || c != ':')) {
-      return false;
-    }
-  }
-  return true;
-}
-
-// "" when `text` is well formed (and `*e` holds it), else what is wrong and where.
-inline std::string ParseExposition(const std::string& text, Exposition* e) {
-  if (!text.empty() && text.back() != '\n') return "the text does not end with a line feed";
   std::istringstream in(text);
-  std::string line;
-  std::set<std::string> seen_samples_of;
-  std::string last_family;
-  int n = 0;
-  while (std::getline(in, line)) {
-    ++n;
-    const std::string where = "line " + std::to_string(n) + " \"" + line + "\": ";
-    if (line.empty()) continue;
-    if (line[0] == '#') {
-      std::istringstream words(line);
-      std::string hash, kind, name;
-      words >> hash >> kind >> name;
-      if (kind != "HELP" && kind != "TYPE") continue;  // a comment
-      if (!ExpositionName(name, false)) return where + "bad metric name";
-      std::string rest;
-      std::getline(words, rest);
-      if (!rest.empty() && rest[0] == ' ') rest.erase(0, 1);
-      if (seen_samples_of.count(name)) return where + kind + " after samples of " + name;
-      if (kind == "TYPE") {
-        if (rest != "counter" && rest != "gauge" && rest != "untyped") return where + "bad type";
-        if (!e->types.emplace(name, rest).second) return where + "second TYPE of " + name;
-      } else {
-        if (rest.empty()) return where + "empty HELP";
-        if (!e->help.emplace(name, rest).second) return where + "second HELP of " + name;
-      }
-      continue;
-    }
-    size_t i = 0;
-    while (i < line.size() && line[i] != '{' && line[i] != ' ') ++i;
-    const std::string name = line.substr(0, i);
-    if (!ExpositionName(name, false)) return where + "bad metric name";
-    if (!e->types.count(name) || !e->help.count(name)) return where + "no HELP and TYPE before it";
-    std::map<std::string, std::string> labels;
-    if (i < line.size() && line[i] == '{') {
-      ++i;
-      while (i < line.size() && line[i] != '}') {
-        size_t eq = line.find('=', i);
-        if (eq == std::string::npos) return where + "label without =";
-        const std::string label = line.substr(i, eq - i);
-        if (!ExpositionName(label, true)) return where + "bad label name";
-        if (eq + 1 >= line.size() || line[eq + 1] != '"') return where + "label value not quoted";
-        std::string value;
-        size_t j = eq + 2;
-        for (; j < line.size() && line[j] != '"'; ++j) {
-          if (line[j] != '\\') {
-            value += line[j];
-            continue;
-          }
-          if (++j >= line.size()) return where + "escape at the end";
-          if (line[j] == 'n') {
-            value += '\n';
-          } else if (line[j] == '\\' || line[j] == '"') {
-            value += line[j];
-          } else {
-            return where + "unknown escape";
-          }
-        }
-        if (j >= line.size()) return where + "label value not closed";
-        if (!labels.emplace(label, value).second) return where + "label twice";
-        i = j + 1;
-        if (i < line.size() && line[i] == ',') ++i;
-      }
-      if (i >= line.size()) return where + "labels not closed";
-      ++i;
-    }
-    if (i >= line.size() || line[i] != ' ') return where + "no value";
-    const std::string value = line.substr(i + 1);
-    char* end = nullptr;
-    const double v = std::strtod(value.c_str(), &end);
-    if (value.empty() || *end != '\0') return where + "value is not a number";
-    std::string key = name;
-    if (!labels.empty()) {
-      key += "{";
-      bool first = true;
-      for (const auto& [k, v2] : labels) {
-        key += (first ? "" : ",") + k + "=\"" + v2 + "\"";
-        first = false;
-      }
-      key += "}";
-    }
-    if (!e->samples.emplace(key, v).second) return where + "sample twice";
-    if (name != last_family && seen_samples_of.count(name)) {
-      return where + "samples of " + name + " not together";
-    }
-    seen_samples_of.insert(name);
-    last_family = name;
+  for (std::string line; std::getline(in, line);) {
+    const size_t space = line.rfind(' ');
+    if (line.empty() || line[0] == '#' || space == std::string::npos) continue;
+    samples[line.substr(0, space)] = std::strtod(line.c_str() + space + 1, nullptr);
   }
-  return "";
+  return samples;
 }
 
 // What Prometheus's own checker, `promtool check metrics`, says of `text`: "" when it
-// passes. promtool comes with Debian's prometheus package (scripts/install-deps installs
-// it); without it the check fails, saying so, rather than passing unseen.
+// passes (HELP and TYPE before the samples of each family, names, escapes, numbers, no
+// sample twice). promtool comes with Debian's prometheus package (scripts/install-deps
+// installs it); without it the check fails, saying so, rather than passing unseen.
 inline std::string PromtoolCheckMetrics(const std::string& text) {
   if (std::system("command -v promtool >/dev/null 2>&1") != 0) {
     return "promtool not found: scripts/install-deps installs it (Debian package prometheus)";
@@ -183,6 +82,23 @@ inline std::string ReadToEnd(int fd) {
   char buf[4096];
   for (ssize_t n; (n = ::recv(fd, buf, sizeof buf, 0)) > 0;) got.append(buf, size_t(n));
   return got;
+}
+
+// `request` sent to 127.0.0.1:`port`, and the whole answer; "connect failed" when nothing
+// listens there.
+inline std::string AskLocal(int port, const std::string& request, int seconds = 5) {
+  const int fd = ConnectLocal(port, seconds);
+  if (fd < 0) return "connect failed";
+  (void)!::send(fd, request.data(), request.size(), MSG_NOSIGNAL);
+  std::string got = ReadToEnd(fd);
+  ::close(fd);
+  return got;
+}
+
+// The body of an HTTP answer: what follows the blank line ("" when there is none).
+inline std::string HttpBody(const std::string& answer) {
+  const size_t blank = answer.find("\r\n\r\n");
+  return blank == std::string::npos ? "" : answer.substr(blank + 4);
 }
 
 }  // namespace torvan

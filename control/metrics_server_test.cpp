@@ -1,6 +1,6 @@
 // The metrics server on Qt's loop, spoken to by plain blocking clients on other threads
 // while the test's thread lets the loop run: the exact answers, what is refused, the limits
-// on connections and on silence, a port already taken.
+// on connections and on silence; the service that runs it, a port already taken.
 #include "control/metrics_server.h"
 
 #include <gtest/gtest.h>
@@ -45,22 +45,11 @@ auto WhileServing(F client) {
 }
 
 void Serve(milliseconds d) {
-  const auto end = std::chrono::steady_clock::now() + d;
-  while (std::chrono::steady_clock::now() < end) {
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-    std::this_thread::sleep_for(milliseconds(1));
-  }
+  WhileServing([d] { std::this_thread::sleep_for(d); });
 }
 
 std::string Ask(uint16_t port, const std::string& request) {
-  return WhileServing([port, request] {
-    const int fd = ConnectLocal(port, 5);
-    if (fd < 0) return std::string("connect failed");
-    (void)!::send(fd, request.data(), request.size(), MSG_NOSIGNAL);
-    std::string got = ReadToEnd(fd);
-    ::close(fd);
-    return got;
-  });
+  return WhileServing([port, request] { return AskLocal(port, request); });
 }
 
 class MetricsServerTest : public ::testing::Test {
@@ -135,38 +124,21 @@ TEST_F(MetricsServerTest, ConnectionsBeyondTheLimitAndSilentOnesAreClosed) {
   EXPECT_NE(std::string::npos, Ask(port, "GET /metrics HTTP/1.1\r\n\r\n").find("torvan_x 1\n"));
 }
 
-TEST_F(MetricsServerTest, APortTakenIsRefusedNamingIt) {
-  MetricsServer first([] { return std::string(); });
-  ASSERT_TRUE(first.Listen(0).ok());
-  MetricsServer second([] { return std::string(); });
-  Status s = second.Listen(first.port());
-  ASSERT_FALSE(s.ok());
-  EXPECT_EQ(0u, s.message().find("127.0.0.1:" + std::to_string(first.port()) + ": "))
-      << s.message();
-  EXPECT_EQ(0, second.port());
-}
-
-}  // namespace
-}  // namespace torvan
-
 // The service a front end runs: the status file always, the metrics when the settings ask.
-namespace torvan {
-namespace {
 
 class StatusServiceTest : public testing::RuntimeTest {
  protected:
   static void SetUpTestSuite() { StartQtApp(); }
 };
 
-TEST_F(StatusServiceTest, WithoutMetricheOnlyTheStatusFileIsWritten) {
-  StatusService service(rt_, "finestra");
-  ASSERT_TRUE(service.Start(timers_).ok());
-  EXPECT_EQ(0, service.metrics_port());
-  EXPECT_TRUE(platform::FileExists(program_.paths.status));
-  EXPECT_TRUE(lines_.empty());
-}
-
 TEST_F(StatusServiceTest, MetricheServesTheWritersFiguresOrSaysWhyNot) {
+  {
+    StatusService service(rt_, "finestra");  // Metriche 0: the status file only
+    ASSERT_TRUE(service.Start(timers_).ok());
+    EXPECT_EQ(0, service.metrics_port());
+    EXPECT_TRUE(platform::FileExists(program_.paths.status));
+    EXPECT_TRUE(lines_.empty());
+  }
   MetricsServer taken([] { return std::string(); });
   ASSERT_TRUE(taken.Listen(0).ok());
   program_.settings.Metriche = taken.port();
@@ -190,11 +162,8 @@ TEST_F(StatusServiceTest, MetricheServesTheWritersFiguresOrSaysWhyNot) {
                 {"Metriche su http://127.0.0.1:" + std::to_string(port) + "/metrics"}),
             lines_);
   const std::string answer = Ask(port, "GET /metrics HTTP/1.1\r\n\r\n");
-  const size_t body = answer.find("\r\n\r\n");
-  ASSERT_NE(std::string::npos, body) << answer;
-  Exposition e;
-  ASSERT_EQ("", ParseExposition(answer.substr(body + 4), &e));
-  EXPECT_EQ(1, e.samples["torvan_replication_state{state=\"suspended\"}"]);
+  EXPECT_EQ(1, Samples(HttpBody(answer))["torvan_replication_state{state=\"suspended\"}"])
+      << answer;
   service.Stop();
   EXPECT_EQ(0, service.metrics_port());
   EXPECT_EQ("connect failed", Ask(port, "GET /metrics HTTP/1.1\r\n\r\n"));

@@ -32,18 +32,17 @@ class MessageLogTest : public ::testing::Test {
   Program program_;
 };
 
-TEST_F(MessageLogTest, StatusLineAndLogFileLine) {
-  program_.settings.parametri.Log_Su_File = true;
-  program_.Scrivi_Messaggio("SINCRONISMO avviato ...");
-  EXPECT_EQ("14:05:09 - SINCRONISMO avviato ...", program_.stats.Stat_Testi[kStatusLine]);
-  EXPECT_EQ("05/12/2026 14:05:09 - SINCRONISMO avviato ...\r\n", Read(program_.paths.message_log));
-}
-
-TEST_F(MessageLogTest, LogFileIsUtf8) {
+TEST_F(MessageLogTest, ALineGoesToTheStatusLineTheWindowAndWithLogSuFileAsUtf8ToTheFile) {
   program_.settings.parametri.Log_Su_File = true;
   program_.Scrivi_Messaggio("manca il campo \xA7_T_IDX___ \xE8");
-  EXPECT_EQ("05/12/2026 14:05:09 - manca il campo \xC2\xA7_T_IDX___ \xC3\xA8\r\n",
-            Read(program_.paths.message_log));
+  EXPECT_EQ("14:05:09 - manca il campo \xA7_T_IDX___ \xE8", program_.stats.Stat_Testi[kStatusLine]);
+  const std::string file = "05/12/2026 14:05:09 - manca il campo \xC2\xA7_T_IDX___ \xC3\xA8\r\n";
+  EXPECT_EQ(file, Read(program_.paths.message_log));
+  program_.settings.parametri.Log_Su_File = false;
+  program_.Scrivi_Messaggio("uno");
+  EXPECT_EQ(file, Read(program_.paths.message_log));
+  EXPECT_EQ("14:05:09 - uno", program_.stats.Stat_Testi[kStatusLine]);
+  EXPECT_NE(std::string::npos, program_.log.WindowText().find("14:05:09 - uno\r\n"));
 }
 
 // A host name holding a line break must not forge a second log line.
@@ -80,15 +79,6 @@ TEST_F(MessageLogTest, ControlCharactersAreShownEscapedInEveryLine) {
   EXPECT_EQ(16u, lines);
 }
 
-TEST_F(MessageLogTest, WithoutLogSuFileNothingIsWrittenButTheWindowStillChanges) {
-  program_.state.Finestra_Messaggi_Aperta = true;
-  program_.log.WindowOpened();
-  program_.Scrivi_Messaggio("uno");
-  EXPECT_FALSE(platform::FileExists(program_.paths.message_log));
-  EXPECT_EQ("14:05:09 - uno", program_.stats.Stat_Testi[kStatusLine]);
-  EXPECT_NE(std::string::npos, program_.log.WindowText().find("14:05:09 - uno\r\n"));
-}
-
 TEST_F(MessageLogTest, TheWindowKeepsSixteenLinesWithTheNewestLast) {
   program_.state.Finestra_Messaggi_Aperta = true;
   program_.log.WindowOpened();
@@ -109,6 +99,8 @@ TEST_F(MessageLogTest, TheWindowKeepsSixteenLinesWithTheNewestLast) {
   EXPECT_EQ(16, lines);
 }
 
+// A line to the host is whole in its file and cut at 85 characters in the window, which,
+// closed, still gets the latest lines for when it opens.
 TEST_F(MessageLogTest, PcToHostLineIsWholeInTheFileAndCutAt85InTheWindow) {
   program_.state.Finestra_Messaggi_Aperta = true;
   program_.log.WindowOpened();
@@ -120,14 +112,10 @@ TEST_F(MessageLogTest, PcToHostLineIsWholeInTheFileAndCutAt85InTheWindow) {
   EXPECT_EQ("14:05:09 - " + std::string(85, 'Q') + " ...\r\n",
             text.substr(text.size() - (11 + 85 + 4 + 2)));
   EXPECT_EQ("unchanged", program_.stats.Stat_Testi[kStatusLine]);
-}
-
-// The window, closed, still gets the latest lines when it opens.
-TEST_F(MessageLogTest, LinesWrittenWithTheWindowClosedAreKeptForWhenItOpens) {
+  program_.state.Finestra_Messaggi_Aperta = false;
   ASSERT_TRUE(program_.log.Scrivi_Log_PC_AS(std::string(85, 'Q')).ok());
   program_.Scrivi_Messaggio("chiusa");
-  EXPECT_FALSE(program_.state.Finestra_Messaggi_Aperta);
-  const std::string text = program_.log.WindowText();
+  text = program_.log.WindowText();
   EXPECT_EQ("14:05:09 - " + std::string(85, 'Q') + "\r\n14:05:09 - chiusa\r\n",
             text.substr(text.size() - (11 + 85 + 2) - (11 + 6 + 2)));
 }

@@ -22,7 +22,6 @@ class FakeClock final : public Clock {
   Status SetLocal(const LocalDateTime& t) override {
     ++set_calls;
     last_set = t;
-    if (!allow_set) return Status::IoError("set clock: Operation not permitted");
     now_ = ToLocalTime(t);
     return Status::Ok();
   }
@@ -34,7 +33,6 @@ class FakeClock final : public Clock {
     monotonic_ += d;
   }
 
-  bool allow_set = true;
   int set_calls = 0;
   LocalDateTime last_set;
 
@@ -53,12 +51,9 @@ class FakeTimers final : public Timers {
     if (interval.count() < 0) interval = std::chrono::milliseconds(0);
     const TimerId id = ++last_id_;
     pending_[id] = Pending{clock_.Monotonic() + interval, std::move(callback)};
-    ++started;
     return id;
   }
-  void Kill(TimerId id) override {
-    if (pending_.erase(id) > 0) ++killed;
-  }
+  void Kill(TimerId id) override { pending_.erase(id); }
 
   // Fires every timer due at the current time, earliest first. Returns how many fired.
   int FireDue() {
@@ -85,18 +80,6 @@ class FakeTimers final : public Timers {
     if (end > clock_.Monotonic()) clock_.Advance(end - clock_.Monotonic());
   }
   size_t pending() const { return pending_.size(); }
-  bool IsPending(TimerId id) const { return pending_.count(id) > 0; }
-  // When the earliest pending timer falls due, if any.
-  std::optional<MonotonicTime> NextDue() const {
-    std::optional<MonotonicTime> due;
-    for (const auto& [id, p] : pending_) {
-      if (!due || p.due < *due) due = p.due;
-    }
-    return due;
-  }
-
-  int started = 0;
-  int killed = 0;
 
  private:
   struct Pending {
@@ -127,7 +110,6 @@ class FakePump final : public EventPump {
     if (on_events) on_events();
     if (timers_ != nullptr) timers_->FireDue();
   }
-  void AttachTimers(FakeTimers* timers) { timers_ = timers; }
   void Sleep(std::chrono::milliseconds d) override {
     ++sleeps;
     slept += d;
@@ -142,14 +124,6 @@ class FakePump final : public EventPump {
  private:
   FakeClock* clock_;
   FakeTimers* timers_;
-};
-
-// A pump that really sleeps (sockets need real time to pass) and counts events.
-class SleepingPump final : public EventPump {
- public:
-  void ProcessEvents() override { ++events; }
-  void Sleep(std::chrono::milliseconds d) override { ConsolePump()->Sleep(d); }
-  int events = 0;
 };
 
 }  // namespace torvan::platform

@@ -29,6 +29,16 @@ TEST_F(FileTest, AtomicWriteReplacesTheFileWithTheAskedMode) {
   ASSERT_EQ(0, stat(path.c_str(), &st));
   EXPECT_EQ(0600u, st.st_mode & 0777);
   EXPECT_FALSE(FileExists(path + ".tmp"));
+  // The umask narrows nothing the caller asked for.
+  const mode_t umask_before = ::umask(077);
+  ASSERT_TRUE(WriteFileAtomic(path, "three", 0644).ok());
+  ::umask(umask_before);
+  ASSERT_EQ(0, stat(path.c_str(), &st));
+  EXPECT_EQ(0644u, st.st_mode & 0777);
+  // A write that cannot be put in place leaves no temporary file behind.
+  ASSERT_EQ(0, ::mkdir((dir_ + "/folder").c_str(), 0700));
+  EXPECT_FALSE(WriteFileAtomic(dir_ + "/folder", "x", 0600).ok());
+  EXPECT_FALSE(FileExists(dir_ + "/folder.tmp"));
 }
 
 TEST_F(FileTest, AppendAddsAtTheEndAndMissingFilesAreNotFound) {
@@ -46,42 +56,28 @@ TEST_F(FileTest, AppendAddsAtTheEndAndMissingFilesAreNotFound) {
   EXPECT_EQ(".", FolderOf("log"));
 }
 
-TEST_F(FileTest, AnAppendingFileAddsLinesInOrderAndFollowsItsPath) {
+// The log files' writer: lines in order, a new path opened at once, a file renamed or
+// removed made again once its time is up, a file that cannot be opened losing that line.
+TEST_F(FileTest, AnAppendingFileFollowsItsPathAndIsMadeAgainWhenRotatedOrRemoved) {
   const std::string log = dir_ + "/TnC.Log", other = dir_ + "/other.Log";
-  AppendingFile file;
+  AppendingFile file;  // kept open a second
   ASSERT_TRUE(file.Append(log, "one\r\n").ok());
+  EXPECT_FALSE(file.Append(dir_ + "/missing/TnC.Log", "lost\r\n").ok());
   ASSERT_TRUE(file.Append(log, "two\r\n").ok());
-  ASSERT_TRUE(file.Append(other, "elsewhere\r\n").ok());  // a new path is opened at once
-  ASSERT_TRUE(file.Append(log, "three\r\n").ok());
+  ASSERT_TRUE(file.Append(other, "elsewhere\r\n").ok());
+  AppendingFile reopened(std::chrono::milliseconds(0));
+  ASSERT_TRUE(reopened.Append(log, "three\r\n").ok());
+  ASSERT_EQ(0, ::rename(log.c_str(), (log + ".1").c_str()));
+  ASSERT_TRUE(reopened.Append(log, "after rotation\r\n").ok());
+  ASSERT_TRUE(RemoveFile(log).ok());
+  ASSERT_TRUE(reopened.Append(log, "after removal\r\n").ok());
   std::string contents;
-  ASSERT_TRUE(ReadFile(log, &contents).ok());
+  ASSERT_TRUE(ReadFile(log + ".1", &contents).ok());
   EXPECT_EQ("one\r\ntwo\r\nthree\r\n", contents);
   ASSERT_TRUE(ReadFile(other, &contents).ok());
   EXPECT_EQ("elsewhere\r\n", contents);
-}
-
-TEST_F(FileTest, AnAppendingFileRemovedOrRotatedIsMadeAgainOnceItsTimeIsUp) {
-  const std::string log = dir_ + "/TnC.Log";
-  AppendingFile file(std::chrono::milliseconds(0));
-  ASSERT_TRUE(file.Append(log, "before\r\n").ok());
-  ASSERT_EQ(0, ::rename(log.c_str(), (log + ".1").c_str()));
-  ASSERT_TRUE(file.Append(log, "after rotation\r\n").ok());
-  ASSERT_TRUE(RemoveFile(log).ok());
-  ASSERT_TRUE(file.Append(log, "after removal\r\n").ok());
-  std::string contents;
-  ASSERT_TRUE(ReadFile(log + ".1", &contents).ok());
-  EXPECT_EQ("before\r\n", contents);
   ASSERT_TRUE(ReadFile(log, &contents).ok());
   EXPECT_EQ("after removal\r\n", contents);
-}
-
-TEST_F(FileTest, AnAppendingFileThatCannotBeOpenedFailsThatLineOnly) {
-  AppendingFile file;
-  EXPECT_FALSE(file.Append(dir_ + "/missing/TnC.Log", "lost\r\n").ok());
-  ASSERT_TRUE(file.Append(dir_ + "/TnC.Log", "kept\r\n").ok());
-  std::string contents;
-  ASSERT_TRUE(ReadFile(dir_ + "/TnC.Log", &contents).ok());
-  EXPECT_EQ("kept\r\n", contents);
 }
 
 // The check values of the CRC the pending file and the journal store: lengths below, at and

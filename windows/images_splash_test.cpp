@@ -15,7 +15,6 @@ namespace {
 using testing::SaveScreenshot;
 
 TEST(ImageList1, EveryKeyHasItsOwnDrawing) {
-  EXPECT_EQ(13u, ImageList::Keys().size());
   for (const char* key : ImageList::Keys()) {
     EXPECT_TRUE(ImageList::Has(key)) << key;
     const QImage image = ImageList::Pixmap(key, 32).toImage();

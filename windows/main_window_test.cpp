@@ -52,26 +52,6 @@ TEST_F(WindowsTest, AnAbsentSourceServerIsOnlyLogged) {
   EXPECT_FALSE(main().exit_status());
 }
 
-TEST_F(WindowsTest, TheServerButtonFollowsTheLinks) {
-  Open();
-  state().LinkUp = true;
-  state().Collegato_SQL = true;
-  main().Bar_Imposta();
-  EXPECT_EQ("Server1", main().image(kServer));
-  EXPECT_EQ("Fine collegamento con il server origine", main().action(kServer)->toolTip());
-  EXPECT_TRUE(main().action(kTimer)->isEnabled());
-  EXPECT_TRUE(main().action(kFile)->isEnabled());
-  EXPECT_FALSE(main().action(kOpzioni)->isEnabled());
-  state().Stato_Sincronismo = StatoSincronismo::kAttivo;
-  main().Bar_Imposta();
-  EXPECT_EQ("Timer1", main().image(kTimer));
-  EXPECT_FALSE(main().action(kServer)->isEnabled());
-  state().LinkUp = false;
-  main().Bar_Imposta();
-  EXPECT_EQ("Server", main().image(kServer));
-  EXPECT_EQ("Collegamento con il server origine", main().action(kServer)->toolTip());
-}
-
 TEST_F(WindowsTest, TheStatusDisplayShowsBlanksForZeroAndFitsLongValues) {
   Open();
   StatusDisplay& d = main().display();
@@ -154,9 +134,6 @@ TEST_F(WindowsTest, TheLampShowsTheRunStateAlternatelyBrightAndDarkEveryTenTicks
   ten_ticks();
   ten_ticks();
   EXPECT_EQ((std::vector<int>{1, 0, 3, 2, 5, 4}), seen);
-  EXPECT_EQ(QColor(255, 0, 0), Lamp::Colour(0));
-  EXPECT_EQ(QColor(192, 192, 0), Lamp::Colour(3));
-  EXPECT_EQ(QColor(0, 192, 0), Lamp::Colour(5));
 }
 
 TEST_F(WindowsTest, TheCloseIsRefusedWhileReplicationIsActiveOrSuspended) {

@@ -96,6 +96,10 @@ TEST(BrowserRules, StatoSelezione) {
       {"to the header row", true, {3, 0}, 0},
   };
   for (const auto& c : cases) EXPECT_EQ(c.stato, Toolbar_Stato(c.list, c.sel)) << c.name;
+  // The files a command works on run from the smaller row; with the header row, none.
+  EXPECT_EQ(2, SelectedFiles({5, 2}).first);
+  EXPECT_EQ(5, SelectedFiles({5, 2}).last);
+  EXPECT_EQ(0, SelectedFiles({0, 3}).first);
 }
 
 TEST(BrowserRules, RightClickSelects) {
@@ -156,12 +160,6 @@ TEST(BrowserRules, ButtonsByStatoSelezione) {
   EXPECT_EQ("--CXR", on(3, true));
 }
 
-TEST(BrowserRules, TheRangeRunsFromTheSmallerRow) {
-  EXPECT_EQ(2, SelectedFiles({5, 2}).first);
-  EXPECT_EQ(5, SelectedFiles({5, 2}).last);
-  EXPECT_EQ(0, SelectedFiles({0, 3}).first);  // includes the header row: nothing is done
-}
-
 TEST(Placement, StoredEdgesArePulledOntoTheScreen) {
   EXPECT_EQ(0, ClampToScreen(-300, 19200));
   EXPECT_EQ(3000, ClampToScreen(3000, 19200));
@@ -169,17 +167,13 @@ TEST(Placement, StoredEdgesArePulledOntoTheScreen) {
   EXPECT_EQ(18600, ClampToScreen(30000, 19200));
 }
 
-TEST(Placement, MissingKeysReadAsZero) {
-  platform::TempFolder folder("torvan-placement");
-  const Placement p = ReadPlacement(folder / "TnC.INI", 19200, 15360);
-  EXPECT_EQ(0, p.window_state);
-  EXPECT_EQ(0, p.left);
-  EXPECT_EQ(0, p.top);
-}
-
 TEST(Placement, ReadClampsAndWriteKeepsTheNormalPositionWhenMaximised) {
   platform::TempFolder folder("torvan-placement");
   const std::string ini = folder / "TnC.INI";
+  const Placement none = ReadPlacement(ini, 19200, 15360);  // missing keys read as zero
+  EXPECT_EQ(0, none.window_state);
+  EXPECT_EQ(0, none.left);
+  EXPECT_EQ(0, none.top);
   ASSERT_TRUE(WritePlacement(ini, {0, 25000, -45}).ok());
   EXPECT_EQ("0", GetPrivateProfileString("Dimensioni Base", "WindowState", "", ini));
   EXPECT_EQ("25000", GetPrivateProfileString("Dimensioni Base", "Left", "", ini));

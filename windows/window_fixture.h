@@ -67,23 +67,10 @@ class WindowsTest : public ::testing::Test {
       files[i].Indice_DB = 1;
     }
     ASSERT_TRUE(WriteRecords(program().paths.file_catalogue, files).ok());
-    std::vector<Campo_Rec> fields(3);
-    fields[0].Nome = "CODCLI";
-    fields[0].Testo = "Codice cliente";
-    fields[0].Tipo = "A";
-    fields[0].Lunghezza = 8;
-    fields[0].Posizione = 1;
-    fields[0].Byte = 8;
-    fields[1].Nome = "FIDO";
-    fields[1].Testo = "Fido accordato in \x80";
-    fields[1].Tipo = "P";
-    fields[1].Lunghezza = 9;
-    fields[1].Decimali = 0;
-    fields[1].Posizione = 9;
-    fields[1].Byte = 5;
-    fields[1].Escluso = "S";
-    fields[2].Nome = "NOTE";
-    fields[2].Tipo = "A";
+    // Name, text, type, length, decimals, position, bytes, excluded.
+    const std::vector<Campo_Rec> fields = {{"CODCLI", "Codice cliente", "A", 8, 0, 1, 8, ""},
+                                           {"FIDO", "Fido accordato in \x80", "P", 9, 0, 9, 5, "S"},
+                                           {"NOTE", "", "A", 0, 0, 0, 0, ""}};
     ASSERT_TRUE(WriteRecords(program().paths.FieldFile(1), fields).ok());
   }
   // The browser, opened from the toolbar as with the SQL connections open.
