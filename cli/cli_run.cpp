@@ -66,13 +66,7 @@ bool EventsWaiting(Runtime& rt) {
   return false;
 }
 
-std::string NowText() {
-  const platform::LocalDateTime t = platform::SystemClock()->Now();
-  char buf[32];
-  std::snprintf(buf, sizeof buf, "%02d/%02d/%04d %02d:%02d:%02d", t.day, t.month, t.year, t.hour,
-                t.minute, t.second);
-  return buf;
-}
+std::string NowText() { return platform::DateTimeText(platform::SystemClock()->Now()); }
 
 // For tests only (the fault soak): TORVAN_TEST_SQL_FAULTS names faults of the SQL side
 // (sql/fault_connection.h, sql/fault_vfs.h) that every connection of this run meets.

@@ -23,13 +23,6 @@ namespace torvan {
 
 namespace {
 
-std::string DateTimeText(const platform::LocalDateTime& t) {
-  char buf[32];
-  std::snprintf(buf, sizeof buf, "%02d/%02d/%04d %02d:%02d:%02d", t.day, t.month, t.year, t.hour,
-                t.minute, t.second);
-  return buf;
-}
-
 double SecondsBetween(platform::MonotonicTime from, platform::MonotonicTime to) {
   return std::max(0.0, std::chrono::duration<double>(to - from).count());
 }
@@ -60,7 +53,7 @@ StatusWriter::StatusWriter(Runtime& rt, std::string front_end, StatusOptions opt
     : rt_(rt), program_(rt.program), options_(options) {
   snapshot_.pid = ::getpid();
   snapshot_.front_end = std::move(front_end);
-  snapshot_.started = DateTimeText(program_.Now());
+  snapshot_.started = platform::DateTimeText(program_.Now());
   started_ = program_.clock->Monotonic();
 }
 
@@ -106,7 +99,7 @@ void StatusWriter::Gather() {
   const RunState& st = program_.state;
   const Statistics& stats = program_.stats;
   StatusSnapshot& s = snapshot_;
-  s.written = DateTimeText(wall);
+  s.written = platform::DateTimeText(wall);
   s.written_ms = LocalEpochMs(wall);
   s.stato = static_cast<int>(st.Stato_Sincronismo);
   s.ciclo_in_corso = st.Ciclo_In_Corso;

@@ -38,6 +38,8 @@ std::chrono::milliseconds Days(double days);
 
 // "yyyymmddhhnnss".
 std::string FormatYmdHns(const LocalDateTime& t);
+// "dd/mm/yyyy hh:nn:ss", as Torvan's logs and files write a moment.
+std::string DateTimeText(const LocalDateTime& t);
 // Seconds since local midnight, with milliseconds (the statistics' timer).
 double SecondsSinceMidnight(const LocalDateTime& t);
 

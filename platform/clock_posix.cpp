@@ -41,6 +41,13 @@ std::string FormatYmdHns(const LocalDateTime& t) {
   return buf;
 }
 
+std::string DateTimeText(const LocalDateTime& t) {
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "%02d/%02d/%04d %02d:%02d:%02d", t.day, t.month, t.year, t.hour,
+                t.minute, t.second);
+  return buf;
+}
+
 double SecondsSinceMidnight(const LocalDateTime& t) {
   return t.hour * 3600.0 + t.minute * 60.0 + t.second + t.millisecond / 1000.0;
 }

@@ -26,13 +26,6 @@ namespace ss = hostlink::statement_status;
 constexpr size_t kMaxSent = 1000;
 constexpr size_t kMaxValueBytes = 48 * 1024;
 
-std::string StampText(const platform::LocalDateTime& t) {
-  char buf[32];
-  std::snprintf(buf, sizeof buf, "%02d/%02d/%04d %02d:%02d:%02d", t.day, t.month, t.year, t.hour,
-                t.minute, t.second);
-  return buf;
-}
-
 std::string ValuesText(const std::vector<HostValue>& values) {
   std::string text;
   for (const HostValue& v : values) text += "\t" + v.name + "=" + v.value;
@@ -119,13 +112,14 @@ std::string Conflicts::SentText(const SentEvent& e) {
 }
 
 std::string Conflicts::SentTime(const SentEvent& e) {
-  return StampText(platform::ToFields(platform::LocalTime(std::chrono::milliseconds(e.sent_ms))));
+  return platform::DateTimeText(
+      platform::ToFields(platform::LocalTime(std::chrono::milliseconds(e.sent_ms))));
 }
 
 bool Conflicts::BeforeClear(const FileEntry& file, std::string* reason) {
   Program& program = program_;
   const std::string name = file.Libreria + "/" + file.File;
-  const std::string when = StampText(program.Now());
+  const std::string when = platform::DateTimeText(program.Now());
   for (const SentEvent& e : state_.sent) {
     if (e.database != file.Indice_DB || e.file != file.File || e.after_clear) continue;
     const bool unknown = e.taken == SentEvent::kUnknown;
@@ -176,7 +170,7 @@ bool Conflicts::QueueEmpty(Runtime& rt, std::string* reason) {
   Prune();
   if (++empty_answers_ < 2) return true;
   Program& program = program_;
-  const std::string when = StampText(program.Now());
+  const std::string when = platform::DateTimeText(program.Now());
   while (true) {
     auto found = std::find_if(state_.sent.begin(), state_.sent.end(),
                               [](const SentEvent& e) { return e.after_clear; });
@@ -273,8 +267,9 @@ bool Conflicts::KeepConflict(const FileEntry& file, const HostChange& change,
   std::string record =
       ", " + std::string(apply_.conflict ? "conflitto" : "possibile conflitto") + ": " + name +
       " RRN:" + std::to_string(change.rrn) + " IDX:" + std::to_string(apply_.idx) + " " + outcome +
-      " CHIAVE=" + key + "\r\n host " + host_kind + " ricevuta il " + StampText(program.Now()) +
-      ":" + (change.code == '2' ? std::string(" (record cancellato)") : host_values) + "\r\n";
+      " CHIAVE=" + key + "\r\n host " + host_kind + " ricevuta il " +
+      platform::DateTimeText(program.Now()) + ":" +
+      (change.code == '2' ? std::string(" (record cancellato)") : host_values) + "\r\n";
   for (const Event& e : apply_.events) {
     if (e.torvan) continue;
     record += " PC " + std::string(EventWord(e.event)) + " PROGR=" + std::to_string(e.progr) +
@@ -285,8 +280,8 @@ bool Conflicts::KeepConflict(const FileEntry& file, const HostChange& change,
   std::string kept;
   (void)platform::ReadFile(program.paths.conflicts_log, &kept);
   if (kept.find(marker) == std::string::npos &&
-      !KeepOnce(program.paths.conflicts_log, record, "Conflitto del " + StampText(program.Now()),
-                reason)) {
+      !KeepOnce(program.paths.conflicts_log, record,
+                "Conflitto del " + platform::DateTimeText(program.Now()), reason)) {
     return false;
   }
   apply_.lines.push_back(

@@ -271,13 +271,10 @@ void SqlToHost::Refused(char status, const Master& m, const std::string& library
   const std::string what = EventText(m, library, event, rrn, idx);
   program.Scrivi_Messaggio("[Server_SQL_Ritorno] Istruzione rifiutata (stato " +
                            std::string(1, status) + "): " + what);
-  const platform::LocalDateTime t = program.Now();
-  char stamp[32];
-  std::snprintf(stamp, sizeof stamp, "%02d/%02d/%04d %02d:%02d:%02d ", t.day, t.month, t.year,
-                t.hour, t.minute, t.second);
-  const std::string line = std::string(stamp) + "stato " + std::string(1, status) + " DB " +
-                           std::to_string(m.database) + " " + what +
-                           " PROGR=" + std::to_string(m.progr) + " DATI=" + statement + "\r\n";
+  const std::string line = platform::DateTimeText(program.Now()) + " stato " +
+                           std::string(1, status) + " DB " + std::to_string(m.database) + " " +
+                           what + " PROGR=" + std::to_string(m.progr) + " DATI=" + statement +
+                           "\r\n";
   // On the disk (with Durevole) before the event row goes.
   Status s = platform::AppendToFile(program.paths.refused_log, Cp1252ToUtf8(line),
                                     program.settings.Durevole);
