@@ -70,6 +70,7 @@ TEST(ParseStatementTest, RefusesWhatTorvanNeverSends) {
       "INSERT INTO DATI/CLIENTI (A) VALUES(1, 2)",     // more values
       "INSERT INTO DATI/CLIENTI (A) VALUES('open",     // unclosed quote
       "INSERT INTO DATI/CLIENTI (A) VALUES(12x)",      // not a number
+      " UPDATE DATI/CLIENTI a SET A=1WHERE RRN(a)=1",  // a number run into the next word
       "INSERT INTO DATI/CLIENTI (A) VALUES(,)",        // empty value
       "INSERT INTO DATI/CLIENTI (A) VALUES(1) extra",  // trailing text
       " UPDATE DATI/CLIENTI a SET A=1",                // no WHERE: every record
