@@ -60,37 +60,25 @@ class HostSessionTest : public ::testing::Test {
   HostContext context_;
 };
 
-TEST_F(HostSessionTest, GreetingIsOutcomeZeroAndZonedZeros) {
+TEST_F(HostSessionTest, GreetingAndTimeRepliesWithStopRestartAndClock) {
   EXPECT_EQ(Bytes({0xF0, 0xF0, 0xF0, 0xF0, 0xF0, 0xF0}), HostSession::Greeting(Tables()));
-}
-
-TEST_F(HostSessionTest, TimeRequestServesStopRestartAndClock) {
   HostSession session(&context_);
   // No schedule set: stop tomorrow at the same time, restart an hour later.
   EXPECT_EQ(Header('0', 45) + Host("20261206140509"
                                    "20261206150509"
                                    "20261205140509042"),
             Exchange(session, 'P', "20261205140509000000"));
-
   Schedule schedule{"20261205220000", "20261206063000", false};
   ASSERT_TRUE(store_->SetSchedule(schedule).ok());
   EXPECT_EQ(Header('0', 45) + Host("20261205220000"
                                    "20261206063000"
                                    "20261205140509042"),
             Exchange(session, 'P', "20261205140509000000"));
-}
-
-TEST_F(HostSessionTest, RestartWaitAnswersStoppingFlagAtPositionOne) {
-  HostSession session(&context_);
-  Schedule schedule{"20261205220000", "", false};
-  ASSERT_TRUE(store_->SetSchedule(schedule).ok());
+  // The restart wait: the stopping flag at position 1, no restart given: an hour later.
+  ASSERT_TRUE(store_->SetSchedule({"20261205220000", "", false}).ok());
   EXPECT_EQ(
       Header('0', 45) + Host("N" + std::string(13, ' ') + "20261205230000" + "20261205140509042"),
       Exchange(session, 'T', "20261205140509000000"));
-  schedule.stopping = true;
-  ASSERT_TRUE(store_->SetSchedule(schedule).ok());
-  std::string reply = Exchange(session, 'T', "20261205140509000000");
-  EXPECT_EQ(Host("S"), reply.substr(6, 1));
 }
 
 TEST_F(HostSessionTest, DatabaseListServesOneEntryPerRequestThenEnds) {
@@ -186,14 +174,17 @@ TEST_F(HostSessionTest, ChangeRecordLayout) {
   EXPECT_EQ(after, d.substr(58 + size_t(clienti->record_length)));
 }
 
+// A delete carries the deleted record in both images; a clear, none.
 TEST_F(HostSessionTest, NextRequestAcknowledgesAndReconnectRedelivers) {
   HostFile* ordini = File("DATI/ORDINI");
+  const std::string record = ordini->records.at(3);
   ASSERT_TRUE(store_->Delete(ordini, 3, true).ok());
   ASSERT_TRUE(store_->Clear(ordini, true).ok());
 
   HostSession first(&context_);
   std::string delete_change = Exchange(first, 'S', "");
   EXPECT_EQ(Host("2"), delete_change.substr(6 + 54, 1));
+  EXPECT_EQ(record + record, delete_change.substr(6 + 58));
   EXPECT_EQ(2u, store_->QueueSize());  // delivered, not yet acknowledged
 
   // The connection drops: the same change comes again on the next one.
@@ -206,15 +197,6 @@ TEST_F(HostSessionTest, NextRequestAcknowledgesAndReconnectRedelivers) {
   EXPECT_EQ(Header('1', 0), Exchange(second, 'S', ""));
   EXPECT_EQ(0u, store_->QueueSize());
   EXPECT_EQ(Header('1', 0), Exchange(second, 'S', ""));
-}
-
-TEST_F(HostSessionTest, DeleteCarriesTheDeletedRecordInBothImages) {
-  HostFile* contatti = File("DATI/CONTATTI");
-  std::string record = contatti->records.at(1);
-  ASSERT_TRUE(store_->Delete(contatti, 1, true).ok());
-  HostSession session(&context_);
-  std::string d = Exchange(session, 'S', "").substr(6);
-  EXPECT_EQ(record + record, d.substr(58));
 }
 
 TEST_F(HostSessionTest, ImageChunksAreRawAndAtMost8192Bytes) {
@@ -263,15 +245,6 @@ TEST_F(HostSessionTest, StatementReplyCarriesTheStatus) {
   EXPECT_EQ(Header('0', 1) + Host("#"),
             Exchange(session, 'R', " DELETE FROM DATI/CONTATTI a WHERE RRN(a)=1"));
   EXPECT_EQ(1u, File("DATI/CONTATTI")->records.count(1));
-}
-
-TEST_F(HostSessionTest, RefusalFaultsAnswerOutcomeOneWithoutData) {
-  ASSERT_TRUE(faults_.Command({"refuse", "P", "2"}).ok());
-  HostSession session(&context_);
-  EXPECT_EQ(Header('1', 0), Exchange(session, 'P', "20261205140509000000"));
-  EXPECT_EQ(Header('1', 0), Exchange(session, 'P', "20261205140509000000"));
-  EXPECT_EQ(Header('0', 45), Exchange(session, 'P', "20261205140509000000").substr(0, 6));
-  EXPECT_NE(std::string::npos, faults_.Report().find("refuse P\t0\tapplied 2\n"));
 }
 
 TEST_F(HostSessionTest, FramesSplitAcrossReadsAndSeveralInOneRead) {
