@@ -37,20 +37,6 @@ TEST(PcToHostTable, AnEmptyTableSendsEveryCharacterAsHostByteZero) {
   EXPECT_EQ(std::string(3, '\0'), tables.ToPc("\xC1\xC2\xC3"));
 }
 
-TEST(CharTables, WholeTextsTranslateByteByByte) {
-  auto host_to_pc = Identity();
-  host_to_pc[0xC1] = 'A';
-  host_to_pc['A'] = 0xC1;
-  CharTables tables(host_to_pc);
-  EXPECT_EQ("AB", tables.ToPc("\xC1"
-                              "B"));
-  EXPECT_EQ(
-      "\xC1"
-      "B",
-      tables.ToHost("AB"));
-  EXPECT_EQ("", tables.ToHost(""));
-}
-
 class TableFileTest : public ::testing::Test {
  protected:
   void SetUp() override {
