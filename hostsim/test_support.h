@@ -85,7 +85,6 @@ class RunningServer {
     std::string notes;
     Status s = server_->Start(&notes);
     EXPECT_TRUE(s.ok()) << s.message();
-    notes_ = notes;
     if (!s.ok()) return;
     thread_ = std::thread([this] { run_status_ = server_->Run(); });
   }
@@ -104,13 +103,11 @@ class RunningServer {
     auto ports = server_->host_ports();
     return ports.empty() ? -1 : ports.front();
   }
-  const std::string& notes() const { return notes_; }
   const Status& run_status() const { return run_status_; }
 
  private:
   std::unique_ptr<Server> server_;
   std::thread thread_;
-  std::string notes_;
   Status run_status_;
 };
 
