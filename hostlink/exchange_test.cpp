@@ -57,17 +57,19 @@ class ExchangeTest : public ::testing::Test {
 struct Row {
   const char* what;
   std::string routine;
-  char code;
+  char code;  // 'R': a statement, with its own wording and two counters
   std::string data;
   std::string reply;  // host bytes; the peer closes after sending them
   ExchangeReply::Outcome outcome;
   int32_t length;
-  const char* message;  // the one line said, or ""
+  const char* message;    // the one line said, or ""
+  bool repeated = false;  // a statement sent again
 };
 
-TEST_F(ExchangeTest, HeaderCases) {
+TEST_F(ExchangeTest, OutcomesAndTheirMessages) {
   using O = ExchangeReply::Outcome;
   const std::string change(400, '\xC1');
+  const std::string statement = "DELETE FROM DATI/CLIENTI a WHERE RRN(a)=7";
   const Row rows[] = {
       {"S served", "Server_SQL_Sincro", 'S', "", kServed + Zoned(400) + change, O::kServed, 400,
        ""},
@@ -103,6 +105,19 @@ TEST_F(ExchangeTest, HeaderCases) {
        O::kReadFailed, 0, ""},
       {"I data cut silently", "Server_SQL_Sincro", 'I', std::string(21, ' '),
        kServed + Zoned(100) + "xyz", O::kReadFailed, 0, ""},
+      {"statement executed", "Server_SQL_Ritorno", 'R', statement, kServed + Zoned(1) + Host(" "),
+       O::kServed, 1, ""},
+      {"statement refused", "Server_SQL_Ritorno", 'R', statement, kRefused + Zoned(0), O::kRefused,
+       0, "[Server_SQL_Ritorno] Errore stato"},
+      {"statement status not read", "Server_SQL_Ritorno", 'R', statement, kServed + Zoned(1),
+       O::kReadFailed, 0, "[Server_SQL_Ritorno] Errore lettura stato"},
+      {"statement bad length", "Server_SQL_Ritorno", 'R', statement,
+       kServed + "\x40\x40\x40\x40\xF1", O::kReadFailed, 0,
+       "[Server_SQL_Ritorno] Errore lettura stato", true},
+      {"statement header not read", "Server_SQL_Ritorno", 'R', statement, "", O::kReadFailed, 0,
+       "[Server_SQL_Ritorno] Errore Sock_Read {R}(1)"},
+      {"statement header not read again", "Server_SQL_Ritorno", 'R', statement, "", O::kReadFailed,
+       0, "[Server_SQL_Ritorno] Errore Sock_Read {R}(2)", true},
   };
 
   for (const Row& r : rows) {
@@ -110,15 +125,25 @@ TEST_F(ExchangeTest, HeaderCases) {
     test_.messages.clear();
     request_.clear();
     auto peer = Peer(6 + r.data.size(), r.reply, true);
-    ExchangeReply reply = Exchange(socket_, test_.program, r.routine, r.code, r.data, counter_);
+    int32_t header_polls = 0, data_polls = 0;
+    ExchangeReply reply =
+        r.code == 'R' ? ExchangeStatement(socket_, test_.program, r.routine, r.data, r.repeated,
+                                          header_polls, data_polls)
+                      : Exchange(socket_, test_.program, r.routine, r.code, r.data, counter_);
     peer->Join();
     EXPECT_EQ(Host(std::string(1, r.code) + ZeroPad(int64_t(r.data.size()), 5) + r.data), request_);
+    if (r.code == 'S') {
+      EXPECT_EQ("\xE2\xF0\xF0\xF0\xF0\xF0", request_);
+    }
     EXPECT_EQ(int(r.outcome), int(reply.outcome));
     EXPECT_EQ(r.length, reply.length);
     EXPECT_EQ(Said(r.message), test_.messages);
     // A reply read whole, refused or not, leaves the link open; a failed read closes it.
     EXPECT_EQ(r.outcome != ExchangeReply::Outcome::kReadFailed,
               socket_.connected(SocketLayer::kLinkSlot));
+    if (r.code == 'R' && r.reply.empty()) {
+      EXPECT_EQ(0, data_polls);  // only the header's waits were counted
+    }
   }
 }
 
@@ -149,36 +174,22 @@ TEST_F(ExchangeTest, AnExchangeThatGaveUpClosesTheLinkSoALateAnswerIsNeverTaken)
   EXPECT_EQ(messages, test_.messages);
 }
 
-TEST_F(ExchangeTest, ARefusedOutcomeLeavesTheLinkOpenAndInStep) {
+// Replies are taken one by one, in step with the requests: what follows a served reply
+// (here a refusal that came early) is the next exchange's, and a refusal keeps the link.
+TEST_F(ExchangeTest, AServedOrRefusedReplyLeavesTheLinkInStep) {
+  std::string p_data = Host("20261205220000202612060600002026120514050912");
+  p_data += Host("3");  // 45 bytes
+  const std::string next = kRefused + Zoned(0);
   ScriptedPeer peer([&](PeerConnection& c) {
     std::string request;
+    c.Read(26, &request);
+    c.Write(kServed + Zoned(45) + p_data + next);
     c.Read(6, &request);
-    c.Write(kRefused + Zoned(0));
     c.Read(6, &request);
     c.Write(kServed + Zoned(3) + Host("NEW"));
     c.SeesEnd();
   });
   ASSERT_TRUE(socket_.Sock_Connect(SocketLayer::kLinkSlot, "127.0.0.1", peer.port(), nullptr));
-  EXPECT_EQ(ExchangeReply::Outcome::kRefused,
-            Exchange(socket_, test_.program, "Server_SQL_Sincro", 'S', "", counter_).outcome);
-  ASSERT_TRUE(Exchange(socket_, test_.program, "Server_SQL_Sincro", 'S', "", counter_).served());
-  EXPECT_EQ("NEW", socket_.Field_Decode('A', 1, 3, 3, 0).text);
-  socket_.Sock_Close(SocketLayer::kLinkSlot);
-}
-
-TEST_F(ExchangeTest, TheSFrameIsExactlySixTranslatedCharacters) {
-  auto peer = Peer(6, kRefused + Zoned(0));
-  Exchange(socket_, test_.program, "Server_SQL_Sincro", 'S', "", counter_);
-  socket_.Sock_Close(SocketLayer::kLinkSlot);
-  peer->Join();
-  EXPECT_EQ("\xE2\xF0\xF0\xF0\xF0\xF0", request_);
-}
-
-TEST_F(ExchangeTest, AServedReplyLeavesWhatFollowsForTheNextExchange) {
-  std::string p_data = Host("20261205220000202612060600002026120514050912");
-  p_data += Host("3");  // 45 bytes
-  const std::string next = kRefused + Zoned(0);
-  auto peer = Peer(26, kServed + Zoned(45) + p_data + next);
   ExchangeReply reply =
       Exchange(socket_, test_.program, "Server_SQL_Sincro", 'P', std::string(20, '0'), counter_);
   ASSERT_TRUE(reply.served());
@@ -187,6 +198,10 @@ TEST_F(ExchangeTest, AServedReplyLeavesWhatFollowsForTheNextExchange) {
   EXPECT_EQ("20261206060000", socket_.Field_Decode('A', 15, 14, 14, 0).text);
   EXPECT_EQ("202612051405091", socket_.Field_Decode('A', 29, 15, 15, 0).text);
   EXPECT_EQ(next.size(), socket_.ReceiveFill());
+  EXPECT_EQ(ExchangeReply::Outcome::kRefused,
+            Exchange(socket_, test_.program, "Server_SQL_Sincro", 'S', "", counter_).outcome);
+  ASSERT_TRUE(Exchange(socket_, test_.program, "Server_SQL_Sincro", 'S', "", counter_).served());
+  EXPECT_EQ("NEW", socket_.Field_Decode('A', 1, 3, 3, 0).text);
   socket_.Sock_Close(SocketLayer::kLinkSlot);
 }
 
@@ -203,79 +218,22 @@ TEST_F(ExchangeTest, ImageChunksComeRawAndLeaveMessageBufferAlone) {
   socket_.Sock_Close(SocketLayer::kLinkSlot);
 }
 
-TEST_F(ExchangeTest, StatementsUseTheirOwnWordingAndTwoCounters) {
-  using O = ExchangeReply::Outcome;
-  struct StatementRow {
-    const char* what;
-    bool repeated;
-    std::string reply;
-    O outcome;
-    const char* message;  // the one line said, or ""
-  };
-  const StatementRow rows[] = {
-      {"executed", false, kServed + Zoned(1) + Host(" "), O::kServed, ""},
-      {"refused", false, kRefused + Zoned(0), O::kRefused, "[Server_SQL_Ritorno] Errore stato"},
-      {"status not read", false, kServed + Zoned(1), O::kReadFailed,
-       "[Server_SQL_Ritorno] Errore lettura stato"},
-      {"bad length", true, kServed + "\x40\x40\x40\x40\xF1", O::kReadFailed,
-       "[Server_SQL_Ritorno] Errore lettura stato"},
-      {"first header not read", false, "", O::kReadFailed,
-       "[Server_SQL_Ritorno] Errore Sock_Read {R}(1)"},
-      {"second header not read", true, "", O::kReadFailed,
-       "[Server_SQL_Ritorno] Errore Sock_Read {R}(2)"},
-  };
-  const std::string statement = "DELETE FROM DATI/CLIENTI a WHERE RRN(a)=7";
-  for (const StatementRow& r : rows) {
-    SCOPED_TRACE(r.what);
-    test_.messages.clear();
-    auto peer = Peer(6 + statement.size(), r.reply, true);
-    int32_t header_polls = 0, data_polls = 0;
-    ExchangeReply reply = ExchangeStatement(socket_, test_.program, "Server_SQL_Ritorno", statement,
-                                            r.repeated, header_polls, data_polls);
-    peer->Join();
-    EXPECT_EQ(Host("R00041" + statement), request_);
-    EXPECT_EQ(int(r.outcome), int(reply.outcome));
-    EXPECT_EQ(Said(r.message), test_.messages);
-    EXPECT_EQ(r.outcome != O::kReadFailed, socket_.connected(SocketLayer::kLinkSlot));
-    if (r.outcome == O::kServed) {
-      EXPECT_EQ(" ", socket_.Field_Decode('A', 1, 1, 1, 0).text);
-    }
-    if (std::string(r.what) == "status not read") {
-      EXPECT_LT(header_polls, 201);  // only the waits before the header came
-      EXPECT_LT(data_polls, 201);    // the host closed the link: no wait to the limit
-    }
-    if (std::string(r.what) == "first header not read") {
-      EXPECT_LT(header_polls, 201);
-      EXPECT_EQ(0, data_polls);
-    }
-  }
-}
-
 TEST_F(ExchangeTest, TheGreetingIsABareHeaderWithOutcomeZero) {
-  {
-    ScriptedPeer peer([](PeerConnection& c) {
-      c.Write("\xF0\x40\x40\x40\x40\x40");
-      c.SeesEnd();
-    });
-    ASSERT_TRUE(socket_.Sock_Connect(SocketLayer::kLinkSlot, "127.0.0.1", peer.port(), nullptr));
-    EXPECT_TRUE(ReadGreeting(socket_, counter_));
+  struct {
+    const char* what;
+    std::string bytes;  // then the peer waits for the end, or closes when they are cut
+    bool greeted, still_connected;
+  } rows[] = {
+      {"outcome zero", "\xF0\x40\x40\x40\x40\x40", true, true},
+      {"outcome one, read whole", "\xF1\xF0\xF0\xF0\xF0\xF0", false, true},
+      {"cut short", "\xF0\xF0", false, false},
+  };
+  for (const auto& r : rows) {
+    SCOPED_TRACE(r.what);
+    auto peer = Peer(0, r.bytes, r.bytes.size() < 6);
+    EXPECT_EQ(r.greeted, ReadGreeting(socket_, counter_));
+    EXPECT_EQ(r.still_connected, socket_.connected(SocketLayer::kLinkSlot));
     socket_.Sock_Close(SocketLayer::kLinkSlot);
-  }
-  {
-    ScriptedPeer peer([](PeerConnection& c) {
-      c.Write("\xF1\xF0\xF0\xF0\xF0\xF0");
-      c.SeesEnd();
-    });
-    ASSERT_TRUE(socket_.Sock_Connect(SocketLayer::kLinkSlot, "127.0.0.1", peer.port(), nullptr));
-    EXPECT_FALSE(ReadGreeting(socket_, counter_));
-    EXPECT_TRUE(socket_.connected(SocketLayer::kLinkSlot));  // a header read whole
-    socket_.Sock_Close(SocketLayer::kLinkSlot);
-  }
-  {
-    ScriptedPeer peer([](PeerConnection& c) { c.Write("\xF0\xF0"); });
-    ASSERT_TRUE(socket_.Sock_Connect(SocketLayer::kLinkSlot, "127.0.0.1", peer.port(), nullptr));
-    EXPECT_FALSE(ReadGreeting(socket_, counter_));
-    EXPECT_FALSE(socket_.connected(SocketLayer::kLinkSlot));
   }
   EXPECT_TRUE(test_.messages.empty());
 }

@@ -11,24 +11,13 @@
 namespace torvan::hostlink {
 namespace {
 
-TEST(IcmpStatusText, TheServiceTextsAsTheyStand) {
-  struct Row {
-    int32_t code;
-    const char* text;
-  };
-  const Row rows[] = {{0, "Success"},
-                      {11001, "Buffer to small"},
-                      {11003, "Destination host unreachable"},
-                      {11010, "Requested IP timed out"},
-                      {11013, "Time to live expired transmition"},
-                      {11014, "Time ti live expired reassem"},
-                      {11050, "General failure"},
-                      {11255, "Ip pending"},
-                      {11024, "Unindentified"},
-                      {42, "Unindentified"},
-                      {kIcmpNoPermission, "No permission to ping"},
-                      {kIcmpStopped, "Attesa interrotta"}};
-  for (const Row& r : rows) EXPECT_EQ(r.text, Icmp_StatusText(r.code)) << r.code;
+// The texts a failed ping says are checked with the pings below; codes outside the
+// service's own, and the gaps among them, are "Unindentified".
+TEST(IcmpStatusText, UnknownCodesAreUnidentified) {
+  EXPECT_EQ("Success", Icmp_StatusText(0));
+  EXPECT_EQ("Time ti live expired reassem", Icmp_StatusText(11014));
+  EXPECT_EQ("Unindentified", Icmp_StatusText(11024));
+  EXPECT_EQ("Unindentified", Icmp_StatusText(42));
 }
 
 TEST(PingHost, LoopbackAnswersOrPermissionIsMissing) {

@@ -48,6 +48,15 @@ class SocketLayerTest : public ::testing::Test {
     peer_ = std::make_unique<ScriptedPeer>(std::move(script));
     return *peer_;
   }
+  // A connected peer that writes `bytes` at once, then waits for the end or closes at once.
+  ScriptedPeer& Answer(const std::string& bytes, bool then_close = false) {
+    ScriptedPeer& peer = Serve([bytes, then_close](PeerConnection& c) {
+      c.Write(bytes);
+      if (!then_close) c.SeesEnd();
+    });
+    Connect(peer);
+    return peer;
+  }
 
   std::unique_ptr<ScriptedPeer> peer_;
   TestProgram test_;
@@ -56,11 +65,7 @@ class SocketLayerTest : public ::testing::Test {
 };
 
 TEST_F(SocketLayerTest, ReadLengthsOutsideOneTo8192AreRefusedWithoutReading) {
-  ScriptedPeer& peer = Serve([](PeerConnection& c) {
-    c.Write("\xF0\xF0\xF0\xF0\xF0\xF1");
-    c.SeesEnd();
-  });
-  Connect(peer);
+  Answer("\xF0\xF0\xF0\xF0\xF0\xF1");
   std::string bytes;
   for (int32_t n : {0, -1, 8193}) {
     EXPECT_FALSE(socket_.Sock_Read(kSlot, n, counter_)) << n;
@@ -72,23 +77,24 @@ TEST_F(SocketLayerTest, ReadLengthsOutsideOneTo8192AreRefusedWithoutReading) {
   EXPECT_TRUE(socket_.Sock_Read(kSlot, 6, counter_));
 }
 
-TEST_F(SocketLayerTest, TwoRepliesInOneSegmentAreTakenOneByOne) {
+// Replies are taken from the buffer one by one, without a poll when they are there; a
+// read of more than came before the host's end fails at once and leaves the bytes.
+TEST_F(SocketLayerTest, RepliesInOneSegmentAreTakenOneByOneEvenAfterTheEnd) {
   const std::string first = "\xF0\xF0\xF0\xF0\xF0\xF3\xC1\xC2\xC3";
   const std::string second = "\xF1\xF0\xF0\xF0\xF0\xF0";
-  ScriptedPeer& peer = Serve([&](PeerConnection& c) {
-    c.Write(first + second);
-    c.SeesEnd();
-  });
-  Connect(peer);
+  Answer(first + second, /*then_close=*/true).Join();
+  EXPECT_FALSE(socket_.Sock_Read(kSlot, 16, counter_));  // one byte short: the end is seen
+  EXPECT_FALSE(socket_.connected(kSlot));
+  EXPECT_EQ(15u, socket_.ReceiveFill());
   ASSERT_TRUE(socket_.Sock_Read(kSlot, 6, counter_));
   ASSERT_TRUE(socket_.Sock_Read(kSlot, 3, counter_));
   EXPECT_EQ("ABC", socket_.Field_Decode('A', 1, 3, 3, 0).text);
   EXPECT_EQ(second.size(), socket_.ReceiveFill());  // the second reply waits in the buffer
-  const int32_t polls = counter_;
   ASSERT_TRUE(socket_.Sock_Read(kSlot, 6, counter_));
-  EXPECT_EQ(polls, counter_);
   EXPECT_EQ(second, socket_.MessageData());
   EXPECT_EQ(0u, socket_.ReceiveFill());
+  EXPECT_FALSE(socket_.Sock_Read(kSlot, 1, counter_));
+  EXPECT_EQ(0, counter_);  // not one empty poll
 }
 
 TEST_F(SocketLayerTest, AReplySplitOverSegmentsIsJoinedAndEventsRunMeanwhile) {
@@ -135,27 +141,8 @@ TEST_F(SocketLayerTest, AConnectionTheHostEndedFailsTheReadAtOnce) {
   }
 }
 
-TEST_F(SocketLayerTest, BytesThatCameBeforeTheEndAreStillTaken) {
-  ScriptedPeer& peer =
-      Serve([](PeerConnection& c) { c.Write("\xF0\xF0\xF0\xF0\xF0\xF1\xC1\xC2"); });
-  Connect(peer);
-  peer.Join();
-  EXPECT_FALSE(socket_.Sock_Read(kSlot, 10, counter_));  // two bytes short: the end is seen
-  EXPECT_FALSE(socket_.connected(kSlot));
-  EXPECT_EQ(8u, socket_.ReceiveFill());
-  ASSERT_TRUE(socket_.Sock_Read(kSlot, 6, counter_));
-  ASSERT_TRUE(socket_.Sock_Read(kSlot, 2, counter_));
-  EXPECT_EQ("AB", socket_.Field_Decode('A', 1, 2, 2, 0).text);
-  EXPECT_FALSE(socket_.Sock_Read(kSlot, 1, counter_));
-  EXPECT_EQ(0, counter_);
-}
-
 TEST_F(SocketLayerTest, ClosingTheSlotDiscardsWhatWasReceived) {
-  ScriptedPeer& peer = Serve([](PeerConnection& c) {
-    c.Write("\xF0\xF0\xF0\xF0\xF0\xF0\xF1\xF1\xF1\xF1\xF1\xF1");
-    c.SeesEnd();
-  });
-  Connect(peer);
+  Answer("\xF0\xF0\xF0\xF0\xF0\xF0\xF1\xF1\xF1\xF1\xF1\xF1");
   ASSERT_TRUE(socket_.Sock_Read(kSlot, 1, counter_));
   socket_.Sock_Close(kSlot);
   EXPECT_EQ(0u, socket_.ReceiveFill());
@@ -164,8 +151,7 @@ TEST_F(SocketLayerTest, ClosingTheSlotDiscardsWhatWasReceived) {
 
 TEST_F(SocketLayerTest, ASilentPeerMakesEachEmptyPollWaitAttesaSincronizz) {
   test_.program.settings.parametri.Attesa_Sincronizz = 5;
-  ScriptedPeer& peer = Serve([](PeerConnection& c) { c.SeesEnd(); });
-  Connect(peer);
+  Answer("");
   SocketLayer::PollLimits limits;
   limits.read = 10;
   socket_.SetPollLimitsForTesting(limits);
@@ -177,28 +163,32 @@ TEST_F(SocketLayerTest, ASilentPeerMakesEachEmptyPollWaitAttesaSincronizz) {
   EXPECT_EQ(10, test_.pump.events);  // no events after the poll that gives up
 }
 
-TEST_F(SocketLayerTest, AStopRequestEndsEveryWait) {
+TEST_F(SocketLayerTest, AStopRequestOrAClosedSlotEndsEveryWait) {
   // Production limits throughout: only the stop can end these waits in time. The
-  // program's end ends them at the next poll; the operator's stop once the host has been
-  // silent a while.
+  // program's end, or an event that closes the slot, ends them at the next poll; the
+  // operator's stop once the host has been silent a while.
+  enum class Event { kOperatorStop, kProgramEnd, kSlotClosed };
   struct Row {
     const char* what;
-    bool program_ending;                               // Fine_Richiesta instead of Stop_Richiesto
+    Event event;
     std::function<bool(SocketLayer&, int32_t&)> wait;  // true when it succeeded
   };
   const Row rows[] = {
-      {"message read", false, [](SocketLayer& s, int32_t& n) { return s.Sock_Read(kSlot, 6, n); }},
-      {"raw read", true,
+      {"message read", Event::kOperatorStop,
+       [](SocketLayer& s, int32_t& n) { return s.Sock_Read(kSlot, 6, n); }},
+      {"message read, slot closed", Event::kSlotClosed,
+       [](SocketLayer& s, int32_t& n) { return s.Sock_Read(kSlot, 6, n); }},
+      {"raw read", Event::kProgramEnd,
        [](SocketLayer& s, int32_t& n) {
          std::string bytes;
          return s.Sock_ReadText(kSlot, 6, n, &bytes);
        }},
-      {"awaited line", false,
+      {"awaited line", Event::kOperatorStop,
        [](SocketLayer& s, int32_t&) {
          std::string line;
          return s.ReadLine(kSlot, &line, true) == SocketLayer::ReadEnd::kDone;
        }},
-      {"send to a peer that reads nothing", true,
+      {"send to a peer that reads nothing", Event::kProgramEnd,
        [](SocketLayer& s, int32_t&) { return s.Sock_Send(kSlot, "", 32 << 20).ok(); }},
   };
   for (const Row& r : rows) {
@@ -212,14 +202,16 @@ TEST_F(SocketLayerTest, AStopRequestEndsEveryWait) {
     platform::FakePump pump;
     RunState& state = test_.program.state;
     pump.on_events = [&] {
-      (r.program_ending ? state.Fine_Richiesta : state.Stop_Richiesto) = true;
+      if (r.event == Event::kSlotClosed) socket_.Sock_Close(kSlot);
+      (r.event == Event::kProgramEnd ? state.Fine_Richiesta : state.Stop_Richiesto) =
+          r.event != Event::kSlotClosed;
     };
     test_.program.pump = &pump;
     EXPECT_FALSE(r.wait(socket_, counter_));
-    if (r.program_ending) {
-      EXPECT_EQ(1, pump.events);
-    } else {
+    if (r.event == Event::kOperatorStop) {
       EXPECT_GT(pump.events, 1);
+    } else {
+      EXPECT_EQ(1, pump.events);
     }
     test_.program.pump = &test_.pump;
     state.Stop_Richiesto = state.Fine_Richiesta = false;
@@ -243,7 +235,9 @@ TEST_F(SocketLayerTest, TheOperatorsStopDoesNotCutAnExchangeWhoseReplyIsComing) 
   peer.Join();
 }
 
-TEST_F(SocketLayerTest, AHostThatDropsConnectionRequestsFailsTheConnectAtItsLimit) {
+// A host that drops connection requests: the connect gives up at its limit, not after the
+// system's two minutes of SYN retries, or at the first poll after a stop request.
+TEST_F(SocketLayerTest, AHostThatDropsConnectionRequestsFailsTheConnectAtItsLimitOrAStop) {
   testing::UnansweredPort host;
   SocketLayer::PollLimits limits;
   limits.connect = 300ms;
@@ -251,47 +245,18 @@ TEST_F(SocketLayerTest, AHostThatDropsConnectionRequestsFailsTheConnectAtItsLimi
   std::string address;
   const auto start = std::chrono::steady_clock::now();
   EXPECT_FALSE(socket_.Sock_Connect(kSlot, "127.0.0.1", host.port(), &address));
-  // Not the system's two minutes of SYN retries.
   EXPECT_LT(std::chrono::steady_clock::now() - start, 10s);
   EXPECT_EQ("127.0.0.1:" + std::to_string(host.port()), address);
   EXPECT_FALSE(socket_.connected(kSlot));
   // The wait was made of polls of 10 ms, each followed by the events.
   EXPECT_GE(test_.pump.events, 10);
-}
 
-TEST_F(SocketLayerTest, AStopRequestEndsTheConnectAtTheNextPoll) {
-  testing::UnansweredPort host;
   socket_.SetPollLimitsForTesting(SocketLayer::PollLimits{});  // 20 s
+  test_.pump.events = 0;
   test_.pump.on_events = [&] { test_.program.state.Stop_Richiesto = true; };
   EXPECT_FALSE(socket_.Sock_Connect(kSlot, "127.0.0.1", host.port(), nullptr));
   EXPECT_EQ(1, test_.pump.events);
   EXPECT_FALSE(socket_.connected(kSlot));
-}
-
-TEST_F(SocketLayerTest, ALineThatFillsTheWholeBufferIsNoLine) {
-  ScriptedPeer& peer = Serve([](PeerConnection& c) {
-    c.Write(std::string(20000, 'x'));
-    c.SeesEnd();
-  });
-  Connect(peer);
-  std::string line;
-  EXPECT_EQ(SocketLayer::ReadEnd::kTooLong, socket_.ReadLine(kSlot, &line, true));
-  EXPECT_EQ("", line);
-  EXPECT_FALSE(socket_.Sock_ReadLine(kSlot, &line, true));  // the rest: no line end either
-  EXPECT_EQ("?", line);
-}
-
-TEST_F(SocketLayerTest, AnEventThatClosesTheSlotEndsTheRead) {
-  ScriptedPeer& peer = Serve([](PeerConnection& c) { c.SeesEnd(); });
-  Connect(peer);
-  SocketLayer::PollLimits limits;  // production limits: only the close can end this read
-  socket_.SetPollLimitsForTesting(limits);
-  platform::FakePump pump;
-  pump.on_events = [&] { socket_.Sock_Close(kSlot); };
-  test_.program.pump = &pump;
-  EXPECT_FALSE(socket_.Sock_Read(kSlot, 6, counter_));
-  EXPECT_EQ(1, pump.events);
-  test_.program.pump = &test_.pump;
 }
 
 TEST_F(SocketLayerTest, SendTranslatesAndPadsToExactlyNBytes) {
@@ -340,11 +305,7 @@ TEST_F(SocketLayerTest, SendingToAClosedPeerIsAnErrorNotASignal) {
 }
 
 TEST_F(SocketLayerTest, ReadLineTakesLinesFromTheBufferInOrder) {
-  ScriptedPeer& peer = Serve([](PeerConnection& c) {
-    c.Write("220-first\r\n220 second\r\n");
-    c.SeesEnd();
-  });
-  Connect(peer);
+  Answer("220-first\r\n220 second\r\n");
   std::string line;
   ASSERT_TRUE(socket_.Sock_ReadLine(kSlot, &line, true));
   EXPECT_EQ("220-first", line);
@@ -390,16 +351,6 @@ TEST_F(SocketLayerTest, ASecondStartDoesNotRereadTheTable) {
   EXPECT_EQ('A', layer.tables().HostToPc(0xC1));
 }
 
-TEST_F(SocketLayerTest, ADamagedTableStartsAnywayAndSaysWhy) {
-  platform::TempFolder dir("torvan-sock");
-  const std::string path = dir / "TnC_TBL1.Tbl";
-  ASSERT_TRUE(platform::WriteFileAtomic(path, std::string(kCharTableFileLength, '\0'), 0644).ok());
-  SocketLayer layer(test_.program);
-  EXPECT_TRUE(layer.Sock_Start(path));
-  EXPECT_EQ(path + ": la cifra \"0\" non corrisponde al byte host F0",
-            layer.table_status().message());
-}
-
 TEST_F(SocketLayerTest, AMissingTableStartsAnywayAndSaysWhy) {
   SocketLayer layer(test_.program);
   EXPECT_TRUE(layer.Sock_Start("/nonexistent/TnC_TBL1.Tbl"));
@@ -408,7 +359,7 @@ TEST_F(SocketLayerTest, AMissingTableStartsAnywayAndSaysWhy) {
   EXPECT_EQ(0, layer.tables().HostToPc(0xC1));
 }
 
-TEST_F(SocketLayerTest, ConnectFailuresLeaveTheAddressTextAlone) {
+TEST_F(SocketLayerTest, BadHostsPortsAndSlotsFailAndLeaveTheAddressTextAlone) {
   std::string address = "unchanged";
   EXPECT_FALSE(socket_.Sock_Connect(kSlot, "", 4200, &address));
   EXPECT_FALSE(socket_.Sock_Connect(kSlot, "no-such-host.invalid", 4200, &address));
@@ -421,9 +372,7 @@ TEST_F(SocketLayerTest, ConnectFailuresLeaveTheAddressTextAlone) {
   EXPECT_FALSE(socket_.Sock_Connect(kSlot, "127.0.0.1", port, &address));
   EXPECT_EQ("127.0.0.1:" + std::to_string(port), address);
   EXPECT_FALSE(socket_.connected(kSlot));
-}
-
-TEST_F(SocketLayerTest, SlotsOutsideZeroToTwoAndEmptySlotsNeverReadOrCrash) {
+  // Slots outside 0..2, and empty ones, never read or crash.
   std::string line;
   EXPECT_FALSE(socket_.Sock_Read(3, 6, counter_));
   EXPECT_FALSE(socket_.Sock_ReadLine(-1, &line, true));

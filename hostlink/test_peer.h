@@ -1,6 +1,7 @@
 // Test helper: a scripted TCP peer on 127.0.0.1 for the socket layer, exchange and FTP
 // tests. It listens on a free port, accepts one connection in its own thread and runs the
 // test's script on it. Every wait is bounded, so a broken test fails instead of hanging.
+// torvan-host's tests use the same connection class for their clients.
 #pragma once
 
 #include <arpa/inet.h>
@@ -22,10 +23,23 @@
 
 namespace torvan::hostlink::testing {
 
-// The accepted connection, as the script sees it.
+// The address of `port` on 127.0.0.1.
+inline sockaddr_in Loopback(int port = 0) {
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  a.sin_port = htons(uint16_t(port));
+  return a;
+}
+
+// A connection (the accepted one, as the script sees it, or a test's client). It owns
+// its descriptor.
 class PeerConnection {
  public:
-  explicit PeerConnection(int fd) : fd_(fd) {}
+  explicit PeerConnection(int fd = -1) : fd_(fd) {}
+  ~PeerConnection() { Close(); }
+  PeerConnection(const PeerConnection&) = delete;
+  PeerConnection& operator=(const PeerConnection&) = delete;
 
   // Reads exactly n bytes within `timeout`; false when they do not come.
   bool Read(size_t n, std::string* out,
@@ -63,19 +77,35 @@ class PeerConnection {
     }
     return false;
   }
-  void Write(std::string_view bytes) {
+  // The bytes of one recv (one segment, or what has come so far); "" when none came.
+  std::string ReadSome(std::chrono::milliseconds timeout = std::chrono::milliseconds(5000)) {
+    if (!WaitReadable(std::chrono::steady_clock::now() + timeout)) return "";
+    char buf[65536];
+    const ssize_t r = ::recv(fd_, buf, sizeof buf, 0);
+    return r > 0 ? std::string(buf, size_t(r)) : "";
+  }
+  // False when not every byte could be sent.
+  bool Write(std::string_view bytes) {
     size_t sent = 0;
     while (sent < bytes.size()) {
       const ssize_t r = ::send(fd_, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
-      if (r <= 0) return;
+      if (r <= 0) return false;
       sent += size_t(r);
     }
+    return true;
   }
   void Close() {
     if (fd_ >= 0) ::close(fd_);
     fd_ = -1;
   }
   int fd() const { return fd_; }
+
+ protected:
+  // Takes `fd` in place of the connection held.
+  void Adopt(int fd) {
+    Close();
+    fd_ = fd;
+  }
 
  private:
   bool WaitReadable(std::chrono::steady_clock::time_point deadline) {
@@ -94,10 +124,7 @@ class ScriptedPeer {
 
   explicit ScriptedPeer(Script script) {
     listen_fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    a.sin_port = 0;
+    sockaddr_in a = Loopback();
     ::bind(listen_fd_, reinterpret_cast<sockaddr*>(&a), sizeof a);
     ::listen(listen_fd_, 4);
     socklen_t size = sizeof a;
@@ -110,7 +137,6 @@ class ScriptedPeer {
       if (fd < 0) return;
       PeerConnection connection(fd);
       script(connection);
-      connection.Close();
     });
   }
   ~ScriptedPeer() {
@@ -135,9 +161,7 @@ class ScriptedPeer {
 // A port on 127.0.0.1 where nothing listens (bound, then closed at once).
 inline int ClosedPort() {
   const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  sockaddr_in a = Loopback();
   ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
   socklen_t size = sizeof a;
   ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &size);
@@ -152,9 +176,7 @@ class UnansweredPort {
  public:
   UnansweredPort() {
     listen_fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    sockaddr_in a = Loopback();
     ::bind(listen_fd_, reinterpret_cast<sockaddr*>(&a), sizeof a);
     ::listen(listen_fd_, 0);
     socklen_t size = sizeof a;

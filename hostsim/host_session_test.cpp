@@ -39,6 +39,17 @@ class HostSessionTest : public ::testing::Test {
     return replies.empty() ? "" : replies[0];
   }
 
+  // The replies of a whole list: "S" and then "N" until the refusal that ends it.
+  std::vector<std::string> List(HostSession& session, char code, const std::string& request = "") {
+    std::vector<std::string> replies;
+    for (std::string flag = "S"; replies.size() < 100; flag = "N") {
+      std::string reply = Exchange(session, code, flag + request);
+      if (reply == Header('1', 0)) break;
+      replies.push_back(reply);
+    }
+    return replies;
+  }
+
   HostFile* File(const std::string& name) { return store_->data().FindFile(name); }
 
   testing::SampleHost sample_;
@@ -49,45 +60,34 @@ class HostSessionTest : public ::testing::Test {
   HostContext context_;
 };
 
-TEST_F(HostSessionTest, GreetingIsOutcomeZeroAndZonedZeros) {
+TEST_F(HostSessionTest, GreetingAndTimeRepliesWithStopRestartAndClock) {
   EXPECT_EQ(Bytes({0xF0, 0xF0, 0xF0, 0xF0, 0xF0, 0xF0}), HostSession::Greeting(Tables()));
-}
-
-TEST_F(HostSessionTest, TimeRequestServesStopRestartAndClock) {
   HostSession session(&context_);
   // No schedule set: stop tomorrow at the same time, restart an hour later.
   EXPECT_EQ(Header('0', 45) + Host("20261206140509"
                                    "20261206150509"
                                    "20261205140509042"),
             Exchange(session, 'P', "20261205140509000000"));
-
   Schedule schedule{"20261205220000", "20261206063000", false};
   ASSERT_TRUE(store_->SetSchedule(schedule).ok());
   EXPECT_EQ(Header('0', 45) + Host("20261205220000"
                                    "20261206063000"
                                    "20261205140509042"),
             Exchange(session, 'P', "20261205140509000000"));
-}
-
-TEST_F(HostSessionTest, RestartWaitAnswersStoppingFlagAtPositionOne) {
-  HostSession session(&context_);
-  Schedule schedule{"20261205220000", "", false};
-  ASSERT_TRUE(store_->SetSchedule(schedule).ok());
+  // The restart wait: the stopping flag at position 1, no restart given: an hour later.
+  ASSERT_TRUE(store_->SetSchedule({"20261205220000", "", false}).ok());
   EXPECT_EQ(
       Header('0', 45) + Host("N" + std::string(13, ' ') + "20261205230000" + "20261205140509042"),
       Exchange(session, 'T', "20261205140509000000"));
-  schedule.stopping = true;
-  ASSERT_TRUE(store_->SetSchedule(schedule).ok());
-  std::string reply = Exchange(session, 'T', "20261205140509000000");
-  EXPECT_EQ(Host("S"), reply.substr(6, 1));
 }
 
 TEST_F(HostSessionTest, DatabaseListServesOneEntryPerRequestThenEnds) {
   HostSession session(&context_);
-  std::string first = Exchange(session, '3', "S");
-  ASSERT_EQ(6u + 197u, first.size());
-  EXPECT_EQ(Header('0', 197), first.substr(0, 6));
-  const std::string data = Tables().ToPc(first.substr(6));
+  const std::vector<std::string> list = List(session, '3');
+  ASSERT_EQ(2u, list.size());
+  EXPECT_EQ(Header('0', 197), list[0].substr(0, 6));
+  ASSERT_EQ(6u + 197u, list[0].size());
+  const std::string data = Tables().ToPc(list[0].substr(6));
   EXPECT_EQ(" ", data.substr(0, 1));
   EXPECT_EQ("GESTIONALE          ", data.substr(1, 20));    // 2, name
   EXPECT_EQ("SQLSRV01            ", data.substr(71, 20));   // 72, server
@@ -95,25 +95,21 @@ TEST_F(HostSessionTest, DatabaseListServesOneEntryPerRequestThenEnds) {
   EXPECT_EQ("torvan              ", data.substr(107, 20));  // 108, user
   EXPECT_EQ("Segreta1            ", data.substr(127, 20));  // 128, password
   EXPECT_EQ(std::string(50, ' '), data.substr(147, 50));    // 148, folder
-
-  std::string second = Tables().ToPc(Exchange(session, '3', "N").substr(6));
+  const std::string second = Tables().ToPc(list[1].substr(6));
   EXPECT_EQ("ARCHIVIO            ", second.substr(1, 20));
   EXPECT_EQ("immagini/", second.substr(147, 9));
-  EXPECT_EQ(Header('1', 0), Exchange(session, '3', "N"));
-  // "S" starts the list again.
-  EXPECT_EQ(first, Exchange(session, '3', "S"));
+  EXPECT_EQ(list, List(session, '3'));  // "S" starts the list again
 }
 
 TEST_F(HostSessionTest, FileListEntriesCarryFlagsAndDatabase) {
   HostSession session(&context_);
+  const std::vector<std::string> list = List(session, '1');
+  ASSERT_EQ(5u, list.size());
   std::vector<std::string> entries;
-  for (std::string flag = "S";; flag = "N") {
-    std::string reply = Exchange(session, '1', flag);
-    if (reply == Header('1', 0)) break;
+  for (const std::string& reply : list) {
     ASSERT_EQ(Header('0', 134), reply.substr(0, 6));
     entries.push_back(Tables().ToPc(reply.substr(6)));
   }
-  ASSERT_EQ(5u, entries.size());
   const std::string& contatti = entries[3];
   EXPECT_EQ(" DATI      CONTATTI  ", contatti.substr(0, 21));
   EXPECT_EQ("Contatti commerciali (anche da SQL)", Trim(contatti.substr(21, 50)));
@@ -122,20 +118,15 @@ TEST_F(HostSessionTest, FileListEntriesCarryFlagsAndDatabase) {
   EXPECT_EQ("GESTIONALE          ", contatti.substr(94, 20));
   EXPECT_EQ("DATI      FLTART    ", entries[1].substr(114, 20));
   EXPECT_EQ("TNP_ARC_0F", entries[4].substr(11, 10));
+  EXPECT_EQ(list, List(session, '1'));  // "S" starts the list again
 }
 
 TEST_F(HostSessionTest, FieldListPacksTheNumbers) {
   HostSession session(&context_);
-  const std::string request = "DATI      CONTATTI  ";
-  std::vector<std::string> entries;
-  for (std::string flag = "S";; flag = "N") {
-    std::string reply = Exchange(session, '2', flag + request);
-    if (reply == Header('1', 0)) break;
-    ASSERT_EQ(Header('0', 95), reply.substr(0, 6));
-    entries.push_back(reply.substr(6));
-  }
+  const std::vector<std::string> entries = List(session, '2', "DATI      CONTATTI  ");
   ASSERT_EQ(11u, entries.size());
-  const std::string& valore = entries[6];  // VALORE: P 17,3 at 121, 9 bytes
+  const std::string valore = entries[6].substr(6);  // VALORE: P 17,3 at 121, 9 bytes
+  EXPECT_EQ(Header('0', 95), entries[6].substr(0, 6));
   EXPECT_EQ(Host(" DATI      CONTATTI  VALORE    "), valore.substr(0, 31));
   EXPECT_EQ(Host("P"), valore.substr(81, 1));
   EXPECT_EQ(Bytes({0x00, 0x01, 0x7F}), valore.substr(82, 3));  // digits 17
@@ -144,14 +135,12 @@ TEST_F(HostSessionTest, FieldListPacksTheNumbers) {
   EXPECT_EQ(Bytes({0x00, 0x00, 0x9F}), valore.substr(91, 3));  // bytes 9
   EXPECT_EQ(Host(" "), valore.substr(94, 1));
   // The index field comes out of the table as "§_T_IDX___": host 0x7C first.
-  EXPECT_EQ('\x7C', entries[7][21]);
-  EXPECT_EQ("\xA7_T_IDX___", Tables().ToPc(entries[7].substr(21, 10)));
+  EXPECT_EQ('\x7C', entries[7][6 + 21]);
+  EXPECT_EQ("\xA7_T_IDX___", Tables().ToPc(entries[7].substr(6 + 21, 10)));
 
   // Excluded fields are listed, marked "S".
   std::string costo;
-  for (std::string flag = "S";; flag = "N") {
-    std::string reply = Exchange(session, '2', flag + "DATI      ARTICOLI  ");
-    if (reply == Header('1', 0)) break;
+  for (const std::string& reply : List(session, '2', "DATI      ARTICOLI  ")) {
     if (Tables().ToPc(reply.substr(6 + 21, 10)) == "COSTO     ") costo = reply.substr(6);
   }
   ASSERT_FALSE(costo.empty());
@@ -185,14 +174,17 @@ TEST_F(HostSessionTest, ChangeRecordLayout) {
   EXPECT_EQ(after, d.substr(58 + size_t(clienti->record_length)));
 }
 
+// A delete carries the deleted record in both images; a clear, none.
 TEST_F(HostSessionTest, NextRequestAcknowledgesAndReconnectRedelivers) {
   HostFile* ordini = File("DATI/ORDINI");
+  const std::string record = ordini->records.at(3);
   ASSERT_TRUE(store_->Delete(ordini, 3, true).ok());
   ASSERT_TRUE(store_->Clear(ordini, true).ok());
 
   HostSession first(&context_);
   std::string delete_change = Exchange(first, 'S', "");
   EXPECT_EQ(Host("2"), delete_change.substr(6 + 54, 1));
+  EXPECT_EQ(record + record, delete_change.substr(6 + 58));
   EXPECT_EQ(2u, store_->QueueSize());  // delivered, not yet acknowledged
 
   // The connection drops: the same change comes again on the next one.
@@ -205,15 +197,6 @@ TEST_F(HostSessionTest, NextRequestAcknowledgesAndReconnectRedelivers) {
   EXPECT_EQ(Header('1', 0), Exchange(second, 'S', ""));
   EXPECT_EQ(0u, store_->QueueSize());
   EXPECT_EQ(Header('1', 0), Exchange(second, 'S', ""));
-}
-
-TEST_F(HostSessionTest, DeleteCarriesTheDeletedRecordInBothImages) {
-  HostFile* contatti = File("DATI/CONTATTI");
-  std::string record = contatti->records.at(1);
-  ASSERT_TRUE(store_->Delete(contatti, 1, true).ok());
-  HostSession session(&context_);
-  std::string d = Exchange(session, 'S', "").substr(6);
-  EXPECT_EQ(record + record, d.substr(58));
 }
 
 TEST_F(HostSessionTest, ImageChunksAreRawAndAtMost8192Bytes) {
@@ -262,15 +245,6 @@ TEST_F(HostSessionTest, StatementReplyCarriesTheStatus) {
   EXPECT_EQ(Header('0', 1) + Host("#"),
             Exchange(session, 'R', " DELETE FROM DATI/CONTATTI a WHERE RRN(a)=1"));
   EXPECT_EQ(1u, File("DATI/CONTATTI")->records.count(1));
-}
-
-TEST_F(HostSessionTest, RefusalFaultsAnswerOutcomeOneWithoutData) {
-  ASSERT_TRUE(faults_.Command({"refuse", "P", "2"}).ok());
-  HostSession session(&context_);
-  EXPECT_EQ(Header('1', 0), Exchange(session, 'P', "20261205140509000000"));
-  EXPECT_EQ(Header('1', 0), Exchange(session, 'P', "20261205140509000000"));
-  EXPECT_EQ(Header('0', 45), Exchange(session, 'P', "20261205140509000000").substr(0, 6));
-  EXPECT_NE(std::string::npos, faults_.Report().find("refuse P\t0\tapplied 2\n"));
 }
 
 TEST_F(HostSessionTest, FramesSplitAcrossReadsAndSeveralInOneRead) {

@@ -1,13 +1,24 @@
-// The torvan-host program itself: its help, the control command's exit statuses, and a
-// server run as a child process that stops cleanly on SIGTERM.
+// The torvan-host program itself, run as a child process: its help, the control command
+// line and its exit statuses, a stop on SIGTERM or "shutdown" that writes the data folder,
+// and a flood of connections beyond its descriptors that never ends: it refuses what it
+// cannot take without spinning or flooding its log, still answers its control commands,
+// and serves again once descriptors free up.
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
 #include <signal.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <sstream>
 #include <thread>
 
 #include "hostsim/test_support.h"
@@ -15,6 +26,9 @@
 
 namespace torvan::hostsim {
 namespace {
+
+using namespace std::chrono_literals;
+using namespace testing;
 
 struct Output {
   int exit_code = -1;
@@ -34,66 +48,226 @@ Output RunHost(const std::string& args) {
 }
 
 // The help, whose words are its own: given, and naming the two modes.
-TEST(TorvanHostProgramTest, HelpIsGiven) {
+TEST(TorvanHostProgramTest, HelpAndAControlCommandWithoutAServer) {
   Output help = RunHost("--help");
   EXPECT_EQ(0, help.exit_code);
   EXPECT_NE(std::string::npos, help.text.find("serve")) << help.text;
   EXPECT_NE(std::string::npos, help.text.find("ctl")) << help.text;
-}
-
-TEST(TorvanHostProgramTest, ControlWithoutAServerFailsWithStatusOne) {
   testing::TempDir dir;
   Output out = RunHost("ctl --data " + dir.path() + " queue");
   EXPECT_EQ(1, out.exit_code);
   EXPECT_NE(std::string::npos, out.text.find("no torvan-host is serving")) << out.text;
 }
 
-TEST(TorvanHostProgramTest, ServeControlAndStopOnSigterm) {
-  testing::SampleHost sample;
-  const std::string log = sample.path() + "/serve.log";
-  pid_t pid = ::fork();
-  ASSERT_NE(-1, pid);
-  if (pid == 0) {
-    std::freopen(log.c_str(), "w", stdout);
-    std::freopen(log.c_str(), "a", stderr);
-    ::execl(TORVAN_HOST_EXE, TORVAN_HOST_EXE, "serve", "--data", sample.path().c_str(),
-            "--ftp-port", "0", "--port", "0", static_cast<char*>(nullptr));
-    ::_exit(127);
-  }
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-  while (!platform::FileExists(sample.path() + "/ports.txt") &&
-         std::chrono::steady_clock::now() < deadline) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  ASSERT_TRUE(platform::FileExists(sample.path() + "/ports.txt"));
+constexpr char kRefusing[] = "connections are refused until descriptors free up";
+constexpr char kAcceptingAgain[] = "accepting connections again";
 
-  Output inserted = RunHost("ctl --data " + sample.path() +
-                            " insert DATI/CLIENTI CODCLI=C00077 'RAGSOC=Caffè dell'\\''Angolo'");
+// torvan-host serving `dir` in a child process allowed `descriptors` open files, its
+// standard output and error in serve.log; killed at the end unless it has ended.
+class ChildHost {
+ public:
+  ChildHost(const std::string& dir, rlim_t descriptors) : dir_(dir), log_(dir + "/serve.log") {
+    pid_ = ::fork();
+    if (pid_ == 0) {
+      rlimit limit{descriptors, descriptors};
+      ::setrlimit(RLIMIT_NOFILE, &limit);
+      std::freopen(log_.c_str(), "w", stdout);
+      std::freopen(log_.c_str(), "a", stderr);
+      ::execl(TORVAN_HOST_EXE, TORVAN_HOST_EXE, "serve", "--data", dir.c_str(), "--ftp-port", "0",
+              "--port", "0", static_cast<char*>(nullptr));
+      ::_exit(127);
+    }
+    std::string ports;
+    Eventually([&] { return platform::ReadFile(dir + "/ports.txt", &ports).ok(); });
+    std::istringstream in(ports);
+    for (std::string key; in >> key;) in >> (key == "host" ? port_ : ftp_port_);
+  }
+  ~ChildHost() {
+    if (pid_ > 0) {
+      ::kill(pid_, SIGKILL);
+      ::waitpid(pid_, nullptr, 0);
+    }
+  }
+
+  int port() const { return port_; }
+  pid_t pid() const { return pid_; }
+
+  std::string Log() const {
+    std::string text;
+    (void)platform::ReadFile(log_, &text);
+    return text;
+  }
+
+  // Processor time used so far, in clock ticks.
+  long CpuTicks() const {
+    std::string stat;
+    if (!platform::ReadFile("/proc/" + std::to_string(pid_) + "/stat", &stat).ok()) return -1;
+    std::istringstream fields(stat.substr(stat.rfind(')') + 2));
+    std::string skip;
+    for (int i = 0; i < 11; ++i) fields >> skip;  // state .. cmajflt
+    long user = 0, system = 0;
+    fields >> user >> system;
+    return user + system;
+  }
+
+  // True when the process ended with exit status 0 within `limit`.
+  bool ExitedCleanly(std::chrono::milliseconds limit) {
+    int status = 0;
+    bool ended = Eventually([&] { return ::waitpid(pid_, &status, WNOHANG) == pid_; }, limit);
+    if (!ended) return false;
+    pid_ = -1;
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+  }
+
+ private:
+  std::string dir_, log_;
+  pid_t pid_ = -1;
+  int port_ = -1, ftp_port_ = -1;
+};
+
+// Clients that connect again as soon as they are refused, about a hundred at a time;
+// those the server takes are kept open, so its descriptors stay used up.
+class Flood {
+ public:
+  explicit Flood(int port) : port_(port) {
+    thread_ = std::thread([this] { Run(); });
+  }
+  ~Flood() { Stop(); }
+  void Stop() {
+    stop_ = true;
+    if (thread_.joinable()) thread_.join();
+  }
+  int refused() const { return refused_; }
+
+ private:
+  void Run() {
+    std::vector<int> trying, kept;
+    while (!stop_) {
+      while (trying.size() < 100) {
+        int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+        const sockaddr_in addr = hostlink::testing::Loopback(port_);
+        ::connect(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof addr);
+        trying.push_back(fd);
+      }
+      std::vector<pollfd> polls;
+      for (int fd : trying) polls.push_back({fd, POLLIN, 0});
+      ::poll(polls.data(), polls.size(), 20);
+      std::vector<int> still;
+      for (const pollfd& p : polls) {
+        if (p.revents == 0) {
+          still.push_back(p.fd);
+          continue;
+        }
+        char greeting[16];
+        ssize_t n = ::recv(p.fd, greeting, sizeof greeting, 0);
+        if (n > 0) {
+          kept.push_back(p.fd);
+        } else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+          still.push_back(p.fd);
+        } else {
+          ::close(p.fd);
+          ++refused_;
+        }
+      }
+      trying.swap(still);
+    }
+    for (int fd : trying) ::close(fd);
+    for (int fd : kept) ::close(fd);
+  }
+
+  const int port_;
+  std::atomic<bool> stop_{false};
+  std::atomic<int> refused_{0};
+  std::thread thread_;
+};
+
+// A server short of descriptors may answer its control socket slowly.
+CtlResult Control(const std::string& dir, const std::vector<std::string>& args) {
+  return Ctl(dir, args, 10000);
+}
+
+// Under a flood the operator still gets answers, and the server rests instead of spinning
+// (well under half of one processor over a second), with one log line for the episode.
+void ExpectRefusingAtRest(const ChildHost& host, const std::string& dir) {
+  CtlResult status = Control(dir, {"status"});
+  EXPECT_EQ(0, status.exit_code);
+  EXPECT_EQ(std::string::npos, status.text.find("refused 0\n")) << status.text;
+  const long before = host.CpuTicks();
+  std::this_thread::sleep_for(1s);
+  EXPECT_LT(host.CpuTicks() - before, ::sysconf(_SC_CLK_TCK) / 2);
+  EXPECT_EQ(1u, Count(host.Log(), kRefusing)) << host.Log();
+}
+
+TEST(DescriptorLimitTest, FloodThenServedAgainAndShutdownDuringAFlood) {
+  testing::SampleHost sample;
+  ChildHost host(sample.path(), 32);
+  ASSERT_GT(host.port(), 0);
+  {
+    Flood flood(host.port());
+    ASSERT_TRUE(Eventually([&] { return host.Log().find(kRefusing) != std::string::npos; }));
+    ASSERT_TRUE(Eventually([&] { return flood.refused() > 0; }));
+    EXPECT_EQ(0, Control(sample.path(), {"insert", "DATI/CLIENTI", "CODCLI=C00200"}).exit_code);
+    ExpectRefusingAtRest(host, sample.path());
+  }
+
+  // The flood is gone and so are its connections: a client like Torvan is served.
+  RawClient link;
+  ASSERT_TRUE(
+      Eventually([&] { return link.Connect(host.port()) && link.Read(6) == Header('0', 0); }));
+  ASSERT_TRUE(link.Send(Request('S', "")));
+  EXPECT_EQ(Tables().ToHost("0"), link.ReadReply().substr(0, 1));
+  // (Connections the flood left waiting may have made short episodes of their own.)
+  EXPECT_LE(1u, Count(host.Log(), kAcceptingAgain));
+  link.Close();
+
+  {
+    const size_t episodes = Count(host.Log(), kRefusing);
+    Flood flood(host.port());
+    ASSERT_TRUE(Eventually([&] { return Count(host.Log(), kRefusing) > episodes; }));
+    EXPECT_EQ("shutting down\n", Control(sample.path(), {"shutdown"}).text);
+    EXPECT_TRUE(host.ExitedCleanly(10s)) << host.Log();
+  }
+  std::string records;
+  ASSERT_TRUE(platform::ReadFile(sample.path() + "/records/DATI.CLIENTI.txt", &records).ok());
+  EXPECT_NE(std::string::npos, records.find("\tCODCLI=C00200\t"));
+  EXPECT_FALSE(platform::FileExists(sample.path() + "/ports.txt"));
+}
+
+// The control command line first; then the limit drops below what the server set aside
+// at its start (as when the system's table is full): accept fails outright, and the
+// reserve descriptor does the refusing. SIGTERM stops it cleanly, its files written.
+TEST(DescriptorLimitTest, ControlLineThenOutOfDescriptorsOutrightThenSigterm) {
+  testing::SampleHost sample;
+  ChildHost host(sample.path(), 256);
+  ASSERT_GT(host.port(), 0);
+  const std::string ctl = "ctl --data " + sample.path();
+  Output inserted =
+      RunHost(ctl + " insert DATI/CLIENTI CODCLI=C00077 'RAGSOC=Caffè dell'\\''Angolo'");
   EXPECT_EQ(0, inserted.exit_code) << inserted.text;
   EXPECT_EQ("inserted DATI/CLIENTI RRN 6\n", inserted.text);
-  Output bad = RunHost("ctl --data " + sample.path() + " update DATI/CLIENTI 6 PROV=XYZ");
+  Output bad = RunHost(ctl + " update DATI/CLIENTI 6 PROV=XYZ");
   EXPECT_EQ(2, bad.exit_code);
   EXPECT_NE(std::string::npos, bad.text.find("PROV")) << bad.text;
-  EXPECT_EQ("1\n", RunHost("ctl --data " + sample.path() + " queue").text);
+  EXPECT_EQ("1\n", RunHost(ctl + " queue").text);
 
-  ASSERT_EQ(0, ::kill(pid, SIGTERM));
-  int status = 0;
-  pid_t done = 0;
-  while ((done = ::waitpid(pid, &status, WNOHANG)) == 0 &&
-         std::chrono::steady_clock::now() < deadline + std::chrono::seconds(5)) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  if (done == 0) ::kill(pid, SIGKILL);
-  ASSERT_EQ(pid, done);
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  const rlimit lower{24, 256};
+  ASSERT_EQ(0, ::prlimit(host.pid(), RLIMIT_NOFILE, &lower, nullptr));
+  Flood flood(host.port());
+  ASSERT_TRUE(Eventually([&] {
+    return host.Log().find("accept: Too many open files: " + std::string(kRefusing)) !=
+           std::string::npos;
+  })) << host.Log();
+  ASSERT_TRUE(Eventually([&] { return flood.refused() > 0; }));
+  ExpectRefusingAtRest(host, sample.path());
 
-  std::string records, serve_log;
-  ASSERT_TRUE(platform::ReadFile(sample.path() + "/records/DATI.CLIENTI.txt", &records).ok());
-  EXPECT_NE(std::string::npos, records.find("6\tCODCLI=C00077\tRAGSOC=Caffè dell'Angolo\t"));
-  ASSERT_TRUE(platform::ReadFile(log, &serve_log).ok());
-  EXPECT_NE(std::string::npos, serve_log.find("torvan-host: ftp 127.0.0.1:")) << serve_log;
+  ASSERT_EQ(0, ::kill(host.pid(), SIGTERM));
+  EXPECT_TRUE(host.ExitedCleanly(10s)) << host.Log();
   EXPECT_FALSE(platform::FileExists(sample.path() + "/ports.txt"));
   EXPECT_FALSE(platform::FileExists(sample.path() + "/ctl.sock"));
+  std::string records;
+  ASSERT_TRUE(platform::ReadFile(sample.path() + "/records/DATI.CLIENTI.txt", &records).ok());
+  EXPECT_NE(std::string::npos, records.find("6\tCODCLI=C00077\tRAGSOC=Caffè dell'Angolo\t"));
+  EXPECT_NE(std::string::npos, host.Log().find("torvan-host: ftp 127.0.0.1:")) << host.Log();
 }
 
 }  // namespace

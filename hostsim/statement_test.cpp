@@ -12,72 +12,52 @@ namespace {
 
 using testing::Tables;
 
-// The statements exactly as Torvan builds them for the file CLIENTI of library DATI.
-TEST(ParseStatementTest, TorvansThreeForms) {
-  Statement s;
-  ASSERT_TRUE(ParseStatement("INSERT INTO DATI/CLIENTI (CODICE,IMPORTO,\xA7_T_IDX___) "
-                             "VALUES('A''1', 12, 57)",
-                             &s)
-                  .ok());
-  EXPECT_EQ(Statement::Kind::kInsert, s.kind);
-  EXPECT_EQ("DATI", s.library);
-  EXPECT_EQ("CLIENTI", s.file);
-  ASSERT_EQ(3u, s.values.size());
-  EXPECT_EQ("CODICE", s.values[0].first);
-  EXPECT_TRUE(s.values[0].second.quoted);
-  EXPECT_EQ("A'1", s.values[0].second.text);
-  EXPECT_EQ("IMPORTO", s.values[1].first);
-  EXPECT_FALSE(s.values[1].second.quoted);
-  EXPECT_EQ("12", s.values[1].second.text);
-  EXPECT_EQ("\xA7_T_IDX___", s.values[2].first);
-  EXPECT_EQ("57", s.values[2].second.text);
-
-  ASSERT_TRUE(ParseStatement(" UPDATE DATI/CLIENTI a SET CODICE='A''1', IMPORTO=12, "
-                             "\xA7_T_IDX___=57 WHERE \xA7_T_IDX___=57",
-                             &s)
-                  .ok());
-  EXPECT_EQ(Statement::Kind::kUpdate, s.kind);
-  ASSERT_EQ(3u, s.values.size());
-  EXPECT_FALSE(s.where_rrn);
-  EXPECT_EQ("\xA7_T_IDX___", s.where_field);
-  EXPECT_EQ("57", s.where_value.text);
-
-  ASSERT_TRUE(ParseStatement(" UPDATE DATI/CLIENTI a SET CODICE='x' WHERE RRN(a)=15", &s).ok());
-  EXPECT_TRUE(s.where_rrn);
-  EXPECT_EQ(15, s.rrn);
-
-  ASSERT_TRUE(ParseStatement(" DELETE FROM DATI/CLIENTI a WHERE RRN(a)=1234", &s).ok());
-  EXPECT_EQ(Statement::Kind::kDelete, s.kind);
-  EXPECT_TRUE(s.where_rrn);
-  EXPECT_EQ(1234, s.rrn);
-  EXPECT_TRUE(s.values.empty());
+// A parsed statement in one line: kind, LIB/FILE, each value (quoted ones in [ ]) and
+// the condition.
+std::string Describe(const Statement& s) {
+  const char* kinds[] = {"INSERT", "UPDATE", "DELETE"};
+  std::string d = std::string(kinds[int(s.kind)]) + " " + s.library + "/" + s.file;
+  auto value = [](const StatementValue& v) { return v.quoted ? "[" + v.text + "]" : v.text; };
+  for (const auto& [name, v] : s.values) d += " " + name + "=" + value(v);
+  if (s.where_rrn) d += " WHERE RRN=" + std::to_string(s.rrn);
+  if (!s.where_field.empty()) d += " WHERE " + s.where_field + "=" + value(s.where_value);
+  return d;
 }
 
-TEST(ParseStatementTest, ValuesAndSpacing) {
+TEST(ParseStatementTest, TorvansThreeFormsValuesAndSpacing) {
   struct Case {
     const char* what;
     const char* text;
-    const char* value;  // the first value's text
-    bool quoted;
+    const char* parsed;
   } cases[] = {
-      {"empty text", "INSERT INTO L/F (A) VALUES('')", "", true},
-      {"only a quote", "INSERT INTO L/F (A) VALUES('''')", "'", true},
-      {"text with separators inside", "INSERT INTO L/F (A) VALUES('a, b) = c')", "a, b) = c", true},
-      {"trailing blanks kept", "INSERT INTO L/F (A) VALUES('ab  ')", "ab  ", true},
-      {"negative decimal", "INSERT INTO L/F (A) VALUES(-0001234.50)", "-0001234.50", false},
-      {"plus sign", "INSERT INTO L/F (A) VALUES(+7)", "+7", false},
-      {"lower-case keywords", "insert into dati/f (a) values(1)", "1", false},
-      {"blanks everywhere", "  INSERT  INTO  L / F ( A )  VALUES (  3  )  ", "3", false},
-      {"accented text", "INSERT INTO L/F (A) VALUES('Nicol\xF2')", "Nicol\xF2", true},
+      // The statements exactly as Torvan builds them for the file CLIENTI of library DATI.
+      {"insert", "INSERT INTO DATI/CLIENTI (CODICE,IMPORTO,\xA7_T_IDX___) VALUES('A''1', 12, 57)",
+       "INSERT DATI/CLIENTI CODICE=[A'1] IMPORTO=12 \xA7_T_IDX___=57"},
+      {"update by index",
+       " UPDATE DATI/CLIENTI a SET CODICE='A''1', IMPORTO=12, \xA7_T_IDX___=57 WHERE "
+       "\xA7_T_IDX___=57",
+       "UPDATE DATI/CLIENTI CODICE=[A'1] IMPORTO=12 \xA7_T_IDX___=57 WHERE \xA7_T_IDX___=57"},
+      {"update by RRN", " UPDATE DATI/CLIENTI a SET CODICE='x' WHERE RRN(a)=15",
+       "UPDATE DATI/CLIENTI CODICE=[x] WHERE RRN=15"},
+      {"delete by RRN", " DELETE FROM DATI/CLIENTI a WHERE RRN(a)=1234",
+       "DELETE DATI/CLIENTI WHERE RRN=1234"},
+      {"empty text", "INSERT INTO L/F (A) VALUES('')", "INSERT L/F A=[]"},
+      {"only a quote", "INSERT INTO L/F (A) VALUES('''')", "INSERT L/F A=[']"},
+      {"text with separators inside", "INSERT INTO L/F (A) VALUES('a, b) = c')",
+       "INSERT L/F A=[a, b) = c]"},
+      {"trailing blanks kept", "INSERT INTO L/F (A) VALUES('ab  ')", "INSERT L/F A=[ab  ]"},
+      {"negative decimal", "INSERT INTO L/F (A) VALUES(-0001234.50)", "INSERT L/F A=-0001234.50"},
+      {"plus sign", "INSERT INTO L/F (A) VALUES(+7)", "INSERT L/F A=+7"},
+      {"lower-case keywords", "insert into dati/f (a) values(1)", "INSERT DATI/F A=1"},
+      {"blanks everywhere", "  INSERT  INTO  L / F ( A )  VALUES (  3  )  ", "INSERT L/F A=3"},
+      {"accented text", "INSERT INTO L/F (A) VALUES('Nicol\xF2')", "INSERT L/F A=[Nicol\xF2]"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     Statement s;
     Status st = ParseStatement(c.text, &s);
     ASSERT_TRUE(st.ok()) << st.message();
-    ASSERT_EQ(1u, s.values.size());
-    EXPECT_EQ(c.value, s.values[0].second.text);
-    EXPECT_EQ(c.quoted, s.values[0].second.quoted);
+    EXPECT_EQ(c.parsed, Describe(s));
   }
 }
 
@@ -90,6 +70,7 @@ TEST(ParseStatementTest, RefusesWhatTorvanNeverSends) {
       "INSERT INTO DATI/CLIENTI (A) VALUES(1, 2)",     // more values
       "INSERT INTO DATI/CLIENTI (A) VALUES('open",     // unclosed quote
       "INSERT INTO DATI/CLIENTI (A) VALUES(12x)",      // not a number
+      " UPDATE DATI/CLIENTI a SET A=1WHERE RRN(a)=1",  // a number run into the next word
       "INSERT INTO DATI/CLIENTI (A) VALUES(,)",        // empty value
       "INSERT INTO DATI/CLIENTI (A) VALUES(1) extra",  // trailing text
       " UPDATE DATI/CLIENTI a SET A=1",                // no WHERE: every record

@@ -3,11 +3,11 @@
 #pragma once
 
 #include <netinet/in.h>
-#include <poll.h>
 #include <sys/socket.h>
-#include <unistd.h>
+#include <sys/un.h>
 
 #include <chrono>
+#include <cstring>
 #include <filesystem>
 #include <string>
 #include <thread>
@@ -17,7 +17,9 @@
 
 #include "hostlink/char_table.h"
 #include "hostlink/frame.h"
+#include "hostlink/test_peer.h"
 #include "hostsim/ctl_client.h"
+#include "hostsim/data_folder.h"
 #include "hostsim/server.h"
 #include "platform/temp_folder.h"
 
@@ -83,7 +85,6 @@ class RunningServer {
     std::string notes;
     Status s = server_->Start(&notes);
     EXPECT_TRUE(s.ok()) << s.message();
-    notes_ = notes;
     if (!s.ok()) return;
     thread_ = std::thread([this] { run_status_ = server_->Run(); });
   }
@@ -102,55 +103,40 @@ class RunningServer {
     auto ports = server_->host_ports();
     return ports.empty() ? -1 : ports.front();
   }
-  const std::string& notes() const { return notes_; }
   const Status& run_status() const { return run_status_; }
 
  private:
   std::unique_ptr<Server> server_;
   std::thread thread_;
-  std::string notes_;
   Status run_status_;
 };
 
-// A blocking TCP client on 127.0.0.1 whose reads give up after a bounded wait.
-class RawClient {
+// A client of torvan-host (TCP on 127.0.0.1, or its control socket) whose reads give up
+// after a bounded wait; what came before the peer closed or the time passed is returned.
+class RawClient : public hostlink::testing::PeerConnection {
  public:
-  RawClient() = default;
-  ~RawClient() { Close(); }
-
   bool Connect(int port) {
-    Close();
-    fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_port = htons(uint16_t(port));
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    return ::connect(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
+    Adopt(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    const sockaddr_in addr = hostlink::testing::Loopback(port);
+    return ::connect(fd(), reinterpret_cast<const sockaddr*>(&addr), sizeof addr) == 0;
   }
-
-  bool Send(std::string_view bytes) {
-    while (!bytes.empty()) {
-      ssize_t n = ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL);
-      if (n <= 0) return false;
-      bytes.remove_prefix(size_t(n));
-    }
-    return true;
+  // Connects to the control socket of the server serving `dir`.
+  bool ConnectCtl(const std::string& dir) {
+    Adopt(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    const std::string path = DataFolder{dir}.CtlSocket();
+    std::memcpy(addr.sun_path, path.c_str(), path.size() + 1);
+    return ::connect(fd(), reinterpret_cast<const sockaddr*>(&addr), sizeof addr) == 0;
   }
+  bool Send(std::string_view bytes) { return Write(bytes); }
 
-  // Reads exactly `n` bytes, or what came before the peer closed or `timeout_ms` passed.
+  // Exactly `n` bytes, or what came before the peer closed or `timeout_ms` passed.
   std::string Read(size_t n, int timeout_ms = 3000) {
     std::string out;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
-    while (out.size() < n) {
-      if (!Wait(deadline)) break;
-      char buf[16384];
-      ssize_t got = ::recv(fd_, buf, std::min(sizeof buf, n - out.size()), 0);
-      if (got <= 0) break;
-      out.append(buf, size_t(got));
-    }
+    PeerConnection::Read(n, &out, std::chrono::milliseconds(timeout_ms));
     return out;
   }
-
   // One reply frame: header, then the data part its (valid) length announces.
   std::string ReadReply(int timeout_ms = 3000) {
     std::string header = Read(6, timeout_ms);
@@ -159,53 +145,19 @@ class RawClient {
     if (!hostlink::ParseZonedLength(header.substr(1, 5), &length).ok()) return header;
     return header + Read(size_t(length), timeout_ms);
   }
-
-  // Reads one line ending in "\n" (FTP).
+  // One FTP line with its CR LF.
   std::string ReadLine(int timeout_ms = 3000) {
     std::string line;
-    while (line.empty() || line.back() != '\n') {
-      std::string c = Read(1, timeout_ms);
-      if (c.empty()) break;
-      line += c;
-    }
+    PeerConnection::ReadLine(&line, std::chrono::milliseconds(timeout_ms));
     return line;
   }
-
   // True when the peer closes the connection within `timeout_ms` (bytes before it dropped).
   bool ClosedByPeer(int timeout_ms = 3000) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
-    for (;;) {
-      if (!Wait(deadline)) return false;
-      char buf[4096];
-      ssize_t got = ::recv(fd_, buf, sizeof buf, 0);
-      if (got <= 0) return true;
-    }
+    return SeesEnd(std::chrono::milliseconds(timeout_ms));
   }
-
-  // The bytes of one recv call (one segment, or what has come so far).
   std::string ReadSome(int timeout_ms = 3000) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
-    if (!Wait(deadline)) return "";
-    char buf[65536];
-    ssize_t got = ::recv(fd_, buf, sizeof buf, 0);
-    return got > 0 ? std::string(buf, size_t(got)) : "";
+    return PeerConnection::ReadSome(std::chrono::milliseconds(timeout_ms));
   }
-
-  void Close() {
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = -1;
-  }
-
- private:
-  bool Wait(std::chrono::steady_clock::time_point deadline) {
-    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-        deadline - std::chrono::steady_clock::now());
-    if (left.count() <= 0) return false;
-    pollfd p{fd_, POLLIN, 0};
-    return ::poll(&p, 1, int(left.count())) > 0;
-  }
-
-  int fd_ = -1;
 };
 
 inline std::string Host(const std::string& pc) { return Tables().ToHost(pc); }

@@ -68,7 +68,7 @@ class TorvanLinkTest : public ::testing::Test {
   std::vector<std::string> messages_;
 };
 
-TEST_F(TorvanLinkTest, CatalogueTimeChangesImagesAndStatements) {
+TEST_F(TorvanLinkTest, CatalogueTimeChangesImagesStatementsFaultsAndANewPort) {
   OpenLink();
 
   ASSERT_EQ(
@@ -76,6 +76,11 @@ TEST_F(TorvanLinkTest, CatalogueTimeChangesImagesAndStatements) {
   ASSERT_TRUE(Exchange('P', "20261205140509000000").served());
   EXPECT_EQ("20261205220000", Text('A', 1, 14));
   EXPECT_EQ("20261206063000", Text('A', 15, 14));
+  ASSERT_EQ(0, testing::Ctl(sample_.path(), {"stopping", "on"}).exit_code);
+  ASSERT_TRUE(Exchange('T', "20261205140509000000").served());
+  EXPECT_EQ("S", Text('A', 1, 1));
+  EXPECT_EQ("stop 20261205220000\nrestart 20261206063000\nstopping on\n",
+            testing::Ctl(sample_.path(), {"schedule"}).text);
 
   ASSERT_TRUE(Exchange('3', "S").served());
   EXPECT_EQ("GESTIONALE          ", Text('A', 2, 20));
@@ -122,24 +127,8 @@ TEST_F(TorvanLinkTest, CatalogueTimeChangesImagesAndStatements) {
   EXPECT_EQ(" ", Text('A', 1, 1));
   EXPECT_NE(std::string::npos, testing::Ctl(sample_.path(), {"dump", "DATI/CONTATTI"})
                                    .text.find("NOTA=Visita dell'8 marzo\tESITO=N"));
-}
 
-// The operator changes Torvan's port setting between two link starts: the next start's
-// RCMD names the new port, and Torvan finds the program there.
-TEST_F(TorvanLinkTest, ANewPortInTheSettingsFindsTheProgramThere) {
-  OpenLink();
-  const int first = server_.host_port();
-  socket_.Sock_Close(kSlot);
-  OpenLink();
-  EXPECT_NE(first, server_.host_port());
-  EXPECT_TRUE(Exchange('3', "S").served());
-  socket_.Sock_Close(kSlot);
-  std::string address;
-  EXPECT_FALSE(socket_.Sock_Connect(kSlot, "127.0.0.1", first, &address));
-}
-
-TEST_F(TorvanLinkTest, FaultsAsTorvanSeesThem) {
-  OpenLink();
+  // Faults, as Torvan sees and says them; a reply that cannot be read closes the link.
   ASSERT_EQ(0, testing::Ctl(sample_.path(), {"fault", "refuse", "P", "1"}).exit_code);
   EXPECT_EQ(hostlink::ExchangeReply::Outcome::kRefused,
             Exchange('P', "20261205140509000000").outcome);
@@ -148,6 +137,17 @@ TEST_F(TorvanLinkTest, FaultsAsTorvanSeesThem) {
             Exchange('P', "20261205140509000000").outcome);
   EXPECT_EQ((std::vector<std::string>{"[Test] Errore Esito {P}", "[Test] Errore Sock_Read {P}(2)"}),
             messages_);
+  EXPECT_FALSE(socket_.connected(kSlot));
+
+  // The operator changes Torvan's port setting between two link starts: the next start's
+  // RCMD names the new port, and Torvan finds the program there.
+  const int first = server_.host_port();
+  OpenLink();
+  EXPECT_NE(first, server_.host_port());
+  EXPECT_TRUE(Exchange('3', "S").served());
+  socket_.Sock_Close(kSlot);
+  std::string address;
+  EXPECT_FALSE(socket_.Sock_Connect(kSlot, "127.0.0.1", first, &address));
 }
 
 }  // namespace
