@@ -121,9 +121,9 @@ class HostToSql {
   // Applies the journaled changes in batches. `*blocked`: the first is held.
   bool ApplyWaiting(double start, bool* blocked);
   // While an S request travels: the waiting changes go into the open batch (batch_),
-  // which is committed once it reaches its bounds. What must go alone or use the link (a
-  // clear, a change of the image archive), and any failure, is left to ApplyWaiting once
-  // the reply is in. True when a batch was committed.
+  // which is committed once it reaches its bounds. What may need the link (a clear, a
+  // change of the image archive or of a file sent back), and any failure, is left to
+  // ApplyWaiting once the reply is in. True when a batch was committed.
   bool ApplyInFlight(double start);
   // Applies waiting changes, from the batch's next place up to the `n`-th, in its open
   // transactions (a clear in none: it goes alone). `in_flight`: a request travels.

@@ -270,11 +270,12 @@ HostToSql::BatchEnd HostToSql::Extend(size_t n, Batch* batch, bool in_flight) {
       }
       const bool clear = done.change.code == hostlink::change_record::kCleared;
       const bool archive = file.File == hostlink::image_archive::kFileName;
-      // A clear goes alone; an archive change waits for the link its images come by, and
-      // while a request travels neither goes: the link is not free.
-      if ((i > 0 || in_flight) && (clear || (archive && (in_flight || !program.state.LinkUp)))) {
-        return BatchEnd::kFull;
-      }
+      // While a request travels the link is not free: what may need it waits for the
+      // reply (a clear, a change of the image archive whose images come by it, and a change
+      // of a file sent back, whose conflicts may send a statement to the host).
+      if (in_flight && (clear || archive || file.Pc_As)) return BatchEnd::kFull;
+      // A clear goes alone; an archive change waits for the link.
+      if (i > 0 && (clear || (archive && !program.state.LinkUp))) return BatchEnd::kFull;
       if (archive && !program.state.LinkUp) {
         RollBack(batch);
         return BatchEnd::kWait;
