@@ -278,10 +278,17 @@ TEST_F(EndToEndTest, SqlToHostFaultsLoseNothingAndDuplicateNothing) {
     const std::string n = std::to_string(round);
     std::vector<std::string> command = {"fault"};
     command.insert(command.end(), fault.begin(), fault.end());
-    for (const char* change : {"insert", "update", "delete"}) {
+    for (const char* change : {"insert", "update", "delete", "batch"}) {
       SCOPED_TRACE(change);
       lines_.clear();
-      if (std::string(change) == "insert") {
+      if (std::string(change) == "batch") {
+        // Four events of one batch, the fault hitting one of them: the ones before it go
+        // once, the rest follow in order.
+        Exec("INSERT INTO [CONTATTI] ([CODCLI],[NOTA]) VALUES('B" + n + "','a')");
+        Exec("UPDATE [CONTATTI] SET [NOTA]='lotto " + n + "' WHERE [CODCLI]='H'");
+        Exec("INSERT INTO [CONTATTI] ([CODCLI],[NOTA]) VALUES('E" + n + "','b')");
+        Exec("DELETE FROM [CONTATTI] WHERE [CODCLI]='B" + n + "'");
+      } else if (std::string(change) == "insert") {
         Exec("INSERT INTO [CONTATTI] ([CODCLI],[NOTA]) VALUES('S" + n + "','nuovo')");
       } else if (std::string(change) == "update") {
         Exec("UPDATE [CONTATTI] SET [NOTA]='giro " + n + "' WHERE [CODCLI]='H'");

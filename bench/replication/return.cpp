@@ -3,8 +3,9 @@
 //
 // N rows are inserted on the SQL side into the mirror table of the file replicated back,
 // so its triggers record N events. Torvan returns them with its replication step
-// (Server_SQL_Ritorno: master row, event row, the INSERT statement for the host, one R
-// exchange, two deletes, in-flight marks on the pending file). Beside it, the floor on the
+// (Server_SQL_Ritorno: batches of master rows and their event rows, the INSERT statement
+// for the host, one R exchange an event, the batch's in-flight marks on the pending file and
+// its deletes in one transaction). Beside it, the floor on the
 // same host and the same kind of database: the same reads, statement, exchange and
 // deletes, prepared on the SQLite C API over one blocking socket. Each run is a child
 // process with its own peak memory; Torvan runs again with 4N.
@@ -125,8 +126,9 @@ double TorvanReturn(BenchHost& host, int n) {
   Yes yes;
   std::unique_ptr<ReplicationOps> steps = MakeReplication(pc->runtime(), yes);
   const Clock::time_point start = Clock::now();
-  int count = 0;
-  while (steps->Server_SQL_Ritorno()) ++count;
+  while (steps->Server_SQL_Ritorno()) {
+  }
+  const int count = pc->runtime().program.stats.Stat_Contatori[kRecordsSent];
   return RateOf("Torvan returned", "events", count, n, start);
 }
 
