@@ -66,6 +66,11 @@ class SqlToHost {
   // The next events of database d in master order (at most Lotto_Modifiche): read with one
   // query, marked in flight with one write, sent one at a time, removed in one transaction.
   Outcome OneBatch(int32_t d, bool* completed_any);
+  // A whole number of a recordset value ("57", "1234", "-3"); false when it is none.
+  static bool WholeField(const sql::Recordset& rs, std::string_view name, int64_t* value);
+  // "<prefix><d> RRN=<rrn> FILE=<file> PROGR=<progr>", the lines' name of a master row.
+  static std::string MasterText(const std::string& prefix, int32_t d, int64_t rrn,
+                                const std::string& file, int64_t progr);
   // Reads the event of `item`: kCompleted when it is ready to send, kNotFound (its master
   // row goes), kNotExecuted (it waits, and the events after it), kStop.
   Outcome ReadEvent(Item* item);
