@@ -219,10 +219,14 @@ SqlToHost::Outcome SqlToHost::OneBatch(int32_t d, bool* completed_any) {
       break;
     }
   }
+  // The oldest master row there is: the marks of older ones name events that are gone.
+  const int64_t oldest = items.empty() ? 0 : items.front().m.rrn;
   items.resize(ready);
 
   // In flight: a mark for this very event (same master row, same statement) means its
-  // status was never read; any other mark of this database names an event that is gone.
+  // status was never read; another mark of the same master row, or of an older one, names
+  // an event that is gone. The marks of newer master rows than the batch reaches stay: a
+  // batch cut short before them (a kill, a value to mend) may have sent them.
   Conflicts& conflicts = pending_.conflicts();
   auto known = [](const std::vector<InFlightEvent>& marks, const InFlightEvent& mark) {
     return std::find(marks.begin(), marks.end(), mark) != marks.end();
@@ -238,7 +242,12 @@ SqlToHost::Outcome SqlToHost::OneBatch(int32_t d, bool* completed_any) {
     LinkLost();
     return Outcome::kStop;
   }
-  std::erase_if(pending.in_flight, [&](const InFlightEvent& e) { return e.database == d; });
+  std::erase_if(pending.in_flight, [&](const InFlightEvent& e) {
+    if (e.database != d) return false;
+    if (e.master_rrn < oldest) return true;
+    return std::any_of(items.begin(), items.end(),
+                       [&](const Item& item) { return item.found && item.m.rrn == e.master_rrn; });
+  });
   for (const Item& item : items) {
     if (item.found) pending.in_flight.push_back(item.mark);
   }
