@@ -1032,6 +1032,30 @@ TEST_F(SqlFaultTable, ABatchThatFailsPartwayAppliesEachChangeOnce) {
   EXPECT_EQ(std::vector<std::string>{}, Differences());
 }
 
+// Events the host executed whose rows could not be removed, then a restart: they are sent
+// again as in flight, never as new, even when the first of them must wait (a value to
+// mend) and the batch stops before the others.
+TEST_F(SqlFaultTable, EventsLeftInFlightStayMarkedWhileTheFirstWaits) {
+  Ctl({"insert", "DATI/CONTATTI", "CODCLI=C01"});
+  Settle();
+  for (const char* c : {"S1", "S2", "S3"}) {
+    Exec(std::string("INSERT INTO [CONTATTI] ([CODCLI]) VALUES('") + c + "')");
+  }
+  *plan_ = sql::FaultPlan();
+  plan_->Add({sql::FaultOp::kExecute, 1, sql::FaultKind::kError, 1});  // the batch's removal
+  (void)to_host_->Server_SQL_Ritorno();
+  EXPECT_EQ(1, plan_->injected());
+  EXPECT_EQ(3, HostRequests('R'));
+  Restart();
+  Shell("UPDATE CONTATTI___ SET PUNTI = 40000 WHERE _T_PROGR___ = 1;");
+  (void)to_host_->Server_SQL_Ritorno();
+  EXPECT_TRUE(HasLineStarting("[Server_SQL_Ritorno] Evento trattenuto: il valore 40000"));
+  Shell("UPDATE CONTATTI___ SET PUNTI = 0 WHERE _T_PROGR___ = 1;");
+  Settle();
+  EXPECT_EQ(std::vector<std::string>{}, Differences({kContatti}));
+  EXPECT_EQ(0, MasterRows());
+}
+
 std::string ScenarioName(const ::testing::TestParamInfo<Scenario>& info) {
   static const char* const kNames[] = {"HostInsert",      "HostUpdate",  "HostDelete", "HostImage",
                                        "ClearWithUnsent", "EventReturn", "Build"};
