@@ -73,16 +73,16 @@ TEST_F(WindowsTest, TheBrowserListsTheFilesAndSelectsWholeRowsWithTheRightButton
   EXPECT_TRUE(b.action(kFileEventi)->isEnabled());
   EXPECT_FALSE(b.action(kFileCrea)->isEnabled());
 
+  // The selection: its row, the row it runs to, and the Stato_Selezione of it.
+  auto sel = [&] {
+    return std::tuple(b.selection().row, b.selection().row_sel, b.Stato_Selezione());
+  };
   ClickRow(b, 2, Qt::RightButton);
-  EXPECT_EQ(2, b.selection().row);
-  EXPECT_EQ(2, b.selection().row_sel);
-  EXPECT_EQ(2, b.Stato_Selezione());
+  EXPECT_EQ(std::tuple(2, 2, 2), sel());
   EXPECT_TRUE(b.action(kFileVisualizza)->isEnabled());
   EXPECT_TRUE(t->item(1, 5)->isSelected());
   ClickRow(b, 3, Qt::RightButton, Qt::ShiftModifier);
-  EXPECT_EQ(2, b.selection().row);
-  EXPECT_EQ(3, b.selection().row_sel);
-  EXPECT_EQ(3, b.Stato_Selezione());
+  EXPECT_EQ(std::tuple(2, 3, 3), sel());
   EXPECT_FALSE(b.action(kFileVisualizza)->isEnabled());
   EXPECT_TRUE(b.action(kFileCrea)->isEnabled());
   EXPECT_TRUE(t->item(2, 13)->isSelected());
@@ -90,20 +90,17 @@ TEST_F(WindowsTest, TheBrowserListsTheFilesAndSelectsWholeRowsWithTheRightButton
   SaveScreenshot(b, "browser_list");
   // Several rows selected: a right-click elsewhere keeps them.
   ClickRow(b, 1, Qt::RightButton);
-  EXPECT_EQ(2, b.selection().row);
-  EXPECT_EQ(3, b.selection().row_sel);
+  EXPECT_EQ(std::tuple(2, 3, 3), sel());
   // Shift together with Ctrl is no extension: the several rows stay.
   ClickRow(b, 1, Qt::RightButton, Qt::ShiftModifier | Qt::ControlModifier);
-  EXPECT_EQ(3, b.selection().row_sel);
+  EXPECT_EQ(std::tuple(2, 3, 3), sel());
   // A left click selects one row again.
   ClickRow(b, 1, Qt::LeftButton);
-  EXPECT_EQ(1, b.selection().row);
-  EXPECT_EQ(1, b.selection().row_sel);
+  EXPECT_EQ(std::tuple(1, 1, 2), sel());
   // The header row joins the selection with Shift + right click: the commands do nothing.
   QTest::mouseClick(t->horizontalHeader()->viewport(), Qt::RightButton, Qt::ShiftModifier,
                     QPoint(40, 5));
-  EXPECT_EQ(0, b.selection().row_sel);
-  EXPECT_EQ(0, b.Stato_Selezione());
+  EXPECT_EQ(std::tuple(1, 0, 0), sel());
   lines_.clear();
   b.Command(kFileCrea);
   EXPECT_TRUE(lines_.empty());
@@ -116,12 +113,10 @@ TEST_F(WindowsTest, TheBrowserListsTheFilesAndSelectsWholeRowsWithTheRightButton
   ASSERT_EQ(3, t->rowCount());
   EXPECT_TRUE(t->isColumnHidden(0));
   EXPECT_EQ("C", t->horizontalHeaderItem(0)->text());
-  EXPECT_EQ("2", t->item(1, 1)->text());
-  EXPECT_EQ("9", t->item(1, 5)->text());
-  EXPECT_EQ("0", t->item(1, 6)->text());  // "#0" when there is a length
-  EXPECT_EQ("", t->item(2, 5)->text());   // "#": nothing for 0
-  EXPECT_EQ("", t->item(2, 6)->text());
-  EXPECT_EQ("S", t->item(1, 9)->text());
+  auto cell = [&](int r, int c) { return t->item(r, c)->text().toStdString(); };
+  // Length and decimals: "#0" when there is a length, "#" (nothing for 0) when not.
+  EXPECT_EQ(std::tuple("2", "9", "0", "", "", "S"),
+            std::tuple(cell(1, 1), cell(1, 5), cell(1, 6), cell(2, 5), cell(2, 6), cell(1, 9)));
   EXPECT_EQ(Qt::AlignHCenter | Qt::AlignVCenter, t->item(1, 4)->textAlignment());
   EXPECT_TRUE(t->item(1, 3)->text().startsWith(QString::fromUtf8("Fido accordato in €")));
   EXPECT_EQ(1, b.Stato_Selezione());

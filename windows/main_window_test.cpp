@@ -32,12 +32,12 @@ TEST_F(WindowsTest, StartUpChecksTheSourceServerOnceAndConnectsNothing) {
   EXPECT_NE(0u, state().Timer_Video);
   EXPECT_EQ(0, state().Timer_Ciclo);
   // Idle: Uscita, Server, Opzioni, Messaggi and Reset; not Timer nor File.
-  const bool expected[] = {true, true, false, true, false, true, true};
+  std::string enabled;
   for (int b = 0; b < kMainButtonCount; ++b) {
-    EXPECT_EQ(expected[b], main().action(MainButton(b))->isEnabled()) << MainButtons()[b].key;
-    EXPECT_EQ(MainButtons()[b].image, main().image(MainButton(b)));
+    enabled += main().action(MainButton(b))->isEnabled() ? MainButtons()[b].key[0] : '-';
     EXPECT_FALSE(main().action(MainButton(b))->icon().isNull());
   }
+  EXPECT_EQ("US-O-MR", enabled);
   EXPECT_EQ(" Uscita da Torvan ", main().action(kUscita)->toolTip());
   EXPECT_EQ("Collegamento con il server origine", main().action(kServer)->toolTip());
   main().display().Video();

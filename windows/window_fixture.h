@@ -8,6 +8,8 @@
 
 #include <QTableWidget>
 #include <QTest>
+#include <algorithm>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -48,6 +50,14 @@ class WindowsTest : public ::testing::Test {
   void Open() {
     lines_.clear();
     desktop_.Open();
+  }
+  // Those of `wanted` that were not logged, one a line: "" when all were.
+  std::string NotLogged(std::initializer_list<std::string> wanted) const {
+    std::string missing;
+    for (const std::string& line : wanted) {
+      if (std::find(lines_.begin(), lines_.end(), line) == lines_.end()) missing += line + "\n";
+    }
+    return missing;
   }
   // Lines of the message window, "\n" between them.
   static QStringList Lines(const QString& text) { return text.split('\n'); }
