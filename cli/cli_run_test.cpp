@@ -341,13 +341,11 @@ TEST_F(RunTest, StatusAndMetricsFollowARunningTorvan) {
   EXPECT_EQ(0u, r.err.find("torvan: un altro Torvan lavora nella cartella ")) << r.err;
   EXPECT_EQ(0, Torvan({"status"}).exit_code);
 
+  // The figures of the status file (which sample is which: the metrics text's tests).
   std::map<std::string, double> m = Metrics(port);
   EXPECT_EQ(1, m["torvan_replication_state{state=\"active\"}"]);
   EXPECT_EQ(1, m["torvan_host_link_up"]);
-  EXPECT_EQ(1, m["torvan_sql_link_up"]);
-  EXPECT_EQ(0, m["torvan_held_change"]);
   EXPECT_EQ(1u, m.count("torvan_events_waiting{database=\"GESTIONALE\",number=\"1\"}"));
-  EXPECT_EQ(0u, m.count("torvan_seconds_since_last_change_applied"));
   EXPECT_LT(m["torvan_host_to_sql_lag_seconds"], 5);  // the host's queue is empty
 
   // A host change is applied: the counters and the lag follow.
@@ -360,18 +358,14 @@ TEST_F(RunTest, StatusAndMetricsFollowARunningTorvan) {
   m = Metrics(port);
   EXPECT_EQ(1, m["torvan_records_received_total"]);
   EXPECT_EQ(1u, m.count("torvan_seconds_since_last_change_applied"));
-  EXPECT_EQ(1u, m.count("torvan_last_record_info{direction=\"received\",library=\"DATI\","
-                        "file=\"CLIENTI\"}"));
 
   // A change on the SQL side reaches the host: the row of what was sent names its file (the
   // events waiting and their age: the status writer's tests).
   Sql("INSERT INTO [CONTATTI] ([CODCLI],[NOTA]) VALUES('X9','nota')");
-  r = StatusUntil([](const ProcessResult& s) {
-    return Has(s.out, "  DATI        CONTATTI\n") &&
-           Has(s.out, "\nDatabase 1 GESTIONALE: 0 eventi in attesa");
-  });
-  EXPECT_EQ("", Missing(r.out, {"  DATI        CONTATTI\n",
-                                "\nDatabase 1 GESTIONALE: 0 eventi in attesa"}));
+  const std::initializer_list<std::string> sent = {"  DATI        CONTATTI\n",
+                                                   "\nDatabase 1 GESTIONALE: 0 eventi in attesa"};
+  r = StatusUntil([&](const ProcessResult& s) { return Missing(s.out, sent).empty(); });
+  EXPECT_EQ("", Missing(r.out, sent));
 
   // SIGTERM while idle: the stop lines, exit 0; `torvan status` says so at once, exit 1.
   const ProcessResult stopped = StopRun();

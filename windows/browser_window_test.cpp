@@ -20,11 +20,11 @@ using testing::WindowsTest;
 TEST_F(WindowsTest, AnEmptyCatalogueShowsThePlaceholderRows) {
   Open();
   BrowserWindow& b = OpenBrowser();
+  // The rows and caption as the grid makes them (the grid's tests).
   EXPECT_TRUE(state().Finestra_File_Aperta);
   EXPECT_EQ("Torvan  Elenco Files ", b.windowTitle());
   ASSERT_EQ(1, b.table()->rowCount());
   EXPECT_EQ("**** NESSUN FILE ****", b.table()->item(0, 3)->text());
-  EXPECT_EQ("F", b.table()->item(0, 0)->text());
   for (int k = 0; k < kBrowserButtonCount; ++k)
     EXPECT_FALSE(b.action(BrowserButton(k))->isEnabled());
   // Only Messaggi stays usable in the main window while the browser is open.
@@ -37,7 +37,6 @@ TEST_F(WindowsTest, AnEmptyCatalogueShowsThePlaceholderRows) {
   b.Command(kFileVisualizza);
   EXPECT_EQ("Torvan  File / - **** NESSUN FILE **** ", b.windowTitle());
   EXPECT_EQ("**** NESSUN CAMPO ****", b.table()->item(0, 3)->text());
-  EXPECT_EQ("C", b.table()->item(0, 0)->text());
 }
 
 TEST_F(WindowsTest, TheBrowserListsTheFilesAndSelectsWholeRowsWithTheRightButton) {
@@ -49,13 +48,11 @@ TEST_F(WindowsTest, TheBrowserListsTheFilesAndSelectsWholeRowsWithTheRightButton
   QTableWidget* t = b.table();
   ASSERT_EQ(14, t->columnCount());
   ASSERT_EQ(3, t->rowCount());
-  const char* headers[] = {"F",       "Libreria", "File",    "Testo",     "As->Pc",
-                           "Pc->As",  "DataBase", "Records", "Acq",       "Libr",
-                           "Trigger", "Libr",     "Filtro",  "i-DataBase"};
+  // The grid's headers (their texts: the grid's tests), the first column hidden.
+  EXPECT_EQ("i-DataBase", t->horizontalHeaderItem(13)->text());
   int all_columns = 0;
   for (int c = 0; c < 14; ++c) {
-    EXPECT_EQ(headers[c], t->horizontalHeaderItem(c)->text().toStdString());
-    EXPECT_EQ(c == 0, t->isColumnHidden(c)) << headers[c];
+    EXPECT_EQ(c == 0, t->isColumnHidden(c)) << c;
     all_columns += c == 0 ? 0 : t->columnWidth(c);
   }
   // At its default size every column shows, the description the widest.

@@ -66,27 +66,26 @@ TEST_F(WindowsTest, TheStatusDisplayShowsBlanksForZeroAndFitsLongValues) {
   s.Stat_Testi[kLibrarySent] = "CAFF\xC8";
   auto text = [&](StatField::Source source, int index) {
     for (size_t i = 0; i < fields.size(); ++i) {
-      if (fields[i].source == source && fields[i].index == index) return d.FieldText(i);
+      if (fields[i].source == source && fields[i].index == index) return Trim(d.FieldText(i));
     }
     return std::string("?");
   };
-  // Right-aligned: the number's last digits, blanks in front.
-  EXPECT_EQ("1234567", Trim(text(StatField::Source::kCounter, kRecordsReceived)));
-  const std::string media = Trim(text(StatField::Source::kTime, kMsPerRecordReceived));
-  EXPECT_NE("123456.789", media);
+  // Fitted to the widths the display measures (how: the statistics' tests): the number's
+  // last digits, the text's first characters.
+  EXPECT_EQ("1234567", text(StatField::Source::kCounter, kRecordsReceived));
+  const std::string media = text(StatField::Source::kTime, kMsPerRecordReceived);
   EXPECT_EQ(media, std::string("123456.789").substr(10 - media.size()));
-  // Left-aligned: the text's first characters.
-  const std::string file = Trim(text(StatField::Source::kText, kFileReceived));
+  const std::string file = text(StatField::Source::kText, kFileReceived);
   EXPECT_LT(file.size(), 39u);
   EXPECT_EQ(0u, std::string("UN_NOME_DI_FILE_MOLTO_LUNGO_CHE_NON_STA").find(file));
-  EXPECT_EQ("CAFF\xC8", Trim(text(StatField::Source::kText, kLibrarySent)));
+  EXPECT_EQ("CAFF\xC8", text(StatField::Source::kText, kLibrarySent));
   // The lamp carries its tooltip where it is drawn.
   const int dpi = d.logicalDpiX();
   EXPECT_EQ("Stato del sincronismo",
             d.ToolTipAt(QPoint(TwipsToPixels(1775, dpi), TwipsToPixels(1770, dpi))));
   d.Video();
-  EXPECT_EQ(10u, s.Stat_Testi[kDateText].size());
-  EXPECT_EQ(5u, s.Stat_Testi[kTimeText].size());
+  EXPECT_EQ(std::tuple(10u, 5u),
+            std::tuple(s.Stat_Testi[kDateText].size(), s.Stat_Testi[kTimeText].size()));
   s.Stat_Testi[kHostStopText] = "06/12/26  02:00";
   s.Stat_Testi[kHostRestartText] = "06/12/26  05:30";
   // What Torvan waits for, on its own row.
@@ -99,19 +98,15 @@ TEST_F(WindowsTest, TheStatusDisplayShowsBlanksForZeroAndFitsLongValues) {
   SaveScreenshot(main(), "main_statistics");
   state().Attivita.clear();
 
-  // Reset clears both rows, not the date, time, host times or the status line.
+  // Reset clears both rows (what it keeps: the statistics' tests); so does a counter past
+  // 2000000000 at the next tick.
   main().Click(kReset);
-  EXPECT_EQ(0, s.Stat_Contatori[kRecordsReceived]);
-  EXPECT_EQ("", s.Stat_Testi[kFileReceived]);
-  EXPECT_EQ("06/12/26  02:00", s.Stat_Testi[kHostStopText]);
-  EXPECT_EQ(10u, s.Stat_Testi[kDateText].size());
-
-  // A counter past 2000000000 clears both rows at the next tick.
+  EXPECT_EQ(std::tuple(0, "", "06/12/26  02:00"),
+            std::tuple(s.Stat_Contatori[kRecordsReceived], s.Stat_Testi[kFileReceived],
+                       s.Stat_Testi[kHostStopText]));
   s.Stat_Contatori[kRecordsSent] = 2000000001;
-  s.Stat_Tempi[kSecondsReceiving] = 4.5f;
   d.Video();
   EXPECT_EQ(0, s.Stat_Contatori[kRecordsSent]);
-  EXPECT_EQ(0.0f, s.Stat_Tempi[kSecondsReceiving]);
 }
 
 TEST_F(WindowsTest, TheLampShowsTheRunStateAlternatelyBrightAndDarkEveryTenTicks) {
