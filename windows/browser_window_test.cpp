@@ -155,49 +155,26 @@ TEST_F(WindowsTest, AConfirmationIsCentredOnItsOwnerEvenPartlyOffScreen) {
   BrowserWindow& b = OpenBrowser();
   b.move(-b.frameGeometry().width() / 2 - 100, 0);  // its centre off the screen
   const QRect owner = b.frameGeometry();
-  struct Seen {
-    QRect frame;
-    QString title, text;
-    QMessageBox::Icon icon = QMessageBox::NoIcon;
-    QStringList buttons;
-  } seen;
-  auto answer = [&](QMessageBox::StandardButton which) {
-    QTimer::singleShot(0, [&, which] {
-      auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-      ASSERT_NE(nullptr, box);
-      seen.frame = box->frameGeometry();
-      seen.title = box->windowTitle();
-      seen.text = box->text();
-      seen.icon = box->icon();
-      seen.buttons.clear();
-      for (QAbstractButton* button : box->buttons()) seen.buttons << button->text();
-      if (which == QMessageBox::NoButton) {
-        QTest::keyClick(box, Qt::Key_Return);  // Enter: the default button
-      } else {
-        box->button(which)->click();
-      }
-    });
-  };
+  const SeenBox& seen = seen_;
   const std::string question = QuestionText("GESTIONALE", "CLIENTI", "1.234");
-  answer(QMessageBox::NoButton);  // Enter before rows are lost answers Annulla
+  AnswerBox(QMessageBox::NoButton);  // Enter before rows are lost answers Annulla
   EXPECT_FALSE(
       desktop_.confirmations().AskOkCancel(Owner::kBrowser, kCancellaFileTitle, question, 0));
   EXPECT_EQ(" Cancella File ", seen.title);
   EXPECT_EQ(QMessageBox::Critical, seen.icon);
-  EXPECT_TRUE(seen.buttons.contains("OK"));
-  EXPECT_TRUE(seen.buttons.contains("Annulla"));
+  EXPECT_TRUE(seen.buttons.contains("OK") && seen.buttons.contains("Annulla"));
   EXPECT_TRUE(seen.text.startsWith("il file GESTIONALE/CLIENTI contiene 1.234\nrecord(s) \n"));
   EXPECT_LE(std::abs(seen.frame.center().x() - owner.center().x()), 1);
   EXPECT_LE(std::abs(seen.frame.center().y() - owner.center().y()), 1);
   EXPECT_LT(seen.frame.left(), 0);  // partly off screen, still on its owner
 
-  answer(QMessageBox::Ok);
+  AnswerBox(QMessageBox::Ok);
   EXPECT_TRUE(
       desktop_.confirmations().AskOkCancel(Owner::kBrowser, kCancellaFileTitle, question, 0));
 
   // Over the main window when the main window asks.
   main().move(40, 30);
-  answer(QMessageBox::Ok);
+  AnswerBox(QMessageBox::Ok);
   desktop_.confirmations().ShowRefusal(Owner::kMainWindow, kCancellaFileTitle,
                                        RefusalText("GESTIONALE", "CLIENTI"));
   EXPECT_EQ(QStringList{"OK"}, seen.buttons);

@@ -117,8 +117,7 @@ TEST_F(WindowsTest, TheOptionsDialogLoadsSetsStandardValuesAndSavesTheExactBytes
   EXPECT_EQ("txtIN1", w->objectName());
 
   // "Standard" changes the boxes only; "Uscita" leaves TnC.INI as it was.
-  std::string before;
-  ASSERT_TRUE(platform::ReadFile(program().paths.settings, &before).ok());
+  const std::string before = Settings();
   o->findChild<QPushButton*>("cmdStandard")->click();
   EXPECT_EQ("sistema origine", box("txtIN1")->text());
   EXPECT_EQ("", box("txtIN3")->text());
@@ -126,9 +125,7 @@ TEST_F(WindowsTest, TheOptionsDialogLoadsSetsStandardValuesAndSavesTheExactBytes
   EXPECT_FALSE(check("chkLog_PC_AS")->isChecked());
   o->findChild<QPushButton*>("cmdUscita")->click();
   QApplication::processEvents();
-  std::string after;
-  ASSERT_TRUE(platform::ReadFile(program().paths.settings, &after).ok());
-  EXPECT_EQ(before, after);
+  EXPECT_EQ(before, Settings());
   EXPECT_EQ(nullptr, main().options());
   EXPECT_FALSE(state().Finestra_Opzioni_Aperta);
   EXPECT_TRUE(main().action(kOpzioni)->isEnabled());
@@ -159,38 +156,26 @@ TEST_F(WindowsTest, AValueTheSettingsFileCannotGiveBackIsRefusedAndNothingIsSave
   main().Click(kOpzioni);
   OptionsDialog* o = main().options();
   ASSERT_NE(nullptr, o);
-  std::string before;
-  ASSERT_TRUE(platform::ReadFile(program().paths.settings, &before).ok());
+  const std::string before = Settings();
   o->findChild<QLineEdit*>("txtIN5")->setText("42OO");
   o->findChild<QLineEdit*>("txtIN15")->setText("123456");
   o->findChild<QLineEdit*>("Metriche")->setText("70000");
-  QString seen_text;
-  QMessageBox::Icon seen_icon = QMessageBox::NoIcon;
-  QTimer::singleShot(0, [&] {
-    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-    ASSERT_NE(nullptr, box);
-    seen_text = box->text();
-    seen_icon = box->icon();
-    box->button(QMessageBox::Ok)->click();
-  });
+  AnswerBox(QMessageBox::Ok);
   lines_.clear();
   o->findChild<QPushButton*>("cmdAggiorna")->click();
   QApplication::processEvents();
-  EXPECT_EQ(QMessageBox::Warning, seen_icon);
-  EXPECT_TRUE(seen_text.startsWith("Valori non validi, le opzioni non sono state aggiornate:\n"))
-      << seen_text.toStdString();
-  EXPECT_TRUE(seen_text.contains("Porta: ")) << seen_text.toStdString();
-  EXPECT_TRUE(seen_text.contains("Ciclo_Sincronizz: ")) << seen_text.toStdString();
-  EXPECT_TRUE(seen_text.contains("Metriche: un numero intero da 0 a 65535, non \"70000\""))
-      << seen_text.toStdString();
+  EXPECT_EQ(QMessageBox::Warning, seen_.icon);
+  const QString& said = seen_.text;
+  EXPECT_TRUE(said.startsWith("Valori non validi, le opzioni non sono state aggiornate:\n") &&
+              said.contains("Porta: ") && said.contains("Ciclo_Sincronizz: ") &&
+              said.contains("Metriche: un numero intero da 0 a 65535, non \"70000\""))
+      << said.toStdString();
   // The dialog stays open on the first box at fault; the file and the log are as they were.
   EXPECT_EQ(o, main().options());
   EXPECT_TRUE(state().Finestra_Opzioni_Aperta);
   ASSERT_NE(nullptr, o->focusWidget());
   EXPECT_EQ("txtIN5", o->focusWidget()->objectName());
-  std::string after;
-  ASSERT_TRUE(platform::ReadFile(program().paths.settings, &after).ok());
-  EXPECT_EQ(before, after);
+  EXPECT_EQ(before, Settings());
   EXPECT_TRUE(lines_.empty());
 
   // Mended, the keys beside the parameter string are written and read as the command
