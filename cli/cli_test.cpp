@@ -344,33 +344,19 @@ TEST_F(CliTest, EveryCommandStopsOnASignalWithinASecond) {
       {"run", SIGTERM, 0, "Collegamento al Server 127.0.0.1 interrotto"},
   };
   for (const auto& row : rows) {
-    // The last row's words must not be taken for this one's: the signal would reach the
-    // shell before it became torvan.
-    const std::string out = dir_ + "/signal.out";
-    std::remove(out.c_str());
-    const pid_t child = ::fork();
-    if (child == 0) {
-      const std::string cmd = std::string("exec ") + TORVAN_EXE + " --dir " + dir_ + " " +
-                              row.command + " >" + out + " 2>&1 </dev/null";
-      ::execl("/bin/sh", "sh", "-c", cmd.c_str(), nullptr);
-      ::_exit(127);
-    }
-    ASSERT_GT(child, 0);
-    std::string seen;
-    for (int i = 0; i < 500 && seen.find("non risponde (1/20)") == std::string::npos; ++i) {
-      usleep(10000);
-      (void)platform::ReadFile(out, &seen);
-    }
-    ASSERT_TRUE(Has(seen, "non risponde (1/20)")) << seen;  // in its pause
+    // The last row's words must not be taken for this one's.
+    const std::string out = dir_ + "/signal." + std::to_string(row.sig) + row.command;
+    pid_t child = -1;
+    ASSERT_TRUE(
+        testing::StartProcess({TORVAN_EXE, "--dir", dir_, row.command}, {}, out, &child).ok());
+    for (int i = 0; i < 500 && !Has(ReadText(out), "non risponde (1/20)"); ++i) usleep(10000);
+    ASSERT_TRUE(Has(ReadText(out), "non risponde (1/20)")) << ReadText(out);  // in its pause
     const auto sent = std::chrono::steady_clock::now();
     ::kill(child, row.sig);
-    int status = 0;
-    ASSERT_EQ(child, ::waitpid(child, &status, 0));
+    const testing::ProcessResult r = testing::WaitProcess(child);
     EXPECT_LT(std::chrono::steady_clock::now() - sent, std::chrono::seconds(1)) << row.command;
-    ASSERT_TRUE(WIFEXITED(status)) << row.command;
-    EXPECT_EQ(row.exit_code, WEXITSTATUS(status)) << row.command;
-    (void)platform::ReadFile(out, &seen);
-    EXPECT_TRUE(Has(seen, row.said)) << row.command << "\n" << seen;
+    EXPECT_EQ(row.exit_code, r.exit_code) << row.command << " signal " << r.signal;
+    EXPECT_TRUE(Has(ReadText(out), row.said)) << row.command << "\n" << ReadText(out);
   }
 }
 
