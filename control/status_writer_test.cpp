@@ -11,6 +11,7 @@
 
 #include "links/runtime_test_util.h"
 #include "platform/file.h"
+#include "replication/change_record_test_util.h"
 #include "schema/columns.h"
 #include "schema/objects.h"
 #include "schema/statements.h"
@@ -277,22 +278,8 @@ TEST_F(StatusWriterTest, TheLastChangeAppliedIsNotedWhenTheReceivedCounterMoves)
   EXPECT_EQ(0, File().last_applied_age);
 }
 
-// A cleared-file change record (no images) for file LIBRARY/FILE at `rrn`.
-std::string ClearedChange(const hostlink::CharTables& t, std::string_view library,
-                          std::string_view file, int32_t rrn) {
-  std::string d(8, '\0');  // both image offsets 0
-  d += t.ToHost("00000001");
-  d += std::string{char(rrn >> 24), char(rrn >> 16), char(rrn >> 8), char(rrn)};
-  d += t.ToHost(std::string(file) + std::string(10 - file.size(), ' '));
-  d += t.ToHost(std::string(library) + std::string(10 - library.size(), ' '));
-  d += t.ToHost(std::string(14, ' ') + "4   ");
-  return d;
-}
-
 TEST_F(StatusWriterTest, TheHeldChangeIsShownAsTorvanPendingShowsIt) {
   ASSERT_TRUE(std::system(("cp " TORVAN_CHAR_TABLE " " + dir_ + "/TnC_TBL1.Tbl").c_str()) == 0);
-  hostlink::CharTables tables;
-  ASSERT_TRUE(hostlink::LoadCharTables(TORVAN_CHAR_TABLE, &tables).ok());
   std::unique_ptr<PendingFile> pending;
   PendingState state;
   ASSERT_TRUE(PendingFile::Open(program_.paths.pending, false, &pending, &state).ok());
@@ -301,8 +288,8 @@ TEST_F(StatusWriterTest, TheHeldChangeIsShownAsTorvanPendingShowsIt) {
   ASSERT_TRUE(writer.Start(timers_).ok());
   EXPECT_FALSE(File().held);
 
-  state.held = HeldChange{ClearedChange(tables, "DATI", "CLIENTI", 7), "05/12/2026 14:00:00",
-                          "la tabella DATI/CLIENTI non si ricrea", 2};
+  state.held = HeldChange{testing::ChangeData('4', 7, "CLIENTI", "DATI", "", ""),
+                          "05/12/2026 14:00:00", "la tabella DATI/CLIENTI non si ricrea", 2};
   state.in_flight = {InFlightEvent{1, 5, "CONTATTI", 9, 0x1234}};
   ASSERT_TRUE(pending->Write(state).ok());
   Pass(seconds(1));

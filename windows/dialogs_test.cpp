@@ -48,16 +48,15 @@ TEST_F(WindowsTest, TheMessageWindowKeepsTheLastSixteenLines) {
   lines = Lines(m->Text());
   ASSERT_EQ(16, lines.size());
   EXPECT_EQ(" ", lines[10]);
-  EXPECT_TRUE(lines[13].endsWith(" - uno"));
-  EXPECT_TRUE(lines[14].endsWith(" - due"));
-  EXPECT_TRUE(lines[15].endsWith(QString::fromUtf8(" - caffè pronto"))) << lines[15].toStdString();
+  EXPECT_TRUE(lines[13].endsWith(" - uno") && lines[14].endsWith(" - due") &&
+              lines[15].endsWith(QString::fromUtf8(" - caffè pronto")))
+      << m->Text().toStdString();
   SaveScreenshot(*m, "messages");
 
   m->close();
   QApplication::processEvents();
   EXPECT_EQ(nullptr, main().messages());
-  EXPECT_FALSE(state().Finestra_Messaggi_Aperta);
-  EXPECT_TRUE(main().action(kMessaggi)->isEnabled());
+  EXPECT_TRUE(!state().Finestra_Messaggi_Aperta && main().action(kMessaggi)->isEnabled());
 
   // Opened again it shows what came meanwhile.
   program().Scrivi_Messaggio("mentre era chiusa");
@@ -89,14 +88,12 @@ TEST_F(WindowsTest, TheOptionsDialogLoadsSetsStandardValuesAndSavesTheExactBytes
   auto box = [&](const char* name) { return o->findChild<QLineEdit*>(name); };
   auto check = [&](const char* name) { return o->findChild<QCheckBox*>(name); };
   // The first panel's boxes as stored, blanks included; the timings as plain numbers.
-  EXPECT_EQ(QString("as400.ditta.it") + QString(36, ' '), box("txtIN1")->text());
-  EXPECT_EQ("Segreto1  ", box("txtIN3")->text());
+  auto text = [&](const char* name) { return box(name)->text().toStdString(); };
+  EXPECT_EQ(
+      std::tuple("as400.ditta.it" + std::string(36, ' '), "Segreto1  ", "4200 ", "2500", "30"),
+      std::tuple(text("txtIN1"), text("txtIN3"), text("txtIN5"), text("txtIN15"), text("txtIN13")));
   EXPECT_EQ(QLineEdit::Password, box("txtIN3")->echoMode());
-  EXPECT_EQ("4200 ", box("txtIN5")->text());
-  EXPECT_EQ("2500", box("txtIN15")->text());
-  EXPECT_EQ("30", box("txtIN13")->text());
-  EXPECT_TRUE(check("chkLog_PC_AS")->isChecked());
-  EXPECT_FALSE(check("chkLog")->isChecked());
+  EXPECT_TRUE(check("chkLog_PC_AS")->isChecked() && !check("chkLog")->isChecked());
   SaveScreenshot(*o, "options");
 
   // Keyboard order: the first panel, the second, the three check boxes, the keys beside the
@@ -119,9 +116,8 @@ TEST_F(WindowsTest, TheOptionsDialogLoadsSetsStandardValuesAndSavesTheExactBytes
   // "Standard" changes the boxes only; "Uscita" leaves TnC.INI as it was.
   const std::string before = Settings();
   o->findChild<QPushButton*>("cmdStandard")->click();
-  EXPECT_EQ("sistema origine", box("txtIN1")->text());
-  EXPECT_EQ("", box("txtIN3")->text());
-  EXPECT_EQ("1000", box("txtIN15")->text());
+  EXPECT_EQ(std::tuple("sistema origine", "", "1000"),
+            std::tuple(text("txtIN1"), text("txtIN3"), text("txtIN15")));
   EXPECT_FALSE(check("chkLog_PC_AS")->isChecked());
   o->findChild<QPushButton*>("cmdUscita")->click();
   QApplication::processEvents();

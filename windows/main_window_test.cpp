@@ -161,12 +161,12 @@ TEST_F(WindowsTest, TheCloseIsRefusedWhileReplicationIsActiveOrSuspended) {
   EXPECT_EQ(nullptr, main().messages());
   // The placement is saved for the next start.
   const int dpi = main().logicalDpiX();
-  EXPECT_EQ(
-      "0", GetPrivateProfileString("Dimensioni Base", "WindowState", "", program().paths.settings));
-  EXPECT_EQ(std::to_string(PixelsToTwips(150, dpi)),
-            GetPrivateProfileString("Dimensioni Base", "Left", "", program().paths.settings));
-  EXPECT_EQ(std::to_string(PixelsToTwips(90, dpi)),
-            GetPrivateProfileString("Dimensioni Base", "Top", "", program().paths.settings));
+  auto saved = [&](const char* key) {
+    return GetPrivateProfileString("Dimensioni Base", key, "", program().paths.settings);
+  };
+  EXPECT_EQ(std::tuple("0", std::to_string(PixelsToTwips(150, dpi)),
+                       std::to_string(PixelsToTwips(90, dpi))),
+            std::tuple(saved("WindowState"), saved("Left"), saved("Top")));
 }
 
 TEST_F(WindowsTest, AHostLinkThatCannotBeOpenedEndsTheProgram) {
@@ -188,8 +188,7 @@ TEST_F(WindowsTest, AHostLinkThatCannotBeOpenedEndsTheProgram) {
   EXPECT_EQ("Collegamento al Server 127.0.0.1 in corso ...", lines_[1]);
   EXPECT_EQ("ERRORE nel collegamento al server 127.0.0.1", lines_.back());
   EXPECT_EQ(kExitHostLinkFailed, main().exit_status().value_or(-1));
-  EXPECT_FALSE(main().isVisible());
-  EXPECT_EQ(nullptr, QApplication::overrideCursor());
+  EXPECT_TRUE(!main().isVisible() && QApplication::overrideCursor() == nullptr);
   QApplication::processEvents();
   EXPECT_EQ(nullptr, main().messages());
   EXPECT_TRUE(main().close());  // the end has run: nothing more is done
@@ -221,10 +220,10 @@ TEST_F(WindowsTest, UscitaStopsLogsAndEndsTheProgram) {
 }
 
 TEST_F(WindowsTest, ThePlacementIsRestoredAtStartAndPulledOntoTheScreen) {
-  ASSERT_TRUE(
-      WritePrivateProfileString("Dimensioni Base", "Left", "3000", program().paths.settings).ok());
-  ASSERT_TRUE(
-      WritePrivateProfileString("Dimensioni Base", "Top", "-90", program().paths.settings).ok());
+  for (const auto& [key, value] : {std::pair("Left", "3000"), {"Top", "-90"}}) {
+    ASSERT_TRUE(
+        WritePrivateProfileString("Dimensioni Base", key, value, program().paths.settings).ok());
+  }
   Open();
   const int dpi = main().logicalDpiX();
   EXPECT_EQ(QPoint(TwipsToPixels(3000, dpi), 0), main().pos());
