@@ -166,8 +166,10 @@ const std::vector<std::string> kStopLines = {"SINCRONISMO fermato ...",
                                              "   DataBase SQLSRV01/ARCHIVIO scollegato",
                                              "DataBase SQL scollegati"};
 
-std::vector<std::string> Tail(const std::vector<std::string>& lines, size_t n) {
-  return std::vector<std::string>(lines.end() - std::min(n, lines.size()), lines.end());
+// The last lines of `lines`, as many as kStopLines has.
+std::vector<std::string> Tail(const std::vector<std::string>& lines) {
+  const size_t n = std::min(kStopLines.size(), lines.size());
+  return std::vector<std::string>(lines.end() - ptrdiff_t(n), lines.end());
 }
 
 TEST_F(RunTest, OnceExitsZeroWhenDrainedAndOneWhenTheLinksDoNotOpen) {
@@ -188,7 +190,7 @@ TEST_F(RunTest, OnceExitsZeroWhenDrainedAndOneWhenTheLinksDoNotOpen) {
                   "2\tCODCLI=S02\tDATA=00000000\tNOMINATIVO=\tTELEFONO=\tNOTA=a mano, l'ora\t"
                   "ESITO=\tVALORE=-00000000000012.500\t\xC2\xA7_T_IDX___=2\tPUNTI=0\tVISITE=0\t"
                   "RIFEST=-9223372036854775808\n"));
-  EXPECT_EQ(kStopLines, Tail(lines, kStopLines.size()));
+  EXPECT_EQ(kStopLines, Tail(lines));
   EXPECT_EQ(std::vector<std::string>{}, Differences());
 
   // A source server that is not there (a name the hosts file does not know).
@@ -258,7 +260,7 @@ TEST_F(RunTest, SigtermDuringAPassLetsTheChangeUnderWayFinish) {
   ProcessResult r = StopRun();
   EXPECT_EQ(0, r.exit_code) << r.out;
   const std::vector<std::string> lines = Messages(r.out);
-  EXPECT_EQ(kStopLines, Tail(lines, kStopLines.size())) << r.out;
+  EXPECT_EQ(kStopLines, Tail(lines)) << r.out;
   EXPECT_FALSE(Has(r.out, "Errore")) << r.out;
   EXPECT_NE("0\n", Ctl({"queue"}));
   r = Torvan({"pending"});
@@ -299,7 +301,7 @@ TEST_F(RunTest, TheHostsShutdownWindowSuspendsAndTheRestartResumes) {
   const std::vector<std::string> lines = Messages(r.out);
   EXPECT_EQ(2, Count(lines, "SINCRONISMO avviato ...")) << r.out;
   EXPECT_GE(Count(lines, "Collegamento al Server 127.0.0.1 completato"), 2) << r.out;
-  EXPECT_EQ(kStopLines, Tail(lines, kStopLines.size()));
+  EXPECT_EQ(kStopLines, Tail(lines));
 }
 
 TEST_F(RunTest, AHostThatSaysItIsStoppingSuspendsReplication) {
@@ -370,7 +372,7 @@ TEST_F(RunTest, StatusAndMetricsFollowARunningTorvan) {
   // SIGTERM while idle: the stop lines, exit 0; `torvan status` says so at once, exit 1.
   const ProcessResult stopped = StopRun();
   EXPECT_EQ(0, stopped.exit_code) << stopped.out;
-  EXPECT_EQ(kStopLines, Tail(Messages(stopped.out), kStopLines.size())) << stopped.out;
+  EXPECT_EQ(kStopLines, Tail(Messages(stopped.out))) << stopped.out;
   const std::string& run_log = stopped.out;
   r = Torvan({"status"});
   EXPECT_EQ(1, r.exit_code);
