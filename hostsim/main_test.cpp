@@ -214,7 +214,7 @@ TEST(DescriptorLimitTest, FloodThenServedAgainAndShutdownDuringAFlood) {
   RawClient link;
   ASSERT_TRUE(
       Eventually([&] { return link.Connect(host.port()) && link.Read(6) == Header('0', 0); }));
-  ASSERT_TRUE(link.Send(Request('S', "")));
+  ASSERT_TRUE(link.Write(Request('S', "")));
   EXPECT_EQ(Tables().ToHost("0"), link.ReadReply().substr(0, 1));
   // (Connections the flood left waiting may have made short episodes of their own.)
   EXPECT_LE(1u, Count(host.Log(), kAcceptingAgain));

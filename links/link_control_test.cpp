@@ -311,6 +311,17 @@ TEST_F(LinkTest, AnUnansweredPortIsTriedAgainWithItsMessages) {
   // 150 pauses of 200 ms between attempts, none after the last.
   EXPECT_EQ(2 * 150, pump_.sleeps);
   EXPECT_FALSE(program_.state.LinkUp);
+
+  // A host whose greeting is a refusal does not answer either.
+  hostlink::testing::ScriptedPeer refusing([](hostlink::testing::PeerConnection& c) {
+    c.Write("\xF1\xF0\xF0\xF0\xF0\xF0");
+    c.SeesEnd();
+  });
+  program_.settings.parametri.Porta = refusing.port();
+  rt_.link.attempts = 1;
+  EXPECT_FALSE(Server_AS_Start(rt_));
+  EXPECT_TRUE(Has("   Il server 127.0.0.1:" + std::to_string(refusing.port()) + " non risponde (1/1)"));
+  EXPECT_FALSE(program_.state.LinkUp);
 }
 
 TEST_F(LinkTest, AStopAskedForDuringThePausesEndsTheAttempts) {
