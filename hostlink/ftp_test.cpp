@@ -115,8 +115,8 @@ TEST_F(FtpTest, ConversationsThatSucceed) {
                "230 ok\r\n", "250 done\r\n"),
        "TORVAN", "SEGRETA", "TORVAN", "SEGRETA"},
       {"lines after a complete reply discarded", "220 ready\r\n230 not asked for\r\n",
-       Replies("331 pw\r\nstray\r\n", "230 ok\r\n", "250 done\r\n"), "TORVAN", "SEGRETA",
-       "TORVAN", "SEGRETA"},
+       Replies("331 pw\r\nstray\r\n", "230 ok\r\n", "250 done\r\n"), "TORVAN", "SEGRETA", "TORVAN",
+       "SEGRETA"},
   };
   for (const auto& r : rows) {
     SCOPED_TRACE(r.what);
@@ -130,9 +130,9 @@ TEST_F(FtpTest, ConversationsThatSucceed) {
                       "> RCMD CALL TM/TNM_121 ('P04200')\r\n", "> QUIT\r\n", "closed"),
               ftp.Transcript());
     using S = FtpState;
-    EXPECT_EQ((std::vector{S::kConnect, S::kGreeting, S::kUser, S::kPass, S::kRcmd, S::kQuit,
-                           S::kDone}),
-              states_);
+    EXPECT_EQ(
+        (std::vector{S::kConnect, S::kGreeting, S::kUser, S::kPass, S::kRcmd, S::kQuit, S::kDone}),
+        states_);
   }
 }
 

@@ -24,8 +24,8 @@ class SocketLayerTest : public ::testing::Test {
     EXPECT_TRUE(socket_.Sock_Start(TORVAN_SHIPPED_CHAR_TABLE));
     EXPECT_TRUE(socket_.table_status().ok());
     // Short limits keep the give-up cases fast; the waits themselves are the real ones.
-    socket_.SetPollLimitsForTesting({.read = 200, .line_wait = 20, .line_no_wait = 3,
-                                     .line_pause = 5ms});
+    socket_.SetPollLimitsForTesting(
+        {.read = 200, .line_wait = 20, .line_no_wait = 3, .line_pause = 5ms});
   }
   // A peer running `script`, connected to. The peer outlives the layer, so it sees the
   // connection end when the test is over.
@@ -310,9 +310,12 @@ TEST_F(SocketLayerTest, ASecondStartDoesNotRereadTheTableAndAMissingOneSaysWhy) 
 
 TEST_F(SocketLayerTest, BadHostsPortsAndSlotsFailAndLeaveTheAddressTextAlone) {
   std::string address = "unchanged";
-  for (auto [slot, host, port] : {std::tuple{kSlot, "", 4200}, {kSlot, "no-such-host.invalid", 4200},
-                                  {kSlot, "127.0.0.1", 65535}, {kSlot, "127.0.0.1", 0},
-                                  {3, "127.0.0.1", 4200}, {-1, "127.0.0.1", 4200}}) {
+  for (auto [slot, host, port] : {std::tuple{kSlot, "", 4200},
+                                  {kSlot, "no-such-host.invalid", 4200},
+                                  {kSlot, "127.0.0.1", 65535},
+                                  {kSlot, "127.0.0.1", 0},
+                                  {3, "127.0.0.1", 4200},
+                                  {-1, "127.0.0.1", 4200}}) {
     EXPECT_FALSE(socket_.Sock_Connect(slot, host, port, &address)) << host << ":" << port;
   }
   EXPECT_EQ("unchanged", address);

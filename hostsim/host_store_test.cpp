@@ -78,9 +78,10 @@ class StoreFixture : public ::testing::Test {
   // Inserts a record of `values` into LIB/ANAG, queued when `host` made it.
   void Insert(HostStore& store, std::vector<std::string> values, bool host = true) {
     int32_t rrn = 0;
-    ASSERT_TRUE(store.Insert(store.data().FindFile("LIB/ANAG"), Record(store, std::move(values)),
-                             host, &rrn)
-                    .ok());
+    ASSERT_TRUE(
+        store
+            .Insert(store.data().FindFile("LIB/ANAG"), Record(store, std::move(values)), host, &rrn)
+            .ok());
   }
 
   testing::TempDir dir_;

@@ -81,8 +81,8 @@ TEST(HostProgramPortTest, LoginThenOneListenerThatMovesWithTheRemoteCommand) {
       << reply;
   for (int port : {first, 0}) {
     reply = rcmd(port);
-    EXPECT_TRUE(Starts(reply, "250 ") && Has(reply, "already active on port " +
-                                                        std::to_string(first)))
+    EXPECT_TRUE(Starts(reply, "250 ") &&
+                Has(reply, "already active on port " + std::to_string(first)))
         << reply;
   }
   RawClient before_move;
@@ -131,7 +131,11 @@ TEST(HostProgramPortTest, LoginThenOneListenerThatMovesWithTheRemoteCommand) {
 
 // Image requests are 27 bytes in and 8,198 out: the cheapest way to make a host hoard.
 // The first chunk of the first part of image PIANTA0003 of kind 1:
-const std::string kFirstChunk = "PIANTA0003" "1" "00001" "00001";
+const std::string kFirstChunk =
+    "PIANTA0003"
+    "1"
+    "00001"
+    "00001";
 std::string ImageRequests(size_t count) {
   std::string all;
   for (size_t i = 0; i < count; ++i) all += Request('I', kFirstChunk);

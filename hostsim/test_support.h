@@ -9,9 +9,9 @@
 #include <chrono>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <thread>
-#include <functional>
 
 #include <gtest/gtest.h>
 

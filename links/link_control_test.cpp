@@ -320,7 +320,8 @@ TEST_F(LinkTest, AnUnansweredPortIsTriedAgainWithItsMessages) {
   program_.settings.parametri.Porta = refusing.port();
   rt_.link.attempts = 1;
   EXPECT_FALSE(Server_AS_Start(rt_));
-  EXPECT_TRUE(Has("   Il server 127.0.0.1:" + std::to_string(refusing.port()) + " non risponde (1/1)"));
+  EXPECT_TRUE(
+      Has("   Il server 127.0.0.1:" + std::to_string(refusing.port()) + " non risponde (1/1)"));
   EXPECT_FALSE(program_.state.LinkUp);
 }
 

@@ -121,11 +121,20 @@ class ScriptedHost {
       }
       const HostReply r = handler(pc[0], data);
       switch (r.kind) {
-        case HostReply::kClose: return;
-        case HostReply::kSilent: (void)c.SeesEnd(); return;
-        case HostReply::kRaw: c.Write(r.data); break;
-        case HostReply::kRefused: c.Write(Header('1', 0)); break;
-        case HostReply::kServed: c.Write(Header('0', r.data.size()) + r.data); break;
+        case HostReply::kClose:
+          return;
+        case HostReply::kSilent:
+          (void)c.SeesEnd();
+          return;
+        case HostReply::kRaw:
+          c.Write(r.data);
+          break;
+        case HostReply::kRefused:
+          c.Write(Header('1', 0));
+          break;
+        case HostReply::kServed:
+          c.Write(Header('0', r.data.size()) + r.data);
+          break;
       }
     }
   }
