@@ -85,8 +85,6 @@ TEST_F(ExchangeTest, OutcomesAndTheirMessages) {
        "Errore Sock_Read {S}(2)"},
       {"P refused at link start", start, 'P', zeros, kRefused + Zoned(0), O::kRefused, 0,
        "Errore Esito {P}"},
-      {"P refused in the cycle", sync, 'P', zeros, kRefused + Zoned(0), O::kRefused, 0,
-       "Errore Esito {P}"},
       {"P header not read", start, 'P', zeros, "", O::kReadFailed, 0, "Errore Sock_Read {P}(1)"},
       {"T refused", start, 'T', zeros, kRefused + Zoned(0), O::kRefused, 0, "Errore Esito {T}"},
       {"T data cut", sync, 'T', zeros, kServed + Zoned(45), O::kReadFailed, 0,

@@ -196,9 +196,6 @@ TEST_F(FtpTest, EachFailureHasItsMessageAndClosesTheConnection) {
        "Il server FTP non risponde correttamente (USER)", 1, "closed"},
       {"20 KB to USER", "220 ready\r\n", Replies(long_user_reply),
        "Il server FTP non risponde correttamente (USER)", 1, "closed"},
-      {"endless reply to RCMD", "220 ready\r\n",
-       Replies("331 pw\r\n", "230 ok\r\n", endless_greeting),
-       "Il server FTP non risponde correttamente (RCMD)", 3, "closed"},
   };
   const std::vector<std::string> commands = {"> USER TORVAN\r\n", "> PASS SEGRETA\r\n",
                                              "> RCMD CALL TM/TNM_121 ('P04200')\r\n"};
