@@ -388,33 +388,6 @@ TEST_F(LinkTest, ATimeReplyCutShortClosesTheLinkAndTheStartEndsAtOnce) {
   EXPECT_FALSE(program_.state.LinkUp);
 }
 
-TEST_F(LinkTest, ACatalogueOf200FilesWith50FieldsEachLoads) {
-  HostCatalogue host;
-  host.databases = {DatabaseEntry("GESTIONALE", "SQLSRV01", "x")};
-  for (int f = 1; f <= 200; ++f) {
-    std::string name = "F" + ZeroPad(f, 5);
-    host.files.push_back(FileEntry("BENCH", name, "N", "GESTIONALE"));
-    std::vector<std::string>& list = host.fields[PadRight("BENCH", 10) + PadRight(name, 10)];
-    for (int i = 1; i <= 50; ++i) {
-      list.push_back(FieldEntry("C" + ZeroPad(i, 4), 'A', 8, 0, 8 * i - 7, 8, i == 50 ? 'X' : ' '));
-    }
-  }
-  std::unique_ptr<ScriptedHost> peer = Serve(host);
-  ASSERT_TRUE(Server_AS_Start(rt_));
-  EXPECT_EQ(1 + 2 + 201 + 200 * 51, peer->Total());
-  ASSERT_EQ(200, rt_.catalogue.N_File);
-  const torvan::FileEntry& last = rt_.catalogue.Tab_File[200];
-  EXPECT_EQ("F00200", last.File);
-  EXPECT_EQ(49, last.N_Campi);  // the excluded field takes no entry
-  EXPECT_EQ(199 * 49 + 1, last.Primo_Campo);
-  EXPECT_EQ(200 * 49, last.Ultimo_Campo);
-  EXPECT_EQ("[C0049]", rt_.catalogue.Tab_Campi[size_t(last.Ultimo_Campo)].Nome_Sql);
-  std::vector<Campo_Rec> fields;
-  ASSERT_TRUE(ReadCampoRecs(program_.paths.FieldFile(200), &fields).ok());
-  EXPECT_EQ(50u, fields.size());
-  Server_AS_Stop(rt_);
-}
-
 TEST_F(LinkTest, AMissingOrDamagedCharacterTableEndsTheStartNamingTheFault) {
   struct Row {
     const char* what;
