@@ -133,35 +133,6 @@ TEST_F(LinkTest, LoadsTheCatalogueWithTheRequestCountsOfTheExample) {
   EXPECT_FALSE(program_.state.LinkUp);
 }
 
-TEST_F(LinkTest, ACatalogueThatCannotBeTakenEndsTheLoadAndTheLink) {
-  struct Row {
-    const char* meaning;
-    void (*edit)(HostCatalogue*);
-    bool lists_files;
-  };
-  const Row rows[] = {
-      {"no database", [](HostCatalogue* h) { h->databases.clear(); }, false},
-      {"a file sent back to an unknown database",
-       [](HostCatalogue* h) { h->files.push_back(FileEntry("DATI", "ORFANO", "S", "NESSUNO")); },
-       true},
-      {"an entry too short to decode",
-       [](HostCatalogue* h) { h->databases[0] = h->databases[0].substr(0, 40); }, false},
-  };
-  for (const Row& row : rows) {
-    SCOPED_TRACE(row.meaning);
-    HostCatalogue host = Example();
-    row.edit(&host);
-    std::unique_ptr<ScriptedHost> peer = Serve(host);
-    rt_.catalogue.N_DB = 7;  // what an earlier load left stays as it was
-    lines_.clear();
-    EXPECT_FALSE(Server_AS_Start(rt_));
-    EXPECT_FALSE(program_.state.LinkUp);
-    EXPECT_TRUE(Has("Errore generico in Carica_File"));
-    EXPECT_EQ(7, rt_.catalogue.N_DB);
-    EXPECT_EQ(row.lists_files, peer->Count('1') > 0);
-  }
-}
-
 // Every catalogue file of the folder, with its bytes (staging folders included).
 std::map<std::string, std::string> FolderFiles(const std::string& dir) {
   std::map<std::string, std::string> files;
@@ -217,6 +188,9 @@ TEST_F(LinkTest, ALoadThatDoesNotFinishKeepsThePreviousCatalogueOneThatDoesRepla
       {"a connection that closes during the field lists", '2', 8, HostReply::Close(),
        "[Carica_File] Errore Sock_Read {2}(1)"},
       {"a silent host", '3', 1, HostReply::Silent(), "[Carica_File] Errore Sock_Read {3}(1)"},
+      {"no database", '3', 1, HostReply::Refused(), "   Carica elenco database"},
+      {"a file sent back to an unknown database", '1', 5,
+       HostReply::Served(FileEntry("DATI", "ORFANO", "S", "NESSUNO")), "   Carica elenco files"},
       {"a field list that never ends", '2', 0,
        HostReply::Served(FieldEntry("SALTATO", 'A', 1, 0, 1, 1, ' ', '*')),
        "   *** ERRORE ***  L'elenco dei campi di DATI/CLIENTI supera 4067 voci"},
