@@ -35,7 +35,9 @@ TEST(HostsLookup, TheFirstLineHoldingTheNameGivesItsAddress) {
   for (const auto& r : rows) {
     SCOPED_TRACE(std::string(r.hosts ? r.hosts : "no file") + " / " + r.name);
     std::remove(path.c_str());
-    if (r.hosts != nullptr) ASSERT_TRUE(platform::WriteFileAtomic(path, r.hosts, 0644).ok());
+    if (r.hosts != nullptr) {
+      ASSERT_TRUE(platform::WriteFileAtomic(path, r.hosts, 0644).ok());
+    }
     Status s;
     EXPECT_EQ(r.address, AddressText(Hosts_Lookup(r.name, &s)));
     EXPECT_EQ(r.hosts != nullptr, s.ok());

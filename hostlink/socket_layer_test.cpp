@@ -108,7 +108,9 @@ TEST_F(SocketLayerTest, AConnectionTheHostEndedFailsTheReadAtOnce) {
     test_.pump.events = 0;
     Serve([&](PeerConnection& c) {
       c.Write("\xF0\xF0\xF0");
-      if (reset) EXPECT_EQ(0, SocketLayer::Sock_SetLinger(c.fd(), true, 0));
+      if (reset) {
+        EXPECT_EQ(0, SocketLayer::Sock_SetLinger(c.fd(), true, 0));
+      }
     }).Join();  // the bytes and the end are on their way before the read starts
     socket_.SetPollLimitsForTesting({});  // production limits: two minutes if the end went unseen
     EXPECT_FALSE(socket_.Sock_Read(kSlot, 6, counter_));
