@@ -146,8 +146,9 @@ class ScriptedPeer {
 
   explicit ScriptedPeer(Script script) : listen_fd_(BoundSocket(4, &port_)) {
     thread_ = std::thread([this, script = std::move(script)] {
+      // Generous: the client may be a program that has yet to start on a busy machine.
       pollfd p{listen_fd_, POLLIN, 0};
-      const int fd = ::poll(&p, 1, 5000) > 0 ? ::accept(listen_fd_, nullptr, nullptr) : -1;
+      const int fd = ::poll(&p, 1, 30000) > 0 ? ::accept(listen_fd_, nullptr, nullptr) : -1;
       if (fd < 0) return;
       PeerConnection connection(fd);
       script(connection);
