@@ -1,9 +1,6 @@
 #include "hostlink/char_table.h"
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
-
-#include <cstdlib>
 #include <functional>
 #include <random>
 
@@ -39,12 +36,8 @@ TEST(PcToHostTable, AnEmptyTableSendsEveryCharacterAsHostByteZero) {
 
 class TableFileTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    dir_ = folder_.path();
-    path_ = dir_ + "/TnC_TBL1.Tbl";
-  }
   platform::TempFolder folder_{"torvan-test"};
-  std::string dir_, path_;
+  const std::string path_ = folder_ / "TnC_TBL1.Tbl";
 };
 
 // A table that passes every check: host digits F0..F9, the rest as in Identity().
@@ -68,20 +61,9 @@ TEST_F(TableFileTest, ReadsTheTableAfterTheSixByteHeader) {
   EXPECT_EQ(0x7C, tables.PcToHost(0xA7));
 }
 
-TEST_F(TableFileTest, AShortFileLeavesTheRestZeroAndSaysSo) {
-  std::string bytes = CharTableFileBytes(Identity()).substr(0, 6 + 100);
-  ASSERT_TRUE(platform::WriteFileAtomic(path_, bytes, 0644).ok());
-  CharTables tables;
-  Status s = LoadCharTables(path_, &tables);
-  EXPECT_EQ(Status::Code::kIoError, s.code());
-  EXPECT_EQ(path_ + ": lunga 106 byte invece di 262: le voci mancanti valgono 0", s.message());
-  EXPECT_EQ(99, tables.HostToPc(99));
-  EXPECT_EQ(0, tables.HostToPc(100));
-  EXPECT_EQ(0, tables.HostToPc(255));
-  EXPECT_EQ(255, tables.PcToHost(0));  // host bytes 100..255 all map to PC code 0
-}
-
-TEST_F(TableFileTest, AMissingFileOrOneShorterThanItsHeaderGivesAnEmptyTable) {
+// A short file leaves the rest zero and says so; a missing one, or one shorter than its
+// header, gives an empty table.
+TEST_F(TableFileTest, AShortOrMissingFileLeavesZerosAndSaysSo) {
   CharTables tables(Identity());
   EXPECT_EQ(Status::Code::kNotFound, LoadCharTables(path_, &tables).code());
   EXPECT_EQ(0, tables.HostToPc(0xC1));
@@ -89,6 +71,17 @@ TEST_F(TableFileTest, AMissingFileOrOneShorterThanItsHeaderGivesAnEmptyTable) {
   tables = CharTables(Identity());
   EXPECT_FALSE(LoadCharTables(path_, &tables).ok());
   EXPECT_EQ(0, tables.HostToPc(0x41));
+
+  ASSERT_TRUE(
+      platform::WriteFileAtomic(path_, CharTableFileBytes(Identity()).substr(0, 6 + 100), 0644)
+          .ok());
+  Status s = LoadCharTables(path_, &tables);
+  EXPECT_EQ(Status::Code::kIoError, s.code());
+  EXPECT_EQ(path_ + ": lunga 106 byte invece di 262: le voci mancanti valgono 0", s.message());
+  EXPECT_EQ(99, tables.HostToPc(99));
+  EXPECT_EQ(0, tables.HostToPc(100));
+  EXPECT_EQ(0, tables.HostToPc(255));
+  EXPECT_EQ(255, tables.PcToHost(0));  // host bytes 100..255 all map to PC code 0
 }
 
 // What the check says of files that are not character tables; the first rule broken is

@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
-#include <cstdlib>
+#include <cstdio>
 
 #include "platform/file.h"
 #include "platform/temp_folder.h"
@@ -11,60 +11,46 @@
 namespace torvan {
 namespace {
 
-class HostsLookupTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    dir_ = folder_.path();
-    path_ = dir_ + "/hosts";
-    setenv("TORVAN_HOSTS_FILE", path_.c_str(), 1);
+// The name is looked for in every line, without regard to case, as a part of the line: a
+// comment that mentions it first gives zero, a longer name that holds it matches. An
+// address in no line is parsed as it is; a missing file finds no name.
+TEST(HostsLookup, TheFirstLineHoldingTheNameGivesItsAddress) {
+  platform::TempFolder folder("torvan-test");
+  const std::string path = folder / "hosts";
+  setenv("TORVAN_HOSTS_FILE", path.c_str(), 1);
+  const struct {
+    const char* hosts;  // nullptr: no file
+    const char* name;
+    const char* address;  // "0.0.0.0": zero
+  } rows[] = {
+      {"127.0.0.1 localhost\r\n10.0.0.5   sysorig\r\n", "SYSORIG", "10.0.0.5"},
+      {"127.0.0.1 localhost\n", "192.168.1.20", "192.168.1.20"},
+      {"# sysorig moved on Monday\n10.0.0.5 sysorig\n", "sysorig", "0.0.0.0"},
+      {"10.0.0.6 sysorig\n10.0.0.7 orig\n", "ORIG", "10.0.0.6"},
+      {"10.0.0.5 sysorig\n", "nowhere", "0.0.0.0"},
+      {"10.0.0.5 sysorig\n", "", "0.0.0.0"},
+      {nullptr, "sysorig", "0.0.0.0"},
+      {nullptr, "10.0.0.1", "10.0.0.1"},
+  };
+  for (const auto& r : rows) {
+    SCOPED_TRACE(std::string(r.hosts ? r.hosts : "no file") + " / " + r.name);
+    std::remove(path.c_str());
+    if (r.hosts != nullptr) {
+      ASSERT_TRUE(platform::WriteFileAtomic(path, r.hosts, 0644).ok());
+    }
+    Status s;
+    EXPECT_EQ(r.address, AddressText(Hosts_Lookup(r.name, &s)));
+    EXPECT_EQ(r.hosts != nullptr, s.ok());
   }
-  void TearDown() override { unsetenv("TORVAN_HOSTS_FILE"); }
-  void Hosts(const std::string& text) {
-    ASSERT_TRUE(platform::WriteFileAtomic(path_, text, 0644).ok());
-  }
-  platform::TempFolder folder_{"torvan-test"};
-  std::string dir_, path_;
-};
-
-TEST_F(HostsLookupTest, FindsTheNameWithoutRegardToCase) {
-  Hosts("127.0.0.1 localhost\r\n10.0.0.5   sysorig\r\n");
-  EXPECT_EQ("10.0.0.5", AddressText(Hosts_Lookup("SYSORIG")));
-}
-
-TEST_F(HostsLookupTest, AnAddressInNoLineIsParsedDirectly) {
-  Hosts("127.0.0.1 localhost\n");
-  EXPECT_EQ("192.168.1.20", AddressText(Hosts_Lookup("192.168.1.20")));
-}
-
-TEST_F(HostsLookupTest, ACommentMentioningTheNameFirstGivesZero) {
-  Hosts("# sysorig moved on Monday\n10.0.0.5 sysorig\n");
-  EXPECT_EQ(0u, Hosts_Lookup("sysorig"));
-}
-
-TEST_F(HostsLookupTest, ANameInsideALongerNameMatchesThatLine) {
-  Hosts("10.0.0.6 sysorig\n10.0.0.7 orig\n");
-  EXPECT_EQ("10.0.0.6", AddressText(Hosts_Lookup("ORIG")));
-}
-
-TEST_F(HostsLookupTest, UnknownNamesEmptyNamesAndAMissingFileGiveZero) {
-  Hosts("10.0.0.5 sysorig\n");
-  EXPECT_EQ(0u, Hosts_Lookup("nowhere"));
-  EXPECT_EQ(0u, Hosts_Lookup(""));
-  std::system(("rm -f " + path_).c_str());
-  Status s;
-  EXPECT_EQ(0u, Hosts_Lookup("sysorig", &s));
-  EXPECT_FALSE(s.ok());
-  EXPECT_EQ("10.0.0.1", AddressText(Hosts_Lookup("10.0.0.1")));
+  unsetenv("TORVAN_HOSTS_FILE");
 }
 
 TEST(DottedAddress, OnlyFourDecimalPartsMakeAnAddress) {
   EXPECT_EQ("1.2.3.4", AddressText(ParseDottedAddress(" 1 . 2.3.4 ")));
-  EXPECT_EQ(0u, ParseDottedAddress("1.2.3"));
-  EXPECT_EQ(0u, ParseDottedAddress("1.2.3.4.5"));
-  EXPECT_EQ(0u, ParseDottedAddress("1.2.3.256"));
-  EXPECT_EQ(0u, ParseDottedAddress("1..3.4"));
-  EXPECT_EQ(0u, ParseDottedAddress("a.b.c.d"));
   EXPECT_EQ("10.0.0.6", AddressText(ParseDottedAddress("10.0.0.6 sys")));
+  for (const char* bad : {"1.2.3", "1.2.3.4.5", "1.2.3.256", "1..3.4", "a.b.c.d"}) {
+    EXPECT_EQ(0u, ParseDottedAddress(bad)) << bad;
+  }
 }
 
 }  // namespace

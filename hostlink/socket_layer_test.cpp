@@ -1,10 +1,8 @@
 #include "hostlink/socket_layer.h"
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <atomic>
-#include <cstdlib>
 #include <functional>
 
 #include "hostlink/test_peer.h"
@@ -14,16 +12,11 @@
 namespace torvan::hostlink {
 namespace {
 
-using testing::ClosedPort;
 using testing::PeerConnection;
 using testing::ScriptedPeer;
-using testing::TestProgram;
 using namespace std::chrono_literals;
 
 constexpr int kSlot = SocketLayer::kLinkSlot;
-
-// Makes the close of `fd` reset the connection instead of ending it in order.
-void Socket_SetLingerZero(int fd) { ASSERT_EQ(0, SocketLayer::Sock_SetLinger(fd, true, 0)); }
 
 class SocketLayerTest : public ::testing::Test {
  protected:
@@ -31,41 +24,35 @@ class SocketLayerTest : public ::testing::Test {
     EXPECT_TRUE(socket_.Sock_Start(TORVAN_SHIPPED_CHAR_TABLE));
     EXPECT_TRUE(socket_.table_status().ok());
     // Short limits keep the give-up cases fast; the waits themselves are the real ones.
-    SocketLayer::PollLimits limits;
-    limits.read = 200;
-    limits.line_wait = 20;
-    limits.line_no_wait = 3;
-    limits.line_pause = 5ms;
-    socket_.SetPollLimitsForTesting(limits);
+    socket_.SetPollLimitsForTesting(
+        {.read = 200, .line_wait = 20, .line_no_wait = 3, .line_pause = 5ms});
   }
-  void Connect(const ScriptedPeer& peer) {
-    std::string address;
-    ASSERT_TRUE(socket_.Sock_Connect(kSlot, "127.0.0.1", peer.port(), &address));
-    EXPECT_EQ("127.0.0.1:" + std::to_string(peer.port()), address);
-  }
-  // The peer outlives the layer, so it sees the connection end when the test is over.
+  // A peer running `script`, connected to. The peer outlives the layer, so it sees the
+  // connection end when the test is over.
   ScriptedPeer& Serve(ScriptedPeer::Script script) {
     peer_ = std::make_unique<ScriptedPeer>(std::move(script));
+    std::string address;
+    EXPECT_TRUE(socket_.Sock_Connect(kSlot, "127.0.0.1", peer_->port(), &address));
+    EXPECT_EQ("127.0.0.1:" + std::to_string(peer_->port()), address);
     return *peer_;
   }
   // A connected peer that writes `bytes` at once, then waits for the end or closes at once.
   ScriptedPeer& Answer(const std::string& bytes, bool then_close = false) {
-    ScriptedPeer& peer = Serve([bytes, then_close](PeerConnection& c) {
+    return Serve([bytes, then_close](PeerConnection& c) {
       c.Write(bytes);
       if (!then_close) c.SeesEnd();
     });
-    Connect(peer);
-    return peer;
   }
 
   std::unique_ptr<ScriptedPeer> peer_;
-  TestProgram test_;
+  testing::TestProgram test_;
   SocketLayer socket_{test_.program};
   int32_t counter_ = 0;
 };
 
-TEST_F(SocketLayerTest, ReadLengthsOutsideOneTo8192AreRefusedWithoutReading) {
-  Answer("\xF0\xF0\xF0\xF0\xF0\xF1");
+// Lengths outside 1..8192 read nothing; closing the slot discards what was received.
+TEST_F(SocketLayerTest, ReadLengthsOutsideOneTo8192AreRefusedAndACloseDiscards) {
+  Answer("\xF0\xF0\xF0\xF0\xF0\xF1\xF1\xF1\xF1\xF1\xF1\xF1");
   std::string bytes;
   for (int32_t n : {0, -1, 8193}) {
     EXPECT_FALSE(socket_.Sock_Read(kSlot, n, counter_)) << n;
@@ -75,6 +62,9 @@ TEST_F(SocketLayerTest, ReadLengthsOutsideOneTo8192AreRefusedWithoutReading) {
   EXPECT_EQ(0u, socket_.ReceiveFill());
   EXPECT_EQ(0u, socket_.MessageData().size());
   EXPECT_TRUE(socket_.Sock_Read(kSlot, 6, counter_));
+  socket_.Sock_Close(kSlot);
+  EXPECT_EQ(0u, socket_.ReceiveFill());
+  EXPECT_FALSE(socket_.Sock_Read(kSlot, 6, counter_));
 }
 
 // Replies are taken from the buffer one by one, without a poll when they are there; a
@@ -98,15 +88,13 @@ TEST_F(SocketLayerTest, RepliesInOneSegmentAreTakenOneByOneEvenAfterTheEnd) {
 }
 
 TEST_F(SocketLayerTest, AReplySplitOverSegmentsIsJoinedAndEventsRunMeanwhile) {
-  const std::string reply = "\xF0\xF0\xF0\xF0\xF0\xF5\xC8\xC5\xD3\xD3\xD6";
-  ScriptedPeer& peer = Serve([&](PeerConnection& c) {
-    for (char b : reply) {
+  Serve([](PeerConnection& c) {
+    for (char b : std::string("\xF0\xF0\xF0\xF0\xF0\xF5\xC8\xC5\xD3\xD3\xD6")) {
       c.Write(std::string(1, b));
       std::this_thread::sleep_for(5ms);
     }
     c.SeesEnd();
   });
-  Connect(peer);
   ASSERT_TRUE(socket_.Sock_Read(kSlot, 6, counter_));
   ASSERT_TRUE(socket_.Sock_Read(kSlot, 5, counter_));
   EXPECT_EQ("HELLO", socket_.Field_Decode('A', 1, 5, 5, 0).text);
@@ -114,25 +102,19 @@ TEST_F(SocketLayerTest, AReplySplitOverSegmentsIsJoinedAndEventsRunMeanwhile) {
 }
 
 TEST_F(SocketLayerTest, AConnectionTheHostEndedFailsTheReadAtOnce) {
-  struct Row {
-    const char* what;
-    bool reset;  // closed with a reset instead of an orderly end
-  };
-  for (const Row& r : {Row{"closed", false}, Row{"reset", true}}) {
-    SCOPED_TRACE(r.what);
+  for (bool reset : {false, true}) {  // an orderly end, or a reset
+    SCOPED_TRACE(reset ? "reset" : "closed");
     counter_ = 0;
     test_.pump.events = 0;
-    ScriptedPeer& peer = Serve([&](PeerConnection& c) {
+    Serve([&](PeerConnection& c) {
       c.Write("\xF0\xF0\xF0");
-      if (r.reset) Socket_SetLingerZero(c.fd());
-    });
-    Connect(peer);
-    peer.Join();  // the bytes and the end are on their way before the read starts
-    SocketLayer::PollLimits limits;  // production limits: two minutes if the end went unseen
-    socket_.SetPollLimitsForTesting(limits);
+      if (reset) {
+        EXPECT_EQ(0, SocketLayer::Sock_SetLinger(c.fd(), true, 0));
+      }
+    }).Join();  // the bytes and the end are on their way before the read starts
+    socket_.SetPollLimitsForTesting({});  // production limits: two minutes if the end went unseen
     EXPECT_FALSE(socket_.Sock_Read(kSlot, 6, counter_));
-    EXPECT_EQ(0, counter_);  // no empty poll, no wait
-    EXPECT_EQ(0, test_.pump.events);
+    EXPECT_EQ(0, test_.pump.events);  // no empty poll, no wait
     EXPECT_FALSE(socket_.connected(kSlot));
     // Every later read fails at once too, and a send finds no socket.
     EXPECT_FALSE(socket_.Sock_Read(kSlot, 6, counter_));
@@ -141,20 +123,10 @@ TEST_F(SocketLayerTest, AConnectionTheHostEndedFailsTheReadAtOnce) {
   }
 }
 
-TEST_F(SocketLayerTest, ClosingTheSlotDiscardsWhatWasReceived) {
-  Answer("\xF0\xF0\xF0\xF0\xF0\xF0\xF1\xF1\xF1\xF1\xF1\xF1");
-  ASSERT_TRUE(socket_.Sock_Read(kSlot, 1, counter_));
-  socket_.Sock_Close(kSlot);
-  EXPECT_EQ(0u, socket_.ReceiveFill());
-  EXPECT_FALSE(socket_.Sock_Read(kSlot, 6, counter_));
-}
-
 TEST_F(SocketLayerTest, ASilentPeerMakesEachEmptyPollWaitAttesaSincronizz) {
   test_.program.settings.parametri.Attesa_Sincronizz = 5;
   Answer("");
-  SocketLayer::PollLimits limits;
-  limits.read = 10;
-  socket_.SetPollLimitsForTesting(limits);
+  socket_.SetPollLimitsForTesting({.read = 10});
   const auto start = std::chrono::steady_clock::now();
   std::string bytes;
   EXPECT_FALSE(socket_.Sock_ReadText(kSlot, 1, counter_, &bytes));
@@ -168,16 +140,14 @@ TEST_F(SocketLayerTest, AStopRequestOrAClosedSlotEndsEveryWait) {
   // program's end, or an event that closes the slot, ends them at the next poll; the
   // operator's stop once the host has been silent a while.
   enum class Event { kOperatorStop, kProgramEnd, kSlotClosed };
-  struct Row {
+  auto read = [](SocketLayer& s, int32_t& n) { return s.Sock_Read(kSlot, 6, n); };
+  const struct {
     const char* what;
     Event event;
     std::function<bool(SocketLayer&, int32_t&)> wait;  // true when it succeeded
-  };
-  const Row rows[] = {
-      {"message read", Event::kOperatorStop,
-       [](SocketLayer& s, int32_t& n) { return s.Sock_Read(kSlot, 6, n); }},
-      {"message read, slot closed", Event::kSlotClosed,
-       [](SocketLayer& s, int32_t& n) { return s.Sock_Read(kSlot, 6, n); }},
+  } rows[] = {
+      {"message read", Event::kOperatorStop, read},
+      {"message read, slot closed", Event::kSlotClosed, read},
       {"raw read", Event::kProgramEnd,
        [](SocketLayer& s, int32_t& n) {
          std::string bytes;
@@ -191,14 +161,13 @@ TEST_F(SocketLayerTest, AStopRequestOrAClosedSlotEndsEveryWait) {
       {"send to a peer that reads nothing", Event::kProgramEnd,
        [](SocketLayer& s, int32_t&) { return s.Sock_Send(kSlot, "", 32 << 20).ok(); }},
   };
-  for (const Row& r : rows) {
+  for (const auto& r : rows) {
     SCOPED_TRACE(r.what);
     std::atomic<bool> done{false};
     ScriptedPeer& peer = Serve([&](PeerConnection&) {
       for (int i = 0; i < 2000 && !done; ++i) std::this_thread::sleep_for(10ms);  // reads nothing
     });
-    Connect(peer);
-    socket_.SetPollLimitsForTesting(SocketLayer::PollLimits{});
+    socket_.SetPollLimitsForTesting({});
     platform::FakePump pump;
     RunState& state = test_.program.state;
     pump.on_events = [&] {
@@ -227,10 +196,8 @@ TEST_F(SocketLayerTest, TheOperatorsStopDoesNotCutAnExchangeWhoseReplyIsComing) 
     c.Write("\xF0\xF0\xF0\xF0\xF0\xF1");
     c.SeesEnd();
   });
-  Connect(peer);
   test_.program.state.Stop_Richiesto = true;
   EXPECT_TRUE(socket_.Sock_Read(kSlot, 6, counter_));
-  test_.program.state.Stop_Richiesto = false;
   socket_.Sock_Close(kSlot);
   peer.Join();
 }
@@ -239,19 +206,16 @@ TEST_F(SocketLayerTest, TheOperatorsStopDoesNotCutAnExchangeWhoseReplyIsComing) 
 // system's two minutes of SYN retries, or at the first poll after a stop request.
 TEST_F(SocketLayerTest, AHostThatDropsConnectionRequestsFailsTheConnectAtItsLimitOrAStop) {
   testing::UnansweredPort host;
-  SocketLayer::PollLimits limits;
-  limits.connect = 300ms;
-  socket_.SetPollLimitsForTesting(limits);
+  socket_.SetPollLimitsForTesting({.connect = 300ms});
   std::string address;
   const auto start = std::chrono::steady_clock::now();
   EXPECT_FALSE(socket_.Sock_Connect(kSlot, "127.0.0.1", host.port(), &address));
   EXPECT_LT(std::chrono::steady_clock::now() - start, 10s);
   EXPECT_EQ("127.0.0.1:" + std::to_string(host.port()), address);
   EXPECT_FALSE(socket_.connected(kSlot));
-  // The wait was made of polls of 10 ms, each followed by the events.
-  EXPECT_GE(test_.pump.events, 10);
+  EXPECT_GE(test_.pump.events, 10);  // polls of 10 ms, each followed by the events
 
-  socket_.SetPollLimitsForTesting(SocketLayer::PollLimits{});  // 20 s
+  socket_.SetPollLimitsForTesting({});  // 20 s
   test_.pump.events = 0;
   test_.pump.on_events = [&] { test_.program.state.Stop_Richiesto = true; };
   EXPECT_FALSE(socket_.Sock_Connect(kSlot, "127.0.0.1", host.port(), nullptr));
@@ -259,43 +223,35 @@ TEST_F(SocketLayerTest, AHostThatDropsConnectionRequestsFailsTheConnectAtItsLimi
   EXPECT_FALSE(socket_.connected(kSlot));
 }
 
-TEST_F(SocketLayerTest, SendTranslatesAndPadsToExactlyNBytes) {
+// A send is translated and padded with host blanks to exactly n bytes, and goes on until
+// the peer has taken every byte, far more than the socket buffers hold.
+TEST_F(SocketLayerTest, SendTranslatesPadsAndContinuesUntilEveryByteIsTaken) {
+  const size_t total = 4 * 1024 * 1024;
   std::string got10, got4;
-  ScriptedPeer& peer = Serve([&](PeerConnection& c) {
-    c.Read(10, &got10);
-    c.Read(4, &got4);
-  });
-  Connect(peer);
-  EXPECT_TRUE(socket_.Sock_Send(kSlot, "P00020", 10).ok());
-  EXPECT_TRUE(socket_.Sock_Send(kSlot, "P00020", 4).ok());
-  peer.Join();
-  EXPECT_EQ("\xD7\xF0\xF0\xF0\xF2\xF0\x40\x40\x40\x40", got10);
-  EXPECT_EQ("\xD7\xF0\xF0\xF0", got4);
-}
-
-TEST_F(SocketLayerTest, SendContinuesUntilEveryByteIsTaken) {
-  const size_t total = 4 * 1024 * 1024;  // far more than the socket buffers hold
   size_t received = 0;
   bool all_blanks = true;
   ScriptedPeer& peer = Serve([&](PeerConnection& c) {
+    got10 = c.Read(10);
+    got4 = c.Read(4);
     std::this_thread::sleep_for(50ms);  // let the sender fill the buffers first
-    std::string chunk;
-    while (received < total && c.Read(std::min<size_t>(65536, total - received), &chunk)) {
-      received += chunk.size();
+    for (std::string chunk; received < total; received += chunk.size()) {
+      chunk = c.Read(std::min<size_t>(65536, total - received));
+      if (chunk.empty()) break;
       all_blanks = all_blanks && chunk.find_first_not_of('\x40') == std::string::npos;
     }
   });
-  Connect(peer);
+  EXPECT_TRUE(socket_.Sock_Send(kSlot, "P00020", 10).ok());
+  EXPECT_TRUE(socket_.Sock_Send(kSlot, "P00020", 4).ok());
   EXPECT_TRUE(socket_.Sock_Send(kSlot, "", int32_t(total)).ok());
   peer.Join();
+  EXPECT_EQ("\xD7\xF0\xF0\xF0\xF2\xF0\x40\x40\x40\x40", got10);
+  EXPECT_EQ("\xD7\xF0\xF0\xF0", got4);
   EXPECT_EQ(total, received);
   EXPECT_TRUE(all_blanks);
 }
 
 TEST_F(SocketLayerTest, SendingToAClosedPeerIsAnErrorNotASignal) {
-  ScriptedPeer& peer = Serve([](PeerConnection&) {});
-  Connect(peer);
-  peer.Join();
+  Serve([](PeerConnection&) {}).Join();
   Status s;
   for (int i = 0; i < 50 && s.ok(); ++i) {
     s = socket_.Sock_Send(kSlot, "S00000", 6);
@@ -304,11 +260,20 @@ TEST_F(SocketLayerTest, SendingToAClosedPeerIsAnErrorNotASignal) {
   EXPECT_FALSE(s.ok());
 }
 
-TEST_F(SocketLayerTest, ReadLineTakesLinesFromTheBufferInOrder) {
-  Answer("220-first\r\n220 second\r\n");
+// Lines come from the buffer in order, their bytes as they came (a CR, a NUL inside); a
+// line that does not come leaves ">" when it was not awaited, "?" when it was.
+TEST_F(SocketLayerTest, ReadLineTakesLinesInOrderWithTheirBytes) {
+  Serve([](PeerConnection& c) {
+    c.Write(std::string("220-first\r\na\rb\x00\xE8\r", 17));
+    std::this_thread::sleep_for(5ms);
+    c.Write("\n220 second\r\n");
+    c.SeesEnd();
+  });
   std::string line;
   ASSERT_TRUE(socket_.Sock_ReadLine(kSlot, &line, true));
   EXPECT_EQ("220-first", line);
+  ASSERT_TRUE(socket_.Sock_ReadLine(kSlot, &line, true));
+  EXPECT_EQ(std::string("a\rb\x00\xE8", 5), line);
   ASSERT_TRUE(socket_.Sock_ReadLine(kSlot, &line, false));
   EXPECT_EQ("220 second", line);
   EXPECT_FALSE(socket_.Sock_ReadLine(kSlot, &line, false));
@@ -317,20 +282,9 @@ TEST_F(SocketLayerTest, ReadLineTakesLinesFromTheBufferInOrder) {
   EXPECT_EQ("?", line);
 }
 
-TEST_F(SocketLayerTest, ReadLineKeepsBytesAsTheyCome) {
-  ScriptedPeer& peer = Serve([](PeerConnection& c) {
-    c.Write(std::string("a\rb\x00\xE8\r", 6));
-    std::this_thread::sleep_for(5ms);
-    c.Write("\n");
-    c.SeesEnd();
-  });
-  Connect(peer);
-  std::string line;
-  ASSERT_TRUE(socket_.Sock_ReadLine(kSlot, &line, true));
-  EXPECT_EQ(std::string("a\rb\x00\xE8", 5), line);
-}
-
-TEST_F(SocketLayerTest, ASecondStartDoesNotRereadTheTable) {
+// The table is read at the first start only, again after a stop; a missing one starts
+// anyway, with every byte translated to 0, and says why.
+TEST_F(SocketLayerTest, ASecondStartDoesNotRereadTheTableAndAMissingOneSaysWhy) {
   platform::TempFolder dir("torvan-sock");
   const std::string path = dir / "TnC_TBL1.Tbl";
   std::string shipped;
@@ -338,7 +292,6 @@ TEST_F(SocketLayerTest, ASecondStartDoesNotRereadTheTable) {
   std::string swapped = shipped;  // host bytes C1 and C2 read as "B" and "A"
   std::swap(swapped[kCharTableHeaderLength + 0xC1], swapped[kCharTableHeaderLength + 0xC2]);
   ASSERT_TRUE(platform::WriteFileAtomic(path, swapped, 0644).ok());
-
   SocketLayer layer(test_.program);
   ASSERT_TRUE(layer.Sock_Start(path));
   EXPECT_TRUE(layer.table_status().ok()) << layer.table_status().message();
@@ -349,10 +302,8 @@ TEST_F(SocketLayerTest, ASecondStartDoesNotRereadTheTable) {
   layer.Sock_Stop();
   EXPECT_TRUE(layer.Sock_Start(path));
   EXPECT_EQ('A', layer.tables().HostToPc(0xC1));
-}
 
-TEST_F(SocketLayerTest, AMissingTableStartsAnywayAndSaysWhy) {
-  SocketLayer layer(test_.program);
+  layer.Sock_Stop();
   EXPECT_TRUE(layer.Sock_Start("/nonexistent/TnC_TBL1.Tbl"));
   EXPECT_EQ(Status::Code::kNotFound, layer.table_status().code());
   EXPECT_EQ("/nonexistent/TnC_TBL1.Tbl: file non trovato", layer.table_status().message());
@@ -361,14 +312,16 @@ TEST_F(SocketLayerTest, AMissingTableStartsAnywayAndSaysWhy) {
 
 TEST_F(SocketLayerTest, BadHostsPortsAndSlotsFailAndLeaveTheAddressTextAlone) {
   std::string address = "unchanged";
-  EXPECT_FALSE(socket_.Sock_Connect(kSlot, "", 4200, &address));
-  EXPECT_FALSE(socket_.Sock_Connect(kSlot, "no-such-host.invalid", 4200, &address));
-  EXPECT_FALSE(socket_.Sock_Connect(kSlot, "127.0.0.1", 65535, &address));
-  EXPECT_FALSE(socket_.Sock_Connect(kSlot, "127.0.0.1", 0, &address));
-  EXPECT_FALSE(socket_.Sock_Connect(3, "127.0.0.1", 4200, &address));
-  EXPECT_FALSE(socket_.Sock_Connect(-1, "127.0.0.1", 4200, &address));
+  for (auto [slot, host, port] : {std::tuple{kSlot, "", 4200},
+                                  {kSlot, "no-such-host.invalid", 4200},
+                                  {kSlot, "127.0.0.1", 65535},
+                                  {kSlot, "127.0.0.1", 0},
+                                  {3, "127.0.0.1", 4200},
+                                  {-1, "127.0.0.1", 4200}}) {
+    EXPECT_FALSE(socket_.Sock_Connect(slot, host, port, &address)) << host << ":" << port;
+  }
   EXPECT_EQ("unchanged", address);
-  const int port = ClosedPort();
+  const int port = testing::ClosedPort();
   EXPECT_FALSE(socket_.Sock_Connect(kSlot, "127.0.0.1", port, &address));
   EXPECT_EQ("127.0.0.1:" + std::to_string(port), address);
   EXPECT_FALSE(socket_.connected(kSlot));
@@ -380,12 +333,9 @@ TEST_F(SocketLayerTest, BadHostsPortsAndSlotsFailAndLeaveTheAddressTextAlone) {
   socket_.Sock_Close(9);
   EXPECT_FALSE(socket_.Sock_Read(0, 6, counter_));  // never connected
   EXPECT_EQ(0, counter_);
-}
 
-TEST(SockResolve, DottedNamesAndFailures) {
-  EXPECT_EQ("127.0.0.1", SocketLayer::Sock_AddressText(SocketLayer::Sock_Resolve("127.0.0.1")));
-  EXPECT_EQ(htonl(0x0A000005), SocketLayer::Sock_Resolve("10.0.0.5"));
   EXPECT_EQ("127.0.0.1", SocketLayer::Sock_AddressText(SocketLayer::Sock_Resolve("localhost")));
+  EXPECT_EQ(htonl(0x0A000005), SocketLayer::Sock_Resolve("10.0.0.5"));
   EXPECT_EQ(0xFFFFFFFFu, SocketLayer::Sock_Resolve(""));
   EXPECT_EQ(0xFFFFFFFFu, SocketLayer::Sock_Resolve("no-such-host.invalid"));
   EXPECT_EQ("255.255.255.255", SocketLayer::Sock_AddressText(0xFFFFFFFFu));

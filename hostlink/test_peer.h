@@ -23,6 +23,8 @@
 
 namespace torvan::hostlink::testing {
 
+using Ms = std::chrono::milliseconds;
+
 // The address of `port` on 127.0.0.1.
 inline sockaddr_in Loopback(int port = 0) {
   sockaddr_in a{};
@@ -32,8 +34,28 @@ inline sockaddr_in Loopback(int port = 0) {
   return a;
 }
 
+// A socket bound to a free port of 127.0.0.1, its port in `*port`; it listens with
+// `backlog` unless that is negative.
+inline int BoundSocket(int backlog, int* port) {
+  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in a = Loopback();
+  socklen_t size = sizeof a;
+  ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+  if (backlog >= 0) ::listen(fd, backlog);
+  ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &size);
+  *port = ntohs(a.sin_port);
+  return fd;
+}
+
+// A port on 127.0.0.1 where nothing listens (bound, then closed at once).
+inline int ClosedPort() {
+  int port = 0;
+  ::close(BoundSocket(-1, &port));
+  return port;
+}
+
 // A connection (the accepted one, as the script sees it, or a test's client). It owns
-// its descriptor.
+// its descriptor. Reads return what came before the other side closed or the time passed.
 class PeerConnection {
  public:
   explicit PeerConnection(int fd = -1) : fd_(fd) {}
@@ -41,53 +63,51 @@ class PeerConnection {
   PeerConnection(const PeerConnection&) = delete;
   PeerConnection& operator=(const PeerConnection&) = delete;
 
-  // Reads exactly n bytes within `timeout`; false when they do not come.
-  bool Read(size_t n, std::string* out,
-            std::chrono::milliseconds timeout = std::chrono::milliseconds(5000)) {
-    out->clear();
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (out->size() < n) {
-      if (!WaitReadable(deadline)) return false;
-      char buf[4096];
-      const ssize_t r = ::recv(fd_, buf, std::min(sizeof buf, n - out->size()), 0);
-      if (r <= 0) return false;
-      out->append(buf, size_t(r));
-    }
-    return true;
+  // Connects to `port` on 127.0.0.1 in place of the connection held.
+  bool Connect(int port) {
+    Adopt(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    const sockaddr_in a = Loopback(port);
+    return ::connect(fd_, reinterpret_cast<const sockaddr*>(&a), sizeof a) == 0;
   }
-  // Reads one line ended by CR LF (returned with it); false when none comes in time.
-  bool ReadLine(std::string* line,
-                std::chrono::milliseconds timeout = std::chrono::milliseconds(5000)) {
-    line->clear();
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (line->size() < 2 || line->compare(line->size() - 2, 2, "\r\n") != 0) {
-      if (!WaitReadable(deadline)) return false;
-      char c;
-      if (::recv(fd_, &c, 1, 0) != 1) return false;
-      *line += c;
+  // Exactly n bytes, or fewer when they do not come within `timeout`.
+  std::string Read(size_t n, Ms timeout = Ms(5000)) {
+    std::string out;
+    for (const auto deadline = Deadline(timeout); out.size() < n && WaitReadable(deadline);) {
+      char buf[4096];
+      const ssize_t r = ::recv(fd_, buf, std::min(sizeof buf, n - out.size()), 0);
+      if (r <= 0) break;
+      out.append(buf, size_t(r));
     }
-    return true;
+    return out;
+  }
+  // One line ended by CR LF, returned with it; "" when none comes whole in time.
+  std::string ReadLine(Ms timeout = Ms(5000)) {
+    std::string line;
+    for (const auto deadline = Deadline(timeout); !line.ends_with("\r\n");) {
+      char c;
+      if (!WaitReadable(deadline) || ::recv(fd_, &c, 1, 0) != 1) return "";
+      line += c;
+    }
+    return line;
   }
   // True when the other side closed (or reset) the connection within `timeout`.
-  bool SeesEnd(std::chrono::milliseconds timeout = std::chrono::milliseconds(5000)) {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (WaitReadable(deadline)) {
+  bool SeesEnd(Ms timeout = Ms(5000)) {
+    for (const auto deadline = Deadline(timeout); WaitReadable(deadline);) {
       char buf[256];
       if (::recv(fd_, buf, sizeof buf, 0) <= 0) return true;
     }
     return false;
   }
   // The bytes of one recv (one segment, or what has come so far); "" when none came.
-  std::string ReadSome(std::chrono::milliseconds timeout = std::chrono::milliseconds(5000)) {
-    if (!WaitReadable(std::chrono::steady_clock::now() + timeout)) return "";
+  std::string ReadSome(Ms timeout = Ms(5000)) {
+    if (!WaitReadable(Deadline(timeout))) return "";
     char buf[65536];
     const ssize_t r = ::recv(fd_, buf, sizeof buf, 0);
     return r > 0 ? std::string(buf, size_t(r)) : "";
   }
   // False when not every byte could be sent.
   bool Write(std::string_view bytes) {
-    size_t sent = 0;
-    while (sent < bytes.size()) {
+    for (size_t sent = 0; sent < bytes.size();) {
       const ssize_t r = ::send(fd_, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
       if (r <= 0) return false;
       sent += size_t(r);
@@ -108,12 +128,14 @@ class PeerConnection {
   }
 
  private:
+  static std::chrono::steady_clock::time_point Deadline(Ms timeout) {
+    return std::chrono::steady_clock::now() + timeout;
+  }
   bool WaitReadable(std::chrono::steady_clock::time_point deadline) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-        deadline - std::chrono::steady_clock::now());
-    if (left.count() <= 0 || fd_ < 0) return false;
+    const auto left =
+        std::chrono::duration_cast<Ms>(deadline - std::chrono::steady_clock::now()).count();
     pollfd p{fd_, POLLIN, 0};
-    return ::poll(&p, 1, int(left.count())) > 0;
+    return left > 0 && fd_ >= 0 && ::poll(&p, 1, int(left)) > 0;
   }
   int fd_;
 };
@@ -122,25 +144,18 @@ class ScriptedPeer {
  public:
   using Script = std::function<void(PeerConnection&)>;
 
-  explicit ScriptedPeer(Script script) {
-    listen_fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a = Loopback();
-    ::bind(listen_fd_, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    ::listen(listen_fd_, 4);
-    socklen_t size = sizeof a;
-    ::getsockname(listen_fd_, reinterpret_cast<sockaddr*>(&a), &size);
-    port_ = ntohs(a.sin_port);
+  explicit ScriptedPeer(Script script) : listen_fd_(BoundSocket(4, &port_)) {
     thread_ = std::thread([this, script = std::move(script)] {
+      // Generous: the client may be a program that has yet to start on a busy machine.
       pollfd p{listen_fd_, POLLIN, 0};
-      if (::poll(&p, 1, 5000) <= 0) return;
-      const int fd = ::accept(listen_fd_, nullptr, nullptr);
+      const int fd = ::poll(&p, 1, 30000) > 0 ? ::accept(listen_fd_, nullptr, nullptr) : -1;
       if (fd < 0) return;
       PeerConnection connection(fd);
       script(connection);
     });
   }
   ~ScriptedPeer() {
-    if (thread_.joinable()) thread_.join();
+    Join();
     ::close(listen_fd_);
   }
   ScriptedPeer(const ScriptedPeer&) = delete;
@@ -153,39 +168,21 @@ class ScriptedPeer {
   }
 
  private:
-  int listen_fd_ = -1;
   int port_ = 0;
+  int listen_fd_;
   std::thread thread_;
 };
-
-// A port on 127.0.0.1 where nothing listens (bound, then closed at once).
-inline int ClosedPort() {
-  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in a = Loopback();
-  ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-  socklen_t size = sizeof a;
-  ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &size);
-  ::close(fd);
-  return ntohs(a.sin_port);
-}
 
 // A port on 127.0.0.1 where connection requests get no answer at all, as from a host that
 // drops them: a listener that never accepts, with a backlog of 0 and its queue already
 // full of connections made here, so the kernel drops every further SYN.
 class UnansweredPort {
  public:
-  UnansweredPort() {
-    listen_fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a = Loopback();
-    ::bind(listen_fd_, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    ::listen(listen_fd_, 0);
-    socklen_t size = sizeof a;
-    ::getsockname(listen_fd_, reinterpret_cast<sockaddr*>(&a), &size);
-    port_ = ntohs(a.sin_port);
-    // Connect until one connection is left pending: the queue is full from then on.
-    for (int i = 0; i < 16; ++i) {
+  UnansweredPort() : listen_fd_(BoundSocket(0, &port_)) {
+    const sockaddr_in a = Loopback(port_);
+    for (int i = 0; i < 16; ++i) {  // until one connection is left pending
       const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-      ::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+      ::connect(fd, reinterpret_cast<const sockaddr*>(&a), sizeof a);
       pollfd p{fd, POLLOUT, 0};
       if (::poll(&p, 1, 200) <= 0) {
         ::close(fd);
@@ -203,8 +200,8 @@ class UnansweredPort {
   int port() const { return port_; }
 
  private:
-  int listen_fd_ = -1;
   int port_ = 0;
+  int listen_fd_;
   std::vector<int> fillers_;
 };
 

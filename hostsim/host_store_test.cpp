@@ -59,19 +59,29 @@ class StoreFixture : public ::testing::Test {
     return record;
   }
 
+  // The sequence numbers of the queue, as its text file lists them.
   static std::vector<int64_t> QueueSeqs(HostStore& store) {
     std::vector<int64_t> seqs;
-    // Walk the queue by acknowledging a copy's changes one by one is destructive; read the
-    // text file instead of exposing the queue.
-    std::string text = Read(store.folder().Queue());
-    size_t pos = 0;
-    while ((pos = text.find('\n', pos)) != std::string::npos) {
-      ++pos;
-      if (pos < text.size() && text[pos] >= '1' && text[pos] <= '9') {
+    const std::string text = Read(store.folder().Queue());
+    for (size_t pos = 0; (pos = text.find('\n', pos)) != std::string::npos;) {
+      if (++pos < text.size() && text[pos] >= '1' && text[pos] <= '9') {
         seqs.push_back(std::stoll(text.substr(pos)));
       }
     }
     return seqs;
+  }
+  // Starts again from the small host.
+  void Reset() {
+    fs::remove_all(dir_.path());
+    WriteSmallHost(dir_.path());
+  }
+  // Inserts a record of `values` into LIB/ANAG, queued when `host` made it.
+  void Insert(HostStore& store, std::vector<std::string> values, bool host = true) {
+    int32_t rrn = 0;
+    ASSERT_TRUE(
+        store
+            .Insert(store.data().FindFile("LIB/ANAG"), Record(store, std::move(values)), host, &rrn)
+            .ok());
   }
 
   testing::TempDir dir_;
@@ -84,18 +94,18 @@ TEST_F(StoreFixture, ChangesAndQueueSurviveARestartWithoutCleanClose) {
   {
     auto store = Open();
     HostFile* f = store->data().FindFile("LIB/ANAG");
-    int32_t rrn = 0;
-    for (int i = 1; i <= 3; ++i) {
-      ASSERT_TRUE(store->Insert(f, Record(*store, {"COD=R" + std::to_string(i)}), true, &rrn).ok());
-    }
+    for (const char* cod : {"COD=R1", "COD=R2", "COD=R3"}) Insert(*store, {cod});
     ASSERT_TRUE(store->Update(f, 2, Record(*store, {"COD=upd", "AMT=-1.5"}), true).ok());
     ASSERT_TRUE(store->Delete(f, 1, true).ok());
-    // A change the PC made: stored, not queued.
-    ASSERT_TRUE(store->Insert(f, Record(*store, {"COD=pc"}), false, &rrn).ok());
-    EXPECT_EQ(4, rrn);
+    Insert(*store, {"COD=pc"}, /*host=*/false);  // a change the PC made: stored, not queued
+    EXPECT_EQ(1u, f->records.count(4));
     EXPECT_EQ(5u, store->QueueSize());
     store->Acknowledge(1);
     store->Acknowledge(3);  // not the front: nothing happens
+    EXPECT_EQ(4u, store->QueueSize());
+    // Missing records change nothing.
+    EXPECT_EQ(Status::Code::kNotFound, store->Update(f, 7, Record(*store, {}), true).code());
+    EXPECT_EQ(Status::Code::kNotFound, store->Delete(f, 7, true).code());
     EXPECT_EQ(4u, store->QueueSize());
     ASSERT_TRUE(store->Flush(false).ok());
     expected = f->records;
@@ -115,7 +125,8 @@ TEST_F(StoreFixture, ChangesAndQueueSurviveARestartWithoutCleanClose) {
 }
 
 TEST_F(StoreFixture, TornAndDamagedJournalTailsAreLeftOut) {
-  struct Case {
+  EXPECT_EQ(Crc32("123456789"), 0xCBF43926u);  // the standard check value
+  const struct {
     const char* what;
     std::string (*damage)(const std::string& journal);
     size_t records;
@@ -126,26 +137,18 @@ TEST_F(StoreFixture, TornAndDamagedJournalTailsAreLeftOut) {
       {"one byte flipped in the second line",
        [](const std::string& j) {
          std::string d = j;
-         size_t second = d.find('\n') + 1;
-         d[second + 20] ^= 0x01;
+         d[d.find('\n') + 1 + 20] ^= 0x01;
          return d;
        },
        1},
   };
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
-    fs::remove_all(dir_.path());
-    fs::create_directories(dir_.path());
-    WriteSmallHost(dir_.path());
+    Reset();
     std::string journal;
     {
       auto store = Open();
-      HostFile* f = store->data().FindFile("LIB/ANAG");
-      int32_t rrn = 0;
-      for (int i = 1; i <= 3; ++i) {
-        ASSERT_TRUE(
-            store->Insert(f, Record(*store, {"COD=R" + std::to_string(i)}), false, &rrn).ok());
-      }
+      for (const char* cod : {"COD=R1", "COD=R2", "COD=R3"}) Insert(*store, {cod}, false);
       ASSERT_TRUE(store->Flush(false).ok());
       journal = Read(store->folder().Journal());
     }
@@ -162,16 +165,14 @@ TEST_F(StoreFixture, CrashWhileRewritingTheTextFilesLosesAndDuplicatesNothing) {
   std::map<int32_t, std::string> expected;
   {
     auto store = Open();
-    HostFile* f = store->data().FindFile("LIB/ANAG");
-    int32_t rrn = 0;
-    ASSERT_TRUE(store->Insert(f, Record(*store, {"COD=A"}), true, &rrn).ok());
-    ASSERT_TRUE(store->Insert(f, Record(*store, {"COD=B"}), true, &rrn).ok());
-    ASSERT_TRUE(store->Clear(f, true).ok());
-    ASSERT_TRUE(store->Insert(f, Record(*store, {"COD=C"}), true, &rrn).ok());
+    Insert(*store, {"COD=A"});
+    Insert(*store, {"COD=B"});
+    ASSERT_TRUE(store->Clear(store->data().FindFile("LIB/ANAG"), true).ok());
+    Insert(*store, {"COD=C"});
     store->Acknowledge(1);
     ASSERT_TRUE(store->Flush(false).ok());
     old_journal = Read(store->folder().Journal());
-    expected = f->records;
+    expected = store->data().FindFile("LIB/ANAG")->records;
     // The text files are written, then the process dies before the journal restarts.
     ASSERT_TRUE(store->Compact().ok());
   }
@@ -183,22 +184,11 @@ TEST_F(StoreFixture, CrashWhileRewritingTheTextFilesLosesAndDuplicatesNothing) {
   EXPECT_EQ((std::vector<int64_t>{2, 3, 4}), QueueSeqs(*store));
 }
 
-TEST_F(StoreFixture, UpdateAndDeleteOfAMissingRecordChangeNothing) {
-  auto store = Open();
-  HostFile* f = store->data().FindFile("LIB/ANAG");
-  EXPECT_EQ(Status::Code::kNotFound, store->Update(f, 7, Record(*store, {}), true).code());
-  EXPECT_EQ(Status::Code::kNotFound, store->Delete(f, 7, true).code());
-  EXPECT_EQ(0u, store->QueueSize());
-}
-
 TEST_F(StoreFixture, RecordsAreWrittenAsValuesOrHexAndReadBackExactly) {
   auto store = Open();
   HostFile* f = store->data().FindFile("LIB/ANAG");
   int32_t rrn = 0;
-  ASSERT_TRUE(store
-                  ->Insert(f, Record(*store, {"COD=O'B\xE8", "NUM=-12.5", "AMT=123.456", "BIN=-7"}),
-                           false, &rrn)
-                  .ok());
+  Insert(*store, {"COD=O'B\xE8", "NUM=-12.5", "AMT=123.456", "BIN=-7"}, false);
   std::string odd = Record(*store, {"COD=ab"});
   odd[1] = '\0';  // a NUL inside a text field: no value text gives it back
   ASSERT_TRUE(store->Insert(f, odd, false, &rrn).ok());
@@ -269,9 +259,7 @@ TEST_F(StoreFixture, BadDataFoldersAreRefusedWithTheLine) {
   };
   for (const BadFolderCase& c : cases) {
     SCOPED_TRACE(c.what);
-    fs::remove_all(dir_.path());
-    fs::create_directories(dir_.path());
-    WriteSmallHost(dir_.path());
+    Reset();
     Write(dir_.path() + "/" + c.file, c.text);
     std::unique_ptr<HostStore> store;
     std::string notes;
@@ -279,31 +267,6 @@ TEST_F(StoreFixture, BadDataFoldersAreRefusedWithTheLine) {
     EXPECT_FALSE(s.ok());
     EXPECT_NE(std::string::npos, s.message().find(c.message)) << s.message();
   }
-}
-
-TEST(JournalTest, EntriesComeBackInOrderAndAPartialWriteIsCompletedNotRepeated) {
-  testing::TempDir dir;
-  const std::string path = dir.path() + "/journal.txt";
-  Journal journal;
-  ASSERT_TRUE(journal.Start(path).ok());
-  journal.Add("first entry");
-  journal.Add("second");
-  ASSERT_TRUE(journal.Flush(false).ok());
-  journal.Add("third");
-  ASSERT_TRUE(journal.Flush(true).ok());
-  std::vector<std::string> seen;
-  size_t dropped = 1;
-  ASSERT_TRUE(Journal::Replay(
-                  path,
-                  [&](std::string_view e) {
-                    seen.emplace_back(e);
-                    return Status::Ok();
-                  },
-                  &dropped)
-                  .ok());
-  EXPECT_EQ((std::vector<std::string>{"first entry", "second", "third"}), seen);
-  EXPECT_EQ(0u, dropped);
-  EXPECT_EQ(Crc32("123456789"), 0xCBF43926u);  // the standard check value
 }
 
 }  // namespace

@@ -30,31 +30,27 @@ namespace {
 using namespace std::chrono_literals;
 using namespace testing;
 
-struct Output {
-  int exit_code = -1;
-  std::string text;  // standard output and standard error
-};
-
-Output RunHost(const std::string& args) {
-  Output out;
+// The program run with `args`, its standard output and error together.
+CtlResult RunHost(const std::string& args) {
+  CtlResult out{-1, ""};
   FILE* p = ::popen((std::string(TORVAN_HOST_EXE) + " " + args + " 2>&1").c_str(), "r");
   if (p == nullptr) return out;
   char buf[4096];
-  size_t n;
-  while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) out.text.append(buf, n);
-  int status = ::pclose(p);
+  for (size_t n; (n = std::fread(buf, 1, sizeof buf, p)) > 0;) out.text.append(buf, n);
+  const int status = ::pclose(p);
   out.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   return out;
 }
 
 // The help, whose words are its own: given, and naming the two modes.
 TEST(TorvanHostProgramTest, HelpAndAControlCommandWithoutAServer) {
-  Output help = RunHost("--help");
+  const CtlResult help = RunHost("--help");
   EXPECT_EQ(0, help.exit_code);
-  EXPECT_NE(std::string::npos, help.text.find("serve")) << help.text;
-  EXPECT_NE(std::string::npos, help.text.find("ctl")) << help.text;
+  EXPECT_TRUE(help.text.find("serve") != std::string::npos &&
+              help.text.find("ctl") != std::string::npos)
+      << help.text;
   testing::TempDir dir;
-  Output out = RunHost("ctl --data " + dir.path() + " queue");
+  const CtlResult out = RunHost("ctl --data " + dir.path() + " queue");
   EXPECT_EQ(1, out.exit_code);
   EXPECT_NE(std::string::npos, out.text.find("no torvan-host is serving")) << out.text;
 }
@@ -214,7 +210,7 @@ TEST(DescriptorLimitTest, FloodThenServedAgainAndShutdownDuringAFlood) {
   RawClient link;
   ASSERT_TRUE(
       Eventually([&] { return link.Connect(host.port()) && link.Read(6) == Header('0', 0); }));
-  ASSERT_TRUE(link.Send(Request('S', "")));
+  ASSERT_TRUE(link.Write(Request('S', "")));
   EXPECT_EQ(Tables().ToHost("0"), link.ReadReply().substr(0, 1));
   // (Connections the flood left waiting may have made short episodes of their own.)
   EXPECT_LE(1u, Count(host.Log(), kAcceptingAgain));
@@ -241,11 +237,11 @@ TEST(DescriptorLimitTest, ControlLineThenOutOfDescriptorsOutrightThenSigterm) {
   ChildHost host(sample.path(), 256);
   ASSERT_GT(host.port(), 0);
   const std::string ctl = "ctl --data " + sample.path();
-  Output inserted =
+  CtlResult inserted =
       RunHost(ctl + " insert DATI/CLIENTI CODCLI=C00077 'RAGSOC=Caffè dell'\\''Angolo'");
   EXPECT_EQ(0, inserted.exit_code) << inserted.text;
   EXPECT_EQ("inserted DATI/CLIENTI RRN 6\n", inserted.text);
-  Output bad = RunHost(ctl + " update DATI/CLIENTI 6 PROV=XYZ");
+  CtlResult bad = RunHost(ctl + " update DATI/CLIENTI 6 PROV=XYZ");
   EXPECT_EQ(2, bad.exit_code);
   EXPECT_NE(std::string::npos, bad.text.find("PROV")) << bad.text;
   EXPECT_EQ("1\n", RunHost(ctl + " queue").text);

@@ -109,33 +109,26 @@ class RunStatementTest : public ::testing::Test {
 };
 
 TEST_F(RunStatementTest, InsertUpdateDeleteByIndexAndByRrn) {
-  StatementResult r =
-      RunStatement(store_.get(),
-                   "INSERT INTO DATI/CONTATTI (CODCLI,NOMINATIVO,VALORE,\xA7_T_IDX___) "
-                   "VALUES('C00002', 'Sig. D''Amico', -1234.5, 57)");
-  ASSERT_EQ(kStatementDone, r.status) << r.message;
+  auto run = [&](const std::string& text) {
+    const StatementResult r = RunStatement(store_.get(), text);
+    ASSERT_EQ(kStatementDone, r.status) << text << ": " << r.message;
+  };
+  run("INSERT INTO DATI/CONTATTI (CODCLI,NOMINATIVO,VALORE,\xA7_T_IDX___) "
+      "VALUES('C00002', 'Sig. D''Amico', -1234.5, 57)");
   ASSERT_EQ(1u, contatti_->records.count(3));  // after the two sample records
   EXPECT_EQ("Sig. D'Amico" + std::string(18, ' '), Value(3, "NOMINATIVO"));
   EXPECT_EQ("-00000000001234.500 ", Value(3, "VALORE"));
   EXPECT_EQ("57", Value(3, "\xA7_T_IDX___"));
   EXPECT_EQ("00000000", Value(3, "DATA"));  // not named: empty
-
-  r = RunStatement(store_.get(),
-                   " UPDATE DATI/CONTATTI a SET NOTA='Richiamare', ESITO='P', "
-                   "\xA7_T_IDX___=57 WHERE \xA7_T_IDX___=57");
-  ASSERT_EQ(kStatementDone, r.status) << r.message;
+  run(" UPDATE DATI/CONTATTI a SET NOTA='Richiamare', ESITO='P', \xA7_T_IDX___=57 WHERE "
+      "\xA7_T_IDX___=57");
   EXPECT_EQ("Richiamare", Trim(Value(3, "NOTA")));
   EXPECT_EQ("Sig. D'Amico", Trim(Value(3, "NOMINATIVO")));  // untouched
-
-  r = RunStatement(store_.get(), " UPDATE DATI/CONTATTI a SET ESITO='N' WHERE RRN(a)=1");
-  ASSERT_EQ(kStatementDone, r.status) << r.message;
+  run(" UPDATE DATI/CONTATTI a SET ESITO='N' WHERE RRN(a)=1");
   EXPECT_EQ("N", Value(1, "ESITO"));
-
-  r = RunStatement(store_.get(), " DELETE FROM DATI/CONTATTI a WHERE \xA7_T_IDX___=57");
-  ASSERT_EQ(kStatementDone, r.status) << r.message;
+  run(" DELETE FROM DATI/CONTATTI a WHERE \xA7_T_IDX___=57");
   EXPECT_EQ(0u, contatti_->records.count(3));
-  r = RunStatement(store_.get(), " DELETE FROM DATI/CONTATTI a WHERE RRN(a)=2");
-  ASSERT_EQ(kStatementDone, r.status) << r.message;
+  run(" DELETE FROM DATI/CONTATTI a WHERE RRN(a)=2");
   EXPECT_EQ(1u, contatti_->records.size());
   EXPECT_EQ(0u, store_->QueueSize());
 }

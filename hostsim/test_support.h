@@ -9,9 +9,9 @@
 #include <chrono>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <thread>
-#include <type_traits>
 
 #include <gtest/gtest.h>
 
@@ -26,6 +26,7 @@
 namespace torvan::hostsim::testing {
 
 namespace fs = std::filesystem;
+using hostlink::testing::Ms;
 
 // A fresh temporary folder, removed with the object.
 class TempDir : public platform::TempFolder {
@@ -63,30 +64,24 @@ inline std::string Header(char outcome, int length) {
   return header;
 }
 
-// torvan-host serving a data folder on its own thread, on free ports.
+// torvan-host serving a data folder on its own thread, on free ports; `adjust` changes
+// the options (limits, time-outs) before the start.
 class RunningServer {
  public:
-  explicit RunningServer(const std::string& dir, bool host_port_at_once = true)
-      : RunningServer(
-            dir, [host_port_at_once](ServerOptions& o) { o.port = host_port_at_once ? 0 : -1; }) {}
-
-  // `adjust(ServerOptions&)` changes the options (limits, time-outs) before the start.
-  template <typename Adjust,
-            typename = std::enable_if_t<std::is_invocable_v<Adjust, ServerOptions&>>>
-  RunningServer(const std::string& dir, Adjust adjust) {
+  explicit RunningServer(const std::string& dir,
+                         const std::function<void(ServerOptions&)>& adjust = {}) {
     ServerOptions options;
     options.data_dir = dir;
     options.listen = "127.0.0.1";
     options.ftp_port = 0;
     options.port = 0;
     options.print_ports = false;
-    adjust(options);
+    if (adjust) adjust(options);
     server_ = std::make_unique<Server>(options);
     std::string notes;
     Status s = server_->Start(&notes);
     EXPECT_TRUE(s.ok()) << s.message();
-    if (!s.ok()) return;
-    thread_ = std::thread([this] { run_status_ = server_->Run(); });
+    if (s.ok()) thread_ = std::thread([this] { run_status_ = server_->Run(); });
   }
   ~RunningServer() { Stop(); }
 
@@ -111,15 +106,12 @@ class RunningServer {
   Status run_status_;
 };
 
-// A client of torvan-host (TCP on 127.0.0.1, or its control socket) whose reads give up
-// after a bounded wait; what came before the peer closed or the time passed is returned.
+// The options of a server whose host server program waits for the remote command.
+inline void NoHostPortYet(ServerOptions& o) { o.port = -1; }
+
+// A client of torvan-host: TCP on 127.0.0.1, or its control socket.
 class RawClient : public hostlink::testing::PeerConnection {
  public:
-  bool Connect(int port) {
-    Adopt(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
-    const sockaddr_in addr = hostlink::testing::Loopback(port);
-    return ::connect(fd(), reinterpret_cast<const sockaddr*>(&addr), sizeof addr) == 0;
-  }
   // Connects to the control socket of the server serving `dir`.
   bool ConnectCtl(const std::string& dir) {
     Adopt(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
@@ -129,34 +121,14 @@ class RawClient : public hostlink::testing::PeerConnection {
     std::memcpy(addr.sun_path, path.c_str(), path.size() + 1);
     return ::connect(fd(), reinterpret_cast<const sockaddr*>(&addr), sizeof addr) == 0;
   }
-  bool Send(std::string_view bytes) { return Write(bytes); }
-
-  // Exactly `n` bytes, or what came before the peer closed or `timeout_ms` passed.
-  std::string Read(size_t n, int timeout_ms = 3000) {
-    std::string out;
-    PeerConnection::Read(n, &out, std::chrono::milliseconds(timeout_ms));
-    return out;
-  }
   // One reply frame: header, then the data part its (valid) length announces.
-  std::string ReadReply(int timeout_ms = 3000) {
-    std::string header = Read(6, timeout_ms);
-    if (header.size() < 6) return header;
+  std::string ReadReply() {
+    std::string header = Read(6);
     int32_t length = 0;
-    if (!hostlink::ParseZonedLength(header.substr(1, 5), &length).ok()) return header;
-    return header + Read(size_t(length), timeout_ms);
-  }
-  // One FTP line with its CR LF.
-  std::string ReadLine(int timeout_ms = 3000) {
-    std::string line;
-    PeerConnection::ReadLine(&line, std::chrono::milliseconds(timeout_ms));
-    return line;
-  }
-  // True when the peer closes the connection within `timeout_ms` (bytes before it dropped).
-  bool ClosedByPeer(int timeout_ms = 3000) {
-    return SeesEnd(std::chrono::milliseconds(timeout_ms));
-  }
-  std::string ReadSome(int timeout_ms = 3000) {
-    return PeerConnection::ReadSome(std::chrono::milliseconds(timeout_ms));
+    if (header.size() < 6 || !hostlink::ParseZonedLength(header.substr(1, 5), &length).ok()) {
+      return header;
+    }
+    return header + Read(size_t(length));
   }
 };
 
@@ -169,7 +141,7 @@ inline void OpenLink(RawClient& client, int port) {
 }
 
 inline std::string Exchange(RawClient& client, char code, const std::string& data) {
-  EXPECT_TRUE(client.Send(Request(code, data)));
+  EXPECT_TRUE(client.Write(Request(code, data)));
   return client.ReadReply();
 }
 
@@ -178,7 +150,7 @@ inline void FtpLogin(RawClient& ftp, int port) {
   ASSERT_TRUE(ftp.Connect(port));
   ftp.ReadLine();
   ftp.ReadLine();
-  ASSERT_TRUE(ftp.Send("USER UTENTE\r\nPASS Torvan1\r\n"));
+  ASSERT_TRUE(ftp.Write("USER UTENTE\r\nPASS Torvan1\r\n"));
   ASSERT_EQ("331 Enter password.\r\n", ftp.ReadLine());
   ASSERT_EQ("230 UTENTE logged on.\r\n", ftp.ReadLine());
 }

@@ -32,10 +32,7 @@ class LinkTest : public testing::RuntimeTest {
     p.Attesa_Sincronizz = 1;
     p.Libreria = "";  // no FTP step unless a test asks for it
     rt_.link.attempts = 3;
-    hostlink::SocketLayer::PollLimits limits;
-    limits.read = 200;
-    limits.line_wait = 200;
-    rt_.socket.SetPollLimitsForTesting(limits);
+    rt_.socket.SetPollLimitsForTesting({.read = 200, .line_wait = 200});
   }
 
   // A scripted host answering through `handler`, or serving `host` (kept by the caller),
@@ -74,25 +71,28 @@ class LinkTest : public testing::RuntimeTest {
   }
 };
 
+// The example, with a database and a file entry marked skipped ("*"): those are neither
+// stored nor counted.
 TEST_F(LinkTest, LoadsTheCatalogueWithTheRequestCountsOfTheExample) {
   HostCatalogue host = Example();
+  host.databases.insert(host.databases.begin(), DatabaseEntry("SCARTATO", "X", "", "", '*'));
+  host.files.insert(host.files.begin() + 1, FileEntry("DATI", "SCARTATO", "N", "GESTIONALE", '*'));
   std::unique_ptr<ScriptedHost> peer = Serve(host);
   ASSERT_TRUE(Server_AS_Start(rt_));
   EXPECT_TRUE(program_.state.LinkUp);
-  EXPECT_EQ(3, peer->Count('3'));
-  EXPECT_EQ(4, peer->Count('1'));
+  EXPECT_EQ(4, peer->Count('3'));
+  EXPECT_EQ(5, peer->Count('1'));
   EXPECT_EQ(3 * 6, peer->Count('2'));
   EXPECT_EQ(1, peer->Count('P'));
-  EXPECT_EQ(1 + 3 + 4 + 18, peer->Total());
-
-  std::vector<std::string> requests = peer->Requests();
+  EXPECT_EQ(1 + 4 + 5 + 18, peer->Total());
+  const std::vector<std::string> requests = peer->Requests();
   EXPECT_EQ("300001S", requests[1]);
   EXPECT_EQ("300001N", requests[2]);
-  EXPECT_EQ("200021SDATI      CONTATTI  ", requests[1 + 3 + 4 + 6]);
-
-  EXPECT_TRUE(Has("   Carica elenco database"));
-  EXPECT_TRUE(Has("   Carica elenco files"));
-  EXPECT_TRUE(Has("   Carica campi di DATI/CONTATTI"));
+  EXPECT_EQ("200021SDATI      CONTATTI  ", requests[1 + 4 + 5 + 6]);
+  for (const char* line : {"   Carica elenco database", "   Carica elenco files",
+                           "   Carica campi di DATI/CONTATTI"}) {
+    EXPECT_TRUE(Has(line)) << line;
+  }
 
   std::vector<DataBase_Rec> dbs;
   ASSERT_TRUE(ReadDataBaseRecs(program_.paths.database_catalogue, &dbs).ok());
@@ -119,6 +119,7 @@ TEST_F(LinkTest, LoadsTheCatalogueWithTheRequestCountsOfTheExample) {
   EXPECT_FALSE(rt_.catalogue.DB_Ritorno[1]);
   EXPECT_TRUE(rt_.catalogue.DB_Ritorno[2]);
   EXPECT_EQ(3, rt_.catalogue.N_File);
+  EXPECT_EQ("CONTATTI", rt_.catalogue.Tab_File[2].File);
   EXPECT_EQ(5, rt_.catalogue.Tab_File[2].Campo_IDX - rt_.catalogue.Tab_File[2].Primo_Campo + 1);
   EXPECT_FALSE(rt_.catalogue.Catalogo_Errato);
   EXPECT_EQ("immagini/", rt_.catalogue.Tab_Cartelle_DB[2]);
@@ -130,49 +131,6 @@ TEST_F(LinkTest, LoadsTheCatalogueWithTheRequestCountsOfTheExample) {
 
   EXPECT_TRUE(Server_AS_Stop(rt_));
   EXPECT_FALSE(program_.state.LinkUp);
-}
-
-TEST_F(LinkTest, SkippedEntriesAreNeitherStoredNorCounted) {
-  HostCatalogue host = Example();
-  host.databases.insert(host.databases.begin(), DatabaseEntry("SCARTATO", "X", "", "", '*'));
-  host.files.insert(host.files.begin() + 1, FileEntry("DATI", "SCARTATO", "N", "GESTIONALE", '*'));
-  std::unique_ptr<ScriptedHost> peer = Serve(host);
-  ASSERT_TRUE(Server_AS_Start(rt_));
-  EXPECT_EQ(4, peer->Count('3'));
-  EXPECT_EQ("300001N", peer->Requests()[2]);
-  EXPECT_EQ(2, rt_.catalogue.N_DB);
-  EXPECT_EQ(3, rt_.catalogue.N_File);
-  EXPECT_EQ("CONTATTI", rt_.catalogue.Tab_File[2].File);
-  Server_AS_Stop(rt_);
-}
-
-TEST_F(LinkTest, ACatalogueThatCannotBeTakenEndsTheLoadAndTheLink) {
-  struct Row {
-    const char* meaning;
-    void (*edit)(HostCatalogue*);
-    bool lists_files;
-  };
-  const Row rows[] = {
-      {"no database", [](HostCatalogue* h) { h->databases.clear(); }, false},
-      {"a file sent back to an unknown database",
-       [](HostCatalogue* h) { h->files.push_back(FileEntry("DATI", "ORFANO", "S", "NESSUNO")); },
-       true},
-      {"an entry too short to decode",
-       [](HostCatalogue* h) { h->databases[0] = h->databases[0].substr(0, 40); }, false},
-  };
-  for (const Row& row : rows) {
-    SCOPED_TRACE(row.meaning);
-    HostCatalogue host = Example();
-    row.edit(&host);
-    std::unique_ptr<ScriptedHost> peer = Serve(host);
-    rt_.catalogue.N_DB = 7;  // what an earlier load left stays as it was
-    lines_.clear();
-    EXPECT_FALSE(Server_AS_Start(rt_));
-    EXPECT_FALSE(program_.state.LinkUp);
-    EXPECT_TRUE(Has("Errore generico in Carica_File"));
-    EXPECT_EQ(7, rt_.catalogue.N_DB);
-    EXPECT_EQ(row.lists_files, peer->Count('1') > 0);
-  }
 }
 
 // Every catalogue file of the folder, with its bytes (staging folders included).
@@ -221,9 +179,6 @@ TEST_F(LinkTest, ALoadThatDoesNotFinishKeepsThePreviousCatalogueOneThatDoesRepla
       {"a length past the data", '1', 2,
        HostReply::Raw(header200 + FileEntry("DATI", "CONTATTI", "N", "ARCHIVIO").substr(0, 50)),
        "[Carica_File] Errore Sock_Read {1}(2)"},
-      {"a length above what a reply carries", '1', 1,
-       HostReply::Raw(HostBytes("0") + HostBytes("09000")),
-       "[Carica_File] Errore Sock_Read {1}(2)"},
       {"a database entry cut short", '3', 2,
        HostReply::Served(DatabaseEntry("ARCHIVIO", "SQLSRV01", "").substr(0, 100)),
        "[Carica_File] Errore Sock_Read {3}(2)"},
@@ -233,6 +188,9 @@ TEST_F(LinkTest, ALoadThatDoesNotFinishKeepsThePreviousCatalogueOneThatDoesRepla
       {"a connection that closes during the field lists", '2', 8, HostReply::Close(),
        "[Carica_File] Errore Sock_Read {2}(1)"},
       {"a silent host", '3', 1, HostReply::Silent(), "[Carica_File] Errore Sock_Read {3}(1)"},
+      {"no database", '3', 1, HostReply::Refused(), "   Carica elenco database"},
+      {"a file sent back to an unknown database", '1', 5,
+       HostReply::Served(FileEntry("DATI", "ORFANO", "S", "NESSUNO")), "   Carica elenco files"},
       {"a field list that never ends", '2', 0,
        HostReply::Served(FieldEntry("SALTATO", 'A', 1, 0, 1, 1, ' ', '*')),
        "   *** ERRORE ***  L'elenco dei campi di DATI/CLIENTI supera 4067 voci"},
@@ -310,6 +268,18 @@ TEST_F(LinkTest, AnUnansweredPortIsTriedAgainWithItsMessages) {
   }
   // 150 pauses of 200 ms between attempts, none after the last.
   EXPECT_EQ(2 * 150, pump_.sleeps);
+  EXPECT_FALSE(program_.state.LinkUp);
+
+  // A host whose greeting is a refusal does not answer either.
+  hostlink::testing::ScriptedPeer refusing([](hostlink::testing::PeerConnection& c) {
+    c.Write("\xF1\xF0\xF0\xF0\xF0\xF0");
+    c.SeesEnd();
+  });
+  program_.settings.parametri.Porta = refusing.port();
+  rt_.link.attempts = 1;
+  EXPECT_FALSE(Server_AS_Start(rt_));
+  EXPECT_TRUE(
+      Has("   Il server 127.0.0.1:" + std::to_string(refusing.port()) + " non risponde (1/1)"));
   EXPECT_FALSE(program_.state.LinkUp);
 }
 
@@ -392,33 +362,6 @@ TEST_F(LinkTest, ATimeReplyCutShortClosesTheLinkAndTheStartEndsAtOnce) {
   EXPECT_FALSE(program_.state.LinkUp);
 }
 
-TEST_F(LinkTest, ACatalogueOf200FilesWith50FieldsEachLoads) {
-  HostCatalogue host;
-  host.databases = {DatabaseEntry("GESTIONALE", "SQLSRV01", "x")};
-  for (int f = 1; f <= 200; ++f) {
-    std::string name = "F" + ZeroPad(f, 5);
-    host.files.push_back(FileEntry("BENCH", name, "N", "GESTIONALE"));
-    std::vector<std::string>& list = host.fields[PadRight("BENCH", 10) + PadRight(name, 10)];
-    for (int i = 1; i <= 50; ++i) {
-      list.push_back(FieldEntry("C" + ZeroPad(i, 4), 'A', 8, 0, 8 * i - 7, 8, i == 50 ? 'X' : ' '));
-    }
-  }
-  std::unique_ptr<ScriptedHost> peer = Serve(host);
-  ASSERT_TRUE(Server_AS_Start(rt_));
-  EXPECT_EQ(1 + 2 + 201 + 200 * 51, peer->Total());
-  ASSERT_EQ(200, rt_.catalogue.N_File);
-  const torvan::FileEntry& last = rt_.catalogue.Tab_File[200];
-  EXPECT_EQ("F00200", last.File);
-  EXPECT_EQ(49, last.N_Campi);  // the excluded field takes no entry
-  EXPECT_EQ(199 * 49 + 1, last.Primo_Campo);
-  EXPECT_EQ(200 * 49, last.Ultimo_Campo);
-  EXPECT_EQ("[C0049]", rt_.catalogue.Tab_Campi[size_t(last.Ultimo_Campo)].Nome_Sql);
-  std::vector<Campo_Rec> fields;
-  ASSERT_TRUE(ReadCampoRecs(program_.paths.FieldFile(200), &fields).ok());
-  EXPECT_EQ(50u, fields.size());
-  Server_AS_Stop(rt_);
-}
-
 TEST_F(LinkTest, AMissingOrDamagedCharacterTableEndsTheStartNamingTheFault) {
   struct Row {
     const char* what;
@@ -432,7 +375,6 @@ TEST_F(LinkTest, AMissingOrDamagedCharacterTableEndsTheStartNamingTheFault) {
   const Row rows[] = {
       {"missing", "", ""},
       {"short", shipped.substr(0, 100), "lunga 100 byte invece di 262: le voci mancanti valgono 0"},
-      {"not a table", std::string(262, 'x'), "la cifra \"0\" non corrisponde al byte host F0"},
       {"a digit lost", no_digits, "la cifra \"3\" non corrisponde al byte host F3"},
   };
   for (const Row& r : rows) {

@@ -3,6 +3,7 @@
 // Entry builders give the catalogue listings' data parts in host bytes.
 #pragma once
 
+#include <algorithm>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -86,16 +87,14 @@ class ScriptedHost {
         }) {}
 
   int port() const { return peer_.port(); }
-  int Count(char code) {
+  // The requests of `code` so far; of every code for 0.
+  int Count(char code = 0) {
     std::lock_guard<std::mutex> lock(mu_);
-    return counts_[code];
+    return int(std::count_if(requests_.begin(), requests_.end(),
+                             [&](const std::string& r) { return code == 0 || r[0] == code; }));
   }
-  int Total() {
-    std::lock_guard<std::mutex> lock(mu_);
-    int n = 0;
-    for (auto& [code, count] : counts_) n += count;
-    return n;
-  }
+  int Total() { return Count(); }
+  // Every request so far (PC text: code, length, data).
   std::vector<std::string> Requests() {
     std::lock_guard<std::mutex> lock(mu_);
     return requests_;
@@ -111,36 +110,36 @@ class ScriptedHost {
   void Serve(hostlink::testing::PeerConnection& c, const Handler& handler) {
     c.Write(Header('0', 0));
     for (;;) {
-      std::string header, data;
-      if (!c.Read(6, &header)) return;
-      std::string pc = Tables().ToPc(header);
+      const std::string pc = Tables().ToPc(c.Read(6));
       int32_t length = 0;
-      if (!hostlink::ParseLengthDigits(pc.substr(1), 99999, &length).ok()) return;
-      if (length > 0 && !c.Read(size_t(length), &data)) return;
-      std::string pc_data = Tables().ToPc(data);
+      if (pc.size() < 6 || !hostlink::ParseLengthDigits(pc.substr(1), 99999, &length).ok()) return;
+      const std::string data = Tables().ToPc(c.Read(size_t(length)));
+      if (data.size() < size_t(length)) return;
       {
         std::lock_guard<std::mutex> lock(mu_);
-        counts_[pc[0]]++;
-        requests_.push_back(pc + pc_data);
+        requests_.push_back(pc + data);
       }
-      HostReply r = handler(pc[0], pc_data);
-      if (r.kind == HostReply::kClose) return;
-      if (r.kind == HostReply::kSilent) {
-        (void)c.SeesEnd();
-        return;
-      }
-      if (r.kind == HostReply::kRaw) {
-        c.Write(r.data);
-      } else if (r.kind == HostReply::kRefused) {
-        c.Write(Header('1', 0));
-      } else {
-        c.Write(Header('0', r.data.size()) + r.data);
+      const HostReply r = handler(pc[0], data);
+      switch (r.kind) {
+        case HostReply::kClose:
+          return;
+        case HostReply::kSilent:
+          (void)c.SeesEnd();
+          return;
+        case HostReply::kRaw:
+          c.Write(r.data);
+          break;
+        case HostReply::kRefused:
+          c.Write(Header('1', 0));
+          break;
+        case HostReply::kServed:
+          c.Write(Header('0', r.data.size()) + r.data);
+          break;
       }
     }
   }
 
   std::mutex mu_;
-  std::map<char, int> counts_;
   std::vector<std::string> requests_;
   hostlink::testing::ScriptedPeer peer_;
 };
