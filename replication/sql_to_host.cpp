@@ -140,36 +140,53 @@ bool SqlToHost::Server_SQL_Ritorno() {
 SqlToHost::Outcome SqlToHost::OneBatch(int32_t d, bool* completed_any) {
   Program& program = rt_.program;
   const double start = platform::SecondsSinceMidnight(program.Now());
-  sql::Connection* connection = rt_.connessioni.at(d);
-  if (connection == nullptr) return Outcome::kNothing;
-  PendingState& pending = pending_.state();
-  const std::string reading = "lettura degli eventi da inviare";
+  if (rt_.connessioni.at(d) == nullptr) return Outcome::kNothing;
   if (!ReopenIfLost(program, rt_.connessioni, d, DatabaseName(d))) {
-    Fault(d, reading);
+    Fault(d, "lettura degli eventi da inviare");
     return Outcome::kStop;
   }
-
-  const int64_t lot = std::max<int64_t>(1, program.settings.Lotto_Modifiche);
   std::vector<Item> items;
-  Outcome end = Outcome::kNothing;  // why the batch ends before the last row read
+  int64_t oldest = 0;
+  Outcome end = ReadBatch(d, &items, &oldest);
+  if (end == Outcome::kNothing && items.empty()) {
+    // No master row: any mark left for this database names an event that is gone.
+    PendingState& pending = pending_.state();
+    const bool gone = std::erase_if(pending.in_flight,
+                                    [d](const InFlightEvent& e) { return e.database == d; }) > 0;
+    if (gone || unmarked_unsaved_) {
+      (void)pending_.Save();
+      unmarked_unsaved_ = false;
+    }
+    FaultEnded(d);
+    return Outcome::kNothing;
+  }
+  size_t done = 0;
+  const Outcome sent = SendBatch(d, oldest, &items, &done);
+  if (sent == Outcome::kStop || (sent == Outcome::kNotExecuted && end == Outcome::kNothing)) {
+    end = sent;
+  }
+  if (!Remove(d, items, done, start)) return Outcome::kStop;
+  bool completed = false;
+  for (size_t i = 0; i < done; ++i) completed = completed || items[i].executed || !items[i].found;
+  if (completed) *completed_any = true;
+  if (end == Outcome::kStop) return end;
+  FaultEnded(d);
+  return completed ? Outcome::kCompleted : Outcome::kNothing;
+}
+
+SqlToHost::Outcome SqlToHost::ReadBatch(int32_t d, std::vector<Item>* items, int64_t* oldest) {
+  Program& program = rt_.program;
+  sql::Connection* connection = rt_.connessioni.at(d);
+  const std::string reading = "lettura degli eventi da inviare";
+  const int64_t lot = std::max<int64_t>(1, program.settings.Lotto_Modifiche);
+  Outcome end = Outcome::kNothing;
   {
     std::unique_ptr<sql::Recordset> rs;
     if (!connection->OpenFirstRows(SelectMaster(), lot, &rs).ok()) {
       Fault(d, reading);
       return Outcome::kStop;
     }
-    if (rs->Eof()) {
-      // No master row: any mark left for this database names an event that is gone.
-      const bool gone = std::erase_if(pending.in_flight,
-                                      [d](const InFlightEvent& e) { return e.database == d; }) > 0;
-      if (gone || unmarked_unsaved_) {
-        (void)pending_.Save();
-        unmarked_unsaved_ = false;
-      }
-      FaultEnded(d);
-      return Outcome::kNothing;
-    }
-    while (!rs->Eof() && int64_t(items.size()) < lot) {
+    while (!rs->Eof() && int64_t(items->size()) < lot) {
       Item item;
       item.m.database = d;
       const sql::Field* file = rs->Find("_T_FILE___");
@@ -180,7 +197,7 @@ SqlToHost::Outcome SqlToHost::OneBatch(int32_t d, bool* completed_any) {
         break;
       }
       item.m.file = Trim(file->text);
-      items.push_back(std::move(item));
+      items->push_back(std::move(item));
       if (!rs->MoveNext().ok()) {
         Fault(d, reading);
         end = Outcome::kStop;
@@ -188,11 +205,13 @@ SqlToHost::Outcome SqlToHost::OneBatch(int32_t d, bool* completed_any) {
       }
     }
   }
+  // The oldest master row there is: the marks of older ones name events that are gone.
+  *oldest = items->empty() ? 0 : items->front().m.rrn;
 
   // The events, in master order, up to the first that cannot go now.
   size_t ready = 0;
-  for (; ready < items.size(); ++ready) {
-    Item& item = items[ready];
+  for (; ready < items->size(); ++ready) {
+    Item& item = (*items)[ready];
     const Master& m = item.m;
     if (!LogPcAs(MasterText("Master ", d, m.rrn, m.file, m.progr) + " Inizio")) {
       end = Outcome::kStop;
@@ -219,9 +238,16 @@ SqlToHost::Outcome SqlToHost::OneBatch(int32_t d, bool* completed_any) {
       break;
     }
   }
-  // The oldest master row there is: the marks of older ones name events that are gone.
-  const int64_t oldest = items.empty() ? 0 : items.front().m.rrn;
-  items.resize(ready);
+  items->resize(ready);
+  return end;
+}
+
+SqlToHost::Outcome SqlToHost::SendBatch(int32_t d, int64_t oldest, std::vector<Item>* batch,
+                                        size_t* done) {
+  Program& program = rt_.program;
+  PendingState& pending = pending_.state();
+  std::vector<Item>& items = *batch;
+  *done = 0;
 
   // In flight: a mark for this very event (same master row, same statement) means its
   // status was never read; another mark of the same master row, or of an older one, names
@@ -281,13 +307,14 @@ SqlToHost::Outcome SqlToHost::OneBatch(int32_t d, bool* completed_any) {
   // to the next, so the cycle's other duties keep their pace.
   const auto until =
       program.clock->Monotonic() + std::chrono::milliseconds(program.settings.Lotto_Ms);
+  Outcome end = Outcome::kNothing;
   bool sent_any = false;
-  size_t done = 0, unsent = items.size();
-  for (; done < items.size(); ++done) {
-    Item& item = items[done];
+  size_t i = 0, unsent = items.size();
+  for (; i < items.size(); ++i) {
+    Item& item = items[i];
     if (!item.found || item.executed) continue;
     if (sent_any && program.clock->Monotonic() >= until) {
-      unsent = done;
+      unsent = i;
       break;
     }
     sent_any = true;
@@ -295,22 +322,16 @@ SqlToHost::Outcome SqlToHost::OneBatch(int32_t d, bool* completed_any) {
     if (o != Outcome::kCompleted) {
       // SendEvent said what became of this one's sending.
       end = o;
-      unsent = done + 1;
+      unsent = i + 1;
       break;
     }
     KillPoint("event-answered");
   }
-  for (size_t i = unsent; i < items.size(); ++i) not_sent(items[i]);
+  *done = i;
+  for (size_t k = unsent; k < items.size(); ++k) not_sent(items[k]);
   conflicts.SendingsDone();
   if (unmarked) (void)pending_.Save();
-
-  if (!Remove(d, items, done, start)) return Outcome::kStop;
-  bool completed = false;
-  for (size_t i = 0; i < done; ++i) completed = completed || items[i].executed || !items[i].found;
-  if (completed) *completed_any = true;
-  if (end == Outcome::kStop) return end;
-  FaultEnded(d);
-  return completed ? Outcome::kCompleted : Outcome::kNothing;
+  return end;
 }
 
 bool SqlToHost::Remove(int32_t d, const std::vector<Item>& items, size_t done, double start) {

@@ -66,6 +66,12 @@ class SqlToHost {
   // The next events of database d in master order (at most Lotto_Modifiche): read with one
   // query, marked in flight with one write, sent one at a time, removed in one transaction.
   Outcome OneBatch(int32_t d, bool* completed_any);
+  // The batch's master rows and their events, up to the first event that cannot go now
+  // (kNotExecuted) or a fault (kStop); `*oldest`: the oldest master row's number, 0 none.
+  // kNothing with no items: there is no master row.
+  Outcome ReadBatch(int32_t d, std::vector<Item>* items, int64_t* oldest);
+  // Marks the batch in flight and sends it: items [0, *done) need their rows removed.
+  Outcome SendBatch(int32_t d, int64_t oldest, std::vector<Item>* items, size_t* done);
   // A whole number of a recordset value ("57", "1234", "-3"); false when it is none.
   static bool WholeField(const sql::Recordset& rs, std::string_view name, int64_t* value);
   // "<prefix><d> RRN=<rrn> FILE=<file> PROGR=<progr>", the lines' name of a master row.
