@@ -22,6 +22,7 @@
 #include "replication/testing/host_process.h"
 #include "replication/testing/mirror_compare.h"
 #include "schema/operations.h"
+#include "sql/test_support.h"
 
 namespace torvan::testing {
 
@@ -89,6 +90,15 @@ class EndToEndTest : public ::testing::Test {
 
   // Changes the host's data folder before the host starts.
   virtual void EditHost() {}
+  // Replaces the flags `from` of a DATI file's line in the host's files.txt with `to`.
+  void EditFile(const std::string& file, const std::string& from, const std::string& to) {
+    const std::string files = host_dir_ + "/files.txt";
+    std::string text = ReadText(files);
+    const size_t at = text.find(from, text.find("DATI | " + file));
+    ASSERT_NE(std::string::npos, at) << text;
+    text.replace(at, from.size(), to);
+    ASSERT_TRUE(platform::WriteFileAtomic(files, text, 0644).ok());
+  }
   // Readies the SQL side (its engine, its databases) before the links open; the embedded
   // engine needs nothing.
   virtual void PrepareSql() {}
@@ -132,20 +142,11 @@ class EndToEndTest : public ::testing::Test {
     EXPECT_EQ(0, r.exit_code) << sql << ": " << r.err;
     return r.out;
   }
-  // Every row of a query, each as its column texts.
+  // Every row of a query, each as its column texts; the one value of a one-value query.
   std::vector<std::vector<std::string>> Rows(const std::string& query, int db = kGestionale) {
-    std::vector<std::vector<std::string>> rows;
-    std::unique_ptr<sql::Recordset> rs;
-    Status s = Db(db).OpenRecordset(query, &rs);
-    EXPECT_TRUE(s.ok()) << query;
-    while (s.ok() && !rs->Eof()) {
-      std::vector<std::string> row;
-      for (int i = 0; i < rs->FieldCount(); ++i) row.push_back(rs->Value(i).text);
-      rows.push_back(std::move(row));
-      s = rs->MoveNext();
-    }
-    return rows;
+    return sql::testing::Rows(&Db(db), query);
   }
+  std::string Scalar(const std::string& query) { return sql::testing::Scalar(&Db(1), query); }
 
   // `torvan-host ctl`, which must succeed; its output.
   std::string Ctl(const std::vector<std::string>& args) {

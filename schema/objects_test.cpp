@@ -52,12 +52,6 @@ TEST(Tsql, TheWorkedExamples) {
       {"drop of the master trigger", DropTrigger("ART___", 'I'),
        "IF EXISTS (SELECT name FROM sysobjects WHERE name = 'ART____I' AND type = 'TR')  DROP "
        "TRIGGER [ART____I]"},
-      {"drop of the delete trigger", DropTrigger("ART", 'D'),
-       "IF EXISTS (SELECT name FROM sysobjects WHERE name = 'ART_D' AND type = 'TR')  DROP "
-       "TRIGGER [ART_D]"},
-      {"drop of the update trigger", DropTrigger("ART", 'U'),
-       "IF EXISTS (SELECT name FROM sysobjects WHERE name = 'ART_U' AND type = 'TR')  DROP "
-       "TRIGGER [ART_U]"},
       {"mirror index", CreateIndex("ART"), "CREATE INDEX [ART_X] ON [dbo].[ART]([_T_RRN___])"},
       {"master index", CreateIndex(kMasterTable),
        "CREATE INDEX [_T_MASTER____X] ON [dbo].[_T_MASTER___]([_T_RRN___])"},

@@ -222,15 +222,5 @@ TEST(OdbcPieces, AValueIsReadWholeOrFails) {
   }
 }
 
-TEST(OdbcSettings, EngineAndDriverChoice) {
-  EXPECT_EQ(ParseEngine(""), Engine::kSqlite);
-  EXPECT_EQ(ParseEngine(" sqlite "), Engine::kSqlite);
-  EXPECT_EQ(ParseEngine("ODBC"), Engine::kOdbc);
-  EXPECT_EQ(ParseEngine("ADO"), std::nullopt);
-  SqlSettings s;
-  EXPECT_EQ(OdbcDriverFor(s, true), "ODBC Driver 18 for SQL Server");
-  EXPECT_EQ(OdbcDriverFor(s, false), "FreeTDS");
-}
-
 }  // namespace
 }  // namespace torvan::sql
