@@ -18,7 +18,7 @@ namespace fs = std::filesystem;
 
 using Table = std::vector<std::vector<std::string>>;
 
-TEST_F(EndToEndTest, HostChangesReachTheMirrorWithExactValuesAndRecordNoEvents) {
+TEST_P(EngineTest, HostChangesReachTheMirrorWithExactValuesAndRecordNoEvents) {
   Ctl({"insert", "DATI/CLIENTI", "CODCLI=C01", "RAGSOC=L'Antica Bottega di Nicol\xC3\xB2",
        "CITTA=Forl\xC3\xAC", "FIDO=-120.75", "DATAINS=20240101", "ATTIVO=S"});
   Ctl({"insert", "DATI/ARTICOLI", "CODART=VITE", "DESCR=  Vite \"M8\"", "PREZZO=0.125",
@@ -645,7 +645,7 @@ INSTANTIATE_TEST_SUITE_P(Rules, BothSidesTable,
 // Host records keep the index their row had: a table built again (by the operator, by a
 // clear) numbers its rows above every index used before, its old self's and the host's,
 // so that a new row on the SQL side never shares one with a host record.
-TEST_F(EndToEndTest, ATableBuiltAgainNumbersItsRowsAboveEveryIndexUsedBefore) {
+TEST_P(EngineTest, ATableBuiltAgainNumbersItsRowsAboveEveryIndexUsedBefore) {
   for (const char* k : {"S1", "S2", "S3"}) {
     Exec(std::string("INSERT INTO [CONTATTI] ([CODCLI]) VALUES('") + k + "')");
   }
@@ -672,6 +672,11 @@ TEST_F(EndToEndTest, ATableBuiltAgainNumbersItsRowsAboveEveryIndexUsedBefore) {
   Drain();
   EXPECT_EQ(std::vector<std::string>{}, Differences({kContatti}));
 }
+
+INSTANTIATE_TEST_SUITE_P(Engines, EngineTest, ::testing::Values(Engine::kSqlite, Engine::kPostgres),
+                         [](const auto& info) {
+                           return info.param == Engine::kSqlite ? "Sqlite" : "Postgres";
+                         });
 
 // ---- Faults of the SQL side ------------------------------------------------------------
 

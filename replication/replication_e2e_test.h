@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "config/settings.h"
 #include "links/link_control.h"
 #include "links/sql_control.h"
 #include "platform/file.h"
@@ -22,6 +23,7 @@
 #include "replication/testing/host_process.h"
 #include "replication/testing/mirror_compare.h"
 #include "schema/operations.h"
+#include "sql/postgres_test_server.h"
 #include "sql/test_support.h"
 
 namespace torvan::testing {
@@ -102,6 +104,20 @@ class EndToEndTest : public ::testing::Test {
   // Readies the SQL side (its engine, its databases) before the links open; the embedded
   // engine needs nothing.
   virtual void PrepareSql() {}
+  // The two databases on the PostgreSQL server of the tests, in TnC.INI too: the comparer
+  // opens them as Torvan does.
+  void UsePostgres() {
+    for (const char* db : {"GESTIONALE", "ARCHIVIO"}) {
+      std::string why;
+      ASSERT_TRUE(sql::testing::PostgresServer::Shared().CreateDatabase(db, &why)) << why;
+    }
+    program_.settings.sql.Motore = "PostgreSQL";
+    program_.settings.sql.Attributi =
+        "port=" + std::to_string(sql::testing::PostgresServer::Shared().port()) + ";";
+    ASSERT_TRUE(SaveProfileSetting(program_.paths, "Motore", "PostgreSQL").ok());
+    ASSERT_TRUE(
+        SaveProfileSetting(program_.paths, "Attributi", program_.settings.sql.Attributi).ok());
+  }
 
   bool Connect() { return Server_AS_Start(rt_) && Server_SQL_Start_(rt_); }
 
@@ -203,6 +219,21 @@ class EndToEndTest : public ::testing::Test {
   HostToSql host_to_sql_;
   SqlToHost sql_to_host_;
   std::vector<std::string> lines_;
+};
+
+// The tests that run on both engines: the embedded SQLite and a PostgreSQL server.
+enum class Engine { kSqlite, kPostgres };
+class EngineTest : public EndToEndTest, public ::testing::WithParamInterface<Engine> {
+ protected:
+  void SetUp() override {
+    if (GetParam() == Engine::kPostgres) {
+      SKIP_WITHOUT_POSTGRES();
+    }
+    EndToEndTest::SetUp();
+  }
+  void PrepareSql() override {
+    if (GetParam() == Engine::kPostgres) UsePostgres();
+  }
 };
 
 }  // namespace torvan::testing
