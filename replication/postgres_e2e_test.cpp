@@ -38,24 +38,6 @@ class PostgresEndToEnd : public EndToEndTest {
   }
 };
 
-// A PC application writes NUMERIC as numbers; the host gets the exact statements once.
-// (The host's changes, a clear and a build again: EngineTest in replication_e2e_test.cpp.)
-TEST_F(PostgresEndToEnd, NumbersAPcApplicationWritesReachTheHostExactly) {
-  Ctl({"insert", "DATI/CONTATTI", "CODCLI=C01", "NOTA=dal sistema", "VALORE=-12345678901234.567"});
-  Drain();
-  Pc("INSERT INTO \"CONTATTI\" (\"CODCLI\",\"NOTA\",\"VALORE\",\"RIFEST\") VALUES "
-     "('X1','l''ora \xC3\xA8',12.5,9223372036854775807)");
-  Pc("UPDATE \"CONTATTI\" SET \"VALORE\"=-350.5 WHERE \"_T_RRN___\"=1");
-  Drain();
-  const std::string sent = Utf8ToCp1252(ReadText(pc_ + "/TnC_PC_AS.Log"));
-  EXPECT_NE(std::string::npos,
-            sent.find("'l''ora \xE8', '', 12.500, 0, 0, 9223372036854775807, 2)"))
-      << sent;
-  EXPECT_NE(std::string::npos, sent.find("VALORE=-350.500")) << sent;
-  EXPECT_EQ(2, HostRequests('R'));
-  EXPECT_EQ(std::vector<std::string>{}, Differences());
-}
-
 TEST_F(PostgresEndToEnd, AServerDownOrRefusingAtLinkStartIsSaidAndTriedAgain) {
   (void)Server_SQL_Stop_(rt_);
   ASSERT_TRUE(server().Stop(PostgresServer::StopMode::kFast));

@@ -234,6 +234,16 @@ class EngineTest : public EndToEndTest, public ::testing::WithParamInterface<Eng
   void PrepareSql() override {
     if (GetParam() == Engine::kPostgres) UsePostgres();
   }
+  // A PC application's statements on GESTIONALE (UTF-8): the sqlite3 shell on the
+  // database's file, or a session of the server's.
+  void Pc(const std::string& sql) {
+    std::string why;
+    if (GetParam() == Engine::kSqlite) {
+      Shell(sql);
+    } else {
+      ASSERT_TRUE(sql::testing::PostgresServer::Shared().Admin(sql, &why, "GESTIONALE")) << why;
+    }
+  }
 };
 
 }  // namespace torvan::testing
