@@ -81,6 +81,18 @@ class CatalogueTest : public ::testing::Test {
   void Fields(int n, const std::vector<Campo_Rec>& fields) {
     ASSERT_TRUE(WriteRecords(program_.paths.FieldFile(n), fields).ok());
   }
+  // Each file loaded: "NAME first-last" of its fields in Tab_Campi, its index field, and
+  // whether its layout is wrong.
+  std::string Ranges() {
+    std::string out;
+    for (int n = 1; n <= catalogue_.N_File; ++n) {
+      const FileEntry& f = catalogue_.Tab_File[size_t(n)];
+      out += f.File + " " + std::to_string(f.Primo_Campo) + "-" + std::to_string(f.Ultimo_Campo) +
+             (f.Campo_IDX ? " idx " + std::to_string(f.Campo_IDX) : "") +
+             (f.Tracciato_Errato ? " errato" : "") + "; ";
+    }
+    return out;
+  }
 
   platform::TempFolder folder_{"torvan-test"};
   std::string dir_;
@@ -112,20 +124,9 @@ TEST_F(CatalogueTest, FieldRangesFollowEachOtherAndSkipExcludedFields) {
   Fields(3, {Field("COD", "A", 1, 6), Field("PREZZO", "P", 7, 5)});
   Carica_Catalogo(program_, catalogue_);
 
-  ASSERT_EQ(3, catalogue_.N_File);
-  const FileEntry& f1 = catalogue_.Tab_File[1];
-  EXPECT_EQ("CLIENTI", f1.File);
-  EXPECT_EQ(1, f1.Primo_Campo);
-  EXPECT_EQ(2, f1.Ultimo_Campo);
-  EXPECT_EQ(2, f1.N_Campi);
-  EXPECT_EQ(2, f1.Campo_IDX);
-  EXPECT_TRUE(f1.As_Pc && f1.Pc_As);
-  const FileEntry& f2 = catalogue_.Tab_File[2];
-  EXPECT_EQ(0, f2.N_Campi);
-  EXPECT_EQ(f2.Primo_Campo - 1, f2.Ultimo_Campo);
-  const FileEntry& f3 = catalogue_.Tab_File[3];
-  EXPECT_EQ(3, f3.Primo_Campo);
-  EXPECT_EQ(4, f3.Ultimo_Campo);
+  EXPECT_EQ("CLIENTI 1-2 idx 2; VUOTO 3-2; ART 3-4; ", Ranges());
+  EXPECT_TRUE(catalogue_.Tab_File[1].As_Pc && catalogue_.Tab_File[1].Pc_As);
+  EXPECT_EQ(2, catalogue_.Tab_File[1].N_Campi);
   EXPECT_EQ("[PREZZO]", catalogue_.Tab_Campi[4].Nome_Sql);
   EXPECT_EQ("P", catalogue_.Tab_Campi[4].Tipo);
   EXPECT_EQ(7, catalogue_.Tab_Campi[4].Posizione);
@@ -220,14 +221,10 @@ TEST_F(CatalogueTest, FieldsThatCannotBeRightMarkTheirFileOnly) {
                 "   *** ERRORE ***  Nel file DATI/CONIDX \xE8 presente il campo \xA7_T_IDX___",
             }),
             lines);
-  EXPECT_TRUE(catalogue_.Tab_File[1].Tracciato_Errato);
-  EXPECT_FALSE(catalogue_.Tab_File[2].Tracciato_Errato);
-  EXPECT_TRUE(catalogue_.Tab_File[3].Tracciato_Errato);
+  // The files keep their entries, the fields their places: the other files' do not move.
+  EXPECT_EQ("CLIENTI 1-2 errato; ART 3-4; NOMI 5-8 errato; SENZAIDX 9-9; CONIDX 10-11 idx 11; ",
+            Ranges());
   EXPECT_TRUE(catalogue_.Catalogo_Errato);
-  EXPECT_EQ(5, catalogue_.N_File);  // the files keep their entries
-  // The fields keep their places: the ranges of the other files do not move.
-  EXPECT_EQ(2, catalogue_.Tab_File[1].N_Campi);
-  EXPECT_EQ(3, catalogue_.Tab_File[2].Primo_Campo);
 }
 
 // A catalogue of one database and some files, each file with one field named after it,

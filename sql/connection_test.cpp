@@ -80,23 +80,6 @@ class SqlitePaths : public ::testing::TestWithParam<Path> {
   std::unique_ptr<Connection> conn_;
 };
 
-TEST_P(SqlitePaths, SpeaksSqliteForSchemaStatements) {
-  EXPECT_EQ(conn_->dialect(), Dialect::kSqlite);
-  ASSERT_NO_FATAL_FAILURE(Create("ART", kArt));
-  // A table made by a schema statement is known at once to the row statements.
-  Run("INSERT INTO [ART] ([COD],[_T_RRN___]) VALUES('A1',1)");
-  EXPECT_EQ("1", Scalar(conn_.get(), "select count(*) from  [ART]"));
-  ASSERT_NO_FATAL_FAILURE(Native("DROP TABLE IF EXISTS \"ART\""));
-  EXPECT_FALSE(conn_->Execute("DELETE FROM [ART]").ok());
-  EXPECT_EQ(conn_->Errors()[0].native_error, 208);
-  // A schema statement SQLite refuses is reported with SQLite's own code.
-  EXPECT_FALSE(conn_->ExecuteNative("CREATE TABLX \"T\" (A)").ok());
-  ASSERT_FALSE(conn_->Errors().empty());
-  EXPECT_EQ(conn_->Errors()[0].origin, ErrorOrigin::kSqlite);
-  EXPECT_EQ(conn_->Errors()[0].number, SQLITE_ERROR);
-  EXPECT_NE(conn_->Errors()[0].description.find("syntax error"), std::string::npos);
-}
-
 TEST_P(SqlitePaths, DefaultsIdentityAndTheNonUniqueIndex) {
   ASSERT_NO_FATAL_FAILURE(Create("ART", kArt));
   ASSERT_NO_FATAL_FAILURE(Native("CREATE INDEX \"ART/ART_X\" ON \"ART\" (\"_T_RRN___\")"));
@@ -139,38 +122,30 @@ TEST_P(SqlitePaths, DecimalsKeepEveryDigit) {
     const char* prezzo;
     const char* importo;
     const char* chiave;
-    std::vector<std::string> shown;  // PREZZO, IMPORTO, CHIAVE
+    const char* shown;  // PREZZO|IMPORTO|CHIAVE
   };
   const Case cases[] = {
-      {"largest",
-       "9999999.99",
-       "99999999999999.999",
-       "9999999999999",
-       {"9999999.99", "99999999999999.999", "9999999999999"}},
-      {"negative",
-       "-1234.5",
-       "-12345678901234.567",
-       "-9999999999999",
-       {"-1234.50", "-12345678901234.567", "-9999999999999"}},
-      {"host texts",
-       "-0001234.50 ",
-       "-00000000000123.456 ",
-       "0000000000042",
-       {"-1234.50", "-123.456", "42"}},
-      {"below one", ".5", "-0.001", "0", {"0.50", "-0.001", "0"}},
-      {"rounded half away from zero", "1.005", "-0.0005", "12.5", {"1.01", "-0.001", "13"}},
-      {"negative zero", "-0.00", "-0.0001", "-0", {"0.00", "0.000", "0"}},
-      {"quoted", "'12.3'", "'7'", "'8'", {"12.30", "7.000", "8"}},
-  };
+      {"largest", "9999999.99", "99999999999999.999", "9999999999999",
+       "9999999.99|99999999999999.999|9999999999999"},
+      {"negative", "-1234.5", "-12345678901234.567", "-9999999999999",
+       "-1234.50|-12345678901234.567|-9999999999999"},
+      {"host texts", "-0001234.50 ", "-00000000000123.456 ", "0000000000042",
+       "-1234.50|-123.456|42"},
+      {"below one", ".5", "-0.001", "0", "0.50|-0.001|0"},
+      {"rounded half away from zero", "1.005", "-0.0005", "12.5", "1.01|-0.001|13"},
+      {"negative zero", "-0.00", "-0.0001", "-0", "0.00|0.000|0"},
+      {"quoted", "'12.3'", "'7'", "'8'", "12.30|7.000|8"}};
   int rrn = 0;
   for (const Case& c : cases) {
     ++rrn;
     Run(std::string("INSERT INTO [ART] ([PREZZO],[IMPORTO],[CHIAVE],[_T_RRN___]) VALUES(") +
         c.prezzo + "," + c.importo + "," + c.chiave + "," + std::to_string(rrn) + ")");
-    EXPECT_EQ(Rows(conn_.get(), "SELECT [PREZZO],[IMPORTO],[CHIAVE] FROM [ART] WHERE [_T_RRN___]=" +
-                                    std::to_string(rrn)),
-              (Table{c.shown}))
-        << c.name;
+    const Table row = Rows(conn_.get(),
+                           "SELECT [PREZZO],[IMPORTO],[CHIAVE] FROM [ART] WHERE "
+                           "[_T_RRN___]=" +
+                               std::to_string(rrn));
+    ASSERT_EQ(1u, row.size()) << c.name;
+    EXPECT_EQ(c.shown, row[0][0] + "|" + row[0][1] + "|" + row[0][2]) << c.name;
   }
   // Numeric columns compare in WHERE clauses, however the value is written.
   EXPECT_EQ("2", Scalar(conn_.get(),
