@@ -40,11 +40,8 @@ TEST_P(EngineTest, HostChangesReachTheMirrorWithExactValuesAndRecordNoEvents) {
             Rows("SELECT [NUMORD],[RIGA],[DATAORD],[QTA],[IMPORTO],[STATO] FROM [ORDINI]"));
   EXPECT_EQ(Table({{PadRight("l'ora  \xE8", 60), "-12345678901234.567", "1", "1", " "}}),
             Rows("SELECT [NOTA],[VALORE],[_T_RRN___],[_T_IDX___],[_T_TIPO___] FROM [CONTATTI]"));
-  for (const char* line :
-       {"AS--> DATI/CLIENTI ADD RRN:1 IDX:0", "AS--> DATI/ARTICOLI ADD RRN:1 IDX:0",
-        "AS--> DATI/ORDINI ADD RRN:1 IDX:0", "AS--> DATI/CONTATTI ADD RRN:1 IDX:0"}) {
-    EXPECT_EQ(1, Count(line)) << line;
-  }
+  ExpectOnce({"AS--> DATI/CLIENTI ADD RRN:1 IDX:0", "AS--> DATI/ARTICOLI ADD RRN:1 IDX:0",
+              "AS--> DATI/ORDINI ADD RRN:1 IDX:0", "AS--> DATI/CONTATTI ADD RRN:1 IDX:0"});
   // No echo: the rows the host wrote are no events to send back.
   EXPECT_EQ(Table({{"0"}}), Rows("SELECT COUNT(*) FROM [CONTATTI___]"));
   EXPECT_EQ(std::vector<std::string>{}, Differences());
@@ -62,11 +59,8 @@ TEST_P(EngineTest, HostChangesReachTheMirrorWithExactValuesAndRecordNoEvents) {
   EXPECT_EQ(Table({{"0.001", "2", " "}}),
             Rows("SELECT [VALORE],[_T_IDX___],[_T_TIPO___] FROM [CONTATTI]"));
   EXPECT_EQ(Table({{"0"}}), Rows("SELECT COUNT(*) FROM [CONTATTI___]"));
-  for (const char* line :
-       {"AS--> DATI/CLIENTI UPD RRN:1 IDX:0", "AS--> DATI/ARTICOLI DEL RRN:1 IDX:0",
-        "AS--> DATI/ORDINI CLEAR", "AS--> DATI/CONTATTI UPD RRN:1 IDX:0"}) {
-    EXPECT_EQ(1, Count(line)) << line;
-  }
+  ExpectOnce({"AS--> DATI/CLIENTI UPD RRN:1 IDX:0", "AS--> DATI/ARTICOLI DEL RRN:1 IDX:0",
+              "AS--> DATI/ORDINI CLEAR", "AS--> DATI/CONTATTI UPD RRN:1 IDX:0"});
   EXPECT_EQ(std::vector<std::string>{}, Differences());
 }
 
@@ -97,11 +91,8 @@ TEST_P(EngineTest, SqlSideChangesReachTheHostWithTheirExactStatementsOnce) {
         "RRN(a)=2\r\n"}) {
     EXPECT_NE(std::string::npos, sent.find(statement)) << statement << "\n" << sent;
   }
-  for (const char* line :
-       {"AS<-- DATI/CONTATTI ADD RRN:0 IDX:3", "AS<-- DATI/CONTATTI UPD RRN:1 IDX:1",
-        "AS<-- DATI/CONTATTI DEL RRN:2 IDX:2"}) {
-    EXPECT_EQ(1, Count(line)) << line;
-  }
+  ExpectOnce({"AS<-- DATI/CONTATTI ADD RRN:0 IDX:3", "AS<-- DATI/CONTATTI UPD RRN:1 IDX:1",
+              "AS<-- DATI/CONTATTI DEL RRN:2 IDX:2"});
   EXPECT_EQ(
       "1\tCODCLI=C01\tDATA=00000000\tNOMINATIVO=\tTELEFONO=\tNOTA=richiamare\tESITO=\t"
       "VALORE=-00000000000350.500\t\xC2\xA7_T_IDX___=1\tPUNTI=0\tVISITE=0\tRIFEST=0\n"
@@ -192,8 +183,7 @@ TEST_F(EndToEndTest, AHeldChangeBlocksItsQueueVisiblyUntilItCanBeApplied) {
   fs::remove(pc_ + "/immagini");  // the folder is made by the next attempt
   Drain();
   EXPECT_FALSE(pending_.state().held.has_value());
-  EXPECT_EQ(1, Count("AS--> DATI/TNP_ARC_0F ADD RRN:1 IDX:0"));
-  EXPECT_EQ(1, Count("AS--> DATI/CLIENTI ADD RRN:1 IDX:0"));
+  ExpectOnce({"AS--> DATI/TNP_ARC_0F ADD RRN:1 IDX:0", "AS--> DATI/CLIENTI ADD RRN:1 IDX:0"});
   EXPECT_EQ(std::vector<std::string>({"FOTO00000100001.JPG"}), FilesIn(pc_ + "/immagini"));
   EXPECT_EQ(std::vector<std::string>{}, Differences());
 }
@@ -221,11 +211,9 @@ TEST_F(EndToEndTest, HostToSqlFaultsLoseNothingAndApplyNothingTwice) {
     EXPECT_EQ(std::vector<std::string>{}, Differences({kClienti, kContatti}));
     EXPECT_EQ("0\n", Ctl({"queue"}));
     EXPECT_FALSE(pending_.state().held.has_value());
-    for (const std::string& line : {"AS--> DATI/CONTATTI ADD RRN:" + rrn + " IDX:0",
-                                    "AS--> DATI/CONTATTI UPD RRN:" + rrn + " IDX:0",
-                                    "AS--> DATI/CLIENTI ADD RRN:" + rrn + " IDX:0"}) {
-      EXPECT_EQ(1, Count(line)) << line;
-    }
+    ExpectOnce({"AS--> DATI/CONTATTI ADD RRN:" + rrn + " IDX:0",
+                "AS--> DATI/CONTATTI UPD RRN:" + rrn + " IDX:0",
+                "AS--> DATI/CLIENTI ADD RRN:" + rrn + " IDX:0"});
   }
 }
 
@@ -317,8 +305,7 @@ TEST_F(EndToEndTest, AValueTheHostFieldCannotHoldKeepsItsEventUntilMended) {
   EXPECT_EQ(Table({{"2"}}), Rows("SELECT COUNT(*) FROM [_T_MASTER___]"));
   Shell("UPDATE CONTATTI___ SET PUNTI = 30000 WHERE _T_PROGR___ = 1;");
   Drain();
-  EXPECT_EQ(1, Count("AS<-- DATI/CONTATTI UPD RRN:1 IDX:1"));
-  EXPECT_EQ(1, Count("AS<-- DATI/CONTATTI ADD RRN:0 IDX:2"));
+  ExpectOnce({"AS<-- DATI/CONTATTI UPD RRN:1 IDX:1", "AS<-- DATI/CONTATTI ADD RRN:0 IDX:2"});
   EXPECT_EQ(std::vector<std::string>({"DATI/CONTATTI row RRN 1 IDX 1: field PUNTI host \"30000\" "
                                       "table \"40000\""}),
             Differences());
@@ -399,8 +386,7 @@ TEST_F(NotReplicatedTest, AChangeOfAFileNotReplicatedToSqlIsConsumedCountedAndLo
   Ctl({"insert", "DATI/ORDINI", "NUMORD=7"});
   Ctl({"insert", "DATI/CLIENTI", "CODCLI=C01"});
   Drain();
-  EXPECT_EQ(1, Count("AS--> DATI/ORDINI ADD RRN:1 IDX:0"));
-  EXPECT_EQ(1, Count("AS--> DATI/CLIENTI ADD RRN:1 IDX:0"));
+  ExpectOnce({"AS--> DATI/ORDINI ADD RRN:1 IDX:0", "AS--> DATI/CLIENTI ADD RRN:1 IDX:0"});
   EXPECT_EQ(Table{}, Rows("SELECT * FROM [ORDINI]"));
   EXPECT_EQ(2, program_.stats.Stat_Contatori[kRecordsReceived]);
   EXPECT_EQ("0\n", Ctl({"queue"}));
@@ -865,10 +851,6 @@ class SqlFaultTable : public EndToEndTest, public ::testing::WithParamInterface<
     return plan_->counted(in.op);
   }
   int Injected(const Injection& in) const { return in.vfs ? vfs_.injected() : plan_->injected(); }
-  void Disarm() {
-    *plan_ = sql::FaultPlan();
-    vfs_.Clear();
-  }
 
   // Lines of a step that failed: the ones that tell the operator.
   int Told(Scenario s) const {
@@ -933,7 +915,7 @@ TEST_P(SqlFaultTable, EveryOperationThatFailsLosesNothing) {
     Arm(in, 0);
     Act(s);
     const int count = Counted(in);
-    Disarm();
+    Arm(in, 0);
     Recover(s);
     for (int nth = 1; nth <= count; ++nth) {
       SCOPED_TRACE(std::string(in.name) + " at operation " + std::to_string(nth) + " of " +
@@ -943,7 +925,7 @@ TEST_P(SqlFaultTable, EveryOperationThatFailsLosesNothing) {
       Arm(in, nth);
       Act(s);
       const bool faulted = Injected(in) > 0;
-      Disarm();
+      Arm(in, 0);
       // A step that did not get through says so in one line; a fault it could live with
       // (a count that failed where a table known to be there was asked about) says nothing.
       if (faulted && s == Scenario::kReturn) {

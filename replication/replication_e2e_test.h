@@ -189,6 +189,10 @@ class EndToEndTest : public ::testing::Test {
     for (const std::string& l : lines_) n += l == line;
     return n;
   }
+  // Each of the lines said exactly once.
+  void ExpectOnce(const std::vector<std::string>& lines) const {
+    for (const std::string& l : lines) EXPECT_EQ(1, Count(l)) << l;
+  }
   bool HasLineStarting(const std::string& start) const {
     for (const std::string& l : lines_) {
       if (l.rfind(start, 0) == 0) return true;

@@ -334,16 +334,14 @@ TEST_F(OperationsTest, ABuildThatCannotSucceedDropsNothing) {
     std::vector<Campo_Rec> fields;
     const char* fault;  // what follows the file's name
   };
+  auto fields = [](auto... f) { return std::vector<Campo_Rec>{f...}; };
   const Case cases[] = {
       {"no fields", {}, " MANCANO I CAMPI"},
-      {"unknown type",
-       {Field("COD", "A", 0, 0, 6), Field("Z", "Z", 5, 0, 3)},
+      {"unknown type", fields(Field("COD", "A", 0, 0, 6), Field("Z", "Z", 5, 0, 3)),
        ": il campo Z ha il tipo \"Z\" (A, S, P o B)"},
-      {"decimals above digits",
-       {Field("N", "S", 2, 3, 2)},
+      {"decimals above digits", fields(Field("N", "S", 2, 3, 2)),
        ": il campo N ha 3 decimali su 2 cifre"},
-      {"a name twice",
-       {Field("COD", "A", 0, 0, 6), Field("cod", "A", 0, 0, 6)},
+      {"a name twice", fields(Field("COD", "A", 0, 0, 6), Field("cod", "A", 0, 0, 6)),
        ": il campo cod compare due volte"},
   };
   for (const Case& c : cases) {
