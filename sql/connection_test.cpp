@@ -223,24 +223,12 @@ TEST_P(SqlitePaths, NumbersWrittenByPcApplicationsAreTakenAndQueriedByValue) {
   ASSERT_NO_FATAL_FAILURE(Create("ART", kArt));
   Run("INSERT INTO [ART] ([COD],[PREZZO],[IMPORTO]) VALUES('HOST',20,-12345678901234.567)");
   const std::string db = dir_.path() + "/Torvan.sqlite";
-  // As the shell: literals and numeric texts.
+  // Literals and numeric texts (a bound float or int is stored as its literal is).
   ASSERT_NO_FATAL_FAILURE(RawSql(db,
                                  "INSERT INTO ART (COD, PREZZO) VALUES ('R', 12.5), ('I', 3),"
                                  " ('T', '0100.25'), ('E', '1e2'), ('N', -350.5);"
+                                 "INSERT INTO ART (COD, PREZZO, IMPORTO) VALUES ('PY', 0.125, 7);"
                                  "UPDATE ART SET IMPORTO = 0.1 + 0.2 WHERE COD = 'R'"));
-  // As Python: a float, an int and a str bound as parameters.
-  sqlite3* raw = nullptr;
-  ASSERT_EQ(SQLITE_OK, sqlite3_open(db.c_str(), &raw));
-  sqlite3_stmt* insert = nullptr;
-  ASSERT_EQ(SQLITE_OK,
-            sqlite3_prepare_v2(raw, "INSERT INTO ART (COD, PREZZO, IMPORTO) VALUES (?, ?, ?)", -1,
-                               &insert, nullptr));
-  sqlite3_bind_text(insert, 1, "PY", -1, SQLITE_STATIC);
-  sqlite3_bind_double(insert, 2, 0.125);
-  sqlite3_bind_int64(insert, 3, 7);
-  ASSERT_EQ(SQLITE_DONE, sqlite3_step(insert));
-  sqlite3_finalize(insert);
-  sqlite3_close(raw);
   EXPECT_EQ(RawSql(db, "SELECT COD FROM ART ORDER BY PREZZO"), "N PY I R HOST E T ");
   EXPECT_EQ(RawSql(db, "SELECT COD FROM ART WHERE PREZZO > 15 ORDER BY COD"), "E HOST T ");
   EXPECT_EQ(RawSql(db, "SELECT sum(PREZZO), count(*), typeof(PREZZO) FROM ART WHERE COD = 'T'"),

@@ -1,32 +1,21 @@
-// torvan-soak: the fault soak. Random changes on the host and on the SQL side while
-// torvan-host injects faults and the soak kills `torvan run` with SIGKILL and starts it
-// again; at the end, every host file against its mirror table, record by record, and every
-// change made on the SQL side against the host (torvan-mirror-compare's comparer).
+// torvan-soak: the fault soak (scripts/soak). Random changes on the host (CLIENTI, ARTICOLI,
+// ORDINI and the image archive: every change code, every field type, images) and on the SQL
+// side (CONTATTI, now and then a row the host changes too, a conflict) while torvan-host
+// injects a fault every --fault-every actions, `torvan run` is killed with SIGKILL every
+// --kill-every actions (or dies at a named point, kill_point.h) and started again, Torvan's
+// SQL operations fail one in --sql-fault-one-in (its SQLite writes and syncs one in four
+// times that; sql/fault_connection.h, sql/fault_vfs.h), and every --lock-every actions a PC
+// program holds the write lock of GESTIONALE for seconds. --odbc DRIVER: Torvan reaches
+// SQLite through that ODBC driver. At the end, every host file against its mirror table and
+// every SQL-side change against the host (torvan-mirror-compare's comparer); a difference
+// on a record of the conflicts file is a conflict left unequal, not a loss.
 //
 //   torvan-soak --torvan EXE --host-exe EXE --sample DIR --table TnC_TBL1.Tbl
 //               (--minutes M | --actions N) [--seed S] [--fault-every N] [--kill-every N]
 //               [--sql-fault-one-in N] [--lock-every N] [--odbc DRIVER] [--keep]
 //
-// Host changes go to the files replicated to SQL (CLIENTI, ARTICOLI, ORDINI and the image
-// archive: every change code, every field type, images), SQL-side changes to the file sent
-// back (CONTATTI); now and then the host updates or deletes a CONTATTI record the SQL side
-// has just changed, so that both sides change one row and Torvan resolves the conflict by
-// its rule (Conflitti): at the end both must still be equal. A difference on a record of
-// the conflicts file is reported as a conflict left unequal, apart from the losses. A fault is
-// injected every --fault-every actions (default 10) and a kill made every --kill-every actions
-// (default 200). With --minutes the soak runs for that long (an action is some 20-60 ms); with
-// --actions, that many actions.
-//
-// The SQL side fails too. --sql-fault-one-in N: every operation of Torvan's on its
-// connections fails with a chance of 1 in N (an error, a lock, a lost connection, one lost
-// after the work was done; sql/fault_connection.h), and every write and sync of its SQLite
-// files with a chance of 1 in 4N (an I/O error, a full disk; sql/fault_vfs.h). --lock-every
-// N: every N actions the soak holds the write lock of GESTIONALE for a few seconds, as a PC
-// program in a transaction does. --odbc DRIVER: Torvan reaches its databases through that
-// ODBC driver (SQLite's), so that the lost connections are the ODBC engine's.
-//
-// Prints the figures and exits 0 when nothing was lost or doubled, 1 otherwise, 2 when
-// the soak could not run. The folders stay with --keep (or when something differs).
+// Prints the figures and exits 0 when nothing was lost or doubled, 1 otherwise, 2 when the
+// soak could not run. The folders stay with --keep (or when something differs).
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
