@@ -44,32 +44,22 @@ TEST(CatalogueFiles, RecordsHaveTheirExactBytes) {
   Campo_Rec c = Field("CODICE", "P", 7, 5);
   c.Decimali = 2;
   c.Lunghezza = 9;
-  std::string bytes = EncodeRecord(c);
-  ASSERT_EQ(78u, bytes.size());
-  EXPECT_EQ("CODICE    ", bytes.substr(0, 10));
-  EXPECT_EQ('P', bytes[60]);
-  EXPECT_EQ(std::string("\x09\0\0\0", 4), bytes.substr(61, 4));
-  EXPECT_EQ(std::string("\x02\0\0\0", 4), bytes.substr(65, 4));
-  EXPECT_EQ(std::string("\x07\0\0\0", 4), bytes.substr(69, 4));
-  EXPECT_EQ(std::string("\x05\0\0\0", 4), bytes.substr(73, 4));
-  EXPECT_EQ(' ', bytes[77]);
-
-  File_Rec f = File("DATI", "CLIENTI", "S", -2);
-  bytes = EncodeRecord(f);
-  ASSERT_EQ(137u, bytes.size());
-  EXPECT_EQ("DATI      CLIENTI   ", bytes.substr(0, 20));
-  EXPECT_EQ("SS ", bytes.substr(90, 3));
-  EXPECT_EQ("GESTIONE            ", bytes.substr(93, 20));
-  EXPECT_EQ(std::string("\xFE\xFF\xFF\xFF", 4), bytes.substr(133, 4));
+  EXPECT_EQ("CODICE    " + PadRight("descrizione CODICE", 50) + "P" +
+                std::string("\x09\0\0\0\x02\0\0\0\x07\0\0\0\x05\0\0\0 ", 17),
+            EncodeRecord(c));
+  const std::string bytes = EncodeRecord(File("DATI", "CLIENTI", "S", -2));
+  EXPECT_EQ("DATI      CLIENTI   " + std::string(70, ' ') + "SS GESTIONE" + std::string(32, ' ') +
+                "\xFE\xFF\xFF\xFF",
+            bytes);
   EXPECT_EQ(-2, DecodeFileRec(bytes).Indice_DB);
 
   DataBase_Rec d;
   d.Nome_DB = "GESTIONE";
   d.Cartella_DB = std::string(60, 'x');  // cut to its 50 characters
-  bytes = EncodeRecord(d);
-  ASSERT_EQ(146u, bytes.size());
-  EXPECT_EQ(std::string(50, 'x'), bytes.substr(96));
-  EXPECT_EQ(PadRight("GESTIONE", 20), DecodeDataBaseRec(bytes).Nome_DB);
+  const std::string db = EncodeRecord(d);
+  ASSERT_EQ(146u, db.size());
+  EXPECT_EQ(std::string(50, 'x'), db.substr(96));
+  EXPECT_EQ(PadRight("GESTIONE", 20), DecodeDataBaseRec(db).Nome_DB);
 }
 
 class CatalogueTest : public ::testing::Test {
@@ -263,7 +253,6 @@ class CatalogueSwitchTest : public CatalogueTest {
   }
   static std::vector<std::string> Listing(const std::string& dir) {
     std::vector<std::string> names;
-    std::string out;
     for (const auto& e : std::filesystem::recursive_directory_iterator(dir)) {
       names.push_back(std::filesystem::relative(e.path(), dir).string());
     }
