@@ -50,7 +50,8 @@ std::string Misto(const std::string& nome_host_bytes, const std::string& importo
          HostField('B', std::to_string(idx), 4);
 }
 
-// The statements of a change of CLIENTI or MISTO, one a line.
+// A change of CLIENTI or MISTO: the rows it marks "D" (a file sent back) and deletes, by
+// `where`, and the insert of its after image ("" for a delete).
 struct StatementsRow {
   const char* meaning;
   bool misto, pc_as;
@@ -58,47 +59,40 @@ struct StatementsRow {
   int32_t rrn;
   std::string before, after;
   int64_t idx;
-  std::string statements;
+  const char* where;
+  const char* insert;
 };
 
 TEST(BuildChangeStatements, ExactTexts) {
+  const std::string misto = "INSERT INTO [MISTO] ([NOME],[IMPORTO],[SCONTO],[QTA],[PESO],[CATEG],";
   const StatementsRow rows[] = {
       {"the worked example: an added record of a file sent back", false, true, '1', 15,
-       Cliente("A0001", "1234.50", 0), Cliente("A0001", "1234.50", 0), 0,
-       "UPDATE [CLIENTI] SET [_T_TIPO___]='D' WHERE [_T_RRN___]=15\n"
-       "DELETE FROM [CLIENTI] WHERE [_T_RRN___]=15\n"
+       Cliente("A0001", "1234.50", 0), Cliente("A0001", "1234.50", 0), 0, "[_T_RRN___]=15",
        "INSERT INTO [CLIENTI] ([CODICE],[SALDO],[_T_RRN___],[_T_TIPO___]) "
        "VALUES('A0001 ',0001234.50 ,15,'S')"},
       {"an update takes the index and the values from the after image", false, true, '3', 15,
-       Cliente("OLD", "-1.00", 5), Cliente("NEW", "-0.01", 7), 7,
-       "UPDATE [CLIENTI] SET [_T_TIPO___]='D' WHERE [_T_IDX___]=7 or [_T_RRN___]=15\n"
-       "DELETE FROM [CLIENTI] WHERE [_T_IDX___]=7 or [_T_RRN___]=15\n"
+       Cliente("OLD", "-1.00", 5), Cliente("NEW", "-0.01", 7), 7, "[_T_IDX___]=7 or [_T_RRN___]=15",
        "INSERT INTO [CLIENTI] ([CODICE],[SALDO],[_T_RRN___],[_T_TIPO___]) "
        "VALUES('NEW   ',-0000000.01 ,15,'S')"},
       {"a delete never inserts; its index comes from the after image", false, true, '2', 15,
-       Cliente("A0001", "0", 1), Cliente("A0001", "0", 57), 57,
-       "UPDATE [CLIENTI] SET [_T_TIPO___]='D' WHERE [_T_IDX___]=57 or [_T_RRN___]=15\n"
-       "DELETE FROM [CLIENTI] WHERE [_T_IDX___]=57 or [_T_RRN___]=15"},
+       Cliente("A0001", "0", 1), Cliente("A0001", "0", 57), 57, "[_T_IDX___]=57 or [_T_RRN___]=15",
+       ""},
       {"a file not sent back: no marker update, no [_T_TIPO___]", false, false, '1', 2147483647,
-       Cliente("Z", "9999999.99", 0), Cliente("Z", "9999999.99", 0), 0,
-       "DELETE FROM [CLIENTI] WHERE [_T_RRN___]=2147483647\n"
+       Cliente("Z", "9999999.99", 0), Cliente("Z", "9999999.99", 0), 0, "[_T_RRN___]=2147483647",
        "INSERT INTO [CLIENTI] ([CODICE],[SALDO],[_T_RRN___]) VALUES('Z     ',9999999.99 ,"
        "2147483647)"},
       {"quotes doubled, trailing blanks kept; amounts, negative packed and zoned, binary", true,
        true, '1', 3, "",
        Misto(HostText("O'BRIEN", 10), "-12345678901234.567", "-1.25", "-12.5", "-2", "256", 9), 9,
-       "UPDATE [MISTO] SET [_T_TIPO___]='D' WHERE [_T_IDX___]=9 or [_T_RRN___]=3\n"
-       "DELETE FROM [MISTO] WHERE [_T_IDX___]=9 or [_T_RRN___]=3\n"
-       "INSERT INTO [MISTO] ([NOME],[IMPORTO],[SCONTO],[QTA],[PESO],[CATEG],[_T_RRN___],"
-       "[_T_TIPO___]) VALUES('O''BRIEN   ',-12345678901234.567 ,-001.25 ,-012.50,-2,256,3,'S')"},
+       "[_T_IDX___]=9 or [_T_RRN___]=3",
+       "[_T_RRN___],[_T_TIPO___]) VALUES('O''BRIEN   ',-12345678901234.567 ,-001.25 ,-012.50,-2,"
+       "256,3,'S')"},
       {"a positive amount has its sign place blank; accents and a NUL byte (shown as \xD8)", true,
        false, '3', 4, "",
        Misto(HostText("Nicol\xF2") + std::string(1, '\0') + HostText("'", 3), "1.5", "0", "0", "0",
              "-32768", 0),
-       0,
-       "DELETE FROM [MISTO] WHERE [_T_RRN___]=4\n"
-       "INSERT INTO [MISTO] ([NOME],[IMPORTO],[SCONTO],[QTA],[PESO],[CATEG],[_T_RRN___]) "
-       "VALUES('Nicol\xF2\xD8''  ', 00000000000001.500 ,000.00 ,000.00,0,-32768,4)"}};
+       0, "[_T_RRN___]=4",
+       "[_T_RRN___]) VALUES('Nicol\xF2\xD8''  ', 00000000000001.500 ,000.00 ,000.00,0,-32768,4)"}};
   for (const StatementsRow& r : rows) {
     SCOPED_TRACE(r.meaning);
     const FileEntry file = File(r.misto ? "MISTO" : "CLIENTI", r.pc_as);
@@ -111,9 +105,12 @@ TEST(BuildChangeStatements, ExactTexts) {
                                      int(fields.size()) - 1, &out);
     ASSERT_TRUE(s.ok()) << s.message();
     EXPECT_EQ(r.idx, out.idx);
-    std::string statements;
-    for (const std::string& t : out.statements) statements += (statements.empty() ? "" : "\n") + t;
-    EXPECT_EQ(r.statements, statements);
+    std::vector<std::string> expected;
+    const std::string table = "[" + file.File + "]";
+    if (r.pc_as) expected.push_back("UPDATE " + table + " SET [_T_TIPO___]='D' WHERE " + r.where);
+    expected.push_back("DELETE FROM " + table + " WHERE " + r.where);
+    if (*r.insert) expected.push_back((r.misto ? misto : std::string()) + r.insert);
+    EXPECT_EQ(expected, out.statements);
   }
 }
 
