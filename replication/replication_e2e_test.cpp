@@ -356,6 +356,27 @@ TEST_F(EndToEndTest, ChangesAreAppliedWhileTheNextReplyTravels) {
   EXPECT_EQ(0u, host_to_sql_.JournalDepth());
 }
 
+// A change of a file sent back waits for the reply in flight: the statement its conflict
+// sends (the host's delete of the record the PC's update made, that update having reached
+// the host after the delete) must not take that reply for its own status.
+TEST_F(EndToEndTest, AConflictsStatementWaitsForTheReplyInFlight) {
+  Ctl({"insert", "DATI/CONTATTI", "CODCLI=H1", "NOTA=prima"});
+  Drain();
+  Exec("UPDATE [CONTATTI] SET [NOTA]='DAL PC' WHERE [_T_RRN___]=1");
+  Ctl({"delete", "DATI/CONTATTI", "1"});
+  ASSERT_TRUE(sql_to_host_.Server_SQL_Ritorno());  // an insert now, after the host's delete
+  for (int i = 1; i <= 3; ++i) Ctl({"insert", "DATI/CLIENTI", "CODCLI=C0" + std::to_string(i)});
+  Ctl({"fault", "delay", "30"});  // each reply travels a while: the changes are applied meanwhile
+  Drain();
+  Ctl({"fault", "delay", "0"});
+  Drain();
+  EXPECT_FALSE(pending_.state().held.has_value());
+  EXPECT_FALSE(HasLineStarting("[Server_SQL_Sincro] Modifica trattenuta: "))
+      << ::testing::PrintToString(lines_);
+  EXPECT_EQ("", Ctl({"dump", "DATI/CONTATTI"}));
+  EXPECT_EQ(std::vector<std::string>{}, Differences());
+}
+
 // A refused S on a new connection acknowledges nothing: the change applied last, whose
 // acknowledgement was lost with the old connection, comes again after it.
 TEST_F(EndToEndTest, AChangeDeliveredAgainAfterARefusedRequestIsNotAppliedAgain) {
