@@ -979,6 +979,19 @@ TEST_F(SqlFaultTable, ABatchThatFailsPartwayAppliesEachChangeOnce) {
   EXPECT_EQ(std::vector<std::string>{}, Differences());
 }
 
+// An archive record's update whose DELETE fails is not applied (its images neither): the
+// old row would stay beside the new one.
+TEST_F(SqlFaultTable, AnUpdateWhoseDeleteFailsIsNotApplied) {
+  Ctl({"insert", "DATI/TNP_ARC_0F", "CHIAVE=PIANTA0003", "PARTI=1", "TIPO=3"});
+  Settle();
+  Ctl({"update", "DATI/TNP_ARC_0F", "1", "CHIAVE=FOTO000001", "PARTI=1", "TIPO=5"});
+  *plan_ = sql::FaultPlan();  // counted from here: the first statement is the DELETE
+  plan_->Add({sql::FaultOp::kExecute, 1, sql::FaultKind::kError, 1});
+  Settle();
+  EXPECT_EQ(1, plan_->injected());
+  EXPECT_EQ(std::vector<std::string>{}, Differences({kArchivio}));
+}
+
 std::string ScenarioName(const ::testing::TestParamInfo<Scenario>& info) {
   static const char* const kNames[] = {"HostInsert",      "HostUpdate",  "HostDelete", "HostImage",
                                        "ClearWithUnsent", "EventReturn", "Build"};
