@@ -1,6 +1,7 @@
 // Replication end to end on a real PostgreSQL server (sql/postgres_test_server.h): the
-// main job, and the faults only a server has, each followed by a comparison of host and
-// mirror that finds any change lost or applied twice.
+// faults only a server has, each followed by a comparison of host and mirror that finds any
+// change lost or applied twice. The main job runs on both engines (EngineTest,
+// replication_e2e_test.cpp).
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -14,7 +15,6 @@ namespace torvan::testing {
 namespace {
 
 using sql::testing::PostgresServer;
-using Table = std::vector<std::vector<std::string>>;
 
 class PostgresEndToEnd : public EndToEndTest {
  protected:

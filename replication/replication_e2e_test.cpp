@@ -1,4 +1,5 @@
-// Replication end to end: torvan-host, the two steps, the mirror tables in SQLite.
+// Replication end to end: torvan-host, the two steps, the mirror tables in SQLite (the
+// EngineTest ones on a PostgreSQL server too).
 #include <gtest/gtest.h>
 
 #include <algorithm>
