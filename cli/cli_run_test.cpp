@@ -16,6 +16,7 @@
 #include <map>
 #include <thread>
 
+#include "cli/cli_test_util.h"
 #include "control/exposition_test_util.h"
 #include "core/text.h"
 #include "hostlink/test_peer.h"
@@ -32,29 +33,11 @@ namespace fs = std::filesystem;
 using testing::HostProcess;
 using testing::ProcessResult;
 
-// The messages of the output, without their "hh:nn:ss - " stamps.
-std::vector<std::string> Messages(const std::string& out) {
-  std::vector<std::string> lines;
-  size_t start = 0;
-  while (start < out.size()) {
-    size_t end = out.find('\n', start);
-    if (end == std::string::npos) end = out.size();
-    const std::string line = out.substr(start, end - start);
-    if (line.size() > 11 && line[2] == ':' && line.compare(8, 3, " - ") == 0) {
-      lines.push_back(line.substr(11));
-    }
-    start = end + 1;
-  }
-  return lines;
-}
-
-int Count(const std::vector<std::string>& lines, const std::string& line) {
-  return int(std::count(lines.begin(), lines.end(), line));
-}
-
-bool Has(const std::string& text, const std::string& part) {
-  return text.find(part) != std::string::npos;
-}
+using testing::Count;
+using testing::Has;
+using testing::Messages;
+using testing::Missing;
+using testing::ReadText;
 
 class RunTest : public ::testing::Test {
  protected:
@@ -120,11 +103,6 @@ class RunTest : public ::testing::Test {
   }
   std::string RunLogPath() const { return folder_ / "run.log"; }
   std::string RunLog() const { return ReadText(RunLogPath()); }
-  static std::string ReadText(const std::string& path) {
-    std::string text;
-    (void)platform::ReadFile(path, &text);
-    return text;
-  }
 
   std::string Ctl(const std::vector<std::string>& args) {
     ProcessResult r = host_.Ctl(args);
@@ -132,13 +110,18 @@ class RunTest : public ::testing::Test {
     return r.out;
   }
 
-  // A statement on database GESTIONALE, as a user or an application writes it.
-  void Sql(const std::string& statement, bool native = false) {
+  // A connection to database GESTIONALE, as a user's or an application's.
+  std::unique_ptr<sql::Connection> Gestionale() {
     sql::ConnectionParams params;
     params.database = "GESTIONALE";
     params.base_folder = pc_;
     std::unique_ptr<sql::Connection> c = sql::NewConnection(params);
-    ASSERT_TRUE(c->Open().ok());
+    EXPECT_TRUE(c->Open().ok());
+    return c;
+  }
+  // A statement on database GESTIONALE, as a user or an application writes it.
+  void Sql(const std::string& statement, bool native = false) {
+    std::unique_ptr<sql::Connection> c = Gestionale();
     Status s = native ? c->ExecuteNative(statement) : c->Execute(statement);
     ASSERT_TRUE(s.ok()) << statement << ": "
                         << (c->Errors().empty() ? s.message() : c->Errors().front().description);
@@ -183,8 +166,10 @@ const std::vector<std::string> kStopLines = {"SINCRONISMO fermato ...",
                                              "   DataBase SQLSRV01/ARCHIVIO scollegato",
                                              "DataBase SQL scollegati"};
 
-std::vector<std::string> Tail(const std::vector<std::string>& lines, size_t n) {
-  return std::vector<std::string>(lines.end() - std::min(n, lines.size()), lines.end());
+// The last lines of `lines`, as many as kStopLines has.
+std::vector<std::string> Tail(const std::vector<std::string>& lines) {
+  const size_t n = std::min(kStopLines.size(), lines.size());
+  return std::vector<std::string>(lines.end() - ptrdiff_t(n), lines.end());
 }
 
 TEST_F(RunTest, OnceExitsZeroWhenDrainedAndOneWhenTheLinksDoNotOpen) {
@@ -205,7 +190,7 @@ TEST_F(RunTest, OnceExitsZeroWhenDrainedAndOneWhenTheLinksDoNotOpen) {
                   "2\tCODCLI=S02\tDATA=00000000\tNOMINATIVO=\tTELEFONO=\tNOTA=a mano, l'ora\t"
                   "ESITO=\tVALORE=-00000000000012.500\t\xC2\xA7_T_IDX___=2\tPUNTI=0\tVISITE=0\t"
                   "RIFEST=-9223372036854775808\n"));
-  EXPECT_EQ(kStopLines, Tail(lines, kStopLines.size()));
+  EXPECT_EQ(kStopLines, Tail(lines));
   EXPECT_EQ(std::vector<std::string>{}, Differences());
 
   // A source server that is not there (a name the hosts file does not know).
@@ -233,12 +218,11 @@ TEST_F(RunTest, AHeldChangeIsListedSetAsideAndNeverApplied) {
 
   r = Torvan({"pending"});
   EXPECT_EQ(3, r.exit_code);
-  EXPECT_TRUE(Has(r.out, "Modifica trattenuta: DATI/CLIENTI codice 1 RRN 2 IDX 0\n")) << r.out;
-  EXPECT_TRUE(Has(r.out, ", tentativi 1\n")) << r.out;
-  EXPECT_TRUE(Has(r.out, "  ultimo errore: ")) << r.out;
-  EXPECT_TRUE(
-      Has(r.out, "  dopo:  RAGSOC=" + Cp1252ToUtf8(PadRight("Caff\xE8 O'Brien", 40)) + "\n"))
-      << r.out;
+  EXPECT_EQ(
+      "",
+      Missing(r.out, {"Modifica trattenuta: DATI/CLIENTI codice 1 RRN 2 IDX 0\n", ", tentativi 1\n",
+                      "  ultimo errore: ",
+                      "  dopo:  RAGSOC=" + Cp1252ToUtf8(PadRight("Caff\xE8 O'Brien", 40)) + "\n"}));
 
   // Not while a Torvan works in the folder.
   StartRun();
@@ -252,8 +236,8 @@ TEST_F(RunTest, AHeldChangeIsListedSetAsideAndNeverApplied) {
   EXPECT_TRUE(Has(r.out, "Accantonata in " + pc_ + "/TnC_ACCANTONATI.Log\n")) << r.out;
   const std::string record = ReadText(pc_ + "/TnC_ACCANTONATI.Log");
   EXPECT_EQ(0u, record.find("Accantonata il ")) << record;
-  EXPECT_TRUE(Has(record, "\r\nModifica trattenuta: DATI/CLIENTI codice 1 RRN 2 IDX 0\r\n"));
-  EXPECT_TRUE(Has(record, "\r\n  byte: ")) << record;
+  EXPECT_EQ("", Missing(record, {"\r\nModifica trattenuta: DATI/CLIENTI codice 1 RRN 2 IDX 0\r\n",
+                                 "\r\n  byte: "}));
   r = Torvan({"pending"});
   EXPECT_EQ(0, r.exit_code);
   EXPECT_TRUE(Has(r.out, "Nessuna modifica trattenuta\n"));
@@ -276,7 +260,7 @@ TEST_F(RunTest, SigtermDuringAPassLetsTheChangeUnderWayFinish) {
   ProcessResult r = StopRun();
   EXPECT_EQ(0, r.exit_code) << r.out;
   const std::vector<std::string> lines = Messages(r.out);
-  EXPECT_EQ(kStopLines, Tail(lines, kStopLines.size())) << r.out;
+  EXPECT_EQ(kStopLines, Tail(lines)) << r.out;
   EXPECT_FALSE(Has(r.out, "Errore")) << r.out;
   EXPECT_NE("0\n", Ctl({"queue"}));
   r = Torvan({"pending"});
@@ -317,7 +301,7 @@ TEST_F(RunTest, TheHostsShutdownWindowSuspendsAndTheRestartResumes) {
   const std::vector<std::string> lines = Messages(r.out);
   EXPECT_EQ(2, Count(lines, "SINCRONISMO avviato ...")) << r.out;
   EXPECT_GE(Count(lines, "Collegamento al Server 127.0.0.1 completato"), 2) << r.out;
-  EXPECT_EQ(kStopLines, Tail(lines, kStopLines.size()));
+  EXPECT_EQ(kStopLines, Tail(lines));
 }
 
 TEST_F(RunTest, AHostThatSaysItIsStoppingSuspendsReplication) {
@@ -349,25 +333,21 @@ TEST_F(RunTest, StatusAndMetricsFollowARunningTorvan) {
   EXPECT_EQ(0u, r.out.find("Torvan in esecuzione\nProgramma: torvan run (pid " +
                            std::to_string(run_pid_) + ")"))
       << r.out;
-  for (const char* line :
-       {"\nCollegamento host: aperto\nCollegamento SQL: aperto\n",
-        "\nNessuna modifica trattenuta\n", "\nDatabase 1 GESTIONALE: 0 eventi in attesa (contati ",
-        "\nUltima modifica dall'host applicata: nessuna dall'avvio\n"}) {
-    EXPECT_TRUE(Has(r.out, line)) << line << r.out;
-  }
+  EXPECT_EQ("", Missing(r.out, {"\nCollegamento host: aperto\nCollegamento SQL: aperto\n",
+                                "\nNessuna modifica trattenuta\n",
+                                "\nDatabase 1 GESTIONALE: 0 eventi in attesa (contati ",
+                                "\nUltima modifica dall'host applicata: nessuna dall'avvio\n"}));
   // Another Torvan in the folder is refused and does not touch the status.
   r = Torvan({"run", "--once"});
   EXPECT_EQ(1, r.exit_code);
   EXPECT_EQ(0u, r.err.find("torvan: un altro Torvan lavora nella cartella ")) << r.err;
   EXPECT_EQ(0, Torvan({"status"}).exit_code);
 
+  // The figures of the status file (which sample is which: the metrics text's tests).
   std::map<std::string, double> m = Metrics(port);
   EXPECT_EQ(1, m["torvan_replication_state{state=\"active\"}"]);
   EXPECT_EQ(1, m["torvan_host_link_up"]);
-  EXPECT_EQ(1, m["torvan_sql_link_up"]);
-  EXPECT_EQ(0, m["torvan_held_change"]);
   EXPECT_EQ(1u, m.count("torvan_events_waiting{database=\"GESTIONALE\",number=\"1\"}"));
-  EXPECT_EQ(0u, m.count("torvan_seconds_since_last_change_applied"));
   EXPECT_LT(m["torvan_host_to_sql_lag_seconds"], 5);  // the host's queue is empty
 
   // A host change is applied: the counters and the lag follow.
@@ -376,28 +356,23 @@ TEST_F(RunTest, StatusAndMetricsFollowARunningTorvan) {
     return Has(s.out, "\nUltima modifica dall'host applicata: ") &&
            !Has(s.out, "nessuna dall'avvio");
   });
-  EXPECT_TRUE(Has(r.out, "\nRicevuti ")) << r.out;
-  EXPECT_TRUE(Has(r.out, "  DATI        CLIENTI\n")) << r.out;
+  EXPECT_EQ("", Missing(r.out, {"\nRicevuti ", "  DATI        CLIENTI\n"}));
   m = Metrics(port);
   EXPECT_EQ(1, m["torvan_records_received_total"]);
   EXPECT_EQ(1u, m.count("torvan_seconds_since_last_change_applied"));
-  EXPECT_EQ(1u, m.count("torvan_last_record_info{direction=\"received\",library=\"DATI\","
-                        "file=\"CLIENTI\"}"));
 
   // A change on the SQL side reaches the host: the row of what was sent names its file (the
   // events waiting and their age: the status writer's tests).
   Sql("INSERT INTO [CONTATTI] ([CODCLI],[NOTA]) VALUES('X9','nota')");
-  r = StatusUntil([](const ProcessResult& s) {
-    return Has(s.out, "  DATI        CONTATTI\n") &&
-           Has(s.out, "\nDatabase 1 GESTIONALE: 0 eventi in attesa");
-  });
-  EXPECT_TRUE(Has(r.out, "  DATI        CONTATTI\n")) << r.out;
-  EXPECT_TRUE(Has(r.out, "\nDatabase 1 GESTIONALE: 0 eventi in attesa")) << r.out;
+  const std::initializer_list<std::string> sent = {"  DATI        CONTATTI\n",
+                                                   "\nDatabase 1 GESTIONALE: 0 eventi in attesa"};
+  r = StatusUntil([&](const ProcessResult& s) { return Missing(s.out, sent).empty(); });
+  EXPECT_EQ("", Missing(r.out, sent));
 
   // SIGTERM while idle: the stop lines, exit 0; `torvan status` says so at once, exit 1.
   const ProcessResult stopped = StopRun();
   EXPECT_EQ(0, stopped.exit_code) << stopped.out;
-  EXPECT_EQ(kStopLines, Tail(Messages(stopped.out), kStopLines.size())) << stopped.out;
+  EXPECT_EQ(kStopLines, Tail(Messages(stopped.out))) << stopped.out;
   const std::string& run_log = stopped.out;
   r = Torvan({"status"});
   EXPECT_EQ(1, r.exit_code);
@@ -415,7 +390,7 @@ TEST_F(RunTest, AKillAtAnyInstantLosesNothingAndAppliesNothingTwice) {
       "change-received@2",  "change-journaled@1", "change-journaled@3", "change-applied@3",
       "position-written@1", "position-written@2", "batch-committed@1",  "journal-advanced@1",
       "image-chunk@1",      "event-marked@1",     "event-answered@1",   "event-answered@3",
-      "event-removed@2"};
+      "event-answered@2",   "event-removed@1"};
   // H0 is updated on the host, Q on the SQL side: no record is changed on both sides at
   // once (the two updates would cross, each side keeping the other's).
   Ctl({"insert", "DATI/CONTATTI", "CODCLI=H0"});
@@ -512,11 +487,7 @@ TEST_F(RunTest, AWriteLockHeldOnThePcIsAWaitToldOnceThatLosesNothing) {
   Ctl({"insert", "DATI/CLIENTI", "CODCLI=C01"});
   ASSERT_EQ(0, Torvan({"run", "--once"}).exit_code);
   Sql("INSERT INTO [CONTATTI] ([CODCLI]) VALUES('S01')");
-  sql::ConnectionParams params;
-  params.database = "GESTIONALE";
-  params.base_folder = pc_;
-  std::unique_ptr<sql::Connection> lock = sql::NewConnection(params);
-  ASSERT_TRUE(lock->Open().ok());
+  std::unique_ptr<sql::Connection> lock = Gestionale();
   ASSERT_TRUE(lock->ExecuteNative("BEGIN IMMEDIATE").ok());
   StartRun();
   // A clear first: it is not acknowledged before its table is rebuilt.
@@ -540,13 +511,10 @@ TEST_F(RunTest, AWriteLockHeldOnThePcIsAWaitToldOnceThatLosesNothing) {
   std::this_thread::sleep_for(std::chrono::seconds(3));  // tries meanwhile
   const ProcessResult status = Torvan({"status"});
   EXPECT_EQ(0, status.exit_code);
-  EXPECT_TRUE(Has(status.out,
-                  "\nIn corso: in attesa del lock su GESTIONALE/CLIENTI: modifica "
-                  "DATI/CLIENTI codice 4 RRN 0"))
-      << status.out;
+  EXPECT_EQ("", Missing(status.out, {"\nIn corso: in attesa del lock su GESTIONALE/CLIENTI: "
+                                     "modifica DATI/CLIENTI codice 4 RRN 0",
+                                     "; in attesa del lock su GESTIONALE: evento DATI/CONTATTI"}));
   EXPECT_TRUE(Has(Torvan({"pending"}).out, "Modifica trattenuta: DATI/CLIENTI codice 4 RRN 0"));
-  EXPECT_TRUE(Has(status.out, "; in attesa del lock su GESTIONALE: evento DATI/CONTATTI"))
-      << status.out;
   ASSERT_TRUE(lock->ExecuteNative("COMMIT").ok());
   ASSERT_TRUE(AwaitRunLine("AS<-- DATI/CONTATTI ADD RRN:0 IDX:1")) << RunLog();
   for (int i = 0; i < 400 && lines_starting("AS--> DATI/CONTATTI ADD RRN:") == 0; ++i) {

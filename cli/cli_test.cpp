@@ -11,11 +11,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <functional>
-#include <sstream>
 
 #include "catalogue/catalogue_files.h"
+#include "cli/cli_test_util.h"
 #include "config/ini_file.h"
 #include "config/scramble.h"
 #include "hostlink/test_peer.h"
@@ -27,15 +26,14 @@
 namespace torvan {
 namespace {
 
+using testing::Has;
+using testing::Missing;
+using testing::ReadText;
+
 struct Result {
   int exit_code;
-  std::string out;
-  std::string err;
+  std::string out, err;
 };
-
-bool Has(const std::string& text, const std::string& part) {
-  return text.find(part) != std::string::npos;
-}
 
 class CliTest : public ::testing::Test {
  protected:
@@ -49,16 +47,10 @@ class CliTest : public ::testing::Test {
     std::string cmd = std::string(TORVAN_EXE) + " --dir " + dir_ + " " + args + " >" + dir_ +
                       "/out 2>" + dir_ + "/err </dev/null";
     int status = std::system(cmd.c_str());
-    Result r{WIFEXITED(status) ? WEXITSTATUS(status) : -1, "", ""};
-    (void)platform::ReadFile(dir_ + "/out", &r.out);
-    (void)platform::ReadFile(dir_ + "/err", &r.err);
-    return r;
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadText(dir_ + "/out"),
+            ReadText(dir_ + "/err")};
   }
-  std::string Ini() {
-    std::string s;
-    (void)platform::ReadFile(dir_ + "/TnC.INI", &s);
-    return s;
-  }
+  std::string Ini() { return ReadText(dir_ + "/TnC.INI"); }
 
   platform::TempFolder folder_{"torvan-test"};
   std::string dir_;
@@ -92,21 +84,16 @@ TEST_F(CliTest, StandardShowAndSetAsTheOptionsFormDoes) {
   ASSERT_EQ(0, w.exit_code) << w.err;
   EXPECT_EQ("torvan: Utente memorizzato in maiuscolo: FTPTEST\n",
             w.out.substr(0, w.out.find('\n') + 1));
-  r = Run("settings");
   // The password is shown nowhere as it is, here neither.
-  for (const char* line :
-       {"Nome_Connessione=127.0.0.1\n", "Utente=FTPTEST\n", "Password=********\n",
-        "Attesa_Restart=5\n", "Attesa_Riprova=30\n", "Attesa_Dopo_Start=0\n", "Log_Su_File=S\n",
-        "Porta=4200\n", "Indirizzo_Host=127.0.0.1\n"}) {
-    EXPECT_TRUE(Has(r.out, line)) << line;
-  }
+  EXPECT_EQ("", Missing(Run("settings").out,
+                        {"Nome_Connessione=127.0.0.1\n", "Utente=FTPTEST\n", "Password=********\n",
+                         "Attesa_Restart=5\n", "Attesa_Riprova=30\n", "Attesa_Dopo_Start=0\n",
+                         "Log_Su_File=S\n", "Porta=4200\n", "Indirizzo_Host=127.0.0.1\n"}));
   // The message is logged before the new settings are read: only the next save reaches
   // the log file.
   EXPECT_FALSE(platform::FileExists(dir_ + "/TnC.Log"));
   ASSERT_EQ(0, Run("settings set Porta=4201").exit_code);
-  std::string log;
-  ASSERT_TRUE(platform::ReadFile(dir_ + "/TnC.Log", &log).ok());
-  EXPECT_TRUE(Has(log, " - Opzioni aggiornate\r\n"));
+  EXPECT_TRUE(Has(ReadText(dir_ + "/TnC.Log"), " - Opzioni aggiornate\r\n"));
 
   const std::string parametri =
       GetPrivateProfileString("Generale", "Parametri", "", dir_ + "/TnC.INI");
@@ -132,36 +119,28 @@ TEST_F(CliTest, StandardShowAndSetAsTheOptionsFormDoes) {
 TEST_F(CliTest, BadAssignmentsAndValuesAreRefusedAndTheFileIsLeftUntouched) {
   ASSERT_EQ(0, Run("settings --standard").exit_code);
   const std::string before = Ini();
-  const std::pair<const char*, const char*> rows[] = {
+  const std::pair<const char*, std::string> rows[] = {
       {"Portaa=1", ""},
       {"Porta", ""},
       {"=3", ""},
       {"Log_PC_AS=maybe", ""},
       {"Porta=1 Bogus=2", ""},
-      {"Porta_FTP=2121 Porta=-1",
-       "torvan: Porta: un numero intero da 1 a 65535, non \"-1\"; nulla \xC3\xA8 stato scritto\n"},
+      {"Porta_FTP=2121 Porta=-1", "Porta: un numero intero da 1 a 65535, non \"-1\""},
       {"Utente=jos\xC3\xA9",
-       "torvan: Utente: il carattere \"\xC3\xA9\" non si pu\xC3\xB2 "
-       "memorizzare (solo i codici da 32 a 123); nulla \xC3\xA8 stato scritto\n"},
+       "Utente: il carattere \"\xC3\xA9\" non si pu\xC3\xB2 memorizzare (solo i codici da 32 a "
+       "123)"},
       {"Nome_Connessione=\xE6\x9D\xB1\xE4\xBA\xAC",
-       "torvan: Nome_Connessione: \"??\" ha un carattere che Windows-1252 non pu\xC3\xB2 "
-       "tenere; nulla \xC3\xA8 stato scritto\n"},
-      {"Durevole=1 Metriche=70000",
-       "torvan: Metriche: un numero intero da 0 a 65535, non \"70000\"; nulla \xC3\xA8 stato "
-       "scritto\n"},
+       "Nome_Connessione: \"??\" ha un carattere che Windows-1252 non pu\xC3\xB2 tenere"},
+      {"Durevole=1 Metriche=70000", "Metriche: un numero intero da 0 a 65535, non \"70000\""},
       {"Durevole=1 Attributi=\"' a=1'\"",
-       "torvan: Attributi: senza spazi alle estremit\xC3\xA0 n\xC3\xA9 tra virgolette; nulla "
-       "\xC3\xA8 stato scritto\n"},
+       "Attributi: senza spazi alle estremit\xC3\xA0 n\xC3\xA9 tra virgolette"},
       {"'Motori=GESTIONALE=PostgreSQL;ARCHIVIO=DB2'",
-       "torvan: Motori: il motore di ARCHIVIO \xC3\xA8 SQLite, ODBC o PostgreSQL, non \"DB2\"; "
-       "nulla \xC3\xA8 stato scritto\n"},
+       "Motori: il motore di ARCHIVIO \xC3\xA8 SQLite, ODBC o PostgreSQL, non \"DB2\""},
   };
-  for (const auto& [args, err] : rows) {
+  for (const auto& [args, why] : rows) {
     Result r = Run(std::string("settings set ") + args);
     EXPECT_EQ(2, r.exit_code) << args;
-    if (*err != '\0') {
-      EXPECT_EQ(err, r.err) << args;
-    }
+    EXPECT_EQ(why.empty() ? r.err : "torvan: " + why + "; nulla \xC3\xA8 stato scritto\n", r.err);
     EXPECT_NE("", r.err) << args;
     EXPECT_EQ(before, Ini()) << args;
   }
@@ -307,20 +286,19 @@ TEST_F(LocalCatalogueTest, YesAloneDoesNotThrowAwayChangesNotSent) {
   for (const char* command : {"drop all --yes", "build 1 --yes", "events --yes"}) {
     Result r = Run(command);
     EXPECT_EQ(1, r.exit_code) << command;
-    EXPECT_TRUE(Has(r.err, "--discard-unsent")) << command << r.err;
-    EXPECT_TRUE(Has(r.err,
-                    "1 modifica non ancora inviata al sistema origine "
-                    "andr\xC3\xA0 persa"))
-        << command << r.err;
-    EXPECT_FALSE(Has(r.out, "Cancellazione del file")) << command;
-    EXPECT_FALSE(Has(r.out, "Creazione del file")) << command;
+    EXPECT_EQ("", Missing(r.err, {"--discard-unsent",
+                                  "1 modifica non ancora inviata al sistema "
+                                  "origine andr\xC3\xA0 persa"}))
+        << command;
+    EXPECT_FALSE(Has(r.out, "Cancellazione del file") || Has(r.out, "Creazione del file"))
+        << command;
   }
   // The row and its change are still there.
   EXPECT_TRUE(Has(Run("files").out, "\tGESTIONALE          \t1\t"));
   Result drop = Run("drop 1 --yes --discard-unsent");
   EXPECT_EQ(0, drop.exit_code) << drop.out << drop.err;
-  EXPECT_TRUE(Has(drop.out, "ATTENZIONE: 1 modifica non ancora inviata")) << drop.out;
-  EXPECT_TRUE(Has(drop.out, "Cancellazione del file GESTIONALE/CLIENTI completata"));
+  EXPECT_EQ("", Missing(drop.out, {"ATTENZIONE: 1 modifica non ancora inviata",
+                                   "Cancellazione del file GESTIONALE/CLIENTI completata"}));
   EXPECT_FALSE(Has(Run("files").out, "\tGESTIONALE          \t1\t"));
 }
 
@@ -333,14 +311,11 @@ TEST_F(LocalCatalogueTest, FieldsPrintsTheFieldViewOrThePlaceholder) {
       "\t\t**** NESSUN CAMPO ****\t\t\t\t\t\t\n",
       r.out);
   Result beyond = Run("fields 2");
-  EXPECT_EQ(2, beyond.exit_code);
-  EXPECT_EQ("torvan: il catalogo ha 1 file: il file 2 non c'\xC3\xA8\n", beyond.err);
-  EXPECT_EQ("", beyond.out);
+  EXPECT_EQ(std::tuple(2, "", "torvan: il catalogo ha 1 file: il file 2 non c'\xC3\xA8\n"),
+            std::tuple(beyond.exit_code, beyond.out, beyond.err));
   EXPECT_EQ(2, Run("fields 0").exit_code);
   EXPECT_EQ(2, Run("fields x").exit_code);
 }
-
-// torvan catalogue against a scripted host whose link breaks during the field lists.
 
 using testing::HostCatalogue;
 using testing::HostReply;
@@ -367,33 +342,19 @@ TEST_F(CliTest, EveryCommandStopsOnASignalWithinASecond) {
       {"run", SIGTERM, 0, "Collegamento al Server 127.0.0.1 interrotto"},
   };
   for (const auto& row : rows) {
-    // The last row's words must not be taken for this one's: the signal would reach the
-    // shell before it became torvan.
-    const std::string out = dir_ + "/signal.out";
-    std::remove(out.c_str());
-    const pid_t child = ::fork();
-    if (child == 0) {
-      const std::string cmd = std::string("exec ") + TORVAN_EXE + " --dir " + dir_ + " " +
-                              row.command + " >" + out + " 2>&1 </dev/null";
-      ::execl("/bin/sh", "sh", "-c", cmd.c_str(), nullptr);
-      ::_exit(127);
-    }
-    ASSERT_GT(child, 0);
-    std::string seen;
-    for (int i = 0; i < 500 && seen.find("non risponde (1/20)") == std::string::npos; ++i) {
-      usleep(10000);
-      (void)platform::ReadFile(out, &seen);
-    }
-    ASSERT_TRUE(Has(seen, "non risponde (1/20)")) << seen;  // in its pause
+    // The last row's words must not be taken for this one's.
+    const std::string out = dir_ + "/signal." + std::to_string(row.sig) + row.command;
+    pid_t child = -1;
+    ASSERT_TRUE(
+        testing::StartProcess({TORVAN_EXE, "--dir", dir_, row.command}, {}, out, &child).ok());
+    for (int i = 0; i < 500 && !Has(ReadText(out), "non risponde (1/20)"); ++i) usleep(10000);
+    ASSERT_TRUE(Has(ReadText(out), "non risponde (1/20)")) << ReadText(out);  // in its pause
     const auto sent = std::chrono::steady_clock::now();
     ::kill(child, row.sig);
-    int status = 0;
-    ASSERT_EQ(child, ::waitpid(child, &status, 0));
+    const testing::ProcessResult r = testing::WaitProcess(child);
     EXPECT_LT(std::chrono::steady_clock::now() - sent, std::chrono::seconds(1)) << row.command;
-    ASSERT_TRUE(WIFEXITED(status)) << row.command;
-    EXPECT_EQ(row.exit_code, WEXITSTATUS(status)) << row.command;
-    (void)platform::ReadFile(out, &seen);
-    EXPECT_TRUE(Has(seen, row.said)) << row.command << "\n" << seen;
+    EXPECT_EQ(row.exit_code, r.exit_code) << row.command << " signal " << r.signal;
+    EXPECT_TRUE(Has(ReadText(out), row.said)) << row.command << "\n" << ReadText(out);
   }
 }
 
@@ -422,8 +383,8 @@ TEST_F(CliTest, ACatalogueThatDoesNotFinishExitsOneAndKeepsThePreviousOne) {
   };
   Result good = catalogue(0);
   ASSERT_EQ(0, good.exit_code) << good.out << good.err;
-  std::string before;
-  ASSERT_TRUE(platform::ReadFile(dir_ + "/TnC_F_00002.DAT", &before).ok());
+  const std::string before = ReadText(dir_ + "/TnC_F_00002.DAT");
+  ASSERT_NE("", before);
 
   host.fields[PadRight("DATI", 10) + PadRight("ARTICOLI", 10)].pop_back();
   Result broken = catalogue(5);  // the second entry of the second file's list
@@ -431,9 +392,7 @@ TEST_F(CliTest, ACatalogueThatDoesNotFinishExitsOneAndKeepsThePreviousOne) {
   const size_t error = broken.out.find(" - [Carica_File] Errore Sock_Read {2}(1)\n");
   ASSERT_NE(std::string::npos, error) << broken.out;
   EXPECT_NE(std::string::npos, broken.out.find(" - Errore generico in Carica_File\n", error));
-  std::string after;
-  ASSERT_TRUE(platform::ReadFile(dir_ + "/TnC_F_00002.DAT", &after).ok());
-  EXPECT_EQ(before, after);
+  EXPECT_EQ(before, ReadText(dir_ + "/TnC_F_00002.DAT"));
 }
 
 // End to end: torvan against torvan-host serving the sample host.
@@ -465,11 +424,9 @@ TEST_F(SampleHostTest, CatalogueThenBuildThenFiles) {
   Configure();
   Result c = Run("catalogue");
   ASSERT_EQ(0, c.exit_code) << c.out << c.err;
-  for (const char* line :
-       {" -    Carica elenco database\n", " -    Carica elenco files\n",
-        " -    Carica campi di DATI/CLIENTI\n", " -    Carica campi di DATI/TNP_ARC_0F\n"}) {
-    EXPECT_TRUE(Has(c.out, line)) << line;
-  }
+  EXPECT_EQ("", Missing(c.out, {" -    Carica elenco database\n", " -    Carica elenco files\n",
+                                " -    Carica campi di DATI/CLIENTI\n",
+                                " -    Carica campi di DATI/TNP_ARC_0F\n"}));
   for (const char* file : {"TnC_DB.DAT", "TnC_FILE.DAT", "TnC_F_00001.DAT", "TnC_F_00005.DAT"}) {
     EXPECT_TRUE(platform::FileExists(dir_ + "/" + file)) << file;
   }
@@ -500,9 +457,9 @@ TEST_F(SampleHostTest, CatalogueThenBuildThenFiles) {
                                .c_str()));
   Result again = Run("build 1");
   EXPECT_EQ(1, again.exit_code);  // a script can tell that nothing was done
-  EXPECT_TRUE(
-      Has(again.out, "[Cancella File]\nil file GESTIONALE/CLIENTI contiene 1\nrecord(s) \n"));
-  EXPECT_TRUE(Has(again.out, "OK/Annulla? Annulla"));
+  EXPECT_EQ("", Missing(again.out,
+                        {"[Cancella File]\nil file GESTIONALE/CLIENTI contiene 1\nrecord(s) \n",
+                         "OK/Annulla? Annulla"}));
   EXPECT_FALSE(Has(again.out, "Creazione del file GESTIONALE/CLIENTI"));
   Result drop = Run("drop 1-2 --yes");
   EXPECT_TRUE(Has(drop.out, " - Cancellazione del file GESTIONALE/CLIENTI completata\n"));
@@ -549,19 +506,13 @@ TEST_F(SampleHostTest, AnInstalledTorvanUsesTheInstalledCharacterTable) {
         "/share/doc/torvan-gui/copyright", "/share/doc/torvan/docs/screenshots/main_idle.png"}) {
     EXPECT_TRUE(platform::FileExists(prefix + file)) << file;
   }
-  std::string shipped, installed, unit;
-  ASSERT_TRUE(platform::ReadFile(TORVAN_CHAR_TABLE, &shipped).ok());
-  ASSERT_TRUE(platform::ReadFile(prefix + "/share/torvan/TnC_TBL1.Tbl", &installed).ok());
-  EXPECT_EQ(shipped, installed);
+  EXPECT_EQ(ReadText(TORVAN_CHAR_TABLE), ReadText(prefix + "/share/torvan/TnC_TBL1.Tbl"));
   EXPECT_TRUE(platform::FileExists(prefix + "/share/doc/torvan/README.md"));
-  ASSERT_TRUE(platform::ReadFile(prefix + "/lib/systemd/system/torvan.service", &unit).ok());
-  for (const std::string& line :
-       {"\nExecStart=" + prefix + "/bin/torvan run\n", std::string("\nUser=torvan\n"),
-        std::string("\nWorkingDirectory=/var/lib/torvan\n"), std::string("\nRestart=on-failure\n"),
-        std::string("\nType=notify\n"), std::string("\nCapabilityBoundingSet=\n"),
-        std::string("\nStandardOutput=journal\n")}) {
-    EXPECT_TRUE(Has(unit, line)) << line;
-  }
+  EXPECT_EQ(
+      "", Missing(ReadText(prefix + "/lib/systemd/system/torvan.service"),
+                  {"\nExecStart=" + prefix + "/bin/torvan run\n", "\nUser=torvan\n",
+                   "\nWorkingDirectory=/var/lib/torvan\n", "\nRestart=on-failure\n",
+                   "\nType=notify\n", "\nCapabilityBoundingSet=\n", "\nStandardOutput=journal\n"}));
   // The sandbox, as systemd rates it: 1.1 today, 4.9 before it was narrowed.
   if (std::system("command -v systemd-analyze >/dev/null") == 0) {
     EXPECT_EQ(0, WEXITSTATUS(std::system(
@@ -574,11 +525,9 @@ TEST_F(SampleHostTest, AnInstalledTorvanUsesTheInstalledCharacterTable) {
   ASSERT_EQ(0, std::remove((dir_ + "/TnC_TBL1.Tbl").c_str()));
   std::string cmd = prefix + "/bin/torvan --dir " + dir_ + " catalogue >" + dir_ + "/out 2>&1";
   EXPECT_EQ(0, WEXITSTATUS(std::system(cmd.c_str())));
-  std::string out;
-  (void)platform::ReadFile(dir_ + "/out", &out);
-  EXPECT_TRUE(Has(out, " - Tabella caratteri: uso " + prefix + "/share/torvan/TnC_TBL1.Tbl\n"))
-      << out;
-  EXPECT_TRUE(Has(out, " -    Carica elenco files\n")) << out;
+  EXPECT_EQ("", Missing(ReadText(dir_ + "/out"),
+                        {" - Tabella caratteri: uso " + prefix + "/share/torvan/TnC_TBL1.Tbl\n",
+                         " -    Carica elenco files\n"}));
 }
 
 }  // namespace

@@ -13,20 +13,15 @@ namespace {
 
 class IniFileTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    dir_ = folder_.path();
-    path_ = dir_ + "/TnC.INI";
-  }
   void Write(const std::string& text) {
     ASSERT_TRUE(platform::WriteFileAtomic(path_, text, 0644).ok());
   }
   std::string Read() {
     std::string s;
-    (void)platform::ReadFile(path_, &s);
-    return s;
+    return platform::ReadFile(path_, &s).ok() ? s : "";
   }
   platform::TempFolder folder_{"torvan-test"};
-  std::string dir_, path_;
+  const std::string path_ = folder_ / "TnC.INI";
 };
 
 TEST_F(IniFileTest, MissingFileSectionOrKeyGivesTheDefault) {

@@ -6,12 +6,9 @@ namespace torvan {
 namespace {
 
 TEST(Scramble, ThreeLettersAndTheirChecksum) {
-  Scrambled s = Codifica_Parametri("abc");
-  EXPECT_EQ("RPT", s.text);
-  EXPECT_EQ("7560", s.checksum);
-  Scrambled back = Decodifica_Parametri("RPT");
-  EXPECT_EQ("abc", back.text);
-  EXPECT_EQ("7560", back.checksum);
+  const Scrambled s = Codifica_Parametri("abc"), back = Decodifica_Parametri("RPT");
+  EXPECT_EQ(std::tuple("RPT", "7560"), std::tuple(s.text, s.checksum));
+  EXPECT_EQ(std::tuple("abc", "7560"), std::tuple(back.text, back.checksum));
 }
 
 TEST(Scramble, OnlyTheOpeningBraceBecomesABlank) {
@@ -27,10 +24,8 @@ TEST(Scramble, EveryMappedTextComesBackWithTheSameChecksum) {
   for (int c = 32; c <= 123; ++c) all += char(c);
   for (size_t len = 0; len <= all.size(); len += 7) {
     std::string plain = all.substr(all.size() - len);
-    Scrambled s = Codifica_Parametri(plain);
-    Scrambled back = Decodifica_Parametri(s.text);
-    EXPECT_EQ(plain, back.text) << len;
-    EXPECT_EQ(s.checksum, back.checksum) << len;
+    const Scrambled s = Codifica_Parametri(plain), back = Decodifica_Parametri(s.text);
+    EXPECT_EQ(std::pair(plain, s.checksum), std::pair(back.text, back.checksum)) << len;
   }
 }
 

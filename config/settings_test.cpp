@@ -48,12 +48,10 @@ TEST_F(SettingsTest, AnAbsentFileGivesTheDefaultsAndLowerBounds) {
   program_.state.Prossimo_Tentativo = clock_.Monotonic();
   Leggi_Parametri(program_);
   const Parametri& p = program_.settings.parametri;
-  EXPECT_EQ("", p.Nome_Connessione);
-  EXPECT_EQ(10, p.Attesa_Dopo_Start);
-  EXPECT_EQ(0, p.Attesa_Prima_Stop);
-  EXPECT_EQ(500, p.Ciclo_Sincronizz);
+  EXPECT_EQ(std::tuple("", 10, 0, 500, 0),
+            std::tuple(p.Nome_Connessione, p.Attesa_Dopo_Start, p.Attesa_Prima_Stop,
+                       p.Ciclo_Sincronizz, program_.settings.Attesa_Riprova));
   EXPECT_FALSE(p.Log_Su_File || p.Native_Client || p.Log_PC_AS);
-  EXPECT_EQ(0, program_.settings.Attesa_Riprova);
   EXPECT_FALSE(program_.state.Prossimo_Tentativo.has_value());
   EXPECT_EQ("SQLite", program_.settings.sql.Motore);
   EXPECT_EQ(1, pump_.events);
@@ -70,41 +68,35 @@ TEST_F(SettingsTest, TheStandardValuesAreStoredExactlyAndLoadBack) {
   EXPECT_EQ(Codifica_Parametri(StoredPlain()).checksum,
             GetPrivateProfileString("Generale", "Check", "", program_.paths.settings));
   EXPECT_EQ("14:05:09 - Opzioni aggiornate", program_.stats.Stat_Testi[kStatusLine]);
-  const Settings& s = program_.settings;
-  EXPECT_EQ("sistema origine", s.parametri.Nome_Connessione);
-  EXPECT_EQ("UTENTE", s.parametri.Utente);
-  EXPECT_EQ(4200, s.parametri.Porta);
-  EXPECT_EQ(30, s.parametri.Attesa_Dopo_Start);
-  EXPECT_FLOAT_EQ(30.0f / 1440, s.Margine_Start);
-  EXPECT_FLOAT_EQ(15.0f / 1440, s.Margine_Stop);
-  EXPECT_EQ(1000, s.parametri.Ciclo_Sincronizz);
-  EXPECT_EQ(21, s.parametri.Porta_FTP);
-  EXPECT_TRUE(s.parametri.Log_PC_AS);
-  OptionsForm loaded = OptionsForm_Load(program_.paths);
-  EXPECT_EQ(PadRight("sistema origine", 50), loaded.txtIN1);
-  EXPECT_EQ("4200 ", loaded.txtIN5);
-  EXPECT_EQ("2", loaded.txtIN12);
-  EXPECT_EQ("1000", loaded.txtIN15);
-  EXPECT_EQ("0", loaded.txtIN18);
-  EXPECT_TRUE(loaded.chkLog_PC_AS);
-  EXPECT_FALSE(loaded.chkLog);
+  const Parametri& p = program_.settings.parametri;
+  EXPECT_EQ(std::tuple("sistema origine", "UTENTE", 4200, 30, 1000, 21, true),
+            std::tuple(p.Nome_Connessione, p.Utente, p.Porta, p.Attesa_Dopo_Start,
+                       p.Ciclo_Sincronizz, p.Porta_FTP, p.Log_PC_AS));
+  EXPECT_FLOAT_EQ(30.0f / 1440, program_.settings.Margine_Start);
+  EXPECT_FLOAT_EQ(15.0f / 1440, program_.settings.Margine_Stop);
+  OptionsForm f = OptionsForm_Load(program_.paths);
+  EXPECT_EQ(
+      std::tuple(PadRight("sistema origine", 50), "4200 ", "2", "1000", "0", true, false),
+      std::tuple(f.txtIN1, f.txtIN5, f.txtIN12, f.txtIN15, f.txtIN18, f.chkLog_PC_AS, f.chkLog));
 }
 
 // Restart mode moves the start wait into the retry interval; calendar mode raises a short
 // start wait.
 TEST_F(SettingsTest, TheRestartAndCalendarModesMoveTheWaits) {
   OptionsForm form = OptionsForm_Standard();
+  // Attesa_Restart, Attesa_Riprova, Attesa_Dopo_Start, Attesa_Prima_Stop.
+  auto waits = [&] {
+    const Parametri& p = program_.settings.parametri;
+    return std::tuple(p.Attesa_Restart, program_.settings.Attesa_Riprova, p.Attesa_Dopo_Start,
+                      p.Attesa_Prima_Stop);
+  };
   form.txtIN18 = "5";
   ASSERT_TRUE(OptionsForm_Save(program_, form).ok());
-  EXPECT_EQ(5, program_.settings.parametri.Attesa_Restart);
-  EXPECT_EQ(30, program_.settings.Attesa_Riprova);
-  EXPECT_EQ(0, program_.settings.parametri.Attesa_Dopo_Start);
-  EXPECT_EQ(0, program_.settings.parametri.Attesa_Prima_Stop);
+  EXPECT_EQ(std::tuple(5, 30, 0, 0), waits());
   form.txtIN18 = "0";
   form.txtIN13 = "3";
   ASSERT_TRUE(OptionsForm_Save(program_, form).ok());
-  EXPECT_EQ(10, program_.settings.parametri.Attesa_Dopo_Start);
-  EXPECT_EQ(0, program_.settings.Attesa_Riprova);
+  EXPECT_EQ(std::tuple(0, 0, 10, 15), waits());
 }
 
 TEST_F(SettingsTest, TheFormNormalisesWhatWasTyped) {
@@ -169,44 +161,46 @@ TEST(OptionsFormCheck, ValuesTheSettingsCannotHoldAreRefused) {
     std::string value;
     std::string error;  // empty: accepted
   };
+  // The texts of the refusals, as the settings word them.
+  auto port = [](const std::string& v) {
+    return "Porta: un numero intero da 1 a 65535, non \"" + v + "\"";
+  };
+  auto timing = [](const std::string& key, const std::string& v) {
+    return key + ": un numero intero da 0 a 99999, non \"" + v + "\"";
+  };
+  auto character = [](const std::string& key, const std::string& c) {
+    return key + ": il carattere \"" + c +
+           "\" non si pu\xF2 memorizzare (solo i codici da 32 a 123)";
+  };
+  const std::string start =
+      "Nome_Connessione: non pu\xF2 avere \"{\" nei primi due caratteri n\xE9 cominciare con "
+      "\"zz\" o \"##\"";
   const Row rows[] = {
       {"a port", "Porta", "4200", ""},
       {"the highest port", "Porta", "65535", ""},
-      {"a port of six digits", "Porta", "123456",
-       "Porta: un numero intero da 1 a 65535, non \"123456\""},
-      {"a port beyond 65535", "Porta", "70000",
-       "Porta: un numero intero da 1 a 65535, non \"70000\""},
-      {"a port that is not a number", "Porta", "abc",
-       "Porta: un numero intero da 1 a 65535, non \"abc\""},
-      {"a negative port", "Porta", "-1", "Porta: un numero intero da 1 a 65535, non \"-1\""},
-      {"port 0", "Porta", "0", "Porta: un numero intero da 1 a 65535, non \"0\""},
-      {"no port", "Porta", "", "Porta: un numero intero da 1 a 65535, non \"\""},
+      {"a port of six digits", "Porta", "123456", port("123456")},
+      {"a port beyond 65535", "Porta", "70000", port("70000")},
+      {"a port that is not a number", "Porta", "abc", port("abc")},
+      {"a negative port", "Porta", "-1", port("-1")},
+      {"port 0", "Porta", "0", port("0")},
+      {"no port", "Porta", "", port("")},
       {"a port padded as stored", "Porta", "4200 ", ""},
       {"FTP port 0: no FTP step", "Porta_FTP", "0", ""},
       {"a timing of five digits", "Ciclo_Sincronizz", "99999", ""},
       {"a timing of six digits", "Ciclo_Sincronizz", "123456",
-       "Ciclo_Sincronizz: un numero intero da 0 a 99999, non \"123456\""},
-      {"a decimal timing", "Attesa_Sincronizz", "2.5",
-       "Attesa_Sincronizz: un numero intero da 0 a 99999, non \"2.5\""},
+       timing("Ciclo_Sincronizz", "123456")},
+      {"a decimal timing", "Attesa_Sincronizz", "2.5", timing("Attesa_Sincronizz", "2.5")},
       {"a password of ten", "Password", "abcdefghij", ""},
       {"a password of eleven", "Password", "abcdefghijk",
        "Password: al massimo 10 caratteri, non 11"},
-      {"a user with an accented letter", "Utente", "jos\xE8",
-       "Utente: il carattere \"\xE8\" non si pu\xF2 memorizzare (solo i codici da 32 a 123)"},
-      {"a library with a bar", "Libreria", "A|B",
-       "Libreria: il carattere \"|\" non si pu\xF2 memorizzare (solo i codici da 32 a 123)"},
-      {"a host name with a brace", "Nome_Connessione", "host}",
-       "Nome_Connessione: il carattere \"}\" non si pu\xF2 memorizzare (solo i codici da 32 a "
-       "123)"},
+      {"a user with an accented letter", "Utente", "jos\xE8", character("Utente", "\xE8")},
+      {"a library with a bar", "Libreria", "A|B", character("Libreria", "|")},
+      {"a host name with a brace", "Nome_Connessione", "host}", character("Nome_Connessione", "}")},
       {"a host name of fifty", "Nome_Connessione", std::string(50, 'h'), ""},
       {"a host name of fifty-one", "Nome_Connessione", std::string(51, 'h'),
        "Nome_Connessione: al massimo 50 caratteri, non 51"},
-      {"a host name that the file would strip of a blank", "Nome_Connessione", "{host",
-       "Nome_Connessione: non pu\xF2 avere \"{\" nei primi due caratteri n\xE9 cominciare con "
-       "\"zz\" o \"##\""},
-      {"a host name that the file would unquote", "Nome_Connessione", "zzhost",
-       "Nome_Connessione: non pu\xF2 avere \"{\" nei primi due caratteri n\xE9 cominciare con "
-       "\"zz\" o \"##\""},
+      {"a host name that the file would strip of a blank", "Nome_Connessione", "{host", start},
+      {"a host name that the file would unquote", "Nome_Connessione", "zzhost", start},
       {"a brace further on", "Nome_Connessione", "ho{st", ""},
   };
   for (const Row& row : rows) {
@@ -225,8 +219,7 @@ TEST(OptionsFormCheck, ValuesTheSettingsCannotHoldAreRefused) {
   OptionsForm form = OptionsForm_Standard();
   form.txtIN5 = "abc";
   form.txtIN3 = "troppo lunga";
-  EXPECT_EQ(std::vector<std::string>({"Password: al massimo 10 caratteri, non 12",
-                                      "Porta: un numero intero da 1 a 65535, non \"abc\""}),
+  EXPECT_EQ(std::vector<std::string>({"Password: al massimo 10 caratteri, non 12", port("abc")}),
             OptionsForm_Check(form));
 }
 
@@ -254,35 +247,33 @@ TEST_F(SettingsTest, TheKeysBesideTheParameterStringAreReadCheckedAndWritten) {
       WritePrivateProfileString("Generale", "ClockMode", "2", program_.paths.settings).ok());
   ASSERT_TRUE(WritePrivateProfileString("SQL", "Motore", "ODBC", program_.paths.settings).ok());
   Leggi_Parametri(program_);
-  EXPECT_EQ("2", program_.settings.ClockMode);
-  EXPECT_EQ("ODBC", program_.settings.sql.Motore);
-  EXPECT_EQ("FreeTDS", program_.settings.sql.Driver);
-  EXPECT_FALSE(program_.settings.Durevole);
-  EXPECT_EQ("", program_.settings.sql.Attributi);
+  const Settings& s = program_.settings;
+  EXPECT_EQ(std::tuple("2", "ODBC", "FreeTDS", false, ""),
+            std::tuple(s.ClockMode, s.sql.Motore, s.sql.Driver, s.Durevole, s.sql.Attributi));
   ASSERT_TRUE(SaveProfileSetting(program_.paths, "Durevole", "1").ok());
   ASSERT_TRUE(
       SaveProfileSetting(program_.paths, "Attributi", "TrustServerCertificate=yes;Encrypt=no;")
           .ok());
   Leggi_Parametri(program_);
-  EXPECT_TRUE(program_.settings.Durevole);
-  EXPECT_EQ("TrustServerCertificate=yes;Encrypt=no;", program_.settings.sql.Attributi);
+  EXPECT_TRUE(s.Durevole);
+  EXPECT_EQ("TrustServerCertificate=yes;Encrypt=no;", s.sql.Attributi);
   EXPECT_EQ("1", GetPrivateProfileString("Generale", "Durevole", "", program_.paths.settings));
   EXPECT_EQ("TrustServerCertificate=yes;Encrypt=no;",
             GetPrivateProfileString("SQL", "Attributi", "", program_.paths.settings));
 
   std::string before;
   ASSERT_TRUE(platform::ReadFile(program_.paths.settings, &before).ok());
-  EXPECT_EQ("Durevole: 0 oppure 1, non \"2\"", CheckProfileSetting("Durevole", "2"));
-  EXPECT_EQ("Durevole: 0 oppure 1, non \"S\"", CheckProfileSetting("Durevole", "S"));
-  EXPECT_EQ("Attributi: nessun carattere di controllo",
-            CheckProfileSetting("Attributi", "a=1;\tb"));
-  EXPECT_EQ("Attributi: senza spazi alle estremit\xE0 n\xE9 tra virgolette",
-            CheckProfileSetting("Attributi", " a=1;"));
-  EXPECT_EQ("Attributi: senza spazi alle estremit\xE0 n\xE9 tra virgolette",
-            CheckProfileSetting("Attributi", "\"a=1;\""));
-  EXPECT_EQ("Attributi: al massimo 255 caratteri, non 256",
-            CheckProfileSetting("Attributi", std::string(256, 'a')));
-  EXPECT_EQ("", CheckProfileSetting("Attributi", ""));
+  const std::string ends = "Attributi: senza spazi alle estremit\xE0 n\xE9 tra virgolette";
+  const std::string refusals[][3] = {
+      {"Durevole", "2", "Durevole: 0 oppure 1, non \"2\""},
+      {"Durevole", "S", "Durevole: 0 oppure 1, non \"S\""},
+      {"Attributi", "a=1;\tb", "Attributi: nessun carattere di controllo"},
+      {"Attributi", " a=1;", ends},
+      {"Attributi", "\"a=1;\"", ends},
+      {"Attributi", std::string(256, 'a'), "Attributi: al massimo 255 caratteri, non 256"},
+      {"Attributi", "", ""},
+  };
+  for (const auto& [key, value, why] : refusals) EXPECT_EQ(why, CheckProfileSetting(key, value));
   EXPECT_FALSE(SaveProfileSetting(program_.paths, "Durevole", "sì").ok());
   EXPECT_FALSE(SaveProfileSetting(program_.paths, "Porta", "4200").ok());
   std::string after;
@@ -298,6 +289,9 @@ TEST_F(SettingsTest, MetricheIsAPortOrNone) {
   EXPECT_EQ("127.0.0.1", program_.settings.Metriche_Indirizzo);
   const std::string address =
       "Metriche_Indirizzo: un indirizzo IP (per esempio 127.0.0.1 o ::1), non ";
+  auto port = [](const std::string& v) {
+    return "Metriche: un numero intero da 0 a 65535, non \"" + v + "\"";
+  };
   const struct {
     const char* meaning;
     const char* key;
@@ -307,13 +301,10 @@ TEST_F(SettingsTest, MetricheIsAPortOrNone) {
       {"the usual exporter port", "Metriche", "9100", ""},
       {"the highest port", "Metriche", "65535", ""},
       {"none", "Metriche", "0", ""},
-      {"past the ports", "Metriche", "65536",
-       "Metriche: un numero intero da 0 a 65535, non \"65536\""},
-      {"not a number", "Metriche", "porta",
-       "Metriche: un numero intero da 0 a 65535, non \"porta\""},
-      {"negative", "Metriche", "-1", "Metriche: un numero intero da 0 a 65535, non \"-1\""},
-      {"too many digits", "Metriche", "009100",
-       "Metriche: un numero intero da 0 a 65535, non \"009100\""},
+      {"past the ports", "Metriche", "65536", port("65536")},
+      {"not a number", "Metriche", "porta", port("porta")},
+      {"negative", "Metriche", "-1", port("-1")},
+      {"too many digits", "Metriche", "009100", port("009100")},
       {"every address", "Metriche_Indirizzo", "0.0.0.0", ""},
       {"IPv6 loopback", "Metriche_Indirizzo", "::1", ""},
       {"a host name", "Metriche_Indirizzo", "localhost", address + "\"localhost\""},
@@ -339,13 +330,11 @@ TEST_F(SettingsTest, MetricheIsAPortOrNone) {
         << row.meaning;
   }
   Leggi_Parametri(program_);
-  EXPECT_EQ(0, program_.settings.Metriche);  // the last value taken
-  EXPECT_EQ("127.0.0.2", program_.settings.Metriche_Indirizzo);
-  EXPECT_EQ("postgresql", program_.settings.sql.Motore);
-  EXPECT_EQ("GESTIONALE=PostgreSQL; ARCHIVIO = sqlite ;", program_.settings.sql.Motori);
-  EXPECT_EQ("DSN=Torvan", program_.settings.sql.Driver);
-  EXPECT_TRUE(program_.settings.Vince_Il_Pc);
-  EXPECT_EQ(600, program_.settings.Finestra_Conflitti);
+  const Settings& s = program_.settings;  // the last values taken
+  EXPECT_EQ(std::tuple(0, "127.0.0.2", "postgresql", "GESTIONALE=PostgreSQL; ARCHIVIO = sqlite ;",
+                       "DSN=Torvan", true, 600),
+            std::tuple(s.Metriche, s.Metriche_Indirizzo, s.sql.Motore, s.sql.Motori, s.sql.Driver,
+                       s.Vince_Il_Pc, s.Finestra_Conflitti));
   ASSERT_TRUE(SaveProfileSetting(program_.paths, "Metriche", "9100").ok());
   Leggi_Parametri(program_);
   EXPECT_EQ(9100, program_.settings.Metriche);
@@ -376,11 +365,7 @@ TEST_F(SettingsTest, AFileThatIsNotASettingsFileIsSaidSo) {
     bool said;
   };
   const Row rows[] = {
-      {"binary",
-       std::string("\x7F"
-                   "ELF\x02\x01\x01\0\0\0\0\0\0\0\0\0\x03\0>\0",
-                   20),
-       true},
+      {"binary", std::string("\177ELF\x02\x01\x01\0\0\0\0\0\0\0\0\0\x03\0>\0", 20), true},
       {"garbage text", "questo non \xE8 un file INI\r\nParametri=xyz\r\n", true},
       {"empty", "", false},
       {"blank lines only", "\r\n  \r\n\t\r\n", false},

@@ -18,41 +18,36 @@ namespace {
 using std::chrono::milliseconds;
 using std::chrono::minutes;
 
-class FakeLinks final : public LinkOps {
- public:
-  explicit FakeLinks(Program& p) : program_(p) {}
+// Links that open as told, counting the calls.
+struct FakeLinks final : LinkOps {
+  explicit FakeLinks(Program& p) : program(p) {}
   bool Server_AS_Start() override {
     ++as_starts;
     if (during_start) during_start();
-    program_.state.LinkUp = as_ok;
-    return as_ok;
+    return program.state.LinkUp = as_ok;
   }
   bool Server_AS_Stop() override {
     ++as_stops;
-    program_.state.LinkUp = false;
-    program_.state.Prossimo_Tentativo.reset();
+    program.state.LinkUp = false;
+    program.state.Prossimo_Tentativo.reset();
     return true;
   }
   bool Server_SQL_Start_() override {
     ++sql_starts;
-    program_.state.Collegato_SQL = sql_ok;
-    return sql_ok;
+    return program.state.Collegato_SQL = sql_ok;
   }
   bool Server_SQL_Stop_() override {
-    ++sql_stops;
-    program_.state.Collegato_SQL = false;
+    program.state.Collegato_SQL = false;
     return true;
   }
+  Program& program;
   bool as_ok = true, sql_ok = true;
-  int as_starts = 0, as_stops = 0, sql_starts = 0, sql_stops = 0;
+  int as_starts = 0, as_stops = 0, sql_starts = 0;
   std::function<void()> during_start;
-
- private:
-  Program& program_;
 };
 
-class FakeSteps final : public ReplicationOps {
- public:
+// Steps that did work or not as listed, pass by pass (none once the lists run out).
+struct FakeSteps final : ReplicationOps {
   bool Server_SQL_Sincro() override {
     ++sincro;
     if (during_sincro) during_sincro();
@@ -62,10 +57,10 @@ class FakeSteps final : public ReplicationOps {
     ++ritorno;
     return Next(sql_work);
   }
-  // Whether each pass of a step did work, in order; none once they run out.
   static bool Next(std::deque<bool>& work) {
-    const bool did = !work.empty() && work.front();
-    if (!work.empty()) work.pop_front();
+    if (work.empty()) return false;
+    const bool did = work.front();
+    work.pop_front();
     return did;
   }
   std::deque<bool> host_work, sql_work;
@@ -73,15 +68,13 @@ class FakeSteps final : public ReplicationOps {
   std::function<void()> during_sincro;
 };
 
-class FakeFront final : public FrontEnd {
- public:
-  void Bar_Imposta() override { ++bars; }
+struct FakeFront final : FrontEnd {
+  void Bar_Imposta() override {}
   void EndProgram(int status, const std::string& why) override {
     ended.push_back(status);
     reason = why;
   }
   std::string reason;
-  int bars = 0;
   std::vector<int> ended;
 };
 
@@ -115,13 +108,11 @@ class ControllerTest : public ::testing::Test {
   }
   // The database catalogue of `n` databases, all at 127.0.0.2.
   void Databases(int n) {
-    std::vector<DataBase_Rec> dbs;
+    std::vector<DataBase_Rec> dbs(static_cast<size_t>(n));
     for (int i = 1; i <= n; ++i) {
-      DataBase_Rec r;
-      r.Nome_DB = "DB" + std::to_string(i);
-      r.Server_DB = "SQLSRV0" + std::to_string(i);
-      r.Indirizzo_DB = "127.0.0.2";
-      dbs.push_back(r);
+      dbs[size_t(i - 1)].Nome_DB = "DB" + std::to_string(i);
+      dbs[size_t(i - 1)].Server_DB = "SQLSRV0" + std::to_string(i);
+      dbs[size_t(i - 1)].Indirizzo_DB = "127.0.0.2";
     }
     ASSERT_TRUE(WriteRecords(program_.paths.database_catalogue, dbs).ok());
   }
@@ -297,12 +288,10 @@ TEST_F(ControllerTest, TheTimerButtonStartsReplicationOneIntervalLater) {
   control_.Server__Start(true);
   control_.TimerButton();
   EXPECT_TRUE(Has("SINCRONISMO avviato ..."));
-  EXPECT_EQ(0, steps_.sincro);
   timers_.AdvanceBy(milliseconds(999));
   EXPECT_EQ(0, steps_.sincro);
   timers_.AdvanceBy(milliseconds(1));
-  EXPECT_EQ(1, steps_.sincro);
-  EXPECT_EQ(1, steps_.ritorno);
+  EXPECT_EQ(std::pair(1, 1), std::pair(steps_.sincro, steps_.ritorno));
   EXPECT_EQ(1u, timers_.pending());  // re-armed
   control_.TimerButton();            // off, no pass running: at once, and the timer is killed
   EXPECT_EQ(StatoSincronismo::kSpento, program_.state.Stato_Sincronismo);
@@ -316,8 +305,7 @@ TEST_F(ControllerTest, APassRepeatsAtOnceWhileEitherStepDidWork) {
   steps_.sql_work = {false, false, true, false};
   timers_.AdvanceBy(milliseconds(1000));
   // Four passes in one tick: the third because the SQL-to-host step did work.
-  EXPECT_EQ(4, steps_.sincro);
-  EXPECT_EQ(4, steps_.ritorno);
+  EXPECT_EQ(std::pair(4, 4), std::pair(steps_.sincro, steps_.ritorno));
   EXPECT_EQ(1u, timers_.pending());
 }
 
@@ -328,8 +316,8 @@ TEST_F(ControllerTest, AStopAskedForDuringAPassIsCarriedOutByThePass) {
     if (steps_.sincro == 2) control_.TimerButton();  // a click while the step waits
   };
   timers_.AdvanceBy(milliseconds(1000));
-  EXPECT_EQ(2, steps_.sincro);
-  EXPECT_EQ(1, steps_.ritorno);  // the pass ends after the step that was running
+  // The pass ends after the step that was running.
+  EXPECT_EQ(std::pair(2, 1), std::pair(steps_.sincro, steps_.ritorno));
   EXPECT_EQ(1, Count("SINCRONISMO fermato ..."));
   EXPECT_EQ(StatoSincronismo::kSpento, program_.state.Stato_Sincronismo);
   EXPECT_EQ(0u, timers_.pending());  // not re-armed

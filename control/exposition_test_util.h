@@ -10,6 +10,8 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
+#include <iterator>
 #include <map>
 #include <sstream>
 #include <string>
@@ -42,21 +44,17 @@ inline std::string PromtoolCheckMetrics(const std::string& text) {
   if (fd < 0) return "mkstemp failed";
   const bool written = ::write(fd, text.data(), text.size()) == ssize_t(text.size());
   ::close(fd);
-  std::string said;
-  if (written) {
-    const std::string cmd = std::string("promtool check metrics <") + name + " 2>&1";
-    FILE* p = ::popen(cmd.c_str(), "r");
-    char buf[512];
-    for (size_t n; p != nullptr && (n = std::fread(buf, 1, sizeof buf, p)) > 0;)
-      said.append(buf, n);
-    const int status = p != nullptr ? ::pclose(p) : -1;
-    if (status == 0) said.clear();
-    if (status != 0 && said.empty()) said = "promtool failed";
-  } else {
-    said = "the metrics could not be written for promtool";
-  }
+  const std::string said_path = std::string(name) + ".said";
+  const int status = written ? std::system(("promtool check metrics <" + std::string(name) + " >" +
+                                            said_path + " 2>&1")
+                                               .c_str())
+                             : -1;
+  std::ifstream in(said_path);
+  std::string said((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   ::unlink(name);
-  return said;
+  ::unlink(said_path.c_str());
+  if (!written) return "the metrics could not be written for promtool";
+  return status == 0 ? "" : said.empty() ? "promtool failed" : said;
 }
 
 // A blocking connection to 127.0.0.1:`port` whose reads give up after `seconds` of

@@ -11,6 +11,7 @@
 
 #include "links/runtime_test_util.h"
 #include "platform/file.h"
+#include "replication/change_record_test_util.h"
 #include "schema/columns.h"
 #include "schema/objects.h"
 #include "schema/statements.h"
@@ -74,6 +75,17 @@ class StatusWriterTest : public testing::RuntimeTest {
     EXPECT_EQ(1u, s.databases.size());
     return s.databases.empty() ? StatusDatabase{} : s.databases[0];
   }
+  // Database 1's events waiting and the age of the oldest, as on file.
+  static std::pair<int64_t, double> Waiting(int64_t n, double age) { return {n, age}; }
+  std::pair<int64_t, double> Now() {
+    const StatusDatabase d = Gestionale();
+    return {d.waiting, d.oldest_age};
+  }
+  // Database 1's events waiting and the age of that count.
+  std::pair<int64_t, double> Counted() {
+    const StatusDatabase d = Gestionale();
+    return {d.waiting, d.count_age};
+  }
   void Pass(milliseconds d) { timers_.AdvanceBy(d); }
   // Counts at every period however long they take on a loaded machine.
   static StatusOptions EveryPeriod() {
@@ -87,11 +99,9 @@ TEST_F(StatusWriterTest, WritesAtStartThenOnceAPeriodAndEndsMarked) {
   StatusWriter writer(rt_, "torvan run");
   ASSERT_TRUE(writer.Start(timers_).ok());
   StatusSnapshot first = File();
-  EXPECT_EQ("torvan run", first.front_end);
-  EXPECT_EQ(int64_t(::getpid()), first.pid);
-  EXPECT_EQ("05/12/2026 14:05:09", first.started);
-  EXPECT_EQ("05/12/2026 14:05:09", first.written);
-  EXPECT_FALSE(first.ended);
+  EXPECT_EQ(std::tuple("torvan run", int64_t(::getpid()), "05/12/2026 14:05:09",
+                       "05/12/2026 14:05:09", false),
+            std::tuple(first.front_end, first.pid, first.started, first.written, first.ended));
 
   Pass(milliseconds(999));
   EXPECT_EQ(first.written_ms, File().written_ms);
@@ -105,12 +115,9 @@ TEST_F(StatusWriterTest, WritesAtStartThenOnceAPeriodAndEndsMarked) {
   program_.state.LinkUp = true;
   writer.Stop();
   StatusSnapshot last = File();
-  EXPECT_TRUE(last.ended);
-  EXPECT_EQ(4, last.stato);
-  EXPECT_TRUE(last.link_up);
+  EXPECT_EQ(std::tuple(true, 4, true), std::tuple(last.ended, last.stato, last.link_up));
   Pass(seconds(5));  // no timer left
-  EXPECT_EQ(last, File());
-  writer.Stop();  // a second Stop writes nothing
+  writer.Stop();     // a second Stop writes nothing
   EXPECT_EQ(last, File());
 
   // It lets no events run, logs nothing and leaves the shared state alone.
@@ -147,32 +154,25 @@ TEST_F(StatusWriterTest, EventsWaitingAreCountedAndTheOldestAgedFromWhenItWasFir
   StatusWriter writer(rt_, "finestra", EveryPeriod());
   ASSERT_TRUE(writer.Start(timers_).ok());
   StatusDatabase d = Gestionale();
-  EXPECT_EQ(1, d.number);
-  EXPECT_EQ("GESTIONALE", d.name);
-  EXPECT_EQ(3, d.waiting);
-  EXPECT_EQ(0, d.oldest_age);
-  EXPECT_EQ(0, d.count_age);
-
+  EXPECT_EQ(std::tuple(1, "GESTIONALE", 3, 0, 0),
+            std::tuple(d.number, d.name, d.waiting, d.oldest_age, d.count_age));
   Pass(seconds(10));
-  EXPECT_EQ(10, Gestionale().oldest_age);
+  EXPECT_EQ(Waiting(3, 10), Now());
   // 1 and 2 sent: 3 was already there at the first count.
   Sent(1);
   Sent(2);
   Pass(seconds(1));
-  EXPECT_EQ(1, Gestionale().waiting);
-  EXPECT_EQ(11, Gestionale().oldest_age);
+  EXPECT_EQ(Waiting(1, 11), Now());
   // 4 comes; 3 goes: 4 was first seen one second later.
   ASSERT_NO_FATAL_FAILURE(AddEvents(1));
   Pass(seconds(1));
-  EXPECT_EQ(12, Gestionale().oldest_age);
+  EXPECT_EQ(Waiting(2, 12), Now());
   Sent(3);
   Pass(seconds(3));
-  EXPECT_EQ(1, Gestionale().waiting);
-  EXPECT_EQ(3, Gestionale().oldest_age);
+  EXPECT_EQ(Waiting(1, 3), Now());
   Sent(4);
   Pass(seconds(1));
-  EXPECT_EQ(0, Gestionale().waiting);
-  EXPECT_EQ(0, Gestionale().oldest_age);
+  EXPECT_EQ(Waiting(0, 0), Now());
   EXPECT_EQ("", Gestionale().error);
 }
 
@@ -184,12 +184,11 @@ TEST_F(StatusWriterTest, AnEmptiedTableNumberedAgainIsNotTakenForOldRows) {
   StatusWriter writer(rt_, "finestra", EveryPeriod());
   ASSERT_TRUE(writer.Start(timers_).ok());
   Pass(seconds(30));
-  ASSERT_EQ(30, Gestionale().oldest_age);
+  ASSERT_EQ(Waiting(5, 30), Now());
   ASSERT_TRUE(Db().Execute("DELETE FROM [_T_MASTER___]").ok());
   ASSERT_NO_FATAL_FAILURE(AddEvents(2));
   Pass(seconds(1));
-  EXPECT_EQ(2, Gestionale().waiting);
-  EXPECT_EQ(0, Gestionale().oldest_age);
+  EXPECT_EQ(Waiting(2, 0), Now());
 }
 
 TEST_F(StatusWriterTest, ManyNotesAreThinnedKeepingTheOldest) {
@@ -203,8 +202,7 @@ TEST_F(StatusWriterTest, ManyNotesAreThinnedKeepingTheOldest) {
     ASSERT_NO_FATAL_FAILURE(AddEvents(1));
     Pass(seconds(1));
   }
-  EXPECT_EQ(21, Gestionale().waiting);
-  EXPECT_EQ(20, Gestionale().oldest_age);
+  EXPECT_EQ(Waiting(21, 20), Now());
   Sent(1);
   Pass(seconds(1));
   // Row 2 was seen at 1 s; with notes dropped it may be taken for younger, never older.
@@ -224,8 +222,7 @@ TEST_F(StatusWriterTest, ConnectionsNotReadyKeepTheLastCountAndTheirErrors) {
   const std::vector<sql::SqlError> errors = Db().Errors();
   ASSERT_NO_FATAL_FAILURE(AddEvents(1));
   Pass(seconds(3));
-  EXPECT_EQ(2, Gestionale().waiting);
-  EXPECT_EQ(3, Gestionale().count_age);
+  EXPECT_EQ(Waiting(2, 3), Counted());
   ASSERT_EQ(errors.size(), Db().Errors().size());
   EXPECT_EQ(errors[0].description, Db().Errors()[0].description);
   Db().ClearErrors();
@@ -249,32 +246,29 @@ TEST_F(StatusWriterTest, ConnectionsNotReadyKeepTheLastCountAndTheirErrors) {
   // A closed connection: the last count stays and ages.
   Db().Close();
   Pass(seconds(5));
-  EXPECT_EQ(3, Gestionale().waiting);
-  EXPECT_EQ(6, Gestionale().count_age);
+  EXPECT_EQ(Waiting(3, 6), Counted());
   EXPECT_TRUE(lines_.empty());
 }
 
 TEST_F(StatusWriterTest, TheLastChangeAppliedIsNotedWhenTheReceivedCounterMoves) {
   StatusWriter writer(rt_, "torvan run");
   program_.stats.Stat_Contatori[kRecordsReceived] = 7;  // before the start: not a change
+  // Last applied, its age; the host-to-SQL lag: from the start while the host's queue was
+  // never found empty, from then on once it was.
+  auto seen = [&] {
+    const StatusSnapshot f = File();
+    return std::tuple(f.last_applied, f.last_applied_age, f.host_lag, f.host_queue_seen_empty);
+  };
   ASSERT_TRUE(writer.Start(timers_).ok());
-  EXPECT_EQ(-1, File().last_applied_age);
-  EXPECT_EQ("", File().last_applied);
-  // The host-to-SQL lag: from the start while the host's queue was never found empty, from
-  // then on once it was.
-  EXPECT_EQ(0, File().host_lag);
+  EXPECT_EQ(std::tuple("", -1, 0, false), seen());
   Pass(seconds(2));
-  EXPECT_EQ(2, File().host_lag);
-  EXPECT_FALSE(File().host_queue_seen_empty);
+  EXPECT_EQ(std::tuple("", -1, 2, false), seen());
   program_.state.Coda_Host_Vuota = clock_.Monotonic();
   program_.stats.Stat_Contatori[kRecordsReceived] = 8;
   Pass(seconds(1));
-  EXPECT_EQ("05/12/2026 14:05:12", File().last_applied);
-  EXPECT_EQ(0, File().last_applied_age);
+  EXPECT_EQ(std::tuple("05/12/2026 14:05:12", 0, 1, true), seen());
   Pass(seconds(4));
-  EXPECT_EQ(4, File().last_applied_age);
-  EXPECT_EQ(5, File().host_lag);
-  EXPECT_TRUE(File().host_queue_seen_empty);
+  EXPECT_EQ(std::tuple("05/12/2026 14:05:12", 4, 5, true), seen());
   Statistiche_Reset(program_.stats);  // the Reset button is not a change applied
   Pass(seconds(1));
   EXPECT_EQ(5, File().last_applied_age);
@@ -284,22 +278,8 @@ TEST_F(StatusWriterTest, TheLastChangeAppliedIsNotedWhenTheReceivedCounterMoves)
   EXPECT_EQ(0, File().last_applied_age);
 }
 
-// A cleared-file change record (no images) for file LIBRARY/FILE at `rrn`.
-std::string ClearedChange(const hostlink::CharTables& t, std::string_view library,
-                          std::string_view file, int32_t rrn) {
-  std::string d(8, '\0');  // both image offsets 0
-  d += t.ToHost("00000001");
-  d += std::string{char(rrn >> 24), char(rrn >> 16), char(rrn >> 8), char(rrn)};
-  d += t.ToHost(std::string(file) + std::string(10 - file.size(), ' '));
-  d += t.ToHost(std::string(library) + std::string(10 - library.size(), ' '));
-  d += t.ToHost(std::string(14, ' ') + "4   ");
-  return d;
-}
-
 TEST_F(StatusWriterTest, TheHeldChangeIsShownAsTorvanPendingShowsIt) {
   ASSERT_TRUE(std::system(("cp " TORVAN_CHAR_TABLE " " + dir_ + "/TnC_TBL1.Tbl").c_str()) == 0);
-  hostlink::CharTables tables;
-  ASSERT_TRUE(hostlink::LoadCharTables(TORVAN_CHAR_TABLE, &tables).ok());
   std::unique_ptr<PendingFile> pending;
   PendingState state;
   ASSERT_TRUE(PendingFile::Open(program_.paths.pending, false, &pending, &state).ok());
@@ -308,8 +288,8 @@ TEST_F(StatusWriterTest, TheHeldChangeIsShownAsTorvanPendingShowsIt) {
   ASSERT_TRUE(writer.Start(timers_).ok());
   EXPECT_FALSE(File().held);
 
-  state.held = HeldChange{ClearedChange(tables, "DATI", "CLIENTI", 7), "05/12/2026 14:00:00",
-                          "la tabella DATI/CLIENTI non si ricrea", 2};
+  state.held = HeldChange{testing::ChangeData('4', 7, "CLIENTI", "DATI", "", ""),
+                          "05/12/2026 14:00:00", "la tabella DATI/CLIENTI non si ricrea", 2};
   state.in_flight = {InFlightEvent{1, 5, "CONTATTI", 9, 0x1234}};
   ASSERT_TRUE(pending->Write(state).ok());
   Pass(seconds(1));

@@ -21,8 +21,15 @@ class MessageLogTest : public ::testing::Test {
 
   std::string Read(const std::string& path) {
     std::string s;
-    (void)platform::ReadFile(path, &s);
-    return s;
+    return platform::ReadFile(path, &s).ok() ? s : "";
+  }
+  // The lines the message window holds.
+  size_t WindowLines() const {
+    const std::string text = program_.log.WindowText();
+    size_t lines = 0;
+    for (size_t p = text.find("\r\n"); p != std::string::npos; p = text.find("\r\n", p + 2))
+      ++lines;
+    return lines;
   }
 
   platform::TempFolder folder_{"torvan-test"};
@@ -70,33 +77,23 @@ TEST_F(MessageLogTest, ControlCharactersAreShownEscapedInEveryLine) {
             Read(program_.paths.pc_as_log));
   EXPECT_NE(std::string::npos,
             program_.log.WindowText().find("14:05:09 - INSERT INTO DATI/A VALUES('x\\x0Ay')\r\n"));
-  // The window's text still holds sixteen lines.
-  size_t lines = 0;
-  for (size_t p = program_.log.WindowText().find("\r\n"); p != std::string::npos;
-       p = program_.log.WindowText().find("\r\n", p + 2)) {
-    ++lines;
-  }
-  EXPECT_EQ(16u, lines);
+  EXPECT_EQ(16u, WindowLines());  // still
 }
 
 TEST_F(MessageLogTest, TheWindowKeepsSixteenLinesWithTheNewestLast) {
   program_.state.Finestra_Messaggi_Aperta = true;
   program_.log.WindowOpened();
-  std::string blank16;
-  for (int i = 0; i < 16; ++i) blank16 += " \r\n";
-  EXPECT_EQ(blank16, program_.log.WindowText());
-  program_.Scrivi_Messaggio("a");
-  program_.Scrivi_Messaggio("b");
-  program_.Scrivi_Messaggio("c");
-  std::string expected;
-  for (int i = 0; i < 13; ++i) expected += " \r\n";
-  expected += "14:05:09 - a\r\n14:05:09 - b\r\n14:05:09 - c\r\n";
-  EXPECT_EQ(expected, program_.log.WindowText());
+  auto blanks = [](int n) {
+    std::string s;
+    while (n-- > 0) s += " \r\n";
+    return s;
+  };
+  EXPECT_EQ(blanks(16), program_.log.WindowText());
+  for (const char* m : {"a", "b", "c"}) program_.Scrivi_Messaggio(m);
+  EXPECT_EQ(blanks(13) + "14:05:09 - a\r\n14:05:09 - b\r\n14:05:09 - c\r\n",
+            program_.log.WindowText());
   for (int i = 0; i < 40; ++i) program_.Scrivi_Messaggio("x");
-  std::string text = program_.log.WindowText();
-  int lines = 0;
-  for (size_t p = text.find("\r\n"); p != std::string::npos; p = text.find("\r\n", p + 2)) ++lines;
-  EXPECT_EQ(16, lines);
+  EXPECT_EQ(16u, WindowLines());
 }
 
 // A line to the host is whole in its file and cut at 85 characters in the window, which,

@@ -12,9 +12,9 @@ namespace {
 
 TEST(PathsTest, InstalledFilesAreFoundBesideTheProgram) {
   platform::TempFolder prefix("torvan-prefix");
-  ASSERT_EQ(0, ::mkdir((prefix / "bin").c_str(), 0755));
-  ASSERT_EQ(0, ::mkdir((prefix / "share").c_str(), 0755));
-  ASSERT_EQ(0, ::mkdir((prefix / "share/torvan").c_str(), 0755));
+  for (const char* folder : {"bin", "share", "share/torvan"}) {
+    ASSERT_EQ(0, ::mkdir((prefix / folder).c_str(), 0755));
+  }
   ASSERT_TRUE(platform::WriteFileAtomic(prefix / "share/torvan/Prova_Torvan.Tbl", "x", 0644).ok());
   ASSERT_EQ(0, ::mkdir((prefix / "share/torvan/Cartella_Torvan.Tbl").c_str(), 0755));
   const std::string program = prefix / "bin/torvan";

@@ -40,13 +40,12 @@ TEST(Statistics, ResetKeepsDateTimeHostTimesAndStatusLine) {
   }
   for (int i = 0; i < 9; ++i) s.Stat_Testi[i] = "t" + std::to_string(i);
   Statistiche_Reset(s);
+  Statistics expected;
+  for (int i = 4; i < 9; ++i) expected.Stat_Testi[i] = "t" + std::to_string(i);
   EXPECT_EQ(0, s.Ritardo_Link);
-  for (int i = 0; i < 4; ++i) {
-    EXPECT_EQ(0, s.Stat_Contatori[i]);
-    EXPECT_EQ(0, s.Stat_Tempi[i]);
-    EXPECT_EQ("", s.Stat_Testi[i]);
-  }
-  for (int i = 4; i < 9; ++i) EXPECT_EQ("t" + std::to_string(i), s.Stat_Testi[i]);
+  EXPECT_EQ(expected.Stat_Contatori, s.Stat_Contatori);
+  EXPECT_EQ(expected.Stat_Tempi, s.Stat_Tempi);
+  EXPECT_EQ(expected.Stat_Testi, s.Stat_Testi);
 }
 
 TEST(Statistics, OverflowGuardClearsBothRowsButNotTheLinkCounter) {
@@ -57,15 +56,14 @@ TEST(Statistics, OverflowGuardClearsBothRowsButNotTheLinkCounter) {
   EXPECT_FALSE(Statistiche_Overflow(s));
   s.Stat_Contatori[0] = 2000000001;
   EXPECT_TRUE(Statistiche_Overflow(s));
-  EXPECT_EQ(0, s.Stat_Contatori[0]);
-  EXPECT_EQ(0, s.Stat_Contatori[2]);
-  EXPECT_EQ(5, s.Ritardo_Link);
+  EXPECT_EQ(std::tuple(0, 0, 5),
+            std::tuple(s.Stat_Contatori[0], s.Stat_Contatori[2], s.Ritardo_Link));
 }
 
 TEST(Statistics, ARecordAcrossMidnightCountsTheRealDuration) {
   Statistics s;
-  Statistiche_AddRecord(s, kRecordsReceived, kSecondsReceiving, 86390.0,
-                        5.0);  // 23:59:50 -> 00:00:05
+  // 23:59:50 -> 00:00:05
+  Statistiche_AddRecord(s, kRecordsReceived, kSecondsReceiving, 86390.0, 5.0);
   EXPECT_EQ(1, s.Stat_Contatori[0]);
   EXPECT_FLOAT_EQ(15.0f, s.Stat_Tempi[0]);
   EXPECT_FLOAT_EQ(15000.0f, s.Stat_Tempi[1]);

@@ -47,9 +47,9 @@ int64_t Conflicts::NowMs() const {
 
 int64_t Conflicts::WindowMs() const { return int64_t(program_.settings.Finestra_Conflitti) * 1000; }
 
-void Conflicts::Sending(int32_t d, const std::string& file, int64_t rrn, int64_t idx, char event,
-                        const std::vector<HostValue>& values, bool torvan) {
-  Prune();
+size_t Conflicts::Sending(int32_t d, const std::string& file, int64_t rrn, int64_t idx, char event,
+                          const std::vector<HostValue>& values, bool torvan) {
+  if (batch_sendings_ == 0) Prune();
   SentEvent e;
   e.database = d;
   e.file = file;
@@ -61,17 +61,22 @@ void Conflicts::Sending(int32_t d, const std::string& file, int64_t rrn, int64_t
   e.values = ValuesText(values);
   e.torvan = torvan;
   state_.sent.push_back(std::move(e));
-  last_sending_ = int(state_.sent.size()) - 1;
+  return batch_sendings_++;
 }
 
-void Conflicts::Answered(char taken) {
-  if (last_sending_ < 0 || size_t(last_sending_) >= state_.sent.size()) return;
-  if (taken == '-') {
-    state_.sent.erase(state_.sent.begin() + last_sending_);
-  } else {
-    state_.sent[size_t(last_sending_)].taken = taken;
+void Conflicts::Answered(size_t sending, char taken) {
+  if (sending >= batch_sendings_ || batch_sendings_ > state_.sent.size()) return;
+  state_.sent[state_.sent.size() - batch_sendings_ + sending].taken = taken;
+}
+
+void Conflicts::SendingsDone() {
+  if (batch_sendings_ > 0 && batch_sendings_ <= state_.sent.size()) {
+    const auto first = state_.sent.end() - long(batch_sendings_);
+    state_.sent.erase(
+        std::remove_if(first, state_.sent.end(), [](const SentEvent& e) { return e.taken == '-'; }),
+        state_.sent.end());
   }
-  last_sending_ = -1;
+  batch_sendings_ = 0;
 }
 
 void Conflicts::Prune() {
@@ -90,7 +95,7 @@ void Conflicts::Prune() {
     ++drop;
   }
   if (drop > 0) state_.sent.erase(state_.sent.begin(), state_.sent.begin() + long(drop));
-  if (state_.sent.size() != before) last_sending_ = -1;
+  if (state_.sent.size() != before) batch_sendings_ = 0;
 }
 
 bool Conflicts::KeepOnce(const std::string& path, const std::string& record,
@@ -153,7 +158,7 @@ void Conflicts::Cleared(const FileEntry& file) {
                       (unknown && (e.event == 'I' || e.event == 'U')));
     return !e.after_clear;
   });
-  last_sending_ = -1;
+  batch_sendings_ = 0;
 }
 
 void Conflicts::HostApplied(const FileEntry& file, int64_t idx) {
@@ -162,7 +167,7 @@ void Conflicts::HostApplied(const FileEntry& file, int64_t idx) {
   std::erase_if(state_.sent, [&](const SentEvent& e) {
     return e.after_clear && e.database == file.Indice_DB && e.file == file.File && e.idx == idx;
   });
-  if (state_.sent.size() != before) last_sending_ = -1;
+  if (state_.sent.size() != before) batch_sendings_ = 0;
 }
 
 bool Conflicts::QueueEmpty(Runtime& rt, std::string* reason) {
@@ -215,7 +220,7 @@ bool Conflicts::QueueEmpty(Runtime& rt, std::string* reason) {
                                       : std::string(", record gi\xE0 assente sull'host")) +
                              " (accantonata in " + program.paths.set_aside_log + ")");
     std::erase(state_.sent, e);
-    last_sending_ = -1;
+    batch_sendings_ = 0;
   }
 }
 

@@ -56,14 +56,16 @@ class Conflicts {
 
   // sql_to_host: event `event` ('I', 'U', 'D') of row `idx` (host record `rrn`, 0 none)
   // of `file` in database `d` is about to be sent with `values`; `torvan`: one Torvan
-  // recorded itself. Remembered as possibly
-  // executed until Answered says how the host took it; it reaches the file with the
-  // event's mark.
-  void Sending(int32_t d, const std::string& file, int64_t rrn, int64_t idx, char event,
-               const std::vector<HostValue>& values, bool torvan);
-  // How the host took the event of the last Sending: SentEvent::taken, or '-' when it did
-  // nothing (refused, not executed), which forgets it.
-  void Answered(char taken);
+  // recorded itself. Remembered as possibly executed until Answered says how the host
+  // took it; it reaches the file with the event's mark. The events of one batch are
+  // remembered together, before the first is sent: the result numbers each in its batch.
+  size_t Sending(int32_t d, const std::string& file, int64_t rrn, int64_t idx, char event,
+                 const std::vector<HostValue>& values, bool torvan);
+  // How the host took the event numbered `sending` of the batch: SentEvent::taken, or '-'
+  // when it did nothing (refused, not executed, never sent), which forgets it.
+  void Answered(size_t sending, char taken);
+  // The batch is over: what it forgot leaves the state (before the state is written).
+  void SendingsDone();
 
   // host_to_sql: the host delivered a change, or said its queue is empty. After two empty
   // answers running, the rows that a clear left missing from the mirror are deleted on the
@@ -148,7 +150,10 @@ class Conflicts {
   Program& program_;
   PendingState& state_;
   Apply apply_;
-  int last_sending_ = -1;  // index in state_.sent of the last Sending, -1 none
+  // The sendings of the open batch: the last ones of state_.sent. 0 when there is none,
+  // or when something removed events from the list since (their answers are then lost,
+  // and such events stay "sent, status unknown", the cautious reading).
+  size_t batch_sendings_ = 0;
   int empty_answers_ = 0;  // S requests answered "nothing waiting" running
 };
 

@@ -11,9 +11,9 @@
 //   batch-committed  every database of the batch committed, the journal not told
 //   journal-advanced the journal says the batch is applied, no log line written
 //   image-chunk      a chunk of an image part is written, the part is not finished
-//   event-marked     SQL to host: the event is marked in flight, its R request not sent
-//   event-answered   the host's status is read, the event row is still there
-//   event-removed    the event row is gone, the mark and the master row are not
+//   event-marked     SQL to host: a batch of events is marked in flight, no R request sent
+//   event-answered   the host's status of one is read, the batch's rows are still there
+//   event-removed    the batch's event and master rows are gone, the marks are not
 #pragma once
 
 #include <string_view>

@@ -81,7 +81,7 @@ TEST_P(PostgresFaultTable, NothingIsLostAndNothingAppliedTwice) {
                          fault == ServerFault::kTerminatedInReturn;
   // Rows on both sides to start with; then a backlog on the side the fault meets, drained
   // in small batches so that the fault meets it partway.
-  program_.settings.Lotto_Modifiche = 5;
+  program_.settings.Lotto_Modifiche = in_return ? 2 : 5;
   Ctl({"generate", "DATI/CLIENTI", "20", "1"});
   Drain();
   if (in_return) {

@@ -235,10 +235,17 @@ TEST_F(EndToEndTest, SqlToHostFaultsLoseNothingAndDuplicateNothing) {
     const std::string n = std::to_string(round);
     std::vector<std::string> command = {"fault"};
     command.insert(command.end(), fault.begin(), fault.end());
-    for (const char* change : {"insert", "update", "delete"}) {
+    for (const char* change : {"insert", "update", "delete", "batch"}) {
       SCOPED_TRACE(change);
       lines_.clear();
-      if (std::string(change) == "insert") {
+      if (std::string(change) == "batch") {
+        // Four events of one batch, the fault hitting one of them: the ones before it go
+        // once, the rest follow in order.
+        Exec("INSERT INTO [CONTATTI] ([CODCLI],[NOTA]) VALUES('B" + n + "','a')");
+        Exec("UPDATE [CONTATTI] SET [NOTA]='lotto " + n + "' WHERE [CODCLI]='H'");
+        Exec("INSERT INTO [CONTATTI] ([CODCLI],[NOTA]) VALUES('E" + n + "','b')");
+        Exec("DELETE FROM [CONTATTI] WHERE [CODCLI]='B" + n + "'");
+      } else if (std::string(change) == "insert") {
         Exec("INSERT INTO [CONTATTI] ([CODCLI],[NOTA]) VALUES('S" + n + "','nuovo')");
       } else if (std::string(change) == "update") {
         Exec("UPDATE [CONTATTI] SET [NOTA]='giro " + n + "' WHERE [CODCLI]='H'");
@@ -991,6 +998,30 @@ TEST_F(SqlFaultTable, AnUpdateWhoseDeleteFailsIsNotApplied) {
   Settle();
   EXPECT_EQ(1, plan_->injected());
   EXPECT_EQ(std::vector<std::string>{}, Differences({kArchivio}));
+}
+
+// Events the host executed whose rows could not be removed, then a restart: they are sent
+// again as in flight, never as new, even when the first of them must wait (a value to
+// mend) and the batch stops before the others.
+TEST_F(SqlFaultTable, EventsLeftInFlightStayMarkedWhileTheFirstWaits) {
+  Ctl({"insert", "DATI/CONTATTI", "CODCLI=C01"});
+  Settle();
+  for (const char* c : {"S1", "S2", "S3"}) {
+    Exec(std::string("INSERT INTO [CONTATTI] ([CODCLI]) VALUES('") + c + "')");
+  }
+  *plan_ = sql::FaultPlan();
+  plan_->Add({sql::FaultOp::kExecute, 1, sql::FaultKind::kError, 1});  // the batch's removal
+  (void)to_host_->Server_SQL_Ritorno();
+  EXPECT_EQ(1, plan_->injected());
+  EXPECT_EQ(3, HostRequests('R'));
+  Restart();
+  Shell("UPDATE CONTATTI___ SET PUNTI = 40000 WHERE _T_PROGR___ = 1;");
+  (void)to_host_->Server_SQL_Ritorno();
+  EXPECT_TRUE(HasLineStarting("[Server_SQL_Ritorno] Evento trattenuto: il valore 40000"));
+  Shell("UPDATE CONTATTI___ SET PUNTI = 0 WHERE _T_PROGR___ = 1;");
+  Settle();
+  EXPECT_EQ(std::vector<std::string>{}, Differences({kContatti}));
+  EXPECT_EQ(0, MasterRows());
 }
 
 std::string ScenarioName(const ::testing::TestParamInfo<Scenario>& info) {

@@ -1,16 +1,10 @@
 #include "replication/sql_to_host.h"
 
 #include <algorithm>
-#include <cstdio>
+#include <chrono>
 
 #include "core/text.h"
-#include "hostlink/exchange.h"
-#include "hostlink/field.h"
-#include "hostlink/host_format.h"
-#include "platform/crc32.h"
-#include "platform/file.h"
-#include "replication/change_record.h"
-#include "replication/host_statements.h"
+#include "platform/clock.h"
 #include "replication/kill_point.h"
 #include "schema/connections.h"
 #include "schema/operations.h"
@@ -20,13 +14,12 @@ namespace torvan {
 
 namespace {
 
-namespace ss = hostlink::statement_status;
-
-constexpr char kRoutine[] = "Server_SQL_Ritorno";
 constexpr int kSlot = hostlink::SocketLayer::kLinkSlot;
 
+}  // namespace
+
 // A whole number of a recordset value ("57", "1234", "-3"); false when it is none.
-bool WholeField(const sql::Recordset& rs, std::string_view name, int64_t* value) {
+bool SqlToHost::WholeField(const sql::Recordset& rs, std::string_view name, int64_t* value) {
   const sql::Field* f = rs.Find(name);
   if (f == nullptr || f->is_null) return false;
   const std::string t = Trim(f->text);
@@ -41,22 +34,11 @@ bool WholeField(const sql::Recordset& rs, std::string_view name, int64_t* value)
   return true;
 }
 
-std::string MasterText(const std::string& prefix, int32_t d, int64_t rrn, const std::string& file,
-                       int64_t progr) {
+std::string SqlToHost::MasterText(const std::string& prefix, int32_t d, int64_t rrn,
+                                  const std::string& file, int64_t progr) {
   return prefix + std::to_string(d) + " RRN=" + std::to_string(rrn) + " FILE=" + file +
          " PROGR=" + std::to_string(progr);
 }
-
-}  // namespace
-
-bool SqlToHost::HeldConcerns(const HeldChange& held, const FileEntry& entry, int64_t rrn) {
-  HostChange change;
-  if (!DecodeChange(rt_.socket.tables(), held.data, &change).ok()) return false;
-  if (change.file != entry.File || change.library != entry.Libreria) return false;
-  return change.code == hostlink::change_record::kCleared || (rrn != 0 && change.rrn == rrn);
-}
-
-SqlToHost::SqlToHost(Runtime& rt, Pending& pending) : rt_(rt), pending_(pending) {}
 
 void SqlToHost::LinkLost() {
   rt_.socket.Sock_Close(kSlot);
@@ -146,18 +128,18 @@ bool SqlToHost::Server_SQL_Ritorno() {
   Program& program = rt_.program;
   if (!program.state.LinkUp || !program.state.Collegato_SQL || !pending_.Ready()) return false;
   bool completed_any = false;
-  const double start = platform::SecondsSinceMidnight(program.Now());
   const Catalogue& c = rt_.catalogue;
   for (int32_t d = 1; d <= c.N_DB; ++d) {
     if (size_t(d) >= c.DB_Ritorno.size() || !c.DB_Ritorno[size_t(d)]) continue;
-    if (OneMaster(d, start, &completed_any) == Outcome::kStop) break;
+    if (OneBatch(d, &completed_any) == Outcome::kStop) break;
   }
   program.ProcessEvents();
   return completed_any;
 }
 
-SqlToHost::Outcome SqlToHost::OneMaster(int32_t d, double start, bool* completed_any) {
+SqlToHost::Outcome SqlToHost::OneBatch(int32_t d, bool* completed_any) {
   Program& program = rt_.program;
+  const double start = platform::SecondsSinceMidnight(program.Now());
   sql::Connection* connection = rt_.connessioni.at(d);
   if (connection == nullptr) return Outcome::kNothing;
   PendingState& pending = pending_.state();
@@ -167,11 +149,12 @@ SqlToHost::Outcome SqlToHost::OneMaster(int32_t d, double start, bool* completed
     return Outcome::kStop;
   }
 
-  Master m;
-  m.database = d;
+  const int64_t lot = std::max<int64_t>(1, program.settings.Lotto_Modifiche);
+  std::vector<Item> items;
+  Outcome end = Outcome::kNothing;  // why the batch ends before the last row read
   {
     std::unique_ptr<sql::Recordset> rs;
-    if (!connection->OpenFirstRow(SelectMaster(), &rs).ok()) {
+    if (!connection->OpenFirstRows(SelectMaster(), lot, &rs).ok()) {
       Fault(d, reading);
       return Outcome::kStop;
     }
@@ -186,316 +169,215 @@ SqlToHost::Outcome SqlToHost::OneMaster(int32_t d, double start, bool* completed
       FaultEnded(d);
       return Outcome::kNothing;
     }
-    const sql::Field* file = rs->Find("_T_FILE___");
-    if (!WholeField(*rs, "_T_RRN___", &m.rrn) || !WholeField(*rs, "_T_PROGR___", &m.progr) ||
-        file == nullptr || file->is_null) {
-      Fault(d, reading, "riga di _T_MASTER___ illeggibile");
-      return Outcome::kStop;
+    while (!rs->Eof() && int64_t(items.size()) < lot) {
+      Item item;
+      item.m.database = d;
+      const sql::Field* file = rs->Find("_T_FILE___");
+      if (!WholeField(*rs, "_T_RRN___", &item.m.rrn) ||
+          !WholeField(*rs, "_T_PROGR___", &item.m.progr) || file == nullptr || file->is_null) {
+        Fault(d, reading, "riga di _T_MASTER___ illeggibile");
+        end = Outcome::kStop;
+        break;
+      }
+      item.m.file = Trim(file->text);
+      items.push_back(std::move(item));
+      if (!rs->MoveNext().ok()) {
+        Fault(d, reading);
+        end = Outcome::kStop;
+        break;
+      }
     }
-    m.file = Trim(file->text);
   }
-  if (!LogPcAs(MasterText("Master ", d, m.rrn, m.file, m.progr) + " Inizio")) return Outcome::kStop;
 
-  bool completed = false, not_found = false, not_executed = false, matched = false;
-  const int32_t n_file = rt_.catalogue.N_File;
-  for (int32_t j = 1; j <= n_file && j < int32_t(rt_.catalogue.Tab_File.size()); ++j) {
-    // A copy: events run while the event is sent.
-    const FileEntry entry = rt_.catalogue.Tab_File[size_t(j)];
-    if (entry.File != m.file || !entry.Pc_As || entry.Indice_DB != d) continue;
-    matched = true;
-    switch (OneEvent(m, entry, start)) {
-      case Outcome::kCompleted:
-        completed = true;
-        *completed_any = true;
-        break;
-      case Outcome::kNotFound:
-        not_found = true;
-        break;
-      case Outcome::kNotExecuted:
-        not_executed = true;
-        break;
-      case Outcome::kStop:
-        return Outcome::kStop;
-      case Outcome::kNothing:
-        break;
+  // The events, in master order, up to the first that cannot go now.
+  size_t ready = 0;
+  for (; ready < items.size(); ++ready) {
+    Item& item = items[ready];
+    const Master& m = item.m;
+    if (!LogPcAs(MasterText("Master ", d, m.rrn, m.file, m.progr) + " Inizio")) {
+      end = Outcome::kStop;
+      break;
+    }
+    const Catalogue& c = rt_.catalogue;
+    for (int32_t j = 1; j <= c.N_File && j < int32_t(c.Tab_File.size()) && !item.matched; ++j) {
+      const FileEntry& entry = c.Tab_File[size_t(j)];
+      if (entry.File != m.file || !entry.Pc_As || entry.Indice_DB != d) continue;
+      item.entry = entry;
+      item.matched = true;
+    }
+    if (!item.matched) {
+      // An event of a file no longer sent back: its row stays in the event table, and is
+      // said so; the master row goes, or it would hold back every later event.
+      program.Scrivi_Messaggio(MasterText("Master ", d, m.rrn, m.file, m.progr) +
+                               " file non replicato verso l'host: evento non inviato");
+      continue;
+    }
+    const Outcome o = ReadEvent(&item);
+    if (o == Outcome::kNotFound) continue;
+    if (o != Outcome::kCompleted) {
+      if (end == Outcome::kNothing || o == Outcome::kStop) end = o;
+      break;
     }
   }
-  if (!matched) {
-    // An event of a file no longer sent back: its row stays in the event table, and is
-    // said so; the master row goes, or it would hold back every later event.
-    program.Scrivi_Messaggio(MasterText("Master ", d, m.rrn, m.file, m.progr) +
-                             " file non replicato verso l'host: evento non inviato");
+  // The oldest master row there is: the marks of older ones name events that are gone.
+  const int64_t oldest = items.empty() ? 0 : items.front().m.rrn;
+  items.resize(ready);
+
+  // In flight: a mark for this very event (same master row, same statement) means its
+  // status was never read; another mark of the same master row, or of an older one, names
+  // an event that is gone. The marks of newer master rows than the batch reaches stay: a
+  // batch cut short before them (a kill, a value to mend) may have sent them.
+  Conflicts& conflicts = pending_.conflicts();
+  auto known = [](const std::vector<InFlightEvent>& marks, const InFlightEvent& mark) {
+    return std::find(marks.begin(), marks.end(), mark) != marks.end();
+  };
+  bool to_send = false;
+  for (Item& item : items) {
+    if (!item.found) continue;
+    item.was_in_flight = known(pending.in_flight, item.mark);
+    item.executed = known(answered_, item.mark);  // only its rows are left to remove
+    to_send = to_send || !item.executed;
   }
-  if (!LogPcAs(MasterText("Master ", d, m.rrn, m.file, m.progr) + " Pulizia")) {
+  if (to_send && !rt_.socket.connected(kSlot)) {
+    LinkLost();
     return Outcome::kStop;
   }
-  // The master row of an event that was not executed stays: the next call sends it again.
-  if (!not_executed && (completed || not_found || !matched)) {
-    if (!connection->Execute(DeleteMaster(m.rrn)).ok()) {
-      Fault(d, MasterText("riga Master ", d, m.rrn, m.file, m.progr));
+  std::erase_if(pending.in_flight, [&](const InFlightEvent& e) {
+    if (e.database != d) return false;
+    if (e.master_rrn < oldest) return true;
+    return std::any_of(items.begin(), items.end(),
+                       [&](const Item& item) { return item.found && item.m.rrn == e.master_rrn; });
+  });
+  for (const Item& item : items) {
+    if (item.found) pending.in_flight.push_back(item.mark);
+  }
+  // Unsent events forget their sending; their marks go, but for one an earlier attempt
+  // left: that one may have been executed.
+  bool unmarked = false;
+  auto not_sent = [&](Item& item) {
+    if (item.sending) conflicts.Answered(item.sent, '-');
+    item.sending = false;
+    if (!item.was_in_flight && !item.executed && item.found) {
+      std::erase(pending.in_flight, item.mark);
+      unmarked = true;
+    }
+  };
+  if (to_send) {
+    for (Item& item : items) {
+      if (!item.found || item.executed) continue;
+      item.sent = conflicts.Sending(d, item.m.file, item.rrn, item.idx, item.event, item.values,
+                                    item.torvan);
+      item.sending = true;
+    }
+    if (!pending_.Save()) {
+      for (Item& item : items) not_sent(item);
+      conflicts.SendingsDone();
       return Outcome::kStop;
     }
-    // A master row whose event is gone (a kill after the event row went) is work done:
-    // the events behind it are sent in the same pass.
-    if (not_found) *completed_any = true;
+    KillPoint("event-marked");
   }
+
+  // One at a time and in order; a batch that takes longer than Lotto_Ms leaves the rest
+  // to the next, so the cycle's other duties keep their pace.
+  const auto until =
+      program.clock->Monotonic() + std::chrono::milliseconds(program.settings.Lotto_Ms);
+  bool sent_any = false;
+  size_t done = 0, unsent = items.size();
+  for (; done < items.size(); ++done) {
+    Item& item = items[done];
+    if (!item.found || item.executed) continue;
+    if (sent_any && program.clock->Monotonic() >= until) {
+      unsent = done;
+      break;
+    }
+    sent_any = true;
+    const Outcome o = SendEvent(&item);
+    if (o != Outcome::kCompleted) {
+      // SendEvent said what became of this one's sending.
+      end = o;
+      unsent = done + 1;
+      break;
+    }
+    KillPoint("event-answered");
+  }
+  for (size_t i = unsent; i < items.size(); ++i) not_sent(items[i]);
+  conflicts.SendingsDone();
+  if (unmarked) (void)pending_.Save();
+
+  if (!Remove(d, items, done, start)) return Outcome::kStop;
+  bool completed = false;
+  for (size_t i = 0; i < done; ++i) completed = completed || items[i].executed || !items[i].found;
+  if (completed) *completed_any = true;
+  if (end == Outcome::kStop) return end;
   FaultEnded(d);
   return completed ? Outcome::kCompleted : Outcome::kNothing;
 }
 
-SqlToHost::Outcome SqlToHost::Send(const std::string& statement, bool repeated, char* status) {
+bool SqlToHost::Remove(int32_t d, const std::vector<Item>& items, size_t done, double start) {
+  if (done == 0) return true;
   Program& program = rt_.program;
-  hostlink::ExchangeReply reply = hostlink::ExchangeStatement(
-      rt_.socket, program, kRoutine, statement, repeated,
-      program.stats.Stat_Contatori[kSendDelayCycles], program.stats.Ritardo_Link);
-  if (reply.outcome == hostlink::ExchangeReply::Outcome::kReadFailed) {
-    LinkLost();
-    return Outcome::kStop;
+  sql::Connection* connection = rt_.connessioni.at(d);
+  PendingState& pending = pending_.state();
+  for (size_t i = 0; i < done; ++i) {
+    const Item& item = items[i];
+    const Master& m = item.m;
+    if (item.found && !LogPcAs(item.detail + " Pulizia")) return false;
+    if (!LogPcAs(MasterText("Master ", d, m.rrn, m.file, m.progr) + " Pulizia")) return false;
   }
-  if (reply.outcome == hostlink::ExchangeReply::Outcome::kRefused) return Outcome::kNotExecuted;
-  const hostlink::FieldText s =
-      rt_.socket.Field_Decode('A', ss::kStatus.pos, ss::kStatus.len, ss::kStatus.len, 0);
-  *status = s.ok() && !s.text.empty() ? s.text[0] : '?';
-  return Outcome::kCompleted;
-}
-
-std::string SqlToHost::EventText(const Master& m, const std::string& library, char event,
-                                 int64_t rrn, int64_t idx) {
-  return library + "/" + m.file + " EVENTO=" + std::string(1, event) +
-         " RRN=" + std::to_string(rrn) + " IDX=" + std::to_string(idx);
-}
-
-void SqlToHost::Refused(char status, const Master& m, const std::string& library, char event,
-                        int64_t rrn, int64_t idx, const std::string& statement) {
-  Program& program = rt_.program;
-  const std::string what = EventText(m, library, event, rrn, idx);
-  program.Scrivi_Messaggio("[Server_SQL_Ritorno] Istruzione rifiutata (stato " +
-                           std::string(1, status) + "): " + what);
-  const std::string line = platform::DateTimeText(program.Now()) + " stato " +
-                           std::string(1, status) + " DB " + std::to_string(m.database) + " " +
-                           what + " PROGR=" + std::to_string(m.progr) + " DATI=" + statement +
-                           "\r\n";
-  // On the disk (with Durevole) before the event row goes.
-  Status s = platform::AppendToFile(program.paths.refused_log, Cp1252ToUtf8(line),
-                                    program.settings.Durevole);
+  Status s = connection->Begin();
+  for (size_t i = 0; i < done && s.ok(); ++i) {
+    const Item& item = items[i];
+    if (item.found) s = connection->Execute(DeleteEvent(item.m.file, item.progr));
+    if (s.ok()) s = connection->Execute(DeleteMaster(item.m.rrn));
+  }
+  if (s.ok()) s = connection->Commit();
   if (!s.ok()) {
-    program.Scrivi_Messaggio("ERRORE nella scrittura di " + program.paths.refused_log + ": " +
-                             s.message());
-  }
-}
-
-SqlToHost::Outcome SqlToHost::OneEvent(const Master& m, const FileEntry& entry, double start) {
-  Program& program = rt_.program;
-  const int32_t d = m.database;
-  sql::Connection* connection = rt_.connessioni.at(d);
-  PendingState& pending = pending_.state();
-
-  int64_t progr = 0, idx = 0, rrn = 0;
-  char event = ' ';
-  bool torvan = false;  // recorded by Torvan itself
-  std::vector<HostValue> values;
-  {
-    std::unique_ptr<sql::Recordset> rs;
-    if (!connection->OpenRecordset(SelectEvent(m.file, m.progr), &rs).ok()) {
-      Fault(d, "evento " + entry.Libreria + "/" + m.file + " PROGR=" + std::to_string(m.progr));
-      return Outcome::kStop;
-    }
-    if (rs->Eof()) {
-      program.Scrivi_Messaggio(MasterText("Master ", d, m.rrn, m.file, m.progr) + " Non trovato");
-      return Outcome::kNotFound;
-    }
-    const sql::Field* e = rs->Find("_T_EVENTO___");
-    if (!WholeField(*rs, "_T_PROGR___", &progr) || !WholeField(*rs, "_T_IDX___", &idx) ||
-        !WholeField(*rs, "_T_RRN___", &rrn) || e == nullptr || e->is_null) {
-      Fault(d, "evento " + entry.Libreria + "/" + m.file + " PROGR=" + std::to_string(m.progr),
-            "riga illeggibile in " + m.file + "___");
-      return Outcome::kStop;
-    }
-    event = Trim(e->text).empty() ? ' ' : Trim(e->text)[0];
-    const sql::Field* tipo = rs->Find("_T_TIPO___");
-    torvan = tipo != nullptr && Trim(tipo->text) == "C";
-    const Catalogue& c = rt_.catalogue;
-    for (int32_t k = entry.Primo_Campo;
-         k >= 1 && k <= entry.Ultimo_Campo && k < int32_t(c.Tab_Campi.size()); ++k) {
-      if (k == entry.Campo_IDX) continue;
-      const CampoEntry& f = c.Tab_Campi[size_t(k)];
-      const sql::Field* v = rs->Find(f.Nome);
-      if (v == nullptr || v->is_null) {
-        Fault(d, "evento " + entry.Libreria + "/" + m.file + " PROGR=" + std::to_string(m.progr),
-              "valore mancante della colonna " + f.Nome + " in " + m.file + "___");
-        return Outcome::kStop;
+    connection->Rollback();
+    // The host has them: the next call removes their rows without sending them again.
+    const Item* first = nullptr;
+    for (size_t i = 0; i < done; ++i) {
+      const Item& item = items[i];
+      if (!item.executed) continue;
+      if (first == nullptr) first = &item;
+      if (std::find(answered_.begin(), answered_.end(), item.mark) == answered_.end()) {
+        answered_.push_back(item.mark);
       }
-      std::string text = v->text;
-      if (f.Tipo != "A") {
-        const Status fits = HostNumberText(f, v->text, &text);
-        if (!fits.ok()) {
-          // Sent cut, the host would keep another value; dropped, the change would be lost.
-          // The event waits, and with it the later events of its database, until the
-          // value is mended in the event table.
-          program.Scrivi_Messaggio("[Server_SQL_Ritorno] Evento trattenuto: il valore " + v->text +
-                                   " del campo " + f.Nome + " di " + entry.Libreria + "/" + m.file +
-                                   " (database " + entry.DataBase + "): " + fits.message() +
-                                   "; l'evento PROGR=" + std::to_string(m.progr) + " resta in " +
-                                   m.file + "___ finch\xE9 non \xE8 corretto");
-          return Outcome::kNotExecuted;
-        }
-      }
-      values.push_back({f.Nome, hostlink::IsTextField(f.Tipo), text});
     }
+    const Master& m = first != nullptr ? first->m : items[0].m;
+    Fault(d, first != nullptr
+                 ? "evento " +
+                       EventText(m, first->entry.Libreria, first->event, first->rrn, first->idx) +
+                       " eseguito dall'host"
+                 : MasterText("riga Master ", d, m.rrn, m.file, m.progr));
+    return false;
   }
-
-  if (pending.held && HeldConcerns(*pending.held, entry, rrn)) {
-    // A host change of this row waits to be applied: the event goes after it, once the
-    // two have been weighed against each other (conflicts.h).
-    return Outcome::kNotExecuted;
-  }
-  const std::string library = entry.Libreria;
-  const std::string detail = ">  FILE=" + m.file + " PROGR=" + std::to_string(progr) +
-                             " IDX=" + std::to_string(idx) + " RRN=" + std::to_string(rrn);
-  if (!LogPcAs(detail + " LIBR=" + library + " EVENTO=" + std::string(1, event))) {
-    return Outcome::kStop;
-  }
-  const std::string where = HostWhere(rrn, idx);
-  std::string statement;
-  switch (event) {
-    case 'I':
-      statement = HostInsertStatement(library, m.file, values, idx);
-      break;
-    case 'U':
-      statement = HostUpdateStatement(library, m.file, values, idx, where);
-      break;
-    case 'D':
-      statement = HostDeleteStatement(library, m.file, where);
-      break;
-    default:
-      program.Scrivi_Messaggio("[Server_SQL_Ritorno] Evento sconosciuto \"" +
-                               std::string(1, event) + "\" in " + m.file +
-                               "___ PROGR=" + std::to_string(progr));
-      return Outcome::kStop;
-  }
-
-  // In flight: a mark for this very event (same master row, same statement) means its
-  // status was never read; any other mark of this database names an event that is gone.
-  const InFlightEvent mark{d, m.rrn, m.file, m.progr, platform::Crc32(statement)};
-  const bool was_in_flight = std::find(pending.in_flight.begin(), pending.in_flight.end(), mark) !=
-                             pending.in_flight.end();
-  std::erase_if(pending.in_flight, [&](const InFlightEvent& e) { return e.database == d; });
-  pending.in_flight.push_back(mark);
-  if (!rt_.socket.connected(kSlot)) {
-    LinkLost();
-    return Outcome::kStop;
-  }
-  Conflicts& conflicts = pending_.conflicts();
-  if (answered_ != mark) conflicts.Sending(d, m.file, rrn, idx, event, values, torvan);
-  if (!pending_.Save()) return Outcome::kStop;
-  KillPoint("event-marked");
-  auto unmark = [&] {
-    std::erase(pending.in_flight, mark);
-    return pending_.Save();
-  };
-
-  if (answered_ == mark) {
-    // Executed by the host already; only its row is left to remove.
-    return Complete(m, library, event, rrn, idx, progr, detail, mark, start);
-  }
-  const bool update_first = was_in_flight && event == 'I';
-  const std::string first =
-      update_first ? HostUpdateStatement(library, m.file, values, idx, HostWhere(0, idx))
-                   : statement;
-  if (!LogPcAs(detail + " AS-->PC DATI=" + first)) return Outcome::kStop;
-  // Not executed this time (a refused request: outcome not "0", already said by the
-  // exchange's "Errore stato"): the master row stays and a later call sends the event
-  // again. A mark from an earlier attempt stays: that one may have been executed.
-  auto not_executed = [&] {
-    conflicts.Answered('-');
-    if (!was_in_flight && !unmark()) return Outcome::kStop;
-    return Outcome::kNotExecuted;
-  };
-  // Any status but a blank says the host did not execute the statement; which character
-  // it sends is its own affair.
-  char status = ss::kExecuted;
-  Outcome o = Send(first, false, &status);
-  if (o == Outcome::kStop) return o;
-  if (o == Outcome::kNotExecuted) return not_executed();
-  // How the host took the event, for the rows a clear on the host must follow.
-  char taken = update_first   ? SentEvent::kUpdatedByIndex
-               : event == 'I' ? SentEvent::kInserted
-               : event == 'D' ? SentEvent::kDeleted
-               : rrn != 0     ? SentEvent::kUpdatedAtRrn
-                              : SentEvent::kUpdatedByIndex;
-  if (status != ss::kExecuted && event == 'U' && was_in_flight && rrn != 0) {
-    // An update refused at its RRN is sent as an insert. When it was in flight, that
-    // insert may have been executed already: the record it added is found by its index.
-    const std::string by_index =
-        HostUpdateStatement(library, m.file, values, idx, HostWhere(0, idx));
-    if (!LogPcAs(detail + " AS-->PC DATI=" + by_index)) return Outcome::kStop;
-    o = Send(by_index, true, &status);
-    if (o == Outcome::kStop) return o;
-    if (o == Outcome::kNotExecuted) return not_executed();
-    taken = SentEvent::kUpdatedByIndex;
-  }
-  if (status != ss::kExecuted) {
-    if (event == 'U' && torvan) {
-      // Torvan's own resend of a row's values: a record gone meanwhile was deleted on the
-      // host after its change, and that delete follows in the host's queue.
-      taken = '-';
-    } else if (event == 'U' || update_first) {
-      const std::string insert = HostInsertStatement(library, m.file, values, idx);
-      if (!LogPcAs(detail + " Insert AS-->PC DATI=" + insert)) return Outcome::kStop;
-      char second = ss::kExecuted;
-      o = Send(insert, true, &second);
-      if (o == Outcome::kStop) return o;
-      if (o == Outcome::kNotExecuted) return not_executed();
-      if (second != ss::kExecuted) Refused(second, m, library, event, rrn, idx, insert);
-      taken = second == ss::kExecuted ? SentEvent::kInserted : '-';
-    } else if (was_in_flight && event == 'D') {
-      // The sending whose status was never read found the record and deleted it: the
-      // refusal of the second is no refusal of the change.
-    } else {
-      Refused(status, m, library, event, rrn, idx, statement);
-      taken = '-';
-    }
-  }
-  if (answered_ != mark) conflicts.Answered(taken);
-
-  KillPoint("event-answered");
-  return Complete(m, library, event, rrn, idx, progr, detail, mark, start);
-}
-
-SqlToHost::Outcome SqlToHost::Complete(const Master& m, const std::string& library, char event,
-                                       int64_t rrn, int64_t idx, int64_t progr,
-                                       const std::string& detail, const InFlightEvent& mark,
-                                       double start) {
-  Program& program = rt_.program;
-  const int32_t d = m.database;
-  sql::Connection* connection = rt_.connessioni.at(d);
-  PendingState& pending = pending_.state();
-  if (!LogPcAs(detail + " Pulizia")) return Outcome::kStop;
-  if (!connection->Execute(DeleteEvent(m.file, progr)).ok()) {
-    // The host has it: the next call removes the row without sending it again.
-    answered_ = mark;
-    Fault(d, "evento " + EventText(m, library, event, rrn, idx) + " eseguito dall'host");
-    return Outcome::kStop;
-  }
-  answered_.reset();
   KillPoint("event-removed");
-  // The mark of a removed event names an event that is gone: it leaves the file with the
-  // next write (the next event's mark, an empty queue, the end of Torvan), not with a
-  // write of its own. Left by a kill, it matches no later event (master rows are not
-  // numbered again while their table lives), and a match after a rebuild of the table
-  // costs no more than an insert tried first as an update by its index.
-  std::erase(pending.in_flight, mark);
-  unmarked_unsaved_ = true;
-
   Statistics& stats = program.stats;
-  Statistiche_AddRecord(stats, kRecordsSent, kSecondsSending, start,
-                        platform::SecondsSinceMidnight(program.Now()));
-  stats.Stat_Testi[kLibrarySent] = library;
-  stats.Stat_Testi[kFileSent] = m.file;
-  const char* op = event == 'I' ? " ADD" : event == 'D' ? " DEL" : " UPD";
-  program.Scrivi_Messaggio("AS<-- " + library + "/" + m.file + op + " RRN:" + std::to_string(rrn) +
-                           " IDX:" + std::to_string(idx));
-  return Outcome::kCompleted;
+  // The batch's time, shared among its events.
+  double spent = platform::SecondsSinceMidnight(program.Now()) - start;
+  if (spent < 0) spent += 86400;
+  size_t removed = 0;
+  for (size_t i = 0; i < done; ++i) removed += items[i].found ? 1 : 0;
+  const double each = removed > 0 ? spent / double(removed) : 0;
+  for (size_t i = 0; i < done; ++i) {
+    const Item& item = items[i];
+    if (!item.found) continue;
+    std::erase(answered_, item.mark);
+    // The mark of a removed event names an event that is gone: it leaves the file with the
+    // next write (the next batch's marks, an empty queue, the end of Torvan), not with a
+    // write of its own. Left by a kill, it matches no later event (master rows are not
+    // numbered again while their table lives), and a match after a rebuild of the table
+    // costs no more than an insert tried first as an update by its index.
+    std::erase(pending.in_flight, item.mark);
+    unmarked_unsaved_ = true;
+    Statistiche_AddRecord(stats, kRecordsSent, kSecondsSending, start, start + each);
+    stats.Stat_Testi[kLibrarySent] = item.entry.Libreria;
+    stats.Stat_Testi[kFileSent] = item.m.file;
+    const char* op = item.event == 'I' ? " ADD" : item.event == 'D' ? " DEL" : " UPD";
+    program.Scrivi_Messaggio("AS<-- " + item.entry.Libreria + "/" + item.m.file + op + " RRN:" +
+                             std::to_string(item.rrn) + " IDX:" + std::to_string(item.idx));
+  }
+  return true;
 }
 
 }  // namespace torvan

@@ -1,10 +1,12 @@
 // SQL to host: Server_SQL_Ritorno, the step of the cycle that sends the host the changes
-// made on the SQL side, as recorded by the triggers: per database sent back, the oldest
-// master row, its event row, one R request with the statement, the host's status, and the
-// event and master rows removed.
+// made on the SQL side, as recorded by the triggers: per database sent back, a batch of
+// the oldest master rows (one query, at most Lotto_Modifiche, sent within about Lotto_Ms),
+// their event rows, one R request a statement, one at a time and in order, the host's
+// status of each, and the batch's event and master rows removed in one transaction.
 //
-// Nothing is sent twice in a way that could double a host record: an event is marked in
-// flight (pending.h) before its R request and unmarked once its event row is gone. A
+// Nothing is sent twice in a way that could double a host record: the batch's events are
+// marked in flight (pending.h, one write) before the first R request and unmarked once
+// their event rows are gone. A
 // marked event found again (its status was never read: the link broke, Torvan was killed)
 // is sent again; an "I" as an UPDATE addressed by "§_T_IDX___" first, and as the INSERT
 // only when the host refuses that update; a "U" refused at its RRN likewise tries its
@@ -19,8 +21,8 @@
 #include <cstdint>
 #include <map>
 #include <memory>
-#include <optional>
 #include <string>
+#include <vector>
 
 #include "core/repeated_fault.h"
 #include "links/runtime.h"
@@ -44,12 +46,38 @@ class SqlToHost {
     std::string file;
     int64_t progr = 0;
   };
-  Outcome OneMaster(int32_t d, double start, bool* completed_any);
-  Outcome OneEvent(const Master& m, const FileEntry& file, double start);
-  // The event answered by the host: its row goes, then the statistics and the log line.
-  Outcome Complete(const Master& m, const std::string& library, char event, int64_t rrn,
-                   int64_t idx, int64_t progr, const std::string& detail, const InFlightEvent& mark,
-                   double start);
+  // One master row of a batch and the event it names.
+  struct Item {
+    Master m;
+    FileEntry entry;       // the file sent back that it names (a copy: events run meanwhile)
+    bool matched = false;  // a file sent back names it
+    bool found = false;    // its event row was read
+    int64_t progr = 0, idx = 0, rrn = 0;
+    char event = ' ';
+    bool torvan = false;  // recorded by Torvan itself
+    std::vector<HostValue> values;
+    std::string statement, detail;
+    InFlightEvent mark;
+    bool was_in_flight = false;  // marked by an earlier attempt: it may have been executed
+    bool executed = false;       // the host has it: its rows go
+    bool sending = false;        // remembered by the conflicts as sent, number `sent`
+    size_t sent = 0;
+  };
+  // The next events of database d in master order (at most Lotto_Modifiche): read with one
+  // query, marked in flight with one write, sent one at a time, removed in one transaction.
+  Outcome OneBatch(int32_t d, bool* completed_any);
+  // A whole number of a recordset value ("57", "1234", "-3"); false when it is none.
+  static bool WholeField(const sql::Recordset& rs, std::string_view name, int64_t* value);
+  // "<prefix><d> RRN=<rrn> FILE=<file> PROGR=<progr>", the lines' name of a master row.
+  static std::string MasterText(const std::string& prefix, int32_t d, int64_t rrn,
+                                const std::string& file, int64_t progr);
+  // Reads the event of `item`: kCompleted when it is ready to send, kNotFound (its master
+  // row goes), kNotExecuted (it waits, and the events after it), kStop.
+  Outcome ReadEvent(Item* item);
+  // Sends the marked event: kCompleted (item->executed), kNotExecuted, kStop.
+  Outcome SendEvent(Item* item);
+  // Rows [0, done) of the batch leave in one transaction; then the statistics and lines.
+  bool Remove(int32_t d, const std::vector<Item>& items, size_t done, double start);
   // Sends one statement; kCompleted when a status was read (in `*status`).
   Outcome Send(const std::string& statement, bool repeated, char* status);
   static std::string EventText(const Master& m, const std::string& library, char event, int64_t rrn,
@@ -73,8 +101,8 @@ class SqlToHost {
   Pending& pending_;
   bool unmarked_unsaved_ = false;  // a completed event's mark is gone from memory only
   std::map<int32_t, std::unique_ptr<RepeatedFault>> faults_;
-  // An event the host executed whose row could not be removed yet: it is not sent again.
-  std::optional<InFlightEvent> answered_;
+  // Events the host executed whose rows could not be removed yet: not sent again.
+  std::vector<InFlightEvent> answered_;
 };
 
 }  // namespace torvan

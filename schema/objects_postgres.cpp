@@ -47,7 +47,9 @@ std::string PgOf(const CreateTableStatement& s) {
     if (c.Tipo == "A") {
       sql += " varchar(" + std::to_string(c.Byte) + ") NOT NULL DEFAULT ' '";
     } else if (c.Tipo == "x") {
-      sql += " bigint GENERATED ALWAYS AS IDENTITY NOT NULL";
+      // The key too: the event and master rows are read and removed by it, and without an
+      // index every one of those would scan its table.
+      sql += " bigint GENERATED ALWAYS AS IDENTITY PRIMARY KEY";
     } else {
       sql += " numeric(" + std::to_string(c.Lunghezza) + "," + std::to_string(c.Decimali) +
              ") NOT NULL DEFAULT 0";

@@ -215,11 +215,16 @@ class Connection {
   // positioned on the first row (or at Eof()).
   virtual Status OpenRecordset(std::string_view statement,
                                std::unique_ptr<Recordset>* recordset) = 0;
-  // OpenRecordset for a caller that reads the first row only (the oldest master row): the
-  // recordset holds that row, or none. An engine that would bring every row of the answer
-  // at once (PostgreSQL) brings one.
-  virtual Status OpenFirstRow(std::string_view statement, std::unique_ptr<Recordset>* recordset) {
+  // OpenRecordset for a caller that reads the first `rows` rows only (the oldest master
+  // rows): the recordset holds at least those, or all there are. An engine that would bring
+  // every row of the answer at once (PostgreSQL) brings that many.
+  virtual Status OpenFirstRows(std::string_view statement, int64_t rows,
+                               std::unique_ptr<Recordset>* recordset) {
+    (void)rows;
     return OpenRecordset(statement, recordset);
+  }
+  Status OpenFirstRow(std::string_view statement, std::unique_ptr<Recordset>* recordset) {
+    return OpenFirstRows(statement, 1, recordset);
   }
   // The names of the base tables of the database, exactly as stored (case kept), without
   // views and system tables, in no particular order.

@@ -61,9 +61,10 @@ class FaultyConnection final : public Connection {
       return inner_->OpenRecordset(statement, inner);
     });
   }
-  Status OpenFirstRow(std::string_view statement, std::unique_ptr<Recordset>* recordset) override {
+  Status OpenFirstRows(std::string_view statement, int64_t rows,
+                       std::unique_ptr<Recordset>* recordset) override {
     return Query(recordset, [&](std::unique_ptr<Recordset>* inner) {
-      return inner_->OpenFirstRow(statement, inner);
+      return inner_->OpenFirstRows(statement, rows, inner);
     });
   }
 

@@ -9,6 +9,7 @@
 
 #include <libpq-fe.h>
 
+#include <algorithm>
 #include <atomic>
 #include <unordered_map>
 
@@ -224,10 +225,11 @@ class PgConnection final : public Connection {
   Status OpenRecordset(std::string_view statement, std::unique_ptr<Recordset>* recordset) override {
     return Query(statement, "", recordset);
   }
-  // The server sends every row of an answer at once: a caller that reads one row asks for
-  // one, or reading the oldest of N master rows would bring all N each time.
-  Status OpenFirstRow(std::string_view statement, std::unique_ptr<Recordset>* recordset) override {
-    return Query(statement, " LIMIT 1", recordset);
+  // The server sends every row of an answer at once: a caller that reads a few rows asks
+  // for those, or reading the oldest of N master rows would bring all N each time.
+  Status OpenFirstRows(std::string_view statement, int64_t rows,
+                       std::unique_ptr<Recordset>* recordset) override {
+    return Query(statement, " LIMIT " + std::to_string(std::max<int64_t>(rows, 1)), recordset);
   }
 
   Status ListTables(std::vector<std::string>* names) override {

@@ -35,8 +35,7 @@ int Shell(const std::string& command) {
 
 std::string ReadText(const std::string& path) {
   std::string s;
-  (void)platform::ReadFile(path, &s);
-  return s;
+  return platform::ReadFile(path, &s).ok() ? s : "";
 }
 
 // The window tests' desktop, with torvan-host serving a copy of the sample host and the
@@ -48,22 +47,15 @@ class DesktopAgainstHostTest : public testing::WindowsTest {
     ASSERT_EQ(0, Shell("cp " TORVAN_CHAR_TABLE " " + (folder_ / "TnC_TBL1.Tbl")));
     Status s = host_process_.Start(folder_ / "host.out");
     ASSERT_TRUE(s.ok()) << s.message();
-    OptionsForm form = OptionsForm_Standard();
-    form.txtIN1 = "127.0.0.1";
-    form.txtIN2 = "utente";
-    form.txtIN3 = "Torvan1";
-    form.txtIN5 = std::to_string(hostlink::testing::ClosedPort());
-    form.txtIN17 = std::to_string(host_process_.ftp_port());
-    form.txtIN12 = "1";
-    form.txtIN15 = "500";
-    form.chkLog = true;
-    ASSERT_TRUE(OptionsForm_Save(program(), form).ok());
+    OptionsForm f = OptionsForm_Standard();
+    std::tie(f.txtIN1, f.txtIN2, f.txtIN3, f.txtIN12, f.txtIN15, f.chkLog) =
+        std::tuple("127.0.0.1", "utente", "Torvan1", "1", "500", true);
+    f.txtIN5 = std::to_string(hostlink::testing::ClosedPort());
+    f.txtIN17 = std::to_string(host_process_.ftp_port());
+    ASSERT_TRUE(OptionsForm_Save(program(), f).ok());
   }
   void TearDown() override { host_process_.Stop(); }
 
-  bool Logged(const std::string& line) const {
-    return std::find(lines_.begin(), lines_.end(), line) != lines_.end();
-  }
   bool AnyError() const {
     return std::any_of(lines_.begin(), lines_.end(),
                        [](const std::string& l) { return l.find("ERRORE") != std::string::npos; });
@@ -87,17 +79,14 @@ TEST_F(DesktopAgainstHostTest, ServerBrowserTimerChangesBothWaysLampAndBackDown)
   main().Click(kMessaggi);
 
   // Server: the host link, the catalogue, the SQL databases.
+  // The toolbar's look in each state: the rules' tests.
   main().Click(kServer);
-  EXPECT_TRUE(state().LinkUp);
-  EXPECT_TRUE(state().Collegato_SQL);
-  EXPECT_TRUE(Logged("Collegamento al Server 127.0.0.1 completato"));
-  EXPECT_TRUE(Logged("DataBase SQL collegati"));
+  EXPECT_TRUE(state().LinkUp && state().Collegato_SQL);
+  EXPECT_EQ("",
+            NotLogged({"Collegamento al Server 127.0.0.1 completato", "DataBase SQL collegati"}));
   EXPECT_FALSE(AnyError());
   EXPECT_EQ("Server1", main().image(kServer));
   EXPECT_EQ("Fine collegamento con il server origine", main().action(kServer)->toolTip());
-  EXPECT_TRUE(main().action(kTimer)->isEnabled());
-  EXPECT_TRUE(main().action(kFile)->isEnabled());
-  EXPECT_FALSE(main().action(kOpzioni)->isEnabled());
 
   // The browser: the files of the sample host, then their tables built.
   main().Click(kFile);
@@ -111,8 +100,8 @@ TEST_F(DesktopAgainstHostTest, ServerBrowserTimerChangesBothWaysLampAndBackDown)
   ClickRow(*b, 5, Qt::RightButton, Qt::ShiftModifier);
   EXPECT_EQ(3, b->Stato_Selezione());
   b->Command(kFileCrea);
-  EXPECT_TRUE(Logged("Creazione dei triggers per GESTIONALE/CONTATTI completata"));
-  EXPECT_TRUE(Logged("Creazione del file ARCHIVIO/TNP_ARC_0F completata"));
+  EXPECT_EQ("", NotLogged({"Creazione dei triggers per GESTIONALE/CONTATTI completata",
+                           "Creazione del file ARCHIVIO/TNP_ARC_0F completata"}));
   EXPECT_FALSE(AnyError());
   for (int r = 0; r < 5; ++r) EXPECT_EQ("0", t->item(r, 7)->text()) << r;
   EXPECT_EQ(0, b->Stato_Selezione());
@@ -127,10 +116,7 @@ TEST_F(DesktopAgainstHostTest, ServerBrowserTimerChangesBothWaysLampAndBackDown)
   // Timer: replication on; the cycle runs on Qt's loop.
   main().Click(kTimer);
   EXPECT_EQ(StatoSincronismo::kAttivo, state().Stato_Sincronismo);
-  EXPECT_TRUE(Logged("SINCRONISMO avviato ..."));
-  EXPECT_EQ("Timer1", main().image(kTimer));
-  EXPECT_FALSE(main().action(kServer)->isEnabled());
-  EXPECT_FALSE(main().action(kUscita)->isEnabled());
+  EXPECT_EQ("", NotLogged({"SINCRONISMO avviato ..."}));
   EXPECT_FALSE(main().close());  // refused while replicating
 
   // A record added on the host reaches its mirror table.
@@ -155,7 +141,6 @@ TEST_F(DesktopAgainstHostTest, ServerBrowserTimerChangesBothWaysLampAndBackDown)
                         folder_ / "dump.txt", "NOMINATIVO=Sig. Nicol\xC3\xB2"))
       << ReadText(folder_ / "dump.txt");
   EXPECT_GE(program().stats.Stat_Contatori[kRecordsSent], 1);
-  EXPECT_EQ(StatoSincronismo::kAttivo, state().Stato_Sincronismo);
   EXPECT_NE(0u, state().Timer_Ciclo);
   EXPECT_FALSE(AnyError());
   // The lamp turns green.
@@ -167,17 +152,14 @@ TEST_F(DesktopAgainstHostTest, ServerBrowserTimerChangesBothWaysLampAndBackDown)
   // Timer again, then Server: everything down, the window closes.
   main().Click(kTimer);
   EXPECT_EQ(StatoSincronismo::kSpento, state().Stato_Sincronismo);
-  EXPECT_TRUE(Logged("SINCRONISMO fermato ..."));
   EXPECT_EQ(0u, state().Timer_Ciclo);
   main().Click(kServer);
   EXPECT_FALSE(state().LinkUp || state().Collegato_SQL);
-  EXPECT_TRUE(Logged("Scollegamento del Server 127.0.0.1 completato"));
-  EXPECT_TRUE(Logged("DataBase SQL scollegati"));
   EXPECT_EQ("Server", main().image(kServer));
-  EXPECT_EQ("Collegamento con il server origine", main().action(kServer)->toolTip());
-  EXPECT_TRUE(main().action(kOpzioni)->isEnabled());
   EXPECT_TRUE(main().close());
-  EXPECT_TRUE(Logged("Completate le operazioni di scollegamento"));
+  EXPECT_EQ("",
+            NotLogged({"SINCRONISMO fermato ...", "Scollegamento del Server 127.0.0.1 completato",
+                       "DataBase SQL scollegati", "Completate le operazioni di scollegamento"}));
   EXPECT_EQ(0, main().exit_status().value_or(-1));
   EXPECT_NE(std::string::npos, ReadText(program().paths.message_log)
                                    .find(" - Completate le operazioni di scollegamento\r\n"));

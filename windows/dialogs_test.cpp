@@ -48,16 +48,15 @@ TEST_F(WindowsTest, TheMessageWindowKeepsTheLastSixteenLines) {
   lines = Lines(m->Text());
   ASSERT_EQ(16, lines.size());
   EXPECT_EQ(" ", lines[10]);
-  EXPECT_TRUE(lines[13].endsWith(" - uno"));
-  EXPECT_TRUE(lines[14].endsWith(" - due"));
-  EXPECT_TRUE(lines[15].endsWith(QString::fromUtf8(" - caffè pronto"))) << lines[15].toStdString();
+  EXPECT_TRUE(lines[13].endsWith(" - uno") && lines[14].endsWith(" - due") &&
+              lines[15].endsWith(QString::fromUtf8(" - caffè pronto")))
+      << m->Text().toStdString();
   SaveScreenshot(*m, "messages");
 
   m->close();
   QApplication::processEvents();
   EXPECT_EQ(nullptr, main().messages());
-  EXPECT_FALSE(state().Finestra_Messaggi_Aperta);
-  EXPECT_TRUE(main().action(kMessaggi)->isEnabled());
+  EXPECT_TRUE(!state().Finestra_Messaggi_Aperta && main().action(kMessaggi)->isEnabled());
 
   // Opened again it shows what came meanwhile.
   program().Scrivi_Messaggio("mentre era chiusa");
@@ -89,14 +88,12 @@ TEST_F(WindowsTest, TheOptionsDialogLoadsSetsStandardValuesAndSavesTheExactBytes
   auto box = [&](const char* name) { return o->findChild<QLineEdit*>(name); };
   auto check = [&](const char* name) { return o->findChild<QCheckBox*>(name); };
   // The first panel's boxes as stored, blanks included; the timings as plain numbers.
-  EXPECT_EQ(QString("as400.ditta.it") + QString(36, ' '), box("txtIN1")->text());
-  EXPECT_EQ("Segreto1  ", box("txtIN3")->text());
+  auto text = [&](const char* name) { return box(name)->text().toStdString(); };
+  EXPECT_EQ(
+      std::tuple("as400.ditta.it" + std::string(36, ' '), "Segreto1  ", "4200 ", "2500", "30"),
+      std::tuple(text("txtIN1"), text("txtIN3"), text("txtIN5"), text("txtIN15"), text("txtIN13")));
   EXPECT_EQ(QLineEdit::Password, box("txtIN3")->echoMode());
-  EXPECT_EQ("4200 ", box("txtIN5")->text());
-  EXPECT_EQ("2500", box("txtIN15")->text());
-  EXPECT_EQ("30", box("txtIN13")->text());
-  EXPECT_TRUE(check("chkLog_PC_AS")->isChecked());
-  EXPECT_FALSE(check("chkLog")->isChecked());
+  EXPECT_TRUE(check("chkLog_PC_AS")->isChecked() && !check("chkLog")->isChecked());
   SaveScreenshot(*o, "options");
 
   // Keyboard order: the first panel, the second, the three check boxes, the keys beside the
@@ -117,18 +114,14 @@ TEST_F(WindowsTest, TheOptionsDialogLoadsSetsStandardValuesAndSavesTheExactBytes
   EXPECT_EQ("txtIN1", w->objectName());
 
   // "Standard" changes the boxes only; "Uscita" leaves TnC.INI as it was.
-  std::string before;
-  ASSERT_TRUE(platform::ReadFile(program().paths.settings, &before).ok());
+  const std::string before = Settings();
   o->findChild<QPushButton*>("cmdStandard")->click();
-  EXPECT_EQ("sistema origine", box("txtIN1")->text());
-  EXPECT_EQ("", box("txtIN3")->text());
-  EXPECT_EQ("1000", box("txtIN15")->text());
+  EXPECT_EQ(std::tuple("sistema origine", "", "1000"),
+            std::tuple(text("txtIN1"), text("txtIN3"), text("txtIN15")));
   EXPECT_FALSE(check("chkLog_PC_AS")->isChecked());
   o->findChild<QPushButton*>("cmdUscita")->click();
   QApplication::processEvents();
-  std::string after;
-  ASSERT_TRUE(platform::ReadFile(program().paths.settings, &after).ok());
-  EXPECT_EQ(before, after);
+  EXPECT_EQ(before, Settings());
   EXPECT_EQ(nullptr, main().options());
   EXPECT_FALSE(state().Finestra_Opzioni_Aperta);
   EXPECT_TRUE(main().action(kOpzioni)->isEnabled());
@@ -159,38 +152,26 @@ TEST_F(WindowsTest, AValueTheSettingsFileCannotGiveBackIsRefusedAndNothingIsSave
   main().Click(kOpzioni);
   OptionsDialog* o = main().options();
   ASSERT_NE(nullptr, o);
-  std::string before;
-  ASSERT_TRUE(platform::ReadFile(program().paths.settings, &before).ok());
+  const std::string before = Settings();
   o->findChild<QLineEdit*>("txtIN5")->setText("42OO");
   o->findChild<QLineEdit*>("txtIN15")->setText("123456");
   o->findChild<QLineEdit*>("Metriche")->setText("70000");
-  QString seen_text;
-  QMessageBox::Icon seen_icon = QMessageBox::NoIcon;
-  QTimer::singleShot(0, [&] {
-    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-    ASSERT_NE(nullptr, box);
-    seen_text = box->text();
-    seen_icon = box->icon();
-    box->button(QMessageBox::Ok)->click();
-  });
+  AnswerBox(QMessageBox::Ok);
   lines_.clear();
   o->findChild<QPushButton*>("cmdAggiorna")->click();
   QApplication::processEvents();
-  EXPECT_EQ(QMessageBox::Warning, seen_icon);
-  EXPECT_TRUE(seen_text.startsWith("Valori non validi, le opzioni non sono state aggiornate:\n"))
-      << seen_text.toStdString();
-  EXPECT_TRUE(seen_text.contains("Porta: ")) << seen_text.toStdString();
-  EXPECT_TRUE(seen_text.contains("Ciclo_Sincronizz: ")) << seen_text.toStdString();
-  EXPECT_TRUE(seen_text.contains("Metriche: un numero intero da 0 a 65535, non \"70000\""))
-      << seen_text.toStdString();
+  EXPECT_EQ(QMessageBox::Warning, seen_.icon);
+  const QString& said = seen_.text;
+  EXPECT_TRUE(said.startsWith("Valori non validi, le opzioni non sono state aggiornate:\n") &&
+              said.contains("Porta: ") && said.contains("Ciclo_Sincronizz: ") &&
+              said.contains("Metriche: un numero intero da 0 a 65535, non \"70000\""))
+      << said.toStdString();
   // The dialog stays open on the first box at fault; the file and the log are as they were.
   EXPECT_EQ(o, main().options());
   EXPECT_TRUE(state().Finestra_Opzioni_Aperta);
   ASSERT_NE(nullptr, o->focusWidget());
   EXPECT_EQ("txtIN5", o->focusWidget()->objectName());
-  std::string after;
-  ASSERT_TRUE(platform::ReadFile(program().paths.settings, &after).ok());
-  EXPECT_EQ(before, after);
+  EXPECT_EQ(before, Settings());
   EXPECT_TRUE(lines_.empty());
 
   // Mended, the keys beside the parameter string are written and read as the command

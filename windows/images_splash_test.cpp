@@ -1,9 +1,7 @@
-// ImageList1 and the splash.
+// ImageList1 and the splash (the images are seen in the pictures of the windows).
 #include <gtest/gtest.h>
 
 #include <QApplication>
-#include <QLabel>
-#include <QPainter>
 
 #include "windows/image_list.h"
 #include "windows/splash.h"
@@ -27,24 +25,6 @@ TEST(ImageList1, EveryKeyHasItsOwnDrawing) {
   }
   EXPECT_FALSE(ImageList::Has("Nessuna"));
   EXPECT_FALSE(ApplicationIcon().isNull());
-  // A sheet of every image, for a reviewer.
-  QWidget sheet;
-  sheet.setWindowTitle("ImageList1");
-  sheet.setFixedSize(14 * 40, 40);
-  QPixmap all(sheet.size());
-  all.fill(Qt::white);
-  QPainter p(&all);
-  int x = 4;
-  for (const char* key : ImageList::Keys()) {
-    p.drawPixmap(x, 4, ImageList::Pixmap(key, 32));
-    x += 40;
-  }
-  p.drawPixmap(x, 4, ApplicationPixmap(32));
-  p.end();
-  QLabel label(&sheet);
-  label.setPixmap(all);
-  label.resize(sheet.size());
-  SaveScreenshot(sheet, "images");
 }
 
 TEST(SplashWindow, ItsShapeIsTheUnionOfTheFourRoundedPieces) {

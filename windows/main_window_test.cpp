@@ -32,12 +32,12 @@ TEST_F(WindowsTest, StartUpChecksTheSourceServerOnceAndConnectsNothing) {
   EXPECT_NE(0u, state().Timer_Video);
   EXPECT_EQ(0, state().Timer_Ciclo);
   // Idle: Uscita, Server, Opzioni, Messaggi and Reset; not Timer nor File.
-  const bool expected[] = {true, true, false, true, false, true, true};
+  std::string enabled;
   for (int b = 0; b < kMainButtonCount; ++b) {
-    EXPECT_EQ(expected[b], main().action(MainButton(b))->isEnabled()) << MainButtons()[b].key;
-    EXPECT_EQ(MainButtons()[b].image, main().image(MainButton(b)));
+    enabled += main().action(MainButton(b))->isEnabled() ? MainButtons()[b].key[0] : '-';
     EXPECT_FALSE(main().action(MainButton(b))->icon().isNull());
   }
+  EXPECT_EQ("US-O-MR", enabled);
   EXPECT_EQ(" Uscita da Torvan ", main().action(kUscita)->toolTip());
   EXPECT_EQ("Collegamento con il server origine", main().action(kServer)->toolTip());
   main().display().Video();
@@ -66,27 +66,26 @@ TEST_F(WindowsTest, TheStatusDisplayShowsBlanksForZeroAndFitsLongValues) {
   s.Stat_Testi[kLibrarySent] = "CAFF\xC8";
   auto text = [&](StatField::Source source, int index) {
     for (size_t i = 0; i < fields.size(); ++i) {
-      if (fields[i].source == source && fields[i].index == index) return d.FieldText(i);
+      if (fields[i].source == source && fields[i].index == index) return Trim(d.FieldText(i));
     }
     return std::string("?");
   };
-  // Right-aligned: the number's last digits, blanks in front.
-  EXPECT_EQ("1234567", Trim(text(StatField::Source::kCounter, kRecordsReceived)));
-  const std::string media = Trim(text(StatField::Source::kTime, kMsPerRecordReceived));
-  EXPECT_NE("123456.789", media);
+  // Fitted to the widths the display measures (how: the statistics' tests): the number's
+  // last digits, the text's first characters.
+  EXPECT_EQ("1234567", text(StatField::Source::kCounter, kRecordsReceived));
+  const std::string media = text(StatField::Source::kTime, kMsPerRecordReceived);
   EXPECT_EQ(media, std::string("123456.789").substr(10 - media.size()));
-  // Left-aligned: the text's first characters.
-  const std::string file = Trim(text(StatField::Source::kText, kFileReceived));
+  const std::string file = text(StatField::Source::kText, kFileReceived);
   EXPECT_LT(file.size(), 39u);
   EXPECT_EQ(0u, std::string("UN_NOME_DI_FILE_MOLTO_LUNGO_CHE_NON_STA").find(file));
-  EXPECT_EQ("CAFF\xC8", Trim(text(StatField::Source::kText, kLibrarySent)));
+  EXPECT_EQ("CAFF\xC8", text(StatField::Source::kText, kLibrarySent));
   // The lamp carries its tooltip where it is drawn.
   const int dpi = d.logicalDpiX();
   EXPECT_EQ("Stato del sincronismo",
             d.ToolTipAt(QPoint(TwipsToPixels(1775, dpi), TwipsToPixels(1770, dpi))));
   d.Video();
-  EXPECT_EQ(10u, s.Stat_Testi[kDateText].size());
-  EXPECT_EQ(5u, s.Stat_Testi[kTimeText].size());
+  EXPECT_EQ(std::tuple(10u, 5u),
+            std::tuple(s.Stat_Testi[kDateText].size(), s.Stat_Testi[kTimeText].size()));
   s.Stat_Testi[kHostStopText] = "06/12/26  02:00";
   s.Stat_Testi[kHostRestartText] = "06/12/26  05:30";
   // What Torvan waits for, on its own row.
@@ -99,19 +98,15 @@ TEST_F(WindowsTest, TheStatusDisplayShowsBlanksForZeroAndFitsLongValues) {
   SaveScreenshot(main(), "main_statistics");
   state().Attivita.clear();
 
-  // Reset clears both rows, not the date, time, host times or the status line.
+  // Reset clears both rows (what it keeps: the statistics' tests); so does a counter past
+  // 2000000000 at the next tick.
   main().Click(kReset);
-  EXPECT_EQ(0, s.Stat_Contatori[kRecordsReceived]);
-  EXPECT_EQ("", s.Stat_Testi[kFileReceived]);
-  EXPECT_EQ("06/12/26  02:00", s.Stat_Testi[kHostStopText]);
-  EXPECT_EQ(10u, s.Stat_Testi[kDateText].size());
-
-  // A counter past 2000000000 clears both rows at the next tick.
+  EXPECT_EQ(std::tuple(0, "", "06/12/26  02:00"),
+            std::tuple(s.Stat_Contatori[kRecordsReceived], s.Stat_Testi[kFileReceived],
+                       s.Stat_Testi[kHostStopText]));
   s.Stat_Contatori[kRecordsSent] = 2000000001;
-  s.Stat_Tempi[kSecondsReceiving] = 4.5f;
   d.Video();
   EXPECT_EQ(0, s.Stat_Contatori[kRecordsSent]);
-  EXPECT_EQ(0.0f, s.Stat_Tempi[kSecondsReceiving]);
 }
 
 TEST_F(WindowsTest, TheLampShowsTheRunStateAlternatelyBrightAndDarkEveryTenTicks) {
@@ -166,12 +161,12 @@ TEST_F(WindowsTest, TheCloseIsRefusedWhileReplicationIsActiveOrSuspended) {
   EXPECT_EQ(nullptr, main().messages());
   // The placement is saved for the next start.
   const int dpi = main().logicalDpiX();
-  EXPECT_EQ(
-      "0", GetPrivateProfileString("Dimensioni Base", "WindowState", "", program().paths.settings));
-  EXPECT_EQ(std::to_string(PixelsToTwips(150, dpi)),
-            GetPrivateProfileString("Dimensioni Base", "Left", "", program().paths.settings));
-  EXPECT_EQ(std::to_string(PixelsToTwips(90, dpi)),
-            GetPrivateProfileString("Dimensioni Base", "Top", "", program().paths.settings));
+  auto saved = [&](const char* key) {
+    return GetPrivateProfileString("Dimensioni Base", key, "", program().paths.settings);
+  };
+  EXPECT_EQ(std::tuple("0", std::to_string(PixelsToTwips(150, dpi)),
+                       std::to_string(PixelsToTwips(90, dpi))),
+            std::tuple(saved("WindowState"), saved("Left"), saved("Top")));
 }
 
 TEST_F(WindowsTest, AHostLinkThatCannotBeOpenedEndsTheProgram) {
@@ -180,18 +175,9 @@ TEST_F(WindowsTest, AHostLinkThatCannotBeOpenedEndsTheProgram) {
   main().Click(kMessaggi);
   lines_.clear();
   // The reason is said in a box before the window goes.
-  QString said;
-  QTimer poll;  // events run inside the command before the box comes: wait for it
-  QObject::connect(&poll, &QTimer::timeout, [&] {
-    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-    if (box == nullptr) return;
-    poll.stop();
-    said = box->text();
-    SaveScreenshot(*box, "main_link_failed");
-    box->button(QMessageBox::Ok)->click();
-  });
-  poll.start(10);
+  AnswerBox(QMessageBox::Ok, "main_link_failed");
   main().Click(kServer);  // no character table in the base folder: the link cannot start
+  const QString& said = seen_.text;
   EXPECT_TRUE(
       said.startsWith("ERRORE nel collegamento al server 127.0.0.1\nERRORE nella lettura "
                       "della tabella caratteri "))
@@ -202,8 +188,7 @@ TEST_F(WindowsTest, AHostLinkThatCannotBeOpenedEndsTheProgram) {
   EXPECT_EQ("Collegamento al Server 127.0.0.1 in corso ...", lines_[1]);
   EXPECT_EQ("ERRORE nel collegamento al server 127.0.0.1", lines_.back());
   EXPECT_EQ(kExitHostLinkFailed, main().exit_status().value_or(-1));
-  EXPECT_FALSE(main().isVisible());
-  EXPECT_EQ(nullptr, QApplication::overrideCursor());
+  EXPECT_TRUE(!main().isVisible() && QApplication::overrideCursor() == nullptr);
   QApplication::processEvents();
   EXPECT_EQ(nullptr, main().messages());
   EXPECT_TRUE(main().close());  // the end has run: nothing more is done
@@ -235,10 +220,10 @@ TEST_F(WindowsTest, UscitaStopsLogsAndEndsTheProgram) {
 }
 
 TEST_F(WindowsTest, ThePlacementIsRestoredAtStartAndPulledOntoTheScreen) {
-  ASSERT_TRUE(
-      WritePrivateProfileString("Dimensioni Base", "Left", "3000", program().paths.settings).ok());
-  ASSERT_TRUE(
-      WritePrivateProfileString("Dimensioni Base", "Top", "-90", program().paths.settings).ok());
+  for (const auto& [key, value] : {std::pair("Left", "3000"), {"Top", "-90"}}) {
+    ASSERT_TRUE(
+        WritePrivateProfileString("Dimensioni Base", key, value, program().paths.settings).ok());
+  }
   Open();
   const int dpi = main().logicalDpiX();
   EXPECT_EQ(QPoint(TwipsToPixels(3000, dpi), 0), main().pos());

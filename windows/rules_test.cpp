@@ -20,64 +20,49 @@ std::string Enabled(const MainToolbarLook& look) {
   return s;
 }
 
-struct ToolbarCase {
-  const char* name;
-  StatoSincronismo S;
-  bool H, Q, O, F, M, E;
-  const char* enabled;
-  const char* server_image;
-  const char* timer_image;
-};
-
+// Each row: its meaning, the run state, the flags set (H host link, Q SQL link, O options
+// dialog, F browser, M message window, E catalogue index error), the enabled buttons, the
+// server and timer images.
 TEST(MainToolbar, EnablingRulesAcrossRunStatesAndWindowFlags) {
   using enum StatoSincronismo;
-  const ToolbarCase cases[] = {
-      {"idle after start-up", kSpento, false, false, false, false, false, false, "US-O-MR",
-       "Server", "Timer"},
-      {"links open", kSpento, true, true, false, false, false, false, "UST-FMR", "Server1",
-       "Timer"},
-      {"links open, catalogue index error", kSpento, true, true, false, false, false, true,
-       "US--FMR", "Server1", "Timer"},
-      {"host link open, SQL failed", kSpento, true, false, false, false, false, false, "US---MR",
-       "Server", "Timer"},
-      {"SQL open, host link down", kSpento, false, true, false, false, false, false, "US--FMR",
-       "Server", "Timer"},
-      {"replicating", kAttivo, true, true, false, false, false, false, "--T--MR", "Server1",
-       "Timer1"},
-      {"replicating, message window open", kAttivo, true, true, false, false, true, false,
-       "--T---R", "Server1", "Timer1"},
-      {"replicating, catalogue index error", kAttivo, true, true, false, false, false, true,
-       "-----MR", "Server1", "Timer1"},
-      {"suspended, links dropped", kSospeso, false, false, false, false, false, false, "--T--MR",
-       "Server", "Timer1"},
-      {"suspended, catalogue index error", kSospeso, false, false, false, false, false, true,
-       "--T--MR", "Server", "Timer1"},
-      {"options dialog open", kSpento, false, false, true, false, false, false, "-------", "Server",
-       "Timer"},
-      {"options dialog and message window open", kSpento, false, false, true, false, true, false,
-       "-------", "Server", "Timer"},
-      {"browser open", kSpento, true, true, false, true, false, false, "-----M-", "Server1",
-       "Timer"},
-      {"browser and message window open", kSpento, true, true, false, true, true, false, "-------",
-       "Server1", "Timer"},
-      {"message window open, idle", kSpento, false, false, false, false, true, false, "US-O--R",
-       "Server", "Timer"},
+  const struct {
+    const char* name;
+    StatoSincronismo S;
+    std::string flags;
+    const char *enabled, *server_image, *timer_image;
+  } cases[] = {
+      {"idle after start-up", kSpento, "", "US-O-MR", "Server", "Timer"},
+      {"links open", kSpento, "HQ", "UST-FMR", "Server1", "Timer"},
+      {"links open, catalogue index error", kSpento, "HQE", "US--FMR", "Server1", "Timer"},
+      {"host link open, SQL failed", kSpento, "H", "US---MR", "Server", "Timer"},
+      {"SQL open, host link down", kSpento, "Q", "US--FMR", "Server", "Timer"},
+      {"replicating", kAttivo, "HQ", "--T--MR", "Server1", "Timer1"},
+      {"replicating, message window open", kAttivo, "HQM", "--T---R", "Server1", "Timer1"},
+      {"replicating, catalogue index error", kAttivo, "HQE", "-----MR", "Server1", "Timer1"},
+      {"suspended, links dropped", kSospeso, "", "--T--MR", "Server", "Timer1"},
+      {"suspended, catalogue index error", kSospeso, "E", "--T--MR", "Server", "Timer1"},
+      {"options dialog open", kSpento, "O", "-------", "Server", "Timer"},
+      {"options dialog and message window open", kSpento, "OM", "-------", "Server", "Timer"},
+      {"browser open", kSpento, "HQF", "-----M-", "Server1", "Timer"},
+      {"browser and message window open", kSpento, "HQFM", "-------", "Server1", "Timer"},
+      {"message window open, idle", kSpento, "M", "US-O--R", "Server", "Timer"},
   };
-  for (const ToolbarCase& c : cases) {
+  for (const auto& c : cases) {
+    auto on = [&](char flag) { return c.flags.find(flag) != std::string::npos; };
     RunState s;
     s.Stato_Sincronismo = c.S;
-    s.LinkUp = c.H;
-    s.Collegato_SQL = c.Q;
-    s.Finestra_Opzioni_Aperta = c.O;
-    s.Finestra_File_Aperta = c.F;
-    s.Finestra_Messaggi_Aperta = c.M;
-    const MainToolbarLook look = Bar_Regole(s, c.E);
+    s.LinkUp = on('H');
+    s.Collegato_SQL = on('Q');
+    s.Finestra_Opzioni_Aperta = on('O');
+    s.Finestra_File_Aperta = on('F');
+    s.Finestra_Messaggi_Aperta = on('M');
+    const MainToolbarLook look = Bar_Regole(s, on('E'));
     EXPECT_EQ(c.enabled, Enabled(look)) << c.name;
     EXPECT_STREQ(c.server_image, look.server_image) << c.name;
     EXPECT_STREQ(c.timer_image, look.timer_image) << c.name;
     // The server button says what a click does: open both links, or close them.
-    EXPECT_STREQ(c.H && c.Q ? "Fine collegamento con il server origine"
-                            : "Collegamento con il server origine",
+    EXPECT_STREQ(on('H') && on('Q') ? "Fine collegamento con il server origine"
+                                    : "Collegamento con il server origine",
                  look.server_tooltip)
         << c.name;
   }
@@ -97,8 +82,7 @@ TEST(BrowserRules, StatoSelezione) {
   };
   for (const auto& c : cases) EXPECT_EQ(c.stato, Toolbar_Stato(c.list, c.sel)) << c.name;
   // The files a command works on run from the smaller row; with the header row, none.
-  EXPECT_EQ(2, SelectedFiles({5, 2}).first);
-  EXPECT_EQ(5, SelectedFiles({5, 2}).last);
+  EXPECT_EQ(std::pair(2, 5), std::pair(SelectedFiles({5, 2}).first, SelectedFiles({5, 2}).last));
   EXPECT_EQ(0, SelectedFiles({0, 3}).first);
 }
 
@@ -122,24 +106,21 @@ TEST(BrowserRules, RightClickSelects) {
   for (const auto& c : cases) {
     GridSelection sel = c.before;
     Grid_RightClick(sel, c.row, c.shift_only);
-    EXPECT_EQ(c.after.row, sel.row) << c.name;
-    EXPECT_EQ(c.after.row_sel, sel.row_sel) << c.name;
+    EXPECT_EQ(std::pair(c.after.row, c.after.row_sel), std::pair(sel.row, sel.row_sel)) << c.name;
   }
 }
 
 TEST(BrowserRules, LeftClickAndDragSelectFileRows) {
   GridSelection sel;
+  auto rows = [&] { return std::pair{sel.row, sel.row_sel}; };
   Grid_LeftPress(sel, 3, false);
-  EXPECT_EQ(3, sel.row);
-  EXPECT_EQ(3, sel.row_sel);
+  EXPECT_EQ(std::pair(3, 3), rows());
   Grid_LeftDrag(sel, 5);
-  EXPECT_EQ(3, sel.row);
-  EXPECT_EQ(5, sel.row_sel);
+  EXPECT_EQ(std::pair(3, 5), rows());
   Grid_LeftPress(sel, 1, true);
-  EXPECT_EQ(3, sel.row);
-  EXPECT_EQ(1, sel.row_sel);
+  EXPECT_EQ(std::pair(3, 1), rows());
   Grid_LeftPress(sel, 0, false);  // not a file row
-  EXPECT_EQ(3, sel.row);
+  EXPECT_EQ(std::pair(3, 1), rows());
 }
 
 TEST(BrowserRules, ButtonsByStatoSelezione) {
@@ -170,23 +151,21 @@ TEST(Placement, StoredEdgesArePulledOntoTheScreen) {
 TEST(Placement, ReadClampsAndWriteKeepsTheNormalPositionWhenMaximised) {
   platform::TempFolder folder("torvan-placement");
   const std::string ini = folder / "TnC.INI";
-  const Placement none = ReadPlacement(ini, 19200, 15360);  // missing keys read as zero
-  EXPECT_EQ(0, none.window_state);
-  EXPECT_EQ(0, none.left);
-  EXPECT_EQ(0, none.top);
+  auto read = [&] {
+    const Placement p = ReadPlacement(ini, 19200, 15360);
+    return std::tuple{p.window_state, p.left, p.top};
+  };
+  auto stored = [&](const char* key) {
+    return GetPrivateProfileString("Dimensioni Base", key, "", ini);
+  };
+  EXPECT_EQ(std::tuple(0, 0, 0), read());  // missing keys read as zero
   ASSERT_TRUE(WritePlacement(ini, {0, 25000, -45}).ok());
-  EXPECT_EQ("0", GetPrivateProfileString("Dimensioni Base", "WindowState", "", ini));
-  EXPECT_EQ("25000", GetPrivateProfileString("Dimensioni Base", "Left", "", ini));
-  EXPECT_EQ("-45", GetPrivateProfileString("Dimensioni Base", "Top", "", ini));
-  Placement p = ReadPlacement(ini, 19200, 15360);
-  EXPECT_EQ(18600, p.left);
-  EXPECT_EQ(0, p.top);
+  EXPECT_EQ("0 25000 -45", stored("WindowState") + " " + stored("Left") + " " + stored("Top"));
+  EXPECT_EQ(std::tuple(0, 18600, 0), read());
 
   ASSERT_TRUE(WritePlacement(ini, {2, 100, 200}).ok());
-  p = ReadPlacement(ini, 19200, 15360);
-  EXPECT_EQ(2, p.window_state);
-  EXPECT_EQ(18600, p.left);  // still the last normal position
-  EXPECT_EQ("25000", GetPrivateProfileString("Dimensioni Base", "Left", "", ini));
+  EXPECT_EQ(std::tuple(2, 18600, 0), read());  // still the last normal position
+  EXPECT_EQ("25000", stored("Left"));
 }
 
 }  // namespace

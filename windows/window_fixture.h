@@ -6,15 +6,22 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
+#include <QApplication>
+#include <QMessageBox>
 #include <QTableWidget>
 #include <QTest>
+#include <QTimer>
+#include <algorithm>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
 #include "catalogue/catalogue_files.h"
 #include "config/settings.h"
+#include "platform/file.h"
 #include "platform/temp_folder.h"
 #include "windows/desktop.h"
+#include "windows/test_support.h"
 
 namespace torvan::testing {
 
@@ -49,6 +56,19 @@ class WindowsTest : public ::testing::Test {
     lines_.clear();
     desktop_.Open();
   }
+  // Those of `wanted` that were not logged, one a line: "" when all were.
+  std::string NotLogged(std::initializer_list<std::string> wanted) const {
+    std::string missing;
+    for (const std::string& line : wanted) {
+      if (std::find(lines_.begin(), lines_.end(), line) == lines_.end()) missing += line + "\n";
+    }
+    return missing;
+  }
+  // The settings file as it stands.
+  std::string Settings() {
+    std::string s;
+    return platform::ReadFile(program().paths.settings, &s).ok() ? s : "";
+  }
   // Lines of the message window, "\n" between them.
   static QStringList Lines(const QString& text) { return text.split('\n'); }
 
@@ -80,6 +100,34 @@ class WindowsTest : public ::testing::Test {
     EXPECT_NE(nullptr, main().browser());
     return *main().browser();
   }
+  // What the last message box answered by AnswerBox showed.
+  struct SeenBox {
+    QRect frame;
+    QString title, text;
+    QMessageBox::Icon icon = QMessageBox::NoIcon;
+    QStringList buttons;
+  } seen_;
+  // Answers the next modal message box with `which` (NoButton: Enter, its default button),
+  // noting what it showed in seen_ and saving its picture as `screenshot` when named. Called
+  // before the command that opens the box; it waits, since a command may let events run
+  // before its box comes.
+  void AnswerBox(QMessageBox::StandardButton which, const std::string& screenshot = "") {
+    box_poll_ = std::make_unique<QTimer>();
+    QObject::connect(box_poll_.get(), &QTimer::timeout, [this, which, screenshot] {
+      auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+      if (box == nullptr) return;
+      box_poll_->stop();
+      seen_ = {box->frameGeometry(), box->windowTitle(), box->text(), box->icon(), {}};
+      for (QAbstractButton* button : box->buttons()) seen_.buttons << button->text();
+      if (!screenshot.empty()) SaveScreenshot(*box, screenshot);
+      if (which == QMessageBox::NoButton) {
+        QTest::keyClick(box, Qt::Key_Return);
+      } else {
+        box->button(which)->click();
+      }
+    });
+    box_poll_->start(0);
+  }
   // A click of `button` on file-list row `row` (1 = the first file) of the browser's grid.
   static void ClickRow(BrowserWindow& b, int row, Qt::MouseButton button,
                        Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
@@ -93,6 +141,7 @@ class WindowsTest : public ::testing::Test {
   std::vector<std::string> lines_;
   bool host_answers_ = true;
   int pings_ = 0;
+  std::unique_ptr<QTimer> box_poll_;
 };
 
 }  // namespace torvan::testing

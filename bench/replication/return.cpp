@@ -3,8 +3,9 @@
 //
 // N rows are inserted on the SQL side into the mirror table of the file replicated back,
 // so its triggers record N events. Torvan returns them with its replication step
-// (Server_SQL_Ritorno: master row, event row, the INSERT statement for the host, one R
-// exchange, two deletes, in-flight marks on the pending file). Beside it, the floor on the
+// (Server_SQL_Ritorno: batches of master rows and their event rows, the INSERT statement
+// for the host, one R exchange an event, the batch's in-flight marks on the pending file and
+// its deletes in one transaction). Beside it, the floor on the
 // same host and the same kind of database: the same reads, statement, exchange and
 // deletes, prepared on the SQLite C API over one blocking socket. Each run is a child
 // process with its own peak memory; Torvan runs again with 4N.
@@ -13,7 +14,10 @@
 // rows are written in one transaction through libpq, and the floor reads and deletes through
 // libpq with prepared statements.
 //
-//   return [N, default 20000] [ROUNDS, default 3] [--engine postgresql]
+//   return [N, default 20000] [ROUNDS, default 3] [--engine postgresql] [--durevole]
+//
+// --durevole: Torvan syncs its pending file and the database at every write (setting
+// "Durevole").
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -119,14 +123,18 @@ void InsertRows(const std::string& database, int n) {
   sqlite3_close(db);
 }
 
+bool durable = false;  // --durevole
+
 double TorvanReturn(BenchHost& host, int n) {
   std::unique_ptr<BenchTorvan> pc = Prepare(host, n);
   if (postgres_port == 0) InsertRows(pc->folder() + "/BENCH.sqlite", n);
   Yes yes;
+  pc->runtime().program.settings.Durevole = durable;
   std::unique_ptr<ReplicationOps> steps = MakeReplication(pc->runtime(), yes);
   const Clock::time_point start = Clock::now();
-  int count = 0;
-  while (steps->Server_SQL_Ritorno()) ++count;
+  while (steps->Server_SQL_Ritorno()) {
+  }
+  const int count = pc->runtime().program.stats.Stat_Contatori[kRecordsSent];
   return RateOf("Torvan returned", "events", count, n, start);
 }
 
@@ -245,6 +253,13 @@ int main(int argc, char** argv) {
   std::vector<std::string> args(argv + 1, argv + argc);
   bool postgres = false;
   for (size_t i = 0; i < args.size(); ++i) {
+    if (args[i] == "--durevole") {
+      durable = true;
+      args.erase(args.begin() + long(i));
+      break;
+    }
+  }
+  for (size_t i = 0; i < args.size(); ++i) {
     if (args[i] == "--engine" && i + 1 < args.size() && args[i + 1] == "postgresql") {
       postgres = true;
       args.erase(args.begin() + long(i), args.begin() + long(i) + 2);
@@ -254,7 +269,7 @@ int main(int argc, char** argv) {
   const int n = args.size() > 0 ? std::atoi(args[0].c_str()) : 20000;
   const int rounds = args.size() > 1 ? std::atoi(args[1].c_str()) : 3;
   if (n < 1 || rounds < 1) {
-    std::fprintf(stderr, "usage: return [N [ROUNDS]] [--engine postgresql]\n");
+    std::fprintf(stderr, "usage: return [N [ROUNDS]] [--engine postgresql] [--durevole]\n");
     return 2;
   }
   if (postgres) {
