@@ -50,103 +50,67 @@ std::string Misto(const std::string& nome_host_bytes, const std::string& importo
          HostField('B', std::to_string(idx), 4);
 }
 
+// A change of CLIENTI or MISTO: the rows it marks "D" (a file sent back) and deletes, by
+// `where`, and the insert of its after image ("" for a delete).
 struct StatementsRow {
   const char* meaning;
-  FileEntry file;
-  const std::vector<CampoEntry>* fields;
+  bool misto, pc_as;
   char code;
   int32_t rrn;
   std::string before, after;
   int64_t idx;
-  std::vector<std::string> statements;
+  const char* where;
+  const char* insert;
 };
 
 TEST(BuildChangeStatements, ExactTexts) {
-  const std::string misto_values =
-      "VALUES('O''BRIEN   ',-12345678901234.567 ,-001.25 ,-012.50,-2,256,3,'S')";
+  const std::string misto = "INSERT INTO [MISTO] ([NOME],[IMPORTO],[SCONTO],[QTA],[PESO],[CATEG],";
   const StatementsRow rows[] = {
-      {"the worked example: an added record of a file sent back",
-       File("CLIENTI", true),
-       &kClienti,
-       '1',
-       15,
-       Cliente("A0001", "1234.50", 0),
-       Cliente("A0001", "1234.50", 0),
-       0,
-       {"UPDATE [CLIENTI] SET [_T_TIPO___]='D' WHERE [_T_RRN___]=15",
-        "DELETE FROM [CLIENTI] WHERE [_T_RRN___]=15",
-        "INSERT INTO [CLIENTI] ([CODICE],[SALDO],[_T_RRN___],[_T_TIPO___]) "
-        "VALUES('A0001 ',0001234.50 ,15,'S')"}},
-      {"an update takes the index and the values from the after image",
-       File("CLIENTI", true),
-       &kClienti,
-       '3',
-       15,
-       Cliente("OLD", "-1.00", 5),
-       Cliente("NEW", "-0.01", 7),
-       7,
-       {"UPDATE [CLIENTI] SET [_T_TIPO___]='D' WHERE [_T_IDX___]=7 or [_T_RRN___]=15",
-        "DELETE FROM [CLIENTI] WHERE [_T_IDX___]=7 or [_T_RRN___]=15",
-        "INSERT INTO [CLIENTI] ([CODICE],[SALDO],[_T_RRN___],[_T_TIPO___]) "
-        "VALUES('NEW   ',-0000000.01 ,15,'S')"}},
-      {"a delete never inserts; its index comes from the after image",
-       File("CLIENTI", true),
-       &kClienti,
-       '2',
-       15,
-       Cliente("A0001", "0", 1),
-       Cliente("A0001", "0", 57),
-       57,
-       {"UPDATE [CLIENTI] SET [_T_TIPO___]='D' WHERE [_T_IDX___]=57 or [_T_RRN___]=15",
-        "DELETE FROM [CLIENTI] WHERE [_T_IDX___]=57 or [_T_RRN___]=15"}},
-      {"a file not sent back: no marker update, no [_T_TIPO___]",
-       File("CLIENTI", false),
-       &kClienti,
-       '1',
-       2147483647,
-       Cliente("Z", "9999999.99", 0),
-       Cliente("Z", "9999999.99", 0),
-       0,
-       {"DELETE FROM [CLIENTI] WHERE [_T_RRN___]=2147483647",
-        "INSERT INTO [CLIENTI] ([CODICE],[SALDO],[_T_RRN___]) "
-        "VALUES('Z     ',9999999.99 ,2147483647)"}},
-      {"quotes doubled, trailing blanks kept; amounts, negative packed and zoned, binary",
-       File("MISTO", true),
-       &kMisto,
-       '1',
-       3,
-       "",
-       Misto(HostText("O'BRIEN", 10), "-12345678901234.567", "-1.25", "-12.5", "-2", "256", 9),
-       9,
-       {"UPDATE [MISTO] SET [_T_TIPO___]='D' WHERE [_T_IDX___]=9 or [_T_RRN___]=3",
-        "DELETE FROM [MISTO] WHERE [_T_IDX___]=9 or [_T_RRN___]=3",
-        "INSERT INTO [MISTO] ([NOME],[IMPORTO],[SCONTO],[QTA],[PESO],[CATEG],[_T_RRN___],"
-        "[_T_TIPO___]) " +
-            misto_values}},
-      {"a positive amount has its sign place blank; accents and a NUL byte (shown as \xD8)",
-       File("MISTO", false),
-       &kMisto,
-       '3',
-       4,
-       "",
+      {"the worked example: an added record of a file sent back", false, true, '1', 15,
+       Cliente("A0001", "1234.50", 0), Cliente("A0001", "1234.50", 0), 0, "[_T_RRN___]=15",
+       "INSERT INTO [CLIENTI] ([CODICE],[SALDO],[_T_RRN___],[_T_TIPO___]) "
+       "VALUES('A0001 ',0001234.50 ,15,'S')"},
+      {"an update takes the index and the values from the after image", false, true, '3', 15,
+       Cliente("OLD", "-1.00", 5), Cliente("NEW", "-0.01", 7), 7, "[_T_IDX___]=7 or [_T_RRN___]=15",
+       "INSERT INTO [CLIENTI] ([CODICE],[SALDO],[_T_RRN___],[_T_TIPO___]) "
+       "VALUES('NEW   ',-0000000.01 ,15,'S')"},
+      {"a delete never inserts; its index comes from the after image", false, true, '2', 15,
+       Cliente("A0001", "0", 1), Cliente("A0001", "0", 57), 57, "[_T_IDX___]=57 or [_T_RRN___]=15",
+       ""},
+      {"a file not sent back: no marker update, no [_T_TIPO___]", false, false, '1', 2147483647,
+       Cliente("Z", "9999999.99", 0), Cliente("Z", "9999999.99", 0), 0, "[_T_RRN___]=2147483647",
+       "INSERT INTO [CLIENTI] ([CODICE],[SALDO],[_T_RRN___]) VALUES('Z     ',9999999.99 ,"
+       "2147483647)"},
+      {"quotes doubled, trailing blanks kept; amounts, negative packed and zoned, binary", true,
+       true, '1', 3, "",
+       Misto(HostText("O'BRIEN", 10), "-12345678901234.567", "-1.25", "-12.5", "-2", "256", 9), 9,
+       "[_T_IDX___]=9 or [_T_RRN___]=3",
+       "[_T_RRN___],[_T_TIPO___]) VALUES('O''BRIEN   ',-12345678901234.567 ,-001.25 ,-012.50,-2,"
+       "256,3,'S')"},
+      {"a positive amount has its sign place blank; accents and a NUL byte (shown as \xD8)", true,
+       false, '3', 4, "",
        Misto(HostText("Nicol\xF2") + std::string(1, '\0') + HostText("'", 3), "1.5", "0", "0", "0",
              "-32768", 0),
-       0,
-       {"DELETE FROM [MISTO] WHERE [_T_RRN___]=4",
-        "INSERT INTO [MISTO] ([NOME],[IMPORTO],[SCONTO],[QTA],[PESO],[CATEG],[_T_RRN___]) "
-        "VALUES('Nicol\xF2\xD8''  ', 00000000000001.500 ,000.00 ,000.00,0,-32768,4)"}},
-  };
+       0, "[_T_RRN___]=4",
+       "[_T_RRN___]) VALUES('Nicol\xF2\xD8''  ', 00000000000001.500 ,000.00 ,000.00,0,-32768,4)"}};
   for (const StatementsRow& r : rows) {
     SCOPED_TRACE(r.meaning);
+    const FileEntry file = File(r.misto ? "MISTO" : "CLIENTI", r.pc_as);
+    const std::vector<CampoEntry>& fields = r.misto ? kMisto : kClienti;
     HostChange change;
-    const std::string data = ChangeData(r.code, r.rrn, r.file.File, "DATI", r.before, r.after);
+    const std::string data = ChangeData(r.code, r.rrn, file.File, "DATI", r.before, r.after);
     ASSERT_TRUE(DecodeChange(testing::Tables(), data, &change).ok());
     ChangeStatements out;
-    Status s = BuildChangeStatements(testing::Tables(), data, change, r.file, *r.fields,
-                                     int(r.fields->size()) - 1, &out);
+    Status s = BuildChangeStatements(testing::Tables(), data, change, file, fields,
+                                     int(fields.size()) - 1, &out);
     ASSERT_TRUE(s.ok()) << s.message();
     EXPECT_EQ(r.idx, out.idx);
-    EXPECT_EQ(r.statements, out.statements);
+    std::vector<std::string> expected;
+    const std::string table = "[" + file.File + "]";
+    if (r.pc_as) expected.push_back("UPDATE " + table + " SET [_T_TIPO___]='D' WHERE " + r.where);
+    expected.push_back("DELETE FROM " + table + " WHERE " + r.where);
+    if (*r.insert) expected.push_back((r.misto ? misto : std::string()) + r.insert);
+    EXPECT_EQ(expected, out.statements);
   }
 }
 
@@ -217,8 +181,7 @@ TEST(HostChangeLogLine, OneSuffixPerCode) {
       {'2', 7, 57, "AS--> DATI/CLIENTI DEL RRN:7 IDX:57"},
       {'3', 2147483647, 1234567890123, "AS--> DATI/CLIENTI UPD RRN:2147483647 IDX:1234567890123"},
       {'4', 9, 0, "AS--> DATI/CLIENTI CLEAR"},
-      {'9', 1, 0, "AS--> DATI/CLIENTI COD:9 RRN:1 IDX:0"},
-  };
+      {'9', 1, 0, "AS--> DATI/CLIENTI COD:9 RRN:1 IDX:0"}};
   for (const Row& r : rows) {
     HostChange c;
     c.library = "DATI";

@@ -1,12 +1,12 @@
 // Replication end to end on a real PostgreSQL server (sql/postgres_test_server.h): the
-// main job, and the faults only a server has, each followed by a comparison of host and
-// mirror that finds any change lost or applied twice.
+// faults only a server has, each followed by a comparison of host and mirror that finds any
+// change lost or applied twice. The main job runs on both engines (EngineTest,
+// replication_e2e_test.cpp).
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <thread>
 
-#include "config/settings.h"
 #include "core/text.h"
 #include "replication/replication_e2e_test.h"
 #include "sql/postgres_test_server.h"
@@ -15,7 +15,6 @@ namespace torvan::testing {
 namespace {
 
 using sql::testing::PostgresServer;
-using Table = std::vector<std::vector<std::string>>;
 
 class PostgresEndToEnd : public EndToEndTest {
  protected:
@@ -23,18 +22,7 @@ class PostgresEndToEnd : public EndToEndTest {
     SKIP_WITHOUT_POSTGRES();
     EndToEndTest::SetUp();
   }
-  void PrepareSql() override {
-    for (const char* db : {"GESTIONALE", "ARCHIVIO"}) {
-      std::string why;
-      ASSERT_TRUE(server().CreateDatabase(db, &why)) << why;
-    }
-    // In TnC.INI too: the comparer opens the databases as Torvan does.
-    program_.settings.sql.Motore = "PostgreSQL";
-    program_.settings.sql.Attributi = "port=" + std::to_string(server().port()) + ";";
-    ASSERT_TRUE(SaveProfileSetting(program_.paths, "Motore", "PostgreSQL").ok());
-    ASSERT_TRUE(
-        SaveProfileSetting(program_.paths, "Attributi", program_.settings.sql.Attributi).ok());
-  }
+  void PrepareSql() override { UsePostgres(); }
   static PostgresServer& server() { return PostgresServer::Shared(); }
   // A PC application's statement on GESTIONALE, in its own session (UTF-8).
   void Pc(const std::string& sql) {
@@ -48,55 +36,7 @@ class PostgresEndToEnd : public EndToEndTest {
       (void)sql_to_host_.Server_SQL_Ritorno();
     }
   }
-  std::string Scalar(const std::string& query) {
-    const Table rows = Rows(query);
-    return rows.size() == 1 && rows[0].size() == 1 ? rows[0][0] : "?";
-  }
 };
-
-TEST_F(PostgresEndToEnd, TheMainJobKeepsBothSidesEqual) {
-  Ctl({"insert", "DATI/CLIENTI", "CODCLI=C01", "RAGSOC=L'Antica Bottega di Nicol\xC3\xB2",
-       "CITTA=Forl\xC3\xAC", "FIDO=-120.75", "DATAINS=20240101", "ATTIVO=S"});
-  Ctl({"insert", "DATI/ORDINI", "NUMORD=-999999999", "RIGA=999", "QTA=-1.5",
-       "IMPORTO=99999999999999.999", "STATO=A"});
-  Ctl({"insert", "DATI/CONTATTI", "CODCLI=C01", "NOTA=dal sistema", "VALORE=-12345678901234.567"});
-  Ctl({"insert", "DATI/TNP_ARC_0F", "CHIAVE=SCHEDA0004", "PARTI=2", "TIPO=A"});
-  Drain();
-  EXPECT_EQ(Table({{"C01   ", PadRight("L'Antica Bottega di Nicol\xF2", 40),
-                    PadRight("Forl\xEC", 30), "-120.75"}}),
-            Rows("SELECT [CODCLI],[RAGSOC],[CITTA],[FIDO] FROM [CLIENTI]"));
-  EXPECT_EQ(Table({{"-999999999", "-1.50", "99999999999999.999"}}),
-            Rows("SELECT [NUMORD],[QTA],[IMPORTO] FROM [ORDINI]"));
-  EXPECT_EQ("0", Scalar("SELECT COUNT(*) FROM [CONTATTI___]"));  // no echo
-  EXPECT_EQ(ReadText(host_dir_ + "/images/SCHEDA0004.00002"),
-            ReadText(pc_ + "/immagini/SCHEDA000400002.TIF"));
-
-  // A PC application writes NUMERIC as numbers; the host gets the exact statements once.
-  Pc("INSERT INTO \"CONTATTI\" (\"CODCLI\",\"NOTA\",\"VALORE\",\"RIFEST\") VALUES "
-     "('X1','l''ora \xC3\xA8',12.5,9223372036854775807)");
-  Pc("UPDATE \"CONTATTI\" SET \"VALORE\"=-350.5 WHERE \"_T_RRN___\"=1");
-  Drain();
-  const std::string sent = Utf8ToCp1252(ReadText(pc_ + "/TnC_PC_AS.Log"));
-  EXPECT_NE(std::string::npos,
-            sent.find("'l''ora \xE8', '', 12.500, 0, 0, 9223372036854775807, 2)"))
-      << sent;
-  EXPECT_NE(std::string::npos, sent.find("VALORE=-350.500")) << sent;
-  EXPECT_EQ(2, HostRequests('R'));
-  EXPECT_EQ(std::vector<std::string>{}, Differences());
-
-  // A clear, then the operator builds the table again: its numbers continue above.
-  Ctl({"clear", "DATI/ORDINI"});
-  Drain();
-  EXPECT_EQ("0", Scalar("SELECT COUNT(*) FROM [ORDINI]"));
-  Schema schema{program_, rt_.catalogue, rt_.connessioni, confirmations_};
-  Costruisci_File(schema, Owner::kBrowser, kContatti);
-  Exec("INSERT INTO [CONTATTI] ([CODCLI]) VALUES('S4')");
-  EXPECT_EQ("3", Scalar("SELECT [_T_IDX___] FROM [CONTATTI] WHERE [CODCLI]='S4'"));
-  Drain();
-  Ctl({"refresh", "DATI/CONTATTI"});
-  Drain();
-  EXPECT_EQ(std::vector<std::string>{}, Differences());
-}
 
 TEST_F(PostgresEndToEnd, AServerDownOrRefusingAtLinkStartIsSaidAndTriedAgain) {
   (void)Server_SQL_Stop_(rt_);

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "config/settings.h"
 #include "links/link_control.h"
 #include "links/sql_control.h"
 #include "platform/file.h"
@@ -22,6 +23,8 @@
 #include "replication/testing/host_process.h"
 #include "replication/testing/mirror_compare.h"
 #include "schema/operations.h"
+#include "sql/postgres_test_server.h"
+#include "sql/test_support.h"
 
 namespace torvan::testing {
 
@@ -89,9 +92,32 @@ class EndToEndTest : public ::testing::Test {
 
   // Changes the host's data folder before the host starts.
   virtual void EditHost() {}
+  // Replaces the flags `from` of a DATI file's line in the host's files.txt with `to`.
+  void EditFile(const std::string& file, const std::string& from, const std::string& to) {
+    const std::string files = host_dir_ + "/files.txt";
+    std::string text = ReadText(files);
+    const size_t at = text.find(from, text.find("DATI | " + file));
+    ASSERT_NE(std::string::npos, at) << text;
+    text.replace(at, from.size(), to);
+    ASSERT_TRUE(platform::WriteFileAtomic(files, text, 0644).ok());
+  }
   // Readies the SQL side (its engine, its databases) before the links open; the embedded
   // engine needs nothing.
   virtual void PrepareSql() {}
+  // The two databases on the PostgreSQL server of the tests, in TnC.INI too: the comparer
+  // opens them as Torvan does.
+  void UsePostgres() {
+    for (const char* db : {"GESTIONALE", "ARCHIVIO"}) {
+      std::string why;
+      ASSERT_TRUE(sql::testing::PostgresServer::Shared().CreateDatabase(db, &why)) << why;
+    }
+    program_.settings.sql.Motore = "PostgreSQL";
+    program_.settings.sql.Attributi =
+        "port=" + std::to_string(sql::testing::PostgresServer::Shared().port()) + ";";
+    ASSERT_TRUE(SaveProfileSetting(program_.paths, "Motore", "PostgreSQL").ok());
+    ASSERT_TRUE(
+        SaveProfileSetting(program_.paths, "Attributi", program_.settings.sql.Attributi).ok());
+  }
 
   bool Connect() { return Server_AS_Start(rt_) && Server_SQL_Start_(rt_); }
 
@@ -132,19 +158,12 @@ class EndToEndTest : public ::testing::Test {
     EXPECT_EQ(0, r.exit_code) << sql << ": " << r.err;
     return r.out;
   }
-  // Every row of a query, each as its column texts.
+  // Every row of a query, each as its column texts; the one value of a one-value query.
   std::vector<std::vector<std::string>> Rows(const std::string& query, int db = kGestionale) {
-    std::vector<std::vector<std::string>> rows;
-    std::unique_ptr<sql::Recordset> rs;
-    Status s = Db(db).OpenRecordset(query, &rs);
-    EXPECT_TRUE(s.ok()) << query;
-    while (s.ok() && !rs->Eof()) {
-      std::vector<std::string> row;
-      for (int i = 0; i < rs->FieldCount(); ++i) row.push_back(rs->Value(i).text);
-      rows.push_back(std::move(row));
-      s = rs->MoveNext();
-    }
-    return rows;
+    return sql::testing::Rows(&Db(db), query);
+  }
+  std::string Scalar(const std::string& query) {
+    return sql::testing::Scalar(&Db(kGestionale), query);
   }
 
   // `torvan-host ctl`, which must succeed; its output.
@@ -171,6 +190,10 @@ class EndToEndTest : public ::testing::Test {
     int n = 0;
     for (const std::string& l : lines_) n += l == line;
     return n;
+  }
+  // Each of the lines said exactly once.
+  void ExpectOnce(const std::vector<std::string>& lines) const {
+    for (const std::string& l : lines) EXPECT_EQ(1, Count(l)) << l;
   }
   bool HasLineStarting(const std::string& start) const {
     for (const std::string& l : lines_) {
@@ -202,6 +225,31 @@ class EndToEndTest : public ::testing::Test {
   HostToSql host_to_sql_;
   SqlToHost sql_to_host_;
   std::vector<std::string> lines_;
+};
+
+// The tests that run on both engines: the embedded SQLite and a PostgreSQL server.
+enum class Engine { kSqlite, kPostgres };
+class EngineTest : public EndToEndTest, public ::testing::WithParamInterface<Engine> {
+ protected:
+  void SetUp() override {
+    if (GetParam() == Engine::kPostgres) {
+      SKIP_WITHOUT_POSTGRES();
+    }
+    EndToEndTest::SetUp();
+  }
+  void PrepareSql() override {
+    if (GetParam() == Engine::kPostgres) UsePostgres();
+  }
+  // A PC application's statements on GESTIONALE (UTF-8): the sqlite3 shell on the
+  // database's file, or a session of the server's.
+  void Pc(const std::string& sql) {
+    std::string why;
+    if (GetParam() == Engine::kSqlite) {
+      Shell(sql);
+    } else {
+      ASSERT_TRUE(sql::testing::PostgresServer::Shared().Admin(sql, &why, "GESTIONALE")) << why;
+    }
+  }
 };
 
 }  // namespace torvan::testing

@@ -42,29 +42,27 @@ TEST(LayoutFault, SaysWhyATableCannotBeBuilt) {
     std::vector<ColumnDef> columns;
     const char* fault;  // "" when the table can be built
   };
+  auto columns = [](auto... c) { return std::vector<ColumnDef>{c...}; };
   const Case cases[] = {
-      {"text and numbers", {MakeColumn("C", "A", 1, 0, 0), MakeColumn("N", "P", 0, 38, 38)}, ""},
-      {"longest text", {MakeColumn("C", "A", 4000, 0, 0)}, ""},
+      {"text and numbers", columns(MakeColumn("C", "A", 1, 0, 0), MakeColumn("N", "P", 0, 38, 38)),
+       ""},
+      {"longest text", columns(MakeColumn("C", "A", 4000, 0, 0)), ""},
       {"no columns", {}, "nessun campo"},
-      {"empty text",
-       {MakeColumn("C", "A", 0, 5, 0)},
+      {"empty text", columns(MakeColumn("C", "A", 0, 5, 0)),
        "il campo C \xE8 lungo 0 caratteri (da 1 a 4000)"},
-      {"text too long",
-       {MakeColumn("C", "A", 4001, 0, 0)},
+      {"text too long", columns(MakeColumn("C", "A", 4001, 0, 0)),
        "il campo C \xE8 lungo 4001 caratteri (da 1 a 4000)"},
-      {"no digits", {MakeColumn("N", "S", 3, 0, 0)}, "il campo N ha 0 cifre (da 1 a 38)"},
-      {"too many digits", {MakeColumn("N", "P", 20, 39, 2)}, "il campo N ha 39 cifre (da 1 a 38)"},
-      {"decimals above digits",
-       {MakeColumn("N", "P", 2, 2, 3)},
+      {"no digits", columns(MakeColumn("N", "S", 3, 0, 0)), "il campo N ha 0 cifre (da 1 a 38)"},
+      {"too many digits", columns(MakeColumn("N", "P", 20, 39, 2)),
+       "il campo N ha 39 cifre (da 1 a 38)"},
+      {"decimals above digits", columns(MakeColumn("N", "P", 2, 2, 3)),
        "il campo N ha 3 decimali su 2 cifre"},
-      {"negative decimals",
-       {MakeColumn("N", "B", 4, 9, -1)},
+      {"negative decimals", columns(MakeColumn("N", "B", 4, 9, -1)),
        "il campo N ha -1 decimali su 9 cifre"},
-      {"identity with decimals",
-       {MakeColumn("I", "x", 0, 13, 2)},
+      {"identity with decimals", columns(MakeColumn("I", "x", 0, 13, 2)),
        "il campo I, un contatore, ha 13 cifre e 2 decimali (da 1 a 18 cifre, nessun decimale)"},
       {"same name twice, any case",
-       {MakeColumn("Cod", "A", 1, 0, 0), MakeColumn("COD", "A", 1, 0, 0)},
+       columns(MakeColumn("Cod", "A", 1, 0, 0), MakeColumn("COD", "A", 1, 0, 0)),
        "il campo COD compare due volte"},
   };
   for (const Case& c : cases) EXPECT_EQ(c.fault, LayoutFault(c.columns)) << c.name;

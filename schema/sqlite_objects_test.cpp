@@ -139,32 +139,6 @@ TEST_P(SqliteObjects, MarkersSAndDRecordNothing) {
   EXPECT_EQ(Events("ART", "[PREZZO]"), (Table{{"U", " ", "2.00"}}));
 }
 
-TEST_P(SqliteObjects, TheReplicationTripleLeavesNoEvent) {
-  ASSERT_NO_FATAL_FAILURE(BuildArtAndCli());
-  Run("INSERT INTO [ART] ([COD],[PREZZO],[IMPORTO],[CHIAVE],[_T_RRN___],[_T_TIPO___]) "
-      "VALUES('A0001 ',0001234.50 , 00000000000123.456 ,0000000000042,15,'S')");
-  for (int change = 0; change < 3; ++change) {
-    Run("UPDATE [ART] SET [_T_TIPO___]='D' WHERE [_T_IDX___]=" + std::to_string(change + 1) +
-        " or [_T_RRN___]=15");
-    Run("DELETE FROM [ART] WHERE [_T_IDX___]=" + std::to_string(change + 1) + " or [_T_RRN___]=15");
-    Run("INSERT INTO [ART] ([COD],[PREZZO],[IMPORTO],[CHIAVE],[_T_RRN___],[_T_TIPO___]) "
-        "VALUES('A0001 ',000" +
-        std::to_string(change) + "234.50 ,-00000000000123.456 ,0000000000042,15,'S')");
-  }
-  EXPECT_EQ(Rows(conn_.get(), "SELECT * FROM [ART]"),
-            (Table{{"A0001 ", "2234.50", "-123.456", "42", "15", "4", " "}}));
-  EXPECT_TRUE(Events("ART", "[COD]").empty());
-  EXPECT_TRUE(Master().empty());
-  // An event removed by the SQL-to-host step, then its master row.
-  Run("UPDATE [ART] SET [PREZZO]=1 WHERE [_T_RRN___]=15");
-  ASSERT_EQ(Master(), (Table{{"1", "ART", "1"}}));
-  EXPECT_EQ(Rows(conn_.get(), "SELECT [PREZZO],[IMPORTO] FROM [ART___] WHERE [_T_PROGR___]=1"),
-            (Table{{"1.00", "-123.456"}}));
-  Run("DELETE FROM [ART___] WHERE [_T_PROGR___]=1");
-  Run("DELETE FROM [_T_MASTER___] WHERE [_T_RRN___]=1");
-  EXPECT_TRUE(Master().empty());
-}
-
 TEST_P(SqliteObjects, ATriggerOnAMissingColumnFailsWhenItIsCreated) {
   ASSERT_NO_FATAL_FAILURE(Build("ART", kArt, true, true));
   std::vector<ColumnDef> other = MirrorColumns({MakeColumn("NOPE", "A", 1, 0, 0)}, true);

@@ -168,6 +168,7 @@ TEST(OdbcPieces, AValueIsReadWholeOrFails) {
     SQLLEN length;  // what the driver reports
     size_t fill;    // bytes it writes before its terminator
   };
+  auto pieces = [](auto... pieces) { return std::vector<Piece>{pieces...}; };
   constexpr SQLLEN kFull = 1024;  // 512 characters of 2 bytes: the helper's piece
   const struct {
     const char* meaning;
@@ -175,32 +176,30 @@ TEST(OdbcPieces, AValueIsReadWholeOrFails) {
     PieceRead expected;
     size_t characters;
   } rows[] = {
-      {"short", {{SQL_SUCCESS, 10, 10}}, PieceRead::kValue, 5},
-      {"empty", {{SQL_SUCCESS, 0, 0}}, PieceRead::kValue, 0},
-      {"null", {{SQL_SUCCESS, SQL_NULL_DATA, 0}}, PieceRead::kNull, 0},
+      {"short", pieces(Piece{SQL_SUCCESS, 10, 10}), PieceRead::kValue, 5},
+      {"empty", pieces(Piece{SQL_SUCCESS, 0, 0}), PieceRead::kValue, 0},
+      {"null", pieces(Piece{SQL_SUCCESS, SQL_NULL_DATA, 0}), PieceRead::kNull, 0},
       {"two pieces, the length told",
-       {{SQL_SUCCESS_WITH_INFO, 1100, 1022}, {SQL_SUCCESS, 78, 78}},
-       PieceRead::kValue,
-       511 + 39},
+       pieces(Piece{SQL_SUCCESS_WITH_INFO, 1100, 1022}, Piece{SQL_SUCCESS, 78, 78}),
+       PieceRead::kValue, 511 + 39},
       {"two pieces, no total",
-       {{SQL_SUCCESS_WITH_INFO, SQL_NO_TOTAL, 1022}, {SQL_SUCCESS, 4, 4}},
-       PieceRead::kValue,
-       513},
+       pieces(Piece{SQL_SUCCESS_WITH_INFO, SQL_NO_TOTAL, 1022}, Piece{SQL_SUCCESS, 4, 4}),
+       PieceRead::kValue, 513},
       {"the second piece fails",
-       {{SQL_SUCCESS_WITH_INFO, 1100, 1022}, {SQL_ERROR, 0, 0}},
-       PieceRead::kFailed,
+       pieces(Piece{SQL_SUCCESS_WITH_INFO, 1100, 1022}, Piece{SQL_ERROR, 0, 0}), PieceRead::kFailed,
        511},
-      {"a full piece said complete", {{SQL_SUCCESS, kFull, 1022}}, PieceRead::kFailed, 0},
-      {"no total said complete", {{SQL_SUCCESS, SQL_NO_TOTAL, 1022}}, PieceRead::kFailed, 0},
-      {"a length below zero", {{SQL_SUCCESS_WITH_INFO, -7, 0}}, PieceRead::kFailed, 0},
+      {"a full piece said complete", pieces(Piece{SQL_SUCCESS, kFull, 1022}), PieceRead::kFailed,
+       0},
+      {"no total said complete", pieces(Piece{SQL_SUCCESS, SQL_NO_TOTAL, 1022}), PieceRead::kFailed,
+       0},
+      {"a length below zero", pieces(Piece{SQL_SUCCESS_WITH_INFO, -7, 0}), PieceRead::kFailed, 0},
       {"null after a piece",
-       {{SQL_SUCCESS_WITH_INFO, SQL_NO_TOTAL, 1022}, {SQL_SUCCESS, SQL_NULL_DATA, 0}},
-       PieceRead::kFailed,
-       511},
+       pieces(Piece{SQL_SUCCESS_WITH_INFO, SQL_NO_TOTAL, 1022},
+              Piece{SQL_SUCCESS, SQL_NULL_DATA, 0}),
+       PieceRead::kFailed, 511},
       {"nothing more after a piece",
-       {{SQL_SUCCESS_WITH_INFO, SQL_NO_TOTAL, 1022}, {SQL_NO_DATA, 0, 0}},
-       PieceRead::kValue,
-       511},
+       pieces(Piece{SQL_SUCCESS_WITH_INFO, SQL_NO_TOTAL, 1022}, Piece{SQL_NO_DATA, 0, 0}),
+       PieceRead::kValue, 511},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.meaning);
@@ -220,16 +219,6 @@ TEST(OdbcPieces, AValueIsReadWholeOrFails) {
     EXPECT_EQ(row.expected, read);
     EXPECT_EQ(row.expected == PieceRead::kValue ? row.characters : out.size(), out.size());
   }
-}
-
-TEST(OdbcSettings, EngineAndDriverChoice) {
-  EXPECT_EQ(ParseEngine(""), Engine::kSqlite);
-  EXPECT_EQ(ParseEngine(" sqlite "), Engine::kSqlite);
-  EXPECT_EQ(ParseEngine("ODBC"), Engine::kOdbc);
-  EXPECT_EQ(ParseEngine("ADO"), std::nullopt);
-  SqlSettings s;
-  EXPECT_EQ(OdbcDriverFor(s, true), "ODBC Driver 18 for SQL Server");
-  EXPECT_EQ(OdbcDriverFor(s, false), "FreeTDS");
 }
 
 }  // namespace

@@ -121,52 +121,6 @@ TEST_F(Translation, RowStatementsBecomeParameterized) {
   for (const Case& c : cases) EXPECT_EQ(Translate(c.tsql), c.sqlite) << c.name;
 }
 
-TEST_F(Translation, ValuesAreConvertedForTheirColumns) {
-  const std::string tsql =
-      "INSERT INTO [ART] ([COD],[PREZZO],[_T_RRN___]) VALUES('A''1  ',-0001234.5 ,0000015)";
-  ASSERT_EQ(Translate(tsql),
-            "INSERT INTO \"ART\" (\"COD\",\"PREZZO\",\"_T_RRN___\") VALUES (?,?,?)");
-  std::vector<Token> tokens;
-  std::vector<const Token*> literals;
-  ASSERT_TRUE(Tokenize(tsql, &tokens).ok());
-  StatementShape(tokens, &literals);
-  ASSERT_EQ(literals.size(), plan_.params.size());
-  std::vector<BoundValue> v(literals.size());
-  SqlError error;
-  for (size_t i = 0; i < literals.size(); ++i) {
-    ASSERT_EQ(plan_.params[i].literal, i);
-    ASSERT_TRUE(BindLiteral(plan_.params[i], *literals[i], &v[i], &error).ok());
-  }
-  EXPECT_EQ(v[0].kind, BoundValue::Kind::kText);
-  EXPECT_EQ(v[0].text, "A'1  ");  // trailing blanks that fit are kept
-  EXPECT_EQ(v[1].kind, BoundValue::Kind::kReal);
-  EXPECT_EQ(v[1].real, -1234.5);
-  EXPECT_EQ(v[2].kind, BoundValue::Kind::kInteger);
-  EXPECT_EQ(v[2].integer, 15);
-}
-
-TEST_F(Translation, SchemaTextsAreNotTranslated) {
-  for (const char* tsql :
-       {"IF EXISTS (SELECT name FROM sysobjects WHERE name = 'ART' AND type = 'U')  DROP TABLE "
-        "[ART]",
-        "CREATE TABLE [dbo].[T] ([A] [nvarchar] (1) NOT NULL DEFAULT ' ',)",
-        "CREATE INDEX [ART_X] ON [dbo].[ART]([_T_RRN___])", "DROP TABLE [ART]"}) {
-    EXPECT_EQ(Translate(tsql),
-              "refused 0: Statement not supported by the SQLite engine (schema objects are "
-              "rendered for SQLite, not translated)")
-        << tsql;
-  }
-}
-
-TEST_F(Translation, NumbersOrderAndCompareByValue) {
-  const std::string by_value =
-      "(CASE WHEN typeof(\"PREZZO\")='blob' THEN CAST(\"PREZZO\" AS REAL) ELSE \"PREZZO\" END)";
-  EXPECT_EQ(Translate("SELECT [COD] FROM [ART] ORDER BY [PREZZO] DESC, [COD]"),
-            "SELECT \"COD\" FROM \"ART\" ORDER BY " + by_value + " DESC,\"COD\" COLLATE NOCASE");
-  EXPECT_EQ(Translate("DELETE FROM [ART] WHERE [PREZZO]>=1.005"),
-            "DELETE FROM \"ART\" WHERE " + by_value + " >= ?");
-}
-
 // What a numeric column stores for a value, and what a comparison binds.
 TEST(BindLiteral, NumbersAreStoredAsSqliteNumbersUnlessADoubleLosesDigits) {
   struct Case {

@@ -1,6 +1,7 @@
 #include "replication/testing/mirror_compare.h"
 
 #include <algorithm>
+#include <charconv>
 #include <memory>
 
 #include "config/settings.h"
@@ -17,15 +18,8 @@ namespace {
 
 bool ParseWhole(std::string_view t, int64_t* value) {
   const std::string s = Trim(t);
-  size_t i = (!s.empty() && s[0] == '-') ? 1 : 0;
-  if (i == s.size() || s.size() > 19) return false;
-  int64_t v = 0;
-  for (; i < s.size(); ++i) {
-    if (s[i] < '0' || s[i] > '9') return false;
-    v = v * 10 + (s[i] - '0');
-  }
-  *value = s[0] == '-' ? -v : v;
-  return true;
+  const auto [end, error] = std::from_chars(s.data(), s.data() + s.size(), *value);
+  return !s.empty() && error == std::errc() && end == s.data() + s.size();
 }
 
 std::string Show(std::string_view v) { return "\"" + std::string(v) + "\""; }

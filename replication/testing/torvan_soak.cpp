@@ -1,32 +1,21 @@
-// torvan-soak: the fault soak. Random changes on the host and on the SQL side while
-// torvan-host injects faults and the soak kills `torvan run` with SIGKILL and starts it
-// again; at the end, every host file against its mirror table, record by record, and every
-// change made on the SQL side against the host (torvan-mirror-compare's comparer).
+// torvan-soak: the fault soak (scripts/soak). Random changes on the host (CLIENTI, ARTICOLI,
+// ORDINI and the image archive: every change code, every field type, images) and on the SQL
+// side (CONTATTI, now and then a row the host changes too, a conflict) while torvan-host
+// injects a fault every --fault-every actions, `torvan run` is killed with SIGKILL every
+// --kill-every actions (or dies at a named point, kill_point.h) and started again, Torvan's
+// SQL operations fail one in --sql-fault-one-in (its SQLite writes and syncs one in four
+// times that; sql/fault_connection.h, sql/fault_vfs.h), and every --lock-every actions a PC
+// program holds the write lock of GESTIONALE for seconds. --odbc DRIVER: Torvan reaches
+// SQLite through that ODBC driver. At the end, every host file against its mirror table and
+// every SQL-side change against the host (torvan-mirror-compare's comparer); a difference
+// on a record of the conflicts file is a conflict left unequal, not a loss.
 //
 //   torvan-soak --torvan EXE --host-exe EXE --sample DIR --table TnC_TBL1.Tbl
 //               (--minutes M | --actions N) [--seed S] [--fault-every N] [--kill-every N]
 //               [--sql-fault-one-in N] [--lock-every N] [--odbc DRIVER] [--keep]
 //
-// Host changes go to the files replicated to SQL (CLIENTI, ARTICOLI, ORDINI and the image
-// archive: every change code, every field type, images), SQL-side changes to the file sent
-// back (CONTATTI); now and then the host updates or deletes a CONTATTI record the SQL side
-// has just changed, so that both sides change one row and Torvan resolves the conflict by
-// its rule (Conflitti): at the end both must still be equal. A difference on a record of
-// the conflicts file is reported as a conflict left unequal, apart from the losses. A fault is
-// injected every --fault-every actions (default 10) and a kill made every --kill-every actions
-// (default 200). With --minutes the soak runs for that long (an action is some 20-60 ms); with
-// --actions, that many actions.
-//
-// The SQL side fails too. --sql-fault-one-in N: every operation of Torvan's on its
-// connections fails with a chance of 1 in N (an error, a lock, a lost connection, one lost
-// after the work was done; sql/fault_connection.h), and every write and sync of its SQLite
-// files with a chance of 1 in 4N (an I/O error, a full disk; sql/fault_vfs.h). --lock-every
-// N: every N actions the soak holds the write lock of GESTIONALE for a few seconds, as a PC
-// program in a transaction does. --odbc DRIVER: Torvan reaches its databases through that
-// ODBC driver (SQLite's), so that the lost connections are the ODBC engine's.
-//
-// Prints the figures and exits 0 when nothing was lost or doubled, 1 otherwise, 2 when
-// the soak could not run. The folders stay with --keep (or when something differs).
+// Prints the figures and exits 0 when nothing was lost or doubled, 1 otherwise, 2 when the
+// soak could not run. The folders stay with --keep (or when something differs).
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -36,6 +25,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <random>
 #include <string>
 #include <thread>
@@ -183,6 +173,14 @@ class Soak {
     }
   }
   std::string FaultLog() const { return folder_ / "sql-faults.log"; }
+  // A PC program's connection to GESTIONALE, which waits up to 20 s for a lock.
+  std::unique_ptr<sql::Connection> Gestionale() const {
+    sql::ConnectionParams p;
+    p.base_folder = pc_;
+    p.database = "GESTIONALE";
+    p.busy_timeout_ms = 20000;
+    return sql::NewConnection(p);
+  }
 
   // A PC program's transaction: the write lock of GESTIONALE, held over some actions.
   void Lock(long a) {
@@ -191,11 +189,7 @@ class Soak {
       lock_.reset();
     }
     if (o_.lock_every <= 0 || lock_ != nullptr || a % o_.lock_every != o_.lock_every / 3) return;
-    sql::ConnectionParams p;
-    p.base_folder = pc_;
-    p.database = "GESTIONALE";
-    p.busy_timeout_ms = 20000;
-    lock_ = sql::NewConnection(p);
+    lock_ = Gestionale();
     if (!lock_->Open().ok() || !lock_->ExecuteNative("BEGIN IMMEDIATE").ok()) {
       Fail("cannot take the write lock of GESTIONALE");
     }
@@ -310,11 +304,7 @@ class Soak {
   }
 
   void SqlChange() {
-    sql::ConnectionParams p;
-    p.base_folder = pc_;
-    p.database = "GESTIONALE";
-    p.busy_timeout_ms = 20000;
-    std::unique_ptr<sql::Connection> c = sql::NewConnection(p);
+    std::unique_ptr<sql::Connection> c = Gestionale();
     if (!c->Open().ok()) Fail("cannot open GESTIONALE: " + c->Errors().front().description);
     std::vector<int64_t> ids;
     std::unique_ptr<sql::Recordset> rs;
@@ -370,10 +360,7 @@ class Soak {
   // Events not sent back yet, and whether a change is held.
   bool Drained() {
     if (Ctl({"queue"}) != "0\n") return false;
-    sql::ConnectionParams p;
-    p.base_folder = pc_;
-    p.database = "GESTIONALE";
-    std::unique_ptr<sql::Connection> c = sql::NewConnection(p);
+    std::unique_ptr<sql::Connection> c = Gestionale();
     int64_t unsent = 1;
     if (!c->Open().ok() || !UnsentEvents(*c, &unsent).ok() || unsent != 0) return false;
     return Torvan({"pending"}).exit_code == 0;
@@ -493,41 +480,32 @@ class Soak {
 
 int main(int argc, char** argv) {
   Options o;
+  // Each option with a value, and where its value goes.
+  const std::pair<const char*, std::function<void(const std::string&)>> with_value[] = {
+      {"--torvan", [&](const std::string& v) { o.torvan = v; }},
+      {"--host-exe", [&](const std::string& v) { o.host_exe = v; }},
+      {"--sample", [&](const std::string& v) { o.sample = v; }},
+      {"--table", [&](const std::string& v) { o.table = v; }},
+      {"--minutes", [&](const std::string& v) { o.minutes = std::atof(v.c_str()); }},
+      {"--actions", [&](const std::string& v) { o.actions = std::atol(v.c_str()); }},
+      {"--seed", [&](const std::string& v) { o.seed = std::strtoull(v.c_str(), nullptr, 10); }},
+      {"--fault-every", [&](const std::string& v) { o.fault_every = std::atoi(v.c_str()); }},
+      {"--kill-every", [&](const std::string& v) { o.kill_every = std::atoi(v.c_str()); }},
+      {"--sql-fault-one-in",
+       [&](const std::string& v) { o.sql_fault_one_in = std::atoi(v.c_str()); }},
+      {"--lock-every", [&](const std::string& v) { o.lock_every = std::atoi(v.c_str()); }},
+      {"--odbc", [&](const std::string& v) { o.odbc_driver = v; }}};
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
-    auto value = [&]() -> std::string {
-      if (i + 1 >= argc) Fail(a + " needs a value");
-      return argv[++i];
-    };
-    if (a == "--torvan") {
-      o.torvan = value();
-    } else if (a == "--host-exe") {
-      o.host_exe = value();
-    } else if (a == "--sample") {
-      o.sample = value();
-    } else if (a == "--table") {
-      o.table = value();
-    } else if (a == "--minutes") {
-      o.minutes = std::atof(value().c_str());
-    } else if (a == "--actions") {
-      o.actions = std::atol(value().c_str());
-    } else if (a == "--seed") {
-      o.seed = std::strtoull(value().c_str(), nullptr, 10);
-    } else if (a == "--fault-every") {
-      o.fault_every = std::atoi(value().c_str());
-    } else if (a == "--kill-every") {
-      o.kill_every = std::atoi(value().c_str());
-    } else if (a == "--sql-fault-one-in") {
-      o.sql_fault_one_in = std::atoi(value().c_str());
-    } else if (a == "--lock-every") {
-      o.lock_every = std::atoi(value().c_str());
-    } else if (a == "--odbc") {
-      o.odbc_driver = value();
-    } else if (a == "--keep") {
+    if (a == "--keep") {
       o.keep = true;
-    } else {
-      Fail("unknown argument " + a);
+      continue;
     }
+    const auto* option = std::find_if(std::begin(with_value), std::end(with_value),
+                                      [&](const auto& w) { return a == w.first; });
+    if (option == std::end(with_value)) Fail("unknown argument " + a);
+    if (i + 1 >= argc) Fail(a + " needs a value");
+    option->second(argv[++i]);
   }
   if (o.torvan.empty() || o.host_exe.empty() || o.sample.empty() || o.table.empty() ||
       (o.minutes <= 0 && o.actions <= 0)) {
