@@ -295,6 +295,28 @@ TEST_F(EndToEndTest, AStatusOtherThanABlankFollowsTheRuleOfItsEvent) {
   EXPECT_EQ(Table({{"0"}}), Rows("SELECT COUNT(*) FROM [_T_MASTER___]"));
 }
 
+// A record gone from the host before Torvan heard of it: the first update of its row
+// becomes an insert, and the later ones and the delete find that record by its index
+// instead of adding one record each and leaving them all.
+TEST_F(EndToEndTest, UpdatesOfARowWhoseRecordIsGoneMakeOneRecordAndItsDeleteTakesIt) {
+  Ctl({"insert", "DATI/CONTATTI", "CODCLI=C01"});
+  Drain();
+  Ctl({"delete", "DATI/CONTATTI", "1"});  // not asked for yet
+  for (const char* note : {"uno", "due", "tre"}) {
+    Exec(std::string("UPDATE [CONTATTI] SET [NOTA]='") + note + "' WHERE [CODCLI]='C01'");
+    (void)sql_to_host_.Server_SQL_Ritorno();
+  }
+  for (const std::string& d : Differences({kContatti})) {
+    EXPECT_EQ(std::string::npos, d.find("host records with")) << d;
+  }
+  Exec("DELETE FROM [CONTATTI] WHERE [CODCLI]='C01'");
+  (void)sql_to_host_.Server_SQL_Ritorno();
+  EXPECT_EQ(0, Count("[Server_SQL_Ritorno] Istruzione rifiutata (stato N): DATI/CONTATTI "
+                     "EVENTO=D RRN=1 IDX=1"));
+  Drain();
+  EXPECT_EQ(std::vector<std::string>{}, Differences({kContatti}));
+}
+
 // A value the host field cannot hold is not sent cut and not dropped: its event waits,
 // and the later ones of its database with it, until the value is mended.
 TEST_F(EndToEndTest, AValueTheHostFieldCannotHoldKeepsItsEventUntilMended) {

@@ -6,16 +6,17 @@
 //
 // Nothing is sent twice in a way that could double a host record: the batch's events are
 // marked in flight (pending.h, one write) before the first R request and unmarked once
-// their event rows are gone. A
-// marked event found again (its status was never read: the link broke, Torvan was killed)
-// is sent again; an "I" as an UPDATE addressed by "§_T_IDX___" first, and as the INSERT
-// only when the host refuses that update; a "U" refused at its RRN likewise tries its
-// index before it becomes an INSERT; a "D" whose record is no longer there was executed by
-// the first sending. An event whose request got a readable refusal (outcome not "0")
-// was not executed: it is sent again unchanged by a later call and its master row stays.
+// their event rows are gone. A marked event found again (its status was never read: the
+// link broke, Torvan was killed) is sent again; an "I" as an UPDATE addressed by
+// "§_T_IDX___" first, and as the INSERT only when the host refuses that update; a "D"
+// whose record is no longer there was executed by the first sending. An event whose
+// request got a readable refusal (outcome not "0") was not executed: it is sent again
+// unchanged by a later call and its master row stays.
 // A statement the host answers with any status but a blank was not executed, whatever
-// the character: an update is sent again as its insert; a refused insert or delete is
-// reported on a message line and kept in TnC_RIFIUTATI.Log, and the next event goes.
+// the character. A "U" or "D" refused at its RRN tries the row's index next: the record
+// may be one Torvan added for the row (an earlier update refused at the RRN became an
+// insert). An update refused there too is sent as its insert; a refused insert or delete
+// is reported on a message line and kept in TnC_RIFIUTATI.Log, and the next event goes.
 #pragma once
 
 #include <cstdint>

@@ -202,16 +202,22 @@ SqlToHost::Outcome SqlToHost::SendEvent(Item* item) {
                : event == 'D' ? SentEvent::kDeleted
                : rrn != 0     ? SentEvent::kUpdatedAtRrn
                               : SentEvent::kUpdatedByIndex;
-  if (status != ss::kExecuted && event == 'U' && was_in_flight && rrn != 0) {
-    // An update refused at its RRN is sent as an insert. When it was in flight, that
-    // insert may have been executed already: the record it added is found by its index.
+  // (An index of 0 would name every record the host made itself.)
+  const bool by_index_too =
+      idx > 0 && (event == 'D' || (event == 'U' && (was_in_flight || !item->torvan)));
+  if (status != ss::kExecuted && rrn != 0 && by_index_too) {
+    // Refused at its RRN: the record may be one Torvan added for this row, found by its
+    // index. An earlier update of the row refused there became an insert, and so may this
+    // one's own first sending have, when it was in flight; without this, every later update
+    // of the row would add one more record, and its delete would leave them all.
     const std::string by_index =
-        HostUpdateStatement(library, m.file, item->values, idx, HostWhere(0, idx));
+        event == 'D' ? HostDeleteStatement(library, m.file, HostWhere(0, idx))
+                     : HostUpdateStatement(library, m.file, item->values, idx, HostWhere(0, idx));
     if (!LogPcAs(detail + " AS-->PC DATI=" + by_index)) return Outcome::kStop;
     o = Send(by_index, true, &status);
     if (o == Outcome::kStop) return o;
     if (o == Outcome::kNotExecuted) return not_executed();
-    taken = SentEvent::kUpdatedByIndex;
+    taken = event == 'D' ? SentEvent::kDeleted : SentEvent::kUpdatedByIndex;
   }
   if (status != ss::kExecuted) {
     if (event == 'U' && item->torvan) {
