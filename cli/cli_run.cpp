@@ -61,7 +61,7 @@ bool EventsWaiting(Runtime& rt) {
     }
     sql::Connection* c = rt.connessioni.at(d);
     std::unique_ptr<sql::Recordset> rs;
-    if (c == nullptr || !c->OpenFirstRow(SelectMaster(), &rs).ok() || !rs->Eof()) return true;
+    if (c == nullptr || !c->OpenFirstRows(SelectMaster(), 1, &rs).ok() || !rs->Eof()) return true;
   }
   return false;
 }

@@ -223,9 +223,6 @@ class Connection {
     (void)rows;
     return OpenRecordset(statement, recordset);
   }
-  Status OpenFirstRow(std::string_view statement, std::unique_ptr<Recordset>* recordset) {
-    return OpenFirstRows(statement, 1, recordset);
-  }
   // The names of the base tables of the database, exactly as stored (case kept), without
   // views and system tables, in no particular order.
   virtual Status ListTables(std::vector<std::string>* names) = 0;

@@ -102,12 +102,12 @@ TEST_F(PostgresEngine, KeepsExactNumbersAndWindows1252Texts) {
       ASSERT_TRUE(conn_->Begin().ok());
     }
     std::unique_ptr<Recordset> rs;
-    ASSERT_TRUE(conn_->OpenFirstRow("SELECT [ID] FROM [T] ORDER BY [ID] DESC", &rs).ok());
+    ASSERT_TRUE(conn_->OpenFirstRows("SELECT [ID] FROM [T] ORDER BY [ID] DESC", 1, &rs).ok());
     ASSERT_FALSE(rs->Eof());
     EXPECT_EQ("3", rs->Value(0).text);
     ASSERT_TRUE(rs->MoveNext().ok());
     EXPECT_TRUE(rs->Eof());
-    ASSERT_TRUE(conn_->OpenFirstRow("SELECT [ID] FROM [T] WHERE [ID]>3", &rs).ok());
+    ASSERT_TRUE(conn_->OpenFirstRows("SELECT [ID] FROM [T] WHERE [ID]>3", 1, &rs).ok());
     EXPECT_TRUE(rs->Eof());
     if (in_transaction) {
       ASSERT_TRUE(conn_->Commit().ok());
