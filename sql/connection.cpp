@@ -2,6 +2,7 @@
 
 #include "core/text.h"
 #include "sql/engines.h"
+#include "sql/transaction_guard.h"
 #include "sql/tsql_lexer.h"
 
 namespace torvan::sql {
@@ -118,9 +119,9 @@ Status Connection::Fail(Status status, std::vector<SqlError> errors, std::string
 }
 
 std::unique_ptr<Connection> NewConnection(const ConnectionParams& params) {
-  if (params.engine == Engine::kOdbc) return NewOdbcConnection(params);
-  if (params.engine == Engine::kPostgres) return NewPostgresConnection(params);
-  return NewSqliteConnection(params);
+  if (params.engine == Engine::kOdbc) return GuardTransactions(NewOdbcConnection(params));
+  if (params.engine == Engine::kPostgres) return GuardTransactions(NewPostgresConnection(params));
+  return GuardTransactions(NewSqliteConnection(params));
 }
 
 Status SqliteDatabasePath(const std::string& base_folder, std::string_view database,

@@ -13,6 +13,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "sql/fault_vfs.h"
 #include "sql/test_support.h"
 
 namespace torvan::sql {
@@ -431,6 +432,88 @@ TEST_P(SqlitePaths, ASchemaChangedByAnotherConnectionIsSeen) {
   ASSERT_TRUE(other->ExecuteNative("DROP TABLE \"NUOVO\"").ok());
   EXPECT_FALSE(conn_->Execute("DELETE FROM [NUOVO]").ok());
   EXPECT_EQ(conn_->Errors()[0].native_error, 208) << testing::ErrorsText(*conn_);
+}
+
+// A transaction that ends under its caller: what the caller runs after it, up to its own
+// rollback, fails instead of being committed on its own.
+TEST_P(SqlitePaths, NothingRunsOnItsOwnAfterTheTransactionEndedUnderTheCaller) {
+  struct Case {
+    const char* how;
+    const char* state;  // what the statements after it fail with
+  };
+  const Case kCases[] = {
+      // SQLite rolls the whole transaction back when the disk fails under a statement.
+      {"disk", "25000"},
+      // The connection was closed and opened again (a link lost, another part reopening).
+      {"reopened", "08007"},
+  };
+  static VfsFaults faults;
+  ASSERT_TRUE(RegisterFaultVfs("torvan-test-faults", &faults, /*make_default=*/true).ok());
+  struct Restore {
+    ~Restore() { sqlite3_vfs_register(sqlite3_vfs_find("unix"), 1); }
+  } restore;
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.how);
+    faults.Clear();
+    std::unique_ptr<Connection> conn =
+        NewConnection(testing::ParamsFor(GetParam(), dir_.path(), std::string("T") + c.how));
+    ASSERT_TRUE(conn->Open().ok()) << testing::ErrorsText(*conn);
+    ASSERT_TRUE(conn->ExecuteNative(testing::CreateTableSql("ART", kArt)).ok());
+    ASSERT_TRUE(conn->ExecuteNative("CREATE TABLE \"BIG\" (\"X\" BLOB)").ok());
+    ASSERT_TRUE(conn->ExecuteNative("PRAGMA cache_size=2").ok());
+    auto insert = [&](const char* cod) {
+      return conn->Execute(std::string("INSERT INTO [ART] ([COD]) VALUES('") + cod + "')");
+    };
+    ASSERT_TRUE(conn->Begin().ok());
+    ASSERT_TRUE(insert("A").ok());
+    ASSERT_TRUE(conn->Begin().ok());
+    if (std::string(c.how) == "disk") {
+      faults.Add({VfsFault::Op::kWrite, faults.writes() + 1, 1000000, false, ""});
+      // Pages spill to the log while the statement runs: the write fails under it.
+      EXPECT_FALSE(conn->ExecuteNative("WITH RECURSIVE c(i) AS (SELECT 1 UNION ALL SELECT i + 1 "
+                                       "FROM c WHERE i < 200) INSERT INTO \"BIG\" SELECT "
+                                       "randomblob(3000) FROM c")
+                       .ok());
+      faults.Clear();
+    } else {
+      conn->Close();
+      ASSERT_TRUE(conn->Open().ok());
+    }
+    for (Status s : {insert("B"), conn->Commit()}) {
+      EXPECT_FALSE(s.ok());
+      ASSERT_FALSE(conn->Errors().empty());
+      EXPECT_EQ(conn->Errors()[0].sql_state, c.state) << testing::ErrorsText(*conn);
+    }
+    conn->Rollback();
+    EXPECT_FALSE(insert("B").ok()) << "one level is still open";
+    conn->Rollback();
+    EXPECT_TRUE(insert("C").ok()) << testing::ErrorsText(*conn);
+    EXPECT_EQ(Rows(conn.get(), "SELECT [COD] FROM [ART]"), (Table{{"C"}}));
+  }
+}
+
+// Undoing a whole transaction writes to the log as a commit would; when the disk fails
+// there, the transaction still ends, and what follows commits.
+TEST_P(SqlitePaths, ARollbackEndsTheTransactionWhenTheDiskFailsUnderIt) {
+  static VfsFaults faults;
+  ASSERT_TRUE(RegisterFaultVfs("torvan-test-faults", &faults, /*make_default=*/true).ok());
+  struct Restore {
+    ~Restore() { sqlite3_vfs_register(sqlite3_vfs_find("unix"), 1); }
+  } restore;
+  faults.Clear();
+  std::unique_ptr<Connection> conn =
+      NewConnection(testing::ParamsFor(GetParam(), dir_.path(), "Undone"));
+  ASSERT_TRUE(conn->Open().ok()) << testing::ErrorsText(*conn);
+  ASSERT_TRUE(conn->ExecuteNative(testing::CreateTableSql("ART", kArt)).ok());
+  ASSERT_TRUE(conn->Begin().ok());
+  ASSERT_TRUE(conn->Execute("INSERT INTO [ART] ([COD]) VALUES('A')").ok());
+  faults.Add({VfsFault::Op::kWrite, faults.writes() + 1, 1000000, false, ""});
+  faults.Add({VfsFault::Op::kSync, faults.syncs() + 1, 1000000, false, ""});
+  conn->Rollback();
+  faults.Clear();
+  ASSERT_TRUE(conn->Execute("INSERT INTO [ART] ([COD]) VALUES('C')").ok());
+  // Committed: another program sees it while the connection stays open.
+  EXPECT_EQ(RawSql(dir_.path() + "/Undone.sqlite", "SELECT COD FROM ART"), "C ");
 }
 
 INSTANTIATE_TEST_SUITE_P(Sql, SqlitePaths, ::testing::Values(Path::kEmbedded, Path::kOdbcDriver),

@@ -274,10 +274,26 @@ DialectCore::~DialectCore() {
 Status DialectCore::Failed(Status status, std::vector<SqlError>* errors) {
   std::vector<SqlError> found = target_->TakeDiagnostics();
   errors->insert(errors->end(), found.begin(), found.end());
+  if (depth_ > 0 && !doomed_ && !TransactionOpen()) doomed_ = true;
   return status;
 }
 
+bool DialectCore::TransactionOpen() {
+  if (std::optional<bool> known = target_->InTransaction()) return *known;
+  // Through ODBC: SQLite refuses a BEGIN inside a transaction.
+  const bool open = !target_->Run("BEGIN").ok();
+  if (!open) (void)target_->Run("ROLLBACK");
+  (void)target_->TakeDiagnostics();
+  return open;
+}
+
+Status DialectCore::Doomed(std::vector<SqlError>* errors) const {
+  errors->push_back(DialectError(server_error::kUncommittable, kUncommittableText));
+  return Status::IoError(kUncommittableText);
+}
+
 Status DialectCore::Begin(std::vector<SqlError>* errors) {
+  if (doomed_) return Doomed(errors);
   Status s = target_->Run("SAVEPOINT torvan_" + std::to_string(depth_));
   if (!s.ok()) return Failed(s, errors);
   ++depth_;
@@ -286,6 +302,7 @@ Status DialectCore::Begin(std::vector<SqlError>* errors) {
 
 Status DialectCore::Commit(std::vector<SqlError>* errors) {
   if (depth_ == 0) return Status::Ok();
+  if (doomed_) return Doomed(errors);
   Status s = target_->Run("RELEASE torvan_" + std::to_string(depth_ - 1));
   if (!s.ok()) return Failed(s, errors);
   --depth_;
@@ -295,9 +312,17 @@ Status DialectCore::Commit(std::vector<SqlError>* errors) {
 void DialectCore::Rollback() {
   if (depth_ == 0) return;
   const std::string name = "torvan_" + std::to_string(--depth_);
-  (void)target_->Run("ROLLBACK TO " + name);
-  (void)target_->Run("RELEASE " + name);
+  if (depth_ == 0 && !doomed_) {
+    // The whole transaction. A RELEASE after a ROLLBACK TO would commit what is left, and
+    // that commit writes and can fail like any other, leaving the transaction open under
+    // every statement that follows.
+    (void)target_->Run("ROLLBACK");
+  } else if (!doomed_) {
+    (void)target_->Run("ROLLBACK TO " + name);
+    (void)target_->Run("RELEASE " + name);
+  }
   (void)target_->TakeDiagnostics();
+  if (depth_ == 0) doomed_ = false;
   // What was undone may have been a schema change.
   Forget();
   schema_version_.reset();
@@ -360,6 +385,7 @@ Status DialectCore::Translate(std::string_view statement, Plan* plan,
 }
 
 Status DialectCore::ExecuteNative(std::string_view statement, std::vector<SqlError>* errors) {
+  if (doomed_) return Doomed(errors);
   Status result = target_->Run(Cp1252ToUtf8(statement));
   // Whatever ran may have changed the schema: nothing kept from before is trusted.
   Forget();
@@ -432,6 +458,7 @@ void DialectCore::Return(const std::string& shape, uint64_t generation,
 }
 
 Status DialectCore::Execute(std::string_view statement, std::vector<SqlError>* errors) {
+  if (doomed_) return Doomed(errors);
   for (int attempt = 0;; ++attempt) {
     Prepared p;
     Status s = Prepare(statement, &p, errors);
@@ -454,6 +481,7 @@ Status DialectCore::Execute(std::string_view statement, std::vector<SqlError>* e
 
 Status DialectCore::OpenRecordset(std::string_view statement, std::unique_ptr<Recordset>* recordset,
                                   std::vector<SqlError>* errors) {
+  if (doomed_) return Doomed(errors);
   for (int attempt = 0;; ++attempt) {
     Prepared p;
     Status s = Prepare(statement, &p, errors);

@@ -61,6 +61,8 @@ class SqliteTarget {
   // True when its statements report a schema changed under them (StaleSchema) before
   // doing anything; otherwise the core reads the schema version before every statement.
   virtual bool DetectsSchemaChanges() const { return false; }
+  // Whether the database has a transaction open; nullopt where the target cannot tell.
+  virtual std::optional<bool> InTransaction() const { return std::nullopt; }
 };
 
 // The SQLSTATE for a SQLite result code (primary or extended) and its message, so that
@@ -94,7 +96,11 @@ class DialectCore {
                        std::vector<SqlError>* errors);
   Status ListTables(std::vector<std::string>* names, std::vector<SqlError>* errors);
   // Connection::Begin, Commit, Rollback: SQLite savepoints, which nest and, outermost,
-  // are transactions.
+  // are transactions. A statement that fails with an I/O error or a full disk inside one
+  // may make SQLite roll the whole transaction back: from then on every statement, Begin
+  // and Commit fails (SQL Server's 3930, as for a transaction doomed there) until the
+  // caller has rolled back each level it began, so that nothing it meant to keep together
+  // runs on its own.
   Status Begin(std::vector<SqlError>* errors);
   Status Commit(std::vector<SqlError>* errors);
   void Rollback();
@@ -123,7 +129,12 @@ class DialectCore {
   Status CheckSchemaVersion(bool* changed, std::vector<SqlError>* errors);
   Status Translate(std::string_view statement, Plan* plan, std::vector<SqlError>* errors);
   void Forget();
+  // Collects the target's errors of a failure; inside a transaction, notices whether
+  // SQLite ended it.
   Status Failed(Status status, std::vector<SqlError>* errors);
+  bool TransactionOpen();
+  // The refusal of every operation but Rollback once SQLite ended the transaction.
+  Status Doomed(std::vector<SqlError>* errors) const;
 
   std::unique_ptr<SqliteTarget> target_;
   std::function<void(std::vector<SqlError>)> report_;
@@ -135,6 +146,7 @@ class DialectCore {
   std::unordered_set<DialectRecordset*> recordsets_;
   std::vector<Token> tokens_;  // reused between statements
   int depth_ = 0;              // transactions and savepoints open
+  bool doomed_ = false;        // SQLite rolled back the transaction those levels opened
 };
 
 }  // namespace torvan::sql

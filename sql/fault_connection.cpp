@@ -104,8 +104,10 @@ class FaultyConnection final : public Connection {
     if (s.ok() && fault) return Inject(kind);
     return s;
   }
+  // Passed on even when lost: the connection underneath counts the levels it was asked
+  // to end.
   void Rollback() override {
-    if (!lost_) inner_->Rollback();
+    inner_->Rollback();
     if (depth_ > 0) --depth_;
   }
 

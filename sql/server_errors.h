@@ -35,6 +35,7 @@ inline constexpr ServerError kIdentityUpdate{8102, "42000"};
 inline constexpr ServerError kConvertToNumeric{8114, "22018"};
 inline constexpr ServerError kArithmeticOverflow{8115, "22003"};
 inline constexpr ServerError kTruncated{8152, "22001"};
+inline constexpr ServerError kUncommittable{3930, "25000"};
 }  // namespace server_error
 
 // The texts, Windows-1252 as every SqlError's; names as the statement wrote them.
@@ -48,6 +49,10 @@ inline constexpr char kMoreValuesThanColumnsText[] =
 inline constexpr char kMoreColumnsThanValuesText[] =
     "There are more columns in the INSERT statement than values specified in the VALUES "
     "clause.";
+
+inline constexpr char kUncommittableText[] =
+    "The current transaction cannot be committed and cannot support operations that write to "
+    "the log file. Roll back the transaction.";
 
 inline std::string IncorrectSyntaxText(std::string_view near) {
   return "Incorrect syntax near '" + std::string(near) + "'.";

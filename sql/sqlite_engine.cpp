@@ -151,6 +151,7 @@ class NativeTarget final : public SqliteTarget {
 
   std::vector<SqlError> TakeDiagnostics() override { return std::exchange(diagnostics_, {}); }
   bool DetectsSchemaChanges() const override { return true; }
+  std::optional<bool> InTransaction() const override { return sqlite3_get_autocommit(db_) == 0; }
 
  private:
   Status PrepareWith(const std::string& sql, bool legacy, std::unique_ptr<TargetStatement>* out) {
