@@ -194,6 +194,12 @@ TEST_F(PostgresEngine, ALockHeldByAnotherSessionIsBusyAndAnEndedLinkIsLost) {
     EXPECT_FALSE(conn_->Execute("UPDATE [T] SET [V]=3").ok());
     EXPECT_TRUE(IsConnectionLost(FirstError())) << testing::ErrorsText(*conn_);
     ASSERT_TRUE(conn_->Open().ok());
+    if (in_transaction) {
+      // The transaction went with the link: nothing runs until the caller rolls it back.
+      EXPECT_FALSE(conn_->Execute("UPDATE [T] SET [V]=3").ok());
+      EXPECT_EQ("08007", FirstError().sql_state);
+      conn_->Rollback();
+    }
   }
   EXPECT_EQ("2.000", Scalar(conn_.get(), "SELECT [V] FROM [T]"));
 }
