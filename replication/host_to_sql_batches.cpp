@@ -306,7 +306,7 @@ HostToSql::BatchEnd HostToSql::Extend(size_t n, Batch* batch, bool in_flight) {
       } else {
         Status s;
         if (!batch->last_of.count(db)) {
-          s = c->Begin();
+          s = c->BeginAllOrNothing();
           if (s.ok()) {
             batch->open.push_back(db);
           } else {

@@ -345,7 +345,7 @@ bool SqlToHost::Remove(int32_t d, const std::vector<Item>& items, size_t done, d
     if (item.found && !LogPcAs(item.detail + " Pulizia")) return false;
     if (!LogPcAs(MasterText("Master ", d, m.rrn, m.file, m.progr) + " Pulizia")) return false;
   }
-  Status s = connection->Begin();
+  Status s = connection->BeginAllOrNothing();
   for (size_t i = 0; i < done && s.ok(); ++i) {
     const Item& item = items[i];
     if (item.found) s = connection->Execute(DeleteEvent(item.m.file, item.progr));

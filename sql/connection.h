@@ -236,6 +236,11 @@ class Connection {
   virtual Status Begin() = 0;
   virtual Status Commit() = 0;
   virtual void Rollback() = 0;
+  // Begin for a caller that rolls the whole transaction back when any statement in it
+  // fails: an engine may then spare what makes a failed statement undo only itself
+  // (PostgreSQL's savepoint around each), and a failure may leave the transaction good
+  // for nothing but its rollback (every later statement and the Commit fail).
+  virtual Status BeginAllOrNothing() { return Begin(); }
 
   // The errors of the last failed operation, in the order the engine reported them. An
   // operation that fails replaces the list; operations that succeed leave it alone.

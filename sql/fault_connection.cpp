@@ -90,8 +90,9 @@ class FaultyConnection final : public Connection {
     return s;
   }
 
-  Status Begin() override {
-    Status s = Pass(inner_->Begin());
+  Status Begin() override { return Opened(Pass(inner_->Begin())); }
+  Status BeginAllOrNothing() override { return Opened(Pass(inner_->BeginAllOrNothing())); }
+  Status Opened(Status s) {
     if (s.ok()) ++depth_;
     return s;
   }

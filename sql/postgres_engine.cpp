@@ -199,6 +199,7 @@ class PgConnection final : public Connection {
     conn_ = nullptr;
     prepared_.clear();
     depth_ = 0;
+    all_or_nothing_ = false;
     deallocate_ = false;
   }
   bool IsOpen() const override { return conn_ != nullptr; }
@@ -250,6 +251,14 @@ class PgConnection final : public Connection {
     if (conn_ == nullptr) return NotOpen();
     Status s = Simple(depth_ == 0 ? "BEGIN" : "SAVEPOINT " + Savepoint(depth_ + 1));
     if (s.ok()) ++depth_;
+    return s;
+  }
+  // The statements go without a savepoint each, a third of the server's work per
+  // statement; the first that fails leaves the transaction aborted.
+  Status BeginAllOrNothing() override {
+    const bool outermost = depth_ == 0;
+    Status s = Begin();
+    if (s.ok() && outermost) all_or_nothing_ = true;
     return s;
   }
 
@@ -304,7 +313,7 @@ class PgConnection final : public Connection {
   // (PostgreSQL would otherwise refuse every later statement of the transaction).
   template <class Work>
   Status Alone(Work work) {
-    if (conn_ == nullptr || depth_ == 0) return work();
+    if (conn_ == nullptr || depth_ == 0 || all_or_nothing_) return work();
     if (Status s = Simple("SAVEPOINT torvan_statement"); !s.ok()) return s;
     Status s = work();
     if (!s.ok() && depth_ > 0) (void)Simple("ROLLBACK TO SAVEPOINT torvan_statement", false);
@@ -313,6 +322,7 @@ class PgConnection final : public Connection {
   }
 
   void AfterTransaction() {
+    all_or_nothing_ = false;
     if (!deallocate_) return;
     deallocate_ = false;
     prepared_.clear();
@@ -350,7 +360,7 @@ class PgConnection final : public Connection {
       s = depth_ > 0 && !prepared_.contains(pg.text) ? Alone([&] { return PrepareOnce(pg, &name); })
                                                      : PrepareOnce(pg, &name);
       if (!s.ok()) return s;
-      if (depth_ > 0) return Guarded(name, values, out);
+      if (depth_ > 0 && !all_or_nothing_) return Guarded(name, values, out);
       out->reset(PQexecPrepared(conn_, name.c_str(), int(values.size()), values.data(), nullptr,
                                 nullptr, 0));
       if (Succeeded(out->get())) return Status::Ok();
@@ -450,6 +460,7 @@ class PgConnection final : public Connection {
   std::unordered_map<std::string, std::string> prepared_;  // statement text -> name
   std::vector<Token> tokens_;
   int depth_ = 0;
+  bool all_or_nothing_ = false;  // the transaction open was begun with BeginAllOrNothing
   bool deallocate_ = false;
 };
 

@@ -167,6 +167,21 @@ TEST_F(PostgresEngine, TransactionsNestAndRollBack) {
   EXPECT_FALSE(conn_->Execute("INSERT INTO [T] ([COD]) VALUES('too long')").ok());
   ASSERT_TRUE(conn_->Commit().ok()) << testing::ErrorsText(*conn_);
   EXPECT_EQ(Rows(conn_.get(), "SELECT [COD] FROM [T] ORDER BY [ID]"), (Table{{"a"}, {"c"}}));
+  // Begun all or nothing, the first failure leaves only the rollback, the Commit included.
+  ASSERT_TRUE(conn_->BeginAllOrNothing().ok());
+  Run("INSERT INTO [T] ([COD]) VALUES('d')");
+  EXPECT_FALSE(conn_->Execute("INSERT INTO [T] ([COD]) VALUES('too long')").ok());
+  EXPECT_FALSE(conn_->Execute("INSERT INTO [T] ([COD]) VALUES('e')").ok());
+  EXPECT_FALSE(conn_->Commit().ok());
+  conn_->Rollback();
+  EXPECT_EQ(Rows(conn_.get(), "SELECT [COD] FROM [T] ORDER BY [ID]"), (Table{{"a"}, {"c"}}));
+  // and the next transaction guards each statement again.
+  ASSERT_TRUE(conn_->Begin().ok());
+  EXPECT_FALSE(conn_->Execute("INSERT INTO [T] ([COD]) VALUES('too long')").ok());
+  Run("INSERT INTO [T] ([COD]) VALUES('f')");
+  ASSERT_TRUE(conn_->Commit().ok()) << testing::ErrorsText(*conn_);
+  EXPECT_EQ(Rows(conn_.get(), "SELECT [COD] FROM [T] ORDER BY [ID]"),
+            (Table{{"a"}, {"c"}, {"f"}}));
 }
 
 TEST_F(PostgresEngine, ALockHeldByAnotherSessionIsBusyAndAnEndedLinkIsLost) {

@@ -41,10 +41,9 @@ class GuardedConnection final : public Connection {
     return Guarded([&] { return engine_->ListTables(names); });
   }
 
-  Status Begin() override {
-    Status s = Guarded([&] { return engine_->Begin(); });
-    if (s.ok()) ++levels_;
-    return s;
+  Status Begin() override { return Opened(Guarded([&] { return engine_->Begin(); })); }
+  Status BeginAllOrNothing() override {
+    return Opened(Guarded([&] { return engine_->BeginAllOrNothing(); }));
   }
   Status Commit() override {
     Status s = Guarded([&] { return engine_->Commit(); });
@@ -71,6 +70,10 @@ class GuardedConnection final : public Connection {
       return Fail(Status::Closed(kLostText), {e}, kSource);
     }
     return Pass(run());
+  }
+  Status Opened(Status s) {
+    if (s.ok()) ++levels_;
+    return s;
   }
   Status Pass(Status s) { return s.ok() ? s : Fail(s, engine_->Errors(), kSource); }
 
