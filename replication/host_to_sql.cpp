@@ -346,7 +346,16 @@ bool HostToSql::ApplyRow(std::string_view data, const HostChange& change, const 
     return false;
   }
   const size_t statements = file.Pc_As && conflicts.SkipHost() ? 0 : plan.statements.size();
-  for (size_t k = 0; k < statements; ++k) {
+  if (!archive && statements > 0) {
+    // Nothing comes between them: the engine may send them together.
+    size_t done = 0;
+    s = connection->ExecuteAll(plan.statements, &done);
+    if (!s.ok()) {
+      StatementFailed(connection, file, s, failure);
+      return false;
+    }
+  }
+  for (size_t k = 0; archive && k < statements; ++k) {
     s = connection->Execute(plan.statements[k]);
     if (!s.ok()) {
       StatementFailed(connection, file, s, failure);

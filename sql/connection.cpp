@@ -118,6 +118,13 @@ Status Connection::Fail(Status status, std::vector<SqlError> errors, std::string
   return status;
 }
 
+Status Connection::ExecuteAll(const std::vector<std::string>& statements, size_t* done) {
+  for (*done = 0; *done < statements.size(); ++*done) {
+    if (Status s = Execute(statements[*done]); !s.ok()) return s;
+  }
+  return Status::Ok();
+}
+
 std::unique_ptr<Connection> NewConnection(const ConnectionParams& params) {
   if (params.engine == Engine::kOdbc) return GuardTransactions(NewOdbcConnection(params));
   if (params.engine == Engine::kPostgres) return GuardTransactions(NewPostgresConnection(params));

@@ -208,6 +208,10 @@ class Connection {
 
   // Executes a T-SQL row statement that returns no rows.
   virtual Status Execute(std::string_view statement) = 0;
+  // Executes the row statements in order, as Execute each, up to the first that fails;
+  // `*done` counts those that succeeded. An engine may send them together, answered in one
+  // round trip (PostgreSQL, inside a transaction begun all or nothing).
+  virtual Status ExecuteAll(const std::vector<std::string>& statements, size_t* done);
   // Executes one statement written in the connection's own dialect, unchanged: the
   // schema statements. The engine forgets whatever it knew of the schema.
   virtual Status ExecuteNative(std::string_view statement) = 0;

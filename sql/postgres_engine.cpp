@@ -210,6 +210,63 @@ class PgConnection final : public Connection {
     return Row(statement, &res);
   }
 
+  // Inside a transaction begun all or nothing the statements go in one pipeline, answered
+  // in one round trip; the server skips those after a failure.
+  Status ExecuteAll(const std::vector<std::string>& statements, size_t* done) override {
+    *done = 0;
+    if (conn_ == nullptr) return NotOpen();
+    if (depth_ == 0 || !all_or_nothing_ || statements.size() < 2) {
+      return Connection::ExecuteAll(statements, done);
+    }
+    std::vector<PgStatement> pgs(statements.size());
+    std::vector<std::string> names(statements.size());
+    for (size_t i = 0; i < statements.size(); ++i) {
+      if (Status s = Translate(statements[i], &pgs[i]); !s.ok()) return s;
+      if (Status s = PrepareOnce(pgs[i], &names[i]); !s.ok()) return s;
+    }
+    if (PQenterPipelineMode(conn_) != 1) return Failed(nullptr);
+    bool sent = true;
+    for (size_t i = 0; i < pgs.size() && sent; ++i) {
+      std::vector<const char*> values;
+      for (const std::string& p : pgs[i].params) values.push_back(p.c_str());
+      sent = PQsendQueryPrepared(conn_, names[i].c_str(), int(values.size()), values.data(),
+                                 nullptr, nullptr, 0) == 1;
+    }
+    const bool synced = PQpipelineSync(conn_) == 1;
+    // The first result of each statement; each statement's results end with a null.
+    std::vector<Result> results;
+    for (size_t i = 0; i < pgs.size(); ++i) results.emplace_back(nullptr, &PQclear);
+    for (size_t query = 0; synced;) {
+      PGresult* r = PQgetResult(conn_);
+      if (r == nullptr) {
+        if (PQstatus(conn_) == CONNECTION_BAD) break;
+        ++query;
+        continue;
+      }
+      if (PQresultStatus(r) == PGRES_PIPELINE_SYNC) {
+        PQclear(r);
+        break;
+      }
+      if (query < results.size() && !results[query]) {
+        results[query].reset(r);
+      } else {
+        PQclear(r);
+      }
+    }
+    if (PQexitPipelineMode(conn_) != 1) {
+      const SqlError e = MakeError("08006", "the server's answers to a statement were lost");
+      Close();
+      return Fail(Status::IoError(e.description), {e}, kSource);
+    }
+    for (; *done < results.size(); ++*done) {
+      if (!sent || !synced || !Succeeded(results[*done].get())) {
+        const PGresult* r = results[*done].get();
+        return Failed(r != nullptr && PQresultStatus(r) != PGRES_PIPELINE_ABORTED ? r : nullptr);
+      }
+    }
+    return Status::Ok();
+  }
+
   Status ExecuteNative(std::string_view statement) override {
     if (conn_ == nullptr) return NotOpen();
     Status s = Alone([&] { return Simple(Cp1252ToUtf8(statement)); });
@@ -337,19 +394,21 @@ class PgConnection final : public Connection {
     return Failed(res.get());
   }
 
-  // A row statement, its literals as parameters, prepared once by its shape; `suffix` is
-  // added to the rewritten text.
+  // The statement for PostgreSQL, its literals as parameters.
+  Status Translate(std::string_view statement, PgStatement* pg) {
+    Status s = Tokenize(statement, &tokens_);
+    if (!s.ok()) return Fail(s, {MakeError("42601", s.message())}, kSource);
+    SqlError e;
+    s = TranslateForPostgres(tokens_, pg, &e);
+    return s.ok() ? s : Fail(s, {e}, kSource);
+  }
+
+  // A row statement, prepared once by its shape; `suffix` is added to the rewritten text.
   Status Row(std::string_view statement, Result* out, std::string_view suffix = {}) {
     if (conn_ == nullptr) return NotOpen();
-    Status s = Tokenize(statement, &tokens_);
     PgStatement pg;
-    if (s.ok()) {
-      SqlError e;
-      s = TranslateForPostgres(tokens_, &pg, &e);
-      if (!s.ok()) return Fail(s, {e}, kSource);
-    } else {
-      return Fail(s, {MakeError("42601", s.message())}, kSource);
-    }
+    if (Status s = Translate(statement, &pg); !s.ok()) return s;
+    Status s;
     pg.text += suffix;
     std::vector<const char*> values;
     for (const std::string& p : pg.params) values.push_back(p.c_str());

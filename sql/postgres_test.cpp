@@ -167,10 +167,18 @@ TEST_F(PostgresEngine, TransactionsNestAndRollBack) {
   EXPECT_FALSE(conn_->Execute("INSERT INTO [T] ([COD]) VALUES('too long')").ok());
   ASSERT_TRUE(conn_->Commit().ok()) << testing::ErrorsText(*conn_);
   EXPECT_EQ(Rows(conn_.get(), "SELECT [COD] FROM [T] ORDER BY [ID]"), (Table{{"a"}, {"c"}}));
-  // Begun all or nothing, the first failure leaves only the rollback, the Commit included.
+  // Begun all or nothing, statements go together and the first failure leaves only the
+  // rollback, the Commit included.
+  auto insert = [](const char* cod) {
+    return std::string("INSERT INTO [T] ([COD]) VALUES('") + cod + "')";
+  };
   ASSERT_TRUE(conn_->BeginAllOrNothing().ok());
-  Run("INSERT INTO [T] ([COD]) VALUES('d')");
-  EXPECT_FALSE(conn_->Execute("INSERT INTO [T] ([COD]) VALUES('too long')").ok());
+  size_t done = 0;
+  ASSERT_TRUE(conn_->ExecuteAll({insert("d"), insert("dd")}, &done).ok());
+  EXPECT_EQ(2u, done);
+  EXPECT_FALSE(conn_->ExecuteAll({insert("d3"), insert("too long"), insert("d4")}, &done).ok());
+  EXPECT_EQ(1u, done);
+  EXPECT_EQ("22001", FirstError().sql_state) << testing::ErrorsText(*conn_);
   EXPECT_FALSE(conn_->Execute("INSERT INTO [T] ([COD]) VALUES('e')").ok());
   EXPECT_FALSE(conn_->Commit().ok());
   conn_->Rollback();
@@ -180,8 +188,7 @@ TEST_F(PostgresEngine, TransactionsNestAndRollBack) {
   EXPECT_FALSE(conn_->Execute("INSERT INTO [T] ([COD]) VALUES('too long')").ok());
   Run("INSERT INTO [T] ([COD]) VALUES('f')");
   ASSERT_TRUE(conn_->Commit().ok()) << testing::ErrorsText(*conn_);
-  EXPECT_EQ(Rows(conn_.get(), "SELECT [COD] FROM [T] ORDER BY [ID]"),
-            (Table{{"a"}, {"c"}, {"f"}}));
+  EXPECT_EQ(Rows(conn_.get(), "SELECT [COD] FROM [T] ORDER BY [ID]"), (Table{{"a"}, {"c"}, {"f"}}));
 }
 
 TEST_F(PostgresEngine, ALockHeldByAnotherSessionIsBusyAndAnEndedLinkIsLost) {

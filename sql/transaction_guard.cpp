@@ -27,6 +27,10 @@ class GuardedConnection final : public Connection {
   Status Execute(std::string_view statement) override {
     return Guarded([&] { return engine_->Execute(statement); });
   }
+  Status ExecuteAll(const std::vector<std::string>& statements, size_t* done) override {
+    *done = 0;
+    return Guarded([&] { return engine_->ExecuteAll(statements, done); });
+  }
   Status ExecuteNative(std::string_view statement) override {
     return Guarded([&] { return engine_->ExecuteNative(statement); });
   }
@@ -41,7 +45,9 @@ class GuardedConnection final : public Connection {
     return Guarded([&] { return engine_->ListTables(names); });
   }
 
-  Status Begin() override { return Opened(Guarded([&] { return engine_->Begin(); })); }
+  Status Begin() override {
+    return Opened(Guarded([&] { return engine_->Begin(); }));
+  }
   Status BeginAllOrNothing() override {
     return Opened(Guarded([&] { return engine_->BeginAllOrNothing(); }));
   }
