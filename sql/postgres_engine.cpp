@@ -233,31 +233,8 @@ class PgConnection final : public Connection {
                                  nullptr, nullptr, 0) == 1;
     }
     const bool synced = PQpipelineSync(conn_) == 1;
-    // The first result of each statement; each statement's results end with a null.
     std::vector<Result> results;
-    for (size_t i = 0; i < pgs.size(); ++i) results.emplace_back(nullptr, &PQclear);
-    for (size_t query = 0; synced;) {
-      PGresult* r = PQgetResult(conn_);
-      if (r == nullptr) {
-        if (PQstatus(conn_) == CONNECTION_BAD) break;
-        ++query;
-        continue;
-      }
-      if (PQresultStatus(r) == PGRES_PIPELINE_SYNC) {
-        PQclear(r);
-        break;
-      }
-      if (query < results.size() && !results[query]) {
-        results[query].reset(r);
-      } else {
-        PQclear(r);
-      }
-    }
-    if (PQexitPipelineMode(conn_) != 1) {
-      const SqlError e = MakeError("08006", "the server's answers to a statement were lost");
-      Close();
-      return Fail(Status::IoError(e.description), {e}, kSource);
-    }
+    if (Status s = EndPipeline(synced, pgs.size(), &results); !s.ok()) return s;
     for (; *done < results.size(); ++*done) {
       if (!sent || !synced || !Succeeded(results[*done].get())) {
         const PGresult* r = results[*done].get();
@@ -449,31 +426,8 @@ class PgConnection final : public Connection {
                                                   values.data(), nullptr, nullptr, 0) == 1;
     sent = sent && send(kRelease);
     const bool synced = PQpipelineSync(conn_) == 1;
-    // The first result of each of the three; each query's results end with a null.
-    Result results[3] = {{nullptr, &PQclear}, {nullptr, &PQclear}, {nullptr, &PQclear}};
-    for (size_t query = 0; synced;) {
-      PGresult* r = PQgetResult(conn_);
-      if (r == nullptr) {
-        if (PQstatus(conn_) == CONNECTION_BAD) break;
-        ++query;
-        continue;
-      }
-      if (PQresultStatus(r) == PGRES_PIPELINE_SYNC) {
-        PQclear(r);
-        break;
-      }
-      if (query < 3 && !results[query]) {
-        results[query].reset(r);
-      } else {
-        PQclear(r);
-      }
-    }
-    if (PQexitPipelineMode(conn_) != 1) {
-      // Answers left unread (a sync that could not be sent): the session is of no more use.
-      const SqlError e = MakeError("08006", "the server's answers to a statement were lost");
-      Close();
-      return Fail(Status::IoError(e.description), {e}, kSource);
-    }
+    std::vector<Result> results;
+    if (Status s = EndPipeline(synced, 3, &results); !s.ok()) return s;
     if (!sent || !synced || !Succeeded(results[0].get())) {
       return Failed(results[0] && !Succeeded(results[0].get()) ? results[0].get() : nullptr);
     }
@@ -486,6 +440,34 @@ class PgConnection final : public Connection {
     if (!Succeeded(results[2].get())) return Failed(results[2].get());
     *out = std::move(results[1]);
     return Status::Ok();
+  }
+
+  // Reads the answers of a pipeline of `count` queries ended by a sync, the first result of
+  // each (each query's results end with a null), and leaves pipeline mode. Answers left
+  // unread (a sync that could not be sent) leave the session of no more use: it is closed.
+  Status EndPipeline(bool synced, size_t count, std::vector<Result>* results) {
+    for (size_t i = 0; i < count; ++i) results->emplace_back(nullptr, &PQclear);
+    for (size_t query = 0; synced;) {
+      PGresult* r = PQgetResult(conn_);
+      if (r == nullptr) {
+        if (PQstatus(conn_) == CONNECTION_BAD) break;
+        ++query;
+        continue;
+      }
+      if (PQresultStatus(r) == PGRES_PIPELINE_SYNC) {
+        PQclear(r);
+        break;
+      }
+      if (query < count && !(*results)[query]) {
+        (*results)[query].reset(r);
+      } else {
+        PQclear(r);
+      }
+    }
+    if (PQexitPipelineMode(conn_) == 1) return Status::Ok();
+    const SqlError e = MakeError("08006", "the server's answers to a statement were lost");
+    Close();
+    return Fail(Status::IoError(e.description), {e}, kSource);
   }
 
   Status PrepareOnce(const PgStatement& pg, std::string* name) {
