@@ -435,7 +435,8 @@ TEST_P(SqlitePaths, ASchemaChangedByAnotherConnectionIsSeen) {
 }
 
 // A transaction that ends under its caller: what the caller runs after it, up to its own
-// rollback, fails instead of being committed on its own.
+// rollback, fails instead of being committed on its own. And a rollback that meets a failing
+// disk still ends the transaction.
 TEST_P(SqlitePaths, NothingRunsOnItsOwnAfterTheTransactionEndedUnderTheCaller) {
   struct Case {
     const char* how;
@@ -490,30 +491,24 @@ TEST_P(SqlitePaths, NothingRunsOnItsOwnAfterTheTransactionEndedUnderTheCaller) {
     EXPECT_TRUE(insert("C").ok()) << testing::ErrorsText(*conn);
     EXPECT_EQ(Rows(conn.get(), "SELECT [COD] FROM [ART]"), (Table{{"C"}}));
   }
-}
-
-// Undoing a whole transaction writes to the log as a commit would; when the disk fails
-// there, the transaction still ends, and what follows commits.
-TEST_P(SqlitePaths, ARollbackEndsTheTransactionWhenTheDiskFailsUnderIt) {
-  static VfsFaults faults;
-  ASSERT_TRUE(RegisterFaultVfs("torvan-test-faults", &faults, /*make_default=*/true).ok());
-  struct Restore {
-    ~Restore() { sqlite3_vfs_register(sqlite3_vfs_find("unix"), 1); }
-  } restore;
+  // Undoing a whole transaction writes to the log as a commit would; when the disk fails
+  // there, the transaction still ends, and what follows commits.
   faults.Clear();
-  std::unique_ptr<Connection> conn =
-      NewConnection(testing::ParamsFor(GetParam(), dir_.path(), "Undone"));
-  ASSERT_TRUE(conn->Open().ok()) << testing::ErrorsText(*conn);
-  ASSERT_TRUE(conn->ExecuteNative(testing::CreateTableSql("ART", kArt)).ok());
-  ASSERT_TRUE(conn->Begin().ok());
-  ASSERT_TRUE(conn->Execute("INSERT INTO [ART] ([COD]) VALUES('A')").ok());
-  faults.Add({VfsFault::Op::kWrite, faults.writes() + 1, 1000000, false, ""});
-  faults.Add({VfsFault::Op::kSync, faults.syncs() + 1, 1000000, false, ""});
-  conn->Rollback();
-  faults.Clear();
-  ASSERT_TRUE(conn->Execute("INSERT INTO [ART] ([COD]) VALUES('C')").ok());
-  // Committed: another program sees it while the connection stays open.
-  EXPECT_EQ(RawSql(dir_.path() + "/Undone.sqlite", "SELECT COD FROM ART"), "C ");
+  {
+    std::unique_ptr<Connection> conn =
+        NewConnection(testing::ParamsFor(GetParam(), dir_.path(), "Undone"));
+    ASSERT_TRUE(conn->Open().ok()) << testing::ErrorsText(*conn);
+    ASSERT_TRUE(conn->ExecuteNative(testing::CreateTableSql("ART", kArt)).ok());
+    ASSERT_TRUE(conn->Begin().ok());
+    ASSERT_TRUE(conn->Execute("INSERT INTO [ART] ([COD]) VALUES('A')").ok());
+    faults.Add({VfsFault::Op::kWrite, faults.writes() + 1, 1000000, false, ""});
+    faults.Add({VfsFault::Op::kSync, faults.syncs() + 1, 1000000, false, ""});
+    conn->Rollback();
+    faults.Clear();
+    ASSERT_TRUE(conn->Execute("INSERT INTO [ART] ([COD]) VALUES('C')").ok());
+    // Committed: another program sees it while the connection stays open.
+    EXPECT_EQ(RawSql(dir_.path() + "/Undone.sqlite", "SELECT COD FROM ART"), "C ");
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Sql, SqlitePaths, ::testing::Values(Path::kEmbedded, Path::kOdbcDriver),
