@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <functional>
+#include <latch>
 
 #include "hostlink/test_peer.h"
 #include "platform/file.h"
@@ -106,12 +107,18 @@ TEST_F(SocketLayerTest, AConnectionTheHostEndedFailsTheReadAtOnce) {
     SCOPED_TRACE(reset ? "reset" : "closed");
     counter_ = 0;
     test_.pump.events = 0;
+    // A reset that overtook the connection's completion would fail the connect instead,
+    // so the peer resets only once the layer holds the connection.
+    std::latch connected{1};
     Serve([&](PeerConnection& c) {
       c.Write("\xF0\xF0\xF0");
       if (reset) {
+        connected.wait();
         EXPECT_EQ(0, SocketLayer::Sock_SetLinger(c.fd(), true, 0));
       }
-    }).Join();  // the bytes and the end are on their way before the read starts
+    });
+    connected.count_down();
+    peer_->Join();  // the bytes and the end are on their way before the read starts
     socket_.SetPollLimitsForTesting({});  // production limits: two minutes if the end went unseen
     EXPECT_FALSE(socket_.Sock_Read(kSlot, 6, counter_));
     EXPECT_EQ(0, test_.pump.events);  // no empty poll, no wait
