@@ -28,8 +28,10 @@ constexpr Tables kTables = MakeTables();
 
 }  // namespace
 
-uint32_t Crc32(std::string_view bytes) {
-  uint32_t c = 0xFFFFFFFFu;
+uint32_t Crc32(std::string_view bytes) { return Crc32Extend(0, bytes); }
+
+uint32_t Crc32Extend(uint32_t crc, std::string_view bytes) {
+  uint32_t c = crc ^ 0xFFFFFFFFu;
   const unsigned char* p = reinterpret_cast<const unsigned char*>(bytes.data());
   size_t n = bytes.size();
   for (; n >= 8; n -= 8, p += 8) {

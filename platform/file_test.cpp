@@ -88,7 +88,13 @@ TEST(Crc32, GivesTheStandardCheckValues) {
       {"123456789", 0xCBF43926u},
       {"The quick brown fox jumps over the lazy dog", 0x414FA339u},
   };
-  for (const auto& [bytes, crc] : rows) EXPECT_EQ(crc, Crc32(bytes)) << bytes;
+  for (const auto& [bytes, crc] : rows) {
+    EXPECT_EQ(crc, Crc32(bytes)) << bytes;
+    // Continued at every cut, as a slot's CRC is over its header and then its payload.
+    for (size_t cut = 0; cut <= bytes.size(); ++cut) {
+      EXPECT_EQ(crc, Crc32Extend(Crc32(bytes.substr(0, cut)), bytes.substr(cut))) << bytes << cut;
+    }
+  }
 }
 
 }  // namespace

@@ -17,8 +17,10 @@ namespace {
 constexpr char kMagic[4] = {'T', 'n', 'P', '1'};
 constexpr size_t kHeader = 4 + 8 + 4 + 4;
 
+// Appends to a buffer it is given, so that a slot is made in one place without copies.
 class Writer {
  public:
+  explicit Writer(std::string* out) : out_(*out) {}
   void U8(uint8_t v) { out_.push_back(char(v)); }
   void U32(uint32_t v) {
     for (int i = 0; i < 4; ++i) out_.push_back(char((v >> (8 * i)) & 0xFF));
@@ -30,10 +32,9 @@ class Writer {
     U32(uint32_t(b.size()));
     out_.append(b);
   }
-  std::string Take() { return std::move(out_); }
 
  private:
-  std::string out_;
+  std::string& out_;
 };
 
 class Reader {
@@ -72,19 +73,17 @@ class Reader {
   std::string_view in_;
 };
 
-std::string Slot(uint64_t generation, const std::string& payload) {
-  Writer w;
+// Puts in `slot` the slot of `generation` whose payload is there already, from kHeader on:
+// the magic, the generation, the payload's length and the CRC of those two and the payload.
+void FillSlotHeader(uint64_t generation, std::string* slot) {
+  std::string head(kMagic, 4);
+  Writer w(&head);
   w.U64(generation);
-  w.U32(uint32_t(payload.size()));
-  std::string covered = w.Take();
-  covered += payload;
-  Writer head;
-  head.U32(platform::Crc32(covered));
-  std::string slot(kMagic, 4);
-  slot += covered.substr(0, 12);
-  slot += head.Take();
-  slot += payload;
-  return slot;
+  w.U32(uint32_t(slot->size() - kHeader));
+  const uint32_t crc = platform::Crc32Extend(platform::Crc32(std::string_view(head).substr(4)),
+                                             std::string_view(*slot).substr(kHeader));
+  w.U32(crc);
+  slot->replace(0, kHeader, head);
 }
 
 // The state of one slot's bytes; false when the slot is empty, torn or damaged.
@@ -94,9 +93,9 @@ bool ParseSlot(std::string_view bytes, uint64_t* generation, PendingState* state
   uint32_t length = 0, crc = 0;
   if (!r.U64(generation) || !r.U32(&length) || !r.U32(&crc)) return false;
   if (length > kPendingSlotSize - kHeader || bytes.size() < kHeader + length) return false;
-  std::string covered(bytes.substr(4, 12));
-  covered += bytes.substr(kHeader, length);
-  if (platform::Crc32(covered) != crc) return false;
+  const uint32_t covered =
+      platform::Crc32Extend(platform::Crc32(bytes.substr(4, 12)), bytes.substr(kHeader, length));
+  if (covered != crc) return false;
   return DecodePendingState(bytes.substr(kHeader, length), state);
 }
 
@@ -128,7 +127,13 @@ Status ReadSlots(int fd, const std::string& path, uint64_t* generation, int* new
 }  // namespace
 
 std::string EncodePendingState(const PendingState& state) {
-  Writer w;
+  std::string out;
+  AppendPendingState(state, &out);
+  return out;
+}
+
+void AppendPendingState(const PendingState& state, std::string* out) {
+  Writer w(out);
   w.U8(uint8_t((state.held ? 1 : 0) | (state.last_applied ? 2 : 0)));
   if (state.held) {
     w.Bytes(state.held->data);
@@ -160,7 +165,6 @@ std::string EncodePendingState(const PendingState& state) {
       w.Bytes(e.values);
     }
   }
-  return w.Take();
 }
 
 bool DecodePendingState(std::string_view payload, PendingState* state) {
@@ -259,13 +263,16 @@ PendingFile::~PendingFile() {
 }
 
 Status PendingFile::Write(const PendingState& state) {
-  const std::string payload = EncodePendingState(state);
-  if (payload.size() > kPendingSlotSize - kHeader) {
-    return Status::InvalidArgument("write " + path_ + ": " + std::to_string(payload.size()) +
+  // One buffer for every write: the state of a busy return is rewritten each batch.
+  std::string& bytes = buffer_;
+  bytes.assign(kHeader, '\0');
+  AppendPendingState(state, &bytes);
+  if (bytes.size() > kPendingSlotSize) {
+    return Status::InvalidArgument("write " + path_ + ": " + std::to_string(bytes.size() - kHeader) +
                                    " bytes do not fit a slot");
   }
   const int slot = 1 - newest_slot_;
-  const std::string bytes = Slot(generation_ + 1, payload);
+  FillSlotHeader(generation_ + 1, &bytes);
   size_t done = 0;
   while (done < bytes.size()) {
     const ssize_t n = ::pwrite(fd_, bytes.data() + done, bytes.size() - done,

@@ -88,6 +88,7 @@ inline constexpr size_t kPendingSlotSize = 128 * 1024;
 
 // The payload of a state, and back (false for bytes that are not one).
 std::string EncodePendingState(const PendingState& state);
+void AppendPendingState(const PendingState& state, std::string* out);  // the payload, appended
 bool DecodePendingState(std::string_view payload, PendingState* state);
 
 class PendingFile {
@@ -117,6 +118,7 @@ class PendingFile {
   uint64_t generation_ = 0;
   int newest_slot_ = 1;  // the next write goes to the other one
   bool folder_synced_ = false;
+  std::string buffer_;  // the slot being written
 };
 
 // Reads the state without locking (for listing it while Torvan runs). A missing file is
