@@ -16,6 +16,32 @@ namespace {
 
 constexpr int kSlot = hostlink::SocketLayer::kLinkSlot;
 
+// One row of a query, kept after the query has moved on, read as a recordset of that row.
+class KeptRow final : public sql::Recordset {
+ public:
+  KeptRow(const std::vector<std::string>& names, const std::vector<sql::Field>& values)
+      : names_(names), values_(values) {}
+  bool Eof() const override { return eof_; }
+  Status MoveNext() override {
+    eof_ = true;
+    return Status::Ok();
+  }
+  int FieldCount() const override { return int(names_.size()); }
+  const std::string& FieldName(int i) const override {
+    static const std::string kNone;
+    return i >= 0 && size_t(i) < names_.size() ? names_[size_t(i)] : kNone;
+  }
+  const sql::Field& Value(int i) const override {
+    static const sql::Field kNull{true, ""};
+    return !eof_ && i >= 0 && size_t(i) < values_.size() ? values_[size_t(i)] : kNull;
+  }
+
+ private:
+  const std::vector<std::string>& names_;
+  const std::vector<sql::Field>& values_;
+  bool eof_ = false;
+};
+
 }  // namespace
 
 // A whole number of a recordset value ("57", "1234", "-3"); false when it is none.
@@ -208,7 +234,9 @@ SqlToHost::Outcome SqlToHost::ReadBatch(int32_t d, std::vector<Item>* items, int
   // The oldest master row there is: the marks of older ones name events that are gone.
   *oldest = items->empty() ? 0 : items->front().m.rrn;
 
-  // The events, in master order, up to the first that cannot go now.
+  // The events, in master order, up to the first that cannot go now; the rows of a file
+  // are read, with one query, when its first master row of the batch comes.
+  std::map<std::string, FileRows> rows;
   size_t ready = 0;
   for (; ready < items->size(); ++ready) {
     Item& item = (*items)[ready];
@@ -231,7 +259,20 @@ SqlToHost::Outcome SqlToHost::ReadBatch(int32_t d, std::vector<Item>* items, int
                                " file non replicato verso l'host: evento non inviato");
       continue;
     }
-    const Outcome o = ReadEvent(&item);
+    auto [file_rows, fresh] = rows.try_emplace(m.file);
+    if (fresh && !ReadFileRows(d, *items, item, &file_rows->second)) {
+      end = Outcome::kStop;
+      break;
+    }
+    const FileRows& kept = file_rows->second;
+    const auto row = kept.by_progr.find(m.progr);
+    Outcome o;
+    if (row == kept.by_progr.end()) {
+      o = ReadEvent(&item, nullptr);
+    } else {
+      const KeptRow event_row(kept.names, row->second);
+      o = ReadEvent(&item, &event_row);
+    }
     if (o == Outcome::kNotFound) continue;
     if (o != Outcome::kCompleted) {
       if (end == Outcome::kNothing || o == Outcome::kStop) end = o;
@@ -240,6 +281,42 @@ SqlToHost::Outcome SqlToHost::ReadBatch(int32_t d, std::vector<Item>* items, int
   }
   items->resize(ready);
   return end;
+}
+
+bool SqlToHost::ReadFileRows(int32_t d, const std::vector<Item>& items, const Item& first,
+                             FileRows* rows) {
+  // A file's events are numbered much as their master rows are, so the range holds the
+  // batch's events of the file and few others (of master rows beyond the batch, or gone):
+  // those are read and not used.
+  const std::string& file = first.m.file;
+  int64_t lowest = first.m.progr, highest = first.m.progr;
+  for (const Item& item : items) {
+    if (item.m.file != file) continue;
+    lowest = std::min(lowest, item.m.progr);
+    highest = std::max(highest, item.m.progr);
+  }
+  const std::string what =
+      "evento " + first.entry.Libreria + "/" + file + " PROGR=" + std::to_string(first.m.progr);
+  std::unique_ptr<sql::Recordset> rs;
+  if (!rt_.connessioni.at(d)->OpenRecordset(SelectEvents(file, lowest, highest), &rs).ok()) {
+    Fault(d, what);
+    return false;
+  }
+  for (int i = 0; i < rs->FieldCount(); ++i) rows->names.push_back(rs->FieldName(i));
+  while (!rs->Eof()) {
+    int64_t progr = 0;
+    if (!WholeField(*rs, "_T_PROGR___", &progr)) {
+      Fault(d, what, "riga illeggibile in " + file + "___");
+      return false;
+    }
+    std::vector<sql::Field>& values = rows->by_progr[progr];
+    for (int i = 0; i < rs->FieldCount(); ++i) values.push_back(rs->Value(i));
+    if (!rs->MoveNext().ok()) {
+      Fault(d, what);
+      return false;
+    }
+  }
+  return true;
 }
 
 SqlToHost::Outcome SqlToHost::SendBatch(int32_t d, int64_t oldest, std::vector<Item>* batch,

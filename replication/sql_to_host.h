@@ -23,6 +23,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "core/repeated_fault.h"
@@ -78,9 +79,19 @@ class SqlToHost {
   // "<prefix><d> RRN=<rrn> FILE=<file> PROGR=<progr>", the lines' name of a master row.
   static std::string MasterText(const std::string& prefix, int32_t d, int64_t rrn,
                                 const std::string& file, int64_t progr);
-  // Reads the event of `item`: kCompleted when it is ready to send, kNotFound (its master
-  // row goes), kNotExecuted (it waits, and the events after it), kStop.
-  Outcome ReadEvent(Item* item);
+  // The event rows of one file that a batch names, read with one query and kept by their
+  // _T_PROGR___ while the batch's events are read in master order.
+  struct FileRows {
+    std::vector<std::string> names;
+    std::unordered_map<int64_t, std::vector<sql::Field>> by_progr;
+  };
+  // Reads into `*rows` the event rows of `file` between the lowest and the highest
+  // _T_PROGR___ that the batch's master rows of that file name; false on a fault (said).
+  bool ReadFileRows(int32_t d, const std::vector<Item>& items, const Item& first, FileRows* rows);
+  // Reads the event of `item` from its row (nullptr: there is none): kCompleted when it is
+  // ready to send, kNotFound (its master row goes), kNotExecuted (it waits, and the events
+  // after it), kStop.
+  Outcome ReadEvent(Item* item, const sql::Recordset* row);
   // Sends the marked event: kCompleted (item->executed), kNotExecuted, kStop.
   Outcome SendEvent(Item* item);
   // Rows [0, done) of the batch leave in one transaction; then the statistics and lines.

@@ -74,61 +74,53 @@ void SqlToHost::Refused(char status, const Master& m, const std::string& library
   }
 }
 
-SqlToHost::Outcome SqlToHost::ReadEvent(Item* item) {
+SqlToHost::Outcome SqlToHost::ReadEvent(Item* item, const sql::Recordset* rs) {
   Program& program = rt_.program;
   const Master& m = item->m;
   const FileEntry& entry = item->entry;
   const int32_t d = m.database;
-  sql::Connection* connection = rt_.connessioni.at(d);
   const std::string what =
       "evento " + entry.Libreria + "/" + m.file + " PROGR=" + std::to_string(m.progr);
-  {
-    std::unique_ptr<sql::Recordset> rs;
-    if (!connection->OpenRecordset(SelectEvent(m.file, m.progr), &rs).ok()) {
-      Fault(d, what);
+  if (rs == nullptr) {
+    program.Scrivi_Messaggio(MasterText("Master ", d, m.rrn, m.file, m.progr) + " Non trovato");
+    return Outcome::kNotFound;
+  }
+  const sql::Field* e = rs->Find("_T_EVENTO___");
+  if (!WholeField(*rs, "_T_PROGR___", &item->progr) ||
+      !WholeField(*rs, "_T_IDX___", &item->idx) || !WholeField(*rs, "_T_RRN___", &item->rrn) ||
+      e == nullptr || e->is_null) {
+    Fault(d, what, "riga illeggibile in " + m.file + "___");
+    return Outcome::kStop;
+  }
+  item->event = Trim(e->text).empty() ? ' ' : Trim(e->text)[0];
+  const sql::Field* tipo = rs->Find("_T_TIPO___");
+  item->torvan = tipo != nullptr && Trim(tipo->text) == "C";
+  const Catalogue& c = rt_.catalogue;
+  for (int32_t k = entry.Primo_Campo;
+       k >= 1 && k <= entry.Ultimo_Campo && k < int32_t(c.Tab_Campi.size()); ++k) {
+    if (k == entry.Campo_IDX) continue;
+    const CampoEntry& f = c.Tab_Campi[size_t(k)];
+    const sql::Field* v = rs->Find(f.Nome);
+    if (v == nullptr || v->is_null) {
+      Fault(d, what, "valore mancante della colonna " + f.Nome + " in " + m.file + "___");
       return Outcome::kStop;
     }
-    if (rs->Eof()) {
-      program.Scrivi_Messaggio(MasterText("Master ", d, m.rrn, m.file, m.progr) + " Non trovato");
-      return Outcome::kNotFound;
-    }
-    const sql::Field* e = rs->Find("_T_EVENTO___");
-    if (!WholeField(*rs, "_T_PROGR___", &item->progr) ||
-        !WholeField(*rs, "_T_IDX___", &item->idx) || !WholeField(*rs, "_T_RRN___", &item->rrn) ||
-        e == nullptr || e->is_null) {
-      Fault(d, what, "riga illeggibile in " + m.file + "___");
-      return Outcome::kStop;
-    }
-    item->event = Trim(e->text).empty() ? ' ' : Trim(e->text)[0];
-    const sql::Field* tipo = rs->Find("_T_TIPO___");
-    item->torvan = tipo != nullptr && Trim(tipo->text) == "C";
-    const Catalogue& c = rt_.catalogue;
-    for (int32_t k = entry.Primo_Campo;
-         k >= 1 && k <= entry.Ultimo_Campo && k < int32_t(c.Tab_Campi.size()); ++k) {
-      if (k == entry.Campo_IDX) continue;
-      const CampoEntry& f = c.Tab_Campi[size_t(k)];
-      const sql::Field* v = rs->Find(f.Nome);
-      if (v == nullptr || v->is_null) {
-        Fault(d, what, "valore mancante della colonna " + f.Nome + " in " + m.file + "___");
-        return Outcome::kStop;
+    std::string text = v->text;
+    if (f.Tipo != "A") {
+      const Status fits = HostNumberText(f, v->text, &text);
+      if (!fits.ok()) {
+        // Sent cut, the host would keep another value; dropped, the change would be lost.
+        // The event waits, and with it the later events of its database, until the
+        // value is mended in the event table.
+        program.Scrivi_Messaggio("[Server_SQL_Ritorno] Evento trattenuto: il valore " + v->text +
+                                 " del campo " + f.Nome + " di " + entry.Libreria + "/" + m.file +
+                                 " (database " + entry.DataBase + "): " + fits.message() +
+                                 "; l'evento PROGR=" + std::to_string(m.progr) + " resta in " +
+                                 m.file + "___ finch\xE9 non \xE8 corretto");
+        return Outcome::kNotExecuted;
       }
-      std::string text = v->text;
-      if (f.Tipo != "A") {
-        const Status fits = HostNumberText(f, v->text, &text);
-        if (!fits.ok()) {
-          // Sent cut, the host would keep another value; dropped, the change would be lost.
-          // The event waits, and with it the later events of its database, until the
-          // value is mended in the event table.
-          program.Scrivi_Messaggio("[Server_SQL_Ritorno] Evento trattenuto: il valore " + v->text +
-                                   " del campo " + f.Nome + " di " + entry.Libreria + "/" + m.file +
-                                   " (database " + entry.DataBase + "): " + fits.message() +
-                                   "; l'evento PROGR=" + std::to_string(m.progr) + " resta in " +
-                                   m.file + "___ finch\xE9 non \xE8 corretto");
-          return Outcome::kNotExecuted;
-        }
-      }
-      item->values.push_back({f.Nome, hostlink::IsTextField(f.Tipo), text});
     }
+    item->values.push_back({f.Nome, hostlink::IsTextField(f.Tipo), text});
   }
 
   const PendingState& pending = pending_.state();

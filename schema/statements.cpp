@@ -51,8 +51,9 @@ std::string DeleteRows(std::string_view file, std::string_view where) {
 
 std::string SelectMaster() { return "SELECT * FROM [_T_MASTER___] ORDER BY [_T_RRN___]"; }
 
-std::string SelectEvent(std::string_view file, int64_t progr) {
-  return "SELECT * FROM [" + N(file) + "___] WHERE [_T_PROGR___]=" + std::to_string(progr);
+std::string SelectEvents(std::string_view file, int64_t first, int64_t last) {
+  return "SELECT * FROM [" + N(file) + "___] WHERE [_T_PROGR___]>=" + std::to_string(first) +
+         " AND [_T_PROGR___]<=" + std::to_string(last);
 }
 
 std::string DeleteEvent(std::string_view file, int64_t progr) {

@@ -26,7 +26,8 @@ std::string WhereIdxOrRrn(int64_t idx, int64_t rrn);
 std::string MarkRowsDeleted(std::string_view file, std::string_view where);  // SET 'D'
 std::string DeleteRows(std::string_view file, std::string_view where);
 std::string SelectMaster();
-std::string SelectEvent(std::string_view file, int64_t progr);
+// The event rows numbered `first` to `last`.
+std::string SelectEvents(std::string_view file, int64_t first, int64_t last);
 std::string DeleteEvent(std::string_view file, int64_t progr);
 std::string DeleteMaster(int64_t master_rrn);
 

@@ -17,7 +17,8 @@ TEST(Statements, ReplicationStatements) {
   EXPECT_EQ("DELETE FROM [CLIENTI] WHERE [_T_IDX___]=7 or [_T_RRN___]=15",
             DeleteRows("CLIENTI", WhereIdxOrRrn(7, 15)));
   EXPECT_EQ("SELECT * FROM [_T_MASTER___] ORDER BY [_T_RRN___]", SelectMaster());
-  EXPECT_EQ("SELECT * FROM [CLIENTI___] WHERE [_T_PROGR___]=3", SelectEvent("CLIENTI", 3));
+  EXPECT_EQ("SELECT * FROM [CLIENTI___] WHERE [_T_PROGR___]>=3 AND [_T_PROGR___]<=9",
+            SelectEvents("CLIENTI", 3, 9));
   EXPECT_EQ("DELETE FROM [CLIENTI___] WHERE [_T_PROGR___]=3", DeleteEvent("CLIENTI", 3));
   EXPECT_EQ("DELETE FROM [_T_MASTER___] WHERE [_T_RRN___]=9", DeleteMaster(9));
 }
