@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "cli/cli.h"
+#include "platform/process.h"
 #include "windows/desktop.h"
 
 // Built with AddressSanitizer (TORVAN_SANITIZE): the window system's libraries keep a
@@ -16,6 +17,7 @@ extern "C" const char* __lsan_default_suppressions() {
 #endif
 
 int main(int argc, char** argv) {
+  torvan::platform::KeepFreedMemoryForReuse();
   std::string folder;
   for (int i = 1; i < argc; ++i) {
     const std::string_view arg = argv[i];

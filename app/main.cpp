@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "cli/cli.h"
+#include "platform/process.h"
 
 // Built with AddressSanitizer (TORVAN_SANITIZE): Qt's libraries keep a few allocations until
 // the process ends, which the leak check would report as Torvan's.
@@ -49,6 +50,7 @@ std::string OwnFolder() {
 }  // namespace
 
 int main(int argc, char** argv) {
+  torvan::platform::KeepFreedMemoryForReuse();
   std::string folder;
   if (!OpensTheWindow(argc, argv, &folder)) return torvan::RunCli(argc, argv, std::cout, std::cerr);
   torvan::CliContext context{folder, &std::cout, &std::cerr};

@@ -24,6 +24,7 @@
 #include "bench/replication/bench_host.h"
 #include "bench/replication/floor_client.h"
 #include "core/text.h"
+#include "platform/process.h"
 #include "hostlink/field.h"
 #include "hostlink/host_format.h"
 #include "replication/replication.h"
@@ -57,6 +58,7 @@ void FreshPostgresDatabase() {
 }
 
 double TorvanDrain(BenchHost& host, int n) {
+  platform::KeepFreedMemoryForReuse();  // as torvan and torvan-gui do first
   FreshPostgresDatabase();
   BenchTorvan pc(host, TORVAN_CHAR_TABLE, postgres_port);
   host.Generate(n, 7);

@@ -27,6 +27,7 @@
 #include "bench/replication/bench_host.h"
 #include "bench/replication/floor_client.h"
 #include "core/text.h"
+#include "platform/process.h"
 #include "replication/replication.h"
 #include "sql/postgres_test_server.h"
 
@@ -126,6 +127,7 @@ void InsertRows(const std::string& database, int n) {
 bool durable = false;  // --durevole
 
 double TorvanReturn(BenchHost& host, int n) {
+  platform::KeepFreedMemoryForReuse();  // as torvan and torvan-gui do first
   std::unique_ptr<BenchTorvan> pc = Prepare(host, n);
   if (postgres_port == 0) InsertRows(pc->folder() + "/BENCH.sqlite", n);
   Yes yes;
