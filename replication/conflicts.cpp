@@ -1,3 +1,5 @@
+// The rules of a row both sides changed (conflicts.h), with what they remember in the pending
+// state: long because the rules are many, each a function of its own, all on one state.
 #include "replication/conflicts.h"
 
 #include <algorithm>

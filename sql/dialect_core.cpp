@@ -1,3 +1,7 @@
+// Its length has a reason: the translation cache, the transactions and the recordsets below
+// share the core's state (the schema version, the statements kept, the open transaction),
+// and a part taken out would have to reach into all of it. The rules of the translation are
+// in sqlite_dialect.cpp, the two ways of reaching SQLite in their targets.
 #include "sql/dialect_core.h"
 
 #include <cstdlib>

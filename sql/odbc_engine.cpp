@@ -1,4 +1,5 @@
-// The ODBC engine, through unixODBC.
+// The ODBC engine, through unixODBC: the connection and its recordsets (the helpers of the
+// ODBC calls are in odbc_support.h, SQLite's driver in odbc_sqlite_target.cpp).
 //
 // With a SQL Server driver (FreeTDS, Microsoft's ODBC Driver 18, ...) statement texts go
 // to the server unchanged, as UTF-16 through the driver manager's wide functions, and

@@ -5,7 +5,8 @@
 // from the key "Attributi". The database must hold UTF-8; the session exchanges UTF-8,
 // converted from and to Windows-1252 here. Row statements are T-SQL rewritten by
 // sql/postgres_dialect.h and kept prepared by their text; schema statements are rendered
-// for PostgreSQL by schema/objects.h and run as they are.
+// for PostgreSQL by schema/objects.h and run as they are. The connection, its pipeline and its
+// recordsets are one job on one libpq connection, hence one file.
 
 #include <libpq-fe.h>
 

@@ -1,3 +1,5 @@
+// The parser of Torvan's T-SQL row statements and their rendering for SQLite: long because
+// the grammar is, each of its rules a short function.
 #include "sql/sqlite_dialect.h"
 
 #include <utility>
