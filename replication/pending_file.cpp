@@ -268,7 +268,8 @@ Status PendingFile::Write(const PendingState& state) {
   bytes.assign(kHeader, '\0');
   AppendPendingState(state, &bytes);
   if (bytes.size() > kPendingSlotSize) {
-    return Status::InvalidArgument("write " + path_ + ": " + std::to_string(bytes.size() - kHeader) +
+    return Status::InvalidArgument("write " + path_ + ": " +
+                                   std::to_string(bytes.size() - kHeader) +
                                    " bytes do not fit a slot");
   }
   const int slot = 1 - newest_slot_;

@@ -86,9 +86,8 @@ SqlToHost::Outcome SqlToHost::ReadEvent(Item* item, const sql::Recordset* rs) {
     return Outcome::kNotFound;
   }
   const sql::Field* e = rs->Find("_T_EVENTO___");
-  if (!WholeField(*rs, "_T_PROGR___", &item->progr) ||
-      !WholeField(*rs, "_T_IDX___", &item->idx) || !WholeField(*rs, "_T_RRN___", &item->rrn) ||
-      e == nullptr || e->is_null) {
+  if (!WholeField(*rs, "_T_PROGR___", &item->progr) || !WholeField(*rs, "_T_IDX___", &item->idx) ||
+      !WholeField(*rs, "_T_RRN___", &item->rrn) || e == nullptr || e->is_null) {
     Fault(d, what, "riga illeggibile in " + m.file + "___");
     return Outcome::kStop;
   }
