@@ -34,13 +34,25 @@ void MessageLog::Scrivi_Messaggio(std::string_view testo) {
     if (on_status_line) on_status_line(line);
     AppendWindowLine(line);
     if (program_.settings.parametri.Log_Su_File) {
-      // A failing log file loses this line only.
-      (void)log_file_.Append(program_.paths.message_log,
-                             Cp1252ToUtf8(DateText(now) + " " + line) + "\r\n");
+      const std::string bytes = Cp1252ToUtf8(DateText(now) + " " + line) + "\r\n";
+      if (gathering_) {
+        gathered_ += bytes;
+      } else {
+        // A failing log file loses this line only.
+        (void)log_file_.Append(program_.paths.message_log, bytes);
+      }
     }
   } catch (...) {
     // Reporting must never fail its caller.
   }
+}
+
+void MessageLog::WriteGatheredLines() {
+  gathering_ = false;
+  if (gathered_.empty()) return;
+  // A failing log file loses these lines only.
+  (void)log_file_.Append(program_.paths.message_log, gathered_);
+  gathered_.clear();
 }
 
 Status MessageLog::Scrivi_Log_PC_AS(std::string_view testo) {

@@ -38,6 +38,12 @@ class MessageLog {
   // Never fails towards the caller.
   void Scrivi_Messaggio(std::string_view testo);
 
+  // From GatherFileLines to WriteGatheredLines the lines for TnC.Log are kept and written
+  // together, in order, with one write (the lines of a batch of changes); the status line
+  // and the window get each line at once.
+  void GatherFileLines() { gathering_ = true; }
+  void WriteGatheredLines();
+
   // Appends "dd/mm/yyyy hh:nn:ss " + testo to TnC_PC_AS.Log; the caller tests Log_PC_AS.
   // A failing file is reported to the caller (its error handling applies).
   Status Scrivi_Log_PC_AS(std::string_view testo);
@@ -61,6 +67,8 @@ class MessageLog {
   std::array<std::string, kWindowLines> window_lines_;  // a ring: next_ is the oldest
   size_t next_ = 0;
   platform::AppendingFile log_file_, pc_as_file_;
+  bool gathering_ = false;
+  std::string gathered_;  // TnC.Log's bytes since GatherFileLines
 };
 
 }  // namespace torvan

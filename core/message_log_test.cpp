@@ -50,6 +50,19 @@ TEST_F(MessageLogTest, ALineGoesToTheStatusLineTheWindowAndWithLogSuFileAsUtf8To
   EXPECT_EQ(file, Read(program_.paths.message_log));
   EXPECT_EQ("14:05:09 - uno", program_.stats.Stat_Testi[kStatusLine]);
   EXPECT_NE(std::string::npos, program_.log.WindowText().find("14:05:09 - uno\r\n"));
+  // Gathered lines reach the file together and in order; the status and window at once.
+  program_.settings.parametri.Log_Su_File = true;
+  program_.log.GatherFileLines();
+  program_.Scrivi_Messaggio("due");
+  program_.Scrivi_Messaggio("tre");
+  EXPECT_EQ(file, Read(program_.paths.message_log));
+  EXPECT_EQ("14:05:09 - tre", program_.stats.Stat_Testi[kStatusLine]);
+  EXPECT_NE(std::string::npos, program_.log.WindowText().find("14:05:09 - due\r\n"));
+  program_.log.WriteGatheredLines();
+  program_.Scrivi_Messaggio("quattro");
+  EXPECT_EQ(file + "05/12/2026 14:05:09 - due\r\n05/12/2026 14:05:09 - tre\r\n" +
+                "05/12/2026 14:05:09 - quattro\r\n",
+            Read(program_.paths.message_log));
 }
 
 // A host name holding a line break must not forge a second log line.

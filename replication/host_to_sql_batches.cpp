@@ -424,6 +424,7 @@ void HostToSql::Completed(const Batch& batch, double start) {
   size_t logged = 0;
   for (const Done& d : batch.done) logged += d.logged ? 1 : 0;
   const double each = logged > 0 ? spent / double(logged) : 0;
+  program.log.GatherFileLines();  // the batch's lines, one write
   for (const Done& d : batch.done) {
     if (!d.logged) continue;
     Statistiche_AddRecord(stats, kRecordsReceived, kSecondsReceiving, start, start + each);
@@ -434,6 +435,7 @@ void HostToSql::Completed(const Batch& batch, double start) {
                        std::to_string(d.change.rrn) + " applicata");
     program.Scrivi_Messaggio(HostChangeLogLine(d.change, d.idx));
   }
+  program.log.WriteGatheredLines();
   pending_.conflicts().Committed();
 }
 
