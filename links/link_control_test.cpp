@@ -6,6 +6,8 @@
 #include <cstdlib>
 #include <filesystem>
 #include <map>
+#include <optional>
+#include <tuple>
 
 #include "catalogue/catalogue_files.h"
 #include "config/scramble.h"
@@ -71,68 +73,6 @@ class LinkTest : public testing::RuntimeTest {
   }
 };
 
-// The example, with a database and a file entry marked skipped ("*"): those are neither
-// stored nor counted.
-TEST_F(LinkTest, LoadsTheCatalogueWithTheRequestCountsOfTheExample) {
-  HostCatalogue host = Example();
-  host.databases.insert(host.databases.begin(), DatabaseEntry("SCARTATO", "X", "", "", '*'));
-  host.files.insert(host.files.begin() + 1, FileEntry("DATI", "SCARTATO", "N", "GESTIONALE", '*'));
-  std::unique_ptr<ScriptedHost> peer = Serve(host);
-  ASSERT_TRUE(Server_AS_Start(rt_));
-  EXPECT_TRUE(program_.state.LinkUp);
-  EXPECT_EQ(4, peer->Count('3'));
-  EXPECT_EQ(5, peer->Count('1'));
-  EXPECT_EQ(3 * 6, peer->Count('2'));
-  EXPECT_EQ(1, peer->Count('P'));
-  EXPECT_EQ(1 + 4 + 5 + 18, peer->Total());
-  const std::vector<std::string> requests = peer->Requests();
-  EXPECT_EQ("300001S", requests[1]);
-  EXPECT_EQ("300001N", requests[2]);
-  EXPECT_EQ("200021SDATI      CONTATTI  ", requests[1 + 4 + 5 + 6]);
-  for (const char* line : {"   Carica elenco database", "   Carica elenco files",
-                           "   Carica campi di DATI/CONTATTI"}) {
-    EXPECT_TRUE(Has(line)) << line;
-  }
-
-  std::vector<DataBase_Rec> dbs;
-  ASSERT_TRUE(ReadDataBaseRecs(program_.paths.database_catalogue, &dbs).ok());
-  ASSERT_EQ(2u, dbs.size());
-  EXPECT_EQ(PadRight("GESTIONALE", 20), dbs[0].Nome_DB);
-  EXPECT_EQ(PadRight("Segreta1", 20), Decodifica_Parametri(dbs[0].Password_DB).text);
-  EXPECT_NE(dbs[0].Password_DB, PadRight("Segreta1", 20));
-  std::vector<File_Rec> files;
-  ASSERT_TRUE(ReadFileRecs(program_.paths.file_catalogue, &files).ok());
-  ASSERT_EQ(3u, files.size());
-  EXPECT_EQ(1, files[0].Indice_DB);
-  EXPECT_EQ(2, files[1].Indice_DB);
-  EXPECT_EQ(0, files[2].Indice_DB);  // a database the host did not list
-  std::vector<Campo_Rec> fields;
-  ASSERT_TRUE(ReadCampoRecs(program_.paths.FieldFile(2), &fields).ok());
-  ASSERT_EQ(5u, fields.size());
-  EXPECT_EQ("\xA7_T_IDX___", fields[4].Nome);
-  EXPECT_EQ(9, fields[4].Lunghezza);
-  EXPECT_EQ(2, fields[4].Decimali);
-  EXPECT_EQ(21, fields[4].Posizione);
-  EXPECT_EQ(5, fields[4].Byte);
-
-  EXPECT_EQ(2, rt_.catalogue.N_DB);
-  EXPECT_FALSE(rt_.catalogue.DB_Ritorno[1]);
-  EXPECT_TRUE(rt_.catalogue.DB_Ritorno[2]);
-  EXPECT_EQ(3, rt_.catalogue.N_File);
-  EXPECT_EQ("CONTATTI", rt_.catalogue.Tab_File[2].File);
-  EXPECT_EQ(5, rt_.catalogue.Tab_File[2].Campo_IDX - rt_.catalogue.Tab_File[2].Primo_Campo + 1);
-  EXPECT_FALSE(rt_.catalogue.Catalogo_Errato);
-  EXPECT_EQ("immagini/", rt_.catalogue.Tab_Cartelle_DB[2]);
-
-  EXPECT_EQ("20261205230000", program_.state.HostStopTime);
-  EXPECT_EQ("05/12/26  23:00", program_.stats.Stat_Testi[kHostStopText]);
-  EXPECT_EQ("06/12/26  06:00", program_.stats.Stat_Testi[kHostRestartText]);
-  EXPECT_EQ(0, clock_.set_calls);  // ClockMode is empty
-
-  EXPECT_TRUE(Server_AS_Stop(rt_));
-  EXPECT_FALSE(program_.state.LinkUp);
-}
-
 // Every catalogue file of the folder, with its bytes (staging folders included).
 std::map<std::string, std::string> FolderFiles(const std::string& dir) {
   std::map<std::string, std::string> files;
@@ -144,13 +84,15 @@ std::map<std::string, std::string> FolderFiles(const std::string& dir) {
   return files;
 }
 
-// What the in-memory catalogue holds, as one text.
+// What the in-memory catalogue holds, as one text: per file its field count, the place of
+// its index field (0: none) and its fields.
 std::string Summary(const Catalogue& c) {
   std::string s = "N_DB=" + std::to_string(c.N_DB) + " ritorno=";
   for (bool b : c.DB_Ritorno) s += b ? "S" : "N";
   for (size_t i = 1; i < c.Tab_File.size(); ++i) {
     const torvan::FileEntry& f = c.Tab_File[i];
-    s += " " + f.Libreria + "/" + f.File + ":";
+    s += " " + f.Libreria + "/" + f.File + "(" + std::to_string(f.N_Campi) + "," +
+         std::to_string(f.Campo_IDX == 0 ? 0 : f.Campo_IDX - f.Primo_Campo + 1) + "):";
     for (int32_t k = f.Primo_Campo; k <= f.Ultimo_Campo; ++k)
       s += c.Tab_Campi[size_t(k)].Nome + ",";
   }
@@ -159,15 +101,64 @@ std::string Summary(const Catalogue& c) {
 
 std::string HostBytes(std::string_view pc) { return testing::HostText(pc); }
 
-// A catalogue load that does not finish fails, whatever broke it and wherever: the link is
-// closed, and the catalogue files and the in-memory catalogue of the previous load stay
-// exactly as they were (so no field ever lands in another file's field catalogue). One that
-// finishes replaces it whole.
-TEST_F(LinkTest, ALoadThatDoesNotFinishKeepsThePreviousCatalogueOneThatDoesReplacesIt) {
+const char kExampleSummary[] =
+    "N_DB=2 ritorno=NNS DATI/CLIENTI(5,0):F1,F2,F3,F4,IMPORTO, "
+    "DATI/CONTATTI(5,5):F1,F2,F3,F4,\xA7_T_IDX___, DATI/ORDINI(5,0):F1,F2,F3,F4,IMPORTO,";
+const char kFewerSummary[] =
+    "N_DB=2 ritorno=NNS DATI/CLIENTI(4,0):F1,F2,F3,F4, "
+    "DATI/CONTATTI(5,5):F1,F2,F3,F4,\xA7_T_IDX___,";
+
+// The example, with a database and a file entry marked skipped ("*"): neither stored nor
+// counted. A load that does not finish then fails wherever it broke: the link closed, the
+// example's catalogue files and in-memory catalogue kept exactly. One that finishes replaces
+// it whole.
+TEST_F(LinkTest, LoadsTheExampleKeepsItThroughUnfinishedLoadsReplacesItByAFinishedOne) {
+  HostCatalogue host = Example();
+  host.databases.insert(host.databases.begin(), DatabaseEntry("SCARTATO", "X", "", "", '*'));
+  host.files.insert(host.files.begin() + 1, FileEntry("DATI", "SCARTATO", "N", "GESTIONALE", '*'));
+  std::unique_ptr<ScriptedHost> peer = Serve(host);
+  ASSERT_TRUE(Server_AS_Start(rt_));
+  EXPECT_TRUE(program_.state.LinkUp);
+  const std::vector<std::string> sent = peer->Requests();
+  EXPECT_EQ(std::tuple(4, 5, 3 * 6, 1, 1 + 4 + 5 + 18, "300001S", "300001N",
+                       "200021SDATI      CONTATTI  "),
+            std::tuple(peer->Count('3'), peer->Count('1'), peer->Count('2'), peer->Count('P'),
+                       peer->Total(), sent[1], sent[2], sent[1 + 4 + 5 + 6]));
+  for (const char* line : {"   Carica elenco database", "   Carica elenco files",
+                           "   Carica campi di DATI/CONTATTI"}) {
+    EXPECT_TRUE(Has(line)) << line;
+  }
+
+  std::vector<DataBase_Rec> dbs;
+  std::vector<File_Rec> files;
+  std::vector<Campo_Rec> fields;
+  ASSERT_TRUE(ReadDataBaseRecs(program_.paths.database_catalogue, &dbs).ok());
+  ASSERT_TRUE(ReadFileRecs(program_.paths.file_catalogue, &files).ok());
+  ASSERT_TRUE(ReadCampoRecs(program_.paths.FieldFile(2), &fields).ok());
+  ASSERT_EQ(std::tuple(2u, 3u, 5u), std::tuple(dbs.size(), files.size(), fields.size()));
+  // The password stored scrambled; the third file's database is one the host did not list.
+  EXPECT_NE(dbs[0].Password_DB, PadRight("Segreta1", 20));
+  EXPECT_EQ(std::tuple(PadRight("GESTIONALE", 20), PadRight("Segreta1", 20), 1, 2, 0),
+            std::tuple(dbs[0].Nome_DB, Decodifica_Parametri(dbs[0].Password_DB).text,
+                       files[0].Indice_DB, files[1].Indice_DB, files[2].Indice_DB));
+  const Campo_Rec& idx = fields[4];
+  EXPECT_EQ(std::tuple("\xA7_T_IDX___", 9, 2, 21, 5),
+            std::tuple(idx.Nome, idx.Lunghezza, idx.Decimali, idx.Posizione, idx.Byte));
+  EXPECT_EQ(kExampleSummary, Summary(rt_.catalogue));
+  EXPECT_EQ(std::tuple(false, "immagini/"),
+            std::tuple(rt_.catalogue.Catalogo_Errato, rt_.catalogue.Tab_Cartelle_DB[2]));
+  // The P variant: the host's times as it sent them; the PC clock left alone (ClockMode "").
+  EXPECT_EQ(std::tuple("20261205230000", "05/12/26  23:00", "06/12/26  06:00", 0),
+            std::tuple(program_.state.HostStopTime, program_.stats.Stat_Testi[kHostStopText],
+                       program_.stats.Stat_Testi[kHostRestartText], clock_.set_calls));
+  EXPECT_TRUE(Server_AS_Stop(rt_));
+  EXPECT_FALSE(program_.state.LinkUp);
+  peer.reset();
+
   struct Damage {
     const char* meaning;
-    char code;       // the request whose reply is damaged
-    int occurrence;  // its n-th request of that code, from 1; 0 for every one
+    char code;       // the request whose reply is damaged,
+    int occurrence;  // its n-th one, from 1 (0: every one)
     HostReply reply;
     std::string message;  // the line before "Errore generico in Carica_File"
   };
@@ -195,60 +186,56 @@ TEST_F(LinkTest, ALoadThatDoesNotFinishKeepsThePreviousCatalogueOneThatDoesRepla
        HostReply::Served(FieldEntry("SALTATO", 'A', 1, 0, 1, 1, ' ', '*')),
        "   *** ERRORE ***  L'elenco dei campi di DATI/CLIENTI supera 4067 voci"},
   };
-
-  // The previous catalogue: the example.
-  HostCatalogue good = Example();
-  {
-    std::unique_ptr<ScriptedHost> peer = Serve(good);
-    ASSERT_TRUE(Server_AS_Start(rt_));
-    Server_AS_Stop(rt_);
-  }
-  const std::map<std::string, std::string> files = FolderFiles(dir_);
-  const std::string summary = Summary(rt_.catalogue);
-  ASSERT_EQ(6u, files.size());  // the character table, TnC_DB, TnC_FILE, three field files
+  const std::map<std::string, std::string> kept = FolderFiles(dir_);
+  ASSERT_EQ(6u, kept.size());  // the character table, TnC_DB, TnC_FILE, three field files
 
   for (const Damage& damage : damages) {
+    SCOPED_TRACE(damage.meaning);
     // The host has changed its catalogue since: a load that finished would show it.
-    HostCatalogue host = Example();
-    host.files.push_back(FileEntry("DATI", "NUOVO", "N", "GESTIONALE"));
-    host.fields[PadRight("DATI", 10) + PadRight("NUOVO", 10)] = {FieldEntry("N1", 'A', 1, 0, 1, 1)};
+    HostCatalogue changed = Example();
+    changed.files.push_back(FileEntry("DATI", "NUOVO", "N", "GESTIONALE"));
+    changed.fields[PadRight("DATI", 10) + PadRight("NUOVO", 10)] = {
+        FieldEntry("N1", 'A', 1, 0, 1, 1)};
     int seen = 0;
-    std::unique_ptr<ScriptedHost> peer = Serve([&](char c, const std::string& d) {
+    std::unique_ptr<ScriptedHost> damaged = Serve([&](char c, const std::string& d) {
       if (c == damage.code && (damage.occurrence == 0 || ++seen == damage.occurrence)) {
         return damage.reply;
       }
-      return host.Answer(c, d);
+      return changed.Answer(c, d);
     });
     lines_.clear();
-    EXPECT_FALSE(Server_AS_Start(rt_)) << damage.meaning;
-    EXPECT_FALSE(program_.state.LinkUp) << damage.meaning;
-    ASSERT_GE(lines_.size(), 2u) << damage.meaning;
-    EXPECT_EQ(damage.message, lines_[lines_.size() - 2]) << damage.meaning;
-    EXPECT_EQ("Errore generico in Carica_File", lines_.back()) << damage.meaning;
-    EXPECT_EQ(files, FolderFiles(dir_)) << damage.meaning;
-    EXPECT_EQ(summary, Summary(rt_.catalogue)) << damage.meaning;
+    EXPECT_FALSE(Server_AS_Start(rt_));
+    EXPECT_FALSE(program_.state.LinkUp);
+    ASSERT_GE(lines_.size(), 2u);
+    EXPECT_EQ(std::tuple(damage.message, "Errore generico in Carica_File"),
+              std::tuple(lines_[lines_.size() - 2], lines_.back()));
+    EXPECT_EQ(kept, FolderFiles(dir_));
+    EXPECT_EQ(kExampleSummary, Summary(rt_.catalogue));
   }
 
-  // A reload that finishes replaces the whole catalogue: no field file of a file gone stays.
+  // No field file of a file gone stays.
   HostCatalogue fewer = Example();
   fewer.files.pop_back();
   fewer.fields[PadRight("DATI", 10) + PadRight("CLIENTI", 10)].pop_back();
-  std::unique_ptr<ScriptedHost> peer = Serve(fewer);
+  peer = Serve(fewer);
   ASSERT_TRUE(Server_AS_Start(rt_));
   std::vector<std::string> names;
   for (const auto& [name, bytes] : FolderFiles(dir_)) names.push_back(name);
   EXPECT_EQ(std::vector<std::string>({"TnC_DB.DAT", "TnC_FILE.DAT", "TnC_F_00001.DAT",
                                       "TnC_F_00002.DAT", "TnC_TBL1.Tbl"}),
             names);
-  EXPECT_EQ(2, rt_.catalogue.N_File);
-  EXPECT_EQ(4, rt_.catalogue.Tab_File[1].N_Campi);
+  EXPECT_EQ(kFewerSummary, Summary(rt_.catalogue));
   Server_AS_Stop(rt_);
 }
 
-TEST_F(LinkTest, AnUnansweredPortIsTriedAgainWithItsMessages) {
-  int port = hostlink::testing::ClosedPort();
-  program_.settings.parametri.Porta = port;
-  // What the start does is shown while it does it, and gone when it returns.
+// Each attempt is shown while it runs and logged when it fails; a pause of 150 x 200 ms
+// follows each but the last, and a stop asked for during a pause ends the attempts.
+TEST_F(LinkTest, AnUnansweredPortIsTriedAgainUntilTheLastAttemptOrAStop) {
+  const int port = program_.settings.parametri.Porta = hostlink::testing::ClosedPort();
+  auto no_answer = [&](int k, int of) {
+    return "   Il server 127.0.0.1:" + std::to_string(program_.settings.parametri.Porta) +
+           " non risponde (" + std::to_string(k) + "/" + std::to_string(of) + ")";
+  };
   std::vector<std::string> shown;
   pump_.on_events = [&] {
     if (shown.empty() || shown.back() != program_.state.Attivita) {
@@ -260,15 +247,11 @@ TEST_F(LinkTest, AnUnansweredPortIsTriedAgainWithItsMessages) {
   EXPECT_EQ((std::vector<std::string>{"Collegamento al Server 127.0.0.1 (1/3)",
                                       "Collegamento al Server 127.0.0.1 (2/3)"}),
             shown);
-  EXPECT_EQ("", program_.state.Attivita);
-  EXPECT_EQ("Il server 127.0.0.1:" + std::to_string(port) + " non risponde", rt_.link_failure);
-  for (int k = 1; k <= 3; ++k) {
-    EXPECT_TRUE(Has("   Il server 127.0.0.1:" + std::to_string(port) + " non risponde (" +
-                    std::to_string(k) + "/3)"));
-  }
-  // 150 pauses of 200 ms between attempts, none after the last.
-  EXPECT_EQ(2 * 150, pump_.sleeps);
-  EXPECT_FALSE(program_.state.LinkUp);
+  EXPECT_EQ(
+      std::tuple("", "Il server 127.0.0.1:" + std::to_string(port) + " non risponde", 2 * 150,
+                 false),
+      std::tuple(program_.state.Attivita, rt_.link_failure, pump_.sleeps, program_.state.LinkUp));
+  for (int k = 1; k <= 3; ++k) EXPECT_TRUE(Has(no_answer(k, 3))) << k;
 
   // A host whose greeting is a refusal does not answer either.
   hostlink::testing::ScriptedPeer refusing([](hostlink::testing::PeerConnection& c) {
@@ -278,88 +261,84 @@ TEST_F(LinkTest, AnUnansweredPortIsTriedAgainWithItsMessages) {
   program_.settings.parametri.Porta = refusing.port();
   rt_.link.attempts = 1;
   EXPECT_FALSE(Server_AS_Start(rt_));
-  EXPECT_TRUE(
-      Has("   Il server 127.0.0.1:" + std::to_string(refusing.port()) + " non risponde (1/1)"));
+  EXPECT_TRUE(Has(no_answer(1, 1)));
   EXPECT_FALSE(program_.state.LinkUp);
-}
 
-TEST_F(LinkTest, AStopAskedForDuringThePausesEndsTheAttempts) {
-  int port = hostlink::testing::ClosedPort();
+  // The operator's stop arrives as an event during the first pause, after 10 seconds.
   program_.settings.parametri.Porta = port;
   rt_.link.attempts = 20;
-  // The operator's stop arrives as an event during the first pause, after 10 seconds.
+  pump_.sleeps = 0;
   pump_.on_events = [&] {
     if (pump_.sleeps == 50) program_.state.Stop_Richiesto = true;
   };
   EXPECT_FALSE(Server_AS_Start(rt_));
-  EXPECT_EQ(50, pump_.sleeps);
-  EXPECT_EQ(1,
-            CountLines("   Il server 127.0.0.1:" + std::to_string(port) + " non risponde (1/20)"));
-  EXPECT_FALSE(Has("   Il server 127.0.0.1:" + std::to_string(port) + " non risponde (2/20)"));
-  EXPECT_FALSE(program_.state.LinkUp);
+  EXPECT_EQ(std::tuple(50, 1, false, false),
+            std::tuple(pump_.sleeps, CountLines(no_answer(1, 20)), Has(no_answer(2, 20)),
+                       program_.state.LinkUp));
 }
 
-TEST_F(LinkTest, TheRestartVariantAndTheHostClock) {
-  HostCatalogue host = Example();
-  host.time_reply =
-      testing::TimeReply(std::string(14, 'S'), std::string(14, ' '), "20270102030405678");
-  std::unique_ptr<ScriptedHost> peer = Serve(host);
-  program_.settings.parametri.Attesa_Restart = 30;
+// The time exchange of a link start: T (a restart pause set) with the PC clock set from the
+// host's, a host staying up, a refusal that the start goes on past, a reply cut short after
+// which the link is out of step and the catalogue load fails at once without sending.
+TEST_F(LinkTest, TheTimeExchangeOfEachVariantAndItsFailures) {
+  using platform::LocalDateTime;
+  auto at = [](int y, int mo, int d, int h, int mi, int sec = 0, int ms = 0) {
+    return LocalDateTime{y, mo, d, h, mi, sec, ms};
+  };
+  const struct {
+    const char* what;
+    HostReply reply;  // to the P or T request
+    int restart;      // Attesa_Restart: 0 asks with P
+    LocalDateTime now;
+    std::string sent;    // the time request
+    std::string logged;  // lines logged, "\n" after each
+    std::string times;   // HostStopTime, HostRestartTime and their texts, "|" between them
+    std::optional<LocalDateTime> clock_set;
+  } rows[] = {
+      {"refused", HostReply::Refused(), 0, LocalDateTime(), "P0002019000101000000000000",
+       "[Server_AS_Start] Errore Esito {P}\n", "|||", std::nullopt},
+      {"cut short", HostReply::Close(), 0, LocalDateTime(), "P0002019000101000000000000",
+       "[Server_AS_Start] Errore Sock_Read {P}(1)\n[Carica_File] Errore Sock_Read {3}(1)\n"
+       "Errore generico in Carica_File\n",
+       "|||", std::nullopt},
+      {"T, the host stopping and the PC clock set",
+       HostReply::Served(
+           testing::TimeReply(std::string(14, 'S'), std::string(14, ' '), "20270102030405678")),
+       30, at(2026, 12, 5, 10, 0), "T0002020261205100000000000", "",
+       "20261205100000|20261205103000|Stop|05/12/26  10:30", at(2027, 1, 2, 3, 4, 5, 678)},
+      {"T, the host staying up, its clock not a date",
+       HostReply::Served(testing::TimeReply("N" + std::string(27, ' '), "", "99999999999999999")),
+       30, at(2026, 12, 31, 23, 50), "T0002020261231235000000000", "",
+       "20270101235000|20270102002000|Attivo|", std::nullopt},
+  };
   program_.settings.ClockMode = "2";
-  clock_.Set({2026, 12, 5, 10, 0, 0, 0});
-  ASSERT_TRUE(Server_AS_Start(rt_));
-  EXPECT_EQ(1, peer->Count('T'));
-  EXPECT_EQ(0, peer->Count('P'));
-  EXPECT_EQ("T0002020261205100000000000", peer->Requests()[0]);
-  EXPECT_EQ("20261205100000", program_.state.HostStopTime);
-  EXPECT_EQ("20261205103000", program_.state.HostRestartTime);
-  EXPECT_EQ("Stop", program_.stats.Stat_Testi[kHostStopText]);
-  EXPECT_EQ("05/12/26  10:30", program_.stats.Stat_Testi[kHostRestartText]);
-  EXPECT_EQ((platform::LocalDateTime{2027, 1, 2, 3, 4, 5, 678}), clock_.last_set);
-  Server_AS_Stop(rt_);
-}
-
-TEST_F(LinkTest, AHostStayingUpInRestartModeIsShownActive) {
-  HostCatalogue host = Example();
-  host.time_reply = testing::TimeReply("N" + std::string(27, ' '), "", "99999999999999999");
-  std::unique_ptr<ScriptedHost> peer = Serve(host);
-  program_.settings.parametri.Attesa_Restart = 30;
-  program_.settings.ClockMode = "2";
-  clock_.Set({2026, 12, 31, 23, 50, 0, 0});
-  ASSERT_TRUE(Server_AS_Start(rt_));
-  EXPECT_EQ("20270101235000", program_.state.HostStopTime);
-  EXPECT_EQ("20270102002000", program_.state.HostRestartTime);
-  EXPECT_EQ("Attivo", program_.stats.Stat_Testi[kHostStopText]);
-  EXPECT_EQ("", program_.stats.Stat_Testi[kHostRestartText]);
-  EXPECT_EQ(0, clock_.set_calls);  // not a date: the PC clock is left alone
-  Server_AS_Stop(rt_);
-}
-
-TEST_F(LinkTest, ARefusedTimeExchangeIsReportedAndTheStartGoesOn) {
-  HostCatalogue host = Example();
-  std::unique_ptr<ScriptedHost> peer = Serve([&](char c, const std::string& d) {
-    if (c == 'P') return HostReply::Refused();
-    return host.Answer(c, d);
-  });
-  ASSERT_TRUE(Server_AS_Start(rt_));
-  EXPECT_TRUE(Has("[Server_AS_Start] Errore Esito {P}"));
-  EXPECT_EQ("", program_.state.HostStopTime);
-  Server_AS_Stop(rt_);
-}
-
-TEST_F(LinkTest, ATimeReplyCutShortClosesTheLinkAndTheStartEndsAtOnce) {
-  HostCatalogue host = Example();
-  std::unique_ptr<ScriptedHost> peer = Serve([&](char c, const std::string& d) {
-    if (c == 'P') return HostReply::Close();
-    return host.Answer(c, d);
-  });
-  EXPECT_FALSE(Server_AS_Start(rt_));
-  // The link is out of step after a failed read: the catalogue load fails at once on it.
-  EXPECT_TRUE(Has("[Server_AS_Start] Errore Sock_Read {P}(1)"));
-  EXPECT_TRUE(Has("[Carica_File] Errore Sock_Read {3}(1)"));
-  EXPECT_TRUE(Has("Errore generico in Carica_File"));
-  EXPECT_EQ(0, peer->Count('3'));  // nothing more was sent on the closed link
-  EXPECT_FALSE(program_.state.LinkUp);
+  for (const auto& r : rows) {
+    SCOPED_TRACE(r.what);
+    HostCatalogue host = Example();
+    std::unique_ptr<ScriptedHost> peer = Serve([&](char c, const std::string& d) {
+      return c == 'P' || c == 'T' ? r.reply : host.Answer(c, d);
+    });
+    program_.settings.parametri.Attesa_Restart = r.restart;
+    clock_.Set(r.now);
+    const int sets = clock_.set_calls;
+    lines_.clear();
+    const bool closed = r.reply.kind == HostReply::kClose;
+    EXPECT_EQ(!closed, Server_AS_Start(rt_));
+    EXPECT_EQ(!closed, program_.state.LinkUp);
+    EXPECT_EQ(r.sent, peer->Requests().at(0));
+    for (size_t at = 0, end; (end = r.logged.find('\n', at)) != std::string::npos; at = end + 1) {
+      EXPECT_TRUE(Has(r.logged.substr(at, end - at))) << r.logged.substr(at, end - at);
+    }
+    const Statistics& stats = program_.stats;
+    EXPECT_EQ(r.times, program_.state.HostStopTime + "|" + program_.state.HostRestartTime + "|" +
+                           stats.Stat_Testi[kHostStopText] + "|" +
+                           stats.Stat_Testi[kHostRestartText]);
+    EXPECT_EQ(r.clock_set, clock_.set_calls > sets ? std::optional(clock_.last_set) : std::nullopt);
+    if (closed) {
+      EXPECT_EQ(0, peer->Count('3'));  // nothing more sent on the closed link
+    }
+    Server_AS_Stop(rt_);
+  }
 }
 
 TEST_F(LinkTest, AMissingOrDamagedCharacterTableEndsTheStartNamingTheFault) {
@@ -377,6 +356,9 @@ TEST_F(LinkTest, AMissingOrDamagedCharacterTableEndsTheStartNamingTheFault) {
       {"short", shipped.substr(0, 100), "lunga 100 byte invece di 262: le voci mancanti valgono 0"},
       {"a digit lost", no_digits, "la cifra \"3\" non corrisponde al byte host F3"},
   };
+  program_.settings.parametri.Porta = hostlink::testing::ClosedPort();
+  const std::string said =
+      "ERRORE nella lettura della tabella caratteri " + dir_ + "/TnC_TBL1.Tbl: ";
   for (const Row& r : rows) {
     SCOPED_TRACE(r.what);
     lines_.clear();
@@ -385,18 +367,10 @@ TEST_F(LinkTest, AMissingOrDamagedCharacterTableEndsTheStartNamingTheFault) {
     } else {
       ASSERT_TRUE(platform::WriteFileAtomic(dir_ + "/TnC_TBL1.Tbl", r.bytes, 0644).ok());
     }
-    program_.settings.parametri.Porta = hostlink::testing::ClosedPort();
     EXPECT_FALSE(Server_AS_Start(rt_));
     ASSERT_EQ(1u, lines_.size());
-    const std::string said =
-        "ERRORE nella lettura della tabella caratteri " + dir_ + "/TnC_TBL1.Tbl: ";
-    if (r.fault.empty()) {
-      EXPECT_EQ(0u, lines_[0].find(said)) << lines_[0];
-    } else {
-      EXPECT_EQ(said + r.fault, lines_[0]);
-    }
-    EXPECT_FALSE(program_.state.LinkUp);
-    EXPECT_FALSE(rt_.socket.started());
+    EXPECT_EQ(said + r.fault, r.fault.empty() ? lines_[0].substr(0, said.size()) : lines_[0]);
+    EXPECT_FALSE(program_.state.LinkUp || rt_.socket.started());
   }
 }
 

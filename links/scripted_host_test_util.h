@@ -1,6 +1,5 @@
-// Test helper: a small scripted host server program on 127.0.0.1. It greets, then reads
-// request frames and answers each through the test's handler, counting requests by code.
-// Entry builders give the catalogue listings' data parts in host bytes.
+// Test helper: a scripted host server program on 127.0.0.1 that greets, then answers each
+// request frame through the test's handler; builders of the catalogue entries in host bytes.
 #pragma once
 
 #include <algorithm>
@@ -23,9 +22,9 @@ struct HostReply {
   static HostReply Served(std::string host_bytes) { return {kServed, std::move(host_bytes)}; }
   static HostReply Refused() { return {kRefused, ""}; }
   static HostReply Close() { return {kClose, ""}; }
-  // These bytes as they are, header included (a damaged reply); then the next request.
+  // These bytes, header included (a damaged reply), then the next request.
   static HostReply Raw(std::string host_bytes) { return {kRaw, std::move(host_bytes)}; }
-  // No answer: the host keeps the connection open until the PC closes it.
+  // No answer, the connection kept open until the PC closes it.
   static HostReply Silent() { return {kSilent, ""}; }
 };
 
@@ -120,22 +119,14 @@ class ScriptedHost {
         requests_.push_back(pc + data);
       }
       const HostReply r = handler(pc[0], data);
-      switch (r.kind) {
-        case HostReply::kClose:
-          return;
-        case HostReply::kSilent:
-          (void)c.SeesEnd();
-          return;
-        case HostReply::kRaw:
-          c.Write(r.data);
-          break;
-        case HostReply::kRefused:
-          c.Write(Header('1', 0));
-          break;
-        case HostReply::kServed:
-          c.Write(Header('0', r.data.size()) + r.data);
-          break;
+      if (r.kind == HostReply::kClose) return;
+      if (r.kind == HostReply::kSilent) {
+        (void)c.SeesEnd();
+        return;
       }
+      c.Write(r.kind == HostReply::kRaw       ? r.data
+              : r.kind == HostReply::kRefused ? Header('1', 0)
+                                              : Header('0', r.data.size()) + r.data);
     }
   }
 
@@ -157,22 +148,13 @@ struct HostCatalogue {
       if (cursor >= entries.size()) return HostReply::Refused();
       return HostReply::Served(entries[cursor++]);
     };
-    switch (code) {
-      case 'P':
-      case 'T':
-        return HostReply::Served(time_reply);
-      case '3':
-        return list(databases, db_cursor);
-      case '1':
-        return list(files, file_cursor);
-      case '2': {
-        auto it = fields.find(data.substr(1));
-        static const std::vector<std::string> none;
-        return list(it == fields.end() ? none : it->second, field_cursor);
-      }
-      default:
-        return HostReply::Refused();
-    }
+    static const std::vector<std::string> none;
+    if (code == 'P' || code == 'T') return HostReply::Served(time_reply);
+    if (code == '3') return list(databases, db_cursor);
+    if (code == '1') return list(files, file_cursor);
+    if (code != '2') return HostReply::Refused();
+    auto it = fields.find(data.substr(1));
+    return list(it == fields.end() ? none : it->second, field_cursor);
   }
   size_t db_cursor = 0, file_cursor = 0, field_cursor = 0;
 };
