@@ -24,23 +24,17 @@ TEST_F(GridTest, AnEmptyCatalogueShowsThePlaceholderRow) {
   ASSERT_EQ(2u, g.rows.size());
   EXPECT_EQ(std::tuple("F", "**** NESSUN FILE ****", "Torvan  Elenco Files "),
             std::tuple(g.Cell(1, 0), g.Cell(1, 3), g.caption));
+  EXPECT_EQ("Torvan  File / - **** NESSUN FILE **** ", FieldViewCaption(g, 1));
   Grid fields = Visualizza_Campi(paths_, 1, FieldViewCaption(g, 1));
-  EXPECT_EQ("**** NESSUN CAMPO ****", fields.Cell(1, 3));
-  EXPECT_EQ("C", fields.Cell(0, 0));
+  EXPECT_EQ(std::tuple("C", "**** NESSUN CAMPO ****"),
+            std::tuple(fields.Cell(0, 0), fields.Cell(1, 3)));
 }
 
 TEST_F(GridTest, FileListShowsStoredTextsAndTheRowCounts) {
-  File_Rec f;
-  f.Libreria = "DATI";
-  f.Testo = "Anagrafica clienti";
-  f.As_Pc = f.Pc_As = "S";
-  f.DataBase = "GESTIONE";
-  f.Indice_DB = 2;
   std::vector<File_Rec> files;
-  for (const char* name : {"CLIENTI", "VUOTO", "CHIUSO"}) {
-    f.File = name;
-    files.push_back(f);
-  }
+  for (const char* name : {"CLIENTI", "VUOTO", "CHIUSO"})
+    files.push_back(
+        {"DATI", name, "Anagrafica clienti", "", "", "S", "S", "", "GESTIONE", "", "", 2});
   ASSERT_TRUE(WriteRecords(paths_.file_catalogue, files).ok());
   bool has_pc_as = false;
   std::vector<std::string> asked;
@@ -53,15 +47,15 @@ TEST_F(GridTest, FileListShowsStoredTextsAndTheRowCounts) {
         return RowCount::Counted(1234);
       },
       &has_pc_as);
-  EXPECT_TRUE(has_pc_as);
   ASSERT_EQ(4u, g.rows.size());
+  EXPECT_TRUE(has_pc_as);
   EXPECT_EQ("CLIENTI   ", g.Cell(1, 2));
   EXPECT_EQ((std::vector<std::string>{"2:CLIENTI   ", "2:VUOTO     ", "2:CHIUSO    "}), asked);
   EXPECT_EQ(std::tuple(RowCount::Counted(1234).Text(), "0", "no permesso", "2"),
             std::tuple(g.Cell(1, 7), g.Cell(2, 7), g.Cell(3, 7), g.Cell(1, 13)));
-  std::string text = g.ToTabText();
-  EXPECT_EQ(0u, text.find("Libreria\tFile\tTesto\tAs->Pc\tPc->As\tDataBase\tRecords\tAcq\tLibr\t"
-                          "Trigger\tLibr\tFiltro\ti-DataBase\n"));
+  EXPECT_EQ(
+      0u, g.ToTabText().find("Libreria\tFile\tTesto\tAs->Pc\tPc->As\tDataBase\tRecords\tAcq\tLibr\t"
+                             "Trigger\tLibr\tFiltro\ti-DataBase\n"));
   EXPECT_EQ("Torvan  File DATI/CLIENTI - Anagrafica clienti ", FieldViewCaption(g, 1));
 }
 
