@@ -5,10 +5,8 @@
 #include <QApplication>
 #include <QHeaderView>
 #include <QMessageBox>
-#include <QTimer>
 
 #include "windows/test_support.h"
-#include "windows/twips.h"
 #include "windows/window_fixture.h"
 
 namespace torvan {
@@ -17,58 +15,46 @@ namespace {
 using testing::SaveScreenshot;
 using testing::WindowsTest;
 
-TEST_F(WindowsTest, AnEmptyCatalogueShowsThePlaceholderRows) {
-  Open();
-  BrowserWindow& b = OpenBrowser();
-  // The rows and caption as the grid makes them (the grid's tests).
-  EXPECT_TRUE(state().Finestra_File_Aperta);
-  EXPECT_EQ("Torvan  Elenco Files ", b.windowTitle());
-  ASSERT_EQ(1, b.table()->rowCount());
-  EXPECT_EQ("**** NESSUN FILE ****", b.table()->item(0, 3)->text());
-  for (int k = 0; k < kBrowserButtonCount; ++k)
-    EXPECT_FALSE(b.action(BrowserButton(k))->isEnabled());
-  // Only Messaggi stays usable in the main window while the browser is open.
-  for (int k = 0; k < kMainButtonCount; ++k) {
-    EXPECT_EQ(k == kMessaggi, main().action(MainButton(k))->isEnabled()) << MainButtons()[k].key;
-  }
-  // The placeholder row selected: the field view of file 1, itself empty.
-  ClickRow(b, 1, Qt::RightButton);
-  EXPECT_EQ(2, b.Stato_Selezione());
-  b.Command(kFileVisualizza);
-  EXPECT_EQ("Torvan  File / - **** NESSUN FILE **** ", b.windowTitle());
-  EXPECT_EQ("**** NESSUN CAMPO ****", b.table()->item(0, 3)->text());
+// Three catalogued files; the second one has an accented description and is sent back.
+void WriteCatalogue(const Paths& paths) {
+  const std::vector<File_Rec> files = {
+      {"DATI", "CLIENTI", "Anagrafica clienti", "", "", "S", "N", "", "GESTIONALE", "", "", 1},
+      {"DATI", "CONTATTI", "Contatti del caff\xE8", "", "", "S", "S", "", "GESTIONALE", "", "", 1},
+      {"DATI", "ORDINI", "Righe ordini", "", "", "S", "N", "", "GESTIONALE", "", "", 1}};
+  ASSERT_TRUE(WriteRecords(paths.file_catalogue, files).ok());
+  const std::vector<Campo_Rec> fields = {{"CODCLI", "Codice cliente", "A", 8, 0, 1, 8, ""},
+                                         {"FIDO", "Fido accordato in \x80", "P", 9, 0, 9, 5, "S"},
+                                         {"NOTE", "", "A", 0, 0, 0, 0, ""}};
+  ASSERT_TRUE(WriteRecords(paths.FieldFile(1), fields).ok());
 }
 
+// The grid's rows and texts are the grid's tests; here what the window makes of them.
 TEST_F(WindowsTest, TheBrowserListsTheFilesAndSelectsWholeRowsWithTheRightButton) {
-  Catalogue();
+  WriteCatalogue(program().paths);
   Open();
   BrowserWindow& b = OpenBrowser();
-  // Directly below the main window.
-  EXPECT_EQ(main().frameGeometry().bottom() + 1, b.frameGeometry().top());
+  EXPECT_TRUE(state().Finestra_File_Aperta && !main().action(kFile)->isEnabled());
+  EXPECT_EQ(main().frameGeometry().bottom() + 1, b.frameGeometry().top());  // right below
   QTableWidget* t = b.table();
-  ASSERT_EQ(14, t->columnCount());
-  ASSERT_EQ(3, t->rowCount());
-  // The grid's headers (their texts: the grid's tests), the first column hidden.
-  EXPECT_EQ("i-DataBase", t->horizontalHeaderItem(13)->text());
+  ASSERT_EQ(std::pair(14, 3), std::pair(t->columnCount(), t->rowCount()));
   int all_columns = 0;
   for (int c = 0; c < 14; ++c) {
     EXPECT_EQ(c == 0, t->isColumnHidden(c)) << c;
     all_columns += c == 0 ? 0 : t->columnWidth(c);
   }
-  // At its default size every column shows, the description the widest.
-  EXPECT_GE(t->viewport()->width(), all_columns);
-  EXPECT_EQ(TwipsToPixels(3000, b.logicalDpiX()), t->columnWidth(3));
-  EXPECT_EQ(Qt::AlignHCenter | Qt::AlignVCenter, t->item(0, 4)->textAlignment());
-  EXPECT_EQ(Qt::AlignRight | Qt::AlignVCenter, t->item(0, 7)->textAlignment());
-  EXPECT_EQ(Qt::AlignLeft | Qt::AlignVCenter, t->item(0, 1)->textAlignment());
+  EXPECT_GE(t->viewport()->width(), all_columns);  // at its default size every column shows
+  EXPECT_EQ(std::tuple(Qt::AlignHCenter | Qt::AlignVCenter, Qt::AlignRight | Qt::AlignVCenter,
+                       Qt::AlignLeft | Qt::AlignVCenter),
+            std::tuple(t->item(0, 4)->textAlignment(), t->item(0, 7)->textAlignment(),
+                       t->item(0, 1)->textAlignment()));
   // Texts as stored, trailing blanks included; accented letters shown as such.
-  EXPECT_EQ(QString::fromUtf8("Contatti del caffè") + QString(32, ' '), t->item(1, 3)->text());
-  EXPECT_EQ("non esiste", t->item(0, 7)->text());
-  EXPECT_EQ("1", t->item(0, 13)->text());
+  EXPECT_EQ(QStringList({QString::fromUtf8("Contatti del caffè") + QString(32, ' '), "non esiste",
+                         "1", "i-DataBase"}),
+            QStringList({t->item(1, 3)->text(), t->item(0, 7)->text(), t->item(0, 13)->text(),
+                         t->horizontalHeaderItem(13)->text()}));
   // Nothing selected yet: only File_Eventi (a file is sent back).
   EXPECT_EQ(0, b.Stato_Selezione());
-  EXPECT_TRUE(b.action(kFileEventi)->isEnabled());
-  EXPECT_FALSE(b.action(kFileCrea)->isEnabled());
+  EXPECT_TRUE(b.action(kFileEventi)->isEnabled() && !b.action(kFileCrea)->isEnabled());
 
   // The selection: its row, the row it runs to, and the Stato_Selezione of it.
   auto sel = [&] {
@@ -76,22 +62,16 @@ TEST_F(WindowsTest, TheBrowserListsTheFilesAndSelectsWholeRowsWithTheRightButton
   };
   ClickRow(b, 2, Qt::RightButton);
   EXPECT_EQ(std::tuple(2, 2, 2), sel());
-  EXPECT_TRUE(b.action(kFileVisualizza)->isEnabled());
-  EXPECT_TRUE(t->item(1, 5)->isSelected());
+  EXPECT_TRUE(b.action(kFileVisualizza)->isEnabled() && t->item(1, 5)->isSelected());
   ClickRow(b, 3, Qt::RightButton, Qt::ShiftModifier);
   EXPECT_EQ(std::tuple(2, 3, 3), sel());
-  EXPECT_FALSE(b.action(kFileVisualizza)->isEnabled());
-  EXPECT_TRUE(b.action(kFileCrea)->isEnabled());
-  EXPECT_TRUE(t->item(2, 13)->isSelected());
-  EXPECT_FALSE(t->item(0, 1)->isSelected());
+  EXPECT_TRUE(!b.action(kFileVisualizza)->isEnabled() && b.action(kFileCrea)->isEnabled());
+  EXPECT_TRUE(t->item(2, 13)->isSelected() && !t->item(0, 1)->isSelected());
   SaveScreenshot(b, "browser_list");
-  // Several rows selected: a right-click elsewhere keeps them.
+  // Several rows selected: a right-click elsewhere keeps them, also with Shift and Ctrl.
   ClickRow(b, 1, Qt::RightButton);
-  EXPECT_EQ(std::tuple(2, 3, 3), sel());
-  // Shift together with Ctrl is no extension: the several rows stay.
   ClickRow(b, 1, Qt::RightButton, Qt::ShiftModifier | Qt::ControlModifier);
   EXPECT_EQ(std::tuple(2, 3, 3), sel());
-  // A left click selects one row again.
   ClickRow(b, 1, Qt::LeftButton);
   EXPECT_EQ(std::tuple(1, 1, 2), sel());
   // The header row joins the selection with Shift + right click: the commands do nothing.
@@ -102,19 +82,15 @@ TEST_F(WindowsTest, TheBrowserListsTheFilesAndSelectsWholeRowsWithTheRightButton
   b.Command(kFileCrea);
   EXPECT_TRUE(lines_.empty());
 
-  // The field view of one file.
+  // The field view of one file: length and decimals "#0" with a length, "#" without.
   ClickRow(b, 1, Qt::LeftButton);
   b.Command(kFileVisualizza);
   EXPECT_EQ("Torvan  File DATI/CLIENTI - Anagrafica clienti ", b.windowTitle());
-  ASSERT_EQ(10, t->columnCount());
-  ASSERT_EQ(3, t->rowCount());
+  ASSERT_EQ(std::pair(10, 3), std::pair(t->columnCount(), t->rowCount()));
   EXPECT_TRUE(t->isColumnHidden(0));
-  EXPECT_EQ("C", t->horizontalHeaderItem(0)->text());
   auto cell = [&](int r, int c) { return t->item(r, c)->text().toStdString(); };
-  // Length and decimals: "#0" when there is a length, "#" (nothing for 0) when not.
   EXPECT_EQ(std::tuple("2", "9", "0", "", "", "S"),
             std::tuple(cell(1, 1), cell(1, 5), cell(1, 6), cell(2, 5), cell(2, 6), cell(1, 9)));
-  EXPECT_EQ(Qt::AlignHCenter | Qt::AlignVCenter, t->item(1, 4)->textAlignment());
   EXPECT_TRUE(t->item(1, 3)->text().startsWith(QString::fromUtf8("Fido accordato in €")));
   EXPECT_EQ(1, b.Stato_Selezione());
   for (int k = 0; k < kBrowserButtonCount; ++k) {
@@ -128,8 +104,7 @@ TEST_F(WindowsTest, TheBrowserListsTheFilesAndSelectsWholeRowsWithTheRightButton
   // Closing gives the main window its commands back.
   b.close();
   QApplication::processEvents();
-  EXPECT_FALSE(state().Finestra_File_Aperta);
-  EXPECT_TRUE(main().action(kFile)->isEnabled());
+  EXPECT_TRUE(!state().Finestra_File_Aperta && main().action(kFile)->isEnabled());
 }
 
 TEST_F(WindowsTest, TheBrowserAndTheMessageWindowStackBelowTheMainWindow) {
@@ -140,8 +115,7 @@ TEST_F(WindowsTest, TheBrowserAndTheMessageWindowStackBelowTheMainWindow) {
   EXPECT_EQ(m->frameGeometry().bottom() + 1, b.frameGeometry().top());
   m->close();
   QApplication::processEvents();
-  // The browser moves up below the main window.
-  EXPECT_EQ(main().frameGeometry().bottom() + 1, b.frameGeometry().top());
+  EXPECT_EQ(main().frameGeometry().bottom() + 1, b.frameGeometry().top());  // moved up
   main().Click(kMessaggi);
   m = main().messages();
   EXPECT_EQ(b.frameGeometry().bottom() + 1, m->frameGeometry().top());
@@ -155,19 +129,17 @@ TEST_F(WindowsTest, AConfirmationIsCentredOnItsOwnerEvenPartlyOffScreen) {
   BrowserWindow& b = OpenBrowser();
   b.move(-b.frameGeometry().width() / 2 - 100, 0);  // its centre off the screen
   const QRect owner = b.frameGeometry();
-  const SeenBox& seen = seen_;
+  auto dx = [&](const QRect& r) { return std::abs(seen_.frame.center().x() - r.center().x()); };
   const std::string question = QuestionText("GESTIONALE", "CLIENTI", "1.234");
   AnswerBox(QMessageBox::NoButton);  // Enter before rows are lost answers Annulla
   EXPECT_FALSE(
       desktop_.confirmations().AskOkCancel(Owner::kBrowser, kCancellaFileTitle, question, 0));
-  EXPECT_EQ(" Cancella File ", seen.title);
-  EXPECT_EQ(QMessageBox::Critical, seen.icon);
-  EXPECT_TRUE(seen.buttons.contains("OK") && seen.buttons.contains("Annulla"));
-  EXPECT_TRUE(seen.text.startsWith("il file GESTIONALE/CLIENTI contiene 1.234\nrecord(s) \n"));
-  EXPECT_LE(std::abs(seen.frame.center().x() - owner.center().x()), 1);
-  EXPECT_LE(std::abs(seen.frame.center().y() - owner.center().y()), 1);
-  EXPECT_LT(seen.frame.left(), 0);  // partly off screen, still on its owner
-
+  EXPECT_EQ(std::tuple(" Cancella File ", QMessageBox::Critical),
+            std::tuple(seen_.title, seen_.icon));
+  EXPECT_TRUE(seen_.buttons.contains("OK") && seen_.buttons.contains("Annulla"));
+  EXPECT_TRUE(seen_.text.startsWith("il file GESTIONALE/CLIENTI contiene 1.234\nrecord(s) \n"));
+  EXPECT_LE(std::max(dx(owner), std::abs(seen_.frame.center().y() - owner.center().y())), 1);
+  EXPECT_LT(seen_.frame.left(), 0);  // partly off screen, still on its owner
   AnswerBox(QMessageBox::Ok);
   EXPECT_TRUE(
       desktop_.confirmations().AskOkCancel(Owner::kBrowser, kCancellaFileTitle, question, 0));
@@ -177,9 +149,9 @@ TEST_F(WindowsTest, AConfirmationIsCentredOnItsOwnerEvenPartlyOffScreen) {
   AnswerBox(QMessageBox::Ok);
   desktop_.confirmations().ShowRefusal(Owner::kMainWindow, kCancellaFileTitle,
                                        RefusalText("GESTIONALE", "CLIENTI"));
-  EXPECT_EQ(QStringList{"OK"}, seen.buttons);
-  EXPECT_LE(std::abs(seen.frame.center().x() - main().frameGeometry().center().x()), 1);
-  EXPECT_EQ("manca il permesso alla cancellazione\ndel file GESTIONALE/CLIENTI\n", seen.text);
+  EXPECT_EQ(QStringList{"OK"}, seen_.buttons);
+  EXPECT_LE(dx(main().frameGeometry()), 1);
+  EXPECT_EQ("manca il permesso alla cancellazione\ndel file GESTIONALE/CLIENTI\n", seen_.text);
 }
 
 TEST(CentredOn, TheBoxCentreIsTheOwnerCentreRoundedToAPixel) {

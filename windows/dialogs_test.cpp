@@ -6,7 +6,6 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
-#include <QTimer>
 
 #include "config/ini_file.h"
 #include "config/scramble.h"
@@ -25,44 +24,35 @@ TEST_F(WindowsTest, TheMessageWindowKeepsTheLastSixteenLines) {
   main().Click(kMessaggi);
   MessageWindow* m = main().messages();
   ASSERT_NE(nullptr, m);
-  EXPECT_TRUE(state().Finestra_Messaggi_Aperta);
-  EXPECT_FALSE(main().action(kMessaggi)->isEnabled());
+  EXPECT_TRUE(state().Finestra_Messaggi_Aperta && !main().action(kMessaggi)->isEnabled());
   EXPECT_EQ("Torvan  Messaggi", m->windowTitle());
-  // Directly below the main window.
-  EXPECT_EQ(main().frameGeometry().left(), m->frameGeometry().left());
-  EXPECT_EQ(main().frameGeometry().bottom() + 1, m->frameGeometry().top());
-
-  // It opens on the latest lines: the start's presence check, blank lines before it.
-  QStringList lines = Lines(m->Text());
-  ASSERT_EQ(16, lines.size());
-  EXPECT_EQ(" ", lines[0]);
-  EXPECT_TRUE(lines[15].endsWith(" - Server sorgente 127.0.0.1 presente"))
-      << lines[15].toStdString();
-
+  EXPECT_EQ(main().frameGeometry().bottomLeft() + QPoint(0, 1), m->frameGeometry().topLeft());
+  // The last lines without their time stamps, "|" between them.
+  auto last = [&](int n) {
+    const QStringList lines = main().messages()->Text().split('\n');
+    EXPECT_EQ(16, lines.size());
+    QStringList tails;
+    for (const QString& l : lines.mid(16 - n)) tails << (l == " " ? l : l.section(" - ", 1));
+    return tails.join("|").toStdString();
+  };
+  // It opens on the latest lines: the saved options, the start's presence check, blank lines
+  // before them.
+  EXPECT_EQ(" |Opzioni aggiornate|Server sorgente 127.0.0.1 presente", last(3));
   // Three: drawn together at the window's pace, not one by one.
-  program().Scrivi_Messaggio("uno");
-  program().Scrivi_Messaggio("due");
-  program().Scrivi_Messaggio("caff\xE8 pronto");
-  EXPECT_TRUE(Lines(m->Text())[15].endsWith(" - Server sorgente 127.0.0.1 presente"));
+  for (const char* line : {"uno", "due", "caff\xE8 pronto"}) program().Scrivi_Messaggio(line);
+  EXPECT_EQ("Server sorgente 127.0.0.1 presente", last(1));
   testing::RunEventsFor(int(MessageWindow::kRefresh.count()) + 100);
-  lines = Lines(m->Text());
-  ASSERT_EQ(16, lines.size());
-  EXPECT_EQ(" ", lines[10]);
-  EXPECT_TRUE(lines[13].endsWith(" - uno") && lines[14].endsWith(" - due") &&
-              lines[15].endsWith(QString::fromUtf8(" - caffè pronto")))
-      << m->Text().toStdString();
+  EXPECT_EQ(" |Opzioni aggiornate|Server sorgente 127.0.0.1 presente|uno|due|caff\xC3\xA8 pronto",
+            last(6));
   SaveScreenshot(*m, "messages");
-
   m->close();
   QApplication::processEvents();
   EXPECT_EQ(nullptr, main().messages());
   EXPECT_TRUE(!state().Finestra_Messaggi_Aperta && main().action(kMessaggi)->isEnabled());
-
   // Opened again it shows what came meanwhile.
   program().Scrivi_Messaggio("mentre era chiusa");
   main().Click(kMessaggi);
-  lines = Lines(main().messages()->Text());
-  EXPECT_TRUE(lines[15].endsWith(" - mentre era chiusa"));
+  EXPECT_EQ("mentre era chiusa", last(1));
 }
 
 TEST_F(WindowsTest, TheOptionsDialogLoadsSetsStandardValuesAndSavesTheExactBytes) {
@@ -78,15 +68,17 @@ TEST_F(WindowsTest, TheOptionsDialogLoadsSetsStandardValuesAndSavesTheExactBytes
   ASSERT_NE(nullptr, o);
   EXPECT_EQ("Torvan  Opzioni", o->windowTitle());
   EXPECT_TRUE(state().Finestra_Opzioni_Aperta);
-  for (int b = 0; b < kMainButtonCount; ++b) {
-    EXPECT_FALSE(main().action(MainButton(b))->isEnabled()) << MainButtons()[b].key;
-  }
+  for (int b = 0; b < kMainButtonCount; ++b)
+    EXPECT_FALSE(main().action(MainButton(b))->isEnabled());
   // Centred over the main window, top edges aligned.
   EXPECT_EQ(main().frameGeometry().top(), o->frameGeometry().top());
   EXPECT_LE(std::abs(main().frameGeometry().center().x() - o->frameGeometry().center().x()), 1);
-
   auto box = [&](const char* name) { return o->findChild<QLineEdit*>(name); };
   auto check = [&](const char* name) { return o->findChild<QCheckBox*>(name); };
+  auto click = [&](const char* name) {
+    o->findChild<QPushButton*>(name)->click();
+    QApplication::processEvents();
+  };
   // The first panel's boxes as stored, blanks included; the timings as plain numbers.
   auto text = [&](const char* name) { return box(name)->text().toStdString(); };
   EXPECT_EQ(
@@ -115,25 +107,21 @@ TEST_F(WindowsTest, TheOptionsDialogLoadsSetsStandardValuesAndSavesTheExactBytes
 
   // "Standard" changes the boxes only; "Uscita" leaves TnC.INI as it was.
   const std::string before = Settings();
-  o->findChild<QPushButton*>("cmdStandard")->click();
-  EXPECT_EQ(std::tuple("sistema origine", "", "1000"),
-            std::tuple(text("txtIN1"), text("txtIN3"), text("txtIN15")));
-  EXPECT_FALSE(check("chkLog_PC_AS")->isChecked());
-  o->findChild<QPushButton*>("cmdUscita")->click();
-  QApplication::processEvents();
+  click("cmdStandard");
+  EXPECT_EQ(std::tuple("sistema origine", "", "1000", false),
+            std::tuple(text("txtIN1"), text("txtIN3"), text("txtIN15"),
+                       check("chkLog_PC_AS")->isChecked()));
+  click("cmdUscita");
   EXPECT_EQ(before, Settings());
-  EXPECT_EQ(nullptr, main().options());
-  EXPECT_FALSE(state().Finestra_Opzioni_Aperta);
-  EXPECT_TRUE(main().action(kOpzioni)->isEnabled());
+  EXPECT_TRUE(!main().options() && !state().Finestra_Opzioni_Aperta &&
+              main().action(kOpzioni)->isEnabled());
 
-  // "Standard" then "Aggiorna": the standard parameter string (its bytes: the settings'
-  // tests).
+  // "Standard" then "Aggiorna": the standard parameter string (its bytes: the settings' tests).
   main().Click(kOpzioni);
   o = main().options();
-  o->findChild<QPushButton*>("cmdStandard")->click();
+  click("cmdStandard");
   lines_.clear();
-  o->findChild<QPushButton*>("cmdAggiorna")->click();
-  QApplication::processEvents();
+  click("cmdAggiorna");
   OptionsForm standard = OptionsForm_Standard();
   EXPECT_EQ(OptionsForm_Normalise(standard),
             Decodifica_Parametri(
@@ -143,8 +131,7 @@ TEST_F(WindowsTest, TheOptionsDialogLoadsSetsStandardValuesAndSavesTheExactBytes
       (std::vector<std::string>{"Opzioni aggiornate", "Server sorgente sistema origine presente"}),
       lines_);
   EXPECT_EQ("sistema origine", program().settings.parametri.Nome_Connessione);
-  EXPECT_EQ(nullptr, main().options());
-  EXPECT_FALSE(state().Finestra_Opzioni_Aperta);
+  EXPECT_TRUE(!main().options() && !state().Finestra_Opzioni_Aperta);
 }
 
 TEST_F(WindowsTest, AValueTheSettingsFileCannotGiveBackIsRefusedAndNothingIsSaved) {
@@ -153,13 +140,14 @@ TEST_F(WindowsTest, AValueTheSettingsFileCannotGiveBackIsRefusedAndNothingIsSave
   OptionsDialog* o = main().options();
   ASSERT_NE(nullptr, o);
   const std::string before = Settings();
-  o->findChild<QLineEdit*>("txtIN5")->setText("42OO");
-  o->findChild<QLineEdit*>("txtIN15")->setText("123456");
-  o->findChild<QLineEdit*>("Metriche")->setText("70000");
+  auto type_and_save = [&](std::initializer_list<std::pair<const char*, const char*>> boxes) {
+    for (const auto& [name, text] : boxes) o->findChild<QLineEdit*>(name)->setText(text);
+    o->findChild<QPushButton*>("cmdAggiorna")->click();
+    QApplication::processEvents();
+  };
   AnswerBox(QMessageBox::Ok);
   lines_.clear();
-  o->findChild<QPushButton*>("cmdAggiorna")->click();
-  QApplication::processEvents();
+  type_and_save({{"txtIN5", "42OO"}, {"txtIN15", "123456"}, {"Metriche", "70000"}});
   EXPECT_EQ(QMessageBox::Warning, seen_.icon);
   const QString& said = seen_.text;
   EXPECT_TRUE(said.startsWith("Valori non validi, le opzioni non sono state aggiornate:\n") &&
@@ -167,26 +155,19 @@ TEST_F(WindowsTest, AValueTheSettingsFileCannotGiveBackIsRefusedAndNothingIsSave
               said.contains("Metriche: un numero intero da 0 a 65535, non \"70000\""))
       << said.toStdString();
   // The dialog stays open on the first box at fault; the file and the log are as they were.
-  EXPECT_EQ(o, main().options());
-  EXPECT_TRUE(state().Finestra_Opzioni_Aperta);
+  EXPECT_TRUE(main().options() == o && state().Finestra_Opzioni_Aperta);
   ASSERT_NE(nullptr, o->focusWidget());
   EXPECT_EQ("txtIN5", o->focusWidget()->objectName());
   EXPECT_EQ(before, Settings());
   EXPECT_TRUE(lines_.empty());
 
-  // Mended, the keys beside the parameter string are written and read as the command
-  // line writes them.
-  o->findChild<QLineEdit*>("txtIN5")->setText("4200");
-  o->findChild<QLineEdit*>("txtIN15")->setText("1000");
-  o->findChild<QLineEdit*>("Metriche")->setText("9464");
-  o->findChild<QLineEdit*>("Durevole")->setText("1");
-  o->findChild<QPushButton*>("cmdAggiorna")->click();
-  QApplication::processEvents();
+  // Mended, the keys beside the parameter string are written and read as the command line
+  // writes them.
+  type_and_save({{"txtIN5", "4200"}, {"txtIN15", "1000"}, {"Metriche", "9464"}, {"Durevole", "1"}});
   EXPECT_EQ(nullptr, main().options());
-  EXPECT_EQ(9464, program().settings.Metriche);
-  EXPECT_TRUE(program().settings.Durevole);
-  EXPECT_EQ("9464", LoadProfileSetting(program().paths, "Metriche"));
-  EXPECT_EQ("", LoadProfileSetting(program().paths, "Attributi"));  // not changed, not written
+  EXPECT_TRUE(program().settings.Metriche == 9464 && program().settings.Durevole);
+  EXPECT_EQ(std::tuple("9464", ""), std::tuple(LoadProfileSetting(program().paths, "Metriche"),
+                                               LoadProfileSetting(program().paths, "Attributi")));
 }
 
 }  // namespace

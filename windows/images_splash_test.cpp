@@ -23,19 +23,18 @@ TEST(ImageList1, EveryKeyHasItsOwnDrawing) {
     }
     EXPECT_GT(drawn, image.width() * image.height() / 5) << key;
   }
-  EXPECT_FALSE(ImageList::Has("Nessuna"));
-  EXPECT_FALSE(ApplicationIcon().isNull());
+  EXPECT_TRUE(!ImageList::Has("Nessuna") && !ApplicationIcon().isNull());
 }
 
 TEST(SplashWindow, ItsShapeIsTheUnionOfTheFourRoundedPieces) {
-  const QRegion shape = Splash::Shape();
-  EXPECT_TRUE(shape.contains(QPoint(108, 77)));   // the disc
-  EXPECT_TRUE(shape.contains(QPoint(60, 77)));    // the first band
-  EXPECT_TRUE(shape.contains(QPoint(388, 100)));  // the second band only
-  EXPECT_TRUE(shape.contains(QPoint(200, 150)));  // the bar frame
-  EXPECT_FALSE(shape.contains(QPoint(2, 2)));
-  EXPECT_FALSE(shape.contains(QPoint(390, 150)));
-  EXPECT_FALSE(shape.contains(QPoint(8, 29)));  // a rounded corner of the first band
+  // In: the disc, the first band, the second band only, the bar frame. Out: a corner, past
+  // the bar, a rounded corner of the first band.
+  std::string in;
+  for (QPoint p : {QPoint(108, 77), QPoint(60, 77), QPoint(388, 100), QPoint(200, 150),
+                   QPoint(2, 2), QPoint(390, 150), QPoint(8, 29)}) {
+    in += Splash::Shape().contains(p) ? 'I' : 'O';
+  }
+  EXPECT_EQ("IIIIOOO", in);
 }
 
 TEST(SplashWindow, TheBoxesRunAlongTheBarAndStartAgainAtItsLeftEnd) {
@@ -44,7 +43,6 @@ TEST(SplashWindow, TheBoxesRunAlongTheBarAndStartAgainAtItsLeftEnd) {
   const std::array<int, 4> start = splash.boxes();
   EXPECT_EQ(156, start[0]);
   splash.Animate();
-  for (size_t k = 0; k < 4; ++k) EXPECT_EQ(start[k] + 180, splash.boxes()[k]);
   splash.Animate();  // positions at or past 370 go back to 156 first
   for (size_t k = 0; k < 4; ++k) {
     const int after_one = start[k] + 180;
@@ -56,9 +54,7 @@ TEST(SplashWindow, TheBoxesRunAlongTheBarAndStartAgainAtItsLeftEnd) {
   SaveScreenshot(splash, "splash");
   EXPECT_FALSE(handed_over);
   testing::RunEventsFor(900);
-  EXPECT_TRUE(handed_over);
-  EXPECT_FALSE(splash.isVisible());
-  EXPECT_EQ(nullptr, QApplication::overrideCursor());
+  EXPECT_TRUE(handed_over && !splash.isVisible() && QApplication::overrideCursor() == nullptr);
 }
 
 }  // namespace

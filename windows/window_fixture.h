@@ -1,6 +1,5 @@
-// The window tests' fixture: a Desktop in a temporary folder on Qt's offscreen platform,
-// with the real Controller and a ping that the test answers, the settings an operator
-// would have saved, and the messages logged collected without their time stamps.
+// The window tests' fixture: a Desktop in a temporary folder with the real Controller, a ping
+// the test answers, an operator's saved settings, the lines logged without time stamps.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -29,7 +28,6 @@ class WindowsTest : public ::testing::Test {
  protected:
   WindowsTest() {
     setenv("TORVAN_HOSTS_FILE", (folder_ / "hosts").c_str(), 1);
-    // The settings an operator would have saved: the standard values with the host named.
     OptionsForm form = OptionsForm_Standard();
     form.txtIN1 = "127.0.0.1";
     Program& program = desktop_.program();
@@ -69,30 +67,6 @@ class WindowsTest : public ::testing::Test {
     std::string s;
     return platform::ReadFile(program().paths.settings, &s).ok() ? s : "";
   }
-  // Lines of the message window, "\n" between them.
-  static QStringList Lines(const QString& text) { return text.split('\n'); }
-
-  // Three catalogued files; the second one has an accented description and is sent back.
-  void Catalogue() {
-    std::vector<File_Rec> files(3);
-    const char* names[] = {"CLIENTI", "CONTATTI", "ORDINI"};
-    const char* texts[] = {"Anagrafica clienti", "Contatti del caff\xE8", "Righe ordini"};
-    for (size_t i = 0; i < files.size(); ++i) {
-      files[i].Libreria = "DATI";
-      files[i].File = names[i];
-      files[i].Testo = texts[i];
-      files[i].As_Pc = "S";
-      files[i].Pc_As = i == 1 ? "S" : "N";
-      files[i].DataBase = "GESTIONALE";
-      files[i].Indice_DB = 1;
-    }
-    ASSERT_TRUE(WriteRecords(program().paths.file_catalogue, files).ok());
-    // Name, text, type, length, decimals, position, bytes, excluded.
-    const std::vector<Campo_Rec> fields = {{"CODCLI", "Codice cliente", "A", 8, 0, 1, 8, ""},
-                                           {"FIDO", "Fido accordato in \x80", "P", 9, 0, 9, 5, "S"},
-                                           {"NOTE", "", "A", 0, 0, 0, 0, ""}};
-    ASSERT_TRUE(WriteRecords(program().paths.FieldFile(1), fields).ok());
-  }
   // The browser, opened from the toolbar as with the SQL connections open.
   BrowserWindow& OpenBrowser() {
     state().Collegato_SQL = true;
@@ -100,17 +74,14 @@ class WindowsTest : public ::testing::Test {
     EXPECT_NE(nullptr, main().browser());
     return *main().browser();
   }
-  // What the last message box answered by AnswerBox showed.
-  struct SeenBox {
+  struct SeenBox {  // what the last box AnswerBox answered showed
     QRect frame;
     QString title, text;
     QMessageBox::Icon icon = QMessageBox::NoIcon;
     QStringList buttons;
   } seen_;
-  // Answers the next modal message box with `which` (NoButton: Enter, its default button),
-  // noting what it showed in seen_ and saving its picture as `screenshot` when named. Called
-  // before the command that opens the box; it waits, since a command may let events run
-  // before its box comes.
+  // Answers the next modal message box, when it comes, with `which` (NoButton: Enter, its
+  // default), noting it in seen_ and saving its picture as `screenshot` when named.
   void AnswerBox(QMessageBox::StandardButton which, const std::string& screenshot = "") {
     box_poll_ = std::make_unique<QTimer>();
     QObject::connect(box_poll_.get(), &QTimer::timeout, [this, which, screenshot] {
