@@ -52,10 +52,6 @@ class DesktopAgainstHostTest : public testing::WindowsTest {
   }
   void TearDown() override { host_process_.Stop(); }
 
-  bool AnyError() const {
-    return std::any_of(lines_.begin(), lines_.end(),
-                       [](const std::string& l) { return l.find("ERRORE") != std::string::npos; });
-  }
   // Lets the loop run until `shell` exits 0 with `text` in `file` (at most ten seconds).
   bool Within10s(const std::string& shell, const std::string& file, const std::string& text) {
     for (int i = 0; i < 40; ++i) {
@@ -102,7 +98,6 @@ TEST_F(DesktopAgainstHostTest, ServerBrowserTimerChangesBothWaysLampAndBackDown)
   EXPECT_EQ(std::tuple("0|0|0|0|0|", 0), std::tuple(counts(), b->Stato_Selezione()));
   ClickRow(*b, 1, Qt::RightButton);
   b->Command(kFileVisualizza);
-  EXPECT_EQ("Torvan  File DATI/CLIENTI - Anagrafica clienti ", b->windowTitle());
   EXPECT_EQ(QString::fromUtf8("Città"), t->item(3, 3)->text().trimmed());
   b->close();
   QApplication::processEvents();
@@ -135,7 +130,7 @@ TEST_F(DesktopAgainstHostTest, ServerBrowserTimerChangesBothWaysLampAndBackDown)
                         folder_ / "dump.txt", "NOMINATIVO=Sig. Nicol\xC3\xB2"))
       << ReadText(folder_ / "dump.txt");
   EXPECT_TRUE(program().stats.Stat_Contatori[kRecordsSent] >= 1 && state().Timer_Ciclo != 0);
-  EXPECT_FALSE(AnyError());
+  for (const std::string& l : lines_) EXPECT_EQ(std::string::npos, l.find("ERRORE")) << l;
   for (int i = 0; i < 10; ++i) main().display().Video();
   const int lamp = main().display().lamp().visible();
   EXPECT_TRUE(lamp == 4 || lamp == 5) << lamp;  // green

@@ -8,8 +8,8 @@
 
 namespace torvan::testing {
 
-// The window as a reviewer sees it: its client area under a title bar that carries its
-// caption and icon. A window without a frame (the splash) is shown as its shape alone.
+// The window as a reviewer sees it: under a title bar with its caption and icon, or as its
+// shape alone when it has no frame (the splash).
 QImage Picture(QWidget& window);
 
 // Writes Picture(window) as <build>/screenshots/<name>.png; returns the path.
