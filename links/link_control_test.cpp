@@ -23,6 +23,7 @@ using testing::FieldEntry;
 using testing::FileEntry;
 using testing::HostCatalogue;
 using testing::HostReply;
+using testing::HostText;
 using testing::ScriptedHost;
 
 class LinkTest : public testing::RuntimeTest {
@@ -67,7 +68,7 @@ class LinkTest : public testing::RuntimeTest {
       const std::string free = std::string(f) == "CLIENTI"  ? ""
                                : std::string(f) == "ORDINI" ? PadRight(f, 10) + "DATI"
                                                             : PadRight("DATI", 10) + f;
-      for (std::string& entry : list) entry.replace(1, 20, testing::HostText(PadRight(free, 20)));
+      for (std::string& entry : list) entry.replace(1, 20, HostText(PadRight(free, 20)));
     }
     return h;
   }
@@ -98,8 +99,6 @@ std::string Summary(const Catalogue& c) {
   }
   return s;
 }
-
-std::string HostBytes(std::string_view pc) { return testing::HostText(pc); }
 
 const char kExampleSummary[] =
     "N_DB=2 ritorno=NNS DATI/CLIENTI(5,0):F1,F2,F3,F4,IMPORTO, "
@@ -162,10 +161,10 @@ TEST_F(LinkTest, LoadsTheExampleKeepsItThroughUnfinishedLoadsReplacesItByAFinish
     HostReply reply;
     std::string message;  // the line before "Errore generico in Carica_File"
   };
-  const std::string header200 = HostBytes("0") + HostBytes("00200");
+  const std::string header200 = HostText("0") + HostText("00200");
   const Damage damages[] = {
       {"a length that is not digits", '3', 1,
-       HostReply::Raw(HostBytes("0") + HostBytes("0A012") + std::string(12, '\x40')),
+       HostReply::Raw(HostText("0") + HostText("0A012") + std::string(12, '\x40')),
        "[Carica_File] Errore Sock_Read {3}(2)"},
       {"a length past the data", '1', 2,
        HostReply::Raw(header200 + FileEntry("DATI", "CONTATTI", "N", "ARCHIVIO").substr(0, 50)),
