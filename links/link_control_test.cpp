@@ -38,8 +38,7 @@ class LinkTest : public testing::RuntimeTest {
     rt_.socket.SetPollLimitsForTesting({.read = 200, .line_wait = 200});
   }
 
-  // A scripted host answering through `handler`, or serving `host` (kept by the caller),
-  // where the link start looks for it.
+  // A scripted host where the link start looks for it (`host` kept by the caller).
   std::unique_ptr<ScriptedHost> Serve(ScriptedHost::Handler handler) {
     auto peer = std::make_unique<ScriptedHost>(std::move(handler));
     program_.settings.parametri.Porta = peer->port();
@@ -49,9 +48,8 @@ class LinkTest : public testing::RuntimeTest {
     return Serve([&host](char c, const std::string& d) { return host.Answer(c, d); });
   }
 
-  // The worked example: two databases, three files, five fields each. Positions 2-21 of
-  // the field entries, which the PC never looks at, are left blank for CLIENTI and hold
-  // library and file for CONTATTI, file and library for ORDINI.
+  // The worked example: two databases, three files, five fields each. Positions 2-21 of the
+  // field entries, never looked at: blank, library and file, file and library.
   static HostCatalogue Example() {
     HostCatalogue h;
     h.databases = {DatabaseEntry("GESTIONALE", "SQLSRV01", "Segreta1"),
@@ -85,8 +83,7 @@ std::map<std::string, std::string> FolderFiles(const std::string& dir) {
   return files;
 }
 
-// What the in-memory catalogue holds, as one text: per file its field count, the place of
-// its index field (0: none) and its fields.
+// The in-memory catalogue as one text: per file its field count, index field place, fields.
 std::string Summary(const Catalogue& c) {
   std::string s = "N_DB=" + std::to_string(c.N_DB) + " ritorno=";
   for (bool b : c.DB_Ritorno) s += b ? "S" : "N";
@@ -107,10 +104,8 @@ const char kFewerSummary[] =
     "N_DB=2 ritorno=NNS DATI/CLIENTI(4,0):F1,F2,F3,F4, "
     "DATI/CONTATTI(5,5):F1,F2,F3,F4,\xA7_T_IDX___,";
 
-// The example, with a database and a file entry marked skipped ("*"): neither stored nor
-// counted. A load that does not finish then fails wherever it broke: the link closed, the
-// example's catalogue files and in-memory catalogue kept exactly. One that finishes replaces
-// it whole.
+// The example with skipped ("*") entries, neither stored nor counted; loads that do not finish
+// keep its files and in-memory catalogue exactly, one that finishes replaces it whole.
 TEST_F(LinkTest, LoadsTheExampleKeepsItThroughUnfinishedLoadsReplacesItByAFinishedOne) {
   HostCatalogue host = Example();
   host.databases.insert(host.databases.begin(), DatabaseEntry("SCARTATO", "X", "", "", '*'));
@@ -276,9 +271,8 @@ TEST_F(LinkTest, AnUnansweredPortIsTriedAgainUntilTheLastAttemptOrAStop) {
                        program_.state.LinkUp));
 }
 
-// The time exchange of a link start: T (a restart pause set) with the PC clock set from the
-// host's, a host staying up, a refusal that the start goes on past, a reply cut short after
-// which the link is out of step and the catalogue load fails at once without sending.
+// A refusal the start goes on past; a reply cut short, after which the load fails at once
+// without sending; T (a restart pause set), the PC clock set from the host's or not.
 TEST_F(LinkTest, TheTimeExchangeOfEachVariantAndItsFailures) {
   using platform::LocalDateTime;
   auto at = [](int y, int mo, int d, int h, int mi, int sec = 0, int ms = 0) {

@@ -182,8 +182,7 @@ TEST(TorvanExecutable, WithoutADisplayItSaysSoAndExitsTwo) {
   EXPECT_NE(std::string::npos, said.find("Un altro Torvan lavora nella cartella")) << said;
 }
 
-// With no command: the splash, then the main window's load, which checks the source server
-// once and connects nothing. Stopped from outside after the load.
+// With no command: the splash, then the main window's load, which connects nothing.
 TEST(TorvanExecutable, WithNoCommandTheWindowLoadsBehindTheSplash) {
   platform::TempFolder folder("torvan-window");
   const std::string dir = " --dir " + folder.path();

@@ -34,8 +34,7 @@ TEST_F(WindowsTest, TheMessageWindowKeepsTheLastSixteenLinesAndStacksWithTheBrow
     for (const QString& l : lines.mid(16 - n)) tails << (l == " " ? l : l.section(" - ", 1));
     return tails.join("|").toStdString();
   };
-  // It opens on the latest lines: the saved options, the start's presence check, blank lines
-  // before them.
+  // It opens on the latest lines, blank ones before them.
   EXPECT_EQ(" |Opzioni aggiornate|Server sorgente 127.0.0.1 presente", last(3));
   // Three: drawn together at the window's pace, not one by one.
   for (const char* line : {"uno", "due", "caff\xE8 pronto"}) program().Scrivi_Messaggio(line);
@@ -173,8 +172,7 @@ TEST_F(WindowsTest, AValueTheSettingsFileCannotGiveBackIsRefusedAndNothingIsSave
   EXPECT_EQ(before, Settings());
   EXPECT_TRUE(lines_.empty());
 
-  // Mended, the keys beside the parameter string are written and read as the command line
-  // writes them.
+  // Mended: the keys beside the parameter string written as the command line writes them.
   type_and_save({{"txtIN5", "4200"}, {"txtIN15", "1000"}, {"Metriche", "9464"}, {"Durevole", "1"}});
   EXPECT_EQ(nullptr, main().options());
   EXPECT_TRUE(program().settings.Metriche == 9464 && program().settings.Durevole);

@@ -41,8 +41,7 @@ TEST_F(WindowsTest, StartUpChecksTheSourceServerOnceAndConnectsNothing) {
 TEST_F(WindowsTest, TheStatusDisplayItsLampBlanksForZeroAndLongValuesFitted) {
   Open();
   StatusDisplay& d = main().display();
-  // The lamp after ticks 9 and 10 of each ten, by run state: it changes on the tenth only,
-  // alternately bright and dark.
+  // The lamp after ticks 9 and 10 of each ten by run state: bright and dark by turns.
   std::string lamp;
   for (StatoSincronismo s :
        {StatoSincronismo::kSpento, StatoSincronismo::kSospeso, StatoSincronismo::kAttivo}) {
@@ -78,8 +77,7 @@ TEST_F(WindowsTest, TheStatusDisplayItsLampBlanksForZeroAndLongValuesFitted) {
   EXPECT_EQ(std::tuple(10u, 5u),
             std::tuple(s.Stat_Testi[kDateText].size(), s.Stat_Testi[kTimeText].size()));
   s.Stat_Testi[kHostStopText] = "06/12/26  02:00";
-  // The lamp's and the activity row's tooltips where they are drawn; the activity row shows
-  // what Torvan waits for.
+  // The lamp's and activity row's tooltips where they are drawn; what Torvan waits for.
   const int dpi = d.logicalDpiX();
   EXPECT_EQ("", d.ActivityText());
   state().Attivita = "Collegamento al Server 127.0.0.1 (3/20)";
