@@ -326,30 +326,24 @@ TEST_F(RunTest, StatusAndMetricsFollowARunningTorvanThatOtherCommandsLeaveAlone)
   Expect("files", 0);  // reading is fine
   Expect("status", 0);
 
-  // GET /metrics: the figures of the status file (which sample is which: the metrics text's
-  // tests), once promtool accepts them.
-  auto metrics = [port] {
-    const std::string got = AskLocal(port, "GET /metrics HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n", 10);
-    EXPECT_EQ(0u, got.find("HTTP/1.1 200 OK\r\n")) << got;
-    EXPECT_EQ("", PromtoolCheckMetrics(HttpBody(got))) << got;
-    return Samples(HttpBody(got));
-  };
-  std::map<std::string, double> m = metrics();
-  EXPECT_EQ(1, m["torvan_replication_state{state=\"active\"}"]);
-  EXPECT_EQ(1, m["torvan_host_link_up"]);
-  EXPECT_EQ(1u, m.count("torvan_events_waiting{database=\"GESTIONALE\",number=\"1\"}"));
-  EXPECT_LT(m["torvan_host_to_sql_lag_seconds"], 5);  // the host's queue is empty
-
-  // A host change is applied: the counters and the lag follow.
+  // A host change is applied: the status and the metrics follow (which sample is which: the
+  // metrics text's tests), and promtool accepts them.
   Ctl({"insert", "DATI/CLIENTI", "CODCLI=X9", "RAGSOC=Prova"});
   r = StatusUntil([](const ProcessResult& s) {
     return Has(s.out, "\nUltima modifica dall'host applicata: ") &&
            !Has(s.out, "nessuna dall'avvio");
   });
   EXPECT_EQ("", Missing(r.out, {"\nRicevuti ", "  DATI        CLIENTI\n"}));
-  m = metrics();
-  EXPECT_EQ(1, m["torvan_records_received_total"]);
+  const std::string got = AskLocal(port, "GET /metrics HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n", 10);
+  EXPECT_EQ(0u, got.find("HTTP/1.1 200 OK\r\n")) << got;
+  EXPECT_EQ("", PromtoolCheckMetrics(HttpBody(got))) << got;
+  std::map<std::string, double> m = Samples(HttpBody(got));
+  EXPECT_EQ(std::tuple(1, 1, 1),
+            std::tuple(m["torvan_replication_state{state=\"active\"}"], m["torvan_host_link_up"],
+                       m["torvan_records_received_total"]));
+  EXPECT_EQ(1u, m.count("torvan_events_waiting{database=\"GESTIONALE\",number=\"1\"}"));
   EXPECT_EQ(1u, m.count("torvan_seconds_since_last_change_applied"));
+  EXPECT_LT(m["torvan_host_to_sql_lag_seconds"], 5);  // the host's queue is empty again
 
   // A change on the SQL side reaches the host: the row of what was sent names its file (the
   // events waiting and their age: the status writer's tests).
