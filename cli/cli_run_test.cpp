@@ -162,7 +162,7 @@ std::vector<std::string> Tail(const std::string& out) {
   return std::vector<std::string>(lines.end() - ptrdiff_t(n), lines.end());
 }
 
-TEST_F(RunTest, OnceExitsZeroWhenDrainedAndOneWhenTheLinksDoNotOpen) {
+TEST_F(RunTest, OnceExitsZeroWhenDrainedSigtermLetsTheChangeFinishOneWhenNoLink) {
   Ctl({"insert", "DATI/CLIENTI", "CODCLI=C01"});
   Sql("INSERT INTO [CONTATTI] ([CODCLI]) VALUES('S01')");
   // In SQLite's own words, as an application would: numbers as numbers, the lowest BIGINT.
@@ -182,6 +182,21 @@ TEST_F(RunTest, OnceExitsZeroWhenDrainedAndOneWhenTheLinksDoNotOpen) {
                   "ESITO=\tVALORE=-00000000000012.500\t\xC2\xA7_T_IDX___=2\tPUNTI=0\tVISITE=0\t"
                   "RIFEST=-9223372036854775808\n"));
   EXPECT_EQ(kStopLines, Tail(r.out));
+
+  // The operator's stop during a pass: the change under way is applied whole, nothing is
+  // cut or held, and what is left waits on the host.
+  Ctl({"generate", "DATI/CONTATTI", "200", "7"});
+  Ctl({"fault", "delay", "30"});
+  StartRun();
+  ASSERT_TRUE(AwaitRunLine("AS--> DATI/CONTATTI ADD RRN:")) << RunLog();
+  r = StopRun();
+  EXPECT_EQ(0, r.exit_code) << r.out;
+  EXPECT_EQ(kStopLines, Tail(r.out)) << r.out;
+  EXPECT_FALSE(Has(r.out, "Errore")) << r.out;
+  EXPECT_NE("0\n", Ctl({"queue"}));
+  Expect("pending", 0);
+  Ctl({"fault", "clear"});
+  Expect("run --once", 0);
   EXPECT_EQ(std::vector<std::string>{}, Differences());
 
   // A source server that is not there (a name the hosts file does not know).
@@ -222,24 +237,6 @@ TEST_F(RunTest, AHeldChangeIsListedSetAsideAndNeverApplied) {
   EXPECT_EQ(1, Count(Messages(r.out), "AS--> DATI/ARTICOLI ADD RRN:1 IDX:0")) << r.out;
   EXPECT_FALSE(Has(r.out, "AS--> DATI/CLIENTI") || Has(r.out, "Modifica trattenuta")) << r.out;
   EXPECT_EQ("0\n", Ctl({"queue"}));
-}
-
-// The operator's stop: the change under way is applied whole, nothing is cut or held, and
-// what is left waits on the host.
-TEST_F(RunTest, SigtermDuringAPassLetsTheChangeUnderWayFinish) {
-  Ctl({"generate", "DATI/CONTATTI", "200", "7"});
-  Ctl({"fault", "delay", "30"});
-  StartRun();
-  ASSERT_TRUE(AwaitRunLine("AS--> DATI/CONTATTI ADD RRN:1 IDX:0")) << RunLog();
-  ProcessResult r = StopRun();
-  EXPECT_EQ(0, r.exit_code) << r.out;
-  EXPECT_EQ(kStopLines, Tail(r.out)) << r.out;
-  EXPECT_FALSE(Has(r.out, "Errore")) << r.out;
-  EXPECT_NE("0\n", Ctl({"queue"}));
-  Expect("pending", 0);
-  Ctl({"fault", "clear"});
-  Expect("run --once", 0);
-  EXPECT_EQ(std::vector<std::string>{}, Differences());
 }
 
 // `t` in local time, as strftime's `format` writes it.
