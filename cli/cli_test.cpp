@@ -27,7 +27,6 @@ using testing::ReadText;
 
 class CliTest : public testing::TorvanFolderTest {
  protected:
-  std::string Ini() { return ReadText(pc_ + "/TnC.INI"); }
   // Standard settings, a host at 127.0.0.1 without the FTP step, and `more`.
   void LocalHost(const std::string& more) {
     CopyCharTable();
@@ -174,12 +173,9 @@ class LocalCatalogueTest : public CliTest {
             .ok());
     std::vector<File_Rec> recs;
     for (const FileSpec& f : files) {
-      recs.push_back({.Libreria = f.library,
-                      .File = f.file,
-                      .As_Pc = "S",
-                      .Pc_As = f.pc_as ? "S" : "N",
-                      .DataBase = "GESTIONALE",
-                      .Indice_DB = 1});
+      // Library, file, 3 texts, As_Pc, Pc_As, Acq, database, 2 texts, database number.
+      recs.push_back(
+          {f.library, f.file, "", "", "", "S", f.pc_as ? "S" : "N", "", "GESTIONALE", "", "", 1});
       ASSERT_TRUE(WriteRecords(paths.FieldFile(int(recs.size())), f.fields).ok());
     }
     ASSERT_TRUE(WriteRecords(paths.file_catalogue, recs).ok());

@@ -100,11 +100,9 @@ class ControllerTest : public ::testing::Test {
   }
   // The database catalogue of `n` databases, all at 127.0.0.2.
   void Databases(int n) {
-    std::vector<DataBase_Rec> dbs(static_cast<size_t>(n));
+    std::vector<DataBase_Rec> dbs;
     for (int i = 1; i <= n; ++i) {
-      dbs[size_t(i - 1)].Nome_DB = "DB" + std::to_string(i);
-      dbs[size_t(i - 1)].Server_DB = "SQLSRV0" + std::to_string(i);
-      dbs[size_t(i - 1)].Indirizzo_DB = "127.0.0.2";
+      dbs.push_back({"DB" + std::to_string(i), "SQLSRV0" + std::to_string(i), "127.0.0.2"});
     }
     ASSERT_TRUE(WriteRecords(program_.paths.database_catalogue, dbs).ok());
   }
@@ -115,11 +113,6 @@ class ControllerTest : public ::testing::Test {
     control_.TimerButton();
     ASSERT_EQ(StatoSincronismo::kAttivo, program_.state.Stato_Sincronismo);
     lines_.clear();
-  }
-  // Host times around now (05/12/2026 14:05:09): stop and restart as "yyyymmddhhnnss".
-  void HostWindow(const std::string& stop, const std::string& restart) {
-    program_.state.HostStopTime = stop;
-    program_.state.HostRestartTime = restart;
   }
   bool Has(const std::string& line) const { return Count(line) > 0; }
   int Count(const std::string& line) const {
@@ -244,7 +237,8 @@ TEST_F(ControllerTest, AutomaticStartNeedsTwoAnswersAttesaRiprovaApart) {
 TEST_F(ControllerTest, TheStopOfTheShutdownWindowLogsTheExpectedRestart) {
   Replicating();
   program_.settings.parametri.Attesa_Restart = 0;
-  HostWindow("20261205141000", "20110301063000");
+  program_.state.HostStopTime = "20261205141000";  // now is 05/12/2026 14:05:09
+  program_.state.HostRestartTime = "20110301063000";
   control_.Server__Stop(false);
   EXPECT_EQ((std::vector<std::string>{
                 "SINCRONISMO fermato ...", "Scollegamento del Server sysorig in corso ...",
@@ -308,7 +302,8 @@ TEST_F(ControllerTest, AStopOrATickDuringAPassWaitsForThePass) {
 TEST_F(ControllerTest, TheShutdownWindowSuspendsAndTheRestartResumes) {
   Replicating();
   // 14:05:09 + 15 min is past the stop at 14:15; the restart at 15:00 is ahead.
-  HostWindow("20261205141500", "20261205150000");
+  program_.state.HostStopTime = "20261205141500";
+  program_.state.HostRestartTime = "20261205150000";
   timers_.AdvanceBy(milliseconds(1000));
   EXPECT_EQ(StatoSincronismo::kSospeso, program_.state.Stato_Sincronismo);
   EXPECT_TRUE(Has("SINCRONISMO fermato ..."));
