@@ -1,7 +1,5 @@
-// torvan run, torvan pending and torvan status, run as an operator runs them, against
-// torvan-host: exit statuses, signals, the host's shutdown window, held changes, the status
-// and metrics of a running Torvan, and SIGKILL at chosen instants of replication followed
-// by a restart.
+// torvan run, pending and status against torvan-host: exit statuses, signals, the shutdown
+// window, held changes, status and metrics, SIGKILL at chosen instants and the restart.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <stdlib.h>
@@ -416,9 +414,8 @@ TEST_F(RunTest, AnUpdateTurnedIntoAnInsertIsNotInsertedTwiceAfterAKill) {
       Ctl({"dump", "DATI/CONTATTI"}));
 }
 
-// Tables that are not there (a build forgotten, a table dropped by hand) are named once,
-// with the command that makes them, not as a block of errors at every cycle; a held change
-// keeps its one line a cycle.
+// Missing tables are named once with the command that makes them, not at every cycle; a held
+// change keeps its one line a cycle.
 TEST_F(RunTest, AMissingTableIsNamedOnceWithTheCommandThatMakesIt) {
   Sql("DROP TABLE \"_T_MASTER___\"", true);
   Sql("DROP TABLE \"CLIENTI\"", true);
@@ -440,10 +437,8 @@ TEST_F(RunTest, AMissingTableIsNamedOnceWithTheCommandThatMakesIt) {
       << r.out;
 }
 
-// A program on the PC holds the database's write lock (as BEGIN IMMEDIATE in the sqlite3
-// shell does) while host changes arrive and SQL-side events wait: both directions say what
-// they wait for once when the wait starts and once when it ends, `torvan status` shows the
-// wait, and nothing is lost or sent twice.
+// A PC program holds the write lock (BEGIN IMMEDIATE): both directions say once what they wait
+// for and once when it ends, `torvan status` shows it, nothing is lost or sent twice.
 TEST_F(RunTest, AWriteLockHeldOnThePcIsAWaitToldOnceThatLosesNothing) {
   Ctl({"insert", "DATI/CLIENTI", "CODCLI=C01"});
   Expect("run --once", 0);

@@ -246,9 +246,8 @@ using testing::HostCatalogue;
 using testing::HostReply;
 using testing::ScriptedHost;
 
-// Ctrl-C and SIGTERM end every command within a second, also during the twenty connection
-// attempts and their pauses: a one-shot command says so and exits 128 + the signal; `torvan
-// run` ends as it ends on them, 0 (without waiting for an event loop that has not begun).
+// Ctrl-C and SIGTERM end every command within a second, also in a connection pause: exit 128 +
+// the signal, saying so; `torvan run` 0 (not waiting for an event loop not yet begun).
 TEST_F(CliTest, EveryCommandStopsOnASignalWithinASecond) {
   LocalHost("Porta=" + std::to_string(hostlink::testing::ClosedPort()));
   const struct {

@@ -1,6 +1,5 @@
-// The control routines and the cycle on a fake clock, fake timers, fake links and fake
-// replication steps: the retry machine's edges, the shutdown window, the repeated pass, the
-// deferred stop and re-entry.
+// The control routines and the cycle on fakes: the retry machine's edges, the shutdown
+// window, the repeated pass, the deferred stop and re-entry.
 #include "control/controller.h"
 
 #include <gtest/gtest.h>
@@ -323,9 +322,8 @@ TEST_F(ControllerTest, TheShutdownWindowSuspendsAndTheRestartResumes) {
   EXPECT_EQ(StatoSincronismo::kAttivo, program_.state.Stato_Sincronismo);
 }
 
-// Suspended with no host times yet and Attesa_Riprova 0, a silent host is pinged every tick,
-// nothing scheduled; once it answers, the next tick connects. One connection attempt a tick,
-// also when the databases do not open.
+// Suspended, no host times, Attesa_Riprova 0: a silent host is pinged every tick; once it
+// answers the next tick connects; one attempt a tick, also when the databases do not open.
 TEST_F(ControllerTest, SuspendedEachTickMakesOneConnectionAttemptTheSecondToFindTheHost) {
   program_.state.Stato_Sincronismo = StatoSincronismo::kSospeso;
   fake_.sql_ok = false;  // the host link opens, the databases do not
