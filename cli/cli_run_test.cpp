@@ -204,12 +204,14 @@ TEST_F(RunTest, OnceExitsZeroWhenDrainedSigtermLetsTheChangeFinishOneWhenNoLink)
   Expect("run", 1);
 }
 
-// A change that cannot be applied holds its queue, visibly; the operator sets it aside and
-// the queue goes on; the host delivering it again does not apply it.
-TEST_F(RunTest, AHeldChangeIsListedSetAsideAndNeverApplied) {
+// A change that cannot be applied holds its queue, visibly, one line a cycle; the operator
+// sets it aside and the queue goes on; the host delivering it again does not apply it. Tables
+// dropped by hand are named once a run with the command that makes them.
+TEST_F(RunTest, AHeldChangeIsListedSetAsideAndNeverAppliedMissingTablesNamedOnce) {
   Ctl({"insert", "DATI/CLIENTI", "CODCLI=C01"});
   Expect("run --once", 0);
-  Sql("DROP TABLE \"CLIENTI\"", true);  // by hand
+  Sql("DROP TABLE \"CLIENTI\"", true);
+  Sql("DROP TABLE \"_T_MASTER___\"", true);
   Ctl({"insert", "DATI/CLIENTI", "CODCLI=C02", "RAGSOC=Caff\xC3\xA8 O'Brien"});
   Ctl({"insert", "DATI/ARTICOLI", "CODART=VITE"});
   ProcessResult r =
@@ -224,7 +226,22 @@ TEST_F(RunTest, AHeldChangeIsListedSetAsideAndNeverApplied) {
   // Not while a Torvan works in the folder.
   StartRun();
   Expect("pending --set-aside", 1, {"TnC_PENDENTI.DAT \xC3\xA8 in uso da un altro Torvan"});
-  EXPECT_EQ(0, StopRun().exit_code);
+  std::this_thread::sleep_for(std::chrono::milliseconds(2500));
+  r = StopRun();
+  EXPECT_EQ(0, r.exit_code);
+  EXPECT_EQ(1, RunLines("[Server_SQL_Ritorno] Manca la tabella GESTIONALE/_T_MASTER___: la crea "
+                        "torvan events (o torvan build all, se mancano anche le tabelle dei "
+                        "file)"))
+      << r.out;
+  EXPECT_EQ(1, RunLines("[Server_SQL_Sincro] Manca la tabella GESTIONALE/CLIENTI: la crea torvan "
+                        "build 1"))
+      << r.out;
+  EXPECT_EQ(2, Count(Messages(r.out), "Totale errori  : 1")) << r.out;
+  EXPECT_GE(RunLines("[Server_SQL_Sincro] Modifica trattenuta: DATI/CLIENTI codice 1 RRN 2: "
+                     "Invalid object name 'CLIENTI'."),
+            2)
+      << r.out;
+  Expect("events --yes", 0);  // as the line says
   Expect("pending --set-aside", 0, {"Accantonata in " + pc_ + "/TnC_ACCANTONATI.Log\n"});
   const std::string record = ReadText(pc_ + "/TnC_ACCANTONATI.Log");
   EXPECT_EQ(0u, record.find("Accantonata il ")) << record;
@@ -412,29 +429,6 @@ TEST_F(RunTest, AnUpdateTurnedIntoAnInsertIsNotInsertedTwiceAfterAKill) {
       "2\tCODCLI=H0\tDATA=00000000\tNOMINATIVO=\tTELEFONO=\tNOTA=ancora\tESITO=\t"
       "VALORE=00000000000000.000\t\xC2\xA7_T_IDX___=1\tPUNTI=0\tVISITE=0\tRIFEST=0\n",
       Ctl({"dump", "DATI/CONTATTI"}));
-}
-
-// Missing tables are named once with the command that makes them, not at every cycle; a held
-// change keeps its one line a cycle.
-TEST_F(RunTest, AMissingTableIsNamedOnceWithTheCommandThatMakesIt) {
-  Sql("DROP TABLE \"_T_MASTER___\"", true);
-  Sql("DROP TABLE \"CLIENTI\"", true);
-  Ctl({"insert", "DATI/CLIENTI", "CODCLI=C01"});
-  StartRun();
-  std::this_thread::sleep_for(std::chrono::milliseconds(2500));
-  const ProcessResult r = StopRun();
-  EXPECT_EQ(1, RunLines("[Server_SQL_Ritorno] Manca la tabella GESTIONALE/_T_MASTER___: la crea "
-                        "torvan events (o torvan build all, se mancano anche le tabelle dei "
-                        "file)"))
-      << r.out;
-  EXPECT_EQ(1, RunLines("[Server_SQL_Sincro] Manca la tabella GESTIONALE/CLIENTI: la crea torvan "
-                        "build 1"))
-      << r.out;
-  EXPECT_EQ(2, Count(Messages(r.out), "Totale errori  : 1")) << r.out;
-  EXPECT_GE(RunLines("[Server_SQL_Sincro] Modifica trattenuta: DATI/CLIENTI codice 1 RRN 1: "
-                     "Invalid object name 'CLIENTI'."),
-            2)
-      << r.out;
 }
 
 // A PC program holds the write lock (BEGIN IMMEDIATE): both directions say once what they wait
