@@ -1,12 +1,19 @@
-// For the tests that run torvan as an operator runs it: looking into what it printed.
+// For the tests that run torvan as an operator runs it: a folder of its own, the commands
+// run there, and looking into what they printed.
 #pragma once
 
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
 #include <algorithm>
+#include <filesystem>
 #include <initializer_list>
 #include <string>
 #include <vector>
 
 #include "platform/file.h"
+#include "platform/temp_folder.h"
+#include "replication/testing/host_process.h"
 
 namespace torvan::testing {
 
@@ -48,5 +55,38 @@ inline std::string ReadText(const std::string& path) {
   (void)platform::ReadFile(path, &text);
   return text;
 }
+
+// Torvan's folder pc_ (its hosts file in it) in a temporary folder, and torvan run there.
+class TorvanFolderTest : public ::testing::Test {
+ protected:
+  TorvanFolderTest() {
+    std::filesystem::create_directories(pc_);
+    setenv("TORVAN_HOSTS_FILE", (pc_ + "/hosts").c_str(), 1);
+  }
+  ~TorvanFolderTest() override { unsetenv("TORVAN_HOSTS_FILE"); }
+
+  // torvan --dir pc_ `args`, with `env` ("NAME=value") added.
+  ProcessResult Torvan(std::vector<std::string> args, const std::vector<std::string>& env = {}) {
+    args.insert(args.begin(), {TORVAN_EXE, "--dir", pc_});
+    return RunProcess(args, env);
+  }
+  // The same, `args` read by the shell.
+  ProcessResult Run(const std::string& args) {
+    return RunProcess({"/bin/sh", "-c", std::string(TORVAN_EXE) + " --dir " + pc_ + " " + args});
+  }
+  // torvan `args` (as the shell reads them): its exit status and every one of `said` in its
+  // output (standard output and error); the result.
+  ProcessResult Expect(const std::string& args, int exit_code,
+                       std::initializer_list<std::string> said = {}) {
+    ProcessResult r = Run(args);
+    EXPECT_EQ(exit_code, r.exit_code) << args << "\n" << r.out << r.err;
+    EXPECT_EQ("", Missing(r.out + r.err, said)) << args << "\n" << r.out << r.err;
+    return r;
+  }
+  void CopyCharTable() { std::filesystem::copy_file(TORVAN_CHAR_TABLE, pc_ + "/TnC_TBL1.Tbl"); }
+
+  platform::TempFolder folder_{"torvan-cli"};
+  const std::string pc_ = folder_ / "pc";
+};
 
 }  // namespace torvan::testing

@@ -1,6 +1,5 @@
-// The control routines and the cycle on a fake clock, fake timers, fake links and fake
-// replication steps: the Parts' edge cases of the retry machine, the shutdown window, the
-// repeated pass, the deferred stop and re-entry.
+// The control routines and the cycle on fakes: the retry machine's edges, the shutdown
+// window, the repeated pass, the deferred stop and re-entry.
 #include "control/controller.h"
 
 #include <gtest/gtest.h>
@@ -18,9 +17,10 @@ namespace {
 using std::chrono::milliseconds;
 using std::chrono::minutes;
 
-// Links that open as told, counting the calls.
-struct FakeLinks final : LinkOps {
-  explicit FakeLinks(Program& p) : program(p) {}
+// Links that open as told, steps that did work or not as listed pass by pass (none once
+// the lists run out), a front end that notes its end; counting the calls.
+struct Fakes final : LinkOps, ReplicationOps, FrontEnd {
+  explicit Fakes(Program& p) : program(p) {}
   bool Server_AS_Start() override {
     ++as_starts;
     if (during_start) during_start();
@@ -40,14 +40,6 @@ struct FakeLinks final : LinkOps {
     program.state.Collegato_SQL = false;
     return true;
   }
-  Program& program;
-  bool as_ok = true, sql_ok = true;
-  int as_starts = 0, as_stops = 0, sql_starts = 0;
-  std::function<void()> during_start;
-};
-
-// Steps that did work or not as listed, pass by pass (none once the lists run out).
-struct FakeSteps final : ReplicationOps {
   bool Server_SQL_Sincro() override {
     ++sincro;
     if (during_sincro) during_sincro();
@@ -58,22 +50,21 @@ struct FakeSteps final : ReplicationOps {
     return Next(sql_work);
   }
   static bool Next(std::deque<bool>& work) {
-    if (work.empty()) return false;
-    const bool did = work.front();
-    work.pop_front();
+    const bool did = !work.empty() && work.front();
+    if (!work.empty()) work.pop_front();
     return did;
   }
-  std::deque<bool> host_work, sql_work;
-  int sincro = 0, ritorno = 0;
-  std::function<void()> during_sincro;
-};
-
-struct FakeFront final : FrontEnd {
   void Bar_Imposta() override {}
   void EndProgram(int status, const std::string& why) override {
     ended.push_back(status);
     reason = why;
   }
+
+  Program& program;
+  bool as_ok = true, sql_ok = true;
+  int as_starts = 0, as_stops = 0, sql_starts = 0, sincro = 0, ritorno = 0;
+  std::function<void()> during_start, during_sincro;
+  std::deque<bool> host_work, sql_work;
   std::string reason;
   std::vector<int> ended;
 };
@@ -108,11 +99,9 @@ class ControllerTest : public ::testing::Test {
   }
   // The database catalogue of `n` databases, all at 127.0.0.2.
   void Databases(int n) {
-    std::vector<DataBase_Rec> dbs(static_cast<size_t>(n));
+    std::vector<DataBase_Rec> dbs;
     for (int i = 1; i <= n; ++i) {
-      dbs[size_t(i - 1)].Nome_DB = "DB" + std::to_string(i);
-      dbs[size_t(i - 1)].Server_DB = "SQLSRV0" + std::to_string(i);
-      dbs[size_t(i - 1)].Indirizzo_DB = "127.0.0.2";
+      dbs.push_back({"DB" + std::to_string(i), "SQLSRV0" + std::to_string(i), "127.0.0.2"});
     }
     ASSERT_TRUE(WriteRecords(program_.paths.database_catalogue, dbs).ok());
   }
@@ -124,14 +113,7 @@ class ControllerTest : public ::testing::Test {
     ASSERT_EQ(StatoSincronismo::kAttivo, program_.state.Stato_Sincronismo);
     lines_.clear();
   }
-  // Host times around now (05/12/2026 14:05:09): stop and restart as "yyyymmddhhnnss".
-  void HostWindow(const std::string& stop, const std::string& restart) {
-    program_.state.HostStopTime = stop;
-    program_.state.HostRestartTime = restart;
-  }
-  bool Has(const std::string& line) const {
-    return std::find(lines_.begin(), lines_.end(), line) != lines_.end();
-  }
+  bool Has(const std::string& line) const { return Count(line) > 0; }
   int Count(const std::string& line) const {
     return int(std::count(lines_.begin(), lines_.end(), line));
   }
@@ -141,10 +123,8 @@ class ControllerTest : public ::testing::Test {
   platform::FakeTimers timers_{clock_};
   platform::FakePump pump_{&clock_, &timers_};
   Program program_{Paths::InFolder(folder_.path()), &clock_, &pump_};
-  FakeLinks links_{program_};
-  FakeSteps steps_;
-  FakeFront front_;
-  Controller control_{program_, links_, steps_, timers_, front_};
+  Fakes fake_{program_};
+  Controller control_{program_, fake_, fake_, timers_, fake_};
   bool host_answers_ = true, sql_answers_ = true;
   bool no_ping_ = false;  // this process may not ping
   int32_t closed_port_ = 0;
@@ -153,7 +133,11 @@ class ControllerTest : public ::testing::Test {
   std::vector<std::string> lines_;
 };
 
-TEST_F(ControllerTest, AManualStartLogsEveryStepInOrder) {
+// Every step of a manual start in order; no database catalogue is no destination to ping; a
+// silent destination stops the host link again.
+TEST_F(ControllerTest, AManualStartLogsEveryStepAndASilentDestinationStopsEverything) {
+  EXPECT_TRUE(control_.Server__Verifica(false, true));
+  EXPECT_TRUE(pinged_.empty());
   Databases(2);
   control_.Server__Start(true);
   EXPECT_EQ((std::vector<std::string>{
@@ -165,6 +149,15 @@ TEST_F(ControllerTest, AManualStartLogsEveryStepInOrder) {
             lines_);
   EXPECT_TRUE(program_.state.LinkUp && program_.state.Collegato_SQL);
   EXPECT_EQ(3u, pinged_.size());
+
+  control_.Server__Stop(true);
+  lines_.clear();
+  sql_answers_ = false;
+  control_.Server__Start(true);
+  EXPECT_TRUE(Has("Server destinatario 127.0.0.2/SQLSRV01 NON PRESENTE"));
+  EXPECT_FALSE(Has("Collegamento ai DataBase SQL in corso ..."));
+  EXPECT_EQ(2, fake_.as_stops);
+  EXPECT_FALSE(program_.state.LinkUp);
 }
 
 // Without the right to ping, presence is a TCP connection: the host's FTP port, then its
@@ -190,33 +183,21 @@ TEST_F(ControllerTest, WithoutTheRightToPingATcpConnectionTellsPresence) {
   EXPECT_EQ(std::vector<std::string>{"Server sorgente sysorig NON PRESENTE"}, lines_);
 }
 
-TEST_F(ControllerTest, ASilentDestinationStopsEverythingAndNoneIsNoneToPing) {
-  EXPECT_TRUE(control_.Server__Verifica(false, true));  // no database catalogue
-  EXPECT_TRUE(pinged_.empty());
-  Databases(2);
-  sql_answers_ = false;
-  control_.Server__Start(true);
-  EXPECT_TRUE(Has("Server destinatario 127.0.0.2/SQLSRV01 NON PRESENTE"));
-  EXPECT_FALSE(Has("Collegamento ai DataBase SQL in corso ..."));
-  EXPECT_EQ(1, links_.as_stops);
-  EXPECT_FALSE(program_.state.LinkUp);
-}
-
 // A stop asked for during the connection attempts is no failure of the host; a failed
 // host link stops, pauses and ends the program.
 TEST_F(ControllerTest, AFailedHostLinkEndsTheProgramUnlessAStopEndedTheAttempts) {
-  links_.as_ok = false;
-  links_.during_start = [&] { program_.state.Stop_Richiesto = true; };
+  fake_.as_ok = false;
+  fake_.during_start = [&] { program_.state.Stop_Richiesto = true; };
   control_.Server__Start(true);
   EXPECT_TRUE(Has("Collegamento al Server sysorig interrotto"));
   EXPECT_FALSE(Has("ERRORE nel collegamento al server sysorig"));
-  EXPECT_TRUE(front_.ended.empty());
-  links_.during_start = nullptr;
+  EXPECT_TRUE(fake_.ended.empty());
+  fake_.during_start = nullptr;
   program_.state.Stop_Richiesto = false;
   control_.Server__Start(true);
   EXPECT_TRUE(Has("ERRORE nel collegamento al server sysorig"));
-  EXPECT_EQ(std::vector<int>{kExitHostLinkFailed}, front_.ended);
-  EXPECT_EQ("ERRORE nel collegamento al server sysorig", front_.reason);
+  EXPECT_EQ(std::vector<int>{kExitHostLinkFailed}, fake_.ended);
+  EXPECT_EQ("ERRORE nel collegamento al server sysorig", fake_.reason);
   EXPECT_EQ(milliseconds(5000), pump_.slept);
   EXPECT_TRUE(program_.state.Fine_Richiesta);
 }
@@ -244,8 +225,7 @@ TEST_F(ControllerTest, AutomaticStartNeedsTwoAnswersAttesaRiprovaApart) {
   host_answers_ = true;
   clock_.Advance(minutes(30));
   control_.Server__Start(false);  // the first answer again
-  EXPECT_EQ(1, program_.state.Tentativi);
-  EXPECT_EQ(0, links_.as_starts);
+  EXPECT_EQ(std::tuple(1, 0), std::tuple(program_.state.Tentativi, fake_.as_starts));
   clock_.Advance(minutes(30));
   control_.Server__Start(false);
   EXPECT_TRUE(Has("Collegamento al Server sysorig in corso ..."));
@@ -253,26 +233,11 @@ TEST_F(ControllerTest, AutomaticStartNeedsTwoAnswersAttesaRiprovaApart) {
   EXPECT_TRUE(program_.state.LinkUp && program_.state.Collegato_SQL);
 }
 
-// With Attesa_Riprova 0 a silent host is pinged every tick, nothing scheduled; once it
-// answers, the second tick connects.
-TEST_F(ControllerTest, WithAttesaRiprovaZeroTheSecondTickThatFindsTheHostConnects) {
-  host_answers_ = false;
-  for (int tick = 0; tick < 3; ++tick) control_.Server__Start(false);
-  EXPECT_EQ(3, Count("Server sorgente sysorig NON PRESENTE"));
-  EXPECT_FALSE(program_.state.Prossimo_Tentativo.has_value());
-  host_answers_ = true;
-  control_.Server__Start(false);
-  EXPECT_TRUE(Has("Prossimo tentativo  05/12/26  14:05:09"));
-  EXPECT_EQ(0, links_.as_starts);
-  clock_.Advance(milliseconds(1000));
-  control_.Server__Start(false);
-  EXPECT_EQ(1, links_.as_starts);
-}
-
 TEST_F(ControllerTest, TheStopOfTheShutdownWindowLogsTheExpectedRestart) {
   Replicating();
   program_.settings.parametri.Attesa_Restart = 0;
-  HostWindow("20261205141000", "20110301063000");
+  program_.state.HostStopTime = "20261205141000";  // now is 05/12/2026 14:05:09
+  program_.state.HostRestartTime = "20110301063000";
   control_.Server__Stop(false);
   EXPECT_EQ((std::vector<std::string>{
                 "SINCRONISMO fermato ...", "Scollegamento del Server sysorig in corso ...",
@@ -284,103 +249,101 @@ TEST_F(ControllerTest, TheStopOfTheShutdownWindowLogsTheExpectedRestart) {
   EXPECT_EQ("", program_.stats.Stat_Testi[kHostStopText]);
 }
 
-TEST_F(ControllerTest, TheTimerButtonStartsReplicationOneIntervalLater) {
+// The Timer button starts replication one interval later and, with no pass running, stops
+// it at once; a pass repeats at once while either step did work.
+TEST_F(ControllerTest, TheTimerButtonStartsPassesThatRepeatWhileThereIsWork) {
   control_.Server__Start(true);
   control_.TimerButton();
   EXPECT_TRUE(Has("SINCRONISMO avviato ..."));
   timers_.AdvanceBy(milliseconds(999));
-  EXPECT_EQ(0, steps_.sincro);
+  EXPECT_EQ(0, fake_.sincro);
   timers_.AdvanceBy(milliseconds(1));
-  EXPECT_EQ(std::pair(1, 1), std::pair(steps_.sincro, steps_.ritorno));
+  EXPECT_EQ(std::pair(1, 1), std::pair(fake_.sincro, fake_.ritorno));
   EXPECT_EQ(1u, timers_.pending());  // re-armed
-  control_.TimerButton();            // off, no pass running: at once, and the timer is killed
+  // Four passes in one tick: the third because the SQL-to-host step did work.
+  fake_.host_work = {true, true, false};
+  fake_.sql_work = {false, false, true, false};
+  timers_.AdvanceBy(milliseconds(1000));
+  EXPECT_EQ(std::pair(5, 5), std::pair(fake_.sincro, fake_.ritorno));
+  EXPECT_EQ(1u, timers_.pending());
+  control_.TimerButton();  // off, no pass running: at once, and the timer is killed
   EXPECT_EQ(StatoSincronismo::kSpento, program_.state.Stato_Sincronismo);
   timers_.AdvanceBy(milliseconds(10000));
-  EXPECT_EQ(1, steps_.sincro);
+  EXPECT_EQ(5, fake_.sincro);
 }
 
-TEST_F(ControllerTest, APassRepeatsAtOnceWhileEitherStepDidWork) {
+// Inside a pass, a stop asked for is carried out by the pass after the step running, and a
+// second tick is refused.
+TEST_F(ControllerTest, AStopOrATickDuringAPassWaitsForThePass) {
   Replicating();
-  steps_.host_work = {true, true, false};
-  steps_.sql_work = {false, false, true, false};
-  timers_.AdvanceBy(milliseconds(1000));
-  // Four passes in one tick: the third because the SQL-to-host step did work.
-  EXPECT_EQ(std::pair(4, 4), std::pair(steps_.sincro, steps_.ritorno));
-  EXPECT_EQ(1u, timers_.pending());
-}
-
-TEST_F(ControllerTest, AStopAskedForDuringAPassIsCarriedOutByThePass) {
-  Replicating();
-  steps_.host_work = {true, true, true};
-  steps_.during_sincro = [&] {
-    if (steps_.sincro == 2) control_.TimerButton();  // a click while the step waits
+  int inner = 0;
+  fake_.during_sincro = [&] {
+    if (fake_.sincro == 1) {
+      control_.Sincronismo();  // as a second timer message inside the pass would
+      inner = fake_.sincro;
+    }
   };
   timers_.AdvanceBy(milliseconds(1000));
-  // The pass ends after the step that was running.
-  EXPECT_EQ(std::pair(2, 1), std::pair(steps_.sincro, steps_.ritorno));
+  EXPECT_EQ(std::tuple(1, 1, 0), std::tuple(inner, fake_.sincro, program_.state.Ciclo_In_Corso));
+
+  fake_.host_work = {true, true, true};
+  fake_.during_sincro = [&] {
+    if (fake_.sincro == 3) control_.TimerButton();  // a click while the step waits
+  };
+  timers_.AdvanceBy(milliseconds(1000));
+  EXPECT_EQ(std::pair(3, 2), std::pair(fake_.sincro, fake_.ritorno));
   EXPECT_EQ(1, Count("SINCRONISMO fermato ..."));
   EXPECT_EQ(StatoSincronismo::kSpento, program_.state.Stato_Sincronismo);
   EXPECT_EQ(0u, timers_.pending());  // not re-armed
   EXPECT_FALSE(program_.state.Stop_Richiesto);
 }
 
-TEST_F(ControllerTest, ATickDuringAPassIsRefused) {
-  Replicating();
-  int inner = 0;
-  steps_.during_sincro = [&] {
-    if (steps_.sincro == 1) {
-      control_.Sincronismo();  // as a second timer message inside the pass would
-      inner = steps_.sincro;
-    }
-  };
-  timers_.AdvanceBy(milliseconds(1000));
-  EXPECT_EQ(1, inner);
-  EXPECT_EQ(1, steps_.sincro);
-  EXPECT_EQ(0, program_.state.Ciclo_In_Corso);
-}
-
 TEST_F(ControllerTest, TheShutdownWindowSuspendsAndTheRestartResumes) {
   Replicating();
   // 14:05:09 + 15 min is past the stop at 14:15; the restart at 15:00 is ahead.
-  HostWindow("20261205141500", "20261205150000");
+  program_.state.HostStopTime = "20261205141500";
+  program_.state.HostRestartTime = "20261205150000";
   timers_.AdvanceBy(milliseconds(1000));
   EXPECT_EQ(StatoSincronismo::kSospeso, program_.state.Stato_Sincronismo);
   EXPECT_TRUE(Has("SINCRONISMO fermato ..."));
   EXPECT_TRUE(Has("Ripartenza prevista il 05/12/26  15:00:00 + 30"));
   EXPECT_FALSE(program_.state.LinkUp);
-  EXPECT_EQ(0, steps_.sincro);
+  EXPECT_EQ(0, fake_.sincro);
   // Suspended: the timer keeps firing and nothing happens until restart + 30 minutes.
   lines_.clear();
   timers_.AdvanceBy(minutes(60));
   EXPECT_EQ(1u, timers_.pending());
-  EXPECT_EQ(0, links_.as_starts - 1);
+  EXPECT_EQ(1, fake_.as_starts);
   EXPECT_TRUE(lines_.empty());
   // 15:30:09 is past the restart margin: the next ticks ping twice and connect.
   timers_.AdvanceBy(minutes(26));
-  EXPECT_EQ(2, links_.as_starts);
+  EXPECT_EQ(2, fake_.as_starts);
   EXPECT_TRUE(Has("SINCRONISMO avviato ..."));
   EXPECT_EQ(StatoSincronismo::kAttivo, program_.state.Stato_Sincronismo);
 }
 
-TEST_F(ControllerTest, WithNoTimesYetTheFirstSuspendedTickStartsTheLinks) {
+// Suspended, no host times, Attesa_Riprova 0: a silent host is pinged every tick; once it
+// answers the next tick connects; one attempt a tick, also when the databases do not open.
+TEST_F(ControllerTest, SuspendedEachTickMakesOneConnectionAttemptTheSecondToFindTheHost) {
   program_.state.Stato_Sincronismo = StatoSincronismo::kSospeso;
+  fake_.sql_ok = false;  // the host link opens, the databases do not
+  host_answers_ = false;
   control_.Timer_Avvia(1000);
-  timers_.AdvanceBy(milliseconds(1000));
+  timers_.AdvanceBy(milliseconds(3000));
+  EXPECT_EQ(3, Count("Server sorgente sysorig NON PRESENTE"));
+  EXPECT_FALSE(program_.state.Prossimo_Tentativo.has_value());
+  host_answers_ = true;
+  timers_.AdvanceBy(milliseconds(1000));  // pings, schedules
   EXPECT_TRUE(Has("Server sorgente sysorig presente"));
-  EXPECT_TRUE(program_.state.Prossimo_Tentativo.has_value());
-}
-
-TEST_F(ControllerTest, OneConnectionAttemptPerTick) {
-  program_.state.Stato_Sincronismo = StatoSincronismo::kSospeso;
-  links_.sql_ok = false;  // the host link opens, the databases do not
-  control_.Timer_Avvia(1000);
-  timers_.AdvanceBy(milliseconds(2000));  // tick 1 schedules, tick 2 connects
-  EXPECT_EQ(1, links_.sql_starts);
+  EXPECT_TRUE(Has("Prossimo tentativo  05/12/26  14:05:13"));
+  EXPECT_EQ(0, fake_.as_starts);
+  timers_.AdvanceBy(milliseconds(1000));  // connects
+  EXPECT_EQ(std::pair(1, 1), std::pair(fake_.as_starts, fake_.sql_starts));
   EXPECT_TRUE(Has("ERRORE nel collegamento ai DataBase SQL"));
-  EXPECT_EQ(0, steps_.sincro);
-  timers_.AdvanceBy(milliseconds(1000));  // tick 3 starts over: ping, schedule
-  timers_.AdvanceBy(milliseconds(1000));  // tick 4 connects again
-  EXPECT_EQ(2, links_.sql_starts);
+  EXPECT_EQ(0, fake_.sincro);
+  timers_.AdvanceBy(milliseconds(1000));  // starts over: ping, schedule
+  timers_.AdvanceBy(milliseconds(1000));  // connects again
+  EXPECT_EQ(2, fake_.sql_starts);
 }
 
 TEST_F(ControllerTest, AnOperatorCommandInProgressMakesATickDoNothingButRearm) {
@@ -389,7 +352,7 @@ TEST_F(ControllerTest, AnOperatorCommandInProgressMakesATickDoNothingButRearm) {
   ASSERT_TRUE(busy.entered());
   EXPECT_FALSE(Busy(program_.state).entered());  // nor does a second command start
   timers_.AdvanceBy(milliseconds(3000));
-  EXPECT_EQ(0, steps_.sincro);
+  EXPECT_EQ(0, fake_.sincro);
   EXPECT_EQ(1u, timers_.pending());
 }
 

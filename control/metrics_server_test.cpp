@@ -13,9 +13,9 @@
 #include <future>
 #include <thread>
 
-#include "control/exposition_test_util.h"
 #include "control/metrics_text.h"
 #include "control/status_service.h"
+#include "control/status_test_util.h"
 #include "core/statistics.h"
 #include "hostlink/test_peer.h"
 #include "links/runtime_test_util.h"
