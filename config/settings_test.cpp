@@ -2,46 +2,35 @@
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
-
 #include <sys/stat.h>
-
-#include <cstdlib>
-#include <string>
-#include <vector>
 
 #include "config/ini_file.h"
 #include "config/scramble.h"
+#include "core/test_support.h"
 #include "core/text.h"
 #include "hostlink/hosts_lookup.h"
-#include "platform/fakes.h"
 #include "platform/file.h"
-#include "platform/temp_folder.h"
 
 namespace torvan {
 namespace {
 
-class SettingsTest : public ::testing::Test {
+class SettingsTest : public ::testing::Test, protected ProgramFixture {
  protected:
-  SettingsTest() : dir_(folder_.path()), program_(Paths::InFolder(dir_), &clock_, &pump_) {
-    setenv("TORVAN_HOSTS_FILE", (dir_ + "/hosts").c_str(), 1);
-  }
+  SettingsTest() { setenv("TORVAN_HOSTS_FILE", (dir_ + "/hosts").c_str(), 1); }
   ~SettingsTest() override { unsetenv("TORVAN_HOSTS_FILE"); }
   void WritePlain(const std::string& plain) {
     ASSERT_TRUE(WritePrivateProfileString("Generale", "Parametri", Codifica_Parametri(plain).text,
                                           program_.paths.settings)
                     .ok());
   }
+  void WriteFile(const std::string& bytes) {
+    ASSERT_TRUE(platform::WriteFileAtomic(program_.paths.settings, bytes, 0600).ok());
+  }
   std::string StoredPlain() {
     return Decodifica_Parametri(
                GetPrivateProfileString("Generale", "Parametri", "", program_.paths.settings))
         .text;
   }
-
-  platform::TempFolder folder_{"torvan-test"};
-  std::string dir_;
-  platform::FakeClock clock_;
-  platform::FakePump pump_;
-  Program program_;
 };
 
 TEST_F(SettingsTest, AnAbsentFileGivesTheDefaultsAndLowerBounds) {
@@ -80,11 +69,9 @@ TEST_F(SettingsTest, TheStandardValuesAreStoredExactlyAndLoadBack) {
       std::tuple(f.txtIN1, f.txtIN5, f.txtIN12, f.txtIN15, f.txtIN18, f.chkLog_PC_AS, f.chkLog));
 }
 
-// Restart mode moves the start wait into the retry interval; calendar mode raises a short
-// start wait.
+// Restart mode moves the start wait into the retry interval; calendar mode raises a short one.
 TEST_F(SettingsTest, TheRestartAndCalendarModesMoveTheWaits) {
   OptionsForm form = OptionsForm_Standard();
-  // Attesa_Restart, Attesa_Riprova, Attesa_Dopo_Start, Attesa_Prima_Stop.
   auto waits = [&] {
     const Parametri& p = program_.settings.parametri;
     return std::tuple(p.Attesa_Restart, program_.settings.Attesa_Riprova, p.Attesa_Dopo_Start,
@@ -109,25 +96,21 @@ TEST_F(SettingsTest, TheFormNormalisesWhatWasTyped) {
   ASSERT_TRUE(OptionsForm_Save(program_, form).ok());
   std::string plain = StoredPlain();
   ASSERT_EQ(kParameterStringLength, plain.size());
+  EXPECT_EQ(std::string(50, 'h') + "FTPTEST   Segreto1  4200 00900", plain.substr(0, 80));
   EXPECT_EQ("23456", plain.substr(90, 5));
-  EXPECT_EQ("00900", plain.substr(75, 5));
-  EXPECT_EQ("FTPTEST   Segreto1  ", plain.substr(50, 20));
-  EXPECT_EQ(std::string(50, 'h'), plain.substr(0, 50));
-  EXPECT_EQ(23456, program_.settings.parametri.Ciclo_Sincronizz);
-  EXPECT_EQ("Segreto1", program_.settings.parametri.Password);
+  const Parametri& p = program_.settings.parametri;
+  EXPECT_EQ(std::tuple(23456, "Segreto1"), std::tuple(p.Ciclo_Sincronizz, p.Password));
 }
 
 TEST_F(SettingsTest, ATruncatedOrDamagedParameterStringNeverFails) {
   WritePlain("sysorig");  // far shorter than 118 characters
   Leggi_Parametri(program_);
-  EXPECT_EQ("sysorig", program_.settings.parametri.Nome_Connessione);
-  EXPECT_EQ(0, program_.settings.parametri.Porta);
-  EXPECT_EQ(500, program_.settings.parametri.Ciclo_Sincronizz);
-  ASSERT_TRUE(platform::WriteFileAtomic(program_.paths.settings,
-                                        "[Generale]\r\nParametri=\xFF\xFE|}~\r\nCheck=zz\r\n", 0600)
-                  .ok());
+  const Parametri& p = program_.settings.parametri;
+  EXPECT_EQ(std::tuple("sysorig", 0, 500),
+            std::tuple(p.Nome_Connessione, p.Porta, p.Ciclo_Sincronizz));
+  WriteFile("[Generale]\r\nParametri=\xFF\xFE|}~\r\nCheck=zz\r\n");
   Leggi_Parametri(program_);
-  EXPECT_EQ(10, program_.settings.parametri.Attesa_Dopo_Start);
+  EXPECT_EQ(10, p.Attesa_Dopo_Start);
 }
 
 TEST_F(SettingsTest, TheHostAddressComesFromTheHostsFile) {
@@ -152,16 +135,8 @@ TEST(OptionsFormSet, NamesFlagsAndRefusals) {
   EXPECT_TRUE(form.chkLog);
 }
 
-// Only what reads back as typed is stored; everything else is refused with the field and
-// its rule.
+// Only what reads back as typed is stored; the rest is refused with the field and its rule.
 TEST(OptionsFormCheck, ValuesTheSettingsCannotHoldAreRefused) {
-  struct Row {
-    const char* meaning;
-    const char* name;
-    std::string value;
-    std::string error;  // empty: accepted
-  };
-  // The texts of the refusals, as the settings word them.
   auto port = [](const std::string& v) {
     return "Porta: un numero intero da 1 a 65535, non \"" + v + "\"";
   };
@@ -175,7 +150,12 @@ TEST(OptionsFormCheck, ValuesTheSettingsCannotHoldAreRefused) {
   const std::string start =
       "Nome_Connessione: non pu\xF2 avere \"{\" nei primi due caratteri n\xE9 cominciare con "
       "\"zz\" o \"##\"";
-  const Row rows[] = {
+  const struct {
+    const char* meaning;
+    const char* name;
+    std::string value;
+    std::string error;  // empty: accepted
+  } rows[] = {
       {"a port", "Porta", "4200", ""},
       {"the highest port", "Porta", "65535", ""},
       {"a port of six digits", "Porta", "123456", port("123456")},
@@ -203,7 +183,7 @@ TEST(OptionsFormCheck, ValuesTheSettingsCannotHoldAreRefused) {
       {"a host name that the file would unquote", "Nome_Connessione", "zzhost", start},
       {"a brace further on", "Nome_Connessione", "ho{st", ""},
   };
-  for (const Row& row : rows) {
+  for (const auto& row : rows) {
     EXPECT_EQ(row.error, OptionsForm_CheckBox(row.name, row.value)) << row.meaning;
     OptionsForm form = OptionsForm_Standard();
     const OptionsForm before = form;
@@ -223,8 +203,8 @@ TEST(OptionsFormCheck, ValuesTheSettingsCannotHoldAreRefused) {
             OptionsForm_Check(form));
 }
 
-// The first two characters of the host name become the ends of the scrambled string: the
-// check accepts exactly the names that come back from the file as typed.
+// The host name's first two characters end the scrambled string: the check accepts exactly
+// the names that come back from the file as typed.
 TEST_F(SettingsTest, TheHostNameCheckAcceptsExactlyWhatReadsBackAsTyped) {
   const std::string edge = " !\"#'az{";
   for (char first : edge) {
@@ -233,9 +213,7 @@ TEST_F(SettingsTest, TheHostNameCheckAcceptsExactlyWhatReadsBackAsTyped) {
       OptionsForm form = OptionsForm_Standard();
       form.txtIN1 = name;
       const std::string plain = OptionsForm_Normalise(form);
-      ASSERT_TRUE(WritePrivateProfileString("Generale", "Parametri", Codifica_Parametri(plain).text,
-                                            program_.paths.settings)
-                      .ok());
+      ASSERT_NO_FATAL_FAILURE(WritePlain(plain));
       const bool reads_back = StoredPlain() == plain;
       EXPECT_EQ(reads_back, OptionsForm_CheckBox("Nome_Connessione", name).empty()) << name;
     }
@@ -282,8 +260,7 @@ TEST_F(SettingsTest, TheKeysBesideTheParameterStringAreReadCheckedAndWritten) {
 }
 
 TEST_F(SettingsTest, MetricheIsAPortOrNone) {
-  std::vector<std::string> lines;
-  program_.log.on_status_line = [&](std::string_view l) { lines.emplace_back(l.substr(11)); };
+  std::vector<std::string>& lines = StatusLines();
   Leggi_Parametri(program_);
   EXPECT_EQ(0, program_.settings.Metriche);
   EXPECT_EQ("127.0.0.1", program_.settings.Metriche_Indirizzo);
@@ -354,17 +331,15 @@ TEST_F(SettingsTest, MetricheIsAPortOrNone) {
 
 // A file that is not a settings file gives the defaults, and says so once.
 TEST_F(SettingsTest, AFileThatIsNotASettingsFileIsSaidSo) {
-  std::vector<std::string> lines;
-  program_.log.on_status_line = [&](std::string_view l) { lines.emplace_back(l.substr(11)); };
+  std::vector<std::string>& lines = StatusLines();
   const std::string said = "ERRORE nella lettura del file delle impostazioni " +
                            program_.paths.settings +
                            ": non \xE8 un file di impostazioni; in uso i valori predefiniti";
-  struct Row {
+  const struct {
     const char* meaning;
     std::string contents;
     bool said;
-  };
-  const Row rows[] = {
+  } rows[] = {
       {"binary", std::string("\177ELF\x02\x01\x01\0\0\0\0\0\0\0\0\0\x03\0>\0", 20), true},
       {"garbage text", "questo non \xE8 un file INI\r\nParametri=xyz\r\n", true},
       {"empty", "", false},
@@ -372,14 +347,14 @@ TEST_F(SettingsTest, AFileThatIsNotASettingsFileIsSaidSo) {
       {"only the window placement", "[Dimensioni Base]\r\nLeft=10\r\n", false},
       {"a section and damaged keys", "[Generale]\r\nParametri=\xFF\xFE\r\n\x01\x02\r\n", false},
   };
-  for (const Row& row : rows) {
-    ASSERT_TRUE(platform::WriteFileAtomic(program_.paths.settings, row.contents, 0600).ok());
+  for (const auto& row : rows) {
+    ASSERT_NO_FATAL_FAILURE(WriteFile(row.contents));
     lines.clear();
     Leggi_Parametri(program_);
     EXPECT_EQ(row.said ? std::vector<std::string>{said} : std::vector<std::string>{}, lines)
         << row.meaning;
-    EXPECT_EQ(10, program_.settings.parametri.Attesa_Dopo_Start) << row.meaning;
-    EXPECT_EQ(500, program_.settings.parametri.Ciclo_Sincronizz) << row.meaning;
+    const Parametri& p = program_.settings.parametri;
+    EXPECT_EQ(std::pair(10, 500), std::pair(p.Attesa_Dopo_Start, p.Ciclo_Sincronizz));
   }
   // A folder where the file should be cannot be read at all.
   ASSERT_TRUE(platform::RemoveFile(program_.paths.settings).ok());
