@@ -3,47 +3,31 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdlib>
 #include <filesystem>
 
 #include "catalogue/catalogue_files.h"
+#include "core/test_support.h"
 #include "core/text.h"
-#include "platform/fakes.h"
 #include "platform/file.h"
-#include "platform/temp_folder.h"
 
 namespace torvan {
 namespace {
 
+// A field of as many digits as its bytes hold.
 Campo_Rec Field(const std::string& name, const std::string& type, int32_t pos, int32_t bytes,
                 const std::string& escluso = " ") {
-  Campo_Rec c;
-  c.Nome = name;
-  c.Testo = "descrizione " + name;
-  c.Tipo = type;
-  c.Lunghezza = type == "P" ? 2 * bytes - 1 : bytes;  // the digits the bytes hold
-  c.Posizione = pos;
-  c.Byte = bytes;
-  c.Escluso = escluso;
-  return c;
+  return {name,   "descrizione " + name, type, type == "P" ? 2 * bytes - 1 : bytes, 0, pos, bytes,
+          escluso};
 }
 
 File_Rec File(const std::string& lib, const std::string& name, const std::string& pc_as,
               int32_t db = 1) {
-  File_Rec f;
-  f.Libreria = lib;
-  f.File = name;
-  f.As_Pc = "S";
-  f.Pc_As = pc_as;
-  f.DataBase = "GESTIONE";
-  f.Indice_DB = db;
-  return f;
+  return {lib, name, "", "", "", "S", pc_as, "", "GESTIONE", "", "", db};
 }
 
 TEST(CatalogueFiles, RecordsHaveTheirExactBytes) {
   Campo_Rec c = Field("CODICE", "P", 7, 5);
   c.Decimali = 2;
-  c.Lunghezza = 9;
   EXPECT_EQ("CODICE    " + PadRight("descrizione CODICE", 50) + "P" +
                 std::string("\x09\0\0\0\x02\0\0\0\x07\0\0\0\x05\0\0\0 ", 17),
             EncodeRecord(c));
@@ -53,26 +37,23 @@ TEST(CatalogueFiles, RecordsHaveTheirExactBytes) {
             bytes);
   EXPECT_EQ(-2, DecodeFileRec(bytes).Indice_DB);
 
-  DataBase_Rec d;
-  d.Nome_DB = "GESTIONE";
-  d.Cartella_DB = std::string(60, 'x');  // cut to its 50 characters
-  const std::string db = EncodeRecord(d);
+  // The folder cut to its 50 characters.
+  const std::string db =
+      EncodeRecord(DataBase_Rec{"GESTIONE", "", "", "", "", std::string(60, 'x')});
   ASSERT_EQ(146u, db.size());
   EXPECT_EQ(std::string(50, 'x'), db.substr(96));
   EXPECT_EQ(PadRight("GESTIONE", 20), DecodeDataBaseRec(db).Nome_DB);
 }
 
-class CatalogueTest : public ::testing::Test {
+class CatalogueTest : public ::testing::Test, protected ProgramFixture {
  protected:
-  CatalogueTest() : dir_(folder_.path()), program_(Paths::InFolder(dir_), &clock_, &pump_) {}
   void Files(const std::vector<File_Rec>& files) {
     ASSERT_TRUE(WriteRecords(program_.paths.file_catalogue, files).ok());
   }
   void Fields(int n, const std::vector<Campo_Rec>& fields) {
     ASSERT_TRUE(WriteRecords(program_.paths.FieldFile(n), fields).ok());
   }
-  // Each file loaded: "NAME first-last" of its fields in Tab_Campi, its index field, and
-  // whether its layout is wrong.
+  // Each file loaded: "NAME first-last" of its fields in Tab_Campi, index field, layout wrong.
   std::string Ranges() {
     std::string out;
     for (int n = 1; n <= catalogue_.N_File; ++n) {
@@ -83,12 +64,6 @@ class CatalogueTest : public ::testing::Test {
     }
     return out;
   }
-
-  platform::TempFolder folder_{"torvan-test"};
-  std::string dir_;
-  platform::FakeClock clock_;
-  platform::FakePump pump_;
-  Program program_;
   Catalogue catalogue_;
 };
 
@@ -115,36 +90,24 @@ TEST_F(CatalogueTest, FieldRangesFollowEachOtherAndSkipExcludedFields) {
   Carica_Catalogo(program_, catalogue_);
 
   EXPECT_EQ("CLIENTI 1-2 idx 2; VUOTO 3-2; ART 3-4; ", Ranges());
-  EXPECT_TRUE(catalogue_.Tab_File[1].As_Pc && catalogue_.Tab_File[1].Pc_As);
-  EXPECT_EQ(2, catalogue_.Tab_File[1].N_Campi);
-  EXPECT_EQ("[PREZZO]", catalogue_.Tab_Campi[4].Nome_Sql);
-  EXPECT_EQ("P", catalogue_.Tab_Campi[4].Tipo);
-  EXPECT_EQ(7, catalogue_.Tab_Campi[4].Posizione);
-  EXPECT_FALSE(catalogue_.Catalogo_Errato);
+  const FileEntry& f = catalogue_.Tab_File[1];
+  const CampoEntry& prezzo = catalogue_.Tab_Campi[4];
+  EXPECT_EQ(std::tuple(true, true, 2, "[PREZZO]", "P", 7, false),
+            std::tuple(f.As_Pc, f.Pc_As, f.N_Campi, prezzo.Nome_Sql, prezzo.Tipo, prezzo.Posizione,
+                       catalogue_.Catalogo_Errato));
 }
 
 TEST_F(CatalogueTest, NoFilesGiveEmptyTablesAndFoldersComeFromTheDatabases) {
-  DataBase_Rec d;
-  d.Nome_DB = "GESTIONE";
-  d.Cartella_DB = "/srv/immagini/   ";
+  const DataBase_Rec d{"GESTIONE", "", "", "", "", "/srv/immagini/   "};
   ASSERT_TRUE(WriteRecords(program_.paths.database_catalogue, std::vector<DataBase_Rec>{d}).ok());
   Carica_Catalogo(program_, catalogue_);
-  EXPECT_EQ(0, catalogue_.N_File);
-  EXPECT_EQ(1u, catalogue_.Tab_File.size());
-  ASSERT_EQ(2u, catalogue_.Tab_Cartelle_DB.size());
-  EXPECT_EQ("/srv/immagini/", catalogue_.Tab_Cartelle_DB[1]);
+  EXPECT_EQ(std::tuple(0, 1u, std::vector<std::string>{"", "/srv/immagini/"}),
+            std::tuple(catalogue_.N_File, catalogue_.Tab_File.size(), catalogue_.Tab_Cartelle_DB));
 }
 
 CampoEntry Layout(const std::string& type, int32_t digits, int32_t decimals, int32_t pos,
                   int32_t bytes, const std::string& name = "CAMPO") {
-  CampoEntry e;
-  e.Nome = name;
-  e.Tipo = type;
-  e.Lunghezza = digits;
-  e.Decimali = decimals;
-  e.Posizione = pos;
-  e.Byte = bytes;
-  return e;
+  return {name, "", type, pos, bytes, digits, decimals};
 }
 
 TEST(FieldLayout, WhatCanAndCannotBeRight) {
@@ -185,8 +148,7 @@ TEST(FieldLayout, WhatCanAndCannotBeRight) {
 }
 
 TEST_F(CatalogueTest, FieldsThatCannotBeRightMarkTheirFileOnly) {
-  std::vector<std::string> lines;
-  program_.log.on_status_line = [&](std::string_view l) { lines.emplace_back(l.substr(11)); };
+  std::vector<std::string>& lines = StatusLines();
   Files({File("DATI", "CLIENTI", "N"), File("DATI", "ART", "N"), File("DATI", "NOMI", "N"),
          File("DATI", "SENZAIDX", "S"), File("DATI", "CONIDX", "N")});
   Campo_Rec packed = Field("PREZZO", "P", 7, 3);
@@ -217,8 +179,7 @@ TEST_F(CatalogueTest, FieldsThatCannotBeRightMarkTheirFileOnly) {
   EXPECT_TRUE(catalogue_.Catalogo_Errato);
 }
 
-// A catalogue of one database and some files, each file with one field named after it,
-// and what the readers see of it as one text.
+// A catalogue of one database and files of one field each, and what readers see of it.
 class CatalogueSwitchTest : public CatalogueTest {
  protected:
   struct Version {
@@ -226,9 +187,7 @@ class CatalogueSwitchTest : public CatalogueTest {
     std::vector<std::string> files;
   };
   static void Write(CatalogueWriter& w, const Version& v) {
-    DataBase_Rec d;
-    d.Nome_DB = v.database;
-    ASSERT_TRUE(w.Write(std::vector<DataBase_Rec>{d}).ok());
+    ASSERT_TRUE(w.Write(std::vector<DataBase_Rec>{{v.database}}).ok());
     std::vector<File_Rec> files;
     for (const std::string& f : v.files) files.push_back(File("DATI", f, "N"));
     ASSERT_TRUE(w.Write(files).ok());
@@ -266,9 +225,8 @@ class CatalogueSwitchTest : public CatalogueTest {
   const std::string new_seen_ = "NUOVO: X=F_X Y=F_Y";
 };
 
-// Whatever step of the switch a kill strikes, and then whatever step of the restart's
-// finishing, the readers see the whole old catalogue or the whole new one, and the next
-// start leaves the new one alone in the folder.
+// A kill at any step of the switch, then at any step of the restart's finishing: readers see
+// the whole old catalogue or the whole new one, and the next start leaves the new one alone.
 TEST_F(CatalogueSwitchTest, AKillAtAnyStepLeavesTheOldOrTheNewCatalogue) {
   const std::vector<std::string> final_listing = {"TnC_DB.DAT", "TnC_FILE.DAT", "TnC_F_00001.DAT",
                                                   "TnC_F_00002.DAT"};
