@@ -18,8 +18,7 @@ namespace {
 using testing::Rows;
 using Table = std::vector<std::vector<std::string>>;
 
-// Drivers registered under names, as an installation registers them, in an odbcinst.ini
-// of the test program's own (unixODBC reads ODBCSYSINI and ODBCINSTINI once per process).
+// Drivers registered by name in the test's own odbcinst.ini (unixODBC reads it once a process).
 class OdbcIni : public ::testing::Environment {
  public:
   void SetUp() override {
@@ -31,7 +30,7 @@ class OdbcIni : public ::testing::Environment {
     if (!std::string(TORVAN_FREETDS_ODBC_DRIVER).empty()) {
       ini << "[FreeTDS]\nDriver=" << TORVAN_FREETDS_ODBC_DRIVER << "\n";
     }
-    ini.close();
+    ini.flush();
     setenv("ODBCSYSINI", dir_->path().c_str(), 1);
     setenv("ODBCINSTINI", "odbcinst.ini", 1);
   }
@@ -68,7 +67,6 @@ TEST_F(OdbcDrivers, ARegisteredSqliteDriverRunsTheDialect) {
   std::unique_ptr<Connection> c = NewConnection(Params("Torvan SQLite"));
   EXPECT_EQ(c->dialect(), Dialect::kSqlite);
   ASSERT_TRUE(c->Open().ok()) << testing::ErrorsText(*c);
-  EXPECT_EQ(c->dialect(), Dialect::kSqlite);
   ASSERT_TRUE(c->ExecuteNative(testing::CreateTableSql("T", {{"V", NumericType(17, 3)}})).ok())
       << testing::ErrorsText(*c);
   ASSERT_TRUE(c->Execute("INSERT INTO [T] ([V]) VALUES(-00000000000123.456 )").ok());
@@ -104,14 +102,14 @@ TEST_F(OdbcDrivers, AServerThatDoesNotAnswerIsReportedFromTheDiagnostics) {
   p.login_timeout_seconds = 2;
   p.odbc_extra = "Port=" + std::to_string(ntohs(a.sin_port)) + ";";
   std::unique_ptr<Connection> c = NewConnection(p);
-  EXPECT_FALSE(c->Open().ok());
+  EXPECT_FALSE(c->Open().ok() || c->IsOpen());
   close(fd);
-  EXPECT_FALSE(c->IsOpen());
   ASSERT_FALSE(c->Errors().empty());
-  EXPECT_EQ(c->Errors()[0].sql_state.substr(0, 2), "08") << testing::ErrorsText(*c);
-  EXPECT_EQ(c->Errors()[0].source, "FreeTDS");
   // The driver's own failure, whatever its text says: no SQL Server number.
-  EXPECT_EQ(c->Errors()[0].origin, ErrorOrigin::kOdbc);
+  const SqlError& e = c->Errors()[0];
+  EXPECT_EQ(std::tuple(e.sql_state.substr(0, 2), e.source, e.origin),
+            std::tuple("08", "FreeTDS", ErrorOrigin::kOdbc))
+      << testing::ErrorsText(*c);
   EXPECT_FALSE(c->Execute("SELECT 1").ok());
   EXPECT_EQ(c->Errors()[0].sql_state, "08003");
 }
@@ -136,13 +134,10 @@ TEST_F(OdbcDrivers, PassThroughSendsTextsUnchanged) {
   ASSERT_EQ(r->FieldCount(), 3);
   EXPECT_EQ(r->FieldName(1), "prezzo");
   ASSERT_FALSE(r->Eof());
-  EXPECT_EQ(r->Find("COD")->text, "A");
-  EXPECT_EQ(r->Find("nota")->text, "caf\xE8");
-  ASSERT_TRUE(r->MoveNext().ok());
-  EXPECT_TRUE(r->Find("nota")->is_null);
-  ASSERT_TRUE(r->MoveNext().ok());
-  EXPECT_TRUE(r->Eof());
+  EXPECT_EQ(r->Find("COD")->text, "A");  // names in any case
   r.reset();
+  EXPECT_EQ(Rows(c.get(), "SELECT cod, prezzo, nota FROM Prezzi ORDER BY cod"),
+            (Table{{"A", "12", "caf\xE8"}, {"B", "0.5", "NULL"}}));
 
   std::vector<std::string> tables;
   ASSERT_TRUE(c->ListTables(&tables).ok()) << testing::ErrorsText(*c);
@@ -160,8 +155,8 @@ TEST_F(OdbcDrivers, PassThroughSendsTextsUnchanged) {
   EXPECT_TRUE(r->Eof());
 }
 
-// A value read piece by piece from a driver that says, each time, what it returns: whole,
-// or failed; never cut.
+// A value read piece by piece from a driver that says each time what it returns: whole or
+// failed, never cut.
 TEST(OdbcPieces, AValueIsReadWholeOrFails) {
   struct Piece {
     SQLRETURN rc;
@@ -174,7 +169,7 @@ TEST(OdbcPieces, AValueIsReadWholeOrFails) {
     const char* meaning;
     std::vector<Piece> pieces;
     PieceRead expected;
-    size_t characters;
+    size_t characters;  // of a value read
   } rows[] = {
       {"short", pieces(Piece{SQL_SUCCESS, 10, 10}), PieceRead::kValue, 5},
       {"empty", pieces(Piece{SQL_SUCCESS, 0, 0}), PieceRead::kValue, 0},

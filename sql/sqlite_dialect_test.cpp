@@ -46,41 +46,30 @@ TEST(Lexer, StatementsDifferingOnlyInValuesShareAShape) {
   EXPECT_EQ(shape("DELETE FROM [A] WHERE [_T_RRN___]=15"),
             shape("DELETE FROM [A] WHERE [_T_RRN___]=-7"));
   EXPECT_EQ(shape("UPDATE [A] SET [X]='D'"), shape("UPDATE [A] SET [X]=N'it''s'"));
-  EXPECT_NE(shape("DELETE FROM [A] WHERE [B]=1"), shape("DELETE FROM [AB] WHERE [ ]=1"));
-  EXPECT_NE(shape("DELETE FROM [A] WHERE [B]=1"), shape("DELETE FROM [A] WHERE [C]=1"));
+  for (const char* other : {"DELETE FROM [AB] WHERE [ ]=1", "DELETE FROM [A] WHERE [C]=1"}) {
+    EXPECT_NE(shape("DELETE FROM [A] WHERE [B]=1"), shape(other)) << other;
+  }
 }
 
-// A schema of fixed tables, as the engines read it from the database.
+// The one table ART, found in any case, as the engines read it from the database.
 class FixedSchema : public SchemaSource {
  public:
-  void Add(TableInfo t) {
-    std::string key = t.name;
-    for (char& c : key) c = char(std::tolower(static_cast<unsigned char>(c)));
-    tables_[key] = std::move(t);
-  }
   Status FindTable(std::string_view name, const TableInfo** table) override {
     std::string key(name);
-    for (char& c : key) c = char(std::tolower(static_cast<unsigned char>(c)));
-    auto it = tables_.find(key);
-    *table = it == tables_.end() ? nullptr : &it->second;
+    for (char& c : key) c = char(std::toupper(static_cast<unsigned char>(c)));
+    *table = key == art_.name ? &art_ : nullptr;
     return Status::Ok();
   }
-
- private:
-  std::map<std::string, TableInfo> tables_;
-};
-
-class Translation : public ::testing::Test {
- protected:
-  void SetUp() override {
-    schema_.Add({"ART",
+  TableInfo art_{"ART",
                  {{"COD", {ColumnKind::kText, 6, 0, 0}},
                   {"PREZZO", {ColumnKind::kDecimal, 0, 9, 2}},
                   {"_T_RRN___", {ColumnKind::kInteger, 0, 9, 0}},
                   {"_T_IDX___", {ColumnKind::kIdentity, 0, 18, 0}},
-                  {"_T_TIPO___", {ColumnKind::kText, 1, 0, 0}}}});
-  }
+                  {"_T_TIPO___", {ColumnKind::kText, 1, 0, 0}}}};
+};
 
+class Translation : public ::testing::Test {
+ protected:
   // The SQLite text of a statement, or the refusal's description.
   std::string Translate(const std::string& tsql) {
     std::vector<Token> tokens;
@@ -97,12 +86,7 @@ class Translation : public ::testing::Test {
 };
 
 TEST_F(Translation, RowStatementsBecomeParameterized) {
-  struct Case {
-    const char* name;
-    const char* tsql;
-    const char* sqlite;
-  };
-  const Case cases[] = {
+  const char* const cases[][3] = {
       {"mark deleted", "UPDATE [ART] SET [_T_TIPO___]='D' WHERE [_T_IDX___]=57 or [_T_RRN___]=15",
        "UPDATE \"ART\" SET \"_T_TIPO___\"=? WHERE \"_T_IDX___\" = ? OR \"_T_RRN___\" = ?"},
       {"delete", "DELETE FROM [ART] WHERE [_T_RRN___]=15",
@@ -118,21 +102,20 @@ TEST_F(Translation, RowStatementsBecomeParameterized) {
        "SELECT \"COD\" FROM \"ART\" WHERE NOT (rtrim(\"COD\") <> rtrim(?) COLLATE NOCASE AND "
        "\"COD\" IS NOT NULL)"},
   };
-  for (const Case& c : cases) EXPECT_EQ(Translate(c.tsql), c.sqlite) << c.name;
+  for (const auto& [name, tsql, sqlite] : cases) EXPECT_EQ(Translate(tsql), sqlite) << name;
 }
 
 // What a numeric column stores for a value, and what a comparison binds.
 TEST(BindLiteral, NumbersAreStoredAsSqliteNumbersUnlessADoubleLosesDigits) {
-  struct Case {
+  using K = BoundValue::Kind;
+  const struct {
     const char* name;
     ColumnType type;
     ParamUse use;
     const char* literal;
     BoundValue::Kind kind;
     const char* text;  // the bound value written out
-  };
-  using K = BoundValue::Kind;
-  const Case cases[] = {
+  } cases[] = {
       {"a decimal", NumericType(9, 2), ParamUse::kAssign, "-0001234.5 ", K::kReal, "-1234.5"},
       {"a whole decimal", NumericType(9, 2), ParamUse::kAssign, "0000020.00 ", K::kInteger, "20"},
       {"rounded half away", NumericType(9, 2), ParamUse::kAssign, "1.005", K::kReal, "1.01"},
@@ -148,7 +131,7 @@ TEST(BindLiteral, NumbersAreStoredAsSqliteNumbersUnlessADoubleLosesDigits) {
       {"compared, extra decimals", NumericType(9, 2), ParamUse::kCompare, "1.005", K::kReal,
        "1.005"},
   };
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
     ParamSpec param{c.type, "PREZZO", c.use, 0};
     Token literal{TokenKind::kNumber, c.literal};
     BoundValue value;
