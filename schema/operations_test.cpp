@@ -266,13 +266,9 @@ TEST_F(OperationsTest, SqlServerReceivesTheTextsOfTheModelInOrder) {
   expected.insert(expected.begin() + 6,
                   "IF IDENT_CURRENT('ART') <= 41 DBCC CHECKIDENT ('ART', RESEED, 42) WITH "
                   "NO_INFOMSGS");
+  // Each text is checked character by character in objects_test.cpp.
   EXPECT_EQ(expected, server->texts);
-  ASSERT_EQ(17u, server->texts.size());
-  EXPECT_EQ(
-      "CREATE TABLE [dbo].[ART] ([COD] [nvarchar] (6) NOT NULL DEFAULT ' ',[QTA] [numeric](5,0) "
-      "NOT NULL DEFAULT 0 , [_T_RRN___] [numeric](9,0) NOT NULL DEFAULT 0 , [_T_IDX___] "
-      "[numeric](13,0) IDENTITY(1, 1) NOT NULL,[_T_TIPO___] [nvarchar] (1) NOT NULL DEFAULT ' ')",
-      server->texts[4]);
+  EXPECT_EQ(17u, server->texts.size());
   EXPECT_EQ(0, Lines("ERRORE"));
 }
 

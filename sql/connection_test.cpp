@@ -56,6 +56,7 @@ class SqlitePaths : public ::testing::TestWithParam<Path> {
     SKIP_WITHOUT_DRIVER(GetParam());
     conn_ = NewConnection(testing::ParamsFor(GetParam(), dir_.path()));
     ASSERT_TRUE(conn_->Open().ok()) << testing::ErrorsText(*conn_);
+    ASSERT_NO_FATAL_FAILURE(Create("ART", kArt));  // most tests' table
   }
 
   void Run(const std::string& statement, bool native = false) {
@@ -73,7 +74,6 @@ class SqlitePaths : public ::testing::TestWithParam<Path> {
 };
 
 TEST_P(SqlitePaths, DefaultsIdentityAndTheNonUniqueIndex) {
-  ASSERT_NO_FATAL_FAILURE(Create("ART", kArt));
   ASSERT_NO_FATAL_FAILURE(Native("CREATE INDEX \"ART/ART_X\" ON \"ART\" (\"_T_RRN___\")"));
   Run("INSERT INTO [ART] ([COD]) VALUES('A')");
   Run("INSERT INTO [ART] ([COD],[_T_RRN___]) VALUES('B',7)");
@@ -105,7 +105,6 @@ TEST_P(SqlitePaths, DefaultsIdentityAndTheNonUniqueIndex) {
 }
 
 TEST_P(SqlitePaths, DecimalsKeepEveryDigit) {
-  ASSERT_NO_FATAL_FAILURE(Create("ART", kArt));
   // PREZZO, IMPORTO, CHIAVE as written, then as read back.
   const char* const cases[][4] = {
       {"9999999.99", "99999999999999.999", "9999999999999",
@@ -195,7 +194,6 @@ TEST_P(SqlitePaths, DecimalsSortAndCompareByValue) {
 // Numbers a PC application writes (reals, integers, numeric texts) and queries with plain SQL;
 // Torvan reads them at the column's scale.
 TEST_P(SqlitePaths, NumbersWrittenByPcApplicationsAreTakenAndQueriedByValue) {
-  ASSERT_NO_FATAL_FAILURE(Create("ART", kArt));
   Run("INSERT INTO [ART] ([COD],[PREZZO],[IMPORTO]) VALUES('HOST',20,-12345678901234.567)");
   const std::string db = dir_.path() + "/Torvan.sqlite";
   ASSERT_NO_FATAL_FAILURE(RawSql(db,
@@ -268,7 +266,6 @@ TEST_P(SqlitePaths, CountsTablesAndReportsOnesItCannotCount) {
 }
 
 TEST_P(SqlitePaths, RefusesStatementsOutsideTheSetAndValuesThatDoNotFit) {
-  ASSERT_NO_FATAL_FAILURE(Create("ART", kArt));
   Run("INSERT INTO [ART] ([COD],[_T_RRN___]) VALUES('A',1)");
   struct Case {
     const char* name;
@@ -325,7 +322,6 @@ TEST_P(SqlitePaths, RefusesStatementsOutsideTheSetAndValuesThatDoNotFit) {
 }
 
 TEST_P(SqlitePaths, TheErrorListHoldsTheLastFailureAndWhereItsNumberComesFrom) {
-  ASSERT_NO_FATAL_FAILURE(Create("ART", kArt));
   EXPECT_FALSE(conn_->Execute("DELETE FROM [NONE]").ok());
   ASSERT_EQ(conn_->Errors().size(), 1u);
   EXPECT_EQ(conn_->Errors()[0].sql_state, "42S02");
@@ -383,7 +379,6 @@ TEST_P(SqlitePaths, RecordsetsReadWhileTheConnectionWritesAndEndWithIt) {
 }
 
 TEST_P(SqlitePaths, ASchemaChangedByAnotherConnectionIsSeen) {
-  ASSERT_NO_FATAL_FAILURE(Create("ART", kArt));
   Run("INSERT INTO [ART] ([PREZZO]) VALUES(1.5)");
   std::unique_ptr<Connection> other = NewConnection(testing::ParamsFor(GetParam(), dir_.path()));
   ASSERT_TRUE(other->Open().ok());
