@@ -185,15 +185,12 @@ TEST(OptionsFormCheck, ValuesTheSettingsCannotHoldAreRefused) {
   };
   for (const auto& row : rows) {
     EXPECT_EQ(row.error, OptionsForm_CheckBox(row.name, row.value)) << row.meaning;
-    OptionsForm form = OptionsForm_Standard();
-    const OptionsForm before = form;
+    OptionsForm form = OptionsForm_Standard(), before = form;
     std::string error;
     EXPECT_EQ(row.error.empty(), OptionsForm_Set(form, row.name, row.value, &error)) << row.meaning;
-    if (!row.error.empty()) {
-      EXPECT_EQ(row.error, error) << row.meaning;
-      OptionsForm unchanged = before;
-      EXPECT_EQ(OptionsForm_Normalise(unchanged), OptionsForm_Normalise(form)) << row.meaning;
-    }
+    if (row.error.empty()) continue;
+    EXPECT_EQ(row.error, error) << row.meaning;
+    EXPECT_EQ(OptionsForm_Normalise(before), OptionsForm_Normalise(form)) << row.meaning;
   }
   EXPECT_TRUE(OptionsForm_Check(OptionsForm_Standard()).empty());
   OptionsForm form = OptionsForm_Standard();
@@ -269,42 +266,37 @@ TEST_F(SettingsTest, MetricheIsAPortOrNone) {
   auto port = [](const std::string& v) {
     return "Metriche: un numero intero da 0 a 65535, non \"" + v + "\"";
   };
-  const struct {
-    const char* meaning;
-    const char* key;
-    const char* value;
-    std::string refused;  // empty: a value the settings take
-  } rows[] = {
-      {"the usual exporter port", "Metriche", "9100", ""},
-      {"the highest port", "Metriche", "65535", ""},
-      {"none", "Metriche", "0", ""},
-      {"past the ports", "Metriche", "65536", port("65536")},
-      {"not a number", "Metriche", "porta", port("porta")},
-      {"negative", "Metriche", "-1", port("-1")},
-      {"too many digits", "Metriche", "009100", port("009100")},
-      {"every address", "Metriche_Indirizzo", "0.0.0.0", ""},
-      {"IPv6 loopback", "Metriche_Indirizzo", "::1", ""},
-      {"a host name", "Metriche_Indirizzo", "localhost", address + "\"localhost\""},
-      {"a port with it", "Metriche_Indirizzo", "127.0.0.1:9100", address + "\"127.0.0.1:9100\""},
-      {"the loopback at last", "Metriche_Indirizzo", "127.0.0.2", ""},
-      {"an engine in any case", "Motore", "postgresql", ""},
-      {"no such engine", "Motore", "Oracle", "Motore: SQLite, ODBC o PostgreSQL, non \"Oracle\""},
-      {"databases to engines", "Motori", "GESTIONALE=PostgreSQL; ARCHIVIO = sqlite ;", ""},
-      {"a pair without its engine", "Motori", "GESTIONALE",
+  // Key, value, refusal (empty: taken).
+  const std::string rows[][3] = {
+      {"Metriche", "9100", ""},
+      {"Metriche", "65535", ""},
+      {"Metriche", "0", ""},
+      {"Metriche", "65536", port("65536")},
+      {"Metriche", "porta", port("porta")},
+      {"Metriche", "-1", port("-1")},
+      {"Metriche", "009100", port("009100")},
+      {"Metriche_Indirizzo", "0.0.0.0", ""},
+      {"Metriche_Indirizzo", "::1", ""},
+      {"Metriche_Indirizzo", "localhost", address + "\"localhost\""},
+      {"Metriche_Indirizzo", "127.0.0.1:9100", address + "\"127.0.0.1:9100\""},
+      {"Metriche_Indirizzo", "127.0.0.2", ""},
+      {"Motore", "postgresql", ""},
+      {"Motore", "Oracle", "Motore: SQLite, ODBC o PostgreSQL, non \"Oracle\""},
+      {"Motori", "GESTIONALE=PostgreSQL; ARCHIVIO = sqlite ;", ""},
+      {"Motori", "GESTIONALE",
        "Motori: coppie DataBase=motore separate da \";\", non \"GESTIONALE\""},
-      {"a data source", "Driver", "DSN=Torvan", ""},
-      {"no driver", "Driver_Nativo", " ", "Driver_Nativo: il nome di un driver ODBC, o DSN=<nome>"},
-      {"the PC wins, in any case", "Conflitti", "pc", ""},
-      {"nobody wins", "Conflitti", "NESSUNO", "Conflitti: HOST oppure PC, non \"NESSUNO\""},
-      {"no window", "Finestra_Conflitti", "0", ""},
-      {"past a day", "Finestra_Conflitti", "86401",
+      {"Driver", "DSN=Torvan", ""},
+      {"Driver_Nativo", " ", "Driver_Nativo: il nome di un driver ODBC, o DSN=<nome>"},
+      {"Conflitti", "pc", ""},
+      {"Conflitti", "NESSUNO", "Conflitti: HOST oppure PC, non \"NESSUNO\""},
+      {"Finestra_Conflitti", "0", ""},
+      {"Finestra_Conflitti", "86401",
        "Finestra_Conflitti: un numero intero da 0 a 86400, non \"86401\""},
-      {"ten minutes", "Finestra_Conflitti", "600", ""},
+      {"Finestra_Conflitti", "600", ""},
   };
-  for (const auto& row : rows) {
-    EXPECT_EQ(row.refused, CheckProfileSetting(row.key, row.value)) << row.meaning;
-    EXPECT_EQ(row.refused.empty(), SaveProfileSetting(program_.paths, row.key, row.value).ok())
-        << row.meaning;
+  for (const auto& [key, value, refused] : rows) {
+    EXPECT_EQ(refused, CheckProfileSetting(key, value)) << key << "=" << value;
+    EXPECT_EQ(refused.empty(), SaveProfileSetting(program_.paths, key, value).ok()) << value;
   }
   Leggi_Parametri(program_);
   const Settings& s = program_.settings;  // the last values taken
