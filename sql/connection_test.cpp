@@ -218,10 +218,9 @@ TEST_P(SqlitePaths, NumbersWrittenByPcApplicationsAreTakenAndQueriedByValue) {
                    {"E", "100.00", "0.000"},
                    {"T", "100.25", "0.000"}}));
   // What numeric(9,2) cannot hold is refused, naming the column, as SQL Server refuses it.
-  for (const char* value : {"'12a'", "''", "10000000", "x'3132'", "9e999"}) {
+  for (const std::string value : {"'12a'", "''", "10000000", "x'3132'", "9e999"}) {
     EXPECT_FALSE(
-        conn_->ExecuteNative(std::string("INSERT INTO \"ART\" (\"PREZZO\") VALUES (") + value + ")")
-            .ok())
+        conn_->ExecuteNative("INSERT INTO \"ART\" (\"PREZZO\") VALUES (" + value + ")").ok())
         << value;
     ASSERT_FALSE(conn_->Errors().empty());
     EXPECT_NE(conn_->Errors()[0].description.find("PREZZO numeric(9,2)"), std::string::npos)
@@ -312,9 +311,8 @@ TEST_P(SqlitePaths, RefusesStatementsOutsideTheSetAndValuesThatDoNotFit) {
     EXPECT_FALSE(s.ok());
     ASSERT_EQ(conn_->Errors().size(), 1u);
     const SqlError& e = conn_->Errors()[0];
-    EXPECT_EQ(e.native_error, c.error);
-    EXPECT_EQ(e.source, "Torvan SQLite dialect");
-    EXPECT_EQ(e.origin, ErrorOrigin::kDialect);
+    EXPECT_EQ(std::tuple(e.native_error, e.source, e.origin),
+              std::tuple(c.error, "Torvan SQLite dialect", ErrorOrigin::kDialect));
     EXPECT_NE(e.description.find(c.says), std::string::npos) << e.description;
   }
   EXPECT_EQ(Rows(conn_.get(), "SELECT [COD] FROM [ART] ORDER BY [_T_IDX___]"),
@@ -324,8 +322,8 @@ TEST_P(SqlitePaths, RefusesStatementsOutsideTheSetAndValuesThatDoNotFit) {
 TEST_P(SqlitePaths, TheErrorListHoldsTheLastFailureAndWhereItsNumberComesFrom) {
   EXPECT_FALSE(conn_->Execute("DELETE FROM [NONE]").ok());
   ASSERT_EQ(conn_->Errors().size(), 1u);
-  EXPECT_EQ(conn_->Errors()[0].sql_state, "42S02");
-  EXPECT_EQ(conn_->Errors()[0].origin, ErrorOrigin::kDialect);
+  EXPECT_EQ(std::tuple("42S02", ErrorOrigin::kDialect),
+            std::tuple(conn_->Errors()[0].sql_state, conn_->Errors()[0].origin));
   Run("DELETE FROM [ART]");  // success leaves the list alone
   EXPECT_EQ(conn_->Errors().size(), 1u);
   EXPECT_FALSE(conn_->Execute("DELETE FROM [ART] WHERE [XX]=1").ok());
@@ -336,15 +334,16 @@ TEST_P(SqlitePaths, TheErrorListHoldsTheLastFailureAndWhereItsNumberComesFrom) {
   // A constraint of the database itself, reported by SQLite with its own code.
   EXPECT_FALSE(conn_->Execute("INSERT INTO [ART] ([COD]) VALUES(NULL)").ok());
   ASSERT_FALSE(conn_->Errors().empty());
-  EXPECT_EQ(conn_->Errors()[0].sql_state, "23000") << testing::ErrorsText(*conn_);
-  EXPECT_EQ(conn_->Errors()[0].origin, ErrorOrigin::kSqlite);
-  EXPECT_EQ(conn_->Errors()[0].number, SQLITE_CONSTRAINT);
+  const SqlError& e = conn_->Errors()[0];
+  EXPECT_EQ(std::tuple("23000", ErrorOrigin::kSqlite, SQLITE_CONSTRAINT),
+            std::tuple(e.sql_state, e.origin, e.number))
+      << testing::ErrorsText(*conn_);
   // A fault of Torvan's own: the connection is closed.
   conn_->Close();
   EXPECT_FALSE(conn_->Execute("DELETE FROM [ART]").ok());
   ASSERT_EQ(conn_->Errors().size(), 1u);
-  EXPECT_EQ(conn_->Errors()[0].sql_state, "08003");
-  EXPECT_EQ(conn_->Errors()[0].origin, ErrorOrigin::kTorvan);
+  EXPECT_EQ(std::tuple("08003", ErrorOrigin::kTorvan),
+            std::tuple(conn_->Errors()[0].sql_state, conn_->Errors()[0].origin));
 }
 
 TEST_P(SqlitePaths, RecordsetsReadWhileTheConnectionWritesAndEndWithIt) {
