@@ -162,38 +162,26 @@ TEST(OdbcPieces, AValueIsReadWholeOrFails) {
     SQLLEN length;  // what the driver reports
     size_t fill;    // bytes it writes before its terminator
   };
-  auto pieces = [](auto... pieces) { return std::vector<Piece>{pieces...}; };
   constexpr SQLLEN kFull = 1024;  // 512 characters of 2 bytes: the helper's piece
+  constexpr SQLRETURN kInfo = SQL_SUCCESS_WITH_INFO, kOk = SQL_SUCCESS;
+  using R = PieceRead;
   const struct {
     const char* meaning;
     std::vector<Piece> pieces;
     PieceRead expected;
     size_t characters;  // of a value read
   } rows[] = {
-      {"short", pieces(Piece{SQL_SUCCESS, 10, 10}), PieceRead::kValue, 5},
-      {"empty", pieces(Piece{SQL_SUCCESS, 0, 0}), PieceRead::kValue, 0},
-      {"null", pieces(Piece{SQL_SUCCESS, SQL_NULL_DATA, 0}), PieceRead::kNull, 0},
-      {"two pieces, the length told",
-       pieces(Piece{SQL_SUCCESS_WITH_INFO, 1100, 1022}, Piece{SQL_SUCCESS, 78, 78}),
-       PieceRead::kValue, 511 + 39},
-      {"two pieces, no total",
-       pieces(Piece{SQL_SUCCESS_WITH_INFO, SQL_NO_TOTAL, 1022}, Piece{SQL_SUCCESS, 4, 4}),
-       PieceRead::kValue, 513},
-      {"the second piece fails",
-       pieces(Piece{SQL_SUCCESS_WITH_INFO, 1100, 1022}, Piece{SQL_ERROR, 0, 0}), PieceRead::kFailed,
-       511},
-      {"a full piece said complete", pieces(Piece{SQL_SUCCESS, kFull, 1022}), PieceRead::kFailed,
-       0},
-      {"no total said complete", pieces(Piece{SQL_SUCCESS, SQL_NO_TOTAL, 1022}), PieceRead::kFailed,
-       0},
-      {"a length below zero", pieces(Piece{SQL_SUCCESS_WITH_INFO, -7, 0}), PieceRead::kFailed, 0},
-      {"null after a piece",
-       pieces(Piece{SQL_SUCCESS_WITH_INFO, SQL_NO_TOTAL, 1022},
-              Piece{SQL_SUCCESS, SQL_NULL_DATA, 0}),
-       PieceRead::kFailed, 511},
-      {"nothing more after a piece",
-       pieces(Piece{SQL_SUCCESS_WITH_INFO, SQL_NO_TOTAL, 1022}, Piece{SQL_NO_DATA, 0, 0}),
-       PieceRead::kValue, 511},
+      {"short", {{kOk, 10, 10}}, R::kValue, 5},
+      {"empty", {{kOk, 0, 0}}, R::kValue, 0},
+      {"null", {{kOk, SQL_NULL_DATA, 0}}, R::kNull, 0},
+      {"two pieces, the length told", {{kInfo, 1100, 1022}, {kOk, 78, 78}}, R::kValue, 511 + 39},
+      {"two pieces, no total", {{kInfo, SQL_NO_TOTAL, 1022}, {kOk, 4, 4}}, R::kValue, 513},
+      {"the second piece fails", {{kInfo, 1100, 1022}, {SQL_ERROR, 0, 0}}, R::kFailed, 511},
+      {"a full piece said complete", {{kOk, kFull, 1022}}, R::kFailed, 0},
+      {"no total said complete", {{kOk, SQL_NO_TOTAL, 1022}}, R::kFailed, 0},
+      {"a length below zero", {{kInfo, -7, 0}}, R::kFailed, 0},
+      {"null after", {{kInfo, SQL_NO_TOTAL, 1022}, {kOk, SQL_NULL_DATA, 0}}, R::kFailed, 511},
+      {"no data after", {{kInfo, SQL_NO_TOTAL, 1022}, {SQL_NO_DATA, 0, 0}}, R::kValue, 511},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.meaning);
