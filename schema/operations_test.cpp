@@ -174,7 +174,8 @@ TEST_F(OperationsTest, FilesSentBackShareOneMasterTableAndTheirEventFilesAreMade
   EXPECT_EQ(1, Lines("Cancellazione del file GESTIONALE/CLIENTI completata"));
 }
 
-TEST_F(OperationsTest, AFileNotSentBackGetsOnlyItsMirrorTable) {
+// A file not sent back gets only its mirror table; dropping it asks before rows are lost.
+TEST_F(OperationsTest, AFileNotSentBackIsBuiltAndDroppedAskingBeforeRowsAreLost) {
   AddFile("ARTICOLI", false);
   Crea_File(schema_, 1);
   // Names are case-sensitive: "articoli" is not there.
@@ -182,11 +183,6 @@ TEST_F(OperationsTest, AFileNotSentBackGetsOnlyItsMirrorTable) {
                                                       " " + Count("_T_MASTER___") + " " +
                                                       Count("articoli"));
   EXPECT_EQ(0, Lines("Creazione del file master per GESTIONALE completata"));
-}
-
-TEST_F(OperationsTest, RebuildingAskesBeforeRowsAreLost) {
-  AddFile("ARTICOLI", false);
-  Crea_File(schema_, 1);
   // An empty table is released without a question.
   EXPECT_TRUE(Conferma_Cancella_File(schema_, Owner::kBrowser, 1, false));
   EXPECT_TRUE(confirmations_.boxes.empty());
@@ -242,9 +238,8 @@ TEST_F(OperationsTest, ARefusedStatementIsReportedLineByLineWithWhereItsNumberCo
   EXPECT_EQ("  Errore nativo: 1", lines_[4]);
   EXPECT_EQ("Totale errori  : 1", lines_[5]);
   EXPECT_TRUE(Db().Errors().empty());
-}
-
-TEST_F(OperationsTest, ADatabaseWithoutConnectionIsNamedNotCountedAsZeroErrors) {
+  // A database without connection is named, not counted as zero errors.
+  lines_.clear();
   EXPECT_FALSE(Cancella_Tabella(schema_, 2, "ARTICOLI"));
   EXPECT_EQ(std::vector<std::string>{"ERRORE: il DataBase 2 non \xE8 collegato"}, lines_);
 }
@@ -362,10 +357,11 @@ TEST_F(OperationsTest, ChangesNotYetSentAreNamedBeforeTheyAreLost) {
   Exec("DELETE FROM [CLIENTI]");
   EXPECT_FALSE(Conferma_Cancella_File(schema_, Owner::kBrowser, 1, false));
   ASSERT_EQ(2u, confirmations_.boxes.size());
-  EXPECT_NE(std::string::npos, confirmations_.boxes[1].find("contiene 0\r"));
-  EXPECT_NE(std::string::npos, confirmations_.boxes[1].find("ATTENZIONE: 2 modifiche non ancora "
-                                                            "inviate al sistema origine andranno "
-                                                            "perse\r"));
+  const std::string lost2 =
+      "\rpremere 'OK' per cancellare\rpremere 'Annulla' per NON cancellare\rATTENZIONE: 2 "
+      "modifiche non ancora inviate al sistema origine andranno perse\r";
+  EXPECT_EQ("QUESTION Cancella File il file GESTIONALE/CLIENTI contiene 0\rrecord(s) \r\r" + lost2,
+            confirmations_.boxes[1]);
   // Forced, they are written down as lost.
   lines_.clear();
   Cancella_File(schema_, Owner::kMainWindow, 1, true);
@@ -377,10 +373,9 @@ TEST_F(OperationsTest, ChangesNotYetSentAreNamedBeforeTheyAreLost) {
   EXPECT_EQ("non esiste", Count("CLIENTI___"));
   // The master table: each of its rows is an event not sent.
   EXPECT_FALSE(Conferma_Cancella_Master(schema_, Owner::kBrowser, 1, false));
-  EXPECT_NE(std::string::npos, confirmations_.boxes.back().find(
-                                   "/_T_MASTER___ contiene 2\rrecord(s) \r\r\rpremere 'OK' per "
-                                   "cancellare\rpremere 'Annulla' per NON cancellare\rATTENZIONE: "
-                                   "2 modifiche"));
+  EXPECT_EQ(
+      "QUESTION Cancella File il file GESTIONALE/_T_MASTER___ contiene 2\rrecord(s) \r\r" + lost2,
+      confirmations_.boxes.back());
   EXPECT_EQ(2, confirmations_.unsent.back());
 }
 
