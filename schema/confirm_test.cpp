@@ -8,14 +8,7 @@
 namespace torvan {
 namespace {
 
-TEST(Confirm, TheQuestionShowsTheCountAsGiven) {
-  EXPECT_EQ(
-      "il file GESTIONE/_T_MASTER___ contiene 1.234\rrecord(s) \r\r\rpremere 'OK' per "
-      "cancellare\rpremere 'Annulla' per NON cancellare\r",
-      QuestionText("GESTIONE", "_T_MASTER___", "1.234"));
-}
-
-TEST(RowCount, CountsAreGroupedByThousandsAndTheOthersNamed) {
+TEST(RowCount, CountsAreGroupedByThousandsAndShownAsGivenInTheQuestion) {
   const std::pair<long long, const char*> grouped[] = {
       {1234, "1.234"}, {999, "999"}, {1000000, "1.000.000"}, {0, "0"}};
   for (const auto& [rows, text] : grouped) EXPECT_EQ(text, FormatRowCount(rows, ".")) << rows;
@@ -26,6 +19,10 @@ TEST(RowCount, CountsAreGroupedByThousandsAndTheOthersNamed) {
   EXPECT_FALSE(RowCount::Counted(0).has_rows() || RowCount::NoPermission().has_rows());
   EXPECT_TRUE(RowCount::Counted(1).has_rows());
   EXPECT_EQ(0, RowCount::Absent().rows());
+  EXPECT_EQ(
+      "il file GESTIONE/_T_MASTER___ contiene 1.234\rrecord(s) \r\r\rpremere 'OK' per "
+      "cancellare\rpremere 'Annulla' per NON cancellare\r",
+      QuestionText("GESTIONE", "_T_MASTER___", "1.234"));
 }
 
 }  // namespace

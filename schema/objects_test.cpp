@@ -153,9 +153,6 @@ TEST(Sqlite, EachObjectRendered) {
        "END"},
   };
   for (const Case& c : cases) EXPECT_EQ(c.sqlite, Joined(Sqlite(c.statement))) << c.name;
-}
-
-TEST(Render, EachDialectGetsItsOwnTexts) {
   const SchemaStatement drop = DropTable("ART");
   EXPECT_EQ(std::vector<std::string>{Tsql(drop)}, Render(drop, sql::Dialect::kSqlServer));
   EXPECT_EQ(Sqlite(drop), Render(drop, sql::Dialect::kSqlite));

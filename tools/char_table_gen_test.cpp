@@ -44,9 +44,6 @@ TEST(CharTableGenerator, TheShippedFileIsWhatTheGeneratorMakes) {
       {"quote", 0x7D, '\''},     {"control 0x80 kept", 0x20, 0x80},
   };
   for (const Row& r : rows) EXPECT_EQ(r.pc, tables.HostToPc(r.host)) << r.what;
-}
-
-TEST(CharTableGenerator, AnUnknownCodeIsReported) {
   std::array<uint8_t, hostlink::kCharTableLength> table{};
   EXPECT_FALSE(GenerateHostToPc("NO-SUCH-CODE", "CP1252", &table).ok());
 }
