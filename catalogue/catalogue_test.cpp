@@ -177,13 +177,20 @@ class CatalogueSwitchTest : public CatalogueTest {
     std::vector<std::string> files;
   };
   static void Write(CatalogueWriter& w, const Version& v) {
-    ASSERT_TRUE(w.Write(std::vector<DataBase_Rec>{{v.database}}).ok());
+    ASSERT_TRUE(w.Write(std::vector<DataBase_Rec>{{v.database, "", "", "", "", ""}}).ok());
     std::vector<File_Rec> files;
     for (const std::string& f : v.files) files.push_back(File("DATI", f, "N"));
     ASSERT_TRUE(w.Write(files).ok());
     for (size_t i = 0; i < v.files.size(); ++i) {
       ASSERT_TRUE(w.WriteFields(int(i + 1), {Field("F_" + v.files[i], "A", 1, 1)}).ok());
     }
+  }
+  // Writes the version in one load; whether its commit, killed after `steps`, went through.
+  static bool Load(const Paths& paths, const Version& v, int* steps = nullptr) {
+    CatalogueWriter w(paths);
+    EXPECT_TRUE(w.Begin().ok());
+    Write(w, v);
+    return w.Commit(steps).ok();
   }
   static std::string Seen(const Paths& paths) {
     std::vector<DataBase_Rec> dbs;
@@ -227,20 +234,10 @@ TEST_F(CatalogueSwitchTest, AKillAtAnyStepLeavesTheOldOrTheNewCatalogue) {
           dir_ + "/" + std::to_string(kill_at) + "_" + std::to_string(restart_kill_at);
       ASSERT_TRUE(std::filesystem::create_directory(dir));
       const Paths paths = Paths::InFolder(dir);
-      {
-        CatalogueWriter first(paths);
-        ASSERT_TRUE(first.Begin().ok());
-        Write(first, old_);
-        ASSERT_TRUE(first.Commit().ok());
-      }
+      ASSERT_TRUE(Load(paths, old_));
       ASSERT_EQ(old_seen_, Seen(paths));
       int steps = kill_at;
-      {
-        CatalogueWriter second(paths);
-        ASSERT_TRUE(second.Begin().ok());
-        Write(second, new_);
-        switched = second.Commit(&steps).ok();
-      }
+      switched = Load(paths, new_, &steps);
       const std::string seen = Seen(paths);
       EXPECT_EQ(kill_at == 0 ? old_seen_ : new_seen_, seen) << "kill at " << kill_at;
 
@@ -254,10 +251,7 @@ TEST_F(CatalogueSwitchTest, AKillAtAnyStepLeavesTheOldOrTheNewCatalogue) {
       }
 
       // The next load starts clean from there.
-      CatalogueWriter third(paths);
-      ASSERT_TRUE(third.Begin().ok());
-      Write(third, old_);
-      ASSERT_TRUE(third.Commit().ok());
+      ASSERT_TRUE(Load(paths, old_));
       EXPECT_EQ(old_seen_, Seen(paths));
       EXPECT_EQ(std::vector<std::string>({"TnC_DB.DAT", "TnC_FILE.DAT", "TnC_F_00001.DAT",
                                           "TnC_F_00002.DAT", "TnC_F_00003.DAT"}),
@@ -270,12 +264,7 @@ TEST_F(CatalogueSwitchTest, AKillAtAnyStepLeavesTheOldOrTheNewCatalogue) {
 
 TEST_F(CatalogueSwitchTest, ALoadThatDoesNotCommitLeavesNothingBehind) {
   const Paths& paths = program_.paths;
-  {
-    CatalogueWriter w(paths);
-    ASSERT_TRUE(w.Begin().ok());
-    Write(w, old_);
-    ASSERT_TRUE(w.Commit().ok());
-  }
+  ASSERT_TRUE(Load(paths, old_));
   const std::vector<std::string> listing = Listing(dir_);
   {
     CatalogueWriter w(paths);
