@@ -121,20 +121,6 @@ TEST_F(SettingsTest, TheHostAddressComesFromTheHostsFile) {
   EXPECT_EQ("10.1.2.3", AddressText(program_.settings.Indirizzo_Host));
 }
 
-TEST(OptionsFormSet, NamesFlagsAndRefusals) {
-  OptionsForm form = OptionsForm_Standard();
-  std::string error;
-  EXPECT_TRUE(OptionsForm_Set(form, "Porta", "4300", &error));
-  EXPECT_EQ("4300", form.txtIN5);
-  EXPECT_TRUE(OptionsForm_Set(form, "Log_Su_File", "s", &error));
-  EXPECT_TRUE(form.chkLog);
-  EXPECT_FALSE(OptionsForm_Set(form, "Log_Su_File", "yes", &error));
-  EXPECT_NE(std::string::npos, error.find("S o N"));
-  EXPECT_FALSE(OptionsForm_Set(form, "Portaa", "1", &error));
-  EXPECT_NE(std::string::npos, error.find("impostazione sconosciuta"));
-  EXPECT_TRUE(form.chkLog);
-}
-
 // Only what reads back as typed is stored; the rest is refused with the field and its rule.
 TEST(OptionsFormCheck, ValuesTheSettingsCannotHoldAreRefused) {
   auto port = [](const std::string& v) {
@@ -198,6 +184,18 @@ TEST(OptionsFormCheck, ValuesTheSettingsCannotHoldAreRefused) {
   form.txtIN3 = "troppo lunga";
   EXPECT_EQ(std::vector<std::string>({"Password: al massimo 10 caratteri, non 12", port("abc")}),
             OptionsForm_Check(form));
+  // Set takes flags as S or N and refuses names it does not know.
+  form = OptionsForm_Standard();
+  std::string error;
+  EXPECT_TRUE(OptionsForm_Set(form, "Porta", "4300", &error));
+  EXPECT_EQ("4300", form.txtIN5);
+  EXPECT_TRUE(OptionsForm_Set(form, "Log_Su_File", "s", &error));
+  EXPECT_TRUE(form.chkLog);
+  EXPECT_FALSE(OptionsForm_Set(form, "Log_Su_File", "yes", &error));
+  EXPECT_NE(std::string::npos, error.find("S o N"));
+  EXPECT_FALSE(OptionsForm_Set(form, "Portaa", "1", &error));
+  EXPECT_NE(std::string::npos, error.find("impostazione sconosciuta"));
+  EXPECT_TRUE(form.chkLog);
 }
 
 // The host name's first two characters end the scrambled string: the check accepts exactly

@@ -30,9 +30,7 @@ TEST(Lexer, SplitsTorvansTextsAndRefusesWhatItCannot) {
   }
   ASSERT_TRUE(Tokenize("DELETE FROM [A] -- comment\n;", &t).ok());
   EXPECT_EQ(t.size(), 3u);
-}
-
-TEST(Lexer, StatementsDifferingOnlyInValuesShareAShape) {
+  // Statements differing only in their values share a shape.
   auto shape = [](const char* text) {
     std::vector<Token> t;
     std::vector<const Token*> literals;
