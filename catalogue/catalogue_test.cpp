@@ -110,9 +110,7 @@ CampoEntry Layout(const std::string& type, int32_t digits, int32_t decimals, int
   return {name, "", type, pos, bytes, digits, decimals};
 }
 
-// Texts up to the widest record, zoned and packed decimals up to the digits their bytes hold,
-// negative decimals, binaries of any size with decimals and the host's own index field are
-// right; the rest says why not.
+// Layouts that can be right (packed decimals up to the digits the bytes hold), and why not.
 TEST(FieldLayout, WhatCanAndCannotBeRight) {
   for (const CampoEntry& f :
        {Layout("A", 10, 0, 1, 10), Layout("A", 4067, 0, 1, 4067), Layout("S", 7, 2, 1, 7),
@@ -222,8 +220,7 @@ class CatalogueSwitchTest : public CatalogueTest {
   const std::string new_seen_ = "NUOVO: X=F_X Y=F_Y";
 };
 
-// A kill at any step of the switch, then at any step of the restart's finishing: readers see
-// the whole old catalogue or the whole new one, and the next start leaves the new one alone.
+// A kill at any step of the switch, then of the restart's finishing: all old or all new.
 TEST_F(CatalogueSwitchTest, AKillAtAnyStepLeavesTheOldOrTheNewCatalogue) {
   const std::vector<std::string> final_listing = {"TnC_DB.DAT", "TnC_FILE.DAT", "TnC_F_00001.DAT",
                                                   "TnC_F_00002.DAT"};

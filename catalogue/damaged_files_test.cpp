@@ -1,5 +1,4 @@
-// Hand-edited, truncated or damaged files never crash the readers, and the catalogue's
-// invariants hold whatever the files hold.
+// Damaged files never crash the readers; the catalogue's invariants hold whatever they hold.
 #include <gtest/gtest.h>
 
 #include <random>

@@ -8,8 +8,7 @@
 namespace torvan {
 namespace {
 
-// A catalogue of files given as "LIB/FILE", a "*" after the ones sent back; "@2" after the
-// name puts the file in database 2 (ARCHIVIO), "@0" in none.
+// Files as "LIB/FILE", "*" when sent back, "@2" in database 2 (ARCHIVIO), "@0" in none.
 Catalogue Files(const std::vector<std::string>& files) {
   Catalogue c;
   for (std::string f : files) {

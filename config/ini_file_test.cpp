@@ -22,8 +22,7 @@ class IniFileTest : public ::testing::Test {
   const std::string path_ = folder_ / "TnC.INI";
 };
 
-// A missing file, section or key gives the default; sections and keys ignore case, values
-// lose their surrounding blanks and are cut to 255 characters.
+// Defaults for what is missing; names in any case; values trimmed, cut to 255 characters.
 TEST_F(IniFileTest, ReadingGivesTheValueOrTheDefault) {
   EXPECT_EQ("dflt", GetPrivateProfileString("Generale", "Parametri", "dflt", path_));
   Write("[Other]\r\nParametri=x\r\n[ generale ]\nPARAMETRI =  abc def  \n[G]\nK=" +

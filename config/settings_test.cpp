@@ -198,8 +198,7 @@ TEST(OptionsFormCheck, ValuesTheSettingsCannotHoldAreRefused) {
   EXPECT_TRUE(form.chkLog);
 }
 
-// The host name's first two characters end the scrambled string: the check accepts exactly
-// the names that come back from the file as typed.
+// The first two characters end the scrambled string: accepted is what reads back as typed.
 TEST_F(SettingsTest, TheHostNameCheckAcceptsExactlyWhatReadsBackAsTyped) {
   const std::string edge = " !\"#'az{";
   for (char first : edge) {

@@ -93,8 +93,7 @@ TEST_F(MessageLogTest, TheWindowKeepsSixteenLinesWithTheNewestLast) {
   EXPECT_EQ(16u, WindowLines());
 }
 
-// A line to the host is whole in its file and cut at 85 characters in the window, which,
-// closed, still gets the latest lines for when it opens.
+// Whole in its file, cut at 85 in the window, which, closed, still gets the latest lines.
 TEST_F(MessageLogTest, PcToHostLineIsWholeInTheFileAndCutAt85InTheWindow) {
   program_.stats.Stat_Testi[kStatusLine] = "unchanged";
   std::string message(100, 'Q');

@@ -5,8 +5,7 @@
 namespace torvan {
 namespace {
 
-// Every byte survives UTF-8; what Windows-1252 cannot hold (a CJK letter, a cut sequence)
-// becomes a question mark.
+// Every byte survives UTF-8; what Windows-1252 cannot hold (CJK, a cut sequence) becomes "?".
 TEST(Text, EveryWindows1252ByteSurvivesUtf8) {
   std::string all;
   for (int c = 1; c < 256; ++c) all += char(c);

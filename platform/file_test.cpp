@@ -53,8 +53,7 @@ TEST_F(FileTest, AppendAddsAtTheEndAndMissingFilesAreNotFound) {
   EXPECT_EQ(".", FolderOf("log"));
 }
 
-// The log writer: a new path opened at once, a file renamed or removed made again once its
-// time is up, a file that cannot be opened losing that line.
+// The log writer follows its path, makes a rotated or removed file again, loses unopenable lines.
 TEST_F(FileTest, AnAppendingFileFollowsItsPathAndIsMadeAgainWhenRotatedOrRemoved) {
   const std::string log = dir_ + "/TnC.Log", other = dir_ + "/other.Log";
   AppendingFile file;  // kept open a second

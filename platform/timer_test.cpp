@@ -42,8 +42,7 @@ TEST(FakeTimers, FireOnceInDueOrderOnTheMonotonicClock) {
   EXPECT_EQ(1u, timers.pending());
 }
 
-// A pause lets the pump fire due timers, as an event loop would; a stop request ends it at the
-// next step.
+// A pause lets the pump fire due timers; a stop request ends it at the next step.
 TEST(Pause, LetsDueTimersFireAndEndsAtAStopRequest) {
   FakeClock clock;
   FakeTimers timers(clock);

@@ -1,7 +1,5 @@
-// Torvan's objects built on real SQLite, through the embedded engine and through SQLite's
-// ODBC driver, and on a real PostgreSQL server, and worked with the T-SQL row statements of
-// replication: the triggers and their markers " ", "S" and "D", the master order, exact
-// decimals in the event rows.
+// Torvan's objects on real SQLite (embedded, SQLite's ODBC driver) and PostgreSQL, worked with
+// replication's row statements: triggers, markers, the master order, exact event decimals.
 #include <gtest/gtest.h>
 
 #include <algorithm>

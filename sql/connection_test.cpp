@@ -191,8 +191,7 @@ TEST_P(SqlitePaths, DecimalsSortAndCompareByValue) {
   EXPECT_EQ(Scalar(conn_.get(), "SELECT [W] FROM [V] WHERE [K]=6"), "-0.0000000001");
 }
 
-// Numbers a PC application writes (reals, integers, numeric texts) and queries with plain SQL;
-// Torvan reads them at the column's scale.
+// Numbers a PC application writes and queries with plain SQL, read at the column's scale.
 TEST_P(SqlitePaths, NumbersWrittenByPcApplicationsAreTakenAndQueriedByValue) {
   Run("INSERT INTO [ART] ([COD],[PREZZO],[IMPORTO]) VALUES('HOST',20,-12345678901234.567)");
   const std::string db = dir_.path() + "/Torvan.sqlite";
@@ -398,9 +397,8 @@ TEST_P(SqlitePaths, ASchemaChangedByAnotherConnectionIsSeen) {
   EXPECT_EQ(conn_->Errors()[0].native_error, 208) << testing::ErrorsText(*conn_);
 }
 
-// A transaction that ends under its caller (the disk fails under a statement: SQLite rolls it
-// all back; the connection reopened): what follows fails until the caller's own rollback. A
-// rollback meeting a failing disk still ends the transaction.
+// A transaction ended under its caller (a disk fault, a reopening): what follows fails until
+// the caller's own rollback; a rollback meeting a failing disk still ends it.
 TEST_P(SqlitePaths, NothingRunsOnItsOwnAfterTheTransactionEndedUnderTheCaller) {
   static VfsFaults faults;
   ASSERT_TRUE(RegisterFaultVfs("torvan-test-faults", &faults, /*make_default=*/true).ok());

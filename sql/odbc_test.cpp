@@ -1,5 +1,4 @@
-// The ODBC engine's own behaviour: drivers found by name, connections that fail, and the
-// unchanged (SQL Server) path exercised against SQLite's driver.
+// The ODBC engine: drivers by name, failed connections, the SQL Server path on SQLite's driver.
 
 #include <gtest/gtest.h>
 #include <netinet/in.h>
@@ -30,7 +29,7 @@ class OdbcIni : public ::testing::Environment {
     if (!std::string(TORVAN_FREETDS_ODBC_DRIVER).empty()) {
       ini << "[FreeTDS]\nDriver=" << TORVAN_FREETDS_ODBC_DRIVER << "\n";
     }
-    ini.flush();
+    ini.close();
     setenv("ODBCSYSINI", dir_->path().c_str(), 1);
     setenv("ODBCINSTINI", "odbcinst.ini", 1);
   }
@@ -50,11 +49,8 @@ class OdbcDrivers : public ::testing::Test {
   }
 
   ConnectionParams Params(const std::string& driver) {
-    ConnectionParams p;
-    p.engine = Engine::kOdbc;
+    ConnectionParams p = testing::ParamsFor(testing::Path::kOdbcDriver, dir_.path());
     p.odbc_driver = driver;
-    p.database = "Torvan";
-    p.base_folder = dir_.path();
     p.server = "127.0.0.1";
     p.user = "sa";
     return p;
@@ -154,8 +150,7 @@ TEST_F(OdbcDrivers, PassThroughSendsTextsUnchanged) {
   EXPECT_TRUE(r->Eof());
 }
 
-// A value read piece by piece from a driver that says each time what it returns: whole or
-// failed, never cut.
+// A value read piece by piece is whole or failed, never cut.
 TEST(OdbcPieces, AValueIsReadWholeOrFails) {
   struct Piece {
     SQLRETURN rc;

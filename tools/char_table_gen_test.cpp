@@ -10,8 +10,7 @@ namespace {
 
 using hostlink::CharTables;
 
-// The file the generator makes is the shipped one: its header names both codes, and every
-// host byte has its own PC byte.
+// The shipped file is the generator's: its header names both codes, each host byte its PC byte.
 TEST(CharTableGenerator, TheShippedFileIsWhatTheGeneratorMakes) {
   std::string file;
   ASSERT_TRUE(GenerateItalianTableFile(&file).ok());
