@@ -150,11 +150,12 @@ TEST_F(OperationsTest, FilesSentBackShareOneMasterTableAndTheirEventFilesAreMade
   Crea_File_Eventi(schema_, Owner::kBrowser);
   EXPECT_EQ(1u, confirmations_.boxes.size());
   EXPECT_EQ("0", Count("_T_MASTER___"));
-  EXPECT_EQ(1, Lines("Creazione dei files degli eventi in corso ..."));
-  EXPECT_EQ(1, Lines("Creazione del file master per GESTIONALE completata"));
-  EXPECT_EQ(1, Lines("Creazione dei triggers per GESTIONALE/CLIENTI completata"));
-  EXPECT_EQ(1, Lines("Creazione dei triggers per GESTIONALE/CONTATTI completata"));
-  EXPECT_EQ("Creazione dei files degli eventi completata", lines_.back());
+  EXPECT_EQ(std::vector<std::string>({"Creazione dei files degli eventi in corso ...",
+                                      "Creazione del file master per GESTIONALE completata",
+                                      "Creazione dei triggers per GESTIONALE/CLIENTI completata",
+                                      "Creazione dei triggers per GESTIONALE/CONTATTI completata",
+                                      "Creazione dei files degli eventi completata"}),
+            lines_);
   // The event tables are connected to the new master table.
   Exec("INSERT INTO [CONTATTI] ([COD],[QTA]) VALUES('C',4)");
   EXPECT_EQ("1", Count("_T_MASTER___"));
