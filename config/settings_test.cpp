@@ -222,18 +222,16 @@ TEST_F(SettingsTest, TheKeysBesideTheParameterStringAreReadCheckedAndWritten) {
   const Settings& s = program_.settings;
   EXPECT_EQ(std::tuple("2", "ODBC", "FreeTDS", false, ""),
             std::tuple(s.ClockMode, s.sql.Motore, s.sql.Driver, s.Durevole, s.sql.Attributi));
+  const std::string attributes = "TrustServerCertificate=yes;Encrypt=no;";
   ASSERT_TRUE(SaveProfileSetting(program_.paths, "Durevole", "1").ok());
-  ASSERT_TRUE(
-      SaveProfileSetting(program_.paths, "Attributi", "TrustServerCertificate=yes;Encrypt=no;")
-          .ok());
+  ASSERT_TRUE(SaveProfileSetting(program_.paths, "Attributi", attributes).ok());
   Leggi_Parametri(program_);
-  EXPECT_TRUE(s.Durevole);
-  EXPECT_EQ("TrustServerCertificate=yes;Encrypt=no;", s.sql.Attributi);
-  EXPECT_EQ("1", GetPrivateProfileString("Generale", "Durevole", "", program_.paths.settings));
-  EXPECT_EQ("TrustServerCertificate=yes;Encrypt=no;",
-            GetPrivateProfileString("SQL", "Attributi", "", program_.paths.settings));
+  EXPECT_EQ(std::tuple(true, attributes), std::tuple(s.Durevole, s.sql.Attributi));
+  EXPECT_EQ(std::tuple("1", attributes),
+            std::tuple(GetPrivateProfileString("Generale", "Durevole", "", program_.paths.settings),
+                       GetPrivateProfileString("SQL", "Attributi", "", program_.paths.settings)));
 
-  std::string before;
+  std::string before, after;
   ASSERT_TRUE(platform::ReadFile(program_.paths.settings, &before).ok());
   const std::string ends = "Attributi: senza spazi alle estremit\xE0 n\xE9 tra virgolette";
   const std::string refusals[][3] = {
@@ -248,7 +246,6 @@ TEST_F(SettingsTest, TheKeysBesideTheParameterStringAreReadCheckedAndWritten) {
   for (const auto& [key, value, why] : refusals) EXPECT_EQ(why, CheckProfileSetting(key, value));
   EXPECT_FALSE(SaveProfileSetting(program_.paths, "Durevole", "sì").ok());
   EXPECT_FALSE(SaveProfileSetting(program_.paths, "Porta", "4200").ok());
-  std::string after;
   ASSERT_TRUE(platform::ReadFile(program_.paths.settings, &after).ok());
   EXPECT_EQ(before, after);
 }
