@@ -62,24 +62,20 @@ class FixedSchema : public SchemaSource {
                   {"_T_TIPO___", {ColumnKind::kText, 1, 0, 0}}}};
 };
 
-class Translation : public ::testing::Test {
- protected:
-  // The SQLite text of a statement, or the refusal's description.
-  std::string Translate(const std::string& tsql) {
-    std::vector<Token> tokens;
-    Status s = Tokenize(tsql, &tokens);
-    if (!s.ok()) return "lexer: " + s.message();
-    SqlError error;
-    s = TranslateStatement(tokens, &schema_, &plan_, &error);
-    if (!s.ok()) return "refused " + std::to_string(error.number) + ": " + error.description;
-    return plan_.statement;
-  }
+// The SQLite text of a statement, or the refusal's description.
+std::string Translate(const std::string& tsql) {
+  FixedSchema schema;
+  Plan plan;
+  std::vector<Token> tokens;
+  Status s = Tokenize(tsql, &tokens);
+  if (!s.ok()) return "lexer: " + s.message();
+  SqlError error;
+  s = TranslateStatement(tokens, &schema, &plan, &error);
+  if (!s.ok()) return "refused " + std::to_string(error.number) + ": " + error.description;
+  return plan.statement;
+}
 
-  FixedSchema schema_;
-  Plan plan_;
-};
-
-TEST_F(Translation, RowStatementsBecomeParameterized) {
+TEST(Translation, RowStatementsBecomeParameterized) {
   const char* const cases[][3] = {
       {"mark deleted", "UPDATE [ART] SET [_T_TIPO___]='D' WHERE [_T_IDX___]=57 or [_T_RRN___]=15",
        "UPDATE \"ART\" SET \"_T_TIPO___\"=? WHERE \"_T_IDX___\" = ? OR \"_T_RRN___\" = ?"},
