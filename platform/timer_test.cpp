@@ -64,17 +64,15 @@ class QtTimersTest : public ::testing::Test {
     static int argc = 1;
     static char name[] = "timer_test";
     static char* argv[] = {name, nullptr};
-    if (QCoreApplication::instance() == nullptr) app_ = new QCoreApplication(argc, argv);
+    if (QCoreApplication::instance() == nullptr) new QCoreApplication(argc, argv);  // kept
   }
   // Lets the loop run until `done` or about two seconds have passed.
   void RunUntil(const std::function<bool()>& done) {
     for (int i = 0; i < 400 && !done(); ++i) pump_.Sleep(milliseconds(5)), pump_.ProcessEvents();
   }
-  static QCoreApplication* app_;
   QtPump pump_;
   QtTimers timers_;
 };
-QCoreApplication* QtTimersTest::app_ = nullptr;
 
 TEST_F(QtTimersTest, OneShotAndKill) {
   int a = 0, b = 0;
