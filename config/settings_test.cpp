@@ -37,13 +37,12 @@ TEST_F(SettingsTest, AnAbsentFileGivesTheDefaultsAndLowerBounds) {
   program_.state.Prossimo_Tentativo = clock_.Monotonic();
   Leggi_Parametri(program_);
   const Parametri& p = program_.settings.parametri;
-  EXPECT_EQ(std::tuple("", 10, 0, 500, 0),
-            std::tuple(p.Nome_Connessione, p.Attesa_Dopo_Start, p.Attesa_Prima_Stop,
-                       p.Ciclo_Sincronizz, program_.settings.Attesa_Riprova));
-  EXPECT_FALSE(p.Log_Su_File || p.Native_Client || p.Log_PC_AS);
-  EXPECT_FALSE(program_.state.Prossimo_Tentativo.has_value());
-  EXPECT_EQ("SQLite", program_.settings.sql.Motore);
-  EXPECT_EQ(1, pump_.events);
+  EXPECT_EQ(
+      std::tuple("", 10, 0, 500, 0, "SQLite", 1),
+      std::tuple(p.Nome_Connessione, p.Attesa_Dopo_Start, p.Attesa_Prima_Stop, p.Ciclo_Sincronizz,
+                 program_.settings.Attesa_Riprova, program_.settings.sql.Motore, pump_.events));
+  EXPECT_FALSE(p.Log_Su_File || p.Native_Client || p.Log_PC_AS ||
+               program_.state.Prossimo_Tentativo.has_value());
 }
 
 TEST_F(SettingsTest, TheStandardValuesAreStoredExactlyAndLoadBack) {

@@ -348,25 +348,20 @@ TEST_P(SqlitePaths, RecordsetsReadWhileTheConnectionWritesAndEndWithIt) {
     Run("INSERT INTO [_T_MASTER___] ([_T_FILE___],[_T_PROGR___]) VALUES('CLI'," +
         std::to_string(i) + ")");
   }
-  std::unique_ptr<Recordset> master;
-  ASSERT_TRUE(
-      conn_->OpenRecordset("SELECT * FROM [_T_MASTER___] ORDER BY [_T_RRN___]", &master).ok());
+  const std::string all = "SELECT * FROM [_T_MASTER___] ORDER BY [_T_RRN___]";
+  std::unique_ptr<Recordset> master, again;
+  ASSERT_TRUE(conn_->OpenRecordset(all, &master).ok());
   ASSERT_FALSE(master->Eof());
   EXPECT_EQ(master->Find("_t_file___")->text, "CLI");
   EXPECT_EQ(master->FieldIndex("_T_PROGR___"), 2);
   EXPECT_EQ(master->Find("NOPE"), nullptr);
   // Deleting while the master is open, the same query opened twice at once (own statements).
-  std::unique_ptr<Recordset> again;
-  ASSERT_TRUE(
-      conn_->OpenRecordset("SELECT * FROM [_T_MASTER___] ORDER BY [_T_RRN___]", &again).ok());
+  ASSERT_TRUE(conn_->OpenRecordset(all, &again).ok());
   Run("DELETE FROM [_T_MASTER___] WHERE [_T_RRN___]=1");
   again.reset();
   master.reset();
-  EXPECT_EQ(Rows(conn_.get(), "SELECT * FROM [_T_MASTER___] ORDER BY [_T_RRN___]"),
-            (Table{{"2", "CLI", "2"}, {"3", "CLI", "3"}}));
-
-  ASSERT_TRUE(
-      conn_->OpenRecordset("SELECT * FROM [_T_MASTER___] ORDER BY [_T_RRN___]", &master).ok());
+  EXPECT_EQ(Rows(conn_.get(), all), (Table{{"2", "CLI", "2"}, {"3", "CLI", "3"}}));
+  ASSERT_TRUE(conn_->OpenRecordset(all, &master).ok());
   conn_->Close();
   EXPECT_TRUE(master->Eof());
   EXPECT_TRUE(master->MoveNext().ok());
