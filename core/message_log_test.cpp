@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "core/test_support.h"
 #include "platform/file.h"
 
@@ -18,12 +20,9 @@ class MessageLogTest : public ::testing::Test, protected ProgramFixture {
     std::string s;
     return platform::ReadFile(path, &s).ok() ? s : "";
   }
-  size_t WindowLines() const {
+  size_t WindowLines() const {  // control characters are escaped: each "\n" ends a line
     const std::string text = program_.log.WindowText();
-    size_t lines = 0;
-    for (size_t p = text.find("\r\n"); p != std::string::npos; p = text.find("\r\n", p + 2))
-      ++lines;
-    return lines;
+    return size_t(std::count(text.begin(), text.end(), '\n'));
   }
 };
 

@@ -55,6 +55,11 @@ TEST(Tsql, TheWorkedExamples) {
       {"mirror index", CreateIndex("ART"), "CREATE INDEX [ART_X] ON [dbo].[ART]([_T_RRN___])"},
       {"master index", CreateIndex(kMasterTable),
        "CREATE INDEX [_T_MASTER____X] ON [dbo].[_T_MASTER___]([_T_RRN___])"},
+      {"a column is its Nome_Sql", CreateTable("T", {MakeColumn("A]B", "A", 2, 0, 0)}),
+       "CREATE TABLE [dbo].[T] ([A]]B] [nvarchar] (2) NOT NULL DEFAULT ' ')"},
+      // Any letter but "A" and "x" is numeric; "X" is not an identity.
+      {"numeric type letters", CreateTable("T", {MakeColumn("N", "X", 4, 7, 1)}),
+       "CREATE TABLE [dbo].[T] ([N] [numeric](7,1) NOT NULL DEFAULT 0 ,)"},
       {"names cannot end a statement early", DropTable("A'B]"),
        "IF EXISTS (SELECT name FROM sysobjects WHERE name = 'A''B]' AND type = 'U')  DROP TABLE "
        "[A'B]]]"},
@@ -81,16 +86,6 @@ TEST(Tsql, TheWorkedExamples) {
        "([_T_FILE___],[_T_PROGR___]) SELECT 'ART',[_T_PROGR___] FROM inserted "},
   };
   for (const Case& c : cases) EXPECT_EQ(c.text, Tsql(c.statement)) << c.name;
-}
-
-TEST(Tsql, ColumnNamesAreTheirNomeSql) {
-  ColumnDef odd = MakeColumn("A]B", "A", 2, 0, 0);
-  EXPECT_EQ("[A]]B]", odd.Nome_Sql);
-  EXPECT_EQ("CREATE TABLE [dbo].[T] ([A]]B] [nvarchar] (2) NOT NULL DEFAULT ' ')",
-            Tsql(CreateTable("T", {odd})));
-  // Any letter but "A" and "x" is numeric; "X" is not an identity.
-  EXPECT_EQ("CREATE TABLE [dbo].[T] ([N] [numeric](7,1) NOT NULL DEFAULT 0 ,)",
-            Tsql(CreateTable("T", {MakeColumn("N", "X", 4, 7, 1)})));
 }
 
 TEST(Tsql, TheGroupsOfTheLowerRoutines) {
