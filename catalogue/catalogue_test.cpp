@@ -3,47 +3,31 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdlib>
 #include <filesystem>
 
 #include "catalogue/catalogue_files.h"
+#include "core/test_support.h"
 #include "core/text.h"
-#include "platform/fakes.h"
 #include "platform/file.h"
-#include "platform/temp_folder.h"
 
 namespace torvan {
 namespace {
 
+// A field of as many digits as its bytes hold.
 Campo_Rec Field(const std::string& name, const std::string& type, int32_t pos, int32_t bytes,
                 const std::string& escluso = " ") {
-  Campo_Rec c;
-  c.Nome = name;
-  c.Testo = "descrizione " + name;
-  c.Tipo = type;
-  c.Lunghezza = type == "P" ? 2 * bytes - 1 : bytes;  // the digits the bytes hold
-  c.Posizione = pos;
-  c.Byte = bytes;
-  c.Escluso = escluso;
-  return c;
+  return {name,   "descrizione " + name, type, type == "P" ? 2 * bytes - 1 : bytes, 0, pos, bytes,
+          escluso};
 }
 
 File_Rec File(const std::string& lib, const std::string& name, const std::string& pc_as,
               int32_t db = 1) {
-  File_Rec f;
-  f.Libreria = lib;
-  f.File = name;
-  f.As_Pc = "S";
-  f.Pc_As = pc_as;
-  f.DataBase = "GESTIONE";
-  f.Indice_DB = db;
-  return f;
+  return {lib, name, "", "", "", "S", pc_as, "", "GESTIONE", "", "", db};
 }
 
 TEST(CatalogueFiles, RecordsHaveTheirExactBytes) {
   Campo_Rec c = Field("CODICE", "P", 7, 5);
   c.Decimali = 2;
-  c.Lunghezza = 9;
   EXPECT_EQ("CODICE    " + PadRight("descrizione CODICE", 50) + "P" +
                 std::string("\x09\0\0\0\x02\0\0\0\x07\0\0\0\x05\0\0\0 ", 17),
             EncodeRecord(c));
@@ -53,26 +37,23 @@ TEST(CatalogueFiles, RecordsHaveTheirExactBytes) {
             bytes);
   EXPECT_EQ(-2, DecodeFileRec(bytes).Indice_DB);
 
-  DataBase_Rec d;
-  d.Nome_DB = "GESTIONE";
-  d.Cartella_DB = std::string(60, 'x');  // cut to its 50 characters
-  const std::string db = EncodeRecord(d);
+  // The folder cut to its 50 characters.
+  const std::string db =
+      EncodeRecord(DataBase_Rec{"GESTIONE", "", "", "", "", std::string(60, 'x')});
   ASSERT_EQ(146u, db.size());
   EXPECT_EQ(std::string(50, 'x'), db.substr(96));
   EXPECT_EQ(PadRight("GESTIONE", 20), DecodeDataBaseRec(db).Nome_DB);
 }
 
-class CatalogueTest : public ::testing::Test {
+class CatalogueTest : public ::testing::Test, protected ProgramFixture {
  protected:
-  CatalogueTest() : dir_(folder_.path()), program_(Paths::InFolder(dir_), &clock_, &pump_) {}
   void Files(const std::vector<File_Rec>& files) {
     ASSERT_TRUE(WriteRecords(program_.paths.file_catalogue, files).ok());
   }
   void Fields(int n, const std::vector<Campo_Rec>& fields) {
     ASSERT_TRUE(WriteRecords(program_.paths.FieldFile(n), fields).ok());
   }
-  // Each file loaded: "NAME first-last" of its fields in Tab_Campi, its index field, and
-  // whether its layout is wrong.
+  // Each file loaded: "NAME first-last" of its fields in Tab_Campi, index field, layout wrong.
   std::string Ranges() {
     std::string out;
     for (int n = 1; n <= catalogue_.N_File; ++n) {
@@ -83,12 +64,6 @@ class CatalogueTest : public ::testing::Test {
     }
     return out;
   }
-
-  platform::TempFolder folder_{"torvan-test"};
-  std::string dir_;
-  platform::FakeClock clock_;
-  platform::FakePump pump_;
-  Program program_;
   Catalogue catalogue_;
 };
 
@@ -115,78 +90,53 @@ TEST_F(CatalogueTest, FieldRangesFollowEachOtherAndSkipExcludedFields) {
   Carica_Catalogo(program_, catalogue_);
 
   EXPECT_EQ("CLIENTI 1-2 idx 2; VUOTO 3-2; ART 3-4; ", Ranges());
-  EXPECT_TRUE(catalogue_.Tab_File[1].As_Pc && catalogue_.Tab_File[1].Pc_As);
-  EXPECT_EQ(2, catalogue_.Tab_File[1].N_Campi);
-  EXPECT_EQ("[PREZZO]", catalogue_.Tab_Campi[4].Nome_Sql);
-  EXPECT_EQ("P", catalogue_.Tab_Campi[4].Tipo);
-  EXPECT_EQ(7, catalogue_.Tab_Campi[4].Posizione);
-  EXPECT_FALSE(catalogue_.Catalogo_Errato);
+  const FileEntry& f = catalogue_.Tab_File[1];
+  const CampoEntry& prezzo = catalogue_.Tab_Campi[4];
+  EXPECT_EQ(std::tuple(true, true, 2, "[PREZZO]", "P", 7, false),
+            std::tuple(f.As_Pc, f.Pc_As, f.N_Campi, prezzo.Nome_Sql, prezzo.Tipo, prezzo.Posizione,
+                       catalogue_.Catalogo_Errato));
 }
 
 TEST_F(CatalogueTest, NoFilesGiveEmptyTablesAndFoldersComeFromTheDatabases) {
-  DataBase_Rec d;
-  d.Nome_DB = "GESTIONE";
-  d.Cartella_DB = "/srv/immagini/   ";
+  const DataBase_Rec d{"GESTIONE", "", "", "", "", "/srv/immagini/   "};
   ASSERT_TRUE(WriteRecords(program_.paths.database_catalogue, std::vector<DataBase_Rec>{d}).ok());
   Carica_Catalogo(program_, catalogue_);
-  EXPECT_EQ(0, catalogue_.N_File);
-  EXPECT_EQ(1u, catalogue_.Tab_File.size());
-  ASSERT_EQ(2u, catalogue_.Tab_Cartelle_DB.size());
-  EXPECT_EQ("/srv/immagini/", catalogue_.Tab_Cartelle_DB[1]);
+  EXPECT_EQ(std::tuple(0, 1u, std::vector<std::string>{"", "/srv/immagini/"}),
+            std::tuple(catalogue_.N_File, catalogue_.Tab_File.size(), catalogue_.Tab_Cartelle_DB));
 }
 
 CampoEntry Layout(const std::string& type, int32_t digits, int32_t decimals, int32_t pos,
                   int32_t bytes, const std::string& name = "CAMPO") {
-  CampoEntry e;
-  e.Nome = name;
-  e.Tipo = type;
-  e.Lunghezza = digits;
-  e.Decimali = decimals;
-  e.Posizione = pos;
-  e.Byte = bytes;
-  return e;
+  return {name, "", type, pos, bytes, digits, decimals};
 }
 
+// Layouts that can be right (packed decimals up to the digits the bytes hold), and why not.
 TEST(FieldLayout, WhatCanAndCannotBeRight) {
-  struct Row {
-    const char* meaning;
-    CampoEntry field;
-    std::string error;
+  for (const CampoEntry& f :
+       {Layout("A", 10, 0, 1, 10), Layout("A", 4067, 0, 1, 4067), Layout("S", 7, 2, 1, 7),
+        Layout("S", 5, 3, 1, 2), Layout("P", 7, 2, 1, 4), Layout("P", 5, 5, 1, 3),
+        Layout("S", 5, -1, 1, 5), Layout("B", 5, 0, 1, 2), Layout("B", 19, 0, 1, 8),
+        Layout("B", 9, 2, 1, 4), Layout("B", 6, 0, 1, 3), Layout("P", 13, 0, 1, 7, kCampoIdx)}) {
+    EXPECT_EQ("", FieldLayoutError(f)) << f.Tipo << f.Lunghezza << "," << f.Decimali;
+  }
+  const std::string outside = " fuori dal record di 4067 byte";
+  const std::pair<CampoEntry, std::string> refused[] = {
+      {Layout("A", 10, 0, 4060, 10), "posizione 4060 e 10 byte" + outside},
+      {Layout("A", 1, 0, 0, 1), "posizione 0 e 1 byte" + outside},
+      {Layout("A", 0, 0, 1, 0), "posizione 1 e 0 byte" + outside},
+      {Layout("S", 5, 0, 2147483647, 5), "posizione 2147483647 e 5 byte" + outside},
+      {Layout("P", 5, 6, 1, 3), "6 decimali su 5 cifre"},
+      {Layout("X", 1, 0, 1, 1), "tipo \"X\" sconosciuto (A, S, P o B)"},
+      {Layout("p", 7, 0, 1, 4), "tipo \"p\" sconosciuto (A, S, P o B)"},
+      {Layout("P", 9, 0, 1, 5, "_T_RRN___"), "nome riservato a Torvan"},
+      {Layout("A", 1, 0, 1, 1, "_t_tipo___"), "nome riservato a Torvan"},
+      {Layout("P", 13, 0, 1, 7, "_T_IDX___"), "nome riservato a Torvan"},
   };
-  const Row rows[] = {
-      {"text", Layout("A", 10, 0, 1, 10), ""},
-      {"text filling the widest record", Layout("A", 4067, 0, 1, 4067), ""},
-      {"text past the record", Layout("A", 10, 0, 4060, 10),
-       "posizione 4060 e 10 byte fuori dal record di 4067 byte"},
-      {"position 0", Layout("A", 1, 0, 0, 1), "posizione 0 e 1 byte fuori dal record di 4067 byte"},
-      {"no bytes", Layout("A", 0, 0, 1, 0), "posizione 1 e 0 byte fuori dal record di 4067 byte"},
-      {"huge position", Layout("S", 5, 0, 2147483647, 5),
-       "posizione 2147483647 e 5 byte fuori dal record di 4067 byte"},
-      {"zoned", Layout("S", 7, 2, 1, 7), ""},
-      {"zoned, more decimals than bytes", Layout("S", 5, 3, 1, 2), ""},
-      {"packed, odd digits", Layout("P", 7, 2, 1, 4), ""},
-      {"packed, all decimals", Layout("P", 5, 5, 1, 3), ""},
-      {"packed, more decimals than its bytes hold", Layout("P", 5, 6, 1, 3),
-       "6 decimali su 5 cifre"},
-      {"negative decimals", Layout("S", 5, -1, 1, 5), ""},
-      {"SQL SMALLINT", Layout("B", 5, 0, 1, 2), ""},
-      {"SQL BIGINT", Layout("B", 19, 0, 1, 8), ""},
-      {"binary with decimals", Layout("B", 9, 2, 1, 4), ""},
-      {"binary of 3 bytes", Layout("B", 6, 0, 1, 3), ""},
-      {"unknown type", Layout("X", 1, 0, 1, 1), "tipo \"X\" sconosciuto (A, S, P o B)"},
-      {"lower-case type", Layout("p", 7, 0, 1, 4), "tipo \"p\" sconosciuto (A, S, P o B)"},
-      {"Torvan's record number", Layout("P", 9, 0, 1, 5, "_T_RRN___"), "nome riservato a Torvan"},
-      {"Torvan's change kind, lower case", Layout("A", 1, 0, 1, 1, "_t_tipo___"),
-       "nome riservato a Torvan"},
-      {"Torvan's index", Layout("P", 13, 0, 1, 7, "_T_IDX___"), "nome riservato a Torvan"},
-      {"the host's own index field", Layout("P", 13, 0, 1, 7, kCampoIdx), ""},
-  };
-  for (const Row& row : rows) EXPECT_EQ(row.error, FieldLayoutError(row.field)) << row.meaning;
+  for (const auto& [field, error] : refused) EXPECT_EQ(error, FieldLayoutError(field));
 }
 
 TEST_F(CatalogueTest, FieldsThatCannotBeRightMarkTheirFileOnly) {
-  std::vector<std::string> lines;
-  program_.log.on_status_line = [&](std::string_view l) { lines.emplace_back(l.substr(11)); };
+  std::vector<std::string>& lines = StatusLines();
   Files({File("DATI", "CLIENTI", "N"), File("DATI", "ART", "N"), File("DATI", "NOMI", "N"),
          File("DATI", "SENZAIDX", "S"), File("DATI", "CONIDX", "N")});
   Campo_Rec packed = Field("PREZZO", "P", 7, 3);
@@ -217,8 +167,7 @@ TEST_F(CatalogueTest, FieldsThatCannotBeRightMarkTheirFileOnly) {
   EXPECT_TRUE(catalogue_.Catalogo_Errato);
 }
 
-// A catalogue of one database and some files, each file with one field named after it,
-// and what the readers see of it as one text.
+// A catalogue of one database and files of one field each, and what readers see of it.
 class CatalogueSwitchTest : public CatalogueTest {
  protected:
   struct Version {
@@ -226,15 +175,20 @@ class CatalogueSwitchTest : public CatalogueTest {
     std::vector<std::string> files;
   };
   static void Write(CatalogueWriter& w, const Version& v) {
-    DataBase_Rec d;
-    d.Nome_DB = v.database;
-    ASSERT_TRUE(w.Write(std::vector<DataBase_Rec>{d}).ok());
+    ASSERT_TRUE(w.Write(std::vector<DataBase_Rec>{{v.database, "", "", "", "", ""}}).ok());
     std::vector<File_Rec> files;
     for (const std::string& f : v.files) files.push_back(File("DATI", f, "N"));
     ASSERT_TRUE(w.Write(files).ok());
     for (size_t i = 0; i < v.files.size(); ++i) {
       ASSERT_TRUE(w.WriteFields(int(i + 1), {Field("F_" + v.files[i], "A", 1, 1)}).ok());
     }
+  }
+  // Writes the version in one load; whether its commit, killed after `steps`, went through.
+  static bool Load(const Paths& paths, const Version& v, int* steps = nullptr) {
+    CatalogueWriter w(paths);
+    EXPECT_TRUE(w.Begin().ok());
+    Write(w, v);
+    return w.Commit(steps).ok();
   }
   static std::string Seen(const Paths& paths) {
     std::vector<DataBase_Rec> dbs;
@@ -266,9 +220,7 @@ class CatalogueSwitchTest : public CatalogueTest {
   const std::string new_seen_ = "NUOVO: X=F_X Y=F_Y";
 };
 
-// Whatever step of the switch a kill strikes, and then whatever step of the restart's
-// finishing, the readers see the whole old catalogue or the whole new one, and the next
-// start leaves the new one alone in the folder.
+// A kill at any step of the switch, then of the restart's finishing: all old or all new.
 TEST_F(CatalogueSwitchTest, AKillAtAnyStepLeavesTheOldOrTheNewCatalogue) {
   const std::vector<std::string> final_listing = {"TnC_DB.DAT", "TnC_FILE.DAT", "TnC_F_00001.DAT",
                                                   "TnC_F_00002.DAT"};
@@ -279,20 +231,10 @@ TEST_F(CatalogueSwitchTest, AKillAtAnyStepLeavesTheOldOrTheNewCatalogue) {
           dir_ + "/" + std::to_string(kill_at) + "_" + std::to_string(restart_kill_at);
       ASSERT_TRUE(std::filesystem::create_directory(dir));
       const Paths paths = Paths::InFolder(dir);
-      {
-        CatalogueWriter first(paths);
-        ASSERT_TRUE(first.Begin().ok());
-        Write(first, old_);
-        ASSERT_TRUE(first.Commit().ok());
-      }
+      ASSERT_TRUE(Load(paths, old_));
       ASSERT_EQ(old_seen_, Seen(paths));
       int steps = kill_at;
-      {
-        CatalogueWriter second(paths);
-        ASSERT_TRUE(second.Begin().ok());
-        Write(second, new_);
-        switched = second.Commit(&steps).ok();
-      }
+      switched = Load(paths, new_, &steps);
       const std::string seen = Seen(paths);
       EXPECT_EQ(kill_at == 0 ? old_seen_ : new_seen_, seen) << "kill at " << kill_at;
 
@@ -306,10 +248,7 @@ TEST_F(CatalogueSwitchTest, AKillAtAnyStepLeavesTheOldOrTheNewCatalogue) {
       }
 
       // The next load starts clean from there.
-      CatalogueWriter third(paths);
-      ASSERT_TRUE(third.Begin().ok());
-      Write(third, old_);
-      ASSERT_TRUE(third.Commit().ok());
+      ASSERT_TRUE(Load(paths, old_));
       EXPECT_EQ(old_seen_, Seen(paths));
       EXPECT_EQ(std::vector<std::string>({"TnC_DB.DAT", "TnC_FILE.DAT", "TnC_F_00001.DAT",
                                           "TnC_F_00002.DAT", "TnC_F_00003.DAT"}),
@@ -322,12 +261,7 @@ TEST_F(CatalogueSwitchTest, AKillAtAnyStepLeavesTheOldOrTheNewCatalogue) {
 
 TEST_F(CatalogueSwitchTest, ALoadThatDoesNotCommitLeavesNothingBehind) {
   const Paths& paths = program_.paths;
-  {
-    CatalogueWriter w(paths);
-    ASSERT_TRUE(w.Begin().ok());
-    Write(w, old_);
-    ASSERT_TRUE(w.Commit().ok());
-  }
+  ASSERT_TRUE(Load(paths, old_));
   const std::vector<std::string> listing = Listing(dir_);
   {
     CatalogueWriter w(paths);

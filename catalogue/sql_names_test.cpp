@@ -8,71 +8,61 @@
 namespace torvan {
 namespace {
 
-class NameClashTest : public ::testing::Test {
- protected:
-  void Add(const std::string& lib, const std::string& file, bool pc_as, int32_t db = 1) {
-    FileEntry f;
-    f.Libreria = lib;
-    f.File = file;
-    f.Pc_As = pc_as;
-    f.Indice_DB = db;
-    f.DataBase = db == 1 ? "GESTIONE" : "ARCHIVIO";
-    c_.Tab_File.push_back(f);
-    c_.N_File = int32_t(c_.Tab_File.size() - 1);
+// Files as "LIB/FILE", "*" when sent back, "@2" in database 2 (ARCHIVIO), "@0" in none.
+Catalogue Files(const std::vector<std::string>& files) {
+  Catalogue c;
+  for (std::string f : files) {
+    int32_t db = 1;
+    if (const size_t at = f.find('@'); at != std::string::npos) {
+      db = f[at + 1] - '0';
+      f.erase(at);
+    }
+    const bool pc_as = f.back() == '*';
+    if (pc_as) f.pop_back();
+    const size_t slash = f.find('/');
+    c.Tab_File.push_back({f.substr(0, slash), f.substr(slash + 1), 0, 0, 0, false, pc_as, db,
+                          db == 1 ? "GESTIONE" : "ARCHIVIO"});
   }
-  std::vector<std::string> Messages() {
-    std::vector<std::string> m;
-    for (const NameClash& clash : FindNameClashes(c_)) m.push_back(NameClashMessage(c_, clash));
-    return m;
+  c.N_File = int32_t(c.Tab_File.size() - 1);
+  return c;
+}
+
+// Each clash as "file-other name".
+std::string Clashes(const Catalogue& c) {
+  std::string out;
+  for (const NameClash& clash : FindNameClashes(c)) {
+    out += std::to_string(clash.file) + "-" + std::to_string(clash.other) + " " + clash.name + "; ";
   }
-  Catalogue c_;
-};
-
-TEST_F(NameClashTest, DistinctNamesDoNotClash) {
-  Add("DATI", "CLIENTI", true);
-  Add("DATI", "ORDINI", false);
-  Add("STORICO", "CLIENTI", false, 2);  // the same name in another database
-  Add("DATI", "X", false, 0);           // files without a database own nothing
-  Add("ALTRO", "X", false, 0);
-  EXPECT_TRUE(FindNameClashes(c_).empty());
+  return out;
 }
 
-TEST_F(NameClashTest, OneNameInTwoLibrariesOfOneDatabase) {
-  Add("DATI", "CLIENTI", true);
-  Add("STORICO", "clienti", false);  // SQL Server's names ignore case
-  EXPECT_EQ(
-      (std::vector<std::string>{"   *** ERRORE ***  I file DATI/CLIENTI e STORICO/clienti usano lo "
-                                "stesso nome GESTIONE/clienti"}),
-      Messages());
+TEST(NameClash, EachPairOnceWhateverTheCase) {
+  const std::pair<std::vector<std::string>, const char*> rows[] = {
+      // The same name in another database, and files without a database, clash with nothing.
+      {{"DATI/CLIENTI*", "DATI/ORDINI", "STORICO/CLIENTI@2", "DATI/X@0", "ALTRO/X@0"}, ""},
+      // A file sent back beside host files named like its event table and a trigger.
+      {{"DATI/A*", "DATI/A___", "DATI/A_U"}, "1-2 A___; 1-3 A_U; "},
+      // Six objects of file 2 clash with file 1's: one report.
+      {{"A/X*", "B/X*", "C/X"}, "1-2 X; 1-3 X; "},
+  };
+  for (const auto& [files, clashes] : rows) EXPECT_EQ(clashes, Clashes(Files(files))) << clashes;
 }
 
-TEST_F(NameClashTest, AFileSentBackBesideAHostFileNamedLikeItsEventTable) {
-  Add("DATI", "A", true);
-  Add("DATI", "A___", false);
-  Add("DATI", "A_U", false);  // a trigger's name
-  std::vector<NameClash> clashes = FindNameClashes(c_);
-  ASSERT_EQ(2u, clashes.size());
-  EXPECT_EQ(1, clashes[0].file);
-  EXPECT_EQ(2, clashes[0].other);
-  EXPECT_EQ("A___", clashes[0].name);
-  EXPECT_EQ(3, clashes[1].other);
-}
-
-TEST_F(NameClashTest, ThreeFilesOfOneNameGiveTwoPairsAndEachPairOnce) {
-  Add("A", "X", true);
-  Add("B", "X", true);  // every one of its six objects clashes with file 1: one report
-  Add("C", "X", false);
-  std::vector<NameClash> clashes = FindNameClashes(c_);
-  ASSERT_EQ(2u, clashes.size());
-  EXPECT_EQ(2, clashes[0].other);
-  EXPECT_EQ(3, clashes[1].other);
-}
-
-TEST_F(NameClashTest, TheMasterTableNameIsReserved) {
-  Add("DATI", "_T_MASTER___", false);
-  EXPECT_EQ((std::vector<std::string>{"   *** ERRORE ***  Il file DATI/_T_MASTER___ usa il nome "
-                                      "riservato GESTIONE/_T_MASTER___"}),
-            Messages());
+TEST(NameClash, TheMessagesNameBothFilesOrTheReservedName) {
+  const std::pair<std::vector<std::string>, const char*> rows[] = {
+      // SQL Server's names ignore case.
+      {{"DATI/CLIENTI*", "STORICO/clienti"},
+       "   *** ERRORE ***  I file DATI/CLIENTI e STORICO/clienti usano lo stesso nome "
+       "GESTIONE/clienti"},
+      {{"DATI/_T_MASTER___"},
+       "   *** ERRORE ***  Il file DATI/_T_MASTER___ usa il nome riservato GESTIONE/_T_MASTER___"},
+  };
+  for (const auto& [files, message] : rows) {
+    const Catalogue c = Files(files);
+    const std::vector<NameClash> clashes = FindNameClashes(c);
+    ASSERT_EQ(1u, clashes.size()) << message;
+    EXPECT_EQ(message, NameClashMessage(c, clashes[0]));
+  }
 }
 
 }  // namespace

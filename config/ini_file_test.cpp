@@ -3,8 +3,6 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
-#include <cstdlib>
-
 #include "platform/file.h"
 #include "platform/temp_folder.h"
 
@@ -24,20 +22,13 @@ class IniFileTest : public ::testing::Test {
   const std::string path_ = folder_ / "TnC.INI";
 };
 
-TEST_F(IniFileTest, MissingFileSectionOrKeyGivesTheDefault) {
+// Defaults for what is missing; names in any case; values trimmed, cut to 255 characters.
+TEST_F(IniFileTest, ReadingGivesTheValueOrTheDefault) {
   EXPECT_EQ("dflt", GetPrivateProfileString("Generale", "Parametri", "dflt", path_));
-  Write("[Other]\r\nParametri=x\r\n");
-  EXPECT_EQ("dflt", GetPrivateProfileString("Generale", "Parametri", "dflt", path_));
-  EXPECT_EQ("", GetPrivateProfileString("Other", "Check", "", path_));
-}
-
-TEST_F(IniFileTest, SectionsAndKeysIgnoreCaseAndValuesLoseSurroundingBlanks) {
-  Write("[ generale ]\nPARAMETRI =  abc def  \n");
+  Write("[Other]\r\nParametri=x\r\n[ generale ]\nPARAMETRI =  abc def  \n[G]\nK=" +
+        std::string(300, 'v') + "\n");
+  EXPECT_EQ("dflt", GetPrivateProfileString("Other", "Check", "dflt", path_));
   EXPECT_EQ("abc def", GetPrivateProfileString("Generale", "Parametri", "", path_));
-}
-
-TEST_F(IniFileTest, ValuesAreCutTo255Characters) {
-  Write("[G]\nK=" + std::string(300, 'v') + "\n");
   EXPECT_EQ(std::string(255, 'v'), GetPrivateProfileString("G", "K", "", path_));
 }
 
@@ -54,16 +45,14 @@ TEST_F(IniFileTest, WritingAKeyKeepsTheRestOfTheFile) {
       Read());
 }
 
-TEST_F(IniFileTest, TheFileIsReadableByItsOwnerOnly) {
+// Made readable by its owner only; a value with a line break is refused.
+TEST_F(IniFileTest, TheFileIsMadeForItsOwnerOnly) {
+  EXPECT_FALSE(WritePrivateProfileString("G", "K", "a\nb", path_).ok());
+  EXPECT_FALSE(platform::FileExists(path_));
   ASSERT_TRUE(WritePrivateProfileString("Generale", "Parametri", "x", path_).ok());
   struct stat st {};
   ASSERT_EQ(0, stat(path_.c_str(), &st));
   EXPECT_EQ(0600u, st.st_mode & 0777);
-}
-
-TEST_F(IniFileTest, LineBreaksInAValueAreRefused) {
-  EXPECT_FALSE(WritePrivateProfileString("G", "K", "a\nb", path_).ok());
-  EXPECT_FALSE(platform::FileExists(path_));
 }
 
 }  // namespace

@@ -2,59 +2,47 @@
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
-
 #include <sys/stat.h>
-
-#include <cstdlib>
-#include <string>
-#include <vector>
 
 #include "config/ini_file.h"
 #include "config/scramble.h"
+#include "core/test_support.h"
 #include "core/text.h"
 #include "hostlink/hosts_lookup.h"
-#include "platform/fakes.h"
 #include "platform/file.h"
-#include "platform/temp_folder.h"
 
 namespace torvan {
 namespace {
 
-class SettingsTest : public ::testing::Test {
+class SettingsTest : public ::testing::Test, protected ProgramFixture {
  protected:
-  SettingsTest() : dir_(folder_.path()), program_(Paths::InFolder(dir_), &clock_, &pump_) {
-    setenv("TORVAN_HOSTS_FILE", (dir_ + "/hosts").c_str(), 1);
-  }
+  SettingsTest() { setenv("TORVAN_HOSTS_FILE", (dir_ + "/hosts").c_str(), 1); }
   ~SettingsTest() override { unsetenv("TORVAN_HOSTS_FILE"); }
   void WritePlain(const std::string& plain) {
     ASSERT_TRUE(WritePrivateProfileString("Generale", "Parametri", Codifica_Parametri(plain).text,
                                           program_.paths.settings)
                     .ok());
   }
+  void WriteFile(const std::string& bytes) {
+    ASSERT_TRUE(platform::WriteFileAtomic(program_.paths.settings, bytes, 0600).ok());
+  }
   std::string StoredPlain() {
     return Decodifica_Parametri(
                GetPrivateProfileString("Generale", "Parametri", "", program_.paths.settings))
         .text;
   }
-
-  platform::TempFolder folder_{"torvan-test"};
-  std::string dir_;
-  platform::FakeClock clock_;
-  platform::FakePump pump_;
-  Program program_;
 };
 
 TEST_F(SettingsTest, AnAbsentFileGivesTheDefaultsAndLowerBounds) {
   program_.state.Prossimo_Tentativo = clock_.Monotonic();
   Leggi_Parametri(program_);
   const Parametri& p = program_.settings.parametri;
-  EXPECT_EQ(std::tuple("", 10, 0, 500, 0),
-            std::tuple(p.Nome_Connessione, p.Attesa_Dopo_Start, p.Attesa_Prima_Stop,
-                       p.Ciclo_Sincronizz, program_.settings.Attesa_Riprova));
-  EXPECT_FALSE(p.Log_Su_File || p.Native_Client || p.Log_PC_AS);
-  EXPECT_FALSE(program_.state.Prossimo_Tentativo.has_value());
-  EXPECT_EQ("SQLite", program_.settings.sql.Motore);
-  EXPECT_EQ(1, pump_.events);
+  EXPECT_EQ(
+      std::tuple("", 10, 0, 500, 0, "SQLite", 1),
+      std::tuple(p.Nome_Connessione, p.Attesa_Dopo_Start, p.Attesa_Prima_Stop, p.Ciclo_Sincronizz,
+                 program_.settings.Attesa_Riprova, program_.settings.sql.Motore, pump_.events));
+  EXPECT_FALSE(p.Log_Su_File || p.Native_Client || p.Log_PC_AS ||
+               program_.state.Prossimo_Tentativo.has_value());
 }
 
 TEST_F(SettingsTest, TheStandardValuesAreStoredExactlyAndLoadBack) {
@@ -80,11 +68,9 @@ TEST_F(SettingsTest, TheStandardValuesAreStoredExactlyAndLoadBack) {
       std::tuple(f.txtIN1, f.txtIN5, f.txtIN12, f.txtIN15, f.txtIN18, f.chkLog_PC_AS, f.chkLog));
 }
 
-// Restart mode moves the start wait into the retry interval; calendar mode raises a short
-// start wait.
+// Restart mode moves the start wait into the retry interval; calendar mode raises a short one.
 TEST_F(SettingsTest, TheRestartAndCalendarModesMoveTheWaits) {
   OptionsForm form = OptionsForm_Standard();
-  // Attesa_Restart, Attesa_Riprova, Attesa_Dopo_Start, Attesa_Prima_Stop.
   auto waits = [&] {
     const Parametri& p = program_.settings.parametri;
     return std::tuple(p.Attesa_Restart, program_.settings.Attesa_Riprova, p.Attesa_Dopo_Start,
@@ -109,25 +95,21 @@ TEST_F(SettingsTest, TheFormNormalisesWhatWasTyped) {
   ASSERT_TRUE(OptionsForm_Save(program_, form).ok());
   std::string plain = StoredPlain();
   ASSERT_EQ(kParameterStringLength, plain.size());
+  EXPECT_EQ(std::string(50, 'h') + "FTPTEST   Segreto1  4200 00900", plain.substr(0, 80));
   EXPECT_EQ("23456", plain.substr(90, 5));
-  EXPECT_EQ("00900", plain.substr(75, 5));
-  EXPECT_EQ("FTPTEST   Segreto1  ", plain.substr(50, 20));
-  EXPECT_EQ(std::string(50, 'h'), plain.substr(0, 50));
-  EXPECT_EQ(23456, program_.settings.parametri.Ciclo_Sincronizz);
-  EXPECT_EQ("Segreto1", program_.settings.parametri.Password);
+  const Parametri& p = program_.settings.parametri;
+  EXPECT_EQ(std::tuple(23456, "Segreto1"), std::tuple(p.Ciclo_Sincronizz, p.Password));
 }
 
 TEST_F(SettingsTest, ATruncatedOrDamagedParameterStringNeverFails) {
   WritePlain("sysorig");  // far shorter than 118 characters
   Leggi_Parametri(program_);
-  EXPECT_EQ("sysorig", program_.settings.parametri.Nome_Connessione);
-  EXPECT_EQ(0, program_.settings.parametri.Porta);
-  EXPECT_EQ(500, program_.settings.parametri.Ciclo_Sincronizz);
-  ASSERT_TRUE(platform::WriteFileAtomic(program_.paths.settings,
-                                        "[Generale]\r\nParametri=\xFF\xFE|}~\r\nCheck=zz\r\n", 0600)
-                  .ok());
+  const Parametri& p = program_.settings.parametri;
+  EXPECT_EQ(std::tuple("sysorig", 0, 500),
+            std::tuple(p.Nome_Connessione, p.Porta, p.Ciclo_Sincronizz));
+  WriteFile("[Generale]\r\nParametri=\xFF\xFE|}~\r\nCheck=zz\r\n");
   Leggi_Parametri(program_);
-  EXPECT_EQ(10, program_.settings.parametri.Attesa_Dopo_Start);
+  EXPECT_EQ(10, p.Attesa_Dopo_Start);
 }
 
 TEST_F(SettingsTest, TheHostAddressComesFromTheHostsFile) {
@@ -138,30 +120,8 @@ TEST_F(SettingsTest, TheHostAddressComesFromTheHostsFile) {
   EXPECT_EQ("10.1.2.3", AddressText(program_.settings.Indirizzo_Host));
 }
 
-TEST(OptionsFormSet, NamesFlagsAndRefusals) {
-  OptionsForm form = OptionsForm_Standard();
-  std::string error;
-  EXPECT_TRUE(OptionsForm_Set(form, "Porta", "4300", &error));
-  EXPECT_EQ("4300", form.txtIN5);
-  EXPECT_TRUE(OptionsForm_Set(form, "Log_Su_File", "s", &error));
-  EXPECT_TRUE(form.chkLog);
-  EXPECT_FALSE(OptionsForm_Set(form, "Log_Su_File", "yes", &error));
-  EXPECT_NE(std::string::npos, error.find("S o N"));
-  EXPECT_FALSE(OptionsForm_Set(form, "Portaa", "1", &error));
-  EXPECT_NE(std::string::npos, error.find("impostazione sconosciuta"));
-  EXPECT_TRUE(form.chkLog);
-}
-
-// Only what reads back as typed is stored; everything else is refused with the field and
-// its rule.
+// Only what reads back as typed is stored; the rest is refused with the field and its rule.
 TEST(OptionsFormCheck, ValuesTheSettingsCannotHoldAreRefused) {
-  struct Row {
-    const char* meaning;
-    const char* name;
-    std::string value;
-    std::string error;  // empty: accepted
-  };
-  // The texts of the refusals, as the settings word them.
   auto port = [](const std::string& v) {
     return "Porta: un numero intero da 1 a 65535, non \"" + v + "\"";
   };
@@ -175,7 +135,12 @@ TEST(OptionsFormCheck, ValuesTheSettingsCannotHoldAreRefused) {
   const std::string start =
       "Nome_Connessione: non pu\xF2 avere \"{\" nei primi due caratteri n\xE9 cominciare con "
       "\"zz\" o \"##\"";
-  const Row rows[] = {
+  const struct {
+    const char* meaning;
+    const char* name;
+    std::string value;
+    std::string error;  // empty: accepted
+  } rows[] = {
       {"a port", "Porta", "4200", ""},
       {"the highest port", "Porta", "65535", ""},
       {"a port of six digits", "Porta", "123456", port("123456")},
@@ -203,17 +168,14 @@ TEST(OptionsFormCheck, ValuesTheSettingsCannotHoldAreRefused) {
       {"a host name that the file would unquote", "Nome_Connessione", "zzhost", start},
       {"a brace further on", "Nome_Connessione", "ho{st", ""},
   };
-  for (const Row& row : rows) {
+  for (const auto& row : rows) {
     EXPECT_EQ(row.error, OptionsForm_CheckBox(row.name, row.value)) << row.meaning;
-    OptionsForm form = OptionsForm_Standard();
-    const OptionsForm before = form;
+    OptionsForm form = OptionsForm_Standard(), before = form;
     std::string error;
     EXPECT_EQ(row.error.empty(), OptionsForm_Set(form, row.name, row.value, &error)) << row.meaning;
-    if (!row.error.empty()) {
-      EXPECT_EQ(row.error, error) << row.meaning;
-      OptionsForm unchanged = before;
-      EXPECT_EQ(OptionsForm_Normalise(unchanged), OptionsForm_Normalise(form)) << row.meaning;
-    }
+    if (row.error.empty()) continue;
+    EXPECT_EQ(row.error, error) << row.meaning;
+    EXPECT_EQ(OptionsForm_Normalise(before), OptionsForm_Normalise(form)) << row.meaning;
   }
   EXPECT_TRUE(OptionsForm_Check(OptionsForm_Standard()).empty());
   OptionsForm form = OptionsForm_Standard();
@@ -221,10 +183,21 @@ TEST(OptionsFormCheck, ValuesTheSettingsCannotHoldAreRefused) {
   form.txtIN3 = "troppo lunga";
   EXPECT_EQ(std::vector<std::string>({"Password: al massimo 10 caratteri, non 12", port("abc")}),
             OptionsForm_Check(form));
+  // Set takes flags as S or N and refuses names it does not know.
+  form = OptionsForm_Standard();
+  std::string error;
+  EXPECT_TRUE(OptionsForm_Set(form, "Porta", "4300", &error));
+  EXPECT_EQ("4300", form.txtIN5);
+  EXPECT_TRUE(OptionsForm_Set(form, "Log_Su_File", "s", &error));
+  EXPECT_TRUE(form.chkLog);
+  EXPECT_FALSE(OptionsForm_Set(form, "Log_Su_File", "yes", &error));
+  EXPECT_NE(std::string::npos, error.find("S o N"));
+  EXPECT_FALSE(OptionsForm_Set(form, "Portaa", "1", &error));
+  EXPECT_NE(std::string::npos, error.find("impostazione sconosciuta"));
+  EXPECT_TRUE(form.chkLog);
 }
 
-// The first two characters of the host name become the ends of the scrambled string: the
-// check accepts exactly the names that come back from the file as typed.
+// The first two characters end the scrambled string: accepted is what reads back as typed.
 TEST_F(SettingsTest, TheHostNameCheckAcceptsExactlyWhatReadsBackAsTyped) {
   const std::string edge = " !\"#'az{";
   for (char first : edge) {
@@ -233,9 +206,7 @@ TEST_F(SettingsTest, TheHostNameCheckAcceptsExactlyWhatReadsBackAsTyped) {
       OptionsForm form = OptionsForm_Standard();
       form.txtIN1 = name;
       const std::string plain = OptionsForm_Normalise(form);
-      ASSERT_TRUE(WritePrivateProfileString("Generale", "Parametri", Codifica_Parametri(plain).text,
-                                            program_.paths.settings)
-                      .ok());
+      ASSERT_NO_FATAL_FAILURE(WritePlain(plain));
       const bool reads_back = StoredPlain() == plain;
       EXPECT_EQ(reads_back, OptionsForm_CheckBox("Nome_Connessione", name).empty()) << name;
     }
@@ -250,18 +221,16 @@ TEST_F(SettingsTest, TheKeysBesideTheParameterStringAreReadCheckedAndWritten) {
   const Settings& s = program_.settings;
   EXPECT_EQ(std::tuple("2", "ODBC", "FreeTDS", false, ""),
             std::tuple(s.ClockMode, s.sql.Motore, s.sql.Driver, s.Durevole, s.sql.Attributi));
+  const std::string attributes = "TrustServerCertificate=yes;Encrypt=no;";
   ASSERT_TRUE(SaveProfileSetting(program_.paths, "Durevole", "1").ok());
-  ASSERT_TRUE(
-      SaveProfileSetting(program_.paths, "Attributi", "TrustServerCertificate=yes;Encrypt=no;")
-          .ok());
+  ASSERT_TRUE(SaveProfileSetting(program_.paths, "Attributi", attributes).ok());
   Leggi_Parametri(program_);
-  EXPECT_TRUE(s.Durevole);
-  EXPECT_EQ("TrustServerCertificate=yes;Encrypt=no;", s.sql.Attributi);
-  EXPECT_EQ("1", GetPrivateProfileString("Generale", "Durevole", "", program_.paths.settings));
-  EXPECT_EQ("TrustServerCertificate=yes;Encrypt=no;",
-            GetPrivateProfileString("SQL", "Attributi", "", program_.paths.settings));
+  EXPECT_EQ(std::tuple(true, attributes), std::tuple(s.Durevole, s.sql.Attributi));
+  EXPECT_EQ(std::tuple("1", attributes),
+            std::tuple(GetPrivateProfileString("Generale", "Durevole", "", program_.paths.settings),
+                       GetPrivateProfileString("SQL", "Attributi", "", program_.paths.settings)));
 
-  std::string before;
+  std::string before, after;
   ASSERT_TRUE(platform::ReadFile(program_.paths.settings, &before).ok());
   const std::string ends = "Attributi: senza spazi alle estremit\xE0 n\xE9 tra virgolette";
   const std::string refusals[][3] = {
@@ -276,14 +245,12 @@ TEST_F(SettingsTest, TheKeysBesideTheParameterStringAreReadCheckedAndWritten) {
   for (const auto& [key, value, why] : refusals) EXPECT_EQ(why, CheckProfileSetting(key, value));
   EXPECT_FALSE(SaveProfileSetting(program_.paths, "Durevole", "sì").ok());
   EXPECT_FALSE(SaveProfileSetting(program_.paths, "Porta", "4200").ok());
-  std::string after;
   ASSERT_TRUE(platform::ReadFile(program_.paths.settings, &after).ok());
   EXPECT_EQ(before, after);
 }
 
 TEST_F(SettingsTest, MetricheIsAPortOrNone) {
-  std::vector<std::string> lines;
-  program_.log.on_status_line = [&](std::string_view l) { lines.emplace_back(l.substr(11)); };
+  std::vector<std::string>& lines = StatusLines();
   Leggi_Parametri(program_);
   EXPECT_EQ(0, program_.settings.Metriche);
   EXPECT_EQ("127.0.0.1", program_.settings.Metriche_Indirizzo);
@@ -292,42 +259,37 @@ TEST_F(SettingsTest, MetricheIsAPortOrNone) {
   auto port = [](const std::string& v) {
     return "Metriche: un numero intero da 0 a 65535, non \"" + v + "\"";
   };
-  const struct {
-    const char* meaning;
-    const char* key;
-    const char* value;
-    std::string refused;  // empty: a value the settings take
-  } rows[] = {
-      {"the usual exporter port", "Metriche", "9100", ""},
-      {"the highest port", "Metriche", "65535", ""},
-      {"none", "Metriche", "0", ""},
-      {"past the ports", "Metriche", "65536", port("65536")},
-      {"not a number", "Metriche", "porta", port("porta")},
-      {"negative", "Metriche", "-1", port("-1")},
-      {"too many digits", "Metriche", "009100", port("009100")},
-      {"every address", "Metriche_Indirizzo", "0.0.0.0", ""},
-      {"IPv6 loopback", "Metriche_Indirizzo", "::1", ""},
-      {"a host name", "Metriche_Indirizzo", "localhost", address + "\"localhost\""},
-      {"a port with it", "Metriche_Indirizzo", "127.0.0.1:9100", address + "\"127.0.0.1:9100\""},
-      {"the loopback at last", "Metriche_Indirizzo", "127.0.0.2", ""},
-      {"an engine in any case", "Motore", "postgresql", ""},
-      {"no such engine", "Motore", "Oracle", "Motore: SQLite, ODBC o PostgreSQL, non \"Oracle\""},
-      {"databases to engines", "Motori", "GESTIONALE=PostgreSQL; ARCHIVIO = sqlite ;", ""},
-      {"a pair without its engine", "Motori", "GESTIONALE",
+  // Key, value, refusal (empty: taken).
+  const std::string rows[][3] = {
+      {"Metriche", "9100", ""},
+      {"Metriche", "65535", ""},
+      {"Metriche", "0", ""},
+      {"Metriche", "65536", port("65536")},
+      {"Metriche", "porta", port("porta")},
+      {"Metriche", "-1", port("-1")},
+      {"Metriche", "009100", port("009100")},
+      {"Metriche_Indirizzo", "0.0.0.0", ""},
+      {"Metriche_Indirizzo", "::1", ""},
+      {"Metriche_Indirizzo", "localhost", address + "\"localhost\""},
+      {"Metriche_Indirizzo", "127.0.0.1:9100", address + "\"127.0.0.1:9100\""},
+      {"Metriche_Indirizzo", "127.0.0.2", ""},
+      {"Motore", "postgresql", ""},
+      {"Motore", "Oracle", "Motore: SQLite, ODBC o PostgreSQL, non \"Oracle\""},
+      {"Motori", "GESTIONALE=PostgreSQL; ARCHIVIO = sqlite ;", ""},
+      {"Motori", "GESTIONALE",
        "Motori: coppie DataBase=motore separate da \";\", non \"GESTIONALE\""},
-      {"a data source", "Driver", "DSN=Torvan", ""},
-      {"no driver", "Driver_Nativo", " ", "Driver_Nativo: il nome di un driver ODBC, o DSN=<nome>"},
-      {"the PC wins, in any case", "Conflitti", "pc", ""},
-      {"nobody wins", "Conflitti", "NESSUNO", "Conflitti: HOST oppure PC, non \"NESSUNO\""},
-      {"no window", "Finestra_Conflitti", "0", ""},
-      {"past a day", "Finestra_Conflitti", "86401",
+      {"Driver", "DSN=Torvan", ""},
+      {"Driver_Nativo", " ", "Driver_Nativo: il nome di un driver ODBC, o DSN=<nome>"},
+      {"Conflitti", "pc", ""},
+      {"Conflitti", "NESSUNO", "Conflitti: HOST oppure PC, non \"NESSUNO\""},
+      {"Finestra_Conflitti", "0", ""},
+      {"Finestra_Conflitti", "86401",
        "Finestra_Conflitti: un numero intero da 0 a 86400, non \"86401\""},
-      {"ten minutes", "Finestra_Conflitti", "600", ""},
+      {"Finestra_Conflitti", "600", ""},
   };
-  for (const auto& row : rows) {
-    EXPECT_EQ(row.refused, CheckProfileSetting(row.key, row.value)) << row.meaning;
-    EXPECT_EQ(row.refused.empty(), SaveProfileSetting(program_.paths, row.key, row.value).ok())
-        << row.meaning;
+  for (const auto& [key, value, refused] : rows) {
+    EXPECT_EQ(refused, CheckProfileSetting(key, value)) << key << "=" << value;
+    EXPECT_EQ(refused.empty(), SaveProfileSetting(program_.paths, key, value).ok()) << value;
   }
   Leggi_Parametri(program_);
   const Settings& s = program_.settings;  // the last values taken
@@ -354,17 +316,15 @@ TEST_F(SettingsTest, MetricheIsAPortOrNone) {
 
 // A file that is not a settings file gives the defaults, and says so once.
 TEST_F(SettingsTest, AFileThatIsNotASettingsFileIsSaidSo) {
-  std::vector<std::string> lines;
-  program_.log.on_status_line = [&](std::string_view l) { lines.emplace_back(l.substr(11)); };
+  std::vector<std::string>& lines = StatusLines();
   const std::string said = "ERRORE nella lettura del file delle impostazioni " +
                            program_.paths.settings +
                            ": non \xE8 un file di impostazioni; in uso i valori predefiniti";
-  struct Row {
+  const struct {
     const char* meaning;
     std::string contents;
     bool said;
-  };
-  const Row rows[] = {
+  } rows[] = {
       {"binary", std::string("\177ELF\x02\x01\x01\0\0\0\0\0\0\0\0\0\x03\0>\0", 20), true},
       {"garbage text", "questo non \xE8 un file INI\r\nParametri=xyz\r\n", true},
       {"empty", "", false},
@@ -372,14 +332,14 @@ TEST_F(SettingsTest, AFileThatIsNotASettingsFileIsSaidSo) {
       {"only the window placement", "[Dimensioni Base]\r\nLeft=10\r\n", false},
       {"a section and damaged keys", "[Generale]\r\nParametri=\xFF\xFE\r\n\x01\x02\r\n", false},
   };
-  for (const Row& row : rows) {
-    ASSERT_TRUE(platform::WriteFileAtomic(program_.paths.settings, row.contents, 0600).ok());
+  for (const auto& row : rows) {
+    ASSERT_NO_FATAL_FAILURE(WriteFile(row.contents));
     lines.clear();
     Leggi_Parametri(program_);
     EXPECT_EQ(row.said ? std::vector<std::string>{said} : std::vector<std::string>{}, lines)
         << row.meaning;
-    EXPECT_EQ(10, program_.settings.parametri.Attesa_Dopo_Start) << row.meaning;
-    EXPECT_EQ(500, program_.settings.parametri.Ciclo_Sincronizz) << row.meaning;
+    const Parametri& p = program_.settings.parametri;
+    EXPECT_EQ(std::pair(10, 500), std::pair(p.Attesa_Dopo_Start, p.Ciclo_Sincronizz));
   }
   // A folder where the file should be cannot be read at all.
   ASSERT_TRUE(platform::RemoveFile(program_.paths.settings).ok());

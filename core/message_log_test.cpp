@@ -1,42 +1,29 @@
 #include "core/message_log.h"
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
-#include <cstdlib>
-#include <string>
-#include <vector>
+#include <algorithm>
 
-#include "core/program.h"
-#include "platform/fakes.h"
+#include "core/test_support.h"
 #include "platform/file.h"
-#include "platform/temp_folder.h"
 
 namespace torvan {
 namespace {
 
-class MessageLogTest : public ::testing::Test {
+class MessageLogTest : public ::testing::Test, protected ProgramFixture {
  protected:
-  MessageLogTest() : dir_(folder_.path()), program_(Paths::InFolder(dir_), &clock_, &pump_) {}
-
+  MessageLogTest() {
+    program_.state.Finestra_Messaggi_Aperta = true;
+    program_.log.WindowOpened();
+  }
   std::string Read(const std::string& path) {
     std::string s;
     return platform::ReadFile(path, &s).ok() ? s : "";
   }
-  // The lines the message window holds.
-  size_t WindowLines() const {
+  size_t WindowLines() const {  // control characters are escaped: each "\n" ends a line
     const std::string text = program_.log.WindowText();
-    size_t lines = 0;
-    for (size_t p = text.find("\r\n"); p != std::string::npos; p = text.find("\r\n", p + 2))
-      ++lines;
-    return lines;
+    return size_t(std::count(text.begin(), text.end(), '\n'));
   }
-
-  platform::TempFolder folder_{"torvan-test"};
-  std::string dir_;
-  platform::FakeClock clock_{{2026, 12, 5, 14, 5, 9, 0}};
-  platform::FakePump pump_;
-  Program program_;
 };
 
 TEST_F(MessageLogTest, ALineGoesToTheStatusLineTheWindowAndWithLogSuFileAsUtf8ToTheFile) {
@@ -68,8 +55,6 @@ TEST_F(MessageLogTest, ALineGoesToTheStatusLineTheWindowAndWithLogSuFileAsUtf8To
 // A host name holding a line break must not forge a second log line.
 TEST_F(MessageLogTest, ControlCharactersAreShownEscapedInEveryLine) {
   program_.settings.parametri.Log_Su_File = true;
-  program_.state.Finestra_Messaggi_Aperta = true;
-  program_.log.WindowOpened();
   std::vector<std::string> console;
   program_.log.on_status_line = [&](std::string_view l) { console.emplace_back(l); };
   program_.Scrivi_Messaggio(
@@ -94,8 +79,6 @@ TEST_F(MessageLogTest, ControlCharactersAreShownEscapedInEveryLine) {
 }
 
 TEST_F(MessageLogTest, TheWindowKeepsSixteenLinesWithTheNewestLast) {
-  program_.state.Finestra_Messaggi_Aperta = true;
-  program_.log.WindowOpened();
   auto blanks = [](int n) {
     std::string s;
     while (n-- > 0) s += " \r\n";
@@ -109,11 +92,8 @@ TEST_F(MessageLogTest, TheWindowKeepsSixteenLinesWithTheNewestLast) {
   EXPECT_EQ(16u, WindowLines());
 }
 
-// A line to the host is whole in its file and cut at 85 characters in the window, which,
-// closed, still gets the latest lines for when it opens.
+// Whole in its file, cut at 85 in the window, which, closed, still gets the latest lines.
 TEST_F(MessageLogTest, PcToHostLineIsWholeInTheFileAndCutAt85InTheWindow) {
-  program_.state.Finestra_Messaggi_Aperta = true;
-  program_.log.WindowOpened();
   program_.stats.Stat_Testi[kStatusLine] = "unchanged";
   std::string message(100, 'Q');
   ASSERT_TRUE(program_.log.Scrivi_Log_PC_AS(message).ok());

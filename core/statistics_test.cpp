@@ -15,20 +15,16 @@ TEST(Statistics, ZeroValuesAreBlankNotZero) {
     std::string text = StatFieldText(s, f, Measure);
     EXPECT_EQ(std::string::npos, text.find_first_not_of(' ')) << f.tooltip;
   }
-  EXPECT_EQ("", FormatCount(0));
-  EXPECT_EQ("", FormatSeconds(0));
-  EXPECT_EQ("1.500", FormatSeconds(1.5f));
-  EXPECT_EQ("42", FormatCount(42));
+  EXPECT_EQ(std::tuple("", "", "1.500", "42"),
+            std::tuple(FormatCount(0), FormatSeconds(0), FormatSeconds(1.5f), FormatCount(42)));
 }
 
+// Spare twips give a blank each 45 (200: 4, 44: none).
 TEST(Statistics, NumbersLoseLeadingDigitsTextsLoseTrailingCharacters) {
-  EXPECT_EQ("4567", FitRight("1234567", 440, Measure));
-  EXPECT_EQ("ABCD", FitLeft("ABCDEFG", 440, Measure));
-  // 200 spare twips give 4 blanks (200 / 45).
-  EXPECT_EQ("    12", FitRight("12", 400, Measure));
-  EXPECT_EQ("12    ", FitLeft("12", 400, Measure));
-  // 44 spare twips give none.
-  EXPECT_EQ("12", FitLeft("12", 244, Measure));
+  EXPECT_EQ(std::tuple("4567", "ABCD", "    12", "12    ", "12"),
+            std::tuple(FitRight("1234567", 440, Measure), FitLeft("ABCDEFG", 440, Measure),
+                       FitRight("12", 400, Measure), FitLeft("12", 400, Measure),
+                       FitLeft("12", 244, Measure)));
 }
 
 TEST(Statistics, ResetKeepsDateTimeHostTimesAndStatusLine) {
@@ -42,10 +38,8 @@ TEST(Statistics, ResetKeepsDateTimeHostTimesAndStatusLine) {
   Statistiche_Reset(s);
   Statistics expected;
   for (int i = 4; i < 9; ++i) expected.Stat_Testi[i] = "t" + std::to_string(i);
-  EXPECT_EQ(0, s.Ritardo_Link);
-  EXPECT_EQ(expected.Stat_Contatori, s.Stat_Contatori);
-  EXPECT_EQ(expected.Stat_Tempi, s.Stat_Tempi);
-  EXPECT_EQ(expected.Stat_Testi, s.Stat_Testi);
+  EXPECT_EQ(std::tuple(0, expected.Stat_Contatori, expected.Stat_Tempi, expected.Stat_Testi),
+            std::tuple(s.Ritardo_Link, s.Stat_Contatori, s.Stat_Tempi, s.Stat_Testi));
 }
 
 TEST(Statistics, OverflowGuardClearsBothRowsButNotTheLinkCounter) {
@@ -64,12 +58,10 @@ TEST(Statistics, ARecordAcrossMidnightCountsTheRealDuration) {
   Statistics s;
   // 23:59:50 -> 00:00:05
   Statistiche_AddRecord(s, kRecordsReceived, kSecondsReceiving, 86390.0, 5.0);
-  EXPECT_EQ(1, s.Stat_Contatori[0]);
-  EXPECT_FLOAT_EQ(15.0f, s.Stat_Tempi[0]);
-  EXPECT_FLOAT_EQ(15000.0f, s.Stat_Tempi[1]);
+  EXPECT_EQ(std::tuple(1, 15.0f, 15000.0f),
+            std::tuple(s.Stat_Contatori[0], s.Stat_Tempi[0], s.Stat_Tempi[1]));
   Statistiche_AddRecord(s, kRecordsReceived, kSecondsReceiving, 10.0, 15.0);
-  EXPECT_FLOAT_EQ(20.0f, s.Stat_Tempi[0]);
-  EXPECT_FLOAT_EQ(10000.0f, s.Stat_Tempi[1]);
+  EXPECT_EQ(std::pair(20.0f, 10000.0f), std::pair(s.Stat_Tempi[0], s.Stat_Tempi[1]));
 }
 
 }  // namespace

@@ -1,6 +1,4 @@
-// Test doubles for the platform seams: a clock that shows whatever the test says, timers
-// that fire when the test advances that clock, and an event pump that records calls and
-// never really sleeps.
+// Test doubles: a clock set by the test, timers firing as it advances, a pump that never sleeps.
 #pragma once
 
 #include <chrono>
@@ -41,9 +39,8 @@ class FakeClock final : public Clock {
   MonotonicTime monotonic_{std::chrono::hours(1000)};
 };
 
-// Timers on the fake clock's monotonic time. Nothing fires by itself: FireDue fires what
-// is due now, AdvanceBy lets time pass and fires every timer at its own due time (in due
-// order; a timer started by a callback fires in the same call when it falls due in time).
+// Timers on the fake monotonic time, fired by FireDue (what is due now) or AdvanceBy (each at
+// its due time, in due order, a callback's new timer too when it falls due in time).
 class FakeTimers final : public Timers {
  public:
   explicit FakeTimers(FakeClock& clock) : clock_(clock) {}
@@ -55,7 +52,7 @@ class FakeTimers final : public Timers {
   }
   void Kill(TimerId id) override { pending_.erase(id); }
 
-  // Fires every timer due at the current time, earliest first. Returns how many fired.
+  // Returns how many fired.
   int FireDue() {
     int fired = 0;
     while (std::optional<TimerId> id = NextDueId()) {
@@ -67,7 +64,6 @@ class FakeTimers final : public Timers {
     }
     return fired;
   }
-  // Lets `d` pass, stopping at each due timer to fire it.
   void AdvanceBy(std::chrono::milliseconds d) {
     const MonotonicTime end = clock_.Monotonic() + d;
     for (;;) {
@@ -99,8 +95,7 @@ class FakeTimers final : public Timers {
   std::map<TimerId, Pending> pending_;
 };
 
-// Sleeping advances the fake clock (when one is attached) instead of waiting. Letting
-// events run fires the due timers of the attached FakeTimers, as an event loop would.
+// Sleeping advances the attached clock; letting events run fires the attached timers' due ones.
 class FakePump final : public EventPump {
  public:
   explicit FakePump(FakeClock* clock = nullptr, FakeTimers* timers = nullptr)

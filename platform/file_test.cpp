@@ -5,9 +5,6 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
-#include <cstdio>
-#include <cstdlib>
-
 namespace torvan::platform {
 namespace {
 
@@ -15,7 +12,6 @@ class FileTest : public ::testing::Test {
  protected:
   platform::TempFolder folder_{"torvan-test"};
   const std::string dir_ = folder_.path();
-  // The file's contents, "?" when it cannot be read.
   static std::string Read(const std::string& path) {
     std::string s;
     return ReadFile(path, &s).ok() ? s : "?";
@@ -30,9 +26,8 @@ TEST_F(FileTest, AtomicWriteReplacesTheFileWithTheAskedMode) {
   std::string path = dir_ + "/secret.ini";
   ASSERT_TRUE(WriteFileAtomic(path, "one", 0644).ok());
   ASSERT_TRUE(WriteFileAtomic(path, "two", 0600).ok());
-  EXPECT_EQ("two", Read(path));
-  EXPECT_EQ(0600u, Mode(path));
-  EXPECT_FALSE(FileExists(path + ".tmp"));
+  EXPECT_EQ(std::tuple("two", 0600u, false),
+            std::tuple(Read(path), Mode(path), FileExists(path + ".tmp")));
   // The umask narrows nothing the caller asked for.
   const mode_t umask_before = ::umask(077);
   ASSERT_TRUE(WriteFileAtomic(path, "three", 0644).ok());
@@ -58,8 +53,7 @@ TEST_F(FileTest, AppendAddsAtTheEndAndMissingFilesAreNotFound) {
   EXPECT_EQ(".", FolderOf("log"));
 }
 
-// The log files' writer: lines in order, a new path opened at once, a file renamed or
-// removed made again once its time is up, a file that cannot be opened losing that line.
+// The log writer follows its path, makes a rotated or removed file again, loses unopenable lines.
 TEST_F(FileTest, AnAppendingFileFollowsItsPathAndIsMadeAgainWhenRotatedOrRemoved) {
   const std::string log = dir_ + "/TnC.Log", other = dir_ + "/other.Log";
   AppendingFile file;  // kept open a second
@@ -78,8 +72,7 @@ TEST_F(FileTest, AnAppendingFileFollowsItsPathAndIsMadeAgainWhenRotatedOrRemoved
   EXPECT_EQ("after removal\r\n", Read(log));
 }
 
-// The check values of the CRC the pending file and the journal store: lengths below, at and
-// across the eight-byte steps.
+// The CRC's standard check values, below, at and across its eight-byte steps, at every cut.
 TEST(Crc32, GivesTheStandardCheckValues) {
   const std::pair<std::string_view, uint32_t> rows[] = {
       {"", 0x00000000u},
@@ -90,7 +83,6 @@ TEST(Crc32, GivesTheStandardCheckValues) {
   };
   for (const auto& [bytes, crc] : rows) {
     EXPECT_EQ(crc, Crc32(bytes)) << bytes;
-    // Continued at every cut, as a slot's CRC is over its header and then its payload.
     for (size_t cut = 0; cut <= bytes.size(); ++cut) {
       EXPECT_EQ(crc, Crc32Extend(Crc32(bytes.substr(0, cut)), bytes.substr(cut))) << bytes << cut;
     }

@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <string>
 
 namespace torvan::platform {
 
@@ -36,10 +37,7 @@ TempFolder::~TempFolder() {
 }
 
 std::string TempFolder::operator/(std::string_view name) const {
-  std::string p = path_;
-  p += '/';
-  p += name;
-  return p;
+  return path_ + "/" + std::string(name);
 }
 
 }  // namespace torvan::platform

@@ -1,10 +1,5 @@
-// TempFolder: a fresh folder that is removed, with everything in it, when the object goes.
-//
-// For tests, benchmarks and tools that need a folder of their own (a base folder, a host's
-// data folder, a database folder). The folder is made under /dev/shm when the system has
-// one that can be written (databases sync every commit and should not wait for a disk),
-// otherwise under the system's temporary folder. Removal restores write permission first,
-// so a test may leave a read-only folder behind.
+// A fresh folder, under /dev/shm when writable (databases sync every commit) or the system's
+// temporary folder, removed with all it holds (read-only folders too) when the object goes.
 #pragma once
 
 #include <string>
@@ -14,17 +9,14 @@ namespace torvan::platform {
 
 class TempFolder {
  public:
-  // `prefix` names the folder ("torvan-links-XXXXXX"); a folder that cannot be made is a
-  // fatal error of the program (there is nothing a test could do without it).
+  // `prefix` names it ("torvan-links-XXXXXX"); a folder that cannot be made aborts the program.
   explicit TempFolder(std::string_view prefix = "torvan");
   ~TempFolder();
   TempFolder(const TempFolder&) = delete;
   TempFolder& operator=(const TempFolder&) = delete;
 
-  // The folder, without a trailing "/".
-  const std::string& path() const { return path_; }
-  // path() + "/" + name.
-  std::string operator/(std::string_view name) const;
+  const std::string& path() const { return path_; }    // without a trailing "/"
+  std::string operator/(std::string_view name) const;  // path() + "/" + name
 
  private:
   std::string path_;

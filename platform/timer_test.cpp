@@ -1,5 +1,4 @@
-// Timers, fake and Qt's: one shot each, a killed timer never fires, intervals on the
-// monotonic clock, callbacks that start and kill timers.
+// Timers, fake and Qt's: one shot each, a killed one never, callbacks starting and killing them.
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
@@ -13,8 +12,7 @@ namespace {
 
 using std::chrono::milliseconds;
 
-// The fake the control tests run on: each timer once, at its due time on the monotonic
-// clock, in due order; a killed one never; a callback's new timer in the same advance.
+// The fake fires on the monotonic clock only: the wall clock set by the host changes nothing.
 TEST(FakeTimers, FireOnceInDueOrderOnTheMonotonicClock) {
   FakeClock clock;
   FakeTimers timers(clock);
@@ -22,10 +20,8 @@ TEST(FakeTimers, FireOnceInDueOrderOnTheMonotonicClock) {
   timers.Start(milliseconds(300), [&] { fired.push_back("late"); });
   timers.Start(milliseconds(100), [&] { fired.push_back("early"); });
   const TimerId killed = timers.Start(milliseconds(50), [&] { fired.push_back("killed"); });
-  timers.Kill(killed);
-  timers.Kill(killed);  // twice, and a timer that never was, change nothing
-  timers.Kill(0);
-  clock.Set({2030, 1, 1, 0, 0, 0, 0});  // the host's clock copied to the PC
+  for (TimerId id : {killed, killed, TimerId(0)}) timers.Kill(id);  // twice, and one never made
+  clock.Set({2030, 1, 1, 0, 0, 0, 0});
   EXPECT_EQ(0, timers.FireDue());
   timers.AdvanceBy(milliseconds(99));
   EXPECT_TRUE(fired.empty());
@@ -35,7 +31,6 @@ TEST(FakeTimers, FireOnceInDueOrderOnTheMonotonicClock) {
   timers.AdvanceBy(milliseconds(1000));
   EXPECT_EQ((std::vector<std::string>{"early", "late"}), fired);
   EXPECT_EQ(0u, timers.pending());
-
   int ticks = 0;
   std::function<void()> tick = [&] {
     ++ticks;
@@ -47,7 +42,8 @@ TEST(FakeTimers, FireOnceInDueOrderOnTheMonotonicClock) {
   EXPECT_EQ(1u, timers.pending());
 }
 
-TEST(FakeTimers, ThePumpFiresDueTimersAsAnEventLoopWould) {
+// A pause lets the pump fire due timers; a stop request ends it at the next step.
+TEST(Pause, LetsDueTimersFireAndEndsAtAStopRequest) {
   FakeClock clock;
   FakeTimers timers(clock);
   FakePump pump(&clock, &timers);
@@ -57,14 +53,9 @@ TEST(FakeTimers, ThePumpFiresDueTimersAsAnEventLoopWould) {
     EXPECT_TRUE(PauseLettingEventsRun(pump, 1, milliseconds(100)));
     EXPECT_EQ(expected, fired);
   }
-}
-
-TEST(Pause, AStopRequestEndsItAtTheNextStep) {
-  FakeClock clock;
-  FakePump pump(&clock);
   int asked = 0;
   EXPECT_FALSE(PauseLettingEventsRun(pump, 150, milliseconds(200), [&] { return ++asked == 3; }));
-  EXPECT_EQ(std::pair(3, milliseconds(600)), std::pair(pump.sleeps, pump.slept));
+  EXPECT_EQ(std::pair(5, milliseconds(800)), std::pair(pump.sleeps, pump.slept));
 }
 
 class QtTimersTest : public ::testing::Test {
@@ -73,17 +64,15 @@ class QtTimersTest : public ::testing::Test {
     static int argc = 1;
     static char name[] = "timer_test";
     static char* argv[] = {name, nullptr};
-    if (QCoreApplication::instance() == nullptr) app_ = new QCoreApplication(argc, argv);
+    if (QCoreApplication::instance() == nullptr) new QCoreApplication(argc, argv);  // kept
   }
   // Lets the loop run until `done` or about two seconds have passed.
   void RunUntil(const std::function<bool()>& done) {
     for (int i = 0; i < 400 && !done(); ++i) pump_.Sleep(milliseconds(5)), pump_.ProcessEvents();
   }
-  static QCoreApplication* app_;
   QtPump pump_;
   QtTimers timers_;
 };
-QCoreApplication* QtTimersTest::app_ = nullptr;
 
 TEST_F(QtTimersTest, OneShotAndKill) {
   int a = 0, b = 0;

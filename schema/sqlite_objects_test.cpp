@@ -1,7 +1,5 @@
-// Torvan's objects built on real SQLite, through the embedded engine and through SQLite's
-// ODBC driver, and on a real PostgreSQL server, and worked with the T-SQL row statements of
-// replication: the triggers and their markers " ", "S" and "D", the master order, exact
-// decimals in the event rows.
+// Torvan's objects on real SQLite (embedded, SQLite's ODBC driver) and PostgreSQL, worked with
+// replication's row statements: triggers, markers, the master order, exact event decimals.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -120,23 +118,26 @@ TEST_P(SqliteObjects, RowsChangedOnThePcSideAreRecordedWithTheirMasterRows) {
 }
 
 // Rows that replication writes carry "S" (recorded nothing, then blank again) or "D" (recorded
-// nothing, and stays until the row goes).
+// nothing, and stays until the row goes), in either case; a blank or empty marker records.
 TEST_P(SqliteObjects, MarkersSAndDRecordNothing) {
   ASSERT_NO_FATAL_FAILURE(BuildArtAndCli());
-  Run("INSERT INTO [ART] ([COD],[_T_RRN___],[_T_TIPO___]) VALUES('A1',5,'S')");
-  Run("INSERT INTO [ART] ([COD],[_T_RRN___],[_T_TIPO___]) VALUES('A2',6,'S')");
-  EXPECT_EQ(Rows(conn_.get(), "SELECT [_T_TIPO___] FROM [ART]"), (Table{{" "}, {" "}}));
-  Run("UPDATE [ART] SET [PREZZO]=1, [_T_TIPO___]='S' WHERE [_T_RRN___]=5");
+  for (const char* row : {"'A1',5,'S'", "'A2',6,'s'", "'A3',7,'S'"}) {
+    Run(std::string("INSERT INTO [ART] ([COD],[_T_RRN___],[_T_TIPO___]) VALUES(") + row + ")");
+  }
+  EXPECT_EQ(Rows(conn_.get(), "SELECT [_T_TIPO___] FROM [ART]"), (Table{{" "}, {" "}, {" "}}));
+  Run("UPDATE [ART] SET [PREZZO]=1, [_T_TIPO___]='s' WHERE [_T_RRN___]=5");
   Run("UPDATE [ART] SET [_T_TIPO___]='D' WHERE [_T_RRN___]=6");
+  Run("UPDATE [ART] SET [_T_TIPO___]='d' WHERE [_T_RRN___]=7");
   EXPECT_EQ(Rows(conn_.get(), "SELECT [_T_TIPO___],[PREZZO] FROM [ART] ORDER BY [_T_RRN___]"),
-            (Table{{" ", "1.00"}, {"D", "0.00"}}));
-  Run("DELETE FROM [ART] WHERE [_T_RRN___]=6");
+            (Table{{" ", "1.00"}, {"D", "0.00"}, {"d", "0.00"}}));
+  Run("DELETE FROM [ART] WHERE [_T_RRN___]>=6");
   EXPECT_EQ("1", Scalar(conn_.get(), "select count(*) from  [ART]"));
   EXPECT_TRUE(Events("ART", "[COD]").empty());
   EXPECT_TRUE(Master().empty());
   // The row marked "S" is an ordinary row again: a user's change is recorded.
   Run("UPDATE [ART] SET [PREZZO]=2 WHERE [_T_RRN___]=5");
-  EXPECT_EQ(Events("ART", "[PREZZO]"), (Table{{"U", " ", "2.00"}}));
+  Run("INSERT INTO [ART] ([COD],[_T_RRN___],[_T_TIPO___]) VALUES('A4',8,'')");
+  EXPECT_EQ(Events("ART", "[COD]"), (Table{{"U", " ", "A1"}, {"I", " ", "A4"}}));
 }
 
 TEST_P(SqliteObjects, ATriggerOnAMissingColumnFailsWhenItIsCreated) {

@@ -6,12 +6,9 @@
 namespace torvan {
 namespace {
 
-TEST(Statements, RowCount) {
+TEST(Statements, TheRowStatementsWithTheirNamesAndValuesQuoted) {
   EXPECT_EQ("select count(*) from  [ART]", CountRows("ART "));
   EXPECT_EQ("select count(*) from  [A]]B]", CountRows("A]B"));
-}
-
-TEST(Statements, ReplicationStatements) {
   EXPECT_EQ("UPDATE [CLIENTI] SET [_T_TIPO___]='D' WHERE [_T_RRN___]=15",
             MarkRowsDeleted("CLIENTI", WhereIdxOrRrn(0, 15)));
   EXPECT_EQ("DELETE FROM [CLIENTI] WHERE [_T_IDX___]=7 or [_T_RRN___]=15",
@@ -21,9 +18,6 @@ TEST(Statements, ReplicationStatements) {
             SelectEvents("CLIENTI", 3, 9));
   EXPECT_EQ("DELETE FROM [CLIENTI___] WHERE [_T_PROGR___]=3", DeleteEvent("CLIENTI", 3));
   EXPECT_EQ("DELETE FROM [_T_MASTER___] WHERE [_T_RRN___]=9", DeleteMaster(9));
-}
-
-TEST(Statements, QuotesAndBracketsAreDoubled) {
   EXPECT_EQ("A]]B", BracketName("A]B"));
   EXPECT_EQ("O''BRIEN", QuoteValue("O'BRIEN"));
 }

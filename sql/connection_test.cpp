@@ -1,7 +1,4 @@
-// Torvan's row statements on real SQLite, through the embedded engine and through SQLite's
-// ODBC driver: exact decimals that sort by value, counts, refusals, the error list and
-// where its numbers come from, schema statements run as they stand, and the object layout
-// a database records.
+// Torvan's row statements on real SQLite, embedded and through SQLite's ODBC driver.
 
 #include "sql/connection.h"
 
@@ -34,18 +31,15 @@ const std::vector<TestColumn> kMaster = {{"_T_RRN___", IdentityType(13)},
                                          {"_T_FILE___", NvarcharType(20)},
                                          {"_T_PROGR___", NumericType(13, 0)}};
 
-// Runs raw SQL on a database file, beside Torvan's connections, as the sqlite3 shell and a
-// PC application do; returns the rows it gives, "a|b " each.
+// Raw SQL on a database file, as the sqlite3 shell or a PC application runs it: "a|b " a row.
 std::string RawSql(const std::string& file, const std::string& sql) {
   sqlite3* raw = nullptr;
   EXPECT_EQ(SQLITE_OK, sqlite3_open(file.c_str(), &raw));
   std::string out;
   auto row = [](void* to, int n, char** values, char**) {
-    for (int i = 0; i < n; ++i)
-      *static_cast<std::string*>(to) +=
-          (i ? "|" : "") + std::string(values[i] ? values[i] : "NULL");
-    *static_cast<std::string*>(to) += " ";
-    return 0;
+    std::string& out = *static_cast<std::string*>(to);
+    for (int i = 0; i < n; ++i) out += (i ? "|" : "") + std::string(values[i] ? values[i] : "NULL");
+    return out += " ", 0;
   };
   char* error = nullptr;
   int rc = sqlite3_exec(raw, sql.c_str(), row, &out, &error);
@@ -62,16 +56,14 @@ class SqlitePaths : public ::testing::TestWithParam<Path> {
     SKIP_WITHOUT_DRIVER(GetParam());
     conn_ = NewConnection(testing::ParamsFor(GetParam(), dir_.path()));
     ASSERT_TRUE(conn_->Open().ok()) << testing::ErrorsText(*conn_);
+    ASSERT_NO_FATAL_FAILURE(Create("ART", kArt));  // most tests' table
   }
 
-  void Run(const std::string& statement) {
-    Status s = conn_->Execute(statement);
+  void Run(const std::string& statement, bool native = false) {
+    Status s = native ? conn_->ExecuteNative(statement) : conn_->Execute(statement);
     ASSERT_TRUE(s.ok()) << statement << "\n" << testing::ErrorsText(*conn_);
   }
-  void Native(const std::string& statement) {
-    Status s = conn_->ExecuteNative(statement);
-    ASSERT_TRUE(s.ok()) << statement << "\n" << testing::ErrorsText(*conn_);
-  }
+  void Native(const std::string& statement) { Run(statement, true); }
   void Create(const std::string& table, const std::vector<TestColumn>& columns) {
     ASSERT_NO_FATAL_FAILURE(Native("DROP TABLE IF EXISTS " + QuoteIdentifier(table)));
     ASSERT_NO_FATAL_FAILURE(Native(testing::CreateTableSql(table, columns)));
@@ -82,7 +74,6 @@ class SqlitePaths : public ::testing::TestWithParam<Path> {
 };
 
 TEST_P(SqlitePaths, DefaultsIdentityAndTheNonUniqueIndex) {
-  ASSERT_NO_FATAL_FAILURE(Create("ART", kArt));
   ASSERT_NO_FATAL_FAILURE(Native("CREATE INDEX \"ART/ART_X\" ON \"ART\" (\"_T_RRN___\")"));
   Run("INSERT INTO [ART] ([COD]) VALUES('A')");
   Run("INSERT INTO [ART] ([COD],[_T_RRN___]) VALUES('B',7)");
@@ -91,17 +82,14 @@ TEST_P(SqlitePaths, DefaultsIdentityAndTheNonUniqueIndex) {
             (Table{{"A", "0.00", "0.000", "0", "0", "1", " "},
                    {"B", "0.00", "0.000", "0", "7", "2", " "},
                    {"C", "0.00", "0.000", "0", "7", "3", " "}}));
-  // Identities are never reused, not even the last one after its row is gone.
+  // Identities are never reused, not even the last one; IDENT_CURRENT says the last given.
   Run("DELETE FROM [ART] WHERE [_T_IDX___]=3");
   Run("INSERT INTO [ART] ([COD]) VALUES('D')");
   EXPECT_EQ("4", Scalar(conn_.get(), "SELECT [_T_IDX___] FROM [ART] WHERE [COD]='D'"));
-  // The last number given, as SQL Server's IDENT_CURRENT says it (NULL: none, no such table).
   Run("DELETE FROM [ART]");
   EXPECT_EQ("4", Scalar(conn_.get(), "SELECT IDENT_CURRENT('ART')"));
   EXPECT_EQ("NULL", Scalar(conn_.get(), "SELECT IDENT_CURRENT('NESSUNA')"));
-
-  // A transaction keeps its statements, schema ones included, together or not at all; one
-  // begun inside it is a part of it that can be undone alone.
+  // Transactions, schema statements included, nest: an inner one is undone alone.
   ASSERT_TRUE(conn_->Begin().ok());
   Run("INSERT INTO [ART] ([COD]) VALUES('E')");
   ASSERT_TRUE(conn_->Begin().ok());
@@ -117,45 +105,36 @@ TEST_P(SqlitePaths, DefaultsIdentityAndTheNonUniqueIndex) {
 }
 
 TEST_P(SqlitePaths, DecimalsKeepEveryDigit) {
-  ASSERT_NO_FATAL_FAILURE(Create("ART", kArt));
-  struct Case {
-    const char* name;
-    const char* prezzo;
-    const char* importo;
-    const char* chiave;
-    const char* shown;  // PREZZO|IMPORTO|CHIAVE
-  };
-  const Case cases[] = {
-      {"largest", "9999999.99", "99999999999999.999", "9999999999999",
+  // PREZZO, IMPORTO, CHIAVE as written, then as read back.
+  const char* const cases[][4] = {
+      {"9999999.99", "99999999999999.999", "9999999999999",
        "9999999.99|99999999999999.999|9999999999999"},
-      {"negative", "-1234.5", "-12345678901234.567", "-9999999999999",
+      {"-1234.5", "-12345678901234.567", "-9999999999999",
        "-1234.50|-12345678901234.567|-9999999999999"},
-      {"host texts", "-0001234.50 ", "-00000000000123.456 ", "0000000000042",
-       "-1234.50|-123.456|42"},
-      {"below one", ".5", "-0.001", "0", "0.50|-0.001|0"},
-      {"rounded half away from zero", "1.005", "-0.0005", "12.5", "1.01|-0.001|13"},
-      {"negative zero", "-0.00", "-0.0001", "-0", "0.00|0.000|0"},
-      {"quoted", "'12.3'", "'7'", "'8'", "12.30|7.000|8"}};
+      {"-0001234.50 ", "-00000000000123.456 ", "0000000000042", "-1234.50|-123.456|42"},
+      {".5", "-0.001", "0", "0.50|-0.001|0"},
+      {"1.005", "-0.0005", "12.5", "1.01|-0.001|13"},  // rounded half away from zero
+      {"-0.00", "-0.0001", "-0", "0.00|0.000|0"},
+      {"'12.3'", "'7'", "'8'", "12.30|7.000|8"}};
   int rrn = 0;
-  for (const Case& c : cases) {
-    ++rrn;
-    Run(std::string("INSERT INTO [ART] ([PREZZO],[IMPORTO],[CHIAVE],[_T_RRN___]) VALUES(") +
-        c.prezzo + "," + c.importo + "," + c.chiave + "," + std::to_string(rrn) + ")");
-    const Table row = Rows(conn_.get(),
-                           "SELECT [PREZZO],[IMPORTO],[CHIAVE] FROM [ART] WHERE "
-                           "[_T_RRN___]=" +
-                               std::to_string(rrn));
-    ASSERT_EQ(1u, row.size()) << c.name;
-    EXPECT_EQ(c.shown, row[0][0] + "|" + row[0][1] + "|" + row[0][2]) << c.name;
+  for (const auto& c : cases) {
+    const std::string n = std::to_string(++rrn);
+    Run(std::string("INSERT INTO [ART] ([PREZZO],[IMPORTO],[CHIAVE],[_T_RRN___]) VALUES(") + c[0] +
+        "," + c[1] + "," + c[2] + "," + n + ")");
+    const Table row =
+        Rows(conn_.get(), "SELECT [PREZZO],[IMPORTO],[CHIAVE] FROM [ART] WHERE [_T_RRN___]=" + n);
+    ASSERT_EQ(1u, row.size()) << c[0];
+    EXPECT_EQ(c[3], row[0][0] + "|" + row[0][1] + "|" + row[0][2]) << c[0];
   }
   // Numeric columns compare in WHERE clauses, however the value is written.
-  EXPECT_EQ("2", Scalar(conn_.get(),
-                        "SELECT [_T_RRN___] FROM [ART] WHERE [IMPORTO]=-12345678901234.567"));
-  EXPECT_EQ("2", Scalar(conn_.get(), "select count(*) from [ART] WHERE [PREZZO]=-1234.500"));
-  EXPECT_EQ("0", Scalar(conn_.get(), "select count(*) from [ART] WHERE [PREZZO]=-1234.501"));
-  EXPECT_EQ("6", Scalar(conn_.get(), "select count(*) from [ART] WHERE [PREZZO]<>9999999.99"));
-  EXPECT_EQ("1", Scalar(conn_.get(), "SELECT [_T_RRN___] FROM [ART] WHERE [CHIAVE]>9999999999998"));
-  EXPECT_EQ("3", Scalar(conn_.get(), "select count(*) from [ART] WHERE [CHIAVE]<0.5"));
+  const std::pair<const char*, const char*> queries[] = {
+      {"SELECT [_T_RRN___] FROM [ART] WHERE [IMPORTO]=-12345678901234.567", "2"},
+      {"select count(*) from [ART] WHERE [PREZZO]=-1234.500", "2"},
+      {"select count(*) from [ART] WHERE [PREZZO]=-1234.501", "0"},
+      {"select count(*) from [ART] WHERE [PREZZO]<>9999999.99", "6"},
+      {"SELECT [_T_RRN___] FROM [ART] WHERE [CHIAVE]>9999999999998", "1"},
+      {"select count(*) from [ART] WHERE [CHIAVE]<0.5", "3"}};
+  for (const auto& [query, value] : queries) EXPECT_EQ(value, Scalar(conn_.get(), query)) << query;
   Run("DELETE FROM [ART] WHERE [IMPORTO]=99999999999999.999");
   EXPECT_EQ("6", Scalar(conn_.get(), "select count(*) from  [ART]"));
 }
@@ -163,8 +142,7 @@ TEST_P(SqlitePaths, DecimalsKeepEveryDigit) {
 TEST_P(SqlitePaths, DecimalsSortAndCompareByValue) {
   ASSERT_NO_FATAL_FAILURE(Create(
       "V", {{"K", NumericType(9, 0)}, {"P", NumericType(9, 2)}, {"W", NumericType(38, 10)}}));
-  // Texts of every length and both signs, in an order that is neither the values' nor the
-  // texts'.
+  // Texts of every length and both signs, in neither the values' nor the texts' order.
   const std::vector<std::pair<const char*, const char*>> values = {
       {"10", "0.00"},  {"-2.5", "-1234567890123456789012345678.0000000001"},
       {"0.05", "-1"},  {"-100", "1234567890123456789012345678.9999999999"},
@@ -187,11 +165,7 @@ TEST_P(SqlitePaths, DecimalsSortAndCompareByValue) {
   EXPECT_EQ(keys("SELECT [K] FROM [V] ORDER BY [W]"), "2 3 6 1 5 7 8 4 ");
   EXPECT_EQ(keys("SELECT [K] FROM [V] WHERE [W]>1000000000000000000000000000.5"), "4 ");
   EXPECT_EQ(keys("SELECT [K] FROM [V] WHERE [W]>=1000000000000000000000000000.5"), "4 8 ");
-  struct Case {
-    const char* where;
-    const char* keys;
-  };
-  const Case cases[] = {
+  const std::pair<const char*, const char*> cases[] = {
       {"[P]>-2.5", "1 3 5 6 7 "},
       {"[P]>=-2.5", "1 2 3 5 6 7 "},
       {"[P]<0", "2 4 6 8 "},
@@ -208,23 +182,19 @@ TEST_P(SqlitePaths, DecimalsSortAndCompareByValue) {
       {"[P]>100000000", ""},
       {"[P]>-100000000 AND [P]<1", "2 3 4 6 8 "},
   };
-  for (const Case& c : cases) {
-    EXPECT_EQ(keys(std::string("SELECT [K] FROM [V] WHERE ") + c.where + " ORDER BY [K]"), c.keys)
-        << c.where;
+  for (const auto& [where, expected] : cases) {
+    EXPECT_EQ(keys(std::string("SELECT [K] FROM [V] WHERE ") + where + " ORDER BY [K]"), expected)
+        << where;
   }
   // What Torvan reads back is unchanged: plain decimals with exactly the scale.
   EXPECT_EQ(Scalar(conn_.get(), "SELECT [P] FROM [V] WHERE [K]=3"), "0.05");
   EXPECT_EQ(Scalar(conn_.get(), "SELECT [W] FROM [V] WHERE [K]=6"), "-0.0000000001");
 }
 
-// A PC application writes numbers as the sqlite3 shell and Python's sqlite3 do (reals,
-// integers, numeric texts) and queries them by value with plain SQL; Torvan reads the
-// same rows at the column's scale.
+// Numbers a PC application writes and queries with plain SQL, read at the column's scale.
 TEST_P(SqlitePaths, NumbersWrittenByPcApplicationsAreTakenAndQueriedByValue) {
-  ASSERT_NO_FATAL_FAILURE(Create("ART", kArt));
   Run("INSERT INTO [ART] ([COD],[PREZZO],[IMPORTO]) VALUES('HOST',20,-12345678901234.567)");
   const std::string db = dir_.path() + "/Torvan.sqlite";
-  // Literals and numeric texts (a bound float or int is stored as its literal is).
   ASSERT_NO_FATAL_FAILURE(RawSql(db,
                                  "INSERT INTO ART (COD, PREZZO) VALUES ('R', 12.5), ('I', 3),"
                                  " ('T', '0100.25'), ('E', '1e2'), ('N', -350.5);"
@@ -247,10 +217,9 @@ TEST_P(SqlitePaths, NumbersWrittenByPcApplicationsAreTakenAndQueriedByValue) {
                    {"E", "100.00", "0.000"},
                    {"T", "100.25", "0.000"}}));
   // What numeric(9,2) cannot hold is refused, naming the column, as SQL Server refuses it.
-  for (const char* value : {"'12a'", "''", "10000000", "x'3132'", "9e999"}) {
+  for (const std::string value : {"'12a'", "''", "10000000", "x'3132'", "9e999"}) {
     EXPECT_FALSE(
-        conn_->ExecuteNative(std::string("INSERT INTO \"ART\" (\"PREZZO\") VALUES (") + value + ")")
-            .ok())
+        conn_->ExecuteNative("INSERT INTO \"ART\" (\"PREZZO\") VALUES (" + value + ")").ok())
         << value;
     ASSERT_FALSE(conn_->Errors().empty());
     EXPECT_NE(conn_->Errors()[0].description.find("PREZZO numeric(9,2)"), std::string::npos)
@@ -277,7 +246,7 @@ TEST_P(SqlitePaths, CountsTablesAndReportsOnesItCannotCount) {
   Run("INSERT INTO [Art] ([NOME]) VALUES('x')");
   EXPECT_EQ("1", Scalar(conn_.get(), "select count(*) from  [Art]"));
   conn_->Close();
-  // Another tool's table whose module Torvan does not have: listed, not countable.
+  // Another tool's table of a module Torvan lacks: listed as stored ("Art"), not countable.
   ASSERT_NO_FATAL_FAILURE(RawSql(dir_.path() + "/Torvan.sqlite",
                                  "PRAGMA writable_schema=ON; INSERT INTO sqlite_master "
                                  "VALUES('table','Ghost','Ghost',0,'CREATE VIRTUAL TABLE "
@@ -286,7 +255,6 @@ TEST_P(SqlitePaths, CountsTablesAndReportsOnesItCannotCount) {
   std::vector<std::string> tables;
   ASSERT_TRUE(conn_->ListTables(&tables).ok());
   std::sort(tables.begin(), tables.end());
-  // Names as stored: a caller comparing exactly finds "Art", not "ART".
   EXPECT_EQ(tables, (std::vector<std::string>{"Art", "Ghost"}));
   std::unique_ptr<Recordset> r;
   EXPECT_FALSE(conn_->OpenRecordset("select count(*) from  [Ghost]", &r).ok());
@@ -295,46 +263,41 @@ TEST_P(SqlitePaths, CountsTablesAndReportsOnesItCannotCount) {
       << testing::ErrorsText(*conn_);
 }
 
-// Statements outside Torvan's set, and values that do not fit, refused as SQL Server would.
 TEST_P(SqlitePaths, RefusesStatementsOutsideTheSetAndValuesThatDoNotFit) {
-  ASSERT_NO_FATAL_FAILURE(Create("ART", kArt));
   Run("INSERT INTO [ART] ([COD],[_T_RRN___]) VALUES('A',1)");
   struct Case {
-    const char* name;
     std::string statement;
     int32_t error;     // -1: accepted
     const char* says;  // part of the description
   };
   const std::string insert = "INSERT INTO [ART] ([COD],[PREZZO],[IMPORTO]) VALUES(";
   const Case cases[] = {
-      {"plain drop", "DROP TABLE [ART]", 0, "schema objects are rendered"},
-      {"T-SQL drop of a table",
-       "IF EXISTS (SELECT name FROM sysobjects WHERE name = 'ART' AND type = 'U')  DROP TABLE "
+      {"DROP TABLE [ART]", 0, "schema objects are rendered"},
+      {"IF EXISTS (SELECT name FROM sysobjects WHERE name = 'ART' AND type = 'U')  DROP TABLE "
        "[ART]",
        0, "schema objects are rendered"},
-      {"T-SQL create", "CREATE TABLE [dbo].[T] ([A] [nvarchar] (1) NOT NULL DEFAULT ' ',)", 0,
+      {"CREATE TABLE [dbo].[T] ([A] [nvarchar] (1) NOT NULL DEFAULT ' ',)", 0,
        "schema objects are rendered"},
-      {"truncate", "TRUNCATE TABLE [ART]", 0, "not one of Torvan's statements"},
-      {"procedure", "EXEC sp_who", 0, "not one of Torvan's statements"},
-      {"select without table", "SELECT 1", 102, "Incorrect syntax"},
-      {"two statements", "DELETE FROM [ART]; DELETE FROM [ART___]", 102, "Incorrect syntax"},
-      {"identity insert", "INSERT INTO [ART] ([_T_IDX___]) VALUES(5)", 544, "IDENTITY_INSERT"},
-      {"identity update", "UPDATE [ART] SET [_T_IDX___]=5", 8102, "identity column"},
-      {"unknown table", "DELETE FROM [NONE] WHERE [_T_RRN___]=1", 208,
-       "Invalid object name 'NONE'"},
-      {"unknown column", "UPDATE [ART] SET [XX]='D'", 207, "Invalid column name 'XX'"},
-      {"unterminated", "DELETE FROM [ART] WHERE [COD]='A", 102, "unterminated string"},
-      {"values short", "INSERT INTO [ART] ([COD],[PREZZO]) VALUES('A')", 109, "more columns"},
-      {"precision exceeded", insert + "'A',10000000,0)", 8115, "Arithmetic overflow"},
-      {"rounding overflows", insert + "'A',9999999.995,0)", 8115, "Arithmetic overflow"},
-      {"eighteen digits", insert + "'A',0,999999999999999999)", 8115, "Arithmetic overflow"},
-      {"not a number", insert + "'A','12a',0)", 8114, "converting data type varchar"},
-      {"text too long", insert + "'ABCDEFG',0,0)", 8152, "truncated in column 'COD' (6"},
-      {"excess blanks are cut", insert + "'ABCDEF   ',0,0)", -1, ""},
-      {"number into text", insert + "00123.50,0,0)", -1, ""},
+      {"TRUNCATE TABLE [ART]", 0, "not one of Torvan's statements"},
+      {"EXEC sp_who", 0, "not one of Torvan's statements"},
+      {"SELECT 1", 102, "Incorrect syntax"},
+      {"DELETE FROM [ART]; DELETE FROM [ART___]", 102, "Incorrect syntax"},
+      {"INSERT INTO [ART] ([_T_IDX___]) VALUES(5)", 544, "IDENTITY_INSERT"},
+      {"UPDATE [ART] SET [_T_IDX___]=5", 8102, "identity column"},
+      {"DELETE FROM [NONE] WHERE [_T_RRN___]=1", 208, "Invalid object name 'NONE'"},
+      {"UPDATE [ART] SET [XX]='D'", 207, "Invalid column name 'XX'"},
+      {"DELETE FROM [ART] WHERE [COD]='A", 102, "unterminated string"},
+      {"INSERT INTO [ART] ([COD],[PREZZO]) VALUES('A')", 109, "more columns"},
+      {insert + "'A',10000000,0)", 8115, "Arithmetic overflow"},
+      {insert + "'A',9999999.995,0)", 8115, "Arithmetic overflow"},
+      {insert + "'A',0,999999999999999999)", 8115, "Arithmetic overflow"},
+      {insert + "'A','12a',0)", 8114, "converting data type varchar"},
+      {insert + "'ABCDEFG',0,0)", 8152, "truncated in column 'COD' (6"},
+      {insert + "'ABCDEF   ',0,0)", -1, ""},
+      {insert + "00123.50,0,0)", -1, ""},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
+    SCOPED_TRACE(c.statement);
     conn_->ClearErrors();
     Status s = conn_->Execute(c.statement);
     if (c.error < 0) {
@@ -344,9 +307,8 @@ TEST_P(SqlitePaths, RefusesStatementsOutsideTheSetAndValuesThatDoNotFit) {
     EXPECT_FALSE(s.ok());
     ASSERT_EQ(conn_->Errors().size(), 1u);
     const SqlError& e = conn_->Errors()[0];
-    EXPECT_EQ(e.native_error, c.error);
-    EXPECT_EQ(e.source, "Torvan SQLite dialect");
-    EXPECT_EQ(e.origin, ErrorOrigin::kDialect);
+    EXPECT_EQ(std::tuple(e.native_error, e.source, e.origin),
+              std::tuple(c.error, "Torvan SQLite dialect", ErrorOrigin::kDialect));
     EXPECT_NE(e.description.find(c.says), std::string::npos) << e.description;
   }
   EXPECT_EQ(Rows(conn_.get(), "SELECT [COD] FROM [ART] ORDER BY [_T_IDX___]"),
@@ -354,11 +316,10 @@ TEST_P(SqlitePaths, RefusesStatementsOutsideTheSetAndValuesThatDoNotFit) {
 }
 
 TEST_P(SqlitePaths, TheErrorListHoldsTheLastFailureAndWhereItsNumberComesFrom) {
-  ASSERT_NO_FATAL_FAILURE(Create("ART", kArt));
   EXPECT_FALSE(conn_->Execute("DELETE FROM [NONE]").ok());
   ASSERT_EQ(conn_->Errors().size(), 1u);
-  EXPECT_EQ(conn_->Errors()[0].sql_state, "42S02");
-  EXPECT_EQ(conn_->Errors()[0].origin, ErrorOrigin::kDialect);
+  EXPECT_EQ(std::tuple("42S02", ErrorOrigin::kDialect),
+            std::tuple(conn_->Errors()[0].sql_state, conn_->Errors()[0].origin));
   Run("DELETE FROM [ART]");  // success leaves the list alone
   EXPECT_EQ(conn_->Errors().size(), 1u);
   EXPECT_FALSE(conn_->Execute("DELETE FROM [ART] WHERE [XX]=1").ok());
@@ -369,15 +330,16 @@ TEST_P(SqlitePaths, TheErrorListHoldsTheLastFailureAndWhereItsNumberComesFrom) {
   // A constraint of the database itself, reported by SQLite with its own code.
   EXPECT_FALSE(conn_->Execute("INSERT INTO [ART] ([COD]) VALUES(NULL)").ok());
   ASSERT_FALSE(conn_->Errors().empty());
-  EXPECT_EQ(conn_->Errors()[0].sql_state, "23000") << testing::ErrorsText(*conn_);
-  EXPECT_EQ(conn_->Errors()[0].origin, ErrorOrigin::kSqlite);
-  EXPECT_EQ(conn_->Errors()[0].number, SQLITE_CONSTRAINT);
+  const SqlError& e = conn_->Errors()[0];
+  EXPECT_EQ(std::tuple("23000", ErrorOrigin::kSqlite, SQLITE_CONSTRAINT),
+            std::tuple(e.sql_state, e.origin, e.number))
+      << testing::ErrorsText(*conn_);
   // A fault of Torvan's own: the connection is closed.
   conn_->Close();
   EXPECT_FALSE(conn_->Execute("DELETE FROM [ART]").ok());
   ASSERT_EQ(conn_->Errors().size(), 1u);
-  EXPECT_EQ(conn_->Errors()[0].sql_state, "08003");
-  EXPECT_EQ(conn_->Errors()[0].origin, ErrorOrigin::kTorvan);
+  EXPECT_EQ(std::tuple("08003", ErrorOrigin::kTorvan),
+            std::tuple(conn_->Errors()[0].sql_state, conn_->Errors()[0].origin));
 }
 
 TEST_P(SqlitePaths, RecordsetsReadWhileTheConnectionWritesAndEndWithIt) {
@@ -386,26 +348,20 @@ TEST_P(SqlitePaths, RecordsetsReadWhileTheConnectionWritesAndEndWithIt) {
     Run("INSERT INTO [_T_MASTER___] ([_T_FILE___],[_T_PROGR___]) VALUES('CLI'," +
         std::to_string(i) + ")");
   }
-  std::unique_ptr<Recordset> master;
-  ASSERT_TRUE(
-      conn_->OpenRecordset("SELECT * FROM [_T_MASTER___] ORDER BY [_T_RRN___]", &master).ok());
+  const std::string all = "SELECT * FROM [_T_MASTER___] ORDER BY [_T_RRN___]";
+  std::unique_ptr<Recordset> master, again;
+  ASSERT_TRUE(conn_->OpenRecordset(all, &master).ok());
   ASSERT_FALSE(master->Eof());
   EXPECT_EQ(master->Find("_t_file___")->text, "CLI");
   EXPECT_EQ(master->FieldIndex("_T_PROGR___"), 2);
   EXPECT_EQ(master->Find("NOPE"), nullptr);
-  // The SQL-to-host step deletes while its master recordset is open; the same statement
-  // shape opened twice at once gets its own statement.
-  std::unique_ptr<Recordset> again;
-  ASSERT_TRUE(
-      conn_->OpenRecordset("SELECT * FROM [_T_MASTER___] ORDER BY [_T_RRN___]", &again).ok());
+  // Deleting while the master is open, the same query opened twice at once (own statements).
+  ASSERT_TRUE(conn_->OpenRecordset(all, &again).ok());
   Run("DELETE FROM [_T_MASTER___] WHERE [_T_RRN___]=1");
   again.reset();
   master.reset();
-  EXPECT_EQ(Rows(conn_.get(), "SELECT * FROM [_T_MASTER___] ORDER BY [_T_RRN___]"),
-            (Table{{"2", "CLI", "2"}, {"3", "CLI", "3"}}));
-
-  ASSERT_TRUE(
-      conn_->OpenRecordset("SELECT * FROM [_T_MASTER___] ORDER BY [_T_RRN___]", &master).ok());
+  EXPECT_EQ(Rows(conn_.get(), all), (Table{{"2", "CLI", "2"}, {"3", "CLI", "3"}}));
+  ASSERT_TRUE(conn_->OpenRecordset(all, &master).ok());
   conn_->Close();
   EXPECT_TRUE(master->Eof());
   EXPECT_TRUE(master->MoveNext().ok());
@@ -413,7 +369,6 @@ TEST_P(SqlitePaths, RecordsetsReadWhileTheConnectionWritesAndEndWithIt) {
 }
 
 TEST_P(SqlitePaths, ASchemaChangedByAnotherConnectionIsSeen) {
-  ASSERT_NO_FATAL_FAILURE(Create("ART", kArt));
   Run("INSERT INTO [ART] ([PREZZO]) VALUES(1.5)");
   std::unique_ptr<Connection> other = NewConnection(testing::ParamsFor(GetParam(), dir_.path()));
   ASSERT_TRUE(other->Open().ok());
@@ -434,41 +389,33 @@ TEST_P(SqlitePaths, ASchemaChangedByAnotherConnectionIsSeen) {
   EXPECT_EQ(conn_->Errors()[0].native_error, 208) << testing::ErrorsText(*conn_);
 }
 
-// A transaction that ends under its caller: what the caller runs after it, up to its own
-// rollback, fails instead of being committed on its own. And a rollback that meets a failing
-// disk still ends the transaction.
+// A transaction ended under its caller (a disk fault, a reopening): what follows fails until
+// the caller's own rollback; a rollback meeting a failing disk still ends it.
 TEST_P(SqlitePaths, NothingRunsOnItsOwnAfterTheTransactionEndedUnderTheCaller) {
-  struct Case {
-    const char* how;
-    const char* state;  // what the statements after it fail with
-  };
-  const Case kCases[] = {
-      // SQLite rolls the whole transaction back when the disk fails under a statement.
-      {"disk", "25000"},
-      // The connection was closed and opened again (a link lost, another part reopening).
-      {"reopened", "08007"},
-  };
   static VfsFaults faults;
   ASSERT_TRUE(RegisterFaultVfs("torvan-test-faults", &faults, /*make_default=*/true).ok());
   struct Restore {
     ~Restore() { sqlite3_vfs_register(sqlite3_vfs_find("unix"), 1); }
   } restore;
-  for (const Case& c : kCases) {
-    SCOPED_TRACE(c.how);
+  std::unique_ptr<Connection> conn;
+  auto open = [&](const std::string& name) {
     faults.Clear();
-    std::unique_ptr<Connection> conn =
-        NewConnection(testing::ParamsFor(GetParam(), dir_.path(), std::string("T") + c.how));
+    conn = NewConnection(testing::ParamsFor(GetParam(), dir_.path(), name));
     ASSERT_TRUE(conn->Open().ok()) << testing::ErrorsText(*conn);
     ASSERT_TRUE(conn->ExecuteNative(testing::CreateTableSql("ART", kArt)).ok());
+  };
+  auto insert = [&](const char* cod) {
+    return conn->Execute(std::string("INSERT INTO [ART] ([COD]) VALUES('") + cod + "')");
+  };
+  for (const auto& [how, state] : {std::pair("disk", "25000"), std::pair("reopened", "08007")}) {
+    SCOPED_TRACE(how);
+    ASSERT_NO_FATAL_FAILURE(open(std::string("T") + how));
     ASSERT_TRUE(conn->ExecuteNative("CREATE TABLE \"BIG\" (\"X\" BLOB)").ok());
     ASSERT_TRUE(conn->ExecuteNative("PRAGMA cache_size=2").ok());
-    auto insert = [&](const char* cod) {
-      return conn->Execute(std::string("INSERT INTO [ART] ([COD]) VALUES('") + cod + "')");
-    };
     ASSERT_TRUE(conn->Begin().ok());
     ASSERT_TRUE(insert("A").ok());
     ASSERT_TRUE(conn->Begin().ok());
-    if (std::string(c.how) == "disk") {
+    if (std::string(how) == "disk") {
       faults.Add({VfsFault::Op::kWrite, faults.writes() + 1, 1000000, false, ""});
       // Pages spill to the log while the statement runs: the write fails under it.
       EXPECT_FALSE(conn->ExecuteNative("WITH RECURSIVE c(i) AS (SELECT 1 UNION ALL SELECT i + 1 "
@@ -483,7 +430,7 @@ TEST_P(SqlitePaths, NothingRunsOnItsOwnAfterTheTransactionEndedUnderTheCaller) {
     for (Status s : {insert("B"), conn->Commit()}) {
       EXPECT_FALSE(s.ok());
       ASSERT_FALSE(conn->Errors().empty());
-      EXPECT_EQ(conn->Errors()[0].sql_state, c.state) << testing::ErrorsText(*conn);
+      EXPECT_EQ(conn->Errors()[0].sql_state, state) << testing::ErrorsText(*conn);
     }
     conn->Rollback();
     EXPECT_FALSE(insert("B").ok()) << "one level is still open";
@@ -491,90 +438,64 @@ TEST_P(SqlitePaths, NothingRunsOnItsOwnAfterTheTransactionEndedUnderTheCaller) {
     EXPECT_TRUE(insert("C").ok()) << testing::ErrorsText(*conn);
     EXPECT_EQ(Rows(conn.get(), "SELECT [COD] FROM [ART]"), (Table{{"C"}}));
   }
-  // Undoing a whole transaction writes to the log as a commit would; when the disk fails
-  // there, the transaction still ends, and what follows commits.
+  // Undoing writes to the log as a commit does; failing there, it still ends the transaction.
+  ASSERT_NO_FATAL_FAILURE(open("Undone"));
+  ASSERT_TRUE(conn->Begin().ok());
+  ASSERT_TRUE(insert("A").ok());
+  faults.Add({VfsFault::Op::kWrite, faults.writes() + 1, 1000000, false, ""});
+  faults.Add({VfsFault::Op::kSync, faults.syncs() + 1, 1000000, false, ""});
+  conn->Rollback();
   faults.Clear();
-  {
-    std::unique_ptr<Connection> conn =
-        NewConnection(testing::ParamsFor(GetParam(), dir_.path(), "Undone"));
-    ASSERT_TRUE(conn->Open().ok()) << testing::ErrorsText(*conn);
-    ASSERT_TRUE(conn->ExecuteNative(testing::CreateTableSql("ART", kArt)).ok());
-    ASSERT_TRUE(conn->Begin().ok());
-    ASSERT_TRUE(conn->Execute("INSERT INTO [ART] ([COD]) VALUES('A')").ok());
-    faults.Add({VfsFault::Op::kWrite, faults.writes() + 1, 1000000, false, ""});
-    faults.Add({VfsFault::Op::kSync, faults.syncs() + 1, 1000000, false, ""});
-    conn->Rollback();
-    faults.Clear();
-    ASSERT_TRUE(conn->Execute("INSERT INTO [ART] ([COD]) VALUES('C')").ok());
-    // Committed: another program sees it while the connection stays open.
-    EXPECT_EQ(RawSql(dir_.path() + "/Undone.sqlite", "SELECT COD FROM ART"), "C ");
-  }
+  const int syncs = faults.syncs();
+  ASSERT_TRUE(insert("C").ok());
+  EXPECT_GT(faults.syncs(), syncs) << "a commit reaches the disk";
+  // Committed: another program sees it while the connection stays open.
+  EXPECT_EQ(RawSql(dir_.path() + "/Undone.sqlite", "SELECT COD FROM ART"), "C ");
 }
 
-INSTANTIATE_TEST_SUITE_P(Sql, SqlitePaths, ::testing::Values(Path::kEmbedded, Path::kOdbcDriver),
-                         testing::PathName);
-
-// ---- opening ------------------------------------------------------------------------
-
-class Opening : public ::testing::TestWithParam<Path> {
- protected:
-  void SetUp() override { SKIP_WITHOUT_DRIVER(GetParam()); }
-
-  testing::TempDir dir_;
-};
-
-TEST_P(Opening, CreatesTheDatabaseFileInWalModeWithTheLayoutVersion) {
+TEST_P(SqlitePaths, CreatesTheDatabaseFileInWalModeWithTheLayoutVersion) {
   std::unique_ptr<Connection> c =
       NewConnection(testing::ParamsFor(GetParam(), dir_.path(), " Vendite  "));
   ASSERT_TRUE(c->Open().ok()) << testing::ErrorsText(*c);
   EXPECT_TRUE(c->IsOpen());
-  EXPECT_TRUE(std::filesystem::exists(dir_.path() + "/Vendite.sqlite"));
   c->Close();
-  std::ifstream f(dir_.path() + "/Vendite.sqlite", std::ios::binary);
+  const std::string file = dir_.path() + "/Vendite.sqlite";
   char header[20] = {};
-  f.read(header, sizeof header);
+  std::ifstream(file, std::ios::binary).read(header, sizeof header);
   EXPECT_EQ(std::string(header, 15), "SQLite format 3");
   EXPECT_EQ(header[18], 2) << "WAL journal";
-  EXPECT_EQ(RawSql(dir_.path() + "/Vendite.sqlite", "PRAGMA user_version"),
-            std::to_string(kLayoutVersion) + " ");
+  EXPECT_EQ(RawSql(file, "PRAGMA user_version"), std::to_string(kLayoutVersion) + " ");
   // Opened again, it is Torvan's own.
   ASSERT_TRUE(c->Open().ok()) << testing::ErrorsText(*c);
 }
 
-TEST_P(Opening, ADatabaseOfAnotherLayoutIsRefusedAndLeftAlone) {
-  struct Case {
-    const char* name;
-    const char* sql;
-    const char* found;
-  };
-  const Case cases[] = {
+TEST_P(SqlitePaths, ADatabaseOfAnotherLayoutIsRefusedAndLeftAlone) {
+  const char* const cases[][3] = {
+      // database, its making, its version as told
       {"Futuro", "PRAGMA user_version=7; CREATE TABLE T (A)", "versione 7 "},
       {"Vecchio", "CREATE TABLE \"ART\" (\"PREZZO\" DECIMAL_TEXT(9,2))", "versione 0 "},
       {"PrimaVersione", "PRAGMA user_version=1; CREATE TABLE T (A)", "versione 1 "},
       {"VuotoMaAltro", "PRAGMA user_version=99", "versione 99 "},
   };
-  for (const Case& c : cases) {
-    const std::string file = dir_.path() + "/" + c.name + ".sqlite";
-    ASSERT_NO_FATAL_FAILURE(RawSql(file, c.sql));
+  for (const auto& [name, making, found] : cases) {
+    SCOPED_TRACE(name);
+    const std::string file = dir_.path() + "/" + name + ".sqlite";
+    ASSERT_NO_FATAL_FAILURE(RawSql(file, making));
     const std::string before = RawSql(file, "PRAGMA user_version");
     std::unique_ptr<Connection> conn =
-        NewConnection(testing::ParamsFor(GetParam(), dir_.path(), c.name));
-    EXPECT_FALSE(conn->Open().ok()) << c.name;
-    EXPECT_FALSE(conn->IsOpen()) << c.name;
-    ASSERT_EQ(conn->Errors().size(), 1u) << c.name << testing::ErrorsText(*conn);
-    const SqlError& e = conn->Errors()[0];
-    EXPECT_EQ(e.origin, ErrorOrigin::kTorvan);
-    EXPECT_EQ(e.description, "Il database " + file + " \xE8 stato costruito con la " +
-                                 std::string(c.found) +
-                                 "della struttura degli oggetti di Torvan, questo Torvan usa la "
-                                 "versione " +
-                                 std::to_string(kLayoutVersion) + ": il database non viene usato")
-        << c.name;
-    EXPECT_EQ(RawSql(file, "PRAGMA user_version"), before) << c.name;
+        NewConnection(testing::ParamsFor(GetParam(), dir_.path(), name));
+    EXPECT_FALSE(conn->Open().ok() || conn->IsOpen());
+    ASSERT_EQ(conn->Errors().size(), 1u) << testing::ErrorsText(*conn);
+    EXPECT_EQ(conn->Errors()[0].origin, ErrorOrigin::kTorvan);
+    EXPECT_EQ(conn->Errors()[0].description,
+              "Il database " + file + " \xE8 stato costruito con la " + found +
+                  "della struttura degli oggetti di Torvan, questo Torvan usa la versione " +
+                  std::to_string(kLayoutVersion) + ": il database non viene usato");
+    EXPECT_EQ(RawSql(file, "PRAGMA user_version"), before);
   }
 }
 
-TEST_P(Opening, ADatabaseThatCannotBeOpenedIsReported) {
+TEST_P(SqlitePaths, ADatabaseThatCannotBeOpenedIsReported) {
   std::ofstream(dir_.path() + "/Rotto.sqlite") << std::string(4096, 'x');
   std::ofstream(dir_.path() + "/plainfile") << "x";
   std::filesystem::create_directory(dir_.path() + "/ro");
@@ -598,15 +519,14 @@ TEST_P(Opening, ADatabaseThatCannotBeOpenedIsReported) {
     SCOPED_TRACE(c.folder + " " + c.name);
     std::unique_ptr<Connection> conn =
         NewConnection(testing::ParamsFor(GetParam(), dir_.path() + c.folder, c.name));
-    EXPECT_FALSE(conn->Open().ok());
-    EXPECT_FALSE(conn->IsOpen());
+    EXPECT_FALSE(conn->Open().ok() || conn->IsOpen());
     ASSERT_FALSE(conn->Errors().empty());
     EXPECT_NE(testing::ErrorsText(*conn).find(c.says), std::string::npos)
         << testing::ErrorsText(*conn);
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Sql, Opening, ::testing::Values(Path::kEmbedded, Path::kOdbcDriver),
+INSTANTIATE_TEST_SUITE_P(Sql, SqlitePaths, ::testing::Values(Path::kEmbedded, Path::kOdbcDriver),
                          testing::PathName);
 
 }  // namespace

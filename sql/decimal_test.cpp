@@ -56,24 +56,18 @@ TEST(DecimalText, ConvertsToNumericAsSqlServerDoes) {
       EXPECT_EQ(canonical, "unchanged") << c.name;
     }
   }
-}
-
-TEST(DecimalText, RefusalsUseSqlServerWording) {
   std::string out;
   EXPECT_EQ(ToNumeric("x", 9, 2, &out).message(), "Error converting data type varchar to numeric.");
   EXPECT_EQ(ToNumeric("1e10", 9, 2, &out).message(),
             "Arithmetic overflow error converting numeric to data type numeric.");
 }
 
-TEST(DecimalText, ShowsStoredValuesWithTheColumnsScale) {
+TEST(DecimalText, ShowsStoredValuesWithTheColumnsScaleAndWholeOnesIn64Bits) {
   EXPECT_EQ(NumericDisplayText("1234.5", 2), "1234.50");  // written by another program
   EXPECT_EQ(NumericDisplayText("1.5e+20", 0), "150000000000000000000");  // a REAL's text
   EXPECT_EQ(NumericDisplayText("-.5", 2), "-0.50");                      // SQL Server's drivers
   EXPECT_EQ(NumericDisplayText("42", 3), "42.000");
   EXPECT_EQ(NumericDisplayText("n/a", 2), "n/a");  // not a number: as stored
-}
-
-TEST(DecimalText, WholeNumbersOfEighteenDigitsFitInSixtyFourBits) {
   EXPECT_EQ(CanonicalToInt64("-999999999999999999"), -999999999999999999);
   EXPECT_EQ(CanonicalToInt64("0"), 0);
   EXPECT_FALSE(CanonicalToInt64("1000000000000000000"));

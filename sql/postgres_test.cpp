@@ -1,6 +1,5 @@
-// The PostgreSQL engine: T-SQL rewritten for it, and a real server started for the test
-// (sql/postgres_test_server.h): values, errors with their SQLSTATE, transactions, locks held
-// by another session and links the server ends.
+// The PostgreSQL engine: T-SQL rewritten for it, and a real server the test starts
+// (sql/postgres_test_server.h): values, SQLSTATEs, transactions, locks, links ended.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -19,13 +18,8 @@ using testing::Scalar;
 using Table = std::vector<std::vector<std::string>>;
 
 TEST(PostgresDialect, RewritesTorvansStatementsWithParameters) {
-  struct Row {
-    const char* name;
-    const char* tsql;
-    const char* text;
-    const char* params;  // "|" apart
-  };
-  const Row rows[] = {
+  const char* const rows[][4] = {
+      // what, T-SQL, PostgreSQL, parameters "|" apart
       {"insert", "INSERT INTO [ART] ([COD],[PREZZO]) VALUES('A''1',-0001234.50)",
        "INSERT INTO \"ART\" ( \"COD\" , \"PREZZO\" ) VALUES ( $1 , $2 )", "A'1|-0001234.50"},
       {"update and where",
@@ -39,16 +33,16 @@ TEST(PostgresDialect, RewritesTorvansStatementsWithParameters) {
        "DELETE FROM \"A\"\"B\" WHERE \"C\" = $1", "\xC3\xA8"},
       {"IDENT_CURRENT", "SELECT IDENT_CURRENT('ART')", kPgIdentCurrent, "ART"},
   };
-  for (const Row& row : rows) {
+  for (const auto& [name, tsql, text, expected] : rows) {
     std::vector<Token> tokens;
-    ASSERT_TRUE(Tokenize(row.tsql, &tokens).ok()) << row.name;
+    ASSERT_TRUE(Tokenize(tsql, &tokens).ok()) << name;
     PgStatement pg;
     SqlError e;
-    ASSERT_TRUE(TranslateForPostgres(tokens, &pg, &e).ok()) << row.name << ": " << e.description;
-    EXPECT_EQ(row.text, pg.text) << row.name;
+    ASSERT_TRUE(TranslateForPostgres(tokens, &pg, &e).ok()) << name << ": " << e.description;
+    EXPECT_EQ(text, pg.text) << name;
     std::string params;
     for (const std::string& p : pg.params) params += (params.empty() ? "" : "|") + p;
-    EXPECT_EQ(row.params, params) << row.name;
+    EXPECT_EQ(expected, params) << name;
   }
   for (const char* refused : {"SELECT @X", "EXEC sp_who", "SELECT GETDATE() FROM [T]",
                               "DELETE FROM [T]; DELETE FROM [U]"}) {
@@ -98,9 +92,7 @@ TEST_F(PostgresEngine, KeepsExactNumbersAndWindows1252Texts) {
   EXPECT_EQ("NULL", Scalar(conn_.get(), "SELECT IDENT_CURRENT('NONE')"));
   // The oldest row alone, as the master table is read.
   for (bool in_transaction : {false, true}) {
-    if (in_transaction) {
-      ASSERT_TRUE(conn_->Begin().ok());
-    }
+    ASSERT_TRUE(!in_transaction || conn_->Begin().ok());
     std::unique_ptr<Recordset> rs;
     ASSERT_TRUE(conn_->OpenFirstRows("SELECT [ID] FROM [T] ORDER BY [ID] DESC", 1, &rs).ok());
     ASSERT_FALSE(rs->Eof());
@@ -109,9 +101,7 @@ TEST_F(PostgresEngine, KeepsExactNumbersAndWindows1252Texts) {
     EXPECT_TRUE(rs->Eof());
     ASSERT_TRUE(conn_->OpenFirstRows("SELECT [ID] FROM [T] WHERE [ID]>3", 1, &rs).ok());
     EXPECT_TRUE(rs->Eof());
-    if (in_transaction) {
-      ASSERT_TRUE(conn_->Commit().ok());
-    }
+    ASSERT_TRUE(!in_transaction || conn_->Commit().ok());
   }
   std::vector<std::string> tables;
   ASSERT_TRUE(conn_->ListTables(&tables).ok());
@@ -119,35 +109,25 @@ TEST_F(PostgresEngine, KeepsExactNumbersAndWindows1252Texts) {
 }
 
 TEST_F(PostgresEngine, ErrorsCarryTheirSqlstateAndSayTheyComeFromPostgres) {
-  struct Row {
-    const char* name;
-    const char* tsql;
-    const char* state;
-  };
-  const Row rows[] = {
+  const char* const rows[][3] = {
       {"missing table", "SELECT * FROM [NOPE]", "42P01"},
       {"text too long", "INSERT INTO [T] ([COD]) VALUES('1234567')", "22001"},
       {"beyond the precision", "INSERT INTO [T] ([V]) VALUES(123456789012345)", "22003"},
       {"identity given", "INSERT INTO [T] ([ID]) VALUES(5)", "428C9"},
       {"not a number", "INSERT INTO [T] ([V]) VALUES('x')", "22P02"},
   };
-  // Inside a transaction the statement goes between a savepoint and its release: the
-  // same errors, and the transaction goes on.
+  // Inside a transaction (a savepoint around each statement): the same, and it goes on.
   for (bool in_transaction : {false, true}) {
-    if (in_transaction) {
-      ASSERT_TRUE(conn_->Begin().ok());
+    ASSERT_TRUE(!in_transaction || conn_->Begin().ok());
+    for (const auto& [name, tsql, state] : rows) {
+      SCOPED_TRACE(name);
+      EXPECT_FALSE(conn_->Execute(tsql).ok());
+      ASSERT_EQ(1u, conn_->Errors().size());
+      EXPECT_EQ(std::tuple(state, "PostgreSQL", ErrorOrigin::kPostgres),
+                std::tuple(FirstError().sql_state, FirstError().source, FirstError().origin));
+      EXPECT_FALSE(IsBusy(FirstError()) || IsConnectionLost(FirstError()));
     }
-    for (const Row& row : rows) {
-      EXPECT_FALSE(conn_->Execute(row.tsql).ok()) << row.name;
-      ASSERT_EQ(1u, conn_->Errors().size()) << row.name;
-      EXPECT_EQ(row.state, FirstError().sql_state) << row.name;
-      EXPECT_EQ("PostgreSQL", FirstError().source) << row.name;
-      EXPECT_EQ(ErrorOrigin::kPostgres, FirstError().origin) << row.name;
-      EXPECT_FALSE(IsBusy(FirstError()) || IsConnectionLost(FirstError())) << row.name;
-    }
-    if (in_transaction) {
-      ASSERT_TRUE(conn_->Commit().ok()) << testing::ErrorsText(*conn_);
-    }
+    ASSERT_TRUE(!in_transaction || conn_->Commit().ok()) << testing::ErrorsText(*conn_);
   }
   ASSERT_FALSE(conn_->Execute("DELETE FROM [NOPE] WHERE [X]=1").ok());
   EXPECT_EQ("NOPE", MissingTable(FirstError()));
@@ -207,9 +187,7 @@ TEST_F(PostgresEngine, ALockHeldByAnotherSessionIsBusyAndAnEndedLinkIsLost) {
 
   // Ended by the server, outside a transaction and inside one.
   for (bool in_transaction : {false, true}) {
-    if (in_transaction) {
-      ASSERT_TRUE(conn_->Begin().ok());
-    }
+    ASSERT_TRUE(!in_transaction || conn_->Begin().ok());
     ASSERT_TRUE(
         server().Admin("SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE "
                        "datname='engine' AND application_name='Torvan'"));
@@ -227,12 +205,11 @@ TEST_F(PostgresEngine, ALockHeldByAnotherSessionIsBusyAndAnEndedLinkIsLost) {
 }
 
 TEST_F(PostgresEngine, AServerThatCannotBeReachedSaysWhy) {
-  struct Row {
+  const struct {
     const char* name;
     void (*edit)(ConnectionParams*);
     const char* says;
-  };
-  const Row rows[] = {
+  } rows[] = {
       {"missing database", [](ConnectionParams* p) { p->database = "NESSUNO"; },
        "database \"NESSUNO\" does not exist"},
       {"wrong password", [](ConnectionParams* p) { p->password = "sbagliata"; },
@@ -242,18 +219,17 @@ TEST_F(PostgresEngine, AServerThatCannotBeReachedSaysWhy) {
       {"an option libpq does not know", [](ConnectionParams* p) { p->odbc_extra = "Encrypt=yes;"; },
        "invalid connection option \"Encrypt\""},
   };
-  for (const Row& row : rows) {
+  for (const auto& row : rows) {
     ConnectionParams p = server().Params("engine");
     row.edit(&p);
     std::unique_ptr<Connection> c = NewConnection(p);
-    EXPECT_FALSE(c->Open().ok()) << row.name;
+    EXPECT_FALSE(c->Open().ok() || c->IsOpen()) << row.name;
     ASSERT_EQ(1u, c->Errors().size()) << row.name;
     EXPECT_EQ("08001", c->Errors()[0].sql_state) << row.name;
     EXPECT_NE(std::string::npos, c->Errors()[0].description.find(row.says))
         << row.name << ": " << c->Errors()[0].description;
     // The password never reaches a message.
     EXPECT_EQ(std::string::npos, c->Errors()[0].description.find(p.password)) << row.name;
-    EXPECT_FALSE(c->IsOpen());
   }
 }
 

@@ -13,7 +13,7 @@
 namespace torvan::sql {
 namespace {
 
-TEST(Lexer, SplitsTorvansTexts) {
+TEST(Lexer, SplitsTorvansTextsAndRefusesWhatItCannot) {
   std::vector<Token> t;
   ASSERT_TRUE(Tokenize("INSERT INTO [CLI]]X] ([A]) VALUES(N'O''B ',-0001234.50 ,+.5,@V)", &t).ok());
   using K = TokenKind;
@@ -24,19 +24,13 @@ TEST(Lexer, SplitsTorvansTexts) {
   EXPECT_EQ(got,
             "W:INSERT W:INTO I:CLI]X P:( I:A P:) W:VALUES P:( S:O'B  P:, N:-0001234.50 P:, N:+.5 "
             "P:, V:@V P:) ");
-}
-
-TEST(Lexer, RefusesWhatItCannotSplit) {
-  std::vector<Token> t;
   for (const char* bad :
        {"SELECT 'open", "SELECT [open", "SELECT /* open", "SELECT ?", "SELECT 12abc", "SELECT @"}) {
     EXPECT_FALSE(Tokenize(bad, &t).ok()) << bad;
   }
   ASSERT_TRUE(Tokenize("DELETE FROM [A] -- comment\n;", &t).ok());
   EXPECT_EQ(t.size(), 3u);
-}
-
-TEST(Lexer, StatementsDifferingOnlyInValuesShareAShape) {
+  // Statements differing only in their values share a shape.
   auto shape = [](const char* text) {
     std::vector<Token> t;
     std::vector<const Token*> literals;
@@ -46,63 +40,43 @@ TEST(Lexer, StatementsDifferingOnlyInValuesShareAShape) {
   EXPECT_EQ(shape("DELETE FROM [A] WHERE [_T_RRN___]=15"),
             shape("DELETE FROM [A] WHERE [_T_RRN___]=-7"));
   EXPECT_EQ(shape("UPDATE [A] SET [X]='D'"), shape("UPDATE [A] SET [X]=N'it''s'"));
-  EXPECT_NE(shape("DELETE FROM [A] WHERE [B]=1"), shape("DELETE FROM [AB] WHERE [ ]=1"));
-  EXPECT_NE(shape("DELETE FROM [A] WHERE [B]=1"), shape("DELETE FROM [A] WHERE [C]=1"));
+  for (const char* other : {"DELETE FROM [AB] WHERE [ ]=1", "DELETE FROM [A] WHERE [C]=1"}) {
+    EXPECT_NE(shape("DELETE FROM [A] WHERE [B]=1"), shape(other)) << other;
+  }
 }
 
-// A schema of fixed tables, as the engines read it from the database.
+// The one table ART, found in any case, as the engines read it from the database.
 class FixedSchema : public SchemaSource {
  public:
-  void Add(TableInfo t) {
-    std::string key = t.name;
-    for (char& c : key) c = char(std::tolower(static_cast<unsigned char>(c)));
-    tables_[key] = std::move(t);
-  }
   Status FindTable(std::string_view name, const TableInfo** table) override {
     std::string key(name);
-    for (char& c : key) c = char(std::tolower(static_cast<unsigned char>(c)));
-    auto it = tables_.find(key);
-    *table = it == tables_.end() ? nullptr : &it->second;
+    for (char& c : key) c = char(std::toupper(static_cast<unsigned char>(c)));
+    *table = key == art_.name ? &art_ : nullptr;
     return Status::Ok();
   }
-
- private:
-  std::map<std::string, TableInfo> tables_;
-};
-
-class Translation : public ::testing::Test {
- protected:
-  void SetUp() override {
-    schema_.Add({"ART",
+  TableInfo art_{"ART",
                  {{"COD", {ColumnKind::kText, 6, 0, 0}},
                   {"PREZZO", {ColumnKind::kDecimal, 0, 9, 2}},
                   {"_T_RRN___", {ColumnKind::kInteger, 0, 9, 0}},
                   {"_T_IDX___", {ColumnKind::kIdentity, 0, 18, 0}},
-                  {"_T_TIPO___", {ColumnKind::kText, 1, 0, 0}}}});
-  }
-
-  // The SQLite text of a statement, or the refusal's description.
-  std::string Translate(const std::string& tsql) {
-    std::vector<Token> tokens;
-    Status s = Tokenize(tsql, &tokens);
-    if (!s.ok()) return "lexer: " + s.message();
-    SqlError error;
-    s = TranslateStatement(tokens, &schema_, &plan_, &error);
-    if (!s.ok()) return "refused " + std::to_string(error.number) + ": " + error.description;
-    return plan_.statement;
-  }
-
-  FixedSchema schema_;
-  Plan plan_;
+                  {"_T_TIPO___", {ColumnKind::kText, 1, 0, 0}}}};
 };
 
-TEST_F(Translation, RowStatementsBecomeParameterized) {
-  struct Case {
-    const char* name;
-    const char* tsql;
-    const char* sqlite;
-  };
-  const Case cases[] = {
+// The SQLite text of a statement, or the refusal's description.
+std::string Translate(const std::string& tsql) {
+  FixedSchema schema;
+  Plan plan;
+  std::vector<Token> tokens;
+  Status s = Tokenize(tsql, &tokens);
+  if (!s.ok()) return "lexer: " + s.message();
+  SqlError error;
+  s = TranslateStatement(tokens, &schema, &plan, &error);
+  if (!s.ok()) return "refused " + std::to_string(error.number) + ": " + error.description;
+  return plan.statement;
+}
+
+TEST(Translation, RowStatementsBecomeParameterized) {
+  const char* const cases[][3] = {
       {"mark deleted", "UPDATE [ART] SET [_T_TIPO___]='D' WHERE [_T_IDX___]=57 or [_T_RRN___]=15",
        "UPDATE \"ART\" SET \"_T_TIPO___\"=? WHERE \"_T_IDX___\" = ? OR \"_T_RRN___\" = ?"},
       {"delete", "DELETE FROM [ART] WHERE [_T_RRN___]=15",
@@ -118,21 +92,20 @@ TEST_F(Translation, RowStatementsBecomeParameterized) {
        "SELECT \"COD\" FROM \"ART\" WHERE NOT (rtrim(\"COD\") <> rtrim(?) COLLATE NOCASE AND "
        "\"COD\" IS NOT NULL)"},
   };
-  for (const Case& c : cases) EXPECT_EQ(Translate(c.tsql), c.sqlite) << c.name;
+  for (const auto& [name, tsql, sqlite] : cases) EXPECT_EQ(Translate(tsql), sqlite) << name;
 }
 
 // What a numeric column stores for a value, and what a comparison binds.
 TEST(BindLiteral, NumbersAreStoredAsSqliteNumbersUnlessADoubleLosesDigits) {
-  struct Case {
+  using K = BoundValue::Kind;
+  const struct {
     const char* name;
     ColumnType type;
     ParamUse use;
     const char* literal;
     BoundValue::Kind kind;
     const char* text;  // the bound value written out
-  };
-  using K = BoundValue::Kind;
-  const Case cases[] = {
+  } cases[] = {
       {"a decimal", NumericType(9, 2), ParamUse::kAssign, "-0001234.5 ", K::kReal, "-1234.5"},
       {"a whole decimal", NumericType(9, 2), ParamUse::kAssign, "0000020.00 ", K::kInteger, "20"},
       {"rounded half away", NumericType(9, 2), ParamUse::kAssign, "1.005", K::kReal, "1.01"},
@@ -148,7 +121,7 @@ TEST(BindLiteral, NumbersAreStoredAsSqliteNumbersUnlessADoubleLosesDigits) {
       {"compared, extra decimals", NumericType(9, 2), ParamUse::kCompare, "1.005", K::kReal,
        "1.005"},
   };
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
     ParamSpec param{c.type, "PREZZO", c.use, 0};
     Token literal{TokenKind::kNumber, c.literal};
     BoundValue value;

@@ -1,6 +1,5 @@
-// For the sql/ tests: a temporary folder, the connection parameters of the two ways the
-// suite reaches SQLite (the embedded engine and SQLite's ODBC driver) and small helpers
-// that read a whole query.
+// For the tests of databases: a temporary folder, the parameters of each way to SQLite
+// (embedded, SQLite's ODBC driver) and helpers that read a whole query.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -39,8 +38,7 @@ inline std::string PathName(const ::testing::TestParamInfo<Path>& info) {
                                            : "Postgres";
 }
 
-// The parameters of database `name` in `folder` for the path; empty odbc_driver when the
-// SQLite ODBC driver is not installed.
+// Database `name` in `folder` (odbc_driver empty when SQLite's ODBC driver is not installed).
 inline ConnectionParams ParamsFor(Path path, const std::string& folder,
                                   const std::string& name = "Torvan") {
   ConnectionParams p;
@@ -66,13 +64,11 @@ inline std::vector<std::vector<std::string>> Rows(Connection* c, const std::stri
   std::unique_ptr<Recordset> r;
   Status s = c->OpenRecordset(query, &r);
   EXPECT_TRUE(s.ok()) << query << ": " << s.ToString();
-  if (!s.ok()) return rows;
-  while (!r->Eof()) {
-    std::vector<std::string> row;
+  while (s.ok() && !r->Eof()) {
+    rows.emplace_back();
     for (int i = 0; i < r->FieldCount(); ++i) {
-      row.push_back(r->Value(i).is_null ? "NULL" : r->Value(i).text);
+      rows.back().push_back(r->Value(i).is_null ? "NULL" : r->Value(i).text);
     }
-    rows.push_back(std::move(row));
     EXPECT_TRUE(r->MoveNext().ok());
   }
   return rows;
@@ -81,8 +77,7 @@ inline std::vector<std::vector<std::string>> Rows(Connection* c, const std::stri
 // The one value of a one-row, one-column query; "?" when the query fails.
 inline std::string Scalar(Connection* c, const std::string& query) {
   auto rows = Rows(c, query);
-  if (rows.size() != 1 || rows[0].size() != 1) return "?";
-  return rows[0][0];
+  return rows.size() == 1 && rows[0].size() == 1 ? rows[0][0] : "?";
 }
 
 // A column of a test table, with the type the engine keeps.
