@@ -101,7 +101,8 @@ class ControllerTest : public ::testing::Test {
   void Databases(int n) {
     std::vector<DataBase_Rec> dbs;
     for (int i = 1; i <= n; ++i) {
-      dbs.push_back({"DB" + std::to_string(i), "SQLSRV0" + std::to_string(i), "127.0.0.2"});
+      dbs.push_back(
+          {"DB" + std::to_string(i), "SQLSRV0" + std::to_string(i), "127.0.0.2", "", "", ""});
     }
     ASSERT_TRUE(WriteRecords(program_.paths.database_catalogue, dbs).ok());
   }
