@@ -124,11 +124,6 @@ TEST_F(PendingFileTest, ANewestSlotCutShortOrDamagedLeavesThePreviousState) {
   EXPECT_EQ(Held("fifth"), Reopen());
 }
 
-TEST_F(PendingFileTest, AFileThatIsNoPendingFileIsAnEmptyState) {
-  ASSERT_TRUE(platform::WriteFileAtomic(path_, "[Generale]\r\nParametri=%%\r\n", 0600).ok());
-  EXPECT_EQ(PendingState{}, Reopen());
-}
-
 TEST_F(PendingFileTest, ASecondOpenIsRefusedWhileTheFirstHoldsTheLock) {
   Reopen();
   Write(Held("a"));
@@ -156,11 +151,13 @@ TEST_F(PendingFileTest, AStateTooBigForASlotIsRefusedAndTheOldOneKept) {
   EXPECT_EQ(Held("small"), Reopen());
 }
 
-TEST_F(PendingFileTest, AMissingFileReadsAsAnEmptyState) {
+TEST_F(PendingFileTest, AMissingFileOrOneThatIsNoPendingFileIsAnEmptyState) {
   PendingState s = Held("untouched");
   ASSERT_TRUE(ReadPendingState(path_, &s).ok());
   EXPECT_EQ(PendingState{}, s);
   EXPECT_FALSE(PendingFileInUse(path_));
+  ASSERT_TRUE(platform::WriteFileAtomic(path_, "[Generale]\r\nParametri=%%\r\n", 0600).ok());
+  EXPECT_EQ(PendingState{}, Reopen());
 }
 
 }  // namespace

@@ -1,21 +1,18 @@
-// torvan-soak: the fault soak (scripts/soak). Random changes on the host (CLIENTI, ARTICOLI,
-// ORDINI and the image archive: every change code, every field type, images) and on the SQL
-// side (CONTATTI, now and then a row the host changes too, a conflict) while torvan-host
-// injects a fault every --fault-every actions, `torvan run` is killed with SIGKILL every
-// --kill-every actions (or dies at a named point, kill_point.h) and started again, Torvan's
-// SQL operations fail one in --sql-fault-one-in (its SQLite writes and syncs one in four
-// times that; sql/fault_connection.h, sql/fault_vfs.h), and every --lock-every actions a PC
-// program holds the write lock of GESTIONALE for seconds. --odbc DRIVER: Torvan reaches
-// SQLite through that ODBC driver. At the end, every host file against its mirror table and
-// every SQL-side change against the host (torvan-mirror-compare's comparer); a difference
-// on a record of the conflicts file is a conflict left unequal, not a loss.
+// torvan-soak, the fault soak of scripts/soak: random changes on the host (CLIENTI, ARTICOLI,
+// ORDINI, the image archive) and on the SQL side (CONTATTI, some also changed by the host)
+// while torvan-host injects a fault every --fault-every actions, `torvan run` is killed every
+// --kill-every actions (or dies at a named point, kill_point.h), one SQL operation in
+// --sql-fault-one-in fails (a write or sync one in four times that), and every --lock-every
+// actions a PC program holds GESTIONALE's write lock. --odbc DRIVER: SQLite through ODBC.
+// At the end every host file is compared with its mirror and every SQL-side change with the
+// host; a difference on a record of the conflicts file is a conflict left unequal, not a loss.
 //
 //   torvan-soak --torvan EXE --host-exe EXE --sample DIR --table TnC_TBL1.Tbl
 //               (--minutes M | --actions N) [--seed S] [--fault-every N] [--kill-every N]
 //               [--sql-fault-one-in N] [--lock-every N] [--odbc DRIVER] [--keep]
 //
-// Prints the figures and exits 0 when nothing was lost or doubled, 1 otherwise, 2 when the
-// soak could not run. The folders stay with --keep (or when something differs).
+// Exit 0 when nothing was lost or doubled, 1 otherwise, 2 when the soak could not run; the
+// folders stay with --keep or when something differs.
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
