@@ -1,5 +1,4 @@
-// Replication end to end: torvan-host, the two steps, the mirror in SQLite (EngineTest on
-// PostgreSQL too).
+// Replication end to end: torvan-host, the two steps, the mirror (EngineTest: both engines).
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -67,8 +66,7 @@ TEST_P(EngineTest, SqlSideChangesReachTheHostWithTheirExactStatementsOnce) {
   Ctl({"insert", "DATI/CONTATTI", "CODCLI=C01", "NOTA=dal sistema", "VALORE=1"});
   Ctl({"insert", "DATI/CONTATTI", "CODCLI=C02"});
   Drain();
-  // As a PC application writes them: texts without their blanks, numbers as numbers, the
-  // extremes of SMALLINT, INTEGER and BIGINT.
+  // As a PC application writes them; the extremes of SMALLINT, INTEGER and BIGINT.
   Pc("INSERT INTO \"CONTATTI\" (\"CODCLI\", \"DATA\", \"NOMINATIVO\", \"TELEFONO\", \"NOTA\", "
      "\"ESITO\", \"VALORE\", \"PUNTI\", \"VISITE\", \"RIFEST\") VALUES ('X1', 20240301, "
      "'D''Amico Nicol\xC3\xB2', '', '  l''ora  ', 'P', 12.5, -32768, 2147483647, "
@@ -158,8 +156,7 @@ TEST_F(EndToEndTest, ImagesOfTheArchiveAreFetchedWithTheirBytesAndDeletedWithThe
   EXPECT_EQ(Lines{}, Differences());
 }
 
-// A change that cannot be applied is held: it blocks its queue, one message line a call,
-// and goes through as soon as it can.
+// A held change blocks its queue, one message line a call, and goes as soon as it can.
 TEST_F(EndToEndTest, AHeldChangeBlocksItsQueueVisiblyUntilItCanBeApplied) {
   // A file where the images' folder should be: the folder cannot be made.
   fs::remove_all(pc_ + "/immagini");
@@ -183,8 +180,7 @@ TEST_F(EndToEndTest, AHeldChangeBlocksItsQueueVisiblyUntilItCanBeApplied) {
   EXPECT_EQ(Lines{}, Differences());
 }
 
-// The host takes a new S request on the connection as the acknowledgement of the change it
-// delivered before; a change delivered on a connection that closed comes again.
+// A new S acknowledges the change before it; one delivered on a closed connection comes again.
 TEST_F(EndToEndTest, HostToSqlFaultsLoseNothingAndApplyNothingTwice) {
   int round = 0;
   for (const char* fault : {"close-after 0", "close-after 3", "close-after 6", "close-after 100",
@@ -207,12 +203,10 @@ TEST_F(EndToEndTest, HostToSqlFaultsLoseNothingAndApplyNothingTwice) {
   }
 }
 
-// A request whose status was never read may have been executed: an insert sent again must
-// not add a second host record. A refusal by a fault is no execution: the event is sent
-// again, not dropped.
+// A request whose status was never read may have been executed: an insert sent again adds
+// no second record. A refusal by a fault is no execution: the event is sent again.
 TEST_F(EndToEndTest, SqlToHostFaultsLoseNothingAndDuplicateNothing) {
-  // Each change, # its round; "" a drain. The batch's four events meet the fault at one of
-  // them: those before it go once, the rest follow in order.
+  // Each change, # its round, "" a drain; the batch's events meet the fault at one of them.
   const Lines changes[] = {{"INSERT INTO [CONTATTI] ([CODCLI],[NOTA]) VALUES('S#','nuovo')"},
                            {"UPDATE [CONTATTI] SET [NOTA]='giro #' WHERE [CODCLI]='H'"},
                            {"INSERT INTO [CONTATTI] ([CODCLI]) VALUES('D#')", "",
@@ -257,8 +251,8 @@ TEST_F(EndToEndTest, SqlToHostFaultsLoseNothingAndDuplicateNothing) {
   }
 }
 
-// A status other than a blank means "not executed", whatever its character: an update is
-// sent again as its insert, an insert is reported and kept, and the next event goes.
+// Any status but a blank is "not executed": an update goes again as an insert, an insert is
+// reported and kept, and the next event goes.
 TEST_F(EndToEndTest, AStatusOtherThanABlankFollowsTheRuleOfItsEvent) {
   Ctl({"insert", "DATI/CONTATTI", "CODCLI=C01"});
   Drain();
@@ -281,8 +275,7 @@ TEST_F(EndToEndTest, AStatusOtherThanABlankFollowsTheRuleOfItsEvent) {
   EXPECT_EQ(Table({{"0"}}), Rows("SELECT COUNT(*) FROM [_T_MASTER___]"));
 }
 
-// A record gone from the host unheard of: its row's first update makes one record, found by
-// its index by the later updates and the delete.
+// A record gone from the host unheard of: its row's updates and delete make and take one.
 TEST_F(EndToEndTest, UpdatesOfARowWhoseRecordIsGoneMakeOneRecordAndItsDeleteTakesIt) {
   Ctl({"insert", "DATI/CONTATTI", "CODCLI=C01"});
   Drain();
@@ -302,8 +295,7 @@ TEST_F(EndToEndTest, UpdatesOfARowWhoseRecordIsGoneMakeOneRecordAndItsDeleteTake
   EXPECT_EQ(Lines{}, Differences({kContatti}));
 }
 
-// A value the host field cannot hold is neither cut nor dropped: its event and the later
-// ones of its database wait until it is mended.
+// A value the host field cannot hold is neither cut nor dropped: its events wait, mended.
 TEST_F(EndToEndTest, AValueTheHostFieldCannotHoldKeepsItsEventUntilMended) {
   Ctl({"insert", "DATI/CONTATTI", "CODCLI=C01"});
   Drain();
@@ -343,8 +335,7 @@ TEST_F(EndToEndTest, AFullJournalLeavesTheRestWithTheHost) {
   EXPECT_EQ(Lines{}, Differences());
 }
 
-// While a reply travels the changes journaled before it are applied (seen by Torvan's own
-// connection before the commit), and committed when the call ends.
+// While a reply travels the changes journaled before it are applied; committed at the end.
 TEST_F(EndToEndTest, ChangesAreAppliedWhileTheNextReplyTravels) {
   struct Watching final : platform::EventPump {
     std::function<void()> seen;
@@ -368,8 +359,7 @@ TEST_F(EndToEndTest, ChangesAreAppliedWhileTheNextReplyTravels) {
   EXPECT_EQ(0u, to_sql_->JournalDepth());
 }
 
-// The statement a conflict sends (deleting the record a late PC update made) waits for the
-// reply in flight instead of taking it for its own status.
+// A conflict's statement waits for the reply in flight, not taking it for its own status.
 TEST_F(EndToEndTest, AConflictsStatementWaitsForTheReplyInFlight) {
   Ctl({"insert", "DATI/CONTATTI", "CODCLI=H1", "NOTA=prima"});
   Drain();
@@ -388,8 +378,7 @@ TEST_F(EndToEndTest, AConflictsStatementWaitsForTheReplyInFlight) {
   EXPECT_EQ(Lines{}, Differences());
 }
 
-// A refused S acknowledges nothing: the change whose acknowledgement was lost with the old
-// connection comes again, and is not applied again.
+// A refused S acknowledges nothing: the change that comes again is not applied again.
 TEST_F(EndToEndTest, AChangeDeliveredAgainAfterARefusedRequestIsNotAppliedAgain) {
   program_.settings.Lotto_Modifiche = 1;  // one change, and no request after it
   Ctl({"insert", "DATI/CONTATTI", "CODCLI=C01", "NOTA=dal sistema"});
@@ -425,8 +414,7 @@ TEST_F(NotReplicatedTest, AChangeOfAFileNotReplicatedToSqlIsConsumedCountedAndLo
   EXPECT_FALSE(Held());
 }
 
-// A host clear while SQL-side changes wait: the mirror is rebuilt empty, the changes are set
-// aside with a message line.
+// A host clear while SQL-side changes wait: mirror rebuilt empty, changes set aside.
 TEST_F(EndToEndTest, AClearFromTheHostSetsAsideTheChangesNotYetSent) {
   Exec(
       "INSERT INTO [CONTATTI] ([CODCLI],[DATA],[NOMINATIVO],[TELEFONO],[NOTA],[ESITO],[VALORE]) "
@@ -466,8 +454,7 @@ class ChangesTest : public EndToEndTest {
       Exec("INSERT INTO [CONTATTI] ([CODCLI],[NOTA]) VALUES('" + key + "','" + nota + "')");
     }
   }
-  // Host records first; then, Torvan stopped, the PC's changes and the host's; the PC's
-  // events sent first when asked (the host cannot tell which came first); two drains.
+  // Host records, then (Torvan stopped) the PC's changes and the host's, then two drains.
   void Play(int host_records, const Lines& pc, const Lines& host, bool sent_first) {
     for (int k = 1; k <= host_records; ++k) {
       Ctl({"insert", "DATI/CONTATTI", "CODCLI=H" + std::to_string(k), "NOTA=prima"});
@@ -483,10 +470,8 @@ class ChangesTest : public EndToEndTest {
   }
 };
 
-// The clear race: an event sent after the host queued a clear, before the clear reached
-// Torvan. The clear wins: the record the event made goes too, set aside with a line; an
-// event that reached a record by its RRN (maybe one made after the clear) is a possible
-// conflict.
+// An event sent after the host queued a clear lands after it: the clear wins, the record
+// made goes and is set aside; one reaching a record by RRN is a possible conflict.
 struct ClearRace {
   const char* name;
   int host_records;
@@ -528,8 +513,8 @@ INSTANTIATE_TEST_SUITE_P(
                   "[Server_SQL_Sincro] Possibile conflitto su DATI/CONTATTI UPD RRN:1 IDX:1"}),
     [](const auto& info) { return std::string(info.param.name); });
 
-// Both sides changed one row while Torvan was stopped: under each rule, both end equal,
-// with one record in TnC_CONFLITTI.Log and one line per conflict.
+// Both sides changed a row, Torvan stopped: under each rule both end equal, each conflict
+// recorded once and said once.
 struct BothSides {
   const char* name;
   int host_records;
@@ -591,8 +576,7 @@ const BothSides kBothSides[] = {
      "HOST DUE|HOST UNO",
      "PC DUE|PC UNO",
      2},
-    // The update reached the host after its delete and became an insert: a possible
-    // conflict, and the host's delete takes the record the insert made.
+    // The update became an insert after the host's delete, which takes its record.
     {"UpdateSentAfterAHostDelete", 1, {"U1=DAL PC"}, {"D1"}, "", "", 1, true},
     // Sent before the host's update: the winner's values go to the host again.
     {"UpdateSentBeforeAHostUpdate",
@@ -616,8 +600,7 @@ INSTANTIATE_TEST_SUITE_P(Rules, BothSidesTable,
                                   (std::get<1>(info.param) ? "_PcWins" : "_HostWins");
                          });
 
-// A table built again (by the operator, by a clear) numbers its rows above every index used
-// before, its old self's and the host's: a new SQL-side row never shares a host record's.
+// A table built again numbers its rows above every index used before, host's too.
 TEST_P(EngineTest, ATableBuiltAgainNumbersItsRowsAboveEveryIndexUsedBefore) {
   for (const char* k : {"S1", "S2", "S3"}) {
     Exec(std::string("INSERT INTO [CONTATTI] ([CODCLI]) VALUES('") + k + "')");
@@ -654,8 +637,7 @@ INSTANTIATE_TEST_SUITE_P(Engines, EngineTest, ::testing::Values(Engine::kSqlite,
 
 using ::testing::PrintToString;
 
-// What is done while a statement fails: a host change of each kind, a clear with changes
-// unsent, an SQL-side event's return, the operator's build of a file.
+// What runs while a statement fails: host changes, a clear, a return, the operator's build.
 enum class Scenario { kInsert, kUpdate, kDelete, kImage, kClear, kReturn, kBuild };
 
 // How it fails: the connection (sql/fault_connection.h) or the storage (sql/fault_vfs.h).
@@ -680,8 +662,7 @@ const Injection kInjections[] = {
 
 constexpr char kVfs[] = "torvan-guasti";
 
-// CLIENTI is sent back too: two files of one database share the master table, and a fault
-// on one must not touch the other's events.
+// CLIENTI is sent back too: a fault on one file must not touch another's events.
 class SqlFaultTable : public EndToEndTest, public ::testing::WithParamInterface<int> {
  protected:
   SqlFaultTable() {
@@ -696,11 +677,8 @@ class SqlFaultTable : public EndToEndTest, public ::testing::WithParamInterface<
   void EditHost() override {
     ASSERT_NO_FATAL_FAILURE(EditFile("CLIENTI", "| S | N | N |", "| S | S | N |"));
     const std::string fields = host_dir_ + "/fields/DATI.CLIENTI.txt";
-    ASSERT_TRUE(platform::WriteFileAtomic(fields,
-                                          ReadText(fields) + "\xC2\xA7_T_IDX___ | Indice | B | 9 "
-                                                             "|   | 145 |  4 |\n",
-                                          0644)
-                    .ok());
+    const std::string index = "\xC2\xA7_T_IDX___ | Indice | B | 9 |   | 145 |  4 |\n";
+    ASSERT_TRUE(platform::WriteFileAtomic(fields, ReadText(fields) + index, 0644).ok());
   }
   void SetUp() override {
     EndToEndTest::SetUp();
@@ -717,8 +695,7 @@ class SqlFaultTable : public EndToEndTest, public ::testing::WithParamInterface<
     const bool sent = to_host_->Server_SQL_Ritorno();
     return received || sent || Held();
   }
-  // Passes until two in a row do nothing and no event waits (a master row whose event is
-  // gone is removed by a pass that reports nothing done).
+  // Passes until two in a row do nothing and no master row waits.
   void Settle() {
     for (int i = 0, idle = 0; i < 100 && idle < 2; ++i) {
       idle = Pass() || MasterRows() > 0 ? 0 : idle + 1;
@@ -787,8 +764,7 @@ class SqlFaultTable : public EndToEndTest, public ::testing::WithParamInterface<
       (void)to_sql_->Server_SQL_Sincro();
     }
   }
-  // What the operator does after a build that failed: builds again, and has the host send
-  // the file whole.
+  // After a failed build the operator builds again and has the host send the file whole.
   void Recover(Scenario s) {
     Settle();
     if (s == Scenario::kBuild) {
@@ -852,9 +828,8 @@ class SqlFaultTable : public EndToEndTest, public ::testing::WithParamInterface<
   int64_t index_before_ = 0;
 };
 
-// Every operation of the step fails once, in every way, in turn: after the fault (and one
-// time in two a restart) nothing is lost or done twice, no other file or generation is
-// touched, and one line told what failed.
+// Each operation fails once, each way: then (a restart one time in two) nothing is lost or
+// done twice, nothing else touched, and one line told what failed.
 TEST_P(SqlFaultTable, EveryOperationThatFailsLosesNothing) {
   const Scenario s = Scenario(GetParam());
   for (const Injection& in : kInjections) {
@@ -876,8 +851,7 @@ TEST_P(SqlFaultTable, EveryOperationThatFailsLosesNothing) {
       Act(s);
       const bool faulted = Injected(in) > 0;
       Arm(in, 0);
-      // A step that did not get through says so in one line; a fault it could live with
-      // (a count that failed where a table known to be there was asked about) says nothing.
+      // A step that did not get through says so in one line; one that could live with it, none.
       if (faulted && s == Scenario::kReturn) {
         EXPECT_EQ(HasLineStarting("AS<-- ") ? Told(s) : 1, Told(s)) << PrintToString(lines_);
         EXPECT_LE(Told(s), 1) << PrintToString(lines_);
@@ -892,8 +866,7 @@ TEST_P(SqlFaultTable, EveryOperationThatFailsLosesNothing) {
   }
 }
 
-// A batch failing at a later change is undone; the changes before it go as a batch, the
-// failing one alone, the rest after it: each applied once.
+// A batch failing at a later change is undone, then split: each change applied once.
 TEST_F(SqlFaultTable, ABatchThatFailsPartwayAppliesEachChangeOnce) {
   for (int i = 1; i <= 5; ++i) Ctl({"insert", "DATI/CONTATTI", "CODCLI=B" + std::to_string(i)});
   plan_->Add({sql::FaultOp::kExecute, 8, sql::FaultKind::kError, 1});  // inside the third
@@ -908,8 +881,7 @@ TEST_F(SqlFaultTable, ABatchThatFailsPartwayAppliesEachChangeOnce) {
   EXPECT_EQ(Lines{}, Differences());
 }
 
-// An archive record's update whose DELETE fails is not applied (its images neither): the
-// old row would stay beside the new one.
+// An archive update whose DELETE fails is not applied, images neither.
 TEST_F(SqlFaultTable, AnUpdateWhoseDeleteFailsIsNotApplied) {
   Ctl({"insert", "DATI/TNP_ARC_0F", "CHIAVE=PIANTA0003", "PARTI=1", "TIPO=3"});
   Settle();
@@ -921,8 +893,8 @@ TEST_F(SqlFaultTable, AnUpdateWhoseDeleteFailsIsNotApplied) {
   EXPECT_EQ(Lines{}, Differences({kArchivio}));
 }
 
-// Events executed whose rows could not be removed, then a restart: sent again as in flight,
-// never as new, even when the first must wait (a value to mend) and stops the batch.
+// Executed events whose rows stayed, then a restart: sent again as in flight, never as new,
+// even when the first waits for a value to be mended.
 TEST_F(SqlFaultTable, EventsLeftInFlightStayMarkedWhileTheFirstWaits) {
   Ctl({"insert", "DATI/CONTATTI", "CODCLI=C01"});
   Settle();

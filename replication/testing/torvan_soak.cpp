@@ -138,8 +138,7 @@ class Soak {
     for (const char* f : kHostFiles) Ctl({"refresh", std::string("DATI/") + f});
     Ctl({"refresh", "DATI/CONTATTI"});
     StartTorvan();
-    // The file sent back is filled before the SQL side writes to it: a clear arriving from
-    // the host after rows were written on the SQL side is a conflict, not a loss.
+    // CONTATTI filled before the SQL side writes: a later host clear is a conflict, no loss.
     for (int i = 0; i < 240 && Ctl({"queue"}) != "0\n"; ++i) {
       std::this_thread::sleep_for(std::chrono::milliseconds(250));
     }
@@ -154,8 +153,7 @@ class Soak {
                     seed + "=error+busy+lost+lost-after;vfs-random=" +
                     std::to_string(4 * o_.sql_fault_one_in) + "/" + seed + ";log=" + FaultLog());
     }
-    // One start in three dies by itself at a named instant of replication (kill_point.h),
-    // after some work: the steps of the journal, the apply and the return.
+    // One start in three dies at a named point of the journal, apply or return, after work.
     static const char* const kPoints[] = {
         "change-received", "change-journaled", "change-applied", "position-written",
         "batch-committed", "journal-advanced", "image-chunk",    "event-marked",
@@ -194,15 +192,13 @@ class Soak {
     ++locks_;
   }
 
-  // Faults and kills come at a steady pace (so a short run has its share), each of a kind
-  // and at an instant within the action's pause chosen at random.
+  // Faults and kills at a steady pace (a short run has its share), each of a random kind.
   void Act(long a) {
     EnsureRunning();
     Lock(a);
     if (o_.kill_every > 0 && a % o_.kill_every == o_.kill_every / 2) return Kill();
     if (o_.fault_every > 0 && a % o_.fault_every == 0) Fault();
-    // The host waits while Torvan is far behind, so a long run ends in a drain of minutes,
-    // not hours; faults and kills go on meanwhile.
+    // The host waits while Torvan is far behind: a long run ends in minutes of drain.
     if (a % 25 == 0) host_waits_ = std::atol(Ctl({"queue"}).c_str()) > kMostBehind;
     // While the soak holds the lock its own SQL-side changes would wait for it.
     if ((!host_waits_ && Pick(1, 100) <= 65) || lock_ != nullptr) {
@@ -212,8 +208,8 @@ class Soak {
     }
   }
 
-  // What a service manager does (Restart=on-failure): `torvan run` ends by itself when a
-  // host link cannot be opened (a fault cut the catalogue load), and is started again.
+  // As a service manager does (Restart=on-failure): `torvan run` ends by itself when a host
+  // link cannot be opened (a fault cut the catalogue load).
   void EnsureRunning() {
     int status = 0;
     if (::waitpid(run_pid_, &status, WNOHANG) != run_pid_) return;
@@ -241,8 +237,7 @@ class Soak {
 
   void Fault() {
     if (lasting_ > 0 && --lasting_ == 0) Ctl({"fault", "delay", "0"}), Ctl({"fault", "split", "0"});
-    // Most faults fall on replication; one in ten on whatever runs, a link start included.
-    // A fault at every link start would keep `torvan run` from ever reaching its cycle.
+    // One fault in ten on whatever runs, a link start too; the rest fall on replication.
     if (!OneIn(10) && !Cycling()) return;
     static const std::vector<std::vector<std::string>> kOneShot = {
         {"fault", "corrupt-length"},   {"fault", "refuse", "S", "1"},
@@ -334,8 +329,7 @@ class Soak {
                                   ".500 WHERE [_T_IDX___]=" + id
                             : "DELETE FROM [CONTATTI] WHERE [_T_IDX___]=" + id;
     }
-    // As a PC program does, a statement that fails is tried again a few times: Torvan may
-    // be building the table again (a clear from the host) under it.
+    // Tried again a few times, as a PC program does: Torvan may be rebuilding the table.
     for (int attempt = 1; !c->Execute(statement).ok(); ++attempt) {
       if (attempt == 5) {
         Fail("SQL side: " +
