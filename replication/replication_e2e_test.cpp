@@ -840,6 +840,9 @@ TEST_P(SqlFaultTable, EveryOperationThatFailsLosesNothing) {
     Arm(in, 0);
     Act(s);
     const int count = Counted(in);
+    if (in.vfs && in.vfs_op == sql::VfsFault::Op::kSync) {
+      EXPECT_GT(count, 0) << "a durable commit reaches the disk";
+    }
     Arm(in, 0);
     Recover(s);
     for (int nth = 1; nth <= count; ++nth) {
