@@ -724,15 +724,14 @@ class SqlFaultTable : public EndToEndTest, public ::testing::WithParamInterface<
         Ctl({"insert", "DATI/CONTATTI", "CODCLI=" + row, "NOTA=l'ora"});
         break;
       case Scenario::kUpdate:
-      case Scenario::kDelete:
+      case Scenario::kDelete: {
         Ctl({"insert", "DATI/CONTATTI", "CODCLI=" + row});
         Settle();
-        Ctl(s == Scenario::kUpdate
-                ? std::vector<std::string>{"update", "DATI/CONTATTI",
-                                           std::to_string(LastRrn("DATI/CONTATTI")), "NOTA=dopo"}
-                : std::vector<std::string>{"delete", "DATI/CONTATTI",
-                                           std::to_string(LastRrn("DATI/CONTATTI"))});
+        const std::string rrn = std::to_string(LastRrn("DATI/CONTATTI"));
+        Ctl(s == Scenario::kUpdate ? Lines{"update", "DATI/CONTATTI", rrn, "NOTA=dopo"}
+                                   : Lines{"delete", "DATI/CONTATTI", rrn});
         break;
+      }
       case Scenario::kImage:
         Ctl({"insert", "DATI/TNP_ARC_0F", "CHIAVE=PIANTA0003", "PARTI=1", "TIPO=3"});
         break;

@@ -49,10 +49,7 @@ struct Options {
   double minutes = 0;
   long actions = 0;
   uint64_t seed = 1;
-  int fault_every = 10;
-  int kill_every = 200;
-  int sql_fault_one_in = 0;
-  int lock_every = 0;
+  int fault_every = 10, kill_every = 200, sql_fault_one_in = 0, lock_every = 0;
   std::string odbc_driver;
   bool keep = false;
 };
@@ -298,16 +295,19 @@ class Soak {
   void SqlChange() {
     std::unique_ptr<sql::Connection> c = Gestionale();
     if (!c->Open().ok()) Fail("cannot open GESTIONALE: " + c->Errors().front().description);
-    std::vector<int64_t> ids;
+    std::vector<std::pair<int64_t, long>> rows;  // _T_IDX___ and _T_RRN___
     std::unique_ptr<sql::Recordset> rs;
-    if (c->OpenRecordset("SELECT [_T_IDX___] FROM [CONTATTI]", &rs).ok()) {
-      for (; !rs->Eof(); (void)rs->MoveNext()) ids.push_back(std::atoll(rs->Value(0).text.c_str()));
+    if (c->OpenRecordset("SELECT [_T_IDX___],[_T_RRN___] FROM [CONTATTI]", &rs).ok()) {
+      for (; !rs->Eof(); (void)rs->MoveNext()) {
+        rows.emplace_back(std::atoll(rs->Value(0).text.c_str()),
+                          std::atol(rs->Value(1).text.c_str()));
+      }
     }
     rs.reset();
     const long what = Pick(1, 10);
     std::string statement;
     const std::string n = std::to_string(++sql_serial_);
-    if (what <= 5 || ids.empty()) {
+    if (what <= 5 || rows.empty()) {
       statement =
           "INSERT INTO [CONTATTI] ([CODCLI],[DATA],[NOMINATIVO],[TELEFONO],[NOTA],[ESITO],"
           "[VALORE]) VALUES('S" +
@@ -315,15 +315,10 @@ class Soak {
           ",'Soak " + n + " d''Este','" + n + "','nota \xE8 " + n + "','" + (OneIn(2) ? "P" : "N") +
           "'," + std::to_string(Pick(-99999, 99999)) + "." + ZeroPad(Pick(0, 999), 3) + ")";
     } else {
-      const std::string id = std::to_string(ids[size_t(Pick(0, long(ids.size()) - 1))]);
-      if (c->OpenRecordset("SELECT [_T_RRN___] FROM [CONTATTI] WHERE [_T_IDX___]=" + id, &rs)
-              .ok() &&
-          !rs->Eof()) {
-        const long rrn = std::atol(rs->Value(0).text.c_str());
-        if (rrn > 0) pc_changed_.push_back(rrn);
-        if (pc_changed_.size() > 8) pc_changed_.erase(pc_changed_.begin());
-      }
-      rs.reset();
+      const auto& [idx, rrn] = rows[size_t(Pick(0, long(rows.size()) - 1))];
+      const std::string id = std::to_string(idx);
+      if (rrn > 0) pc_changed_.push_back(rrn);
+      if (pc_changed_.size() > 8) pc_changed_.erase(pc_changed_.begin());
       statement = what <= 8 ? "UPDATE [CONTATTI] SET [NOTA]='cambiata " + n +
                                   "',[VALORE]=" + std::to_string(Pick(0, 9999)) +
                                   ".500 WHERE [_T_IDX___]=" + id
