@@ -66,6 +66,15 @@ MirrorRow Row(int64_t rrn, int64_t idx, const char* nome, const char* importo) {
   return {rrn, idx, " ", {{"NOME", nome}, {"IMPORTO", importo}}};
 }
 
+template <typename... R>
+std::vector<HostRecord> Host(R... records) {
+  return {records...};
+}
+template <typename... R>
+std::vector<MirrorRow> Mirror(R... rows) {
+  return {rows...};
+}
+
 TEST(CompareMirror, FindsEveryKindOfDifference) {
   const std::vector<CampoEntry> fields = {Campo("NOME", "A", 5), Campo("IMPORTO", "P", 5, 2),
                                           Campo("\xA7_T_IDX___", "B", 4)};
@@ -82,48 +91,29 @@ TEST(CompareMirror, FindsEveryKindOfDifference) {
     const char* differences;  // one a line
   };
   const Case cases[] = {
-      {"alike", plain, {Record(1, "ab", "-0001.50 ")}, {Row(1, 0, "ab   ", "-1.50")}, ""},
-      {"a text not padded as Torvan inserts it",
-       plain,
-       {Record(1, "ab", "0")},
-       {Row(1, 0, "ab", "0.00")},
-       "DATI/F row RRN 1: field NOME host \"ab\" table \"ab\"\n"},
-      {"another value",
-       plain,
-       {Record(1, "ab", "0")},
-       {Row(1, 0, "ab   ", "0.01")},
+      {"alike", plain, Host(Record(1, "ab", "-0001.50 ")), Mirror(Row(1, 0, "ab   ", "-1.50")), ""},
+      {"a text not padded as Torvan inserts it", plain, Host(Record(1, "ab", "0")),
+       Mirror(Row(1, 0, "ab", "0.00")), "DATI/F row RRN 1: field NOME host \"ab\" table \"ab\"\n"},
+      {"another value", plain, Host(Record(1, "ab", "0")), Mirror(Row(1, 0, "ab   ", "0.01")),
        "DATI/F row RRN 1: field IMPORTO host \"0\" table \"0.01\"\n"},
-      {"a record missing and a row too many",
-       plain,
-       {Record(1, "ab", "0")},
-       {Row(2, 0, "ab   ", "0.00")},
+      {"a record missing and a row too many", plain, Host(Record(1, "ab", "0")),
+       Mirror(Row(2, 0, "ab   ", "0.00")),
        "DATI/F row RRN 2: no host record with this RRN\n"
        "DATI/F record RRN 1: missing from the table\n"},
-      {"a record applied twice",
-       plain,
-       {Record(1, "ab", "0")},
-       {Row(1, 0, "ab   ", "0.00"), Row(1, 0, "ab   ", "0.00")},
+      {"a record applied twice", plain, Host(Record(1, "ab", "0")),
+       Mirror(Row(1, 0, "ab   ", "0.00"), Row(1, 0, "ab   ", "0.00")),
        "DATI/F record RRN 1: 2 rows in the table\n"},
-      {"rows written on the SQL side keep their blanks; one is matched by its index",
-       sent_back,
-       {Record(1, "ab", "0", "7"), Record(4, "cd", "1", "9")},
-       {Row(1, 7, "ab", "0.00"), Row(0, 9, "cd ", "1.00")},
-       ""},
-      {"an insert that reached the host twice",
-       sent_back,
-       {Record(3, "cd", "1", "9"), Record(4, "cd", "1", "9")},
-       {Row(0, 9, "cd", "1.00")},
+      {"rows written on the SQL side keep their blanks; one is matched by its index", sent_back,
+       Host(Record(1, "ab", "0", "7"), Record(4, "cd", "1", "9")),
+       Mirror(Row(1, 7, "ab", "0.00"), Row(0, 9, "cd ", "1.00")), ""},
+      {"an insert that reached the host twice", sent_back,
+       Host(Record(3, "cd", "1", "9"), Record(4, "cd", "1", "9")), Mirror(Row(0, 9, "cd", "1.00")),
        "DATI/F row RRN 0 IDX 9: 2 host records with \xA7_T_IDX___=9 (RRN 3 4)\n"
        "DATI/F record RRN 4: missing from the table\n"},
-      {"an insert that never reached the host",
-       sent_back,
-       {},
-       {Row(0, 9, "cd", "1.00")},
+      {"an insert that never reached the host", sent_back, Host(), Mirror(Row(0, 9, "cd", "1.00")),
        "DATI/F row RRN 0 IDX 9: no host record with \xA7_T_IDX___=9\n"},
-      {"a record stood for by its RRN and by its index",
-       sent_back,
-       {Record(3, "cd", "1", "9")},
-       {Row(0, 9, "cd", "1.00"), Row(3, 10, "cd", "1.00")},
+      {"a record stood for by its RRN and by its index", sent_back, Host(Record(3, "cd", "1", "9")),
+       Mirror(Row(0, 9, "cd", "1.00"), Row(3, 10, "cd", "1.00")),
        "DATI/F record RRN 3: 2 rows in the table\n"}};
   for (const Case& c : cases) {
     std::string found;
