@@ -207,9 +207,6 @@ class EndToEndTest : public ::testing::Test {
   Table Rows(const std::string& query, int db = kGestionale) {
     return sql::testing::Rows(&Db(db), query);
   }
-  std::string Scalar(const std::string& query) {
-    return sql::testing::Scalar(&Db(kGestionale), query);
-  }
 
   // `torvan-host ctl`, which must succeed; its output.
   std::string Ctl(const std::vector<std::string>& args) {
