@@ -12,17 +12,20 @@ using testing::ChangeData;
 using testing::HostField;
 using testing::HostText;
 
-TEST(DecodeChange, ReadsEveryFieldAndTrimsTheNames) {
-  const std::string data = ChangeData('3', 1234, "CLIENTI", "DATI", "AAAA", "BBBBBB");
-  HostChange c;
-  ASSERT_TRUE(DecodeChange(testing::Tables(), data, &c).ok());
-  EXPECT_EQ(1234, c.rrn);
-  EXPECT_EQ("CLIENTI", c.file);
-  EXPECT_EQ("DATI", c.library);
-  EXPECT_EQ('3', c.code);
-  EXPECT_EQ("20240301101500", c.text14);
-  EXPECT_EQ(58, c.before_base);
-  EXPECT_EQ(58 + 4, c.after_base);
+// Any code, a blank too, is kept for the caller to judge.
+TEST(DecodeChange, ReadsEveryFieldTrimsTheNamesAndKeepsAnyCode) {
+  for (const char code : {'3', '7', ' '}) {
+    const std::string data = ChangeData(code, 1234, "CLIENTI", "DATI", "AAAA", "BBBBBB");
+    HostChange c;
+    ASSERT_TRUE(DecodeChange(testing::Tables(), data, &c).ok());
+    EXPECT_EQ(1234, c.rrn);
+    EXPECT_EQ("CLIENTI", c.file);
+    EXPECT_EQ("DATI", c.library);
+    EXPECT_EQ(code, c.code);
+    EXPECT_EQ("20240301101500", c.text14);
+    EXPECT_EQ(58, c.before_base);
+    EXPECT_EQ(58 + 4, c.after_base);
+  }
 }
 
 TEST(DecodeChange, ShortAndOddRecords) {
@@ -64,15 +67,6 @@ TEST(DecodeChange, ShortAndOddRecords) {
       EXPECT_EQ("untouched", c.file);
     }
   }
-}
-
-TEST(DecodeChange, AnyCodeIsKeptForTheCallerToJudge) {
-  HostChange c;
-  ASSERT_TRUE(DecodeChange(testing::Tables(), ChangeData('7', 1, "F", "L", "", ""), &c).ok());
-  EXPECT_EQ('7', c.code);
-  std::string blank_code = ChangeData(' ', 1, "F", "L", "", "");
-  ASSERT_TRUE(DecodeChange(testing::Tables(), blank_code, &c).ok());
-  EXPECT_EQ(' ', c.code);
 }
 
 }  // namespace

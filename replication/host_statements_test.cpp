@@ -11,19 +11,6 @@ namespace {
 // The event of the examples: CODICE (text) A'1 and a blank, IMPORTO (zoned) 12.
 const std::vector<HostValue> kEvent = {{"CODICE", true, "A'1 "}, {"IMPORTO", false, "12"}};
 
-TEST(HostStatements, TheUpdateByIndexIs87CharactersInAFrameBeginningR00087) {
-  const std::string statement =
-      HostUpdateStatement("DATI", "CLIENTI", kEvent, 57, HostWhere(0, 57));
-  EXPECT_EQ(
-      " UPDATE DATI/CLIENTI a SET CODICE='A''1', IMPORTO=12, \xA7_T_IDX___=57 WHERE "
-      "\xA7_T_IDX___=57",
-      statement);
-  EXPECT_EQ(87u, statement.size());
-  std::string frame;
-  ASSERT_TRUE(hostlink::BuildRequest('R', statement, &frame).ok());
-  EXPECT_EQ("R00087" + statement, frame);
-}
-
 TEST(HostStatements, ExactTexts) {
   struct Row {
     const char* meaning;
@@ -35,6 +22,10 @@ TEST(HostStatements, ExactTexts) {
                                             {"VUOTO", true, "   "},
                                             {"ACCENTO", true, "Nicol\xF2"}};
   const Row rows[] = {
+      {"an update addressed by the index",
+       HostUpdateStatement("DATI", "CLIENTI", kEvent, 57, HostWhere(0, 57)),
+       " UPDATE DATI/CLIENTI a SET CODICE='A''1', IMPORTO=12, \xA7_T_IDX___=57 WHERE "
+       "\xA7_T_IDX___=57"},
       {"the refused update sent again as an insert",
        HostInsertStatement("DATI", "CLIENTI", kEvent, 57),
        "INSERT INTO DATI/CLIENTI (CODICE,IMPORTO,\xA7_T_IDX___) VALUES('A''1', 12, 57)"},
@@ -56,6 +47,9 @@ TEST(HostStatements, ExactTexts) {
        "INSERT INTO DATI/SOLO (\xA7_T_IDX___) VALUES(1)"},
   };
   for (const Row& r : rows) EXPECT_EQ(r.expected, r.statement) << r.meaning;
+  std::string frame;  // the update by index: 87 characters
+  ASSERT_TRUE(hostlink::BuildRequest('R', rows[0].statement, &frame).ok());
+  EXPECT_EQ("R00087" + rows[0].statement, frame);
 }
 
 // What a numeric host field receives for an SQL value, and what it cannot hold.

@@ -54,7 +54,8 @@ std::string Misto(const std::string& nome_host_bytes, const std::string& importo
 // `where`, and the insert of its after image ("" for a delete).
 struct StatementsRow {
   const char* meaning;
-  bool misto, pc_as;
+  const std::vector<CampoEntry>* fields;  // kClienti, kMisto, or CLIENTI with no index field
+  bool pc_as;
   char code;
   int32_t rrn;
   std::string before, after;
@@ -64,70 +65,62 @@ struct StatementsRow {
 };
 
 TEST(BuildChangeStatements, ExactTexts) {
-  const std::string misto = "INSERT INTO [MISTO] ([NOME],[IMPORTO],[SCONTO],[QTA],[PESO],[CATEG],";
+  const std::string kMistoInsert =
+      "INSERT INTO [MISTO] ([NOME],[IMPORTO],[SCONTO],[QTA],[PESO],[CATEG],";
+  const std::vector<CampoEntry> no_index = {kClienti[0], kClienti[1]};
+  const std::string image = HostText("X", 6) + HostField('P', "-5", 5, 9, 2);
   const StatementsRow rows[] = {
-      {"the worked example: an added record of a file sent back", false, true, '1', 15,
+      {"the worked example: an added record of a file sent back", &kClienti, true, '1', 15,
        Cliente("A0001", "1234.50", 0), Cliente("A0001", "1234.50", 0), 0, "[_T_RRN___]=15",
        "INSERT INTO [CLIENTI] ([CODICE],[SALDO],[_T_RRN___],[_T_TIPO___]) "
        "VALUES('A0001 ',0001234.50 ,15,'S')"},
-      {"an update takes the index and the values from the after image", false, true, '3', 15,
+      {"without an index field every field is inserted and the RRN addresses", &no_index, false,
+       '1', 8, image, image, 0, "[_T_RRN___]=8",
+       "INSERT INTO [CLIENTI] ([CODICE],[SALDO],[_T_RRN___]) VALUES('X     ',-0000005.00 ,8)"},
+      {"an update takes the index and the values from the after image", &kClienti, true, '3', 15,
        Cliente("OLD", "-1.00", 5), Cliente("NEW", "-0.01", 7), 7, "[_T_IDX___]=7 or [_T_RRN___]=15",
        "INSERT INTO [CLIENTI] ([CODICE],[SALDO],[_T_RRN___],[_T_TIPO___]) "
        "VALUES('NEW   ',-0000000.01 ,15,'S')"},
-      {"a delete never inserts; its index comes from the after image", false, true, '2', 15,
+      {"a delete never inserts; its index comes from the after image", &kClienti, true, '2', 15,
        Cliente("A0001", "0", 1), Cliente("A0001", "0", 57), 57, "[_T_IDX___]=57 or [_T_RRN___]=15",
        ""},
-      {"a file not sent back: no marker update, no [_T_TIPO___]", false, false, '1', 2147483647,
+      {"a file not sent back: no marker update, no [_T_TIPO___]", &kClienti, false, '1', 2147483647,
        Cliente("Z", "9999999.99", 0), Cliente("Z", "9999999.99", 0), 0, "[_T_RRN___]=2147483647",
        "INSERT INTO [CLIENTI] ([CODICE],[SALDO],[_T_RRN___]) VALUES('Z     ',9999999.99 ,"
        "2147483647)"},
-      {"quotes doubled, trailing blanks kept; amounts, negative packed and zoned, binary", true,
+      {"quotes doubled, trailing blanks kept; amounts, negative packed and zoned, binary", &kMisto,
        true, '1', 3, "",
        Misto(HostText("O'BRIEN", 10), "-12345678901234.567", "-1.25", "-12.5", "-2", "256", 9), 9,
        "[_T_IDX___]=9 or [_T_RRN___]=3",
        "[_T_RRN___],[_T_TIPO___]) VALUES('O''BRIEN   ',-12345678901234.567 ,-001.25 ,-012.50,-2,"
        "256,3,'S')"},
-      {"a positive amount has its sign place blank; accents and a NUL byte (shown as \xD8)", true,
-       false, '3', 4, "",
+      {"a positive amount has its sign place blank; accents and a NUL byte (shown as \xD8)",
+       &kMisto, false, '3', 4, "",
        Misto(HostText("Nicol\xF2") + std::string(1, '\0') + HostText("'", 3), "1.5", "0", "0", "0",
              "-32768", 0),
        0, "[_T_RRN___]=4",
        "[_T_RRN___]) VALUES('Nicol\xF2\xD8''  ', 00000000000001.500 ,000.00 ,000.00,0,-32768,4)"}};
   for (const StatementsRow& r : rows) {
     SCOPED_TRACE(r.meaning);
-    const FileEntry file = File(r.misto ? "MISTO" : "CLIENTI", r.pc_as);
-    const std::vector<CampoEntry>& fields = r.misto ? kMisto : kClienti;
+    const bool misto = r.fields == &kMisto;
+    const FileEntry file = File(misto ? "MISTO" : "CLIENTI", r.pc_as);
+    const std::vector<CampoEntry>& fields = *r.fields;
+    const int index_field = fields.size() == 2 ? -1 : int(fields.size()) - 1;
     HostChange change;
     const std::string data = ChangeData(r.code, r.rrn, file.File, "DATI", r.before, r.after);
     ASSERT_TRUE(DecodeChange(testing::Tables(), data, &change).ok());
     ChangeStatements out;
-    Status s = BuildChangeStatements(testing::Tables(), data, change, file, fields,
-                                     int(fields.size()) - 1, &out);
+    Status s =
+        BuildChangeStatements(testing::Tables(), data, change, file, fields, index_field, &out);
     ASSERT_TRUE(s.ok()) << s.message();
     EXPECT_EQ(r.idx, out.idx);
     std::vector<std::string> expected;
     const std::string table = "[" + file.File + "]";
     if (r.pc_as) expected.push_back("UPDATE " + table + " SET [_T_TIPO___]='D' WHERE " + r.where);
     expected.push_back("DELETE FROM " + table + " WHERE " + r.where);
-    if (*r.insert) expected.push_back((r.misto ? misto : std::string()) + r.insert);
+    if (*r.insert) expected.push_back((misto ? kMistoInsert : std::string()) + r.insert);
     EXPECT_EQ(expected, out.statements);
   }
-}
-
-TEST(BuildChangeStatements, WithoutAnIndexFieldEveryFieldIsInsertedAndTheRrnAddresses) {
-  const std::vector<CampoEntry> fields = {kClienti[0], kClienti[1]};
-  const std::string image = HostText("X", 6) + HostField('P', "-5", 5, 9, 2);
-  const std::string data = ChangeData('1', 8, "CLIENTI", "DATI", image, image);
-  HostChange change;
-  ASSERT_TRUE(DecodeChange(testing::Tables(), data, &change).ok());
-  ChangeStatements out;
-  ASSERT_TRUE(BuildChangeStatements(testing::Tables(), data, change, File("CLIENTI", false), fields,
-                                    -1, &out)
-                  .ok());
-  EXPECT_EQ(std::vector<std::string>({"DELETE FROM [CLIENTI] WHERE [_T_RRN___]=8",
-                                      "INSERT INTO [CLIENTI] ([CODICE],[SALDO],[_T_RRN___]) "
-                                      "VALUES('X     ',-0000005.00 ,8)"}),
-            out.statements);
 }
 
 // A field that cannot be decoded is a fault naming it; nothing is built.

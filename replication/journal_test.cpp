@@ -28,9 +28,6 @@ class JournalTest : public ::testing::Test {
     EXPECT_TRUE(platform::ReadFile(path_, &b).ok());
     return b;
   }
-  void Put(const std::string& bytes) {
-    ASSERT_TRUE(platform::WriteFileAtomic(path_, bytes, 0600).ok());
-  }
   std::vector<std::string> Waiting() {
     JournalContents c;
     Status s = ReadJournal(path_, &c);
@@ -109,7 +106,7 @@ TEST_F(JournalTest, ATornTailIsCutAndDamageBeforeGoodRecordsIsNamed) {
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.meaning);
-    Put(row.bytes);
+    ASSERT_TRUE(platform::WriteFileAtomic(path_, row.bytes, 0600).ok());
     std::unique_ptr<Journal> j;
     std::string note;
     Status s = Journal::Open(path_, false, "", {}, &j, &note);

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include "platform/crc32.h"
 #include "platform/file.h"
 #include "platform/temp_folder.h"
 
@@ -124,9 +125,26 @@ TEST_F(PendingFileTest, ANewestSlotCutShortOrDamagedLeavesThePreviousState) {
   EXPECT_EQ(Held("fifth"), Reopen());
 }
 
-TEST_F(PendingFileTest, AFileThatIsNoPendingFileIsAnEmptyState) {
-  ASSERT_TRUE(platform::WriteFileAtomic(path_, "[Generale]\r\nParametri=%%\r\n", 0600).ok());
-  EXPECT_EQ(PendingState{}, Reopen());
+// A last slot whose length runs past the end of the file is torn, even with a CRC that
+// matches the bytes there.
+TEST_F(PendingFileTest, ASlotLongerThanTheFileIsTorn) {
+  Reopen();
+  Write(Held("first"));   // slot 0
+  Write(Held("second"));  // slot 1
+  std::string bytes;
+  ASSERT_TRUE(platform::ReadFile(path_, &bytes).ok());
+  const size_t at = kPendingSlotSize + 4 + 8;  // slot 1's length, then its CRC
+  uint32_t length = 0;
+  for (int i = 3; i >= 0; --i) length = length << 8 | uint8_t(bytes[at + size_t(i)]);
+  bytes.resize(at + 8 + length);
+  auto put = [&](size_t where, uint32_t v) {
+    for (size_t i = 0; i < 4; ++i) bytes[where + i] = char(v >> (8 * i));
+  };
+  put(at, length + 1);
+  put(at + 4,
+      platform::Crc32Extend(platform::Crc32(bytes.substr(at - 8, 12)), bytes.substr(at + 8)));
+  ASSERT_TRUE(platform::WriteFileAtomic(path_, bytes, 0600).ok());
+  EXPECT_EQ(Held("first"), Reopen());
 }
 
 TEST_F(PendingFileTest, ASecondOpenIsRefusedWhileTheFirstHoldsTheLock) {
@@ -156,11 +174,13 @@ TEST_F(PendingFileTest, AStateTooBigForASlotIsRefusedAndTheOldOneKept) {
   EXPECT_EQ(Held("small"), Reopen());
 }
 
-TEST_F(PendingFileTest, AMissingFileReadsAsAnEmptyState) {
+TEST_F(PendingFileTest, AMissingFileOrOneThatIsNoPendingFileIsAnEmptyState) {
   PendingState s = Held("untouched");
   ASSERT_TRUE(ReadPendingState(path_, &s).ok());
   EXPECT_EQ(PendingState{}, s);
   EXPECT_FALSE(PendingFileInUse(path_));
+  ASSERT_TRUE(platform::WriteFileAtomic(path_, "[Generale]\r\nParametri=%%\r\n", 0600).ok());
+  EXPECT_EQ(PendingState{}, Reopen());
 }
 
 }  // namespace

@@ -1,7 +1,5 @@
-// Replication end to end on a real PostgreSQL server (sql/postgres_test_server.h): the
-// faults only a server has, each followed by a comparison of host and mirror that finds any
-// change lost or applied twice. The main job runs on both engines (EngineTest,
-// replication_e2e_test.cpp).
+// Replication end to end on a PostgreSQL server: the faults only a server has, each followed
+// by a comparison of host and mirror that finds any change lost or applied twice.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -18,22 +16,13 @@ using sql::testing::PostgresServer;
 
 class PostgresEndToEnd : public EndToEndTest {
  protected:
-  void SetUp() override {
-    SKIP_WITHOUT_POSTGRES();
-    EndToEndTest::SetUp();
-  }
-  void PrepareSql() override { UsePostgres(); }
+  PostgresEndToEnd() : EndToEndTest(true) {}
   static PostgresServer& server() { return PostgresServer::Shared(); }
-  // A PC application's statement on GESTIONALE, in its own session (UTF-8).
-  void Pc(const std::string& sql) {
-    std::string why;
-    ASSERT_TRUE(server().Admin(sql, &why, "GESTIONALE")) << sql << ": " << why;
-  }
   // Both steps `n` times, whatever they answer.
   void Passes(int n) {
     for (int i = 0; i < n; ++i) {
-      (void)host_to_sql_.Server_SQL_Sincro();
-      (void)sql_to_host_.Server_SQL_Ritorno();
+      (void)to_sql_->Server_SQL_Sincro();
+      (void)to_host_->Server_SQL_Ritorno();
     }
   }
 };
@@ -61,24 +50,20 @@ TEST_F(PostgresEndToEnd, AServerDownOrRefusingAtLinkStartIsSaidAndTriedAgain) {
 
 // ---- Faults only a server has ----------------------------------------------------------
 
-enum class ServerFault {
-  kStopFastInDrain,
-  kStopImmediateInDrain,
-  kStopFastInReturn,
-  kStopImmediateInReturn,
-  kTerminatedInDrain,
-  kTerminatedInReturn,
-  kRowLockHeld20s,
+// A stop (fast, immediate) or Torvan's sessions terminated, while the host's changes drain or
+// while events return; or a row lock held for 20 s.
+struct ServerFault {
+  const char* name;
+  bool in_return;
+  const char* how;  // "fast", "immediate", "terminate", "lock"
 };
 
 class PostgresFaultTable : public PostgresEndToEnd,
                            public ::testing::WithParamInterface<ServerFault> {};
 
 TEST_P(PostgresFaultTable, NothingIsLostAndNothingAppliedTwice) {
-  const ServerFault fault = GetParam();
-  const bool in_return = fault == ServerFault::kStopFastInReturn ||
-                         fault == ServerFault::kStopImmediateInReturn ||
-                         fault == ServerFault::kTerminatedInReturn;
+  const bool in_return = GetParam().in_return;
+  const std::string how = GetParam().how;
   // Rows on both sides to start with; then a backlog on the side the fault meets, drained
   // in small batches so that the fault meets it partway.
   program_.settings.Lotto_Modifiche = in_return ? 2 : 5;
@@ -96,7 +81,7 @@ TEST_P(PostgresFaultTable, NothingIsLostAndNothingAppliedTwice) {
   }
   std::atomic<bool> released{false};
   std::thread holder;
-  if (fault == ServerFault::kRowLockHeld20s) {
+  if (how == "lock") {
     // Another session holds every row of CLIENTI for 20 s.
     holder = std::thread([&] {
       const std::string info = "host=" + server().folder() +
@@ -117,29 +102,20 @@ TEST_P(PostgresFaultTable, NothingIsLostAndNothingAppliedTwice) {
   } else {
     Passes(5);  // partway: work is left on the side the fault meets
     if (in_return) {
-      EXPECT_NE("0", Scalar("SELECT COUNT(*) FROM [_T_MASTER___]"));
+      EXPECT_NE(Table({{"0"}}), Rows("SELECT COUNT(*) FROM [_T_MASTER___]"));
     } else {
       EXPECT_NE("0\n", Ctl({"queue"}));
     }
-    switch (fault) {
-      case ServerFault::kStopFastInDrain:
-      case ServerFault::kStopFastInReturn:
-        ASSERT_TRUE(server().Stop(PostgresServer::StopMode::kFast));
-        break;
-      case ServerFault::kStopImmediateInDrain:
-      case ServerFault::kStopImmediateInReturn:
-        ASSERT_TRUE(server().Stop(PostgresServer::StopMode::kImmediate));
-        break;
-      default:
-        ASSERT_TRUE(server().Admin(
-            "SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE application_name = "
-            "'Torvan'"));
-        break;
+    if (how == "terminate") {
+      ASSERT_TRUE(server().Admin(
+          "SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE application_name = "
+          "'Torvan'"));
+    } else {
+      ASSERT_TRUE(server().Stop(how == "fast" ? PostgresServer::StopMode::kFast
+                                              : PostgresServer::StopMode::kImmediate));
     }
-    const bool stopped =
-        fault != ServerFault::kTerminatedInDrain && fault != ServerFault::kTerminatedInReturn;
     Passes(3);  // with the server gone: every step fails, and returns
-    if (stopped) {
+    if (how != "terminate") {
       ASSERT_TRUE(server().Start());
     }
     Passes(1);
@@ -149,27 +125,22 @@ TEST_P(PostgresFaultTable, NothingIsLostAndNothingAppliedTwice) {
   }
   Drain();
   EXPECT_EQ("0\n", Ctl({"queue"}));
-  EXPECT_EQ("0", Scalar("SELECT COUNT(*) FROM [_T_MASTER___]"));
+  EXPECT_EQ(Table({{"0"}}), Rows("SELECT COUNT(*) FROM [_T_MASTER___]"));
   if (in_return) {
     EXPECT_EQ(22, HostRequests('R'));
   }
-  EXPECT_EQ(std::vector<std::string>{}, Differences());
+  EXPECT_EQ(Lines{}, Differences());
 }
 
-std::string FaultName(const ::testing::TestParamInfo<ServerFault>& info) {
-  static const char* const kNames[] = {
-      "StopFastInDrain",   "StopImmediateInDrain", "StopFastInReturn", "StopImmediateInReturn",
-      "TerminatedInDrain", "TerminatedInReturn",   "RowLockHeld20s"};
-  return kNames[int(info.param)];
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Server, PostgresFaultTable,
-    ::testing::Values(ServerFault::kStopFastInDrain, ServerFault::kStopImmediateInDrain,
-                      ServerFault::kStopFastInReturn, ServerFault::kStopImmediateInReturn,
-                      ServerFault::kTerminatedInDrain, ServerFault::kTerminatedInReturn,
-                      ServerFault::kRowLockHeld20s),
-    FaultName);
+INSTANTIATE_TEST_SUITE_P(Server, PostgresFaultTable,
+                         ::testing::Values(ServerFault{"StopFastInDrain", false, "fast"},
+                                           ServerFault{"StopImmediateInDrain", false, "immediate"},
+                                           ServerFault{"StopFastInReturn", true, "fast"},
+                                           ServerFault{"StopImmediateInReturn", true, "immediate"},
+                                           ServerFault{"TerminatedInDrain", false, "terminate"},
+                                           ServerFault{"TerminatedInReturn", true, "terminate"},
+                                           ServerFault{"RowLockHeld20s", false, "lock"}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
 }  // namespace torvan::testing

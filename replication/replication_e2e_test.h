@@ -1,11 +1,11 @@
-// For replication's end-to-end tests: torvan-host serving a copy of the sample host (its
-// records emptied, so that host and mirror tables start alike) in a temporary folder, and
-// the two replication steps working in-process on a Runtime linked to it, with the mirror
-// tables built in the embedded SQLite engine (or, through PrepareSql, another engine).
+// Replication end to end: torvan-host serving a copy of the sample host (records emptied, so
+// host and mirror start alike) in a temporary folder, and the two steps in-process on a
+// Runtime linked to it, the mirror in SQLite or (postgres_) a PostgreSQL server.
 #pragma once
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
@@ -28,9 +28,8 @@
 
 namespace torvan::testing {
 
-// torvan-host takes the freedoms the protocol leaves it (table header, unread positions,
-// refusal outcomes, FTP texts) from a seed: Torvan must not depend on them. 17, or
-// TORVAN_HOST_SEED to try others.
+// The freedoms torvan-host takes (table header, unread positions, refusals, FTP texts) come
+// from a seed Torvan must not depend on: 17, or TORVAN_HOST_SEED.
 inline uint64_t HostSeed() {
   const char* seed = std::getenv("TORVAN_HOST_SEED");
   return seed != nullptr ? std::strtoull(seed, nullptr, 10) : 17;
@@ -46,19 +45,31 @@ class AnswerOk final : public Confirmations {
   bool AskOkCancel(Owner, std::string_view, std::string_view, int64_t) override { return true; }
 };
 
+using Table = std::vector<std::vector<std::string>>;
+
+inline int Occurrences(const std::string& text, const std::string& what) {
+  int n = 0;
+  for (size_t p = text.find(what); p != std::string::npos; p = text.find(what, p + 1)) ++n;
+  return n;
+}
+using Lines = std::vector<std::string>;
+
 class EndToEndTest : public ::testing::Test {
  protected:
-  EndToEndTest()
-      : pc_(folder_ / "pc"),
+  explicit EndToEndTest(bool postgres = false)
+      : postgres_(postgres),
+        pc_(folder_ / "pc"),
         host_dir_(folder_ / "host"),
         host_(TORVAN_HOST_EXE, host_dir_, HostSeed()),
         program_(Paths::InFolder(pc_), platform::SystemClock(), platform::ConsolePump()),
-        rt_(program_),
-        pending_(program_),
-        host_to_sql_(rt_, confirmations_, pending_),
-        sql_to_host_(rt_, pending_) {}
+        rt_(program_) {
+    MakeSteps();
+  }
 
   void SetUp() override {
+    if (postgres_) {
+      SKIP_WITHOUT_POSTGRES();
+    }
     namespace fs = std::filesystem;
     fs::copy(TORVAN_SAMPLE_HOST, host_dir_, fs::copy_options::recursive);
     for (const auto& e : fs::directory_iterator(host_dir_ + "/records")) {
@@ -82,10 +93,12 @@ class EndToEndTest : public ::testing::Test {
     rt_.link.pause_steps = 1;
     rt_.link.pause_step = std::chrono::milliseconds(10);
     rt_.link.after_load = std::chrono::milliseconds(0);
-    ASSERT_NO_FATAL_FAILURE(PrepareSql());
+    if (postgres_) {
+      ASSERT_NO_FATAL_FAILURE(UsePostgres());
+    }
     ASSERT_TRUE(Connect());
-    Schema schema{program_, rt_.catalogue, rt_.connessioni, confirmations_};
     ASSERT_EQ(5, rt_.catalogue.N_File);
+    Schema schema{program_, rt_.catalogue, rt_.connessioni, confirmations_};
     for (int n = 1; n <= rt_.catalogue.N_File; ++n) Crea_File(schema, n);
     lines_.clear();
   }
@@ -101,11 +114,7 @@ class EndToEndTest : public ::testing::Test {
     text.replace(at, from.size(), to);
     ASSERT_TRUE(platform::WriteFileAtomic(files, text, 0644).ok());
   }
-  // Readies the SQL side (its engine, its databases) before the links open; the embedded
-  // engine needs nothing.
-  virtual void PrepareSql() {}
-  // The two databases on the PostgreSQL server of the tests, in TnC.INI too: the comparer
-  // opens them as Torvan does.
+  // The two databases on the test PostgreSQL server, in TnC.INI too for the comparer.
   void UsePostgres() {
     for (const char* db : {"GESTIONALE", "ARCHIVIO"}) {
       std::string why;
@@ -120,28 +129,55 @@ class EndToEndTest : public ::testing::Test {
   }
 
   bool Connect() { return Server_AS_Start(rt_) && Server_SQL_Start_(rt_); }
+  // Both links opened again, as the cycle's next tick does after one broke.
+  void Reconnect() {
+    (void)Server_AS_Stop(rt_);
+    (void)Server_SQL_Stop_(rt_);
+    Connect();
+  }
+  bool LinksUp() const { return program_.state.LinkUp && program_.state.Collegato_SQL; }
+  void MakeSteps() {
+    pending_ = std::make_unique<Pending>(program_);
+    to_sql_ = std::make_unique<HostToSql>(rt_, confirmations_, *pending_);
+    to_host_ = std::make_unique<SqlToHost>(rt_, *pending_);
+  }
+  // A new Torvan on the same folder: the pending file, the database and the host are all
+  // that it knows.
+  void Restart() {
+    to_host_.reset();
+    to_sql_.reset();
+    pending_.reset();
+    (void)Server_AS_Stop(rt_);
+    (void)Server_SQL_Stop_(rt_);
+    ASSERT_TRUE(Connect());
+    MakeSteps();
+  }
+  bool Held() { return pending_->state().held.has_value(); }
 
-  // Both steps, again while either works, as the cycle runs them; a link that breaks is
-  // opened again, as the cycle's next tick would. Returns the passes made.
+  // Both steps, again while either works, as the cycle runs them, a broken link opened
+  // again. Returns the passes made.
   int Drain() {
     int reconnections = 0;
     for (int pass = 1; pass <= 500; ++pass) {
-      if (!program_.state.LinkUp || !program_.state.Collegato_SQL) {
+      if (!LinksUp()) {
         if (++reconnections > 20) {
           ADD_FAILURE() << "the link does not come back";
           return pass;
         }
-        (void)Server_AS_Stop(rt_);
-        (void)Server_SQL_Stop_(rt_);
-        Connect();
+        Reconnect();
         continue;
       }
-      const bool received = host_to_sql_.Server_SQL_Sincro();
-      const bool sent = sql_to_host_.Server_SQL_Ritorno();
+      const bool received = to_sql_->Server_SQL_Sincro();
+      const bool sent = to_host_->Server_SQL_Ritorno();
       if (!received && !sent && program_.state.LinkUp) return pass;
     }
     ADD_FAILURE() << "replication does not come to rest";
     return 500;
+  }
+  // The operator's build of file n.
+  void Build(int n) {
+    Schema schema{program_, rt_.catalogue, rt_.connessioni, confirmations_};
+    Costruisci_File(schema, Owner::kBrowser, n);
   }
 
   sql::Connection& Db(int n) { return *rt_.connessioni.at(n); }
@@ -158,12 +194,18 @@ class EndToEndTest : public ::testing::Test {
     EXPECT_EQ(0, r.exit_code) << sql << ": " << r.err;
     return r.out;
   }
-  // Every row of a query, each as its column texts; the one value of a one-value query.
-  std::vector<std::vector<std::string>> Rows(const std::string& query, int db = kGestionale) {
-    return sql::testing::Rows(&Db(db), query);
+  // A PC application's statements on GESTIONALE (UTF-8), in the engine of the test.
+  void Pc(const std::string& sql) {
+    std::string why;
+    if (!postgres_) {
+      Shell(sql);
+    } else {
+      ASSERT_TRUE(sql::testing::PostgresServer::Shared().Admin(sql, &why, "GESTIONALE"))
+          << sql << ": " << why;
+    }
   }
-  std::string Scalar(const std::string& query) {
-    return sql::testing::Scalar(&Db(kGestionale), query);
+  Table Rows(const std::string& query, int db = kGestionale) {
+    return sql::testing::Rows(&Db(db), query);
   }
 
   // `torvan-host ctl`, which must succeed; its output.
@@ -172,11 +214,21 @@ class EndToEndTest : public ::testing::Test {
     EXPECT_EQ(0, r.exit_code) << args[0] << ": " << r.err << r.out;
     return r.out;
   }
+  // `ctl fault` with the words of `fault` ("refuse S 1").
+  void Fault(const std::string& fault) {
+    std::vector<std::string> args = {"fault"};
+    for (size_t at = 0; at <= fault.size();) {
+      const size_t end = std::min(fault.find(' ', at), fault.size());
+      args.push_back(fault.substr(at, end - at));
+      at = end + 1;
+    }
+    Ctl(args);
+  }
 
   // What the comparer finds wrong: the files given (all when none) against their host
   // files, and the events not sent back.
-  std::vector<std::string> Differences(const std::vector<int>& files = {}) {
-    std::vector<std::string> names, out;
+  Lines Differences(const std::vector<int>& files = {}) {
+    Lines names, out;
     for (int n : files) {
       const FileEntry& f = rt_.catalogue.Tab_File[size_t(n)];
       names.push_back(f.Libreria + "/" + f.File);
@@ -187,20 +239,18 @@ class EndToEndTest : public ::testing::Test {
   }
 
   int Count(const std::string& line) const {
-    int n = 0;
-    for (const std::string& l : lines_) n += l == line;
-    return n;
+    return int(std::count(lines_.begin(), lines_.end(), line));
   }
   // Each of the lines said exactly once.
-  void ExpectOnce(const std::vector<std::string>& lines) const {
+  void ExpectOnce(const Lines& lines) const {
     for (const std::string& l : lines) EXPECT_EQ(1, Count(l)) << l;
   }
-  bool HasLineStarting(const std::string& start) const {
-    for (const std::string& l : lines_) {
-      if (l.rfind(start, 0) == 0) return true;
-    }
-    return false;
+  int CountStarting(const std::string& start) const {
+    int n = 0;
+    for (const std::string& l : lines_) n += l.rfind(start, 0) == 0;
+    return n;
   }
+  bool HasLineStarting(const std::string& start) const { return CountStarting(start) > 0; }
   std::string ReadText(const std::string& path) {
     std::string text;
     (void)platform::ReadFile(path, &text);
@@ -208,48 +258,27 @@ class EndToEndTest : public ::testing::Test {
   }
   // How many requests of `code` the host logged.
   int HostRequests(char code) {
-    const std::string log = ReadText(folder_ / "host.log");
-    const std::string mark = std::string("request ") + code + " ";
-    int n = 0;
-    for (size_t p = log.find(mark); p != std::string::npos; p = log.find(mark, p + 1)) ++n;
-    return n;
+    return Occurrences(ReadText(folder_ / "host.log"), std::string("request ") + code + " ");
   }
 
+  const bool postgres_;
   platform::TempFolder folder_{"torvan-repl"};
   const std::string pc_, host_dir_;
   HostProcess host_;
   Program program_;
   Runtime rt_;
   AnswerOk confirmations_;
-  Pending pending_;
-  HostToSql host_to_sql_;
-  SqlToHost sql_to_host_;
-  std::vector<std::string> lines_;
+  std::unique_ptr<Pending> pending_;
+  std::unique_ptr<HostToSql> to_sql_;
+  std::unique_ptr<SqlToHost> to_host_;
+  Lines lines_;
 };
 
 // The tests that run on both engines: the embedded SQLite and a PostgreSQL server.
 enum class Engine { kSqlite, kPostgres };
 class EngineTest : public EndToEndTest, public ::testing::WithParamInterface<Engine> {
  protected:
-  void SetUp() override {
-    if (GetParam() == Engine::kPostgres) {
-      SKIP_WITHOUT_POSTGRES();
-    }
-    EndToEndTest::SetUp();
-  }
-  void PrepareSql() override {
-    if (GetParam() == Engine::kPostgres) UsePostgres();
-  }
-  // A PC application's statements on GESTIONALE (UTF-8): the sqlite3 shell on the
-  // database's file, or a session of the server's.
-  void Pc(const std::string& sql) {
-    std::string why;
-    if (GetParam() == Engine::kSqlite) {
-      Shell(sql);
-    } else {
-      ASSERT_TRUE(sql::testing::PostgresServer::Shared().Admin(sql, &why, "GESTIONALE")) << why;
-    }
-  }
+  EngineTest() : EndToEndTest(GetParam() == Engine::kPostgres) {}
 };
 
 }  // namespace torvan::testing

@@ -61,14 +61,7 @@ Status Spawn(std::vector<std::string> argv, const std::vector<std::string>& extr
 
 std::string ReadAll(int fd) {
   std::string out;
-  char buf[65536];
-  ::lseek(fd, 0, SEEK_SET);
-  for (;;) {
-    const ssize_t n = ::read(fd, buf, sizeof buf);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    out.append(buf, size_t(n));
-  }
+  (void)platform::ReadFile("/proc/self/fd/" + std::to_string(fd), &out);
   return out;
 }
 

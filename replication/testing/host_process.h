@@ -1,6 +1,5 @@
-// Child processes for Torvan's end-to-end tests and the fault soak: torvan-host serving a
-// data folder on free ports (its control commands, a stop, a kill), and a runner for any
-// program whose output and exit status a test reads (torvan itself).
+// Child processes of the end-to-end tests and the fault soak: torvan-host serving a data
+// folder on free ports, and a runner of any program whose output a test reads.
 #pragma once
 
 #include <sys/types.h>
@@ -19,13 +18,11 @@ struct ProcessResult {
   std::string out, err;
 };
 
-// Runs `argv` (argv[0] a path), its standard input /dev/null, with `env` ("NAME=value")
-// added to this process's environment, and waits for it.
+// Runs `argv` (argv[0] a path) on /dev/null with `env` ("NAME=value") added, and waits.
 ProcessResult RunProcess(const std::vector<std::string>& argv,
                          const std::vector<std::string>& env = {});
 
-// Starts `argv` as RunProcess does, its standard output and error appended to `log_path`,
-// and returns at once; `*pid` is the child's.
+// Starts `argv` as RunProcess does, its output appended to `log_path`; `*pid` is the child's.
 Status StartProcess(const std::vector<std::string>& argv, const std::vector<std::string>& env,
                     const std::string& log_path, pid_t* pid);
 
@@ -34,21 +31,16 @@ ProcessResult WaitProcess(pid_t pid);
 
 class HostProcess {
  public:
-  // `exe`: the torvan-host program; `data_dir`: its data folder (a copy, never the one
-  // checked in); `vary_seed`: the seed of the freedoms the host takes ("serve --vary"),
-  // 0 for none.
+  // `data_dir`: a copy, never the one checked in; `vary_seed`: of "serve --vary", 0 none.
   HostProcess(std::string exe, std::string data_dir, uint64_t vary_seed = 0);
   ~HostProcess();  // stops the server if it runs
   HostProcess(const HostProcess&) = delete;
   HostProcess& operator=(const HostProcess&) = delete;
 
-  // Writes the host's character table for a PC to `path`, its header drawn from the seed
-  // (`torvan-host table`).
+  // `torvan-host table`: the PC's character table, its header drawn from the seed.
   Status WriteTable(const std::string& path) const;
 
-  // Starts `serve --data DIR --ftp-port 0 --port 0 --verbose --vary SEED` (the host server program
-  // listening at once, every request logged), output appended to `log_path`, and waits
-  // until the server has written its ports.
+  // `serve` on free ports, every request logged to `log_path`; waits for the ports.
   Status Start(const std::string& log_path);
   // SIGTERM, and waits for the server to write its data folder and end.
   void Stop();

@@ -24,6 +24,16 @@ bool ParseWhole(std::string_view t, int64_t* value) {
 
 std::string Show(std::string_view v) { return "\"" + std::string(v) + "\""; }
 
+std::vector<std::string> Split(const std::string& s, char separator) {
+  std::vector<std::string> parts;
+  for (size_t at = 0;;) {
+    const size_t end = s.find(separator, at);
+    parts.push_back(s.substr(at, end == std::string::npos ? end : end - at));
+    if (end == std::string::npos) return parts;
+    at = end + 1;
+  }
+}
+
 }  // namespace
 
 std::string CanonicalNumber(std::string_view text, int32_t scale) {
@@ -53,29 +63,18 @@ std::string CanonicalNumber(std::string_view text, int32_t scale) {
 
 Status ParseHostDump(std::string_view dump_utf8, std::vector<HostRecord>* records) {
   records->clear();
-  const std::string dump = Utf8ToCp1252(dump_utf8);
-  size_t start = 0;
-  while (start < dump.size()) {
-    size_t end = dump.find('\n', start);
-    if (end == std::string::npos) end = dump.size();
-    const std::string line = dump.substr(start, end - start);
-    start = end + 1;
+  for (const std::string& line : Split(Utf8ToCp1252(dump_utf8), '\n')) {
     if (line.empty()) continue;
-    HostRecord r;
-    size_t tab = line.find('\t');
+    const std::vector<std::string> pairs = Split(line, '\t');
     int64_t rrn = 0;
-    if (!ParseWhole(line.substr(0, tab), &rrn) || rrn <= 0 || rrn > INT32_MAX) {
+    if (!ParseWhole(pairs[0], &rrn) || rrn <= 0 || rrn > INT32_MAX) {
       return Status::InvalidArgument("not a record of a dump: " + line);
     }
-    r.rrn = int32_t(rrn);
-    while (tab != std::string::npos) {
-      const size_t next = line.find('\t', tab + 1);
-      const std::string pair =
-          line.substr(tab + 1, next == std::string::npos ? next : next - tab - 1);
-      const size_t eq = pair.find('=');
-      if (eq == std::string::npos) return Status::InvalidArgument("not FIELD=value: " + pair);
-      r.values[pair.substr(0, eq)] = pair.substr(eq + 1);
-      tab = next;
+    HostRecord r{int32_t(rrn), {}};
+    for (size_t i = 1; i < pairs.size(); ++i) {
+      const size_t eq = pairs[i].find('=');
+      if (eq == std::string::npos) return Status::InvalidArgument("not FIELD=value: " + pairs[i]);
+      r.values[pairs[i].substr(0, eq)] = pairs[i].substr(eq + 1);
     }
     records->push_back(std::move(r));
   }

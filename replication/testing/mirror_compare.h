@@ -1,28 +1,16 @@
-// The comparer of Torvan's end-to-end tests and of the fault soak (scripts/soak): does a
-// mirror table hold exactly the records of its host file, each once, with the values
-// Torvan decodes from them? One check for both directions: a host change must have reached
-// the mirror, and a change made on the SQL side must have reached the host, once.
+// The comparer of the end-to-end tests and the fault soak: does a mirror table hold exactly
+// the records of its host file, each once, with the values Torvan decodes from them?
 //
-// The host side is what `torvan-host ctl dump LIB/FILE` prints (UTF-8): a line a record,
-// the RRN, then "FIELD=value" pairs separated by tabs, each value as Field_Decode gives it
-// with its trailing blanks cut ("?" and hexadecimal for a field it cannot decode). The SQL
-// side is the mirror table read through a sql::Connection.
-//
-// Matching. A mirror row whose _T_RRN___ is not 0 stands for the host record of that RRN.
-// A row whose _T_RRN___ is 0 was inserted on the SQL side: it stands for the host record
-// whose "§_T_IDX___" holds the row's _T_IDX___ (files sent back only). Every host record
-// must be stood for by exactly one row, every row must stand for exactly one record.
-//
-// Values, for every field of the catalogue but the index field: a text field of n bytes
-// must be the host value padded with blanks to n characters (untrimmed, as Torvan
-// inserts it; a NUL byte shows as "Ø" on both sides); in a file sent back, whose rows may
-// have been written on the SQL side with fewer blanks, the value without its trailing
-// blanks must be the host's. A numeric field must have the same value (sign, digits,
-// decimals) whatever its form ("-00000000000350.500" on the host, "-350.500" in the
-// mirror).
-//
-// Texts are Windows-1252 inside, like every text of Torvan; differences are returned as
-// lines of text (Windows-1252), one per fault found, empty when the two agree.
+// Host side: `torvan-host ctl dump LIB/FILE` (UTF-8), a line a record, the RRN then tab-apart
+// "FIELD=value" pairs, values as Field_Decode gives them with trailing blanks cut. A row whose
+// _T_RRN___ is not 0 stands for the record of that RRN; one whose _T_RRN___ is 0 (inserted on
+// the SQL side) for the record whose "§_T_IDX___" holds its _T_IDX___. Every record must be
+// stood for by exactly one row, every row stand for exactly one record.
+// Values, every field but the index: a text of n bytes is the host value padded to n
+// characters (in a file sent back, whose rows the SQL side may write with fewer blanks, it
+// is so once both lose their trailing blanks); a number has the same value whatever its form
+// ("-00000000000350.500" on the host, "-350.500" in the mirror).
+// Texts are Windows-1252; differences are lines of text, one per fault, none when alike.
 #pragma once
 
 #include <cstdint>
@@ -37,16 +25,16 @@
 
 namespace torvan::testing {
 
-// One host record of a dump: its RRN and its fields' values by host name.
+// A host record of a dump: its RRN and its values by field name.
 struct HostRecord {
   int32_t rrn = 0;
   std::map<std::string, std::string> values;
 };
 
-// Parses the output of `ctl dump` (UTF-8). A line that is not a record is a fault.
+// Parses `ctl dump` (UTF-8); a line that is not a record is a fault.
 Status ParseHostDump(std::string_view dump_utf8, std::vector<HostRecord>* records);
 
-// One row of a mirror table: its reserved columns and its values by column name.
+// A row of a mirror table: its reserved columns and its values by column name.
 struct MirrorRow {
   int64_t rrn = 0;
   int64_t idx = 0;   // _T_IDX___, 0 when the table has none
@@ -58,8 +46,7 @@ struct MirrorRow {
 Status ReadMirror(sql::Connection& connection, const std::string& table,
                   std::vector<MirrorRow>* rows);
 
-// The included fields of file n, in catalogue order, and the position among them of the
-// index field (-1 when none).
+// The included fields of file n in catalogue order; the index field's position among them.
 std::vector<CampoEntry> FieldsOf(const Catalogue& catalogue, int n, int* index_field);
 
 // The differences between host file `file` and its mirror table (see above).
@@ -67,23 +54,18 @@ std::vector<std::string> CompareMirror(const FileEntry& file, const std::vector<
                                        const std::vector<HostRecord>& host,
                                        const std::vector<MirrorRow>& mirror);
 
-// The same numeric value in canonical form: "-", the integer digits without leading zeros
-// ("0" for none), "." and exactly `scale` decimals when scale > 0 ("-350.500", "12",
-// "0.05"). Blanks around the text are ignored. Empty for a text that is no number or has
-// significant decimals beyond `scale`.
+// A number in one form: sign, digits without leading zeros, exactly `scale` decimals
+// ("-350.500", "12", "0.05"); empty for no number or significant decimals beyond `scale`.
 std::string CanonicalNumber(std::string_view text, int32_t scale);
 
-// Events recorded on the SQL side and not yet sent back: the rows of the master table
-// (0 when the database has none).
+// Events recorded on the SQL side not yet sent back: the master table's rows (0 if none).
 Status UnsentEvents(sql::Connection& connection, int64_t* count);
 
 class HostProcess;
 
-// The whole check for a Torvan folder: every file of its catalogue that is replicated to
-// SQL (or only those named "LIB/FILE", Windows-1252) against the records `host` dumps, and
-// the events not yet sent back of every database that sends them ("<database>: <n> events
-// not sent back"). The mirror tables are read from the embedded engine's files in
-// `torvan_dir`. A failure means the comparison could not be made.
+// The whole check of a Torvan folder: every file replicated to SQL (or those named
+// "LIB/FILE") against what `host` dumps, and the events not sent back of every database that
+// sends them. A failure means the comparison could not be made.
 Status CompareFolder(const std::string& torvan_dir, const HostProcess& host,
                      const std::vector<std::string>& only, std::vector<std::string>* differences);
 

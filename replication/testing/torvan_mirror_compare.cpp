@@ -1,14 +1,7 @@
-// torvan-mirror-compare: the comparer of mirror_compare.h from the command line, for the
-// fault soak and for a person looking at a test's folders.
-//
+// torvan-mirror-compare: CompareFolder (mirror_compare.h) from the command line; one line per
+// difference, exit 0 when alike, 1 when not, 2 when the comparison could not be made.
 //   torvan-mirror-compare --dir TORVAN_DIR --host-exe TORVAN_HOST --host-data HOST_DIR
 //                         [LIB/FILE ...]
-//
-// Compares every file of the catalogue in TORVAN_DIR that is replicated to SQL (or the
-// files named) with the host's records (`TORVAN_HOST ctl --data HOST_DIR dump`), reading
-// the mirror tables of the embedded SQLite engine, and counts the events not yet sent back
-// of every database that sends them. Prints one line per difference. Exit status 0 when
-// everything agrees, 1 when something differs, 2 when the comparison could not be made.
 #include <cstdio>
 #include <string>
 #include <vector>

@@ -1,21 +1,18 @@
-// torvan-soak: the fault soak (scripts/soak). Random changes on the host (CLIENTI, ARTICOLI,
-// ORDINI and the image archive: every change code, every field type, images) and on the SQL
-// side (CONTATTI, now and then a row the host changes too, a conflict) while torvan-host
-// injects a fault every --fault-every actions, `torvan run` is killed with SIGKILL every
-// --kill-every actions (or dies at a named point, kill_point.h) and started again, Torvan's
-// SQL operations fail one in --sql-fault-one-in (its SQLite writes and syncs one in four
-// times that; sql/fault_connection.h, sql/fault_vfs.h), and every --lock-every actions a PC
-// program holds the write lock of GESTIONALE for seconds. --odbc DRIVER: Torvan reaches
-// SQLite through that ODBC driver. At the end, every host file against its mirror table and
-// every SQL-side change against the host (torvan-mirror-compare's comparer); a difference
-// on a record of the conflicts file is a conflict left unequal, not a loss.
+// torvan-soak, the fault soak of scripts/soak: random changes on the host (CLIENTI, ARTICOLI,
+// ORDINI, the image archive) and on the SQL side (CONTATTI, some also changed by the host)
+// while torvan-host injects a fault every --fault-every actions, `torvan run` is killed every
+// --kill-every actions (or dies at a named point, kill_point.h), one SQL operation in
+// --sql-fault-one-in fails (a write or sync one in four times that), and every --lock-every
+// actions a PC program holds GESTIONALE's write lock. --odbc DRIVER: SQLite through ODBC.
+// At the end every host file is compared with its mirror and every SQL-side change with the
+// host; a difference on a record of the conflicts file is a conflict left unequal, not a loss.
 //
 //   torvan-soak --torvan EXE --host-exe EXE --sample DIR --table TnC_TBL1.Tbl
 //               (--minutes M | --actions N) [--seed S] [--fault-every N] [--kill-every N]
 //               [--sql-fault-one-in N] [--lock-every N] [--odbc DRIVER] [--keep]
 //
-// Prints the figures and exits 0 when nothing was lost or doubled, 1 otherwise, 2 when the
-// soak could not run. The folders stay with --keep (or when something differs).
+// Exit 0 when nothing was lost or doubled, 1 otherwise, 2 when the soak could not run; the
+// folders stay with --keep or when something differs.
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -52,10 +49,7 @@ struct Options {
   double minutes = 0;
   long actions = 0;
   uint64_t seed = 1;
-  int fault_every = 10;
-  int kill_every = 200;
-  int sql_fault_one_in = 0;
-  int lock_every = 0;
+  int fault_every = 10, kill_every = 200, sql_fault_one_in = 0, lock_every = 0;
   std::string odbc_driver;
   bool keep = false;
 };
@@ -141,8 +135,7 @@ class Soak {
     for (const char* f : kHostFiles) Ctl({"refresh", std::string("DATI/") + f});
     Ctl({"refresh", "DATI/CONTATTI"});
     StartTorvan();
-    // The file sent back is filled before the SQL side writes to it: a clear arriving from
-    // the host after rows were written on the SQL side is a conflict, not a loss.
+    // CONTATTI filled before the SQL side writes: a later host clear is a conflict, no loss.
     for (int i = 0; i < 240 && Ctl({"queue"}) != "0\n"; ++i) {
       std::this_thread::sleep_for(std::chrono::milliseconds(250));
     }
@@ -157,8 +150,7 @@ class Soak {
                     seed + "=error+busy+lost+lost-after;vfs-random=" +
                     std::to_string(4 * o_.sql_fault_one_in) + "/" + seed + ";log=" + FaultLog());
     }
-    // One start in three dies by itself at a named instant of replication (kill_point.h),
-    // after some work: the steps of the journal, the apply and the return.
+    // One start in three dies at a named point of the journal, apply or return, after work.
     static const char* const kPoints[] = {
         "change-received", "change-journaled", "change-applied", "position-written",
         "batch-committed", "journal-advanced", "image-chunk",    "event-marked",
@@ -197,15 +189,13 @@ class Soak {
     ++locks_;
   }
 
-  // Faults and kills come at a steady pace (so a short run has its share), each of a kind
-  // and at an instant within the action's pause chosen at random.
+  // Faults and kills at a steady pace (a short run has its share), each of a random kind.
   void Act(long a) {
     EnsureRunning();
     Lock(a);
     if (o_.kill_every > 0 && a % o_.kill_every == o_.kill_every / 2) return Kill();
     if (o_.fault_every > 0 && a % o_.fault_every == 0) Fault();
-    // The host waits while Torvan is far behind, so a long run ends in a drain of minutes,
-    // not hours; faults and kills go on meanwhile.
+    // The host waits while Torvan is far behind: a long run ends in minutes of drain.
     if (a % 25 == 0) host_waits_ = std::atol(Ctl({"queue"}).c_str()) > kMostBehind;
     // While the soak holds the lock its own SQL-side changes would wait for it.
     if ((!host_waits_ && Pick(1, 100) <= 65) || lock_ != nullptr) {
@@ -215,8 +205,8 @@ class Soak {
     }
   }
 
-  // What a service manager does (Restart=on-failure): `torvan run` ends by itself when a
-  // host link cannot be opened (a fault cut the catalogue load), and is started again.
+  // As a service manager does (Restart=on-failure): `torvan run` ends by itself when a host
+  // link cannot be opened (a fault cut the catalogue load).
   void EnsureRunning() {
     int status = 0;
     if (::waitpid(run_pid_, &status, WNOHANG) != run_pid_) return;
@@ -244,8 +234,7 @@ class Soak {
 
   void Fault() {
     if (lasting_ > 0 && --lasting_ == 0) Ctl({"fault", "delay", "0"}), Ctl({"fault", "split", "0"});
-    // Most faults fall on replication; one in ten on whatever runs, a link start included.
-    // A fault at every link start would keep `torvan run` from ever reaching its cycle.
+    // One fault in ten on whatever runs, a link start too; the rest fall on replication.
     if (!OneIn(10) && !Cycling()) return;
     static const std::vector<std::vector<std::string>> kOneShot = {
         {"fault", "corrupt-length"},   {"fault", "refuse", "S", "1"},
@@ -306,16 +295,19 @@ class Soak {
   void SqlChange() {
     std::unique_ptr<sql::Connection> c = Gestionale();
     if (!c->Open().ok()) Fail("cannot open GESTIONALE: " + c->Errors().front().description);
-    std::vector<int64_t> ids;
+    std::vector<std::pair<int64_t, long>> rows;  // _T_IDX___ and _T_RRN___
     std::unique_ptr<sql::Recordset> rs;
-    if (c->OpenRecordset("SELECT [_T_IDX___] FROM [CONTATTI]", &rs).ok()) {
-      for (; !rs->Eof(); (void)rs->MoveNext()) ids.push_back(std::atoll(rs->Value(0).text.c_str()));
+    if (c->OpenRecordset("SELECT [_T_IDX___],[_T_RRN___] FROM [CONTATTI]", &rs).ok()) {
+      for (; !rs->Eof(); (void)rs->MoveNext()) {
+        rows.emplace_back(std::atoll(rs->Value(0).text.c_str()),
+                          std::atol(rs->Value(1).text.c_str()));
+      }
     }
     rs.reset();
     const long what = Pick(1, 10);
     std::string statement;
     const std::string n = std::to_string(++sql_serial_);
-    if (what <= 5 || ids.empty()) {
+    if (what <= 5 || rows.empty()) {
       statement =
           "INSERT INTO [CONTATTI] ([CODCLI],[DATA],[NOMINATIVO],[TELEFONO],[NOTA],[ESITO],"
           "[VALORE]) VALUES('S" +
@@ -323,22 +315,16 @@ class Soak {
           ",'Soak " + n + " d''Este','" + n + "','nota \xE8 " + n + "','" + (OneIn(2) ? "P" : "N") +
           "'," + std::to_string(Pick(-99999, 99999)) + "." + ZeroPad(Pick(0, 999), 3) + ")";
     } else {
-      const std::string id = std::to_string(ids[size_t(Pick(0, long(ids.size()) - 1))]);
-      if (c->OpenRecordset("SELECT [_T_RRN___] FROM [CONTATTI] WHERE [_T_IDX___]=" + id, &rs)
-              .ok() &&
-          !rs->Eof()) {
-        const long rrn = std::atol(rs->Value(0).text.c_str());
-        if (rrn > 0) pc_changed_.push_back(rrn);
-        if (pc_changed_.size() > 8) pc_changed_.erase(pc_changed_.begin());
-      }
-      rs.reset();
+      const auto& [idx, rrn] = rows[size_t(Pick(0, long(rows.size()) - 1))];
+      const std::string id = std::to_string(idx);
+      if (rrn > 0) pc_changed_.push_back(rrn);
+      if (pc_changed_.size() > 8) pc_changed_.erase(pc_changed_.begin());
       statement = what <= 8 ? "UPDATE [CONTATTI] SET [NOTA]='cambiata " + n +
                                   "',[VALORE]=" + std::to_string(Pick(0, 9999)) +
                                   ".500 WHERE [_T_IDX___]=" + id
                             : "DELETE FROM [CONTATTI] WHERE [_T_IDX___]=" + id;
     }
-    // As a PC program does, a statement that fails is tried again a few times: Torvan may
-    // be building the table again (a clear from the host) under it.
+    // Tried again a few times, as a PC program does: Torvan may be rebuilding the table.
     for (int attempt = 1; !c->Execute(statement).ok(); ++attempt) {
       if (attempt == 5) {
         Fail("SQL side: " +
