@@ -61,24 +61,13 @@ TEST_F(HostSessionTest, GreetingAndTimeRepliesWithStopRestartAndClock) {
   const struct {
     char code;
     Schedule schedule;  // none set: stop tomorrow at this time, restart an hour later
-    std::string reply;
+    std::string reply;  // stop, restart, clock; T: the stopping flag first, no restart: +1 h
   } rows[] = {
-      {'P',
-       {},
-       "20261206140509"
-       "20261206150509"
-       "20261205140509042"},
+      {'P', {}, "202612061405092026120615050920261205140509042"},
       {'P',
        {"20261205220000", "20261206063000", false},
-       "20261205220000"
-       "20261206063000"
-       "20261205140509042"},
-      // The restart wait: the stopping flag first; no restart given: an hour after the stop.
-      {'T',
-       {"20261205220000", "", false},
-       "N" + std::string(13, ' ') +
-           "20261205230000"
-           "20261205140509042"},
+       "202612052200002026120606300020261205140509042"},
+      {'T', {"20261205220000", "", false}, "N             2026120523000020261205140509042"},
   };
   for (const auto& r : rows) {
     if (!r.schedule.stop.empty()) ASSERT_TRUE(store_->SetSchedule(r.schedule).ok());
@@ -96,9 +85,8 @@ TEST_F(HostSessionTest, DatabaseFileAndFieldListEntries) {
     }
     return data;
   };
-  const std::string db =
-      "SQLSRV01            127.0.0.1       torvan              Segreta1    "
-      "        ";
+  const std::string db = PadRight("SQLSRV01", 20) + PadRight("127.0.0.1", 16) +
+                         PadRight("torvan", 20) + PadRight("Segreta1", 20);
   EXPECT_EQ((std::vector<std::string>{
                 " GESTIONALE          " +
                     PadRight("Gestionale: clienti, articoli, ordini, contatti", 50) + db +
@@ -191,31 +179,15 @@ TEST_F(HostSessionTest, ImageChunksAreRawAndAtMost8192Bytes) {
     std::string reply;    // whole, or only its header when `header_only`
     bool header_only = false;
   } rows[] = {
-      {"PIANTA0003100001"
-       "00001",
-       Header('0', 8192) + file.substr(0, 8192)},
-      {"PIANTA0003100001"
-       "00002",
-       Header('0', 4150) + file.substr(8192)},
-      {"PIANTA0003100001"
-       "00003",
-       none},
-      {"PIANTA0003100002"
-       "00001",
-       none},
+      {"PIANTA000310000100001", Header('0', 8192) + file.substr(0, 8192)},
+      {"PIANTA000310000100002", Header('0', 4150) + file.substr(8192)},
+      {"PIANTA000310000100003", none},
+      {"PIANTA000310000200001", none},
       // Two parts of one image; a key with no image; malformed requests.
-      {"SCHEDA0004100002"
-       "00001",
-       Header('0', 186), true},
-      {"DOC0000005100001"
-       "00001",
-       none},
-      {"../secrets100001"
-       "00001",
-       none},
-      {"FOTO00000110000x"
-       "00001",
-       none},
+      {"SCHEDA000410000200001", Header('0', 186), true},
+      {"DOC000000510000100001", none},
+      {"../secrets10000100001", none},
+      {"FOTO00000110000x00001", none},
       {"FOTO000001", none},
   };
   for (const auto& row : rows) {
