@@ -127,8 +127,7 @@ TEST_F(HostServerTest, ControlCommandsRefuseBadInputAndChangeNothing) {
       {"fault", "refuse", "Q", "1"},
       {"queue", "now"},
       {"dump"},
-      {"frobnicate"},
-  };
+      {"frobnicate"}};
   for (const auto& args : bad) {
     CtlResult r = Ctl(args);
     EXPECT_EQ(2, r.exit_code) << args[0] << " " << (args.size() > 1 ? args[1] : "");
