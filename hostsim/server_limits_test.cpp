@@ -121,9 +121,7 @@ TEST(HostProgramPortTest, LoginThenOneListenerThatMovesWithTheRemoteCommand) {
 }
 
 // Image requests, 27 bytes in and 8,198 out, make a host hoard: PIANTA0003, kind 1, part 1.
-const std::string kFirstChunk =
-    "PIANTA0003100001"
-    "00001";
+const std::string kFirstChunk = "PIANTA000310000100001";
 std::string ImageRequests(size_t count) {
   std::string all;
   for (size_t i = 0; i < count; ++i) all += Request('I', kFirstChunk);
