@@ -56,7 +56,7 @@ constexpr char kAcceptingAgain[] = "accepting connections again";
 // killed at the end unless it has ended.
 class ChildHost {
  public:
-  ChildHost(const std::string& dir, rlim_t descriptors) : dir_(dir), log_(dir + "/serve.log") {
+  ChildHost(const std::string& dir, rlim_t descriptors) : log_(dir + "/serve.log") {
     pid_ = ::fork();
     if (pid_ == 0) {
       rlimit limit{descriptors, descriptors};
@@ -67,9 +67,8 @@ class ChildHost {
               "--port", "0", static_cast<char*>(nullptr));
       ::_exit(127);
     }
-    std::string ports;
-    Eventually([&] { return platform::ReadFile(dir + "/ports.txt", &ports).ok(); });
-    std::istringstream in(ports);
+    Eventually([&] { return platform::FileExists(dir + "/ports.txt"); });
+    std::istringstream in(ReadText(dir + "/ports.txt"));
     for (std::string key; in >> key;) in >> (key == "host" ? port_ : ftp_port_);
   }
   ~ChildHost() {
@@ -85,8 +84,8 @@ class ChildHost {
   std::string Log() const { return ReadText(log_); }
 
   long CpuTicks() const {
-    std::string stat;
-    if (!platform::ReadFile("/proc/" + std::to_string(pid_) + "/stat", &stat).ok()) return -1;
+    const std::string stat = ReadText("/proc/" + std::to_string(pid_) + "/stat");
+    if (stat.empty()) return -1;
     std::istringstream fields(stat.substr(stat.rfind(')') + 2));
     std::string skip;
     for (int i = 0; i < 11; ++i) fields >> skip;  // state .. cmajflt
@@ -98,14 +97,13 @@ class ChildHost {
   // True when the process ended with exit status 0 within `limit`.
   bool ExitedCleanly(std::chrono::milliseconds limit) {
     int status = 0;
-    bool ended = Eventually([&] { return ::waitpid(pid_, &status, WNOHANG) == pid_; }, limit);
-    if (!ended) return false;
+    if (!Eventually([&] { return ::waitpid(pid_, &status, WNOHANG) == pid_; }, limit)) return false;
     pid_ = -1;
     return WIFEXITED(status) && WEXITSTATUS(status) == 0;
   }
 
  private:
-  std::string dir_, log_;
+  std::string log_;
   pid_t pid_ = -1;
   int port_ = -1, ftp_port_ = -1;
 };
