@@ -18,84 +18,62 @@ std::array<uint8_t, kCharTableLength> Identity() {
 
 TEST(PcToHostTable, TheHighestHostByteWinsAndUnmappedCodesAreZero) {
   auto host_to_pc = Identity();
-  host_to_pc[0x40] = 32;
-  host_to_pc[0x41] = 32;
+  host_to_pc[0x40] = host_to_pc[0x41] = 32;
   CharTables tables(host_to_pc);
   EXPECT_EQ(0x41, tables.PcToHost(32));
   EXPECT_EQ(0, tables.PcToHost(0x40));  // no host byte maps to PC code 0x40 any more
   EXPECT_EQ(0, tables.PcToHost(0x41));
   EXPECT_EQ(0x7A, tables.PcToHost(0x7A));
+  CharTables empty;  // every host byte maps to PC code 0: the last wins
+  EXPECT_EQ(255, empty.PcToHost(0));
+  for (int c = 1; c < 256; ++c) EXPECT_EQ(0, empty.PcToHost(uint8_t(c)));
+  EXPECT_EQ(std::string(3, '\0'), empty.ToPc("\xC1\xC2\xC3"));
 }
 
-TEST(PcToHostTable, AnEmptyTableSendsEveryCharacterAsHostByteZero) {
+// The table follows a six-byte header; a short file leaves the rest zero and says so, a
+// missing one or one shorter than its header gives an empty table.
+TEST(CharTableFile, ReadAfterTheHeaderAndShortOrMissingFilesLeaveZeros) {
+  platform::TempFolder folder{"torvan-test"};
+  const std::string path = folder / "TnC_TBL1.Tbl";
+  auto host_to_pc = Identity();  // digits at F0..F9, as the check wants, and 7C for A7
+  for (int d = 0; d < 10; ++d)
+    std::swap(host_to_pc[size_t(0xF0 + d)], host_to_pc[size_t(0x30 + d)]);
+  std::swap(host_to_pc[0x7C], host_to_pc[0xA7]);
+  ASSERT_TRUE(platform::WriteFileAtomic(path, CharTableFileBytes(host_to_pc), 0644).ok());
   CharTables tables;
-  EXPECT_EQ(255, tables.PcToHost(0));  // every host byte maps to PC code 0: the last wins
-  for (int c = 1; c < 256; ++c) EXPECT_EQ(0, tables.PcToHost(uint8_t(c)));
-  EXPECT_EQ(std::string(3, '\0'), tables.ToPc("\xC1\xC2\xC3"));
-}
-
-class TableFileTest : public ::testing::Test {
- protected:
-  platform::TempFolder folder_{"torvan-test"};
-  const std::string path_ = folder_ / "TnC_TBL1.Tbl";
-};
-
-// A table that passes every check: host digits F0..F9, the rest as in Identity().
-std::array<uint8_t, kCharTableLength> DigitsAtF0() {
-  auto t = Identity();
-  for (int d = 0; d < 10; ++d) {
-    t[size_t(0xF0 + d)] = uint8_t('0' + d);
-    t[size_t('0' + d)] = uint8_t(0xF0 + d);
-  }
-  return t;
-}
-
-TEST_F(TableFileTest, ReadsTheTableAfterTheSixByteHeader) {
-  auto host_to_pc = DigitsAtF0();
-  host_to_pc[0x7C] = 0xA7;
-  host_to_pc[0xA7] = 0x7C;
-  ASSERT_TRUE(platform::WriteFileAtomic(path_, CharTableFileBytes(host_to_pc), 0644).ok());
-  CharTables tables;
-  ASSERT_TRUE(LoadCharTables(path_, &tables).ok());
+  ASSERT_TRUE(LoadCharTables(path, &tables).ok());
   EXPECT_EQ(host_to_pc, tables.host_to_pc());
   EXPECT_EQ(0x7C, tables.PcToHost(0xA7));
-}
 
-// A short file leaves the rest zero and says so; a missing one, or one shorter than its
-// header, gives an empty table.
-TEST_F(TableFileTest, AShortOrMissingFileLeavesZerosAndSaysSo) {
-  CharTables tables(Identity());
-  EXPECT_EQ(Status::Code::kNotFound, LoadCharTables(path_, &tables).code());
-  EXPECT_EQ(0, tables.HostToPc(0xC1));
-  ASSERT_TRUE(platform::WriteFileAtomic(path_, "T1", 0644).ok());
+  ASSERT_TRUE(platform::WriteFileAtomic(path, "T1", 0644).ok());
   tables = CharTables(Identity());
-  EXPECT_FALSE(LoadCharTables(path_, &tables).ok());
+  EXPECT_FALSE(LoadCharTables(path, &tables).ok());
   EXPECT_EQ(0, tables.HostToPc(0x41));
+  tables = CharTables(Identity());
+  EXPECT_EQ(Status::Code::kNotFound, LoadCharTables(path + ".none", &tables).code());
+  EXPECT_EQ(0, tables.HostToPc(0xC1));
 
-  ASSERT_TRUE(
-      platform::WriteFileAtomic(path_, CharTableFileBytes(Identity()).substr(0, 6 + 100), 0644)
-          .ok());
-  Status s = LoadCharTables(path_, &tables);
+  const std::string cut = CharTableFileBytes(Identity()).substr(0, 6 + 100);
+  ASSERT_TRUE(platform::WriteFileAtomic(path, cut, 0644).ok());
+  Status s = LoadCharTables(path, &tables);
   EXPECT_EQ(Status::Code::kIoError, s.code());
-  EXPECT_EQ(path_ + ": lunga 106 byte invece di 262: le voci mancanti valgono 0", s.message());
+  EXPECT_EQ(path + ": lunga 106 byte invece di 262: le voci mancanti valgono 0", s.message());
   EXPECT_EQ(99, tables.HostToPc(99));
   EXPECT_EQ(0, tables.HostToPc(100));
   EXPECT_EQ(0, tables.HostToPc(255));
   EXPECT_EQ(255, tables.PcToHost(0));  // host bytes 100..255 all map to PC code 0
 }
 
-// What the check says of files that are not character tables; the first rule broken is
-// named. Each row starts from the shipped table.
+// The first rule a file breaks is named; each row starts from the shipped table.
 TEST(CheckCharTableFile, NamesTheFault) {
   std::string shipped;
   ASSERT_TRUE(platform::ReadFile(TORVAN_SHIPPED_CHAR_TABLE, &shipped).ok());
   auto at = [](uint8_t host) { return kCharTableHeaderLength + host; };
-  struct Row {
+  const struct {
     const char* what;
     std::function<void(std::string&)> damage;
     std::string fault;  // empty: a character table
-  };
-  const Row rows[] = {
+  } rows[] = {
       {"the shipped table", [](std::string&) {}, ""},
       {"two letters swapped", [&](std::string& f) { std::swap(f[at(0xC1)], f[at(0xC2)]); }, ""},
       {"any six header bytes",
@@ -119,7 +97,7 @@ TEST(CheckCharTableFile, NamesTheFault) {
       {"no host byte for the blank", [&](std::string& f) { f[at(0x40)] = '\0'; },
        "nessun byte host corrisponde al carattere \" \""},
   };
-  for (const Row& r : rows) {
+  for (const auto& r : rows) {
     SCOPED_TRACE(r.what);
     std::string file = shipped;
     r.damage(file);
@@ -130,8 +108,7 @@ TEST(CheckCharTableFile, NamesTheFault) {
   }
 }
 
-// Whatever the table, every PC code that a host byte maps to goes to a host byte that
-// maps back to it: the derivation makes the two tables inverse wherever they can be.
+// Whatever the table, every PC code a host byte maps to goes to a host byte mapping back.
 TEST(PcToHostTable, EveryMappedPcCodeComesBack) {
   std::mt19937 random(280);
   for (int round = 0; round < 200; ++round) {

@@ -14,33 +14,23 @@ const CharTables& Italian() {
   return tables;
 }
 
-struct DecodeRow {
-  const char* what;
-  std::string bytes;  // the whole message; the field starts at position 1
-  char type;
-  int32_t decimals;
-  std::string text;
-};
-
+// Decoding; more cases, with their bytes, are checked by decoding back what FieldEncode writes.
 TEST(FieldDecode, TurnsHostFormsIntoText) {
-  const DecodeRow rows[] = {
-      {"zoned with two decimals", "\xF0\xF1\xF2\xF3\xF4", 'S', 2, "012.34"},
-      {"zoned negative D", "\xF0\xF1\xF2\xF3\xD4", 'S', 2, "-012.34"},
+  const struct {
+    const char* what;
+    std::string bytes;  // the whole message; the field starts at position 1
+    char type;
+    int32_t decimals;
+    std::string text;
+  } rows[] = {
       {"zoned negative B", "\xF0\xF1\xF2\xF3\xB4", 'S', 2, "-012.34"},
       {"zoned positive C", "\xF0\xF1\xF2\xF3\xC4", 'S', 2, "012.34"},
-      {"zoned more decimals than bytes", "\xF1\xF2", 'S', 3, "12"},
       {"zoned decimals equal to bytes", "\xF1\xF2", 'S', 2, ".12"},
       {"zoned without decimals", "\xF0\xF4\xF2", 'S', 0, "042"},
       {"zoned half-byte above nine", "\xFA\xF1", 'S', 0, ":1"},
-      {"packed positive F", "\x12\x34\x5F", 'P', 2, "123.45 "},
-      {"packed negative D", "\x12\x34\x5D", 'P', 2, "-123.45 "},
       {"packed negative B", "\x12\x34\x5B", 'P', 2, "-123.45 "},
       {"packed positive C", "\x12\x34\x5C", 'P', 2, "123.45 "},
-      {"packed zero", std::string("\x00\x0F", 2), 'P', 0, "000 "},
       {"packed all decimals", "\x12\x3F", 'P', 3, ".123 "},
-      {"binary 256", std::string("\x00\x00\x01\x00", 4), 'B', 0, "256"},
-      {"binary -2", "\xFF\xFF\xFF\xFE", 'B', 0, "-2"},
-      {"binary short -1", "\xFF\xFF", 'B', 0, "-1"},
       {"binary lowest", std::string("\x80\x00\x00\x00", 4), 'B', 0, "-2147483648"},
       {"binary highest", "\x7F\xFF\xFF\xFF", 'B', 0, "2147483647"},
       {"binary eight bytes small", std::string("\x00\x00\x00\x00\x00\x00\x00\x2A", 8), 'B', 0,
@@ -51,39 +41,31 @@ TEST(FieldDecode, TurnsHostFormsIntoText) {
       {"binary with decimals, wide", std::string("\x00\x00\x30\x39", 4), 'B', 2, "123.45"},
       {"binary eight bytes highest", "\x7F\xFF\xFF\xFF\xFF\xFF\xFF\xFF", 'B', 0,
        "9223372036854775807"},
-      {"binary eight bytes lowest", std::string("\x80\0\0\0\0\0\0\0", 8), 'B', 0,
-       "-9223372036854775808"},
       {"binary ten bytes, sign repeated", "\xFF\xFF\xFF\xFF\xFF\xFF\xFF\xFF\xFF\xFE", 'B', 0, "-2"},
-      {"text untrimmed", "\xC1\xC2\x40\x40", 'A', 0, "AB  "},
       {"text NUL byte", std::string("\xC1\x00\xC2", 3), 'A', 0,
        "A\xD8"
        "B"},
       {"text Italian", "\x7C\xC0\xD0\x6A", 'A', 0, "\xA7\xE0\xE8\xF2"},
       {"unknown type", "\xF1", 'X', 0, ""},
   };
-  for (const DecodeRow& r : rows) {
+  for (const auto& r : rows) {
     FieldText f =
         Field_Decode(Italian(), r.bytes, r.type, 1, int32_t(r.bytes.size()), 9, r.decimals);
     ASSERT_TRUE(f.ok()) << r.what << ": " << f.status.ToString();
     EXPECT_EQ(r.text, f.text) << r.what;
   }
-}
-
-TEST(FieldDecode, ReadsTheFieldAtItsPositionOnly) {
-  const std::string message = "\xC1\xC2\xF1\xF2\xC3";
+  const std::string message = "\xC1\xC2\xF1\xF2\xC3";  // a field is read at its position only
   EXPECT_EQ("12", Field_Decode(Italian(), message, 'S', 3, 2, 2, 0).text);
   EXPECT_EQ("C", Field_Decode(Italian(), message, 'A', 5, 1, 1, 0).text);
 }
 
-struct FaultRow {
-  const char* what;
-  std::string bytes;
-  char type;
-  int32_t start, length, decimals;
-};
-
 TEST(FieldDecode, FaultsInsteadOfReadingGarbage) {
-  const FaultRow rows[] = {
+  const struct {
+    const char* what;
+    std::string bytes;
+    char type;
+    int32_t start, length, decimals;
+  } rows[] = {
       {"packed byte A0", "\x12\xA0\x5F", 'P', 1, 3, 0},
       {"packed byte FF", "\xFF\x5F", 'P', 1, 2, 0},
       {"packed decimals beyond digits", "\x12\x3F", 'P', 1, 2, 4},
@@ -98,15 +80,12 @@ TEST(FieldDecode, FaultsInsteadOfReadingGarbage) {
       {"huge length", "\xC1\xC2", 'A', 2, 2147483647, 0},
       {"huge start", "\xC1\xC2", 'P', 2147483647, 2147483647, 0},
   };
-  for (const FaultRow& r : rows) {
+  for (const auto& r : rows) {
     FieldText f = Field_Decode(Italian(), r.bytes, r.type, r.start, r.length, 9, r.decimals);
     EXPECT_EQ(Status::Code::kFault, f.status.code()) << r.what;
     EXPECT_EQ("", f.text) << r.what;
   }
-}
-
-TEST(FieldDecode, AppendLeavesTheTextAloneOnAFault) {
-  std::string out = "X=";
+  std::string out = "X=";  // an append leaves the text alone on a fault
   EXPECT_TRUE(Field_DecodeAppend(Italian(), "\x12\x3F", 'P', 1, 2, 3, 0, &out).ok());
   EXPECT_EQ("X=123 ", out);
   EXPECT_FALSE(Field_DecodeAppend(Italian(), "\x12\xA3", 'P', 1, 2, 3, 0, &out).ok());
@@ -114,30 +93,31 @@ TEST(FieldDecode, AppendLeavesTheTextAloneOnAFault) {
 }
 
 TEST(FieldDecodeAmount, TwentyCharactersWithSignPointAndSpace) {
-  const std::string negative("\x00\x00\x00\x00\x00\x01\x23\x45\x6D", 9);
-  EXPECT_EQ("-00000000000123.456 ", Field_DecodeAmount(negative, 1).text);
   const std::string positive("\x12\x34\x56\x78\x90\x12\x34\x56\x7F", 9);
-  EXPECT_EQ(" 12345678901234.567 ", Field_DecodeAmount(positive, 1).text);
-  const std::string sign_c("\x00\x00\x00\x00\x00\x00\x00\x01\x0C", 9);
-  EXPECT_EQ(" 00000000000000.010 ", Field_DecodeAmount(sign_c, 1).text);
-  const std::string at_three = "\xC1\xC2" + positive;
-  EXPECT_EQ(" 12345678901234.567 ", Field_DecodeAmount(at_three, 3).text);
-  EXPECT_EQ(Status::Code::kFault, Field_DecodeAmount(positive, 2).status.code());
-  EXPECT_EQ(Status::Code::kFault, Field_DecodeAmount("\xA0" + positive.substr(1), 1).status.code());
-  EXPECT_EQ(Status::Code::kFault, Field_DecodeAmount(positive, 0).status.code());
+  for (const auto& [bytes, start, text] :  // text "": a fault
+       {std::tuple{std::string("\x00\x00\x00\x00\x00\x01\x23\x45\x6D", 9), 1,
+                   "-00000000000123.456 "},
+        {positive, 1, " 12345678901234.567 "},
+        {std::string("\x00\x00\x00\x00\x00\x00\x00\x01\x0C", 9), 1, " 00000000000000.010 "},
+        {"\xC1\xC2" + positive, 3, " 12345678901234.567 "},
+        {positive, 2, ""},
+        {"\xA0" + positive.substr(1), 1, ""},
+        {positive, 0, ""}}) {
+    const FieldText f = Field_DecodeAmount(bytes, start);
+    EXPECT_EQ(text, f.text);
+    EXPECT_EQ(*text ? Status::Code::kOk : Status::Code::kFault, f.status.code()) << text;
+  }
 }
 
-struct EncodeRow {
-  const char* what;
-  char type;
-  std::string value;
-  int32_t bytes, digits, decimals;
-  std::string host;
-  std::string decoded;  // what Field_Decode gives back
-};
-
 TEST(FieldEncode, WritesHostFormsThatDecodeBack) {
-  const EncodeRow rows[] = {
+  const struct {
+    const char* what;
+    char type;
+    std::string value;
+    int32_t bytes, digits, decimals;
+    std::string host;
+    std::string decoded;  // what Field_Decode gives back
+  } rows[] = {
       {"zoned", 'S', "12.34", 5, 5, 2, "\xF0\xF1\xF2\xF3\xF4", "012.34"},
       {"zoned negative", 'S', "-12.34", 5, 5, 2, "\xF0\xF1\xF2\xF3\xD4", "-012.34"},
       {"zoned decoded text", 'S', "-012.34", 5, 5, 2, "\xF0\xF1\xF2\xF3\xD4", "-012.34"},
@@ -161,7 +141,7 @@ TEST(FieldEncode, WritesHostFormsThatDecodeBack) {
       {"text trailing blanks cut", 'A', "AB   ", 3, 3, 0, "\xC1\xC2\x40", "AB "},
       {"text Italian", 'A', "\xA7\xE8", 2, 2, 0, "\x7C\xD0", "\xA7\xE8"},
   };
-  for (const EncodeRow& r : rows) {
+  for (const auto& r : rows) {
     std::string host;
     Status s = Field_Encode(Italian(), r.type, r.value, r.bytes, r.digits, r.decimals, &host);
     ASSERT_TRUE(s.ok()) << r.what << ": " << s.ToString();
@@ -173,13 +153,12 @@ TEST(FieldEncode, WritesHostFormsThatDecodeBack) {
 }
 
 TEST(FieldEncode, RefusesWhatDoesNotFit) {
-  struct Row {
+  const struct {
     const char* what;
     char type;
     std::string value;
     int32_t bytes, digits, decimals;
-  };
-  const Row rows[] = {
+  } rows[] = {
       {"zoned too many integer digits", 'S', "1234", 3, 3, 0},
       {"zoned lost decimals", 'S', "1.25", 3, 3, 1},
       {"zoned declared digits", 'S', "100", 4, 2, 0},
@@ -198,7 +177,7 @@ TEST(FieldEncode, RefusesWhatDoesNotFit) {
       {"no bytes", 'A', "", 0, 0, 0},
       {"unknown type", 'X', "1", 1, 1, 0},
   };
-  for (const Row& r : rows) {
+  for (const auto& r : rows) {
     std::string host = "untouched";
     Status s = Field_Encode(Italian(), r.type, r.value, r.bytes, r.digits, r.decimals, &host);
     EXPECT_EQ(Status::Code::kInvalidArgument, s.code()) << r.what;

@@ -14,11 +14,8 @@ using testing::TestProgram;
 
 constexpr char kCall[] = "CALL TM/TNM_121 ('P04200')";
 
-// An FTP server that answers each line it reads with the next reply of its script and
-// records the transcript. A reply kSilence says nothing and waits for the client to go;
-// kHangUp closes the connection instead of answering (the greeting may end with it);
-// kPause within a reply waits 300 ms before the rest of it. Each command is awaited for
-// `command_wait`.
+// An FTP server answering each line with its script's next reply, recording the transcript.
+// kSilence: no answer, wait for the end; kHangUp: close instead; kPause: 300 ms in a reply.
 const std::string kSilence = "";
 const std::string kHangUp = "<hang up>";
 const std::string kPause = "<pause>";
@@ -52,7 +49,6 @@ class FtpScript {
   }
 
  private:
-  // Writes `text` with its pauses; false (and "hung up") when it ends with kHangUp.
   bool Say(PeerConnection& c, const std::string& text) {
     const size_t hang_up = text.find(kHangUp);
     size_t from = 0;
@@ -87,9 +83,8 @@ class FtpTest : public ::testing::Test {
   std::vector<FtpState> states_;
 };
 
-// Every conversation that succeeds sends the same four lines and closes; the server waits
-// 1 s at most for each command, so a client that waited for more after a complete reply
-// would not get through.
+// Each sends the same four lines and closes; the server waits 1 s at most for each command,
+// so a client waiting for more after a complete reply would not get through.
 TEST_F(FtpTest, ConversationsThatSucceed) {
   socket_.SetPollLimitsForTesting({.line_wait = 200,     // 1 s for each line
                                    .line_no_wait = 400,  // 2 s, were lines not awaited read
@@ -131,13 +126,12 @@ TEST_F(FtpTest, ConversationsThatSucceed) {
               ftp.Transcript());
     using S = FtpState;
     EXPECT_EQ(
-        (std::vector{S::kConnect, S::kGreeting, S::kUser, S::kPass, S::kRcmd, S::kQuit, S::kDone}),
+        std::vector({S::kConnect, S::kGreeting, S::kUser, S::kPass, S::kRcmd, S::kQuit, S::kDone}),
         states_);
   }
 }
 
-// A server that never answers is waited for as long as the limits say; meanwhile the
-// caller hears every whole second of silence, with the reply awaited.
+// A silent server is waited for as the limits say; the caller hears each second of silence.
 TEST_F(FtpTest, TheCallerHearsEverySecondOfSilence) {
   socket_.SetPollLimitsForTesting(
       {.line_wait = 60000, .line_no_wait = 2, .line_pause = std::chrono::milliseconds(5)});
@@ -154,22 +148,20 @@ TEST_F(FtpTest, TheCallerHearsEverySecondOfSilence) {
   EXPECT_FALSE(socket_.on_silence);  // the conversation over, nobody is told
 }
 
-// Refused, missing and unbounded replies: each has its message, no further command goes
-// and the connection is closed.
+// Refused, missing and unbounded replies: each has its message, no further command goes.
 TEST_F(FtpTest, EachFailureHasItsMessageAndClosesTheConnection) {
   std::string endless_greeting;
   for (int i = 0; i < 150; ++i) endless_greeting += "220-still greeting\r\n";
   std::string long_user_reply;
   for (int i = 0; i < 20; ++i) long_user_reply += "331-" + std::string(1000, 'x') + "\r\n";
-  struct Row {
+  const struct {
     const char* what;
     std::string greeting;
     std::vector<std::string> replies;
     std::string message;
     size_t commands;  // USER, PASS, RCMD: how many were sent
     const char* end;  // how the connection ended
-  };
-  const Row rows[] = {
+  } rows[] = {
       {"greeting not 220", "421 too many users\r\n", Replies(), "Il server FTP non \xE8 pronto", 0,
        "closed"},
       {"user needs no password", "220 ready\r\n", Replies("230 logged in\r\n"), "Utente errato", 1,
@@ -199,7 +191,7 @@ TEST_F(FtpTest, EachFailureHasItsMessageAndClosesTheConnection) {
   };
   const std::vector<std::string> commands = {"> USER TORVAN\r\n", "> PASS SEGRETA\r\n",
                                              "> RCMD CALL TM/TNM_121 ('P04200')\r\n"};
-  for (const Row& r : rows) {
+  for (const auto& r : rows) {
     SCOPED_TRACE(r.what);
     FtpScript ftp(r.greeting, r.replies);
     EXPECT_FALSE(Run(ftp.port()));

@@ -1,7 +1,5 @@
-// Test helper: a scripted TCP peer on 127.0.0.1 for the socket layer, exchange and FTP
-// tests. It listens on a free port, accepts one connection in its own thread and runs the
-// test's script on it. Every wait is bounded, so a broken test fails instead of hanging.
-// torvan-host's tests use the same connection class for their clients.
+// A scripted TCP peer on 127.0.0.1 (one connection, its own thread, every wait bounded)
+// and the connection class torvan-host's tests use for their clients.
 #pragma once
 
 #include <arpa/inet.h>
@@ -25,7 +23,6 @@ namespace torvan::hostlink::testing {
 
 using Ms = std::chrono::milliseconds;
 
-// The address of `port` on 127.0.0.1.
 inline sockaddr_in Loopback(int port = 0) {
   sockaddr_in a{};
   a.sin_family = AF_INET;
@@ -34,8 +31,7 @@ inline sockaddr_in Loopback(int port = 0) {
   return a;
 }
 
-// A socket bound to a free port of 127.0.0.1, its port in `*port`; it listens with
-// `backlog` unless that is negative.
+// A socket bound to a free port of 127.0.0.1; it listens unless `backlog` is negative.
 inline int BoundSocket(int backlog, int* port) {
   const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   sockaddr_in a = Loopback();
@@ -54,8 +50,7 @@ inline int ClosedPort() {
   return port;
 }
 
-// A connection (the accepted one, as the script sees it, or a test's client). It owns
-// its descriptor. Reads return what came before the other side closed or the time passed.
+// An owned connection; reads return what came before the other side closed or time ran out.
 class PeerConnection {
  public:
   explicit PeerConnection(int fd = -1) : fd_(fd) {}
@@ -63,13 +58,11 @@ class PeerConnection {
   PeerConnection(const PeerConnection&) = delete;
   PeerConnection& operator=(const PeerConnection&) = delete;
 
-  // Connects to `port` on 127.0.0.1 in place of the connection held.
   bool Connect(int port) {
     Adopt(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
     const sockaddr_in a = Loopback(port);
     return ::connect(fd_, reinterpret_cast<const sockaddr*>(&a), sizeof a) == 0;
   }
-  // Exactly n bytes, or fewer when they do not come within `timeout`.
   std::string Read(size_t n, Ms timeout = Ms(5000)) {
     std::string out;
     for (const auto deadline = Deadline(timeout); out.size() < n && WaitReadable(deadline);) {
@@ -80,7 +73,7 @@ class PeerConnection {
     }
     return out;
   }
-  // One line ended by CR LF, returned with it; "" when none comes whole in time.
+  // One line with its CR LF; "" when none comes whole in time.
   std::string ReadLine(Ms timeout = Ms(5000)) {
     std::string line;
     for (const auto deadline = Deadline(timeout); !line.ends_with("\r\n");) {
@@ -90,7 +83,6 @@ class PeerConnection {
     }
     return line;
   }
-  // True when the other side closed (or reset) the connection within `timeout`.
   bool SeesEnd(Ms timeout = Ms(5000)) {
     for (const auto deadline = Deadline(timeout); WaitReadable(deadline);) {
       char buf[256];
@@ -98,14 +90,13 @@ class PeerConnection {
     }
     return false;
   }
-  // The bytes of one recv (one segment, or what has come so far); "" when none came.
+  // The bytes of one recv; "" when none came.
   std::string ReadSome(Ms timeout = Ms(5000)) {
     if (!WaitReadable(Deadline(timeout))) return "";
     char buf[65536];
     const ssize_t r = ::recv(fd_, buf, sizeof buf, 0);
     return r > 0 ? std::string(buf, size_t(r)) : "";
   }
-  // False when not every byte could be sent.
   bool Write(std::string_view bytes) {
     for (size_t sent = 0; sent < bytes.size();) {
       const ssize_t r = ::send(fd_, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
@@ -121,7 +112,6 @@ class PeerConnection {
   int fd() const { return fd_; }
 
  protected:
-  // Takes `fd` in place of the connection held.
   void Adopt(int fd) {
     Close();
     fd_ = fd;
@@ -146,7 +136,7 @@ class ScriptedPeer {
 
   explicit ScriptedPeer(Script script) : listen_fd_(BoundSocket(4, &port_)) {
     thread_ = std::thread([this, script = std::move(script)] {
-      // Generous: the client may be a program that has yet to start on a busy machine.
+      // Generous: the client may be a program yet to start on a busy machine.
       pollfd p{listen_fd_, POLLIN, 0};
       const int fd = ::poll(&p, 1, 30000) > 0 ? ::accept(listen_fd_, nullptr, nullptr) : -1;
       if (fd < 0) return;
@@ -162,7 +152,6 @@ class ScriptedPeer {
   ScriptedPeer& operator=(const ScriptedPeer&) = delete;
 
   int port() const { return port_; }
-  // Waits for the script to end (bounded by the script's own waits).
   void Join() {
     if (thread_.joinable()) thread_.join();
   }
@@ -173,9 +162,8 @@ class ScriptedPeer {
   std::thread thread_;
 };
 
-// A port on 127.0.0.1 where connection requests get no answer at all, as from a host that
-// drops them: a listener that never accepts, with a backlog of 0 and its queue already
-// full of connections made here, so the kernel drops every further SYN.
+// A port whose connection requests get no answer: a listener that never accepts, its
+// backlog of 0 already full, so the kernel drops every further SYN.
 class UnansweredPort {
  public:
   UnansweredPort() : listen_fd_(BoundSocket(0, &port_)) {
@@ -205,10 +193,8 @@ class UnansweredPort {
   std::vector<int> fillers_;
 };
 
-// A Program for link tests: a fixed clock, a pump that counts events and does not sleep,
-// and the messages written collected without their time stamp. Waits for data are real
-// poll() waits, so a peer has limit x Attesa_Sincronizz to answer; a connection the peer
-// closed makes empty polls that cost nothing, so the give-up cases end at once.
+// A Program for link tests: a fixed clock, a counting pump that does not sleep, and the
+// messages written, without their time stamp. Waits for data are real poll() waits.
 class TestProgram {
  public:
   TestProgram() : program(Paths::InFolder("/tmp"), &clock, &pump) {

@@ -5,7 +5,6 @@
 #include "core/text.h"
 #include "hostsim/statement_runner.h"
 #include "hostsim/test_support.h"
-#include "platform/fakes.h"
 #include "platform/file.h"
 
 namespace torvan::hostsim {
@@ -22,12 +21,10 @@ std::string Bytes(std::initializer_list<int> bytes) {
   return s;
 }
 
-class HostSessionTest : public ::testing::Test {
+class HostSessionTest : public testing::SampleStore {
  protected:
   void SetUp() override {
-    std::string notes;
-    Status s = HostStore::Open(DataFolder{sample_.path()}, codec_, &clock_, &store_, &notes);
-    ASSERT_TRUE(s.ok()) << s.message();
+    SampleStore::SetUp();
     context_ = {store_.get(), &Tables(), &clock_, &faults_, false};
   }
 
@@ -39,23 +36,21 @@ class HostSessionTest : public ::testing::Test {
     return replies.empty() ? "" : replies[0];
   }
 
-  // The replies of a whole list: "S" and then "N" until the refusal that ends it.
+  // The replies of a whole list: "S" and then "N" until the refusal that ends it; asked
+  // twice, as "S" starts the list again.
   std::vector<std::string> List(HostSession& session, char code, const std::string& request = "") {
-    std::vector<std::string> replies;
-    for (std::string flag = "S"; replies.size() < 100; flag = "N") {
-      std::string reply = Exchange(session, code, flag + request);
-      if (reply == Header('1', 0)) break;
-      replies.push_back(reply);
+    std::vector<std::string> replies[2];
+    for (auto& list : replies) {
+      for (std::string flag = "S"; list.size() < 100; flag = "N") {
+        std::string reply = Exchange(session, code, flag + request);
+        if (reply == Header('1', 0)) break;
+        list.push_back(reply);
+      }
     }
-    return replies;
+    EXPECT_EQ(replies[0], replies[1]);
+    return replies[0];
   }
 
-  HostFile* File(const std::string& name) { return store_->data().FindFile(name); }
-
-  testing::SampleHost sample_;
-  platform::FakeClock clock_{{2026, 12, 5, 14, 5, 9, 42}};
-  RecordCodec codec_{Tables()};
-  std::unique_ptr<HostStore> store_;
   Faults faults_;
   HostContext context_;
 };
@@ -63,81 +58,62 @@ class HostSessionTest : public ::testing::Test {
 TEST_F(HostSessionTest, GreetingAndTimeRepliesWithStopRestartAndClock) {
   EXPECT_EQ(Bytes({0xF0, 0xF0, 0xF0, 0xF0, 0xF0, 0xF0}), HostSession::Greeting(Tables()));
   HostSession session(&context_);
-  // No schedule set: stop tomorrow at the same time, restart an hour later.
-  EXPECT_EQ(Header('0', 45) + Host("20261206140509"
-                                   "20261206150509"
-                                   "20261205140509042"),
-            Exchange(session, 'P', "20261205140509000000"));
-  Schedule schedule{"20261205220000", "20261206063000", false};
-  ASSERT_TRUE(store_->SetSchedule(schedule).ok());
-  EXPECT_EQ(Header('0', 45) + Host("20261205220000"
-                                   "20261206063000"
-                                   "20261205140509042"),
-            Exchange(session, 'P', "20261205140509000000"));
-  // The restart wait: the stopping flag at position 1, no restart given: an hour later.
-  ASSERT_TRUE(store_->SetSchedule({"20261205220000", "", false}).ok());
-  EXPECT_EQ(
-      Header('0', 45) + Host("N" + std::string(13, ' ') + "20261205230000" + "20261205140509042"),
-      Exchange(session, 'T', "20261205140509000000"));
-}
-
-TEST_F(HostSessionTest, DatabaseListServesOneEntryPerRequestThenEnds) {
-  HostSession session(&context_);
-  const std::vector<std::string> list = List(session, '3');
-  ASSERT_EQ(2u, list.size());
-  EXPECT_EQ(Header('0', 197), list[0].substr(0, 6));
-  ASSERT_EQ(6u + 197u, list[0].size());
-  const std::string data = Tables().ToPc(list[0].substr(6));
-  EXPECT_EQ(" ", data.substr(0, 1));
-  EXPECT_EQ("GESTIONALE          ", data.substr(1, 20));    // 2, name
-  EXPECT_EQ("SQLSRV01            ", data.substr(71, 20));   // 72, server
-  EXPECT_EQ("127.0.0.1       ", data.substr(91, 16));       // 92, address
-  EXPECT_EQ("torvan              ", data.substr(107, 20));  // 108, user
-  EXPECT_EQ("Segreta1            ", data.substr(127, 20));  // 128, password
-  EXPECT_EQ(std::string(50, ' '), data.substr(147, 50));    // 148, folder
-  const std::string second = Tables().ToPc(list[1].substr(6));
-  EXPECT_EQ("ARCHIVIO            ", second.substr(1, 20));
-  EXPECT_EQ("immagini/", second.substr(147, 9));
-  EXPECT_EQ(list, List(session, '3'));  // "S" starts the list again
-}
-
-TEST_F(HostSessionTest, FileListEntriesCarryFlagsAndDatabase) {
-  HostSession session(&context_);
-  const std::vector<std::string> list = List(session, '1');
-  ASSERT_EQ(5u, list.size());
-  std::vector<std::string> entries;
-  for (const std::string& reply : list) {
-    ASSERT_EQ(Header('0', 134), reply.substr(0, 6));
-    entries.push_back(Tables().ToPc(reply.substr(6)));
+  const struct {
+    char code;
+    Schedule schedule;  // none set: stop tomorrow at this time, restart an hour later
+    std::string reply;  // stop, restart, clock; T: the stopping flag first, no restart: +1 h
+  } rows[] = {
+      {'P', {}, "202612061405092026120615050920261205140509042"},
+      {'P',
+       {"20261205220000", "20261206063000", false},
+       "202612052200002026120606300020261205140509042"},
+      {'T', {"20261205220000", "", false}, "N             2026120523000020261205140509042"},
+  };
+  for (const auto& r : rows) {
+    if (!r.schedule.stop.empty()) ASSERT_TRUE(store_->SetSchedule(r.schedule).ok());
+    EXPECT_EQ(Header('0', 45) + Host(r.reply), Exchange(session, r.code, "20261205140509000000"));
   }
-  const std::string& contatti = entries[3];
-  EXPECT_EQ(" DATI      CONTATTI  ", contatti.substr(0, 21));
-  EXPECT_EQ("Contatti commerciali (anche da SQL)", Trim(contatti.substr(21, 50)));
-  EXPECT_EQ("DATI      TRGCON    ", contatti.substr(71, 20));
-  EXPECT_EQ("SSN", contatti.substr(91, 3));  // As_Pc, Pc_As, Acq
-  EXPECT_EQ("GESTIONALE          ", contatti.substr(94, 20));
-  EXPECT_EQ("DATI      FLTART    ", entries[1].substr(114, 20));
-  EXPECT_EQ("TNP_ARC_0F", entries[4].substr(11, 10));
-  EXPECT_EQ(list, List(session, '1'));  // "S" starts the list again
 }
 
-TEST_F(HostSessionTest, FieldListPacksTheNumbers) {
+TEST_F(HostSessionTest, DatabaseFileAndFieldListEntries) {
   HostSession session(&context_);
-  const std::vector<std::string> entries = List(session, '2', "DATI      CONTATTI  ");
-  ASSERT_EQ(11u, entries.size());
-  const std::string valore = entries[6].substr(6);  // VALORE: P 17,3 at 121, 9 bytes
-  EXPECT_EQ(Header('0', 95), entries[6].substr(0, 6));
-  EXPECT_EQ(Host(" DATI      CONTATTI  VALORE    "), valore.substr(0, 31));
-  EXPECT_EQ(Host("P"), valore.substr(81, 1));
-  EXPECT_EQ(Bytes({0x00, 0x01, 0x7F}), valore.substr(82, 3));  // digits 17
-  EXPECT_EQ(Bytes({0x00, 0x00, 0x3F}), valore.substr(85, 3));  // decimals 3
-  EXPECT_EQ(Bytes({0x00, 0x12, 0x1F}), valore.substr(88, 3));  // position 121
-  EXPECT_EQ(Bytes({0x00, 0x00, 0x9F}), valore.substr(91, 3));  // bytes 9
-  EXPECT_EQ(Host(" "), valore.substr(94, 1));
-  // The index field comes out of the table as "§_T_IDX___": host 0x7C first.
-  EXPECT_EQ('\x7C', entries[7][6 + 21]);
-  EXPECT_EQ("\xA7_T_IDX___", Tables().ToPc(entries[7].substr(6 + 21, 10)));
+  auto pc = [](const std::vector<std::string>& replies, size_t length) {
+    std::vector<std::string> data;
+    for (const std::string& r : replies) {
+      EXPECT_EQ(Header('0', int(length)), r.substr(0, 6));
+      data.push_back(Tables().ToPc(r.substr(6)));
+    }
+    return data;
+  };
+  const std::string db = PadRight("SQLSRV01", 20) + PadRight("127.0.0.1", 16) +
+                         PadRight("torvan", 20) + PadRight("Segreta1", 20);
+  EXPECT_EQ((std::vector<std::string>{
+                " GESTIONALE          " +
+                    PadRight("Gestionale: clienti, articoli, ordini, contatti", 50) + db +
+                    std::string(50, ' '),
+                " ARCHIVIO            " + PadRight("Archivio immagini dei documenti", 50) + db +
+                    PadRight("immagini/", 50)}),
+            pc(List(session, '3'), 197));
 
+  const std::vector<std::string> files = pc(List(session, '1'), 134);
+  ASSERT_EQ(5u, files.size());
+  EXPECT_EQ(" DATI      CONTATTI  " + PadRight("Contatti commerciali (anche da SQL)", 50) +
+                "DATI      TRGCON    SSNGESTIONALE          " + std::string(20, ' '),
+            files[3]);  // As_Pc, Pc_As, Acq
+  EXPECT_EQ("DATI      FLTART    ", files[1].substr(114));
+  EXPECT_EQ("TNP_ARC_0F", files[4].substr(11, 10));
+
+  // VALORE, P 17,3 at 121 in 9 bytes: the numbers packed.
+  const std::vector<std::string> fields = List(session, '2', "DATI      CONTATTI  ");
+  ASSERT_EQ(11u, fields.size());
+  EXPECT_EQ(Header('0', 95) +
+                Host(" DATI      CONTATTI  VALORE    " + PadRight("Valore stimato", 50) + "P") +
+                Bytes({0x00, 0x01, 0x7F, 0x00, 0x00, 0x3F, 0x00, 0x12, 0x1F, 0x00, 0x00, 0x9F}) +
+                Host(" "),
+            fields[6]);
+  // The index field comes out of the table as "§_T_IDX___": host 0x7C first.
+  EXPECT_EQ('\x7C', fields[7][6 + 21]);
+  EXPECT_EQ("\xA7_T_IDX___", Tables().ToPc(fields[7].substr(6 + 21, 10)));
   // Excluded fields are listed, marked "S".
   std::string costo;
   for (const std::string& reply : List(session, '2', "DATI      ARTICOLI  ")) {
@@ -145,7 +121,6 @@ TEST_F(HostSessionTest, FieldListPacksTheNumbers) {
   }
   ASSERT_FALSE(costo.empty());
   EXPECT_EQ(Host("S"), costo.substr(94, 1));
-
   EXPECT_EQ(Header('1', 0), Exchange(session, '2', "SDATI      NESSUNO   "));
   EXPECT_EQ(Header('1', 0), Exchange(session, '2', "S"));
 }
@@ -158,20 +133,14 @@ TEST_F(HostSessionTest, ChangeRecordLayout) {
   ASSERT_TRUE(store_->Update(clienti, 2, after, true).ok());
 
   HostSession session(&context_);
-  std::string reply = Exchange(session, 'S', "");
   const int32_t length = 58 + 2 * clienti->record_length;
-  ASSERT_EQ(size_t(6 + length), reply.size());
-  EXPECT_EQ(Header('0', length), reply.substr(0, 6));
-  const std::string d = reply.substr(6);
-  EXPECT_EQ(Bytes({0, 0, 0, 0}), d.substr(0, 4));                       // before offset
-  EXPECT_EQ(Bytes({0, 0, 0, clienti->record_length}), d.substr(4, 4));  // after offset
-  EXPECT_EQ(Host("00000001"), d.substr(8, 8));                          // sequence number
-  EXPECT_EQ(Bytes({0, 0, 0, 2}), d.substr(16, 4));                      // RRN
-  EXPECT_EQ(Host("CLIENTI   DATI      20261205140509"
-                 "3   "),
-            d.substr(20, 38));
-  EXPECT_EQ(before, d.substr(58, size_t(clienti->record_length)));
-  EXPECT_EQ(after, d.substr(58 + size_t(clienti->record_length)));
+  // Before and after offsets, sequence number, RRN, file, library, time, kind.
+  EXPECT_EQ(Header('0', length) + Bytes({0, 0, 0, 0, 0, 0, 0, clienti->record_length}) +
+                Host("00000001") + Bytes({0, 0, 0, 2}) +
+                Host("CLIENTI   DATI      20261205140509"
+                     "3   ") +
+                before + after,
+            Exchange(session, 'S', ""));
 }
 
 // A delete carries the deleted record in both images; a clear, none.
@@ -205,24 +174,21 @@ TEST_F(HostSessionTest, ImageChunksAreRawAndAtMost8192Bytes) {
   ASSERT_EQ(12342u, file.size());
   HostSession session(&context_);
   const std::string none = Header('1', 0);
-  auto Image = [](std::string key, const char* part, const char* chunk) {
-    return key + "1" + part + chunk;
-  };
   const struct {
     std::string request;  // key (10), kind, part, chunk
     std::string reply;    // whole, or only its header when `header_only`
-    bool header_only;
+    bool header_only = false;
   } rows[] = {
-      {Image("PIANTA0003", "00001", "00001"), Header('0', 8192) + file.substr(0, 8192), false},
-      {Image("PIANTA0003", "00001", "00002"), Header('0', 4150) + file.substr(8192), false},
-      {Image("PIANTA0003", "00001", "00003"), none, false},
-      {Image("PIANTA0003", "00002", "00001"), none, false},
+      {"PIANTA000310000100001", Header('0', 8192) + file.substr(0, 8192)},
+      {"PIANTA000310000100002", Header('0', 4150) + file.substr(8192)},
+      {"PIANTA000310000100003", none},
+      {"PIANTA000310000200001", none},
       // Two parts of one image; a key with no image; malformed requests.
-      {Image("SCHEDA0004", "00002", "00001"), Header('0', 186), true},
-      {Image("DOC0000005", "00001", "00001"), none, false},
-      {Image("../secrets", "00001", "00001"), none, false},
-      {Image("FOTO000001", "0000x", "00001"), none, false},
-      {"FOTO000001", none, false},
+      {"SCHEDA000410000200001", Header('0', 186), true},
+      {"DOC000000510000100001", none},
+      {"../secrets10000100001", none},
+      {"FOTO00000110000x00001", none},
+      {"FOTO000001", none},
   };
   for (const auto& row : rows) {
     const std::string reply = Exchange(session, 'I', row.request);
@@ -232,18 +198,24 @@ TEST_F(HostSessionTest, ImageChunksAreRawAndAtMost8192Bytes) {
 
 TEST_F(HostSessionTest, StatementReplyCarriesTheStatus) {
   HostSession session(&context_);
-  const std::string insert =
-      "INSERT INTO DATI/CONTATTI (CODCLI,NOTA,VALORE,\xA7_T_IDX___) VALUES('C00009', "
-      "'L''ultima visita', -12.5, 57)";
-  EXPECT_EQ(Header('0', 1) + Host(" "), Exchange(session, 'R', insert));
+  const std::string del = " DELETE FROM DATI/CONTATTI a WHERE RRN(a)=1";
+  const struct {
+    std::vector<std::string> fault;
+    std::string statement, reply;
+  } rows[] = {
+      {{},
+       "INSERT INTO DATI/CONTATTI (CODCLI,NOTA,VALORE,\xA7_T_IDX___) VALUES('C00009', "
+       "'L''ultima visita', -12.5, 57)",
+       Header('0', 1) + Host(" ")},
+      {{}, " DELETE FROM DATI/NESSUNO a WHERE RRN(a)=1", Header('0', 1) + Host("F")},
+      {{"refuse-statements", "1"}, del, Header('1', 0)},
+      {{"refuse-statements", "1", "#"}, del, Header('0', 1) + Host("#")},
+  };
+  for (const auto& r : rows) {
+    if (!r.fault.empty()) ASSERT_TRUE(faults_.Command(r.fault).ok());
+    EXPECT_EQ(r.reply, Exchange(session, 'R', r.statement));
+  }
   EXPECT_EQ(0u, store_->QueueSize());  // the PC's own changes are not sent back
-  EXPECT_EQ(Header('0', 1) + Host("F"),
-            Exchange(session, 'R', " DELETE FROM DATI/NESSUNO a WHERE RRN(a)=1"));
-  ASSERT_TRUE(faults_.Command({"refuse-statements", "1"}).ok());
-  EXPECT_EQ(Header('1', 0), Exchange(session, 'R', " DELETE FROM DATI/CONTATTI a WHERE RRN(a)=1"));
-  ASSERT_TRUE(faults_.Command({"refuse-statements", "1", "#"}).ok());
-  EXPECT_EQ(Header('0', 1) + Host("#"),
-            Exchange(session, 'R', " DELETE FROM DATI/CONTATTI a WHERE RRN(a)=1"));
   EXPECT_EQ(1u, File("DATI/CONTATTI")->records.count(1));
 }
 
@@ -260,7 +232,7 @@ TEST_F(HostSessionTest, FramesSplitAcrossReadsAndSeveralInOneRead) {
 }
 
 TEST_F(HostSessionTest, BadFramesAreRefused) {
-  struct Case {
+  const struct {
     const char* what;
     std::string bytes;
     bool keeps_connection;
@@ -271,13 +243,12 @@ TEST_F(HostSessionTest, BadFramesAreRefused) {
       {"length with a sign", Host("S-0001"), false},
       {"raw garbage", Bytes({0x00, 0xFF, 0x13, 0x37, 0x00, 0x01}), false},
   };
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     HostSession session(&context_);
     std::vector<std::string> replies;
     EXPECT_EQ(c.keeps_connection, session.Receive(c.bytes, &replies));
-    ASSERT_EQ(1u, replies.size());
-    EXPECT_EQ(Header('1', 0), replies[0]);
+    EXPECT_EQ(std::vector{Header('1', 0)}, replies);
     if (c.keeps_connection) {
       EXPECT_EQ(Header('0', 197), Exchange(session, '3', "S").substr(0, 6));
     }

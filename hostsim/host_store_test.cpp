@@ -5,25 +5,19 @@
 #include <filesystem>
 #include <fstream>
 
+#include "hostsim/ctl_command.h"
 #include "hostsim/test_support.h"
-#include "platform/fakes.h"
-#include "platform/file.h"
 
 namespace torvan::hostsim {
 namespace {
 
 namespace fs = std::filesystem;
+using testing::Has;
 using testing::Tables;
 
 void Write(const std::string& path, const std::string& text) {
   fs::create_directories(fs::path(path).parent_path());
   std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
-}
-
-std::string Read(const std::string& path) {
-  std::string text;
-  EXPECT_TRUE(platform::ReadFile(path, &text).ok()) << path;
-  return text;
 }
 
 // A small host with one file of every field type.
@@ -44,25 +38,23 @@ class StoreFixture : public ::testing::Test {
   void SetUp() override { WriteSmallHost(dir_.path()); }
 
   std::unique_ptr<HostStore> Open(std::string* notes = nullptr) {
-    std::string ignored;
-    std::unique_ptr<HostStore> store;
-    Status s = HostStore::Open(DataFolder{dir_.path()}, codec_, &clock_, &store,
-                               notes != nullptr ? notes : &ignored);
-    EXPECT_TRUE(s.ok()) << s.message();
-    return store;
+    return testing::OpenStore(dir_.path(), codec_, &clock_, notes);
   }
 
+  static HostFile* Anag(HostStore& store) { return store.data().FindFile("LIB/ANAG"); }
+  static std::string Journal(HostStore& store) {
+    return testing::ReadText(store.folder().Journal());
+  }
   std::string Record(HostStore& store, std::vector<std::string> values) {
-    HostFile* f = store.data().FindFile("LIB/ANAG");
-    std::string record = codec_.EmptyRecord(*f);
-    EXPECT_TRUE(AssignFields(codec_, *f, values, &record).ok());
+    std::string record = codec_.EmptyRecord(*Anag(store));
+    EXPECT_TRUE(AssignFields(codec_, *Anag(store), values, &record).ok());
     return record;
   }
 
   // The sequence numbers of the queue, as its text file lists them.
   static std::vector<int64_t> QueueSeqs(HostStore& store) {
     std::vector<int64_t> seqs;
-    const std::string text = Read(store.folder().Queue());
+    const std::string text = testing::ReadText(store.folder().Queue());
     for (size_t pos = 0; (pos = text.find('\n', pos)) != std::string::npos;) {
       if (++pos < text.size() && text[pos] >= '1' && text[pos] <= '9') {
         seqs.push_back(std::stoll(text.substr(pos)));
@@ -70,7 +62,6 @@ class StoreFixture : public ::testing::Test {
     }
     return seqs;
   }
-  // Starts again from the small host.
   void Reset() {
     fs::remove_all(dir_.path());
     WriteSmallHost(dir_.path());
@@ -78,10 +69,7 @@ class StoreFixture : public ::testing::Test {
   // Inserts a record of `values` into LIB/ANAG, queued when `host` made it.
   void Insert(HostStore& store, std::vector<std::string> values, bool host = true) {
     int32_t rrn = 0;
-    ASSERT_TRUE(
-        store
-            .Insert(store.data().FindFile("LIB/ANAG"), Record(store, std::move(values)), host, &rrn)
-            .ok());
+    ASSERT_TRUE(store.Insert(Anag(store), Record(store, std::move(values)), host, &rrn).ok());
   }
 
   testing::TempDir dir_;
@@ -93,7 +81,7 @@ TEST_F(StoreFixture, ChangesAndQueueSurviveARestartWithoutCleanClose) {
   std::map<int32_t, std::string> expected;
   {
     auto store = Open();
-    HostFile* f = store->data().FindFile("LIB/ANAG");
+    HostFile* f = Anag(*store);
     for (const char* cod : {"COD=R1", "COD=R2", "COD=R3"}) Insert(*store, {cod});
     ASSERT_TRUE(store->Update(f, 2, Record(*store, {"COD=upd", "AMT=-1.5"}), true).ok());
     ASSERT_TRUE(store->Delete(f, 1, true).ok());
@@ -102,8 +90,6 @@ TEST_F(StoreFixture, ChangesAndQueueSurviveARestartWithoutCleanClose) {
     EXPECT_EQ(5u, store->QueueSize());
     store->Acknowledge(1);
     store->Acknowledge(3);  // not the front: nothing happens
-    EXPECT_EQ(4u, store->QueueSize());
-    // Missing records change nothing.
     EXPECT_EQ(Status::Code::kNotFound, store->Update(f, 7, Record(*store, {}), true).code());
     EXPECT_EQ(Status::Code::kNotFound, store->Delete(f, 7, true).code());
     EXPECT_EQ(4u, store->QueueSize());
@@ -112,16 +98,24 @@ TEST_F(StoreFixture, ChangesAndQueueSurviveARestartWithoutCleanClose) {
     // The store goes away without Compact, as if the process were killed.
   }
   auto store = Open();
-  HostFile* f = store->data().FindFile("LIB/ANAG");
+  HostFile* f = Anag(*store);
   EXPECT_EQ(expected, f->records);
   EXPECT_EQ(5, f->next_rrn);
   ASSERT_EQ(4u, store->QueueSize());
   EXPECT_EQ(2, store->FrontChange()->seq);
   EXPECT_EQ("20260102030405", store->FrontChange()->text14);
   EXPECT_EQ((std::vector<int64_t>{2, 3, 4, 5}), QueueSeqs(*store));
-  // The journal was folded into the text files at open.
-  EXPECT_EQ("", Read(store->folder().Journal()));
-  EXPECT_NE(std::string::npos, Read(store->folder().Records(*f)).find("COD=upd"));
+  EXPECT_EQ("", Journal(*store));  // folded into the text files at open
+  EXPECT_TRUE(Has(testing::ReadText(store->folder().Records(*f)), "COD=upd"));
+}
+
+// A control command answers once its change is safely in the journal.
+TEST_F(StoreFixture, AControlCommandsChangeIsInTheJournalWhenItAnswers) {
+  auto store = Open();
+  Faults faults;
+  CtlContext context{store.get(), &faults};
+  EXPECT_EQ(0, RunCtl(context, {"insert", "LIB/ANAG", "COD=ctl"}).exit_code);
+  EXPECT_NE("", Journal(*store));
 }
 
 TEST_F(StoreFixture, TornAndDamagedJournalTailsAreLeftOut) {
@@ -150,13 +144,13 @@ TEST_F(StoreFixture, TornAndDamagedJournalTailsAreLeftOut) {
       auto store = Open();
       for (const char* cod : {"COD=R1", "COD=R2", "COD=R3"}) Insert(*store, {cod}, false);
       ASSERT_TRUE(store->Flush(false).ok());
-      journal = Read(store->folder().Journal());
+      journal = Journal(*store);
     }
     Write(dir_.path() + "/journal.txt", c.damage(journal));
     std::string notes;
     auto store = Open(&notes);
-    EXPECT_EQ(c.records, store->data().FindFile("LIB/ANAG")->records.size());
-    EXPECT_NE(std::string::npos, notes.find("torn or damaged")) << notes;
+    EXPECT_EQ(c.records, Anag(*store)->records.size());
+    EXPECT_TRUE(Has(notes, "torn or damaged")) << notes;
   }
 }
 
@@ -167,18 +161,18 @@ TEST_F(StoreFixture, CrashWhileRewritingTheTextFilesLosesAndDuplicatesNothing) {
     auto store = Open();
     Insert(*store, {"COD=A"});
     Insert(*store, {"COD=B"});
-    ASSERT_TRUE(store->Clear(store->data().FindFile("LIB/ANAG"), true).ok());
+    ASSERT_TRUE(store->Clear(Anag(*store), true).ok());
     Insert(*store, {"COD=C"});
     store->Acknowledge(1);
     ASSERT_TRUE(store->Flush(false).ok());
-    old_journal = Read(store->folder().Journal());
-    expected = store->data().FindFile("LIB/ANAG")->records;
+    old_journal = Journal(*store);
+    expected = Anag(*store)->records;
     // The text files are written, then the process dies before the journal restarts.
     ASSERT_TRUE(store->Compact().ok());
   }
   Write(dir_.path() + "/journal.txt", old_journal);
   auto store = Open();
-  HostFile* f = store->data().FindFile("LIB/ANAG");
+  HostFile* f = Anag(*store);
   EXPECT_EQ(expected, f->records);
   EXPECT_EQ(2, f->next_rrn);  // the clear started the numbering again
   EXPECT_EQ((std::vector<int64_t>{2, 3, 4}), QueueSeqs(*store));
@@ -186,29 +180,29 @@ TEST_F(StoreFixture, CrashWhileRewritingTheTextFilesLosesAndDuplicatesNothing) {
 
 TEST_F(StoreFixture, RecordsAreWrittenAsValuesOrHexAndReadBackExactly) {
   auto store = Open();
-  HostFile* f = store->data().FindFile("LIB/ANAG");
+  HostFile* f = Anag(*store);
   int32_t rrn = 0;
   Insert(*store, {"COD=O'B\xE8", "NUM=-12.5", "AMT=123.456", "BIN=-7"}, false);
   std::string odd = Record(*store, {"COD=ab"});
   odd[1] = '\0';  // a NUL inside a text field: no value text gives it back
   ASSERT_TRUE(store->Insert(f, odd, false, &rrn).ok());
   ASSERT_TRUE(store->Compact().ok());
-  const std::string text = Read(store->folder().Records(*f));
-  EXPECT_NE(std::string::npos,
-            text.find("1\tCOD=O'B\xC3\xA8\tNUM=-12.50\tAMT=123.456\tBIN=-7\t\xC2\xA7_T_IDX___=0\n"))
+  const std::string text = testing::ReadText(store->folder().Records(*f));
+  EXPECT_TRUE(
+      Has(text, "1\tCOD=O'B\xC3\xA8\tNUM=-12.50\tAMT=123.456\tBIN=-7\t\xC2\xA7_T_IDX___=0\n"))
       << text;
-  EXPECT_NE(std::string::npos, text.find("2\thex:"));
+  EXPECT_TRUE(Has(text, "2\thex:"));
   const auto records = f->records;
   store.reset();
   store = Open();
-  EXPECT_EQ(records, store->data().FindFile("LIB/ANAG")->records);
+  EXPECT_EQ(records, Anag(*store)->records);
 }
 
 TEST_F(StoreFixture, HandWrittenRecordsAreEncoded) {
   Write(dir_.path() + "/records/LIB.ANAG.txt",
         "# comment\nnext_rrn\t40\n7\tCOD=x\tAMT=5\n12\tNUM=1.25\n");
   auto store = Open();
-  HostFile* f = store->data().FindFile("LIB/ANAG");
+  HostFile* f = Anag(*store);
   ASSERT_EQ(2u, f->records.size());
   EXPECT_EQ(40, f->next_rrn);
   std::string v;
@@ -218,15 +212,13 @@ TEST_F(StoreFixture, HandWrittenRecordsAreEncoded) {
   EXPECT_EQ("    ", v);
 }
 
-struct BadFolderCase {
-  const char* what;
-  const char* file;
-  const char* text;
-  const char* message;  // a part of the expected message
-};
-
 TEST_F(StoreFixture, BadDataFoldersAreRefusedWithTheLine) {
-  const BadFolderCase cases[] = {
+  const struct {
+    const char* what;
+    const char* file;
+    const char* text;
+    const char* message;  // a part of the expected message
+  } cases[] = {
       {"unknown setting", "host.conf", "colour = blue\n", "host.conf:1: unknown setting"},
       {"port not a number", "host.conf", "user = u\nftp_port = x\n", "host.conf:2: ftp_port"},
       {"database name too long", "databases.txt", "ABCDEFGHIJKLMNOPQRSTU | x\n",
@@ -257,7 +249,7 @@ TEST_F(StoreFixture, BadDataFoldersAreRefusedWithTheLine) {
       {"record: RRN zero", "records/LIB.ANAG.txt", "0\tCOD=a\n", "starts with its RRN"},
       {"record: short hex", "records/LIB.ANAG.txt", "1\thex:C1C2\n", "hex: needs"},
   };
-  for (const BadFolderCase& c : cases) {
+  for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     Reset();
     Write(dir_.path() + "/" + c.file, c.text);
@@ -265,7 +257,7 @@ TEST_F(StoreFixture, BadDataFoldersAreRefusedWithTheLine) {
     std::string notes;
     Status s = HostStore::Open(DataFolder{dir_.path()}, codec_, &clock_, &store, &notes);
     EXPECT_FALSE(s.ok());
-    EXPECT_NE(std::string::npos, s.message().find(c.message)) << s.message();
+    EXPECT_TRUE(Has(s.message(), c.message)) << s.message();
   }
 }
 

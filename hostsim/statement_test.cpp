@@ -5,15 +5,13 @@
 #include "core/text.h"
 #include "hostsim/statement_runner.h"
 #include "hostsim/test_support.h"
-#include "platform/fakes.h"
 
 namespace torvan::hostsim {
 namespace {
 
 using testing::Tables;
 
-// A parsed statement in one line: kind, LIB/FILE, each value (quoted ones in [ ]) and
-// the condition.
+// A parsed statement in one line: kind, LIB/FILE, values (quoted ones in [ ]), condition.
 std::string Describe(const Statement& s) {
   const char* kinds[] = {"INSERT", "UPDATE", "DELETE"};
   std::string d = std::string(kinds[int(s.kind)]) + " " + s.library + "/" + s.file;
@@ -25,7 +23,7 @@ std::string Describe(const Statement& s) {
 }
 
 TEST(ParseStatementTest, TorvansThreeFormsValuesAndSpacing) {
-  struct Case {
+  const struct {
     const char* what;
     const char* text;
     const char* parsed;
@@ -52,7 +50,7 @@ TEST(ParseStatementTest, TorvansThreeFormsValuesAndSpacing) {
       {"blanks everywhere", "  INSERT  INTO  L / F ( A )  VALUES (  3  )  ", "INSERT L/F A=3"},
       {"accented text", "INSERT INTO L/F (A) VALUES('Nicol\xF2')", "INSERT L/F A=[Nicol\xF2]"},
   };
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     Statement s;
     Status st = ParseStatement(c.text, &s);
@@ -86,36 +84,25 @@ TEST(ParseStatementTest, RefusesWhatTorvanNeverSends) {
   }
 }
 
-class RunStatementTest : public ::testing::Test {
+class RunStatementTest : public testing::SampleStore {
  protected:
-  void SetUp() override {
-    std::string notes;
-    Status s = HostStore::Open(DataFolder{sample_.path()}, codec_, &clock_, &store_, &notes);
-    ASSERT_TRUE(s.ok()) << s.message();
-    contatti_ = store_->data().FindFile("DATI/CONTATTI");
-  }
-
   std::string Value(int32_t rrn, const char* field) {
+    HostFile* contatti = File("DATI/CONTATTI");
     std::string v;
-    EXPECT_TRUE(codec_.GetField(*contatti_->FindField(field), contatti_->records.at(rrn), &v).ok());
+    EXPECT_TRUE(codec_.GetField(*contatti->FindField(field), contatti->records.at(rrn), &v).ok());
     return v;
   }
-
-  testing::SampleHost sample_;
-  platform::FakeClock clock_;
-  RecordCodec codec_{Tables()};
-  std::unique_ptr<HostStore> store_;
-  HostFile* contatti_ = nullptr;
 };
 
 TEST_F(RunStatementTest, InsertUpdateDeleteByIndexAndByRrn) {
+  HostFile* contatti = File("DATI/CONTATTI");
   auto run = [&](const std::string& text) {
     const StatementResult r = RunStatement(store_.get(), text);
     ASSERT_EQ(kStatementDone, r.status) << text << ": " << r.message;
   };
   run("INSERT INTO DATI/CONTATTI (CODCLI,NOMINATIVO,VALORE,\xA7_T_IDX___) "
       "VALUES('C00002', 'Sig. D''Amico', -1234.5, 57)");
-  ASSERT_EQ(1u, contatti_->records.count(3));  // after the two sample records
+  ASSERT_EQ(1u, contatti->records.count(3));  // after the two sample records
   EXPECT_EQ("Sig. D'Amico" + std::string(18, ' '), Value(3, "NOMINATIVO"));
   EXPECT_EQ("-00000000001234.500 ", Value(3, "VALORE"));
   EXPECT_EQ("57", Value(3, "\xA7_T_IDX___"));
@@ -127,15 +114,16 @@ TEST_F(RunStatementTest, InsertUpdateDeleteByIndexAndByRrn) {
   run(" UPDATE DATI/CONTATTI a SET ESITO='N' WHERE RRN(a)=1");
   EXPECT_EQ("N", Value(1, "ESITO"));
   run(" DELETE FROM DATI/CONTATTI a WHERE \xA7_T_IDX___=57");
-  EXPECT_EQ(0u, contatti_->records.count(3));
+  EXPECT_EQ(0u, contatti->records.count(3));
   run(" DELETE FROM DATI/CONTATTI a WHERE RRN(a)=2");
-  EXPECT_EQ(1u, contatti_->records.size());
+  EXPECT_EQ(1u, contatti->records.size());
   EXPECT_EQ(0u, store_->QueueSize());
 }
 
 TEST_F(RunStatementTest, RefusalsChangeNothing) {
-  const std::map<int32_t, std::string> records = contatti_->records;
-  struct Case {
+  HostFile* contatti = File("DATI/CONTATTI");
+  const std::map<int32_t, std::string> records = contatti->records;
+  const struct {
     const char* what;
     std::string text;
     char status;
@@ -163,12 +151,12 @@ TEST_F(RunStatementTest, RefusalsChangeNothing) {
        "INSERT INTO DATI/CONTATTI (CODCLI,\xA7_T_IDX___) VALUES('X', 1234567890)",
        kStatementBadValue},
   };
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     StatementResult r = RunStatement(store_.get(), c.text);
     EXPECT_EQ(c.status, r.status) << r.message;
     EXPECT_FALSE(r.message.empty());
-    EXPECT_EQ(records, contatti_->records);
+    EXPECT_EQ(records, contatti->records);
   }
 }
 

@@ -1,5 +1,5 @@
-// Helpers for torvan-host's tests: temporary data folders, a server running on its own
-// thread, a raw socket client whose every wait is bounded, and request frames.
+// Helpers for torvan-host's tests: data folders, stores, a server on its own thread, a
+// client whose every wait is bounded, request frames, links and FTP logins.
 #pragma once
 
 #include <netinet/in.h>
@@ -20,7 +20,10 @@
 #include "hostlink/test_peer.h"
 #include "hostsim/ctl_client.h"
 #include "hostsim/data_folder.h"
+#include "hostsim/host_store.h"
 #include "hostsim/server.h"
+#include "platform/fakes.h"
+#include "platform/file.h"
 #include "platform/temp_folder.h"
 
 namespace torvan::hostsim::testing {
@@ -28,7 +31,6 @@ namespace torvan::hostsim::testing {
 namespace fs = std::filesystem;
 using hostlink::testing::Ms;
 
-// A fresh temporary folder, removed with the object.
 class TempDir : public platform::TempFolder {
  public:
   TempDir() : platform::TempFolder("torvan-host-test") {}
@@ -57,15 +59,13 @@ inline std::string Request(char code, const std::string& data) {
   return Tables().ToHost(frame);
 }
 
-// A reply header in host bytes.
 inline std::string Header(char outcome, int length) {
   std::string header;
   EXPECT_TRUE(hostlink::BuildReplyHeader(Tables(), outcome, length, &header).ok());
   return header;
 }
 
-// torvan-host serving a data folder on its own thread, on free ports; `adjust` changes
-// the options (limits, time-outs) before the start.
+// torvan-host serving `dir` on its own thread, on free ports; `adjust` changes the options.
 class RunningServer {
  public:
   explicit RunningServer(const std::string& dir,
@@ -112,7 +112,6 @@ inline void NoHostPortYet(ServerOptions& o) { o.port = -1; }
 // A client of torvan-host: TCP on 127.0.0.1, or its control socket.
 class RawClient : public hostlink::testing::PeerConnection {
  public:
-  // Connects to the control socket of the server serving `dir`.
   bool ConnectCtl(const std::string& dir) {
     Adopt(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
     sockaddr_un addr{};
@@ -134,6 +133,20 @@ class RawClient : public hostlink::testing::PeerConnection {
 
 inline std::string Host(const std::string& pc) { return Tables().ToHost(pc); }
 
+// The whole of a file; "" when it cannot be read.
+inline std::string ReadText(const std::string& path) {
+  std::string text;
+  (void)platform::ReadFile(path, &text);
+  return text;
+}
+
+inline bool Starts(const std::string& text, const std::string& prefix) {
+  return text.starts_with(prefix);
+}
+inline bool Has(const std::string& text, const std::string& part) {
+  return text.find(part) != std::string::npos;
+}
+
 // Connects to the host server program and takes its greeting.
 inline void OpenLink(RawClient& client, int port) {
   ASSERT_TRUE(client.Connect(port));
@@ -145,14 +158,23 @@ inline std::string Exchange(RawClient& client, char code, const std::string& dat
   return client.ReadReply();
 }
 
-// An FTP client logged in as the sample host's user.
-inline void FtpLogin(RawClient& ftp, int port) {
+// Connects to the FTP server and takes its two greeting lines.
+inline void FtpConnect(RawClient& ftp, int port) {
   ASSERT_TRUE(ftp.Connect(port));
-  ftp.ReadLine();
-  ftp.ReadLine();
-  ASSERT_TRUE(ftp.Write("USER UTENTE\r\nPASS Torvan1\r\n"));
-  ASSERT_EQ("331 Enter password.\r\n", ftp.ReadLine());
-  ASSERT_EQ("230 UTENTE logged on.\r\n", ftp.ReadLine());
+  EXPECT_EQ("220-QTCP at TORVAN.\r\n", ftp.ReadLine());
+  EXPECT_EQ("220 Connection will close if idle more than 5 minutes.\r\n", ftp.ReadLine());
+}
+
+// Logs in as the sample host's user; the reply to PASS.
+inline std::string FtpLoginReply(RawClient& ftp, int port) {
+  FtpConnect(ftp, port);
+  EXPECT_TRUE(ftp.Write("USER UTENTE\r\nPASS Torvan1\r\n"));
+  EXPECT_EQ("331 Enter password.\r\n", ftp.ReadLine());
+  return ftp.ReadLine();
+}
+
+inline void FtpLogin(RawClient& ftp, int port) {
+  ASSERT_EQ("230 UTENTE logged on.\r\n", FtpLoginReply(ftp, port));
 }
 
 // Waits, at most `limit`, until `done` holds.
@@ -166,12 +188,32 @@ bool Eventually(F done, std::chrono::milliseconds limit = std::chrono::seconds(1
   return true;
 }
 
-// How often `what` occurs in `text`.
 inline size_t Count(const std::string& text, const std::string& what) {
   size_t n = 0;
   for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
   return n;
 }
+
+inline std::unique_ptr<HostStore> OpenStore(const std::string& dir, const RecordCodec& codec,
+                                            platform::Clock* clock, std::string* notes = nullptr) {
+  std::string ignored;
+  std::unique_ptr<HostStore> store;
+  Status s = HostStore::Open(DataFolder{dir}, codec, clock, &store, notes ? notes : &ignored);
+  EXPECT_TRUE(s.ok()) << s.message();
+  return store;
+}
+
+// A store on a copy of examples/host, its clock fixed.
+class SampleStore : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_TRUE(store_ = OpenStore(sample_.path(), codec_, &clock_)); }
+  HostFile* File(const std::string& name) { return store_->data().FindFile(name); }
+
+  SampleHost sample_;
+  platform::FakeClock clock_{{2026, 12, 5, 14, 5, 9, 42}};
+  RecordCodec codec_{Tables()};
+  std::unique_ptr<HostStore> store_;
+};
 
 inline CtlResult Ctl(const std::string& dir, std::vector<std::string> args, int timeout_ms = 5000) {
   CtlResult r;
