@@ -163,14 +163,14 @@ class LocalCatalogueTest : public CliTest {
     std::vector<Campo_Rec> fields;
   };
   static Campo_Rec Field(const char* name, const char* tipo, int len, int bytes) {
-    return {.Nome = name, .Tipo = tipo, .Lunghezza = len, .Byte = bytes, .Escluso = " "};
+    return {
+        .Nome = name, .Testo = "", .Tipo = tipo, .Lunghezza = len, .Byte = bytes, .Escluso = " "};
   }
   void Write(const std::vector<FileSpec>& files) {
     const Paths paths = Paths::InFolder(pc_);
-    ASSERT_TRUE(
-        WriteRecords(paths.database_catalogue,
-                     std::vector<DataBase_Rec>{{.Nome_DB = "GESTIONALE", .Server_DB = "LOCALE"}})
-            .ok());
+    ASSERT_TRUE(WriteRecords(paths.database_catalogue,
+                             std::vector<DataBase_Rec>{{"GESTIONALE", "LOCALE", "", "", "", ""}})
+                    .ok());
     std::vector<File_Rec> recs;
     for (const FileSpec& f : files) {
       // Library, file, 3 texts, As_Pc, Pc_As, Acq, database, 2 texts, database number.

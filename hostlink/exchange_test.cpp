@@ -121,7 +121,9 @@ TEST_F(ExchangeTest, OutcomesAndTheirMessages) {
                       : Exchange(socket_, test_.program, r.routine, r.code, r.data, counter_);
     peer->Join();
     EXPECT_EQ(Host(std::string(1, r.code) + ZeroPad(int64_t(r.data.size()), 5) + r.data), request_);
-    if (r.code == 'S') EXPECT_EQ("\xE2\xF0\xF0\xF0\xF0\xF0", request_);
+    if (r.code == 'S') {
+      EXPECT_EQ("\xE2\xF0\xF0\xF0\xF0\xF0", request_);
+    }
     EXPECT_EQ(int(r.outcome), int(reply.outcome));
     EXPECT_EQ(r.length, reply.length);
     EXPECT_EQ(*r.said ? std::vector{"[" + std::string(r.routine) + "] " + r.said}
@@ -129,7 +131,9 @@ TEST_F(ExchangeTest, OutcomesAndTheirMessages) {
               test_.messages);
     // A reply read whole, refused or not, leaves the link open; a failed read closes it.
     EXPECT_EQ(r.outcome != O::kReadFailed, socket_.connected(SocketLayer::kLinkSlot));
-    if (r.code == 'R' && r.reply.empty()) EXPECT_EQ(0, data_polls);  // only the header's waits
+    if (r.code == 'R' && r.reply.empty()) {
+      EXPECT_EQ(0, data_polls);  // only the header's waits
+    }
   }
 }
 

@@ -70,7 +70,9 @@ TEST_F(HostSessionTest, GreetingAndTimeRepliesWithStopRestartAndClock) {
       {'T', {"20261205220000", "", false}, "N             2026120523000020261205140509042"},
   };
   for (const auto& r : rows) {
-    if (!r.schedule.stop.empty()) ASSERT_TRUE(store_->SetSchedule(r.schedule).ok());
+    if (!r.schedule.stop.empty()) {
+      ASSERT_TRUE(store_->SetSchedule(r.schedule).ok());
+    }
     EXPECT_EQ(Header('0', 45) + Host(r.reply), Exchange(session, r.code, "20261205140509000000"));
   }
 }
@@ -212,7 +214,9 @@ TEST_F(HostSessionTest, StatementReplyCarriesTheStatus) {
       {{"refuse-statements", "1", "#"}, del, Header('0', 1) + Host("#")},
   };
   for (const auto& r : rows) {
-    if (!r.fault.empty()) ASSERT_TRUE(faults_.Command(r.fault).ok());
+    if (!r.fault.empty()) {
+      ASSERT_TRUE(faults_.Command(r.fault).ok());
+    }
     EXPECT_EQ(r.reply, Exchange(session, 'R', r.statement));
   }
   EXPECT_EQ(0u, store_->QueueSize());  // the PC's own changes are not sent back

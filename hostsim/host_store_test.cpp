@@ -113,7 +113,7 @@ TEST_F(StoreFixture, ChangesAndQueueSurviveARestartWithoutCleanClose) {
 TEST_F(StoreFixture, AControlCommandsChangeIsInTheJournalWhenItAnswers) {
   auto store = Open();
   Faults faults;
-  CtlContext context{store.get(), &faults};
+  CtlContext context{store.get(), &faults, {}, {}};
   EXPECT_EQ(0, RunCtl(context, {"insert", "LIB/ANAG", "COD=ctl"}).exit_code);
   EXPECT_NE("", Journal(*store));
 }
