@@ -69,8 +69,11 @@ TEST_F(SettingsTest, TheStandardValuesAreStoredExactlyAndLoadBack) {
 }
 
 // Restart mode moves the start wait into the retry interval; calendar mode raises a short one.
+// The host address comes from the hosts file.
 TEST_F(SettingsTest, TheRestartAndCalendarModesMoveTheWaits) {
+  ASSERT_TRUE(platform::WriteFileAtomic(dir_ + "/hosts", "10.1.2.3  sysorig\n", 0644).ok());
   OptionsForm form = OptionsForm_Standard();
+  form.txtIN1 = "SYSORIG";
   auto waits = [&] {
     const Parametri& p = program_.settings.parametri;
     return std::tuple(p.Attesa_Restart, program_.settings.Attesa_Riprova, p.Attesa_Dopo_Start,
@@ -83,6 +86,7 @@ TEST_F(SettingsTest, TheRestartAndCalendarModesMoveTheWaits) {
   form.txtIN13 = "3";
   ASSERT_TRUE(OptionsForm_Save(program_, form).ok());
   EXPECT_EQ(std::tuple(0, 0, 10, 15), waits());
+  EXPECT_EQ("10.1.2.3", AddressText(program_.settings.Indirizzo_Host));
 }
 
 TEST_F(SettingsTest, TheFormNormalisesWhatWasTyped) {
@@ -107,17 +111,6 @@ TEST_F(SettingsTest, ATruncatedOrDamagedParameterStringNeverFails) {
   const Parametri& p = program_.settings.parametri;
   EXPECT_EQ(std::tuple("sysorig", 0, 500),
             std::tuple(p.Nome_Connessione, p.Porta, p.Ciclo_Sincronizz));
-  WriteFile("[Generale]\r\nParametri=\xFF\xFE|}~\r\nCheck=zz\r\n");
-  Leggi_Parametri(program_);
-  EXPECT_EQ(10, p.Attesa_Dopo_Start);
-}
-
-TEST_F(SettingsTest, TheHostAddressComesFromTheHostsFile) {
-  ASSERT_TRUE(platform::WriteFileAtomic(dir_ + "/hosts", "10.1.2.3  sysorig\n", 0644).ok());
-  OptionsForm form = OptionsForm_Standard();
-  form.txtIN1 = "SYSORIG";
-  ASSERT_TRUE(OptionsForm_Save(program_, form).ok());
-  EXPECT_EQ("10.1.2.3", AddressText(program_.settings.Indirizzo_Host));
 }
 
 // Only what reads back as typed is stored; the rest is refused with the field and its rule.
@@ -331,6 +324,7 @@ TEST_F(SettingsTest, AFileThatIsNotASettingsFileIsSaidSo) {
       {"blank lines only", "\r\n  \r\n\t\r\n", false},
       {"only the window placement", "[Dimensioni Base]\r\nLeft=10\r\n", false},
       {"a section and damaged keys", "[Generale]\r\nParametri=\xFF\xFE\r\n\x01\x02\r\n", false},
+      {"a damaged parameter string", "[Generale]\r\nParametri=\xFF\xFE|}~\r\nCheck=zz\r\n", false},
   };
   for (const auto& row : rows) {
     ASSERT_NO_FATAL_FAILURE(WriteFile(row.contents));
