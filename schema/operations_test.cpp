@@ -232,12 +232,12 @@ TEST_F(OperationsTest, ARefusedStatementIsReportedLineByLineWithWhereItsNumberCo
   EXPECT_FALSE(Crea_Triggers(schema_, 1, "NESSUNO", "NESSUNO___",
                              MirrorColumns({MakeColumn("COD", "A", 6, 0, 0)}, true)));
   ASSERT_EQ(6u, lines_.size());
-  EXPECT_EQ("Errore Numero  : 1", lines_[0]);
-  EXPECT_EQ(0u, lines_[1].find("  Descrizione  : no such table: NESSUNO")) << lines_[1];
-  EXPECT_EQ("  Provenienza  : SQLite (codice SQLite)", lines_[2]);
-  EXPECT_EQ("  Stato SQL    : 42S02", lines_[3]);
-  EXPECT_EQ("  Errore nativo: 1", lines_[4]);
-  EXPECT_EQ("Totale errori  : 1", lines_[5]);
+  lines_[1].resize(std::min<size_t>(lines_[1].size(), 39));  // SQLite's text goes on
+  EXPECT_EQ(
+      std::vector<std::string>({"Errore Numero  : 1", "  Descrizione  : no such table: NESSUNO",
+                                "  Provenienza  : SQLite (codice SQLite)", "  Stato SQL    : 42S02",
+                                "  Errore nativo: 1", "Totale errori  : 1"}),
+      lines_);
   EXPECT_TRUE(Db().Errors().empty());
   // A database without connection is named, not counted as zero errors.
   lines_.clear();
