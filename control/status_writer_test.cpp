@@ -1,5 +1,4 @@
-// The status writer on a fake clock and timers, over a real SQLite database: when it writes,
-// what it counts and ages, the held change, the lag; it never disturbs the program.
+// The status writer on a fake clock over a real SQLite database; it never disturbs the program.
 #include "control/status_writer.h"
 
 #include <gtest/gtest.h>
@@ -94,8 +93,7 @@ class StatusWriterTest : public testing::RuntimeTest {
   }
 };
 
-// It writes at its start, then once a period, and marks its end; a second front end in the
-// folder (another `torvan run`, a window) is refused before it writes anything.
+// Written at the start, once a period, its end marked; a second front end is refused.
 TEST_F(StatusWriterTest, WritesAtStartThenOnceAPeriodAndEndsMarkedOneAFolder) {
   StatusWriter writer(rt_, "torvan run");
   ASSERT_TRUE(writer.Start(timers_).ok());
@@ -165,8 +163,7 @@ TEST_F(StatusWriterTest, EventsWaitingAreCountedAndTheOldestAgedFromWhenFirstSee
   EXPECT_EQ(Waiting(0, 0), Now());
   EXPECT_EQ("", Gestionale().error);
 
-  // SQLite numbers the rows of an emptied table from 1 again: a new row 1 is not the row 1
-  // seen long ago, also when the table was emptied and filled between two counts.
+  // SQLite numbers an emptied table's rows from 1 again: a new row 1 is not the old one.
   ASSERT_NO_FATAL_FAILURE(AddEvents(5));
   Pass(seconds(30));
   ASSERT_EQ(Waiting(5, 29), Now());
@@ -238,8 +235,7 @@ TEST_F(StatusWriterTest, ConnectionsNotReadyKeepTheLastCountAndTheirErrors) {
 TEST_F(StatusWriterTest, TheLastChangeAppliedIsNotedWhenTheReceivedCounterMoves) {
   StatusWriter writer(rt_, "torvan run");
   program_.stats.Stat_Contatori[kRecordsReceived] = 7;  // before the start: not a change
-  // Last applied, its age; the host-to-SQL lag: from the start while the host's queue was
-  // never found empty, from then on once it was.
+  // The lag counts from the start, or from when the host's queue was last seen empty.
   auto seen = [&] {
     const StatusSnapshot f = File();
     return std::tuple(f.last_applied, f.last_applied_age, f.host_lag, f.host_queue_seen_empty);
