@@ -73,16 +73,11 @@ class StatusWriterTest : public testing::RuntimeTest {
     EXPECT_EQ(1u, s.databases.size());
     return s.databases.empty() ? StatusDatabase{} : s.databases[0];
   }
-  // Database 1's events waiting and the age of the oldest, as on file.
+  // Database 1's events waiting and the age of the oldest (or, `counted`, of that count).
   using Waiting = std::pair<int64_t, double>;
-  Waiting Now() {
+  Waiting Now(bool counted = false) {
     const StatusDatabase d = Gestionale();
-    return {d.waiting, d.oldest_age};
-  }
-  // Database 1's events waiting and the age of that count.
-  Waiting Counted() {
-    const StatusDatabase d = Gestionale();
-    return {d.waiting, d.count_age};
+    return {d.waiting, counted ? d.count_age : d.oldest_age};
   }
   void Pass(milliseconds d) { timers_.AdvanceBy(d); }
   // Counts at every period however long they take on a loaded machine.
@@ -204,7 +199,7 @@ TEST_F(StatusWriterTest, ConnectionsNotReadyKeepTheLastCountAndTheirErrors) {
   const std::vector<sql::SqlError> errors = Db().Errors();
   ASSERT_NO_FATAL_FAILURE(AddEvents(1));
   Pass(seconds(3));
-  EXPECT_EQ(Waiting(2, 3), Counted());
+  EXPECT_EQ(Waiting(2, 3), Now(true));
   ASSERT_EQ(errors.size(), Db().Errors().size());
   EXPECT_EQ(errors[0].description, Db().Errors()[0].description);
   Db().ClearErrors();
@@ -228,7 +223,7 @@ TEST_F(StatusWriterTest, ConnectionsNotReadyKeepTheLastCountAndTheirErrors) {
   // A closed connection: the last count stays and ages.
   Db().Close();
   Pass(seconds(5));
-  EXPECT_EQ(Waiting(3, 6), Counted());
+  EXPECT_EQ(Waiting(3, 6), Now(true));
   EXPECT_TRUE(lines_.empty());
 }
 
