@@ -122,8 +122,6 @@ TEST_F(CliTest, MistakesAreNamedWithWhatToDoAndWriteNothing) {
                "32 a 123)")},
       {"settings set Nome_Connessione=\xE6\x9D\xB1\xE4\xBA\xAC", 2,
        refused("Nome_Connessione: \"??\" ha un carattere che Windows-1252 non pu\xC3\xB2 tenere")},
-      {"settings set Durevole=1 Metriche=70000", 2,
-       refused("Metriche: un numero intero da 0 a 65535, non \"70000\"")},
       {"settings set Durevole=1 Attributi=\"' a=1'\"", 2,
        refused("Attributi: senza spazi alle estremit\xC3\xA0 n\xC3\xA9 tra virgolette")},
       {"settings set 'Motori=GESTIONALE=PostgreSQL;ARCHIVIO=DB2'", 2,
