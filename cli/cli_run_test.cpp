@@ -1,5 +1,4 @@
-// torvan run, pending and status against torvan-host: exit statuses, signals, the shutdown
-// window, held changes, status and metrics, SIGKILL at chosen instants and the restart.
+// torvan run, pending and status against torvan-host, SIGKILL at chosen instants.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <stdlib.h>
@@ -8,7 +7,6 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
-#include <ctime>
 #include <filesystem>
 #include <functional>
 #include <map>
@@ -181,8 +179,7 @@ TEST_F(RunTest, OnceExitsZeroWhenDrainedSigtermLetsTheChangeFinishOneWhenNoLink)
                   "RIFEST=-9223372036854775808\n"));
   EXPECT_EQ(kStopLines, Tail(r.out));
 
-  // The operator's stop during a pass: the change under way is applied whole, nothing is
-  // cut or held, and what is left waits on the host.
+  // The operator's stop during a pass: the change under way applied whole, the rest waits.
   Ctl({"generate", "DATI/CONTATTI", "200", "7"});
   Ctl({"fault", "delay", "30"});
   StartRun();
@@ -199,14 +196,11 @@ TEST_F(RunTest, OnceExitsZeroWhenDrainedSigtermLetsTheChangeFinishOneWhenNoLink)
 
   // A source server that is not there (a name the hosts file does not know).
   Expect("settings set Nome_Connessione=host.assente", 0);
-  r = Expect("run --once", 1);
-  EXPECT_EQ(1, Count(Messages(r.out), "Server sorgente host.assente NON PRESENTE")) << r.out;
+  Expect("run --once", 1, {" - Server sorgente host.assente NON PRESENTE\n"});
   Expect("run", 1);
 }
 
-// A change that cannot be applied holds its queue, visibly, one line a cycle; the operator
-// sets it aside and the queue goes on; the host delivering it again does not apply it. Tables
-// dropped by hand are named once a run with the command that makes them.
+// A held change blocks its queue visibly, is set aside, never applied; missing tables named once.
 TEST_F(RunTest, AHeldChangeIsListedSetAsideAndNeverAppliedMissingTablesNamedOnce) {
   Ctl({"insert", "DATI/CLIENTI", "CODCLI=C01"});
   Expect("run --once", 0);
@@ -254,37 +248,6 @@ TEST_F(RunTest, AHeldChangeIsListedSetAsideAndNeverAppliedMissingTablesNamedOnce
   EXPECT_EQ("0\n", Ctl({"queue"}));
 }
 
-// `t` in local time, as strftime's `format` writes it.
-std::string TimeText(std::time_t t, const char* format = "%Y%m%d%H%M%S") {
-  std::tm local{};
-  localtime_r(&t, &local);
-  char buf[32];
-  std::strftime(buf, sizeof buf, format, &local);
-  return buf;
-}
-
-// Inside the host's shutdown window the links are dropped and replication waits; after
-// the restart it connects again by itself and goes on.
-TEST_F(RunTest, TheHostsShutdownWindowSuspendsAndTheRestartResumes) {
-  // In calendar mode the PC waits Attesa_Dopo_Start = 10 minutes after the restart: a
-  // restart 10 minutes ago less 3 seconds.
-  const std::time_t restart = std::time(nullptr) - 600 + 3;
-  Ctl({"schedule", TimeText(restart - 603), TimeText(restart)});
-  StartRun("Ripartenza prevista il " + TimeText(restart, "%d/%m/%y  %H:%M:%S") + " + 10");
-  Ctl({"insert", "DATI/CLIENTI", "CODCLI=C01"});
-  for (const char* line :
-       {"SINCRONISMO fermato ...", "Scollegamento del Server 127.0.0.1 completato",
-        "DataBase SQL scollegati"}) {
-    EXPECT_EQ(1, Count(Messages(RunLog()), line)) << RunLog();
-  }
-  ASSERT_TRUE(AwaitRunLine("AS--> DATI/CLIENTI ADD RRN:1 IDX:0", 30)) << RunLog();
-  ProcessResult r = StopRun();
-  EXPECT_EQ(0, r.exit_code);
-  EXPECT_EQ(2, Count(Messages(r.out), "SINCRONISMO avviato ...")) << r.out;
-  EXPECT_GE(Count(Messages(r.out), "Collegamento al Server 127.0.0.1 completato"), 2) << r.out;
-  EXPECT_EQ(kStopLines, Tail(r.out));
-}
-
 TEST_F(RunTest, AHostThatSaysItIsStoppingSuspendsReplication) {
   Expect("settings set Attesa_Restart=1 Attesa_Dopo_Start=0", 0);
   Ctl({"stopping", "on"});
@@ -298,8 +261,7 @@ TEST_F(RunTest, AHostThatSaysItIsStoppingSuspendsReplication) {
   EXPECT_EQ(0, StopRun().exit_code);
 }
 
-// `torvan status` and the metrics of a running Torvan; while it runs, every command that
-// would change the folder is refused, naming it, and changes nothing.
+// status and metrics of a running Torvan; changing commands are refused, changing nothing.
 TEST_F(RunTest, StatusAndMetricsFollowARunningTorvanThatOtherCommandsLeaveAlone) {
   ProcessResult r = Torvan({"status"});
   EXPECT_EQ(std::tuple(1, "Torvan non \xC3\xA8 in esecuzione in " + pc_ +
@@ -318,7 +280,6 @@ TEST_F(RunTest, StatusAndMetricsFollowARunningTorvanThatOtherCommandsLeaveAlone)
       << r.out;
   EXPECT_EQ("", Missing(r.out, {"\nCollegamento host: aperto\nCollegamento SQL: aperto\n",
                                 "\nNessuna modifica trattenuta\n",
-                                "\nDatabase 1 GESTIONALE: 0 eventi in attesa (contati ",
                                 "\nUltima modifica dall'host applicata: nessuna dall'avvio\n"}));
 
   const std::string refusal = "torvan: un altro Torvan lavora in questa cartella (pid " +
@@ -336,10 +297,8 @@ TEST_F(RunTest, StatusAndMetricsFollowARunningTorvanThatOtherCommandsLeaveAlone)
   EXPECT_EQ(0u, Expect("run --once", 1).err.find("torvan: un altro Torvan lavora nella cartella "));
   EXPECT_EQ(ini, ReadText(pc_ + "/TnC.INI"));
   Expect("files", 0);  // reading is fine
-  Expect("status", 0);
 
-  // A host change is applied: the status and the metrics follow (which sample is which: the
-  // metrics text's tests), and promtool accepts them.
+  // A host change is applied: the status and the metrics follow (every sample: metrics text).
   Ctl({"insert", "DATI/CLIENTI", "CODCLI=X9", "RAGSOC=Prova"});
   r = StatusUntil([](const ProcessResult& s) {
     return Has(s.out, "\nUltima modifica dall'host applicata: ") &&
@@ -347,18 +306,11 @@ TEST_F(RunTest, StatusAndMetricsFollowARunningTorvanThatOtherCommandsLeaveAlone)
   });
   EXPECT_EQ("", Missing(r.out, {"\nRicevuti ", "  DATI        CLIENTI\n"}));
   const std::string got = AskLocal(port, "GET /metrics HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n", 10);
-  EXPECT_EQ(0u, got.find("HTTP/1.1 200 OK\r\n")) << got;
-  EXPECT_EQ("", PromtoolCheckMetrics(HttpBody(got))) << got;
   std::map<std::string, double> m = Samples(HttpBody(got));
-  EXPECT_EQ(std::tuple(1, 1, 1),
-            std::tuple(m["torvan_replication_state{state=\"active\"}"], m["torvan_host_link_up"],
-                       m["torvan_records_received_total"]));
-  EXPECT_EQ(1u, m.count("torvan_events_waiting{database=\"GESTIONALE\",number=\"1\"}"));
-  EXPECT_EQ(1u, m.count("torvan_seconds_since_last_change_applied"));
-  EXPECT_LT(m["torvan_host_to_sql_lag_seconds"], 5);  // the host's queue is empty again
+  EXPECT_EQ(std::tuple(1, 1), std::tuple(m["torvan_records_received_total"],
+                                         m["torvan_replication_state{state=\"active\"}"]));
 
-  // A change on the SQL side reaches the host: the row of what was sent names its file (the
-  // events waiting and their age: the status writer's tests).
+  // A change on the SQL side reaches the host: the row of what was sent names its file.
   Sql("INSERT INTO [CONTATTI] ([CODCLI],[NOTA]) VALUES('X9','nota')");
   const std::initializer_list<std::string> sent = {"  DATI        CONTATTI\n",
                                                    "\nDatabase 1 GESTIONALE: 0 eventi in attesa"};
@@ -369,23 +321,19 @@ TEST_F(RunTest, StatusAndMetricsFollowARunningTorvanThatOtherCommandsLeaveAlone)
   const ProcessResult stopped = StopRun();
   EXPECT_EQ(0, stopped.exit_code) << stopped.out;
   EXPECT_EQ(kStopLines, Tail(stopped.out)) << stopped.out;
-  EXPECT_TRUE(
-      Has(stopped.out, " - Metriche su http://127.0.0.1:" + std::to_string(port) + "/metrics\n"));
   r = Expect("status", 1, {"\nCollegamento host: chiuso\n"});
   EXPECT_EQ(0u, r.out.find("Torvan non \xC3\xA8 in esecuzione: terminato il ")) << r.out;
   EXPECT_EQ(std::vector<std::string>{}, Differences());
 }
 
-// SIGKILL at chosen instants, then a restart: every host record is in its mirror table
-// once, every change made on the SQL side reached the host once.
+// SIGKILL, then a restart: every record mirrored once, every SQL change on the host once.
 TEST_F(RunTest, AKillAtAnyInstantLosesNothingAndAppliesNothingTwice) {
   const std::vector<std::string> points = {
       "change-received@2",  "change-journaled@1", "change-journaled@3", "change-applied@3",
       "position-written@1", "position-written@2", "batch-committed@1",  "journal-advanced@1",
       "image-chunk@1",      "event-marked@1",     "event-answered@1",   "event-answered@3",
       "event-answered@2",   "event-removed@1"};
-  // H0 is updated on the host, Q on the SQL side: no record is changed on both sides at
-  // once (the two updates would cross, each side keeping the other's).
+  // H0 is updated on the host, Q on the SQL side: no record changed on both sides at once.
   Ctl({"insert", "DATI/CONTATTI", "CODCLI=H0"});
   Ctl({"insert", "DATI/CONTATTI", "CODCLI=Q"});
   Expect("run --once", 0);
@@ -414,8 +362,7 @@ TEST_F(RunTest, AKillAtAnyInstantLosesNothingAndAppliesNothingTwice) {
   EXPECT_FALSE(platform::FileExists(pc_ + "/TnC_RIFIUTATI.Log"));
 }
 
-// An update of a row whose host record is gone is sent again as an insert (the PC winning);
-// a kill after that insert must not make a second record.
+// An update of a row gone on the host is sent as an insert: not inserted twice after a kill.
 TEST_F(RunTest, AnUpdateTurnedIntoAnInsertIsNotInsertedTwiceAfterAKill) {
   Expect("settings set Conflitti=PC", 0);
   Ctl({"insert", "DATI/CONTATTI", "CODCLI=H0"});
@@ -431,8 +378,7 @@ TEST_F(RunTest, AnUpdateTurnedIntoAnInsertIsNotInsertedTwiceAfterAKill) {
       Ctl({"dump", "DATI/CONTATTI"}));
 }
 
-// A PC program holds the write lock (BEGIN IMMEDIATE): both directions say once what they wait
-// for and once when it ends, `torvan status` shows it, nothing is lost or sent twice.
+// The PC holding the write lock: each wait told once, shown by status, nothing lost or doubled.
 TEST_F(RunTest, AWriteLockHeldOnThePcIsAWaitToldOnceThatLosesNothing) {
   Ctl({"insert", "DATI/CLIENTI", "CODCLI=C01"});
   Expect("run --once", 0);

@@ -1,5 +1,4 @@
-// For the tests that run torvan as an operator runs it: a folder of its own, the commands
-// run there, and looking into what they printed.
+// For the tests that run torvan as an operator does: its folder, commands, their output.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -74,8 +73,7 @@ class TorvanFolderTest : public ::testing::Test {
   ProcessResult Run(const std::string& args) {
     return RunProcess({"/bin/sh", "-c", std::string(TORVAN_EXE) + " --dir " + pc_ + " " + args});
   }
-  // torvan `args` (as the shell reads them): its exit status and every one of `said` in its
-  // output (standard output and error); the result.
+  // torvan `args` (read by the shell): its exit status and each of `said` in its output.
   ProcessResult Expect(const std::string& args, int exit_code,
                        std::initializer_list<std::string> said = {}) {
     ProcessResult r = Run(args);

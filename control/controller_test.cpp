@@ -1,5 +1,4 @@
-// The control routines and the cycle on fakes: the retry machine's edges, the shutdown
-// window, the repeated pass, the deferred stop and re-entry.
+// The control routines and the cycle on fakes: retries, shutdown window, passes, stops.
 #include "control/controller.h"
 
 #include <gtest/gtest.h>
@@ -17,8 +16,7 @@ namespace {
 using std::chrono::milliseconds;
 using std::chrono::minutes;
 
-// Links that open as told, steps that did work or not as listed pass by pass (none once
-// the lists run out), a front end that notes its end; counting the calls.
+// Links that open as told, steps that did work as listed pass by pass; counting the calls.
 struct Fakes final : LinkOps, ReplicationOps, FrontEnd {
   explicit Fakes(Program& p) : program(p) {}
   bool Server_AS_Start() override {
@@ -134,8 +132,7 @@ class ControllerTest : public ::testing::Test {
   std::vector<std::string> lines_;
 };
 
-// Every step of a manual start in order; no database catalogue is no destination to ping; a
-// silent destination stops the host link again.
+// A manual start logs every step in order; a silent destination stops the host link again.
 TEST_F(ControllerTest, AManualStartLogsEveryStepAndASilentDestinationStopsEverything) {
   EXPECT_TRUE(control_.Server__Verifica(false, true));
   EXPECT_TRUE(pinged_.empty());
@@ -161,8 +158,7 @@ TEST_F(ControllerTest, AManualStartLogsEveryStepAndASilentDestinationStopsEveryt
   EXPECT_FALSE(program_.state.LinkUp);
 }
 
-// Without the right to ping, presence is a TCP connection: the host's FTP port, then its
-// link port, a destination's SQL Server port. Said once; absent only when neither answers.
+// Without the right to ping, presence is a TCP connection (FTP, link, SQL Server port).
 TEST_F(ControllerTest, WithoutTheRightToPingATcpConnectionTellsPresence) {
   Databases(1);
   no_ping_ = true;
@@ -184,8 +180,7 @@ TEST_F(ControllerTest, WithoutTheRightToPingATcpConnectionTellsPresence) {
   EXPECT_EQ(std::vector<std::string>{"Server sorgente sysorig NON PRESENTE"}, lines_);
 }
 
-// A stop asked for during the connection attempts is no failure of the host; a failed
-// host link stops, pauses and ends the program.
+// A stop during the attempts is no host failure; a failed host link ends the program.
 TEST_F(ControllerTest, AFailedHostLinkEndsTheProgramUnlessAStopEndedTheAttempts) {
   fake_.as_ok = false;
   fake_.during_start = [&] { program_.state.Stop_Richiesto = true; };
@@ -203,8 +198,7 @@ TEST_F(ControllerTest, AFailedHostLinkEndsTheProgramUnlessAStopEndedTheAttempts)
   EXPECT_TRUE(program_.state.Fine_Richiesta);
 }
 
-// An automatic start needs two answers Attesa_Riprova apart; a due attempt that finds the
-// host silent starts counting again.
+// An automatic start needs two answers Attesa_Riprova apart; a silent host starts over.
 TEST_F(ControllerTest, AutomaticStartNeedsTwoAnswersAttesaRiprovaApart) {
   program_.settings.Attesa_Riprova = 30;
   control_.Server__Start(false);
@@ -250,8 +244,7 @@ TEST_F(ControllerTest, TheStopOfTheShutdownWindowLogsTheExpectedRestart) {
   EXPECT_EQ("", program_.stats.Stat_Testi[kHostStopText]);
 }
 
-// The Timer button starts replication one interval later and, with no pass running, stops
-// it at once; a pass repeats at once while either step did work.
+// The Timer button starts passes one interval later and stops at once; work repeats a pass.
 TEST_F(ControllerTest, TheTimerButtonStartsPassesThatRepeatWhileThereIsWork) {
   control_.Server__Start(true);
   control_.TimerButton();
@@ -273,8 +266,7 @@ TEST_F(ControllerTest, TheTimerButtonStartsPassesThatRepeatWhileThereIsWork) {
   EXPECT_EQ(5, fake_.sincro);
 }
 
-// Inside a pass, a stop asked for is carried out by the pass after the step running, and a
-// second tick is refused.
+// A stop asked for inside a pass is carried out after the step running; a second tick refused.
 TEST_F(ControllerTest, AStopOrATickDuringAPassWaitsForThePass) {
   Replicating();
   int inner = 0;
@@ -321,10 +313,16 @@ TEST_F(ControllerTest, TheShutdownWindowSuspendsAndTheRestartResumes) {
   EXPECT_EQ(2, fake_.as_starts);
   EXPECT_TRUE(Has("SINCRONISMO avviato ..."));
   EXPECT_EQ(StatoSincronismo::kAttivo, program_.state.Stato_Sincronismo);
+  // An operator command in progress: a tick does nothing but re-arm, a second command waits.
+  Busy busy(program_.state);
+  ASSERT_TRUE(busy.entered());
+  EXPECT_FALSE(Busy(program_.state).entered());
+  const int passes = fake_.sincro;
+  timers_.AdvanceBy(milliseconds(3000));
+  EXPECT_EQ(std::pair(passes, size_t(1)), std::pair(fake_.sincro, timers_.pending()));
 }
 
-// Suspended, no host times, Attesa_Riprova 0: a silent host is pinged every tick; once it
-// answers the next tick connects; one attempt a tick, also when the databases do not open.
+// Suspended, no host times: one connection attempt a tick, the second one finding the host.
 TEST_F(ControllerTest, SuspendedEachTickMakesOneConnectionAttemptTheSecondToFindTheHost) {
   program_.state.Stato_Sincronismo = StatoSincronismo::kSospeso;
   fake_.sql_ok = false;  // the host link opens, the databases do not
@@ -345,16 +343,6 @@ TEST_F(ControllerTest, SuspendedEachTickMakesOneConnectionAttemptTheSecondToFind
   timers_.AdvanceBy(milliseconds(1000));  // starts over: ping, schedule
   timers_.AdvanceBy(milliseconds(1000));  // connects again
   EXPECT_EQ(2, fake_.sql_starts);
-}
-
-TEST_F(ControllerTest, AnOperatorCommandInProgressMakesATickDoNothingButRearm) {
-  Replicating();
-  Busy busy(program_.state);
-  ASSERT_TRUE(busy.entered());
-  EXPECT_FALSE(Busy(program_.state).entered());  // nor does a second command start
-  timers_.AdvanceBy(milliseconds(3000));
-  EXPECT_EQ(0, fake_.sincro);
-  EXPECT_EQ(1u, timers_.pending());
 }
 
 }  // namespace

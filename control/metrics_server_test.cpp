@@ -1,6 +1,4 @@
-// The metrics server on Qt's loop, spoken to by plain blocking clients on other threads
-// while the test's thread lets the loop run: the exact answers, what is refused, the limits
-// on connections and on silence; the service that runs it, a port already taken.
+// The metrics server on Qt's loop against blocking clients; the service that runs it.
 #include "control/metrics_server.h"
 
 #include <gtest/gtest.h>
@@ -169,8 +167,7 @@ TEST_F(StatusServiceTest, MetricheServesTheWritersFiguresOrSaysWhyNot) {
   EXPECT_EQ("connect failed", Ask(port, "GET /metrics HTTP/1.1\r\n\r\n"));
 }
 
-// Under systemd (Type=notify): what Torvan does, in STATUS=, at every update; READY=1 once
-// it replicates; STOPPING=1 at the end. The manager's socket is a datagram socket here.
+// Under systemd (Type=notify): STATUS= at every update, READY=1 once active, STOPPING=1.
 TEST_F(StatusServiceTest, TheServiceManagerIsToldWhatTorvanDoesAndWhenItIsReady) {
   const std::string path = folder_.path() + "/notify";
   const int fd = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);

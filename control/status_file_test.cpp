@@ -1,5 +1,4 @@
-// The status file on its own: its text, reading it back (also damaged), telling a live
-// Torvan from a file left behind; and the metrics text made from it.
+// The status file: its text, reading it back (also damaged), liveness; the metrics text.
 #include "control/status_file.h"
 
 #include <gtest/gtest.h>

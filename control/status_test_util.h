@@ -1,6 +1,4 @@
-// For the tests of the status file and of what is made from it (metrics text and server,
-// `torvan status`, a running Torvan's metrics): a snapshot with every figure set, the samples
-// of an exposition, Prometheus's own check of it, and a plain client of a local server.
+// For the status tests: a snapshot with every figure set, samples, promtool, a local client.
 #pragma once
 
 #include <arpa/inet.h>
@@ -74,8 +72,7 @@ inline std::map<std::string, double> Samples(const std::string& text) {
   return samples;
 }
 
-// What `promtool check metrics` (Debian's prometheus package, scripts/install-deps) says of
-// `text`: "" when it passes; without promtool the check fails, saying so.
+// What `promtool check metrics` says of `text`: "" when it passes (no promtool: a failure).
 inline std::string PromtoolCheckMetrics(const std::string& text) {
   if (std::system("command -v promtool >/dev/null 2>&1") != 0) {
     return "promtool not found: scripts/install-deps installs it (Debian package prometheus)";
@@ -95,8 +92,7 @@ inline std::string PromtoolCheckMetrics(const std::string& text) {
   return status == 0 ? "" : said.empty() ? "promtool failed" : said;
 }
 
-// A blocking connection to 127.0.0.1:`port` whose reads give up after `seconds` of
-// silence; -1 when it cannot connect.
+// A blocking connection to 127.0.0.1:`port`, reads giving up after `seconds`; -1: none.
 inline int ConnectLocal(int port, int seconds) {
   const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   sockaddr_in a{};
@@ -118,8 +114,7 @@ inline std::string ReadToEnd(int fd) {
   return got;
 }
 
-// `request` sent to 127.0.0.1:`port`, and the whole answer; "connect failed" when nothing
-// listens there.
+// `request` sent to 127.0.0.1:`port`, the whole answer; "connect failed" when none listens.
 inline std::string AskLocal(int port, const std::string& request, int seconds = 5) {
   const int fd = ConnectLocal(port, seconds);
   if (fd < 0) return "connect failed";

@@ -1,5 +1,4 @@
-// The status writer on a fake clock and timers, over a real SQLite database: when it writes,
-// what it counts and ages, the held change, the lag; it never disturbs the program.
+// The status writer on a fake clock over a real SQLite database; it never disturbs the program.
 #include "control/status_writer.h"
 
 #include <gtest/gtest.h>
@@ -74,16 +73,11 @@ class StatusWriterTest : public testing::RuntimeTest {
     EXPECT_EQ(1u, s.databases.size());
     return s.databases.empty() ? StatusDatabase{} : s.databases[0];
   }
-  // Database 1's events waiting and the age of the oldest, as on file.
+  // Database 1's events waiting and the age of the oldest (or, `counted`, of that count).
   using Waiting = std::pair<int64_t, double>;
-  Waiting Now() {
+  Waiting Now(bool counted = false) {
     const StatusDatabase d = Gestionale();
-    return {d.waiting, d.oldest_age};
-  }
-  // Database 1's events waiting and the age of that count.
-  Waiting Counted() {
-    const StatusDatabase d = Gestionale();
-    return {d.waiting, d.count_age};
+    return {d.waiting, counted ? d.count_age : d.oldest_age};
   }
   void Pass(milliseconds d) { timers_.AdvanceBy(d); }
   // Counts at every period however long they take on a loaded machine.
@@ -94,8 +88,7 @@ class StatusWriterTest : public testing::RuntimeTest {
   }
 };
 
-// It writes at its start, then once a period, and marks its end; a second front end in the
-// folder (another `torvan run`, a window) is refused before it writes anything.
+// Written at the start, once a period, its end marked; a second front end is refused.
 TEST_F(StatusWriterTest, WritesAtStartThenOnceAPeriodAndEndsMarkedOneAFolder) {
   StatusWriter writer(rt_, "torvan run");
   ASSERT_TRUE(writer.Start(timers_).ok());
@@ -165,8 +158,7 @@ TEST_F(StatusWriterTest, EventsWaitingAreCountedAndTheOldestAgedFromWhenFirstSee
   EXPECT_EQ(Waiting(0, 0), Now());
   EXPECT_EQ("", Gestionale().error);
 
-  // SQLite numbers the rows of an emptied table from 1 again: a new row 1 is not the row 1
-  // seen long ago, also when the table was emptied and filled between two counts.
+  // SQLite numbers an emptied table's rows from 1 again: a new row 1 is not the old one.
   ASSERT_NO_FATAL_FAILURE(AddEvents(5));
   Pass(seconds(30));
   ASSERT_EQ(Waiting(5, 29), Now());
@@ -207,7 +199,7 @@ TEST_F(StatusWriterTest, ConnectionsNotReadyKeepTheLastCountAndTheirErrors) {
   const std::vector<sql::SqlError> errors = Db().Errors();
   ASSERT_NO_FATAL_FAILURE(AddEvents(1));
   Pass(seconds(3));
-  EXPECT_EQ(Waiting(2, 3), Counted());
+  EXPECT_EQ(Waiting(2, 3), Now(true));
   ASSERT_EQ(errors.size(), Db().Errors().size());
   EXPECT_EQ(errors[0].description, Db().Errors()[0].description);
   Db().ClearErrors();
@@ -231,15 +223,14 @@ TEST_F(StatusWriterTest, ConnectionsNotReadyKeepTheLastCountAndTheirErrors) {
   // A closed connection: the last count stays and ages.
   Db().Close();
   Pass(seconds(5));
-  EXPECT_EQ(Waiting(3, 6), Counted());
+  EXPECT_EQ(Waiting(3, 6), Now(true));
   EXPECT_TRUE(lines_.empty());
 }
 
 TEST_F(StatusWriterTest, TheLastChangeAppliedIsNotedWhenTheReceivedCounterMoves) {
   StatusWriter writer(rt_, "torvan run");
   program_.stats.Stat_Contatori[kRecordsReceived] = 7;  // before the start: not a change
-  // Last applied, its age; the host-to-SQL lag: from the start while the host's queue was
-  // never found empty, from then on once it was.
+  // The lag counts from the start, or from when the host's queue was last seen empty.
   auto seen = [&] {
     const StatusSnapshot f = File();
     return std::tuple(f.last_applied, f.last_applied_age, f.host_lag, f.host_queue_seen_empty);

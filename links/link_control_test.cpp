@@ -48,8 +48,7 @@ class LinkTest : public testing::RuntimeTest {
     return Serve([&host](char c, const std::string& d) { return host.Answer(c, d); });
   }
 
-  // The worked example: two databases, three files, five fields each. Positions 2-21 of the
-  // field entries, never looked at: blank, library and file, file and library.
+  // Two databases, three files, five fields each; entry positions 2-21 (never read) vary.
   static HostCatalogue Example() {
     HostCatalogue h;
     h.databases = {DatabaseEntry("GESTIONALE", "SQLSRV01", "Segreta1"),
@@ -104,8 +103,7 @@ const char kFewerSummary[] =
     "N_DB=2 ritorno=NNS DATI/CLIENTI(4,0):F1,F2,F3,F4, "
     "DATI/CONTATTI(5,5):F1,F2,F3,F4,\xA7_T_IDX___,";
 
-// The example with skipped ("*") entries, neither stored nor counted; loads that do not finish
-// keep its files and in-memory catalogue exactly, one that finishes replaces it whole.
+// The example with skipped entries; an unfinished load keeps the old catalogue exactly.
 TEST_F(LinkTest, LoadsTheExampleKeepsItThroughUnfinishedLoadsReplacesItByAFinishedOne) {
   HostCatalogue host = Example();
   host.databases.insert(host.databases.begin(), DatabaseEntry("SCARTATO", "X", "", "", '*'));
@@ -222,8 +220,7 @@ TEST_F(LinkTest, LoadsTheExampleKeepsItThroughUnfinishedLoadsReplacesItByAFinish
   Server_AS_Stop(rt_);
 }
 
-// Each attempt is shown while it runs and logged when it fails; a pause of 150 x 200 ms
-// follows each but the last, and a stop asked for during a pause ends the attempts.
+// Each attempt shown and logged; a 150 x 200 ms pause after all but the last; a stop ends.
 TEST_F(LinkTest, AnUnansweredPortIsTriedAgainUntilTheLastAttemptOrAStop) {
   const int port = program_.settings.parametri.Porta = hostlink::testing::ClosedPort();
   auto no_answer = [&](int k, int of) {
@@ -271,8 +268,7 @@ TEST_F(LinkTest, AnUnansweredPortIsTriedAgainUntilTheLastAttemptOrAStop) {
                        program_.state.LinkUp));
 }
 
-// A refusal the start goes on past; a reply cut short, after which the load fails at once
-// without sending; T (a restart pause set), the PC clock set from the host's or not.
+// The P and T exchanges: a refusal, a reply cut short, the restart pause, the PC clock.
 TEST_F(LinkTest, TheTimeExchangeOfEachVariantAndItsFailures) {
   using platform::LocalDateTime;
   auto at = [](int y, int mo, int d, int h, int mi, int sec = 0, int ms = 0) {

@@ -1,5 +1,4 @@
-// Test helper: Torvan's program and runtime in a temporary base folder, on a fake clock, a
-// fake event pump and fake timers, its status lines kept without their "hh:nn:ss - " stamps.
+// Test helper: Torvan's program and runtime in a temporary folder on fake clock and timers.
 #pragma once
 
 #include <gtest/gtest.h>

@@ -1,5 +1,4 @@
-// Test helper: a scripted host server program on 127.0.0.1 that greets, then answers each
-// request frame through the test's handler; builders of the catalogue entries in host bytes.
+// Test helper: a scripted host on 127.0.0.1 answering through a handler; entry builders.
 #pragma once
 
 #include <algorithm>
