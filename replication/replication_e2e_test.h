@@ -214,14 +214,20 @@ class EndToEndTest : public ::testing::Test {
     EXPECT_EQ(0, r.exit_code) << args[0] << ": " << r.err << r.out;
     return r.out;
   }
-  // `ctl fault` with the words of `fault` ("refuse S 1").
-  void Fault(const std::string& fault) {
-    std::vector<std::string> args = {"fault"};
-    for (size_t at = 0; at <= fault.size();) {
-      const size_t end = std::min(fault.find(' ', at), fault.size());
-      args.push_back(fault.substr(at, end - at));
+  // The parts of `text` between the `sep`s ("" none).
+  static Lines Split(const std::string& text, char sep = ' ') {
+    Lines parts;
+    for (size_t at = 0; !text.empty() && at <= text.size();) {
+      const size_t end = std::min(text.find(sep, at), text.size());
+      parts.push_back(text.substr(at, end - at));
       at = end + 1;
     }
+    return parts;
+  }
+  // `ctl fault` with the words of `fault` ("refuse S 1").
+  void Fault(const std::string& fault) {
+    Lines args = Split(fault);
+    args.insert(args.begin(), "fault");
     Ctl(args);
   }
 
