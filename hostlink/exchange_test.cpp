@@ -155,8 +155,7 @@ TEST_F(ExchangeTest, AnExchangeThatGaveUpClosesTheLinkSoALateAnswerIsNeverTaken)
             test_.messages);
 }
 
-// Replies are taken in step with the requests: what follows a served reply (a refusal that
-// came early) is the next exchange's, and a refusal keeps the link.
+// What follows a served reply (an early refusal) is the next exchange's; a refusal keeps the link.
 TEST_F(ExchangeTest, AServedOrRefusedReplyLeavesTheLinkInStep) {
   const std::string p_data = Host("202612052200002026120606000020261205140509123");  // 45
   const std::string next = kRefused + Zoned(0);

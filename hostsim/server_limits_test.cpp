@@ -1,5 +1,4 @@
-// torvan-host's limits with clients that misbehave: one host port at a time, replies left
-// unread, idle connections, a long "generate"; the server stops cleanly in each state.
+// torvan-host's limits: one host port, replies left unread, idle clients, a long "generate".
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -37,8 +36,7 @@ size_t OpenDescriptors() {
   return n;
 }
 
-// The FTP conversation, then the host program's one listener, started and moved by the
-// remote command, and left where it is by a port refused.
+// The FTP login, then the host program's one listener, started and moved by the remote command.
 TEST(HostProgramPortTest, LoginThenOneListenerThatMovesWithTheRemoteCommand) {
   SampleHost sample;
   RunningServer server(sample.path(), NoHostPortYet);
@@ -50,7 +48,6 @@ TEST(HostProgramPortTest, LoginThenOneListenerThatMovesWithTheRemoteCommand) {
     return ftp.ReadLine();
   };
   auto rcmd = [&](int port) { return say("RCMD CALL TM/TNM_121 ('P" + ZeroPad(port, 5) + "')"); };
-  // The reply to a remote command for `port` that succeeded, saying where the program is.
   auto done = [](int port, const std::string& where) {
     return "250 Command CALL TM/TNM_121 ('P" + ZeroPad(port, 5) + "') successful: TNM_121 " +
            where + ".\r\n";
@@ -169,8 +166,7 @@ TEST(ReplyCapTest, ClientsThatDoNotReadAreCappedAndTheOthersServed) {
   EXPECT_TRUE(server.run_status().ok()) << server.run_status().message();
 }
 
-// Idle connections end, half requests included; one that keeps asking, or whose reply the
-// server holds back, stays.
+// Idle connections end, half requests included; one that asks, or that the server delays, stays.
 TEST(IdleTest, IdleConnectionsEndHalfRequestsIncludedAndOneThatAsksStays) {
   SampleHost sample;
   // A second: a client asking every 50 ms stays active on a busy machine too.
@@ -207,8 +203,7 @@ void SendCtl(RawClient& client, const std::string& dir, const std::vector<std::s
   ASSERT_TRUE(client.Write(EncodeCtlRequest(args)));
 }
 
-// Others are served while a "generate" queues; a stop interrupts it, what was made stays
-// made; one whose client goes away stops.
+// Others are served while a "generate" queues; a stop or its client going away ends it.
 TEST(GenerateTest, OthersAreServedMeanwhileAStopOrTheClientGoingAwayEndsIt) {
   SampleHost sample;
   int64_t generated = 0;
@@ -255,9 +250,8 @@ TEST(GenerateTest, OthersAreServedMeanwhileAStopOrTheClientGoingAwayEndsIt) {
   EXPECT_LT(std::atoll(before.c_str()), generated + 2 + 1000000);
 }
 
-// A resting listener (every client above the descriptor ceiling) that the loop cannot
-// watch again is said once and tried again, not left deaf; a connection it cannot watch is
-// closed at once and the next one served.
+// A resting listener that cannot be watched again is said once and retried, not left deaf; a
+// connection that cannot be watched is closed at once and the next one served.
 TEST(EpollFailureTest, AListenerOrAConnectionThatCannotBeWatched) {
   SampleHost sample;
   std::atomic<bool> armed{false};

@@ -1,5 +1,4 @@
-// Helpers for torvan-host's tests: data folders, stores, a server on its own thread, a
-// client whose every wait is bounded, request frames, links and FTP logins.
+// Helpers for torvan-host's tests: data folders, stores, a threaded server, bounded clients.
 #pragma once
 
 #include <netinet/in.h>
