@@ -156,14 +156,17 @@ TEST_F(ExchangeTest, AnExchangeThatGaveUpClosesTheLinkSoALateAnswerIsNeverTaken)
 }
 
 // What follows a served reply (an early refusal) is the next exchange's; a refusal keeps the link.
-TEST_F(ExchangeTest, AServedOrRefusedReplyLeavesTheLinkInStep) {
+TEST_F(ExchangeTest, AServedRefusedOrImageReplyLeavesTheLinkInStep) {
   const std::string p_data = Host("202612052200002026120606000020261205140509123");  // 45
   const std::string next = kRefused + Zoned(0);
+  const std::string chunk("\x89PNG\r\n\x1A\n\x00\xFF", 10);
   auto peer = Serve([&](PeerConnection& c) {
     c.Read(26);
     c.Write(kServed + Zoned(45) + p_data + next);
     c.Read(12);
     c.Write(kServed + Zoned(3) + Host("NEW"));
+    c.Read(27);
+    c.Write(kServed + Zoned(10) + chunk);
     c.SeesEnd();
   });
   ExchangeReply reply = Sync('P', std::string(20, '0'));
@@ -174,17 +177,12 @@ TEST_F(ExchangeTest, AServedOrRefusedReplyLeavesTheLinkInStep) {
   EXPECT_EQ(ExchangeReply::Outcome::kRefused, Sync('S').outcome);
   ASSERT_TRUE(Sync('S').served());
   EXPECT_EQ("NEW", socket_.Field_Decode('A', 1, 3, 3, 0).text);
-  socket_.Sock_Close(SocketLayer::kLinkSlot);
-}
-
-TEST_F(ExchangeTest, ImageChunksComeRawAndLeaveMessageBufferAlone) {
-  const std::string chunk("\x89PNG\r\n\x1A\n\x00\xFF", 10);
-  auto peer = Peer(27, kServed + Zoned(10) + chunk);
-  ExchangeReply reply = Sync('I', "IMG0000001100001000001");
+  // An image chunk comes raw; only its header goes to the message buffer.
+  reply = Sync('I', "IMG0000001100001000001");
   ASSERT_TRUE(reply.served());
   EXPECT_EQ(chunk, reply.raw);
   EXPECT_EQ(10, reply.length);
-  EXPECT_EQ(Host("0") + Zoned(10), socket_.MessageData());  // only the header went there
+  EXPECT_EQ(Host("0") + Zoned(10), socket_.MessageData());
   socket_.Sock_Close(SocketLayer::kLinkSlot);
 }
 

@@ -35,19 +35,19 @@ TEST(ParseCallCommandTest, TheCommandTorvanSendsAndItsVariants) {
 
 class FtpSessionTest : public ::testing::Test {
  protected:
-  FtpSession session_{
-      FtpSession::Hooks{[this](const std::string& user, const std::string& password) {
-                          logins_.push_back(user + "/" + password);
-                          return user == "U" && password == "P";
-                        },
-                        [this](const std::string& command) {
-                          commands_.push_back(command);
-                          return RemoteCommandResult{command == "GO", "done."};
-                        }}};
+  FtpSession::Hooks session_hooks_{[this](const std::string& user, const std::string& password) {
+                                     logins_.push_back(user + "/" + password);
+                                     return user == "U" && password == "P";
+                                   },
+                                   [this](const std::string& command) {
+                                     commands_.push_back(command);
+                                     return RemoteCommandResult{command == "GO", "done."};
+                                   }};
+  FtpSession session_{session_hooks_};
   std::vector<std::string> logins_, commands_;
 };
 
-TEST_F(FtpSessionTest, TranscriptOfALoginAndARemoteCommand) {
+TEST_F(FtpSessionTest, TranscriptsOfLoginsAndRemoteCommands) {
   std::string out;
   // Several commands in one segment, one split over two, bare LF accepted.
   EXPECT_TRUE(session_.Receive("USER U\r\nPASS P\r\nRCMD G", &out));
@@ -63,19 +63,18 @@ TEST_F(FtpSessionTest, TranscriptOfALoginAndARemoteCommand) {
       out);
   EXPECT_EQ((std::vector<std::string>{"U/P"}), logins_);
   EXPECT_EQ((std::vector<std::string>{"GO", "NO"}), commands_);
-}
-
-TEST_F(FtpSessionTest, EmptyPasswordAndPasswordWithoutUser) {
-  std::string out;
-  EXPECT_TRUE(session_.Receive("PASS P\r\nUSER U\r\nPASS \r\nRCMD GO\r\n", &out));
+  // A password without user, an empty password: no login, no command.
+  FtpSession other{session_hooks_};
+  out.clear();
+  EXPECT_TRUE(other.Receive("PASS P\r\nUSER U\r\nPASS \r\nRCMD GO\r\n", &out));
   EXPECT_EQ(
       "530 Log on attempt by user  rejected.\r\n"
       "331 Enter password.\r\n"
       "530 Log on attempt by user U rejected.\r\n"
       "530 Not logged in.\r\n",
       out);
-  EXPECT_EQ((std::vector<std::string>{"U/"}), logins_);  // no login asked without USER
-  EXPECT_TRUE(commands_.empty());
+  EXPECT_EQ((std::vector<std::string>{"U/P", "U/"}), logins_);  // none asked without USER
+  EXPECT_EQ((std::vector<std::string>{"GO", "NO"}), commands_);
 }
 
 TEST_F(FtpSessionTest, AnOverlongLineClosesTheConnection) {
