@@ -77,13 +77,7 @@ TEST_F(FtpSessionTest, TranscriptsOfLoginsAndRemoteCommands) {
   EXPECT_EQ((std::vector<std::string>{"GO", "NO"}), commands_);
 }
 
-TEST_F(FtpSessionTest, AnOverlongLineClosesTheConnection) {
-  std::string out;
-  EXPECT_FALSE(session_.Receive(std::string(5000, 'A'), &out));
-  EXPECT_EQ("500 Command line too long.\r\n", out);
-}
-
-TEST_F(FtpSessionTest, ABudgetLeavesTheRestForLater) {
+TEST_F(FtpSessionTest, ABudgetLeavesTheRestForLaterAndOnlyAnOverlongLineCloses) {
   std::string out;
   // A budget of one byte answers one command.
   EXPECT_TRUE(session_.Receive("BAD1\r\nBAD2\r\nBAD3\r\nUSER", &out, 1));
@@ -97,19 +91,20 @@ TEST_F(FtpSessionTest, ABudgetLeavesTheRestForLater) {
   EXPECT_TRUE(session_.Receive("", &out));
   EXPECT_EQ("331 Enter password.\r\n", out);
   EXPECT_EQ(0u, session_.pending());
-}
-
-TEST_F(FtpSessionTest, ManyShortLinesWaitingAreNotALineTooLong) {
+  // Many short lines waiting under a budget of 0 are not a line too long.
   std::string lines, expected;
   for (int i = 0; i < 2000; ++i) {
     lines += "X\n";
     expected += "500 Subcommand X not valid.\r\n";
   }
-  std::string out;
+  out.clear();
   EXPECT_TRUE(session_.Receive(lines, &out, 0));
   EXPECT_EQ("", out);
   EXPECT_TRUE(session_.Receive("", &out));
   EXPECT_EQ(expected, out);
+  out.clear();  // one overlong line closes the connection
+  EXPECT_FALSE(session_.Receive(std::string(5000, 'A'), &out));
+  EXPECT_EQ("500 Command line too long.\r\n", out);
 }
 
 }  // namespace
