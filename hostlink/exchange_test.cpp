@@ -77,8 +77,6 @@ TEST_F(ExchangeTest, OutcomesAndTheirMessages) {
        "Errore Sock_Read {S}(2)"},
       {"S length not digits", sync, 'S', "", kServed + "\xF0\xC1\xF0\xF4\xF5", O::kReadFailed, 0,
        "Errore Sock_Read {S}(2)"},
-      {"S length above 8192", sync, 'S', "", kServed + Zoned(8193), O::kReadFailed, 0,
-       "Errore Sock_Read {S}(2)"},
       {"S served with no data", sync, 'S', "", kServed + Zoned(0), O::kReadFailed, 0,
        "Errore Sock_Read {S}(2)"},
       {"P refused at link start", start, 'P', zeros, kRefused + Zoned(0), O::kRefused, 0,

@@ -174,7 +174,7 @@ TEST(IdleTest, IdleConnectionsEndHalfRequestsIncludedAndOneThatAsksStays) {
   OpenLink(half_frame, server.host_port());
   ASSERT_TRUE(
       half_frame.Write(Request('R', " DELETE FROM DATI/CLIENTI a WHERE RRN(a)=1").substr(0, 9)));
-  FtpLogin(idle_ftp, server.ftp_port());
+  ASSERT_EQ("230 UTENTE logged on.\r\n", FtpLoginReply(idle_ftp, server.ftp_port()));
   FtpConnect(half_line, server.ftp_port());
   ASSERT_TRUE(half_line.Write("USER UTE"));
   OpenLink(asking, server.host_port());

@@ -172,10 +172,6 @@ inline std::string FtpLoginReply(RawClient& ftp, int port) {
   return ftp.ReadLine();
 }
 
-inline void FtpLogin(RawClient& ftp, int port) {
-  ASSERT_EQ("230 UTENTE logged on.\r\n", FtpLoginReply(ftp, port));
-}
-
 // Waits, at most `limit`, until `done` holds.
 template <typename F>
 bool Eventually(F done, std::chrono::milliseconds limit = std::chrono::seconds(10)) {
