@@ -30,8 +30,7 @@ TEST(PcToHostTable, TheHighestHostByteWinsAndUnmappedCodesAreZero) {
   EXPECT_EQ(std::string(3, '\0'), empty.ToPc("\xC1\xC2\xC3"));
 }
 
-// The table follows a six-byte header; a short file leaves the rest zero and says so, a
-// missing one or one shorter than its header gives an empty table.
+// The table follows a six-byte header; short files leave zeros, missing ones an empty table.
 TEST(CharTableFile, ReadAfterTheHeaderAndShortOrMissingFilesLeaveZeros) {
   platform::TempFolder folder{"torvan-test"};
   const std::string path = folder / "TnC_TBL1.Tbl";

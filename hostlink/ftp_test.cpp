@@ -83,8 +83,7 @@ class FtpTest : public ::testing::Test {
   std::vector<FtpState> states_;
 };
 
-// Each sends the same four lines and closes; the server waits 1 s at most for each command,
-// so a client waiting for more after a complete reply would not get through.
+// Each sends the same four lines and closes; the server waits 1 s at most for each command.
 TEST_F(FtpTest, ConversationsThatSucceed) {
   socket_.SetPollLimitsForTesting({.line_wait = 200,     // 1 s for each line
                                    .line_no_wait = 400,  // 2 s, were lines not awaited read

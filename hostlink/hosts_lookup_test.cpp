@@ -11,9 +11,7 @@
 namespace torvan {
 namespace {
 
-// The name is looked for in every line, without regard to case, as a part of the line: a
-// comment that mentions it first gives zero, a longer name that holds it matches. An
-// address in no line is parsed as it is; a missing file finds no name.
+// The name is any part of a line, in any case (a comment first gives zero); else parsed as is.
 TEST(HostsLookup, TheFirstLineHoldingTheNameGivesItsAddress) {
   platform::TempFolder folder("torvan-test");
   const std::string path = folder / "hosts";

@@ -1,5 +1,4 @@
-// A scripted TCP peer on 127.0.0.1 (one connection, its own thread, every wait bounded)
-// and the connection class torvan-host's tests use for their clients.
+// A scripted TCP peer on 127.0.0.1 (one connection, own thread, bounded waits), its connection.
 #pragma once
 
 #include <arpa/inet.h>
@@ -162,8 +161,7 @@ class ScriptedPeer {
   std::thread thread_;
 };
 
-// A port whose connection requests get no answer: a listener that never accepts, its
-// backlog of 0 already full, so the kernel drops every further SYN.
+// A port that drops SYNs: a listener that never accepts, its backlog of 0 already full.
 class UnansweredPort {
  public:
   UnansweredPort() : listen_fd_(BoundSocket(0, &port_)) {
@@ -193,8 +191,7 @@ class UnansweredPort {
   std::vector<int> fillers_;
 };
 
-// A Program for link tests: a fixed clock, a counting pump that does not sleep, and the
-// messages written, without their time stamp. Waits for data are real poll() waits.
+// A Program for link tests: fixed clock, counting pump, the messages without time stamp.
 class TestProgram {
  public:
   TestProgram() : program(Paths::InFolder("/tmp"), &clock, &pump) {

@@ -35,19 +35,19 @@ TEST(ParseCallCommandTest, TheCommandTorvanSendsAndItsVariants) {
 
 class FtpSessionTest : public ::testing::Test {
  protected:
-  FtpSession session_{
-      FtpSession::Hooks{[this](const std::string& user, const std::string& password) {
-                          logins_.push_back(user + "/" + password);
-                          return user == "U" && password == "P";
-                        },
-                        [this](const std::string& command) {
-                          commands_.push_back(command);
-                          return RemoteCommandResult{command == "GO", "done."};
-                        }}};
+  FtpSession::Hooks session_hooks_{[this](const std::string& user, const std::string& password) {
+                                     logins_.push_back(user + "/" + password);
+                                     return user == "U" && password == "P";
+                                   },
+                                   [this](const std::string& command) {
+                                     commands_.push_back(command);
+                                     return RemoteCommandResult{command == "GO", "done."};
+                                   }};
+  FtpSession session_{session_hooks_};
   std::vector<std::string> logins_, commands_;
 };
 
-TEST_F(FtpSessionTest, TranscriptOfALoginAndARemoteCommand) {
+TEST_F(FtpSessionTest, TranscriptsOfLoginsAndRemoteCommands) {
   std::string out;
   // Several commands in one segment, one split over two, bare LF accepted.
   EXPECT_TRUE(session_.Receive("USER U\r\nPASS P\r\nRCMD G", &out));
@@ -63,28 +63,21 @@ TEST_F(FtpSessionTest, TranscriptOfALoginAndARemoteCommand) {
       out);
   EXPECT_EQ((std::vector<std::string>{"U/P"}), logins_);
   EXPECT_EQ((std::vector<std::string>{"GO", "NO"}), commands_);
-}
-
-TEST_F(FtpSessionTest, EmptyPasswordAndPasswordWithoutUser) {
-  std::string out;
-  EXPECT_TRUE(session_.Receive("PASS P\r\nUSER U\r\nPASS \r\nRCMD GO\r\n", &out));
+  // A password without user, an empty password: no login, no command.
+  FtpSession other{session_hooks_};
+  out.clear();
+  EXPECT_TRUE(other.Receive("PASS P\r\nUSER U\r\nPASS \r\nRCMD GO\r\n", &out));
   EXPECT_EQ(
       "530 Log on attempt by user  rejected.\r\n"
       "331 Enter password.\r\n"
       "530 Log on attempt by user U rejected.\r\n"
       "530 Not logged in.\r\n",
       out);
-  EXPECT_EQ((std::vector<std::string>{"U/"}), logins_);  // no login asked without USER
-  EXPECT_TRUE(commands_.empty());
+  EXPECT_EQ((std::vector<std::string>{"U/P", "U/"}), logins_);  // none asked without USER
+  EXPECT_EQ((std::vector<std::string>{"GO", "NO"}), commands_);
 }
 
-TEST_F(FtpSessionTest, AnOverlongLineClosesTheConnection) {
-  std::string out;
-  EXPECT_FALSE(session_.Receive(std::string(5000, 'A'), &out));
-  EXPECT_EQ("500 Command line too long.\r\n", out);
-}
-
-TEST_F(FtpSessionTest, ABudgetLeavesTheRestForLater) {
+TEST_F(FtpSessionTest, ABudgetLeavesTheRestForLaterAndOnlyAnOverlongLineCloses) {
   std::string out;
   // A budget of one byte answers one command.
   EXPECT_TRUE(session_.Receive("BAD1\r\nBAD2\r\nBAD3\r\nUSER", &out, 1));
@@ -98,19 +91,20 @@ TEST_F(FtpSessionTest, ABudgetLeavesTheRestForLater) {
   EXPECT_TRUE(session_.Receive("", &out));
   EXPECT_EQ("331 Enter password.\r\n", out);
   EXPECT_EQ(0u, session_.pending());
-}
-
-TEST_F(FtpSessionTest, ManyShortLinesWaitingAreNotALineTooLong) {
+  // Many short lines waiting under a budget of 0 are not a line too long.
   std::string lines, expected;
   for (int i = 0; i < 2000; ++i) {
     lines += "X\n";
     expected += "500 Subcommand X not valid.\r\n";
   }
-  std::string out;
+  out.clear();
   EXPECT_TRUE(session_.Receive(lines, &out, 0));
   EXPECT_EQ("", out);
   EXPECT_TRUE(session_.Receive("", &out));
   EXPECT_EQ(expected, out);
+  out.clear();  // one overlong line closes the connection
+  EXPECT_FALSE(session_.Receive(std::string(5000, 'A'), &out));
+  EXPECT_EQ("500 Command line too long.\r\n", out);
 }
 
 }  // namespace

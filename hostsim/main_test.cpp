@@ -1,5 +1,4 @@
-// torvan-host as a child process: help, control command line, SIGTERM and "shutdown", and
-// a flood beyond its descriptors refused without spinning while it still answers control.
+// torvan-host as a child process: help, control line, SIGTERM, "shutdown", a descriptor flood.
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -39,21 +38,10 @@ CtlResult RunHost(const std::string& args) {
   return out;
 }
 
-TEST(TorvanHostProgramTest, HelpAndAControlCommandWithoutAServer) {
-  const CtlResult help = RunHost("--help");
-  EXPECT_EQ(0, help.exit_code);
-  EXPECT_TRUE(Has(help.text, "serve") && Has(help.text, "ctl")) << help.text;
-  testing::TempDir dir;
-  const CtlResult out = RunHost("ctl --data " + dir.path() + " queue");
-  EXPECT_EQ(1, out.exit_code);
-  EXPECT_TRUE(Has(out.text, "no torvan-host is serving")) << out.text;
-}
-
 constexpr char kRefusing[] = "connections are refused until descriptors free up";
 constexpr char kAcceptingAgain[] = "accepting connections again";
 
-// torvan-host serving `dir` with `descriptors` open files at most, its output in serve.log;
-// killed at the end unless it has ended.
+// torvan-host serving `dir` with `descriptors` open files at most, its output in serve.log.
 class ChildHost {
  public:
   ChildHost(const std::string& dir, rlim_t descriptors) : log_(dir + "/serve.log") {
@@ -158,15 +146,9 @@ class Flood {
   std::thread thread_;
 };
 
-// A server short of descriptors may answer slowly.
-CtlResult Control(const std::string& dir, const std::vector<std::string>& args) {
-  return Ctl(dir, args, 10000);
-}
-
-// Under a flood control still answers and the server rests (under half a processor over a
-// second), with one log line for the episode.
+// Under a flood control answers, the server rests (under half a CPU), one log line said.
 void ExpectRefusingAtRest(const ChildHost& host, const std::string& dir) {
-  CtlResult status = Control(dir, {"status"});
+  CtlResult status = Ctl(dir, {"status"}, 10000);
   EXPECT_EQ(0, status.exit_code);
   EXPECT_FALSE(Has(status.text, "refused 0\n")) << status.text;
   const long before = host.CpuTicks();
@@ -183,7 +165,7 @@ TEST(DescriptorLimitTest, FloodThenServedAgainAndShutdownDuringAFlood) {
     Flood flood(host.port());
     ASSERT_TRUE(Eventually([&] { return Has(host.Log(), kRefusing); }));
     ASSERT_TRUE(Eventually([&] { return flood.refused() > 0; }));
-    EXPECT_EQ(0, Control(sample.path(), {"insert", "DATI/CLIENTI", "CODCLI=C00200"}).exit_code);
+    EXPECT_EQ(0, Ctl(sample.path(), {"insert", "DATI/CLIENTI", "CODCLI=C00200"}, 10000).exit_code);
     ExpectRefusingAtRest(host, sample.path());
   }
 
@@ -199,20 +181,26 @@ TEST(DescriptorLimitTest, FloodThenServedAgainAndShutdownDuringAFlood) {
     const size_t episodes = Count(host.Log(), kRefusing);
     Flood flood(host.port());
     ASSERT_TRUE(Eventually([&] { return Count(host.Log(), kRefusing) > episodes; }));
-    EXPECT_EQ("shutting down\n", Control(sample.path(), {"shutdown"}).text);
+    EXPECT_EQ("shutting down\n", Ctl(sample.path(), {"shutdown"}, 10000).text);
     EXPECT_TRUE(host.ExitedCleanly(10s)) << host.Log();
   }
   EXPECT_TRUE(Has(ReadText(sample.path() + "/records/DATI.CLIENTI.txt"), "\tCODCLI=C00200\t"));
   EXPECT_FALSE(platform::FileExists(sample.path() + "/ports.txt"));
 }
 
-// The control command line; then the limit drops below what the server set aside (as when
-// the system's table is full): the reserve descriptor refuses. SIGTERM stops it cleanly.
-TEST(DescriptorLimitTest, ControlLineThenOutOfDescriptorsOutrightThenSigterm) {
+// Help and the control line; then the limit drops below what the server set aside: the
+// reserve descriptor refuses. SIGTERM stops it cleanly.
+TEST(DescriptorLimitTest, HelpControlLineThenOutOfDescriptorsOutrightThenSigterm) {
+  const CtlResult help = RunHost("--help");
+  EXPECT_EQ(0, help.exit_code);
+  EXPECT_TRUE(Has(help.text, "serve") && Has(help.text, "ctl")) << help.text;
   testing::SampleHost sample;
+  const std::string ctl = "ctl --data " + sample.path();
+  const CtlResult alone = RunHost(ctl + " queue");
+  EXPECT_EQ(1, alone.exit_code);
+  EXPECT_TRUE(Has(alone.text, "no torvan-host is serving")) << alone.text;
   ChildHost host(sample.path(), 256);
   ASSERT_GT(host.port(), 0);
-  const std::string ctl = "ctl --data " + sample.path();
   CtlResult inserted =
       RunHost(ctl + " insert DATI/CLIENTI CODCLI=C00077 'RAGSOC=Caffè dell'\\''Angolo'");
   EXPECT_EQ(0, inserted.exit_code) << inserted.text;

@@ -1,5 +1,4 @@
-// Helpers for torvan-host's tests: data folders, stores, a server on its own thread, a
-// client whose every wait is bounded, request frames, links and FTP logins.
+// Helpers for torvan-host's tests: data folders, stores, a threaded server, bounded clients.
 #pragma once
 
 #include <netinet/in.h>
@@ -171,10 +170,6 @@ inline std::string FtpLoginReply(RawClient& ftp, int port) {
   EXPECT_TRUE(ftp.Write("USER UTENTE\r\nPASS Torvan1\r\n"));
   EXPECT_EQ("331 Enter password.\r\n", ftp.ReadLine());
   return ftp.ReadLine();
-}
-
-inline void FtpLogin(RawClient& ftp, int port) {
-  ASSERT_EQ("230 UTENTE logged on.\r\n", FtpLoginReply(ftp, port));
 }
 
 // Waits, at most `limit`, until `done` holds.
