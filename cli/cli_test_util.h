@@ -16,10 +16,6 @@
 
 namespace torvan::testing {
 
-inline bool Has(const std::string& text, const std::string& part) {
-  return text.find(part) != std::string::npos;
-}
-
 // The parts that `text` lacks, one a line: "" when it has them all.
 inline std::string Missing(const std::string& text, std::initializer_list<std::string> parts) {
   std::string missing;
@@ -46,13 +42,6 @@ inline std::vector<std::string> Messages(const std::string& out) {
 
 inline int Count(const std::vector<std::string>& lines, const std::string& line) {
   return int(std::count(lines.begin(), lines.end(), line));
-}
-
-// The file's contents; "" when it cannot be read.
-inline std::string ReadText(const std::string& path) {
-  std::string text;
-  (void)platform::ReadFile(path, &text);
-  return text;
 }
 
 // Torvan's folder pc_ (its hosts file in it) in a temporary folder, and torvan run there.

@@ -132,18 +132,10 @@ class RawClient : public hostlink::testing::PeerConnection {
 
 inline std::string Host(const std::string& pc) { return Tables().ToHost(pc); }
 
-// The whole of a file; "" when it cannot be read.
-inline std::string ReadText(const std::string& path) {
-  std::string text;
-  (void)platform::ReadFile(path, &text);
-  return text;
-}
-
+using torvan::testing::Has;
+using torvan::testing::ReadText;
 inline bool Starts(const std::string& text, const std::string& prefix) {
   return text.starts_with(prefix);
-}
-inline bool Has(const std::string& text, const std::string& part) {
-  return text.find(part) != std::string::npos;
 }
 
 // Connects to the host server program and takes its greeting.

@@ -7,6 +7,8 @@
 #include <filesystem>
 #include <string>
 
+#include "platform/file.h"
+
 namespace torvan::platform {
 
 namespace fs = std::filesystem;
@@ -41,3 +43,13 @@ std::string TempFolder::operator/(std::string_view name) const {
 }
 
 }  // namespace torvan::platform
+
+namespace torvan::testing {
+
+std::string ReadText(const std::string& path) {
+  std::string text;
+  (void)platform::ReadFile(path, &text);
+  return text;
+}
+
+}  // namespace torvan::testing

@@ -23,3 +23,14 @@ class TempFolder {
 };
 
 }  // namespace torvan::platform
+
+namespace torvan::testing {
+
+// The whole of a file; "" when it cannot be read.
+std::string ReadText(const std::string& path);
+
+inline bool Has(const std::string& text, const std::string& part) {
+  return text.find(part) != std::string::npos;
+}
+
+}  // namespace torvan::testing
