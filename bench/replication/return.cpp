@@ -8,7 +8,8 @@
 // its deletes in one transaction). Beside it, the floor on the
 // same host and the same kind of database: the same reads, statement, exchange and
 // deletes, prepared on the SQLite C API over one blocking socket. Each run is a child
-// process with its own peak memory; Torvan runs again with 4N.
+// process with its own peak memory; Torvan runs again with 4N. The R exchanges alone (the
+// statements built beforehand, nothing read or deleted) are measured too: the link's limit.
 //
 // With --engine postgresql the database is on a PostgreSQL server the benchmark starts, the
 // rows are written in one transaction through libpq, and the floor reads and deletes through
@@ -208,6 +209,32 @@ double FloorReturn(BenchHost& host, int n) {
   return RateOf("the floor returned", "events", count, n, start);
 }
 
+// The R exchanges alone, the same N statements built beforehand, nothing read or deleted:
+// the most any return can reach over this link.
+double ExchangesAlone(BenchHost& host, int n) {
+  BenchTorvan pc(host, TORVAN_CHAR_TABLE);
+  std::vector<std::string> statements;
+  statements.reserve(size_t(n));
+  std::vector<std::string> row;
+  for (int r = 0; r < n; ++r) {
+    row.clear();
+    for (const BenchField& f : BenchFields()) row.push_back(RowValue(f, r));
+    statements.push_back(HostInsert(row, std::to_string(r + 1)));
+  }
+  FloorClient floor(host.port(), TORVAN_CHAR_TABLE, "");
+  const Clock::time_point start = Clock::now();
+  int count = 0;
+  std::string reply;
+  for (const std::string& statement : statements) {
+    if (!floor.Exchange('R', statement, &reply) || reply.empty() ||
+        floor.tables().HostToPc(uint8_t(reply[0])) != ' ') {
+      break;
+    }
+    ++count;
+  }
+  return RateOf("the exchanges alone", "events", count, n, start);
+}
+
 double FloorReturnPostgres(BenchHost& host, int n) {
   std::unique_ptr<BenchTorvan> pc = Prepare(host, n);
   FloorClient floor(host.port(), TORVAN_CHAR_TABLE, "");
@@ -290,6 +317,7 @@ int main(int argc, char** argv) {
       [&](int count) {
         return postgres ? FloorReturnPostgres(host, count) : FloorReturn(host, count);
       },
-      [&](int count) { return TorvanReturn(host, count); });
+      [&](int count) { return TorvanReturn(host, count); },
+      [&](int count) { return ExchangesAlone(host, count); });
   return 0;
 }
