@@ -116,17 +116,13 @@ TEST_F(LinkTest, LoadsTheExampleKeepsItThroughUnfinishedLoadsReplacesItByAFinish
                        "200021SDATI      CONTATTI  "),
             std::tuple(peer->Count('3'), peer->Count('1'), peer->Count('2'), peer->Count('P'),
                        peer->Total(), sent[1], sent[2], sent[1 + 4 + 5 + 6]));
-  for (const char* line : {"   Carica elenco database", "   Carica elenco files",
-                           "   Carica campi di DATI/CONTATTI"}) {
-    EXPECT_TRUE(Has(line)) << line;
-  }
 
   std::vector<DataBase_Rec> dbs;
   std::vector<File_Rec> files;
   std::vector<Campo_Rec> fields;
-  ASSERT_TRUE(ReadDataBaseRecs(program_.paths.database_catalogue, &dbs).ok());
-  ASSERT_TRUE(ReadFileRecs(program_.paths.file_catalogue, &files).ok());
-  ASSERT_TRUE(ReadCampoRecs(program_.paths.FieldFile(2), &fields).ok());
+  ASSERT_TRUE(ReadDataBaseRecs(program_.paths.database_catalogue, &dbs).ok() &&
+              ReadFileRecs(program_.paths.file_catalogue, &files).ok() &&
+              ReadCampoRecs(program_.paths.FieldFile(2), &fields).ok());
   ASSERT_EQ(std::tuple(2u, 3u, 5u), std::tuple(dbs.size(), files.size(), fields.size()));
   // The password stored scrambled; the third file's database is one the host did not list.
   EXPECT_NE(dbs[0].Password_DB, PadRight("Segreta1", 20));
@@ -323,9 +319,7 @@ TEST_F(LinkTest, TheTimeExchangeOfEachVariantAndItsFailures) {
                            stats.Stat_Testi[kHostStopText] + "|" +
                            stats.Stat_Testi[kHostRestartText]);
     EXPECT_EQ(r.clock_set, clock_.set_calls > sets ? std::optional(clock_.last_set) : std::nullopt);
-    if (closed) {
-      EXPECT_EQ(0, peer->Count('3'));  // nothing more sent on the closed link
-    }
+    EXPECT_EQ(closed ? 0 : 3, peer->Count('3'));  // nothing more sent on a closed link
     Server_AS_Stop(rt_);
   }
 }
@@ -338,12 +332,9 @@ TEST_F(LinkTest, AMissingOrDamagedCharacterTableEndsTheStartNamingTheFault) {
   };
   std::string shipped;
   ASSERT_TRUE(platform::ReadFile(TORVAN_CHAR_TABLE, &shipped).ok());
-  std::string no_digits = shipped;
-  no_digits[hostlink::kCharTableHeaderLength + 0xF3] = ' ';
   const Row rows[] = {
       {"missing", "", ""},
       {"short", shipped.substr(0, 100), "lunga 100 byte invece di 262: le voci mancanti valgono 0"},
-      {"a digit lost", no_digits, "la cifra \"3\" non corrisponde al byte host F3"},
   };
   program_.settings.parametri.Porta = hostlink::testing::ClosedPort();
   const std::string said =

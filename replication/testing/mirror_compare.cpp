@@ -113,19 +113,6 @@ Status ReadMirror(sql::Connection& connection, const std::string& table,
   return Status::Ok();
 }
 
-std::vector<CampoEntry> FieldsOf(const Catalogue& c, int n, int* index_field) {
-  std::vector<CampoEntry> fields;
-  *index_field = -1;
-  if (n < 1 || n >= int(c.Tab_File.size())) return fields;
-  const FileEntry& f = c.Tab_File[size_t(n)];
-  for (int32_t k = f.Primo_Campo; k >= 1 && k <= f.Ultimo_Campo && k < int32_t(c.Tab_Campi.size());
-       ++k) {
-    if (k == f.Campo_IDX) *index_field = int(fields.size());
-    fields.push_back(c.Tab_Campi[size_t(k)]);
-  }
-  return fields;
-}
-
 std::vector<std::string> CompareMirror(const FileEntry& file, const std::vector<CampoEntry>& fields,
                                        const std::vector<HostRecord>& host,
                                        const std::vector<MirrorRow>& mirror) {
@@ -225,6 +212,17 @@ Status UnsentEvents(sql::Connection& connection, int64_t* count) {
 
 namespace {
 
+// The included fields of file n in catalogue order.
+std::vector<CampoEntry> FieldsOf(const Catalogue& c, int n) {
+  const FileEntry& f = c.Tab_File[size_t(n)];
+  std::vector<CampoEntry> fields;
+  for (int32_t k = f.Primo_Campo; k >= 1 && k <= f.Ultimo_Campo && k < int32_t(c.Tab_Campi.size());
+       ++k) {
+    fields.push_back(c.Tab_Campi[size_t(k)]);
+  }
+  return fields;
+}
+
 // The database as Torvan opens it: its record of TnC_DB.DAT under the folder's settings
 // (the embedded engine's file when the record is missing).
 Status OpenDatabase(const Program& program, const std::string& name,
@@ -277,8 +275,7 @@ Status CompareFolder(const std::string& torvan_dir, const HostProcess& host,
     std::vector<MirrorRow> rows;
     if (s.ok()) s = ReadMirror(*c, f.File, &rows);
     if (!s.ok()) return s;
-    int index_field = -1;
-    for (std::string& d : CompareMirror(f, FieldsOf(catalogue, n, &index_field), records, rows)) {
+    for (std::string& d : CompareMirror(f, FieldsOf(catalogue, n), records, rows)) {
       differences->push_back(std::move(d));
     }
   }
