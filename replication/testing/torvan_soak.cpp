@@ -20,7 +20,6 @@
 #include <thread>
 #include <vector>
 
-#include "config/ini_file.h"
 #include "core/text.h"
 #include "platform/file.h"
 #include "platform/temp_folder.h"
@@ -64,12 +63,8 @@ class Soak {
   int Run() {
     Prepare();
     const Clock::time_point start = Clock::now();
-    for (long a = 0;; ++a) {
-      if (o_.actions > 0 && a >= o_.actions) break;
-      if (o_.minutes > 0 &&
-          Clock::now() - start >= std::chrono::duration<double>(o_.minutes * 60)) {
-        break;
-      }
+    const std::chrono::duration<double> length(o_.minutes * 60);
+    for (long a = 0; o_.actions > 0 ? a < o_.actions : Clock::now() - start < length; ++a) {
       Act(a);
       std::this_thread::sleep_for(std::chrono::milliseconds(Pick(10, 40)));
       if (a % 200 == 0) Progress(start);
@@ -106,23 +101,19 @@ class Soak {
     if (bytes.size() < 6 || !platform::WriteFileAtomic(pc_ + "/TnC_TBL1.Tbl", bytes, 0644).ok()) {
       Fail("cannot copy the character table " + o_.table);
     }
-    for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
-             {"settings", "--standard"},
-             {"settings", "set", "Nome_Connessione=127.0.0.1", "Utente=UTENTE", "Password=Torvan1",
-              "Porta=" + std::to_string(host_.host_port()),
-              "Porta_FTP=" + std::to_string(host_.ftp_port()), "Ciclo_Sincronizz=500",
-              "Log_Su_File=S"},
-             {"catalogue"},
-             {"build", "all", "--yes"}}) {
+    std::vector<std::vector<std::string>> commands = {
+        {"settings", "--standard"},
+        {"settings", "set", "Nome_Connessione=127.0.0.1", "Utente=UTENTE", "Password=Torvan1",
+         "Porta=" + std::to_string(host_.host_port()),
+         "Porta_FTP=" + std::to_string(host_.ftp_port()), "Ciclo_Sincronizz=500", "Log_Su_File=S"},
+        {"catalogue"},
+        {"build", "all", "--yes"}};
+    if (!o_.odbc_driver.empty()) {
+      commands.push_back({"settings", "set", "Motore=ODBC", "Driver=" + o_.odbc_driver});
+    }
+    for (const std::vector<std::string>& args : commands) {
       ProcessResult r = Torvan(args);
       if (r.exit_code != 0) Fail("torvan " + args[0] + ": " + r.out + r.err);
-    }
-    if (!o_.odbc_driver.empty()) {
-      const std::string ini = pc_ + "/TnC.INI";
-      if (!WritePrivateProfileString("SQL", "Motore", "ODBC", ini).ok() ||
-          !WritePrivateProfileString("SQL", "Driver", o_.odbc_driver, ini).ok()) {
-        Fail("cannot choose the ODBC engine in " + ini);
-      }
     }
     for (const char* f : kHostFiles) Ctl({"refresh", std::string("DATI/") + f});
     Ctl({"refresh", "DATI/CONTATTI"});
