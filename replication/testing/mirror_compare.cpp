@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <charconv>
 #include <memory>
+#include <set>
 
 #include "config/settings.h"
 #include "core/text.h"
@@ -239,9 +240,8 @@ Status OpenDatabase(const Program& program, const std::string& name,
     }
   }
   *c = sql::NewConnection(params);
-  Status s = (*c)->Open();
-  if (!s.ok()) return Status::IoError(name + ": " + s.message());
-  return s;
+  const Status s = (*c)->Open();
+  return s.ok() ? s : Status::IoError(name + ": " + s.message());
 }
 
 }  // namespace
@@ -255,7 +255,7 @@ Status CompareFolder(const std::string& torvan_dir, const HostProcess& host,
   Carica_Catalogo(program, catalogue);
   if (catalogue.N_File == 0) return Status::NotFound("no catalogue in " + torvan_dir);
   std::map<std::string, std::unique_ptr<sql::Connection>> databases;
-  std::vector<std::string> sent_back;
+  std::set<std::string> sent_back;
   for (int n = 1; n <= catalogue.N_File; ++n) {
     const FileEntry& f = catalogue.Tab_File[size_t(n)];
     const std::string name = f.Libreria + "/" + f.File;
@@ -265,9 +265,7 @@ Status CompareFolder(const std::string& torvan_dir, const HostProcess& host,
     std::unique_ptr<sql::Connection>& c = databases[f.DataBase];
     Status s = c ? Status::Ok() : OpenDatabase(program, f.DataBase, &c);
     if (!s.ok()) return s;
-    if (f.Pc_As && std::find(sent_back.begin(), sent_back.end(), f.DataBase) == sent_back.end()) {
-      sent_back.push_back(f.DataBase);
-    }
+    if (f.Pc_As) sent_back.insert(f.DataBase);
     ProcessResult dump = host.Ctl({"dump", Cp1252ToUtf8(name)});
     if (dump.exit_code != 0) return Status::IoError("dump of " + name + ": " + dump.err);
     std::vector<HostRecord> records;
@@ -275,9 +273,8 @@ Status CompareFolder(const std::string& torvan_dir, const HostProcess& host,
     std::vector<MirrorRow> rows;
     if (s.ok()) s = ReadMirror(*c, f.File, &rows);
     if (!s.ok()) return s;
-    for (std::string& d : CompareMirror(f, FieldsOf(catalogue, n), records, rows)) {
-      differences->push_back(std::move(d));
-    }
+    const std::vector<std::string> found = CompareMirror(f, FieldsOf(catalogue, n), records, rows);
+    differences->insert(differences->end(), found.begin(), found.end());
   }
   for (const std::string& db : sent_back) {
     int64_t unsent = 0;

@@ -352,15 +352,10 @@ class Soak {
       return conflicts.find("DATI/CONTATTI RRN:" + rrn + " ") != std::string::npos;
     };
     for (const std::string& d : differences) {
-      if (in_conflict(d)) {
-        ++unequal;
-      } else if (d.find(" rows in the table") != std::string::npos) {
-        ++twice;
-      } else if (d.find(" host records with ") != std::string::npos) {
-        ++duplicated;
-      } else {
-        ++lost;
-      }
+      ++(in_conflict(d)                  ? unequal
+         : Has(d, " rows in the table")  ? twice
+         : Has(d, " host records with ") ? duplicated
+                                         : lost);
     }
     std::string sql_faults;
     (void)platform::ReadFile(FaultLog(), &sql_faults);
