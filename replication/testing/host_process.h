@@ -44,7 +44,6 @@ class HostProcess {
   Status Start(const std::string& log_path);
   // SIGTERM, and waits for the server to write its data folder and end.
   void Stop();
-  bool running() const { return pid_ > 0; }
   int ftp_port() const { return ftp_port_; }
   int host_port() const { return host_port_; }
 

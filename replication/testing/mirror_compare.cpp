@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <charconv>
 #include <memory>
+#include <set>
 
 #include "config/settings.h"
 #include "core/text.h"
@@ -113,19 +114,6 @@ Status ReadMirror(sql::Connection& connection, const std::string& table,
   return Status::Ok();
 }
 
-std::vector<CampoEntry> FieldsOf(const Catalogue& c, int n, int* index_field) {
-  std::vector<CampoEntry> fields;
-  *index_field = -1;
-  if (n < 1 || n >= int(c.Tab_File.size())) return fields;
-  const FileEntry& f = c.Tab_File[size_t(n)];
-  for (int32_t k = f.Primo_Campo; k >= 1 && k <= f.Ultimo_Campo && k < int32_t(c.Tab_Campi.size());
-       ++k) {
-    if (k == f.Campo_IDX) *index_field = int(fields.size());
-    fields.push_back(c.Tab_Campi[size_t(k)]);
-  }
-  return fields;
-}
-
 std::vector<std::string> CompareMirror(const FileEntry& file, const std::vector<CampoEntry>& fields,
                                        const std::vector<HostRecord>& host,
                                        const std::vector<MirrorRow>& mirror) {
@@ -225,6 +213,17 @@ Status UnsentEvents(sql::Connection& connection, int64_t* count) {
 
 namespace {
 
+// The included fields of file n in catalogue order.
+std::vector<CampoEntry> FieldsOf(const Catalogue& c, int n) {
+  const FileEntry& f = c.Tab_File[size_t(n)];
+  std::vector<CampoEntry> fields;
+  for (int32_t k = f.Primo_Campo; k >= 1 && k <= f.Ultimo_Campo && k < int32_t(c.Tab_Campi.size());
+       ++k) {
+    fields.push_back(c.Tab_Campi[size_t(k)]);
+  }
+  return fields;
+}
+
 // The database as Torvan opens it: its record of TnC_DB.DAT under the folder's settings
 // (the embedded engine's file when the record is missing).
 Status OpenDatabase(const Program& program, const std::string& name,
@@ -241,9 +240,8 @@ Status OpenDatabase(const Program& program, const std::string& name,
     }
   }
   *c = sql::NewConnection(params);
-  Status s = (*c)->Open();
-  if (!s.ok()) return Status::IoError(name + ": " + s.message());
-  return s;
+  const Status s = (*c)->Open();
+  return s.ok() ? s : Status::IoError(name + ": " + s.message());
 }
 
 }  // namespace
@@ -257,7 +255,7 @@ Status CompareFolder(const std::string& torvan_dir, const HostProcess& host,
   Carica_Catalogo(program, catalogue);
   if (catalogue.N_File == 0) return Status::NotFound("no catalogue in " + torvan_dir);
   std::map<std::string, std::unique_ptr<sql::Connection>> databases;
-  std::vector<std::string> sent_back;
+  std::set<std::string> sent_back;
   for (int n = 1; n <= catalogue.N_File; ++n) {
     const FileEntry& f = catalogue.Tab_File[size_t(n)];
     const std::string name = f.Libreria + "/" + f.File;
@@ -267,9 +265,7 @@ Status CompareFolder(const std::string& torvan_dir, const HostProcess& host,
     std::unique_ptr<sql::Connection>& c = databases[f.DataBase];
     Status s = c ? Status::Ok() : OpenDatabase(program, f.DataBase, &c);
     if (!s.ok()) return s;
-    if (f.Pc_As && std::find(sent_back.begin(), sent_back.end(), f.DataBase) == sent_back.end()) {
-      sent_back.push_back(f.DataBase);
-    }
+    if (f.Pc_As) sent_back.insert(f.DataBase);
     ProcessResult dump = host.Ctl({"dump", Cp1252ToUtf8(name)});
     if (dump.exit_code != 0) return Status::IoError("dump of " + name + ": " + dump.err);
     std::vector<HostRecord> records;
@@ -277,10 +273,8 @@ Status CompareFolder(const std::string& torvan_dir, const HostProcess& host,
     std::vector<MirrorRow> rows;
     if (s.ok()) s = ReadMirror(*c, f.File, &rows);
     if (!s.ok()) return s;
-    int index_field = -1;
-    for (std::string& d : CompareMirror(f, FieldsOf(catalogue, n, &index_field), records, rows)) {
-      differences->push_back(std::move(d));
-    }
+    const std::vector<std::string> found = CompareMirror(f, FieldsOf(catalogue, n), records, rows);
+    differences->insert(differences->end(), found.begin(), found.end());
   }
   for (const std::string& db : sent_back) {
     int64_t unsent = 0;

@@ -46,9 +46,6 @@ struct MirrorRow {
 Status ReadMirror(sql::Connection& connection, const std::string& table,
                   std::vector<MirrorRow>* rows);
 
-// The included fields of file n in catalogue order; the index field's position among them.
-std::vector<CampoEntry> FieldsOf(const Catalogue& catalogue, int n, int* index_field);
-
 // The differences between host file `file` and its mirror table (see above).
 std::vector<std::string> CompareMirror(const FileEntry& file, const std::vector<CampoEntry>& fields,
                                        const std::vector<HostRecord>& host,

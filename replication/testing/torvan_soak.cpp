@@ -1,18 +1,10 @@
-// torvan-soak, the fault soak of scripts/soak: random changes on the host (CLIENTI, ARTICOLI,
-// ORDINI, the image archive) and on the SQL side (CONTATTI, some also changed by the host)
-// while torvan-host injects a fault every --fault-every actions, `torvan run` is killed every
-// --kill-every actions (or dies at a named point, kill_point.h), one SQL operation in
-// --sql-fault-one-in fails (a write or sync one in four times that), and every --lock-every
-// actions a PC program holds GESTIONALE's write lock. --odbc DRIVER: SQLite through ODBC.
-// At the end every host file is compared with its mirror and every SQL-side change with the
-// host; a difference on a record of the conflicts file is a conflict left unequal, not a loss.
-//
-//   torvan-soak --torvan EXE --host-exe EXE --sample DIR --table TnC_TBL1.Tbl
-//               (--minutes M | --actions N) [--seed S] [--fault-every N] [--kill-every N]
-//               [--sql-fault-one-in N] [--lock-every N] [--odbc DRIVER] [--keep]
-//
-// Exit 0 when nothing was lost or doubled, 1 otherwise, 2 when the soak could not run; the
-// folders stay with --keep or when something differs.
+// torvan-soak, the fault soak of scripts/soak: random changes on the host and on the SQL side
+// (CONTATTI) while torvan-host injects faults, `torvan run` is killed (or dies at a named point,
+// kill_point.h), SQL operations fail and a PC program holds GESTIONALE's write lock; then every
+// host file is compared with its mirror and every SQL-side change with the host. A difference
+// on a record of the conflicts file is a conflict left unequal, not a loss. Options: the usage
+// line in main. Exit 0 when nothing was lost or doubled, 1 otherwise, 2 when the soak could not
+// run; the folders stay with --keep or when something differs.
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -22,13 +14,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <functional>
+#include <map>
 #include <random>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "config/ini_file.h"
 #include "core/text.h"
 #include "platform/file.h"
 #include "platform/temp_folder.h"
@@ -49,7 +40,7 @@ struct Options {
   double minutes = 0;
   long actions = 0;
   uint64_t seed = 1;
-  int fault_every = 10, kill_every = 200, sql_fault_one_in = 0, lock_every = 0;
+  long fault_every = 10, kill_every = 200, sql_fault_one_in = 0, lock_every = 0;
   std::string odbc_driver;
   bool keep = false;
 };
@@ -72,12 +63,8 @@ class Soak {
   int Run() {
     Prepare();
     const Clock::time_point start = Clock::now();
-    for (long a = 0;; ++a) {
-      if (o_.actions > 0 && a >= o_.actions) break;
-      if (o_.minutes > 0 &&
-          Clock::now() - start >= std::chrono::duration<double>(o_.minutes * 60)) {
-        break;
-      }
+    const std::chrono::duration<double> length(o_.minutes * 60);
+    for (long a = 0; o_.actions > 0 ? a < o_.actions : Clock::now() - start < length; ++a) {
       Act(a);
       std::this_thread::sleep_for(std::chrono::milliseconds(Pick(10, 40)));
       if (a % 200 == 0) Progress(start);
@@ -114,23 +101,19 @@ class Soak {
     if (bytes.size() < 6 || !platform::WriteFileAtomic(pc_ + "/TnC_TBL1.Tbl", bytes, 0644).ok()) {
       Fail("cannot copy the character table " + o_.table);
     }
-    for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
-             {"settings", "--standard"},
-             {"settings", "set", "Nome_Connessione=127.0.0.1", "Utente=UTENTE", "Password=Torvan1",
-              "Porta=" + std::to_string(host_.host_port()),
-              "Porta_FTP=" + std::to_string(host_.ftp_port()), "Ciclo_Sincronizz=500",
-              "Log_Su_File=S"},
-             {"catalogue"},
-             {"build", "all", "--yes"}}) {
+    std::vector<std::vector<std::string>> commands = {
+        {"settings", "--standard"},
+        {"settings", "set", "Nome_Connessione=127.0.0.1", "Utente=UTENTE", "Password=Torvan1",
+         "Porta=" + std::to_string(host_.host_port()),
+         "Porta_FTP=" + std::to_string(host_.ftp_port()), "Ciclo_Sincronizz=500", "Log_Su_File=S"},
+        {"catalogue"},
+        {"build", "all", "--yes"}};
+    if (!o_.odbc_driver.empty()) {
+      commands.push_back({"settings", "set", "Motore=ODBC", "Driver=" + o_.odbc_driver});
+    }
+    for (const std::vector<std::string>& args : commands) {
       ProcessResult r = Torvan(args);
       if (r.exit_code != 0) Fail("torvan " + args[0] + ": " + r.out + r.err);
-    }
-    if (!o_.odbc_driver.empty()) {
-      const std::string ini = pc_ + "/TnC.INI";
-      if (!WritePrivateProfileString("SQL", "Motore", "ODBC", ini).ok() ||
-          !WritePrivateProfileString("SQL", "Driver", o_.odbc_driver, ini).ok()) {
-        Fail("cannot choose the ODBC engine in " + ini);
-      }
     }
     for (const char* f : kHostFiles) Ctl({"refresh", std::string("DATI/") + f});
     Ctl({"refresh", "DATI/CONTATTI"});
@@ -193,7 +176,13 @@ class Soak {
   void Act(long a) {
     EnsureRunning();
     Lock(a);
-    if (o_.kill_every > 0 && a % o_.kill_every == o_.kill_every / 2) return Kill();
+    if (o_.kill_every > 0 && a % o_.kill_every == o_.kill_every / 2) {
+      ::kill(run_pid_, SIGKILL);
+      (void)WaitProcess(run_pid_);
+      ++kills_;
+      std::this_thread::sleep_for(std::chrono::milliseconds(Pick(0, 300)));
+      return StartTorvan();
+    }
     if (o_.fault_every > 0 && a % o_.fault_every == 0) Fault();
     // The host waits while Torvan is far behind: a long run ends in minutes of drain.
     if (a % 25 == 0) host_waits_ = std::atol(Ctl({"queue"}).c_str()) > kMostBehind;
@@ -219,37 +208,23 @@ class Soak {
     StartTorvan();
   }
 
-  void Kill() {
-    ::kill(run_pid_, SIGKILL);
-    (void)WaitProcess(run_pid_);
-    ++kills_;
-    std::this_thread::sleep_for(std::chrono::milliseconds(Pick(0, 300)));
-    StartTorvan();
-  }
-
-  // Replication runs: the status file `torvan run` keeps says the cycle is active.
-  bool Cycling() {
-    return Torvan({"status"}).out.find("\nSincronismo: attivo") != std::string::npos;
-  }
-
   void Fault() {
     if (lasting_ > 0 && --lasting_ == 0) Ctl({"fault", "delay", "0"}), Ctl({"fault", "split", "0"});
-    // One fault in ten on whatever runs, a link start too; the rest fall on replication.
-    if (!OneIn(10) && !Cycling()) return;
+    // One fault in ten on whatever runs, a link start too; the rest fall on replication (the
+    // status file of `torvan run` says the cycle is active).
+    if (!OneIn(10) && !Has(Torvan({"status"}).out, "\nSincronismo: attivo")) return;
     static const std::vector<std::vector<std::string>> kOneShot = {
         {"fault", "corrupt-length"},   {"fault", "refuse", "S", "1"},
         {"fault", "refuse", "R", "1"}, {"fault", "refuse-statements", "1"},
         {"fault", "pair", "200"},      {"fault", "refuse", "I", "1"}};
-    const long kind = Pick(0, long(kOneShot.size()) + 2);
-    if (kind < long(kOneShot.size())) {
-      Ctl(kOneShot[size_t(kind)]);
-    } else if (kind == long(kOneShot.size())) {
+    const size_t kind = size_t(Pick(0, long(kOneShot.size()) + 2)), lasting = kOneShot.size() + 1;
+    if (kind < kOneShot.size()) {
+      Ctl(kOneShot[kind]);
+    } else if (kind < lasting) {
       Ctl({"fault", "close-after", std::to_string(Pick(0, 400))});
-    } else if (kind == long(kOneShot.size()) + 1) {
-      Ctl({"fault", "delay", std::to_string(Pick(5, 60))});
-      lasting_ = int(Pick(2, 6));
-    } else {
-      Ctl({"fault", "split", std::to_string(Pick(1, 64))});
+    } else {  // a delay of each write or writes split in pieces, for a few faults' time
+      const bool delay = kind == lasting;
+      Ctl({"fault", delay ? "delay" : "split", std::to_string(delay ? Pick(5, 60) : Pick(1, 64))});
       lasting_ = int(Pick(2, 6));
     }
     ++faults_;
@@ -276,14 +251,12 @@ class Soak {
       host_changes_ += 1;
     } else if (what <= 8 && file == "DATI/TNP_ARC_0F") {
       // A record with an image the host holds, so images are fetched and deleted too.
-      static const char* kImages[][3] = {{"FOTO000001", "1", "5"},
-                                         {"LOGO000002", "1", "7"},
-                                         {"PIANTA0003", "1", "3"},
-                                         {"SCHEDA0004", "2", "A"}};
+      static const char* kImages[][3] = {{"CHIAVE=FOTO000001", "PARTI=1", "TIPO=5"},
+                                         {"CHIAVE=LOGO000002", "PARTI=1", "TIPO=7"},
+                                         {"CHIAVE=PIANTA0003", "PARTI=1", "TIPO=3"},
+                                         {"CHIAVE=SCHEDA0004", "PARTI=2", "TIPO=A"}};
       const auto& image = kImages[Pick(0, 3)];
-      Ctl({"insert", file, "STATO= ", std::string("CHIAVE=") + image[0],
-           std::string("PARTI=") + image[1], std::string("TIPO=") + image[2],
-           "DESCR=immagine del soak"});
+      Ctl({"insert", file, "STATO= ", image[0], image[1], image[2], "DESCR=immagine del soak"});
       host_changes_ += 1;
     } else {
       const long n = Pick(1, 8);
@@ -295,15 +268,8 @@ class Soak {
   void SqlChange() {
     std::unique_ptr<sql::Connection> c = Gestionale();
     if (!c->Open().ok()) Fail("cannot open GESTIONALE: " + c->Errors().front().description);
-    std::vector<std::pair<int64_t, long>> rows;  // _T_IDX___ and _T_RRN___
-    std::unique_ptr<sql::Recordset> rs;
-    if (c->OpenRecordset("SELECT [_T_IDX___],[_T_RRN___] FROM [CONTATTI]", &rs).ok()) {
-      for (; !rs->Eof(); (void)rs->MoveNext()) {
-        rows.emplace_back(std::atoll(rs->Value(0).text.c_str()),
-                          std::atol(rs->Value(1).text.c_str()));
-      }
-    }
-    rs.reset();
+    std::vector<MirrorRow> rows;
+    if (!ReadMirror(*c, "CONTATTI", &rows).ok()) rows.clear();
     const long what = Pick(1, 10);
     std::string statement;
     const std::string n = std::to_string(++sql_serial_);
@@ -315,9 +281,9 @@ class Soak {
           ",'Soak " + n + " d''Este','" + n + "','nota \xE8 " + n + "','" + (OneIn(2) ? "P" : "N") +
           "'," + std::to_string(Pick(-99999, 99999)) + "." + ZeroPad(Pick(0, 999), 3) + ")";
     } else {
-      const auto& [idx, rrn] = rows[size_t(Pick(0, long(rows.size()) - 1))];
-      const std::string id = std::to_string(idx);
-      if (rrn > 0) pc_changed_.push_back(rrn);
+      const MirrorRow& row = rows[size_t(Pick(0, long(rows.size()) - 1))];
+      const std::string id = std::to_string(row.idx);
+      if (row.rrn > 0) pc_changed_.push_back(long(row.rrn));
       if (pc_changed_.size() > 8) pc_changed_.erase(pc_changed_.begin());
       statement = what <= 8 ? "UPDATE [CONTATTI] SET [NOTA]='cambiata " + n +
                                   "',[VALORE]=" + std::to_string(Pick(0, 9999)) +
@@ -386,62 +352,44 @@ class Soak {
       return conflicts.find("DATI/CONTATTI RRN:" + rrn + " ") != std::string::npos;
     };
     for (const std::string& d : differences) {
-      if (in_conflict(d)) {
-        ++unequal;
-      } else if (d.find(" rows in the table") != std::string::npos) {
-        ++twice;
-      } else if (d.find(" host records with ") != std::string::npos) {
-        ++duplicated;
-      } else {
-        ++lost;
-      }
+      ++(in_conflict(d)                  ? unequal
+         : Has(d, " rows in the table")  ? twice
+         : Has(d, " host records with ") ? duplicated
+                                         : lost);
     }
-    std::printf("\nsoak: %.1f minutes, seed %llu\n", minutes_, (unsigned long long)o_.seed);
-    std::printf("  host changes          %ld\n", host_changes_);
-    std::printf("  SQL-side changes      %ld\n", sql_changes_);
-    std::printf("  faults injected       %ld\n", faults_);
     std::string sql_faults;
     (void)platform::ReadFile(FaultLog(), &sql_faults);
-    std::printf("  SQL faults injected   %ld%s\n",
-                long(std::count(sql_faults.begin(), sql_faults.end(), '\n')),
-                o_.odbc_driver.empty() ? "" : " (through ODBC)");
-    std::printf("  write locks held      %ld\n", locks_);
-    std::printf("  kills                 %ld\n", kills_);
-    std::printf("  restarts after an end %ld (a host link that did not open)\n", restarts_);
-    std::printf("  kills at named points %ld\n", point_kills_);
-    std::printf("  drained               %s\n", drained ? "yes" : "NO");
-    std::printf("  torvan run at the end %s\n", end.exit_code == 0 ? "stopped cleanly" : "FAILED");
-    std::printf("  changes lost          %ld\n", lost);
-    std::printf("  changes applied twice %ld\n", twice);
-    std::printf("  host records doubled  %ld\n", duplicated);
-    std::printf("  both-sides changes    %ld\n", both_sides_);
-    std::printf("  conflicts             %ld (TnC_CONFLITTI.Log)\n",
-                long(Conflicts::Records(pc_ + "/TnC_CONFLITTI.Log").size()));
-    std::printf("  conflicts left unequal %ld\n", unequal);
+    std::printf(
+        "\nsoak: %.1f minutes, seed %llu\n  host changes          %ld\n"
+        "  SQL-side changes      %ld\n  faults injected       %ld\n"
+        "  SQL faults injected   %ld%s\n  write locks held      %ld\n  kills                 %ld\n"
+        "  restarts after an end %ld (a host link that did not open)\n"
+        "  kills at named points %ld\n  drained               %s\n  torvan run at the end %s\n"
+        "  changes lost          %ld\n  changes applied twice %ld\n  host records doubled  %ld\n"
+        "  both-sides changes    %ld\n  conflicts             %ld (TnC_CONFLITTI.Log)\n"
+        "  conflicts left unequal %ld\n",
+        minutes_, (unsigned long long)o_.seed, host_changes_, sql_changes_, faults_,
+        long(std::count(sql_faults.begin(), sql_faults.end(), '\n')),
+        o_.odbc_driver.empty() ? "" : " (through ODBC)", locks_, kills_, restarts_, point_kills_,
+        drained ? "yes" : "NO", end.exit_code == 0 ? "stopped cleanly" : "FAILED", lost, twice,
+        duplicated, both_sides_, long(Conflicts::Records(pc_ + "/TnC_CONFLITTI.Log").size()),
+        unequal);
     const bool ok = drained && end.exit_code == 0 && differences.empty();
+    host_.Stop();
     if (!ok || o_.keep) {
       for (size_t i = 0; i < differences.size() && i < 30; ++i) {
         std::printf("  %s\n", Cp1252ToUtf8(differences[i]).c_str());
       }
-      std::printf("  folders kept: %s\n", folder_.path().c_str());
-      kept_ = true;
+      // The folder outlives the soak for a look: moved where TempFolder does not remove it.
+      const std::string kept = folder_.path() + ".kept";
+      std::error_code ec;
+      fs::rename(folder_.path(), kept, ec);
+      fs::create_directory(folder_.path(), ec);
+      std::printf("  folders kept: %s\n", kept.c_str());
     }
-    host_.Stop();
     return ok ? 0 : 1;
   }
 
- public:
-  ~Soak() {
-    if (kept_) {
-      // The folder outlives the soak for a look: move it where TempFolder does not remove it.
-      const std::string keep = folder_.path() + ".kept";
-      std::error_code ec;
-      fs::rename(folder_.path(), keep, ec);
-      fs::create_directory(folder_.path(), ec);
-    }
-  }
-
- private:
   static constexpr const char* kHostFiles[] = {"CLIENTI", "ARTICOLI", "ORDINI", "TNP_ARC_0F"};
   static constexpr long kMostBehind = 2000;  // changes queued on the host
 
@@ -452,51 +400,52 @@ class Soak {
   HostProcess host_;
   pid_t run_pid_ = -1;
   long host_changes_ = 0, sql_changes_ = 0, faults_ = 0, kills_ = 0, sql_serial_ = 0;
-  long restarts_ = 0, locks_ = 0, unlock_at_ = 0, point_kills_ = 0;
-  long both_sides_ = 0;
+  long restarts_ = 0, locks_ = 0, unlock_at_ = 0, point_kills_ = 0, both_sides_ = 0;
   std::vector<long> pc_changed_;  // RRNs of CONTATTI records just changed on the SQL side
   int lasting_ = 0, starts_ = 0;
   std::unique_ptr<sql::Connection> lock_;
   bool host_waits_ = false;
   double minutes_ = 0;
-  bool kept_ = false;
 };
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  Options o;
-  // Each option with a value, and where its value goes.
-  const std::pair<const char*, std::function<void(const std::string&)>> with_value[] = {
-      {"--torvan", [&](const std::string& v) { o.torvan = v; }},
-      {"--host-exe", [&](const std::string& v) { o.host_exe = v; }},
-      {"--sample", [&](const std::string& v) { o.sample = v; }},
-      {"--table", [&](const std::string& v) { o.table = v; }},
-      {"--minutes", [&](const std::string& v) { o.minutes = std::atof(v.c_str()); }},
-      {"--actions", [&](const std::string& v) { o.actions = std::atol(v.c_str()); }},
-      {"--seed", [&](const std::string& v) { o.seed = std::strtoull(v.c_str(), nullptr, 10); }},
-      {"--fault-every", [&](const std::string& v) { o.fault_every = std::atoi(v.c_str()); }},
-      {"--kill-every", [&](const std::string& v) { o.kill_every = std::atoi(v.c_str()); }},
-      {"--sql-fault-one-in",
-       [&](const std::string& v) { o.sql_fault_one_in = std::atoi(v.c_str()); }},
-      {"--lock-every", [&](const std::string& v) { o.lock_every = std::atoi(v.c_str()); }},
-      {"--odbc", [&](const std::string& v) { o.odbc_driver = v; }}};
+  // Every option but --keep takes a value; these are the defaults.
+  std::map<std::string, std::string> v = {
+      {"--torvan", ""},      {"--host-exe", ""},      {"--sample", ""},
+      {"--table", ""},       {"--minutes", "0"},      {"--actions", "0"},
+      {"--seed", "1"},       {"--fault-every", "10"}, {"--kill-every", "200"},
+      {"--lock-every", "0"}, {"--odbc", ""},          {"--sql-fault-one-in", "0"}};
+  bool keep = false;
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
     if (a == "--keep") {
-      o.keep = true;
-      continue;
+      keep = true;
+    } else if (v.count(a) == 0 || i + 1 >= argc) {
+      Fail(v.count(a) == 0 ? "unknown argument " + a : a + " needs a value");
+    } else {
+      v[a] = argv[++i];
     }
-    const auto* option = std::find_if(std::begin(with_value), std::end(with_value),
-                                      [&](const auto& w) { return a == w.first; });
-    if (option == std::end(with_value)) Fail("unknown argument " + a);
-    if (i + 1 >= argc) Fail(a + " needs a value");
-    option->second(argv[++i]);
   }
+  auto n = [&](const char* option) { return std::atol(v[option].c_str()); };
+  const Options o{v["--torvan"],
+                  v["--host-exe"],
+                  v["--sample"],
+                  v["--table"],
+                  std::atof(v["--minutes"].c_str()),
+                  n("--actions"),
+                  std::strtoull(v["--seed"].c_str(), nullptr, 10),
+                  n("--fault-every"),
+                  n("--kill-every"),
+                  n("--sql-fault-one-in"),
+                  n("--lock-every"),
+                  v["--odbc"],
+                  keep};
   if (o.torvan.empty() || o.host_exe.empty() || o.sample.empty() || o.table.empty() ||
       (o.minutes <= 0 && o.actions <= 0)) {
     Fail(
-        "usage: torvan-soak --torvan EXE --host-exe EXE --sample DIR "
+        "usage: torvan-soak --torvan EXE --host-exe EXE --sample DIR --table TBL "
         "(--minutes M | --actions N) [--seed S] [--fault-every N] [--kill-every N] "
         "[--sql-fault-one-in N] [--lock-every N] [--odbc DRIVER] [--keep]");
   }
