@@ -457,6 +457,7 @@ bool SqlToHost::Remove(int32_t d, const std::vector<Item>& items, size_t done, d
   size_t removed = 0;
   for (size_t i = 0; i < done; ++i) removed += items[i].found ? 1 : 0;
   const double each = removed > 0 ? spent / double(removed) : 0;
+  program.log.GatherFileLines();  // the batch's lines, one write
   for (size_t i = 0; i < done; ++i) {
     const Item& item = items[i];
     if (!item.found) continue;
@@ -475,6 +476,7 @@ bool SqlToHost::Remove(int32_t d, const std::vector<Item>& items, size_t done, d
     program.Scrivi_Messaggio("AS<-- " + item.entry.Libreria + "/" + item.m.file + op + " RRN:" +
                              std::to_string(item.rrn) + " IDX:" + std::to_string(item.idx));
   }
+  program.log.WriteGatheredLines();
   return true;
 }
 
