@@ -95,9 +95,6 @@ TEST_F(DesktopAgainstHostTest, ServerBrowserTimerAHostChangeLampAndBackDown) {
   EXPECT_EQ("", NotLogged({"Creazione dei triggers per GESTIONALE/CONTATTI completata",
                            "Creazione del file ARCHIVIO/TNP_ARC_0F completata"}));
   EXPECT_EQ(std::tuple("0|0|0|0|0|", 0), std::tuple(counts(), b->Stato_Selezione()));
-  ClickRow(*b, 1, Qt::RightButton);
-  b->Command(kFileVisualizza);
-  EXPECT_EQ(QString::fromUtf8("Città"), t->item(3, 3)->text().trimmed());
   b->close();
   QApplication::processEvents();
   EXPECT_EQ(nullptr, main().browser());
