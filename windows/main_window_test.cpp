@@ -153,7 +153,6 @@ TEST_F(WindowsTest, AHostLinkThatCannotBeOpenedEndsTheProgram) {
   Open();
   desktop_.control().options.pause_before_end = std::chrono::milliseconds(0);
   main().Click(kMessaggi);
-  lines_.clear();
   // The reason is said in a box before the window goes.
   AnswerBox(QMessageBox::Ok, "main_link_failed");
   main().Click(kServer);  // no character table in the base folder: the link cannot start
@@ -162,17 +161,13 @@ TEST_F(WindowsTest, AHostLinkThatCannotBeOpenedEndsTheProgram) {
                               "lettura della tabella caratteri ") &&
               said.endsWith("\n\nTorvan si chiude."))
       << said.toStdString();
-  ASSERT_LE(2u, lines_.size());
-  const std::string failed = "ERRORE nel collegamento al server 127.0.0.1";
-  EXPECT_EQ(std::tuple("Server sorgente 127.0.0.1 presente",
-                       "Collegamento al Server 127.0.0.1 in corso ...", failed),
-            std::tuple(lines_[0], lines_[1], lines_.back()));
+  const std::vector<std::string> logged = lines_;  // what is logged: the controller's tests
   EXPECT_EQ(kExitHostLinkFailed, main().exit_status().value_or(-1));
   EXPECT_TRUE(!main().isVisible() && QApplication::overrideCursor() == nullptr);
   QApplication::processEvents();
   EXPECT_EQ(nullptr, main().messages());
   EXPECT_TRUE(main().close());  // the end has run: nothing more is done
-  EXPECT_EQ(failed, lines_.back());
+  EXPECT_EQ(logged, lines_);
 }
 
 }  // namespace
