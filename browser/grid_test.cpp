@@ -16,18 +16,26 @@ class GridTest : public ::testing::Test {
   Paths paths_ = Paths::InFolder(folder_.path());
 };
 
-TEST_F(GridTest, AnEmptyCatalogueShowsThePlaceholderRow) {
+TEST_F(GridTest, PlaceholderRowsAndTheFieldViewsNumberPatterns) {
   bool has_pc_as = true;
   Grid g = Elenco_File(
       paths_, [](int32_t, std::string_view) { return RowCount::Absent(); }, &has_pc_as);
-  EXPECT_FALSE(has_pc_as);
-  ASSERT_EQ(2u, g.rows.size());
-  EXPECT_EQ(std::tuple("F", "**** NESSUN FILE ****", "Torvan  Elenco Files "),
-            std::tuple(g.Cell(1, 0), g.Cell(1, 3), g.caption));
-  EXPECT_EQ("Torvan  File / - **** NESSUN FILE **** ", FieldViewCaption(g, 1));
+  ASSERT_TRUE(g.rows.size() == 2u && !has_pc_as);
   Grid fields = Visualizza_Campi(paths_, 1, FieldViewCaption(g, 1));
-  EXPECT_EQ(std::tuple("C", "**** NESSUN CAMPO ****"),
-            std::tuple(fields.Cell(0, 0), fields.Cell(1, 3)));
+  EXPECT_EQ(std::tuple("F", "**** NESSUN FILE ****", "Torvan  Elenco Files ",
+                       "Torvan  File / - **** NESSUN FILE **** ", "C", "**** NESSUN CAMPO ****"),
+            std::tuple(g.Cell(1, 0), g.Cell(1, 3), g.caption, fields.caption, fields.Cell(0, 0),
+                       fields.Cell(1, 3)));
+  // Lunghezza 0, Decimali 0: both empty; Lunghezza 5, Decimali 0: "5" and "0".
+  ASSERT_TRUE(
+      WriteRecords(paths_.FieldFile(3), std::vector<Campo_Rec>{{"NOTE", "", "A", 0, 0, 0, 0, "X"},
+                                                               {"QTA", "", "P", 5, 0, 11, 3, " "}})
+          .ok());
+  fields = Visualizza_Campi(paths_, 3, "c");
+  ASSERT_EQ(3u, fields.rows.size());
+  EXPECT_EQ("", fields.Cell(1, 5) + fields.Cell(1, 6));
+  EXPECT_EQ("2\tQTA       \t" + std::string(50, ' ') + "\tP\t5\t0\t11\t3\t \n",
+            fields.ToTabText().substr(fields.ToTabText().rfind("2\t")));
 }
 
 TEST_F(GridTest, FileListShowsStoredTextsAndTheRowCounts) {
@@ -47,29 +55,14 @@ TEST_F(GridTest, FileListShowsStoredTextsAndTheRowCounts) {
         return RowCount::Counted(1234);
       },
       &has_pc_as);
-  ASSERT_EQ(4u, g.rows.size());
-  EXPECT_TRUE(has_pc_as);
-  EXPECT_EQ("CLIENTI   ", g.Cell(1, 2));
+  ASSERT_TRUE(g.rows.size() == 4u && has_pc_as);
   EXPECT_EQ((std::vector<std::string>{"2:CLIENTI   ", "2:VUOTO     ", "2:CHIUSO    "}), asked);
-  EXPECT_EQ(std::tuple(RowCount::Counted(1234).Text(), "0", "no permesso", "2"),
-            std::tuple(g.Cell(1, 7), g.Cell(2, 7), g.Cell(3, 7), g.Cell(1, 13)));
+  EXPECT_EQ(std::tuple("CLIENTI   ", RowCount::Counted(1234).Text(), "0", "no permesso", "2"),
+            std::tuple(g.Cell(1, 2), g.Cell(1, 7), g.Cell(2, 7), g.Cell(3, 7), g.Cell(1, 13)));
   EXPECT_EQ(
       0u, g.ToTabText().find("Libreria\tFile\tTesto\tAs->Pc\tPc->As\tDataBase\tRecords\tAcq\tLibr\t"
                              "Trigger\tLibr\tFiltro\ti-DataBase\n"));
   EXPECT_EQ("Torvan  File DATI/CLIENTI - Anagrafica clienti ", FieldViewCaption(g, 1));
-}
-
-TEST_F(GridTest, FieldViewNumberPatterns) {
-  const std::vector<Campo_Rec> fields = {{"NOTE", "", "A", 0, 0, 0, 0, "X"},
-                                         {"QTA", "", "P", 5, 0, 11, 3, " "}};
-  ASSERT_TRUE(WriteRecords(paths_.FieldFile(3), fields).ok());
-  Grid g = Visualizza_Campi(paths_, 3, "c");
-  ASSERT_EQ(3u, g.rows.size());
-  // Lunghezza 0, Decimali 0: both empty; Lunghezza 5, Decimali 0: "5" and "0".
-  EXPECT_EQ(std::tuple("", "", "5", "0"),
-            std::tuple(g.Cell(1, 5), g.Cell(1, 6), g.Cell(2, 5), g.Cell(2, 6)));
-  EXPECT_EQ("2\tQTA       \t" + std::string(50, ' ') + "\tP\t5\t0\t11\t3\t \n",
-            g.ToTabText().substr(g.ToTabText().rfind("2\t")));
 }
 
 }  // namespace

@@ -20,15 +20,6 @@ TEST(DataColumns, LeaveOutExcludedFieldsAndTheIndexField) {
   EXPECT_EQ("Z9", cols[1].Nome);
 }
 
-TEST(SqlType, TheTypeRule) {
-  EXPECT_EQ(sql::ColumnKind::kText, SqlType(MakeColumn("C", "A", 6, 9, 2)).kind);
-  EXPECT_EQ(6, SqlType(MakeColumn("C", "A", 6, 9, 2)).length);  // Byte, not Lunghezza
-  EXPECT_EQ(sql::ColumnKind::kIdentity, SqlType(MakeColumn("C", "x", 0, 13, 0)).kind);
-  EXPECT_EQ(sql::ColumnKind::kInteger, SqlType(MakeColumn("C", "X", 0, 13, 0)).kind);
-  EXPECT_EQ(sql::ColumnKind::kDecimal, SqlType(MakeColumn("C", "S", 0, 9, 2)).kind);
-  EXPECT_EQ(sql::ColumnKind::kDecimal, SqlType(MakeColumn("C", "P", 0, 19, 0)).kind);
-}
-
 TEST(LayoutFault, SaysWhyATableCannotBeBuilt) {
   struct Case {
     const char* name;

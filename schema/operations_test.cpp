@@ -312,8 +312,6 @@ TEST_F(OperationsTest, ABuildThatCannotSucceedDropsNothing) {
       {"no fields", {}, " MANCANO I CAMPI"},
       {"unknown type", fields(Field("COD", "A", 0, 0, 6), Field("Z", "Z", 5, 0, 3)),
        ": il campo Z ha il tipo \"Z\" (A, S, P o B)"},
-      {"decimals above digits", fields(Field("N", "S", 2, 3, 2)),
-       ": il campo N ha 3 decimali su 2 cifre"},
       {"a name twice", fields(Field("COD", "A", 0, 0, 6), Field("cod", "A", 0, 0, 6)),
        ": il campo cod compare due volte"},
   };

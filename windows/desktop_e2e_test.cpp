@@ -1,7 +1,6 @@
 // The window against torvan-host serving a copy of the sample host, as an operator uses it;
-// the torvan executable's start without a display and behind the splash.
+// the torvan executable's start without a display.
 #include <gtest/gtest.h>
-#include <stdlib.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -65,7 +64,7 @@ class DesktopAgainstHostTest : public testing::WindowsTest {
   testing::HostProcess host_process_{TORVAN_HOST_EXE, host_};
 };
 
-TEST_F(DesktopAgainstHostTest, ServerBrowserTimerChangesBothWaysLampAndBackDown) {
+TEST_F(DesktopAgainstHostTest, ServerBrowserTimerAHostChangeLampAndBackDown) {
   Open();
   EXPECT_EQ(std::vector<std::string>{"Server sorgente 127.0.0.1 presente"}, lines_);
   main().Click(kMessaggi);
@@ -96,9 +95,6 @@ TEST_F(DesktopAgainstHostTest, ServerBrowserTimerChangesBothWaysLampAndBackDown)
   EXPECT_EQ("", NotLogged({"Creazione dei triggers per GESTIONALE/CONTATTI completata",
                            "Creazione del file ARCHIVIO/TNP_ARC_0F completata"}));
   EXPECT_EQ(std::tuple("0|0|0|0|0|", 0), std::tuple(counts(), b->Stato_Selezione()));
-  ClickRow(*b, 1, Qt::RightButton);
-  b->Command(kFileVisualizza);
-  EXPECT_EQ(QString::fromUtf8("Città"), t->item(3, 3)->text().trimmed());
   b->close();
   QApplication::processEvents();
   EXPECT_EQ(nullptr, main().browser());
@@ -108,7 +104,8 @@ TEST_F(DesktopAgainstHostTest, ServerBrowserTimerChangesBothWaysLampAndBackDown)
   EXPECT_EQ(StatoSincronismo::kAttivo, state().Stato_Sincronismo);
   EXPECT_EQ("", NotLogged({"SINCRONISMO avviato ..."}));
   EXPECT_FALSE(main().close());
-  // A record added on the host reaches its mirror table.
+  // A record added on the host reaches its mirror table (the other way, from the SQL side to
+  // the host: replication's end-to-end tests).
   ASSERT_EQ(
       0, Shell(std::string(TORVAN_HOST_EXE) + " ctl --data " + host_ +
                " insert DATI/CLIENTI CODCLI=X00009 \"RAGSOC=Caff\xC3\xA8 del Borgo\" >/dev/null"));
@@ -121,15 +118,7 @@ TEST_F(DesktopAgainstHostTest, ServerBrowserTimerChangesBothWaysLampAndBackDown)
   EXPECT_EQ(std::tuple("DATI", "CLIENTI"),
             std::tuple(Trim(program().stats.Stat_Testi[kLibraryReceived]),
                        Trim(program().stats.Stat_Testi[kFileReceived])));
-  // A row added on the SQL side of a file sent back reaches the host.
-  ASSERT_EQ(0, Shell("sqlite3 " + (folder_ / "GESTIONALE.sqlite") +
-                     " \"INSERT INTO CONTATTI (CODCLI, DATA, NOMINATIVO) VALUES "
-                     "('X00009', 20261206, 'Sig. Nicol\xC3\xB2')\""));
-  EXPECT_TRUE(Within10s(std::string(TORVAN_HOST_EXE) + " ctl --data " + host_ +
-                            " dump DATI/CONTATTI >" + (folder_ / "dump.txt"),
-                        folder_ / "dump.txt", "NOMINATIVO=Sig. Nicol\xC3\xB2"))
-      << ReadText(folder_ / "dump.txt");
-  EXPECT_TRUE(program().stats.Stat_Contatori[kRecordsSent] >= 1 && state().Timer_Ciclo != 0);
+  EXPECT_NE(0, state().Timer_Ciclo);
   for (const std::string& l : lines_) EXPECT_EQ(std::string::npos, l.find("ERRORE")) << l;
   for (int i = 0; i < 10; ++i) main().display().Video();
   const int lamp = main().display().lamp().visible();
@@ -180,22 +169,6 @@ TEST(TorvanExecutable, WithoutADisplayItSaysSoAndExitsTwo) {
   EXPECT_EQ(1, Shell("QT_QPA_PLATFORM=offscreen " TORVAN_EXE + dir + " >/dev/null" + err));
   said = ReadText(folder / "err");
   EXPECT_NE(std::string::npos, said.find("Un altro Torvan lavora nella cartella")) << said;
-}
-
-// With no command: the splash, then the main window's load, which connects nothing.
-TEST(TorvanExecutable, WithNoCommandTheWindowLoadsBehindTheSplash) {
-  platform::TempFolder folder("torvan-window");
-  const std::string dir = " --dir " + folder.path();
-  ASSERT_EQ(0, Shell(TORVAN_EXE + dir +
-                     " settings set Nome_Connessione=127.0.0.1 Log_Su_File=S >/dev/null"));
-  setenv("TORVAN_HOSTS_FILE", (folder / "hosts").c_str(), 1);
-  Shell("QT_QPA_PLATFORM=offscreen timeout 4 " TORVAN_EXE + dir + " >/dev/null 2>&1");
-  unsetenv("TORVAN_HOSTS_FILE");
-  const std::string log = ReadText(folder / "TnC.Log");
-  EXPECT_TRUE(log.find(" - Server sorgente 127.0.0.1 presente\r\n") != std::string::npos ||
-              log.find(" - Server sorgente 127.0.0.1 NON PRESENTE\r\n") != std::string::npos)
-      << log;
-  EXPECT_EQ(std::string::npos, log.find("Collegamento")) << log;
 }
 
 }  // namespace
