@@ -257,11 +257,6 @@ class EndToEndTest : public ::testing::Test {
     return n;
   }
   bool HasLineStarting(const std::string& start) const { return CountStarting(start) > 0; }
-  std::string ReadText(const std::string& path) {
-    std::string text;
-    (void)platform::ReadFile(path, &text);
-    return text;
-  }
   // How many requests of `code` the host logged.
   int HostRequests(char code) {
     return Occurrences(ReadText(folder_ / "host.log"), std::string("request ") + code + " ");
