@@ -147,9 +147,8 @@ class EndToEndTest : public ::testing::Test {
     to_host_.reset();
     to_sql_.reset();
     pending_.reset();
-    (void)Server_AS_Stop(rt_);
-    (void)Server_SQL_Stop_(rt_);
-    ASSERT_TRUE(Connect());
+    Reconnect();
+    ASSERT_TRUE(LinksUp());
     MakeSteps();
   }
   bool Held() { return pending_->state().held.has_value(); }
