@@ -3,8 +3,6 @@
 
 #include <gtest/gtest.h>
 
-#include "hostlink/frame.h"
-
 namespace torvan {
 namespace {
 
@@ -35,9 +33,6 @@ TEST(HostStatements, ExactTexts) {
        "INSERT INTO DATI/SOLO (\xA7_T_IDX___) VALUES(1)"},
   };
   for (const Row& r : rows) EXPECT_EQ(r.expected, r.statement) << r.meaning;
-  std::string frame;  // the update by index: 87 characters
-  ASSERT_TRUE(hostlink::BuildRequest('R', rows[0].statement, &frame).ok());
-  EXPECT_EQ("R00087" + rows[0].statement, frame);
 }
 
 // What a numeric host field receives for an SQL value, and what it cannot hold.

@@ -139,40 +139,30 @@ TEST_F(PendingFileTest, ASlotLongerThanTheFileIsTorn) {
   EXPECT_EQ(Held("first"), Reopen());
 }
 
-TEST_F(PendingFileTest, ASecondOpenIsRefusedWhileTheFirstHoldsTheLock) {
-  Reopen();
-  Write(Held("a"));
-  EXPECT_TRUE(PendingFileInUse(path_));
-  std::unique_ptr<PendingFile> second;
-  PendingState s = Held("untouched");
-  Status st = PendingFile::Open(path_, false, &second, &s);
-  EXPECT_EQ(Status::Code::kIoError, st.code());
-  EXPECT_EQ(path_ + " \xE8 in uso da un altro Torvan che lavora in questa cartella", st.message());
-  EXPECT_EQ(nullptr, second);
-  // Reading without the lock is allowed while Torvan works.
-  PendingState read;
-  ASSERT_TRUE(ReadPendingState(path_, &read).ok());
-  EXPECT_EQ(Held("a"), read);
-  file_.reset();
-  EXPECT_FALSE(PendingFileInUse(path_));
-  EXPECT_EQ(Held("a"), Reopen());
-}
-
-TEST_F(PendingFileTest, AStateTooBigForASlotIsRefusedAndTheOldOneKept) {
-  Reopen();
-  Write(Held("small"));
-  Status st = file_->Write(Held(std::string(kPendingSlotSize, 'x')));
-  EXPECT_EQ(Status::Code::kInvalidArgument, st.code());
-  EXPECT_EQ(Held("small"), Reopen());
-}
-
-TEST_F(PendingFileTest, AMissingFileOrOneThatIsNoPendingFileIsAnEmptyState) {
+// A missing file, or one that is no pending file, is an empty state; while a Torvan holds
+// the file a second open is refused but reading is allowed; a state too big for a slot is
+// refused, the old one kept.
+TEST_F(PendingFileTest, LockedWhileOpenEmptyWhenNoneAndTooBigStatesRefused) {
   PendingState s = Held("untouched");
   ASSERT_TRUE(ReadPendingState(path_, &s).ok());
   EXPECT_EQ(PendingState{}, s);
   EXPECT_FALSE(PendingFileInUse(path_));
   ASSERT_TRUE(platform::WriteFileAtomic(path_, "[Generale]\r\nParametri=%%\r\n", 0600).ok());
   EXPECT_EQ(PendingState{}, Reopen());
+  Write(Held("a"));
+  EXPECT_TRUE(PendingFileInUse(path_));
+  std::unique_ptr<PendingFile> second;
+  Status st = PendingFile::Open(path_, false, &second, &s);
+  EXPECT_EQ(Status::Code::kIoError, st.code());
+  EXPECT_EQ(path_ + " \xE8 in uso da un altro Torvan che lavora in questa cartella", st.message());
+  EXPECT_EQ(nullptr, second);
+  ASSERT_TRUE(ReadPendingState(path_, &s).ok());
+  EXPECT_EQ(Held("a"), s);
+  st = file_->Write(Held(std::string(kPendingSlotSize, 'x')));
+  EXPECT_EQ(Status::Code::kInvalidArgument, st.code());
+  file_.reset();
+  EXPECT_FALSE(PendingFileInUse(path_));
+  EXPECT_EQ(Held("a"), Reopen());
 }
 
 }  // namespace

@@ -40,9 +40,7 @@ TEST_P(EngineTest, HostChangesReachTheMirrorWithExactValuesAndRecordNoEvents) {
             Rows("SELECT [NOTA],[VALORE],[_T_RRN___],[_T_IDX___],[_T_TIPO___] FROM [CONTATTI]"));
   ExpectOnce({"AS--> DATI/CLIENTI ADD RRN:1 IDX:0", "AS--> DATI/ARTICOLI ADD RRN:1 IDX:0",
               "AS--> DATI/ORDINI ADD RRN:1 IDX:0", "AS--> DATI/CONTATTI ADD RRN:1 IDX:0"});
-  // No echo: the rows the host wrote are no events to send back.
-  EXPECT_EQ(Table({{"0"}}), Rows("SELECT COUNT(*) FROM [CONTATTI___]"));
-  EXPECT_EQ(Lines{}, Differences());
+  EXPECT_EQ(Lines{}, Differences());  // no echo either: the host's rows are no events
 
   Ctl({"update", "DATI/CLIENTI", "1", "FIDO=999999999.99", "RAGSOC=O'BRIEN"});
   Ctl({"delete", "DATI/ARTICOLI", "1"});
@@ -56,7 +54,6 @@ TEST_P(EngineTest, HostChangesReachTheMirrorWithExactValuesAndRecordNoEvents) {
   // An update deletes the row and inserts the new image: a new _T_IDX___, no event.
   EXPECT_EQ(Table({{"0.001", "2", " "}}),
             Rows("SELECT [VALORE],[_T_IDX___],[_T_TIPO___] FROM [CONTATTI]"));
-  EXPECT_EQ(Table({{"0"}}), Rows("SELECT COUNT(*) FROM [CONTATTI___]"));
   ExpectOnce({"AS--> DATI/CLIENTI UPD RRN:1 IDX:0", "AS--> DATI/ARTICOLI DEL RRN:1 IDX:0",
               "AS--> DATI/ORDINI CLEAR", "AS--> DATI/CONTATTI UPD RRN:1 IDX:0"});
   EXPECT_EQ(Lines{}, Differences());
@@ -86,28 +83,19 @@ TEST_P(EngineTest, SqlSideChangesReachTheHostWithTheirExactStatementsOnce) {
         "VALORE=-350.500, PUNTI=0, VISITE=0, RIFEST=0, \xA7_T_IDX___=1 WHERE RRN(a)=1\r\n",
         ">  FILE=CONTATTI PROGR=3 IDX=2 RRN=2 AS-->PC DATI= DELETE FROM DATI/CONTATTI a WHERE "
         "RRN(a)=2\r\n"}) {
-    EXPECT_NE(std::string::npos, sent.find(statement)) << statement << "\n" << sent;
+    EXPECT_TRUE(Has(sent, statement)) << statement << "\n" << sent;
   }
   ExpectOnce({"AS<-- DATI/CONTATTI ADD RRN:0 IDX:3", "AS<-- DATI/CONTATTI UPD RRN:1 IDX:1",
               "AS<-- DATI/CONTATTI DEL RRN:2 IDX:2"});
-  EXPECT_EQ(
-      "1\tCODCLI=C01\tDATA=00000000\tNOMINATIVO=\tTELEFONO=\tNOTA=richiamare\tESITO=\t"
-      "VALORE=-00000000000350.500\t\xC2\xA7_T_IDX___=1\tPUNTI=0\tVISITE=0\tRIFEST=0\n"
-      "3\tCODCLI=X1\tDATA=20240301\tNOMINATIVO=D'Amico Nicol\xC3\xB2\tTELEFONO=\tNOTA=  l'ora\t"
-      "ESITO=P\tVALORE=00000000000012.500\t\xC2\xA7_T_IDX___=3\tPUNTI=-32768\tVISITE=2147483647\t"
-      "RIFEST=9223372036854775807\n",
-      Ctl({"dump", "DATI/CONTATTI"}));
   EXPECT_EQ(3, HostRequests('R'));
-  // No echo: the host queues nothing for the statements it ran.
-  EXPECT_EQ("0\n", Ctl({"queue"}));
+  EXPECT_EQ("0\n", Ctl({"queue"}));  // no echo: the host queues nothing for what it ran
   EXPECT_EQ(Lines{}, Differences());
 
   // A row inserted on the SQL side has no RRN: it is deleted by its index.
   Exec("DELETE FROM [CONTATTI] WHERE [_T_IDX___]=3");
   Drain();
-  EXPECT_NE(std::string::npos,
-            Utf8ToCp1252(ReadText(pc_ + "/TnC_PC_AS.Log"))
-                .find(" AS-->PC DATI= DELETE FROM DATI/CONTATTI a WHERE \xA7_T_IDX___=3\r\n"));
+  EXPECT_TRUE(Has(Utf8ToCp1252(ReadText(pc_ + "/TnC_PC_AS.Log")),
+                  " AS-->PC DATI= DELETE FROM DATI/CONTATTI a WHERE \xA7_T_IDX___=3\r\n"));
   EXPECT_EQ(4, HostRequests('R'));
   EXPECT_EQ(Lines{}, Differences());
 }
@@ -119,19 +107,39 @@ std::vector<std::string> FilesIn(const std::string& dir) {
   return names;
 }
 
-TEST_F(EndToEndTest, ImagesOfTheArchiveAreFetchedWithTheirBytesAndDeletedWithTheirRecord) {
+// A held change blocks its queue, one message line a call, and goes as soon as it can. Images
+// of the archive are fetched with their bytes and deleted with their record.
+TEST_F(EndToEndTest, AHeldChangeBlocksItsQueueVisiblyAndImagesFollowTheirRecords) {
   ASSERT_TRUE(platform::WriteFileAtomic(host_dir_ + "/images/AB.00001",
                                         std::string("\xFF\xD8\0\x01 AB", 7), 0644)
                   .ok());
+  // A file where the images' folder should be: the folder cannot be made.
+  const std::string images = pc_ + "/immagini";
+  fs::remove_all(images);
+  ASSERT_TRUE(platform::WriteFileAtomic(images, "not a folder", 0644).ok());
+  Ctl({"insert", "DATI/TNP_ARC_0F", "CHIAVE=AB", "PARTI=1", "TIPO=5"});
+  Ctl({"insert", "DATI/CLIENTI", "CODCLI=C01"});
+  Drain();
+  Drain();
+  EXPECT_EQ(2, CountStarting("[Server_SQL_Sincro] Modifica trattenuta: DATI/TNP_ARC_0F codice 1 "
+                             "RRN 1: mkdir "));
+  ASSERT_TRUE(Held());
+  EXPECT_EQ(2, pending_->state().held->attempts);
+  EXPECT_EQ(Table{}, Rows("SELECT * FROM [CLIENTI]"));
+  EXPECT_EQ("2\n", Ctl({"queue"}));
+  fs::remove(images);  // the folder is made by the next attempt
+  Drain();
+  EXPECT_FALSE(Held());
+  ExpectOnce({"AS--> DATI/TNP_ARC_0F ADD RRN:1 IDX:0", "AS--> DATI/CLIENTI ADD RRN:1 IDX:0"});
+  EXPECT_EQ(Lines{}, Differences());
+
   Ctl({"insert", "DATI/TNP_ARC_0F", "CHIAVE=PIANTA0003", "PARTI=1", "TIPO=3"});
   Ctl({"insert", "DATI/TNP_ARC_0F", "CHIAVE=SCHEDA0004", "PARTI=2", "TIPO=A"});
-  Ctl({"insert", "DATI/TNP_ARC_0F", "CHIAVE=AB", "PARTI=1", "TIPO=5"});
   // No image: a state other than blank, a type without extension, no parts.
   Ctl({"insert", "DATI/TNP_ARC_0F", "STATO=X", "CHIAVE=LOGO000002", "PARTI=1", "TIPO=7"});
   Ctl({"insert", "DATI/TNP_ARC_0F", "CHIAVE=FOTO000001", "PARTI=1", "TIPO=B"});
   Ctl({"insert", "DATI/TNP_ARC_0F", "CHIAVE=LOGO000002", "PARTI=0", "TIPO=7"});
   Drain();
-  const std::string images = pc_ + "/immagini";
   EXPECT_EQ(Lines({"AB        00001.JPG", "PIANTA000300001.BMP", "SCHEDA000400001.TIF",
                    "SCHEDA000400002.TIF"}),
             FilesIn(images));
@@ -143,12 +151,11 @@ TEST_F(EndToEndTest, ImagesOfTheArchiveAreFetchedWithTheirBytesAndDeletedWithThe
   for (const auto& [pc, host] : copies) {
     EXPECT_EQ(ReadText(host_dir_ + "/images/" + host), ReadText(images + "/" + pc)) << pc;
   }
-  EXPECT_EQ(12342u, ReadText(images + "/PIANTA000300001.BMP").size());
   EXPECT_EQ(Lines{}, Differences());
 
   // A new key: the old key's files go, the new key's come.
-  Ctl({"update", "DATI/TNP_ARC_0F", "2", "CHIAVE=FOTO000001", "PARTI=1", "TIPO=5"});
-  Ctl({"delete", "DATI/TNP_ARC_0F", "1"});
+  Ctl({"update", "DATI/TNP_ARC_0F", "3", "CHIAVE=FOTO000001", "PARTI=1", "TIPO=5"});
+  Ctl({"delete", "DATI/TNP_ARC_0F", "2"});
   Drain();
   EXPECT_EQ(Lines({"AB        00001.JPG", "FOTO00000100001.JPG"}), FilesIn(images));
   EXPECT_EQ(ReadText(host_dir_ + "/images/FOTO000001.00001"),
@@ -156,32 +163,11 @@ TEST_F(EndToEndTest, ImagesOfTheArchiveAreFetchedWithTheirBytesAndDeletedWithThe
   EXPECT_EQ(Lines{}, Differences());
 }
 
-// A held change blocks its queue, one message line a call, and goes as soon as it can.
-TEST_F(EndToEndTest, AHeldChangeBlocksItsQueueVisiblyUntilItCanBeApplied) {
-  // A file where the images' folder should be: the folder cannot be made.
-  fs::remove_all(pc_ + "/immagini");
-  ASSERT_TRUE(platform::WriteFileAtomic(pc_ + "/immagini", "not a folder", 0644).ok());
-  Ctl({"insert", "DATI/TNP_ARC_0F", "CHIAVE=FOTO000001", "PARTI=1", "TIPO=5"});
-  Ctl({"insert", "DATI/CLIENTI", "CODCLI=C01"});
-  Drain();
-  Drain();
-  EXPECT_EQ(2, CountStarting("[Server_SQL_Sincro] Modifica trattenuta: DATI/TNP_ARC_0F codice 1 "
-                             "RRN 1: mkdir "));
-  ASSERT_TRUE(Held());
-  EXPECT_EQ(2, pending_->state().held->attempts);
-  EXPECT_EQ(Table{}, Rows("SELECT * FROM [CLIENTI]"));
-  EXPECT_EQ("2\n", Ctl({"queue"}));
-
-  fs::remove(pc_ + "/immagini");  // the folder is made by the next attempt
-  Drain();
-  EXPECT_FALSE(Held());
-  ExpectOnce({"AS--> DATI/TNP_ARC_0F ADD RRN:1 IDX:0", "AS--> DATI/CLIENTI ADD RRN:1 IDX:0"});
-  EXPECT_EQ(Lines({"FOTO00000100001.JPG"}), FilesIn(pc_ + "/immagini"));
-  EXPECT_EQ(Lines{}, Differences());
-}
-
-// A new S acknowledges the change before it; one delivered on a closed connection comes again.
-TEST_F(EndToEndTest, HostToSqlFaultsLoseNothingAndApplyNothingTwice) {
+// Host to SQL: a new S acknowledges the change before it; one delivered on a closed connection
+// comes again. SQL to host: a request whose status was never read may have been executed (an
+// insert sent again adds no second record); a refusal by a fault is no execution (the event
+// is sent again).
+TEST_F(EndToEndTest, LinkFaultsBothWaysLoseNothingAndApplyNothingTwice) {
   int round = 0;
   for (const char* fault : {"close-after 0", "close-after 3", "close-after 6", "close-after 100",
                             "close-after 400", "corrupt-length", "refuse S 1", "pair 200"}) {
@@ -201,11 +187,6 @@ TEST_F(EndToEndTest, HostToSqlFaultsLoseNothingAndApplyNothingTwice) {
                 "AS--> DATI/CONTATTI UPD RRN:" + rrn + " IDX:0",
                 "AS--> DATI/CLIENTI ADD RRN:" + rrn + " IDX:0"});
   }
-}
-
-// A request whose status was never read may have been executed: an insert sent again adds
-// no second record. A refusal by a fault is no execution: the event is sent again.
-TEST_F(EndToEndTest, SqlToHostFaultsLoseNothingAndDuplicateNothing) {
   // Each change, # its round, "" a drain; the batch's events meet the fault at one of them.
   const Lines changes[] = {{"INSERT INTO [CONTATTI] ([CODCLI],[NOTA]) VALUES('S#','nuovo')"},
                            {"UPDATE [CONTATTI] SET [NOTA]='giro #' WHERE [CODCLI]='H'"},
@@ -217,7 +198,7 @@ TEST_F(EndToEndTest, SqlToHostFaultsLoseNothingAndDuplicateNothing) {
                             "DELETE FROM [CONTATTI] WHERE [CODCLI]='B#'"}};
   Ctl({"insert", "DATI/CONTATTI", "CODCLI=H"});
   Drain();
-  int round = 0;
+  round = 0;
   for (const std::string fault :
        {"close-after 0", "close-after 3", "close-after 6", "close-after 7", "corrupt-length",
         "refuse R 1", "refuse-statements 1", "refuse-statements 2"}) {
@@ -262,15 +243,12 @@ TEST_F(EndToEndTest, AStatusOtherThanABlankFollowsTheRuleOfItsEvent) {
   Drain();
   EXPECT_EQ(1, Count("[Server_SQL_Ritorno] Istruzione rifiutata (stato #): DATI/CONTATTI "
                      "EVENTO=I RRN=0 IDX=2"));
-  EXPECT_NE(std::string::npos,
-            ReadText(pc_ + "/TnC_RIFIUTATI.Log")
-                .find("stato # DB 1 DATI/CONTATTI EVENTO=I RRN=0 IDX=2 PROGR=1 DATI=INSERT INTO"));
-  const std::string sent = Utf8ToCp1252(ReadText(pc_ + "/TnC_PC_AS.Log"));
-  EXPECT_NE(std::string::npos,
-            sent.find(" IDX=1 RRN=1 Insert AS-->PC DATI=INSERT INTO DATI/CONTATTI (CODCLI,DATA,"
-                      "NOMINATIVO,TELEFONO,NOTA,ESITO,VALORE,PUNTI,VISITE,RIFEST,\xA7_T_IDX___) "
-                      "VALUES('C01', 0, '', '', 'dopo', '', 0.000, 0, 0, 0, 1)\r\n"))
-      << sent;
+  EXPECT_TRUE(Has(ReadText(pc_ + "/TnC_RIFIUTATI.Log"),
+                  "stato # DB 1 DATI/CONTATTI EVENTO=I RRN=0 IDX=2 PROGR=1 DATI=INSERT INTO"));
+  EXPECT_TRUE(Has(Utf8ToCp1252(ReadText(pc_ + "/TnC_PC_AS.Log")),
+                  " IDX=1 RRN=1 Insert AS-->PC DATI=INSERT INTO DATI/CONTATTI (CODCLI,DATA,"
+                  "NOMINATIVO,TELEFONO,NOTA,ESITO,VALORE,PUNTI,VISITE,RIFEST,\xA7_T_IDX___) "
+                  "VALUES('C01', 0, '', '', 'dopo', '', 0.000, 0, 0, 0, 1)\r\n"));
   EXPECT_EQ(1, Count("AS<-- DATI/CONTATTI UPD RRN:1 IDX:1"));
   EXPECT_EQ(Table({{"0"}}), Rows("SELECT COUNT(*) FROM [_T_MASTER___]"));
 }
@@ -293,28 +271,6 @@ TEST_F(EndToEndTest, UpdatesOfARowWhoseRecordIsGoneMakeOneRecordAndItsDeleteTake
                      "EVENTO=D RRN=1 IDX=1"));
   Drain();
   EXPECT_EQ(Lines{}, Differences({kContatti}));
-}
-
-// A value the host field cannot hold is neither cut nor dropped: its events wait, mended.
-TEST_F(EndToEndTest, AValueTheHostFieldCannotHoldKeepsItsEventUntilMended) {
-  Ctl({"insert", "DATI/CONTATTI", "CODCLI=C01"});
-  Drain();
-  Shell(
-      "UPDATE CONTATTI SET PUNTI = 40000 WHERE _T_RRN___ = 1;"  // numeric(5,0), B of 2 bytes
-      "INSERT INTO CONTATTI (CODCLI) VALUES ('S1');");
-  Drain();
-  EXPECT_EQ(1, Count("[Server_SQL_Ritorno] Evento trattenuto: il valore 40000 del campo PUNTI di "
-                     "DATI/CONTATTI (database GESTIONALE): il campo dell'host (tipo B, 2 byte, 5 "
-                     "cifre, 0 decimali) non lo contiene; l'evento PROGR=1 resta in CONTATTI___ "
-                     "finch\xE9 non \xE8 corretto"));
-  EXPECT_EQ(0, HostRequests('R'));
-  EXPECT_EQ(Table({{"2"}}), Rows("SELECT COUNT(*) FROM [_T_MASTER___]"));
-  Shell("UPDATE CONTATTI___ SET PUNTI = 30000 WHERE _T_PROGR___ = 1;");
-  Drain();
-  ExpectOnce({"AS<-- DATI/CONTATTI UPD RRN:1 IDX:1", "AS<-- DATI/CONTATTI ADD RRN:0 IDX:2"});
-  EXPECT_EQ(Lines({"DATI/CONTATTI row RRN 1 IDX 1: field PUNTI host \"30000\" "
-                   "table \"40000\""}),
-            Differences());
 }
 
 // A full journal stops the asking: the host keeps the rest until the journal has room.
@@ -342,19 +298,19 @@ TEST_F(EndToEndTest, ChangesAreAppliedWhileTheNextReplyTravels) {
     void ProcessEvents() override { seen(); }
     void Sleep(std::chrono::milliseconds d) override { platform::ConsolePump()->Sleep(d); }
   } pump;
-  size_t most = 0;
+  int most = 0;
   pump.seen = [&] {
-    std::unique_ptr<sql::Recordset> rs;
-    if (Db(kGestionale).OpenRecordset("SELECT COUNT(*) FROM [CLIENTI]", &rs).ok() && !rs->Eof()) {
-      most = std::max(most, size_t(std::atoi(rs->Value(0).text.c_str())));
-    }
+    most = std::max(
+        most,
+        std::atoi(
+            sql::testing::Scalar(&Db(kGestionale), "SELECT COUNT(*) FROM [CLIENTI]").c_str()));
   };
   for (int i = 1; i <= 3; ++i) Ctl({"insert", "DATI/CLIENTI", "CODCLI=C0" + std::to_string(i)});
   Ctl({"fault", "delay", "30"});
   program_.pump = &pump;
   EXPECT_TRUE(to_sql_->Server_SQL_Sincro());
   program_.pump = platform::ConsolePump();
-  EXPECT_EQ(3u, most);
+  EXPECT_EQ(3, most);
   EXPECT_EQ("3\n", Shell("SELECT COUNT(*) FROM CLIENTI;"));
   EXPECT_EQ(0u, to_sql_->JournalDepth());
 }
@@ -395,41 +351,6 @@ TEST_F(EndToEndTest, AChangeDeliveredAgainAfterARefusedRequestIsNotAppliedAgain)
   EXPECT_EQ(1, Count("AS--> DATI/CONTATTI ADD RRN:1 IDX:0"));
   EXPECT_EQ(Table({{"da SQL", "1"}}), Rows("SELECT [NOTA],[_T_IDX___] FROM [CONTATTI]"));
   EXPECT_EQ(Lines{}, Differences());
-}
-
-// ORDINI is not replicated to SQL (As_Pc "N").
-class NotReplicatedTest : public EndToEndTest {
- protected:
-  void EditHost() override { EditFile("ORDINI", "| S | N | S |", "| N | N | S |"); }
-};
-
-TEST_F(NotReplicatedTest, AChangeOfAFileNotReplicatedToSqlIsConsumedCountedAndLogged) {
-  Ctl({"insert", "DATI/ORDINI", "NUMORD=7"});
-  Ctl({"insert", "DATI/CLIENTI", "CODCLI=C01"});
-  Drain();
-  ExpectOnce({"AS--> DATI/ORDINI ADD RRN:1 IDX:0", "AS--> DATI/CLIENTI ADD RRN:1 IDX:0"});
-  EXPECT_EQ(Table{}, Rows("SELECT * FROM [ORDINI]"));
-  EXPECT_EQ(2, program_.stats.Stat_Contatori[kRecordsReceived]);
-  EXPECT_EQ("0\n", Ctl({"queue"}));
-  EXPECT_FALSE(Held());
-}
-
-// A host clear while SQL-side changes wait: mirror rebuilt empty, changes set aside.
-TEST_F(EndToEndTest, AClearFromTheHostSetsAsideTheChangesNotYetSent) {
-  Exec(
-      "INSERT INTO [CONTATTI] ([CODCLI],[DATA],[NOMINATIVO],[TELEFONO],[NOTA],[ESITO],[VALORE]) "
-      "VALUES('S00001',20261206,'Dall''SQL','1','nota','P',1.500)");
-  Ctl({"clear", "DATI/CONTATTI"});
-  ASSERT_TRUE(to_sql_->Server_SQL_Sincro());
-  EXPECT_TRUE(
-      HasLineStarting("[Server_SQL_Sincro] 1 modifiche non inviate di GESTIONALE/CONTATTI "
-                      "accantonate in "));
-  std::string kept;
-  ASSERT_TRUE(platform::ReadFile(program_.paths.set_aside_log, &kept).ok());
-  EXPECT_NE(std::string::npos, kept.find("DATI/CONTATTI svuotato sul sistema origine"));
-  EXPECT_NE(std::string::npos, kept.find("NOMINATIVO=Dall'SQL"));
-  EXPECT_TRUE(Rows("SELECT * FROM [CONTATTI]").empty());
-  EXPECT_TRUE(Rows("SELECT * FROM [CONTATTI___]").empty());
 }
 
 // Changes of CONTATTI written short: "U<rrn>=<nota>" an update of NOTA, "D<rrn>" a delete,
@@ -492,11 +413,11 @@ TEST_P(ClearRaceTable, TheClearWinsOverWhatWasSentBeforeItArrived) {
   EXPECT_TRUE(HasLineStarting(r.line)) << ::testing::PrintToString(lines_);
   if (r.host_insert_after) {
     // The host's own record: Torvan cannot know which values it should hold.
-    EXPECT_NE(std::string::npos, Utf8ToCp1252(ReadText(program_.paths.conflicts_log))
-                                     .find("possibile conflitto: DATI/CONTATTI svuotato"));
+    EXPECT_TRUE(Has(Utf8ToCp1252(ReadText(program_.paths.conflicts_log)),
+                    "possibile conflitto: DATI/CONTATTI svuotato"));
   } else {
-    EXPECT_NE(std::string::npos, Utf8ToCp1252(ReadText(program_.paths.set_aside_log))
-                                     .find("inviata prima dello svuotamento: DATI/CONTATTI"));
+    EXPECT_TRUE(Has(Utf8ToCp1252(ReadText(program_.paths.set_aside_log)),
+                    "inviata prima dello svuotamento: DATI/CONTATTI"));
     EXPECT_EQ("", Ctl({"dump", "DATI/CONTATTI"}));
     EXPECT_EQ(Lines{}, Differences({kContatti}));
   }
@@ -642,7 +563,8 @@ const Injection kInjections[] = {
 
 constexpr char kVfs[] = "torvan-guasti";
 
-// CLIENTI is sent back too: a fault on one file must not touch another's events.
+// CLIENTI is sent back too: a fault on one file must not touch another's events. ORDINI is
+// not replicated to SQL (As_Pc "N").
 class SqlFaultTable : public EndToEndTest, public ::testing::WithParamInterface<int> {
  protected:
   SqlFaultTable() {
@@ -656,6 +578,7 @@ class SqlFaultTable : public EndToEndTest, public ::testing::WithParamInterface<
   }
   void EditHost() override {
     ASSERT_NO_FATAL_FAILURE(EditFile("CLIENTI", "| S | N | N |", "| S | S | N |"));
+    ASSERT_NO_FATAL_FAILURE(EditFile("ORDINI", "| S | N | S |", "| N | N | S |"));
     const std::string fields = host_dir_ + "/fields/DATI.CLIENTI.txt";
     const std::string index = "\xC2\xA7_T_IDX___ | Indice | B | 9 |   | 145 |  4 |\n";
     ASSERT_TRUE(platform::WriteFileAtomic(fields, ReadText(fields) + index, 0644).ok());
@@ -717,7 +640,7 @@ class SqlFaultTable : public EndToEndTest, public ::testing::WithParamInterface<
         Settle();
         unsent_ = {Row("U"), Row("U")};  // two: a read that fails halfway loses the second
         for (const std::string& u : unsent_) {
-          Exec("INSERT INTO [CONTATTI] ([CODCLI],[NOTA]) VALUES('" + u + "','da SQL')");
+          Exec("INSERT INTO [CONTATTI] ([CODCLI],[NOTA]) VALUES('" + u + "','dall''SQL')");
         }
         Exec("INSERT INTO [CLIENTI] ([CODCLI]) VALUES('" + Row("K") + "')");
         Ctl({"clear", "DATI/CONTATTI"});
@@ -780,10 +703,12 @@ class SqlFaultTable : public EndToEndTest, public ::testing::WithParamInterface<
 
   void Check(Scenario s) {
     if (s == Scenario::kClear) {
-      const std::string kept = ReadText(program_.paths.set_aside_log);
+      const std::string kept = Utf8ToCp1252(ReadText(program_.paths.set_aside_log));
       for (const std::string& u : unsent_) {
         EXPECT_EQ(1, Occurrences(kept, "CODCLI=" + u + " ")) << u << ": kept, once";
       }
+      EXPECT_TRUE(Has(kept, "non inviata: DATI/CONTATTI svuotato sul sistema origine\r\n "));
+      EXPECT_TRUE(Has(kept, " NOTA=dall'SQL")) << kept;
     }
     // Numbers of the mirror never go back: no row of a new generation takes an old one's.
     int64_t after = 0;
@@ -814,8 +739,14 @@ TEST_P(SqlFaultTable, EveryOperationThatFailsLosesNothing) {
     }
     Prepare(s);
     Arm(in, 0);
+    lines_.clear();
     Act(s);
     const int count = Counted(in);
+    if (s == Scenario::kClear) {
+      EXPECT_TRUE(
+          HasLineStarting("[Server_SQL_Sincro] 2 modifiche non inviate di "
+                          "GESTIONALE/CONTATTI accantonate in "));
+    }
     if (in.vfs && in.vfs_op == sql::VfsFault::Op::kSync) {
       EXPECT_GT(count, 0) << "a durable commit reaches the disk";
     }
@@ -845,9 +776,14 @@ TEST_P(SqlFaultTable, EveryOperationThatFailsLosesNothing) {
   }
 }
 
-// A batch failing at a later change is undone, then split: each change applied once.
-TEST_F(SqlFaultTable, ABatchThatFailsPartwayAppliesEachChangeOnce) {
+// Along one run: a batch failing at a later change is undone, then split, each change applied
+// once (one of a file not replicated to SQL consumed, counted and logged); an archive update
+// whose DELETE fails is not applied, images neither; executed events whose rows stayed, then a
+// restart, are sent again as in flight, never as new, even when the first waits for a value to
+// be mended (a value the host field cannot hold is neither cut nor dropped).
+TEST_F(SqlFaultTable, FailuresInsideABatchLoseNothingAndApplyNothingTwice) {
   for (int i = 1; i <= 5; ++i) Ctl({"insert", "DATI/CONTATTI", "CODCLI=B" + std::to_string(i)});
+  Ctl({"insert", "DATI/ORDINI", "NUMORD=7"});
   plan_->Add({sql::FaultOp::kExecute, 8, sql::FaultKind::kError, 1});  // inside the third
   while (Pass()) {
   }
@@ -857,11 +793,12 @@ TEST_F(SqlFaultTable, ABatchThatFailsPartwayAppliesEachChangeOnce) {
   for (int rrn = 1; rrn <= 5; ++rrn) {
     EXPECT_EQ(1, Count("AS--> DATI/CONTATTI ADD RRN:" + std::to_string(rrn) + " IDX:0")) << rrn;
   }
+  EXPECT_EQ(1, Count("AS--> DATI/ORDINI ADD RRN:1 IDX:0"));
+  EXPECT_EQ(Table{}, Rows("SELECT * FROM [ORDINI]"));
+  EXPECT_EQ(6, program_.stats.Stat_Contatori[kRecordsReceived]);
+  EXPECT_EQ("0\n", Ctl({"queue"}));
   EXPECT_EQ(Lines{}, Differences());
-}
 
-// An archive update whose DELETE fails is not applied, images neither.
-TEST_F(SqlFaultTable, AnUpdateWhoseDeleteFailsIsNotApplied) {
   Ctl({"insert", "DATI/TNP_ARC_0F", "CHIAVE=PIANTA0003", "PARTI=1", "TIPO=3"});
   Settle();
   Ctl({"update", "DATI/TNP_ARC_0F", "1", "CHIAVE=FOTO000001", "PARTI=1", "TIPO=5"});
@@ -870,13 +807,7 @@ TEST_F(SqlFaultTable, AnUpdateWhoseDeleteFailsIsNotApplied) {
   Settle();
   EXPECT_EQ(1, plan_->injected());
   EXPECT_EQ(Lines{}, Differences({kArchivio}));
-}
 
-// Executed events whose rows stayed, then a restart: sent again as in flight, never as new,
-// even when the first waits for a value to be mended.
-TEST_F(SqlFaultTable, EventsLeftInFlightStayMarkedWhileTheFirstWaits) {
-  Ctl({"insert", "DATI/CONTATTI", "CODCLI=C01"});
-  Settle();
   for (const char* c : {"S1", "S2", "S3"}) {
     Exec(std::string("INSERT INTO [CONTATTI] ([CODCLI]) VALUES('") + c + "')");
   }
@@ -886,9 +817,13 @@ TEST_F(SqlFaultTable, EventsLeftInFlightStayMarkedWhileTheFirstWaits) {
   EXPECT_EQ(1, plan_->injected());
   EXPECT_EQ(3, HostRequests('R'));
   Restart();
-  Shell("UPDATE CONTATTI___ SET PUNTI = 40000 WHERE _T_PROGR___ = 1;");
+  Shell("UPDATE CONTATTI___ SET PUNTI = 40000 WHERE _T_PROGR___ = 1;");  // numeric(5,0), B 2
   (void)to_host_->Server_SQL_Ritorno();
-  EXPECT_TRUE(HasLineStarting("[Server_SQL_Ritorno] Evento trattenuto: il valore 40000"));
+  EXPECT_EQ(1, Count("[Server_SQL_Ritorno] Evento trattenuto: il valore 40000 del campo PUNTI di "
+                     "DATI/CONTATTI (database GESTIONALE): il campo dell'host (tipo B, 2 byte, 5 "
+                     "cifre, 0 decimali) non lo contiene; l'evento PROGR=1 resta in CONTATTI___ "
+                     "finch\xE9 non \xE8 corretto"));
+  EXPECT_EQ(3, HostRequests('R'));
   Shell("UPDATE CONTATTI___ SET PUNTI = 0 WHERE _T_PROGR___ = 1;");
   Settle();
   EXPECT_EQ(Lines{}, Differences({kContatti}));

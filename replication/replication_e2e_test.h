@@ -147,9 +147,8 @@ class EndToEndTest : public ::testing::Test {
     to_host_.reset();
     to_sql_.reset();
     pending_.reset();
-    (void)Server_AS_Stop(rt_);
-    (void)Server_SQL_Stop_(rt_);
-    ASSERT_TRUE(Connect());
+    Reconnect();
+    ASSERT_TRUE(LinksUp());
     MakeSteps();
   }
   bool Held() { return pending_->state().held.has_value(); }
@@ -257,11 +256,6 @@ class EndToEndTest : public ::testing::Test {
     return n;
   }
   bool HasLineStarting(const std::string& start) const { return CountStarting(start) > 0; }
-  std::string ReadText(const std::string& path) {
-    std::string text;
-    (void)platform::ReadFile(path, &text);
-    return text;
-  }
   // How many requests of `code` the host logged.
   int HostRequests(char code) {
     return Occurrences(ReadText(folder_ / "host.log"), std::string("request ") + code + " ");
