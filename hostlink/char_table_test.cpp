@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 #include <functional>
-#include <random>
 
 #include "platform/file.h"
 #include "platform/temp_folder.h"
@@ -104,20 +103,6 @@ TEST(CheckCharTableFile, NamesTheFault) {
     const Status s = CharTablesFromFileBytes(file, &tables);
     EXPECT_EQ(r.fault, s.message());
     EXPECT_EQ(r.fault.empty(), s.ok());
-  }
-}
-
-// Whatever the table, every PC code a host byte maps to goes to a host byte mapping back.
-TEST(PcToHostTable, EveryMappedPcCodeComesBack) {
-  std::mt19937 random(280);
-  for (int round = 0; round < 200; ++round) {
-    std::array<uint8_t, kCharTableLength> host_to_pc{};
-    for (uint8_t& b : host_to_pc) b = uint8_t(random() % (round % 2 == 0 ? 256 : 16));
-    CharTables tables(host_to_pc);
-    for (int b = 0; b < 256; ++b) {
-      const uint8_t pc = tables.HostToPc(uint8_t(b));
-      ASSERT_EQ(pc, tables.HostToPc(tables.PcToHost(pc))) << "round " << round << " byte " << b;
-    }
   }
 }
 
