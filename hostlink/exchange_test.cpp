@@ -55,7 +55,6 @@ TEST_F(ExchangeTest, OutcomesAndTheirMessages) {
        "Errore Esito {P}"},
       {"T refused", start, 'T', zeros, kRefused + Zoned(0), O::kRefused, 0, "Errore Esito {T}"},
       {"I chunk ends silently", sync, 'I', blanks, kRefused + Zoned(0), O::kRefused, 0, ""},
-      {"I header cut silently", sync, 'I', blanks, "\xF0", O::kReadFailed, 0, ""},
       {"I data cut silently", sync, 'I', blanks, kServed + Zoned(100) + "xyz", O::kReadFailed, 0,
        ""},
       {"statement executed", back, 'R', statement, kServed + Zoned(1) + Host(" "), O::kServed, 1,

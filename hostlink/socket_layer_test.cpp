@@ -118,11 +118,6 @@ TEST_F(SocketLayerTest, AStopRequestOrAClosedSlotEndsEveryWait) {
   } rows[] = {
       {"message read", Event::kOperatorStop, read},
       {"message read, slot closed", Event::kSlotClosed, read},
-      {"raw read", Event::kProgramEnd,
-       [](SocketLayer& s, int32_t& n) {
-         std::string bytes;
-         return s.Sock_ReadText(kSlot, 6, n, &bytes);
-       }},
       {"awaited line", Event::kOperatorStop,
        [](SocketLayer& s, int32_t&) {
          std::string line;
