@@ -17,7 +17,11 @@ class MessageLogTest : public ::testing::Test, protected ProgramFixture {
   }
 };
 
+// The window keeps sixteen lines, blank ones at first, the newest last.
 TEST_F(MessageLogTest, ALineGoesToTheStatusLineTheWindowAndWithLogSuFileAsUtf8ToTheFile) {
+  std::string blanks;
+  for (int i = 0; i < 16; ++i) blanks += " \r\n";
+  EXPECT_EQ(blanks, program_.log.WindowText());
   program_.settings.parametri.Log_Su_File = true;
   program_.Scrivi_Messaggio("manca il campo \xA7_T_IDX___ \xE8");
   EXPECT_EQ("14:05:09 - manca il campo \xA7_T_IDX___ \xE8", program_.stats.Stat_Testi[kStatusLine]);
@@ -27,7 +31,8 @@ TEST_F(MessageLogTest, ALineGoesToTheStatusLineTheWindowAndWithLogSuFileAsUtf8To
   program_.Scrivi_Messaggio("uno");
   EXPECT_EQ(file, testing::ReadText(program_.paths.message_log));
   EXPECT_EQ("14:05:09 - uno", program_.stats.Stat_Testi[kStatusLine]);
-  EXPECT_NE(std::string::npos, program_.log.WindowText().find("14:05:09 - uno\r\n"));
+  EXPECT_EQ(blanks.substr(6) + "14:05:09 - manca il campo \xA7_T_IDX___ \xE8\r\n14:05:09 - uno\r\n",
+            program_.log.WindowText());
   // Gathered lines reach the file together and in order; the status and window at once.
   program_.settings.parametri.Log_Su_File = true;
   program_.log.GatherFileLines();
@@ -47,6 +52,10 @@ TEST_F(MessageLogTest, ALineGoesToTheStatusLineTheWindowAndWithLogSuFileAsUtf8To
   program_.Scrivi_Messaggio("still shown");
   EXPECT_EQ("14:05:09 - still shown", program_.stats.Stat_Testi[kStatusLine]);
   EXPECT_FALSE(program_.log.Scrivi_Log_PC_AS("x").ok());
+  std::string newest;
+  for (int i = 0; i < 40; ++i) program_.Scrivi_Messaggio(std::to_string(i));
+  for (int i = 24; i < 40; ++i) newest += "14:05:09 - " + std::to_string(i) + "\r\n";
+  EXPECT_EQ(newest, program_.log.WindowText());
 }
 
 // A host name holding a line break must not forge a second log line.
@@ -74,22 +83,6 @@ TEST_F(MessageLogTest, ControlCharactersAreShownEscapedInEveryLine) {
             program_.log.WindowText().find("14:05:09 - INSERT INTO DATI/A VALUES('x\\x0Ay')\r\n"));
   const std::string window = program_.log.WindowText();
   EXPECT_EQ(16, std::count(window.begin(), window.end(), '\n'));  // still: nothing forged
-}
-
-TEST_F(MessageLogTest, TheWindowKeepsSixteenLinesWithTheNewestLast) {
-  auto blanks = [](int n) {
-    std::string s;
-    while (n-- > 0) s += " \r\n";
-    return s;
-  };
-  EXPECT_EQ(blanks(16), program_.log.WindowText());
-  for (const char* m : {"a", "b", "c"}) program_.Scrivi_Messaggio(m);
-  EXPECT_EQ(blanks(13) + "14:05:09 - a\r\n14:05:09 - b\r\n14:05:09 - c\r\n",
-            program_.log.WindowText());
-  std::string newest;
-  for (int i = 0; i < 40; ++i) program_.Scrivi_Messaggio(std::to_string(i));
-  for (int i = 24; i < 40; ++i) newest += "14:05:09 - " + std::to_string(i) + "\r\n";
-  EXPECT_EQ(newest, program_.log.WindowText());
 }
 
 // Whole in its file, cut at 85 in the window, which, closed, still gets the latest lines.
