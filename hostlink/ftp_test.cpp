@@ -137,7 +137,8 @@ TEST_F(FtpTest, TheCallerHearsEverySecondOfSilence) {
   EXPECT_FALSE(socket_.on_silence);  // the conversation over, nobody is told
 }
 
-// Refused, missing and unbounded replies: each has its message, no further command goes.
+// Refused, missing and unbounded replies, a command too long, a closed port: each has its
+// message, no further command goes.
 TEST_F(FtpTest, EachFailureHasItsMessageAndClosesTheConnection) {
   std::string endless_greeting;
   for (int i = 0; i < 101; ++i) endless_greeting += "220-still greeting\r\n";
@@ -150,6 +151,7 @@ TEST_F(FtpTest, EachFailureHasItsMessageAndClosesTheConnection) {
     std::string message;
     size_t commands;  // USER, PASS, RCMD: how many were sent
     const char* end;  // how the connection ended
+    std::string command = kCall;
   } rows[] = {
       {"greeting not 220", "421 too many users\r\n", Replies(), "Il server FTP non \xE8 pronto", 0,
        "closed"},
@@ -175,13 +177,15 @@ TEST_F(FtpTest, EachFailureHasItsMessageAndClosesTheConnection) {
        "Il server FTP non risponde correttamente", 0, "closed"},
       {"20 KB to USER", "220 ready\r\n", Replies(long_user_reply),
        "Il server FTP non risponde correttamente (USER)", 1, "closed"},
+      {"a command over 256 bytes", "220 ready\r\n", Replies("331 pw\r\n", "230 ok\r\n"),
+       "Riga FTP troppo lunga (RCMD)", 2, "closed", std::string(260, 'X')},
   };
   const std::vector<std::string> commands = {"> USER TORVAN\r\n", "> PASS SEGRETA\r\n",
                                              "> RCMD CALL TM/TNM_121 ('P04200')\r\n"};
   for (const auto& r : rows) {
     SCOPED_TRACE(r.what);
     FtpScript ftp(r.greeting, r.replies);
-    EXPECT_FALSE(Run(ftp.port()));
+    EXPECT_FALSE(Run(ftp.port(), "TORVAN", "SEGRETA", r.command));
     EXPECT_EQ(r.message, message_);
     std::vector<std::string> transcript(commands.begin(),
                                         commands.begin() + std::ptrdiff_t(r.commands));
@@ -189,16 +193,9 @@ TEST_F(FtpTest, EachFailureHasItsMessageAndClosesTheConnection) {
     EXPECT_EQ(transcript, ftp.Transcript());
     EXPECT_EQ(FtpState::kFailed, states_.back());
   }
-}
-
-TEST_F(FtpTest, AClosedPortOrALineOver256BytesFails) {
   const int port = ClosedPort();
   EXPECT_FALSE(Run(port));
   EXPECT_EQ("Apertura della porta " + std::to_string(port) + " non riuscita", message_);
-  FtpScript ftp("220 ready\r\n", {"331 pw\r\n", "230 ok\r\n"});
-  EXPECT_FALSE(Run(ftp.port(), "TORVAN", "SEGRETA", std::string(260, 'X')));
-  EXPECT_EQ("Riga FTP troppo lunga (RCMD)", message_);
-  EXPECT_EQ(Replies("> USER TORVAN\r\n", "> PASS SEGRETA\r\n", "closed"), ftp.Transcript());
 }
 
 }  // namespace
