@@ -39,7 +39,7 @@ TEST_F(FileTest, AtomicWriteReplacesTheFileWithTheAskedMode) {
   EXPECT_FALSE(FileExists(dir_ + "/folder.tmp"));
 }
 
-TEST_F(FileTest, AppendAddsAtTheEndAndMissingFilesAreNotFound) {
+TEST_F(FileTest, AppendsGoAtTheEndMissingFilesAreNotFoundRotatedOnesAreMadeAgain) {
   std::string path = dir_ + "/log";
   ASSERT_TRUE(AppendToFile(path, "a\r\n", /*durable=*/true).ok());  // made, and its folder synced
   ASSERT_TRUE(AppendToFile(path, "b\r\n").ok());
@@ -51,10 +51,9 @@ TEST_F(FileTest, AppendAddsAtTheEndAndMissingFilesAreNotFound) {
             SyncFolder(dir_ + "/none").message());
   EXPECT_EQ(dir_, FolderOf(path));
   EXPECT_EQ(".", FolderOf("log"));
-}
 
-// The log writer follows its path, makes a rotated or removed file again, loses unopenable lines.
-TEST_F(FileTest, AnAppendingFileFollowsItsPathAndIsMadeAgainWhenRotatedOrRemoved) {
+  // The log writer follows its path, makes a rotated or removed file again, loses unopenable
+  // lines.
   const std::string log = dir_ + "/TnC.Log", other = dir_ + "/other.Log";
   AppendingFile file;  // kept open a second
   ASSERT_TRUE(file.Append(log, "one\r\n").ok());

@@ -24,10 +24,12 @@ TEST(Clock, FieldsSurviveArithmeticAndTimesBecomeTextsAndSeconds) {
   EXPECT_DOUBLE_EQ(3600 + 120 + 3.5, SecondsSinceMidnight({2026, 1, 1, 1, 2, 3, 500}));
 }
 
-// The fake fires on the monotonic clock only: the wall clock set by the host changes nothing.
-TEST(FakeTimers, FireOnceInDueOrderOnTheMonotonicClock) {
+// The fake fires once, in due order, on the monotonic clock only: the wall clock set by the
+// host changes nothing. A pause lets the pump fire due timers; a stop request ends it.
+TEST(FakeTimers, FireOnceInDueOrderOnTheMonotonicClockAndInPauses) {
   FakeClock clock;
   FakeTimers timers(clock);
+  FakePump pump(&clock, &timers);
   std::string fired;
   timers.Start(milliseconds(300), [&] { fired += "late "; });
   timers.Start(milliseconds(100), [&] { fired += "early "; });
@@ -42,16 +44,9 @@ TEST(FakeTimers, FireOnceInDueOrderOnTheMonotonicClock) {
   timers.AdvanceBy(milliseconds(1000));
   EXPECT_EQ("early late ", fired);
   EXPECT_EQ(0u, timers.pending());
-}
 
-// A pause lets the pump fire due timers; a stop request ends it at the next step.
-TEST(Pause, LetsDueTimersFireAndEndsAtAStopRequest) {
-  FakeClock clock;
-  FakeTimers timers(clock);
-  FakePump pump(&clock, &timers);
-  int fired = 0;
-  timers.Start(milliseconds(200), [&] { ++fired; });
-  for (int expected : {0, 1}) {
+  timers.Start(milliseconds(200), [&] { fired += "paused "; });
+  for (const char* expected : {"early late ", "early late paused "}) {
     EXPECT_TRUE(PauseLettingEventsRun(pump, 1, milliseconds(100)));
     EXPECT_EQ(expected, fired);
   }
@@ -60,34 +55,27 @@ TEST(Pause, LetsDueTimersFireAndEndsAtAStopRequest) {
   EXPECT_EQ(std::pair(5, milliseconds(800)), std::pair(pump.sleeps, pump.slept));
 }
 
-class QtTimersTest : public ::testing::Test {
- protected:
-  static void SetUpTestSuite() {
-    static int argc = 1;
-    static char name[] = "timer_test";
-    static char* argv[] = {name, nullptr};
-    if (QCoreApplication::instance() == nullptr) new QCoreApplication(argc, argv);  // kept
-  }
-  // Lets the loop run until `done` or about two seconds have passed.
-  void RunUntil(const std::function<bool()>& done) {
-    for (int i = 0; i < 400 && !done(); ++i) pump_.Sleep(milliseconds(5)), pump_.ProcessEvents();
-  }
-  QtPump pump_;
-  QtTimers timers_;
-};
-
 // One shot each, a killed one never; a callback may kill itself and start another.
-TEST_F(QtTimersTest, OneShotKillAndACallbackStartingAnother) {
+TEST(QtTimers, OneShotKillAndACallbackStartingAnother) {
+  static int argc = 1;
+  static char name[] = "timer_test";
+  static char* argv[] = {name, nullptr};
+  if (QCoreApplication::instance() == nullptr) new QCoreApplication(argc, argv);  // kept
+  QtPump pump;
+  QtTimers timers;
+  auto run_until = [&](const std::function<bool()>& done) {  // or about two seconds
+    for (int i = 0; i < 400 && !done(); ++i) pump.Sleep(milliseconds(5)), pump.ProcessEvents();
+  };
   int a = 0, b = 0, second = 0;
   TimerId id = 0;
-  timers_.Start(milliseconds(20), [&] { ++a; });
-  timers_.Kill(timers_.Start(milliseconds(10), [&] { ++b; }));
-  id = timers_.Start(milliseconds(5), [&] {
-    timers_.Kill(id);  // already fired: nothing happens
-    timers_.Start(milliseconds(5), [&] { ++second; });
+  timers.Start(milliseconds(20), [&] { ++a; });
+  timers.Kill(timers.Start(milliseconds(10), [&] { ++b; }));
+  id = timers.Start(milliseconds(5), [&] {
+    timers.Kill(id);  // already fired: nothing happens
+    timers.Start(milliseconds(5), [&] { ++second; });
   });
-  RunUntil([&] { return a > 0 && second > 0; });
-  RunUntil([] { return false; });  // a while longer: nothing fires twice
+  run_until([&] { return a > 0 && second > 0; });
+  run_until([] { return false; });  // a while longer: nothing fires twice
   EXPECT_EQ(std::tuple(1, 0, 1), std::tuple(a, b, second));
 }
 
