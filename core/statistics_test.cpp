@@ -25,10 +25,15 @@ TEST(Statistics, ZeroValuesAreBlankAndTextsAreCutToTheirWidth) {
                        FitLeft("12", 244, Measure)));
 }
 
-// A reset keeps the date, time, host times and status line; the overflow guard clears both
-// rows of counters but not the link's.
-TEST(Statistics, ResetAndOverflowGuardClearWhatTheySay) {
+// A record across midnight counts its real duration; a reset keeps the date, time, host times
+// and status line; the overflow guard clears both rows of counters but not the link's.
+TEST(Statistics, RecordsResetAndOverflowGuard) {
   Statistics s;
+  Statistiche_AddRecord(s, kRecordsReceived, kSecondsReceiving, 86390.0, 5.0);  // 23:59:50-00:00:05
+  EXPECT_EQ(std::tuple(1, 15.0f, 15000.0f),
+            std::tuple(s.Stat_Contatori[0], s.Stat_Tempi[0], s.Stat_Tempi[1]));
+  Statistiche_AddRecord(s, kRecordsReceived, kSecondsReceiving, 10.0, 15.0);
+  EXPECT_EQ(std::pair(20.0f, 10000.0f), std::pair(s.Stat_Tempi[0], s.Stat_Tempi[1]));
   s.Ritardo_Link = 7;
   s.Stat_Contatori = {1, 2, 3, 4};
   s.Stat_Tempi = {1, 2, 3, 4};
@@ -45,16 +50,6 @@ TEST(Statistics, ResetAndOverflowGuardClearWhatTheySay) {
   EXPECT_TRUE(Statistiche_Overflow(s));
   EXPECT_EQ(std::tuple(0, 0, 5),
             std::tuple(s.Stat_Contatori[0], s.Stat_Contatori[2], s.Ritardo_Link));
-}
-
-TEST(Statistics, ARecordAcrossMidnightCountsTheRealDuration) {
-  Statistics s;
-  // 23:59:50 -> 00:00:05
-  Statistiche_AddRecord(s, kRecordsReceived, kSecondsReceiving, 86390.0, 5.0);
-  EXPECT_EQ(std::tuple(1, 15.0f, 15000.0f),
-            std::tuple(s.Stat_Contatori[0], s.Stat_Tempi[0], s.Stat_Tempi[1]));
-  Statistiche_AddRecord(s, kRecordsReceived, kSecondsReceiving, 10.0, 15.0);
-  EXPECT_EQ(std::pair(20.0f, 10000.0f), std::pair(s.Stat_Tempi[0], s.Stat_Tempi[1]));
 }
 
 }  // namespace
