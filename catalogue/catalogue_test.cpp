@@ -67,11 +67,11 @@ class CatalogueTest : public ::testing::Test, protected ProgramFixture {
   Catalogue catalogue_;
 };
 
-TEST_F(CatalogueTest, ShortOrDamagedFilesYieldTheirWholeRecordsOnly) {
-  std::vector<Campo_Rec> fields = {Field("A", "A", 1, 1), Field("B", "A", 2, 1)};
-  ASSERT_TRUE(WriteRecords(dir_ + "/f.DAT", fields).ok());
-  std::string bytes;
-  ASSERT_TRUE(platform::ReadFile(dir_ + "/f.DAT", &bytes).ok());
+// Short files yield their whole records only; no files give empty tables, and the folders
+// come from the databases.
+TEST_F(CatalogueTest, ShortOrMissingFilesYieldTheirWholeRecordsOnly) {
+  const std::string bytes =
+      EncodeRecord(Field("A", "A", 1, 1)) + EncodeRecord(Field("B", "A", 2, 1));
   ASSERT_TRUE(platform::WriteFileAtomic(dir_ + "/f.DAT", bytes.substr(0, 78 + 40), 0600).ok());
   std::vector<Campo_Rec> back;
   ASSERT_TRUE(ReadCampoRecs(dir_ + "/f.DAT", &back).ok());
@@ -79,25 +79,7 @@ TEST_F(CatalogueTest, ShortOrDamagedFilesYieldTheirWholeRecordsOnly) {
   EXPECT_EQ("A         ", back[0].Nome);
   ASSERT_TRUE(ReadCampoRecs(dir_ + "/none.DAT", &back).ok());
   EXPECT_TRUE(back.empty());
-}
 
-TEST_F(CatalogueTest, FieldRangesFollowEachOtherAndSkipExcludedFields) {
-  Files({File("DATI", "CLIENTI", "S"), File("DATI", "VUOTO", "N"), File("DATI", "ART", "N")});
-  Fields(1, {Field("CODICE", "A", 1, 6), Field("NOTE", "A", 7, 10, "X"),
-             Field(kCampoIdx, "P", 17, 7)});
-  Fields(2, {Field("SOLO", "A", 1, 6, "S")});
-  Fields(3, {Field("COD", "A", 1, 6), Field("PREZZO", "P", 7, 5)});
-  Carica_Catalogo(program_, catalogue_);
-
-  EXPECT_EQ("CLIENTI 1-2 idx 2; VUOTO 3-2; ART 3-4; ", Ranges());
-  const FileEntry& f = catalogue_.Tab_File[1];
-  const CampoEntry& prezzo = catalogue_.Tab_Campi[4];
-  EXPECT_EQ(std::tuple(true, true, 2, "[PREZZO]", "P", 7, false),
-            std::tuple(f.As_Pc, f.Pc_As, f.N_Campi, prezzo.Nome_Sql, prezzo.Tipo, prezzo.Posizione,
-                       catalogue_.Catalogo_Errato));
-}
-
-TEST_F(CatalogueTest, NoFilesGiveEmptyTablesAndFoldersComeFromTheDatabases) {
   const DataBase_Rec d{"GESTIONE", "", "", "", "", "/srv/immagini/   "};
   ASSERT_TRUE(WriteRecords(program_.paths.database_catalogue, std::vector<DataBase_Rec>{d}).ok());
   Carica_Catalogo(program_, catalogue_);
@@ -135,20 +117,24 @@ TEST(FieldLayout, WhatCanAndCannotBeRight) {
   for (const auto& [field, error] : refused) EXPECT_EQ(error, FieldLayoutError(field));
 }
 
+// Fields follow each other in Tab_Campi, excluded ones skipped; a field that cannot be right
+// marks its file only.
 TEST_F(CatalogueTest, FieldsThatCannotBeRightMarkTheirFileOnly) {
   std::vector<std::string>& lines = StatusLines();
-  Files({File("DATI", "CLIENTI", "N"), File("DATI", "ART", "N"), File("DATI", "NOMI", "N"),
-         File("DATI", "SENZAIDX", "S"), File("DATI", "CONIDX", "N")});
+  Files({File("DATI", "CLIENTI", "N"), File("DATI", "ART", "S"), File("DATI", "VUOTO", "N"),
+         File("DATI", "NOMI", "N"), File("DATI", "SENZAIDX", "S"), File("DATI", "CONIDX", "N")});
   Campo_Rec packed = Field("PREZZO", "P", 7, 3);
   packed.Decimali = 6;                                  // 3 bytes hold 5 digits
   Campo_Rec excluded = Field("NOTE", "X", 12, 1, "S");  // excluded: never decoded
   Fields(1, {Field("CODICE", "A", 1, 6), packed, excluded});
-  Fields(2, {Field("COD", "A", 1, 6), Field("DES", "A", 7, 20)});
-  Fields(3, {Field("", "A", 1, 1), Field("Cod", "A", 2, 1), Field("COD", "A", 3, 1),
+  Fields(2, {Field("COD", "A", 1, 6), Field("PREZZO", "P", 7, 5), Field("NOTE", "A", 12, 5, "X"),
+             Field(kCampoIdx, "P", 17, 7)});
+  Fields(3, {Field("SOLO", "A", 1, 6, "S")});
+  Fields(4, {Field("", "A", 1, 1), Field("Cod", "A", 2, 1), Field("COD", "A", 3, 1),
              Field("_T_TIPO___", "A", 4, 1)});
   // The index field belongs to the files sent back, and to them alone.
-  Fields(4, {Field("CODICE", "A", 1, 6)});
-  Fields(5, {Field("COD", "A", 1, 6), Field(kCampoIdx, "P", 7, 7)});
+  Fields(5, {Field("CODICE", "A", 1, 6)});
+  Fields(6, {Field("COD", "A", 1, 6), Field(kCampoIdx, "P", 7, 7)});
   Carica_Catalogo(program_, catalogue_);
   EXPECT_EQ(std::vector<std::string>({
                 "   *** ERRORE ***  Nel file DATI/CLIENTI il campo PREZZO non \xE8 valido: "
@@ -162,9 +148,15 @@ TEST_F(CatalogueTest, FieldsThatCannotBeRightMarkTheirFileOnly) {
             }),
             lines);
   // The files keep their entries, the fields their places: the other files' do not move.
-  EXPECT_EQ("CLIENTI 1-2 errato; ART 3-4; NOMI 5-8 errato; SENZAIDX 9-9; CONIDX 10-11 idx 11; ",
-            Ranges());
-  EXPECT_TRUE(catalogue_.Catalogo_Errato);
+  EXPECT_EQ(
+      "CLIENTI 1-2 errato; ART 3-5 idx 5; VUOTO 6-5; NOMI 6-9 errato; SENZAIDX 10-10; "
+      "CONIDX 11-12 idx 12; ",
+      Ranges());
+  const FileEntry& f = catalogue_.Tab_File[2];
+  const CampoEntry& prezzo = catalogue_.Tab_Campi[4];
+  EXPECT_EQ(std::tuple(true, true, 3, "[PREZZO]", "P", 7, true),
+            std::tuple(f.As_Pc, f.Pc_As, f.N_Campi, prezzo.Nome_Sql, prezzo.Tipo, prezzo.Posizione,
+                       catalogue_.Catalogo_Errato));
 }
 
 // A catalogue of one database and files of one field each, and what readers see of it.

@@ -5,7 +5,6 @@
 #include <algorithm>
 
 #include "core/test_support.h"
-#include "platform/file.h"
 
 namespace torvan {
 namespace {
@@ -16,40 +15,47 @@ class MessageLogTest : public ::testing::Test, protected ProgramFixture {
     program_.state.Finestra_Messaggi_Aperta = true;
     program_.log.WindowOpened();
   }
-  std::string Read(const std::string& path) {
-    std::string s;
-    return platform::ReadFile(path, &s).ok() ? s : "";
-  }
-  size_t WindowLines() const {  // control characters are escaped: each "\n" ends a line
-    const std::string text = program_.log.WindowText();
-    return size_t(std::count(text.begin(), text.end(), '\n'));
-  }
 };
 
+// The window keeps sixteen lines, blank ones at first, the newest last.
 TEST_F(MessageLogTest, ALineGoesToTheStatusLineTheWindowAndWithLogSuFileAsUtf8ToTheFile) {
+  std::string blanks;
+  for (int i = 0; i < 16; ++i) blanks += " \r\n";
+  EXPECT_EQ(blanks, program_.log.WindowText());
   program_.settings.parametri.Log_Su_File = true;
   program_.Scrivi_Messaggio("manca il campo \xA7_T_IDX___ \xE8");
   EXPECT_EQ("14:05:09 - manca il campo \xA7_T_IDX___ \xE8", program_.stats.Stat_Testi[kStatusLine]);
   const std::string file = "05/12/2026 14:05:09 - manca il campo \xC2\xA7_T_IDX___ \xC3\xA8\r\n";
-  EXPECT_EQ(file, Read(program_.paths.message_log));
+  EXPECT_EQ(file, testing::ReadText(program_.paths.message_log));
   program_.settings.parametri.Log_Su_File = false;
   program_.Scrivi_Messaggio("uno");
-  EXPECT_EQ(file, Read(program_.paths.message_log));
+  EXPECT_EQ(file, testing::ReadText(program_.paths.message_log));
   EXPECT_EQ("14:05:09 - uno", program_.stats.Stat_Testi[kStatusLine]);
-  EXPECT_NE(std::string::npos, program_.log.WindowText().find("14:05:09 - uno\r\n"));
+  EXPECT_EQ(blanks.substr(6) + "14:05:09 - manca il campo \xA7_T_IDX___ \xE8\r\n14:05:09 - uno\r\n",
+            program_.log.WindowText());
   // Gathered lines reach the file together and in order; the status and window at once.
   program_.settings.parametri.Log_Su_File = true;
   program_.log.GatherFileLines();
   program_.Scrivi_Messaggio("due");
   program_.Scrivi_Messaggio("tre");
-  EXPECT_EQ(file, Read(program_.paths.message_log));
+  EXPECT_EQ(file, testing::ReadText(program_.paths.message_log));
   EXPECT_EQ("14:05:09 - tre", program_.stats.Stat_Testi[kStatusLine]);
   EXPECT_NE(std::string::npos, program_.log.WindowText().find("14:05:09 - due\r\n"));
   program_.log.WriteGatheredLines();
   program_.Scrivi_Messaggio("quattro");
   EXPECT_EQ(file + "05/12/2026 14:05:09 - due\r\n05/12/2026 14:05:09 - tre\r\n" +
                 "05/12/2026 14:05:09 - quattro\r\n",
-            Read(program_.paths.message_log));
+            testing::ReadText(program_.paths.message_log));
+  // An unwritable log file loses the line only.
+  program_.paths.message_log = dir_ + "/missing/dir/TnC.Log";
+  program_.paths.pc_as_log = dir_ + "/missing/dir/TnC_PC_AS.Log";
+  program_.Scrivi_Messaggio("still shown");
+  EXPECT_EQ("14:05:09 - still shown", program_.stats.Stat_Testi[kStatusLine]);
+  EXPECT_FALSE(program_.log.Scrivi_Log_PC_AS("x").ok());
+  std::string newest;
+  for (int i = 0; i < 40; ++i) program_.Scrivi_Messaggio(std::to_string(i));
+  for (int i = 24; i < 40; ++i) newest += "14:05:09 - " + std::to_string(i) + "\r\n";
+  EXPECT_EQ(newest, program_.log.WindowText());
 }
 
 // A host name holding a line break must not forge a second log line.
@@ -67,29 +73,16 @@ TEST_F(MessageLogTest, ControlCharactersAreShownEscapedInEveryLine) {
   EXPECT_EQ(
       "05/12/2026 14:05:09 -    Carica campi di LIB/A\\x0D\\x0A14:05:09 - forged\\x09"
       "\\x1B[2J\\x7F\\x9D\xE2\x82\xAC\xC3\xA8\r\n",
-      Read(program_.paths.message_log));
+      testing::ReadText(program_.paths.message_log));
   EXPECT_NE(std::string::npos, program_.log.WindowText().find(shown + "\r\n"));
 
   ASSERT_TRUE(program_.log.Scrivi_Log_PC_AS("INSERT INTO DATI/A VALUES('x\ny')").ok());
   EXPECT_EQ("05/12/2026 14:05:09 INSERT INTO DATI/A VALUES('x\\x0Ay')\r\n",
-            Read(program_.paths.pc_as_log));
+            testing::ReadText(program_.paths.pc_as_log));
   EXPECT_NE(std::string::npos,
             program_.log.WindowText().find("14:05:09 - INSERT INTO DATI/A VALUES('x\\x0Ay')\r\n"));
-  EXPECT_EQ(16u, WindowLines());  // still
-}
-
-TEST_F(MessageLogTest, TheWindowKeepsSixteenLinesWithTheNewestLast) {
-  auto blanks = [](int n) {
-    std::string s;
-    while (n-- > 0) s += " \r\n";
-    return s;
-  };
-  EXPECT_EQ(blanks(16), program_.log.WindowText());
-  for (const char* m : {"a", "b", "c"}) program_.Scrivi_Messaggio(m);
-  EXPECT_EQ(blanks(13) + "14:05:09 - a\r\n14:05:09 - b\r\n14:05:09 - c\r\n",
-            program_.log.WindowText());
-  for (int i = 0; i < 40; ++i) program_.Scrivi_Messaggio("x");
-  EXPECT_EQ(16u, WindowLines());
+  const std::string window = program_.log.WindowText();
+  EXPECT_EQ(16, std::count(window.begin(), window.end(), '\n'));  // still: nothing forged
 }
 
 // Whole in its file, cut at 85 in the window, which, closed, still gets the latest lines.
@@ -97,7 +90,7 @@ TEST_F(MessageLogTest, PcToHostLineIsWholeInTheFileAndCutAt85InTheWindow) {
   program_.stats.Stat_Testi[kStatusLine] = "unchanged";
   std::string message(100, 'Q');
   ASSERT_TRUE(program_.log.Scrivi_Log_PC_AS(message).ok());
-  EXPECT_EQ("05/12/2026 14:05:09 " + message + "\r\n", Read(program_.paths.pc_as_log));
+  EXPECT_EQ("05/12/2026 14:05:09 " + message + "\r\n", testing::ReadText(program_.paths.pc_as_log));
   std::string text = program_.log.WindowText();
   EXPECT_EQ("14:05:09 - " + std::string(85, 'Q') + " ...\r\n",
             text.substr(text.size() - (11 + 85 + 4 + 2)));
@@ -108,15 +101,6 @@ TEST_F(MessageLogTest, PcToHostLineIsWholeInTheFileAndCutAt85InTheWindow) {
   text = program_.log.WindowText();
   EXPECT_EQ("14:05:09 - " + std::string(85, 'Q') + "\r\n14:05:09 - chiusa\r\n",
             text.substr(text.size() - (11 + 85 + 2) - (11 + 6 + 2)));
-}
-
-TEST_F(MessageLogTest, AnUnwritableLogFileLosesTheLineOnly) {
-  program_.settings.parametri.Log_Su_File = true;
-  program_.paths.message_log = dir_ + "/missing/dir/TnC.Log";
-  program_.paths.pc_as_log = dir_ + "/missing/dir/TnC_PC_AS.Log";
-  program_.Scrivi_Messaggio("still shown");
-  EXPECT_EQ("14:05:09 - still shown", program_.stats.Stat_Testi[kStatusLine]);
-  EXPECT_FALSE(program_.log.Scrivi_Log_PC_AS("x").ok());
 }
 
 }  // namespace

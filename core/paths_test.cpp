@@ -10,7 +10,7 @@
 namespace torvan {
 namespace {
 
-TEST(PathsTest, InstalledFilesAreFoundBesideTheProgram) {
+TEST(PathsTest, InstalledFilesAreFoundBesideTheProgramTheBaseFoldersTableFirst) {
   platform::TempFolder prefix("torvan-prefix");
   for (const char* folder : {"bin", "share", "share/torvan"}) {
     ASSERT_EQ(0, ::mkdir((prefix / folder).c_str(), 0755));
@@ -23,12 +23,10 @@ TEST(PathsTest, InstalledFilesAreFoundBesideTheProgram) {
   EXPECT_EQ("", InstalledDataFileFor(program, "Nessuno_Torvan.Tbl"));
   EXPECT_EQ("", InstalledDataFileFor(program, "Cartella_Torvan.Tbl"));  // not a file
   EXPECT_EQ("", InstalledDataFileFor("", "Prova_Torvan.Tbl"));
-}
 
-TEST(PathsTest, TheBaseFoldersOwnTableComesFirstEvenWhenItIsNotOne) {
-  platform::TempFolder base("torvan-base");
-  const Paths paths = Paths::InFolder(base.path());
-  EXPECT_EQ(base / "TnC_STATO.DAT", paths.status);
+  // The base folder's own table comes first, even when it is not one.
+  const Paths paths = Paths::InFolder(prefix / "share");
+  EXPECT_EQ(prefix / "share/TnC_STATO.DAT", paths.status);
   ASSERT_EQ(0, ::mkdir(paths.char_table.c_str(), 0755));  // reading it will say what is wrong
   bool installed = true;
   EXPECT_EQ(paths.char_table, CharTableToRead(paths, &installed));

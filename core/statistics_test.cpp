@@ -8,7 +8,7 @@ namespace {
 // 100 twips per character makes widths easy to reason about.
 int Measure(std::string_view s) { return int(s.size()) * 100; }
 
-TEST(Statistics, ZeroValuesAreBlankNotZero) {
+TEST(Statistics, ZeroValuesAreBlankAndTextsAreCutToTheirWidth) {
   Statistics s;
   for (const StatField& f : StatFields()) {
     if (f.source == StatField::Source::kText) continue;
@@ -17,33 +17,31 @@ TEST(Statistics, ZeroValuesAreBlankNotZero) {
   }
   EXPECT_EQ(std::tuple("", "", "1.500", "42"),
             std::tuple(FormatCount(0), FormatSeconds(0), FormatSeconds(1.5f), FormatCount(42)));
-}
-
-// Spare twips give a blank each 45 (200: 4, 44: none).
-TEST(Statistics, NumbersLoseLeadingDigitsTextsLoseTrailingCharacters) {
+  // Numbers lose leading digits, texts trailing characters; spare twips give a blank each 45
+  // (200: 4, 44: none).
   EXPECT_EQ(std::tuple("4567", "ABCD", "    12", "12    ", "12"),
             std::tuple(FitRight("1234567", 440, Measure), FitLeft("ABCDEFG", 440, Measure),
                        FitRight("12", 400, Measure), FitLeft("12", 400, Measure),
                        FitLeft("12", 244, Measure)));
 }
 
-TEST(Statistics, ResetKeepsDateTimeHostTimesAndStatusLine) {
+// A record across midnight counts its real duration; a reset keeps the date, time, host times
+// and status line; the overflow guard clears both rows of counters but not the link's.
+TEST(Statistics, RecordsResetAndOverflowGuard) {
   Statistics s;
+  Statistiche_AddRecord(s, kRecordsReceived, kSecondsReceiving, 86390.0, 5.0);  // 23:59:50-00:00:05
+  EXPECT_EQ(std::tuple(1, 15.0f, 15000.0f),
+            std::tuple(s.Stat_Contatori[0], s.Stat_Tempi[0], s.Stat_Tempi[1]));
+  Statistiche_AddRecord(s, kRecordsReceived, kSecondsReceiving, 10.0, 15.0);
+  EXPECT_EQ(std::pair(20.0f, 10000.0f), std::pair(s.Stat_Tempi[0], s.Stat_Tempi[1]));
   s.Ritardo_Link = 7;
-  for (int i = 0; i < 4; ++i) {
-    s.Stat_Contatori[i] = i + 1;
-    s.Stat_Tempi[i] = float(i + 1);
-  }
-  for (int i = 0; i < 9; ++i) s.Stat_Testi[i] = "t" + std::to_string(i);
+  s.Stat_Contatori = {1, 2, 3, 4};
+  s.Stat_Tempi = {1, 2, 3, 4};
+  s.Stat_Testi = {"t0", "t1", "t2", "t3", "t4", "t5", "t6", "t7", "t8"};
   Statistiche_Reset(s);
-  Statistics expected;
-  for (int i = 4; i < 9; ++i) expected.Stat_Testi[i] = "t" + std::to_string(i);
-  EXPECT_EQ(std::tuple(0, expected.Stat_Contatori, expected.Stat_Tempi, expected.Stat_Testi),
+  EXPECT_EQ(std::tuple(0, std::array<int32_t, 4>{}, std::array<float, 4>{},
+                       std::array<std::string, 9>{"", "", "", "", "t4", "t5", "t6", "t7", "t8"}),
             std::tuple(s.Ritardo_Link, s.Stat_Contatori, s.Stat_Tempi, s.Stat_Testi));
-}
-
-TEST(Statistics, OverflowGuardClearsBothRowsButNotTheLinkCounter) {
-  Statistics s;
   s.Ritardo_Link = 5;
   s.Stat_Contatori[0] = 2000000000;
   s.Stat_Contatori[2] = 3;
@@ -52,16 +50,6 @@ TEST(Statistics, OverflowGuardClearsBothRowsButNotTheLinkCounter) {
   EXPECT_TRUE(Statistiche_Overflow(s));
   EXPECT_EQ(std::tuple(0, 0, 5),
             std::tuple(s.Stat_Contatori[0], s.Stat_Contatori[2], s.Ritardo_Link));
-}
-
-TEST(Statistics, ARecordAcrossMidnightCountsTheRealDuration) {
-  Statistics s;
-  // 23:59:50 -> 00:00:05
-  Statistiche_AddRecord(s, kRecordsReceived, kSecondsReceiving, 86390.0, 5.0);
-  EXPECT_EQ(std::tuple(1, 15.0f, 15000.0f),
-            std::tuple(s.Stat_Contatori[0], s.Stat_Tempi[0], s.Stat_Tempi[1]));
-  Statistiche_AddRecord(s, kRecordsReceived, kSecondsReceiving, 10.0, 15.0);
-  EXPECT_EQ(std::pair(20.0f, 10000.0f), std::pair(s.Stat_Tempi[0], s.Stat_Tempi[1]));
 }
 
 }  // namespace

@@ -5,7 +5,8 @@
 namespace torvan::hostlink {
 namespace {
 
-TEST(Frame, RequestsAreCodeLengthAndData) {
+// Requests are the code, five digits of length and the data; reply headers carry zoned lengths.
+TEST(Frame, RequestsAndReplyHeadersWithinTheirLimits) {
   std::string frame;
   ASSERT_TRUE(BuildRequest('S', "", &frame).ok());
   EXPECT_EQ("S00000", frame);
@@ -16,19 +17,16 @@ TEST(Frame, RequestsAreCodeLengthAndData) {
   frame = "untouched";
   EXPECT_FALSE(BuildRequest('R', std::string(100000, 'x'), &frame).ok());
   EXPECT_EQ("untouched", frame);
-}
 
-TEST(Frame, ReplyHeadersCarryZonedLengths) {
   std::array<uint8_t, kCharTableLength> host_to_pc{};
   for (int i = 0; i < 10; ++i) host_to_pc[0xF0 + i] = uint8_t('0' + i);
   CharTables tables(host_to_pc);
-  std::string header;
-  ASSERT_TRUE(BuildReplyHeader(tables, '0', 45, &header).ok());
-  EXPECT_EQ("\xF0\xF0\xF0\xF0\xF4\xF5", header);
-  ASSERT_TRUE(BuildReplyHeader(tables, '1', 8192, &header).ok());
-  EXPECT_EQ("\xF1\xF0\xF8\xF1\xF9\xF2", header);
-  EXPECT_FALSE(BuildReplyHeader(tables, '0', 8193, &header).ok());
-  EXPECT_FALSE(BuildReplyHeader(tables, '0', -1, &header).ok());
+  ASSERT_TRUE(BuildReplyHeader(tables, '0', 45, &frame).ok());
+  EXPECT_EQ("\xF0\xF0\xF0\xF0\xF4\xF5", frame);
+  ASSERT_TRUE(BuildReplyHeader(tables, '1', 8192, &frame).ok());
+  EXPECT_EQ("\xF1\xF0\xF8\xF1\xF9\xF2", frame);
+  EXPECT_FALSE(BuildReplyHeader(tables, '0', 8193, &frame).ok());
+  EXPECT_FALSE(BuildReplyHeader(tables, '0', -1, &frame).ok());
 }
 
 TEST(Frame, ZonedLengthsAreCheckedNotTrusted) {

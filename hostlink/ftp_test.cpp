@@ -2,7 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include "hostlink/test_peer.h"
+#include "core/text.h"
+#include "hostlink/link_test_util.h"
 
 namespace torvan::hostlink {
 namespace {
@@ -10,7 +11,6 @@ namespace {
 using testing::ClosedPort;
 using testing::PeerConnection;
 using testing::ScriptedPeer;
-using testing::TestProgram;
 
 constexpr char kCall[] = "CALL TM/TNM_121 ('P04200')";
 
@@ -65,20 +65,14 @@ class FtpScript {
   ScriptedPeer peer_;
 };
 
-class FtpTest : public ::testing::Test {
+class FtpTest : public testing::LinkTest {
  protected:
-  FtpTest() {
-    socket_.SetPollLimitsForTesting(
-        {.line_wait = 20, .line_no_wait = 2, .line_pause = std::chrono::milliseconds(5)});
-  }
   bool Run(int port, std::string_view user = "TORVAN", std::string_view password = "SEGRETA",
            std::string_view command = kCall) {
-    return Ftp_RemoteCommand(socket_, SocketLayer::kLinkSlot, "127.0.0.1", port, user, password,
-                             command, &message_, [this](FtpState s) { states_.push_back(s); });
+    return Ftp_RemoteCommand(socket_, kSlot, "127.0.0.1", port, user, password, command, &message_,
+                             [this](FtpState s) { states_.push_back(s); });
   }
 
-  TestProgram test_;
-  SocketLayer socket_{test_.program};
   std::string message_ = "not set";
   std::vector<FtpState> states_;
 };
@@ -92,25 +86,22 @@ TEST_F(FtpTest, ConversationsThatSucceed) {
     const char* what;
     std::string greeting;
     std::vector<std::string> replies;
-    const char *user, *password, *sent_user, *sent_password;
+    const char *user = "TORVAN", *password = "SEGRETA";  // sent trimmed
   } rows[] = {
       {"names trimmed, QUIT answered", "220 ready\r\n",
        Replies("331 password please\r\n", "230 logged in\r\n", "250 command done\r\n",
                "221 goodbye\r\n"),
-       "  torvan ", " segreta  ", "torvan", "segreta"},
+       "  torvan ", " segreta  "},
       {"multi-line greeting and reply, empty password",
        "220-Welcome to the host\r\n220-Second line\r\n220 ready\r\n",
-       Replies("331-password\r\n331 please\r\n", "230 ok\r\n", "250 done\r\n"), "TORVAN", "",
-       "TORVAN", ""},
+       Replies("331-password\r\n331 please\r\n", "230 ok\r\n", "250 done\r\n"), "TORVAN", ""},
       // An inner line may start with another code: only "331 " ends a reply opened by 331.
       {"multi-line replies whose lines come late",
        "220-Welcome to the host\r\n" + kPause + "220 ready\r\n",
        Replies("331-password\r\n" + kPause + "230 more text\r\n" + kPause + "331 please\r\n",
-               "230 ok\r\n", "250 done\r\n"),
-       "TORVAN", "SEGRETA", "TORVAN", "SEGRETA"},
+               "230 ok\r\n", "250 done\r\n")},
       {"lines after a complete reply discarded", "220 ready\r\n230 not asked for\r\n",
-       Replies("331 pw\r\nstray\r\n", "230 ok\r\n", "250 done\r\n"), "TORVAN", "SEGRETA", "TORVAN",
-       "SEGRETA"},
+       Replies("331 pw\r\nstray\r\n", "230 ok\r\n", "250 done\r\n")},
   };
   for (const auto& r : rows) {
     SCOPED_TRACE(r.what);
@@ -118,9 +109,8 @@ TEST_F(FtpTest, ConversationsThatSucceed) {
     FtpScript ftp(r.greeting, r.replies, std::chrono::milliseconds(1000));
     EXPECT_TRUE(Run(ftp.port(), r.user, r.password));
     EXPECT_EQ("", message_);
-    EXPECT_FALSE(socket_.connected(SocketLayer::kLinkSlot));
-    EXPECT_EQ(Replies("> USER " + std::string(r.sent_user) + "\r\n",
-                      "> PASS " + std::string(r.sent_password) + "\r\n",
+    EXPECT_FALSE(socket_.connected(kSlot));
+    EXPECT_EQ(Replies("> USER " + Trim(r.user) + "\r\n", "> PASS " + Trim(r.password) + "\r\n",
                       "> RCMD CALL TM/TNM_121 ('P04200')\r\n", "> QUIT\r\n", "closed"),
               ftp.Transcript());
     using S = FtpState;
@@ -136,8 +126,8 @@ TEST_F(FtpTest, TheCallerHearsEverySecondOfSilence) {
       {.line_wait = 60000, .line_no_wait = 2, .line_pause = std::chrono::milliseconds(5)});
   FtpScript ftp("220 ready\r\n", {kSilence});
   std::vector<std::pair<FtpState, int>> heard;
-  EXPECT_FALSE(Ftp_RemoteCommand(socket_, SocketLayer::kLinkSlot, "127.0.0.1", ftp.port(), "U", "P",
-                                 kCall, &message_, {}, [&](FtpState s, int seconds) {
+  EXPECT_FALSE(Ftp_RemoteCommand(socket_, kSlot, "127.0.0.1", ftp.port(), "U", "P", kCall,
+                                 &message_, {}, [&](FtpState s, int seconds) {
                                    heard.emplace_back(s, seconds);
                                    if (seconds == 2) test_.program.state.Fine_Richiesta = true;
                                  }));
@@ -147,10 +137,11 @@ TEST_F(FtpTest, TheCallerHearsEverySecondOfSilence) {
   EXPECT_FALSE(socket_.on_silence);  // the conversation over, nobody is told
 }
 
-// Refused, missing and unbounded replies: each has its message, no further command goes.
+// Refused, missing and unbounded replies, a command too long, a closed port: each has its
+// message, no further command goes.
 TEST_F(FtpTest, EachFailureHasItsMessageAndClosesTheConnection) {
   std::string endless_greeting;
-  for (int i = 0; i < 150; ++i) endless_greeting += "220-still greeting\r\n";
+  for (int i = 0; i < 101; ++i) endless_greeting += "220-still greeting\r\n";
   std::string long_user_reply;
   for (int i = 0; i < 20; ++i) long_user_reply += "331-" + std::string(1000, 'x') + "\r\n";
   const struct {
@@ -160,6 +151,7 @@ TEST_F(FtpTest, EachFailureHasItsMessageAndClosesTheConnection) {
     std::string message;
     size_t commands;  // USER, PASS, RCMD: how many were sent
     const char* end;  // how the connection ended
+    std::string command = kCall;
   } rows[] = {
       {"greeting not 220", "421 too many users\r\n", Replies(), "Il server FTP non \xE8 pronto", 0,
        "closed"},
@@ -179,21 +171,21 @@ TEST_F(FtpTest, EachFailureHasItsMessageAndClosesTheConnection) {
        "Il server FTP non risponde (PASS)", 2, "closed"},
       {"no reply to RCMD", "220 ready\r\n", Replies("331 pw\r\n", "230 ok\r\n", kHangUp),
        "Il server FTP non risponde (RCMD)", 3, "hung up"},
-      {"greeting of 150 lines", endless_greeting, Replies(),
+      {"greeting of 101 lines", endless_greeting, Replies(),
        "Il server FTP non risponde correttamente", 0, "closed"},
       {"one endless line", "220 " + std::string(20000, 'x'), Replies(),
        "Il server FTP non risponde correttamente", 0, "closed"},
-      {"101 lines to USER", "220 ready\r\n", Replies(endless_greeting.substr(0, 101 * 20)),
-       "Il server FTP non risponde correttamente (USER)", 1, "closed"},
       {"20 KB to USER", "220 ready\r\n", Replies(long_user_reply),
        "Il server FTP non risponde correttamente (USER)", 1, "closed"},
+      {"a command over 256 bytes", "220 ready\r\n", Replies("331 pw\r\n", "230 ok\r\n"),
+       "Riga FTP troppo lunga (RCMD)", 2, "closed", std::string(260, 'X')},
   };
   const std::vector<std::string> commands = {"> USER TORVAN\r\n", "> PASS SEGRETA\r\n",
                                              "> RCMD CALL TM/TNM_121 ('P04200')\r\n"};
   for (const auto& r : rows) {
     SCOPED_TRACE(r.what);
     FtpScript ftp(r.greeting, r.replies);
-    EXPECT_FALSE(Run(ftp.port()));
+    EXPECT_FALSE(Run(ftp.port(), "TORVAN", "SEGRETA", r.command));
     EXPECT_EQ(r.message, message_);
     std::vector<std::string> transcript(commands.begin(),
                                         commands.begin() + std::ptrdiff_t(r.commands));
@@ -201,16 +193,9 @@ TEST_F(FtpTest, EachFailureHasItsMessageAndClosesTheConnection) {
     EXPECT_EQ(transcript, ftp.Transcript());
     EXPECT_EQ(FtpState::kFailed, states_.back());
   }
-}
-
-TEST_F(FtpTest, AClosedPortOrALineOver256BytesFails) {
   const int port = ClosedPort();
   EXPECT_FALSE(Run(port));
   EXPECT_EQ("Apertura della porta " + std::to_string(port) + " non riuscita", message_);
-  FtpScript ftp("220 ready\r\n", {"331 pw\r\n", "230 ok\r\n"});
-  EXPECT_FALSE(Run(ftp.port(), "TORVAN", "SEGRETA", std::string(260, 'X')));
-  EXPECT_EQ("Riga FTP troppo lunga (RCMD)", message_);
-  EXPECT_EQ(Replies("> USER TORVAN\r\n", "> PASS SEGRETA\r\n", "closed"), ftp.Transcript());
 }
 
 }  // namespace

@@ -31,59 +31,46 @@ TEST(PingHost, LoopbackAnswersOrPermissionIsMissing) {
   }
 }
 
-// The wait for the answer, on a datagram socket pair standing for the ICMP socket.
-class EchoWaitTest : public ::testing::Test {
- protected:
-  EchoWaitTest() {
+// The wait for the answer, on a datagram socket pair standing for the ICMP socket: polls of
+// 10 ms at most that let events run, until the answer, the time-out or a stop request.
+TEST(EchoWait, EndsAtTheAnswerTheTimeOutOrAStop) {
+  const struct {
+    const char* what;
+    int timeout_ms;
+    uint16_t reply;       // the sequence of the echo that comes, 0: none
+    const char* message;  // "": the answer came
+    int events;           // at least; -1: exactly one
+  } rows[] = {
+      {"the answer", 5000, 7, "", 0},
+      {"somebody else's echo", 100, 8, "*** errore : Requested IP timed out", 5},
+      {"a stop request", 60000, 0, "*** errore : Attesa interrotta", -1},
+  };
+  for (const auto& r : rows) {
+    SCOPED_TRACE(r.what);
+    testing::TestProgram test;
     int sv[2];
-    EXPECT_EQ(0, ::socketpair(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0, sv));
-    ours_ = sv[0];
-    network_ = sv[1];
-    wait_.fd = ours_;
-    wait_.sequence = htons(7);
-    wait_.sent = std::chrono::steady_clock::now();
-  }
-  ~EchoWaitTest() override {
-    ::close(ours_);
-    ::close(network_);
-  }
-  void Reply(uint16_t sequence) {
+    ASSERT_EQ(0, ::socketpair(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0, sv));
+    EchoWait wait;
+    wait.fd = sv[0];
+    wait.sequence = htons(7);
+    wait.sent = std::chrono::steady_clock::now();
+    wait.timeout_ms = r.timeout_ms;
     icmphdr h{};
     h.type = ICMP_ECHOREPLY;
-    h.un.echo.sequence = htons(sequence);
-    ASSERT_EQ(ssize_t(sizeof h), ::send(network_, &h, sizeof h, 0));
+    h.un.echo.sequence = htons(r.reply);
+    if (r.reply != 0) (void)::send(sv[1], &h, sizeof h, 0);
+    if (r.events < 0) test.pump.on_events = [&] { test.program.state.Fine_Richiesta = true; };
+    const PingResult p = AwaitEcho(test.program, wait);
+    ::close(sv[0]);
+    ::close(sv[1]);
+    EXPECT_EQ(
+        *r.message ? r.message : "   OK : completato in " + std::to_string(p.milliseconds) + "ms.",
+        p.message);
+    EXPECT_EQ(*r.message != 0, p.failed);
+    EXPECT_TRUE(*r.message == 0 || p.milliseconds == r.timeout_ms) << p.milliseconds;
+    EXPECT_TRUE(r.events < 0 ? test.pump.events == 1 : test.pump.events >= r.events)
+        << test.pump.events;
   }
-
-  testing::TestProgram test_;
-  int ours_ = -1, network_ = -1;
-  EchoWait wait_;
-};
-
-TEST_F(EchoWaitTest, TheAnswerEndsTheWait) {
-  wait_.timeout_ms = 5000;
-  Reply(7);
-  const PingResult r = AwaitEcho(test_.program, wait_);
-  EXPECT_EQ("   OK : completato in " + std::to_string(r.milliseconds) + "ms.", r.message);
-}
-
-TEST_F(EchoWaitTest, NoAnswerIsAwaitedInPollsThatLetEventsRun) {
-  wait_.timeout_ms = 100;
-  Reply(8);  // somebody else's echo
-  const PingResult r = AwaitEcho(test_.program, wait_);
-  EXPECT_TRUE(r.failed);
-  EXPECT_EQ("*** errore : Requested IP timed out", r.message);
-  EXPECT_EQ(100, r.milliseconds);
-  EXPECT_GE(test_.pump.events, 5);  // polls of 10 ms at most
-}
-
-TEST_F(EchoWaitTest, AStopRequestEndsTheWaitAtTheNextPoll) {
-  wait_.timeout_ms = 60000;  // only the stop can end this wait in time
-  test_.pump.on_events = [&] { test_.program.state.Fine_Richiesta = true; };
-  const PingResult r = AwaitEcho(test_.program, wait_);
-  EXPECT_TRUE(r.failed);
-  EXPECT_EQ("*** errore : Attesa interrotta", r.message);
-  EXPECT_EQ(60000, r.milliseconds);
-  EXPECT_EQ(1, test_.pump.events);
 }
 
 }  // namespace

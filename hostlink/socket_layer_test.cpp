@@ -6,7 +6,7 @@
 #include <functional>
 #include <latch>
 
-#include "hostlink/test_peer.h"
+#include "hostlink/link_test_util.h"
 #include "platform/file.h"
 #include "platform/temp_folder.h"
 
@@ -17,37 +17,7 @@ using testing::PeerConnection;
 using testing::ScriptedPeer;
 using namespace std::chrono_literals;
 
-constexpr int kSlot = SocketLayer::kLinkSlot;
-
-class SocketLayerTest : public ::testing::Test {
- protected:
-  SocketLayerTest() {
-    EXPECT_TRUE(socket_.Sock_Start(TORVAN_SHIPPED_CHAR_TABLE));
-    EXPECT_TRUE(socket_.table_status().ok());
-    // Short limits keep the give-up cases fast; the waits themselves are the real ones.
-    socket_.SetPollLimitsForTesting(
-        {.read = 200, .line_wait = 20, .line_no_wait = 3, .line_pause = 5ms});
-  }
-  // A connected peer running `script`; it outlives the layer, so it sees the end.
-  ScriptedPeer& Serve(ScriptedPeer::Script script) {
-    peer_ = std::make_unique<ScriptedPeer>(std::move(script));
-    std::string address;
-    EXPECT_TRUE(socket_.Sock_Connect(kSlot, "127.0.0.1", peer_->port(), &address));
-    EXPECT_EQ("127.0.0.1:" + std::to_string(peer_->port()), address);
-    return *peer_;
-  }
-  ScriptedPeer& Answer(const std::string& bytes, bool then_close = false) {
-    return Serve([bytes, then_close](PeerConnection& c) {
-      c.Write(bytes);
-      if (!then_close) c.SeesEnd();
-    });
-  }
-
-  std::unique_ptr<ScriptedPeer> peer_;
-  testing::TestProgram test_;
-  SocketLayer socket_{test_.program};
-  int32_t counter_ = 0;
-};
+using SocketLayerTest = testing::LinkTest;
 
 TEST_F(SocketLayerTest, ReadLengthsOutsideOneTo8192AreRefusedAndACloseDiscards) {
   Answer("\xF0\xF0\xF0\xF0\xF0\xF1\xF1\xF1\xF1\xF1\xF1\xF1");
@@ -148,11 +118,6 @@ TEST_F(SocketLayerTest, AStopRequestOrAClosedSlotEndsEveryWait) {
   } rows[] = {
       {"message read", Event::kOperatorStop, read},
       {"message read, slot closed", Event::kSlotClosed, read},
-      {"raw read", Event::kProgramEnd,
-       [](SocketLayer& s, int32_t& n) {
-         std::string bytes;
-         return s.Sock_ReadText(kSlot, 6, n, &bytes);
-       }},
       {"awaited line", Event::kOperatorStop,
        [](SocketLayer& s, int32_t&) {
          std::string line;
@@ -274,7 +239,7 @@ TEST_F(SocketLayerTest, ASecondStartDoesNotRereadTheTableAndAMissingOneSaysWhy) 
   EXPECT_EQ(0, layer.tables().HostToPc(0xC1));
 }
 
-TEST_F(SocketLayerTest, BadHostsPortsAndSlotsFailAndLeaveTheAddressTextAlone) {
+TEST_F(SocketLayerTest, BadHostsPortsSlotsAndPositionsFailAndLeaveTheAddressTextAlone) {
   std::string address = "unchanged";
   for (auto [slot, host, port] : {std::tuple{kSlot, "", 4200},
                                   {kSlot, "no-such-host.invalid", 4200},
@@ -299,12 +264,8 @@ TEST_F(SocketLayerTest, BadHostsPortsAndSlotsFailAndLeaveTheAddressTextAlone) {
 
   EXPECT_EQ("127.0.0.1", SocketLayer::Sock_AddressText(SocketLayer::Sock_Resolve("localhost")));
   EXPECT_EQ(htonl(0x0A000005), SocketLayer::Sock_Resolve("10.0.0.5"));
-  EXPECT_EQ(0xFFFFFFFFu, SocketLayer::Sock_Resolve(""));
-  EXPECT_EQ(0xFFFFFFFFu, SocketLayer::Sock_Resolve("no-such-host.invalid"));
   EXPECT_EQ("255.255.255.255", SocketLayer::Sock_AddressText(0xFFFFFFFFu));
-}
-
-TEST_F(SocketLayerTest, FieldDecodeReachesEveryByteOfMessageBufferAndNoFurther) {
+  // Field_Decode reaches every byte of the message buffer and no further.
   EXPECT_TRUE(socket_.Field_Decode('A', 16384, 1, 1, 0).ok());
   EXPECT_EQ(Status::Code::kFault, socket_.Field_Decode('A', 16384, 2, 2, 0).status.code());
   EXPECT_EQ(Status::Code::kFault, socket_.Field_DecodeAmount(16380).status.code());

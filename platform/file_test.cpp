@@ -4,6 +4,10 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "platform/process.h"
 
 namespace torvan::platform {
 namespace {
@@ -12,10 +16,6 @@ class FileTest : public ::testing::Test {
  protected:
   platform::TempFolder folder_{"torvan-test"};
   const std::string dir_ = folder_.path();
-  static std::string Read(const std::string& path) {
-    std::string s;
-    return ReadFile(path, &s).ok() ? s : "?";
-  }
   static mode_t Mode(const std::string& path) {
     struct stat st {};
     return ::stat(path.c_str(), &st) == 0 ? st.st_mode & 0777 : 0;
@@ -27,7 +27,7 @@ TEST_F(FileTest, AtomicWriteReplacesTheFileWithTheAskedMode) {
   ASSERT_TRUE(WriteFileAtomic(path, "one", 0644).ok());
   ASSERT_TRUE(WriteFileAtomic(path, "two", 0600).ok());
   EXPECT_EQ(std::tuple("two", 0600u, false),
-            std::tuple(Read(path), Mode(path), FileExists(path + ".tmp")));
+            std::tuple(testing::ReadText(path), Mode(path), FileExists(path + ".tmp")));
   // The umask narrows nothing the caller asked for.
   const mode_t umask_before = ::umask(077);
   ASSERT_TRUE(WriteFileAtomic(path, "three", 0644).ok());
@@ -39,11 +39,11 @@ TEST_F(FileTest, AtomicWriteReplacesTheFileWithTheAskedMode) {
   EXPECT_FALSE(FileExists(dir_ + "/folder.tmp"));
 }
 
-TEST_F(FileTest, AppendAddsAtTheEndAndMissingFilesAreNotFound) {
+TEST_F(FileTest, AppendsGoAtTheEndMissingFilesAreNotFoundRotatedOnesAreMadeAgain) {
   std::string path = dir_ + "/log";
   ASSERT_TRUE(AppendToFile(path, "a\r\n", /*durable=*/true).ok());  // made, and its folder synced
   ASSERT_TRUE(AppendToFile(path, "b\r\n").ok());
-  EXPECT_EQ("a\r\nb\r\n", Read(path));
+  EXPECT_EQ("a\r\nb\r\n", testing::ReadText(path));
   std::string contents;
   EXPECT_EQ(Status::Code::kNotFound, ReadFile(dir_ + "/none", &contents).code());
   EXPECT_FALSE(AppendToFile(dir_ + "/no/such/dir/log", "x").ok());
@@ -51,10 +51,9 @@ TEST_F(FileTest, AppendAddsAtTheEndAndMissingFilesAreNotFound) {
             SyncFolder(dir_ + "/none").message());
   EXPECT_EQ(dir_, FolderOf(path));
   EXPECT_EQ(".", FolderOf("log"));
-}
 
-// The log writer follows its path, makes a rotated or removed file again, loses unopenable lines.
-TEST_F(FileTest, AnAppendingFileFollowsItsPathAndIsMadeAgainWhenRotatedOrRemoved) {
+  // The log writer follows its path, makes a rotated or removed file again, loses unopenable
+  // lines.
   const std::string log = dir_ + "/TnC.Log", other = dir_ + "/other.Log";
   AppendingFile file;  // kept open a second
   ASSERT_TRUE(file.Append(log, "one\r\n").ok());
@@ -67,9 +66,9 @@ TEST_F(FileTest, AnAppendingFileFollowsItsPathAndIsMadeAgainWhenRotatedOrRemoved
   ASSERT_TRUE(reopened.Append(log, "after rotation\r\n").ok());
   ASSERT_TRUE(RemoveFile(log).ok());
   ASSERT_TRUE(reopened.Append(log, "after removal\r\n").ok());
-  EXPECT_EQ("one\r\ntwo\r\nthree\r\n", Read(log + ".1"));
-  EXPECT_EQ("elsewhere\r\n", Read(other));
-  EXPECT_EQ("after removal\r\n", Read(log));
+  EXPECT_EQ("one\r\ntwo\r\nthree\r\n", testing::ReadText(log + ".1"));
+  EXPECT_EQ("elsewhere\r\n", testing::ReadText(other));
+  EXPECT_EQ("after removal\r\n", testing::ReadText(log));
 }
 
 // The CRC's standard check values, below, at and across its eight-byte steps, at every cut.
@@ -87,6 +86,20 @@ TEST(Crc32, GivesTheStandardCheckValues) {
       EXPECT_EQ(crc, Crc32Extend(Crc32(bytes.substr(0, cut)), bytes.substr(cut))) << bytes << cut;
     }
   }
+}
+
+TEST(ProcessTest, AliveUntilKilledZombiesIncluded) {
+  EXPECT_TRUE(ProcessAlive(::getpid()));
+  EXPECT_FALSE(ProcessAlive(0));
+  EXPECT_FALSE(ProcessAlive(-1));
+  // Killed and not reaped yet (a zombie): gone.
+  const pid_t child = ::fork();
+  if (child == 0) ::_exit(0);
+  ASSERT_GT(child, 0);
+  for (int i = 0; i < 500 && ProcessAlive(child); ++i) ::usleep(2000);
+  EXPECT_FALSE(ProcessAlive(child));
+  ASSERT_EQ(child, ::waitpid(child, nullptr, 0));
+  EXPECT_FALSE(ProcessAlive(child));
 }
 
 }  // namespace
