@@ -134,44 +134,40 @@ TEST_F(HostSessionTest, DatabaseFileAndFieldListEntries) {
   EXPECT_EQ(Header('1', 0), Exchange(session, '2', "S"));
 }
 
-TEST_F(HostSessionTest, ChangeRecordLayout) {
+// An update carries both images, a delete the deleted record in both, a clear none. The
+// next S acknowledges a change; one delivered on a connection that dropped comes again.
+TEST_F(HostSessionTest, ChangeRecordsAcknowledgedByTheNextRequestAndRedelivered) {
   HostFile* clienti = File("DATI/CLIENTI");
-  std::string before = clienti->records.at(2);
+  const std::string before = clienti->records.at(2);
   std::string after = before;
   ASSERT_TRUE(codec_.PutField(*clienti->FindField("FIDO"), "-7.25", &after).ok());
   ASSERT_TRUE(store_->Update(clienti, 2, after, true).ok());
-
-  HostSession session(&context_);
-  const int32_t length = 58 + 2 * clienti->record_length;
-  // Before and after offsets, sequence number, RRN, file, library, time, kind.
-  EXPECT_EQ(Header('0', length) + Bytes({0, 0, 0, 0, 0, 0, 0, clienti->record_length}) +
-                Host("00000001") + Bytes({0, 0, 0, 2}) +
-                Host("CLIENTI   DATI      20261205140509"
-                     "3   ") +
-                before + after,
-            Exchange(session, 'S', ""));
-}
-
-// A delete carries the deleted record in both images; a clear, none.
-TEST_F(HostSessionTest, NextRequestAcknowledgesAndReconnectRedelivers) {
   HostFile* ordini = File("DATI/ORDINI");
   const std::string record = ordini->records.at(3);
   ASSERT_TRUE(store_->Delete(ordini, 3, true).ok());
   ASSERT_TRUE(store_->Clear(ordini, true).ok());
 
   HostSession first(&context_);
-  std::string delete_change = Exchange(first, 'S', "");
+  // Before and after offsets, sequence number, RRN, file, library, time, kind.
+  EXPECT_EQ(Header('0', 58 + 2 * clienti->record_length) +
+                Bytes({0, 0, 0, 0, 0, 0, 0, clienti->record_length}) + Host("00000001") +
+                Bytes({0, 0, 0, 2}) +
+                Host("CLIENTI   DATI      20261205140509"
+                     "3   ") +
+                before + after,
+            Exchange(first, 'S', ""));
+  EXPECT_EQ(3u, store_->QueueSize());  // delivered, not yet acknowledged
+  const std::string delete_change = Exchange(first, 'S', "");
   EXPECT_EQ(Host("2"), delete_change.substr(6 + 54, 1));
   EXPECT_EQ(record + record, delete_change.substr(6 + 58));
-  EXPECT_EQ(2u, store_->QueueSize());  // delivered, not yet acknowledged
+  EXPECT_EQ(2u, store_->QueueSize());
 
-  // The connection drops: the same change comes again on the next one.
   HostSession second(&context_);
   EXPECT_EQ(delete_change, Exchange(second, 'S', ""));
-  std::string clear_change = Exchange(second, 'S', "");
-  EXPECT_EQ(1u, store_->QueueSize());
+  const std::string clear_change = Exchange(second, 'S', "");
   EXPECT_EQ(Header('0', 58), clear_change.substr(0, 6));
   EXPECT_EQ(Host("4"), clear_change.substr(6 + 54, 1));
+  EXPECT_EQ(1u, store_->QueueSize());
   EXPECT_EQ(Header('1', 0), Exchange(second, 'S', ""));
   EXPECT_EQ(0u, store_->QueueSize());
   EXPECT_EQ(Header('1', 0), Exchange(second, 'S', ""));

@@ -105,9 +105,6 @@ class RunningServer {
   Status run_status_;
 };
 
-// The options of a server whose host server program waits for the remote command.
-inline void NoHostPortYet(ServerOptions& o) { o.port = -1; }
-
 // A client of torvan-host: TCP on 127.0.0.1, or its control socket.
 class RawClient : public hostlink::testing::PeerConnection {
  public:
