@@ -226,27 +226,5 @@ TEST_F(HostSessionTest, StatementReplyCarriesTheStatus) {
   EXPECT_EQ(1u, File("DATI/CONTATTI")->records.count(1));
 }
 
-TEST_F(HostSessionTest, BadFramesAreRefused) {
-  const struct {
-    const char* what;
-    std::string bytes;
-    bool keeps_connection;
-  } cases[] = {
-      {"unknown code, data skipped", Host("Z00002ab"), true},
-      {"length with a letter", Host("S0000A"), false},
-      {"raw garbage", Bytes({0x00, 0xFF, 0x13, 0x37, 0x00, 0x01}), false},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.what);
-    HostSession session(&context_);
-    std::vector<std::string> replies;
-    EXPECT_EQ(c.keeps_connection, session.Receive(c.bytes, &replies));
-    EXPECT_EQ(std::vector{Header('1', 0)}, replies);
-    if (c.keeps_connection) {
-      EXPECT_EQ(Header('0', 197), Exchange(session, '3', "S").substr(0, 6));
-    }
-  }
-}
-
 }  // namespace
 }  // namespace torvan::hostsim

@@ -30,12 +30,6 @@ int64_t StatusNumber(const std::string& dir, const std::string& key) {
   return n;
 }
 
-size_t OpenDescriptors() {
-  size_t n = 0;
-  for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator("/proc/self/fd")) ++n;
-  return n;
-}
-
 // The FTP login, then the host program's one listener, started and moved by the remote command.
 TEST(HostProgramPortTest, LoginThenOneListenerThatMovesWithTheRemoteCommand) {
   SampleHost sample;
@@ -52,12 +46,13 @@ TEST(HostProgramPortTest, LoginThenOneListenerThatMovesWithTheRemoteCommand) {
     return "250 Command CALL TM/TNM_121 ('P" + ZeroPad(port, 5) + "') successful: TNM_121 " +
            where + ".\r\n";
   };
+  // The user in any case, the password as typed.
   for (auto [line, reply] : {std::pair{"USER utente", "331 Enter password."},
                              {"PASS SBAGLIATA", "530 Log on attempt by user utente rejected."},
                              {"USER UTENTE", "331 Enter password."},
                              {"PASS TORVAN1", "530 Log on attempt by user UTENTE rejected."},
-                             {"USER UTENTE", "331 Enter password."},
-                             {"PASS Torvan1", "230 UTENTE logged on."}}) {
+                             {"USER utente", "331 Enter password."},
+                             {"PASS Torvan1", "230 utente logged on."}}) {
     EXPECT_EQ(std::string(reply) + "\r\n", say(line));
   }
   for (const char* other : {"RCMD DLTF DATI/CLIENTI", "RCMD CALL ALTRA/TNM_121 ('P00000')",
@@ -66,40 +61,39 @@ TEST(HostProgramPortTest, LoginThenOneListenerThatMovesWithTheRemoteCommand) {
   }
 
   // 'P00000' lets the system choose the port; the reply names it.
-  std::string reply = rcmd(0);
+  const std::string reply = rcmd(0);
   const int first = server.host_port();
   ASSERT_NE(-1, first);
   EXPECT_EQ(done(0, "started on port " + std::to_string(first)), reply);
   for (int port : {first, 0}) {
     EXPECT_EQ(done(port, "already active on port " + std::to_string(first)), rcmd(port));
   }
-  RawClient before_move;
+  RawClient before_move, old_port, link;
   OpenLink(before_move, first);
-
-  // Torvan's settings name another port: the program moves there.
+  // Torvan's settings name another port: the program moves there, a connection made before
+  // the move goes on.
   const int second = hostlink::testing::ClosedPort();
   EXPECT_EQ(done(second, "started on port " + std::to_string(second) + " (no longer on port " +
                              std::to_string(first) + ")"),
             rcmd(second));
-  EXPECT_EQ(second, server.host_port());
-  RawClient old_port, link;
   EXPECT_FALSE(old_port.Connect(first));
   OpenLink(link, second);
-  // A connection made before the move goes on.
   for (RawClient* c : {&link, &before_move}) {
     EXPECT_EQ(Header('0', 197), Exchange(*c, '3', "S").substr(0, 6));
   }
   const std::string ports =
       "ftp " + std::to_string(server.ftp_port()) + "\nhost " + std::to_string(second) + "\n";
-  std::string written;
-  ASSERT_TRUE(platform::ReadFile(sample.path() + "/ports.txt", &written).ok());
-  EXPECT_EQ(ports, written);
+  EXPECT_EQ(ports, ReadText(sample.path() + "/ports.txt"));
 
   // Moving back and forth leaves one listener, not one per command.
-  const size_t descriptors = OpenDescriptors();
+  auto descriptors = [] {
+    size_t n = 0;
+    for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator("/proc/self/fd")) ++n;
+    return n;
+  };
+  const size_t before = descriptors();
   for (int i = 0; i < 300; ++i) ASSERT_TRUE(Starts(rcmd(i % 2 == 0 ? first : second), "250 ")) << i;
-  EXPECT_LE(OpenDescriptors(), descriptors + 2);
-  EXPECT_EQ(second, server.host_port());
+  EXPECT_LE(descriptors(), before + 2);
   EXPECT_TRUE(Starts(Ctl(sample.path(), {"status"}).text, ports + "connections "));
 
   // A port outside 1024-65535, or one that cannot open (the FTP port), changes nothing.
@@ -110,7 +104,6 @@ TEST(HostProgramPortTest, LoginThenOneListenerThatMovesWithTheRemoteCommand) {
   }
   EXPECT_TRUE(Starts(rcmd(server.ftp_port()), "550 "));
   EXPECT_EQ(second, server.host_port());
-  OpenLink(link, second);
   EXPECT_EQ("221 QUIT subcommand received.\r\n", say("QUIT"));
   EXPECT_TRUE(ftp.SeesEnd());
 }
@@ -161,7 +154,6 @@ TEST(ReplyCapTest, ClientsThatDoNotReadAreCappedAndTheOthersServed) {
   ASSERT_TRUE(Eventually([&] { return StatusNumber(sample.path(), "unsent") > 0; }));
   EXPECT_EQ("shutting down\n", Ctl(sample.path(), {"shutdown"}).text);
   server.Stop();
-  EXPECT_TRUE(server.run_status().ok()) << server.run_status().message();
 }
 
 // Idle connections end, half requests included; one that asks, or that the server delays, stays.
@@ -212,7 +204,6 @@ TEST(GenerateTest, OthersAreServedMeanwhileAStopOrTheClientGoingAwayEndsIt) {
     RawClient link;
     OpenLink(link, server.host_port());
     ASSERT_TRUE(Eventually([&] { return Starts(Exchange(link, 'S', ""), Host("0")); }));
-    EXPECT_EQ(Header('0', 197), Exchange(link, '3', "S").substr(0, 6));
     EXPECT_EQ(0, Ctl(sample.path(), {"insert", "DATI/CLIENTI", "CODCLI=C00100"}).exit_code);
     // The file changing under it does not trouble it.
     EXPECT_EQ(0, Ctl(sample.path(), {"clear", "DATI/ARTICOLI"}).exit_code);
@@ -226,7 +217,6 @@ TEST(GenerateTest, OthersAreServedMeanwhileAStopOrTheClientGoingAwayEndsIt) {
     EXPECT_GT(generated, 0);
     EXPECT_LT(generated, 1000000);
     server.Stop();
-    ASSERT_TRUE(server.run_status().ok()) << server.run_status().message();
   }
   // The changes, the clear and the insert, the first change still unacknowledged.
   RunningServer server(sample.path());

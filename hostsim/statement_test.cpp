@@ -14,36 +14,31 @@ using testing::Tables;
 // A parsed statement's LIB/FILE and values in one line, quoted values in [ ].
 std::string Describe(const Statement& s) {
   std::string d = s.library + "/" + s.file;
-  for (const auto& [name, v] : s.values)
+  for (const auto& [name, v] : s.values) {
     d += " " + name + "=" + (v.quoted ? "[" + v.text + "]" : v.text);
+  }
   return d;
 }
 
 // Torvan's own forms are run by RunStatementTest and replayed from the fuzz corpus; here
 // the values and the spacing.
 TEST(ParseStatementTest, ValuesAndSpacing) {
-  const struct {
-    const char* what;
-    const char* text;
-    const char* parsed;
-  } cases[] = {
-      {"empty text", "INSERT INTO L/F (A) VALUES('')", "L/F A=[]"},
-      {"only a quote", "INSERT INTO L/F (A) VALUES('''')", "L/F A=[']"},
-      {"text with separators inside", "INSERT INTO L/F (A) VALUES('a, b) = c')",
-       "L/F A=[a, b) = c]"},
-      {"trailing blanks kept", "INSERT INTO L/F (A) VALUES('ab  ')", "L/F A=[ab  ]"},
-      {"negative decimal", "INSERT INTO L/F (A) VALUES(-0001234.50)", "L/F A=-0001234.50"},
-      {"plus sign", "INSERT INTO L/F (A) VALUES(+7)", "L/F A=+7"},
-      {"lower-case keywords", "insert into dati/f (a) values(1)", "DATI/F A=1"},
-      {"blanks everywhere", "  INSERT  INTO  L / F ( A )  VALUES (  3  )  ", "L/F A=3"},
-      {"accented text", "INSERT INTO L/F (A) VALUES('Nicol\xF2')", "L/F A=[Nicol\xF2]"},
+  const std::pair<const char*, const char*> cases[] = {
+      {"INSERT INTO L/F (A) VALUES('')", "L/F A=[]"},
+      {"INSERT INTO L/F (A) VALUES('''')", "L/F A=[']"},
+      {"INSERT INTO L/F (A) VALUES('a, b) = c')", "L/F A=[a, b) = c]"},
+      {"INSERT INTO L/F (A) VALUES('ab  ')", "L/F A=[ab  ]"},
+      {"INSERT INTO L/F (A) VALUES(-0001234.50)", "L/F A=-0001234.50"},
+      {"INSERT INTO L/F (A) VALUES(+7)", "L/F A=+7"},
+      {"insert into dati/f (a) values(1)", "DATI/F A=1"},
+      {"  INSERT  INTO  L / F ( A )  VALUES (  3  )  ", "L/F A=3"},
+      {"INSERT INTO L/F (A) VALUES('Nicol\xF2')", "L/F A=[Nicol\xF2]"},
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.what);
+  for (const auto& [text, parsed] : cases) {
     Statement s;
-    Status st = ParseStatement(c.text, &s);
-    ASSERT_TRUE(st.ok()) << st.message();
-    EXPECT_EQ(c.parsed, Describe(s));
+    Status st = ParseStatement(text, &s);
+    ASSERT_TRUE(st.ok()) << text << ": " << st.message();
+    EXPECT_EQ(parsed, Describe(s));
   }
 }
 
@@ -110,37 +105,28 @@ TEST_F(RunStatementTest, InsertUpdateDeleteByIndexAndByRrn) {
 TEST_F(RunStatementTest, RefusalsChangeNothing) {
   HostFile* contatti = File("DATI/CONTATTI");
   const std::map<int32_t, std::string> records = contatti->records;
-  const struct {
-    const char* what;
-    std::string text;
-    char status;
-  } cases[] = {
-      {"not a statement", "DROP TABLE DATI/CONTATTI", kStatementSyntax},
-      {"unknown file", " DELETE FROM DATI/NESSUNO a WHERE RRN(a)=1", kStatementNoFile},
-      {"unknown field", " UPDATE DATI/CONTATTI a SET COLORE='x' WHERE RRN(a)=1", kStatementNoField},
-      {"unknown field in WHERE", " DELETE FROM DATI/CONTATTI a WHERE COLORE=1", kStatementNoField},
-      {"no record at that RRN", " UPDATE DATI/CONTATTI a SET ESITO='x' WHERE RRN(a)=99",
-       kStatementNoRecord},
-      {"no record with that index", " DELETE FROM DATI/CONTATTI a WHERE \xA7_T_IDX___=4242",
-       kStatementNoRecord},
-      {"text too long", " UPDATE DATI/CONTATTI a SET ESITO='PN' WHERE RRN(a)=1",
-       kStatementBadValue},
-      {"too many digits", " UPDATE DATI/CONTATTI a SET VALORE=123456789012345 WHERE RRN(a)=1",
-       kStatementBadValue},
-      {"too many decimals", " UPDATE DATI/CONTATTI a SET VALORE=1.2345 WHERE RRN(a)=1",
-       kStatementBadValue},
-      {"not a number", " UPDATE DATI/CONTATTI a SET DATA='ieri' WHERE RRN(a)=1",
-       kStatementBadValue},
-      {"second value does not fit after a good one",
-       " UPDATE DATI/CONTATTI a SET NOTA='ok', ESITO='PN' WHERE RRN(a)=1", kStatementBadValue},
-      {"index beyond its 9 digits",
-       "INSERT INTO DATI/CONTATTI (CODCLI,\xA7_T_IDX___) VALUES('X', 1234567890)",
-       kStatementBadValue},
+  auto set = [](const std::string& values, const std::string& where = "RRN(a)=1") {
+    return " UPDATE DATI/CONTATTI a SET " + values + " WHERE " + where;
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.what);
-    StatementResult r = RunStatement(store_.get(), c.text);
-    EXPECT_EQ(c.status, r.status) << r.message;
+  const std::pair<char, std::string> cases[] = {
+      {kStatementSyntax, "DROP TABLE DATI/CONTATTI"},
+      {kStatementNoFile, " DELETE FROM DATI/NESSUNO a WHERE RRN(a)=1"},
+      {kStatementNoField, set("COLORE='x'")},
+      {kStatementNoField, " DELETE FROM DATI/CONTATTI a WHERE COLORE=1"},
+      {kStatementNoRecord, set("ESITO='x'", "RRN(a)=99")},
+      {kStatementNoRecord, " DELETE FROM DATI/CONTATTI a WHERE \xA7_T_IDX___=4242"},
+      {kStatementBadValue, set("ESITO='PN'")},              // text too long
+      {kStatementBadValue, set("VALORE=123456789012345")},  // too many digits
+      {kStatementBadValue, set("VALORE=1.2345")},           // too many decimals
+      {kStatementBadValue, set("DATA='ieri'")},             // not a number
+      {kStatementBadValue, set("NOTA='ok', ESITO='PN'")},   // after a value that fits
+      {kStatementBadValue,                                  // the index beyond its 9 digits
+       "INSERT INTO DATI/CONTATTI (CODCLI,\xA7_T_IDX___) VALUES('X', 1234567890)"},
+  };
+  for (const auto& [status, text] : cases) {
+    SCOPED_TRACE(text);
+    const StatementResult r = RunStatement(store_.get(), text);
+    EXPECT_EQ(status, r.status) << r.message;
     EXPECT_FALSE(r.message.empty());
     EXPECT_EQ(records, contatti->records);
   }

@@ -30,15 +30,11 @@ namespace torvan::hostsim::testing {
 namespace fs = std::filesystem;
 using hostlink::testing::Ms;
 
-class TempDir : public platform::TempFolder {
- public:
-  TempDir() : platform::TempFolder("torvan-host-test") {}
-};
-
 // A copy of examples/host in a temporary folder.
-class SampleHost : public TempDir {
- public:
-  SampleHost() { fs::copy(TORVAN_SAMPLE_HOST, path(), fs::copy_options::recursive); }
+struct SampleHost : platform::TempFolder {
+  SampleHost() : TempFolder("torvan-host-test") {
+    fs::copy(TORVAN_SAMPLE_HOST, path(), fs::copy_options::recursive);
+  }
 };
 
 inline const hostlink::CharTables& Tables() {
@@ -84,20 +80,20 @@ class RunningServer {
   }
   ~RunningServer() { Stop(); }
 
-  // Stops the server and waits until it has written its data folder.
+  // Stops the server and waits until it has written its data folder; its run must end well.
   void Stop() {
     if (thread_.joinable()) {
       server_->Stop();
       thread_.join();
+      EXPECT_TRUE(run_status_.ok()) << run_status_.message();
     }
   }
 
   int ftp_port() const { return server_->ftp_port(); }
   int host_port() const {
-    auto ports = server_->host_ports();
-    return ports.empty() ? -1 : ports.front();
+    const std::vector<int> ports = server_->host_ports();
+    return ports.empty() ? -1 : ports[0];
   }
-  const Status& run_status() const { return run_status_; }
 
  private:
   std::unique_ptr<Server> server_;
