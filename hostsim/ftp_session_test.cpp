@@ -35,16 +35,13 @@ TEST(ParseCallCommandTest, TheCommandTorvanSendsAndItsVariants) {
 
 class FtpSessionTest : public ::testing::Test {
  protected:
-  FtpSession::Hooks session_hooks_{[this](const std::string& user, const std::string& password) {
-                                     logins_.push_back(user + "/" + password);
-                                     return user == "U" && password == "P";
-                                   },
-                                   [this](const std::string& command) {
-                                     commands_.push_back(command);
-                                     return RemoteCommandResult{command == "GO", "done."};
-                                   }};
-  FtpSession session_{session_hooks_};
-  std::vector<std::string> logins_, commands_;
+  FtpSession::Hooks hooks_{[](const std::string& user, const std::string& password) {
+                             return user == "U" && password == "P";
+                           },
+                           [](const std::string& command) {
+                             return RemoteCommandResult{command == "GO", "done."};
+                           }};
+  FtpSession session_{hooks_};
 };
 
 TEST_F(FtpSessionTest, TranscriptsOfLoginsAndRemoteCommands) {
@@ -61,10 +58,8 @@ TEST_F(FtpSessionTest, TranscriptsOfLoginsAndRemoteCommands) {
       "500 Subcommand NOOP not valid.\r\n"
       "221 QUIT subcommand received.\r\n",
       out);
-  EXPECT_EQ((std::vector<std::string>{"U/P"}), logins_);
-  EXPECT_EQ((std::vector<std::string>{"GO", "NO"}), commands_);
   // A password without user, an empty password: no login, no command.
-  FtpSession other{session_hooks_};
+  FtpSession other{hooks_};
   out.clear();
   EXPECT_TRUE(other.Receive("PASS P\r\nUSER U\r\nPASS \r\nRCMD GO\r\n", &out));
   EXPECT_EQ(
@@ -73,8 +68,6 @@ TEST_F(FtpSessionTest, TranscriptsOfLoginsAndRemoteCommands) {
       "530 Log on attempt by user U rejected.\r\n"
       "530 Not logged in.\r\n",
       out);
-  EXPECT_EQ((std::vector<std::string>{"U/P", "U/"}), logins_);  // none asked without USER
-  EXPECT_EQ((std::vector<std::string>{"GO", "NO"}), commands_);
 }
 
 TEST_F(FtpSessionTest, ABudgetLeavesTheRestForLaterAndOnlyAnOverlongLineCloses) {

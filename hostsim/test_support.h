@@ -1,7 +1,6 @@
 // Helpers for torvan-host's tests: data folders, stores, a threaded server, bounded clients.
 #pragma once
 
-#include <netinet/in.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 
@@ -127,9 +126,6 @@ inline std::string Host(const std::string& pc) { return Tables().ToHost(pc); }
 
 using torvan::testing::Has;
 using torvan::testing::ReadText;
-inline bool Starts(const std::string& text, const std::string& prefix) {
-  return text.starts_with(prefix);
-}
 
 // Connects to the host server program and takes its greeting.
 inline void OpenLink(RawClient& client, int port) {
