@@ -15,12 +15,6 @@ using testing::Host;
 using testing::Request;
 using testing::Tables;
 
-std::string Bytes(std::initializer_list<int> bytes) {
-  std::string s;
-  for (int b : bytes) s.push_back(char(b));
-  return s;
-}
-
 class HostSessionTest : public testing::SampleStore {
  protected:
   void SetUp() override {
@@ -55,7 +49,7 @@ class HostSessionTest : public testing::SampleStore {
 };
 
 TEST_F(HostSessionTest, GreetingAndTimeRepliesWithStopRestartAndClock) {
-  EXPECT_EQ(Bytes({0xF0, 0xF0, 0xF0, 0xF0, 0xF0, 0xF0}), HostSession::Greeting(Tables()));
+  EXPECT_EQ(std::string(6, '\xF0'), HostSession::Greeting(Tables()));
   HostSession session(&context_);
   const struct {
     char code;
@@ -117,8 +111,7 @@ TEST_F(HostSessionTest, DatabaseFileAndFieldListEntries) {
   ASSERT_EQ(11u, fields.size());
   EXPECT_EQ(Header('0', 95) +
                 Host(" DATI      CONTATTI  VALORE    " + PadRight("Valore stimato", 50) + "P") +
-                Bytes({0x00, 0x01, 0x7F, 0x00, 0x00, 0x3F, 0x00, 0x12, 0x1F, 0x00, 0x00, 0x9F}) +
-                Host(" "),
+                std::string("\x00\x01\x7F\x00\x00\x3F\x00\x12\x1F\x00\x00\x9F", 12) + Host(" "),
             fields[6]);
   // The index field comes out of the table as "§_T_IDX___": host 0x7C first.
   EXPECT_EQ('\x7C', fields[7][6 + 21]);
@@ -149,9 +142,8 @@ TEST_F(HostSessionTest, ChangeRecordsAcknowledgedByTheNextRequestAndRedelivered)
 
   HostSession first(&context_);
   // Before and after offsets, sequence number, RRN, file, library, time, kind.
-  EXPECT_EQ(Header('0', 58 + 2 * clienti->record_length) +
-                Bytes({0, 0, 0, 0, 0, 0, 0, clienti->record_length}) + Host("00000001") +
-                Bytes({0, 0, 0, 2}) +
+  EXPECT_EQ(Header('0', 58 + 2 * clienti->record_length) + std::string(7, '\0') +
+                char(clienti->record_length) + Host("00000001") + std::string("\0\0\0\2", 4) +
                 Host("CLIENTI   DATI      20261205140509"
                      "3   ") +
                 before + after,

@@ -180,13 +180,8 @@ TEST_F(Served, GarbageAndVanishingClientsLeaveTheServerServingAndASecondIsRefuse
   EXPECT_EQ(Header('0', 197), Exchange(good, '3', "S").substr(0, 6));
   const std::string dump = Ctl("dump DATI/CLIENTI").text;
   EXPECT_EQ(5, std::count(dump.begin(), dump.end(), '\n'));
-  ServerOptions options;
-  options.data_dir = sample.path();
-  options.ftp_port = 0;
-  options.port = -1;
-  options.print_ports = false;
   std::string notes;
-  const Status s = Server(options).Start(&notes);
+  const Status s = Server(LoopbackOptions(sample.path())).Start(&notes);
   EXPECT_TRUE(Has(s.message(), "another torvan-host")) << s.message();
 }
 

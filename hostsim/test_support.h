@@ -59,17 +59,23 @@ inline std::string Header(char outcome, int length) {
   return header;
 }
 
+// The options of torvan-host serving `dir` on free ports of 127.0.0.1.
+inline ServerOptions LoopbackOptions(const std::string& dir) {
+  ServerOptions options;
+  options.data_dir = dir;
+  options.listen = "127.0.0.1";
+  options.ftp_port = 0;
+  options.port = 0;
+  options.print_ports = false;
+  return options;
+}
+
 // torvan-host serving `dir` on its own thread, on free ports; `adjust` changes the options.
 class RunningServer {
  public:
   explicit RunningServer(const std::string& dir,
                          const std::function<void(ServerOptions&)>& adjust = {}) {
-    ServerOptions options;
-    options.data_dir = dir;
-    options.listen = "127.0.0.1";
-    options.ftp_port = 0;
-    options.port = 0;
-    options.print_ports = false;
+    ServerOptions options = LoopbackOptions(dir);
     if (adjust) adjust(options);
     server_ = std::make_unique<Server>(options);
     std::string notes;
