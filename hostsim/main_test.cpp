@@ -71,8 +71,8 @@ TEST(HostProgramTest, ControlLineOutOfDescriptorsAndSigterm) {
   EXPECT_TRUE(Has(alone.text, "no torvan-host is serving")) << alone.text;
   ChildHost host(dir);
   ASSERT_GT(host.port, 0);
-  const CtlResult inserted =
-      RunHost(ctl + " insert DATI/CLIENTI CODCLI=C00077 'RAGSOC=Caffè dell'\\''Angolo'");
+  const CtlResult inserted = RunHost(
+      ctl + " insert DATI/CLIENTI CODCLI=C00077 'RAGSOC=Caffè dell'\\''Angolo' FIDO=-999999999.99");
   EXPECT_EQ(0, inserted.exit_code) << inserted.text;
   EXPECT_EQ("inserted DATI/CLIENTI RRN 6\n", inserted.text);
 
@@ -111,8 +111,9 @@ TEST(HostProgramTest, ControlLineOutOfDescriptorsAndSigterm) {
   EXPECT_TRUE(WIFEXITED(exit_status) && WEXITSTATUS(exit_status) == 0) << ReadText(host.log);
   EXPECT_FALSE(platform::FileExists(dir + "/ports.txt"));
   EXPECT_FALSE(platform::FileExists(dir + "/ctl.sock"));
-  EXPECT_TRUE(Has(ReadText(dir + "/records/DATI.CLIENTI.txt"),
-                  "6\tCODCLI=C00077\tRAGSOC=Caffè dell'Angolo\t"));
+  const std::string records = ReadText(dir + "/records/DATI.CLIENTI.txt");
+  EXPECT_TRUE(Has(records, "6\tCODCLI=C00077\tRAGSOC=Caffè dell'Angolo\t")) << records;
+  EXPECT_TRUE(Has(records, "\tFIDO=-999999999.99\t")) << records;
   EXPECT_TRUE(Has(ReadText(host.log), "torvan-host: ftp 127.0.0.1:")) << ReadText(host.log);
 }
 

@@ -185,18 +185,21 @@ TEST(IdleTest, IdleConnectionsEndHalfRequestsIncludedAndOneThatAsksStays) {
   EXPECT_EQ(Header('0', 45), Exchange(asking, 'P', "20261205140509000000").substr(0, 6));
 }
 
-// Others are served while a "generate" queues; a stop ends it, what it queued kept.
-TEST(GenerateTest, OthersAreServedMeanwhileAndAStopEndsIt) {
+// Others are served while a "generate" queues; a stop ends it. After a restart what it
+// queued is there, the change delivered before the stop first: the next S acknowledges it.
+TEST(GenerateTest, OthersAreServedMeanwhileAStopEndsItAndARestartKeepsTheQueue) {
   SampleHost sample;
   const std::string dir = sample.path();
   int64_t generated = 0;
+  std::string delivered;
   {
     RunningServer server(dir);
     RawClient job, link;  // the request sent by hand, so the test goes on while it works
     ASSERT_TRUE(job.ConnectCtl(dir));
     ASSERT_TRUE(job.Write(EncodeCtlRequest({"generate", "DATI/ARTICOLI", "1000000", "3"})));
     OpenLink(link, server.host_port());
-    ASSERT_TRUE(Eventually([&] { return Exchange(link, 'S', "").starts_with(Host("0")); }));
+    ASSERT_TRUE(
+        Eventually([&] { return (delivered = Exchange(link, 'S', "")) != Header('1', 0); }));
     EXPECT_EQ(0, Ctl(dir, {"insert", "DATI/CLIENTI", "CODCLI=C00100"}).exit_code);
     EXPECT_EQ(0, Ctl(dir, {"clear", "DATI/ARTICOLI"}).exit_code);  // the file changes under it
     EXPECT_EQ("", job.ReadSome(Ms(10)));                           // not answered yet
@@ -208,9 +211,14 @@ TEST(GenerateTest, OthersAreServedMeanwhileAndAStopEndsIt) {
     EXPECT_GT(generated, 0);
     EXPECT_LT(generated, 1000000);
   }
-  // The changes, the clear and the insert, the first change still unacknowledged.
+  // The changes, the clear and the insert.
   RunningServer server(dir);
   EXPECT_EQ(std::to_string(generated + 2) + "\n", Ctl(dir, {"queue"}).text);
+  RawClient link;
+  OpenLink(link, server.host_port());
+  EXPECT_EQ(delivered, Exchange(link, 'S', ""));
+  EXPECT_EQ(Host("0"), Exchange(link, 'S', "").substr(0, 1));
+  EXPECT_EQ(std::to_string(generated + 1) + "\n", Ctl(dir, {"queue"}).text);
 }
 
 // A resting listener that cannot be watched again is said once and retried, not left deaf; a

@@ -1,4 +1,4 @@
-// torvan-host over real sockets: control commands, faults, bad clients and restarts.
+// torvan-host over real sockets: control commands, faults and bad clients.
 #include "hostsim/server.h"
 
 #include <gtest/gtest.h>
@@ -24,46 +24,6 @@ class Served : public ::testing::Test {
   SampleHost sample;
   RunningServer server{sample.path()};
 };
-
-// A change delivered when the link drops or the server stops comes again; the next S
-// acknowledges it.
-TEST(RestartTest, ChangesFlowInOrderAndSurviveAReconnectAndARestart) {
-  SampleHost sample;
-  auto ctl = [&](std::vector<std::string> args) { return Ctl(sample.path(), std::move(args)); };
-  auto kind = [](const std::string& change) { return Tables().ToPc(change.substr(6 + 54, 1)); };
-  std::string second;
-  {
-    RunningServer server(sample.path());
-    ASSERT_EQ(0, ctl({"update", "DATI/CLIENTI", "1", "ATTIVO=N"}).exit_code);
-    ASSERT_EQ(0, ctl({"delete", "DATI/ORDINI", "2"}).exit_code);
-    ASSERT_EQ(
-        0,
-        ctl({"insert", "DATI/ORDINI", "NUMORD=250001", "IMPORTO=-99999999999999.999"}).exit_code);
-    RawClient link;
-    OpenLink(link, server.host_port());
-    const std::string first = Exchange(link, 'S', "");
-    EXPECT_EQ(Host("CLIENTI   DATI      "), first.substr(6 + 20, 20));
-    EXPECT_EQ("3", kind(first));
-    link.Close();
-    OpenLink(link, server.host_port());
-    EXPECT_EQ(first, Exchange(link, 'S', ""));
-    second = Exchange(link, 'S', "");
-    EXPECT_EQ("2", kind(second));
-    EXPECT_EQ("2\n", ctl({"queue"}).text);
-    EXPECT_EQ(0, ctl({"shutdown"}).exit_code);
-  }
-  RunningServer server(sample.path());
-  EXPECT_EQ("2\n", ctl({"queue"}).text);
-  EXPECT_TRUE(Has(ctl({"dump", "DATI/ORDINI"}).text,
-                  "7\tNUMORD=250001\tRIGA=000\tDATAORD=00000000\tCODCLI=\tCODART=\t"
-                  "QTA=00000.00\tIMPORTO=-99999999999999.999\tSTATO=\n"));
-  RawClient link;
-  OpenLink(link, server.host_port());
-  EXPECT_EQ(second, Exchange(link, 'S', ""));
-  EXPECT_EQ("1", kind(Exchange(link, 'S', "")));
-  EXPECT_EQ(Header('1', 0), Exchange(link, 'S', ""));
-  EXPECT_EQ("0\n", ctl({"queue"}).text);
-}
 
 // One refusal of each kind; the schedule's are times that cannot be.
 TEST_F(Served, ControlCommandsRefuseBadInputAndChangeNothing) {
