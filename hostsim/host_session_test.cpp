@@ -193,29 +193,75 @@ TEST_F(HostSessionTest, ImageChunksAreRawAndAtMost8192Bytes) {
   }
 }
 
-TEST_F(HostSessionTest, StatementReplyCarriesTheStatus) {
-  HostSession session(&context_);
-  const std::string del = " DELETE FROM DATI/CONTATTI a WHERE RRN(a)=1";
-  const struct {
-    std::vector<std::string> fault;
-    std::string statement, reply;
-  } rows[] = {
-      {{},
-       "INSERT INTO DATI/CONTATTI (CODCLI,NOTA,VALORE,\xA7_T_IDX___) VALUES('C00009', "
-       "'L''ultima visita', -12.5, 57)",
-       Header('0', 1) + Host(" ")},
-      {{}, " DELETE FROM DATI/NESSUNO a WHERE RRN(a)=1", Header('0', 1) + Host("F")},
-      {{"refuse-statements", "1"}, del, Header('1', 0)},
-      {{"refuse-statements", "1", "#"}, del, Header('0', 1) + Host("#")},
-  };
-  for (const auto& r : rows) {
-    if (!r.fault.empty()) {
-      ASSERT_TRUE(faults_.Command(r.fault).ok());
-    }
-    EXPECT_EQ(r.reply, Exchange(session, 'R', r.statement));
+class StatementTest : public HostSessionTest {
+ protected:
+  // What the session answers to statement `text`: an empty reply, or its status letter.
+  std::string Run(const std::string& text) {
+    const std::string reply = Exchange(session_, 'R', text);
+    return reply == Header('0', 1) + Host(" ") ? "" : reply;
   }
-  EXPECT_EQ(0u, store_->QueueSize());  // the PC's own changes are not sent back
-  EXPECT_EQ(1u, File("DATI/CONTATTI")->records.count(1));
+  std::string Value(int32_t rrn, const char* field) {
+    HostFile* contatti = File("DATI/CONTATTI");
+    std::string v;
+    EXPECT_TRUE(codec_.GetField(*contatti->FindField(field), contatti->records.at(rrn), &v).ok());
+    return v;
+  }
+  HostSession session_{&context_};
+};
+
+// The PC's statements change the records and are not sent back as changes.
+TEST_F(StatementTest, InsertUpdateDeleteByIndexAndByRrn) {
+  HostFile* contatti = File("DATI/CONTATTI");
+  EXPECT_EQ("", Run("INSERT INTO DATI/CONTATTI (CODCLI,NOMINATIVO,VALORE,\xA7_T_IDX___) "
+                    "VALUES('C00002', 'Sig. D''Amico', -1234.5, 57)"));
+  ASSERT_EQ(1u, contatti->records.count(3));  // after the two sample records
+  EXPECT_EQ("Sig. D'Amico" + std::string(18, ' '), Value(3, "NOMINATIVO"));
+  EXPECT_EQ("-00000000001234.500 ", Value(3, "VALORE"));
+  EXPECT_EQ("57", Value(3, "\xA7_T_IDX___"));
+  EXPECT_EQ("00000000", Value(3, "DATA"));  // not named: empty
+  EXPECT_EQ("", Run(" UPDATE DATI/CONTATTI a SET NOTA='Richiamare', ESITO='P', \xA7_T_IDX___=57 "
+                    "WHERE \xA7_T_IDX___=57"));
+  EXPECT_EQ("Richiamare", Trim(Value(3, "NOTA")));
+  EXPECT_EQ("Sig. D'Amico", Trim(Value(3, "NOMINATIVO")));  // untouched
+  EXPECT_EQ("", Run(" UPDATE DATI/CONTATTI a SET ESITO='N' WHERE RRN(a)=1"));
+  EXPECT_EQ("N", Value(1, "ESITO"));
+  EXPECT_EQ("", Run(" DELETE FROM DATI/CONTATTI a WHERE \xA7_T_IDX___=57"));
+  EXPECT_EQ(0u, contatti->records.count(3));
+  EXPECT_EQ("", Run(" DELETE FROM DATI/CONTATTI a WHERE RRN(a)=2"));
+  EXPECT_EQ(1u, contatti->records.size());
+  EXPECT_EQ(0u, store_->QueueSize());
+}
+
+// Each refusal answers its status letter and changes nothing; an injected refusal answers
+// outcome 1, or the letter it was given.
+TEST_F(StatementTest, RefusalsAnswerTheirStatusAndChangeNothing) {
+  const std::map<int32_t, std::string> records = File("DATI/CONTATTI")->records;
+  auto set = [](const std::string& values, const std::string& where = "RRN(a)=1") {
+    return " UPDATE DATI/CONTATTI a SET " + values + " WHERE " + where;
+  };
+  const std::pair<std::string, std::string> cases[] = {
+      {"S", "DROP TABLE DATI/CONTATTI"},
+      {"F", " DELETE FROM DATI/NESSUNO a WHERE RRN(a)=1"},
+      {"C", set("COLORE='x'")},
+      {"C", " DELETE FROM DATI/CONTATTI a WHERE COLORE=1"},
+      {"N", set("ESITO='x'", "RRN(a)=99")},
+      {"N", " DELETE FROM DATI/CONTATTI a WHERE \xA7_T_IDX___=4242"},
+      {"V", set("ESITO='PN'")},              // text too long
+      {"V", set("VALORE=123456789012345")},  // too many digits
+      {"V", set("VALORE=1.2345")},           // too many decimals
+      {"V", set("DATA='ieri'")},             // not a number
+      {"V", set("NOTA='ok', ESITO='PN'")},   // after a value that fits
+      {"V", "INSERT INTO DATI/CONTATTI (CODCLI,\xA7_T_IDX___) VALUES('X', 1234567890)"},
+  };
+  for (const auto& [status, text] : cases) {
+    EXPECT_EQ(Header('0', 1) + Host(status), Run(text)) << text;
+  }
+  const std::string del = " DELETE FROM DATI/CONTATTI a WHERE RRN(a)=1";
+  ASSERT_TRUE(faults_.Command({"refuse-statements", "1"}).ok());
+  EXPECT_EQ(Header('1', 0), Run(del));
+  ASSERT_TRUE(faults_.Command({"refuse-statements", "1", "#"}).ok());
+  EXPECT_EQ(Header('0', 1) + Host("#"), Run(del));
+  EXPECT_EQ(records, File("DATI/CONTATTI")->records);
 }
 
 }  // namespace
