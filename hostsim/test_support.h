@@ -21,7 +21,6 @@
 #include "hostsim/host_store.h"
 #include "hostsim/server.h"
 #include "platform/fakes.h"
-#include "platform/file.h"
 #include "platform/temp_folder.h"
 
 namespace torvan::hostsim::testing {
