@@ -15,12 +15,14 @@ using testing::Host;
 using testing::Request;
 using testing::Tables;
 
-class HostSessionTest : public testing::SampleStore {
+// Sessions on a store of a copy of examples/host, its clock fixed.
+class HostSessionTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    SampleStore::SetUp();
+    ASSERT_TRUE(store_ = testing::OpenStore(sample_.path(), codec_, &clock_));
     context_ = {store_.get(), &Tables(), &clock_, &faults_, false};
   }
+  HostFile* File(const std::string& name) { return store_->data().FindFile(name); }
 
   // Sends one request through a session and returns the one reply it produced.
   std::string Exchange(HostSession& session, char code, const std::string& data) {
@@ -44,6 +46,10 @@ class HostSessionTest : public testing::SampleStore {
     return replies[0];
   }
 
+  testing::SampleHost sample_;
+  platform::FakeClock clock_{{2026, 12, 5, 14, 5, 9, 42}};
+  RecordCodec codec_{Tables()};
+  std::unique_ptr<HostStore> store_;
   Faults faults_;
   HostContext context_;
 };

@@ -184,18 +184,6 @@ inline std::unique_ptr<HostStore> OpenStore(const std::string& dir, const Record
   return store;
 }
 
-// A store on a copy of examples/host, its clock fixed.
-class SampleStore : public ::testing::Test {
- protected:
-  void SetUp() override { ASSERT_TRUE(store_ = OpenStore(sample_.path(), codec_, &clock_)); }
-  HostFile* File(const std::string& name) { return store_->data().FindFile(name); }
-
-  SampleHost sample_;
-  platform::FakeClock clock_{{2026, 12, 5, 14, 5, 9, 42}};
-  RecordCodec codec_{Tables()};
-  std::unique_ptr<HostStore> store_;
-};
-
 inline CtlResult Ctl(const std::string& dir, std::vector<std::string> args, int timeout_ms = 5000) {
   CtlResult r;
   Status s = CtlCall(dir, args, timeout_ms, &r);
