@@ -15,18 +15,14 @@ using testing::Host;
 using testing::Request;
 using testing::Tables;
 
-std::string Bytes(std::initializer_list<int> bytes) {
-  std::string s;
-  for (int b : bytes) s.push_back(char(b));
-  return s;
-}
-
-class HostSessionTest : public testing::SampleStore {
+// Sessions on a store of a copy of examples/host, its clock fixed.
+class HostSessionTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    SampleStore::SetUp();
+    ASSERT_TRUE(store_ = testing::OpenStore(sample_.path(), codec_, &clock_));
     context_ = {store_.get(), &Tables(), &clock_, &faults_, false};
   }
+  HostFile* File(const std::string& name) { return store_->data().FindFile(name); }
 
   // Sends one request through a session and returns the one reply it produced.
   std::string Exchange(HostSession& session, char code, const std::string& data) {
@@ -50,12 +46,16 @@ class HostSessionTest : public testing::SampleStore {
     return replies[0];
   }
 
+  testing::SampleHost sample_;
+  platform::FakeClock clock_{{2026, 12, 5, 14, 5, 9, 42}};
+  RecordCodec codec_{Tables()};
+  std::unique_ptr<HostStore> store_;
   Faults faults_;
   HostContext context_;
 };
 
 TEST_F(HostSessionTest, GreetingAndTimeRepliesWithStopRestartAndClock) {
-  EXPECT_EQ(Bytes({0xF0, 0xF0, 0xF0, 0xF0, 0xF0, 0xF0}), HostSession::Greeting(Tables()));
+  EXPECT_EQ(std::string(6, '\xF0'), HostSession::Greeting(Tables()));
   HostSession session(&context_);
   const struct {
     char code;
@@ -88,21 +88,13 @@ TEST_F(HostSessionTest, DatabaseFileAndFieldListEntries) {
   };
   const std::string db = PadRight("SQLSRV01", 20) + PadRight("127.0.0.1", 16) +
                          PadRight("torvan", 20) + PadRight("Segreta1", 20);
-  const std::vector<std::string> databases = List(session, '3');
   EXPECT_EQ((std::vector<std::string>{
                 " GESTIONALE          " +
                     PadRight("Gestionale: clienti, articoli, ordini, contatti", 50) + db +
                     std::string(50, ' '),
                 " ARCHIVIO            " + PadRight("Archivio immagini dei documenti", 50) + db +
                     PadRight("immagini/", 50)}),
-            pc(databases, 197));
-  // Two requests split across reads: answered once each is whole.
-  const std::string both = Request('3', "S") + Request('3', "N");
-  std::vector<std::string> replies;
-  EXPECT_TRUE(session.Receive(both.substr(0, 4), &replies));
-  EXPECT_TRUE(replies.empty());
-  EXPECT_TRUE(session.Receive(both.substr(4), &replies));
-  EXPECT_EQ(databases, replies);
+            pc(List(session, '3'), 197));
 
   const std::vector<std::string> files = pc(List(session, '1'), 134);
   ASSERT_EQ(5u, files.size());
@@ -117,8 +109,7 @@ TEST_F(HostSessionTest, DatabaseFileAndFieldListEntries) {
   ASSERT_EQ(11u, fields.size());
   EXPECT_EQ(Header('0', 95) +
                 Host(" DATI      CONTATTI  VALORE    " + PadRight("Valore stimato", 50) + "P") +
-                Bytes({0x00, 0x01, 0x7F, 0x00, 0x00, 0x3F, 0x00, 0x12, 0x1F, 0x00, 0x00, 0x9F}) +
-                Host(" "),
+                std::string("\x00\x01\x7F\x00\x00\x3F\x00\x12\x1F\x00\x00\x9F", 12) + Host(" "),
             fields[6]);
   // The index field comes out of the table as "§_T_IDX___": host 0x7C first.
   EXPECT_EQ('\x7C', fields[7][6 + 21]);
@@ -134,44 +125,39 @@ TEST_F(HostSessionTest, DatabaseFileAndFieldListEntries) {
   EXPECT_EQ(Header('1', 0), Exchange(session, '2', "S"));
 }
 
-TEST_F(HostSessionTest, ChangeRecordLayout) {
+// An update carries both images, a delete the deleted record in both, a clear none. The
+// next S acknowledges a change; one delivered on a connection that dropped comes again.
+TEST_F(HostSessionTest, ChangeRecordsAcknowledgedByTheNextRequestAndRedelivered) {
   HostFile* clienti = File("DATI/CLIENTI");
-  std::string before = clienti->records.at(2);
+  const std::string before = clienti->records.at(2);
   std::string after = before;
   ASSERT_TRUE(codec_.PutField(*clienti->FindField("FIDO"), "-7.25", &after).ok());
   ASSERT_TRUE(store_->Update(clienti, 2, after, true).ok());
-
-  HostSession session(&context_);
-  const int32_t length = 58 + 2 * clienti->record_length;
-  // Before and after offsets, sequence number, RRN, file, library, time, kind.
-  EXPECT_EQ(Header('0', length) + Bytes({0, 0, 0, 0, 0, 0, 0, clienti->record_length}) +
-                Host("00000001") + Bytes({0, 0, 0, 2}) +
-                Host("CLIENTI   DATI      20261205140509"
-                     "3   ") +
-                before + after,
-            Exchange(session, 'S', ""));
-}
-
-// A delete carries the deleted record in both images; a clear, none.
-TEST_F(HostSessionTest, NextRequestAcknowledgesAndReconnectRedelivers) {
   HostFile* ordini = File("DATI/ORDINI");
   const std::string record = ordini->records.at(3);
   ASSERT_TRUE(store_->Delete(ordini, 3, true).ok());
   ASSERT_TRUE(store_->Clear(ordini, true).ok());
 
   HostSession first(&context_);
-  std::string delete_change = Exchange(first, 'S', "");
+  // Before and after offsets, sequence number, RRN, file, library, time, kind.
+  EXPECT_EQ(Header('0', 58 + 2 * clienti->record_length) + std::string(7, '\0') +
+                char(clienti->record_length) + Host("00000001") + std::string("\0\0\0\2", 4) +
+                Host("CLIENTI   DATI      20261205140509"
+                     "3   ") +
+                before + after,
+            Exchange(first, 'S', ""));
+  EXPECT_EQ(3u, store_->QueueSize());  // delivered, not yet acknowledged
+  const std::string delete_change = Exchange(first, 'S', "");
   EXPECT_EQ(Host("2"), delete_change.substr(6 + 54, 1));
   EXPECT_EQ(record + record, delete_change.substr(6 + 58));
-  EXPECT_EQ(2u, store_->QueueSize());  // delivered, not yet acknowledged
+  EXPECT_EQ(2u, store_->QueueSize());
 
-  // The connection drops: the same change comes again on the next one.
   HostSession second(&context_);
   EXPECT_EQ(delete_change, Exchange(second, 'S', ""));
-  std::string clear_change = Exchange(second, 'S', "");
-  EXPECT_EQ(1u, store_->QueueSize());
+  const std::string clear_change = Exchange(second, 'S', "");
   EXPECT_EQ(Header('0', 58), clear_change.substr(0, 6));
   EXPECT_EQ(Host("4"), clear_change.substr(6 + 54, 1));
+  EXPECT_EQ(1u, store_->QueueSize());
   EXPECT_EQ(Header('1', 0), Exchange(second, 'S', ""));
   EXPECT_EQ(0u, store_->QueueSize());
   EXPECT_EQ(Header('1', 0), Exchange(second, 'S', ""));
@@ -205,51 +191,75 @@ TEST_F(HostSessionTest, ImageChunksAreRawAndAtMost8192Bytes) {
   }
 }
 
-TEST_F(HostSessionTest, StatementReplyCarriesTheStatus) {
-  HostSession session(&context_);
-  const std::string del = " DELETE FROM DATI/CONTATTI a WHERE RRN(a)=1";
-  const struct {
-    std::vector<std::string> fault;
-    std::string statement, reply;
-  } rows[] = {
-      {{},
-       "INSERT INTO DATI/CONTATTI (CODCLI,NOTA,VALORE,\xA7_T_IDX___) VALUES('C00009', "
-       "'L''ultima visita', -12.5, 57)",
-       Header('0', 1) + Host(" ")},
-      {{}, " DELETE FROM DATI/NESSUNO a WHERE RRN(a)=1", Header('0', 1) + Host("F")},
-      {{"refuse-statements", "1"}, del, Header('1', 0)},
-      {{"refuse-statements", "1", "#"}, del, Header('0', 1) + Host("#")},
-  };
-  for (const auto& r : rows) {
-    if (!r.fault.empty()) {
-      ASSERT_TRUE(faults_.Command(r.fault).ok());
-    }
-    EXPECT_EQ(r.reply, Exchange(session, 'R', r.statement));
+class StatementTest : public HostSessionTest {
+ protected:
+  // What the session answers to statement `text`: an empty reply, or its status letter.
+  std::string Run(const std::string& text) {
+    const std::string reply = Exchange(session_, 'R', text);
+    return reply == Header('0', 1) + Host(" ") ? "" : reply;
   }
-  EXPECT_EQ(0u, store_->QueueSize());  // the PC's own changes are not sent back
-  EXPECT_EQ(1u, File("DATI/CONTATTI")->records.count(1));
+  std::string Value(int32_t rrn, const char* field) {
+    HostFile* contatti = File("DATI/CONTATTI");
+    std::string v;
+    EXPECT_TRUE(codec_.GetField(*contatti->FindField(field), contatti->records.at(rrn), &v).ok());
+    return v;
+  }
+  HostSession session_{&context_};
+};
+
+// The PC's statements change the records and are not sent back as changes.
+TEST_F(StatementTest, InsertUpdateDeleteByIndexAndByRrn) {
+  HostFile* contatti = File("DATI/CONTATTI");
+  EXPECT_EQ("", Run("INSERT INTO DATI/CONTATTI (CODCLI,NOMINATIVO,VALORE,\xA7_T_IDX___) "
+                    "VALUES('C00002', 'Sig. D''Amico', -1234.5, 57)"));
+  ASSERT_EQ(1u, contatti->records.count(3));  // after the two sample records
+  EXPECT_EQ("Sig. D'Amico" + std::string(18, ' '), Value(3, "NOMINATIVO"));
+  EXPECT_EQ("-00000000001234.500 ", Value(3, "VALORE"));
+  EXPECT_EQ("57", Value(3, "\xA7_T_IDX___"));
+  EXPECT_EQ("00000000", Value(3, "DATA"));  // not named: empty
+  EXPECT_EQ("", Run(" UPDATE DATI/CONTATTI a SET NOTA='Richiamare', ESITO='P', \xA7_T_IDX___=57 "
+                    "WHERE \xA7_T_IDX___=57"));
+  EXPECT_EQ("Richiamare", Trim(Value(3, "NOTA")));
+  EXPECT_EQ("Sig. D'Amico", Trim(Value(3, "NOMINATIVO")));  // untouched
+  EXPECT_EQ("", Run(" UPDATE DATI/CONTATTI a SET ESITO='N' WHERE RRN(a)=1"));
+  EXPECT_EQ("N", Value(1, "ESITO"));
+  EXPECT_EQ("", Run(" DELETE FROM DATI/CONTATTI a WHERE \xA7_T_IDX___=57"));
+  EXPECT_EQ(0u, contatti->records.count(3));
+  EXPECT_EQ("", Run(" DELETE FROM DATI/CONTATTI a WHERE RRN(a)=2"));
+  EXPECT_EQ(1u, contatti->records.size());
+  EXPECT_EQ(0u, store_->QueueSize());
 }
 
-TEST_F(HostSessionTest, BadFramesAreRefused) {
-  const struct {
-    const char* what;
-    std::string bytes;
-    bool keeps_connection;
-  } cases[] = {
-      {"unknown code, data skipped", Host("Z00002ab"), true},
-      {"length with a letter", Host("S0000A"), false},
-      {"raw garbage", Bytes({0x00, 0xFF, 0x13, 0x37, 0x00, 0x01}), false},
+// Each refusal answers its status letter and changes nothing; an injected refusal answers
+// outcome 1, or the letter it was given.
+TEST_F(StatementTest, RefusalsAnswerTheirStatusAndChangeNothing) {
+  const std::map<int32_t, std::string> records = File("DATI/CONTATTI")->records;
+  auto set = [](const std::string& values, const std::string& where = "RRN(a)=1") {
+    return " UPDATE DATI/CONTATTI a SET " + values + " WHERE " + where;
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.what);
-    HostSession session(&context_);
-    std::vector<std::string> replies;
-    EXPECT_EQ(c.keeps_connection, session.Receive(c.bytes, &replies));
-    EXPECT_EQ(std::vector{Header('1', 0)}, replies);
-    if (c.keeps_connection) {
-      EXPECT_EQ(Header('0', 197), Exchange(session, '3', "S").substr(0, 6));
-    }
+  const std::pair<std::string, std::string> cases[] = {
+      {"S", "DROP TABLE DATI/CONTATTI"},
+      {"F", " DELETE FROM DATI/NESSUNO a WHERE RRN(a)=1"},
+      {"C", set("COLORE='x'")},
+      {"C", " DELETE FROM DATI/CONTATTI a WHERE COLORE=1"},
+      {"N", set("ESITO='x'", "RRN(a)=99")},
+      {"N", " DELETE FROM DATI/CONTATTI a WHERE \xA7_T_IDX___=4242"},
+      {"V", set("ESITO='PN'")},              // text too long
+      {"V", set("VALORE=123456789012345")},  // too many digits
+      {"V", set("VALORE=1.2345")},           // too many decimals
+      {"V", set("DATA='ieri'")},             // not a number
+      {"V", set("NOTA='ok', ESITO='PN'")},   // after a value that fits
+      {"V", "INSERT INTO DATI/CONTATTI (CODCLI,\xA7_T_IDX___) VALUES('X', 1234567890)"},
+  };
+  for (const auto& [status, text] : cases) {
+    EXPECT_EQ(Header('0', 1) + Host(status), Run(text)) << text;
   }
+  const std::string del = " DELETE FROM DATI/CONTATTI a WHERE RRN(a)=1";
+  ASSERT_TRUE(faults_.Command({"refuse-statements", "1"}).ok());
+  EXPECT_EQ(Header('1', 0), Run(del));
+  ASSERT_TRUE(faults_.Command({"refuse-statements", "1", "#"}).ok());
+  EXPECT_EQ(Header('0', 1) + Host("#"), Run(del));
+  EXPECT_EQ(records, File("DATI/CONTATTI")->records);
 }
 
 }  // namespace

@@ -9,7 +9,6 @@
 
 #include "core/text.h"
 #include "hostsim/test_support.h"
-#include "platform/file.h"
 
 namespace torvan::hostsim {
 namespace {
@@ -30,16 +29,10 @@ int64_t StatusNumber(const std::string& dir, const std::string& key) {
   return n;
 }
 
-size_t OpenDescriptors() {
-  size_t n = 0;
-  for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator("/proc/self/fd")) ++n;
-  return n;
-}
-
 // The FTP login, then the host program's one listener, started and moved by the remote command.
 TEST(HostProgramPortTest, LoginThenOneListenerThatMovesWithTheRemoteCommand) {
   SampleHost sample;
-  RunningServer server(sample.path(), NoHostPortYet);
+  RunningServer server(sample.path(), [](ServerOptions& o) { o.port = -1; });
   ASSERT_EQ(-1, server.host_port());
   RawClient ftp;
   FtpConnect(ftp, server.ftp_port());
@@ -52,65 +45,64 @@ TEST(HostProgramPortTest, LoginThenOneListenerThatMovesWithTheRemoteCommand) {
     return "250 Command CALL TM/TNM_121 ('P" + ZeroPad(port, 5) + "') successful: TNM_121 " +
            where + ".\r\n";
   };
+  // The user in any case, the password as typed.
   for (auto [line, reply] : {std::pair{"USER utente", "331 Enter password."},
                              {"PASS SBAGLIATA", "530 Log on attempt by user utente rejected."},
                              {"USER UTENTE", "331 Enter password."},
                              {"PASS TORVAN1", "530 Log on attempt by user UTENTE rejected."},
-                             {"USER UTENTE", "331 Enter password."},
-                             {"PASS Torvan1", "230 UTENTE logged on."}}) {
+                             {"USER utente", "331 Enter password."},
+                             {"PASS Torvan1", "230 utente logged on."}}) {
     EXPECT_EQ(std::string(reply) + "\r\n", say(line));
   }
   for (const char* other : {"RCMD DLTF DATI/CLIENTI", "RCMD CALL ALTRA/TNM_121 ('P00000')",
                             "RCMD CALL TM/TNM_999 ('P00000')"}) {
-    EXPECT_TRUE(Starts(say(other), "550 ")) << other;
+    EXPECT_TRUE(say(other).starts_with("550 ")) << other;
   }
 
   // 'P00000' lets the system choose the port; the reply names it.
-  std::string reply = rcmd(0);
+  const std::string reply = rcmd(0);
   const int first = server.host_port();
   ASSERT_NE(-1, first);
   EXPECT_EQ(done(0, "started on port " + std::to_string(first)), reply);
   for (int port : {first, 0}) {
     EXPECT_EQ(done(port, "already active on port " + std::to_string(first)), rcmd(port));
   }
-  RawClient before_move;
+  RawClient before_move, old_port, link;
   OpenLink(before_move, first);
-
-  // Torvan's settings name another port: the program moves there.
+  // Torvan's settings name another port: the program moves there, a connection made before
+  // the move goes on.
   const int second = hostlink::testing::ClosedPort();
   EXPECT_EQ(done(second, "started on port " + std::to_string(second) + " (no longer on port " +
                              std::to_string(first) + ")"),
             rcmd(second));
-  EXPECT_EQ(second, server.host_port());
-  RawClient old_port, link;
   EXPECT_FALSE(old_port.Connect(first));
   OpenLink(link, second);
-  // A connection made before the move goes on.
   for (RawClient* c : {&link, &before_move}) {
     EXPECT_EQ(Header('0', 197), Exchange(*c, '3', "S").substr(0, 6));
   }
   const std::string ports =
       "ftp " + std::to_string(server.ftp_port()) + "\nhost " + std::to_string(second) + "\n";
-  std::string written;
-  ASSERT_TRUE(platform::ReadFile(sample.path() + "/ports.txt", &written).ok());
-  EXPECT_EQ(ports, written);
+  EXPECT_EQ(ports, ReadText(sample.path() + "/ports.txt"));
 
   // Moving back and forth leaves one listener, not one per command.
-  const size_t descriptors = OpenDescriptors();
-  for (int i = 0; i < 300; ++i) ASSERT_TRUE(Starts(rcmd(i % 2 == 0 ? first : second), "250 ")) << i;
-  EXPECT_LE(OpenDescriptors(), descriptors + 2);
-  EXPECT_EQ(second, server.host_port());
-  EXPECT_TRUE(Starts(Ctl(sample.path(), {"status"}).text, ports + "connections "));
+  auto descriptors = [] {
+    size_t n = 0;
+    for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator("/proc/self/fd")) ++n;
+    return n;
+  };
+  const size_t before = descriptors();
+  for (int i = 0; i < 300; ++i)
+    ASSERT_TRUE(rcmd(i % 2 == 0 ? first : second).starts_with("250 ")) << i;
+  EXPECT_LE(descriptors(), before + 2);
 
   // A port outside 1024-65535, or one that cannot open (the FTP port), changes nothing.
-  for (int port : {99999, 22, 1023, 65536}) {
+  for (int port : {1023, 65536}) {
     EXPECT_EQ("550 Command CALL TM/TNM_121 ('P" + ZeroPad(port, 5) + "') not accepted: port " +
                   std::to_string(port) + " outside 1024-65535.\r\n",
               rcmd(port));
   }
-  EXPECT_TRUE(Starts(rcmd(server.ftp_port()), "550 "));
+  EXPECT_TRUE(rcmd(server.ftp_port()).starts_with("550 "));
   EXPECT_EQ(second, server.host_port());
-  OpenLink(link, second);
   EXPECT_EQ("221 QUIT subcommand received.\r\n", say("QUIT"));
   EXPECT_TRUE(ftp.SeesEnd());
 }
@@ -140,13 +132,10 @@ TEST(ReplyCapTest, ClientsThatDoNotReadAreCappedAndTheOthersServed) {
     ASSERT_TRUE(h.Write(ImageRequests(2400)));
   }
   ASSERT_TRUE(Eventually([&] { return StatusNumber(sample.path(), "unsent") >= int64_t(kCap); }));
-  for (int i = 0; i < 5; ++i) {
-    EXPECT_LE(StatusNumber(sample.path(), "unsent"), int64_t(kTotal + 3 * kReplyFrame));
-  }
+  EXPECT_LE(StatusNumber(sample.path(), "unsent"), int64_t(kTotal + 3 * kReplyFrame));
   RawClient reader;
   OpenLink(reader, server.host_port());
   for (int i = 0; i < 20; ++i) ASSERT_EQ(kReplyFrame, Exchange(reader, 'I', kFirstChunk).size());
-  EXPECT_EQ(Header('0', 197), Exchange(reader, '3', "S").substr(0, 6));
 
   ASSERT_TRUE(Eventually([&] { return StatusNumber(sample.path(), "connections host") == 1; }));
   size_t got = 0;
@@ -161,7 +150,6 @@ TEST(ReplyCapTest, ClientsThatDoNotReadAreCappedAndTheOthersServed) {
   ASSERT_TRUE(Eventually([&] { return StatusNumber(sample.path(), "unsent") > 0; }));
   EXPECT_EQ("shutting down\n", Ctl(sample.path(), {"shutdown"}).text);
   server.Stop();
-  EXPECT_TRUE(server.run_status().ok()) << server.run_status().message();
 }
 
 // Idle connections end, half requests included; one that asks, or that the server delays, stays.
@@ -188,64 +176,47 @@ TEST(IdleTest, IdleConnectionsEndHalfRequestsIncludedAndOneThatAsksStays) {
   for (RawClient* c : {&silent, &half_frame, &idle_ftp}) EXPECT_TRUE(c->SeesEnd());
   // Nothing of the half statement was run.
   const std::string dump = Ctl(sample.path(), {"dump", "DATI/CLIENTI"}).text;
-  EXPECT_TRUE(Starts(dump, "1\t")) << dump;
+  EXPECT_TRUE(dump.starts_with("1\t")) << dump;
   EXPECT_EQ(1, StatusNumber(sample.path(), "connections host"));
   // The server's own delay is not the client's idleness.
   ASSERT_EQ(0, Ctl(sample.path(), {"fault", "delay", "1500"}).exit_code);
   EXPECT_EQ(Header('0', 45), Exchange(asking, 'P', "20261205140509000000").substr(0, 6));
 }
 
-// A control request sent by hand, so the test goes on while it works.
-void SendCtl(RawClient& client, const std::string& dir, const std::vector<std::string>& args) {
-  ASSERT_TRUE(client.ConnectCtl(dir));
-  ASSERT_TRUE(client.Write(EncodeCtlRequest(args)));
-}
-
-// Others are served while a "generate" queues; a stop or its client going away ends it.
-TEST(GenerateTest, OthersAreServedMeanwhileAStopOrTheClientGoingAwayEndsIt) {
+// Others are served while a "generate" queues; a stop ends it. After a restart what it
+// queued is there, the change delivered before the stop first: the next S acknowledges it.
+TEST(GenerateTest, OthersAreServedMeanwhileAStopEndsItAndARestartKeepsTheQueue) {
   SampleHost sample;
+  const std::string dir = sample.path();
   int64_t generated = 0;
+  std::string delivered;
   {
-    RunningServer server(sample.path());
-    RawClient generate;
-    SendCtl(generate, sample.path(), {"generate", "DATI/ARTICOLI", "1000000", "3"});
-    RawClient link;
+    RunningServer server(dir);
+    RawClient job, link;  // the request sent by hand, so the test goes on while it works
+    ASSERT_TRUE(job.ConnectCtl(dir));
+    ASSERT_TRUE(job.Write(EncodeCtlRequest({"generate", "DATI/ARTICOLI", "1000000", "3"})));
     OpenLink(link, server.host_port());
-    ASSERT_TRUE(Eventually([&] { return Starts(Exchange(link, 'S', ""), Host("0")); }));
-    EXPECT_EQ(Header('0', 197), Exchange(link, '3', "S").substr(0, 6));
-    EXPECT_EQ(0, Ctl(sample.path(), {"insert", "DATI/CLIENTI", "CODCLI=C00100"}).exit_code);
-    // The file changing under it does not trouble it.
-    EXPECT_EQ(0, Ctl(sample.path(), {"clear", "DATI/ARTICOLI"}).exit_code);
-    EXPECT_EQ("", generate.ReadSome(Ms(10)));  // not answered yet
-
-    EXPECT_EQ("shutting down\n", Ctl(sample.path(), {"shutdown"}).text);
-    const std::string answer = generate.Read(1 << 20, Ms(10000));
+    ASSERT_TRUE(
+        Eventually([&] { return (delivered = Exchange(link, 'S', "")) != Header('1', 0); }));
+    EXPECT_EQ(0, Ctl(dir, {"insert", "DATI/CLIENTI", "CODCLI=C00100"}).exit_code);
+    EXPECT_EQ(0, Ctl(dir, {"clear", "DATI/ARTICOLI"}).exit_code);  // the file changes under it
+    EXPECT_EQ("", job.ReadSome(Ms(10)));                           // not answered yet
+    EXPECT_EQ("shutting down\n", Ctl(dir, {"shutdown"}).text);
+    const std::string answer = job.Read(1 << 20, Ms(10000));
     const std::string prefix = "1\ngenerate interrupted, the server is stopping: ";
-    ASSERT_TRUE(Starts(answer, prefix)) << answer;
+    ASSERT_TRUE(answer.starts_with(prefix)) << answer;
     generated = std::atoll(answer.c_str() + prefix.size());
     EXPECT_GT(generated, 0);
     EXPECT_LT(generated, 1000000);
-    server.Stop();
-    ASSERT_TRUE(server.run_status().ok()) << server.run_status().message();
   }
-  // The changes, the clear and the insert, the first change still unacknowledged.
-  RunningServer server(sample.path());
-  const std::string queued = std::to_string(generated + 2) + "\n";
-  EXPECT_EQ(queued, Ctl(sample.path(), {"queue"}).text);
-  {
-    RawClient generate;
-    SendCtl(generate, sample.path(), {"generate", "DATI/ARTICOLI", "1000000"});
-    ASSERT_TRUE(Eventually([&] { return Ctl(sample.path(), {"queue"}).text != queued; }));
-  }
-  std::string before;
-  ASSERT_TRUE(Eventually([&] {
-    const std::string now = Ctl(sample.path(), {"queue"}).text;
-    const bool still = now == before;
-    before = now;
-    if (!still) std::this_thread::sleep_for(100ms);
-    return still;
-  }));
-  EXPECT_LT(std::atoll(before.c_str()), generated + 2 + 1000000);
+  // The changes, the clear and the insert.
+  RunningServer server(dir);
+  EXPECT_EQ(std::to_string(generated + 2) + "\n", Ctl(dir, {"queue"}).text);
+  RawClient link;
+  OpenLink(link, server.host_port());
+  EXPECT_EQ(delivered, Exchange(link, 'S', ""));
+  EXPECT_EQ(Host("0"), Exchange(link, 'S', "").substr(0, 1));
+  EXPECT_EQ(std::to_string(generated + 1) + "\n", Ctl(dir, {"queue"}).text);
 }
 
 // A resting listener that cannot be watched again is said once and retried, not left deaf; a

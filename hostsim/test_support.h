@@ -1,7 +1,6 @@
 // Helpers for torvan-host's tests: data folders, stores, a threaded server, bounded clients.
 #pragma once
 
-#include <netinet/in.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 
@@ -22,7 +21,6 @@
 #include "hostsim/host_store.h"
 #include "hostsim/server.h"
 #include "platform/fakes.h"
-#include "platform/file.h"
 #include "platform/temp_folder.h"
 
 namespace torvan::hostsim::testing {
@@ -30,15 +28,11 @@ namespace torvan::hostsim::testing {
 namespace fs = std::filesystem;
 using hostlink::testing::Ms;
 
-class TempDir : public platform::TempFolder {
- public:
-  TempDir() : platform::TempFolder("torvan-host-test") {}
-};
-
 // A copy of examples/host in a temporary folder.
-class SampleHost : public TempDir {
- public:
-  SampleHost() { fs::copy(TORVAN_SAMPLE_HOST, path(), fs::copy_options::recursive); }
+struct SampleHost : platform::TempFolder {
+  SampleHost() : TempFolder("torvan-host-test") {
+    fs::copy(TORVAN_SAMPLE_HOST, path(), fs::copy_options::recursive);
+  }
 };
 
 inline const hostlink::CharTables& Tables() {
@@ -64,17 +58,23 @@ inline std::string Header(char outcome, int length) {
   return header;
 }
 
+// The options of torvan-host serving `dir` on free ports of 127.0.0.1.
+inline ServerOptions LoopbackOptions(const std::string& dir) {
+  ServerOptions options;
+  options.data_dir = dir;
+  options.listen = "127.0.0.1";
+  options.ftp_port = 0;
+  options.port = 0;
+  options.print_ports = false;
+  return options;
+}
+
 // torvan-host serving `dir` on its own thread, on free ports; `adjust` changes the options.
 class RunningServer {
  public:
   explicit RunningServer(const std::string& dir,
                          const std::function<void(ServerOptions&)>& adjust = {}) {
-    ServerOptions options;
-    options.data_dir = dir;
-    options.listen = "127.0.0.1";
-    options.ftp_port = 0;
-    options.port = 0;
-    options.print_ports = false;
+    ServerOptions options = LoopbackOptions(dir);
     if (adjust) adjust(options);
     server_ = std::make_unique<Server>(options);
     std::string notes;
@@ -84,29 +84,26 @@ class RunningServer {
   }
   ~RunningServer() { Stop(); }
 
-  // Stops the server and waits until it has written its data folder.
+  // Stops the server and waits until it has written its data folder; its run must end well.
   void Stop() {
     if (thread_.joinable()) {
       server_->Stop();
       thread_.join();
+      EXPECT_TRUE(run_status_.ok()) << run_status_.message();
     }
   }
 
   int ftp_port() const { return server_->ftp_port(); }
   int host_port() const {
-    auto ports = server_->host_ports();
-    return ports.empty() ? -1 : ports.front();
+    const std::vector<int> ports = server_->host_ports();
+    return ports.empty() ? -1 : ports[0];
   }
-  const Status& run_status() const { return run_status_; }
 
  private:
   std::unique_ptr<Server> server_;
   std::thread thread_;
   Status run_status_;
 };
-
-// The options of a server whose host server program waits for the remote command.
-inline void NoHostPortYet(ServerOptions& o) { o.port = -1; }
 
 // A client of torvan-host: TCP on 127.0.0.1, or its control socket.
 class RawClient : public hostlink::testing::PeerConnection {
@@ -134,9 +131,6 @@ inline std::string Host(const std::string& pc) { return Tables().ToHost(pc); }
 
 using torvan::testing::Has;
 using torvan::testing::ReadText;
-inline bool Starts(const std::string& text, const std::string& prefix) {
-  return text.starts_with(prefix);
-}
 
 // Connects to the host server program and takes its greeting.
 inline void OpenLink(RawClient& client, int port) {
@@ -189,18 +183,6 @@ inline std::unique_ptr<HostStore> OpenStore(const std::string& dir, const Record
   EXPECT_TRUE(s.ok()) << s.message();
   return store;
 }
-
-// A store on a copy of examples/host, its clock fixed.
-class SampleStore : public ::testing::Test {
- protected:
-  void SetUp() override { ASSERT_TRUE(store_ = OpenStore(sample_.path(), codec_, &clock_)); }
-  HostFile* File(const std::string& name) { return store_->data().FindFile(name); }
-
-  SampleHost sample_;
-  platform::FakeClock clock_{{2026, 12, 5, 14, 5, 9, 42}};
-  RecordCodec codec_{Tables()};
-  std::unique_ptr<HostStore> store_;
-};
 
 inline CtlResult Ctl(const std::string& dir, std::vector<std::string> args, int timeout_ms = 5000) {
   CtlResult r;
