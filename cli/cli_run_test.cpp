@@ -197,7 +197,6 @@ TEST_F(RunTest, OnceExitsZeroWhenDrainedSigtermLetsTheChangeFinishOneWhenNoLink)
   Expect("run", 1);
 }
 
-// A held change blocks its queue visibly, is set aside, never applied; missing tables named once.
 TEST_F(RunTest, AHeldChangeIsListedSetAsideAndNeverAppliedMissingTablesNamedOnce) {
   Ctl({"insert", "DATI/CLIENTI", "CODCLI=C01"});
   Expect("run --once", 0);
@@ -245,7 +244,6 @@ TEST_F(RunTest, AHeldChangeIsListedSetAsideAndNeverAppliedMissingTablesNamedOnce
   EXPECT_EQ("0\n", Ctl({"queue"}));
 }
 
-// status and metrics of a running Torvan; changing commands are refused, changing nothing.
 TEST_F(RunTest, StatusAndMetricsFollowARunningTorvanThatOtherCommandsLeaveAlone) {
   ProcessResult r = Torvan({"status"});
   EXPECT_EQ(std::tuple(1, "Torvan non \xC3\xA8 in esecuzione in " + pc_ +
@@ -310,7 +308,6 @@ TEST_F(RunTest, StatusAndMetricsFollowARunningTorvanThatOtherCommandsLeaveAlone)
   EXPECT_EQ(std::vector<std::string>{}, Differences());
 }
 
-// SIGKILL, then a restart: every record mirrored once, every SQL change on the host once.
 TEST_F(RunTest, AKillAtAnyInstantLosesNothingAndAppliesNothingTwice) {
   const std::vector<std::string> points = {
       "change-received@2",  "change-journaled@1", "change-journaled@3", "change-applied@3",
@@ -362,7 +359,6 @@ TEST_F(RunTest, AnUpdateTurnedIntoAnInsertIsNotInsertedTwiceAfterAKill) {
       Ctl({"dump", "DATI/CONTATTI"}));
 }
 
-// The PC holding the write lock: each wait told once, shown by status, nothing lost or doubled.
 TEST_F(RunTest, AWriteLockHeldOnThePcIsAWaitToldOnceThatLosesNothing) {
   Ctl({"insert", "DATI/CLIENTI", "CODCLI=C01"});
   Expect("run --once", 0);

@@ -35,7 +35,6 @@ class CliTest : public testing::TorvanFolderTest {
   }
 };
 
-// --standard, the settings shown with their derived values, then set as the form sets them.
 TEST_F(CliTest, StandardShowAndSetAsTheOptionsFormDoes) {
   Expect("settings --standard", 0, {" - Opzioni aggiornate\n"});
   EXPECT_EQ(
@@ -80,7 +79,6 @@ TEST_F(CliTest, StandardShowAndSetAsTheOptionsFormDoes) {
   EXPECT_EQ(parametri, GetPrivateProfileString("Generale", "Parametri", "", pc_ + "/TnC.INI"));
 }
 
-// A new user's mistakes, each named with what to do; a refused assignment writes nothing.
 TEST_F(CliTest, MistakesAreNamedWithWhatToDoAndWriteNothing) {
   auto refused = [](const std::string& why) {
     return "torvan: " + why + "; nulla \xC3\xA8 stato scritto\n";

@@ -89,7 +89,6 @@ TEST_F(SettingsTest, TheFormIsStoredAsTheParameterStringAndLoadsBack) {
   EXPECT_EQ("10.1.2.3", AddressText(program_.settings.Indirizzo_Host));
 }
 
-// Only what reads back as typed is stored; the rest is refused with the field and its rule.
 TEST_F(SettingsTest, ValuesTheSettingsCannotHoldAreRefused) {
   auto port = [](const std::string& v) {
     return "Porta: un numero intero da 1 a 65535, non \"" + v + "\"";

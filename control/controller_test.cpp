@@ -164,7 +164,6 @@ TEST_F(ControllerTest, AManualStartLogsEveryStepAndASilentDestinationStopsEveryt
   EXPECT_EQ(std::vector<std::string>{"Server sorgente sysorig NON PRESENTE"}, lines_);
 }
 
-// A stop during the attempts is no host failure; a failed host link ends the program.
 TEST_F(ControllerTest, AFailedHostLinkEndsTheProgramUnlessAStopEndedTheAttempts) {
   fake_.as_ok = false;
   fake_.during_start = [&] { program_.state.Stop_Richiesto = true; };
@@ -182,7 +181,6 @@ TEST_F(ControllerTest, AFailedHostLinkEndsTheProgramUnlessAStopEndedTheAttempts)
   EXPECT_TRUE(program_.state.Fine_Richiesta);
 }
 
-// An automatic start needs two answers Attesa_Riprova apart; a silent host starts over.
 TEST_F(ControllerTest, AutomaticStartNeedsTwoAnswersAttesaRiprovaApart) {
   program_.settings.Attesa_Riprova = 30;
   control_.Server__Start(false);
@@ -304,7 +302,6 @@ TEST_F(ControllerTest, TheShutdownWindowSuspendsAndTheRestartResumes) {
   EXPECT_EQ(std::pair(passes, size_t(1)), std::pair(fake_.sincro, timers_.pending()));
 }
 
-// Suspended, no host times: one connection attempt a tick, the second one finding the host.
 TEST_F(ControllerTest, SuspendedEachTickMakesOneConnectionAttemptTheSecondToFindTheHost) {
   program_.state.Stato_Sincronismo = StatoSincronismo::kSospeso;
   fake_.sql_ok = false;  // the host link opens, the databases do not

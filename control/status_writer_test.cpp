@@ -88,7 +88,6 @@ class StatusWriterTest : public testing::RuntimeTest {
   }
 };
 
-// Written at the start, once a period, its end marked; a second front end is refused.
 TEST_F(StatusWriterTest, WritesAtStartThenOnceAPeriodAndEndsMarkedOneAFolder) {
   StatusWriter writer(rt_, "torvan run");
   ASSERT_TRUE(writer.Start(timers_).ok());
