@@ -305,14 +305,27 @@ TEST_F(RunTest, StatusAndMetricsFollowARunningTorvanThatOtherCommandsLeaveAlone)
   EXPECT_EQ(std::vector<std::string>{}, Differences());
 }
 
+// SIGKILL at each point, then a restart: every record mirrored once, every SQL change sent once.
 TEST_F(RunTest, AKillAtAnyInstantLosesNothingAndAppliesNothingTwice) {
   const std::vector<std::string> points = {
       "change-received@2",  "change-journaled@1", "change-journaled@3", "change-applied@3",
       "position-written@1", "position-written@2", "batch-committed@1",  "journal-advanced@1",
       "image-chunk@1",      "event-marked@1",     "event-answered@1",   "event-answered@3",
       "event-answered@2",   "event-removed@1"};
-  // H0 is updated on the host, Q on the SQL side: no record changed on both sides at once.
+  // An update of a row gone on the host is sent as an insert: not inserted twice after a kill.
+  Expect("settings set Conflitti=PC", 0);
   Ctl({"insert", "DATI/CONTATTI", "CODCLI=H0"});
+  Expect("run --once", 0);
+  Ctl({"delete", "DATI/CONTATTI", "1"});
+  Sql("UPDATE [CONTATTI] SET [NOTA]='ancora' WHERE [_T_RRN___]=1");
+  EXPECT_EQ(SIGKILL, Torvan({"run", "--once"}, {"TORVAN_TEST_KILL_AT=event-answered@1"}).signal);
+  Expect("run --once", 0);
+  EXPECT_EQ(
+      "2\tCODCLI=H0\tDATA=00000000\tNOMINATIVO=\tTELEFONO=\tNOTA=ancora\tESITO=\t"
+      "VALORE=00000000000000.000\t\xC2\xA7_T_IDX___=1\tPUNTI=0\tVISITE=0\tRIFEST=0\n",
+      Ctl({"dump", "DATI/CONTATTI"}));
+
+  // H0 (record 2) is updated on the host, Q on the SQL side: no record changed on both sides.
   Ctl({"insert", "DATI/CONTATTI", "CODCLI=Q"});
   Expect("run --once", 0);
   int round = 0;
@@ -320,7 +333,7 @@ TEST_F(RunTest, AKillAtAnyInstantLosesNothingAndAppliesNothingTwice) {
     SCOPED_TRACE(point);
     const std::string n = std::to_string(++round);
     Ctl({"insert", "DATI/CONTATTI", "CODCLI=H" + n, "NOTA=l'ora", "VALORE=-1.5"});
-    Ctl({"update", "DATI/CONTATTI", "1", "NOTA=giro " + n});
+    Ctl({"update", "DATI/CONTATTI", "2", "NOTA=giro " + n});
     Ctl({"insert", "DATI/CLIENTI", "CODCLI=C" + n});
     Ctl({"insert", "DATI/TNP_ARC_0F", "CHIAVE=PIANTA0003", "PARTI=1", "TIPO=3"});
     Sql("INSERT INTO [CONTATTI] ([CODCLI],[NOTA]) VALUES('S" + n + "','nuovo')");
@@ -338,22 +351,6 @@ TEST_F(RunTest, AKillAtAnyInstantLosesNothingAndAppliesNothingTwice) {
               ReadText(pc_ + "/immagini/PIANTA000300001.BMP"));
   }
   EXPECT_FALSE(platform::FileExists(pc_ + "/TnC_RIFIUTATI.Log"));
-}
-
-// An update of a row gone on the host is sent as an insert: not inserted twice after a kill.
-TEST_F(RunTest, AnUpdateTurnedIntoAnInsertIsNotInsertedTwiceAfterAKill) {
-  Expect("settings set Conflitti=PC", 0);
-  Ctl({"insert", "DATI/CONTATTI", "CODCLI=H0"});
-  Expect("run --once", 0);
-  Ctl({"delete", "DATI/CONTATTI", "1"});
-  Sql("UPDATE [CONTATTI] SET [NOTA]='ancora' WHERE [_T_RRN___]=1");
-  ProcessResult killed = Torvan({"run", "--once"}, {"TORVAN_TEST_KILL_AT=event-answered@1"});
-  EXPECT_EQ(SIGKILL, killed.signal) << killed.out;
-  Expect("run --once", 0);
-  EXPECT_EQ(
-      "2\tCODCLI=H0\tDATA=00000000\tNOMINATIVO=\tTELEFONO=\tNOTA=ancora\tESITO=\t"
-      "VALORE=00000000000000.000\t\xC2\xA7_T_IDX___=1\tPUNTI=0\tVISITE=0\tRIFEST=0\n",
-      Ctl({"dump", "DATI/CONTATTI"}));
 }
 
 TEST_F(RunTest, AWriteLockHeldOnThePcIsAWaitToldOnceThatLosesNothing) {
