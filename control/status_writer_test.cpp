@@ -176,11 +176,12 @@ TEST_F(StatusWriterTest, EventsWaitingAreCountedAndTheOldestAgedFromWhenFirstSee
   EXPECT_EQ(Waiting(0, 0), Now());
   EXPECT_EQ("", Gestionale().error);
 
-  // SQLite numbers an emptied table's rows from 1 again: a new row 1 is not the old one.
+  // A table emptied and numbered from 1 again (built again): a new row 1 is not the old one.
   ASSERT_NO_FATAL_FAILURE(AddEvents(5));
   Pass(seconds(30));
   ASSERT_EQ(Waiting(5, 29), Now());
   ASSERT_TRUE(Db().Execute("DELETE FROM [_T_MASTER___]").ok());
+  ASSERT_TRUE(Db().ExecuteNative("DELETE FROM sqlite_sequence").ok());
   ASSERT_NO_FATAL_FAILURE(AddEvents(1));
   Pass(seconds(1));
   EXPECT_EQ(Waiting(1, 0), Now());
