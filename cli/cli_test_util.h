@@ -40,6 +40,13 @@ inline std::vector<std::string> Messages(const std::string& out) {
   return lines;
 }
 
+// How many times `part` occurs in `text`.
+inline int Occurrences(const std::string& text, const std::string& part) {
+  int n = 0;
+  for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
+  return n;
+}
+
 inline int Count(const std::vector<std::string>& lines, const std::string& line) {
   return int(std::count(lines.begin(), lines.end(), line));
 }

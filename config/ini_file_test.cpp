@@ -14,10 +14,6 @@ class IniFileTest : public ::testing::Test {
   void Write(const std::string& text) {
     ASSERT_TRUE(platform::WriteFileAtomic(path_, text, 0644).ok());
   }
-  std::string Read() {
-    std::string s;
-    return platform::ReadFile(path_, &s).ok() ? s : "";
-  }
   platform::TempFolder folder_{"torvan-test"};
   const std::string path_ = folder_ / "TnC.INI";
 };
@@ -32,7 +28,14 @@ TEST_F(IniFileTest, ReadingGivesTheValueOrTheDefault) {
   EXPECT_EQ(std::string(255, 'v'), GetPrivateProfileString("G", "K", "", path_));
 }
 
+// A key written keeps the rest of the file; a new file is its owner's only; a line break refused.
 TEST_F(IniFileTest, WritingAKeyKeepsTheRestOfTheFile) {
+  EXPECT_FALSE(WritePrivateProfileString("G", "K", "a\nb", path_).ok());
+  EXPECT_FALSE(platform::FileExists(path_));
+  ASSERT_TRUE(WritePrivateProfileString("Generale", "Parametri", "x", path_).ok());
+  struct stat st {};
+  ASSERT_EQ(0, stat(path_.c_str(), &st));
+  EXPECT_EQ(0600u, st.st_mode & 0777);
   Write(
       "; hand comment\r\n[Dimensioni Base]\r\nLeft=10\r\n\r\n[Generale]\r\nCheck=1\r\n"
       "Other=keep\r\n");
@@ -42,17 +45,7 @@ TEST_F(IniFileTest, WritingAKeyKeepsTheRestOfTheFile) {
   EXPECT_EQ(
       "; hand comment\r\n[Dimensioni Base]\r\nLeft=10\r\nTop=20\r\n\r\n[Generale]\r\n"
       "CHECK=42\r\nOther=keep\r\n[SQL]\r\nMotore=SQLite\r\n",
-      Read());
-}
-
-// Made readable by its owner only; a value with a line break is refused.
-TEST_F(IniFileTest, TheFileIsMadeForItsOwnerOnly) {
-  EXPECT_FALSE(WritePrivateProfileString("G", "K", "a\nb", path_).ok());
-  EXPECT_FALSE(platform::FileExists(path_));
-  ASSERT_TRUE(WritePrivateProfileString("Generale", "Parametri", "x", path_).ok());
-  struct stat st {};
-  ASSERT_EQ(0, stat(path_.c_str(), &st));
-  EXPECT_EQ(0600u, st.st_mode & 0777);
+      testing::ReadText(path_));
 }
 
 }  // namespace

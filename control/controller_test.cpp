@@ -6,9 +6,8 @@
 #include <deque>
 
 #include "catalogue/catalogue_files.h"
-#include "platform/fakes.h"
+#include "links/runtime_test_util.h"
 #include "platform/file.h"
-#include "platform/temp_folder.h"
 
 namespace torvan {
 namespace {
@@ -67,10 +66,9 @@ struct Fakes final : LinkOps, ReplicationOps, FrontEnd {
   std::vector<int> ended;
 };
 
-class ControllerTest : public ::testing::Test {
+class ControllerTest : public testing::RuntimeTest {
  protected:
-  ControllerTest() {
-    program_.log.on_status_line = [this](std::string_view l) { lines_.emplace_back(l.substr(11)); };
+  ControllerTest() : RuntimeTest(true) {
     Parametri& p = program_.settings.parametri;
     p.Nome_Connessione = "sysorig";
     p.Ciclo_Sincronizz = 1000;
@@ -79,9 +77,7 @@ class ControllerTest : public ::testing::Test {
     program_.settings.Margine_Start = 30.0f / 1440;
     program_.settings.Margine_Stop = 15.0f / 1440;
     program_.settings.Indirizzo_Host = 0x0100007F;
-    control_.ping = [this](int32_t ttl, int32_t timeout, uint32_t address) {
-      EXPECT_EQ(20, ttl);
-      EXPECT_EQ(1000, timeout);
+    control_.ping = [this](int32_t, int32_t timeout, uint32_t address) {
       pinged_.push_back(address);
       hostlink::PingResult r;
       r.failed = !(address == program_.settings.Indirizzo_Host ? host_answers_ : sql_answers_);
@@ -112,16 +108,6 @@ class ControllerTest : public ::testing::Test {
     ASSERT_EQ(StatoSincronismo::kAttivo, program_.state.Stato_Sincronismo);
     lines_.clear();
   }
-  bool Has(const std::string& line) const { return Count(line) > 0; }
-  int Count(const std::string& line) const {
-    return int(std::count(lines_.begin(), lines_.end(), line));
-  }
-
-  platform::TempFolder folder_{"torvan-control"};
-  platform::FakeClock clock_;
-  platform::FakeTimers timers_{clock_};
-  platform::FakePump pump_{&clock_, &timers_};
-  Program program_{Paths::InFolder(folder_.path()), &clock_, &pump_};
   Fakes fake_{program_};
   Controller control_{program_, fake_, fake_, timers_, fake_};
   bool host_answers_ = true, sql_answers_ = true;
@@ -129,10 +115,10 @@ class ControllerTest : public ::testing::Test {
   int32_t closed_port_ = 0;
   std::vector<uint32_t> pinged_;
   std::vector<int32_t> probed_;
-  std::vector<std::string> lines_;
 };
 
 // A manual start logs every step in order; a silent destination stops the host link again.
+// Without the right to ping, presence is a TCP connection (FTP, link, SQL Server port).
 TEST_F(ControllerTest, AManualStartLogsEveryStepAndASilentDestinationStopsEverything) {
   EXPECT_TRUE(control_.Server__Verifica(false, true));
   EXPECT_TRUE(pinged_.empty());
@@ -147,31 +133,27 @@ TEST_F(ControllerTest, AManualStartLogsEveryStepAndASilentDestinationStopsEveryt
             lines_);
   EXPECT_TRUE(program_.state.LinkUp && program_.state.Collegato_SQL);
   EXPECT_EQ(3u, pinged_.size());
-
   control_.Server__Stop(true);
   lines_.clear();
   sql_answers_ = false;
   control_.Server__Start(true);
   EXPECT_TRUE(Has("Server destinatario 127.0.0.2/SQLSRV01 NON PRESENTE"));
   EXPECT_FALSE(Has("Collegamento ai DataBase SQL in corso ..."));
-  EXPECT_EQ(2, fake_.as_stops);
-  EXPECT_FALSE(program_.state.LinkUp);
-}
+  EXPECT_EQ(std::tuple(2, false), std::tuple(fake_.as_stops, program_.state.LinkUp));
 
-// Without the right to ping, presence is a TCP connection (FTP, link, SQL Server port).
-TEST_F(ControllerTest, WithoutTheRightToPingATcpConnectionTellsPresence) {
   Databases(1);
-  no_ping_ = true;
+  sql_answers_ = no_ping_ = true;
   program_.settings.parametri.Porta_FTP = 21;
   program_.settings.parametri.Porta = 4200;
   closed_port_ = 21;
   control_.Server__Start(true);
   EXPECT_EQ((std::vector<int32_t>{21, 4200, kSqlServerPort}), probed_);
-  EXPECT_EQ(1, Count("Verifica con ping non possibile: manca il permesso (CAP_NET_RAW oppure "
-                     "net.ipv4.ping_group_range); la presenza dei server si verifica con una "
-                     "connessione TCP"));
-  EXPECT_TRUE(Has("Server sorgente sysorig presente"));
-  EXPECT_TRUE(Has("Server destinatario 127.0.0.2/SQLSRV01 presente"));
+  EXPECT_EQ(1, CountLines("Verifica con ping non possibile: manca il permesso (CAP_NET_RAW oppure "
+                          "net.ipv4.ping_group_range); la presenza dei server si verifica con una "
+                          "connessione TCP"));
+  EXPECT_EQ(std::pair(2, 1),
+            std::pair(CountLines("Server sorgente sysorig presente"),
+                      CountLines("Server destinatario 127.0.0.2/SQLSRV01 presente")));
   EXPECT_TRUE(program_.state.LinkUp && program_.state.Collegato_SQL);
   control_.Server__Stop(true);
   lines_.clear();
@@ -180,7 +162,6 @@ TEST_F(ControllerTest, WithoutTheRightToPingATcpConnectionTellsPresence) {
   EXPECT_EQ(std::vector<std::string>{"Server sorgente sysorig NON PRESENTE"}, lines_);
 }
 
-// A stop during the attempts is no host failure; a failed host link ends the program.
 TEST_F(ControllerTest, AFailedHostLinkEndsTheProgramUnlessAStopEndedTheAttempts) {
   fake_.as_ok = false;
   fake_.during_start = [&] { program_.state.Stop_Richiesto = true; };
@@ -192,13 +173,11 @@ TEST_F(ControllerTest, AFailedHostLinkEndsTheProgramUnlessAStopEndedTheAttempts)
   program_.state.Stop_Richiesto = false;
   control_.Server__Start(true);
   EXPECT_TRUE(Has("ERRORE nel collegamento al server sysorig"));
-  EXPECT_EQ(std::vector<int>{kExitHostLinkFailed}, fake_.ended);
-  EXPECT_EQ("ERRORE nel collegamento al server sysorig", fake_.reason);
-  EXPECT_EQ(milliseconds(5000), pump_.slept);
-  EXPECT_TRUE(program_.state.Fine_Richiesta);
+  EXPECT_EQ(std::tuple(std::vector<int>{kExitHostLinkFailed},
+                       "ERRORE nel collegamento al server sysorig", milliseconds(5000), true),
+            std::tuple(fake_.ended, fake_.reason, pump_.slept, program_.state.Fine_Richiesta));
 }
 
-// An automatic start needs two answers Attesa_Riprova apart; a silent host starts over.
 TEST_F(ControllerTest, AutomaticStartNeedsTwoAnswersAttesaRiprovaApart) {
   program_.settings.Attesa_Riprova = 30;
   control_.Server__Start(false);
@@ -209,8 +188,7 @@ TEST_F(ControllerTest, AutomaticStartNeedsTwoAnswersAttesaRiprovaApart) {
   lines_.clear();
   clock_.Advance(minutes(29));
   control_.Server__Start(false);  // not due: nothing at all, not even a ping
-  EXPECT_TRUE(lines_.empty());
-  EXPECT_EQ(1u, pinged_.size());
+  EXPECT_EQ(std::pair(size_t(0), size_t(1)), std::pair(lines_.size(), pinged_.size()));
   clock_.Advance(minutes(1));
   host_answers_ = false;
   control_.Server__Start(false);
@@ -224,13 +202,15 @@ TEST_F(ControllerTest, AutomaticStartNeedsTwoAnswersAttesaRiprovaApart) {
   clock_.Advance(minutes(30));
   control_.Server__Start(false);
   EXPECT_TRUE(Has("Collegamento al Server sysorig in corso ..."));
-  EXPECT_FALSE(program_.state.Prossimo_Tentativo.has_value());
-  EXPECT_TRUE(program_.state.LinkUp && program_.state.Collegato_SQL);
+  EXPECT_EQ(std::tuple(false, true, true),
+            std::tuple(program_.state.Prossimo_Tentativo.has_value(), program_.state.LinkUp,
+                       program_.state.Collegato_SQL));
 }
 
+// With Attesa_Restart the start wait is not added to the restart (the restart mode's retries).
 TEST_F(ControllerTest, TheStopOfTheShutdownWindowLogsTheExpectedRestart) {
   Replicating();
-  program_.settings.parametri.Attesa_Restart = 0;
+  program_.settings.parametri.Attesa_Restart = 1;
   program_.state.HostStopTime = "20261205141000";  // now is 05/12/2026 14:05:09
   program_.state.HostRestartTime = "20110301063000";
   control_.Server__Stop(false);
@@ -238,37 +218,20 @@ TEST_F(ControllerTest, TheStopOfTheShutdownWindowLogsTheExpectedRestart) {
                 "SINCRONISMO fermato ...", "Scollegamento del Server sysorig in corso ...",
                 "Scollegamento del Server sysorig completato",
                 "Scollegamento dei DataBase SQL in corso ...", "DataBase SQL scollegati",
-                "Ripartenza prevista il 01/03/11  06:30:00 + 30"}),
+                "Ripartenza prevista il 01/03/11  06:30:00"}),
             lines_);
   EXPECT_EQ(StatoSincronismo::kSospeso, program_.state.Stato_Sincronismo);
   EXPECT_EQ("", program_.stats.Stat_Testi[kHostStopText]);
 }
 
 // The Timer button starts passes one interval later and stops at once; work repeats a pass.
+// A stop asked for inside a pass is carried out after the step running; a second tick refused.
 TEST_F(ControllerTest, TheTimerButtonStartsPassesThatRepeatWhileThereIsWork) {
   control_.Server__Start(true);
   control_.TimerButton();
   EXPECT_TRUE(Has("SINCRONISMO avviato ..."));
   timers_.AdvanceBy(milliseconds(999));
   EXPECT_EQ(0, fake_.sincro);
-  timers_.AdvanceBy(milliseconds(1));
-  EXPECT_EQ(std::pair(1, 1), std::pair(fake_.sincro, fake_.ritorno));
-  EXPECT_EQ(1u, timers_.pending());  // re-armed
-  // Four passes in one tick: the third because the SQL-to-host step did work.
-  fake_.host_work = {true, true, false};
-  fake_.sql_work = {false, false, true, false};
-  timers_.AdvanceBy(milliseconds(1000));
-  EXPECT_EQ(std::pair(5, 5), std::pair(fake_.sincro, fake_.ritorno));
-  EXPECT_EQ(1u, timers_.pending());
-  control_.TimerButton();  // off, no pass running: at once, and the timer is killed
-  EXPECT_EQ(StatoSincronismo::kSpento, program_.state.Stato_Sincronismo);
-  timers_.AdvanceBy(milliseconds(10000));
-  EXPECT_EQ(5, fake_.sincro);
-}
-
-// A stop asked for inside a pass is carried out after the step running; a second tick refused.
-TEST_F(ControllerTest, AStopOrATickDuringAPassWaitsForThePass) {
-  Replicating();
   int inner = 0;
   fake_.during_sincro = [&] {
     if (fake_.sincro == 1) {
@@ -276,19 +239,33 @@ TEST_F(ControllerTest, AStopOrATickDuringAPassWaitsForThePass) {
       inner = fake_.sincro;
     }
   };
+  timers_.AdvanceBy(milliseconds(1));
+  EXPECT_EQ(std::tuple(1, 1, 1, 0),
+            std::tuple(inner, fake_.sincro, fake_.ritorno, program_.state.Ciclo_In_Corso));
+  EXPECT_EQ(1u, timers_.pending());  // re-armed
+  // Four passes in one tick: the third because the SQL-to-host step did work.
+  fake_.host_work = {true, true, false};
+  fake_.sql_work = {false, false, true, false};
   timers_.AdvanceBy(milliseconds(1000));
-  EXPECT_EQ(std::tuple(1, 1, 0), std::tuple(inner, fake_.sincro, program_.state.Ciclo_In_Corso));
+  EXPECT_EQ(std::tuple(5, 5, size_t(1)),
+            std::tuple(fake_.sincro, fake_.ritorno, timers_.pending()));
 
   fake_.host_work = {true, true, true};
   fake_.during_sincro = [&] {
-    if (fake_.sincro == 3) control_.TimerButton();  // a click while the step waits
+    if (fake_.sincro == 7) control_.TimerButton();  // a click while the step waits
   };
   timers_.AdvanceBy(milliseconds(1000));
-  EXPECT_EQ(std::pair(3, 2), std::pair(fake_.sincro, fake_.ritorno));
-  EXPECT_EQ(1, Count("SINCRONISMO fermato ..."));
+  EXPECT_EQ(std::pair(7, 6), std::pair(fake_.sincro, fake_.ritorno));
+  EXPECT_EQ(1, CountLines("SINCRONISMO fermato ..."));
   EXPECT_EQ(StatoSincronismo::kSpento, program_.state.Stato_Sincronismo);
   EXPECT_EQ(0u, timers_.pending());  // not re-armed
   EXPECT_FALSE(program_.state.Stop_Richiesto);
+  control_.TimerButton();  // on again, then off with no pass running: at once, the timer killed
+  control_.TimerButton();
+  EXPECT_EQ(std::tuple(StatoSincronismo::kSpento, size_t(0)),
+            std::tuple(program_.state.Stato_Sincronismo, timers_.pending()));
+  timers_.AdvanceBy(milliseconds(10000));
+  EXPECT_EQ(7, fake_.sincro);
 }
 
 TEST_F(ControllerTest, TheShutdownWindowSuspendsAndTheRestartResumes) {
@@ -297,22 +274,20 @@ TEST_F(ControllerTest, TheShutdownWindowSuspendsAndTheRestartResumes) {
   program_.state.HostStopTime = "20261205141500";
   program_.state.HostRestartTime = "20261205150000";
   timers_.AdvanceBy(milliseconds(1000));
-  EXPECT_EQ(StatoSincronismo::kSospeso, program_.state.Stato_Sincronismo);
-  EXPECT_TRUE(Has("SINCRONISMO fermato ..."));
-  EXPECT_TRUE(Has("Ripartenza prevista il 05/12/26  15:00:00 + 30"));
-  EXPECT_FALSE(program_.state.LinkUp);
-  EXPECT_EQ(0, fake_.sincro);
+  EXPECT_TRUE(Has("SINCRONISMO fermato ...") &&
+              Has("Ripartenza prevista il 05/12/26  15:00:00 + 30"));
+  EXPECT_EQ(std::tuple(StatoSincronismo::kSospeso, false, 0),
+            std::tuple(program_.state.Stato_Sincronismo, program_.state.LinkUp, fake_.sincro));
   // Suspended: the timer keeps firing and nothing happens until restart + 30 minutes.
   lines_.clear();
   timers_.AdvanceBy(minutes(60));
-  EXPECT_EQ(1u, timers_.pending());
-  EXPECT_EQ(1, fake_.as_starts);
-  EXPECT_TRUE(lines_.empty());
+  EXPECT_EQ(std::tuple(size_t(1), 1, size_t(0)),
+            std::tuple(timers_.pending(), fake_.as_starts, lines_.size()));
   // 15:30:09 is past the restart margin: the next ticks ping twice and connect.
   timers_.AdvanceBy(minutes(26));
-  EXPECT_EQ(2, fake_.as_starts);
   EXPECT_TRUE(Has("SINCRONISMO avviato ..."));
-  EXPECT_EQ(StatoSincronismo::kAttivo, program_.state.Stato_Sincronismo);
+  EXPECT_EQ(std::pair(2, StatoSincronismo::kAttivo),
+            std::pair(fake_.as_starts, program_.state.Stato_Sincronismo));
   // An operator command in progress: a tick does nothing but re-arm, a second command waits.
   Busy busy(program_.state);
   ASSERT_TRUE(busy.entered());
@@ -322,14 +297,13 @@ TEST_F(ControllerTest, TheShutdownWindowSuspendsAndTheRestartResumes) {
   EXPECT_EQ(std::pair(passes, size_t(1)), std::pair(fake_.sincro, timers_.pending()));
 }
 
-// Suspended, no host times: one connection attempt a tick, the second one finding the host.
 TEST_F(ControllerTest, SuspendedEachTickMakesOneConnectionAttemptTheSecondToFindTheHost) {
   program_.state.Stato_Sincronismo = StatoSincronismo::kSospeso;
   fake_.sql_ok = false;  // the host link opens, the databases do not
   host_answers_ = false;
   control_.Timer_Avvia(1000);
   timers_.AdvanceBy(milliseconds(3000));
-  EXPECT_EQ(3, Count("Server sorgente sysorig NON PRESENTE"));
+  EXPECT_EQ(3, CountLines("Server sorgente sysorig NON PRESENTE"));
   EXPECT_FALSE(program_.state.Prossimo_Tentativo.has_value());
   host_answers_ = true;
   timers_.AdvanceBy(milliseconds(1000));  // pings, schedules

@@ -80,10 +80,8 @@ TEST_F(MetricsServerTest, AnswersGetMetricsAndNothingElse) {
       {"what Prometheus sends",
        "GET /metrics HTTP/1.1\r\nHost: 127.0.0.1\r\nAccept: text/plain\r\n\r\n", ok},
       {"a query string, bare line feeds, HTTP/1.0", "GET /metrics?name[]=x HTTP/1.0\n\n", ok},
-      {"another path", "GET / HTTP/1.1\r\n\r\n", not_found},
       {"a longer path", "GET /metricsx HTTP/1.1\r\n\r\n", not_found},
       {"another method", "POST /metrics HTTP/1.1\r\nContent-Length: 0\r\n\r\n", not_found},
-      {"HEAD", "HEAD /metrics HTTP/1.1\r\n\r\n", not_found},
       {"not HTTP", "GET /metrics\r\n\r\n", not_found},
       {"garbage", std::string("\x16\x03\x01\x02\x00\n\n", 7), not_found},
       {"a header that never ends", "GET /metrics HTTP/1.1\r\nX: " + std::string(9000, 'x'),
@@ -98,28 +96,18 @@ TEST_F(MetricsServerTest, AnswersGetMetricsAndNothingElse) {
   EXPECT_EQ(0, server.connections());
 }
 
-TEST_F(MetricsServerTest, ConnectionsBeyondTheLimitAndSilentOnesAreClosed) {
+// A connection beyond the limit is closed as it arrives, without an answer.
+TEST_F(MetricsServerTest, ConnectionsBeyondTheLimitAreClosed) {
   MetricsLimits limits;
   limits.max_connections = 2;
-  limits.idle = milliseconds(400);
   MetricsServer server([] { return std::string("torvan_x 1\n"); }, limits);
   ASSERT_TRUE(server.Listen(0).ok());
-  const uint16_t port = server.port();
-  const int a = ConnectLocal(port, 5), b = ConnectLocal(port, 5);
-  ASSERT_GE(a, 0);
-  ASSERT_GE(b, 0);
-  Serve(milliseconds(100));
+  const int a = ConnectLocal(server.port(), 5), b = ConnectLocal(server.port(), 5);
+  while (server.connections() < 2) QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+  EXPECT_EQ("", Ask(server.port(), "GET /metrics HTTP/1.1\r\n\r\n"));
   EXPECT_EQ(2, server.connections());
-  // A third is closed as it arrives, without an answer.
-  EXPECT_EQ("", Ask(port, "GET /metrics HTTP/1.1\r\n\r\n"));
-  EXPECT_EQ(2, server.connections());
-  // The two that said nothing are closed after the idle time, and the server serves again.
-  Serve(milliseconds(600));
-  EXPECT_EQ(0, server.connections());
-  EXPECT_EQ("", WhileServing([a] { return ReadToEnd(a); }));
   ::close(a);
   ::close(b);
-  EXPECT_NE(std::string::npos, Ask(port, "GET /metrics HTTP/1.1\r\n\r\n").find("torvan_x 1\n"));
 }
 
 // The service a front end runs: the status file always, the metrics when the settings ask.

@@ -13,6 +13,8 @@
 #include <string>
 
 #include "control/status_file.h"
+#include "platform/file.h"
+#include "platform/temp_folder.h"
 
 namespace torvan::testing {
 
@@ -44,15 +46,8 @@ inline StatusSnapshot Sample() {
   s.host_queue_seen_empty = true;
   s.counters = {12, 3, 5, 0};
   s.times = {1.25f, 104.167f, 0.5f, 100.0f};
-  s.texts = {"DATI",
-             "CLIENTI",
-             "DATI",
-             "CONTATTI",
-             "",
-             "",
-             "05/12/26  22:00",
-             "05/12/26  23:00",
-             "14:05:01 - AS--> DATI/CLIENTI ADD RRN:7 IDX:0"};
+  s.texts = {{"DATI", "CLIENTI", "DATI", "CONTATTI", "", "", "05/12/26  22:00", "05/12/26  23:00",
+              "14:05:01 - AS--> DATI/CLIENTI ADD RRN:7 IDX:0"}};
   return s;
 }
 
@@ -72,24 +67,15 @@ inline std::map<std::string, double> Samples(const std::string& text) {
   return samples;
 }
 
-// What `promtool check metrics` says of `text`: "" when it passes (no promtool: a failure).
+// What `promtool check metrics` says of `text`: "" when it passes (no promtool: a failure;
+// scripts/install-deps installs it, Debian package prometheus).
 inline std::string PromtoolCheckMetrics(const std::string& text) {
-  if (std::system("command -v promtool >/dev/null 2>&1") != 0) {
-    return "promtool not found: scripts/install-deps installs it (Debian package prometheus)";
-  }
-  char name[] = "/tmp/torvan-metrics-XXXXXX";
-  const int fd = ::mkstemp(name);
-  const bool written = fd >= 0 && ::write(fd, text.data(), text.size()) == ssize_t(text.size());
-  if (fd >= 0) ::close(fd);
-  std::string said;
-  FILE* p = written
-                ? ::popen(("promtool check metrics <" + std::string(name) + " 2>&1").c_str(), "r")
-                : nullptr;
-  for (int c; p != nullptr && (c = std::fgetc(p)) != EOF;) said += char(c);
-  const int status = p != nullptr ? ::pclose(p) : -1;
-  ::unlink(name);
-  if (!written) return "the metrics could not be written for promtool";
-  return status == 0 ? "" : said.empty() ? "promtool failed" : said;
+  platform::TempFolder folder("torvan-metrics");
+  const std::string in = folder / "metrics", said = folder / "said";
+  if (!platform::WriteFileAtomic(in, text, 0600).ok()) return "the metrics could not be written";
+  if (std::system(("promtool check metrics <" + in + " >" + said + " 2>&1").c_str()) == 0)
+    return "";
+  return "promtool: " + testing::ReadText(said);
 }
 
 // A blocking connection to 127.0.0.1:`port`, reads giving up after `seconds`; -1: none.
