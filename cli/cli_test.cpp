@@ -221,9 +221,9 @@ using testing::HostCatalogue;
 using testing::HostReply;
 using testing::ScriptedHost;
 
-// A signal ends every command within a second, also in a pause: 128 + the signal; run 0.
-// A catalogue that does not finish exits 1 (the files it keeps: the link tests).
-TEST_F(CliTest, EveryCommandStopsOnASignalWithinASecondAndAnUnfinishedCatalogueExitsOne) {
+// A signal ends every command also in a pause, without waiting it out: 128 + the signal;
+// run 0. A catalogue that does not finish exits 1 (the files it keeps: the link tests).
+TEST_F(CliTest, EveryCommandStopsOnASignalInItsPauseAndAnUnfinishedCatalogueExitsOne) {
   LocalHost("Porta=" + std::to_string(hostlink::testing::ClosedPort()));
   const struct {
     const char* command;
@@ -246,7 +246,9 @@ TEST_F(CliTest, EveryCommandStopsOnASignalWithinASecondAndAnUnfinishedCatalogueE
     const auto sent = std::chrono::steady_clock::now();
     ::kill(child, row.sig);
     const testing::ProcessResult r = testing::WaitProcess(child);
-    EXPECT_LT(std::chrono::steady_clock::now() - sent, std::chrono::seconds(1)) << row.command;
+    // The pause after a failed attempt lasts 30 s; a signal is seen within one of its 200 ms
+    // steps. The bound only tells the two apart, on any machine.
+    EXPECT_LT(std::chrono::steady_clock::now() - sent, std::chrono::seconds(10)) << row.command;
     EXPECT_EQ(row.exit_code, r.exit_code) << row.command << " signal " << r.signal;
     EXPECT_TRUE(Has(ReadText(out), row.said)) << row.command << "\n" << ReadText(out);
   }

@@ -1,11 +1,12 @@
 // The ODBC engine: drivers by name, failed connections, the SQL Server path on SQLite's driver.
 
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <fstream>
 
-#include "hostlink/test_peer.h"
 #include "sql/connection.h"
 #include "sql/odbc_pieces.h"
 #include "sql/test_support.h"
@@ -73,12 +74,18 @@ TEST_F(OdbcDrivers, AMissingDriverIsReported) {
 
 TEST_F(OdbcDrivers, AServerThatDoesNotAnswerIsReportedFromTheDiagnostics) {
   if (std::string(TORVAN_FREETDS_ODBC_DRIVER).empty()) GTEST_SKIP() << "no FreeTDS driver";
-  int port = 0;  // bound, never listened on: connections are refused
-  const int fd = hostlink::testing::BoundSocket(-1, &port);
+  // A port where nothing listens: bound, never listened on, so connections are refused.
+  int fd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ASSERT_EQ(0, bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a));
+  socklen_t len = sizeof a;
+  getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
   ConnectionParams p = Params("FreeTDS");
   p.password = "segreto";
   p.login_timeout_seconds = 2;
-  p.odbc_extra = "Port=" + std::to_string(port) + ";";
+  p.odbc_extra = "Port=" + std::to_string(ntohs(a.sin_port)) + ";";
   std::unique_ptr<Connection> c = NewConnection(p);
   EXPECT_FALSE(c->Open().ok() || c->IsOpen());
   close(fd);
