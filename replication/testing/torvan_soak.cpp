@@ -45,10 +45,13 @@ struct Options {
   bool keep = false;
 };
 
-[[noreturn]] void Fail(const std::string& why) {
-  std::fprintf(stderr, "torvan-soak: %s\n", why.c_str());
-  std::exit(2);
-}
+// A soak that cannot go on: thrown, so that on its way out `torvan run` is killed,
+// torvan-host stopped and the folder removed (kept with --keep) as at a normal end.
+struct SoakFailure {
+  std::string why;
+};
+
+[[noreturn]] void Fail(const std::string& why) { throw SoakFailure{why}; }
 
 class Soak {
  public:
@@ -59,6 +62,9 @@ class Soak {
         host_dir_(folder_ / "host"),
         pc_(folder_ / "pc"),
         host_(o.host_exe, host_dir_, o.seed) {}
+  ~Soak() {
+    if (run_pid_ > 0 && ::kill(run_pid_, SIGKILL) == 0) (void)WaitProcess(run_pid_);
+  }
 
   int Run() {
     Prepare();
@@ -179,6 +185,7 @@ class Soak {
     if (o_.kill_every > 0 && a % o_.kill_every == o_.kill_every / 2) {
       ::kill(run_pid_, SIGKILL);
       (void)WaitProcess(run_pid_);
+      run_pid_ = -1;
       ++kills_;
       std::this_thread::sleep_for(std::chrono::milliseconds(Pick(0, 300)));
       return StartTorvan();
@@ -199,6 +206,7 @@ class Soak {
   void EnsureRunning() {
     int status = 0;
     if (::waitpid(run_pid_, &status, WNOHANG) != run_pid_) return;
+    run_pid_ = -1;
     if (WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) {
       ++point_kills_;
     } else {
@@ -338,6 +346,7 @@ class Soak {
     }
     ::kill(run_pid_, SIGTERM);
     const ProcessResult end = WaitProcess(run_pid_);
+    run_pid_ = -1;
     std::vector<std::string> differences;
     Status s = CompareFolder(pc_, host_, {}, &differences);
     if (!s.ok()) Fail("the comparison could not be made: " + s.message());
@@ -408,9 +417,7 @@ class Soak {
   double minutes_ = 0;
 };
 
-}  // namespace
-
-int main(int argc, char** argv) {
+int SoakMain(int argc, char** argv) {
   // Every option but --keep takes a value; these are the defaults.
   std::map<std::string, std::string> v = {
       {"--torvan", ""},      {"--host-exe", ""},      {"--sample", ""},
@@ -452,4 +459,15 @@ int main(int argc, char** argv) {
   ::signal(SIGPIPE, SIG_IGN);
   Soak soak(o);
   return soak.Run();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  try {
+    return SoakMain(argc, argv);
+  } catch (const SoakFailure& f) {
+    std::fprintf(stderr, "torvan-soak: %s\n", f.why.c_str());
+    return 2;
+  }
 }
