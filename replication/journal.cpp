@@ -51,6 +51,19 @@ Status Damaged(const std::string& path, uint64_t offset, const std::string& why)
                        " " + why);
 }
 
+// Whether a whole record (length, CRC and type right) starts anywhere in `bytes`.
+bool HoldsRecord(std::string_view bytes) {
+  for (size_t at = 0; at + kHeaderSize + kBodyFixed <= bytes.size(); ++at) {
+    const std::string_view rest = bytes.substr(at);
+    const uint32_t length = GetU32(rest);
+    if (length < kBodyFixed || length > kMaxBody || kHeaderSize + length > rest.size()) continue;
+    const uint8_t type = uint8_t(rest[kHeaderSize]);
+    if (type < uint8_t(JournalRecord::kBase) || type > uint8_t(JournalRecord::kApplied)) continue;
+    if (platform::Crc32(rest.substr(kHeaderSize, length)) == GetU32(rest.substr(4))) return true;
+  }
+  return false;
+}
+
 // Replays the records of `bytes` into `*c`.
 Status Parse(const std::string& path, std::string_view bytes, JournalContents* c) {
   *c = JournalContents{};
@@ -58,13 +71,15 @@ Status Parse(const std::string& path, std::string_view bytes, JournalContents* c
   bool first = true;
   while (off < bytes.size()) {
     const std::string_view rest = bytes.substr(off);
-    // A record that claims to reach past the end, or a tail of zeros (an extension the
-    // write never filled), is a write cut short.
+    // A tail of zeros (an extension the write never filled) is a write cut short, and so
+    // is a last record that claims to reach to the end or past it: each record is written
+    // with one call, so a kill leaves a part of the last one. A whole record after it says
+    // the length itself is damaged, and the good records must not go with it.
     auto torn = [&] {
+      if (rest.find_first_not_of('\0') == std::string_view::npos) return true;
       if (rest.size() < kHeaderSize) return true;
       const uint64_t length = GetU32(rest);
-      if (kHeaderSize + length >= rest.size()) return true;
-      return rest.find_first_not_of('\0') == std::string_view::npos;
+      return kHeaderSize + length >= rest.size() && !HoldsRecord(rest.substr(kHeaderSize));
     };
     bool whole = rest.size() >= kHeaderSize;
     uint32_t length = 0;

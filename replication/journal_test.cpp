@@ -89,8 +89,11 @@ TEST_F(JournalTest, ATornTailIsCutAndDamageBeforeGoodRecordsIsNamed) {
     std::string note_or_error;  // expected in the note (opens) or in the error (fails)
     bool opens;
   };
+  const size_t first = second - (journal_format::kHeaderSize + journal_format::kBodyFixed + 2 + 3);
   std::string flipped = whole;
   flipped[second - 2] ^= 0x40;  // inside the record of "uno"
+  std::string lengthened = whole;
+  lengthened[first + 1] = char(0xEA);  // the length of "uno" now reaches past the end
   const Row rows[] = {
       {"half of the last record", whole.substr(0, whole.size() - 4),
        "registrazione incompleta in coda all'offset " + std::to_string(second), true},
@@ -99,10 +102,9 @@ TEST_F(JournalTest, ATornTailIsCutAndDamageBeforeGoodRecordsIsNamed) {
       {"an extension never filled", whole.substr(0, second) + std::string(40, '\0'),
        "all'offset " + std::to_string(second), true},
       {"a damaged record before a good one", flipped,
-       "danneggiato: registrazione all'offset " +
-           std::to_string(second -
-                          (journal_format::kHeaderSize + journal_format::kBodyFixed + 2 + 3)),
-       false},
+       "danneggiato: registrazione all'offset " + std::to_string(first), false},
+      {"a length damaged past the end, before a good record", lengthened,
+       "danneggiato: registrazione all'offset " + std::to_string(first), false},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.meaning);
