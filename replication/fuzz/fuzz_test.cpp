@@ -23,5 +23,10 @@ TEST(FuzzReplay, PendingState) {
                           7));
 }
 
+TEST(FuzzReplay, Journal) {
+  Replay("journal", TORVAN_FUZZ_CORPUS "/journal", FuzzJournal, 3000, 4099,
+         std::string_view("\x00\x01\x02\x04\x09\xFF", 6));
+}
+
 }  // namespace
 }  // namespace torvan::fuzz
