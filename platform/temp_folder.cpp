@@ -13,9 +13,10 @@ namespace torvan::platform {
 
 namespace fs = std::filesystem;
 
-TempFolder::TempFolder(std::string_view prefix) {
+TempFolder::TempFolder(std::string_view prefix, std::string_view under) {
   std::error_code ec;
-  const fs::path base = fs::is_directory("/dev/shm", ec) && ::access("/dev/shm", W_OK) == 0
+  const fs::path base = !under.empty() ? fs::path(under)
+                        : fs::is_directory("/dev/shm", ec) && ::access("/dev/shm", W_OK) == 0
                             ? fs::path("/dev/shm")
                             : fs::temp_directory_path();
   std::string pattern = (base / (std::string(prefix) + "-XXXXXX")).string();

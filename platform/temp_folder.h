@@ -10,7 +10,8 @@ namespace torvan::platform {
 class TempFolder {
  public:
   // `prefix` names it ("torvan-links-XXXXXX"); a folder that cannot be made aborts the program.
-  explicit TempFolder(std::string_view prefix = "torvan");
+  // `under`, when not empty, is the folder it is made in instead (a disk, where a sync costs).
+  explicit TempFolder(std::string_view prefix = "torvan", std::string_view under = "");
   ~TempFolder();
   TempFolder(const TempFolder&) = delete;
   TempFolder& operator=(const TempFolder&) = delete;

@@ -120,7 +120,9 @@ size_t BenchHost::Records(const std::string& file) {
   return lines;
 }
 
-BenchTorvan::BenchTorvan(const BenchHost& host, const std::string& char_table, int postgres_port) {
+BenchTorvan::BenchTorvan(const BenchHost& host, const std::string& char_table, int postgres_port,
+                         bool on_disk)
+    : folder_("torvan-bench-pc", on_disk ? "/var/tmp" : "") {
   const std::string base = folder_.path();
   std::string table;
   if (!platform::ReadFile(char_table, &table).ok()) Die("cannot read " + char_table);

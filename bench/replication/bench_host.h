@@ -59,17 +59,19 @@ class BenchHost {
 // character table, the catalogue loaded from the host and every table built, the links
 // open. Exits the program on any failure.
 // With `postgres_port` other than 0 the database BENCH is on the PostgreSQL server of that
-// port of 127.0.0.1 (made empty first), the engine PostgreSQL.
+// port of 127.0.0.1 (made empty first), the engine PostgreSQL. `on_disk`: the folder is on
+// the disk (/var/tmp) rather than in memory, for a run whose syncs must cost what they cost.
 class BenchTorvan {
  public:
-  BenchTorvan(const BenchHost& host, const std::string& char_table, int postgres_port = 0);
+  BenchTorvan(const BenchHost& host, const std::string& char_table, int postgres_port = 0,
+              bool on_disk = false);
   ~BenchTorvan();  // closes the links
   Program& program() { return *program_; }
   Runtime& runtime() { return *rt_; }
   const std::string& folder() const { return folder_.path(); }
 
  private:
-  platform::TempFolder folder_{"torvan-bench-pc"};
+  platform::TempFolder folder_;
   std::unique_ptr<Program> program_;
   std::unique_ptr<Runtime> rt_;
 };

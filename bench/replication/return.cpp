@@ -18,7 +18,8 @@
 //   return [N, default 20000] [ROUNDS, default 3] [--engine postgresql] [--durevole]
 //
 // --durevole: Torvan syncs its pending file and the database at every write (setting
-// "Durevole").
+// "Durevole"), with its folder on the disk (/var/tmp), not in memory, so that the syncs cost
+// what they cost; the floor and the exchanges alone stay as without it.
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -62,14 +63,14 @@ std::string RowValue(const BenchField& f, int r) {
 
 // The BENCH database made empty, then Torvan's folder and tables; with PostgreSQL the N rows
 // are written here too (on SQLite the caller writes them into the folder's file).
-std::unique_ptr<BenchTorvan> Prepare(BenchHost& host, int n) {
-  if (postgres_port == 0) return std::make_unique<BenchTorvan>(host, TORVAN_CHAR_TABLE);
+std::unique_ptr<BenchTorvan> Prepare(BenchHost& host, int n, bool on_disk = false) {
+  if (postgres_port == 0) return std::make_unique<BenchTorvan>(host, TORVAN_CHAR_TABLE, 0, on_disk);
   std::string why;
   if (!sql::testing::PostgresServer::Shared().CreateDatabase("BENCH", &why)) {
     std::fprintf(stderr, "return: %s\n", why.c_str());
     std::exit(1);
   }
-  auto pc = std::make_unique<BenchTorvan>(host, TORVAN_CHAR_TABLE, postgres_port);
+  auto pc = std::make_unique<BenchTorvan>(host, TORVAN_CHAR_TABLE, postgres_port, on_disk);
   PgSession db(postgres_port, "BENCH");
   std::string columns, marks;
   int i = 1;
@@ -129,7 +130,7 @@ bool durable = false;  // --durevole
 
 double TorvanReturn(BenchHost& host, int n) {
   platform::KeepFreedMemoryForReuse();  // as torvan and torvan-gui do first
-  std::unique_ptr<BenchTorvan> pc = Prepare(host, n);
+  std::unique_ptr<BenchTorvan> pc = Prepare(host, n, /*on_disk=*/durable);
   if (postgres_port == 0) InsertRows(pc->folder() + "/BENCH.sqlite", n);
   Yes yes;
   pc->runtime().program.settings.Durevole = durable;
