@@ -43,11 +43,15 @@ std::string FieldLayoutError(const CampoEntry& f) {
            Num(kRecord) + " byte";
   }
   // The decoder puts a packed field's point among its 2 x bytes - 1 digits; more decimals
-  // than that cannot be read. Every other layout of these types decodes as it stands:
-  // digits are not used by the decoding, a zoned field with more decimals than bytes reads
-  // without a point, and a binary field of any length reads while its value fits 64 bits.
+  // than that cannot be read, and a binary field's decimals reach no column beyond
+  // kMaxBinaryDecimals. Every other layout of these types decodes as it stands: digits are
+  // not used by the decoding, a zoned field with more decimals than bytes reads without a
+  // point, and a binary field of any length reads while its value fits 64 bits.
   if (*type == hostlink::FieldType::kPacked && f.Decimali > 2 * int64_t(f.Byte) - 1) {
     return Num(f.Decimali) + " decimali su " + Num(2 * int64_t(f.Byte) - 1) + " cifre";
+  }
+  if (*type == hostlink::FieldType::kBinary && f.Decimali > hostlink::kMaxBinaryDecimals) {
+    return Num(f.Decimali) + " decimali (al massimo " + Num(hostlink::kMaxBinaryDecimals) + ")";
   }
   return "";
 }

@@ -98,7 +98,8 @@ TEST(FieldLayout, WhatCanAndCannotBeRight) {
        {Layout("A", 10, 0, 1, 10), Layout("A", 4067, 0, 1, 4067), Layout("S", 7, 2, 1, 7),
         Layout("S", 5, 3, 1, 2), Layout("P", 7, 2, 1, 4), Layout("P", 5, 5, 1, 3),
         Layout("S", 5, -1, 1, 5), Layout("B", 5, 0, 1, 2), Layout("B", 19, 0, 1, 8),
-        Layout("B", 9, 2, 1, 4), Layout("B", 6, 0, 1, 3), Layout("P", 13, 0, 1, 7, kCampoIdx)}) {
+        Layout("B", 9, 2, 1, 4), Layout("B", 38, 38, 1, 8), Layout("B", 6, 0, 1, 3),
+        Layout("P", 13, 0, 1, 7, kCampoIdx)}) {
     EXPECT_EQ("", FieldLayoutError(f)) << f.Tipo << f.Lunghezza << "," << f.Decimali;
   }
   const std::string outside = " fuori dal record di 4067 byte";
@@ -108,6 +109,8 @@ TEST(FieldLayout, WhatCanAndCannotBeRight) {
       {Layout("A", 0, 0, 1, 0), "posizione 1 e 0 byte" + outside},
       {Layout("S", 5, 0, 2147483647, 5), "posizione 2147483647 e 5 byte" + outside},
       {Layout("P", 5, 6, 1, 3), "6 decimali su 5 cifre"},
+      {Layout("B", 9, 39, 1, 4), "39 decimali (al massimo 38)"},
+      {Layout("B", 9, 2147483647, 1, 4), "2147483647 decimali (al massimo 38)"},
       {Layout("X", 1, 0, 1, 1), "tipo \"X\" sconosciuto (A, S, P o B)"},
       {Layout("p", 7, 0, 1, 4), "tipo \"p\" sconosciuto (A, S, P o B)"},
       {Layout("P", 9, 0, 1, 5, "_T_RRN___"), "nome riservato a Torvan"},

@@ -77,6 +77,11 @@ Status DecodePacked(std::string_view bytes, int32_t start, int32_t decimals, std
 }
 
 Status DecodeBinary(std::string_view bytes, int32_t start, int32_t decimals, std::string* out) {
+  if (decimals > kMaxBinaryDecimals) {
+    return Status::Fault("binary field at " + Where(start, int64_t(bytes.size())) + " has " +
+                         std::to_string(decimals) + " decimals (at most " +
+                         std::to_string(kMaxBinaryDecimals) + ")");
+  }
   // The value must fit in 64 bits: every byte before the last eight only repeats the sign.
   const bool negative = (uint8_t(bytes.front()) & 0x80) != 0;
   const uint8_t extension = negative ? 0xFF : 0x00;

@@ -60,6 +60,11 @@ int32_t FieldBytes(FieldType type, int32_t digits);
 // field of any length while its value fits 64 bits), as a catalogue may describe them.
 bool HostFieldLayout(FieldType type, int32_t digits, int32_t bytes);
 
+// The most decimals a binary field may have: the digits of the widest decimal an SQL column
+// holds. A value with more could reach no column, and its text would be padded with as
+// many zeros as a damaged catalogue entry asks for.
+inline constexpr int32_t kMaxBinaryDecimals = 38;
+
 // A decoded field: the text when status is ok; on a fault the status says why (a Fault)
 // and the text is empty.
 struct FieldText {
@@ -72,7 +77,7 @@ struct FieldText {
 // `digits` is the declared number of digits (not used to decode); `decimals` the number
 // of decimal places. Faults: the field not wholly inside `message` (start below 1, length
 // below 1), a packed byte of 0xA0 or more, more packed decimals than digits, a type B
-// value beyond the signed 64-bit range.
+// value beyond the signed 64-bit range or with more than kMaxBinaryDecimals decimals.
 FieldText Field_Decode(const CharTables& tables, std::string_view message, char type, int32_t start,
                        int32_t length, int32_t digits, int32_t decimals);
 

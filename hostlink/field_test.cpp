@@ -70,6 +70,7 @@ TEST(FieldDecode, FaultsInsteadOfReadingGarbage) {
       {"packed decimals beyond digits", "\x12\x3F", 'P', 1, 2, 4},
       {"binary beyond 64 bits", "\x01\0\0\0\0\0\0\0\0"s, 'B', 1, 9, 0},
       {"binary sign lost", "\x00\x80\0\0\0\0\0\0\0"s, 'B', 1, 9, 0},
+      {"binary with more decimals than a column holds", "\x00\x0C"s, 'B', 1, 2, 39},
       {"start zero", "\xC1\xC2", 'A', 0, 1, 0},
       {"past the end", "\xC1\xC2", 'A', 2, 2, 0},
       {"length zero", "\xC1\xC2", 'S', 1, 0, 0},
