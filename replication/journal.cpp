@@ -51,15 +51,20 @@ Status Damaged(const std::string& path, uint64_t offset, const std::string& why)
                        " " + why);
 }
 
-// Whether a whole record (length, CRC and type right) starts anywhere in `bytes`.
+// Whether `bytes` start with a whole record, its length and CRC right.
+bool WholeRecordAt(std::string_view bytes) {
+  if (bytes.size() < kHeaderSize) return false;
+  const uint32_t length = GetU32(bytes);
+  return length >= kBodyFixed && length <= kMaxBody && kHeaderSize + length <= bytes.size() &&
+         platform::Crc32(bytes.substr(kHeaderSize, length)) == GetU32(bytes.substr(4));
+}
+
+// Whether a whole record of a known type starts anywhere in `bytes`.
 bool HoldsRecord(std::string_view bytes) {
   for (size_t at = 0; at + kHeaderSize + kBodyFixed <= bytes.size(); ++at) {
-    const std::string_view rest = bytes.substr(at);
-    const uint32_t length = GetU32(rest);
-    if (length < kBodyFixed || length > kMaxBody || kHeaderSize + length > rest.size()) continue;
-    const uint8_t type = uint8_t(rest[kHeaderSize]);
+    const uint8_t type = uint8_t(bytes[at + kHeaderSize]);
     if (type < uint8_t(JournalRecord::kBase) || type > uint8_t(JournalRecord::kApplied)) continue;
-    if (platform::Crc32(rest.substr(kHeaderSize, length)) == GetU32(rest.substr(4))) return true;
+    if (WholeRecordAt(bytes.substr(at))) return true;
   }
   return false;
 }
@@ -81,20 +86,14 @@ Status Parse(const std::string& path, std::string_view bytes, JournalContents* c
       const uint64_t length = GetU32(rest);
       return kHeaderSize + length >= rest.size() && !HoldsRecord(rest.substr(kHeaderSize));
     };
-    bool whole = rest.size() >= kHeaderSize;
-    uint32_t length = 0;
-    if (whole) {
-      length = GetU32(rest);
-      whole = length >= kBodyFixed && length <= kMaxBody && kHeaderSize + length <= rest.size() &&
-              platform::Crc32(rest.substr(kHeaderSize, length)) == GetU32(rest.substr(4));
-    }
-    if (!whole) {
+    if (!WholeRecordAt(rest)) {
       if (torn()) {
         c->torn_tail = true;
         return Status::Ok();
       }
       return Damaged(path, off, "illeggibile (CRC o lunghezza errati)");
     }
+    const uint32_t length = GetU32(rest);
     const std::string_view body = rest.substr(kHeaderSize, length);
     const auto type = JournalRecord(uint8_t(body[0]));
     const uint64_t seq = GetU64(body.substr(1));
